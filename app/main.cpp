@@ -1,0 +1,36 @@
+#include <QApplication>
+#include <cstdio>
+
+#include "common/Session.h"
+#include "common/Windows.h"
+#include "shell/RunningWindow.h"
+#include "startup/Startup.h"
+
+int main(int argc, char** argv) {
+    // Options are checked before anything opens a window or a display connection.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    tvx::StartupOptions options;
+    QString error;
+    if (!tvx::ParseOptions(arguments, options, error)) {
+        std::fprintf(stderr, "tolvex: %s\n", qPrintable(error));
+        return 2;
+    }
+
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    app.setQuitOnLastWindowClosed(false);
+
+    auto platform = tvx::Platform::CreateDesktop();
+    tvx::Session session(*platform);
+    tvx::InstanceLock lock;
+    tvx::StartupOutcome outcome = tvx::RunStartup(session, options, lock);
+    if (outcome == tvx::StartupOutcome::UserExit) return 0;
+    if (outcome != tvx::StartupOutcome::Running) return 1;
+
+    tvx::RunningWindow window(session);
+    window.show();
+    tvx::CenterForm(session.display, &window);
+    QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
+    return app.exec();
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "common/Windows.h"
+#include "platform/Platform.h"
+#include "records/PersonalInfo.h"
+#include "records/Settings.h"
+
+namespace tvx {
+
+// The values one running copy shares between its windows. Two sessions in one process are
+// two independent peers, which is how the tests run a sender and a receiver side by side.
+struct Session {
+    explicit Session(Platform& services) : platform(services) {}
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    MessageBoxService& messageBox() const { return *platform.messageBox; }
+    DialogService& dialogs() const { return *platform.dialogs; }
+    ShellService& shell() const { return *platform.shell; }
+    SettingsStore& store() const { return *platform.settings; }
+    AutoStartList& autoStart() const { return *platform.autoStart; }
+    SystemInfo& system() const { return *platform.system; }
+
+    Platform& platform;
+
+    QString appFolder;       // data files live here; always ends in "/"
+    QString executablePath;  // what the start-up list runs
+    DisplayMetrics display;
+
+    QStringList localAddressList;  // usable local addresses, in the address table's order
+    QString localAddress;
+    QString localAddressCode;
+
+    PersonalInfo personalInfo;
+    SettingsRecord settings;
+};
+
+}  // namespace tvx

@@ -1,0 +1,52 @@
+#include "common/ShellRoutines.h"
+
+#include "common/Messages.h"
+#include "common/Paths.h"
+#include "common/Text.h"
+
+namespace tvx {
+
+const FileFilter kAllFilesFilter{QStringLiteral("所有文件 (*.*)"), QStringLiteral("*.*")};
+const FileFilter kRtfFilter{QStringLiteral("RTF 格式 (*.rtf)"), QStringLiteral("*.rtf")};
+
+int OpenWithShell(ShellService& shell, const QString& path) {
+    try {
+        return shell.Open(path);
+    } catch (...) {
+        return 0;
+    }
+}
+
+void OpenFileChecked(ShellService& shell, MessageBoxService& box, QWidget* owner,
+                     const QString& path) {
+    if (!FileExists(path)) {
+        ShowMessage(box, owner, QStringLiteral("打开文件失败:文件不存在。"), KindError, false);
+        return;
+    }
+    if (OpenWithShell(shell, path) == ShellNoAssociation) {
+        ShowMessage(box, owner, QStringLiteral("无法打开文件:没有与该文件关联的程序。"),
+                    KindWarning, false);
+    }
+}
+
+QString GetFileTypeName(ShellService& shell, const QString& path) {
+    QString name = CutAtNul(shell.TypeName(path)).left(80);
+    return name.isEmpty() ? QStringLiteral("未知类型") : name;
+}
+
+QIcon GetFileIcon(ShellService& shell, const QString& path, int sizeFlag) {
+    return shell.Icon(path, sizeFlag == IconSmall);
+}
+
+QString ChooseOpenFile(DialogService& dialogs, QWidget* owner) {
+    return CutAtNul(dialogs.OpenFile(owner, QStringLiteral("选择文件"), kAllFilesFilter,
+                                     kOpenFileFlags));
+}
+
+QString ChooseSaveFile(DialogService& dialogs, QWidget* owner, const QString& proposedName,
+                       bool anyType) {
+    return CutAtNul(dialogs.SaveFile(owner, QStringLiteral("保存"), proposedName,
+                                     anyType ? kAllFilesFilter : kRtfFilter, kSaveFileFlags));
+}
+
+}  // namespace tvx

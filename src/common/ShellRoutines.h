@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QIcon>
+#include <QString>
+
+#include "platform/Dialogs.h"
+#include "platform/MessageBox.h"
+#include "platform/Shell.h"
+
+class QWidget;
+
+namespace tvx {
+
+// Opens a file with its associated program: above 32 on success, 31 when none is associated.
+int OpenWithShell(ShellService& shell, const QString& path);
+
+// Opens the file, telling the user when it is missing or has no associated program.
+void OpenFileChecked(ShellService& shell, MessageBoxService& box, QWidget* owner,
+                     const QString& path);
+
+// Type name of an existing file, or "未知类型".
+QString GetFileTypeName(ShellService& shell, const QString& path);
+
+// Icon of an existing file (small or large); a null icon when there is none.
+QIcon GetFileIcon(ShellService& shell, const QString& path, int sizeFlag);
+enum IconSize { IconLarge = 0, IconSmall = 1 };
+
+// The file to send or to open: a full path, or empty when cancelled.
+QString ChooseOpenFile(DialogService& dialogs, QWidget* owner);
+
+// Where to save: anyType chooses every file, otherwise RTF files only.
+QString ChooseSaveFile(DialogService& dialogs, QWidget* owner, const QString& proposedName,
+                       bool anyType);
+
+extern const FileFilter kAllFilesFilter;
+extern const FileFilter kRtfFilter;
+constexpr int kOpenFileFlags = 0x580C;
+constexpr int kSaveFileFlags = 0x080E;
+
+}  // namespace tvx

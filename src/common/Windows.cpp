@@ -1,0 +1,38 @@
+#include "common/Windows.h"
+
+#include <QApplication>
+#include <cmath>
+
+namespace tvx {
+
+ScreenMetrics CaptureScreenMetrics(ScreenService& screen) { return screen.Metrics(); }
+
+int TwipsPerPixel(double logicalDpi) {
+    if (logicalDpi <= 0) return 15;
+    int factor = int(std::lround(1440.0 / logicalDpi));
+    return factor > 0 ? factor : 1;
+}
+
+void CenterForm(const DisplayMetrics& display, QWidget* form) {
+    const int tppX = display.twipsPerPixelX;
+    const int tppY = display.twipsPerPixelY;
+    const QSize frame = form->frameGeometry().size();
+    const int formWidth = frame.width() * tppX;
+    const int formHeight = frame.height() * tppY;
+    int left = display.screen.width * tppX - formWidth;
+    int top = (display.screen.fullScreenHeight + display.screen.captionHeight) * tppY - formHeight;
+    left = left < 0 ? 0 : left / 2;
+    top = top < 0 ? 0 : top / 2;
+    form->move(left / tppX, top / tppY);
+}
+
+void ActivateWindow(QWidget* form) {
+    form->show();
+    if (form->windowState() & Qt::WindowMinimized)
+        form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
+    form->raise();
+    form->activateWindow();
+    QApplication::alert(form, 1000);
+}
+
+}  // namespace tvx

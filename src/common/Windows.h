@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include "platform/Screen.h"
+
+namespace tvx {
+
+// The screen as captured at start-up, with the twips-per-pixel factors that turn
+// window sizes in twips (1/1440 inch) into pixels.
+struct DisplayMetrics {
+    ScreenMetrics screen;
+    int twipsPerPixelX = 15;
+    int twipsPerPixelY = 15;
+
+    int PixelsX(int twips) const { return twips / twipsPerPixelX; }
+    int PixelsY(int twips) const { return twips / twipsPerPixelY; }
+};
+
+ScreenMetrics CaptureScreenMetrics(ScreenService& screen);
+
+// 1440 / logical DPI, rounded to a whole number (15 on a 96 DPI screen).
+int TwipsPerPixel(double logicalDpi);
+
+// Centres the form horizontally on the screen and vertically within the screen less its bars.
+void CenterForm(const DisplayMetrics& display, QWidget* form);
+
+// Shows, restores and raises the window, then asks the desktop to flash it once.
+void ActivateWindow(QWidget* form);
+
+// Closes and deletes the window when the reference is set, then clears the reference.
+template <typename Form>
+void UnloadWindow(QPointer<Form>& form) {
+    if (!form) return;
+    form->close();
+    delete form.data();
+    form = nullptr;
+}
+
+}  // namespace tvx

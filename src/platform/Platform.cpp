@@ -1,0 +1,17 @@
+#include "platform/Platform.h"
+
+namespace tvx {
+
+std::unique_ptr<Platform> Platform::CreateDesktop() {
+    auto platform = std::make_unique<Platform>();
+    platform->messageBox = std::make_unique<QtMessageBoxService>();
+    platform->dialogs = std::make_unique<QtDialogService>();
+    platform->shell = std::make_unique<DesktopShellService>();
+    platform->settings = std::make_unique<IniSettingsStore>();
+    platform->autoStart = std::make_unique<XdgAutoStartList>();
+    platform->system = std::make_unique<HostSystemInfo>();
+    platform->screen = std::make_unique<QtScreenService>();
+    return platform;
+}
+
+}  // namespace tvx

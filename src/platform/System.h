@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <array>
+
+namespace tvx {
+
+// One IPv4 address as its four bytes in stored order (first byte first).
+using Ipv4Bytes = std::array<quint8, 4>;
+
+// What the machine says of itself: its IPv4 address table, its name, the time.
+class SystemInfo {
+public:
+    virtual ~SystemInfo() = default;
+    // The IPv4 addresses of the machine in the platform's order; false with a reason on failure.
+    virtual bool AddressTable(QList<Ipv4Bytes>& addresses, QString& error) = 0;
+    virtual QString ComputerName() = 0;
+    // Local wall-clock time.
+    virtual QDateTime Now() = 0;
+    // Milliseconds since the machine started, never going back.
+    virtual qint64 UptimeMs() = 0;
+};
+
+class HostSystemInfo : public SystemInfo {
+public:
+    bool AddressTable(QList<Ipv4Bytes>& addresses, QString& error) override;
+    QString ComputerName() override;
+    QDateTime Now() override;
+    qint64 UptimeMs() override;
+};
+
+// A settable stand-in for tests.
+class FakeSystemInfo : public SystemInfo {
+public:
+    bool AddressTable(QList<Ipv4Bytes>& out, QString& error) override {
+        out = addresses;
+        error = tableError;
+        return tableError.isEmpty();
+    }
+    QString ComputerName() override { return computerName; }
+    QDateTime Now() override { return now; }
+    qint64 UptimeMs() override { return uptimeMs; }
+
+    QList<Ipv4Bytes> addresses;
+    QString tableError;
+    QString computerName = QStringLiteral("TESTPC");
+    QDateTime now = QDateTime(QDate(2007, 3, 5), QTime(8, 4, 9));
+    qint64 uptimeMs = 1000000;
+};
+
+// Text files of the program are kept in the Simplified Chinese code page (GBK).
+QByteArray ToAnsi(const QString& text);
+QString FromAnsi(const QByteArray& bytes);
+
+}  // namespace tvx

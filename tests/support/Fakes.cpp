@@ -1,0 +1,61 @@
+#include "support/Fakes.h"
+
+namespace tvx::test {
+
+int ScriptedMessageBox::Show(QWidget* owner, const QString& text, const QString& title,
+                             int style) {
+    shown.append({owner, text, title, style});
+    if (whileOpen) whileOpen(shown.last());
+    if (!answers.isEmpty()) return answers.dequeue();
+    return (style & 0x0F) == StyleOk ? AnswerOk : AnswerYes;
+}
+
+QString ScriptedDialogs::OpenFile(QWidget*, const QString& title, const FileFilter& filter,
+                                  int flags) {
+    requests.append({QStringLiteral("open"), title, QString(), filter, flags});
+    return paths.isEmpty() ? QString() : paths.dequeue();
+}
+
+QString ScriptedDialogs::SaveFile(QWidget*, const QString& title, const QString& proposedName,
+                                  const FileFilter& filter, int flags) {
+    requests.append({QStringLiteral("save"), title, proposedName, filter, flags});
+    return paths.isEmpty() ? QString() : paths.dequeue();
+}
+
+QString ScriptedDialogs::BrowseFolder(QWidget*, const QString& title) {
+    requests.append({QStringLiteral("folder"), title, QString(), FileFilter(), 0});
+    return paths.isEmpty() ? QString() : paths.dequeue();
+}
+
+bool ScriptedDialogs::ChooseColor(QWidget*, quint32& colorBgr) {
+    requests.append({QStringLiteral("color"), QString(), QString(), FileFilter(), 0});
+    if (colors.isEmpty()) return false;
+    colorBgr = colors.dequeue();
+    return true;
+}
+
+FakePlatform::FakePlatform(const QString& settingsFolder) {
+    auto box = std::make_unique<ScriptedMessageBox>();
+    auto dialogBox = std::make_unique<ScriptedDialogs>();
+    auto fakeShell = std::make_unique<FakeShell>();
+    auto store = std::make_unique<MemorySettingsStore>(settingsFolder);
+    auto autoRun = std::make_unique<MemoryAutoStart>();
+    auto info = std::make_unique<FakeSystemInfo>();
+    auto fakeScreen = std::make_unique<FakeScreenService>();
+    messageBox = box.get();
+    dialogs = dialogBox.get();
+    shell = fakeShell.get();
+    settings = store.get();
+    autoStart = autoRun.get();
+    system = info.get();
+    screen = fakeScreen.get();
+    platform.messageBox = std::move(box);
+    platform.dialogs = std::move(dialogBox);
+    platform.shell = std::move(fakeShell);
+    platform.settings = std::move(store);
+    platform.autoStart = std::move(autoRun);
+    platform.system = std::move(info);
+    platform.screen = std::move(fakeScreen);
+}
+
+}  // namespace tvx::test
