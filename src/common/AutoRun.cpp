@@ -12,7 +12,9 @@ void RegWriteString(AutoStartList& list, const QString& name, const QString& val
     list.Write(name, value);
 }
 
-void RegRemoveValue(AutoStartList& list, const QString& name) { list.Remove(name); }
+void RegRemoveValue(AutoStartList& list, const QString& name) {
+    list.Remove(name);
+}
 
 QString RegReadString(AutoStartList& list, const QString& name) {
     return CutAtNul(list.Read(name));

@@ -15,27 +15,34 @@ QString OneDecimal(qint64 value, qint64 unit) {
 }  // namespace
 
 QString FormatSize(qint32 bytes) {
-    if (bytes <= 0) return QStringLiteral("0 字节");
-    if (bytes < 1024) return QString::number(bytes) + QStringLiteral(" 字节");
-    if (bytes < 1048576) return QString::number(bytes / 1024) + QStringLiteral(" KB");
-    if (bytes < 1073741824) return OneDecimal(bytes, 1048576) + QStringLiteral(" MB");
+    if (bytes <= 0)
+        return QStringLiteral("0 字节");
+    if (bytes < 1024)
+        return QString::number(bytes) + QStringLiteral(" 字节");
+    if (bytes < 1048576)
+        return QString::number(bytes / 1024) + QStringLiteral(" KB");
+    if (bytes < 1073741824)
+        return OneDecimal(bytes, 1048576) + QStringLiteral(" MB");
     return OneDecimal(bytes, 1073741824) + QStringLiteral(" GB");
 }
 
 QString GroupThousands(qint64 value) {
     QString digits = QString::number(value < 0 ? -value : value);
-    for (int i = digits.size() - 3; i > 0; i -= 3) digits.insert(i, QLatin1Char(','));
+    for (int i = digits.size() - 3; i > 0; i -= 3)
+        digits.insert(i, QLatin1Char(','));
     return value < 0 ? QLatin1Char('-') + digits : digits;
 }
 
 QString FormatSizeWithBytes(qint32 bytes) {
     QString text = FormatSize(bytes);
-    if (bytes >= 1024) text += QStringLiteral(" (") + GroupThousands(bytes) + QStringLiteral(" 字节)");
+    if (bytes >= 1024)
+        text += QStringLiteral(" (") + GroupThousands(bytes) + QStringLiteral(" 字节)");
     return text;
 }
 
 QString FormatDuration(qint32 seconds) {
-    if (seconds <= 0) return QStringLiteral("0 秒");
+    if (seconds <= 0)
+        return QStringLiteral("0 秒");
     int h = seconds / 3600;
     int m = (seconds % 3600) / 60;
     int s = seconds % 60;
@@ -49,7 +56,8 @@ QString FormatDuration(qint32 seconds) {
 }
 
 QString FormatClock(qint32 seconds) {
-    if (seconds <= 0) return QStringLiteral("00:00:00");
+    if (seconds <= 0)
+        return QStringLiteral("00:00:00");
     int h = seconds / 3600;
     int m = (seconds % 3600) / 60;
     int s = seconds % 60;
@@ -71,6 +79,8 @@ QString NoteBlock(const QString& note) {
     return QStringLiteral("\r\n\r\n附言:") + shown;
 }
 
-qint64 UptimeSeconds(qint64 uptimeMs) { return uptimeMs / 1000; }
+qint64 UptimeSeconds(qint64 uptimeMs) {
+    return uptimeMs / 1000;
+}
 
 }  // namespace tvx

@@ -32,8 +32,12 @@ QString ChallengeResponse(const QString& challenge) {
     return response;
 }
 
-int DrawScrambleKey() { return int(QRandomGenerator::system()->bounded(1, 255)); }
+int DrawScrambleKey() {
+    return int(QRandomGenerator::system()->bounded(1, 255));
+}
 
-int DrawAddressMask() { return int(QRandomGenerator::system()->bounded(1, 256)); }
+int DrawAddressMask() {
+    return int(QRandomGenerator::system()->bounded(1, 256));
+}
 
 }  // namespace tvx

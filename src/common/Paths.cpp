@@ -7,19 +7,22 @@
 namespace tvx {
 
 bool FileExists(const QString& path) {
-    if (path.isEmpty()) return false;
+    if (path.isEmpty())
+        return false;
     QFileInfo info(path);
     return info.exists() && !info.isDir();
 }
 
 bool FolderExists(const QString& path) {
-    if (!path.startsWith(QLatin1Char('/')) || path.startsWith(QLatin1String("//"))) return false;
+    if (!path.startsWith(QLatin1Char('/')) || path.startsWith(QLatin1String("//")))
+        return false;
     QFileInfo info(path);
     return info.exists() && info.isDir();
 }
 
 bool DeleteFileIfExists(const QString& path) {
-    if (!FileExists(path)) return true;
+    if (!FileExists(path))
+        return true;
     return QFile::remove(path);
 }
 
@@ -47,7 +50,8 @@ QString ExtensionOf(const QString& path) {
 
 QString FileTimeText(const QString& path) {
     QFileInfo info(path);
-    if (!info.exists()) return QString();
+    if (!info.exists())
+        return QString();
     return info.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 

@@ -39,8 +39,8 @@ QIcon GetFileIcon(ShellService& shell, const QString& path, int sizeFlag) {
 }
 
 QString ChooseOpenFile(DialogService& dialogs, QWidget* owner) {
-    return CutAtNul(dialogs.OpenFile(owner, QStringLiteral("选择文件"), kAllFilesFilter,
-                                     kOpenFileFlags));
+    return CutAtNul(
+        dialogs.OpenFile(owner, QStringLiteral("选择文件"), kAllFilesFilter, kOpenFileFlags));
 }
 
 QString ChooseSaveFile(DialogService& dialogs, QWidget* owner, const QString& proposedName,

@@ -32,7 +32,8 @@ void ActivateWindow(QWidget* form);
 // Closes and deletes the window when the reference is set, then clears the reference.
 template <typename Form>
 void UnloadWindow(QPointer<Form>& form) {
-    if (!form) return;
+    if (!form)
+        return;
     form->close();
     delete form.data();
     form = nullptr;

@@ -26,7 +26,8 @@ QString UnquoteExec(const QString& value) {
     QString result;
     QString inner = value.mid(1, value.size() - 2);
     for (int i = 0; i < inner.size(); ++i) {
-        if (inner[i] == QLatin1Char('\\') && i + 1 < inner.size()) ++i;
+        if (inner[i] == QLatin1Char('\\') && i + 1 < inner.size())
+            ++i;
         result += inner[i];
     }
     return result;
@@ -43,9 +44,11 @@ QString XdgAutoStartList::EntryPath(const QString& name) const {
 }
 
 bool XdgAutoStartList::Write(const QString& name, const QString& command) {
-    if (!QDir().mkpath(m_folder)) return false;
+    if (!QDir().mkpath(m_folder))
+        return false;
     QSaveFile file(EntryPath(name));
-    if (!file.open(QIODevice::WriteOnly)) return false;
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
     QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=") + name +
                    QStringLiteral("\nExec=") + QuoteExec(command) +
                    QStringLiteral("\nX-GNOME-Autostart-enabled=true\n");
@@ -60,10 +63,12 @@ bool XdgAutoStartList::Remove(const QString& name) {
 
 QString XdgAutoStartList::Read(const QString& name) {
     QFile file(EntryPath(name));
-    if (!file.open(QIODevice::ReadOnly)) return QString();
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
     const QList<QByteArray> lines = file.readAll().split('\n');
     for (const QByteArray& line : lines) {
-        if (line.startsWith("Exec=")) return UnquoteExec(QString::fromUtf8(line.mid(5)).trimmed());
+        if (line.startsWith("Exec="))
+            return UnquoteExec(QString::fromUtf8(line.mid(5)).trimmed());
     }
     return QString();
 }

@@ -13,7 +13,8 @@ QString QtFilter(const FileFilter& filter) {
     QString pattern = filter.pattern == QLatin1String("*.*") ? QStringLiteral("*") : filter.pattern;
     QString label = filter.description;
     int open = label.indexOf(QLatin1Char('('));
-    if (open > 0) label = label.left(open).trimmed();
+    if (open > 0)
+        label = label.left(open).trimmed();
     return label + QStringLiteral(" (") + pattern + QLatin1Char(')');
 }
 
@@ -29,7 +30,8 @@ QString QtDialogService::OpenFile(QWidget* owner, const QString& title, const Fi
 QString QtDialogService::SaveFile(QWidget* owner, const QString& title, const QString& proposedName,
                                   const FileFilter& filter, int flags) {
     QFileDialog::Options options;
-    if (!(flags & DialogOverwritePrompt)) options |= QFileDialog::DontConfirmOverwrite;
+    if (!(flags & DialogOverwritePrompt))
+        options |= QFileDialog::DontConfirmOverwrite;
     return QFileDialog::getSaveFileName(owner, title, proposedName, QtFilter(filter), nullptr,
                                         options);
 }
@@ -41,9 +43,10 @@ QString QtDialogService::BrowseFolder(QWidget* owner, const QString& title) {
 bool QtDialogService::ChooseColor(QWidget* owner, quint32& colorBgr) {
     QColor initial(colorBgr & 0xFF, (colorBgr >> 8) & 0xFF, (colorBgr >> 16) & 0xFF);
     QColor chosen = QColorDialog::getColor(initial, owner);
-    if (!chosen.isValid()) return false;
-    colorBgr = quint32(chosen.red()) | (quint32(chosen.green()) << 8) |
-               (quint32(chosen.blue()) << 16);
+    if (!chosen.isValid())
+        return false;
+    colorBgr =
+        quint32(chosen.red()) | (quint32(chosen.green()) << 8) | (quint32(chosen.blue()) << 16);
     return true;
 }
 

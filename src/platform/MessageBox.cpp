@@ -14,11 +14,21 @@ int QtMessageBoxService::Show(QWidget* owner, const QString& text, const QString
     box.setTextFormat(Qt::PlainText);
 
     switch (style & 0xF0) {
-        case StyleIconStop: box.setIcon(QMessageBox::Critical); break;
-        case StyleIconQuestion: box.setIcon(QMessageBox::Question); break;
-        case StyleIconExclamation: box.setIcon(QMessageBox::Warning); break;
-        case StyleIconInformation: box.setIcon(QMessageBox::Information); break;
-        default: box.setIcon(QMessageBox::NoIcon); break;
+        case StyleIconStop:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case StyleIconQuestion:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case StyleIconExclamation:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case StyleIconInformation:
+            box.setIcon(QMessageBox::Information);
+            break;
+        default:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
     }
 
     QMessageBox::StandardButton escape = QMessageBox::Ok;
@@ -33,12 +43,17 @@ int QtMessageBoxService::Show(QWidget* owner, const QString& text, const QString
             box.setDefaultButton(QMessageBox::Yes);
             escape = QMessageBox::Cancel;
             break;
-        default: box.setStandardButtons(QMessageBox::Ok); break;
+        default:
+            box.setStandardButtons(QMessageBox::Ok);
+            break;
     }
     box.setEscapeButton(escape);
-    if (QAbstractButton* yes = box.button(QMessageBox::Yes)) yes->setText(QStringLiteral("是(&Y)"));
-    if (QAbstractButton* no = box.button(QMessageBox::No)) no->setText(QStringLiteral("否(&N)"));
-    if (QAbstractButton* ok = box.button(QMessageBox::Ok)) ok->setText(QStringLiteral("确定"));
+    if (QAbstractButton* yes = box.button(QMessageBox::Yes))
+        yes->setText(QStringLiteral("是(&Y)"));
+    if (QAbstractButton* no = box.button(QMessageBox::No))
+        no->setText(QStringLiteral("否(&N)"));
+    if (QAbstractButton* ok = box.button(QMessageBox::Ok))
+        ok->setText(QStringLiteral("确定"));
     if (QAbstractButton* cancel = box.button(QMessageBox::Cancel))
         cancel->setText(QStringLiteral("取消"));
 
@@ -49,10 +64,14 @@ int QtMessageBoxService::Show(QWidget* owner, const QString& text, const QString
     }
 
     switch (box.exec()) {
-        case QMessageBox::Yes: return AnswerYes;
-        case QMessageBox::No: return AnswerNo;
-        case QMessageBox::Cancel: return AnswerCancel;
-        default: return AnswerOk;
+        case QMessageBox::Yes:
+            return AnswerYes;
+        case QMessageBox::No:
+            return AnswerNo;
+        case QMessageBox::Cancel:
+            return AnswerCancel;
+        default:
+            return AnswerOk;
     }
 }
 

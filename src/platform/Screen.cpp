@@ -9,11 +9,13 @@ namespace tvx {
 ScreenMetrics QtScreenService::Metrics() {
     ScreenMetrics metrics;
     QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen) return metrics;
+    if (!screen)
+        return metrics;
     metrics.width = screen->geometry().width();
     metrics.height = screen->geometry().height();
     int caption = 0;
-    if (QApplication::style()) caption = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    if (QApplication::style())
+        caption = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
     metrics.captionHeight = caption > 0 ? caption : metrics.captionHeight;
     metrics.fullScreenHeight = screen->availableGeometry().height() - metrics.captionHeight;
     metrics.logicalDpiX = screen->logicalDotsPerInchX();

@@ -38,10 +38,13 @@ bool IniSettingsStore::Write(const QString& key, const QString& value) {
     return settings.status() == QSettings::NoError;
 }
 
-QString IniSettingsStore::Folder() const { return QFileInfo(m_path).absolutePath(); }
+QString IniSettingsStore::Folder() const {
+    return QFileInfo(m_path).absolutePath();
+}
 
 bool MemorySettingsStore::Write(const QString& key, const QString& value) {
-    if (failWrites) return false;
+    if (failWrites)
+        return false;
     values.insert(key, value);
     writeOrder.append(key);
     return true;

@@ -16,38 +16,45 @@ namespace {
 // Asks the desktop which program opens this type; true when it cannot tell.
 bool HasAssociatedProgram(const QString& path) {
     QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
-    if (xdgMime.isEmpty()) return true;
+    if (xdgMime.isEmpty())
+        return true;
     QString mime = QMimeDatabase().mimeTypeForFile(path).name();
     QProcess query;
     query.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"), mime});
-    if (!query.waitForFinished(3000)) return true;
+    if (!query.waitForFinished(3000))
+        return true;
     return !query.readAllStandardOutput().trimmed().isEmpty();
 }
 
 }  // namespace
 
 int DesktopShellService::Open(const QString& path) {
-    if (!HasAssociatedProgram(path)) return ShellNoAssociation;
+    if (!HasAssociatedProgram(path))
+        return ShellNoAssociation;
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path)) ? ShellOpened : ShellNoAssociation;
 }
 
 QString DesktopShellService::TypeName(const QString& path) {
     QFileInfo info(path);
-    if (!info.exists()) return QString();
+    if (!info.exists())
+        return QString();
     return QMimeDatabase().mimeTypeForFile(info).comment();
 }
 
 QIcon DesktopShellService::Icon(const QString& path, bool /*small*/) {
     QFileInfo info(path);
-    if (!info.exists()) return QIcon();
+    if (!info.exists())
+        return QIcon();
     QMimeType mime = QMimeDatabase().mimeTypeForFile(info);
     QIcon icon = QIcon::fromTheme(mime.iconName());
-    if (icon.isNull()) icon = QIcon::fromTheme(mime.genericIconName());
+    if (icon.isNull())
+        icon = QIcon::fromTheme(mime.genericIconName());
     return icon;
 }
 
 void DesktopShellService::SetClipboardText(const QString& text) {
-    if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setText(text);
+    if (QClipboard* clipboard = QGuiApplication::clipboard())
+        clipboard->setText(text);
 }
 
 QString DesktopShellService::ClipboardText() {

@@ -1,13 +1,13 @@
 #include "platform/System.h"
 
+#include <iconv.h>
+
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QSysInfo>
-
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <iconv.h>
 
 namespace tvx {
 
@@ -15,13 +15,15 @@ bool HostSystemInfo::AddressTable(QList<Ipv4Bytes>& addresses, QString& error) {
     addresses.clear();
     const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface& interface : interfaces) {
-        if (!(interface.flags() & QNetworkInterface::IsUp)) continue;
+        if (!(interface.flags() & QNetworkInterface::IsUp))
+            continue;
         for (const QNetworkAddressEntry& entry : interface.addressEntries()) {
             QHostAddress address = entry.ip();
-            if (address.protocol() != QAbstractSocket::IPv4Protocol) continue;
+            if (address.protocol() != QAbstractSocket::IPv4Protocol)
+                continue;
             quint32 value = address.toIPv4Address();
-            addresses.append({quint8(value >> 24), quint8(value >> 16), quint8(value >> 8),
-                              quint8(value)});
+            addresses.append(
+                {quint8(value >> 24), quint8(value >> 16), quint8(value >> 8), quint8(value)});
         }
     }
     if (interfaces.isEmpty()) {
@@ -32,9 +34,13 @@ bool HostSystemInfo::AddressTable(QList<Ipv4Bytes>& addresses, QString& error) {
     return true;
 }
 
-QString HostSystemInfo::ComputerName() { return QSysInfo::machineHostName(); }
+QString HostSystemInfo::ComputerName() {
+    return QSysInfo::machineHostName();
+}
 
-QDateTime HostSystemInfo::Now() { return QDateTime::currentDateTime(); }
+QDateTime HostSystemInfo::Now() {
+    return QDateTime::currentDateTime();
+}
 
 qint64 HostSystemInfo::UptimeMs() {
     timespec now{};
@@ -48,7 +54,8 @@ namespace {
 QByteArray Convert(const char* to, const char* from, const QByteArray& input,
                    const QByteArray& replacement, size_t inputUnit) {
     iconv_t cd = iconv_open(to, from);
-    if (cd == iconv_t(-1)) return QByteArray();
+    if (cd == iconv_t(-1))
+        return QByteArray();
     QByteArray output;
     QByteArray in = input;
     char* inPtr = in.data();

@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
-
 #include <array>
 
 namespace tvx {

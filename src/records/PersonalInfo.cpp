@@ -18,8 +18,8 @@ PersonalInfo LoadPersonalInfo(SettingsStore& store, SystemInfo& system) {
     card.address = ReadSetting(store, QStringLiteral("Address"));
     card.otherInfo = TrimLines(ReadSetting(store, QStringLiteral("OtherInfo")));
     const QString nickName = ReadSetting(store, QStringLiteral("NickName"));
-    card.nickName = nickName.isEmpty() ? CutAtNul(system.ComputerName().left(255))
-                                       : TrimSpaces(nickName);
+    card.nickName =
+        nickName.isEmpty() ? CutAtNul(system.ComputerName().left(255)) : TrimSpaces(nickName);
     return card;
 }
 

@@ -5,7 +5,8 @@
 
 namespace tvx {
 
-const QString kDefaultAutoOpenFileType = QStringLiteral("TXT;DOC;XLS;PPT;ZIP;RAR;JPG;GIF;MP3;AVI;RM");
+const QString kDefaultAutoOpenFileType =
+    QStringLiteral("TXT;DOC;XLS;PPT;ZIP;RAR;JPG;GIF;MP3;AVI;RM");
 const QString kDefaultAutoChatTip = QStringLiteral("(我有事暂时不在,请在这里留言。)");
 
 QString ReadSetting(SettingsStore& store, const QString& key) {
@@ -16,7 +17,9 @@ bool WriteSetting(SettingsStore& store, const QString& key, const QString& value
     return store.Write(key, TrimSpaces(value));
 }
 
-bool ParseFlag(const QString& text) { return LenientNumber(text) != 0; }
+bool ParseFlag(const QString& text) {
+    return LenientNumber(text) != 0;
+}
 
 bool ReadFlag(SettingsStore& store, const QString& key) {
     return ParseFlag(ReadSetting(store, key));
@@ -31,7 +34,9 @@ int ReadBoundedNumber(SettingsStore& store, const QString& key, int low, int hig
     return ParseBoundedNumber(ReadSetting(store, key), low, high, fallback);
 }
 
-QString FlagText(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
+QString FlagText(bool on) {
+    return on ? QStringLiteral("1") : QStringLiteral("0");
+}
 
 void LoadMainSettings(SettingsStore& store, SettingsRecord& r) {
     r.saveSendInfo1 = ReadFlag(store, QStringLiteral("SaveSendInfo1"));
@@ -55,7 +60,8 @@ void LoadMainSettings(SettingsStore& store, SettingsRecord& r) {
     r.passWord1 = ReadSetting(store, QStringLiteral("PassWord1"));
     r.autoRecvFile = ReadFlag(store, QStringLiteral("AutoRecvFile"));
     r.autoSavePath = ReadSetting(store, QStringLiteral("AutoSavePath"));
-    if (!r.autoSavePath.isEmpty()) r.autoSavePath = WithTrailingSlash(r.autoSavePath);
+    if (!r.autoSavePath.isEmpty())
+        r.autoSavePath = WithTrailingSlash(r.autoSavePath);
     if (r.autoRecvFile && !FolderExists(r.autoSavePath)) {
         // The folder has gone: receive by hand until it is chosen again.
         r.autoRecvFile = false;
@@ -64,7 +70,8 @@ void LoadMainSettings(SettingsStore& store, SettingsRecord& r) {
     r.existFile = ReadFlag(store, QStringLiteral("ExistFile"));
     r.autoOpenFile = ReadFlag(store, QStringLiteral("AutoOpenFile"));
     r.autoOpenFileType = ReadSetting(store, QStringLiteral("AutoOpenFileType"));
-    if (r.autoOpenFileType.isEmpty()) r.autoOpenFileType = kDefaultAutoOpenFileType;
+    if (r.autoOpenFileType.isEmpty())
+        r.autoOpenFileType = kDefaultAutoOpenFileType;
 }
 
 void LoadChatSettings(SettingsStore& store, SettingsRecord& r) {
@@ -72,7 +79,8 @@ void LoadChatSettings(SettingsStore& store, SettingsRecord& r) {
     r.passWord2 = ReadSetting(store, QStringLiteral("PassWord2"));
     r.autoChat = ReadFlag(store, QStringLiteral("AutoChat"));
     r.autoChatTip = ReadSetting(store, QStringLiteral("AutoChatTip"));
-    if (r.autoChatTip.isEmpty()) r.autoChatTip = kDefaultAutoChatTip;
+    if (r.autoChatTip.isEmpty())
+        r.autoChatTip = kDefaultAutoChatTip;
     r.blockText = ReadSetting(store, QStringLiteral("BlockText"));
 }
 

@@ -19,7 +19,8 @@ AddressChoiceDialog::AddressChoiceDialog(MessageBoxService& messageBox,
     m_lstIP->setObjectName(QStringLiteral("lstIP"));
     m_lstIP->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_lstIP->addItems(addresses);
-    if (m_lstIP->count() > 0) m_lstIP->item(0)->setSelected(true);
+    if (m_lstIP->count() > 0)
+        m_lstIP->item(0)->setSelected(true);
     m_lstIP->setCurrentRow(0);
 
     auto* cmdOK = new QPushButton(QStringLiteral("确定"), this);

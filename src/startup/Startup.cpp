@@ -16,12 +16,15 @@ bool InstanceLock::Acquire(const QString& folder) {
     QDir().mkpath(folder);
     m_lock = std::make_unique<QLockFile>(folder + QStringLiteral("/Kestrane.lock"));
     // A lock left by a copy that died is taken over (QLockFile checks the process).
-    if (m_lock->tryLock(0)) return true;
+    if (m_lock->tryLock(0))
+        return true;
     m_lock.reset();
     return false;
 }
 
-void InstanceLock::Release() { m_lock.reset(); }
+void InstanceLock::Release() {
+    m_lock.reset();
+}
 
 QString ChooseAddressWithDialog(Session& session, const QStringList& addresses) {
     AddressChoiceDialog dialog(session.messageBox(), addresses);
@@ -62,12 +65,14 @@ StartupOutcome RunStartup(Session& session, const StartupOptions& options, Insta
         session.localAddressList = QStringList{options.address};
     } else {
         StartupOutcome found = FindLocalAddresses(session);
-        if (found != StartupOutcome::Running) return found;
+        if (found != StartupOutcome::Running)
+            return found;
     }
 
     if (session.localAddressList.isEmpty()) {
         ShowMessage(session.messageBox(), nullptr,
-                    QStringLiteral("因未能获得可用IP地址,Tolvex无法运行。\r\n\r\n-请检查当前网络状况是否正常"),
+                    QStringLiteral(
+                        "因未能获得可用IP地址,Tolvex无法运行。\r\n\r\n-请检查当前网络状况是否正常"),
                     KindError, false);
         return StartupOutcome::NoAddress;
     }
@@ -75,7 +80,8 @@ StartupOutcome RunStartup(Session& session, const StartupOptions& options, Insta
         session.localAddress = session.localAddressList.first();
     } else {
         session.localAddress = chooser(session, session.localAddressList);
-        if (session.localAddress.isEmpty()) return StartupOutcome::UserExit;
+        if (session.localAddress.isEmpty())
+            return StartupOutcome::UserExit;
     }
 
     session.localAddressCode = EncodeAddressCode(session.localAddress);

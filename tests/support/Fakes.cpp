@@ -2,11 +2,12 @@
 
 namespace tvx::test {
 
-int ScriptedMessageBox::Show(QWidget* owner, const QString& text, const QString& title,
-                             int style) {
+int ScriptedMessageBox::Show(QWidget* owner, const QString& text, const QString& title, int style) {
     shown.append({owner, text, title, style});
-    if (whileOpen) whileOpen(shown.last());
-    if (!answers.isEmpty()) return answers.dequeue();
+    if (whileOpen)
+        whileOpen(shown.last());
+    if (!answers.isEmpty())
+        return answers.dequeue();
     return (style & 0x0F) == StyleOk ? AnswerOk : AnswerYes;
 }
 
@@ -29,7 +30,8 @@ QString ScriptedDialogs::BrowseFolder(QWidget*, const QString& title) {
 
 bool ScriptedDialogs::ChooseColor(QWidget*, quint32& colorBgr) {
     requests.append({QStringLiteral("color"), QString(), QString(), FileFilter(), 0});
-    if (colors.isEmpty()) return false;
+    if (colors.isEmpty())
+        return false;
     colorBgr = colors.dequeue();
     return true;
 }

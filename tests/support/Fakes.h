@@ -45,8 +45,8 @@ public:
     QString BrowseFolder(QWidget* owner, const QString& title) override;
     bool ChooseColor(QWidget* owner, quint32& colorBgr) override;
 
-    QQueue<QString> paths;     // answers of the file and folder dialogs; empty means cancel
-    QQueue<quint32> colors;    // answers of the colour dialog; none means cancel
+    QQueue<QString> paths;   // answers of the file and folder dialogs; empty means cancel
+    QQueue<quint32> colors;  // answers of the colour dialog; none means cancel
     QList<Request> requests;
 };
 

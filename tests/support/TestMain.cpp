@@ -1,5 +1,6 @@
-#include <QApplication>
 #include <gtest/gtest.h>
+
+#include <QApplication>
 
 // Every test runs inside one application object, without a display.
 int main(int argc, char** argv) {
