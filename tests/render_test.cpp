@@ -4,7 +4,10 @@
 #include <QImage>
 
 #include "common/Session.h"
-#include "shell/RunningWindow.h"
+#include "platform/Tray.h"
+#include "records/frm60.h"
+#include "shell/AutoReceiveTip.h"
+#include "shell/frm35.h"
 #include "startup/AddressChoiceDialog.h"
 #include "support/Fakes.h"
 
@@ -35,8 +38,33 @@ TEST(Render, StartUpWindows) {
                                {QStringLiteral("192.168.0.5"), QStringLiteral("10.0.0.1")});
     Render(choice, QStringLiteral("address-choice"));
 
-    RunningWindow running(session);
-    Render(running, QStringLiteral("running"));
+    DesktopTrayIcon tray;
+    tray.Add(QIcon(), QStringLiteral("Tolvex\rIP:192.168.0.5"));
+    ASSERT_NE(tray.StandInWindow(), nullptr);
+    Render(*tray.StandInWindow(), QStringLiteral("tray-stand-in"));
+}
+
+TEST(Render, MainWindowMenuTipAndPersonalInfo) {
+    FakePlatform fake;
+    Session session(fake.platform);
+    session.localAddress = QStringLiteral("192.168.0.5");
+    session.localAddressCode = QStringLiteral("NVSSWFDSEN");
+    session.personalInfo.nickName = QStringLiteral("小王");
+    session.personalInfo.sex = QStringLiteral("1");
+    session.personalInfo.otherInfo = QStringLiteral("第一行\r\n第二行");
+
+    frm35 mainWindow(session);
+    ASSERT_TRUE(mainWindow.Form_Load());
+    Render(mainWindow, QStringLiteral("main-window"));
+    mainWindow.TrayMenu()->adjustSize();
+    Render(*mainWindow.TrayMenu(), QStringLiteral("tray-menu"));
+    mainWindow.TrayMenu()->hide();
+
+    mainWindow.ShowAutoReceiveTip(QStringLiteral("/home/u/收到/报告.doc"));
+    Render(*mainWindow.Tip(), QStringLiteral("auto-receive-tip"));
+
+    frm60 personal(session);
+    Render(personal, QStringLiteral("personal-info"));
 }
 
 }  // namespace tvx::test

@@ -23,6 +23,7 @@ struct Session {
     SettingsStore& store() const { return *platform.settings; }
     AutoStartList& autoStart() const { return *platform.autoStart; }
     SystemInfo& system() const { return *platform.system; }
+    TrayIcon& tray() const { return *platform.tray; }
 
     Platform& platform;
 
@@ -36,6 +37,19 @@ struct Session {
 
     PersonalInfo personalInfo;
     SettingsRecord settings;
+
+    // What is going on now; the main window reads these for its exit question and its
+    // blinking icon.
+    struct Activity {
+        bool sending = false;            // the send window is transferring
+        bool receiving = false;          // the main window is receiving a file
+        bool offerPending = false;       // a file offer waits for the user
+        bool chatActive = false;         // the chat window is chatting
+        bool chatInProgress = false;     // the chat accept window is chatting
+        bool invitationPending = false;  // a chat invitation waits for the user
+    } activity;
+
+    int autoReceivedCount = 0;  // files received automatically since the tip was last closed
 };
 
 }  // namespace tvx

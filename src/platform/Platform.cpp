@@ -11,6 +11,7 @@ std::unique_ptr<Platform> Platform::CreateDesktop() {
     platform->autoStart = std::make_unique<XdgAutoStartList>();
     platform->system = std::make_unique<HostSystemInfo>();
     platform->screen = std::make_unique<QtScreenService>();
+    platform->tray = std::make_unique<DesktopTrayIcon>();
     return platform;
 }
 

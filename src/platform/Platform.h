@@ -9,6 +9,7 @@
 #include "platform/SettingsStore.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
+#include "platform/Tray.h"
 
 namespace tvx {
 
@@ -22,6 +23,7 @@ struct Platform {
     std::unique_ptr<AutoStartList> autoStart;
     std::unique_ptr<SystemInfo> system;
     std::unique_ptr<ScreenService> screen;
+    std::unique_ptr<TrayIcon> tray;
 
     static std::unique_ptr<Platform> CreateDesktop();
 };

@@ -44,6 +44,7 @@ FakePlatform::FakePlatform(const QString& settingsFolder) {
     auto autoRun = std::make_unique<MemoryAutoStart>();
     auto info = std::make_unique<FakeSystemInfo>();
     auto fakeScreen = std::make_unique<FakeScreenService>();
+    auto fakeTray = std::make_unique<FakeTrayIcon>();
     messageBox = box.get();
     dialogs = dialogBox.get();
     shell = fakeShell.get();
@@ -51,6 +52,7 @@ FakePlatform::FakePlatform(const QString& settingsFolder) {
     autoStart = autoRun.get();
     system = info.get();
     screen = fakeScreen.get();
+    tray = fakeTray.get();
     platform.messageBox = std::move(box);
     platform.dialogs = std::move(dialogBox);
     platform.shell = std::move(fakeShell);
@@ -58,6 +60,7 @@ FakePlatform::FakePlatform(const QString& settingsFolder) {
     platform.autoStart = std::move(autoRun);
     platform.system = std::move(info);
     platform.screen = std::move(fakeScreen);
+    platform.tray = std::move(fakeTray);
 }
 
 }  // namespace tvx::test

@@ -93,6 +93,7 @@ struct FakePlatform {
     MemoryAutoStart* autoStart;
     FakeSystemInfo* system;
     FakeScreenService* screen;
+    FakeTrayIcon* tray;
 };
 
 }  // namespace tvx::test

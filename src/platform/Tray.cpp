@@ -1,0 +1,120 @@
+#include "platform/Tray.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QVBoxLayout>
+
+namespace tvx {
+
+namespace {
+
+// The notification area's tips use "\r" between lines; widgets want "\n".
+QString TipText(const QString& tip) {
+    return QString(tip).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+}
+
+// A small always-available window that stands in for the notification-area icon.
+class TrayStandIn : public QWidget {
+public:
+    TrayStandIn(TrayIcon& owner, QLabel*& picture) : m_owner(owner) {
+        setObjectName(QStringLiteral("frmTray"));
+        setWindowTitle(QStringLiteral("Tolvex"));
+        setWindowFlag(Qt::Tool, true);
+        picture = new QLabel(this);
+        picture->setObjectName(QStringLiteral("picTray"));
+        picture->setFixedSize(32, 32);
+        m_tip = new QLabel(this);
+        m_tip->setObjectName(QStringLiteral("lblTip"));
+        auto* menu = new QPushButton(QStringLiteral("菜单"), this);
+        menu->setObjectName(QStringLiteral("cmdMenu"));
+        connect(menu, &QPushButton::clicked, this,
+                [this] { emit m_owner.MouseMessage(TrayRightUp); });
+        auto* row = new QHBoxLayout;
+        row->addWidget(picture);
+        row->addWidget(m_tip, 1);
+        auto* layout = new QVBoxLayout(this);
+        layout->addLayout(row);
+        layout->addWidget(menu);
+    }
+    void SetTip(const QString& tip) {
+        m_tip->setText(TipText(tip));
+        setToolTip(TipText(tip));
+    }
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton) emit m_owner.MouseMessage(TrayLeftUp);
+        if (event->button() == Qt::RightButton) emit m_owner.MouseMessage(TrayRightUp);
+    }
+    void mouseDoubleClickEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton) emit m_owner.MouseMessage(TrayLeftDoubleClick);
+    }
+
+private:
+    TrayIcon& m_owner;
+    QLabel* m_tip;
+};
+
+}  // namespace
+
+DesktopTrayIcon::DesktopTrayIcon() = default;
+
+DesktopTrayIcon::~DesktopTrayIcon() = default;
+
+bool DesktopTrayIcon::Add(const QIcon& icon, const QString& tip) {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_tray = std::make_unique<QSystemTrayIcon>(icon);
+        m_tray->setToolTip(TipText(tip));
+        connect(m_tray.get(), &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    switch (reason) {
+                        case QSystemTrayIcon::Trigger: emit MouseMessage(TrayLeftUp); break;
+                        case QSystemTrayIcon::DoubleClick:
+                            emit MouseMessage(TrayLeftDoubleClick);
+                            break;
+                        case QSystemTrayIcon::Context: emit MouseMessage(TrayRightUp); break;
+                        default: break;
+                    }
+                });
+        m_tray->show();
+        return true;
+    }
+    auto* standIn = new TrayStandIn(*this, m_picture);
+    m_standIn.reset(standIn);
+    standIn->SetTip(tip);
+    m_picture->setPixmap(icon.pixmap(32, 32));
+    standIn->setWindowIcon(icon);
+    standIn->show();
+    return true;
+}
+
+void DesktopTrayIcon::Modify(const QIcon& icon) {
+    if (m_tray) m_tray->setIcon(icon);
+    if (m_standIn) {
+        m_picture->setPixmap(icon.pixmap(32, 32));
+        m_standIn->setWindowIcon(icon);
+    }
+}
+
+void DesktopTrayIcon::Remove() {
+    if (m_tray) m_tray->hide();
+    m_tray.reset();
+    m_standIn.reset();
+    m_picture = nullptr;
+}
+
+bool DesktopTrayIcon::IsShown() const { return m_tray || m_standIn; }
+
+QWidget* DesktopTrayIcon::StandInWindow() const { return m_standIn.get(); }
+
+bool FakeTrayIcon::Add(const QIcon& icon, const QString& text) {
+    shown = true;
+    tip = text;
+    icons.append(icon);
+    return true;
+}
+
+}  // namespace tvx

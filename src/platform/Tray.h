@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class QSystemTrayIcon;
+class QLabel;
+class QWidget;
+
+namespace tvx {
+
+// Mouse messages of the notification-area icon, as the main window reads them.
+enum TrayMessage { TrayLeftUp = 514, TrayLeftDoubleClick = 515, TrayRightUp = 517 };
+
+// The program's icon in the notification area. Where the desktop has none, a small window
+// stands in for it: it shows the same picture and tip and answers the same clicks.
+class TrayIcon : public QObject {
+    Q_OBJECT
+
+public:
+    virtual bool Add(const QIcon& icon, const QString& tip) = 0;
+    virtual void Modify(const QIcon& icon) = 0;
+    virtual void Remove() = 0;
+    virtual bool IsShown() const = 0;
+
+signals:
+    void MouseMessage(int message);
+};
+
+class DesktopTrayIcon : public TrayIcon {
+    Q_OBJECT
+
+public:
+    DesktopTrayIcon();
+    ~DesktopTrayIcon() override;
+    bool Add(const QIcon& icon, const QString& tip) override;
+    void Modify(const QIcon& icon) override;
+    void Remove() override;
+    bool IsShown() const override;
+    // The stand-in window, when the desktop has no notification area (null otherwise).
+    QWidget* StandInWindow() const;
+
+private:
+    std::unique_ptr<QSystemTrayIcon> m_tray;
+    std::unique_ptr<QWidget> m_standIn;
+    QLabel* m_picture = nullptr;
+};
+
+// Records what the program asks of its icon; tests send mouse messages by hand.
+class FakeTrayIcon : public TrayIcon {
+    Q_OBJECT
+
+public:
+    bool Add(const QIcon& icon, const QString& tip) override;
+    void Modify(const QIcon& icon) override { icons.append(icon); }
+    void Remove() override { shown = false; }
+    bool IsShown() const override { return shown; }
+    void Send(int message) { emit MouseMessage(message); }
+
+    bool shown = false;
+    QString tip;
+    QList<QIcon> icons;
+};
+
+}  // namespace tvx

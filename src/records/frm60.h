@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace tvx {
+
+struct Session;
+
+// The personal-info window: the local addresses and the user's own card.
+class frm60 : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit frm60(Session& session, QWidget* parent = nullptr);
+
+    void cmdDo_Click(int index);
+
+    QLineEdit* txtLocalInfo(int index) const { return m_txtLocalInfo[index]; }
+    QPlainTextEdit* txtOtherInfo() const { return m_txtOtherInfo; }
+    QComboBox* cobSex() const { return m_cobSex; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CopyAddress(int index);
+    QString OtherInfoText() const;
+
+    Session& m_session;
+    std::array<QLineEdit*, 9> m_txtLocalInfo{};  // boxes 1 to 8; box 9 is m_txtOtherInfo
+    QPlainTextEdit* m_txtOtherInfo;
+    QComboBox* m_cobSex;
+    std::array<QPushButton*, 4> m_cmdDo{};  // buttons 1 to 3
+};
+
+}  // namespace tvx

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+class QLabel;
+
+namespace tvx {
+
+struct Session;
+
+// The small window that slides up from the bottom right corner of the screen after a file
+// has been received automatically.
+class AutoReceiveTip : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit AutoReceiveTip(Session& session, QWidget* parent = nullptr);
+
+    // Counts the receipt, shows its text and starts sliding up from the bottom of the screen.
+    void Show(const QString& targetPath);
+    QString Text() const;
+
+    void timSlide_Timer();
+    void picClose_Click();
+    void lblOpenFolder_Click();
+
+signals:
+    void Closed();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    Session& m_session;
+    QLabel* m_lblTip;
+    QLabel* m_lblOpenFolder;
+    QLabel* m_picClose;
+    QTimer m_timSlide;
+};
+
+}  // namespace tvx

@@ -1,0 +1,181 @@
+#include "shell/frm35.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "common/Messages.h"
+#include "common/Paths.h"
+#include "common/Session.h"
+#include "common/ShellRoutines.h"
+#include "common/Windows.h"
+#include "records/frm60.h"
+#include "shell/AutoReceiveTip.h"
+#include "shell/TrayPictures.h"
+
+namespace tvx {
+
+QString ActivityList(bool sending, bool receiving, bool chatting) {
+    const QString prefix = QStringLiteral("    >> 正在");
+    QString list;
+    if (sending) list += prefix + QStringLiteral("发送文件...") + QStringLiteral("\r\n");
+    if (receiving) list += prefix + QStringLiteral("接收文件...") + QStringLiteral("\r\n");
+    if (chatting) list += prefix + QStringLiteral("文字交流...") + QStringLiteral("\r\n");
+    return list;
+}
+
+frm35::frm35(Session& session, QWidget* parent)
+    : QWidget(parent), m_session(session), m_pages(new QStackedWidget(this)) {
+    setObjectName(QStringLiteral("frm35"));
+    m_mnuTray.setObjectName(QStringLiteral("mnuTray"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_pages);
+
+    m_timBlink.setInterval(300);
+    connect(&m_timBlink, &QTimer::timeout, this, &frm35::timBlink_Timer);
+    m_timAlarm.setInterval(1000);
+    connect(&m_timAlarm, &QTimer::timeout, this, &frm35::timAlarm_Timer);
+    connect(&m_session.tray(), &TrayIcon::MouseMessage, this, &frm35::picTray_MouseMove);
+}
+
+frm35::~frm35() {
+    delete m_tip.data();
+    delete m_personalInfo.data();
+}
+
+bool frm35::Form_Load() {
+    // Menu captions; entries 3, 7 and 11 are separators.
+    const char16_t* captions[13] = {nullptr,       u"文件发送(&F)", u"文字交流(&T)", nullptr,
+                                    u"个人信息(&P)", u"联系列表(&L)", u"历史记录(&S)", nullptr,
+                                    u"选项(&O)...", u"帮助(&H)...",  u"关于(&A)...",  nullptr,
+                                    u"退出(&X)"};
+    for (int index = 1; index <= 12; ++index) {
+        QAction* entry = captions[index] ? m_mnuTray.addAction(QString::fromUtf16(captions[index]))
+                                         : m_mnuTray.addSeparator();
+        entry->setObjectName(QStringLiteral("mnuItem%1").arg(index));
+        connect(entry, &QAction::triggered, this, [this, index] { mnuTray_Click(index); });
+        m_mnuItem[index] = entry;
+    }
+    // The windows behind these entries are not part of the program yet.
+    for (int index : {1, 2, 5, 6, 8, 10}) m_mnuItem[index]->setEnabled(false);
+
+    const QString tip = (QStringLiteral("Tolvex") + QStringLiteral("\r") + QStringLiteral("IP:") +
+                         m_session.localAddress)
+                            .left(64);
+    m_session.tray().Add(TrayPicture(1), tip);
+
+    setWindowTitle(QStringLiteral("文件接收"));
+    resize(m_session.display.PixelsX(6030), m_session.display.PixelsY(7230));
+
+    LoadMainSettings(m_session.store(), m_session.settings);
+    if (m_session.settings.useTimer) m_timAlarm.start();
+
+    CenterForm(m_session.display, this);
+    return true;
+}
+
+void frm35::picTray_MouseMove(int message) {
+    switch (message) {
+        case TrayLeftUp:
+        case TrayLeftDoubleClick:
+            if (m_session.activity.offerPending) {
+                ActivateWindow(this);
+                m_session.activity.offerPending = false;
+            }
+            if (m_session.activity.invitationPending) {
+                if (m_chatAcceptWindow) ActivateWindow(m_chatAcceptWindow);
+                m_session.activity.invitationPending = false;
+            }
+            break;
+        case TrayRightUp: m_mnuTray.popup(QCursor::pos()); break;
+        default: break;
+    }
+}
+
+void frm35::mnuTray_Click(int index) {
+    switch (index) {
+        case 4: ShowPersonalInfo(); break;
+        case 9: ShowHelp(); break;
+        case 12: ExitProgram(); break;
+        default: break;
+    }
+}
+
+void frm35::ShowPersonalInfo() {
+    if (!m_personalInfo) {
+        m_personalInfo = new frm60(m_session);
+        m_personalInfo->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_personalInfo->show();
+    m_personalInfo->raise();
+    m_personalInfo->activateWindow();
+}
+
+void frm35::ShowHelp() {
+    const QString help = m_session.appFolder + QStringLiteral("Help.chm");
+    if (FileExists(help))
+        OpenWithShell(m_session.shell(), help);
+    else
+        ShowMessage(m_session.messageBox(), this, QStringLiteral("帮助文件不存在。"), KindWarning,
+                    false);
+}
+
+void frm35::StartBlink() {
+    if (!m_timBlink.isActive()) m_timBlink.start();
+}
+
+void frm35::timBlink_Timer() {
+    m_session.tray().Modify(TrayPicture(m_blinkPhase ? 1 : 2));
+    m_blinkPhase = !m_blinkPhase;
+    if (!m_session.activity.offerPending && !m_session.activity.invitationPending) {
+        m_timBlink.stop();
+        m_session.tray().Modify(TrayPicture(1));
+    }
+}
+
+void frm35::timAlarm_Timer() {
+    const SettingsRecord& settings = m_session.settings;
+    const QTime now = m_session.system().Now().time();
+    if (now.hour() != settings.hour || now.minute() != settings.minute) {
+        m_alarmFired = false;
+        return;
+    }
+    if (m_alarmFired) return;
+    // Set before the box opens, so that ticks while it is open do not fire again.
+    m_alarmFired = true;
+    if (settings.popText)
+        ShowMessage(m_session.messageBox(), this, settings.popTextString, KindProduct, true);
+    if (settings.timerOpen && FileExists(settings.exeFilePath))
+        OpenFileChecked(m_session.shell(), m_session.messageBox(), this, settings.exeFilePath);
+}
+
+void frm35::ShowAutoReceiveTip(const QString& targetPath) {
+    if (!m_tip) m_tip = new AutoReceiveTip(m_session);
+    m_tip->Show(targetPath);
+}
+
+AutoReceiveTip* frm35::Tip() const { return m_tip.data(); }
+
+void frm35::ExitProgram() {
+    const Session::Activity& activity = m_session.activity;
+    const QString list = ActivityList(activity.sending, activity.receiving,
+                                      activity.chatActive || activity.chatInProgress);
+    if (!list.isEmpty()) {
+        const QString question = QStringLiteral("确实要退出") + QStringLiteral("Tolvex") +
+                                 QStringLiteral("么？") + QStringLiteral("当前正在进行的事件:") +
+                                 QStringLiteral("\r\n\r\n") + list;
+        if (ShowMessage(m_session.messageBox(), this, question, KindAsk, false) == AnswerNo)
+            return;
+    }
+    m_session.tray().Remove();
+    emit ProgramEnded();
+}
+
+void frm35::closeEvent(QCloseEvent* event) {
+    // The main window is only ever hidden; the program ends from the menu.
+    event->ignore();
+    hide();
+}
+
+}  // namespace tvx

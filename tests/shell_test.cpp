@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include "common/Session.h"
+#include "shell/AutoReceiveTip.h"
+#include "shell/frm35.h"
+#include "support/Fakes.h"
+
+using namespace tvx;
+using tvx::test::FakePlatform;
+
+namespace {
+
+struct MainWindowRig {
+    MainWindowRig() : session(fake.platform) {
+        session.localAddress = QStringLiteral("192.168.0.5");
+        session.localAddressCode = QStringLiteral("NVSSWFDSEN");
+        session.appFolder = folder.path() + QLatin1Char('/');
+    }
+    void Load() { ASSERT_TRUE(window.Form_Load()); }
+
+    QTemporaryDir folder;
+    FakePlatform fake;
+    Session session;
+    frm35 window{session};
+};
+
+}  // namespace
+
+TEST(MainWindow, LoadAddsTheIconWithItsTipAndTheMenu) {
+    MainWindowRig rig;
+    rig.Load();
+    EXPECT_TRUE(rig.fake.tray->shown);
+    EXPECT_EQ(rig.fake.tray->tip, QStringLiteral("Tolvex\rIP:192.168.0.5"));
+    EXPECT_EQ(rig.window.windowTitle(), QStringLiteral("文件接收"));
+    EXPECT_FALSE(rig.window.isVisible());
+
+    const QStringList expected = {QStringLiteral("文件发送(&F)"), QStringLiteral("文字交流(&T)"),
+                                  QString(),                       QStringLiteral("个人信息(&P)"),
+                                  QStringLiteral("联系列表(&L)"), QStringLiteral("历史记录(&S)"),
+                                  QString(),                       QStringLiteral("选项(&O)..."),
+                                  QStringLiteral("帮助(&H)..."),  QStringLiteral("关于(&A)..."),
+                                  QString(),                       QStringLiteral("退出(&X)")};
+    const QList<QAction*> actions = rig.window.TrayMenu()->actions();
+    ASSERT_EQ(actions.size(), 12);
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(actions[i]->isSeparator(), expected[i].isEmpty()) << i;
+        if (!expected[i].isEmpty()) EXPECT_EQ(actions[i]->text(), expected[i]);
+    }
+}
+
+TEST(MainWindow, ExitWithNothingRunningEndsAtOnce) {
+    MainWindowRig rig;
+    rig.Load();
+    QSignalSpy ended(&rig.window, &frm35::ProgramEnded);
+    rig.window.MenuEntry(12)->trigger();
+    EXPECT_EQ(ended.count(), 1);
+    EXPECT_TRUE(rig.fake.messageBox->shown.isEmpty());
+    EXPECT_FALSE(rig.fake.tray->shown);
+}
+
+TEST(MainWindow, ExitQuestionListsEveryActivity) {
+    const QString p = QStringLiteral("    >> 正在");
+    EXPECT_EQ(ActivityList(false, false, false), QString());
+    EXPECT_EQ(ActivityList(false, true, true),
+              p + QStringLiteral("接收文件...\r\n") + p + QStringLiteral("文字交流...\r\n"));
+    EXPECT_EQ(ActivityList(true, true, true), p + QStringLiteral("发送文件...\r\n") + p +
+                                                  QStringLiteral("接收文件...\r\n") + p +
+                                                  QStringLiteral("文字交流...\r\n"));
+
+    // Each flag alone, and both chat flags, ask the question; No keeps the program running.
+    for (int flags = 1; flags < 64; ++flags) {
+        MainWindowRig rig;
+        rig.Load();
+        Session::Activity& a = rig.session.activity;
+        a.sending = flags & 1;
+        a.receiving = flags & 2;
+        a.chatActive = flags & 4;
+        a.chatInProgress = flags & 8;
+        a.offerPending = flags & 16;
+        a.invitationPending = flags & 32;
+        const QString list = ActivityList(a.sending, a.receiving, a.chatActive || a.chatInProgress);
+        QSignalSpy ended(&rig.window, &frm35::ProgramEnded);
+        rig.fake.messageBox->answers << AnswerNo;
+        rig.window.ExitProgram();
+        if (list.isEmpty()) {
+            // Waiting offers and invitations are not running events.
+            EXPECT_EQ(ended.count(), 1) << flags;
+            EXPECT_TRUE(rig.fake.messageBox->shown.isEmpty()) << flags;
+            continue;
+        }
+        ASSERT_EQ(rig.fake.messageBox->shown.size(), 1) << flags;
+        EXPECT_EQ(rig.fake.messageBox->shown[0].text,
+                  QStringLiteral("确实要退出Tolvex么？当前正在进行的事件:\r\n\r\n") + list);
+        EXPECT_EQ(rig.fake.messageBox->shown[0].style, 0x24);
+        EXPECT_EQ(ended.count(), 0);
+        EXPECT_TRUE(rig.fake.tray->shown);
+        rig.window.ExitProgram();  // the scripted box now answers Yes
+        EXPECT_EQ(ended.count(), 1);
+        EXPECT_FALSE(rig.fake.tray->shown);
+    }
+}
+
+TEST(MainWindow, BlinkAlternatesUntilNothingWaits) {
+    MainWindowRig rig;
+    rig.Load();
+    const int before = rig.fake.tray->icons.size();
+    rig.session.activity.offerPending = true;
+    rig.window.StartBlink();
+    EXPECT_TRUE(rig.window.IsBlinking());
+    rig.window.timBlink_Timer();
+    rig.window.timBlink_Timer();
+    rig.window.timBlink_Timer();
+    ASSERT_EQ(rig.fake.tray->icons.size(), before + 3);
+    const qint64 picture2 = rig.fake.tray->icons[before].cacheKey();
+    EXPECT_NE(rig.fake.tray->icons[before].pixmap(16).toImage(),
+              rig.fake.tray->icons[before + 1].pixmap(16).toImage());
+    EXPECT_EQ(rig.fake.tray->icons[before + 2].pixmap(16).toImage(),
+              rig.fake.tray->icons[before].pixmap(16).toImage());
+    (void)picture2;
+
+    // A right click opens the menu and keeps the blinking.
+    rig.fake.tray->Send(TrayRightUp);
+    EXPECT_TRUE(rig.window.TrayMenu()->isVisible());
+    rig.window.TrayMenu()->hide();
+    EXPECT_TRUE(rig.session.activity.offerPending);
+    EXPECT_TRUE(rig.window.IsBlinking());
+
+    // A left click brings the offer forward; the next tick stops the blinking.
+    rig.fake.tray->Send(TrayLeftUp);
+    EXPECT_FALSE(rig.session.activity.offerPending);
+    EXPECT_TRUE(rig.window.isVisible());
+    rig.window.timBlink_Timer();
+    EXPECT_FALSE(rig.window.IsBlinking());
+    EXPECT_EQ(rig.fake.tray->icons.last().pixmap(16).toImage(),
+              rig.fake.tray->icons.first().pixmap(16).toImage());
+}
+
+TEST(MainWindow, ClickWithNothingWaitingDoesNothing) {
+    MainWindowRig rig;
+    rig.Load();
+    rig.fake.tray->Send(TrayLeftDoubleClick);
+    rig.fake.tray->Send(512);
+    EXPECT_FALSE(rig.window.isVisible());
+}
+
+TEST(MainWindow, InvitationClickBringsTheChatWindow) {
+    MainWindowRig rig;
+    rig.Load();
+    QWidget chat;
+    rig.window.SetChatAcceptWindow(&chat);
+    rig.session.activity.invitationPending = true;
+    rig.fake.tray->Send(TrayLeftDoubleClick);
+    EXPECT_TRUE(chat.isVisible());
+    EXPECT_FALSE(rig.window.isVisible());
+    EXPECT_FALSE(rig.session.activity.invitationPending);
+}
+
+TEST(MainWindow, AlarmFiresOnceInItsMinute) {
+    MainWindowRig rig;
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("wake.txt"));
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.close();
+    auto& values = rig.fake.settings->values;
+    values[QStringLiteral("UseTimer")] = QStringLiteral("1");
+    values[QStringLiteral("Hour")] = QStringLiteral("8");
+    values[QStringLiteral("Minute")] = QStringLiteral("30");
+    values[QStringLiteral("PopText")] = QStringLiteral("1");
+    values[QStringLiteral("PopTextString")] = QStringLiteral("开会了");
+    values[QStringLiteral("TimerOpen")] = QStringLiteral("1");
+    values[QStringLiteral("ExeFilePath")] = file;
+    rig.Load();
+    EXPECT_TRUE(rig.window.IsAlarmArmed());
+
+    auto at = [&](int h, int m, int s) {
+        rig.fake.system->now = QDateTime(QDate(2026, 12, 7), QTime(h, m, s));
+        rig.window.timAlarm_Timer();
+    };
+    // While the box is open further ticks of the same minute must not fire again.
+    rig.fake.messageBox->whileOpen = [&](const auto&) {
+        rig.fake.messageBox->whileOpen = nullptr;
+        at(8, 30, 1);
+    };
+    at(8, 29, 59);
+    EXPECT_TRUE(rig.fake.messageBox->shown.isEmpty());
+    at(8, 30, 0);
+    at(8, 30, 30);
+    ASSERT_EQ(rig.fake.messageBox->shown.size(), 1);
+    EXPECT_EQ(rig.fake.messageBox->shown[0].text, QStringLiteral("开会了"));
+    EXPECT_EQ(rig.fake.messageBox->shown[0].title, QStringLiteral("Tolvex"));
+    EXPECT_EQ(rig.fake.messageBox->shown[0].style, 0x1040);
+    EXPECT_EQ(rig.fake.shell->opened, QStringList{file});
+
+    at(8, 31, 0);  // re-arms for the next day
+    at(8, 30, 0);
+    EXPECT_EQ(rig.fake.messageBox->shown.size(), 2);
+    EXPECT_EQ(rig.fake.shell->opened.size(), 2);
+
+    // A missing file is not opened and not reported.
+    QFile::remove(file);
+    at(9, 0, 0);
+    at(8, 30, 0);
+    EXPECT_EQ(rig.fake.shell->opened.size(), 2);
+    EXPECT_EQ(rig.fake.messageBox->shown.size(), 3);
+}
+
+TEST(MainWindow, AlarmOffIsNotArmed) {
+    MainWindowRig rig;
+    rig.Load();
+    EXPECT_FALSE(rig.window.IsAlarmArmed());
+}
+
+TEST(MainWindow, HelpNeedsItsFile) {
+    MainWindowRig rig;
+    rig.Load();
+    rig.window.MenuEntry(9)->trigger();
+    ASSERT_EQ(rig.fake.messageBox->shown.size(), 1);
+    EXPECT_EQ(rig.fake.messageBox->shown[0].text, QStringLiteral("帮助文件不存在。"));
+    EXPECT_EQ(rig.fake.messageBox->shown[0].style, 0x30);
+
+    QFile help(rig.session.appFolder + QStringLiteral("Help.chm"));
+    ASSERT_TRUE(help.open(QIODevice::WriteOnly));
+    help.close();
+    rig.window.MenuEntry(9)->trigger();
+    EXPECT_EQ(rig.fake.messageBox->shown.size(), 1);
+    EXPECT_EQ(rig.fake.shell->opened, QStringList{help.fileName()});
+}
+
+TEST(MainWindow, CloseBoxOnlyHides) {
+    MainWindowRig rig;
+    rig.Load();
+    rig.window.show();
+    rig.window.close();
+    EXPECT_FALSE(rig.window.isVisible());
+}
+
+TEST(AutoReceiveTip, CountsReceiptsAndResetsWhenClosed) {
+    MainWindowRig rig;
+    rig.Load();
+    rig.fake.screen->metrics.width = 1024;
+    rig.fake.screen->metrics.height = 768;
+    rig.fake.screen->metrics.fullScreenHeight = 700;
+    rig.fake.screen->metrics.captionHeight = 20;
+    rig.fake.system->now = QDateTime(QDate(2007, 3, 5), QTime(8, 4, 9));
+
+    rig.window.ShowAutoReceiveTip(QStringLiteral("/recv/a.txt"));
+    rig.window.ShowAutoReceiveTip(QStringLiteral("/recv/b.txt"));
+    AutoReceiveTip* tip = rig.window.Tip();
+    ASSERT_NE(tip, nullptr);
+    EXPECT_EQ(tip->Text(), QStringLiteral("已自动接收 2 次文件\r\n\r\n最后文件:b.txt\r\n\r\n"
+                                          "最后时间:3月5日 8:04:09"));
+    // It starts below the screen at the right edge and rises to the task bar.
+    EXPECT_EQ(tip->pos(), QPoint(1024 - tip->width(), 768));
+    for (int i = 0; i < 1000; ++i) tip->timSlide_Timer();
+    EXPECT_EQ(tip->y(), 700 - tip->height() + 20);
+
+    tip->picClose_Click();
+    EXPECT_EQ(rig.session.autoReceivedCount, 0);
+    EXPECT_FALSE(tip->isVisible());
+    rig.window.ShowAutoReceiveTip(QStringLiteral("/recv/c.txt"));
+    EXPECT_TRUE(rig.window.Tip()->Text().startsWith(QStringLiteral("已自动接收 1 次文件")));
+    EXPECT_EQ(rig.window.Tip()->y(), 768);
+
+    // The link opens the receiving folder, then closes as the close picture does.
+    rig.session.settings.autoSavePath = QStringLiteral("/recv/");
+    rig.window.Tip()->lblOpenFolder_Click();
+    EXPECT_EQ(rig.fake.shell->opened, QStringList{QStringLiteral("/recv/")});
+    EXPECT_EQ(rig.session.autoReceivedCount, 0);
+}
