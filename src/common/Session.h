@@ -36,6 +36,10 @@ struct Session {
 
     PersonalInfo personalInfo;
     SettingsRecord settings;
+
+    // Blocked peers as the user typed them (dotted or TVX), in list order. Entries are
+    // resolved at each check, so a TVX entry keeps blocking the address it stands for.
+    QStringList blockList;
 };
 
 }  // namespace tvx
