@@ -49,7 +49,9 @@ TEST(MainWindow, LoadAddsTheIconWithItsTipAndTheMenu) {
     ASSERT_EQ(actions.size(), 12);
     for (int i = 0; i < 12; ++i) {
         EXPECT_EQ(actions[i]->isSeparator(), expected[i].isEmpty()) << i;
-        if (!expected[i].isEmpty()) EXPECT_EQ(actions[i]->text(), expected[i]);
+        if (!expected[i].isEmpty()) {
+            EXPECT_EQ(actions[i]->text(), expected[i]);
+        }
     }
 }
 
@@ -272,4 +274,23 @@ TEST(AutoReceiveTip, CountsReceiptsAndResetsWhenClosed) {
     rig.window.Tip()->lblOpenFolder_Click();
     EXPECT_EQ(rig.fake.shell->opened, QStringList{QStringLiteral("/recv/")});
     EXPECT_EQ(rig.session.autoReceivedCount, 0);
+}
+
+TEST(MainWindow, LoadReadsTheBlockListAndHistoryOpensTheLog) {
+    MainWindowRig rig;
+    QFile block(rig.session.appFolder + QStringLiteral("BlockAdrs.dat"));
+    ASSERT_TRUE(block.open(QIODevice::WriteOnly));
+    block.write("192.168.001.002\r\nNVSSWFDSEN\r\n");
+    block.close();
+    rig.Load();
+    EXPECT_EQ(rig.session.blockList.size(), 2);
+
+    rig.window.MenuEntry(6)->trigger();
+    ASSERT_EQ(rig.fake.messageBox->shown.size(), 1);
+    EXPECT_EQ(rig.fake.messageBox->shown[0].text, QStringLiteral("暂时没有历史记录。"));
+    QFile log(rig.session.appFolder + QStringLiteral("LogFile.htm"));
+    ASSERT_TRUE(log.open(QIODevice::WriteOnly));
+    log.close();
+    rig.window.MenuEntry(6)->trigger();
+    EXPECT_EQ(rig.fake.shell->opened, QStringList{log.fileName()});
 }

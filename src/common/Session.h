@@ -38,6 +38,10 @@ struct Session {
     PersonalInfo personalInfo;
     SettingsRecord settings;
 
+    // Blocked peers as the user typed them (dotted or TVX), in list order. Entries are
+    // resolved at each check, so a TVX entry keeps blocking the address it stands for.
+    QStringList blockList;
+
     // What is going on now; the main window reads these for its exit question and its
     // blinking icon.
     struct Activity {

@@ -10,6 +10,8 @@
 #include "common/Session.h"
 #include "common/ShellRoutines.h"
 #include "common/Windows.h"
+#include "records/AddressFiles.h"
+#include "records/HistoryLog.h"
 #include "records/frm60.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/TrayPictures.h"
@@ -45,6 +47,8 @@ frm35::~frm35() {
 }
 
 bool frm35::Form_Load() {
+    LoadBlockList(m_session, this);
+
     // Menu captions; entries 3, 7 and 11 are separators.
     const char16_t* captions[13] = {nullptr,       u"文件发送(&F)", u"文字交流(&T)", nullptr,
                                     u"个人信息(&P)", u"联系列表(&L)", u"历史记录(&S)", nullptr,
@@ -58,7 +62,7 @@ bool frm35::Form_Load() {
         m_mnuItem[index] = entry;
     }
     // The windows behind these entries are not part of the program yet.
-    for (int index : {1, 2, 5, 6, 8, 10}) m_mnuItem[index]->setEnabled(false);
+    for (int index : {1, 2, 5, 8, 10}) m_mnuItem[index]->setEnabled(false);
 
     const QString tip = (QStringLiteral("Tolvex") + QStringLiteral("\r") + QStringLiteral("IP:") +
                          m_session.localAddress)
@@ -96,6 +100,7 @@ void frm35::picTray_MouseMove(int message) {
 void frm35::mnuTray_Click(int index) {
     switch (index) {
         case 4: ShowPersonalInfo(); break;
+        case 6: ViewHistoryLog(m_session, this); break;
         case 9: ShowHelp(); break;
         case 12: ExitProgram(); break;
         default: break;

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QListWidget;
+class QWidget;
+
+namespace tvx {
+
+class MessageBoxService;
+struct Session;
+
+// The address book ("name|address" lines) and the block list (one address a line), in the
+// program's folder, GBK with "\r\n" line ends.
+extern const QString kAddressBookFileName;  // "Address.dat"
+extern const QString kBlockListFileName;    // "BlockAdrs.dat"
+
+constexpr int kMaxListEntries = 500;
+constexpr int kBlockLineLength = 15;    // characters of a block-list line that count
+constexpr int kAddressLineLength = 31;  // characters of an address-book line that count
+
+// Entries read by a load rule; overLimit when a valid entry beyond the 500th was met.
+struct LoadedEntries {
+    QStringList entries;
+    bool overLimit = false;
+};
+
+// Each line cut to 15 characters, trimmed of spaces, kept when it resolves to an address;
+// reading stops at the first valid line beyond 500. An absent file gives no entries.
+LoadedEntries ReadBlockListFile(const QString& path);
+
+// Each line cut to 31 characters and trimmed, kept when it splits at "|" into exactly two
+// parts of which the second resolves; reading stops at the first valid line beyond 500.
+LoadedEntries ReadAddressBookFile(const QString& path);
+
+// Start-up: fills the session's block list, and says so once when entries were dropped.
+void LoadBlockList(Session& session, QWidget* owner);
+
+// Fills the list with the address book. The address-book window tells the user when entries
+// were dropped (showLimitMessage); the address picker stops silently.
+void LoadAddressBook(Session& session, QListWidget* list, QWidget* owner, bool showLimitMessage);
+
+// True when an entry of the block list, resolved, is the peer's address. The peer address
+// comes from the socket; it is resolved too, so leading zeros cannot slip past.
+bool IsBlocked(const QStringList& blockList, const QString& peerAddress);
+
+// The text after the first "|" of an address-book entry; empty when there is no "|" or it
+// is the first character.
+QString AddressOfEntry(const QString& itemText);
+
+// The delete button of the address book and of the block-list page. Works on a QListWidget
+// in extended selection: asks about the one selected entry by its text, or about the count of
+// several, and removes them unless the answer is No. Returns how many entries went.
+int DeleteSelectedEntries(MessageBoxService& box, QWidget* owner, QListWidget* list);
+
+// Which window the address picker fills.
+enum class PickerPurpose { None = 0, SendFile = 1, ChatInvitation = 2 };
+using AddressPickerOpener = std::function<void(QWidget* owner, PickerPurpose purpose)>;
+
+// Opens the address picker through openPicker when the address book has content; otherwise
+// says it is empty. True when the picker was asked to open.
+bool ShowAddressPicker(Session& session, QWidget* owner, PickerPurpose purpose,
+                       const AddressPickerOpener& openPicker);
+
+// The texts of a list's items, in list order.
+QStringList ItemTexts(const QListWidget* list);
+
+// Save rules. Each replaces the whole file, and leaves the old file in place when the write
+// fails (error says why).
+bool SaveAddressBook(const QString& appFolder, const QStringList& entries, QString* error);
+// Options dialog OK: the entries become the in-memory block list, then the file.
+bool SaveBlockList(Session& session, const QStringList& entries, QString* error);
+
+// Duplicate rules of the adding windows. Each warns, owned by the window, and returns true when
+// the new entry must be refused.
+// Block-list page: the typed address equals an entry, letter case ignored.
+bool RefuseDuplicateBlockEntry(MessageBoxService& box, QWidget* owner, const QStringList& items,
+                               const QString& address);
+// Address-book window, add and edit: name|address equals an entry, letter case ignored.
+bool RefuseDuplicateAddressEntry(MessageBoxService& box, QWidget* owner, const QStringList& items,
+                                 const QString& name, const QString& address);
+
+// Peer-info window, after the user has said yes. Adds the peer's TVX address to the in-memory
+// block list unless it is there exactly; the file follows at the next options OK.
+bool BlockPeer(Session& session, QWidget* owner, const QString& peerAddress);
+// Appends "nickname|address" to the address book unless a line (cut and trimmed) is exactly
+// the same, creating the file when missing. Reports the outcome to the user.
+bool AddPeerToAddressBook(Session& session, QWidget* owner, const QString& nickName,
+                          const QString& peerAddress);
+
+// The address-book line for a peer: "|" and control characters removed from the nickname and
+// control characters from the address, and the nickname shortened so that the line stays
+// within the characters a load reads.
+QString PeerAddressBookLine(const QString& nickName, const QString& peerAddress);
+
+}  // namespace tvx
