@@ -6,6 +6,7 @@
 #include "common/Session.h"
 #include "platform/Tray.h"
 #include "records/frm60.h"
+#include "records/frm65.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/frm35.h"
 #include "startup/AddressChoiceDialog.h"
@@ -65,6 +66,12 @@ TEST(Render, MainWindowMenuTipAndPersonalInfo) {
 
     frm60 personal(session);
     Render(personal, QStringLiteral("personal-info"));
+
+    frm65 peer(session);
+    peer.Fill({QStringLiteral("XXEEEXEEEF"), QStringLiteral("小明"), QStringLiteral("2"),
+               QStringLiteral("28"), QStringLiteral("010-12345678"), QStringLiteral("xm@example.com"),
+               QString(), QStringLiteral("北京"), QStringLiteral("你好\r\n再见")});
+    Render(peer, QStringLiteral("peer-info"));
 }
 
 }  // namespace tvx::test

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QStringList>
+#include <QWidget>
+#include <array>
+
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace tvx {
+
+struct Session;
+
+// The peer-info window: the card a peer sent, read-only, with buttons to keep the peer in
+// the address book or to block it.
+class frm65 : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit frm65(Session& session, QWidget* parent = nullptr);
+
+    // Fills the boxes from the nine received fields: TVX address, then the eight card fields.
+    void Fill(const QStringList& peerFields);
+    void cmdDo_Click(int index);
+
+    QString txtGuestInfo(int index) const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    Session& m_session;
+    std::array<QLineEdit*, 9> m_txtGuestInfo{};  // boxes 1 to 8; box 9 is m_txtOtherInfo
+    QPlainTextEdit* m_txtOtherInfo;
+    std::array<QPushButton*, 4> m_cmdDo{};
+};
+
+// Shows the peer's card in a new peer-info window beside the window that asks for it.
+frm65* ShowPeerInfo(Session& session, const QStringList& peerFields);
+
+}  // namespace tvx

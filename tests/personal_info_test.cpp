@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "address/AddressCode.h"
+#include "common/Session.h"
+#include "platform/System.h"
+#include "records/frm60.h"
+#include "records/frm65.h"
+#include "support/Fakes.h"
+
+using namespace tvx;
+using tvx::test::FakePlatform;
+
+namespace {
+
+struct Rig {
+    Rig() : session(fake.platform) {
+        session.localAddress = QStringLiteral("192.168.0.5");
+        session.localAddressCode = EncodeAddressCode(session.localAddress, 0x5A);
+        session.appFolder = folder.path() + QLatin1Char('/');
+        session.personalInfo.nickName = QStringLiteral("TESTPC");
+    }
+    QStringList Messages() const {
+        QStringList texts;
+        for (const auto& shown : fake.messageBox->shown) texts << shown.text;
+        return texts;
+    }
+
+    QTemporaryDir folder;
+    FakePlatform fake;
+    Session session;
+};
+
+}  // namespace
+
+TEST(PersonalInfoWindow, ShowsTheRunningValues) {
+    Rig rig;
+    rig.session.personalInfo.sex = QStringLiteral("2");
+    rig.session.personalInfo.otherInfo = QStringLiteral("a\r\nb");
+    frm60 window(rig.session);
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("个人信息"));
+    EXPECT_EQ(window.txtLocalInfo(1)->text(), rig.session.localAddressCode);
+    EXPECT_EQ(window.txtLocalInfo(2)->text(), QStringLiteral("192.168.0.5"));
+    EXPECT_TRUE(window.txtLocalInfo(1)->isReadOnly());
+    EXPECT_EQ(window.txtLocalInfo(3)->text(), QStringLiteral("TESTPC"));
+    EXPECT_EQ(window.cobSex()->currentText(), QStringLiteral("女士"));
+    EXPECT_EQ(window.txtOtherInfo()->toPlainText(), QStringLiteral("a\nb"));
+}
+
+TEST(PersonalInfoWindow, RefusesAnEmptyOrBarredNickname) {
+    Rig rig;
+    frm60 window(rig.session);
+    window.txtLocalInfo(4)->setText(QStringLiteral("30"));
+    for (const char* nick : {"", "   "}) {
+        window.txtLocalInfo(3)->setText(QString::fromUtf8(nick));
+        window.cmdDo_Click(1);
+        EXPECT_EQ(rig.fake.messageBox->shown.last().text, QStringLiteral("昵称不能为空。"));
+        EXPECT_EQ(rig.fake.messageBox->shown.last().style, 0x30);
+    }
+    window.txtLocalInfo(3)->setText(QStringLiteral("a|b"));
+    window.cmdDo_Click(1);
+    EXPECT_EQ(rig.fake.messageBox->shown.last().text, QStringLiteral("昵称中不能包含|字符。"));
+    EXPECT_EQ(rig.fake.messageBox->shown.last().style, 0x40);
+    // Nothing was stored, and the typed values stay.
+    EXPECT_TRUE(rig.fake.settings->writeOrder.isEmpty());
+    EXPECT_EQ(window.txtLocalInfo(4)->text(), QStringLiteral("30"));
+    EXPECT_EQ(rig.session.personalInfo.nickName, QStringLiteral("TESTPC"));
+}
+
+TEST(PersonalInfoWindow, SavingWritesTheEightKeysInOrder) {
+    Rig rig;
+    frm60 window(rig.session);
+    window.show();
+    window.txtLocalInfo(3)->setText(QStringLiteral(" 小王 "));
+    window.cobSex()->setCurrentIndex(1);
+    window.txtLocalInfo(5)->setText(QStringLiteral(" 123 "));
+    window.txtOtherInfo()->setPlainText(QStringLiteral("\n\nhello\n"));
+    window.cmdDo_Click(1);
+    EXPECT_TRUE(rig.fake.messageBox->shown.isEmpty());
+    EXPECT_EQ(rig.fake.settings->writeOrder,
+              (QStringList{"NickName", "Sex", "Age", "Phone", "Email", "HomePage", "Address",
+                           "OtherInfo"}));
+    const auto& values = rig.fake.settings->values;
+    EXPECT_EQ(values.value(QStringLiteral("NickName")), QStringLiteral("小王"));
+    EXPECT_EQ(values.value(QStringLiteral("Sex")), QStringLiteral("1"));
+    EXPECT_EQ(values.value(QStringLiteral("Phone")), QStringLiteral("123"));
+    EXPECT_EQ(values.value(QStringLiteral("OtherInfo")), QStringLiteral("hello"));
+    EXPECT_EQ(rig.session.personalInfo.nickName, QStringLiteral("小王"));
+    EXPECT_EQ(rig.session.personalInfo.Fields().size(), 8);
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST(PersonalInfoWindow, LeavingABoxTrimsIt) {
+    Rig rig;
+    frm60 window(rig.session);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    window.txtLocalInfo(6)->setFocus();
+    window.txtLocalInfo(6)->setText(QStringLiteral("  a@b  "));
+    QFocusEvent out(QEvent::FocusOut);
+    QApplication::sendEvent(window.txtLocalInfo(6), &out);
+    EXPECT_EQ(window.txtLocalInfo(6)->text(), QStringLiteral("a@b"));
+    window.txtOtherInfo()->setPlainText(QStringLiteral("\n  x \n\n"));
+    QApplication::sendEvent(window.txtOtherInfo(), &out);
+    EXPECT_EQ(window.txtOtherInfo()->toPlainText(), QStringLiteral("x"));
+}
+
+TEST(PersonalInfoWindow, FreshCodeAlwaysDiffersAndTakesEffectAtOnce) {
+    Rig rig;
+    frm60 window(rig.session);
+    for (int i = 0; i < 200; ++i) {
+        const QString before = window.txtLocalInfo(1)->text();
+        window.cmdDo_Click(3);
+        const QString after = window.txtLocalInfo(1)->text();
+        ASSERT_NE(after, before);
+        ASSERT_EQ(ResolvePeerAddress(after), QStringLiteral("192.168.0.5"));
+        ASSERT_EQ(rig.session.localAddressCode, after);
+    }
+    // Cancelling keeps the new code but changes nothing else.
+    window.cmdDo_Click(2);
+    EXPECT_TRUE(rig.fake.settings->writeOrder.isEmpty());
+}
+
+TEST(PersonalInfoWindow, RightClickCopiesAnAddress) {
+    Rig rig;
+    frm60 window(rig.session);
+    window.show();
+    QTest::mouseClick(window.txtLocalInfo(2), Qt::RightButton);
+    EXPECT_EQ(rig.fake.shell->clipboard, QStringLiteral("192.168.0.5"));
+    EXPECT_EQ(rig.Messages().last(), QStringLiteral("本地IP地址已复制到剪贴板。"));
+    QTest::mouseClick(window.txtLocalInfo(1), Qt::RightButton);
+    EXPECT_EQ(rig.fake.shell->clipboard, rig.session.localAddressCode);
+    EXPECT_EQ(rig.Messages().last(), QStringLiteral("本地TVX地址已复制到剪贴板。"));
+}
+
+TEST(PeerInfoWindow, ShowsTheReceivedCard) {
+    Rig rig;
+    frm65* window = ShowPeerInfo(rig.session, {"XXEEEXEEEF", "小明", "1", "20", "", "", "", "",
+                                               "第一行\r\n第二行"});
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("对方信息"));
+    EXPECT_EQ(window->txtGuestInfo(1), QStringLiteral("XXEEEXEEEF"));
+    EXPECT_EQ(window->txtGuestInfo(2), QStringLiteral("小明"));
+    EXPECT_EQ(window->txtGuestInfo(3), QStringLiteral("先生"));
+    EXPECT_EQ(window->txtGuestInfo(4), QStringLiteral("20"));
+    EXPECT_EQ(window->txtGuestInfo(9), QStringLiteral("第一行\n第二行"));
+    window->Fill({"XXEEEXEEEF", "x", "7"});
+    EXPECT_EQ(window->txtGuestInfo(3), QString());
+    window->cmdDo_Click(3);
+}
+
+TEST(PeerInfoWindow, AddsToTheAddressBookWithoutBars) {
+    Rig rig;
+    frm65 window(rig.session);
+    window.Fill({"XXEEEXEEEF", "a|b", "0"});
+    rig.fake.messageBox->answers << AnswerNo;
+    window.cmdDo_Click(1);
+    EXPECT_EQ(rig.Messages().last(),
+              QStringLiteral("确实要将该用户地址加入地址簿么？\r\n添加后可在\"地址簿\"中编辑。"));
+    const QString book = rig.session.appFolder + QStringLiteral("Address.dat");
+    EXPECT_FALSE(QFile::exists(book));
+
+    window.cmdDo_Click(1);
+    EXPECT_EQ(rig.Messages().last(), QStringLiteral("添加地址操作成功。"));
+    QFile file(book);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(FromAnsi(file.readAll()), QStringLiteral("ab|XXEEEXEEEF\r\n"));
+    file.close();
+
+    window.cmdDo_Click(1);
+    EXPECT_EQ(rig.Messages().last(), QStringLiteral("该地址已存在地址簿中。"));
+}
+
+TEST(PeerInfoWindow, BlockingTwiceIsRefused) {
+    Rig rig;
+    frm65 window(rig.session);
+    window.Fill({"XXEEEXEEEF", "小明", "0"});
+    window.cmdDo_Click(2);
+    EXPECT_EQ(rig.fake.messageBox->shown[0].text,
+              QStringLiteral("确实要将此用户地址加入屏蔽列表么？\r\n要解除屏蔽请在\"选项-安全\"中设置。"));
+    EXPECT_EQ(rig.Messages().last(), QStringLiteral("屏蔽地址操作成功。"));
+    EXPECT_EQ(rig.session.blockList, QStringList{QStringLiteral("XXEEEXEEEF")});
+    window.cmdDo_Click(2);
+    EXPECT_EQ(rig.Messages().last(), QStringLiteral("该地址已存在屏蔽列表中。"));
+    EXPECT_EQ(rig.session.blockList.size(), 1);
+    // The file is written only when the options are confirmed.
+    EXPECT_FALSE(QFile::exists(rig.session.appFolder + QStringLiteral("BlockAdrs.dat")));
+}
