@@ -8,7 +8,8 @@
 int main(int argc, char** argv) {
     // Options are checked before anything opens a window or a display connection.
     QStringList arguments;
-    for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
     tvx::StartupOptions options;
     QString error;
     if (!tvx::ParseOptions(arguments, options, error)) {
@@ -24,12 +25,15 @@ int main(int argc, char** argv) {
     tvx::Session session(*platform);
     tvx::InstanceLock lock;
     tvx::StartupOutcome outcome = tvx::RunStartup(session, options, lock);
-    if (outcome == tvx::StartupOutcome::UserExit) return 0;
-    if (outcome != tvx::StartupOutcome::Running) return 1;
+    if (outcome == tvx::StartupOutcome::UserExit)
+        return 0;
+    if (outcome != tvx::StartupOutcome::Running)
+        return 1;
 
     tvx::frm35 mainWindow(session);
     QObject::connect(&mainWindow, &tvx::frm35::ProgramEnded, &app, &QApplication::quit,
                      Qt::QueuedConnection);
-    if (!mainWindow.Form_Load()) return 1;
+    if (!mainWindow.Form_Load())
+        return 1;
     return app.exec();
 }

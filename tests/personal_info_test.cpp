@@ -29,7 +29,8 @@ struct Rig {
     }
     QStringList Messages() const {
         QStringList texts;
-        for (const auto& shown : fake.messageBox->shown) texts << shown.text;
+        for (const auto& shown : fake.messageBox->shown)
+            texts << shown.text;
         return texts;
     }
 
@@ -142,8 +143,8 @@ TEST(PersonalInfoWindow, RightClickCopiesAnAddress) {
 
 TEST(PeerInfoWindow, ShowsTheReceivedCard) {
     Rig rig;
-    frm65* window = ShowPeerInfo(rig.session, {"XXEEEXEEEF", "小明", "1", "20", "", "", "", "",
-                                               "第一行\r\n第二行"});
+    frm65* window = ShowPeerInfo(
+        rig.session, {"XXEEEXEEEF", "小明", "1", "20", "", "", "", "", "第一行\r\n第二行"});
     EXPECT_EQ(window->windowTitle(), QStringLiteral("对方信息"));
     EXPECT_EQ(window->txtGuestInfo(1), QStringLiteral("XXEEEXEEEF"));
     EXPECT_EQ(window->txtGuestInfo(2), QStringLiteral("小明"));
@@ -183,7 +184,8 @@ TEST(PeerInfoWindow, BlockingTwiceIsRefused) {
     window.Fill({"XXEEEXEEEF", "小明", "0"});
     window.cmdDo_Click(2);
     EXPECT_EQ(rig.fake.messageBox->shown[0].text,
-              QStringLiteral("确实要将此用户地址加入屏蔽列表么？\r\n要解除屏蔽请在\"选项-安全\"中设置。"));
+              QStringLiteral(
+                  "确实要将此用户地址加入屏蔽列表么？\r\n要解除屏蔽请在\"选项-安全\"中设置。"));
     EXPECT_EQ(rig.Messages().last(), QStringLiteral("屏蔽地址操作成功。"));
     EXPECT_EQ(rig.session.blockList, QStringList{QStringLiteral("XXEEEXEEEF")});
     window.cmdDo_Click(2);
@@ -191,4 +193,15 @@ TEST(PeerInfoWindow, BlockingTwiceIsRefused) {
     EXPECT_EQ(rig.session.blockList.size(), 1);
     // The file is written only when the options are confirmed.
     EXPECT_FALSE(QFile::exists(rig.session.appFolder + QStringLiteral("BlockAdrs.dat")));
+}
+
+TEST(PersonalInfoRecord, EightFieldsAndSevenSeparators) {
+    PersonalInfo card;
+    card.nickName = QStringLiteral("Ab");
+    const QString record = PersonalInfoRecord(card);
+    EXPECT_EQ(record.count(QChar(0x0403)), 7);
+    const QByteArray wire(reinterpret_cast<const char*>(record.utf16()), record.size() * 2);
+    EXPECT_EQ(wire, QByteArray("A\0b\0\x03\x04"
+                               "0\0\x03\x04\x03\x04\x03\x04\x03\x04\x03\x04\x03\x04",
+                               6 + 2 + 12));
 }

@@ -69,8 +69,9 @@ TEST(Render, MainWindowMenuTipAndPersonalInfo) {
 
     frm65 peer(session);
     peer.Fill({QStringLiteral("XXEEEXEEEF"), QStringLiteral("小明"), QStringLiteral("2"),
-               QStringLiteral("28"), QStringLiteral("010-12345678"), QStringLiteral("xm@example.com"),
-               QString(), QStringLiteral("北京"), QStringLiteral("你好\r\n再见")});
+               QStringLiteral("28"), QStringLiteral("010-12345678"),
+               QStringLiteral("xm@example.com"), QString(), QStringLiteral("北京"),
+               QStringLiteral("你好\r\n再见")});
     Render(peer, QStringLiteral("peer-info"));
 }
 

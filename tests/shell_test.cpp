@@ -2,10 +2,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "common/Session.h"
+#include "platform/Tray.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/frm35.h"
 #include "support/Fakes.h"
@@ -39,12 +43,18 @@ TEST(MainWindow, LoadAddsTheIconWithItsTipAndTheMenu) {
     EXPECT_EQ(rig.window.windowTitle(), QStringLiteral("文件接收"));
     EXPECT_FALSE(rig.window.isVisible());
 
-    const QStringList expected = {QStringLiteral("文件发送(&F)"), QStringLiteral("文字交流(&T)"),
-                                  QString(),                       QStringLiteral("个人信息(&P)"),
-                                  QStringLiteral("联系列表(&L)"), QStringLiteral("历史记录(&S)"),
-                                  QString(),                       QStringLiteral("选项(&O)..."),
-                                  QStringLiteral("帮助(&H)..."),  QStringLiteral("关于(&A)..."),
-                                  QString(),                       QStringLiteral("退出(&X)")};
+    const QStringList expected = {QStringLiteral("文件发送(&F)"),
+                                  QStringLiteral("文字交流(&T)"),
+                                  QString(),
+                                  QStringLiteral("个人信息(&P)"),
+                                  QStringLiteral("联系列表(&L)"),
+                                  QStringLiteral("历史记录(&S)"),
+                                  QString(),
+                                  QStringLiteral("选项(&O)..."),
+                                  QStringLiteral("帮助(&H)..."),
+                                  QStringLiteral("关于(&A)..."),
+                                  QString(),
+                                  QStringLiteral("退出(&X)")};
     const QList<QAction*> actions = rig.window.TrayMenu()->actions();
     ASSERT_EQ(actions.size(), 12);
     for (int i = 0; i < 12; ++i) {
@@ -259,7 +269,8 @@ TEST(AutoReceiveTip, CountsReceiptsAndResetsWhenClosed) {
                                           "最后时间:3月5日 8:04:09"));
     // It starts below the screen at the right edge and rises to the task bar.
     EXPECT_EQ(tip->pos(), QPoint(1024 - tip->width(), 768));
-    for (int i = 0; i < 1000; ++i) tip->timSlide_Timer();
+    for (int i = 0; i < 1000; ++i)
+        tip->timSlide_Timer();
     EXPECT_EQ(tip->y(), 700 - tip->height() + 20);
 
     tip->picClose_Click();
@@ -293,4 +304,31 @@ TEST(MainWindow, LoadReadsTheBlockListAndHistoryOpensTheLog) {
     log.close();
     rig.window.MenuEntry(6)->trigger();
     EXPECT_EQ(rig.fake.shell->opened, QStringList{log.fileName()});
+}
+
+TEST(TrayStandIn, ClicksAndClosingActAsTheIcon) {
+    DesktopTrayIcon tray;
+    ASSERT_TRUE(tray.Add(QIcon(), QStringLiteral("Tolvex\rIP:127.0.0.2")));
+    QWidget* standIn = tray.StandInWindow();
+    ASSERT_NE(standIn, nullptr);
+    EXPECT_TRUE(standIn->isVisible());
+    EXPECT_EQ(standIn->findChild<QLabel*>(QStringLiteral("lblTip"))->text(),
+              QStringLiteral("Tolvex\nIP:127.0.0.2"));
+
+    QSignalSpy messages(&tray, &TrayIcon::MouseMessage);
+    QSignalSpy closing(&tray, &TrayIcon::CloseRequested);
+    QTest::mouseClick(standIn, Qt::LeftButton);
+    QTest::mouseClick(standIn, Qt::RightButton);
+    standIn->findChild<QPushButton*>(QStringLiteral("cmdMenu"))->click();
+    ASSERT_EQ(messages.count(), 3);
+    EXPECT_EQ(messages[0][0].toInt(), TrayLeftUp);
+    EXPECT_EQ(messages[1][0].toInt(), TrayRightUp);
+    EXPECT_EQ(messages[2][0].toInt(), TrayRightUp);
+
+    // Closing asks the program to end; removing the icon from there is safe.
+    QObject::connect(&tray, &TrayIcon::CloseRequested, &tray, &TrayIcon::Remove);
+    standIn->close();
+    EXPECT_EQ(closing.count(), 1);
+    EXPECT_FALSE(tray.IsShown());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

@@ -1,5 +1,6 @@
 #include "platform/Tray.h"
 
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -46,11 +47,19 @@ public:
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override {
-        if (event->button() == Qt::LeftButton) emit m_owner.MouseMessage(TrayLeftUp);
-        if (event->button() == Qt::RightButton) emit m_owner.MouseMessage(TrayRightUp);
+        if (event->button() == Qt::LeftButton)
+            emit m_owner.MouseMessage(TrayLeftUp);
+        if (event->button() == Qt::RightButton)
+            emit m_owner.MouseMessage(TrayRightUp);
+    }
+    void closeEvent(QCloseEvent* event) override {
+        // Without it nothing would be left on screen to reach the program: ask to end instead.
+        event->ignore();
+        emit m_owner.CloseRequested();
     }
     void mouseDoubleClickEvent(QMouseEvent* event) override {
-        if (event->button() == Qt::LeftButton) emit m_owner.MouseMessage(TrayLeftDoubleClick);
+        if (event->button() == Qt::LeftButton)
+            emit m_owner.MouseMessage(TrayLeftDoubleClick);
     }
 
 private:
@@ -71,12 +80,17 @@ bool DesktopTrayIcon::Add(const QIcon& icon, const QString& tip) {
         connect(m_tray.get(), &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
                     switch (reason) {
-                        case QSystemTrayIcon::Trigger: emit MouseMessage(TrayLeftUp); break;
+                        case QSystemTrayIcon::Trigger:
+                            emit MouseMessage(TrayLeftUp);
+                            break;
                         case QSystemTrayIcon::DoubleClick:
                             emit MouseMessage(TrayLeftDoubleClick);
                             break;
-                        case QSystemTrayIcon::Context: emit MouseMessage(TrayRightUp); break;
-                        default: break;
+                        case QSystemTrayIcon::Context:
+                            emit MouseMessage(TrayRightUp);
+                            break;
+                        default:
+                            break;
                     }
                 });
         m_tray->show();
@@ -92,7 +106,8 @@ bool DesktopTrayIcon::Add(const QIcon& icon, const QString& tip) {
 }
 
 void DesktopTrayIcon::Modify(const QIcon& icon) {
-    if (m_tray) m_tray->setIcon(icon);
+    if (m_tray)
+        m_tray->setIcon(icon);
     if (m_standIn) {
         m_picture->setPixmap(icon.pixmap(32, 32));
         m_standIn->setWindowIcon(icon);
@@ -100,15 +115,24 @@ void DesktopTrayIcon::Modify(const QIcon& icon) {
 }
 
 void DesktopTrayIcon::Remove() {
-    if (m_tray) m_tray->hide();
+    if (m_tray)
+        m_tray->hide();
     m_tray.reset();
-    m_standIn.reset();
+    if (m_standIn) {
+        // It may be removed from inside its own event handler: delete it afterwards.
+        m_standIn->hide();
+        m_standIn.release()->deleteLater();
+    }
     m_picture = nullptr;
 }
 
-bool DesktopTrayIcon::IsShown() const { return m_tray || m_standIn; }
+bool DesktopTrayIcon::IsShown() const {
+    return m_tray || m_standIn;
+}
 
-QWidget* DesktopTrayIcon::StandInWindow() const { return m_standIn.get(); }
+QWidget* DesktopTrayIcon::StandInWindow() const {
+    return m_standIn.get();
+}
 
 bool FakeTrayIcon::Add(const QIcon& icon, const QString& text) {
     shown = true;

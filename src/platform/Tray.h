@@ -27,6 +27,8 @@ public:
 
 signals:
     void MouseMessage(int message);
+    // The user closed the stand-in window: the program is to end as from its menu.
+    void CloseRequested();
 };
 
 class DesktopTrayIcon : public TrayIcon {

@@ -5,6 +5,11 @@
 
 namespace tvx {
 
+QString PersonalInfoRecord(const PersonalInfo& card) {
+    // The separator is the unit whose bytes are 03 04 on the wire (UTF-16LE).
+    return card.Fields().join(QChar(0x0403));
+}
+
 PersonalInfo LoadPersonalInfo(SettingsStore& store, SystemInfo& system) {
     PersonalInfo card;
     const QString sex = ReadSetting(store, QStringLiteral("Sex"));

@@ -24,6 +24,9 @@ struct PersonalInfo {
     }
 };
 
+// The card as it travels: the eight fields joined by the field separator 03 04.
+QString PersonalInfoRecord(const PersonalInfo& card);
+
 // Reads the card from the store; an empty nickname becomes the computer's name (not stored).
 PersonalInfo LoadPersonalInfo(SettingsStore& store, SystemInfo& system);
 

@@ -59,7 +59,8 @@ frm60::frm60(Session& session, QWidget* parent)
     }
     m_txtLocalInfo[3]->setMaxLength(15);
     m_txtLocalInfo[4]->setMaxLength(2);
-    for (int index = 5; index <= 8; ++index) m_txtLocalInfo[index]->setMaxLength(50);
+    for (int index = 5; index <= 8; ++index)
+        m_txtLocalInfo[index]->setMaxLength(50);
     connect(m_txtOtherInfo, &QPlainTextEdit::textChanged, this, [this] {
         if (m_txtOtherInfo->toPlainText().size() > kOtherInfoLimit) {
             m_txtOtherInfo->setPlainText(m_txtOtherInfo->toPlainText().left(kOtherInfoLimit));
@@ -121,23 +122,29 @@ frm60::frm60(Session& session, QWidget* parent)
     CenterForm(m_session.display, this);
 }
 
-QString frm60::OtherInfoText() const { return TrimLines(ToCardText(m_txtOtherInfo->toPlainText())); }
+QString frm60::OtherInfoText() const {
+    return TrimLines(ToCardText(m_txtOtherInfo->toPlainText()));
+}
 
 bool frm60::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut) {
         // Leaving a box trims it; the free-text box also loses outer blank lines.
         if (watched == m_txtOtherInfo) {
             const QString trimmed = ToBoxText(OtherInfoText());
-            if (trimmed != m_txtOtherInfo->toPlainText()) m_txtOtherInfo->setPlainText(trimmed);
+            if (trimmed != m_txtOtherInfo->toPlainText())
+                m_txtOtherInfo->setPlainText(trimmed);
         } else if (auto* box = qobject_cast<QLineEdit*>(watched)) {
             const QString trimmed = TrimSpaces(box->text());
-            if (trimmed != box->text()) box->setText(trimmed);
+            if (trimmed != box->text())
+                box->setText(trimmed);
         }
     }
     if (event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
-        if (watched == m_txtLocalInfo[1]) CopyAddress(1);
-        if (watched == m_txtLocalInfo[2]) CopyAddress(2);
+        if (watched == m_txtLocalInfo[1])
+            CopyAddress(1);
+        if (watched == m_txtLocalInfo[2])
+            CopyAddress(2);
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -178,9 +185,10 @@ void frm60::cmdDo_Click(int index) {
         return;
     }
     if (nickName.contains(QLatin1Char('|'))) {
-        ShowMessage(m_session.messageBox(), this,
-                    QStringLiteral("昵称中不能包含") + QStringLiteral("|") + QStringLiteral("字符。"),
-                    KindInfo, false);
+        ShowMessage(
+            m_session.messageBox(), this,
+            QStringLiteral("昵称中不能包含") + QStringLiteral("|") + QStringLiteral("字符。"),
+            KindInfo, false);
         m_txtLocalInfo[3]->setFocus();
         return;
     }
@@ -201,7 +209,8 @@ void frm60::cmdDo_Click(int index) {
                               QStringLiteral("Email"),    QStringLiteral("HomePage"),
                               QStringLiteral("Address"),  QStringLiteral("OtherInfo")};
     const QStringList values = card.Fields();
-    for (int i = 0; i < keys.size(); ++i) WriteSetting(m_session.store(), keys[i], values[i]);
+    for (int i = 0; i < keys.size(); ++i)
+        WriteSetting(m_session.store(), keys[i], values[i]);
     close();
 }
 

@@ -32,7 +32,7 @@ frm65::frm65(Session& session, QWidget* parent)
     m_txtGuestInfo[1]->installEventFilter(this);
 
     auto* form = new QFormLayout;
-    const char16_t* labels[] = {u"地址", u"昵称:", u"性别:", u"年龄:", u"电话:",
+    const char16_t* labels[] = {u"地址",  u"昵称:", u"性别:", u"年龄:", u"电话:",
                                 u"电邮:", u"主页:", u"地址:", u"备注:"};
     for (int index = 1; index <= 8; ++index)
         form->addRow(QString::fromUtf16(labels[index - 1]), m_txtGuestInfo[index]);
@@ -44,7 +44,8 @@ frm65::frm65(Session& session, QWidget* parent)
         m_cmdDo[index] = new QPushButton(QString::fromUtf16(captions[index - 1]), this);
         m_cmdDo[index]->setObjectName(QStringLiteral("cmdDo%1").arg(index));
         connect(m_cmdDo[index], &QPushButton::clicked, this, [this, index] { cmdDo_Click(index); });
-        if (index == 3) buttons->addStretch();
+        if (index == 3)
+            buttons->addStretch();
         buttons->addWidget(m_cmdDo[index]);
     }
     m_cmdDo[3]->setDefault(true);
@@ -74,7 +75,8 @@ void frm65::Fill(const QStringList& peerFields) {
 }
 
 QString frm65::txtGuestInfo(int index) const {
-    if (index == 9) return m_txtOtherInfo->toPlainText();
+    if (index == 9)
+        return m_txtOtherInfo->toPlainText();
     return m_txtGuestInfo[index]->text();
 }
 
@@ -110,8 +112,11 @@ void frm65::cmdDo_Click(int index) {
                 return;
             BlockPeer(m_session, this, m_txtGuestInfo[1]->text());
             break;
-        case 3: close(); break;
-        default: break;
+        case 3:
+            close();
+            break;
+        default:
+            break;
     }
 }
 

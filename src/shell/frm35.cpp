@@ -21,9 +21,12 @@ namespace tvx {
 QString ActivityList(bool sending, bool receiving, bool chatting) {
     const QString prefix = QStringLiteral("    >> 正在");
     QString list;
-    if (sending) list += prefix + QStringLiteral("发送文件...") + QStringLiteral("\r\n");
-    if (receiving) list += prefix + QStringLiteral("接收文件...") + QStringLiteral("\r\n");
-    if (chatting) list += prefix + QStringLiteral("文字交流...") + QStringLiteral("\r\n");
+    if (sending)
+        list += prefix + QStringLiteral("发送文件...") + QStringLiteral("\r\n");
+    if (receiving)
+        list += prefix + QStringLiteral("接收文件...") + QStringLiteral("\r\n");
+    if (chatting)
+        list += prefix + QStringLiteral("文字交流...") + QStringLiteral("\r\n");
     return list;
 }
 
@@ -39,6 +42,7 @@ frm35::frm35(Session& session, QWidget* parent)
     m_timAlarm.setInterval(1000);
     connect(&m_timAlarm, &QTimer::timeout, this, &frm35::timAlarm_Timer);
     connect(&m_session.tray(), &TrayIcon::MouseMessage, this, &frm35::picTray_MouseMove);
+    connect(&m_session.tray(), &TrayIcon::CloseRequested, this, &frm35::ExitProgram);
 }
 
 frm35::~frm35() {
@@ -50,9 +54,9 @@ bool frm35::Form_Load() {
     LoadBlockList(m_session, this);
 
     // Menu captions; entries 3, 7 and 11 are separators.
-    const char16_t* captions[13] = {nullptr,       u"文件发送(&F)", u"文字交流(&T)", nullptr,
+    const char16_t* captions[13] = {nullptr,         u"文件发送(&F)", u"文字交流(&T)", nullptr,
                                     u"个人信息(&P)", u"联系列表(&L)", u"历史记录(&S)", nullptr,
-                                    u"选项(&O)...", u"帮助(&H)...",  u"关于(&A)...",  nullptr,
+                                    u"选项(&O)...",  u"帮助(&H)...",  u"关于(&A)...",  nullptr,
                                     u"退出(&X)"};
     for (int index = 1; index <= 12; ++index) {
         QAction* entry = captions[index] ? m_mnuTray.addAction(QString::fromUtf16(captions[index]))
@@ -62,7 +66,8 @@ bool frm35::Form_Load() {
         m_mnuItem[index] = entry;
     }
     // The windows behind these entries are not part of the program yet.
-    for (int index : {1, 2, 5, 8, 10}) m_mnuItem[index]->setEnabled(false);
+    for (int index : {1, 2, 5, 8, 10})
+        m_mnuItem[index]->setEnabled(false);
 
     const QString tip = (QStringLiteral("Tolvex") + QStringLiteral("\r") + QStringLiteral("IP:") +
                          m_session.localAddress)
@@ -73,7 +78,8 @@ bool frm35::Form_Load() {
     resize(m_session.display.PixelsX(6030), m_session.display.PixelsY(7230));
 
     LoadMainSettings(m_session.store(), m_session.settings);
-    if (m_session.settings.useTimer) m_timAlarm.start();
+    if (m_session.settings.useTimer)
+        m_timAlarm.start();
 
     CenterForm(m_session.display, this);
     return true;
@@ -88,22 +94,35 @@ void frm35::picTray_MouseMove(int message) {
                 m_session.activity.offerPending = false;
             }
             if (m_session.activity.invitationPending) {
-                if (m_chatAcceptWindow) ActivateWindow(m_chatAcceptWindow);
+                if (m_chatAcceptWindow)
+                    ActivateWindow(m_chatAcceptWindow);
                 m_session.activity.invitationPending = false;
             }
             break;
-        case TrayRightUp: m_mnuTray.popup(QCursor::pos()); break;
-        default: break;
+        case TrayRightUp:
+            m_mnuTray.popup(QCursor::pos());
+            break;
+        default:
+            break;
     }
 }
 
 void frm35::mnuTray_Click(int index) {
     switch (index) {
-        case 4: ShowPersonalInfo(); break;
-        case 6: ViewHistoryLog(m_session, this); break;
-        case 9: ShowHelp(); break;
-        case 12: ExitProgram(); break;
-        default: break;
+        case 4:
+            ShowPersonalInfo();
+            break;
+        case 6:
+            ViewHistoryLog(m_session, this);
+            break;
+        case 9:
+            ShowHelp();
+            break;
+        case 12:
+            ExitProgram();
+            break;
+        default:
+            break;
     }
 }
 
@@ -127,7 +146,8 @@ void frm35::ShowHelp() {
 }
 
 void frm35::StartBlink() {
-    if (!m_timBlink.isActive()) m_timBlink.start();
+    if (!m_timBlink.isActive())
+        m_timBlink.start();
 }
 
 void frm35::timBlink_Timer() {
@@ -146,7 +166,8 @@ void frm35::timAlarm_Timer() {
         m_alarmFired = false;
         return;
     }
-    if (m_alarmFired) return;
+    if (m_alarmFired)
+        return;
     // Set before the box opens, so that ticks while it is open do not fire again.
     m_alarmFired = true;
     if (settings.popText)
@@ -156,11 +177,14 @@ void frm35::timAlarm_Timer() {
 }
 
 void frm35::ShowAutoReceiveTip(const QString& targetPath) {
-    if (!m_tip) m_tip = new AutoReceiveTip(m_session);
+    if (!m_tip)
+        m_tip = new AutoReceiveTip(m_session);
     m_tip->Show(targetPath);
 }
 
-AutoReceiveTip* frm35::Tip() const { return m_tip.data(); }
+AutoReceiveTip* frm35::Tip() const {
+    return m_tip.data();
+}
 
 void frm35::ExitProgram() {
     const Session::Activity& activity = m_session.activity;
