@@ -1,0 +1,339 @@
+#include "protocol/PeerLink.h"
+
+#include "common/Messages.h"
+#include "common/Session.h"
+#include "common/Text.h"
+#include "platform/SocketErrors.h"
+#include "protocol/Codes.h"
+#include "protocol/HandshakeSteps.h"
+#include "protocol/PeerMessages.h"
+#include "protocol/Wire.h"
+
+namespace tvx {
+
+using C = ProtocolCodes;
+
+RoleConfig RoleConfig::For(PeerRole role) {
+    RoleConfig config;
+    config.role = role;
+    switch (role) {
+        case PeerRole::FileReceiver:
+            config.listens = true;
+            config.port = kFileControlPort;
+            config.reservedFieldInReply = true;
+            config.opensDataListener = true;
+            config.codesAfterIntroduction = {C::FileOffer, C::SenderCancel};
+            break;
+        case PeerRole::FileSender:
+            config.port = kFileControlPort;
+            config.versionInFirstField = true;
+            config.codesAfterIntroduction = {C::OfferAccepted, C::OfferRefused, C::OfferRefusedAuto,
+                                             C::ReceiverCancel, C::FileComplete};
+            break;
+        case PeerRole::ChatInitiator:
+            config.port = kChatPort;
+            config.codesAfterIntroduction = {C::InvitationAccepted, C::InvitationAcceptedAuto,
+                                             C::InvitationRefused,  C::InvitationRefusedAuto,
+                                             C::ResponderText,      C::ResponderLeaves};
+            break;
+        case PeerRole::ChatResponder:
+            config.listens = true;
+            config.port = kChatPort;
+            config.codesAfterIntroduction = {C::ChatInvitation, C::InitiatorText,
+                                             C::InitiatorLeaves};
+            break;
+    }
+    return config;
+}
+
+PeerLink::PeerLink(PeerRole role, Session& session, QObject* parent)
+    : QObject(parent),
+      session_(session),
+      config_(RoleConfig::For(role)),
+      version_(QChar(C::Version)) {
+    handshakeTimer_.setSingleShot(true);
+    handshakeTimer_.setInterval(kHandshakeTimeoutMs);
+    connect(&handshakeTimer_, &QTimer::timeout, this, &PeerLink::OnHandshakeTimeout);
+    connect(&socket_, &Socket::ConnectionRequest, this, &PeerLink::OnConnectionRequest);
+    connect(&socket_, &Socket::Connected, this, &PeerLink::OnConnected);
+    connect(&socket_, &Socket::DataArrival, this, &PeerLink::OnDataArrival);
+    connect(&socket_, &Socket::Closed, this, &PeerLink::OnClosed);
+    connect(&socket_, &Socket::Error, this, &PeerLink::OnSocketError);
+}
+
+int PeerLink::Listen() {
+    if (!config_.listens || state_ != State::Idle)
+        return kErrWrongState;
+    const int number = StartListening();
+    keepListening_ = number == 0;
+    return number;
+}
+
+int PeerLink::StartListening() {
+    int number = socket_.Bind(session_.localAddress, config_.port);
+    if (number == 0)
+        number = socket_.Listen();
+    if (number != 0) {
+        socket_.Close();
+        return number;
+    }
+    state_ = State::Listening;
+    return 0;
+}
+
+void PeerLink::Stop() {
+    keepListening_ = false;
+    Reset();
+}
+
+int PeerLink::Connect(const QString& peerDottedAddress) {
+    if (config_.listens || state_ != State::Idle)
+        return kErrWrongState;
+    const int number = socket_.Connect(peerDottedAddress, config_.port, session_.localAddress);
+    if (number != 0)
+        return number;
+    remoteAddress_ = peerDottedAddress;
+    state_ = State::Connecting;
+    return 0;
+}
+
+void PeerLink::Reset() {
+    handshakeTimer_.stop();
+    socket_.Close();
+    buffer_.Reset();
+    challenge_.clear();
+    remoteAddress_.clear();
+    peerAddressCode_.clear();
+    peerCard_.clear();
+    state_ = State::Idle;
+    if (keepListening_) {
+        const int number = StartListening();
+        if (number != 0) {
+            keepListening_ = false;
+            emit SocketError(number);
+        }
+    }
+    emit ResetDone();
+}
+
+int PeerLink::Send(const QString& body) {
+    return SendControlMessage(socket_, body);
+}
+
+bool PeerLink::SendInternal(const QString& body) {
+    const int number = SendControlMessage(socket_, body);
+    if (number == 0)
+        return true;
+    emit SocketError(number);
+    Reset();
+    return false;
+}
+
+void PeerLink::ResetAndShow(const QString& text) {
+    Reset();
+    ShowMessage(session_.messageBox(), owner_, text, KindError, true);
+}
+
+void PeerLink::OnConnectionRequest() {
+    if (socket_.Accept() != 0)
+        return;
+    remoteAddress_ = socket_.RemoteHostIP();
+    state_ = State::Handshaking;
+    handshakeTimer_.start();
+}
+
+void PeerLink::OnConnected() {
+    state_ = State::Handshaking;
+    handshakeTimer_.start();
+    challenge_ = DrawChallenge();
+    SendInternal(challenge_);
+}
+
+void PeerLink::OnDataArrival() {
+    QString message;
+    switch (buffer_.Append(socket_.Read(), message)) {
+        case ReceiveBuffer::Outcome::Waiting:
+            return;
+        case ReceiveBuffer::Outcome::Overflow:
+            Reset();
+            return;
+        case ReceiveBuffer::Outcome::Message:
+            Handle(message);
+            return;
+    }
+}
+
+void PeerLink::OnClosed() {
+    const State stateAtClose = state_;
+    emit PeerClosed(stateAtClose);
+    Reset();
+}
+
+void PeerLink::OnSocketError(int number) {
+    emit SocketError(number);
+    Reset();
+}
+
+void PeerLink::OnHandshakeTimeout() {
+    if (buffer_.verified())
+        return;
+    emit HandshakeTimedOut();
+    // The caller's owner decides what follows; an answerer just starts over.
+    if (config_.listens)
+        Reset();
+}
+
+void PeerLink::Handle(const QString& message) {
+    if (!buffer_.verified()) {
+        HandleHandshake(message);
+    } else if (config_.listens) {
+        HandleAtAnswerer(message);
+    } else {
+        HandleAtCaller(message);
+    }
+}
+
+void PeerLink::HandleHandshake(const QString& message) {
+    const int counter = buffer_.counter();
+    const HandshakeStep step = config_.listens ? AnswererHandshakeStep(counter, message, challenge_)
+                                               : CallerHandshakeStep(counter, message, challenge_);
+    switch (step.kind) {
+        case HandshakeStep::Kind::Fail:
+            Reset();
+            return;
+        case HandshakeStep::Kind::Reply:
+            SendInternal(step.text);
+            return;
+        case HandshakeStep::Kind::Verified:
+            break;
+    }
+    handshakeTimer_.stop();
+    buffer_.SetVerified();
+    state_ = State::Verified;
+    if (config_.listens) {
+        if (SendInternal(BuildVerifiedReply(version_, config_.reservedFieldInReply))) {
+            emit Verified();
+        }
+        return;
+    }
+    const QString peerVersion = PeerVersionOf(step.text, config_.versionInFirstField);
+    const VersionVerdict verdict = CheckVersion(version_, peerVersion);
+    if (verdict != VersionVerdict::Equal) {
+        const QString text = VersionMessage(verdict);
+        ResetAndShow(text);
+        emit Refused(text);
+        return;
+    }
+    emit Verified();
+    if (state_ == State::Verified)
+        SendInternal(BuildAdmissionRequest(verificationDigest_));
+}
+
+void PeerLink::HandleAtAnswerer(const QString& message) {
+    const std::optional<CodedMessage> coded = SplitCode(message);
+    if (!coded) {
+        Reset();
+        return;
+    }
+    if (state_ == State::Introduced) {
+        if (config_.codesAfterIntroduction.contains(coded->code)) {
+            emit MessageReceived(coded->code, coded->payload);
+        } else {
+            Reset();
+        }
+        return;
+    }
+    // Admission and introduction come in this order only; nothing else is taken before them,
+    // so a caller cannot skip the verification code or the block list.
+    const int counter = buffer_.counter();
+    if (counter == 4 && coded->code == C::AdmissionRequest && state_ == State::Verified) {
+        Admit(coded->payload);
+    } else if (counter == 5 && coded->code == C::Introduction && state_ == State::Admitted) {
+        TakeIntroduction(coded->payload);
+    } else {
+        Reset();
+    }
+}
+
+void PeerLink::Admit(const QString& digest) {
+    const QString& stored = config_.role == PeerRole::FileReceiver ? session_.settings.passWord1
+                                                                   : session_.settings.passWord2;
+    if (!stored.isEmpty() && stored != digest) {
+        SendInternal(BuildRefusedCode());
+        return;
+    }
+    if (blockTest_ && blockTest_(remoteAddress_)) {
+        SendInternal(BuildRefusedBlocked(TrimSpaces(session_.settings.blockText)));
+        return;
+    }
+    if (!SendInternal(BuildAdmitted()))
+        return;
+    state_ = State::Admitted;
+    emit Admitted();
+}
+
+void PeerLink::TakeIntroduction(const QString& payload) {
+    const CallerIdentity identity = ParseCallerIntroduction(payload);
+    peerAddressCode_ = identity.addressCode;
+    peerCard_ = identity.card;
+    state_ = State::Introduced;
+    if (config_.opensDataListener)
+        emit DataListenerDue();
+    if (state_ != State::Introduced)
+        return;
+    if (SendInternal(BuildAnswererIntroduction(session_.personalInfo.Fields()))) {
+        emit Introduced(peerAddressCode_, peerCard_);
+    }
+}
+
+void PeerLink::HandleAtCaller(const QString& message) {
+    const std::optional<CodedMessage> coded = SplitCode(message);
+    if (!coded) {
+        ResetAndShow(ConnectionBrokenMessage());
+        emit ConnectionBroken();
+        return;
+    }
+    const int counter = buffer_.counter();
+    switch (coded->code) {
+        case C::RefusedCode:
+        case C::RefusedBlocked: {
+            const QString text = coded->code == C::RefusedCode
+                                     ? RefusedCodeMessage()
+                                     : RefusedBlockedMessage(coded->payload);
+            ResetAndShow(text);
+            emit Refused(text);
+            return;
+        }
+        case C::Admitted:
+            if (counter != 4 || state_ != State::Verified) {
+                Reset();
+                return;
+            }
+            state_ = State::Admitted;
+            emit Admitted();
+            if (state_ == State::Admitted) {
+                SendInternal(BuildCallerIntroduction(session_.localAddressCode,
+                                                     session_.personalInfo.Fields()));
+            }
+            return;
+        case C::Introduction:
+            if (counter != 5 || state_ != State::Admitted) {
+                Reset();
+                return;
+            }
+            peerCard_ = ParseAnswererIntroduction(coded->payload);
+            state_ = State::Introduced;
+            emit Introduced(QString(), peerCard_);
+            return;
+        default:
+            break;
+    }
+    if (state_ == State::Introduced && config_.codesAfterIntroduction.contains(coded->code)) {
+        emit MessageReceived(coded->code, coded->payload);
+        return;
+    }
+    ResetAndShow(ConnectionBrokenMessage());
+    emit ConnectionBroken();
+}
+
+}  // namespace tvx

@@ -1,0 +1,137 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+
+#include "platform/Socket.h"
+#include "protocol/ReceiveBuffer.h"
+
+class QWidget;
+
+namespace tvx {
+
+struct Session;
+
+enum class PeerRole { FileReceiver, FileSender, ChatInitiator, ChatResponder };
+
+// What tells the four roles apart on a control or chat connection.
+struct RoleConfig {
+    PeerRole role = PeerRole::FileReceiver;
+    bool listens = false;  // answerer (listens) or caller (connects)
+    quint16 port = 0;
+    bool reservedFieldInReply = false;       // the file receiver's verified reply ends in 03 04
+    bool versionInFirstField = false;        // the file sender reads the version up to 03 04
+    bool opensDataListener = false;          // the file receiver listens on 8511 once introduced
+    QList<char16_t> codesAfterIntroduction;  // handed to the owner once introduced
+
+    static RoleConfig For(PeerRole role);
+};
+
+// True when the caller's dotted address is on the block list.
+using BlockTest = std::function<bool(const QString& remoteDottedAddress)>;
+
+// One control (file) or chat connection end: listening or connecting, the handshake, the
+// version check, admission and the introduction. Once introduced, every message whose code
+// the role expects goes to the owner through MessageReceived; anything else resets.
+//
+// Every failure ends in Reset(): the socket closes, the buffer empties, the counter goes back
+// to 0 and the verified flag to false; an answerer then listens again. Refusals, a version
+// that differs and an unexpected code at a caller are shown to the user (Error, system-modal).
+class PeerLink : public QObject {
+    Q_OBJECT
+
+public:
+    enum class State { Idle, Listening, Connecting, Handshaking, Verified, Admitted, Introduced };
+    Q_ENUM(State)
+
+    static constexpr int kHandshakeTimeoutMs = 20000;
+
+    PeerLink(PeerRole role, Session& session, QObject* parent = nullptr);
+
+    const RoleConfig& config() const { return config_; }
+    void SetOwnerWindow(QWidget* owner) { owner_ = owner; }
+    void SetBlockTest(BlockTest test) { blockTest_ = std::move(test); }
+    void SetHandshakeTimeout(int milliseconds) { handshakeTimer_.setInterval(milliseconds); }
+    // The caller's admission digest: the digest of the typed code, or empty for none.
+    void SetVerificationDigest(const QString& digest) { verificationDigest_ = digest; }
+    // The version sent or checked in the handshake; the protocol's own by default.
+    void SetProtocolVersion(const QString& version) { version_ = version; }
+
+    // Answerer: binds LocalAddress and the role's port and listens; 0 or the error number.
+    int Listen();
+    // Answerer: stops listening for good (a reset no longer listens again).
+    void Stop();
+    // Caller: connects from local port 0 to the peer's dotted address on the role's port.
+    int Connect(const QString& peerDottedAddress);
+    void Reset();
+
+    // Sends one control message body; 0 or the socket's error number.
+    int Send(const QString& body);
+
+    State state() const { return state_; }
+    int counter() const { return buffer_.counter(); }
+    bool verified() const { return buffer_.verified(); }
+    Socket& socket() { return socket_; }
+    // The peer's dotted address as this end's socket sees it (answerer) or as dialled (caller).
+    QString remoteAddress() const { return remoteAddress_; }
+    // The caller's TVX address, known to the answerer only.
+    QString peerAddressCode() const { return peerAddressCode_; }
+    QStringList peerCard() const { return peerCard_; }
+
+signals:
+    void Verified();
+    void Admitted();
+    void Introduced(const QString& peerAddressCode, const QStringList& peerCard);
+    // File receiver: re-open the data listener now, before the reply goes out.
+    void DataListenerDue();
+    // Admission refused or versions differ; the text has been shown.
+    void Refused(const QString& text);
+    // Caller: an unexpected code; "与对方连接异常导致断开。" has been shown.
+    void ConnectionBroken();
+    void MessageReceived(char16_t code, const QString& payload);
+    void HandshakeTimedOut();
+    void PeerClosed(PeerLink::State stateAtClose);
+    void SocketError(int number);
+    void ResetDone();
+
+private:
+    int StartListening();
+    void OnConnectionRequest();
+    void OnConnected();
+    void OnDataArrival();
+    void OnClosed();
+    void OnSocketError(int number);
+    void OnHandshakeTimeout();
+
+    void Handle(const QString& message);
+    void HandleHandshake(const QString& message);
+    void HandleAtAnswerer(const QString& message);
+    void HandleAtCaller(const QString& message);
+    void Admit(const QString& digest);
+    void TakeIntroduction(const QString& payload);
+    bool SendInternal(const QString& body);
+    void ResetAndShow(const QString& text);
+
+    Session& session_;
+    RoleConfig config_;
+    QWidget* owner_ = nullptr;
+    BlockTest blockTest_;
+    QString verificationDigest_;
+    QString version_;
+
+    Socket socket_;
+    ReceiveBuffer buffer_;
+    QTimer handshakeTimer_;
+    State state_ = State::Idle;
+    bool keepListening_ = false;
+    QString challenge_;
+    QString remoteAddress_;
+    QString peerAddressCode_;
+    QStringList peerCard_;
+};
+
+}  // namespace tvx

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include "platform/Socket.h"
+#include "platform/SocketErrors.h"
+#include "support/Loopback.h"
+
+namespace tvx::test {
+namespace {
+
+// Records the error numbers and the other events of one socket.
+struct Events {
+    explicit Events(Socket& socket) {
+        QObject::connect(&socket, &Socket::Error, &socket, [this](int n) { errors << n; });
+        QObject::connect(&socket, &Socket::Connected, &socket, [this] { ++connected; });
+        QObject::connect(&socket, &Socket::ConnectionRequest, &socket, [this] { ++requests; });
+        QObject::connect(&socket, &Socket::Closed, &socket, [this] { ++closed; });
+        QObject::connect(&socket, &Socket::SendComplete, &socket, [this] { ++complete; });
+    }
+    QList<int> errors;
+    int connected = 0;
+    int requests = 0;
+    int closed = 0;
+    int complete = 0;
+};
+
+TEST(SocketErrorsNet, NumbersFromRealEvents) {
+    // Nobody listens on 127.0.0.3:8511.
+    Socket caller;
+    Events callerEvents(caller);
+    ASSERT_EQ(caller.Connect(kAnswererAddress, 8511, kCallerAddress), 0);
+    ASSERT_TRUE(WaitUntil([&] { return !callerEvents.errors.isEmpty(); }));
+    EXPECT_EQ(callerEvents.errors, QList<int>{kErrConnectionRefused});
+    EXPECT_EQ(caller.state(), Socket::State::Failed);
+
+    Socket listener;
+    ASSERT_EQ(listener.Bind(kCallerAddress, 8510), 0);
+    ASSERT_EQ(listener.Listen(), 0);
+    Socket second;
+    EXPECT_EQ(second.Bind(kCallerAddress, 8510), kErrAddressInUse);
+    EXPECT_EQ(second.state(), Socket::State::Closed);
+
+    // TEST-NET is never a local address; it is only bound, never dialled.
+    EXPECT_EQ(second.Bind(QStringLiteral("192.0.2.1"), 8510), kErrAddressNotAvailable);
+
+    // Calls in the wrong state.
+    EXPECT_EQ(second.Listen(), kErrWrongState);
+    EXPECT_EQ(second.Send(QByteArray("x")), kErrWrongState);
+    EXPECT_EQ(listener.Accept(), kErrWrongState);  // no request waiting
+    EXPECT_EQ(listener.Bind(kCallerAddress, 8511), kErrWrongState);
+}
+
+TEST(SocketNet, ListenerTakesOneCallerAndRefusesTheNext) {
+    Socket listener;
+    Events listenerEvents(listener);
+    ASSERT_EQ(listener.Bind(kAnswererAddress, 9170), 0);
+    EXPECT_EQ(listener.LocalPort(), 9170);
+    // Bound but not listening: callers are refused.
+    Socket early;
+    Events earlyEvents(early);
+    early.Connect(kAnswererAddress, 9170, kCallerAddress);
+    ASSERT_TRUE(WaitUntil([&] { return !earlyEvents.errors.isEmpty(); }));
+    EXPECT_EQ(earlyEvents.errors.front(), kErrConnectionRefused);
+
+    ASSERT_EQ(listener.Listen(), 0);
+    Socket first;
+    Events firstEvents(first);
+    ASSERT_EQ(first.Connect(kAnswererAddress, 9170, kCallerAddress), 0);
+    ASSERT_TRUE(
+        WaitUntil([&] { return listenerEvents.requests > 0 && firstEvents.connected > 0; }));
+    ASSERT_EQ(listener.Accept(), 0);
+    EXPECT_EQ(listener.state(), Socket::State::Connected);
+    EXPECT_EQ(listener.RemoteHostIP(), kCallerAddress);
+    EXPECT_EQ(listener.RemotePort(), first.LocalPort());
+    EXPECT_EQ(first.RemotePort(), 9170);
+    EXPECT_EQ(first.RemoteHost(), kAnswererAddress);
+
+    Socket next;
+    Events nextEvents(next);
+    next.Connect(kAnswererAddress, 9170, kCallerAddress);
+    ASSERT_TRUE(WaitUntil([&] { return !nextEvents.errors.isEmpty(); }));
+    EXPECT_EQ(nextEvents.errors.front(), kErrConnectionRefused);
+    EXPECT_EQ(nextEvents.connected, 0);
+
+    // The owner resets and listens again: a new caller gets through.
+    listener.Close();
+    ASSERT_EQ(listener.Bind(kAnswererAddress, 9170), 0);
+    ASSERT_EQ(listener.Listen(), 0);
+    Socket again;
+    Events againEvents(again);
+    again.Connect(kAnswererAddress, 9170, kCallerAddress);
+    EXPECT_TRUE(WaitUntil([&] { return againEvents.connected > 0; }));
+}
+
+TEST(SocketNet, BigSendArrivesWholeThenPeerCloseShutsSending) {
+    Socket listener;
+    Events listenerEvents(listener);
+    ASSERT_EQ(listener.Bind(kAnswererAddress, 8511), 0);
+    ASSERT_EQ(listener.Listen(), 0);
+    QObject::connect(&listener, &Socket::ConnectionRequest, &listener, [&] { listener.Accept(); });
+    QByteArray received;
+    qint64 announced = 0;
+    QObject::connect(&listener, &Socket::DataArrival, &listener, [&](qint64 count) {
+        announced += count;
+        received += listener.Read();
+    });
+
+    Socket sender;
+    Events senderEvents(sender);
+    qint64 progressed = 0;
+    QObject::connect(&sender, &Socket::SendProgress, &sender,
+                     [&](qint64 sent, qint64) { progressed += sent; });
+    sender.Connect(kAnswererAddress, 8511, kCallerAddress);
+    ASSERT_TRUE(WaitUntil([&] { return senderEvents.connected > 0; }));
+
+    QByteArray chunk(4 * 1024 * 1024, Qt::Uninitialized);
+    for (int k = 0; k < chunk.size(); ++k)
+        chunk[k] = char(k * 7);
+    ASSERT_EQ(sender.Send(chunk), 0);
+    ASSERT_TRUE(WaitUntil([&] { return received.size() == chunk.size(); }, 30000));
+    EXPECT_EQ(received, chunk);
+    EXPECT_EQ(announced, chunk.size());
+    ASSERT_TRUE(WaitUntil([&] { return senderEvents.complete > 0; }));
+    EXPECT_EQ(progressed, chunk.size());
+    EXPECT_EQ(sender.BytesToWrite(), 0);
+
+    sender.Close();
+    ASSERT_TRUE(WaitUntil([&] { return listenerEvents.closed > 0; }));
+    EXPECT_EQ(listener.state(), Socket::State::PeerClosed);
+    EXPECT_EQ(listener.Send(QByteArray("late")), kErrShutDown);
+    EXPECT_EQ(senderEvents.closed, 0);  // closing one's own end raises no event
+    EXPECT_TRUE(listenerEvents.errors.isEmpty());
+}
+
+}  // namespace
+}  // namespace tvx::test
