@@ -1,0 +1,74 @@
+#include "chat/frm75.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QVBoxLayout>
+
+#include "common/Session.h"
+
+namespace tvx {
+
+frm75::frm75(Session& session, PickerPurpose purpose, PickHandler onPick, QWidget* parent)
+    : QWidget(parent, Qt::Tool),
+      m_session(session),
+      m_purpose(purpose),
+      m_onPick(std::move(onPick)),
+      m_label(new QLabel(QStringLiteral("双击下列地址作为目标地址:"), this)),
+      m_lstUser(new QListWidget(this)) {
+    setObjectName(QStringLiteral("frm75"));
+    setWindowTitle(QStringLiteral("地址簿列表"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    m_lstUser->setObjectName(QStringLiteral("lstUser"));
+    connect(m_lstUser, &QListWidget::itemDoubleClicked, this, [this] { lstUser_DblClick(); });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->addWidget(m_label);
+    layout->addWidget(m_lstUser);
+    resize(m_session.display.PixelsX(3600), m_session.display.PixelsY(3900));
+}
+
+void frm75::Form_Load() {
+    LoadAddressBook(m_session, m_lstUser, this, false);
+}
+
+void frm75::lstUser_DblClick() {
+    const QListWidgetItem* item = m_lstUser->currentItem();
+    if (!item || !item->isSelected())
+        return;
+    const QString address = AddressOfEntry(item->text());
+    const PickerPurpose purpose = m_purpose;
+    m_purpose = PickerPurpose::None;
+    if (m_onPick && purpose != PickerPurpose::None)
+        m_onPick(purpose, address);
+    Unload();
+}
+
+bool frm75::event(QEvent* event) {
+    // Clicking into another window closes the picker without changing anything.
+    if (event->type() == QEvent::WindowDeactivate && isVisible())
+        Unload();
+    return QWidget::event(event);
+}
+
+void frm75::Unload() {
+    m_purpose = PickerPurpose::None;
+    close();
+}
+
+frm75* OpenAddressPicker(Session& session, QWidget* owner, PickerPurpose purpose,
+                         frm75::PickHandler onPick) {
+    auto* picker = new frm75(session, purpose, std::move(onPick));
+    picker->Form_Load();
+    if (owner) {
+        const QRect frame = owner->frameGeometry();
+        picker->move(frame.right() + 1, frame.top());
+    }
+    picker->show();
+    picker->raise();
+    picker->activateWindow();
+    return picker;
+}
+
+}  // namespace tvx

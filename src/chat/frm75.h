@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+#include "records/AddressFiles.h"
+
+class QLabel;
+class QListWidget;
+
+namespace tvx {
+
+struct Session;
+
+// The address picker: lists the address book so that a double click fills the peer address
+// of the send window or of the chat window. It lives only until it has done its work or loses
+// the focus.
+class frm75 : public QWidget {
+    Q_OBJECT
+
+public:
+    // Receives the picked address exactly as stored, for the window the purpose names.
+    using PickHandler = std::function<void(PickerPurpose purpose, const QString& address)>;
+
+    frm75(Session& session, PickerPurpose purpose, PickHandler onPick, QWidget* parent = nullptr);
+
+    // Fills the list from the address book (at most 500 entries, no message beyond them).
+    void Form_Load();
+    void lstUser_DblClick();
+
+    QListWidget* lstUser() const { return m_lstUser; }
+    PickerPurpose purpose() const { return m_purpose; }
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    void Unload();
+
+    Session& m_session;
+    PickerPurpose m_purpose;
+    PickHandler m_onPick;
+    QLabel* m_label;
+    QListWidget* m_lstUser;
+};
+
+// Opens a picker for the purpose beside the owner, replacing one that is still open. The
+// picker deletes itself when it closes.
+frm75* OpenAddressPicker(Session& session, QWidget* owner, PickerPurpose purpose,
+                         frm75::PickHandler onPick);
+
+}  // namespace tvx

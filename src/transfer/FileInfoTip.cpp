@@ -1,0 +1,66 @@
+#include "transfer/FileInfoTip.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QStyle>
+#include <QVBoxLayout>
+#include <limits>
+
+#include "common/Format.h"
+#include "common/Paths.h"
+#include "common/Session.h"
+#include "common/ShellRoutines.h"
+
+namespace tvx {
+
+FileInfoTip::FileInfoTip(Session& session)
+    : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      m_session(session),
+      m_icon(new QLabel(this)) {
+    setObjectName(QStringLiteral("FileInfoTip"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::NoFocus);
+    setAutoFillBackground(true);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, QColor(0xFF, 0xFF, 0xE1));
+    colours.setColor(QPalette::WindowText, Qt::black);
+    setPalette(colours);
+
+    m_icon->setFixedSize(36, 36);
+    m_icon->setAlignment(Qt::AlignCenter);
+    auto* text = new QVBoxLayout;
+    text->setSpacing(1);
+    for (int index = 1; index <= 3; ++index) {
+        m_lines[index] = new QLabel(this);
+        m_lines[index]->setObjectName(QStringLiteral("lblTipLine%1").arg(index));
+        text->addWidget(m_lines[index]);
+    }
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->addWidget(m_icon, 0, Qt::AlignTop);
+    layout->addLayout(text);
+}
+
+void FileInfoTip::Prepare(const QString& path) {
+    QIcon icon = GetFileIcon(m_session.shell(), path, IconLarge);
+    if (icon.isNull())
+        icon = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+    m_icon->setPixmap(icon.pixmap(32, 32));
+    const qint64 length = QFileInfo(path).size();
+    const qint32 size = qint32(qMin<qint64>(length, std::numeric_limits<qint32>::max()));
+    m_lines[1]->setText(QStringLiteral("类型: ") + GetFileTypeName(m_session.shell(), path));
+    m_lines[2]->setText(QStringLiteral("大小: ") + FormatSizeWithBytes(size));
+    m_lines[3]->setText(QStringLiteral("修改时间: ") + FileTimeText(path));
+    int widest = 0;
+    for (int index = 1; index <= 3; ++index)
+        widest = qMax(widest, m_lines[index]->fontMetrics().horizontalAdvance(Line(index)));
+    setFixedSize(widest + m_session.display.PixelsX(975), sizeHint().height());
+}
+
+QString FileInfoTip::Line(int index) const {
+    return m_lines[index]->text();
+}
+
+}  // namespace tvx
