@@ -1,10 +1,10 @@
 #include "transfer/FileInfoTip.h"
 
-#include <QApplication>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QStyle>
+#include <QPainter>
+#include <QPainterPath>
 #include <QVBoxLayout>
 #include <limits>
 
@@ -14,6 +14,32 @@
 #include "common/ShellRoutines.h"
 
 namespace tvx {
+
+QPixmap GenericFilePicture(int size) {
+    QPixmap picture(size, size);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal left = size * 0.18, right = size * 0.82, top = size * 0.06, bottom = size * 0.94;
+    const qreal fold = size * 0.25;
+    QPainterPath sheet;
+    sheet.moveTo(left, top);
+    sheet.lineTo(right - fold, top);
+    sheet.lineTo(right, top + fold);
+    sheet.lineTo(right, bottom);
+    sheet.lineTo(left, bottom);
+    sheet.closeSubpath();
+    painter.setPen(QPen(QColor(0x70, 0x70, 0x70), qMax(1.0, size / 16.0)));
+    painter.setBrush(Qt::white);
+    painter.drawPath(sheet);
+    QPainterPath corner;
+    corner.moveTo(right - fold, top);
+    corner.lineTo(right - fold, top + fold);
+    corner.lineTo(right, top + fold);
+    painter.setBrush(QColor(0xD8, 0xD8, 0xD8));
+    painter.drawPath(corner);
+    return picture;
+}
 
 FileInfoTip::FileInfoTip(Session& session)
     : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
@@ -44,10 +70,8 @@ FileInfoTip::FileInfoTip(Session& session)
 }
 
 void FileInfoTip::Prepare(const QString& path) {
-    QIcon icon = GetFileIcon(m_session.shell(), path, IconLarge);
-    if (icon.isNull())
-        icon = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
-    m_icon->setPixmap(icon.pixmap(32, 32));
+    const QIcon icon = GetFileIcon(m_session.shell(), path, IconLarge);
+    m_icon->setPixmap(icon.isNull() ? GenericFilePicture(32) : icon.pixmap(32, 32));
     const qint64 length = QFileInfo(path).size();
     const qint32 size = qint32(qMin<qint64>(length, std::numeric_limits<qint32>::max()));
     m_lines[1]->setText(QStringLiteral("类型: ") + GetFileTypeName(m_session.shell(), path));
@@ -56,7 +80,9 @@ void FileInfoTip::Prepare(const QString& path) {
     int widest = 0;
     for (int index = 1; index <= 3; ++index)
         widest = qMax(widest, m_lines[index]->fontMetrics().horizontalAdvance(Line(index)));
-    setFixedSize(widest + m_session.display.PixelsX(975), sizeHint().height());
+    // The widest line plus room for the icon; never narrower than the layout needs.
+    const QSize wanted = sizeHint();
+    setFixedSize(qMax(widest + m_session.display.PixelsX(975), wanted.width()), wanted.height());
 }
 
 QString FileInfoTip::Line(int index) const {

@@ -4,10 +4,14 @@
 #include <array>
 
 class QLabel;
+class QPixmap;
 
 namespace tvx {
 
 struct Session;
+
+// The picture shown for a file that the desktop has no icon for: a sheet with a folded corner.
+QPixmap GenericFilePicture(int size);
 
 // The small topmost window beside the send window's file box: the file's large icon, its type
 // name, size and modification time. It never takes the focus.

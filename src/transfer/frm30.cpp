@@ -18,7 +18,6 @@
 #include <QRegularExpressionValidator>
 #include <QScrollBar>
 #include <QStackedWidget>
-#include <QStyle>
 #include <QVBoxLayout>
 #include <cmath>
 #include <limits>
@@ -91,10 +90,6 @@ QPixmap PointerPicture() {
     const QPointF points[] = {{2, 1}, {11, 6}, {2, 11}};
     painter.drawPolygon(points, 3);
     return picture;
-}
-
-QIcon GenericFilePicture() {
-    return QApplication::style()->standardIcon(QStyle::SP_FileIcon);
 }
 
 // A digits-only box of at most three characters beside its spinner.
@@ -237,7 +232,7 @@ QWidget* frm30::BuildInputPage() {
     m_picFileIcoSmall[1]->setObjectName(QStringLiteral("picFileIcoSmall1"));
     m_picFileIcoSmall[1]->setFixedSize(20, 20);
     m_picFileIcoSmall[1]->setAlignment(Qt::AlignCenter);
-    m_picFileIcoSmall[1]->setPixmap(GenericFilePicture().pixmap(16, 16));
+    m_picFileIcoSmall[1]->setPixmap(GenericFilePicture(16));
     m_picFileIcoSmall[1]->installEventFilter(this);
 
     const char16_t* captions[] = {u"", u"地址簿...", u"选择文件...", u"发送文件(&S)", u"取消"};
@@ -372,14 +367,16 @@ QWidget* frm30::BuildConnectingPage() {
 
 QWidget* frm30::BuildSendingPage() {
     auto* page = new QWidget(m_pages);
-    const char16_t* captions[] = {u"", u"接收用户:", u"",          u"文件名:", u"", u"已发送:",
-                                  u"", u"",          u"剩余时间:", u"",        u"", u""};
     auto* grid = new QGridLayout;
     for (int index = 1; index <= 11; ++index) {
-        m_lblSendProc[index] = new QLabel(QString::fromUtf16(captions[index]), page);
+        m_lblSendProc[index] = new QLabel(page);
         m_lblSendProc[index]->setObjectName(QStringLiteral("lblSendProc%1").arg(index));
     }
+    m_lblSendProc[1]->setText(QStringLiteral("接收用户:"));
+    m_lblSendProc[3]->setText(QStringLiteral("文件名:"));
+    m_lblSendProc[5]->setText(QStringLiteral("已发送:"));
     m_lblSendProc[7]->setText(QStringLiteral("发送速度:"));
+    m_lblSendProc[9]->setText(QStringLiteral("剩余时间:"));
     // The receiver's address opens the peer's card.
     QLabel* receiver = m_lblSendProc[2];
     receiver->setCursor(Qt::PointingHandCursor);
@@ -429,7 +426,7 @@ QWidget* frm30::BuildResultPage(int page, QLabel*& line, const QString& noteLabe
     auto* widget = new QWidget(m_pages);
     line = new QLabel(widget);
     line->setObjectName(page == PageFinished ? QStringLiteral("lblSendFinish")
-                                             : QStringLiteral("lbl%11").arg(name));
+                                             : QStringLiteral("lbl") + name + QStringLiteral("1"));
     line->setWordWrap(true);
     line->setTextInteractionFlags(Qt::TextSelectableByMouse);
     line->setAlignment(Qt::AlignTop | Qt::AlignLeft);
@@ -504,7 +501,7 @@ void frm30::Form_Load() {
         m_txtNote->setPlainText(ToBoxText(ReadSetting(store, QStringLiteral("Message1"))));
         FileBoxChanged();
     } else {
-        m_picFileIcoSmall[1]->setPixmap(GenericFilePicture().pixmap(16, 16));
+        m_picFileIcoSmall[1]->setPixmap(GenericFilePicture(16));
     }
     ShowPage(PageInput);
 }
@@ -669,14 +666,13 @@ void frm30::FileBoxChanged() {
                         KindWarning, false);
             return;
         }
-        QIcon icon = GetFileIcon(m_session.shell(), path, IconSmall);
-        if (icon.isNull())
-            icon = GenericFilePicture();
-        m_picFileIcoSmall[1]->setPixmap(icon.pixmap(16, 16));
+        const QIcon icon = GetFileIcon(m_session.shell(), path, IconSmall);
+        m_picFileIcoSmall[1]->setPixmap(icon.isNull() ? GenericFilePicture(16)
+                                                      : icon.pixmap(16, 16));
         m_tip->Prepare(path);
         m_timFileInfoTip.start();
     } else {
-        m_picFileIcoSmall[1]->setPixmap(GenericFilePicture().pixmap(16, 16));
+        m_picFileIcoSmall[1]->setPixmap(GenericFilePicture(16));
         m_timFileInfoTip.stop();
         m_tip->hide();
     }

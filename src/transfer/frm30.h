@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <array>
 
+#include "chat/frm75.h"
 #include "platform/Socket.h"
 #include "protocol/PeerLink.h"
 
@@ -23,7 +24,6 @@ class QStackedWidget;
 namespace tvx {
 
 struct Session;
-class frm75;
 class FileInfoTip;
 
 // The send window: offers one file to one peer over the control connection (8510), streams

@@ -1,0 +1,503 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "chat/frm75.h"
+#include "common/Handshake.h"
+#include "common/Messages.h"
+#include "common/Paths.h"
+#include "records/HistoryLog.h"
+#include "records/frm65.h"
+#include "support/Loopback.h"
+#include "support/Render.h"
+#include "support/ScriptedReceiver.h"
+#include "transfer/frm30.h"
+
+// The send window against a receiver that runs the protocol by script, on 127.0.0.2 and
+// 127.0.0.3.
+namespace tvx::test {
+namespace {
+
+using C = ProtocolCodes;
+
+constexpr qint64 kChunk = 64 * 1024;
+
+QByteArray Pattern(qint64 size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = char((i * 131 + i / 7) & 0xFF);
+    return bytes;
+}
+
+class SenderNet : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        sender.session.appFolder = folder.path() + QLatin1Char('/');
+        sender.session.settings.sendBufferBytes = kChunk;
+        window = std::make_unique<frm30>(sender.session);
+        window->SetPauseMs(0);
+        window->SetCloseGraceMs(100);
+        QObject::connect(window.get(), &frm30::ChunkSent, window.get(),
+                         [this](qint64 offset, qint64 size) {
+                             if (chunks.isEmpty()) {
+                                 firstPercent = window->TextOf(QStringLiteral("lblSendProc11"));
+                                 firstWidth = window->ProgressWidth();
+                             }
+                             chunks.append({offset, size});
+                         });
+        window->ShowSendWindow();
+    }
+
+    QString MakeFile(const QString& name, const QByteArray& content) {
+        const QString path = folder.path() + QLatin1Char('/') + name;
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        return path;
+    }
+
+    void Fill(const QString& address, const QString& path, const QString& note = QString()) {
+        window->txtFSInfo(1)->setText(address);
+        window->txtFSInfo(2)->setText(path);
+        window->txtNote()->setPlainText(note);
+    }
+
+    // Presses send and waits until the offer has reached the receiver.
+    bool SendToOffer() {
+        chunks.clear();
+        receiver.offer.reset();
+        receiver.bytes.clear();
+        window->cmdDo_Click(3);
+        return WaitUntil([&] { return receiver.offer.has_value(); }) &&
+               WaitUntil([&] { return window->WaitCounterRunning(); });
+    }
+
+    // Accepts from the offset and waits until every byte after it has arrived.
+    bool AcceptAndReceive(qint64 offset) {
+        receiver.Answer(BuildAcceptance(offset));
+        const qint64 expected = receiver.offer->length - offset;
+        return WaitUntil([&] { return receiver.bytes.size() >= expected; }) &&
+               WaitUntil([&] { return window->Position() == receiver.offer->length; });
+    }
+
+    bool ReceiverListening() {
+        return WaitUntil([&] { return receiver.link.state() == PeerLink::State::Listening; });
+    }
+
+    QList<ScriptedMessageBox::Shown>& Boxes() { return sender.fake.messageBox->shown; }
+
+    QTemporaryDir folder;
+    LoopbackPeer sender{kCallerAddress, QStringLiteral("小明")};
+    LoopbackPeer peer{kAnswererAddress, QStringLiteral("小红")};
+    ScriptedReceiver receiver{peer.session};
+    std::unique_ptr<frm30> window;
+    QList<QPair<qint64, qint64>> chunks;
+    QString firstPercent;
+    int firstWidth = -1;
+};
+
+TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
+    sender.session.settings.useLogFile = true;
+    const QByteArray content = Pattern(3 * kChunk + 123);
+    const QString path = MakeFile(QStringLiteral("报告 1.bin"), content);
+    Fill(QStringLiteral("127.0.0.3"), path, QStringLiteral("第一行\n第二行"));
+    ASSERT_TRUE(receiver.Listen());
+
+    ASSERT_TRUE(SendToOffer());
+    EXPECT_EQ(receiver.offer->fileName, QStringLiteral("报告 1.bin"));
+    EXPECT_EQ(receiver.offer->length, content.size());
+    EXPECT_EQ(receiver.offer->modified, FileTimeText(path));
+    EXPECT_EQ(receiver.offer->note, QStringLiteral("第一行\r\n第二行"));
+    EXPECT_EQ(receiver.offer->key, window->DataKey());
+    EXPECT_GE(window->DataKey(), 1);
+    EXPECT_LE(window->DataKey(), 254);
+    EXPECT_EQ(window->CurrentPage(), frm30::PageConnecting);
+    EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo1")),
+              QStringLiteral("正在连接用户 127.0.0.3 ..."));
+    EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo4")), QStringLiteral("(已等待 0 秒)"));
+    sender.fake.system->uptimeMs += 65000;
+    window->timWait_Timer();
+    EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo4")), QStringLiteral("(已等待 1 分 5 秒)"));
+    EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")),
+              QStringLiteral("正在尝试连接对方计算机,并发送文件请求。"));
+    RenderToPng(*window, QStringLiteral("send-window-waiting"));
+
+    // The history entry was written with the offer.
+    QFile log(sender.session.appFolder + kLogFileName);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString logText = FromAnsi(log.readAll());
+    EXPECT_TRUE(logText.contains(QStringLiteral("发送文件")));
+    EXPECT_TRUE(logText.contains(QStringLiteral("<strong>报告 1.bin</strong>")));
+    EXPECT_TRUE(logText.contains(QStringLiteral("第一行\r\n第二行")));
+
+    ASSERT_TRUE(AcceptAndReceive(0));
+    EXPECT_EQ(receiver.Plain(), content);
+    EXPECT_TRUE(sender.session.activity.sending);
+    EXPECT_FALSE(window->WaitCounterRunning());
+    EXPECT_EQ(window->CurrentPage(), frm30::PageSending);
+    EXPECT_EQ(firstPercent, QStringLiteral("0%"));
+    EXPECT_EQ(firstWidth, 1);
+    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc2")), QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc4")), QStringLiteral("报告 1.bin"));
+    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc11")), QStringLiteral("100%"));
+    EXPECT_EQ(window->ProgressWidth(), 278);
+    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc6")), QStringLiteral("192 KB"));
+    const QList<QPair<qint64, qint64>> expected = {
+        {0, kChunk}, {kChunk, kChunk}, {2 * kChunk, kChunk}, {3 * kChunk, 123}};
+    EXPECT_EQ(chunks, expected);
+    window->timSendSpeed_Timer();
+    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc8")), QStringLiteral("192 KB/S"));
+    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc10")), QStringLiteral("0 秒"));
+    RenderToPng(*window, QStringLiteral("send-window-sending"));
+
+    receiver.Answer(BuildCompletion());
+    ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == frm30::PageFinished; }));
+    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendFinish")),
+              QStringLiteral("文件已成功发送到 127.0.0.3 。\n\n源文件 ") + path +
+                  QStringLiteral("\n\n完成时间 8:04:09 ,用时 0 秒。"));
+    EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")), QStringLiteral("文件已发送完成。"));
+    EXPECT_FALSE(sender.session.activity.sending);
+    EXPECT_FALSE(window->SpeedTickRunning());
+    EXPECT_TRUE(Boxes().isEmpty());
+    RenderToPng(*window, QStringLiteral("send-window-finished"));
+    window->cmdResult_Click();
+    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    EXPECT_TRUE(ReceiverListening());
+}
+
+TEST_F(SenderNet, ChunksFollowTheSendBufferAndEqualBytesStayEqual) {
+    ASSERT_TRUE(receiver.Listen());
+    struct Case {
+        qint64 size;
+        QList<QPair<qint64, qint64>> chunks;
+    };
+    const Case cases[] = {{kChunk, {{0, kChunk}}}, {kChunk + 1, {{0, kChunk}, {kChunk, 1}}}};
+    for (const Case& c : cases) {
+        const QByteArray content(c.size, 'A');
+        const QString code = EncodeAddressCode(kAnswererAddress);
+        Fill(code, MakeFile(QStringLiteral("same.bin"), content));
+        ASSERT_TRUE(SendToOffer());
+        ASSERT_TRUE(AcceptAndReceive(0));
+        EXPECT_EQ(chunks, c.chunks);
+        // Every byte travels xor the key, so equal bytes stay equal on the wire.
+        EXPECT_EQ(receiver.bytes, QByteArray(c.size, char('A' ^ receiver.offer->key)));
+        receiver.Answer(BuildCompletion());
+        ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == frm30::PageFinished; }));
+        // The TVX address stands for the peer in the texts, upper-cased as typed.
+        EXPECT_TRUE(window->TextOf(QStringLiteral("lblSendFinish"))
+                        .startsWith(QStringLiteral("文件已成功发送到 ") + code.toUpper()));
+        window->cmdResult_Click();
+        receiver.link.Reset();
+        ASSERT_TRUE(ReceiverListening());
+    }
+}
+
+TEST_F(SenderNet, ResumeStartsAtTheOffsetAndBadOffsetsEndWithTheReadError) {
+    ASSERT_TRUE(receiver.Listen());
+    const QByteArray content = Pattern(4 * kChunk);
+    Fill(kAnswererAddress, MakeFile(QStringLiteral("half.bin"), content));
+    ASSERT_TRUE(SendToOffer());
+    ASSERT_TRUE(AcceptAndReceive(2 * kChunk));
+    EXPECT_EQ(receiver.Plain(), content.mid(2 * kChunk));
+    EXPECT_EQ(chunks.front(), (QPair<qint64, qint64>{2 * kChunk, kChunk}));
+    EXPECT_EQ(firstPercent, QStringLiteral("50%"));
+    EXPECT_EQ(firstWidth, 139);
+    // Speed and remaining time count only the bytes sent after the offset.
+    window->timSendSpeed_Timer();
+    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc8")), QStringLiteral("128 KB/S"));
+    receiver.link.Reset();
+    ASSERT_TRUE(WaitUntil([&] { return window->phase() == frm30::Phase::Idle; }));
+    ASSERT_TRUE(ReceiverListening());
+    window->cmdResult_Click();
+    Boxes().clear();
+
+    const QString length = QString::number(content.size());
+    const QString beyond = QString::number(content.size() + 1);
+    for (const QString& offset : {QStringLiteral("-1"), QStringLiteral("abc"), length, beyond,
+                                  QStringLiteral("1.5"), QStringLiteral(" 5")}) {
+        SCOPED_TRACE(offset.toStdString());
+        ASSERT_TRUE(SendToOffer());
+        receiver.Answer(MessageBody(C::OfferAccepted, offset));
+        ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
+        EXPECT_EQ(Boxes().front().text, QStringLiteral("无法继续发送:读取文件时发生错误。"));
+        EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError) | StyleSystemModal);
+        EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+        EXPECT_FALSE(sender.session.activity.sending);
+        EXPECT_TRUE(chunks.isEmpty());
+        ASSERT_TRUE(ReceiverListening());
+        Boxes().clear();
+    }
+}
+
+TEST_F(SenderNet, RefusalsAndCancelsGiveTheirPages) {
+    ASSERT_TRUE(receiver.Listen());
+    const QString path = MakeFile(QStringLiteral("a.bin"), Pattern(1000));
+    Fill(kAnswererAddress, path);
+
+    struct Case {
+        QString answer;     // empty: accept, receive, then close without a word
+        bool afterSending;  // the answer comes after the bytes
+        int page;
+        QString line;
+        QString note;
+    };
+    const QString quoted = QStringLiteral("\"a.bin\"");
+    const Case cases[] = {
+        {BuildOfferRefused(QString()), false, frm30::PageRefused,
+         QStringLiteral("对方用户 127.0.0.3 拒绝接收文件") + quoted + QStringLiteral("。"),
+         QStringLiteral("(无)")},
+        {BuildOfferRefused(QStringLiteral("不要了")), false, frm30::PageRefused,
+         QStringLiteral("对方用户 127.0.0.3 拒绝接收文件") + quoted + QStringLiteral("。"),
+         QStringLiteral("不要了")},
+        {BuildOfferRefusedAuto(QStringLiteral(" 有附言 ")), false, frm30::PageAutoRefused,
+         QStringLiteral("对方用户 127.0.0.3 自动拒绝接收文件") + quoted + QStringLiteral("。"),
+         QStringLiteral("(对方用户可能不在计算机前)")},
+        {BuildReceiverCancel(QStringLiteral("磁盘满了")), true, frm30::PageReceiverCancelled,
+         QStringLiteral("对方用户 127.0.0.3 取消接收文件") + quoted +
+             QStringLiteral(",目前已发送 100% 。"),
+         QStringLiteral("磁盘满了")},
+        {QString(), true, frm30::PageReceiverCancelled,
+         QStringLiteral("对方用户 127.0.0.3 取消接收文件") + quoted +
+             QStringLiteral(",目前已发送 100% 。"),
+         QStringLiteral("(无)")},
+    };
+    const char16_t* tips[] = {u"",
+                              u"",
+                              u"",
+                              u"",
+                              u"",
+                              u"对方用户拒绝接收文件。",
+                              u"对方用户自动拒收文件。",
+                              u"对方用户取消接收文件。"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line.toStdString());
+        window->hide();
+        ASSERT_TRUE(SendToOffer());
+        if (c.afterSending) {
+            ASSERT_TRUE(AcceptAndReceive(0));
+        }
+        if (c.answer.isEmpty()) {
+            receiver.link.Reset();
+        } else {
+            receiver.Answer(c.answer);
+        }
+        ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == c.page; }));
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")), QString::fromUtf16(tips[c.page]));
+        const QString name = c.page == frm30::PageRefused       ? QStringLiteral("RefuRecv")
+                             : c.page == frm30::PageAutoRefused ? QStringLiteral("AutoRefuRecv")
+                                                                : QStringLiteral("CanclRecv");
+        EXPECT_EQ(window->TextOf(QStringLiteral("lbl") + name + QStringLiteral("1")), c.line);
+        EXPECT_EQ(window->TextOf(QStringLiteral("txt") + name), c.note);
+        EXPECT_EQ(window->phase(), frm30::Phase::Idle);
+        EXPECT_FALSE(sender.session.activity.sending);
+        EXPECT_TRUE(Boxes().isEmpty());
+        if (c.page == frm30::PageRefused)
+            RenderToPng(*window, QStringLiteral("send-window-refused"));
+        // The page stays until "确定"; the close box hides the window and goes back to page 1.
+        window->close();
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+        receiver.link.Reset();
+        ASSERT_TRUE(ReceiverListening());
+    }
+}
+
+TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
+    ASSERT_TRUE(receiver.Listen());
+    Fill(kAnswererAddress, MakeFile(QStringLiteral("c.bin"), Pattern(5000)));
+    ASSERT_TRUE(SendToOffer());
+    ASSERT_TRUE(AcceptAndReceive(0));
+    // All bytes are out; the window waits on page 3 for the receiver's completion.
+    ASSERT_EQ(window->CurrentPage(), frm30::PageSending);
+
+    // The close box on page 3 asks; No keeps everything.
+    sender.fake.messageBox->answers.enqueue(AnswerNo);
+    window->close();
+    ASSERT_EQ(Boxes().size(), 1);
+    EXPECT_EQ(Boxes().front().text, QStringLiteral("确实要取消正在发送的文件么？"));
+    EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindAsk));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->CurrentPage(), frm30::PageSending);
+
+    // The receiver's address opens the peer's card.
+    window->lblSendProc_Click(2);
+    frm65* card = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (auto* info = qobject_cast<frm65*>(top))
+            card = info;
+    }
+    ASSERT_NE(card, nullptr);
+    EXPECT_EQ(card->txtGuestInfo(1), QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(card->txtGuestInfo(2), QStringLiteral("小红"));
+    EXPECT_EQ(card->txtGuestInfo(3), QStringLiteral("女士"));
+    card->close();
+
+    window->txtCancelSend()->setText(QStringLiteral("  不发了  "));
+    sender.fake.messageBox->answers.enqueue(AnswerYes);
+    window->cmdSendProc_Click();
+    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    ASSERT_TRUE(WaitUntil([&] { return receiver.senderCancel.has_value(); }));
+    EXPECT_EQ(*receiver.senderCancel, QStringLiteral("不发了"));
+    EXPECT_TRUE(sender.session.activity.sending);
+
+    // The receiver resets on the cancel; its close ends the transfer without a message.
+    receiver.link.Reset();
+    ASSERT_TRUE(WaitUntil([&] { return window->phase() == frm30::Phase::Idle; }));
+    EXPECT_FALSE(sender.session.activity.sending);
+    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    EXPECT_EQ(Boxes().size(), 2);
+}
+
+TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
+    const QString path = MakeFile(QStringLiteral("v.bin"), Pattern(10));
+    Fill(kAnswererAddress, path);
+    ASSERT_TRUE(receiver.Listen());
+
+    auto expectMessage = [&](const QString& text) {
+        ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
+        EXPECT_EQ(Boxes().front().text, text);
+        EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError) | StyleSystemModal);
+        EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+        EXPECT_EQ(window->phase(), frm30::Phase::Idle);
+        EXPECT_FALSE(receiver.offer.has_value());
+        Boxes().clear();
+        ASSERT_TRUE(ReceiverListening());
+    };
+
+    // A wrong or missing verification code.
+    peer.session.settings.passWord1 = Digest(QStringLiteral("暗号"));
+    window->cmdDo_Click(3);
+    expectMessage(
+        QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
+    window->chkFSPW()->setChecked(true);
+    window->chkFSPW_Click();
+    EXPECT_TRUE(window->txtFSPW()->isVisible());
+    window->txtFSPW()->setText(QStringLiteral("错的"));
+    window->cmdDo_Click(3);
+    expectMessage(
+        QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
+    window->txtFSPW()->setText(QStringLiteral("暗号"));
+    ASSERT_TRUE(SendToOffer());
+    receiver.link.Reset();
+    ASSERT_TRUE(WaitUntil([&] { return window->phase() == frm30::Phase::Idle; }));
+    ASSERT_TRUE(ReceiverListening());
+    receiver.offer.reset();
+    Boxes().clear();
+    window->chkFSPW()->setChecked(false);
+    window->chkFSPW_Click();
+    peer.session.settings.passWord1.clear();
+
+    // A sender on the block list.
+    peer.session.settings.blockText = QStringLiteral(" 请勿打扰 ");
+    receiver.link.SetBlockTest([](const QString& address) { return address == kCallerAddress; });
+    window->cmdDo_Click(3);
+    expectMessage(
+        QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:请勿打扰"));
+    receiver.link.SetBlockTest(nullptr);
+
+    // Versions that differ either way.
+    receiver.link.SetProtocolVersion(QString(QChar(WireUnit(0x00, 0x06))));
+    window->cmdDo_Click(3);
+    expectMessage(QStringLiteral("无法继续:本地使用的版本太低,请升级后重试。"));
+    receiver.link.SetProtocolVersion(QString(QChar(WireUnit(0x00, 0x04))));
+    window->cmdDo_Click(3);
+    expectMessage(QStringLiteral("无法继续:对方使用的版本太低,请通知对方升级后重试。"));
+}
+
+TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
+    // Nobody listens on 127.0.0.3:8510.
+    Fill(kAnswererAddress, MakeFile(QStringLiteral("r.bin"), Pattern(10)));
+    window->cmdDo_Click(3);
+    ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
+    EXPECT_EQ(Boxes().front().text,
+              QStringLiteral("无法连接 127.0.0.3 ,原因可能是:\r\n\r\n-对方没有运行Tolvex"));
+    EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError) | StyleSystemModal);
+    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    Boxes().clear();
+
+    window->chkAutoTry()->setChecked(true);
+    window->chkAutoTry_Click();
+    window->txtAutoTryNum()->setText(QStringLiteral("2"));
+    QStringList counterLines;
+    QObject::connect(&window->ControlLink().socket(), &Socket::Error, window.get(),
+                     [&] { counterLines << window->TextOf(QStringLiteral("lblLinkInfo4")); });
+    window->cmdDo_Click(3);
+    ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
+    ASSERT_EQ(Boxes().size(), 1);
+    EXPECT_EQ(Boxes().front().text, QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"));
+    EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError));
+    EXPECT_EQ(counterLines, (QStringList{QString(), QStringLiteral("(已尝试连接 1 次)")}));
+    EXPECT_EQ(window->RetryCount(), 2);
+    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    EXPECT_EQ(window->phase(), frm30::Phase::Idle);
+}
+
+TEST_F(SenderNet, SilentListenerTimesOutTheVerification) {
+    RawEnd silent;
+    ASSERT_EQ(silent.socket.Bind(kAnswererAddress, kFileControlPort), 0);
+    ASSERT_EQ(silent.socket.Listen(), 0);
+    window->SetVerificationTimeoutMs(300);
+    Fill(kAnswererAddress, MakeFile(QStringLiteral("t.bin"), Pattern(10)));
+    window->cmdDo_Click(3);
+    ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
+    EXPECT_EQ(Boxes().front().text, QStringLiteral("连接超时,请尝试重新连接。"));
+    EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindWarning) | StyleSystemModal);
+    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    // The challenge went out and nothing came back.
+    EXPECT_EQ(silent.messages.size(), 1);
+}
+
+TEST_F(SenderNet, TwentyTicksWithoutProgressEndTheTransfer) {
+    ASSERT_TRUE(receiver.Listen());
+    Fill(kAnswererAddress, MakeFile(QStringLiteral("s.bin"), Pattern(3000)));
+    ASSERT_TRUE(SendToOffer());
+    ASSERT_TRUE(AcceptAndReceive(0));
+    window->timSendSpeed_Timer();  // the bytes sent count as progress
+    EXPECT_EQ(window->StallTicks(), 0);
+    for (int tick = 1; tick <= 19; ++tick)
+        window->timSendSpeed_Timer();
+    EXPECT_EQ(window->StallTicks(), 19);
+    EXPECT_EQ(window->CurrentPage(), frm30::PageSending);
+    EXPECT_TRUE(Boxes().isEmpty());
+    window->timSendSpeed_Timer();
+    ASSERT_EQ(Boxes().size(), 1);
+    EXPECT_EQ(Boxes().front().text,
+              QStringLiteral("超时:无法向 127.0.0.3 继续发送,原因可能是:\r\n\r\n-网络突然断开\r\n-"
+                             "对方中途退出Tolvex\r\n-其它意外原因导致连接中断"));
+    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    EXPECT_FALSE(sender.session.activity.sending);
+}
+
+TEST_F(SenderNet, ScheduledSendStartsInItsMinuteAndClearsItsTickBox) {
+    ASSERT_TRUE(receiver.Listen());
+    Fill(kAnswererAddress, MakeFile(QStringLiteral("clock.bin"), Pattern(100)));
+    window->chkUseTime()->setChecked(true);
+    window->chkUseTime_Click();
+    EXPECT_EQ(window->txtTime(1)->text(), QStringLiteral("8"));
+    EXPECT_EQ(window->txtTime(2)->text(), QStringLiteral("3"));
+    EXPECT_TRUE(window->ScheduleClockRunning());
+    window->txtTime(2)->setText(QStringLiteral("5"));
+
+    window->timSend_Timer();  // 8:04: not yet
+    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    sender.fake.system->now = QDateTime(QDate(2007, 3, 5), QTime(8, 5, 0));
+    window->timSend_Timer();
+    EXPECT_FALSE(window->chkUseTime()->isChecked());
+    EXPECT_FALSE(window->ScheduleClockRunning());
+    EXPECT_FALSE(window->txtTime(1)->isVisible());
+    EXPECT_EQ(window->CurrentPage(), frm30::PageConnecting);
+    ASSERT_TRUE(WaitUntil([&] { return receiver.offer.has_value(); }));
+    EXPECT_EQ(receiver.offer->fileName, QStringLiteral("clock.bin"));
+}
+
+}  // namespace
+}  // namespace tvx::test
