@@ -774,7 +774,7 @@ void FileReceiver::OnDataArrival(qint64 bytesAvailable) {
     // The temporary file stays open while the bytes flow; it is closed by every end.
     if (!m_tempFile.isOpen()) {
         m_tempFile.setFileName(m_tempPath);
-        if (!m_tempFile.open(QIODevice::ReadWrite)) {
+        if (!m_tempFile.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
             ResetAndShow(kWriteError + QStringLiteral("\r\n\r\n") + m_tempFile.errorString(),
                          KindError, true);
             return;
