@@ -8,11 +8,13 @@
 #include <QSignalSpy>
 
 #include "common/Handshake.h"
+#include "platform/System.h"
 #include "protocol/Codes.h"
 #include "protocol/PeerLink.h"
 #include "protocol/PeerMessages.h"
 #include "protocol/Wire.h"
 #include "shell/AutoReceiveTip.h"
+#include "support/Render.h"
 #include "support/TestPeer.h"
 #include "transfer/ReceiveRules.h"
 
@@ -561,6 +563,145 @@ TEST(FileReceiver, BytesBeyondTheOfferStopWithTheWriteError) {
     ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
     EXPECT_EQ(rig.Messages(), QStringList{QStringLiteral("无法继续接收:写入文件时发生错误。")});
     EXPECT_FALSE(QFile::exists(rig.receiver.DownloadFolder() + QStringLiteral("over.bin")));
+}
+
+TEST(FileReceiver, ReceiveBufferWaitsForABufferFull) {
+    ReceiverRig rig;
+    rig.receiver.ReceiveAutomatically();
+    rig.receiver.fake.settings->values[QStringLiteral("UseRecvBuffer")] = QStringLiteral("1");
+    rig.receiver.fake.settings->values[QStringLiteral("RecvBufferSize")] = QStringLiteral("1");
+    ASSERT_TRUE(rig.Start());
+    const QByteArray content = RandomBytes(3 * 1048576 + 17);
+    const QString temp = rig.receiver.DownloadFolder() + QStringLiteral("buf.bin.tvx");
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("buf.bin"), content.size());
+    ASSERT_TRUE(sender.WaitForAnswer());
+    // A small arrival stays in the connection: nothing is written yet.
+    sender.SendBytes(content, 0, 1000);
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.receiver().ReceivedCount() == 1000; }));
+    EXPECT_EQ(rig.receiver.receiver().Position(), 0);
+    EXPECT_FALSE(QFile::exists(temp));
+    sender.SendBytes(content, 1000);
+    ASSERT_TRUE(sender.WaitForAnswer(2));
+    EXPECT_EQ(ReadAll(rig.receiver.DownloadFolder() + QStringLiteral("buf.bin")), content);
+}
+
+TEST(FileReceiver, TwentySilentTicksEndTheTransfer) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    FileReceiver& receiver = rig.receiver.receiver();
+    QTemporaryDir saveDir;
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("s.bin"), 100);
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+    rig.receiver.fake.dialogs->paths << saveDir.filePath(QStringLiteral("s.bin"));
+    receiver.cmdAccept_Click();
+    ASSERT_TRUE(sender.WaitForAnswer());
+    sender.SendBytes(RandomBytes(100), 0, 10);
+    ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 10; }));
+    receiver.timSpeed_Timer();  // progress since the start: not silent
+    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblRecvSpeed")), QStringLiteral("10 字节/S"));
+    for (int tick = 0; tick < 19; ++tick)
+        receiver.timSpeed_Timer();
+    EXPECT_TRUE(rig.Messages().isEmpty());
+    receiver.timSpeed_Timer();
+    ASSERT_EQ(rig.Messages().size(), 1);
+    EXPECT_EQ(rig.Messages()[0],
+              QStringLiteral("超时:无法与'小明'继续接收,原因可能是:\r\n\r\n-网络突然断开\r\n"
+                             "-对方中途退出Tolvex\r\n-其它意外原因导致连接中断"));
+    EXPECT_EQ(rig.receiver.fake.messageBox->shown[0].style, 0x1010);
+    ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
+    EXPECT_FALSE(rig.receiver.session.activity.receiving);
+}
+
+TEST(FileReceiver, HistoryEntryAndAutomaticOpening) {
+    ReceiverRig rig;
+    rig.receiver.ReceiveAutomatically();
+    auto& values = rig.receiver.fake.settings->values;
+    values[QStringLiteral("UseLogFile")] = QStringLiteral("1");
+    values[QStringLiteral("AutoOpenFile")] = QStringLiteral("1");
+    ASSERT_TRUE(rig.Start());
+    for (const QString& name : {QStringLiteral("readme.txt"), QStringLiteral("tool.bin")}) {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(name, 4, QStringLiteral("  "));
+        ASSERT_TRUE(sender.WaitForAnswer());
+        sender.SendBytes("data", 0);
+        ASSERT_TRUE(sender.WaitForAnswer(2));
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    // Only listed types are opened.
+    EXPECT_EQ(rig.receiver.fake.shell->opened,
+              QStringList{rig.receiver.DownloadFolder() + QStringLiteral("readme.txt")});
+    const QString log =
+        FromAnsi(ReadAll(rig.receiver.session.appFolder + QStringLiteral("LogFile.htm")));
+    EXPECT_EQ(log.count(QStringLiteral("收到文件")), 2);
+    EXPECT_TRUE(log.contains(QStringLiteral("<strong>readme.txt</strong>")));
+    EXPECT_TRUE(log.contains(QStringLiteral("小明")));
+    EXPECT_TRUE(log.contains(QStringLiteral("(无)")));
+}
+
+TEST(FileReceiver, CloseBoxRefusesTheOfferOrAsksToCancel) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("w.bin"), 100);
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+    rig.receiver.fake.tray->Send(TrayLeftUp);
+    EXPECT_TRUE(rig.receiver.mainWindow->isVisible());
+    rig.receiver.mainWindow->close();
+    ASSERT_TRUE(sender.WaitForAnswer());
+    EXPECT_EQ(sender.answers[0].first, C::OfferRefused);
+    EXPECT_FALSE(rig.receiver.mainWindow->isVisible());
+}
+
+TEST(FileReceiver, RenderThePages) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    FileReceiver& receiver = rig.receiver.receiver();
+    frm35& window = *rig.receiver.mainWindow;
+    QTemporaryDir saveDir;
+    const QByteArray content = RandomBytes(3000);
+    {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("季度报告.doc"), content.size(),
+                     QStringLiteral("请查收，谢谢"));
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+        EXPECT_TRUE(RenderToPng(window, QStringLiteral("receive-1-offer")));
+        rig.receiver.fake.dialogs->paths << saveDir.filePath(QStringLiteral("季度报告.doc"));
+        receiver.cmdAccept_Click();
+        ASSERT_TRUE(sender.WaitForAnswer());
+        sender.SendBytes(content, 0, 1200);
+        ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 1200; }));
+        receiver.timSpeed_Timer();
+        EXPECT_TRUE(RenderToPng(window, QStringLiteral("receive-2-receiving")));
+        sender.SendBytes(content, 1200);
+        ASSERT_TRUE(
+            WaitUntil([&] { return receiver.CurrentPage() == FileReceiver::PageFinished; }));
+        EXPECT_TRUE(RenderToPng(window, QStringLiteral("receive-3-finished")));
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("b.bin"), content.size());
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+        rig.receiver.fake.dialogs->paths << saveDir.filePath(QStringLiteral("b.bin"));
+        receiver.cmdAccept_Click();
+        ASSERT_TRUE(sender.WaitForAnswer());
+        sender.SendBytes(content, 0, 900);
+        ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 900; }));
+        sender.link.Send(BuildSenderCancel(QStringLiteral("发错了")));
+        ASSERT_TRUE(
+            WaitUntil([&] { return receiver.CurrentPage() == FileReceiver::PageSenderCancelled; }));
+        EXPECT_TRUE(RenderToPng(window, QStringLiteral("receive-4-cancelled")));
+    }
 }
 
 }  // namespace tvx::test

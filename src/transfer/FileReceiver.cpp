@@ -870,7 +870,7 @@ void FileReceiver::FinishCompletion() {
         ->setText(QStringLiteral("文件已成功从 ") + PeerNickName() + QStringLiteral(" 接收。") +
                   QStringLiteral("\n\n") + QStringLiteral("保存到 ") + m_targetPath +
                   QStringLiteral("\n\n") + QStringLiteral("完成时间 ") +
-                  QLocale().toString(m_session.system().Now().time(), QLocale::LongFormat) +
+                  m_session.system().Now().time().toString(QStringLiteral("H:mm:ss")) +
                   QStringLiteral(" ,用时 ") + FormatDuration(qint32(elapsed)) +
                   QStringLiteral("。"));
     ShowPage(PageFinished);

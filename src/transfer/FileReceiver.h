@@ -63,6 +63,7 @@ public:
     PeerLink& ControlLink() { return m_link; }
     QString TargetPath() const { return m_targetPath; }
     qint64 Position() const { return m_position; }
+    qint64 ReceivedCount() const { return m_receivedCount; }
     int CountDown() const { return m_countDown; }
     bool CountDownRunning() const { return m_timCountDown.isActive(); }
     // Shortens the pause before the finished page (tests).
