@@ -128,7 +128,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
     EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo4")), QStringLiteral("(已等待 1 分 5 秒)"));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")),
               QStringLiteral("正在尝试连接对方计算机,并发送文件请求。"));
-    RenderToPng(*window, QStringLiteral("send-window-waiting"));
+    EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-waiting")));
 
     // The history entry was written with the offer.
     QFile log(sender.session.appFolder + kLogFileName);
@@ -156,7 +156,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
     window->timSendSpeed_Timer();
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc8")), QStringLiteral("192 KB/S"));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc10")), QStringLiteral("0 秒"));
-    RenderToPng(*window, QStringLiteral("send-window-sending"));
+    EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-sending")));
 
     receiver.Answer(BuildCompletion());
     ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == frm30::PageFinished; }));
@@ -167,7 +167,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
     EXPECT_FALSE(sender.session.activity.sending);
     EXPECT_FALSE(window->SpeedTickRunning());
     EXPECT_TRUE(Boxes().isEmpty());
-    RenderToPng(*window, QStringLiteral("send-window-finished"));
+    EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-finished")));
     window->cmdResult_Click();
     EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
     EXPECT_TRUE(ReceiverListening());
@@ -301,7 +301,7 @@ TEST_F(SenderNet, RefusalsAndCancelsGiveTheirPages) {
         EXPECT_FALSE(sender.session.activity.sending);
         EXPECT_TRUE(Boxes().isEmpty());
         if (c.page == frm30::PageRefused)
-            RenderToPng(*window, QStringLiteral("send-window-refused"));
+            EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-refused")));
         // The page stays until "确定"; the close box hides the window and goes back to page 1.
         window->close();
         EXPECT_FALSE(window->isVisible());

@@ -103,7 +103,7 @@ TEST_F(SendWindow, FilesAboveTwoGigabytesAreRefusedInTheFileBox) {
     EXPECT_EQ(window.Tip()->Line(1), QStringLiteral("类型: BIN 文件"));
     EXPECT_EQ(window.Tip()->Line(2), QStringLiteral("大小: 2.0 GB (2,147,483,647 字节)"));
     EXPECT_TRUE(window.Tip()->Line(3).startsWith(QStringLiteral("修改时间: ")));
-    RenderToPng(*window.Tip(), QStringLiteral("send-file-info-tip"));
+    EXPECT_TRUE(RenderToPng(*window.Tip(), QStringLiteral("send-file-info-tip")));
     window.Tip()->hide();
 
     // A file that is no longer there stops the tip.
@@ -186,7 +186,7 @@ TEST_F(SendWindow, CountAndTimeBoxesFollowTheirSpinners) {
     EXPECT_EQ(window.txtTime(2)->text(), QStringLiteral("30"));
     EXPECT_TRUE(window.txtTime(1)->isVisible());
     EXPECT_TRUE(window.ScheduleClockRunning());
-    RenderToPng(window, QStringLiteral("send-window-input"));
+    EXPECT_TRUE(RenderToPng(window, QStringLiteral("send-window-input")));
     window.chkUseTime()->setChecked(false);
     window.chkUseTime_Click();
     EXPECT_FALSE(window.txtTime(1)->isVisible());
@@ -242,7 +242,7 @@ TEST_F(SendWindow, AddressPickerFillsTheAddressBoxAndShowsTheWindow) {
     EXPECT_EQ(picker->purpose(), PickerPurpose::SendFile);
     ASSERT_EQ(picker->lstUser()->count(), 1);
     EXPECT_EQ(picker->lstUser()->item(0)->text(), QStringLiteral("Alice|127.0.0.3"));
-    RenderToPng(*picker, QStringLiteral("address-picker"));
+    EXPECT_TRUE(RenderToPng(*picker, QStringLiteral("address-picker")));
 
     picker->lstUser_DblClick();  // nothing selected
     EXPECT_TRUE(picker->isVisible());

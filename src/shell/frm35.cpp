@@ -15,6 +15,7 @@
 #include "records/frm60.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/TrayPictures.h"
+#include "transfer/FileReceiver.h"
 
 namespace tvx {
 
@@ -31,8 +32,14 @@ QString ActivityList(bool sending, bool receiving, bool chatting) {
 }
 
 frm35::frm35(Session& session, QWidget* parent)
-    : QWidget(parent), m_session(session), m_pages(new QStackedWidget(this)) {
+    : QWidget(parent),
+      m_session(session),
+      m_pages(new QStackedWidget(this)),
+      m_receiver(new FileReceiver(session, this)) {
     setObjectName(QStringLiteral("frm35"));
+    m_pages->addWidget(m_receiver);
+    connect(m_receiver, &FileReceiver::BlinkWanted, this, &frm35::StartBlink);
+    connect(m_receiver, &FileReceiver::AutoReceived, this, &frm35::ShowAutoReceiveTip);
     m_mnuTray.setObjectName(QStringLiteral("mnuTray"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pages);
@@ -82,6 +89,13 @@ bool frm35::Form_Load() {
         m_timAlarm.start();
 
     CenterForm(m_session.display, this);
+
+    if (!m_receiver->StartFileListener()) {
+        // The user has been told why; nothing can run without the listener.
+        m_session.tray().Remove();
+        emit ProgramEnded();
+        return false;
+    }
     return true;
 }
 
@@ -197,6 +211,7 @@ void frm35::ExitProgram() {
         if (ShowMessage(m_session.messageBox(), this, question, KindAsk, false) == AnswerNo)
             return;
     }
+    m_receiver->Shutdown();
     m_session.tray().Remove();
     emit ProgramEnded();
 }
@@ -204,7 +219,7 @@ void frm35::ExitProgram() {
 void frm35::closeEvent(QCloseEvent* event) {
     // The main window is only ever hidden; the program ends from the menu.
     event->ignore();
-    hide();
+    m_receiver->HandleCloseBox();
 }
 
 }  // namespace tvx

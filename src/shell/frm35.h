@@ -14,6 +14,7 @@ namespace tvx {
 struct Session;
 class AutoReceiveTip;
 class frm60;
+class FileReceiver;
 
 // "确实要退出Tolvex么？..." lines: one per running activity, in a fixed order.
 QString ActivityList(bool sending, bool receiving, bool chatting);
@@ -48,6 +49,7 @@ public:
     QMenu* TrayMenu() { return &m_mnuTray; }
     QAction* MenuEntry(int index) const { return m_mnuItem[index]; }
     AutoReceiveTip* Tip() const;
+    FileReceiver* Receiver() const { return m_receiver; }
     bool IsBlinking() const { return m_timBlink.isActive(); }
     bool IsAlarmArmed() const { return m_timAlarm.isActive(); }
 
@@ -70,6 +72,7 @@ private:
     bool m_blinkPhase = false;
     bool m_alarmFired = false;
     QStackedWidget* m_pages;
+    FileReceiver* m_receiver;
     QPointer<AutoReceiveTip> m_tip;
     QPointer<frm60> m_personalInfo;
     QPointer<QWidget> m_chatAcceptWindow;

@@ -32,7 +32,7 @@ void Render(QWidget& window, const QString& name) {
 TEST(Render, StartUpWindows) {
     FakePlatform fake;
     Session session(fake.platform);
-    session.localAddress = QStringLiteral("192.168.0.5");
+    session.localAddress = QStringLiteral("127.0.0.2");
     session.localAddressCode = QStringLiteral("NVSSWFDSEN");
 
     AddressChoiceDialog choice(*fake.messageBox,
@@ -48,7 +48,7 @@ TEST(Render, StartUpWindows) {
 TEST(Render, MainWindowMenuTipAndPersonalInfo) {
     FakePlatform fake;
     Session session(fake.platform);
-    session.localAddress = QStringLiteral("192.168.0.5");
+    session.localAddress = QStringLiteral("127.0.0.2");
     session.localAddressCode = QStringLiteral("NVSSWFDSEN");
     session.personalInfo.nickName = QStringLiteral("小王");
     session.personalInfo.sex = QStringLiteral("1");

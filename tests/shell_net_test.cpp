@@ -21,7 +21,7 @@ namespace {
 
 struct MainWindowRig {
     MainWindowRig() : session(fake.platform) {
-        session.localAddress = QStringLiteral("192.168.0.5");
+        session.localAddress = QStringLiteral("127.0.0.2");
         session.localAddressCode = QStringLiteral("NVSSWFDSEN");
         session.appFolder = folder.path() + QLatin1Char('/');
     }
@@ -39,7 +39,7 @@ TEST(MainWindow, LoadAddsTheIconWithItsTipAndTheMenu) {
     MainWindowRig rig;
     rig.Load();
     EXPECT_TRUE(rig.fake.tray->shown);
-    EXPECT_EQ(rig.fake.tray->tip, QStringLiteral("Tolvex\rIP:192.168.0.5"));
+    EXPECT_EQ(rig.fake.tray->tip, QStringLiteral("Tolvex\rIP:127.0.0.2"));
     EXPECT_EQ(rig.window.windowTitle(), QStringLiteral("文件接收"));
     EXPECT_FALSE(rig.window.isVisible());
 

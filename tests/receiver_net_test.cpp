@@ -1,0 +1,707 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+
+#include "common/Handshake.h"
+#include "platform/System.h"
+#include "protocol/Codes.h"
+#include "protocol/PeerLink.h"
+#include "protocol/PeerMessages.h"
+#include "protocol/Wire.h"
+#include "shell/AutoReceiveTip.h"
+#include "support/Render.h"
+#include "support/TestPeer.h"
+#include "transfer/ReceiveRules.h"
+
+namespace tvx::test {
+
+namespace {
+
+using C = ProtocolCodes;
+
+QByteArray RandomBytes(int size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& byte : bytes)
+        byte = char(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// A sender written out by hand on 127.0.0.2: the protocol's caller for the control
+// connection, a bare socket for the data connection, and the file bytes sent on request.
+struct ScriptedSender {
+    ScriptedSender()
+        : peer(kCallerAddress, QStringLiteral("小明")), link(PeerRole::FileSender, peer.session) {
+        QObject::connect(&link, &PeerLink::Introduced, &link, [this] { introduced = true; });
+        QObject::connect(&link, &PeerLink::MessageReceived, &link,
+                         [this](char16_t code, const QString& payload) {
+                             answers.append({code, payload});
+                         });
+        QObject::connect(&link, &PeerLink::PeerClosed, &link, [this] { closed = true; });
+        QObject::connect(&data, &Socket::Connected, &data, [this] { dataConnected = true; });
+    }
+
+    // Runs the control connection up to the introduction and opens the data connection.
+    bool Introduce() {
+        if (link.Connect(kAnswererAddress) != 0)
+            return false;
+        if (!WaitUntil([&] { return introduced; }))
+            return false;
+        data.Connect(kAnswererAddress, kFileDataPort, kCallerAddress);
+        return WaitUntil([&] { return dataConnected; });
+    }
+    void Offer(const QString& name, qint64 length, const QString& note = QString()) {
+        offer = FileOffer{name, length, QStringLiteral("2007-03-05 08:04:09"), note, key};
+        link.Send(BuildOffer(offer));
+    }
+    void OfferRaw(const QString& payload) { link.Send(MessageBody(C::FileOffer, payload)); }
+    bool WaitForAnswer(int count = 1) {
+        return WaitUntil([&] { return answers.size() >= count; });
+    }
+    // Sends plain[from, to) scrambled with the offer's key.
+    void SendBytes(const QByteArray& plain, qint64 from, qint64 to = -1) {
+        QByteArray chunk = plain.mid(from, to < 0 ? -1 : to - from);
+        ScrambleBytes(chunk, key);
+        data.Send(chunk);
+    }
+    void Close() {
+        data.Close();
+        link.Reset();
+    }
+
+    LoopbackPeer peer;
+    PeerLink link;
+    Socket data;
+    int key = 0x5A;
+    FileOffer offer;
+    bool introduced = false;
+    bool dataConnected = false;
+    bool closed = false;
+    QList<QPair<char16_t, QString>> answers;
+};
+
+struct ReceiverRig {
+    ReceiverRig() : receiver(kAnswererAddress, QStringLiteral("小红")) {}
+    bool Start() { return receiver.Start(); }
+    QStringList Messages() const {
+        QStringList texts;
+        for (const auto& shown : receiver.fake.messageBox->shown)
+            texts << shown.text;
+        return texts;
+    }
+    bool WaitListening() {
+        return WaitUntil([&] {
+            return receiver.receiver().ControlLink().state() == PeerLink::State::Listening;
+        });
+    }
+
+    TestPeer receiver;
+};
+
+}  // namespace
+
+TEST(ReceiveRules, NamesTimesAndNumbering) {
+    EXPECT_EQ(SafeOfferName(QStringLiteral("../../evil")), QStringLiteral("evil"));
+    EXPECT_EQ(SafeOfferName(QStringLiteral("/etc/x")), QStringLiteral("x"));
+    EXPECT_EQ(SafeOfferName(QStringLiteral("a\\..\\b")), QStringLiteral("b"));
+    EXPECT_EQ(SafeOfferName(QStringLiteral("a/..")), QString());
+    EXPECT_EQ(SafeOfferName(QStringLiteral("dir/")), QString());
+    EXPECT_EQ(SafeOfferName(QStringLiteral("报告.doc")), QStringLiteral("报告.doc"));
+
+    const QDate today(2026, 12, 7);
+    EXPECT_EQ(FriendlyFileTime(QStringLiteral("2026-12-07 08:04:09"), today),
+              QStringLiteral("今天 08:04:09"));
+    EXPECT_EQ(FriendlyFileTime(QStringLiteral("2026-12-06 23:59:59"), today),
+              QStringLiteral("昨天 23:59:59"));
+    EXPECT_EQ(FriendlyFileTime(QStringLiteral("2026-12-05 00:00:00"), today),
+              QStringLiteral("前天 00:00:00"));
+    EXPECT_EQ(FriendlyFileTime(QStringLiteral("2026-12-04 00:00:00"), today),
+              QStringLiteral("2026-12-04 00:00:00"));
+    EXPECT_EQ(FriendlyFileTime(QStringLiteral("2027-01-01 00:00:00"), today),
+              QStringLiteral("2027-01-01 00:00:00"));
+
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("a.txt"));
+    EXPECT_EQ(NumberedTargetPath(target), target);
+    WriteFile(target, "x");
+    EXPECT_EQ(NumberedTargetPath(target), dir.filePath(QStringLiteral("a(1).txt")));
+    WriteFile(dir.filePath(QStringLiteral("a(1).txt")), "x");
+    EXPECT_EQ(NumberedTargetPath(target), dir.filePath(QStringLiteral("a(2).txt")));
+
+    EXPECT_EQ(PercentText(0.4), QStringLiteral("40%"));
+    EXPECT_EQ(PercentText(0.999), QStringLiteral("100%"));
+    EXPECT_TRUE(IsAutoOpenType(QStringLiteral("/r/a.Txt"), QStringLiteral("TXT;DOC")));
+    EXPECT_FALSE(IsAutoOpenType(QStringLiteral("/r/a.txt.gz"), QStringLiteral("TXT;DOC")));
+    EXPECT_FALSE(IsAutoOpenType(QStringLiteral("/r/txt"), QStringLiteral("TXT;;")));
+}
+
+TEST(FileReceiver, PortInUseEndsTheProgramWithItsMessage) {
+    Socket squatter;
+    ASSERT_EQ(squatter.Bind(kAnswererAddress, kFileControlPort), 0);
+    ASSERT_EQ(squatter.Listen(), 0);
+    ReceiverRig rig;
+    rig.receiver.mainWindow = std::make_unique<frm35>(rig.receiver.session);
+    QSignalSpy ended(rig.receiver.mainWindow.get(), &frm35::ProgramEnded);
+    EXPECT_FALSE(rig.receiver.mainWindow->Form_Load());
+    EXPECT_EQ(rig.Messages(), QStringList{QStringLiteral("Tolvex不能运行:端口已被其它程序使用。")});
+    EXPECT_EQ(rig.receiver.fake.messageBox->shown[0].style, 0x1010);
+    EXPECT_EQ(ended.count(), 1);
+    EXPECT_FALSE(rig.receiver.fake.tray->shown);
+}
+
+TEST(FileReceiver, AutomaticReceivingNumbersOrOverwrites) {
+    ReceiverRig rig;
+    rig.receiver.ReceiveAutomatically(false);
+    ASSERT_TRUE(rig.Start());
+    const QByteArray content = RandomBytes(300000);
+    const QString target = rig.receiver.DownloadFolder() + QStringLiteral("a.txt");
+    WriteFile(target, "old");
+
+    for (int round = 1; round <= 2; ++round) {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("a.txt"), content.size());
+        ASSERT_TRUE(sender.WaitForAnswer());
+        EXPECT_EQ(sender.answers[0].first, C::OfferAccepted);
+        EXPECT_EQ(sender.answers[0].second, QString());
+        sender.SendBytes(content, 0);
+        ASSERT_TRUE(sender.WaitForAnswer(2));
+        EXPECT_EQ(sender.answers[1].first, C::FileComplete);
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+        const QString numbered =
+            rig.receiver.DownloadFolder() + QStringLiteral("a(%1).txt").arg(round);
+        EXPECT_EQ(ReadAll(numbered), content) << round;
+        EXPECT_EQ(rig.receiver.session.autoReceivedCount, round);
+    }
+    EXPECT_EQ(ReadAll(target), QByteArray("old"));
+    EXPECT_FALSE(rig.receiver.mainWindow->isVisible());
+    ASSERT_NE(rig.receiver.mainWindow->Tip(), nullptr);
+    EXPECT_TRUE(
+        rig.receiver.mainWindow->Tip()->Text().startsWith(QStringLiteral("已自动接收 2 次文件")));
+    EXPECT_TRUE(rig.Messages().isEmpty());
+    EXPECT_FALSE(rig.receiver.session.activity.receiving);
+}
+
+TEST(FileReceiver, AutomaticReceivingOverwritesWhenAsked) {
+    ReceiverRig rig;
+    rig.receiver.ReceiveAutomatically(true);
+    ASSERT_TRUE(rig.Start());
+    const QString target = rig.receiver.DownloadFolder() + QStringLiteral("b.bin");
+    WriteFile(target, "old");
+    const QByteArray content = RandomBytes(5000);
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("b.bin"), content.size());
+    ASSERT_TRUE(sender.WaitForAnswer());
+    sender.SendBytes(content, 0);
+    ASSERT_TRUE(sender.WaitForAnswer(2));
+    EXPECT_EQ(ReadAll(target), content);
+    EXPECT_FALSE(QFile::exists(rig.receiver.DownloadFolder() + QStringLiteral("b(1).bin")));
+}
+
+TEST(FileReceiver, AutomaticReceivingResumesWithoutAsking) {
+    ReceiverRig rig;
+    rig.receiver.ReceiveAutomatically();
+    ASSERT_TRUE(rig.Start());
+    const QByteArray content = RandomBytes(1000);
+    const QString target = rig.receiver.DownloadFolder() + QStringLiteral("r.bin");
+    WriteFile(target + QStringLiteral(".tvx"), content.left(400));
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("r.bin"), content.size());
+    ASSERT_TRUE(sender.WaitForAnswer());
+    EXPECT_EQ(sender.answers[0].second, QStringLiteral("400"));
+    sender.SendBytes(content, 400);
+    ASSERT_TRUE(sender.WaitForAnswer(2));
+    EXPECT_EQ(ReadAll(target), content);
+    EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
+    EXPECT_TRUE(rig.Messages().isEmpty());
+}
+
+TEST(FileReceiver, MissingAutomaticFolderRefusesWithItsMessage) {
+    ReceiverRig rig;
+    rig.receiver.ReceiveAutomatically();
+    ASSERT_TRUE(rig.Start());
+    // The folder vanishes while the program runs.
+    ASSERT_TRUE(QDir(rig.receiver.downloads.path()).removeRecursively());
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("a.txt"), 10);
+    ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
+    EXPECT_EQ(rig.Messages(),
+              QStringList{QStringLiteral("无法自动接收文件:保存文件的位置不存在。")});
+    EXPECT_EQ(rig.receiver.receiver().CurrentPage(), 1);
+    EXPECT_FALSE(rig.receiver.mainWindow->isVisible());
+}
+
+TEST(FileReceiver, OfferedToTheUserAndAcceptedWithResume) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    const QByteArray content = RandomBytes(1000);
+    QTemporaryDir saveDir;
+    const QString target = saveDir.filePath(QStringLiteral("f.dat"));
+    WriteFile(target + QStringLiteral(".tvx"), content.left(400));
+
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("f.dat"), content.size(), QStringLiteral("请查收"));
+    FileReceiver& receiver = rig.receiver.receiver();
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+    EXPECT_EQ(receiver.CurrentPage(), FileReceiver::PageOffer);
+    EXPECT_TRUE(rig.receiver.mainWindow->IsBlinking());
+    EXPECT_FALSE(rig.receiver.mainWindow->isVisible());
+    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferNote")), QStringLiteral("请查收"));
+    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferFileSize")), QStringLiteral("1000 字节"));
+    // The stand-in clock says 2007-03-05, the day the file was changed.
+    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferFileTime")), QStringLiteral("今天 08:04:09"));
+    EXPECT_EQ(receiver.TextOf(QStringLiteral("chkCountDown")), QStringLiteral("60 秒后自动拒绝"));
+
+    rig.receiver.fake.dialogs->paths << target;
+    rig.receiver.fake.messageBox->answers << AnswerYes;
+    receiver.cmdAccept_Click();
+    EXPECT_EQ(rig.Messages().last(),
+              QStringLiteral("当前位置文件已接收 40% 内容,是否继续接收剩余字节？\r\n\r\n"
+                             "点击 否 重新开始接收;点击 取消 重新选择保存位置。"));
+    EXPECT_EQ(rig.receiver.fake.messageBox->shown.last().style, 0x23);
+    EXPECT_EQ(rig.receiver.fake.dialogs->requests[0].proposedName, QStringLiteral("f.dat"));
+    ASSERT_TRUE(sender.WaitForAnswer());
+    EXPECT_EQ(sender.answers[0].first, C::OfferAccepted);
+    EXPECT_EQ(sender.answers[0].second, QStringLiteral("400"));
+    EXPECT_EQ(receiver.CurrentPage(), FileReceiver::PageReceiving);
+    EXPECT_TRUE(rig.receiver.session.activity.receiving);
+    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblRecvPercent")), QStringLiteral("40%"));
+
+    sender.SendBytes(content, 400);
+    ASSERT_TRUE(sender.WaitForAnswer(2));
+    EXPECT_EQ(sender.answers[1].first, C::FileComplete);
+    EXPECT_EQ(ReadAll(target), content);
+    ASSERT_TRUE(WaitUntil([&] { return receiver.CurrentPage() == FileReceiver::PageFinished; }));
+    EXPECT_TRUE(receiver.TextOf(QStringLiteral("lblDoneText"))
+                    .startsWith(QStringLiteral("文件已成功从 小明 接收。\n\n保存到 ") + target));
+    EXPECT_TRUE(rig.receiver.mainWindow->isVisible());
+    sender.Close();
+    ASSERT_TRUE(rig.WaitListening());
+    // The close after completion keeps the finished page in view once.
+    EXPECT_TRUE(rig.receiver.mainWindow->isVisible());
+}
+
+TEST(FileReceiver, NoRestartsAndMismatchAsks) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    const QByteArray content = RandomBytes(1000);
+    QTemporaryDir saveDir;
+    const QString target = saveDir.filePath(QStringLiteral("g.dat"));
+    FileReceiver& receiver = rig.receiver.receiver();
+
+    // A shorter temporary file, answered No: it is deleted and the transfer starts at 0.
+    WriteFile(target + QStringLiteral(".tvx"), QByteArray(400, 'z'));
+    {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("g.dat"), content.size());
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+        rig.receiver.fake.dialogs->paths << target;
+        rig.receiver.fake.messageBox->answers << AnswerNo;
+        receiver.cmdAccept_Click();
+        ASSERT_TRUE(sender.WaitForAnswer());
+        EXPECT_EQ(sender.answers[0].second, QString());
+        EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
+        sender.SendBytes(content, 0, 600);
+        ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 600; }));
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    // The sender's close left page 4 and the temporary file for a later resume.
+    EXPECT_EQ(receiver.CurrentPage(), FileReceiver::PageSenderCancelled);
+    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblCancelNote")), QStringLiteral("(无)"));
+    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblCancelLine")),
+              QStringLiteral("对方用户 小明 取消发送文件\"g.dat\",目前已接收 60% 。"));
+    EXPECT_EQ(ReadAll(target + QStringLiteral(".tvx")), content.left(600));
+
+    // A temporary file as long as the offer: the mismatch question; No chooses again.
+    WriteFile(target + QStringLiteral(".tvx"), QByteArray(1000, 'z'));
+    {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("g.dat"), content.size());
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+        rig.receiver.fake.dialogs->paths << target << target;
+        rig.receiver.fake.messageBox->answers << AnswerNo << AnswerYes;
+        const int before = rig.receiver.fake.messageBox->shown.size();
+        receiver.cmdAccept_Click();
+        EXPECT_EQ(rig.receiver.fake.messageBox->shown.size(), before + 2);
+        EXPECT_EQ(rig.Messages().last(),
+                  QStringLiteral("当前待续传文件与对方的文件不匹配,是否重新开始接收？"));
+        EXPECT_EQ(rig.receiver.fake.dialogs->requests.size(), 3);
+        ASSERT_TRUE(sender.WaitForAnswer());
+        EXPECT_EQ(sender.answers[0].second, QString());
+        sender.SendBytes(content, 0);
+        ASSERT_TRUE(sender.WaitForAnswer(2));
+        EXPECT_EQ(ReadAll(target), content);
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+    }
+}
+
+TEST(FileReceiver, SenderCloseLeavesAResumableFile) {
+    ReceiverRig rig;
+    rig.receiver.ReceiveAutomatically();
+    ASSERT_TRUE(rig.Start());
+    const QByteArray content = RandomBytes(200000);
+    const QString target = rig.receiver.DownloadFolder() + QStringLiteral("big.bin");
+    {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("big.bin"), content.size());
+        ASSERT_TRUE(sender.WaitForAnswer());
+        sender.SendBytes(content, 0, 123457);
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.receiver().Position() == 123457; }));
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    EXPECT_EQ(ReadAll(target + QStringLiteral(".tvx")), content.left(123457));
+    ScriptedSender again;
+    ASSERT_TRUE(again.Introduce());
+    again.Offer(QStringLiteral("big.bin"), content.size());
+    ASSERT_TRUE(again.WaitForAnswer());
+    EXPECT_EQ(again.answers[0].second, QStringLiteral("123457"));
+    again.SendBytes(content, 123457);
+    ASSERT_TRUE(again.WaitForAnswer(2));
+    EXPECT_EQ(ReadAll(target), content);
+}
+
+TEST(FileReceiver, RefusalsAndTheCountDown) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    FileReceiver& receiver = rig.receiver.receiver();
+    auto* refuseNote =
+        qobject_cast<QPlainTextEdit*>(receiver.Control(QStringLiteral("txtRefuseNote")));
+    ASSERT_NE(refuseNote, nullptr);
+    {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("x.txt"), 10);
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+        refuseNote->setPlainText(QStringLiteral("  不要  "));
+        receiver.cmdRefuse_Click();
+        ASSERT_TRUE(sender.WaitForAnswer());
+        EXPECT_EQ(sender.answers[0].first, C::OfferRefused);
+        EXPECT_EQ(sender.answers[0].second, QStringLiteral("不要"));
+        EXPECT_FALSE(rig.receiver.session.activity.offerPending);
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("x.txt"), 10);
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+        refuseNote->setPlainText(QStringLiteral("  忙  "));
+        for (int tick = 0; tick < 18; ++tick)
+            receiver.timCountDown_Timer();
+        EXPECT_EQ(receiver.CountDown(), 42);
+        receiver.chkCountDown_Click(false);
+        EXPECT_FALSE(receiver.CountDownRunning());
+        EXPECT_EQ(receiver.TextOf(QStringLiteral("chkCountDown")),
+                  QStringLiteral("42 秒后自动拒绝"));
+        receiver.chkCountDown_Click(true);
+        EXPECT_TRUE(receiver.CountDownRunning());
+        for (int tick = 0; tick < 42; ++tick)
+            receiver.timCountDown_Timer();
+        EXPECT_FALSE(receiver.CountDownRunning());
+        ASSERT_TRUE(sender.WaitForAnswer());
+        EXPECT_EQ(sender.answers[0].first, C::OfferRefusedAuto);
+        EXPECT_EQ(sender.answers[0].second, QStringLiteral("  忙  "));
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+    }
+}
+
+TEST(FileReceiver, ReceiverCancelCanDeleteTheBytes) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    FileReceiver& receiver = rig.receiver.receiver();
+    QTemporaryDir saveDir;
+    const QString target = saveDir.filePath(QStringLiteral("c.bin"));
+    const QByteArray content = RandomBytes(1000);
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("c.bin"), content.size());
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+    rig.receiver.fake.dialogs->paths << target;
+    receiver.cmdAccept_Click();
+    ASSERT_TRUE(sender.WaitForAnswer());
+    sender.SendBytes(content, 0, 300);
+    ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 300; }));
+    qobject_cast<QCheckBox*>(receiver.Control(QStringLiteral("chkDelete2")))->setChecked(true);
+    qobject_cast<QPlainTextEdit*>(receiver.Control(QStringLiteral("txtCancelNote")))
+        ->setPlainText(QStringLiteral(" 太大了 "));
+    rig.receiver.fake.messageBox->answers << AnswerYes;
+    receiver.cmdCancel_Click();
+    EXPECT_EQ(rig.Messages().last(), QStringLiteral("确实要取消正在接收的文件么？"));
+    ASSERT_TRUE(sender.WaitForAnswer(2));
+    EXPECT_EQ(sender.answers[1].first, C::ReceiverCancel);
+    EXPECT_EQ(sender.answers[1].second, QStringLiteral("太大了"));
+    sender.Close();
+    ASSERT_TRUE(rig.WaitListening());
+    EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
+    EXPECT_EQ(rig.Messages().size(), 1);
+}
+
+TEST(FileReceiver, SenderCancelMessageShowsItsNote) {
+    ReceiverRig rig;
+    rig.receiver.ReceiveAutomatically();
+    ASSERT_TRUE(rig.Start());
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("n.bin"), 100);
+    ASSERT_TRUE(sender.WaitForAnswer());
+    sender.SendBytes(RandomBytes(100), 0, 50);
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.receiver().Position() == 50; }));
+    sender.link.Send(BuildSenderCancel(QStringLiteral("  算了 ")));
+    ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
+    EXPECT_EQ(rig.receiver.receiver().TextOf(QStringLiteral("lblCancelNote")),
+              QStringLiteral("算了"));
+    EXPECT_EQ(rig.receiver.receiver().CurrentPage(), FileReceiver::PageSenderCancelled);
+}
+
+TEST(FileReceiver, AdmissionRefusalsReachTheSender) {
+    ReceiverRig rig;
+    rig.receiver.fake.settings->values[QStringLiteral("PassWord1")] =
+        Digest(QStringLiteral("secret"));
+    ASSERT_TRUE(rig.Start());
+    {
+        ScriptedSender sender;
+        sender.link.SetVerificationDigest(Digest(QStringLiteral("wrong")));
+        ASSERT_EQ(sender.link.Connect(kAnswererAddress), 0);
+        ASSERT_TRUE(WaitUntil([&] { return !sender.peer.fake.messageBox->shown.isEmpty(); }));
+        EXPECT_EQ(
+            sender.peer.fake.messageBox->shown[0].text,
+            QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    rig.receiver.session.settings.passWord1.clear();
+    rig.receiver.session.settings.blockText = QStringLiteral(" 请勿打扰 ");
+    rig.receiver.session.blockList = QStringList{EncodeAddressCode(kCallerAddress)};
+    {
+        ScriptedSender sender;
+        ASSERT_EQ(sender.link.Connect(kAnswererAddress), 0);
+        ASSERT_TRUE(WaitUntil([&] { return !sender.peer.fake.messageBox->shown.isEmpty(); }));
+        EXPECT_EQ(sender.peer.fake.messageBox->shown[0].text,
+                  QStringLiteral(
+                      "发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:请勿打扰"));
+        ASSERT_TRUE(rig.WaitListening());
+    }
+}
+
+TEST(FileReceiver, UnsafeNamesStayInTheFolderAndBadOffersReset) {
+    ReceiverRig rig;
+    rig.receiver.ReceiveAutomatically();
+    ASSERT_TRUE(rig.Start());
+    const QString folder = rig.receiver.DownloadFolder();
+    const QStringList names = {QStringLiteral("../../evil"), QStringLiteral("/etc/x"),
+                               QStringLiteral("a\\..\\b")};
+    const QStringList landed = {QStringLiteral("evil"), QStringLiteral("x"), QStringLiteral("b")};
+    for (int i = 0; i < names.size(); ++i) {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(names[i], 3);
+        ASSERT_TRUE(sender.WaitForAnswer());
+        sender.SendBytes("abc", 0);
+        ASSERT_TRUE(sender.WaitForAnswer(2));
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+        EXPECT_EQ(ReadAll(folder + landed[i]), QByteArray("abc"));
+    }
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 3);
+    EXPECT_FALSE(QFile::exists(QFileInfo(rig.receiver.downloads.path()).dir().filePath("evil")));
+
+    const QStringList bad = {
+        JoinFields({"a.txt", "12x", "2007-03-05 08:04:09", "", "5"}),
+        JoinFields({"a.txt", "-1", "2007-03-05 08:04:09", "", "5"}),
+        JoinFields({"a.txt", "2147483648", "2007-03-05 08:04:09", "", "5"}),
+        JoinFields({"a.txt", "10", "2007-03-05 08:04:09", "", "0"}),
+        JoinFields({"a.txt", "10", "2007-03-05 08:04:09", "", "255"}),
+        JoinFields({"..", "10", "2007-03-05 08:04:09", "", "5"}),
+    };
+    for (const QString& payload : bad) {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.OfferRaw(payload);
+        ASSERT_TRUE(WaitUntil([&] { return sender.closed; })) << payload.toStdString();
+        EXPECT_TRUE(sender.answers.isEmpty());
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 3);
+}
+
+TEST(FileReceiver, BytesBeyondTheOfferStopWithTheWriteError) {
+    ReceiverRig rig;
+    rig.receiver.ReceiveAutomatically();
+    ASSERT_TRUE(rig.Start());
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("over.bin"), 10);
+    ASSERT_TRUE(sender.WaitForAnswer());
+    sender.SendBytes("0123456789AB", 0);
+    ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
+    EXPECT_EQ(rig.Messages(), QStringList{QStringLiteral("无法继续接收:写入文件时发生错误。")});
+    EXPECT_FALSE(QFile::exists(rig.receiver.DownloadFolder() + QStringLiteral("over.bin")));
+}
+
+TEST(FileReceiver, ReceiveBufferWaitsForABufferFull) {
+    ReceiverRig rig;
+    rig.receiver.ReceiveAutomatically();
+    rig.receiver.fake.settings->values[QStringLiteral("UseRecvBuffer")] = QStringLiteral("1");
+    rig.receiver.fake.settings->values[QStringLiteral("RecvBufferSize")] = QStringLiteral("1");
+    ASSERT_TRUE(rig.Start());
+    const QByteArray content = RandomBytes(3 * 1048576 + 17);
+    const QString temp = rig.receiver.DownloadFolder() + QStringLiteral("buf.bin.tvx");
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("buf.bin"), content.size());
+    ASSERT_TRUE(sender.WaitForAnswer());
+    // A small arrival stays in the connection: nothing is written yet.
+    sender.SendBytes(content, 0, 1000);
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.receiver().ReceivedCount() == 1000; }));
+    EXPECT_EQ(rig.receiver.receiver().Position(), 0);
+    EXPECT_FALSE(QFile::exists(temp));
+    sender.SendBytes(content, 1000);
+    ASSERT_TRUE(sender.WaitForAnswer(2));
+    EXPECT_EQ(ReadAll(rig.receiver.DownloadFolder() + QStringLiteral("buf.bin")), content);
+}
+
+TEST(FileReceiver, TwentySilentTicksEndTheTransfer) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    FileReceiver& receiver = rig.receiver.receiver();
+    QTemporaryDir saveDir;
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("s.bin"), 100);
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+    rig.receiver.fake.dialogs->paths << saveDir.filePath(QStringLiteral("s.bin"));
+    receiver.cmdAccept_Click();
+    ASSERT_TRUE(sender.WaitForAnswer());
+    sender.SendBytes(RandomBytes(100), 0, 10);
+    ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 10; }));
+    receiver.timSpeed_Timer();  // progress since the start: not silent
+    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblRecvSpeed")), QStringLiteral("10 字节/S"));
+    for (int tick = 0; tick < 19; ++tick)
+        receiver.timSpeed_Timer();
+    EXPECT_TRUE(rig.Messages().isEmpty());
+    receiver.timSpeed_Timer();
+    ASSERT_EQ(rig.Messages().size(), 1);
+    EXPECT_EQ(rig.Messages()[0],
+              QStringLiteral("超时:无法与'小明'继续接收,原因可能是:\r\n\r\n-网络突然断开\r\n"
+                             "-对方中途退出Tolvex\r\n-其它意外原因导致连接中断"));
+    EXPECT_EQ(rig.receiver.fake.messageBox->shown[0].style, 0x1010);
+    ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
+    EXPECT_FALSE(rig.receiver.session.activity.receiving);
+}
+
+TEST(FileReceiver, HistoryEntryAndAutomaticOpening) {
+    ReceiverRig rig;
+    rig.receiver.ReceiveAutomatically();
+    auto& values = rig.receiver.fake.settings->values;
+    values[QStringLiteral("UseLogFile")] = QStringLiteral("1");
+    values[QStringLiteral("AutoOpenFile")] = QStringLiteral("1");
+    ASSERT_TRUE(rig.Start());
+    for (const QString& name : {QStringLiteral("readme.txt"), QStringLiteral("tool.bin")}) {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(name, 4, QStringLiteral("  "));
+        ASSERT_TRUE(sender.WaitForAnswer());
+        sender.SendBytes("data", 0);
+        ASSERT_TRUE(sender.WaitForAnswer(2));
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    // Only listed types are opened.
+    EXPECT_EQ(rig.receiver.fake.shell->opened,
+              QStringList{rig.receiver.DownloadFolder() + QStringLiteral("readme.txt")});
+    const QString log =
+        FromAnsi(ReadAll(rig.receiver.session.appFolder + QStringLiteral("LogFile.htm")));
+    EXPECT_EQ(log.count(QStringLiteral("收到文件")), 2);
+    EXPECT_TRUE(log.contains(QStringLiteral("<strong>readme.txt</strong>")));
+    EXPECT_TRUE(log.contains(QStringLiteral("小明")));
+    EXPECT_TRUE(log.contains(QStringLiteral("(无)")));
+}
+
+TEST(FileReceiver, CloseBoxRefusesTheOfferOrAsksToCancel) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("w.bin"), 100);
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+    rig.receiver.fake.tray->Send(TrayLeftUp);
+    EXPECT_TRUE(rig.receiver.mainWindow->isVisible());
+    rig.receiver.mainWindow->close();
+    ASSERT_TRUE(sender.WaitForAnswer());
+    EXPECT_EQ(sender.answers[0].first, C::OfferRefused);
+    EXPECT_FALSE(rig.receiver.mainWindow->isVisible());
+}
+
+TEST(FileReceiver, RenderThePages) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    FileReceiver& receiver = rig.receiver.receiver();
+    frm35& window = *rig.receiver.mainWindow;
+    QTemporaryDir saveDir;
+    const QByteArray content = RandomBytes(3000);
+    {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("季度报告.doc"), content.size(),
+                     QStringLiteral("请查收，谢谢"));
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+        EXPECT_TRUE(RenderToPng(window, QStringLiteral("receive-1-offer")));
+        rig.receiver.fake.dialogs->paths << saveDir.filePath(QStringLiteral("季度报告.doc"));
+        receiver.cmdAccept_Click();
+        ASSERT_TRUE(sender.WaitForAnswer());
+        sender.SendBytes(content, 0, 1200);
+        ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 1200; }));
+        receiver.timSpeed_Timer();
+        EXPECT_TRUE(RenderToPng(window, QStringLiteral("receive-2-receiving")));
+        sender.SendBytes(content, 1200);
+        ASSERT_TRUE(
+            WaitUntil([&] { return receiver.CurrentPage() == FileReceiver::PageFinished; }));
+        EXPECT_TRUE(RenderToPng(window, QStringLiteral("receive-3-finished")));
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("b.bin"), content.size());
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+        rig.receiver.fake.dialogs->paths << saveDir.filePath(QStringLiteral("b.bin"));
+        receiver.cmdAccept_Click();
+        ASSERT_TRUE(sender.WaitForAnswer());
+        sender.SendBytes(content, 0, 900);
+        ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 900; }));
+        sender.link.Send(BuildSenderCancel(QStringLiteral("发错了")));
+        ASSERT_TRUE(
+            WaitUntil([&] { return receiver.CurrentPage() == FileReceiver::PageSenderCancelled; }));
+        EXPECT_TRUE(RenderToPng(window, QStringLiteral("receive-4-cancelled")));
+    }
+}
+
+}  // namespace tvx::test
