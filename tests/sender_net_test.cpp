@@ -300,8 +300,9 @@ TEST_F(SenderNet, RefusalsAndCancelsGiveTheirPages) {
         EXPECT_EQ(window->phase(), frm30::Phase::Idle);
         EXPECT_FALSE(sender.session.activity.sending);
         EXPECT_TRUE(Boxes().isEmpty());
-        if (c.page == frm30::PageRefused)
+        if (c.page == frm30::PageRefused) {
             EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-refused")));
+        }
         // The page stays until "确定"; the close box hides the window and goes back to page 1.
         window->close();
         EXPECT_FALSE(window->isVisible());

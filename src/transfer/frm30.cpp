@@ -994,6 +994,8 @@ bool frm30::SendChunk() {
     }
     ScrambleBytes(m_sendBuffer, m_dataKey);
     emit ChunkSent(m_position, size);
+    if (m_phase != Phase::Sending)
+        return false;  // whoever heard of the chunk ended the transfer
     const int number = m_data.Send(m_sendBuffer);
     if (number != 0) {
         HandleConnectionError(number);

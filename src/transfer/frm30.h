@@ -125,7 +125,7 @@ public:
     QString TextOf(const QString& objectName) const;
 
 signals:
-    // A chunk of the file has been handed to the data connection.
+    // A chunk of the file has been read and is about to go to the data connection.
     void ChunkSent(qint64 offset, qint64 size);
 
 protected:
