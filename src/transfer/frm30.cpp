@@ -49,6 +49,7 @@ namespace {
 constexpr int kBarWidth = 278;
 constexpr int kNoteLimit = 200;
 constexpr int kStallLimit = 20;
+constexpr int kProgressRefreshMs = 100;
 
 const char16_t* const kPageTips[] = {
     u"",
@@ -964,6 +965,7 @@ void frm30::OnAcceptance(const QString& payload) {
     }
 
     m_timSendSpeed.start();
+    m_progressShown.invalidate();
     m_sendingStart = Uptime();
     if (SendChunk())
         ShowPage(PageSending);
@@ -980,11 +982,16 @@ bool frm30::SendChunk() {
         return false;
     }
     m_sendBuffer.resize(size);
+    // Read and scramble a slice at a time, so each slice is xored while it is still in the
+    // processor's cache.
+    constexpr qint64 kSlice = 256 * 1024;
+    char* bytes = m_sendBuffer.data();
     qint64 done = 0;
     while (done < size) {
-        const qint64 got = file.read(m_sendBuffer.data() + done, size - done);
+        const qint64 got = file.read(bytes + done, qMin(kSlice, size - done));
         if (got <= 0)
             break;
+        ScrambleBytes(bytes + done, got, m_dataKey);
         done += got;
     }
     file.close();
@@ -992,7 +999,6 @@ bool frm30::SendChunk() {
         ReadFailed();
         return false;
     }
-    ScrambleBytes(m_sendBuffer, m_dataKey);
     emit ChunkSent(m_position, size);
     if (m_phase != Phase::Sending)
         return false;  // whoever heard of the chunk ended the transfer
@@ -1012,7 +1018,13 @@ void frm30::OnSendProgress(qint64 bytes) {
     if (m_phase != Phase::Sending)
         return;
     m_position = qMin(m_position + bytes, m_fileSize);
-    UpdateProgress();
+    // The connection reports many times a second; redrawing the page each time would cost
+    // more than moving the bytes. The last report always shows.
+    if (m_position == m_fileSize || !m_progressShown.isValid() ||
+        m_progressShown.elapsed() >= kProgressRefreshMs) {
+        UpdateProgress();
+        m_progressShown.start();
+    }
 }
 
 void frm30::UpdateProgress() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
@@ -244,6 +245,7 @@ private:
     bool m_finalPageShown = false;
     QStringList m_peerCard;
     QByteArray m_sendBuffer;
+    QElapsedTimer m_progressShown;  // when the progress was last drawn
 
     // Bookkeeping of the asynchronous steps: each reset starts a new generation, and a step
     // queued in an older one does nothing.
