@@ -74,6 +74,22 @@ QPlainTextEdit* NoteBox(QWidget* parent, const char* name) {
     return box;
 }
 
+// One "caption: value" row of a page's grid.
+void AddRow(QGridLayout* grid, int row, const QString& caption, QWidget* value,
+            Qt::Alignment captionAlignment = {}) {
+    grid->addWidget(new QLabel(caption, grid->parentWidget()), row, 0, captionAlignment);
+    grid->addWidget(value, row, 1, 1, 2);
+}
+
+// Buttons at the right end of a row.
+QHBoxLayout* ButtonRow(std::initializer_list<QWidget*> buttons) {
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    for (QWidget* button : buttons)
+        row->addWidget(button);
+    return row;
+}
+
 QString NoteText(const QPlainTextEdit* box) {
     return box->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
 }
@@ -135,17 +151,14 @@ void FileReceiver::BuildPages() {
     grid1->addWidget(NamedLabel(offer, "lblOfferStatus2",
                                 QStringLiteral("是否接收下列文件？接收完成后请检查它是否安全的。")),
                      1, 0, 1, 3);
-    grid1->addWidget(new QLabel(QStringLiteral("发送用户:"), offer), 2, 0);
-    grid1->addWidget(nickLink(offer, "lblOfferNickName"), 2, 1, 1, 2);
+    AddRow(grid1, 2, QStringLiteral("发送用户:"), nickLink(offer, "lblOfferNickName"));
     auto* icon = NamedLabel(offer, "picFileIcon");
     icon->setFixedSize(32, 32);
     grid1->addWidget(icon, 3, 0, 2, 1, Qt::AlignTop);
     grid1->addWidget(NamedLabel(offer, "lblOfferFileName"), 3, 1, 1, 2);
     grid1->addWidget(NamedLabel(offer, "lblOfferFileType"), 4, 1, 1, 2);
-    grid1->addWidget(new QLabel(QStringLiteral("文件大小:"), offer), 5, 0);
-    grid1->addWidget(NamedLabel(offer, "lblOfferFileSize"), 5, 1, 1, 2);
-    grid1->addWidget(new QLabel(QStringLiteral("修改时间:"), offer), 6, 0);
-    grid1->addWidget(NamedLabel(offer, "lblOfferFileTime"), 6, 1, 1, 2);
+    AddRow(grid1, 5, QStringLiteral("文件大小:"), NamedLabel(offer, "lblOfferFileSize"));
+    AddRow(grid1, 6, QStringLiteral("修改时间:"), NamedLabel(offer, "lblOfferFileTime"));
     grid1->addWidget(new QLabel(QStringLiteral("附言:"), offer), 7, 0, Qt::AlignTop);
     auto* note = NamedLabel(offer, "lblOfferNote");
     note->setWordWrap(true);
@@ -161,11 +174,7 @@ void FileReceiver::BuildPages() {
     auto* refuse = NamedButton(offer, "cmdRefuse", QStringLiteral("拒绝(&R)"));
     connect(accept, &QPushButton::clicked, this, &FileReceiver::cmdAccept_Click);
     connect(refuse, &QPushButton::clicked, this, &FileReceiver::cmdRefuse_Click);
-    auto* row1 = new QHBoxLayout;
-    row1->addStretch();
-    row1->addWidget(accept);
-    row1->addWidget(refuse);
-    grid1->addLayout(row1, 10, 0, 1, 3);
+    grid1->addLayout(ButtonRow({accept, refuse}), 10, 0, 1, 3);
     grid1->setRowStretch(11, 1);
     grid1->setColumnStretch(2, 1);
 
@@ -175,18 +184,12 @@ void FileReceiver::BuildPages() {
     grid2->addWidget(
         NamedLabel(receiving, "lblRecvStatus", QStringLiteral("正在接收文件，请等待...")), 0, 0, 1,
         3);
-    grid2->addWidget(new QLabel(QStringLiteral("发送用户:"), receiving), 1, 0);
-    grid2->addWidget(nickLink(receiving, "lblRecvNickName"), 1, 1, 1, 2);
-    grid2->addWidget(new QLabel(QStringLiteral("文件名称:"), receiving), 2, 0);
-    grid2->addWidget(NamedLabel(receiving, "lblRecvFileName"), 2, 1, 1, 2);
-    grid2->addWidget(new QLabel(QStringLiteral("保存到:"), receiving), 3, 0);
-    grid2->addWidget(NamedLabel(receiving, "lblRecvTarget"), 3, 1, 1, 2);
-    grid2->addWidget(new QLabel(QStringLiteral("已接收:"), receiving), 4, 0);
-    grid2->addWidget(NamedLabel(receiving, "lblRecvBytes"), 4, 1, 1, 2);
-    grid2->addWidget(new QLabel(QStringLiteral("接收速度:"), receiving), 5, 0);
-    grid2->addWidget(NamedLabel(receiving, "lblRecvSpeed"), 5, 1, 1, 2);
-    grid2->addWidget(new QLabel(QStringLiteral("剩余时间:"), receiving), 6, 0);
-    grid2->addWidget(NamedLabel(receiving, "lblRecvRemaining"), 6, 1, 1, 2);
+    AddRow(grid2, 1, QStringLiteral("发送用户:"), nickLink(receiving, "lblRecvNickName"));
+    AddRow(grid2, 2, QStringLiteral("文件名称:"), NamedLabel(receiving, "lblRecvFileName"));
+    AddRow(grid2, 3, QStringLiteral("保存到:"), NamedLabel(receiving, "lblRecvTarget"));
+    AddRow(grid2, 4, QStringLiteral("已接收:"), NamedLabel(receiving, "lblRecvBytes"));
+    AddRow(grid2, 5, QStringLiteral("接收速度:"), NamedLabel(receiving, "lblRecvSpeed"));
+    AddRow(grid2, 6, QStringLiteral("剩余时间:"), NamedLabel(receiving, "lblRecvRemaining"));
     auto* track = new QFrame(receiving);
     track->setFrameShape(QFrame::Box);
     track->setFixedSize(kProgressFullWidth + 2, 14);
@@ -204,10 +207,7 @@ void FileReceiver::BuildPages() {
     grid2->addWidget(m_chkDelete[2], 9, 0, 1, 3);
     auto* cancel = NamedButton(receiving, "cmdCancel", QStringLiteral("取消接收"));
     connect(cancel, &QPushButton::clicked, this, &FileReceiver::cmdCancel_Click);
-    auto* row2 = new QHBoxLayout;
-    row2->addStretch();
-    row2->addWidget(cancel);
-    grid2->addLayout(row2, 10, 0, 1, 3);
+    grid2->addLayout(ButtonRow({cancel}), 10, 0, 1, 3);
     grid2->setRowStretch(11, 1);
     grid2->setColumnStretch(2, 1);
 
@@ -249,10 +249,7 @@ void FileReceiver::BuildPages() {
     box4->addStretch();
     auto* ok4 = NamedButton(cancelled, "cmdCancelledOK", QStringLiteral("确定"));
     connect(ok4, &QPushButton::clicked, this, &FileReceiver::cmdCancelledOK_Click);
-    auto* row4 = new QHBoxLayout;
-    row4->addStretch();
-    row4->addWidget(ok4);
-    box4->addLayout(row4);
+    box4->addLayout(ButtonRow({ok4}));
 
     for (QWidget* page : {offer, receiving, finished, cancelled}) {
         page->setEnabled(false);
