@@ -12,6 +12,7 @@
 #include "platform/Tray.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/frm35.h"
+#include "transfer/frm30.h"
 #include "support/Fakes.h"
 
 using namespace tvx;
@@ -331,4 +332,19 @@ TEST(TrayStandIn, ClicksAndClosingActAsTheIcon) {
     EXPECT_EQ(closing.count(), 1);
     EXPECT_FALSE(tray.IsShown());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST(MainWindow, SendEntryOpensTheOneSendWindow) {
+    MainWindowRig rig;
+    rig.Load();
+    EXPECT_TRUE(rig.window.MenuEntry(1)->isEnabled());
+    rig.window.MenuEntry(1)->trigger();
+    frm30* send = rig.window.SendWindow();
+    ASSERT_NE(send, nullptr);
+    EXPECT_TRUE(send->isVisible());
+    send->close();
+    EXPECT_FALSE(send->isVisible());
+    rig.window.MenuEntry(1)->trigger();
+    EXPECT_EQ(rig.window.SendWindow(), send);
+    EXPECT_TRUE(send->isVisible());
 }

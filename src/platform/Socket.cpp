@@ -172,6 +172,12 @@ QByteArray Socket::Read() {
     return connection_ ? connection_->readAll() : QByteArray();
 }
 
+qint64 Socket::ReadInto(char* data, qint64 maxSize) {
+    if (!connection_) return 0;
+    const qint64 count = connection_->read(data, maxSize);
+    return count > 0 ? count : 0;
+}
+
 qint64 Socket::BytesAvailable() const {
     return connection_ ? connection_->bytesAvailable() : 0;
 }

@@ -48,6 +48,8 @@ public:
     int Send(const QByteArray& bytes);
     // Every byte available now.
     QByteArray Read();
+    // Up to maxSize available bytes into data; the count read (0 when none).
+    qint64 ReadInto(char* data, qint64 maxSize);
 
     State state() const { return state_; }
     qint64 BytesAvailable() const;

@@ -16,6 +16,7 @@
 #include "shell/AutoReceiveTip.h"
 #include "shell/TrayPictures.h"
 #include "transfer/FileReceiver.h"
+#include "transfer/frm30.h"
 
 namespace tvx {
 
@@ -53,6 +54,7 @@ frm35::frm35(Session& session, QWidget* parent)
 }
 
 frm35::~frm35() {
+    delete m_sendWindow;
     delete m_tip.data();
     delete m_personalInfo.data();
 }
@@ -73,7 +75,7 @@ bool frm35::Form_Load() {
         m_mnuItem[index] = entry;
     }
     // The windows behind these entries are not part of the program yet.
-    for (int index : {1, 2, 5, 8, 10})
+    for (int index : {2, 5, 8, 10})
         m_mnuItem[index]->setEnabled(false);
 
     const QString tip = (QStringLiteral("Tolvex") + QStringLiteral("\r") + QStringLiteral("IP:") +
@@ -123,6 +125,9 @@ void frm35::picTray_MouseMove(int message) {
 
 void frm35::mnuTray_Click(int index) {
     switch (index) {
+        case 1:
+            ShowSendWindow();
+            break;
         case 4:
             ShowPersonalInfo();
             break;
@@ -139,6 +144,13 @@ void frm35::mnuTray_Click(int index) {
             break;
     }
 }
+
+frm30* frm35::SendWindow() {
+    if (!m_sendWindow) m_sendWindow = new frm30(m_session);
+    return m_sendWindow;
+}
+
+void frm35::ShowSendWindow() { SendWindow()->ShowSendWindow(); }
 
 void frm35::ShowPersonalInfo() {
     if (!m_personalInfo) {

@@ -15,6 +15,7 @@ struct Session;
 class AutoReceiveTip;
 class frm60;
 class FileReceiver;
+class frm30;
 
 // "确实要退出Tolvex么？..." lines: one per running activity, in a fixed order.
 QString ActivityList(bool sending, bool receiving, bool chatting);
@@ -50,6 +51,8 @@ public:
     QAction* MenuEntry(int index) const { return m_mnuItem[index]; }
     AutoReceiveTip* Tip() const;
     FileReceiver* Receiver() const { return m_receiver; }
+    // The send window, loaded on first use.
+    frm30* SendWindow();
     bool IsBlinking() const { return m_timBlink.isActive(); }
     bool IsAlarmArmed() const { return m_timAlarm.isActive(); }
 
@@ -62,6 +65,7 @@ protected:
 
 private:
     void ShowPersonalInfo();
+    void ShowSendWindow();
     void ShowHelp();
 
     Session& m_session;
@@ -75,6 +79,7 @@ private:
     FileReceiver* m_receiver;
     QPointer<AutoReceiveTip> m_tip;
     QPointer<frm60> m_personalInfo;
+    frm30* m_sendWindow = nullptr;
     QPointer<QWidget> m_chatAcceptWindow;
 };
 

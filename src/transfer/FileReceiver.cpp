@@ -35,6 +35,7 @@ using C = ProtocolCodes;
 constexpr int kProgressFullWidth = 278;
 constexpr int kNoteLimit = 200;
 constexpr int kStallTicks = 20;
+constexpr int kSliceBytes = 256 * 1024;
 
 const QString kWriteError = QStringLiteral("无法继续接收:写入文件时发生错误。");
 const QString kDeleteCaption = QStringLiteral("删除已接收字节(以后将不能续传)");
@@ -761,13 +762,12 @@ void FileReceiver::OnDataArrival(qint64 bytesAvailable) {
         return;
     }
 
-    QByteArray bytes = m_data.Read();
-    if (m_position + bytes.size() > m_offer.length) {
+    const qint64 available = m_data.BytesAvailable();
+    if (m_position + available > m_offer.length) {
         // More than was offered: keep what is whole for a resume and stop.
         ResetAndShow(kWriteError, KindError, true);
         return;
     }
-    ScrambleBytes(bytes, m_offer.key);
     // The temporary file stays open while the bytes flow; it is closed by every end.
     if (!m_tempFile.isOpen()) {
         m_tempFile.setFileName(m_tempPath);
@@ -777,13 +777,31 @@ void FileReceiver::OnDataArrival(qint64 bytesAvailable) {
             return;
         }
     }
-    if (!m_tempFile.seek(m_position) || m_tempFile.write(bytes) != bytes.size()) {
+    if (!m_tempFile.seek(m_position)) {
         const QString reason = m_tempFile.errorString();
         m_tempFile.close();
         ResetAndShow(kWriteError + QStringLiteral("\r\n\r\n") + reason, KindError, true);
         return;
     }
-    m_position += bytes.size();
+    // Slices small enough to stay in the processor's cache: read, unscramble, write.
+    if (m_slice.isEmpty()) m_slice.resize(kSliceBytes);
+    for (;;) {
+        const qint64 count = m_data.ReadInto(m_slice.data(), m_slice.size());
+        if (count <= 0) break;
+        if (m_position + count > m_offer.length) {
+            m_tempFile.close();
+            ResetAndShow(kWriteError, KindError, true);
+            return;
+        }
+        ScrambleBytes(m_slice.data(), count, m_offer.key);
+        if (m_tempFile.write(m_slice.constData(), count) != count) {
+            const QString reason = m_tempFile.errorString();
+            m_tempFile.close();
+            ResetAndShow(kWriteError + QStringLiteral("\r\n\r\n") + reason, KindError, true);
+            return;
+        }
+        m_position += count;
+    }
     m_receivedCount = m_position;
     UpdateProgress();
 

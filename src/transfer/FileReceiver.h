@@ -127,6 +127,7 @@ private:
     QString m_targetPath;
     QString m_tempPath;
     QFile m_tempFile;
+    QByteArray m_slice;  // reused for every arrival
     qint64 m_position = 0;
     qint64 m_receivedCount = 0;
     qint64 m_startPosition = 0;
