@@ -172,6 +172,10 @@ QByteArray Socket::Read() {
     return connection_ ? connection_->readAll() : QByteArray();
 }
 
+void Socket::SetReadBufferSize(qint64 bytes) {
+    if (connection_) connection_->setReadBufferSize(bytes);
+}
+
 qint64 Socket::ReadInto(char* data, qint64 maxSize) {
     if (!connection_) return 0;
     const qint64 count = connection_->read(data, maxSize);

@@ -48,6 +48,9 @@ public:
     int Send(const QByteArray& bytes);
     // Every byte available now.
     QByteArray Read();
+    // Bounds what the connection takes in ahead of the owner's reads (0: no bound). The
+    // system holds back the rest, so a slow reader does not fill memory.
+    void SetReadBufferSize(qint64 bytes);
     // Up to maxSize available bytes into data; the count read (0 when none).
     qint64 ReadInto(char* data, qint64 maxSize);
 

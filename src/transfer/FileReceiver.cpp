@@ -36,6 +36,7 @@ constexpr int kProgressFullWidth = 278;
 constexpr int kNoteLimit = 200;
 constexpr int kStallTicks = 20;
 constexpr int kSliceBytes = 256 * 1024;
+constexpr qint64 kReadAheadBytes = 1024 * 1024;
 
 const QString kWriteError = QStringLiteral("无法继续接收:写入文件时发生错误。");
 const QString kDeleteCaption = QStringLiteral("删除已接收字节(以后将不能续传)");
@@ -388,8 +389,13 @@ void FileReceiver::OnDataConnectionRequest() {
         Reset();
         return;
     }
-    if (m_data.Accept() != 0)
+    if (m_data.Accept() != 0) {
         Reset();
+        return;
+    }
+    // Keep what waits in the connection small enough to stay in the cache, unless the receive
+    // buffer is to gather its buffer-full there.
+    m_data.SetReadBufferSize(m_session.settings.useRecvBuffer ? 0 : kReadAheadBytes);
 }
 
 void FileReceiver::OnControlMessage(char16_t code, const QString& payload) {
