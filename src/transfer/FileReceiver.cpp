@@ -771,39 +771,35 @@ void FileReceiver::OnDataArrival(qint64 bytesAvailable) {
     const qint64 available = m_data.BytesAvailable();
     if (m_position + available > m_offer.length) {
         // More than was offered: keep what is whole for a resume and stop.
-        ResetAndShow(kWriteError, KindError, true);
+        FailWrite(QString());
         return;
     }
     // The temporary file stays open while the bytes flow; it is closed by every end.
     if (!m_tempFile.isOpen()) {
         m_tempFile.setFileName(m_tempPath);
         if (!m_tempFile.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
-            ResetAndShow(kWriteError + QStringLiteral("\r\n\r\n") + m_tempFile.errorString(),
-                         KindError, true);
+            FailWrite(m_tempFile.errorString());
             return;
         }
     }
     if (!m_tempFile.seek(m_position)) {
-        const QString reason = m_tempFile.errorString();
-        m_tempFile.close();
-        ResetAndShow(kWriteError + QStringLiteral("\r\n\r\n") + reason, KindError, true);
+        FailWrite(m_tempFile.errorString());
         return;
     }
     // Slices small enough to stay in the processor's cache: read, unscramble, write.
-    if (m_slice.isEmpty()) m_slice.resize(kSliceBytes);
+    if (m_slice.isEmpty())
+        m_slice.resize(kSliceBytes);
     for (;;) {
         const qint64 count = m_data.ReadInto(m_slice.data(), m_slice.size());
-        if (count <= 0) break;
+        if (count <= 0)
+            break;
         if (m_position + count > m_offer.length) {
-            m_tempFile.close();
-            ResetAndShow(kWriteError, KindError, true);
+            FailWrite(QString());
             return;
         }
         ScrambleBytes(m_slice.data(), count, m_offer.key);
         if (m_tempFile.write(m_slice.constData(), count) != count) {
-            const QString reason = m_tempFile.errorString();
-            m_tempFile.close();
-            ResetAndShow(kWriteError + QStringLiteral("\r\n\r\n") + reason, KindError, true);
+            FailWrite(m_tempFile.errorString());
             return;
         }
         m_position += count;
@@ -815,8 +811,7 @@ void FileReceiver::OnDataArrival(qint64 bytesAvailable) {
         m_session.activity.receiving = false;
         m_timSpeed.stop();
         if (!m_tempFile.flush()) {
-            ResetAndShow(kWriteError + QStringLiteral("\r\n\r\n") + m_tempFile.errorString(),
-                         KindError, true);
+            FailWrite(m_tempFile.errorString());
             return;
         }
         m_tempFile.close();
@@ -824,6 +819,12 @@ void FileReceiver::OnDataArrival(qint64 bytesAvailable) {
             return;
         Complete();
     }
+}
+
+void FileReceiver::FailWrite(const QString& reason) {
+    m_tempFile.close();
+    ResetAndShow(reason.isEmpty() ? kWriteError : kWriteError + QStringLiteral("\r\n\r\n") + reason,
+                 KindError, true);
 }
 
 void FileReceiver::UpdateProgress() {

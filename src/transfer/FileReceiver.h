@@ -106,6 +106,8 @@ private:
     bool DeleteTempBeforeRestart();
     void ResetAndShow(const QString& text, int kind, bool systemModal);
     void WriteHistoryEntry();
+    // Ends the transfer with the write-error message, and the reason when there is one.
+    void FailWrite(const QString& reason);
     void UpdateProgress();
     QString PeerNickName() const { return m_identity.value(1); }
     qint64 TempFileLength() const;
