@@ -54,6 +54,7 @@ frm35::frm35(Session& session, QWidget* parent)
 }
 
 frm35::~frm35() {
+    m_receiver->Shutdown();
     delete m_sendWindow;
     delete m_tip.data();
     delete m_personalInfo.data();

@@ -335,6 +335,8 @@ void FileReceiver::OnResetDone() {
     m_tempFile.close();
     m_timCountDown.stop();
     m_timSpeed.stop();
+    // As the program ends the windows are going away: touch nothing else.
+    if (m_shuttingDown) return;
     if (m_keepWindow)
         m_keepWindow = false;
     else if (m_window)
