@@ -458,6 +458,12 @@ TEST(FileReceiver, ReceiverCancelCanDeleteTheBytes) {
     ASSERT_TRUE(sender.WaitForAnswer(2));
     EXPECT_EQ(sender.answers[1].first, C::ReceiverCancel);
     EXPECT_EQ(sender.answers[1].second, QStringLiteral("太大了"));
+    // Bytes still in flight after the cancel do not complete the file.
+    sender.SendBytes(content, 300);
+    ASSERT_TRUE(WaitUntil([&] { return sender.data.BytesToWrite() == 0; }));
+    EXPECT_FALSE(WaitUntil([&] { return sender.answers.size() > 2; }, 500));
+    EXPECT_EQ(receiver.Position(), 300);
+    EXPECT_FALSE(QFile::exists(target));
     sender.Close();
     ASSERT_TRUE(rig.WaitListening());
     EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));

@@ -211,7 +211,9 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
                     .startsWith(QStringLiteral("对方用户 127.0.0.3 取消接收文件") + quoted +
                                 QStringLiteral(",目前已发送 ")));
     EXPECT_EQ(window->TextOf(QStringLiteral("txtCanclRecv")), QStringLiteral("换一个"));
-    EXPECT_LT(chunks.size(), 40);
+    // The cancel stopped the transfer short of the whole file (how many chunks the system
+    // took before it arrived depends on its buffers).
+    EXPECT_FALSE(QFile::exists(to.DownloadFolder() + QStringLiteral("a.bin")));
     window->cmdResult_Click();
     ASSERT_TRUE(BothIdle());
 
@@ -232,7 +234,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     EXPECT_EQ(to.receiver().TextOf(QStringLiteral("lblCancelNote")), QStringLiteral("发错了"));
     ASSERT_TRUE(BothIdle());
     EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
-    EXPECT_LT(chunks.size(), 40);
+    EXPECT_FALSE(QFile::exists(to.DownloadFolder() + QStringLiteral("b.bin")));
     // Only the question about cancelling was put to the sending user.
     ASSERT_EQ(SenderBoxes().size(), 1);
     EXPECT_EQ(SenderBoxes().front().text, QStringLiteral("确实要取消正在发送的文件么？"));

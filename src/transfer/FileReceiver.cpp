@@ -336,7 +336,8 @@ void FileReceiver::OnResetDone() {
     m_timCountDown.stop();
     m_timSpeed.stop();
     // As the program ends the windows are going away: touch nothing else.
-    if (m_shuttingDown) return;
+    if (m_shuttingDown)
+        return;
     if (m_keepWindow)
         m_keepWindow = false;
     else if (m_window)
@@ -758,6 +759,12 @@ void FileReceiver::OnDataArrival(qint64 bytesAvailable) {
     if (!m_accepted) {
         // Bytes before the acceptance break the protocol.
         Reset();
+        return;
+    }
+    if (m_cancelledHere) {
+        // The user has cancelled: bytes still in flight are dropped, so the file is not
+        // completed behind the user's back while the sender closes.
+        m_data.Read();
         return;
     }
     const qint64 missing = m_offer.length - m_position;
