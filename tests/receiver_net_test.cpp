@@ -14,6 +14,7 @@
 #include "protocol/PeerMessages.h"
 #include "protocol/Wire.h"
 #include "shell/AutoReceiveTip.h"
+#include "support/Files.h"
 #include "support/Render.h"
 #include "support/TestPeer.h"
 #include "transfer/ReceiveRules.h"
@@ -29,17 +30,6 @@ QByteArray RandomBytes(int size) {
     for (char& byte : bytes)
         byte = char(QRandomGenerator::global()->bounded(256));
     return bytes;
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
 }
 
 // A sender written out by hand on 127.0.0.2: the protocol's caller for the control
@@ -138,9 +128,9 @@ TEST(ReceiveRules, NamesTimesAndNumbering) {
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("a.txt"));
     EXPECT_EQ(NumberedTargetPath(target), target);
-    WriteFile(target, "x");
+    ASSERT_TRUE(WriteFile(target, "x"));
     EXPECT_EQ(NumberedTargetPath(target), dir.filePath(QStringLiteral("a(1).txt")));
-    WriteFile(dir.filePath(QStringLiteral("a(1).txt")), "x");
+    ASSERT_TRUE(WriteFile(dir.filePath(QStringLiteral("a(1).txt")), "x"));
     EXPECT_EQ(NumberedTargetPath(target), dir.filePath(QStringLiteral("a(2).txt")));
 
     EXPECT_EQ(PercentText(0.4), QStringLiteral("40%"));
@@ -170,7 +160,7 @@ TEST(FileReceiver, AutomaticReceivingNumbersOrOverwrites) {
     ASSERT_TRUE(rig.Start());
     const QByteArray content = RandomBytes(300000);
     const QString target = rig.receiver.DownloadFolder() + QStringLiteral("a.txt");
-    WriteFile(target, "old");
+    ASSERT_TRUE(WriteFile(target, "old"));
 
     for (int round = 1; round <= 2; ++round) {
         ScriptedSender sender;
@@ -203,7 +193,7 @@ TEST(FileReceiver, AutomaticReceivingOverwritesWhenAsked) {
     rig.receiver.ReceiveAutomatically(true);
     ASSERT_TRUE(rig.Start());
     const QString target = rig.receiver.DownloadFolder() + QStringLiteral("b.bin");
-    WriteFile(target, "old");
+    ASSERT_TRUE(WriteFile(target, "old"));
     const QByteArray content = RandomBytes(5000);
     ScriptedSender sender;
     ASSERT_TRUE(sender.Introduce());
@@ -221,7 +211,7 @@ TEST(FileReceiver, AutomaticReceivingResumesWithoutAsking) {
     ASSERT_TRUE(rig.Start());
     const QByteArray content = RandomBytes(1000);
     const QString target = rig.receiver.DownloadFolder() + QStringLiteral("r.bin");
-    WriteFile(target + QStringLiteral(".tvx"), content.left(400));
+    ASSERT_TRUE(WriteFile(target + QStringLiteral(".tvx"), content.left(400)));
     ScriptedSender sender;
     ASSERT_TRUE(sender.Introduce());
     sender.Offer(QStringLiteral("r.bin"), content.size());
@@ -256,7 +246,7 @@ TEST(FileReceiver, OfferedToTheUserAndAcceptedWithResume) {
     const QByteArray content = RandomBytes(1000);
     QTemporaryDir saveDir;
     const QString target = saveDir.filePath(QStringLiteral("f.dat"));
-    WriteFile(target + QStringLiteral(".tvx"), content.left(400));
+    ASSERT_TRUE(WriteFile(target + QStringLiteral(".tvx"), content.left(400)));
 
     ScriptedSender sender;
     ASSERT_TRUE(sender.Introduce());
@@ -310,7 +300,7 @@ TEST(FileReceiver, NoRestartsAndMismatchAsks) {
     FileReceiver& receiver = rig.receiver.receiver();
 
     // A shorter temporary file, answered No: it is deleted and the transfer starts at 0.
-    WriteFile(target + QStringLiteral(".tvx"), QByteArray(400, 'z'));
+    ASSERT_TRUE(WriteFile(target + QStringLiteral(".tvx"), QByteArray(400, 'z')));
     {
         ScriptedSender sender;
         ASSERT_TRUE(sender.Introduce());
@@ -335,7 +325,7 @@ TEST(FileReceiver, NoRestartsAndMismatchAsks) {
     EXPECT_EQ(ReadAll(target + QStringLiteral(".tvx")), content.left(600));
 
     // A temporary file as long as the offer: the mismatch question; No chooses again.
-    WriteFile(target + QStringLiteral(".tvx"), QByteArray(1000, 'z'));
+    ASSERT_TRUE(WriteFile(target + QStringLiteral(".tvx"), QByteArray(1000, 'z')));
     {
         ScriptedSender sender;
         ASSERT_TRUE(sender.Introduce());

@@ -15,6 +15,7 @@
 #include "common/Paths.h"
 #include "records/HistoryLog.h"
 #include "records/frm65.h"
+#include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/Render.h"
 #include "support/ScriptedReceiver.h"
@@ -58,9 +59,7 @@ protected:
 
     QString MakeFile(const QString& name, const QByteArray& content) {
         const QString path = folder.path() + QLatin1Char('/') + name;
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        EXPECT_TRUE(WriteFile(path, content));
         return path;
     }
 

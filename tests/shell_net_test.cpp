@@ -12,8 +12,8 @@
 #include "platform/Tray.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/frm35.h"
-#include "transfer/frm30.h"
 #include "support/Fakes.h"
+#include "transfer/frm30.h"
 
 using namespace tvx;
 using tvx::test::FakePlatform;

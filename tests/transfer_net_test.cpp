@@ -10,6 +10,7 @@
 #include "common/Handshake.h"
 #include "common/Messages.h"
 #include "protocol/Codes.h"
+#include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/TestPeer.h"
 #include "transfer/FileReceiver.h"
@@ -27,11 +28,6 @@ QByteArray Pattern(qint64 size, int seed = 0) {
     for (qint64 i = 0; i < size; ++i)
         bytes[i] = char((i * 131 + i / 7 + seed) & 0xFF);
     return bytes;
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 class Transfer : public ::testing::Test {
@@ -62,9 +58,7 @@ protected:
 
     QString MakeFile(const QString& name, const QByteArray& content) {
         const QString path = files.path() + QLatin1Char('/') + name;
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        EXPECT_TRUE(WriteFile(path, content));
         return path;
     }
 

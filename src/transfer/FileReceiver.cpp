@@ -635,10 +635,7 @@ void FileReceiver::AcceptWithTarget() {
         if (!FileExists(m_targetPath)) {
             const qint64 held = TempFileLength();
             if (held < 0) {
-                m_position = 0;
-                if (!SendOrFail(BuildAcceptance(0)))
-                    return;
-                ShowReceivingPage();
+                RestartFromZero();
                 return;
             }
             if (held < m_offer.length) {
@@ -657,14 +654,10 @@ void FileReceiver::AcceptWithTarget() {
                     m_position = held;
                     if (!SendOrFail(BuildAcceptance(held)))
                         return;
+                    ShowReceivingPage();
                 } else {
-                    m_position = 0;
-                    if (!DeleteTempBeforeRestart())
-                        return;
-                    if (!SendOrFail(BuildAcceptance(0)))
-                        return;
+                    RestartFromZero();
                 }
-                ShowReceivingPage();
                 return;
             }
             const int answer =
@@ -675,12 +668,7 @@ void FileReceiver::AcceptWithTarget() {
                 continue;
             if (!m_offerReceived)
                 return;
-            m_position = 0;
-            if (!DeleteTempBeforeRestart())
-                return;
-            if (!SendOrFail(BuildAcceptance(0)))
-                return;
-            ShowReceivingPage();
+            RestartFromZero();
             return;
         }
 
@@ -695,14 +683,19 @@ void FileReceiver::AcceptWithTarget() {
             ResetAndShow(QStringLiteral("对方已取消文件发送。"), KindWarning, false);
             return;
         }
-        m_position = 0;
-        if (!DeleteTempBeforeRestart())
-            return;
-        if (!SendOrFail(BuildAcceptance(0)))
-            return;
-        ShowReceivingPage();
+        RestartFromZero();
         return;
     }
+}
+
+// Drops the held bytes and accepts the offer from its first byte.
+void FileReceiver::RestartFromZero() {
+    m_position = 0;
+    if (!DeleteTempBeforeRestart())
+        return;
+    if (!SendOrFail(BuildAcceptance(0)))
+        return;
+    ShowReceivingPage();
 }
 
 bool FileReceiver::DeleteTempBeforeRestart() {

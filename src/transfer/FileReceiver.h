@@ -104,6 +104,7 @@ private:
 
     bool SendOrFail(const QString& body);
     bool DeleteTempBeforeRestart();
+    void RestartFromZero();
     void ResetAndShow(const QString& text, int kind, bool systemModal);
     void WriteHistoryEntry();
     // Ends the transfer with the write-error message, and the reason when there is one.
