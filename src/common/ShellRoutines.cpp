@@ -1,13 +1,31 @@
 #include "common/ShellRoutines.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
 #include "common/Messages.h"
 #include "common/Paths.h"
+#include "common/Session.h"
 #include "common/Text.h"
 
 namespace tvx {
 
 const FileFilter kAllFilesFilter{QStringLiteral("所有文件 (*.*)"), QStringLiteral("*.*")};
 const FileFilter kRtfFilter{QStringLiteral("RTF 格式 (*.rtf)"), QStringLiteral("*.rtf")};
+
+QString HelpPagePath(const Session& session) {
+    const QString program = session.executablePath.isEmpty()
+                                ? QCoreApplication::applicationFilePath()
+                                : session.executablePath;
+    const QDir folder = QFileInfo(program).absoluteDir();
+    const QString page = QStringLiteral("share/tolvex/help/index.html");
+    const QString installed = QDir::cleanPath(folder.filePath(QStringLiteral("../") + page));
+    const QString buildTree = QDir::cleanPath(folder.filePath(page));
+    if (!FileExists(installed) && FileExists(buildTree))
+        return buildTree;
+    return installed;
+}
 
 int OpenWithShell(ShellService& shell, const QString& path) {
     try {

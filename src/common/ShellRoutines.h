@@ -11,6 +11,13 @@ class QWidget;
 
 namespace tvx {
 
+struct Session;
+
+// The help page shipped with the program: share/tolvex/help/index.html beside the installed
+// program's bin folder, or, for a copy run from its build folder, under that folder. The
+// installed place when neither exists (the caller then says the file is missing).
+QString HelpPagePath(const Session& session);
+
 // Opens a file with its associated program: above 32 on success, 31 when none is associated.
 int OpenWithShell(ShellService& shell, const QString& path);
 
@@ -18,10 +25,10 @@ int OpenWithShell(ShellService& shell, const QString& path);
 void OpenFileChecked(ShellService& shell, MessageBoxService& box, QWidget* owner,
                      const QString& path);
 
-// Type name of an existing file, or "未知类型".
+// Type name told by the file's name, or "未知类型".
 QString GetFileTypeName(ShellService& shell, const QString& path);
 
-// Icon of an existing file (small or large); a null icon when there is none.
+// Icon of the file's type (small or large); a null icon when there is none.
 QIcon GetFileIcon(ShellService& shell, const QString& path, int sizeFlag);
 enum IconSize { IconLarge = 0, IconSmall = 1 };
 

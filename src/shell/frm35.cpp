@@ -5,6 +5,7 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include "common/Format.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
 #include "common/Session.h"
@@ -41,6 +42,10 @@ frm35::frm35(Session& session, QWidget* parent)
     m_pages->addWidget(m_receiver);
     connect(m_receiver, &FileReceiver::BlinkWanted, this, &frm35::StartBlink);
     connect(m_receiver, &FileReceiver::AutoReceived, this, &frm35::ShowAutoReceiveTip);
+    connect(m_receiver, &FileReceiver::OfferWaiting, this, &frm35::NotifyOffer);
+    connect(m_receiver, &FileReceiver::AutoReceived, this, &frm35::NotifyAutoReceived);
+    connect(&m_session.notifications(), &NotificationService::Activated, this,
+            &frm35::NotificationActivated);
     m_mnuTray.setObjectName(QStringLiteral("mnuTray"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pages);
@@ -147,11 +152,14 @@ void frm35::mnuTray_Click(int index) {
 }
 
 frm30* frm35::SendWindow() {
-    if (!m_sendWindow) m_sendWindow = new frm30(m_session);
+    if (!m_sendWindow)
+        m_sendWindow = new frm30(m_session);
     return m_sendWindow;
 }
 
-void frm35::ShowSendWindow() { SendWindow()->ShowSendWindow(); }
+void frm35::ShowSendWindow() {
+    SendWindow()->ShowSendWindow();
+}
 
 void frm35::ShowPersonalInfo() {
     if (!m_personalInfo) {
@@ -164,12 +172,51 @@ void frm35::ShowPersonalInfo() {
 }
 
 void frm35::ShowHelp() {
-    const QString help = m_session.appFolder + QStringLiteral("Help.chm");
+    const QString help = HelpPagePath(m_session);
     if (FileExists(help))
         OpenWithShell(m_session.shell(), help);
     else
         ShowMessage(m_session.messageBox(), this, QStringLiteral("帮助文件不存在。"), KindWarning,
                     false);
+}
+
+void frm35::NotifyWaiting(NotifyKind kind, const QString& summary, const QString& body) {
+    m_session.notifications().Notify(kind, summary, body);
+}
+
+void frm35::NotifyOffer(const QString& nickName, const QString& fileName, qint64 length) {
+    NotifyWaiting(NotifyKind::Offer, QStringLiteral("收到文件"),
+                  nickName + QStringLiteral(" 发来文件 ") + fileName + QStringLiteral(" (") +
+                      FormatSize(qint32(length)) + QStringLiteral(")"));
+}
+
+void frm35::NotifyAutoReceived(const QString& targetPath) {
+    NotifyWaiting(NotifyKind::AutoReceived, QStringLiteral("已自动接收文件"),
+                  FileNameOf(targetPath) + QStringLiteral(" 已保存到 ") + FolderOf(targetPath));
+}
+
+void frm35::NotificationActivated(NotifyKind kind) {
+    switch (kind) {
+        case NotifyKind::Offer:
+            // As a click on the icon, and again while the offer stands once it has been shown.
+            if (m_session.activity.offerPending || isVisible()) {
+                ActivateWindow(this);
+                m_session.activity.offerPending = false;
+            }
+            break;
+        case NotifyKind::Invitation:
+            if (m_chatAcceptWindow &&
+                (m_session.activity.invitationPending || m_chatAcceptWindow->isVisible()))
+                ActivateWindow(m_chatAcceptWindow);
+            m_session.activity.invitationPending = false;
+            break;
+        case NotifyKind::AutoReceived:
+            if (m_tip) {
+                m_tip->show();
+                m_tip->raise();
+            }
+            break;
+    }
 }
 
 void frm35::StartBlink() {
