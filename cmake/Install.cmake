@@ -39,6 +39,7 @@ set(CPACK_PACKAGE_DESCRIPTION
 network, with no server in between. Each running copy listens on TCP 8510 and 8511 (files)\n\
 and 9170 (chat). The user interface is in Simplified Chinese.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_PREFIX /usr)
 # Installs with DESTDIR and the real prefix, so that the firewall profile lands in /etc.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
