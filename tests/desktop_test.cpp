@@ -15,6 +15,8 @@
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QUrl>
 #include <QTimer>
 #include <functional>
 
@@ -185,6 +187,11 @@ TEST(Help, EntryOpensTheShippedPageOrSaysItIsMissing) {
                                   u"命令行", u"文件发送(&amp;F)"})
         EXPECT_TRUE(text.contains(QString::fromUtf16(topic)))
             << QString::fromUtf16(topic).toStdString();
+
+    QTextBrowser browser;
+    browser.resize(760, 900);
+    browser.setSource(QUrl::fromLocalFile(page));
+    EXPECT_TRUE(RenderToPng(browser, QStringLiteral("desktop-help-page")));
 
     // Installed: bin/tolvex finds share/tolvex/help/index.html beside bin.
     QTemporaryDir prefix;
