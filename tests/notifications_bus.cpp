@@ -53,6 +53,7 @@ public:
     }
 
     QList<Note> notes;
+    QList<uint> closed;
 
 public slots:
     uint Notify(const QString& app, uint /*replaces*/, const QString& icon, const QString& summary,
@@ -62,7 +63,7 @@ public slots:
         return uint(notes.size());
     }
     QStringList GetCapabilities() { return {QStringLiteral("actions"), QStringLiteral("body")}; }
-    void CloseNotification(uint /*id*/) {}
+    void CloseNotification(uint id) { closed.append(id); }
 
 private:
     QDBusConnection m_bus;
@@ -130,6 +131,9 @@ TEST(Notifications, EachWaitingEventNotifiesOnceAndItsActionBringsItsWindowForwa
     EXPECT_FALSE(rig.session.activity.offerPending);
     EXPECT_FALSE(chatAcceptWindow.isVisible());
     rig.window->hide();
+    // The next blink tick sees the offer answered and takes its notification back.
+    rig.window->timBlink_Timer();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.closed == QList<uint>{1}; }, 5000));
 
     // A chat invitation, raised by the chat window through the main window.
     rig.session.activity.invitationPending = true;

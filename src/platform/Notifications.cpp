@@ -70,6 +70,20 @@ bool DBusNotificationService::Notify(NotifyKind kind, const QString& summary, co
     return true;
 }
 
+void DBusNotificationService::Withdraw(NotifyKind kind) {
+    for (auto shown = m_shown.begin(); shown != m_shown.end();) {
+        if (shown.value() != kind) {
+            ++shown;
+            continue;
+        }
+        QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
+                                                           QStringLiteral("CloseNotification"));
+        call << shown.key();
+        QDBusConnection::sessionBus().send(call);
+        shown = m_shown.erase(shown);
+    }
+}
+
 void DBusNotificationService::OnActionInvoked(uint id, const QString& action) {
     auto found = m_shown.constFind(id);
     if (found == m_shown.constEnd() || action != QLatin1String("default"))

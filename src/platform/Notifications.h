@@ -17,6 +17,9 @@ class NotificationService : public QObject {
 public:
     // False when no notification could be sent (no service).
     virtual bool Notify(NotifyKind kind, const QString& summary, const QString& body) = 0;
+    // Takes back the notifications of this kind still on screen: what they announced no
+    // longer waits.
+    virtual void Withdraw(NotifyKind /*kind*/) {}
 
 signals:
     // The user chose the notification's default action (clicked it).
@@ -30,6 +33,7 @@ class DBusNotificationService : public NotificationService {
 public:
     DBusNotificationService();
     bool Notify(NotifyKind kind, const QString& summary, const QString& body) override;
+    void Withdraw(NotifyKind kind) override;
 
 private slots:
     void OnActionInvoked(uint id, const QString& action);

@@ -227,6 +227,11 @@ void frm35::StartBlink() {
 void frm35::timBlink_Timer() {
     m_session.tray().Modify(TrayPicture(m_blinkPhase ? 1 : 2));
     m_blinkPhase = !m_blinkPhase;
+    // What no longer waits is no longer announced on the desktop either.
+    if (!m_session.activity.offerPending)
+        m_session.notifications().Withdraw(NotifyKind::Offer);
+    if (!m_session.activity.invitationPending)
+        m_session.notifications().Withdraw(NotifyKind::Invitation);
     if (!m_session.activity.offerPending && !m_session.activity.invitationPending) {
         m_timBlink.stop();
         m_session.tray().Modify(TrayPicture(1));
