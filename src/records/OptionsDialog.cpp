@@ -494,7 +494,7 @@ void OptionsDialog::ShowPage(int page) {
                                      "background: palette(window); padding: 5px 12px; "
                                      "font-weight: bold; }")
                     : QStringLiteral("QLabel { border: 1px solid #a0a0a0; border-left: none; "
-                                     "border-right: none; background: palette(button); "
+                                     "background: palette(button); "
                                      "padding: 4px 12px; margin-top: 3px; }"));
     }
 }
