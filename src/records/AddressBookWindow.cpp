@@ -58,6 +58,8 @@ AddressBookWindow::AddressBookWindow(Session& session, QWidget* parent)
     for (int index = 1; index <= 5; ++index) {
         m_cmdAdrs[index] = new QPushButton(QString::fromUtf16(captions[index]), this);
         m_cmdAdrs[index]->setObjectName(QStringLiteral("cmdAdrs%1").arg(index));
+        // Five buttons share the window's width.
+        m_cmdAdrs[index]->setMinimumWidth(60);
         connect(m_cmdAdrs[index], &QPushButton::clicked, this,
                 [this, index] { cmdAdrs_Click(index); });
         buttons->addWidget(m_cmdAdrs[index]);
