@@ -179,7 +179,8 @@ void frm35::ShowPersonalInfo() {
 }
 
 void frm35::OpenOptions(int page) {
-    if (!m_options) {
+    // A dialog that has closed is only waiting to be deleted.
+    if (!m_options || !m_options->isVisible()) {
         m_options = new OptionsDialog(m_session, page);
         connect(m_options, &OptionsDialog::AlarmSwitched, this, &frm35::ArmAlarm);
     } else if (page == PageAbout) {
@@ -199,7 +200,7 @@ void frm35::ArmAlarm(bool on) {
 }
 
 void frm35::ShowAddressBook() {
-    if (!m_addressBook) {
+    if (!m_addressBook || !m_addressBook->isVisible()) {
         m_addressBook = new AddressBookWindow(m_session);
         connect(m_addressBook, &AddressBookWindow::SendFileRequested, this,
                 [this](const QString& address) { SendWindow()->TakePickedAddress(address); });
