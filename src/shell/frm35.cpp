@@ -192,6 +192,14 @@ void frm35::OpenOptions(int page) {
     m_options->activateWindow();
 }
 
+OptionsDialog* frm35::Options() const {
+    return m_options.data();
+}
+
+AddressBookWindow* frm35::AddressBook() const {
+    return m_addressBook.data();
+}
+
 void frm35::ArmAlarm(bool on) {
     if (on && !m_timAlarm.isActive())
         m_timAlarm.start();

@@ -67,8 +67,8 @@ public:
     frm30* SendWindow();
     bool IsBlinking() const { return m_timBlink.isActive(); }
     bool IsAlarmArmed() const { return m_timAlarm.isActive(); }
-    OptionsDialog* Options() const { return m_options.data(); }
-    AddressBookWindow* AddressBook() const { return m_addressBook.data(); }
+    OptionsDialog* Options() const;
+    AddressBookWindow* AddressBook() const;
 
 signals:
     // The program is to end now.
