@@ -20,8 +20,14 @@ struct RunStyle {
 };
 
 void AppendEscaped(QByteArray& out, const QString& text) {
+    bool afterUnicode = false;
     for (const QChar ch : text) {
         const ushort code = ch.unicode();
+        // Some readers take all text up to the next control word as the fallback of a \u
+        // escape; an empty group ends the escape for them and means nothing to the others.
+        if (afterUnicode && code < 0x80 && code >= 0x20)
+            out += "{}";
+        afterUnicode = false;
         if (code == '\\' || code == '{' || code == '}') {
             out += '\\';
             out += char(code);
@@ -36,6 +42,7 @@ void AppendEscaped(QByteArray& out, const QString& text) {
             out += "\\u";
             out += QByteArray::number(int(qint16(code)));
             out += '?';
+            afterUnicode = true;
         }
         // Other control characters have no place in a transcript and are left out.
     }
@@ -106,7 +113,9 @@ QByteArray DocumentToRtf(const QTextDocument* document, int start, int end) {
         rtf += "\\red" + QByteArray::number(qRed(rgb)) + "\\green" +
                QByteArray::number(qGreen(rgb)) + "\\blue" + QByteArray::number(qBlue(rgb)) + ';';
     }
-    rtf += "}\r\n\\viewkind4\\uc1\\pard\\f0 ";
+    // The document's own size first, so that empty lines keep their height.
+    rtf += "}\r\n\\viewkind4\\uc1\\pard\\f0\\fs" +
+           QByteArray::number(qMax(1, int(std::lround(defaultPoints * 2)))) + ' ';
     rtf += body;
     rtf += '}';
     return rtf;
