@@ -1,7 +1,6 @@
 #include "records/OptionsDialog.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -98,7 +97,6 @@ OptionsDialog::OptionsDialog(Session& session, int page, QWidget* parent)
         m_pages->addWidget(built[index]);
     }
     m_pages->setObjectName(QStringLiteral("picTabBoxes"));
-    m_pages->setFrameStyle(QFrame::Box | QFrame::Plain);
     m_pages->setStyleSheet(QStringLiteral("#picTabBoxes { border: 1px solid #a0a0a0; }"));
 
     const char16_t* captions[3] = {nullptr, u"确定", u"取消"};

@@ -6,7 +6,6 @@
 #include "records/OptionsValues.h"
 
 class QCheckBox;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
