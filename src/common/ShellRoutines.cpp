@@ -29,6 +29,19 @@ void OpenFileChecked(ShellService& shell, MessageBoxService& box, QWidget* owner
     }
 }
 
+QString HelpPagePath(const QString& appFolder) {
+    return appFolder + QStringLiteral("Help.chm");
+}
+
+void OpenHelpPage(ShellService& shell, MessageBoxService& box, QWidget* owner,
+                  const QString& appFolder) {
+    const QString help = HelpPagePath(appFolder);
+    if (FileExists(help))
+        OpenWithShell(shell, help);
+    else
+        ShowMessage(box, owner, QStringLiteral("帮助文件不存在。"), KindWarning, false);
+}
+
 QString GetFileTypeName(ShellService& shell, const QString& path) {
     QString name = CutAtNul(shell.TypeName(path)).left(80);
     return name.isEmpty() ? QStringLiteral("未知类型") : name;

@@ -32,6 +32,13 @@ QString ChooseOpenFile(DialogService& dialogs, QWidget* owner);
 QString ChooseSaveFile(DialogService& dialogs, QWidget* owner, const QString& proposedName,
                        bool anyType);
 
+// The program's help page in the program's folder. The tray menu's help entry and the about
+// page's link both open it, so it is named here once.
+QString HelpPagePath(const QString& appFolder);
+// Opens the help page, or tells the user it is missing.
+void OpenHelpPage(ShellService& shell, MessageBoxService& box, QWidget* owner,
+                  const QString& appFolder);
+
 extern const FileFilter kAllFilesFilter;
 extern const FileFilter kRtfFilter;
 constexpr int kOpenFileFlags = 0x580C;

@@ -10,8 +10,10 @@
 #include "common/Session.h"
 #include "common/ShellRoutines.h"
 #include "common/Windows.h"
+#include "records/AddressBookWindow.h"
 #include "records/AddressFiles.h"
 #include "records/HistoryLog.h"
+#include "records/OptionsDialog.h"
 #include "records/frm60.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/TrayPictures.h"
@@ -58,6 +60,8 @@ frm35::~frm35() {
     delete m_sendWindow;
     delete m_tip.data();
     delete m_personalInfo.data();
+    delete m_options.data();
+    delete m_addressBook.data();
 }
 
 bool frm35::Form_Load() {
@@ -75,9 +79,8 @@ bool frm35::Form_Load() {
         connect(entry, &QAction::triggered, this, [this, index] { mnuTray_Click(index); });
         m_mnuItem[index] = entry;
     }
-    // The windows behind these entries are not part of the program yet.
-    for (int index : {2, 5, 8, 10})
-        m_mnuItem[index]->setEnabled(false);
+    // The window behind this entry is not part of the program yet.
+    m_mnuItem[2]->setEnabled(false);
 
     const QString tip = (QStringLiteral("Tolvex") + QStringLiteral("\r") + QStringLiteral("IP:") +
                          m_session.localAddress)
@@ -132,11 +135,20 @@ void frm35::mnuTray_Click(int index) {
         case 4:
             ShowPersonalInfo();
             break;
+        case 5:
+            ShowAddressBook();
+            break;
         case 6:
             ViewHistoryLog(m_session, this);
             break;
+        case 8:
+            OpenOptions(PageGeneral);
+            break;
         case 9:
             ShowHelp();
+            break;
+        case 10:
+            OpenOptions(PageAbout);
             break;
         case 12:
             ExitProgram();
@@ -147,11 +159,14 @@ void frm35::mnuTray_Click(int index) {
 }
 
 frm30* frm35::SendWindow() {
-    if (!m_sendWindow) m_sendWindow = new frm30(m_session);
+    if (!m_sendWindow)
+        m_sendWindow = new frm30(m_session);
     return m_sendWindow;
 }
 
-void frm35::ShowSendWindow() { SendWindow()->ShowSendWindow(); }
+void frm35::ShowSendWindow() {
+    SendWindow()->ShowSendWindow();
+}
 
 void frm35::ShowPersonalInfo() {
     if (!m_personalInfo) {
@@ -163,13 +178,54 @@ void frm35::ShowPersonalInfo() {
     m_personalInfo->activateWindow();
 }
 
+void frm35::OpenOptions(int page) {
+    // A dialog that has closed is only waiting to be deleted.
+    if (!m_options || !m_options->isVisible()) {
+        m_options = new OptionsDialog(m_session, page);
+        connect(m_options, &OptionsDialog::AlarmSwitched, this, &frm35::ArmAlarm);
+    } else if (page == PageAbout) {
+        // The open dialog moves to the about page as a click on its tab would.
+        m_options->lblTab_Click(PageAbout);
+    }
+    m_options->show();
+    m_options->raise();
+    m_options->activateWindow();
+}
+
+OptionsDialog* frm35::Options() const {
+    return m_options.data();
+}
+
+AddressBookWindow* frm35::AddressBook() const {
+    return m_addressBook.data();
+}
+
+void frm35::ArmAlarm(bool on) {
+    if (on && !m_timAlarm.isActive())
+        m_timAlarm.start();
+    if (!on)
+        m_timAlarm.stop();
+}
+
+void frm35::ShowAddressBook() {
+    if (!m_addressBook || !m_addressBook->isVisible()) {
+        m_addressBook = new AddressBookWindow(m_session);
+        connect(m_addressBook, &AddressBookWindow::SendFileRequested, this,
+                [this](const QString& address) { SendWindow()->TakePickedAddress(address); });
+        connect(m_addressBook, &AddressBookWindow::InvitationRequested, this,
+                [this](const QString& address) {
+                    if (m_openInvitation)
+                        m_openInvitation(address);
+                });
+        m_addressBook->Form_Load();
+    }
+    m_addressBook->show();
+    m_addressBook->raise();
+    m_addressBook->activateWindow();
+}
+
 void frm35::ShowHelp() {
-    const QString help = m_session.appFolder + QStringLiteral("Help.chm");
-    if (FileExists(help))
-        OpenWithShell(m_session.shell(), help);
-    else
-        ShowMessage(m_session.messageBox(), this, QStringLiteral("帮助文件不存在。"), KindWarning,
-                    false);
+    OpenHelpPage(m_session.shell(), m_session.messageBox(), this, m_session.appFolder);
 }
 
 void frm35::StartBlink() {

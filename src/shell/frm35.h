@@ -6,13 +6,16 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <functional>
 
 class QStackedWidget;
 
 namespace tvx {
 
 struct Session;
+class AddressBookWindow;
 class AutoReceiveTip;
+class OptionsDialog;
 class frm60;
 class FileReceiver;
 class frm30;
@@ -39,6 +42,15 @@ public:
 
     // The window that an icon click brings forward while an invitation waits.
     void SetChatAcceptWindow(QWidget* window) { m_chatAcceptWindow = window; }
+    // Opens the chat-invitation window with the address in its target box; the address book's
+    // "发送邀请" calls it.
+    using InvitationOpener = std::function<void(const QString& address)>;
+    void SetInvitationOpener(InvitationOpener opener) { m_openInvitation = std::move(opener); }
+
+    // The options dialog on its first page, or on the about page; one at a time.
+    void OpenOptions(int page);
+    // The address book window; one at a time.
+    void ShowAddressBook();
 
     // Handlers, public so that tests can drive them as the desktop would.
     void picTray_MouseMove(int message);
@@ -55,6 +67,8 @@ public:
     frm30* SendWindow();
     bool IsBlinking() const { return m_timBlink.isActive(); }
     bool IsAlarmArmed() const { return m_timAlarm.isActive(); }
+    OptionsDialog* Options() const;
+    AddressBookWindow* AddressBook() const;
 
 signals:
     // The program is to end now.
@@ -67,6 +81,7 @@ private:
     void ShowPersonalInfo();
     void ShowSendWindow();
     void ShowHelp();
+    void ArmAlarm(bool on);
 
     Session& m_session;
     QMenu m_mnuTray;
@@ -79,6 +94,9 @@ private:
     FileReceiver* m_receiver;
     QPointer<AutoReceiveTip> m_tip;
     QPointer<frm60> m_personalInfo;
+    QPointer<OptionsDialog> m_options;
+    QPointer<AddressBookWindow> m_addressBook;
+    InvitationOpener m_openInvitation;
     frm30* m_sendWindow = nullptr;
     QPointer<QWidget> m_chatAcceptWindow;
 };
