@@ -26,9 +26,8 @@ void WrongCodeLimit::CountRight(const QString& address) {
 // Windows that have ended go first; when every window is still open, the one that ends
 // soonest makes way, as it would have been forgotten first anyway.
 void WrongCodeLimit::MakeRoom(qint64 nowMs) {
-    entries_.removeIf([nowMs](const auto& entry) {
-        return nowMs - entry.value().windowStart >= kWindowMs;
-    });
+    entries_.removeIf(
+        [nowMs](const auto& entry) { return nowMs - entry.value().windowStart >= kWindowMs; });
     if (entries_.size() < kMaxAddresses)
         return;
     auto oldest = entries_.begin();

@@ -44,9 +44,9 @@ QString LogTimeText(const QDateTime& now, const QLocale& locale = QLocale::syste
 // the file cannot be deleted, returns empty and sets error.
 QString LogHeaderFor(const QString& path, int logFileSizeMb, QString* error = nullptr);
 
-// Adds one entry, its values escaped, when UseLogFile is on. A failed write is reported to the user, owned by the
-// writing window, and leaves the file as it was; the caller's event goes on in every case.
-// False only after such a failure.
+// Adds one entry, its values escaped, when UseLogFile is on. A failed write is reported to the
+// user, owned by the writing window, and leaves the file as it was; the caller's event goes on in
+// every case. False only after such a failure.
 bool AppendLogEntry(Session& session, QWidget* owner, LogEvent kind, const QStringList& values);
 
 // The values of a sent file offer, taken from the file itself.
