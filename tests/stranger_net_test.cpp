@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QRandomGenerator>
 
 #include "common/Format.h"
@@ -441,9 +442,14 @@ TEST(Stranger, OfferPageShowsTheNameAsOfferedAndTheDialogOneThatFits) {
     Caller caller(kCallerAddress);
     ASSERT_TRUE(caller.Introduce());
     ASSERT_TRUE(caller.ConnectData());
-    caller.Offer(offered, 5);
+    caller.Offer(offered, 5, QStringLiteral("<h1>大字</h1>"));
     ASSERT_TRUE(WaitUntil([&] { return rig.peer.session.activity.offerPending; }));
     EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferFileName")), offered);
+    // What the peer sends shows as text on the page too, never as markup.
+    for (const char* label : {"lblOfferFileName", "lblOfferNote"}) {
+        EXPECT_EQ(qobject_cast<QLabel*>(receiver.Control(QLatin1String(label)))->textFormat(),
+                  Qt::PlainText);
+    }
 
     QTemporaryDir saveDir;
     const QString proposed = FitFileName(ReceivedFileName(offered), 255);

@@ -49,10 +49,12 @@ QString BrokenConnectionText(const QString& nickName) {
                "其它意外原因导致连接中断");
 }
 
-// A label whose text the user reads; its object name lets tests find it.
+// A label whose text the user reads; its object name lets tests find it. Names and notes
+// come from peers, so the text is never taken for markup.
 QLabel* NamedLabel(QWidget* parent, const char* name, const QString& text = QString()) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
 }
@@ -141,6 +143,7 @@ void FileReceiver::BuildPages() {
 
     auto nickLink = [this](QWidget* page, const char* name) {
         QLabel* link = NamedLabel(page, name);
+        link->setTextFormat(Qt::RichText);  // the nickname goes in escaped
         link->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
         link->setCursor(Qt::PointingHandCursor);
         connect(link, &QLabel::linkActivated, this, &FileReceiver::lblNickName_Click);
