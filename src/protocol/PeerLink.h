@@ -27,6 +27,9 @@ struct RoleConfig {
     bool versionInFirstField = false;        // the file sender reads the version up to 03 04
     bool opensDataListener = false;          // the file receiver listens on 8511 once introduced
     QList<char16_t> codesAfterIntroduction;  // handed to the owner once introduced
+    // Answerer: what the caller has come for (the offer, the invitation). A caller that has
+    // not sent one of these within the business time-out of connecting is dropped.
+    QList<char16_t> businessCodes;
 
     static RoleConfig For(PeerRole role);
 };
@@ -49,6 +52,7 @@ public:
     Q_ENUM(State)
 
     static constexpr int kHandshakeTimeoutMs = 20000;
+    static constexpr int kBusinessTimeoutMs = 30000;
 
     PeerLink(PeerRole role, Session& session, QObject* parent = nullptr);
 
@@ -56,6 +60,7 @@ public:
     void SetOwnerWindow(QWidget* owner) { owner_ = owner; }
     void SetBlockTest(BlockTest test) { blockTest_ = std::move(test); }
     void SetHandshakeTimeout(int milliseconds) { handshakeTimer_.setInterval(milliseconds); }
+    void SetBusinessTimeout(int milliseconds) { businessTimer_.setInterval(milliseconds); }
     // The caller's admission digest: the digest of the typed code, or empty for none.
     void SetVerificationDigest(const QString& digest) { verificationDigest_ = digest; }
     // The version sent or checked in the handshake; the protocol's own by default.
@@ -94,6 +99,8 @@ signals:
     void ConnectionBroken();
     void MessageReceived(char16_t code, const QString& payload);
     void HandshakeTimedOut();
+    // Answerer: the caller sent nothing it came for in time; the link resets after this.
+    void BusinessTimedOut();
     void PeerClosed(PeerLink::State stateAtClose);
     void SocketError(int number);
     void ResetDone();
@@ -106,6 +113,7 @@ private:
     void OnClosed();
     void OnSocketError(int number);
     void OnHandshakeTimeout();
+    void OnBusinessTimeout();
 
     void Handle(const QString& message);
     void HandleHandshake(const QString& message);
@@ -126,6 +134,7 @@ private:
     Socket socket_;
     ReceiveBuffer buffer_;
     QTimer handshakeTimer_;
+    QTimer businessTimer_;
     State state_ = State::Idle;
     bool keepListening_ = false;
     QString challenge_;

@@ -155,6 +155,14 @@ QString BuildLogEntry(LogEvent kind, const QString& now, const QStringList& valu
     return entry + kClosing;
 }
 
+QStringList EscapedLogValues(const QStringList& values) {
+    QStringList escaped;
+    escaped.reserve(values.size());
+    for (const QString& value : values)
+        escaped << value.toHtmlEscaped();
+    return escaped;
+}
+
 QString LogTimeText(const QDateTime& now, const QLocale& locale) {
     // Drop the zone letters ("t") outside quoted literals, then the space they leave.
     const QString format = locale.timeFormat(QLocale::LongFormat);
@@ -193,7 +201,8 @@ bool AppendLogEntry(Session& session, QWidget* owner, LogEvent kind, const QStri
     if (!session.settings.useLogFile)
         return true;
     const QString path = session.appFolder + kLogFileName;
-    const QString entry = BuildLogEntry(kind, LogTimeText(session.system().Now()), values);
+    const QString entry =
+        BuildLogEntry(kind, LogTimeText(session.system().Now()), EscapedLogValues(values));
     QString error;
     const QString start = LogHeaderFor(path, session.settings.logFileSize, &error);
     if (error.isEmpty() &&
