@@ -43,7 +43,9 @@ using BlockTest = std::function<bool(const QString& remoteDottedAddress)>;
 //
 // Every failure ends in Reset(): the socket closes, the buffer empties, the counter goes back
 // to 0 and the verified flag to false; an answerer then listens again. Refusals, a version
-// that differs and an unexpected code at a caller are shown to the user (Error, system-modal).
+// that differs and an unexpected code at a caller are shown to the user (Error, system-modal),
+// unless the owner shows them itself (SetShowsMessages). Every message of an arrival is
+// handled in turn, in arrival order.
 class PeerLink : public QObject {
     Q_OBJECT
 
@@ -58,6 +60,9 @@ public:
 
     const RoleConfig& config() const { return config_; }
     void SetOwnerWindow(QWidget* owner) { owner_ = owner; }
+    // Off: refusals, version differences and unexpected codes are only signalled (Refused,
+    // ConnectionBroken) for the owner to show; on by default.
+    void SetShowsMessages(bool on) { showsMessages_ = on; }
     void SetBlockTest(BlockTest test) { blockTest_ = std::move(test); }
     void SetHandshakeTimeout(int milliseconds) { handshakeTimer_.setInterval(milliseconds); }
     void SetBusinessTimeout(int milliseconds) { businessTimer_.setInterval(milliseconds); }
@@ -127,6 +132,7 @@ private:
     Session& session_;
     RoleConfig config_;
     QWidget* owner_ = nullptr;
+    bool showsMessages_ = true;
     BlockTest blockTest_;
     QString verificationDigest_;
     QString version_;
