@@ -5,6 +5,8 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include "chat/ChatAcceptWindow.h"
+#include "chat/ChatInviteWindow.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
 #include "common/Session.h"
@@ -55,6 +57,8 @@ frm35::frm35(Session& session, QWidget* parent)
 
 frm35::~frm35() {
     m_receiver->Shutdown();
+    delete m_chatWindow;
+    delete m_chatAcceptWindow;
     delete m_sendWindow;
     delete m_tip.data();
     delete m_personalInfo.data();
@@ -76,7 +80,7 @@ bool frm35::Form_Load() {
         m_mnuItem[index] = entry;
     }
     // The windows behind these entries are not part of the program yet.
-    for (int index : {2, 5, 8, 10})
+    for (int index : {5, 8, 10})
         m_mnuItem[index]->setEnabled(false);
 
     const QString tip = (QStringLiteral("Tolvex") + QStringLiteral("\r") + QStringLiteral("IP:") +
@@ -99,6 +103,15 @@ bool frm35::Form_Load() {
         emit ProgramEnded();
         return false;
     }
+
+    // The answering chat window listens from now on; without it the program cannot run.
+    m_chatAcceptWindow = new ChatAcceptWindow(m_session);
+    connect(m_chatAcceptWindow, &ChatAcceptWindow::BlinkWanted, this, &frm35::StartBlink);
+    if (!m_chatAcceptWindow->Form_Load(this)) {
+        EndProgram();
+        return false;
+    }
+    connect(m_chatAcceptWindow, &ChatAcceptWindow::ListenerFailed, this, &frm35::EndProgram);
     return true;
 }
 
@@ -129,6 +142,9 @@ void frm35::mnuTray_Click(int index) {
         case 1:
             ShowSendWindow();
             break;
+        case 2:
+            ShowChatWindow();
+            break;
         case 4:
             ShowPersonalInfo();
             break;
@@ -147,11 +163,24 @@ void frm35::mnuTray_Click(int index) {
 }
 
 frm30* frm35::SendWindow() {
-    if (!m_sendWindow) m_sendWindow = new frm30(m_session);
+    if (!m_sendWindow)
+        m_sendWindow = new frm30(m_session);
     return m_sendWindow;
 }
 
-void frm35::ShowSendWindow() { SendWindow()->ShowSendWindow(); }
+void frm35::ShowSendWindow() {
+    SendWindow()->ShowSendWindow();
+}
+
+ChatInviteWindow* frm35::ChatWindow() {
+    if (!m_chatWindow)
+        m_chatWindow = new ChatInviteWindow(m_session);
+    return m_chatWindow;
+}
+
+void frm35::ShowChatWindow() {
+    ChatWindow()->ShowChatWindow();
+}
 
 void frm35::ShowPersonalInfo() {
     if (!m_personalInfo) {
@@ -224,7 +253,14 @@ void frm35::ExitProgram() {
         if (ShowMessage(m_session.messageBox(), this, question, KindAsk, false) == AnswerNo)
             return;
     }
+    EndProgram();
+}
+
+void frm35::EndProgram() {
+    // Transfers and chats end at once; no peer is told.
     m_receiver->Shutdown();
+    if (m_chatAcceptWindow)
+        m_chatAcceptWindow->Shutdown();
     m_session.tray().Remove();
     emit ProgramEnded();
 }

@@ -13,6 +13,8 @@ namespace tvx {
 
 struct Session;
 class AutoReceiveTip;
+class ChatAcceptWindow;
+class ChatInviteWindow;
 class frm60;
 class FileReceiver;
 class frm30;
@@ -37,9 +39,6 @@ public:
     void StartBlink();
     void ShowAutoReceiveTip(const QString& targetPath);
 
-    // The window that an icon click brings forward while an invitation waits.
-    void SetChatAcceptWindow(QWidget* window) { m_chatAcceptWindow = window; }
-
     // Handlers, public so that tests can drive them as the desktop would.
     void picTray_MouseMove(int message);
     void mnuTray_Click(int index);
@@ -53,6 +52,9 @@ public:
     FileReceiver* Receiver() const { return m_receiver; }
     // The send window, loaded on first use.
     frm30* SendWindow();
+    // The chat window, loaded on first use; the answering chat window, loaded at start.
+    ChatInviteWindow* ChatWindow();
+    ChatAcceptWindow* AcceptWindow() const { return m_chatAcceptWindow; }
     bool IsBlinking() const { return m_timBlink.isActive(); }
     bool IsAlarmArmed() const { return m_timAlarm.isActive(); }
 
@@ -66,6 +68,8 @@ protected:
 private:
     void ShowPersonalInfo();
     void ShowSendWindow();
+    void ShowChatWindow();
+    void EndProgram();
     void ShowHelp();
 
     Session& m_session;
@@ -80,7 +84,8 @@ private:
     QPointer<AutoReceiveTip> m_tip;
     QPointer<frm60> m_personalInfo;
     frm30* m_sendWindow = nullptr;
-    QPointer<QWidget> m_chatAcceptWindow;
+    ChatInviteWindow* m_chatWindow = nullptr;
+    ChatAcceptWindow* m_chatAcceptWindow = nullptr;
 };
 
 }  // namespace tvx
