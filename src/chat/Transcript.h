@@ -46,8 +46,8 @@ void AppendSystemLine(QTextEdit* transcript, int kind, const QString& name,
 
 // Appends a grey header ("\r\n", the name, " ", "h:mm:ss", "\r\n") and then the text from
 // character 12 of styledText in the style of its 11-character code (FontStyleCode). A part of
-// the code that does not parse keeps the header's value; a code shorter than 11 characters
-// leaves the whole text in the header's style.
+// the code that does not parse (a colour that is not hexadecimal, a size that is not a number
+// above 0) keeps the header's value.
 void AppendChatLine(QTextEdit* transcript, const QString& senderName, const QString& styledText,
                     const QDateTime& now);
 
@@ -103,12 +103,14 @@ QAction* MenuEntry(const QMenu* menu, int entry);
 // selection, select all, clear and save all need some text.
 void EnableTranscriptMenu(QMenu* transcriptMenu, const QTextEdit* transcript);
 
-// Toggles the entry's check mark and applies it to the input box: bold, italic, underline
-// follow the new check; sizes 9, 12, 16, 20 set the size. Then the 4-pixel left margin.
+// Applies a font menu entry to the input box. A checkable QAction has already toggled its check
+// mark when it is triggered, so bold, italic and underline follow the item's check as it
+// stands; sizes 9, 12, 16, 20 set the size. Then the 4-pixel left margin.
 void ApplyFontMenuItem(int entry, QAction* item, QTextEdit* inputBox);
 
-// What a window does when a font menu entry is chosen: for the sizes, all four size entries
-// are unchecked first so exactly the chosen one stays checked; then ApplyFontMenuItem.
+// What a window does when a font menu entry has been triggered: for the sizes, exactly the
+// chosen size entry is left checked (choosing the checked size again keeps it); then
+// ApplyFontMenuItem.
 void ChooseFontMenuItem(QMenu* fontMenu, int entry, QTextEdit* inputBox);
 
 // Carries out a transcript menu entry: copy (plain text to the clipboard), select all, clear,
