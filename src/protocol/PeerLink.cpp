@@ -59,6 +59,14 @@ PeerLink::PeerLink(PeerRole role, Session& session, QObject* parent)
     connect(&socket_, &Socket::DataArrival, this, &PeerLink::OnDataArrival);
     connect(&socket_, &Socket::Closed, this, &PeerLink::OnClosed);
     connect(&socket_, &Socket::Error, this, &PeerLink::OnSocketError);
+
+    // What can begin a message once verified: admission and introduction, then the role's own
+    // codes. Anything else after a terminator belongs to the message before it.
+    QList<char16_t> starts = config_.listens ? QList<char16_t>{C::AdmissionRequest, C::Introduction}
+                                             : QList<char16_t>{C::RefusedCode, C::RefusedBlocked,
+                                                               C::Admitted, C::Introduction};
+    starts += config_.codesAfterIntroduction;
+    buffer_.SetMessageStarts(starts);
 }
 
 int PeerLink::Listen() {
@@ -131,7 +139,8 @@ bool PeerLink::SendInternal(const QString& body) {
 
 void PeerLink::ResetAndShow(const QString& text) {
     Reset();
-    ShowMessage(session_.messageBox(), owner_, text, KindError, true);
+    if (showsMessages_)
+        ShowMessage(session_.messageBox(), owner_, text, KindError, true);
 }
 
 void PeerLink::OnConnectionRequest() {
@@ -150,16 +159,20 @@ void PeerLink::OnConnected() {
 }
 
 void PeerLink::OnDataArrival() {
-    QString message;
-    switch (buffer_.Append(socket_.Read(), message)) {
-        case ReceiveBuffer::Outcome::Waiting:
-            return;
-        case ReceiveBuffer::Outcome::Overflow:
-            Reset();
-            return;
-        case ReceiveBuffer::Outcome::Message:
-            Handle(message);
-            return;
+    // Every message of the arrival in order; a reset on the way empties the buffer and ends it.
+    buffer_.Feed(socket_.Read());
+    for (;;) {
+        QString message;
+        switch (buffer_.Next(message)) {
+            case ReceiveBuffer::Outcome::Waiting:
+                return;
+            case ReceiveBuffer::Outcome::Overflow:
+                Reset();
+                return;
+            case ReceiveBuffer::Outcome::Message:
+                Handle(message);
+                break;
+        }
     }
 }
 

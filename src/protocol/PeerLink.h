@@ -54,6 +54,9 @@ public:
 
     const RoleConfig& config() const { return config_; }
     void SetOwnerWindow(QWidget* owner) { owner_ = owner; }
+    // Off: refusals, version differences and unexpected codes are only signalled (Refused,
+    // ConnectionBroken) for the owner to show; on by default.
+    void SetShowsMessages(bool on) { showsMessages_ = on; }
     void SetBlockTest(BlockTest test) { blockTest_ = std::move(test); }
     void SetHandshakeTimeout(int milliseconds) { handshakeTimer_.setInterval(milliseconds); }
     // The caller's admission digest: the digest of the typed code, or empty for none.
@@ -119,6 +122,7 @@ private:
     Session& session_;
     RoleConfig config_;
     QWidget* owner_ = nullptr;
+    bool showsMessages_ = true;
     BlockTest blockTest_;
     QString verificationDigest_;
     QString version_;

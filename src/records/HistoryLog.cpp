@@ -189,19 +189,25 @@ QString LogHeaderFor(const QString& path, int logFileSizeMb, QString* error) {
     return QString();
 }
 
-bool AppendLogEntry(Session& session, QWidget* owner, LogEvent kind, const QStringList& values) {
+QString AppendLogEntryQuietly(Session& session, LogEvent kind, const QStringList& values) {
     if (!session.settings.useLogFile)
-        return true;
+        return QString();
     const QString path = session.appFolder + kLogFileName;
     const QString entry = BuildLogEntry(kind, LogTimeText(session.system().Now()), values);
     QString error;
     const QString start = LogHeaderFor(path, session.settings.logFileSize, &error);
     if (error.isEmpty() &&
         AppendBytes(path, ToAnsi(start + entry + QStringLiteral("\r\n")), &error)) {
-        return true;
+        return QString();
     }
-    ShowMessage(session.messageBox(), owner, kWriteFailed + QStringLiteral("\r\n\r\n") + error,
-                KindWarning, false);
+    return kWriteFailed + QStringLiteral("\r\n\r\n") + error;
+}
+
+bool AppendLogEntry(Session& session, QWidget* owner, LogEvent kind, const QStringList& values) {
+    const QString warning = AppendLogEntryQuietly(session, kind, values);
+    if (warning.isEmpty())
+        return true;
+    ShowMessage(session.messageBox(), owner, warning, KindWarning, false);
     return false;
 }
 

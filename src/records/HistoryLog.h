@@ -44,6 +44,8 @@ QString LogHeaderFor(const QString& path, int logFileSizeMb, QString* error = nu
 // writing window, and leaves the file as it was; the caller's event goes on in every case.
 // False only after such a failure.
 bool AppendLogEntry(Session& session, QWidget* owner, LogEvent kind, const QStringList& values);
+// The same for owners without a window: the warning to show after a failed write, or empty.
+QString AppendLogEntryQuietly(Session& session, LogEvent kind, const QStringList& values);
 
 // The values of a sent file offer, taken from the file itself.
 QStringList FileSentLogValues(ShellService& shell, const QString& targetAddress,
