@@ -245,6 +245,13 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     EXPECT_TRUE(invite->TextOf(QStringLiteral("txtChatText")).isEmpty());
     EXPECT_FALSE(TranscriptText(TranscriptOf(invite)).endsWith(QStringLiteral("小明 8:04:09\n")));
 
+    // Ticking the timed invitation during a chat does not arm it.
+    In<QCheckBox>(invite, "chkUseTime")->setChecked(true);
+    invite->chkUseTime_Click();
+    EXPECT_FALSE(invite->ScheduleClockRunning());
+    In<QCheckBox>(invite, "chkUseTime")->setChecked(false);
+    invite->chkUseTime_Click();
+
     // The elapsed time runs on both sides.
     from.fake.system->uptimeMs += 65000;
     to.fake.system->uptimeMs += 3723000;
@@ -375,11 +382,19 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     Click(invite, "cmdRufuRecv");
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageInput);
 
-    // Refused by hand with a note typed in the answering window: trimmed on the way.
+    // Refused by hand with a note typed in the answering window: trimmed on the way. The
+    // count-down runs meanwhile and stops when its box is cleared.
     Click(invite, "cmdCSDo2");
     ASSERT_TRUE(InvitationShown());
+    ASSERT_TRUE(WaitUntil([&] {
+        return accept->TextOf(QStringLiteral("chkAutoNo")) == QStringLiteral("59 秒后自动拒绝");
+    }));
+    to.fake.tray->Send(TrayLeftUp);
+    Click(accept, "chkAutoNo");
+    EXPECT_FALSE(accept->Responder().countDownRunning());
     Type(In<QPlainTextEdit>(accept, "txtCRInfo7"), QStringLiteral("  在开会  "));
-    accept->cmdRecvQuery_Click(2);
+    Click(accept, "cmdRecvQuery2");
+    EXPECT_FALSE(accept->isVisible());
     ASSERT_TRUE(WaitUntil([&] { return invite->CurrentPage() == ChatInviteWindow::PageRefused; }));
     EXPECT_EQ(invite->TextOf(QStringLiteral("txtRefuRecv")), QStringLiteral("在开会"));
     ASSERT_TRUE(BothIdle());
@@ -388,9 +403,19 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     EXPECT_FALSE(invite->isVisible());
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageInput);
 
-    // The close box while the invitation waits acts as "取消"; the answering side gives up.
+    // The invitation set for 8:04 goes out when the clock reaches it; the close box while it
+    // waits acts as "取消" and the answering side gives up.
     from.mainWindow->MenuEntry(2)->trigger();
-    Click(invite, "cmdCSDo2");
+    Click(invite, "chkUseTime");
+    EXPECT_EQ(invite->TextOf(QStringLiteral("txtTime2")), QStringLiteral("3"));
+    EXPECT_TRUE(invite->ScheduleClockRunning());
+    invite->timSend_Timer();
+    EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageInput);
+    In<QLineEdit>(invite, "txtTime2")->setText(QStringLiteral("4"));
+    invite->timSend_Timer();
+    EXPECT_FALSE(In<QCheckBox>(invite, "chkUseTime")->isChecked());
+    EXPECT_FALSE(invite->ScheduleClockRunning());
+    EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageProgress);
     ASSERT_TRUE(InvitationShown());
     ASSERT_TRUE(WaitUntil([&] {
         return invite->TextOf(QStringLiteral("lblLinkInfo4")).startsWith(QStringLiteral("(已等待"));
@@ -402,6 +427,19 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     EXPECT_FALSE(to.session.activity.invitationPending);
     EXPECT_FALSE(accept->isVisible());
     EXPECT_TRUE(from.fake.messageBox->shown.isEmpty());
+
+    // The page of an automatic refusal never shows the note that came with it.
+    emit invite->Inviter().AutoRefused(QStringLiteral("不在"));
+    emit invite->Inviter().PageChanged(ChatInviteWindow::PageAutoRefused);
+    EXPECT_EQ(invite->TextOf(QStringLiteral("lblCSTip2")),
+              QStringLiteral("对方用户自动拒受邀请。"));
+    EXPECT_EQ(invite->TextOf(QStringLiteral("lblAutoRefuRecv")),
+              QStringLiteral("对方用户 127.0.0.3 自动拒绝接受邀请。"));
+    EXPECT_EQ(invite->TextOf(QStringLiteral("txtAutoRefuRecv")),
+              QStringLiteral("(对方用户可能不在计算机前)"));
+    EXPECT_TRUE(RenderToPng(*invite, QStringLiteral("chat-invite-5-auto-refused")));
+    Click(invite, "cmdAutoRefuRecv");
+    EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageInput);
 }
 
 }  // namespace
