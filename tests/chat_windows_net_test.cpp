@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -22,6 +23,8 @@
 #include "chat/Transcript.h"
 #include "common/Messages.h"
 #include "platform/Tray.h"
+#include "protocol/Codes.h"
+#include "records/frm65.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/Render.h"
@@ -197,6 +200,18 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
               QStringLiteral("小明 进入聊天室...[3月5日 8:04:09]\n"));
     EXPECT_EQ(invite->TextOf(QStringLiteral("lblChat")), QStringLiteral("00:00:00"));
 
+    // The peer's card from the chat page's third button and from the caller's name.
+    Click(invite, "imgChatBtn3");
+    ASSERT_NE(invite->PeerInfoWindow(), nullptr);
+    EXPECT_EQ(invite->PeerInfoWindow()->txtGuestInfo(1), QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(invite->PeerInfoWindow()->txtGuestInfo(2), QStringLiteral("小红"));
+    invite->PeerInfoWindow()->close();
+    QTest::mouseClick(In<QLabel>(accept, "lblDesc0"), Qt::LeftButton);
+    ASSERT_NE(accept->PeerInfoWindow(), nullptr);
+    EXPECT_EQ(accept->PeerInfoWindow()->txtGuestInfo(1), from.session.localAddressCode);
+    EXPECT_EQ(accept->PeerInfoWindow()->txtGuestInfo(2), QStringLiteral("小明"));
+    accept->PeerInfoWindow()->close();
+
     // The inviter writes in bold, 16 points and a chosen colour; the line goes both ways.
     from.fake.dialogs->colors.enqueue(0x000000FF);  // red
     Click(invite, "imgChatBtn1");
@@ -355,6 +370,15 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
                           QByteArray("Hong|127.0.0.3\r\n")));
     Start();
 
+    // A peer that does not run the program: the message, and the input page again.
+    Invite(QStringLiteral("127.0.0.4"));
+    ASSERT_TRUE(WaitUntil([&] { return !from.fake.messageBox->shown.isEmpty(); }));
+    EXPECT_EQ(from.fake.messageBox->shown.front().text,
+              QStringLiteral("无法连接 127.0.0.4 ,原因可能是:\r\n\r\n-对方没有运行Tolvex"));
+    EXPECT_EQ(from.fake.messageBox->shown.front().owner, invite);
+    EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageInput);
+    from.fake.messageBox->shown.clear();
+
     // The address book button opens the picker; a double click fills the address box.
     Click(invite, "cmdCSDo1");
     frm75* picker = invite->Picker();
@@ -440,6 +464,23 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     EXPECT_TRUE(RenderToPng(*invite, QStringLiteral("chat-invite-5-auto-refused")));
     Click(invite, "cmdAutoRefuRecv");
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageInput);
+}
+
+TEST(ChatListener, PortInUseEndsTheProgramWithTheMainWindowsMessage) {
+    Socket squatter;
+    ASSERT_EQ(squatter.Bind(kAnswererAddress, kChatPort), 0);
+    ASSERT_EQ(squatter.Listen(), 0);
+    TestPeer peer(kAnswererAddress, QStringLiteral("小红"));
+    peer.mainWindow = std::make_unique<frm35>(peer.session);
+    QSignalSpy ended(peer.mainWindow.get(), &frm35::ProgramEnded);
+    EXPECT_FALSE(peer.mainWindow->Form_Load());
+    ASSERT_EQ(peer.fake.messageBox->shown.size(), 1);
+    const ScriptedMessageBox::Shown& shown = peer.fake.messageBox->shown.front();
+    EXPECT_EQ(shown.text, QStringLiteral("Tolvex不能运行:端口已被其它程序使用。"));
+    EXPECT_EQ(shown.owner, peer.mainWindow.get());
+    EXPECT_EQ(shown.style, MessageStyleOf(KindError) | StyleSystemModal);
+    EXPECT_EQ(ended.count(), 1);
+    EXPECT_FALSE(peer.fake.tray->shown);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <QWidget>
 #include <array>
 
+#include "records/frm65.h"
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -17,7 +19,6 @@ namespace tvx {
 struct Session;
 class ChatResponder;
 class ChatPage;
-class frm65;
 
 // The answering chat window ("交流接收"): shows an invitation that a ChatResponder has
 // received, with the caller's card and the count-down to the automatic refusal, and then the
@@ -49,6 +50,8 @@ public:
     int CurrentPage() const;
     ChatResponder& Responder() { return *m_responder; }
     ChatPage* Chat() const { return m_chat; }
+    // The peer-info window last opened from this window, while it is open.
+    frm65* PeerInfoWindow() const { return m_peerInfo; }
     bool Flashing() const { return m_timCRFlash.isActive(); }
     // Text of a label, box, check box or button by object name (tests and screenshots).
     QString TextOf(const QString& objectName) const;

@@ -6,6 +6,7 @@
 #include <array>
 
 #include "chat/frm75.h"
+#include "records/frm65.h"
 
 class QCheckBox;
 class QGridLayout;
@@ -21,7 +22,6 @@ namespace tvx {
 struct Session;
 class ChatInviter;
 class ChatPage;
-class frm65;
 
 // The chat window ("交流发送"): invites a peer to a chat and then carries the chat. It shows
 // the conversation held by a ChatInviter: the input page, the progress of the connection,
@@ -62,6 +62,8 @@ public:
     int CurrentPage() const;
     ChatInviter& Inviter() { return *m_inviter; }
     ChatPage* Chat() const { return m_chat; }
+    // The peer-info window last opened from this window, while it is open.
+    frm65* PeerInfoWindow() const { return m_peerInfo; }
     frm75* Picker() const { return m_picker; }
     bool ScheduleClockRunning() const { return m_timSend.isActive(); }
     // Text of a label, box or button by object name (tests and screenshots).
