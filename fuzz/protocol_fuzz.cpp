@@ -85,6 +85,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (buffer.counter() == 0)
             messages = 0;
     }
+    // The same stream split at every terminator, verified half-way with the chat codes as the
+    // only message starts: every message stays within the limit, the counter counts them.
+    ReceiveBuffer split;
+    split.SetMessageStarts({ProtocolCodes::InitiatorText, ProtocolCodes::InitiatorLeaves});
+    int splitMessages = 0;
+    for (size_t at = 1; at < size; at += piece) {
+        const size_t length = at + piece <= size ? piece : size - at;
+        split.Feed(
+            QByteArray::fromRawData(reinterpret_cast<const char*>(data + at), qsizetype(length)));
+        if (at > size / 2)
+            split.SetVerified();
+        QString message;
+        ReceiveBuffer::Outcome outcome;
+        while ((outcome = split.Next(message)) == ReceiveBuffer::Outcome::Message) {
+            ++splitMessages;
+            Check(split.counter() == splitMessages);
+            Check(message.size() * 2 <= ReceiveBuffer::kMaxMessageBytes);
+            UnscrambleChatText(message, 77);
+        }
+        if (outcome == ReceiveBuffer::Outcome::Overflow) {
+            split.Reset();
+            splitMessages = 0;
+        }
+    }
     // The whole input as one message, without framing.
     ParseEverything(
         FromWire(QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size))),

@@ -92,6 +92,8 @@ public:
 
     PeerLink& link() { return m_link; }
     void SetCloseGraceMs(int milliseconds) { m_timCloseGrace.setInterval(milliseconds); }
+    // One tick of the count-down (1000 ms).
+    void SetCountDownTickMs(int milliseconds) { m_timCRAutoRefu.setInterval(milliseconds); }
 
 signals:
     // Show page p (Page).
