@@ -356,6 +356,12 @@ TEST(Transcript, MenuEnablingAndCommands) {
     };
     EXPECT_EQ(enabled(), QStringLiteral("00000"));
     FillSample(*transcript);
+    // The right click enables the entries before the menu shows.
+    emit transcript->customContextMenuRequested(QPoint(5, 5));
+    EXPECT_TRUE(menu->isVisible());
+    EXPECT_TRUE(MenuEntry(menu, TranscriptSaveAll)->isEnabled());
+    EXPECT_FALSE(MenuEntry(menu, TranscriptSaveSelection)->isEnabled());
+    menu->hide();
     EXPECT_EQ(enabled(), QStringLiteral("01101"));
 
     // Select all, then copy gives the lines as plain text.
