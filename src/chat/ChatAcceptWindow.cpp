@@ -42,6 +42,8 @@ QLineEdit* ReadOnlyBox(QWidget* parent, const QString& name) {
     auto* box = new QLineEdit(parent);
     box->setObjectName(name);
     box->setReadOnly(true);
+    // Shown for reading; the keyboard starts at the refusal note and the buttons.
+    box->setFocusPolicy(Qt::ClickFocus);
     return box;
 }
 
@@ -49,7 +51,7 @@ QLineEdit* ReadOnlyBox(QWidget* parent, const QString& name) {
 
 ChatAcceptWindow::ChatAcceptWindow(Session& session, QWidget* parent)
     : QWidget(parent), m_session(session), m_responder(new ChatResponder(session, this)) {
-    setObjectName(QStringLiteral("frmChatAccept"));
+    setObjectName(QStringLiteral("ChatAcceptWindow"));
     setWindowTitle(QStringLiteral("交流接收"));
     BuildPages();
 
@@ -154,6 +156,7 @@ QWidget* ChatAcceptWindow::BuildInvitationPage() {
     m_txtInvitation = new QPlainTextEdit(page);
     m_txtInvitation->setObjectName(QStringLiteral("txtCRInfo6"));
     m_txtInvitation->setReadOnly(true);
+    m_txtInvitation->setFocusPolicy(Qt::ClickFocus);
     m_txtRefusal = new QPlainTextEdit(page);
     m_txtRefusal->setObjectName(QStringLiteral("txtCRInfo7"));
     m_txtRefusal->setTabChangesFocus(true);

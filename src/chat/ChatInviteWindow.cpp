@@ -116,7 +116,7 @@ QLabel* NamedLabel(QWidget* parent, const QString& name, const QString& text = Q
 
 ChatInviteWindow::ChatInviteWindow(Session& session, QWidget* parent)
     : QWidget(parent), m_session(session), m_inviter(new ChatInviter(session, this)) {
-    setObjectName(QStringLiteral("frmChatInvite"));
+    setObjectName(QStringLiteral("ChatInviteWindow"));
     setWindowTitle(QStringLiteral("交流发送"));
 
     BuildPages();
