@@ -408,6 +408,19 @@ TEST_F(ChatNet, AnInvitationWhoseKeyIsNotOneTo254ResetsWithoutAWord) {
     EXPECT_TRUE(out.failures.isEmpty());
     EXPECT_EQ(out.blinks, 0);
     EXPECT_FALSE(answerer.session.activity.invitationPending);
+
+    // A caller that stays after being refused is dropped, so that others can call again.
+    raw.link.Reset();
+    ASSERT_TRUE(WaitUntil([&] { return responder.link().state() == PeerLink::State::Listening; }));
+    responder.SetCloseGraceMs(100);
+    ASSERT_TRUE(raw.Introduce());
+    raw.link.Send(BuildInvitation({QStringLiteral("hi"), 9}));
+    ASSERT_TRUE(WaitUntil([&] { return responder.invitationPending(); }));
+    responder.Refuse(QString());
+    ASSERT_TRUE(WaitUntil([&] { return raw.closed; }));
+    EXPECT_EQ(raw.received, QStringList{BuildInvitationRefused(QString())});
+    EXPECT_EQ(responder.link().state(), PeerLink::State::Listening);
+    EXPECT_TRUE(out.failures.isEmpty());
 }
 
 TEST_F(ChatNet, ConnectionLostDuringTheChatIsReportedOnEachSide) {

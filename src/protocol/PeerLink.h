@@ -40,7 +40,9 @@ using BlockTest = std::function<bool(const QString& remoteDottedAddress)>;
 //
 // Every failure ends in Reset(): the socket closes, the buffer empties, the counter goes back
 // to 0 and the verified flag to false; an answerer then listens again. Refusals, a version
-// that differs and an unexpected code at a caller are shown to the user (Error, system-modal).
+// that differs and an unexpected code at a caller are shown to the user (Error, system-modal),
+// unless the owner shows them itself (SetShowsMessages). Every message of an arrival is
+// handled in turn, in arrival order.
 class PeerLink : public QObject {
     Q_OBJECT
 
