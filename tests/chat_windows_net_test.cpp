@@ -311,6 +311,18 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     EXPECT_FALSE(from.session.activity.chatActive);
     // The inviter's own leave is not reported to it as the peer leaving.
     EXPECT_FALSE(TranscriptText(TranscriptOf(invite)).contains(QStringLiteral("已经离开")));
+
+    // The answering window, still open from that chat, turns to the next invitation at once;
+    // accepting it by hand starts the transcript afresh.
+    Click(invite, "cmdCSDo2");
+    ASSERT_TRUE(InvitationShown());
+    EXPECT_TRUE(accept->isVisible());
+    EXPECT_EQ(accept->CurrentPage(), ChatAcceptWindow::PageInvitation);
+    EXPECT_EQ(accept->TextOf(QStringLiteral("txtCRInfo6")), QStringLiteral("聊两句?"));
+    Click(accept, "cmdRecvQuery1");
+    ASSERT_TRUE(BothChatting());
+    EXPECT_EQ(TranscriptText(TranscriptOf(accept)),
+              QStringLiteral("小明 进入聊天室...[3月5日 8:04:09]\n"));
 }
 
 TEST_F(ChatWindows, InvitedByTvxAcceptedAutomaticallyTheAnswererLeavesThenCloseBoxes) {
