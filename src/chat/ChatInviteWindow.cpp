@@ -543,6 +543,9 @@ void ChatInviteWindow::timSend_Timer() {
     const QTime now = m_session.system().Now().time();
     if (m_txtTime[1]->text().toInt() != now.hour() || m_txtTime[2]->text().toInt() != now.minute())
         return;
+    // A chat or an invitation under way is never replaced; the clock keeps waiting.
+    if (CurrentPage() != PageInput || m_inviter->phase() != ChatInviter::Phase::Idle)
+        return;
     m_chkUseTime->setChecked(false);
     chkUseTime_Click();
     StartInvitation();
