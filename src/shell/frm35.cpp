@@ -5,6 +5,8 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include "chat/ChatAcceptWindow.h"
+#include "chat/ChatInviteWindow.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
 #include "common/Session.h"
@@ -43,6 +45,8 @@ frm35::frm35(Session& session, QWidget* parent)
     m_pages->addWidget(m_receiver);
     connect(m_receiver, &FileReceiver::BlinkWanted, this, &frm35::StartBlink);
     connect(m_receiver, &FileReceiver::AutoReceived, this, &frm35::ShowAutoReceiveTip);
+    // The address book's "发送邀请" fills the chat window's address box and shows it.
+    m_openInvitation = [this](const QString& address) { ChatWindow()->TakePickedAddress(address); };
     m_mnuTray.setObjectName(QStringLiteral("mnuTray"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pages);
@@ -57,6 +61,8 @@ frm35::frm35(Session& session, QWidget* parent)
 
 frm35::~frm35() {
     m_receiver->Shutdown();
+    delete m_chatWindow;
+    delete m_chatAcceptWindow;
     delete m_sendWindow;
     delete m_tip.data();
     delete m_personalInfo.data();
@@ -79,8 +85,6 @@ bool frm35::Form_Load() {
         connect(entry, &QAction::triggered, this, [this, index] { mnuTray_Click(index); });
         m_mnuItem[index] = entry;
     }
-    // The window behind this entry is not part of the program yet.
-    m_mnuItem[2]->setEnabled(false);
 
     const QString tip = (QStringLiteral("Tolvex") + QStringLiteral("\r") + QStringLiteral("IP:") +
                          m_session.localAddress)
@@ -102,6 +106,15 @@ bool frm35::Form_Load() {
         emit ProgramEnded();
         return false;
     }
+
+    // The answering chat window listens from now on; without it the program cannot run.
+    m_chatAcceptWindow = new ChatAcceptWindow(m_session);
+    connect(m_chatAcceptWindow, &ChatAcceptWindow::BlinkWanted, this, &frm35::StartBlink);
+    if (!m_chatAcceptWindow->Form_Load(this)) {
+        EndProgram();
+        return false;
+    }
+    connect(m_chatAcceptWindow, &ChatAcceptWindow::ListenerFailed, this, &frm35::EndProgram);
     return true;
 }
 
@@ -131,6 +144,9 @@ void frm35::mnuTray_Click(int index) {
     switch (index) {
         case 1:
             ShowSendWindow();
+            break;
+        case 2:
+            ShowChatWindow();
             break;
         case 4:
             ShowPersonalInfo();
@@ -166,6 +182,16 @@ frm30* frm35::SendWindow() {
 
 void frm35::ShowSendWindow() {
     SendWindow()->ShowSendWindow();
+}
+
+ChatInviteWindow* frm35::ChatWindow() {
+    if (!m_chatWindow)
+        m_chatWindow = new ChatInviteWindow(m_session);
+    return m_chatWindow;
+}
+
+void frm35::ShowChatWindow() {
+    ChatWindow()->ShowChatWindow();
 }
 
 void frm35::ShowPersonalInfo() {
@@ -280,7 +306,14 @@ void frm35::ExitProgram() {
         if (ShowMessage(m_session.messageBox(), this, question, KindAsk, false) == AnswerNo)
             return;
     }
+    EndProgram();
+}
+
+void frm35::EndProgram() {
+    // Transfers and chats end at once; no peer is told.
     m_receiver->Shutdown();
+    if (m_chatAcceptWindow)
+        m_chatAcceptWindow->Shutdown();
     m_session.tray().Remove();
     emit ProgramEnded();
 }

@@ -15,6 +15,8 @@ namespace tvx {
 struct Session;
 class AddressBookWindow;
 class AutoReceiveTip;
+class ChatAcceptWindow;
+class ChatInviteWindow;
 class OptionsDialog;
 class frm60;
 class FileReceiver;
@@ -40,8 +42,6 @@ public:
     void StartBlink();
     void ShowAutoReceiveTip(const QString& targetPath);
 
-    // The window that an icon click brings forward while an invitation waits.
-    void SetChatAcceptWindow(QWidget* window) { m_chatAcceptWindow = window; }
     // Opens the chat-invitation window with the address in its target box; the address book's
     // "发送邀请" calls it.
     using InvitationOpener = std::function<void(const QString& address)>;
@@ -65,6 +65,9 @@ public:
     FileReceiver* Receiver() const { return m_receiver; }
     // The send window, loaded on first use.
     frm30* SendWindow();
+    // The chat window, loaded on first use; the answering chat window, loaded at start.
+    ChatInviteWindow* ChatWindow();
+    ChatAcceptWindow* AcceptWindow() const { return m_chatAcceptWindow; }
     bool IsBlinking() const { return m_timBlink.isActive(); }
     bool IsAlarmArmed() const { return m_timAlarm.isActive(); }
     OptionsDialog* Options() const;
@@ -80,6 +83,8 @@ protected:
 private:
     void ShowPersonalInfo();
     void ShowSendWindow();
+    void ShowChatWindow();
+    void EndProgram();
     void ShowHelp();
     void ArmAlarm(bool on);
 
@@ -98,7 +103,8 @@ private:
     QPointer<AddressBookWindow> m_addressBook;
     InvitationOpener m_openInvitation;
     frm30* m_sendWindow = nullptr;
-    QPointer<QWidget> m_chatAcceptWindow;
+    ChatInviteWindow* m_chatWindow = nullptr;
+    ChatAcceptWindow* m_chatAcceptWindow = nullptr;
 };
 
 }  // namespace tvx
