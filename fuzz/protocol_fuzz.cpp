@@ -1,13 +1,17 @@
 // Feeds arbitrary bytes through the receive buffer, in pieces whose sizes come from the input,
-// and hands every message it frames to each parser of the protocol.
+// and hands every message it frames to each parser of peer input in kParsers, whose checks
+// must hold whatever a peer sends.
+#include <QDate>
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/FileSystem.h"
 #include "protocol/Codes.h"
 #include "protocol/HandshakeSteps.h"
 #include "protocol/PeerMessages.h"
 #include "protocol/ReceiveBuffer.h"
 #include "protocol/Wire.h"
+#include "transfer/ReceiveRules.h"
 
 namespace {
 
@@ -18,41 +22,96 @@ void Check(bool condition) {
         __builtin_trap();
 }
 
-void ParseEverything(const QString& message, int counter) {
-    QString answererChallenge = QStringLiteral("0123456789abcdef");
-    AnswererHandshakeStep(counter % 4, message, answererChallenge);
-    CallerHandshakeStep(counter % 4, message, answererChallenge);
+// One framed message as each parser may want it.
+struct Input {
+    QString message;  // without its terminator
+    int counter = 0;  // the message counter it arrived with
+    QString payload;  // after the code; empty when the message is
+    int key = 1;      // a scrambling key, 1 to 254, taken from the input
+};
 
-    const std::optional<CodedMessage> coded = SplitCode(message);
-    Check(coded.has_value() == !message.isEmpty());
-    if (!coded)
+// What the receiver makes of an offered name: it stays in its folder, holds no control
+// character and, with its temporary name, fits the file system's limit.
+void CheckReceivedName(const QString& offered) {
+    const QString safe = SafeOfferName(offered);
+    if (safe.isEmpty())
         return;
-    const QString& payload = coded->payload;
+    Check(!safe.contains(QLatin1Char('/')) && !safe.contains(QLatin1Char('\\')));
+    const QString name = ReceivedFileName(safe);
+    for (const QChar c : name)
+        Check(c.unicode() >= 0x20 && c.unicode() != 0x7F);
+    for (const int limit : {255, 143, 24}) {
+        const QString fitted = FitFileName(name, limit);
+        Check(!fitted.isEmpty() && fitted != QLatin1String(".") && fitted != QLatin1String(".."));
+        Check(FileNameBytes(fitted) + kTempSuffixBytes <= limit || fitted == QLatin1String("_"));
+        Check(FitFileName(name, limit) == fitted);
+        if (FileNameBytes(name) + kTempSuffixBytes <= limit)
+            Check(fitted == name);
+        const QString numbered = FitMarkedName(fitted, QStringLiteral("(12)"), limit);
+        Check(numbered.contains(QStringLiteral("(12)")));
+    }
+}
 
-    CheckVersion(QString(QChar(ProtocolCodes::Version)), PeerVersionOf(payload, true));
-    CheckVersion(QString(QChar(ProtocolCodes::Version)), PeerVersionOf(payload, false));
-
-    const CallerIdentity identity = ParseCallerIntroduction(payload);
-    Check(identity.card.size() == kCardFields);
-    Check(ParseAnswererIntroduction(payload).size() == kCardFields);
-
-    if (const std::optional<FileOffer> offer = ParseOffer(payload)) {
+// Every parser of peer input; adding one is one more line here.
+using Parser = void (*)(const Input&);
+const Parser kParsers[] = {
+    [](const Input& in) {
+        QString answererChallenge = QStringLiteral("0123456789abcdef");
+        AnswererHandshakeStep(in.counter % 4, in.message, answererChallenge);
+        CallerHandshakeStep(in.counter % 4, in.message, answererChallenge);
+    },
+    [](const Input& in) { Check(SplitCode(in.message).has_value() == !in.message.isEmpty()); },
+    [](const Input& in) {
+        CheckVersion(QString(QChar(ProtocolCodes::Version)), PeerVersionOf(in.payload, true));
+        CheckVersion(QString(QChar(ProtocolCodes::Version)), PeerVersionOf(in.payload, false));
+    },
+    [](const Input& in) {
+        Check(ParseCallerIntroduction(in.payload).card.size() == kCardFields);
+        Check(ParseAnswererIntroduction(in.payload).size() == kCardFields);
+    },
+    [](const Input& in) {
+        const std::optional<FileOffer> offer = ParseOffer(in.payload);
+        if (!offer)
+            return;
         Check(offer->key >= 1 && offer->key <= 254);
         Check(offer->length >= 0 && offer->length <= kMaxFileLength);
-        if (const std::optional<qint64> offset = ParseAcceptanceOffset(payload, offer->length)) {
+        if (const std::optional<qint64> offset = ParseAcceptanceOffset(in.payload, offer->length))
             Check(*offset == 0 || *offset < offer->length);
-        }
-    }
-    if (const std::optional<ChatInvitation> invitation = ParseInvitation(payload)) {
-        Check(invitation->key >= 1 && invitation->key <= 254);
-        // Text chat with that key: scrambling twice gives the payload back.
-        if (const std::optional<ChatText> chat = ParseChatText(payload, invitation->key)) {
+        CheckReceivedName(offer->fileName);
+        FriendlyFileTime(offer->modified, QDate(2007, 3, 5));
+    },
+    [](const Input& in) { CheckReceivedName(in.payload); },
+    [](const Input& in) {
+        const QString friendly = FriendlyFileTime(in.payload, QDate(2007, 3, 5));
+        Check(friendly == in.payload || friendly.size() == in.payload.size() - 8);
+    },
+    [](const Input& in) {
+        const std::optional<ChatInvitation> invitation = ParseInvitation(in.payload);
+        if (invitation)
+            Check(invitation->key >= 1 && invitation->key <= 254);
+    },
+    [](const Input& in) {
+        // Unscrambling and scrambling again gives the payload back.
+        if (const std::optional<ChatText> chat = ParseChatText(in.payload, in.key)) {
             Check(chat->styleCode.size() == kStyleCodeLength);
-            Check(ScrambleText(chat->styleCode + chat->text, invitation->key) == payload);
+            Check(ScrambleText(chat->styleCode + chat->text, in.key) == in.payload);
         }
-    }
-    RefusedBlockedMessage(payload);
-    Check(FromWire(FrameControlMessage(message)).chopped(1) == message);
+    },
+    [](const Input& in) { RefusedBlockedMessage(in.payload); },
+    [](const Input& in) {
+        Check(FromWire(FrameControlMessage(in.message)).chopped(1) == in.message);
+    },
+};
+
+void ParseEverything(const QString& message, int counter, int key) {
+    Input in;
+    in.message = message;
+    in.counter = counter;
+    in.key = key;
+    if (const std::optional<CodedMessage> coded = SplitCode(message))
+        in.payload = coded->payload;
+    for (const Parser parse : kParsers)
+        parse(in);
 }
 
 }  // namespace
@@ -60,8 +119,9 @@ void ParseEverything(const QString& message, int counter) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0)
         return 0;
-    // The first byte picks the piece size, the rest is the stream.
+    // The first byte picks the piece size and the key, the rest is the stream.
     const size_t piece = size_t(data[0] % 64) + 1;
+    const int key = data[0] % 254 + 1;
     ReceiveBuffer buffer;
     int messages = 0;
     for (size_t at = 1; at < size; at += piece) {
@@ -79,15 +139,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 ++messages;
                 Check(buffer.counter() == messages);
                 Check(message.size() * 2 <= ReceiveBuffer::kMaxMessageBytes);
-                ParseEverything(message, buffer.counter());
+                ParseEverything(message, buffer.counter(), key);
                 break;
         }
         if (buffer.counter() == 0)
             messages = 0;
     }
+    // The same stream split at every terminator, verified half-way with the chat codes as the
+    // only message starts: every message stays within the limit, the counter counts them.
+    ReceiveBuffer split;
+    split.SetMessageStarts({ProtocolCodes::InitiatorText, ProtocolCodes::InitiatorLeaves});
+    int splitMessages = 0;
+    for (size_t at = 1; at < size; at += piece) {
+        const size_t length = at + piece <= size ? piece : size - at;
+        split.Feed(
+            QByteArray::fromRawData(reinterpret_cast<const char*>(data + at), qsizetype(length)));
+        if (at > size / 2)
+            split.SetVerified();
+        QString message;
+        ReceiveBuffer::Outcome outcome;
+        while ((outcome = split.Next(message)) == ReceiveBuffer::Outcome::Message) {
+            ++splitMessages;
+            Check(split.counter() == splitMessages);
+            Check(message.size() * 2 <= ReceiveBuffer::kMaxMessageBytes);
+            UnscrambleChatText(message, 77);
+        }
+        if (outcome == ReceiveBuffer::Outcome::Overflow) {
+            split.Reset();
+            splitMessages = 0;
+        }
+    }
     // The whole input as one message, without framing.
     ParseEverything(
         FromWire(QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size))),
-        int(size));
+        int(size), key);
     return 0;
 }

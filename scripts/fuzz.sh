@@ -1,13 +1,27 @@
 #!/usr/bin/env bash
-# Builds the protocol fuzz target with clang in build-fuzz/ and runs it for the given
-# number of seconds (default 30). Exits non-zero when the fuzzer finds a crash.
+# Builds the fuzz targets with clang in build-fuzz/ and runs each of them, from its seeds in
+# fuzz/seeds/TARGET and the corpus it has grown so far, sharing the given number of seconds
+# (default 30). Exits non-zero when a fuzzer finds a crash.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build-fuzz
-mkdir -p build-fuzz/corpus build-fuzz/artifacts
+targets=()
+for target in build-fuzz/*_fuzz; do
+    [ -x "$target" ] && targets+=("$(basename "$target")")
+done
+share=$(( seconds / ${#targets[@]} ))
+[ "$share" -ge 1 ] || share=1
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-build-fuzz/protocol_fuzz -max_total_time="$seconds" -max_len=4096 -rss_limit_mb=4096 \
-    -print_final_stats=1 -artifact_prefix=build-fuzz/artifacts/ build-fuzz/corpus
+mkdir -p build-fuzz/artifacts
+for target in "${targets[@]}"; do
+    corpus="build-fuzz/corpus/$target"
+    mkdir -p "$corpus"
+    seeds=()
+    [ -d "fuzz/seeds/$target" ] && seeds=("fuzz/seeds/$target")
+    echo "== $target ($share s)"
+    "build-fuzz/$target" -max_total_time="$share" -max_len=4096 -rss_limit_mb=4096 \
+        -print_final_stats=1 -artifact_prefix=build-fuzz/artifacts/ "$corpus" "${seeds[@]}"
+done

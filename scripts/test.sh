@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything under the address and undefined-behaviour
-# sanitizers and runs every test without a display; then fuzzes the protocol parsers briefly.
+# sanitizers and runs every test without a display; then fuzzes the parsers of peer input
+# briefly (30 seconds shared by the fuzz targets).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -14,7 +15,7 @@ if [ -x scripts/fuzz.sh ]; then
         echo "fuzzing found a crash (see build-fuzz/fuzz.log)"
         exit 1
     fi
-    grep -E '^(Done|stat::number_of_executed_units)' build-fuzz/fuzz.log || true
+    grep -E "^(== |Done|stat::number_of_executed_units)" build-fuzz/fuzz.log || true
 fi
 cd build-test
 ctest --output-on-failure -j2

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QVariantMap>
 
+#include "chat/ChatAcceptWindow.h"
 #include "common/Session.h"
 #include "platform/Notifications.h"
 #include "shell/AutoReceiveTip.h"
@@ -77,8 +78,11 @@ struct BusRig {
         fake.platform.notifications = std::make_unique<DBusNotificationService>();
         session.localAddress = QStringLiteral("127.0.0.2");
         session.appFolder = folder.path() + QLatin1Char('/');
+        session.localAddressCode = QStringLiteral("NVSSWFDSEN");
         window = std::make_unique<frm35>(session);
     }
+    // Loads the main window and with it the answering chat window (listening on 127.0.0.2).
+    bool Load() { return window->Form_Load(); }
     QTemporaryDir folder;
     test::FakePlatform fake;
     Session session{fake.platform};
@@ -109,8 +113,8 @@ TEST(Notifications, EachWaitingEventNotifiesOnceAndItsActionBringsItsWindowForwa
     FakeNotificationServer server(QStringLiteral("server"));
     ASSERT_TRUE(server.Register());
     BusRig rig;
-    QWidget chatAcceptWindow;
-    rig.window->SetChatAcceptWindow(&chatAcceptWindow);
+    ASSERT_TRUE(rig.Load());
+    QWidget& chatAcceptWindow = *rig.window->AcceptWindow();
 
     // A file offer that waits for the user.
     rig.session.activity.offerPending = true;

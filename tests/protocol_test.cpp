@@ -13,6 +13,8 @@ namespace {
 
 using C = ProtocolCodes;
 
+constexpr qsizetype kMaxOverflowProbe = ReceiveBuffer::kMaxMessageBytes + 2;
+
 QByteArray Bytes(std::initializer_list<int> values) {
     QByteArray bytes;
     for (int v : values)
@@ -89,6 +91,54 @@ TEST(ReceiveBuffer, GluedMessagesStayOneAndResetClearsEverything) {
     EXPECT_FALSE(buffer.verified());
     ASSERT_EQ(buffer.Append(Bytes({0x18, 0x4B, 2, 5}), message), ReceiveBuffer::Outcome::Message);
     EXPECT_EQ(message, BuildAdmissionRequest(QString()));
+}
+
+TEST(ReceiveBuffer, NextTakesGluedMessagesOneByOneAndKeepsATerminatorInsideAText) {
+    ReceiveBuffer buffer;
+    buffer.SetMessageStarts({C::InitiatorText, C::InitiatorLeaves});
+    QString message;
+    // Before the handshake has passed every terminator ends a message, even in pieces.
+    const QByteArray two = FrameControlMessage(QStringLiteral("ab")) + FrameControlMessage("c");
+    buffer.Feed(two.left(5));  // half of the first terminator
+    EXPECT_EQ(buffer.Next(message), ReceiveBuffer::Outcome::Waiting);
+    buffer.Feed(two.mid(5));
+    ASSERT_EQ(buffer.Next(message), ReceiveBuffer::Outcome::Message);
+    EXPECT_EQ(message, QStringLiteral("ab"));
+    ASSERT_EQ(buffer.Next(message), ReceiveBuffer::Outcome::Message);
+    EXPECT_EQ(message, QStringLiteral("c"));
+    EXPECT_EQ(buffer.Next(message), ReceiveBuffer::Outcome::Waiting);
+    EXPECT_EQ(buffer.counter(), 2);
+
+    // Verified: a text whose scrambled form holds the terminator, glued to a second text and
+    // a leave. The terminator inside is followed by no message start, so it stays.
+    buffer.SetVerified();
+    const int key = 0x4B;  // scrambles the character 义 into the terminator's value
+    const QString a = QStringLiteral("FF800010112") + QStringLiteral("义") + QStringLiteral("气");
+    ASSERT_EQ(ScrambleChatText(QStringLiteral("义"), key), QString(QChar(C::Terminator)));
+    const QString first = MessageBody(C::InitiatorText, ScrambleChatText(a, key));
+    const QString second = MessageBody(C::InitiatorText, ScrambleChatText(a + "!", key));
+    buffer.Feed(FrameControlMessage(first) + FrameControlMessage(second) +
+                FrameControlMessage(BuildInitiatorLeaves()));
+    QStringList messages;
+    while (buffer.Next(message) == ReceiveBuffer::Outcome::Message)
+        messages << message;
+    EXPECT_EQ(messages, (QStringList{first, second, BuildInitiatorLeaves()}));
+    EXPECT_EQ(UnscrambleChatText(messages[1].mid(1), key), a + "!");
+    EXPECT_EQ(buffer.counter(), 5);
+
+    // A message that never ends overflows; the limit counts what waits, not what was taken.
+    ReceiveBuffer endless;
+    endless.Feed(QByteArray(kMaxOverflowProbe, 'a'));
+    EXPECT_EQ(endless.Next(message), ReceiveBuffer::Outcome::Overflow);
+    ReceiveBuffer many;
+    QByteArray lots;
+    for (int k = 0; k < 3000; ++k)
+        lots += FrameControlMessage(QString(20, QChar('x')));
+    many.Feed(lots);  // 132 KB in one arrival, every message small
+    int count = 0;
+    while (many.Next(message) == ReceiveBuffer::Outcome::Message)
+        ++count;
+    EXPECT_EQ(count, 3000);
 }
 
 TEST(ReceiveBuffer, EmptyMessageAndOverflow) {

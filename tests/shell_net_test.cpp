@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "chat/ChatAcceptWindow.h"
 #include "common/Session.h"
 #include "platform/Tray.h"
 #include "shell/AutoReceiveTip.h"
@@ -164,11 +165,12 @@ TEST(MainWindow, ClickWithNothingWaitingDoesNothing) {
 TEST(MainWindow, InvitationClickBringsTheChatWindow) {
     MainWindowRig rig;
     rig.Load();
-    QWidget chat;
-    rig.window.SetChatAcceptWindow(&chat);
+    QWidget* chat = rig.window.AcceptWindow();
+    ASSERT_NE(chat, nullptr);
+    EXPECT_FALSE(chat->isVisible());
     rig.session.activity.invitationPending = true;
     rig.fake.tray->Send(TrayLeftDoubleClick);
-    EXPECT_TRUE(chat.isVisible());
+    EXPECT_TRUE(chat->isVisible());
     EXPECT_FALSE(rig.window.isVisible());
     EXPECT_FALSE(rig.session.activity.invitationPending);
 }

@@ -5,6 +5,7 @@
 
 #include "common/Windows.h"
 #include "platform/Platform.h"
+#include "protocol/WrongCodeLimit.h"
 #include "records/PersonalInfo.h"
 #include "records/Settings.h"
 
@@ -42,6 +43,9 @@ struct Session {
     // Blocked peers as the user typed them (dotted or TVX), in list order. Entries are
     // resolved at each check, so a TVX entry keeps blocking the address it stands for.
     QStringList blockList;
+
+    // Wrong verification codes per caller address, for the file and chat answerers alike.
+    WrongCodeLimit wrongCodes;
 
     // What is going on now; the main window reads these for its exit question and its
     // blinking icon.

@@ -47,6 +47,15 @@ void OpenFileChecked(ShellService& shell, MessageBoxService& box, QWidget* owner
     }
 }
 
+void OpenHelpPage(const Session& session, QWidget* owner) {
+    const QString help = HelpPagePath(session);
+    if (FileExists(help))
+        OpenWithShell(session.shell(), help);
+    else
+        ShowMessage(session.messageBox(), owner, QStringLiteral("帮助文件不存在。"), KindWarning,
+                    false);
+}
+
 QString GetFileTypeName(ShellService& shell, const QString& path) {
     QString name = CutAtNul(shell.TypeName(path)).left(80);
     return name.isEmpty() ? QStringLiteral("未知类型") : name;

@@ -39,6 +39,10 @@ QString ChooseOpenFile(DialogService& dialogs, QWidget* owner);
 QString ChooseSaveFile(DialogService& dialogs, QWidget* owner, const QString& proposedName,
                        bool anyType);
 
+// Opens the help page (HelpPagePath), or tells the user it is missing. The tray menu's help
+// entry and the about page's link both open it.
+void OpenHelpPage(const Session& session, QWidget* owner);
+
 extern const FileFilter kAllFilesFilter;
 extern const FileFilter kRtfFilter;
 constexpr int kOpenFileFlags = 0x580C;

@@ -20,6 +20,17 @@ int ErrnoNumber(int errnoValue) {
     return SocketErrorNumberOf(SocketErrorOfErrno(errnoValue));
 }
 
+QString DottedAddressOf(const QHostAddress& address) {
+    bool ok = false;
+    const quint32 ipv4 = address.toIPv4Address(&ok);
+    return ok ? QHostAddress(ipv4).toString() : address.toString();
+}
+
+void Drop(QTcpSocket* request) {
+    request->abort();
+    request->deleteLater();
+}
+
 }  // namespace
 
 Socket::Socket(QObject* parent) : QObject(parent), server_(new QTcpServer(this)) {
@@ -117,15 +128,30 @@ void Socket::OnNewConnection() {
 int Socket::Accept() {
     if (state_ != State::Listening || !server_->hasPendingConnections())
         return kErrWrongState;
-    QTcpSocket* accepted = server_->nextPendingConnection();
-    while (QTcpSocket* extra = server_->nextPendingConnection()) {
-        extra->abort();
-        extra->deleteLater();
+    TakeRequest(server_->nextPendingConnection());
+    return 0;
+}
+
+bool Socket::AcceptFrom(const QString& remoteAddress) {
+    if (state_ != State::Listening)
+        return false;
+    while (QTcpSocket* request = server_->nextPendingConnection()) {
+        if (DottedAddressOf(request->peerAddress()) == remoteAddress) {
+            TakeRequest(request);
+            return true;
+        }
+        Drop(request);
     }
+    return false;
+}
+
+// Keeps the accepted request as this socket's connection and stops listening.
+void Socket::TakeRequest(QTcpSocket* accepted) {
+    while (QTcpSocket* extra = server_->nextPendingConnection())
+        Drop(extra);
     server_->close();
     Adopt(accepted);
     state_ = State::Connected;
-    return 0;
 }
 
 int Socket::Connect(const QString& remoteHost, quint16 remotePort, const QString& localAddress) {
@@ -209,11 +235,7 @@ quint16 Socket::RemotePort() const {
 }
 
 QString Socket::RemoteHostIP() const {
-    if (!connection_)
-        return QString();
-    bool ok = false;
-    const quint32 address = connection_->peerAddress().toIPv4Address(&ok);
-    return ok ? QHostAddress(address).toString() : connection_->peerAddress().toString();
+    return connection_ ? DottedAddressOf(connection_->peerAddress()) : QString();
 }
 
 void Socket::OnConnected() {

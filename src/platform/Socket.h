@@ -40,6 +40,10 @@ public:
     // Accepts the pending connection request on this same socket: listening stops, and later
     // callers are refused by the system until the owner closes and listens again.
     int Accept();
+    // As Accept, but only a request from the dotted remote address is taken; requests from
+    // anywhere else are closed at once. False when none came from there: the socket then
+    // keeps listening.
+    bool AcceptFrom(const QString& remoteAddress);
     // Connects from local port 0; with a local address the connection leaves from it.
     int Connect(const QString& remoteHost, quint16 remotePort,
                 const QString& localAddress = QString());
@@ -74,6 +78,7 @@ signals:
 
 private:
     void Adopt(QTcpSocket* connection);
+    void TakeRequest(QTcpSocket* accepted);
     void DropConnection();
     void OnConnected();
     void OnReadyRead();

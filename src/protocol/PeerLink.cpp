@@ -23,6 +23,7 @@ RoleConfig RoleConfig::For(PeerRole role) {
             config.reservedFieldInReply = true;
             config.opensDataListener = true;
             config.codesAfterIntroduction = {C::FileOffer, C::SenderCancel};
+            config.businessCodes = {C::FileOffer};
             break;
         case PeerRole::FileSender:
             config.port = kFileControlPort;
@@ -41,6 +42,7 @@ RoleConfig RoleConfig::For(PeerRole role) {
             config.port = kChatPort;
             config.codesAfterIntroduction = {C::ChatInvitation, C::InitiatorText,
                                              C::InitiatorLeaves};
+            config.businessCodes = {C::ChatInvitation};
             break;
     }
     return config;
@@ -54,11 +56,29 @@ PeerLink::PeerLink(PeerRole role, Session& session, QObject* parent)
     handshakeTimer_.setSingleShot(true);
     handshakeTimer_.setInterval(kHandshakeTimeoutMs);
     connect(&handshakeTimer_, &QTimer::timeout, this, &PeerLink::OnHandshakeTimeout);
+    // An answerer holds its port for one caller at a time: one that sits idle after the
+    // handshake would shut everybody else out. Whichever path hands the owner its business,
+    // the deadline stops before the owner sees it.
+    businessTimer_.setSingleShot(true);
+    businessTimer_.setInterval(kBusinessTimeoutMs);
+    connect(&businessTimer_, &QTimer::timeout, this, &PeerLink::OnBusinessTimeout);
+    connect(this, &PeerLink::MessageReceived, this, [this](char16_t code) {
+        if (config_.businessCodes.contains(code))
+            businessTimer_.stop();
+    });
     connect(&socket_, &Socket::ConnectionRequest, this, &PeerLink::OnConnectionRequest);
     connect(&socket_, &Socket::Connected, this, &PeerLink::OnConnected);
     connect(&socket_, &Socket::DataArrival, this, &PeerLink::OnDataArrival);
     connect(&socket_, &Socket::Closed, this, &PeerLink::OnClosed);
     connect(&socket_, &Socket::Error, this, &PeerLink::OnSocketError);
+
+    // What can begin a message once verified: admission and introduction, then the role's own
+    // codes. Anything else after a terminator belongs to the message before it.
+    QList<char16_t> starts = config_.listens ? QList<char16_t>{C::AdmissionRequest, C::Introduction}
+                                             : QList<char16_t>{C::RefusedCode, C::RefusedBlocked,
+                                                               C::Admitted, C::Introduction};
+    starts += config_.codesAfterIntroduction;
+    buffer_.SetMessageStarts(starts);
 }
 
 int PeerLink::Listen() {
@@ -99,6 +119,7 @@ int PeerLink::Connect(const QString& peerDottedAddress) {
 
 void PeerLink::Reset() {
     handshakeTimer_.stop();
+    businessTimer_.stop();
     socket_.Close();
     buffer_.Reset();
     challenge_.clear();
@@ -131,7 +152,8 @@ bool PeerLink::SendInternal(const QString& body) {
 
 void PeerLink::ResetAndShow(const QString& text) {
     Reset();
-    ShowMessage(session_.messageBox(), owner_, text, KindError, true);
+    if (showsMessages_)
+        ShowMessage(session_.messageBox(), owner_, text, KindError, true);
 }
 
 void PeerLink::OnConnectionRequest() {
@@ -140,6 +162,8 @@ void PeerLink::OnConnectionRequest() {
     remoteAddress_ = socket_.RemoteHostIP();
     state_ = State::Handshaking;
     handshakeTimer_.start();
+    if (!config_.businessCodes.isEmpty())
+        businessTimer_.start();
 }
 
 void PeerLink::OnConnected() {
@@ -150,16 +174,20 @@ void PeerLink::OnConnected() {
 }
 
 void PeerLink::OnDataArrival() {
-    QString message;
-    switch (buffer_.Append(socket_.Read(), message)) {
-        case ReceiveBuffer::Outcome::Waiting:
-            return;
-        case ReceiveBuffer::Outcome::Overflow:
-            Reset();
-            return;
-        case ReceiveBuffer::Outcome::Message:
-            Handle(message);
-            return;
+    // Every message of the arrival in order; a reset on the way empties the buffer and ends it.
+    buffer_.Feed(socket_.Read());
+    for (;;) {
+        QString message;
+        switch (buffer_.Next(message)) {
+            case ReceiveBuffer::Outcome::Waiting:
+                return;
+            case ReceiveBuffer::Outcome::Overflow:
+                Reset();
+                return;
+            case ReceiveBuffer::Outcome::Message:
+                Handle(message);
+                break;
+        }
     }
 }
 
@@ -181,6 +209,11 @@ void PeerLink::OnHandshakeTimeout() {
     // The caller's owner decides what follows; an answerer just starts over.
     if (config_.listens)
         Reset();
+}
+
+void PeerLink::OnBusinessTimeout() {
+    emit BusinessTimedOut();
+    Reset();
 }
 
 void PeerLink::Handle(const QString& message) {
@@ -258,9 +291,20 @@ void PeerLink::HandleAtAnswerer(const QString& message) {
 void PeerLink::Admit(const QString& digest) {
     const QString& stored = config_.role == PeerRole::FileReceiver ? session_.settings.passWord1
                                                                    : session_.settings.passWord2;
-    if (!stored.isEmpty() && stored != digest) {
-        SendInternal(BuildRefusedCode());
-        return;
+    if (!stored.isEmpty()) {
+        // A caller that keeps guessing is refused without a look at what it sends.
+        WrongCodeLimit& wrongCodes = session_.wrongCodes;
+        const qint64 now = session_.system().UptimeMs();
+        if (wrongCodes.IsShutOut(remoteAddress_, now)) {
+            SendInternal(BuildRefusedCode());
+            return;
+        }
+        if (stored != digest) {
+            wrongCodes.CountWrong(remoteAddress_, now);
+            SendInternal(BuildRefusedCode());
+            return;
+        }
+        wrongCodes.CountRight(remoteAddress_);
     }
     if (blockTest_ && blockTest_(remoteAddress_)) {
         SendInternal(BuildRefusedBlocked(TrimSpaces(session_.settings.blockText)));

@@ -27,6 +27,9 @@ struct RoleConfig {
     bool versionInFirstField = false;        // the file sender reads the version up to 03 04
     bool opensDataListener = false;          // the file receiver listens on 8511 once introduced
     QList<char16_t> codesAfterIntroduction;  // handed to the owner once introduced
+    // Answerer: what the caller has come for (the offer, the invitation). A caller that has
+    // not sent one of these within the business time-out of connecting is dropped.
+    QList<char16_t> businessCodes;
 
     static RoleConfig For(PeerRole role);
 };
@@ -40,7 +43,9 @@ using BlockTest = std::function<bool(const QString& remoteDottedAddress)>;
 //
 // Every failure ends in Reset(): the socket closes, the buffer empties, the counter goes back
 // to 0 and the verified flag to false; an answerer then listens again. Refusals, a version
-// that differs and an unexpected code at a caller are shown to the user (Error, system-modal).
+// that differs and an unexpected code at a caller are shown to the user (Error, system-modal),
+// unless the owner shows them itself (SetShowsMessages). Every message of an arrival is
+// handled in turn, in arrival order.
 class PeerLink : public QObject {
     Q_OBJECT
 
@@ -49,13 +54,18 @@ public:
     Q_ENUM(State)
 
     static constexpr int kHandshakeTimeoutMs = 20000;
+    static constexpr int kBusinessTimeoutMs = 30000;
 
     PeerLink(PeerRole role, Session& session, QObject* parent = nullptr);
 
     const RoleConfig& config() const { return config_; }
     void SetOwnerWindow(QWidget* owner) { owner_ = owner; }
+    // Off: refusals, version differences and unexpected codes are only signalled (Refused,
+    // ConnectionBroken) for the owner to show; on by default.
+    void SetShowsMessages(bool on) { showsMessages_ = on; }
     void SetBlockTest(BlockTest test) { blockTest_ = std::move(test); }
     void SetHandshakeTimeout(int milliseconds) { handshakeTimer_.setInterval(milliseconds); }
+    void SetBusinessTimeout(int milliseconds) { businessTimer_.setInterval(milliseconds); }
     // The caller's admission digest: the digest of the typed code, or empty for none.
     void SetVerificationDigest(const QString& digest) { verificationDigest_ = digest; }
     // The version sent or checked in the handshake; the protocol's own by default.
@@ -94,6 +104,8 @@ signals:
     void ConnectionBroken();
     void MessageReceived(char16_t code, const QString& payload);
     void HandshakeTimedOut();
+    // Answerer: the caller sent nothing it came for in time; the link resets after this.
+    void BusinessTimedOut();
     void PeerClosed(PeerLink::State stateAtClose);
     void SocketError(int number);
     void ResetDone();
@@ -106,6 +118,7 @@ private:
     void OnClosed();
     void OnSocketError(int number);
     void OnHandshakeTimeout();
+    void OnBusinessTimeout();
 
     void Handle(const QString& message);
     void HandleHandshake(const QString& message);
@@ -119,6 +132,7 @@ private:
     Session& session_;
     RoleConfig config_;
     QWidget* owner_ = nullptr;
+    bool showsMessages_ = true;
     BlockTest blockTest_;
     QString verificationDigest_;
     QString version_;
@@ -126,6 +140,7 @@ private:
     Socket socket_;
     ReceiveBuffer buffer_;
     QTimer handshakeTimer_;
+    QTimer businessTimer_;
     State state_ = State::Idle;
     bool keepListening_ = false;
     QString challenge_;

@@ -221,6 +221,14 @@ std::optional<ChatText> ParseChatText(const QString& payload, int key) {
     return ChatText{plain.left(kStyleCodeLength), plain.mid(kStyleCodeLength)};
 }
 
+QString ScrambleChatText(const QString& text, int key) {
+    return ScrambleText(text, key);
+}
+
+QString UnscrambleChatText(const QString& payload, int key) {
+    return ScrambleText(payload, key);
+}
+
 QString BuildInitiatorLeaves() {
     return MessageBody(C::InitiatorLeaves);
 }

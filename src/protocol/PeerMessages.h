@@ -113,6 +113,11 @@ QString BuildChatText(char16_t code, const ChatText& chat, int key);
 // The payload of a chat text, unscrambled; nothing when it is shorter than a style code.
 std::optional<ChatText> ParseChatText(const QString& payload, int key);
 
+// A styled text (style code and text) as it travels in 1D 0C and 12 0F: both bytes of every
+// UTF-16LE character XOR the key. Unscrambling is the same operation; it takes any payload.
+QString ScrambleChatText(const QString& text, int key);
+QString UnscrambleChatText(const QString& payload, int key);
+
 QString BuildInitiatorLeaves();
 QString BuildResponderLeaves();
 

@@ -4,7 +4,7 @@
 
 namespace tvx {
 
-ReceiveBuffer::Outcome ReceiveBuffer::Append(const QByteArray& bytes, QString& message) {
+void ReceiveBuffer::Feed(const QByteArray& bytes) {
     const auto* in = reinterpret_cast<const uchar*>(bytes.constData());
     qsizetype left = bytes.size();
     if (hasOddByte_ && left > 0) {
@@ -23,13 +23,47 @@ ReceiveBuffer::Outcome ReceiveBuffer::Append(const QByteArray& bytes, QString& m
         hasOddByte_ = true;
         oddByte_ = in[left - 1];
     }
+}
 
+bool ReceiveBuffer::EndsMessage(qsizetype terminatorAt) const {
+    if (!verified_ || starts_.isEmpty() || terminatorAt + 1 >= text_.size())
+        return true;
+    return starts_.contains(text_[terminatorAt + 1].unicode());
+}
+
+ReceiveBuffer::Outcome ReceiveBuffer::Next(QString& message) {
+    const QChar* text = text_.constData();
+    for (qsizetype k = scan_; k < text_.size(); ++k) {
+        if (text[k].unicode() != ProtocolCodes::Terminator || !EndsMessage(k))
+            continue;
+        const qsizetype length = k - read_;
+        if (length * 2 > kMaxMessageBytes)
+            return Outcome::Overflow;
+        message = text_.mid(read_, length);
+        read_ = k + 1;
+        scan_ = read_;
+        ++counter_;
+        return Outcome::Message;
+    }
+    // Nothing complete: drop what has been handled and look only at new text next time.
+    text_.remove(0, read_);
+    read_ = 0;
+    scan_ = text_.size();
+    if (text_.size() * 2 + (hasOddByte_ ? 1 : 0) > kMaxMessageBytes)
+        return Outcome::Overflow;
+    return Outcome::Waiting;
+}
+
+ReceiveBuffer::Outcome ReceiveBuffer::Append(const QByteArray& bytes, QString& message) {
+    Feed(bytes);
     if (!text_.isEmpty() && text_.back().unicode() == ProtocolCodes::Terminator) {
         text_.chop(1);
         if (text_.size() * 2 > kMaxMessageBytes)
             return Outcome::Overflow;
         message = text_;
         text_.clear();
+        read_ = 0;
+        scan_ = 0;
         ++counter_;
         return Outcome::Message;
     }
@@ -40,6 +74,8 @@ ReceiveBuffer::Outcome ReceiveBuffer::Append(const QByteArray& bytes, QString& m
 
 void ReceiveBuffer::Reset() {
     text_.clear();
+    read_ = 0;
+    scan_ = 0;
     hasOddByte_ = false;
     oddByte_ = 0;
     counter_ = 0;

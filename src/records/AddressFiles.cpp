@@ -101,15 +101,6 @@ bool AppendLine(const QString& path, const QString& line, QString* error) {
     return false;
 }
 
-QString WithoutControls(const QString& text) {
-    QString result;
-    for (QChar c : text) {
-        if (c.unicode() >= 0x20 && c.unicode() != 0x7F)
-            result += c;
-    }
-    return result;
-}
-
 bool HoldsIgnoringCase(const QStringList& items, const QString& text) {
     return items.contains(text, Qt::CaseInsensitive);
 }
@@ -218,6 +209,28 @@ bool ShowAddressPicker(Session& session, QWidget* owner, PickerPurpose purpose,
     if (openPicker)
         openPicker(owner, purpose);
     return true;
+}
+
+QString WithoutControls(const QString& text) {
+    QString result;
+    for (QChar c : text) {
+        if (c.unicode() >= 0x20 && c.unicode() != 0x7F)
+            result += c;
+    }
+    return result;
+}
+
+int FirstSelectedRow(const QListWidget* list) {
+    for (int row = 0; row < list->count(); ++row) {
+        if (list->item(row)->isSelected())
+            return row;
+    }
+    return -1;
+}
+
+void InvertSelection(QListWidget* list) {
+    for (int row = 0; row < list->count(); ++row)
+        list->item(row)->setSelected(!list->item(row)->isSelected());
 }
 
 QStringList ItemTexts(const QListWidget* list) {

@@ -66,6 +66,13 @@ bool ShowAddressPicker(Session& session, QWidget* owner, PickerPurpose purpose,
 
 // The texts of a list's items, in list order.
 QStringList ItemTexts(const QListWidget* list);
+// The topmost selected row; -1 when nothing is selected.
+int FirstSelectedRow(const QListWidget* list);
+// "反选": every entry's selection is inverted.
+void InvertSelection(QListWidget* list);
+
+// The text without control characters, so that it cannot break a line of the lists.
+QString WithoutControls(const QString& text);
 
 // Save rules. Each replaces the whole file, and leaves the old file in place when the write
 // fails (error says why).

@@ -155,6 +155,14 @@ QString BuildLogEntry(LogEvent kind, const QString& now, const QStringList& valu
     return entry + kClosing;
 }
 
+QStringList EscapedLogValues(const QStringList& values) {
+    QStringList escaped;
+    escaped.reserve(values.size());
+    for (const QString& value : values)
+        escaped << value.toHtmlEscaped();
+    return escaped;
+}
+
 QString LogTimeText(const QDateTime& now, const QLocale& locale) {
     // Drop the zone letters ("t") outside quoted literals, then the space they leave.
     const QString format = locale.timeFormat(QLocale::LongFormat);
@@ -189,19 +197,26 @@ QString LogHeaderFor(const QString& path, int logFileSizeMb, QString* error) {
     return QString();
 }
 
-bool AppendLogEntry(Session& session, QWidget* owner, LogEvent kind, const QStringList& values) {
+QString AppendLogEntryQuietly(Session& session, LogEvent kind, const QStringList& values) {
     if (!session.settings.useLogFile)
-        return true;
+        return QString();
     const QString path = session.appFolder + kLogFileName;
-    const QString entry = BuildLogEntry(kind, LogTimeText(session.system().Now()), values);
+    const QString entry =
+        BuildLogEntry(kind, LogTimeText(session.system().Now()), EscapedLogValues(values));
     QString error;
     const QString start = LogHeaderFor(path, session.settings.logFileSize, &error);
     if (error.isEmpty() &&
         AppendBytes(path, ToAnsi(start + entry + QStringLiteral("\r\n")), &error)) {
-        return true;
+        return QString();
     }
-    ShowMessage(session.messageBox(), owner, kWriteFailed + QStringLiteral("\r\n\r\n") + error,
-                KindWarning, false);
+    return kWriteFailed + QStringLiteral("\r\n\r\n") + error;
+}
+
+bool AppendLogEntry(Session& session, QWidget* owner, LogEvent kind, const QStringList& values) {
+    const QString warning = AppendLogEntryQuietly(session, kind, values);
+    if (warning.isEmpty())
+        return true;
+    ShowMessage(session.messageBox(), owner, warning, KindWarning, false);
     return false;
 }
 

@@ -28,8 +28,12 @@ enum class LogEvent { FileSent, FileReceived, ChatSent, ChatReceived };
 QString LogFileHeader();
 
 // The entry's text without the line break that follows it in the file. `now` fills the
-// time row; values go in as they are, without HTML escaping, as readers of the log expect.
+// time row; values go in as they are given (AppendLogEntry gives them escaped).
 QString BuildLogEntry(LogEvent kind, const QString& now, const QStringList& values);
+
+// The values with "&", "<", ">" and '"' escaped for HTML: names, addresses, notes and file
+// names come from peers and files, and must show as text in the browser, never run in it.
+QStringList EscapedLogValues(const QStringList& values);
 
 // Short date, a space and the long time of the locale, without the time zone that Qt's long
 // time format carries (the log has always shown wall-clock time only).
@@ -40,10 +44,12 @@ QString LogTimeText(const QDateTime& now, const QLocale& locale = QLocale::syste
 // the file cannot be deleted, returns empty and sets error.
 QString LogHeaderFor(const QString& path, int logFileSizeMb, QString* error = nullptr);
 
-// Adds one entry when UseLogFile is on. A failed write is reported to the user, owned by the
-// writing window, and leaves the file as it was; the caller's event goes on in every case.
-// False only after such a failure.
+// Adds one entry, its values escaped, when UseLogFile is on. A failed write is reported to the
+// user, owned by the writing window, and leaves the file as it was; the caller's event goes on in
+// every case. False only after such a failure.
 bool AppendLogEntry(Session& session, QWidget* owner, LogEvent kind, const QStringList& values);
+// The same for owners without a window: the warning to show after a failed write, or empty.
+QString AppendLogEntryQuietly(Session& session, LogEvent kind, const QStringList& values);
 
 // The values of a sent file offer, taken from the file itself.
 QStringList FileSentLogValues(ShellService& shell, const QString& targetAddress,

@@ -60,13 +60,8 @@ frm65::frm65(Session& session, QWidget* parent)
 void frm65::Fill(const QStringList& peerFields) {
     for (int k = 0; k <= 7; ++k) {
         QString value = peerFields.value(k);
-        if (k == 2) {
-            // Sex travels as "0", "1" or "2"; anything else shows as an empty box.
-            const QStringList names = {QStringLiteral("保密"), QStringLiteral("先生"),
-                                       QStringLiteral("女士")};
-            const int sex = value.size() == 1 ? value.at(0).unicode() - '0' : -1;
-            value = sex >= 0 && sex <= 2 ? names[sex] : QString();
-        }
+        if (k == 2)
+            value = SexWord(value);
         m_txtGuestInfo[k + 1]->setText(value);
         m_txtGuestInfo[k + 1]->setCursorPosition(0);
     }
@@ -118,6 +113,14 @@ void frm65::cmdDo_Click(int index) {
         default:
             break;
     }
+}
+
+QString SexWord(const QString& code) {
+    // Sex travels as "0", "1" or "2"; anything else shows as an empty box.
+    const QStringList names = {QStringLiteral("保密"), QStringLiteral("先生"),
+                               QStringLiteral("女士")};
+    const int sex = code.size() == 1 ? code.at(0).unicode() - '0' : -1;
+    return sex >= 0 && sex <= 2 ? names[sex] : QString();
 }
 
 frm65* ShowPeerInfo(Session& session, const QStringList& peerFields) {

@@ -36,6 +36,9 @@ private:
     std::array<QPushButton*, 4> m_cmdDo{};
 };
 
+// The word for a sex code of the card ("0", "1", "2"); empty for anything else.
+QString SexWord(const QString& code);
+
 // Shows the peer's card in a new peer-info window beside the window that asks for it.
 frm65* ShowPeerInfo(Session& session, const QStringList& peerFields);
 

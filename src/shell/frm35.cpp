@@ -5,14 +5,18 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include "chat/ChatAcceptWindow.h"
+#include "chat/ChatInviteWindow.h"
 #include "common/Format.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
 #include "common/Session.h"
 #include "common/ShellRoutines.h"
 #include "common/Windows.h"
+#include "records/AddressBookWindow.h"
 #include "records/AddressFiles.h"
 #include "records/HistoryLog.h"
+#include "records/OptionsDialog.h"
 #include "records/frm60.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/TrayPictures.h"
@@ -46,6 +50,8 @@ frm35::frm35(Session& session, QWidget* parent)
     connect(m_receiver, &FileReceiver::AutoReceived, this, &frm35::NotifyAutoReceived);
     connect(&m_session.notifications(), &NotificationService::Activated, this,
             &frm35::NotificationActivated);
+    // The address book's "发送邀请" fills the chat window's address box and shows it.
+    m_openInvitation = [this](const QString& address) { ChatWindow()->TakePickedAddress(address); };
     m_mnuTray.setObjectName(QStringLiteral("mnuTray"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pages);
@@ -60,9 +66,13 @@ frm35::frm35(Session& session, QWidget* parent)
 
 frm35::~frm35() {
     m_receiver->Shutdown();
+    delete m_chatWindow;
+    delete m_chatAcceptWindow;
     delete m_sendWindow;
     delete m_tip.data();
     delete m_personalInfo.data();
+    delete m_options.data();
+    delete m_addressBook.data();
 }
 
 bool frm35::Form_Load() {
@@ -80,9 +90,6 @@ bool frm35::Form_Load() {
         connect(entry, &QAction::triggered, this, [this, index] { mnuTray_Click(index); });
         m_mnuItem[index] = entry;
     }
-    // The windows behind these entries are not part of the program yet.
-    for (int index : {2, 5, 8, 10})
-        m_mnuItem[index]->setEnabled(false);
 
     const QString tip = (QStringLiteral("Tolvex") + QStringLiteral("\r") + QStringLiteral("IP:") +
                          m_session.localAddress)
@@ -104,6 +111,20 @@ bool frm35::Form_Load() {
         emit ProgramEnded();
         return false;
     }
+
+    // The answering chat window listens from now on; without it the program cannot run.
+    m_chatAcceptWindow = new ChatAcceptWindow(m_session);
+    connect(m_chatAcceptWindow, &ChatAcceptWindow::BlinkWanted, this, &frm35::StartBlink);
+    connect(m_chatAcceptWindow, &ChatAcceptWindow::InvitationWaiting, this,
+            [this](const QString& nickName) {
+                NotifyWaiting(NotifyKind::Invitation, QStringLiteral("收到文字交流邀请"),
+                              nickName + QStringLiteral(" 邀请你文字交流"));
+            });
+    if (!m_chatAcceptWindow->Form_Load(this)) {
+        EndProgram();
+        return false;
+    }
+    connect(m_chatAcceptWindow, &ChatAcceptWindow::ListenerFailed, this, &frm35::EndProgram);
     return true;
 }
 
@@ -134,14 +155,26 @@ void frm35::mnuTray_Click(int index) {
         case 1:
             ShowSendWindow();
             break;
+        case 2:
+            ShowChatWindow();
+            break;
         case 4:
             ShowPersonalInfo();
+            break;
+        case 5:
+            ShowAddressBook();
             break;
         case 6:
             ViewHistoryLog(m_session, this);
             break;
+        case 8:
+            OpenOptions(PageGeneral);
+            break;
         case 9:
             ShowHelp();
+            break;
+        case 10:
+            OpenOptions(PageAbout);
             break;
         case 12:
             ExitProgram();
@@ -161,6 +194,16 @@ void frm35::ShowSendWindow() {
     SendWindow()->ShowSendWindow();
 }
 
+ChatInviteWindow* frm35::ChatWindow() {
+    if (!m_chatWindow)
+        m_chatWindow = new ChatInviteWindow(m_session);
+    return m_chatWindow;
+}
+
+void frm35::ShowChatWindow() {
+    ChatWindow()->ShowChatWindow();
+}
+
 void frm35::ShowPersonalInfo() {
     if (!m_personalInfo) {
         m_personalInfo = new frm60(m_session);
@@ -171,13 +214,54 @@ void frm35::ShowPersonalInfo() {
     m_personalInfo->activateWindow();
 }
 
+void frm35::OpenOptions(int page) {
+    // A dialog that has closed is only waiting to be deleted.
+    if (!m_options || !m_options->isVisible()) {
+        m_options = new OptionsDialog(m_session, page);
+        connect(m_options, &OptionsDialog::AlarmSwitched, this, &frm35::ArmAlarm);
+    } else if (page == PageAbout) {
+        // The open dialog moves to the about page as a click on its tab would.
+        m_options->lblTab_Click(PageAbout);
+    }
+    m_options->show();
+    m_options->raise();
+    m_options->activateWindow();
+}
+
+OptionsDialog* frm35::Options() const {
+    return m_options.data();
+}
+
+AddressBookWindow* frm35::AddressBook() const {
+    return m_addressBook.data();
+}
+
+void frm35::ArmAlarm(bool on) {
+    if (on && !m_timAlarm.isActive())
+        m_timAlarm.start();
+    if (!on)
+        m_timAlarm.stop();
+}
+
+void frm35::ShowAddressBook() {
+    if (!m_addressBook || !m_addressBook->isVisible()) {
+        m_addressBook = new AddressBookWindow(m_session);
+        connect(m_addressBook, &AddressBookWindow::SendFileRequested, this,
+                [this](const QString& address) { SendWindow()->TakePickedAddress(address); });
+        connect(m_addressBook, &AddressBookWindow::InvitationRequested, this,
+                [this](const QString& address) {
+                    if (m_openInvitation)
+                        m_openInvitation(address);
+                });
+        m_addressBook->Form_Load();
+    }
+    m_addressBook->show();
+    m_addressBook->raise();
+    m_addressBook->activateWindow();
+}
+
 void frm35::ShowHelp() {
-    const QString help = HelpPagePath(m_session);
-    if (FileExists(help))
-        OpenWithShell(m_session.shell(), help);
-    else
-        ShowMessage(m_session.messageBox(), this, QStringLiteral("帮助文件不存在。"), KindWarning,
-                    false);
+    OpenHelpPage(m_session, this);
 }
 
 void frm35::NotifyWaiting(NotifyKind kind, const QString& summary, const QString& body) {
@@ -276,7 +360,14 @@ void frm35::ExitProgram() {
         if (ShowMessage(m_session.messageBox(), this, question, KindAsk, false) == AnswerNo)
             return;
     }
+    EndProgram();
+}
+
+void frm35::EndProgram() {
+    // Transfers and chats end at once; no peer is told.
     m_receiver->Shutdown();
+    if (m_chatAcceptWindow)
+        m_chatAcceptWindow->Shutdown();
     m_session.tray().Remove();
     emit ProgramEnded();
 }

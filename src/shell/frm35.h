@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <functional>
 
 #include "platform/Notifications.h"
 
@@ -14,7 +15,11 @@ class QStackedWidget;
 namespace tvx {
 
 struct Session;
+class AddressBookWindow;
 class AutoReceiveTip;
+class ChatAcceptWindow;
+class ChatInviteWindow;
+class OptionsDialog;
 class frm60;
 class FileReceiver;
 class frm30;
@@ -39,8 +44,15 @@ public:
     void StartBlink();
     void ShowAutoReceiveTip(const QString& targetPath);
 
-    // The window that an icon click brings forward while an invitation waits.
-    void SetChatAcceptWindow(QWidget* window) { m_chatAcceptWindow = window; }
+    // Opens the chat-invitation window with the address in its target box; the address book's
+    // "发送邀请" calls it.
+    using InvitationOpener = std::function<void(const QString& address)>;
+    void SetInvitationOpener(InvitationOpener opener) { m_openInvitation = std::move(opener); }
+
+    // The options dialog on its first page, or on the about page; one at a time.
+    void OpenOptions(int page);
+    // The address book window; one at a time.
+    void ShowAddressBook();
 
     // Raises a desktop notification beside the blinking icon, for an offer or invitation that
     // waits for the user or a file received automatically. Its default action brings the
@@ -62,8 +74,13 @@ public:
     FileReceiver* Receiver() const { return m_receiver; }
     // The send window, loaded on first use.
     frm30* SendWindow();
+    // The chat window, loaded on first use; the answering chat window, loaded at start.
+    ChatInviteWindow* ChatWindow();
+    ChatAcceptWindow* AcceptWindow() const { return m_chatAcceptWindow; }
     bool IsBlinking() const { return m_timBlink.isActive(); }
     bool IsAlarmArmed() const { return m_timAlarm.isActive(); }
+    OptionsDialog* Options() const;
+    AddressBookWindow* AddressBook() const;
 
 signals:
     // The program is to end now.
@@ -75,9 +92,12 @@ protected:
 private:
     void ShowPersonalInfo();
     void ShowSendWindow();
+    void ShowChatWindow();
+    void EndProgram();
     void ShowHelp();
     void NotifyOffer(const QString& nickName, const QString& fileName, qint64 length);
     void NotifyAutoReceived(const QString& targetPath);
+    void ArmAlarm(bool on);
 
     Session& m_session;
     QMenu m_mnuTray;
@@ -90,8 +110,12 @@ private:
     FileReceiver* m_receiver;
     QPointer<AutoReceiveTip> m_tip;
     QPointer<frm60> m_personalInfo;
+    QPointer<OptionsDialog> m_options;
+    QPointer<AddressBookWindow> m_addressBook;
+    InvitationOpener m_openInvitation;
     frm30* m_sendWindow = nullptr;
-    QPointer<QWidget> m_chatAcceptWindow;
+    ChatInviteWindow* m_chatWindow = nullptr;
+    ChatAcceptWindow* m_chatAcceptWindow = nullptr;
 };
 
 }  // namespace tvx

@@ -20,6 +20,7 @@
 #include "common/ShellRoutines.h"
 #include "common/Text.h"
 #include "common/Windows.h"
+#include "platform/FileSystem.h"
 #include "protocol/Codes.h"
 #include "records/AddressFiles.h"
 #include "records/HistoryLog.h"
@@ -48,10 +49,12 @@ QString BrokenConnectionText(const QString& nickName) {
                "其它意外原因导致连接中断");
 }
 
-// A label whose text the user reads; its object name lets tests find it.
+// A label whose text the user reads; its object name lets tests find it. Names and notes
+// come from peers, so the text is never taken for markup.
 QLabel* NamedLabel(QWidget* parent, const char* name, const QString& text = QString()) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
 }
@@ -140,6 +143,7 @@ void FileReceiver::BuildPages() {
 
     auto nickLink = [this](QWidget* page, const char* name) {
         QLabel* link = NamedLabel(page, name);
+        link->setTextFormat(Qt::RichText);  // the nickname goes in escaped
         link->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
         link->setCursor(Qt::PointingHandCursor);
         connect(link, &QLabel::linkActivated, this, &FileReceiver::lblNickName_Click);
@@ -392,10 +396,10 @@ void FileReceiver::OnDataConnectionRequest() {
         Reset();
         return;
     }
-    if (m_data.Accept() != 0) {
-        Reset();
+    // The file comes from the caller that passed the handshake and nobody else: a request
+    // from any other address is closed and the listener waits on for the genuine one.
+    if (!m_data.AcceptFrom(m_link.remoteAddress()))
         return;
-    }
     // Keep what waits in the connection small enough to stay in the cache, unless the receive
     // buffer is to gather its buffer-full there.
     m_data.SetReadBufferSize(m_session.settings.useRecvBuffer ? 0 : kReadAheadBytes);
@@ -477,13 +481,14 @@ void FileReceiver::TakeOffer(const QString& payload) {
     }
     m_offer = *offer;
     m_offer.fileName = name;
+    m_saveName = ReceivedFileName(name);
     m_offerReceived = true;
     m_identity = QStringList{m_link.peerAddressCode()} + m_link.peerCard();
     m_deleteOnReset = false;
 
     // The type is told by the offered name alone: nothing is written to ask about it.
-    m_typeName = GetFileTypeName(m_session.shell(), m_offer.fileName);
-    const QIcon icon = GetFileIcon(m_session.shell(), m_offer.fileName, IconLarge);
+    m_typeName = GetFileTypeName(m_session.shell(), m_saveName);
+    const QIcon icon = GetFileIcon(m_session.shell(), m_saveName, IconLarge);
     if (auto* picture = findChild<QLabel*>(QStringLiteral("picFileIcon")))
         picture->setPixmap(icon.pixmap(32, 32));
     m_friendlyTime = FriendlyFileTime(m_offer.modified, m_session.system().Now().date());
@@ -518,7 +523,7 @@ void FileReceiver::ReceiveAutomatically() {
         }
         return;
     }
-    m_targetPath = WithTrailingSlash(folder) + m_offer.fileName;
+    m_targetPath = WithTrailingSlash(folder) + FitFileName(m_saveName, FileNameLimit(folder));
     m_tempPath = m_targetPath + QStringLiteral(".tvx");
     if (m_session.settings.existFile)
         DeleteFileIfExists(m_targetPath);
@@ -613,8 +618,9 @@ void FileReceiver::cmdAccept_Click() {
 void FileReceiver::AcceptWithTarget() {
     for (;;) {
         const QString offered = m_offer.fileName;
+        const QString proposed = FitFileName(m_saveName, FileNameLimit(QDir::homePath()));
         const QString target =
-            CutAtNul(ChooseSaveFile(m_session.dialogs(), m_window, offered, true));
+            CutAtNul(ChooseSaveFile(m_session.dialogs(), m_window, proposed, true));
         if (target.isEmpty()) {
             const int answer = ShowMessage(m_session.messageBox(), m_window,
                                            QStringLiteral("确实要拒收文件") + QLatin1Char('"') +
@@ -626,10 +632,14 @@ void FileReceiver::AcceptWithTarget() {
             }
             continue;
         }
-        m_targetPath = target;
-        m_tempPath = target + QStringLiteral(".tvx");
+        // A name too long for the chosen folder, or for its temporary file, is shortened.
+        // The save dialog asked about replacing the chosen name only: a shortened name that
+        // exists is kept, and the received file is numbered at completion.
+        m_targetPath =
+            FolderOf(target) + FitFileName(FileNameOf(target), FileNameLimit(FolderOf(target)));
+        m_tempPath = m_targetPath + QStringLiteral(".tvx");
 
-        if (!FileExists(m_targetPath)) {
+        if (!FileExists(m_targetPath) || m_targetPath != target) {
             const qint64 held = TempFileLength();
             if (held < 0) {
                 RestartFromZero();

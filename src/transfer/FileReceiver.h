@@ -126,7 +126,8 @@ private:
 
     // Connection and transfer state; Reset() puts it back.
     QStringList m_identity;  // the sender's TVX address and its card
-    FileOffer m_offer;
+    FileOffer m_offer;       // as offered; the pages and the history show its name
+    QString m_saveName;      // the offered name as it may stand in a file name
     QString m_typeName;
     QString m_friendlyTime;
     QString m_targetPath;

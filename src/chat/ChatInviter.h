@@ -1,0 +1,185 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include "protocol/PeerLink.h"
+
+namespace tvx {
+
+struct Session;
+
+// The inviting side of a chat: connects to the peer's chat listener (9170), runs the
+// handshake, admission and introduction through the shared link, sends the invitation with a
+// fresh key, waits for the answer and then carries the chat. It retries a failed connection
+// when asked to and gives up on a peer that does not finish the handshake in 20 seconds.
+// There is one per program; the chat window shows it.
+//
+// Everything the window shows comes by signal; every user decision is a call. The window
+// checks the address (CheckTargetAddress), saves "Address2"/"Message2" and runs the timed send
+// itself, then calls StartInvitation.
+class ChatInviter : public QObject {
+    Q_OBJECT
+
+public:
+    // The window's pages, numbered as the window numbers them.
+    enum Page {
+        PageInput = 1,
+        PageProgress = 2,
+        PageChat = 3,
+        PageRefused = 4,
+        PageAutoRefused = 5
+    };
+
+    enum class Phase {
+        Idle,        // nothing open (input page, or a page kept after an outcome)
+        Connecting,  // connection, handshake, admission, introduction
+        Inviting,    // the invitation is out; the peer's user decides
+        Chatting,    // accepted: texts go both ways (ChatActive)
+    };
+
+    // One invitation as the user asked for it.
+    struct Request {
+        QString peerAddress;       // dotted, as CheckTargetAddress resolved it
+        QString shownAddress;      // the address box's text upper-cased; names the peer
+        QString typedAddress;      // the address box's text as typed (history log); empty: shown
+        QString note;              // the invitation text, line breaks as "\r\n"
+        QString verificationCode;  // the typed code; empty when "使用验证码" is off or blank
+        bool autoRetry = false;    // "自动重试(次)" ticked
+        int retryLimit = 99;       // the count box's value: attempts in all
+    };
+
+    static constexpr int kProgressPauseMs = 500;
+
+    explicit ChatInviter(Session& session, QObject* parent = nullptr);
+    ~ChatInviter() override;
+
+    // ---- Decisions ----
+
+    // "发送邀请(&S)" after the address check: progress page, step 1, connect. A chat or attempt
+    // still open is closed first.
+    void StartInvitation(const Request& request);
+    // "取消" on the progress page (and the close box there): closes and shows the input page.
+    void Cancel();
+    // "发送(&S)": sends the styled text (style code + text as typed). True when it went out: the
+    // window then appends its own chat line. False when no chat is active (the window warns
+    // "无法发送,对方已离开聊天室。") or when the send failed (reported by Failure). The window
+    // tests for an empty text (TrimLines) before calling.
+    bool SendChatText(const QString& styledText);
+    // "离开" after the user said Yes: input page; when the chat is active, sends 19 14 and marks
+    // the leave as the user's, so the close that follows is not reported as the peer leaving.
+    void Leave();
+    // Closes the connection and clears the state of the chat (ChatActive, AutoReplyText). The
+    // page goes back to input unless an outcome page is being kept.
+    void CloseChat();
+
+    // ---- State the window reads ----
+
+    Phase phase() const { return m_phase; }
+    int page() const { return m_page; }
+    bool chatActive() const;
+    // The responder's card: nickname, sex code, age, phone, e-mail, home page, address, other.
+    QStringList peerFields() const { return m_peerFields; }
+    QString peerNickName() const { return m_peerFields.value(0); }
+    QString shownAddress() const { return m_request.shownAddress; }
+    bool acceptedAutomatically() const { return m_acceptedAutomatically; }
+    QString autoReplyText() const { return m_autoReplyText; }
+    int retryCount() const { return m_retryCount; }
+    int chatKey() const { return m_chatKey; }
+
+    // ---- Seams for tests and the benchmark ----
+
+    void SetPauseMs(int milliseconds) { m_pauseMs = milliseconds; }
+    void SetHandshakeTimeout(int milliseconds) { m_link.SetHandshakeTimeout(milliseconds); }
+    PeerLink& link() { return m_link; }
+
+signals:
+    // Show page p (Page). Pages 3, 4 and 5 follow Accepted, Refused and AutoRefused, which
+    // carry what the page shows; the chat page's entry (empty transcript and input box, the
+    // "自动进入"/"进入" line, ActivateWindow) is the window's on PageChanged(PageChat).
+    void PageChanged(int page);
+    // Progress step 1, 2 or 3 (the marker and the bold label); steps 2 and 3 come after the
+    // 500 ms pause. Step 1's label reads "正在连接 ", shownAddress(), " ...".
+    void StepChanged(int step);
+    // The progress page's status line lblLinkInfo(4): "", "(已等待 0 秒)", "(已等待 ...)" or
+    // "(已尝试连接 N 次)".
+    void StatusLine(const QString& text);
+    // Seconds since the invitation, every second while waiting for the answer.
+    void WaitSeconds(qint64 seconds);
+    // An automatic retry is about to connect again; count is 1 for the first retry.
+    void Retrying(int count);
+    // Seconds since the chat began, every second of the chat (FormatClock for lblChat).
+    void ChatSeconds(qint64 seconds);
+
+    // The peer's user accepted (automatically: with its auto-reply text). PageChanged(3)
+    // follows at once.
+    void Accepted(bool automatically, const QString& autoReplyText);
+    // Refused by the peer's user with the note (trimmed by the peer); PageChanged(4) follows.
+    void Refused(const QString& note);
+    // Refused by the peer's count-down (the note that came with it is not shown: the page
+    // reads "(对方用户可能不在计算机前)"); PageChanged(5) follows.
+    void AutoRefused(const QString& note);
+    // A chat text from the peer, unscrambled: an 11-character style code and the text. It has
+    // at least the style code's length (a shorter one is padded with spaces).
+    void TextReceived(const QString& styledText);
+    // The peer left the chat or closed the connection while the chat was active and the user
+    // had not left: status "对方用户离开聊天室。", the "已经离开" line, ActivateWindow. The chat
+    // page stays (Phase::Idle, chatActive() false).
+    void PeerLeftChat();
+    // The connection failed during the active chat: the "意外离开" line. Failure follows.
+    void ConnectionLost();
+    // A message for the window to show with ShowMessage (kind as MessageKind). The state has
+    // already been closed when it comes.
+    void Failure(int kind, const QString& text, bool systemModal);
+    // The chat state was cleared (CloseChat); chatActive() is now false.
+    void ChatClosed();
+
+private:
+    void ConnectToPeer();
+    void OnLinkReset();
+    void OnIntroduced(const QStringList& peerCard);
+    void SendInvitation();
+    void BeginWaiting();
+    void OnMessage(char16_t code, const QString& payload);
+    void EnterChat(bool automatically, const QString& autoReplyText);
+    void ShowOutcome(int page);
+    void PeerLeft();
+    void HandleConnectionError(int number);
+    void RetryConnection();
+    void WriteInvitationLog();
+    void ShowPage(int page);
+    void CloseAndReport(int kind, const QString& text, bool systemModal);
+    void timCSClitYZ_Timer();
+    void timWait_Timer();
+    void timCSChat_Timer();
+    qint64 Uptime() const;
+    void After(int milliseconds, void (ChatInviter::*step)());
+
+    Session& m_session;
+    PeerLink m_link;
+    QTimer m_timWait;
+    QTimer m_timCSChat;
+
+    Request m_request;
+    Phase m_phase = Phase::Idle;
+    int m_page = PageInput;
+    QStringList m_peerFields;
+    int m_chatKey = 0;
+    bool m_acceptedAutomatically = false;
+    QString m_autoReplyText;
+    bool m_keepPage = false;
+    bool m_leftByUser = false;
+    int m_retryCount = 0;
+    qint64 m_waitStart = 0;
+    qint64 m_chatStart = 0;
+
+    // Each close starts a new generation; a paused step of an older one does nothing.
+    quint64 m_generation = 0;
+    bool m_closing = false;
+    bool m_retryPending = false;
+    int m_pauseMs = kProgressPauseMs;
+};
+
+}  // namespace tvx

@@ -1,0 +1,175 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include "protocol/PeerLink.h"
+
+namespace tvx {
+
+struct Session;
+
+// The answering side of a chat: listens on 9170 of the local address through the shared link
+// (handshake, admission with "PassWord2" and the block list, introduction), shows an incoming
+// invitation with its 60-second count-down or accepts it at once with "AutoChat", and carries
+// the chat. One caller at a time; every way out ends in ResetResponder, which listens again.
+// There is one per program, made at start-up; the chat accept window shows it.
+//
+// The chat settings are read from the session at the moment of use, so that the options
+// dialog's changes apply to the next caller.
+class ChatResponder : public QObject {
+    Q_OBJECT
+
+public:
+    // The window's pages.
+    enum Page { PageInvitation = 1, PageChat = 2 };
+
+    enum class Phase {
+        Listening,   // no caller (or a caller not yet introduced)
+        Introduced,  // a caller is introduced; no invitation yet
+        Invited,     // the invitation waits for the user (InvitationPending)
+        Answered,    // refused (by the user or the count-down); the caller is to close
+        Chatting,    // ChatInProgress
+    };
+
+    static constexpr int kCountDownSeconds = 60;
+    // After a refusal or the user's leave the caller is to close; one that does not is dropped
+    // after this long, so that it cannot keep other callers out.
+    static constexpr int kCloseGraceMs = 5000;
+
+    explicit ChatResponder(Session& session, QObject* parent = nullptr);
+    ~ChatResponder() override;
+
+    // The window's load step: reads the chat settings into the session (LoadChatSettings) and
+    // starts listening. False when listening failed; ListenerFailed has then been emitted.
+    bool Load();
+    // As the program ends: stops listening for good, no signal follows.
+    void Shutdown();
+
+    // ---- Decisions ----
+
+    // "接受(&A)": sends 13 1D and enters the chat.
+    void Accept();
+    // "拒绝(&R)" (and the close box on the invitation page): sends 1E 12 with the note trimmed of
+    // spaces. The window hides itself; the caller's close then resets.
+    void Refuse(const QString& note);
+    // The refusal note box's text as typed, sent untrimmed when the count-down runs out. The
+    // window keeps it current (for example on every change of the box).
+    void SetRefusalNote(const QString& note) { m_refusalNote = note; }
+    // "chkAutoNo": the count-down runs exactly while it is ticked; ticking again resumes from
+    // the seconds left.
+    void SetCountDownRunning(bool on);
+    // "发送(&S)": sends the styled text (style code + text as typed). True when it went out.
+    // False when no chat is in progress (the window warns "无法发送,对方已离开聊天室。") or when
+    // the send failed (reported by Failure, the responder has reset).
+    bool SendChatText(const QString& styledText);
+    // "离开" after the user said Yes: sends 0B 15 when a chat is in progress and marks the leave
+    // as the user's, so that the caller's close that follows is not reported as it leaving.
+    void Leave();
+    // Closes the connection, clears the state and listens again.
+    void ResetResponder();
+
+    // ---- State the window reads ----
+
+    Phase phase() const { return m_phase; }
+    bool chatInProgress() const;
+    bool invitationPending() const;
+    // The caller's introduction: TVX address, nickname, sex code, age, phone, e-mail, home page,
+    // address, other info. Kept until the next introduction replaces it.
+    QStringList peerFields() const { return m_peerFields; }
+    QString peerNickName() const { return m_peerFields.value(1); }
+    QString invitationText() const { return m_invitationText; }
+    int countDown() const { return m_countDown; }
+    bool countDownRunning() const { return m_timCRAutoRefu.isActive(); }
+    int chatKey() const { return m_chatKey; }
+
+    // The message that ends the program when listening fails.
+    static QString ListenerFailureText(int number);
+
+    // ---- Seams for tests and the benchmark ----
+
+    PeerLink& link() { return m_link; }
+    void SetCloseGraceMs(int milliseconds) { m_timCloseGrace.setInterval(milliseconds); }
+    // One tick of the count-down (1000 ms).
+    void SetCountDownTickMs(int milliseconds) { m_timCRAutoRefu.setInterval(milliseconds); }
+
+signals:
+    // Show page p (Page).
+    void PageChanged(int page);
+    // An invitation waits for the user: the title "收到邀请 (" timestamp ")", the status
+    // "是否接受来自下列用户的交流邀请？", the caller's card from peerFields(), the invitation
+    // text ("(无)" when empty), chkAutoNo ticked. PageChanged(1) and the first CountDown(60)
+    // follow; the window is not brought forward (the tray blinks, see BlinkWanted).
+    void InvitationReceived(const QString& text, const QString& timestamp);
+    // Seconds left of the count-down: chkAutoNo's caption, N followed by " 秒后自动拒绝".
+    void CountDown(int secondsLeft);
+    // The count-down ran out and 11 16 went out: the window hides itself.
+    void CountDownExpired();
+    // The tray icon is to signal the waiting invitation (the main window's StartBlink).
+    void BlinkWanted();
+    // The chat begins: status "正在聊天中...", elapsed "00:00:00", input box emptied, the
+    // "进入" line with peerNickName(). Automatically: the title reads "收到邀请 (" timestamp
+    // ")" and the window comes forward, the transcript is kept; by hand it is emptied first.
+    // PageChanged(2) follows.
+    void ChatEntered(bool automatically, const QString& timestamp);
+    // Seconds since the chat began, every second (FormatClock for lblChat).
+    void ChatSeconds(qint64 seconds);
+    // A chat text from the caller, unscrambled: an 11-character style code and the text. It
+    // has at least the style code's length (a shorter one is padded with spaces).
+    void TextReceived(const QString& styledText);
+    // The caller left or closed while the chat was in progress and the user had not left:
+    // status "对方用户离开聊天室。", the "已经离开" line, ActivateWindow. ResetDone follows.
+    void PeerLeftChat();
+    // The connection failed during the chat: the "意外离开" line. Failure follows.
+    void ConnectionLost();
+    // A message for the window to show with ShowMessage (kind as MessageKind).
+    void Failure(int kind, const QString& text, bool systemModal);
+    // ResetResponder ran: the window hides itself unless keepWindow (a chat ran on it).
+    void ResetDone(bool keepWindow);
+    // Listening failed (error number); ListenerFailureText(number) is to be shown, system-modal,
+    // and the program ends. Nothing listens any more.
+    void ListenerFailed(int number);
+
+private:
+    void OnLinkSocketError(int number);
+    void OnLinkReset();
+    void OnIntroduced(const QString& addressCode, const QStringList& card);
+    void OnMessage(char16_t code, const QString& payload);
+    void TakeInvitation(const QString& payload);
+    void ShowInvitation();
+    void EnterChat(bool automatically);
+    // The caller left (19 14) or closed; the link resets itself after a close.
+    void PeerLeft(bool linkResetsItself);
+    void WriteReceivedInvitationLog();
+    bool SendOrFail(const QString& body);
+    void HandleConnectionError(int number);
+    void timCRAutoRefu_Timer();
+    void timCRChat_Timer();
+    qint64 Uptime() const;
+    QString Timestamp() const;
+
+    Session& m_session;
+    PeerLink m_link;
+    QTimer m_timCRAutoRefu;
+    QTimer m_timCRChat;
+    QTimer m_timCloseGrace;
+
+    Phase m_phase = Phase::Listening;
+    QStringList m_peerFields;
+    QString m_invitationText;
+    QString m_refusalNote;
+    int m_chatKey = 0;
+    int m_countDown = kCountDownSeconds;
+    bool m_invitationReceived = false;
+    bool m_leftByUser = false;
+    bool m_keepWindow = false;
+    qint64 m_chatStart = 0;
+    QString m_pendingFailure;  // shown after the reset that follows a connection error
+    int m_listenError = 0;
+    bool m_loaded = false;
+    bool m_shuttingDown = false;
+};
+
+}  // namespace tvx

@@ -1,0 +1,214 @@
+#include "records/AddressBookWindow.h"
+
+#include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "address/AddressCode.h"
+#include "common/Messages.h"
+#include "common/Session.h"
+#include "common/Text.h"
+#include "common/Windows.h"
+#include "records/AddressFiles.h"
+
+namespace tvx {
+
+AddressBookWindow::AddressBookWindow(Session& session, QWidget* parent)
+    : QWidget(parent),
+      m_session(session),
+      m_lblAdrs(new QLabel(this)),
+      m_lstAdrs(new QListWidget(this)),
+      m_mnuFile(m_mnuList.addAction(QStringLiteral("发送文件"))),
+      m_mnuChat(m_mnuList.addAction(QStringLiteral("发送邀请"))) {
+    setObjectName(QStringLiteral("frm70"));
+    setWindowTitle(QStringLiteral("联系列表"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    m_lblAdrs->setObjectName(QStringLiteral("lblAdrs1"));
+    m_lstAdrs->setObjectName(QStringLiteral("lstAdrs"));
+    m_lstAdrs->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_lstAdrs->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_lstAdrs, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        lstAdrs_MouseUp(m_lstAdrs->viewport()->mapToGlobal(pos));
+    });
+    m_mnuList.setObjectName(QStringLiteral("mnuList"));
+    m_mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    m_mnuChat->setObjectName(QStringLiteral("mnuChat"));
+    connect(m_mnuFile, &QAction::triggered, this, &AddressBookWindow::mnuFile_Click);
+    connect(m_mnuChat, &QAction::triggered, this, &AddressBookWindow::mnuChat_Click);
+
+    auto* inputs = new QGridLayout;
+    const char16_t* labels[3] = {nullptr, u"输入用户名:", u"输入地址:"};
+    for (int index : {1, 2}) {
+        m_txtInputAdress[index] = new QLineEdit(this);
+        m_txtInputAdress[index]->setObjectName(QStringLiteral("txtInputAdress%1").arg(index));
+        m_txtInputAdress[index]->setMaxLength(15);
+        m_txtInputAdress[index]->installEventFilter(this);
+        inputs->addWidget(new QLabel(QString::fromUtf16(labels[index]), this), index - 1, 0);
+        inputs->addWidget(m_txtInputAdress[index], index - 1, 1);
+    }
+
+    auto* buttons = new QHBoxLayout;
+    const char16_t* captions[6] = {nullptr, u"添加", u"编辑", u"删除", u"反选", u"保存"};
+    for (int index = 1; index <= 5; ++index) {
+        m_cmdAdrs[index] = new QPushButton(QString::fromUtf16(captions[index]), this);
+        m_cmdAdrs[index]->setObjectName(QStringLiteral("cmdAdrs%1").arg(index));
+        // Five buttons share the window's width.
+        m_cmdAdrs[index]->setMinimumWidth(60);
+        connect(m_cmdAdrs[index], &QPushButton::clicked, this,
+                [this, index] { cmdAdrs_Click(index); });
+        buttons->addWidget(m_cmdAdrs[index]);
+    }
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_lblAdrs);
+    layout->addWidget(m_lstAdrs, 1);
+    layout->addLayout(inputs);
+    layout->addLayout(buttons);
+
+    resize(m_session.display.PixelsX(6030), m_session.display.PixelsY(7230));
+    CenterForm(m_session.display, this);
+}
+
+void AddressBookWindow::Form_Load() {
+    LoadAddressBook(m_session, m_lstAdrs, this, true);
+    UpdateCount();
+}
+
+void AddressBookWindow::UpdateCount() {
+    m_lblAdrs->setText(QStringLiteral("联系列表中共有 ") + QString::number(m_lstAdrs->count()) +
+                       QStringLiteral(" 个地址:"));
+}
+
+bool AddressBookWindow::TakeInput(const QString& nameEmptyText, QString* entry) {
+    // The button takes the focus first in a real click; trim as leaving the box would. A
+    // control character would break the line in the file.
+    const QString name = TrimSpaces(WithoutControls(m_txtInputAdress[1]->text()));
+    const QString address = TrimSpaces(WithoutControls(m_txtInputAdress[2]->text()));
+    m_txtInputAdress[1]->setText(name);
+    m_txtInputAdress[2]->setText(address);
+    MessageBoxService& box = m_session.messageBox();
+    if (name.isEmpty()) {
+        ShowMessage(box, this, nameEmptyText, KindInfo, false);
+        m_txtInputAdress[1]->setFocus();
+        return false;
+    }
+    if (name.contains(QLatin1Char('|'))) {
+        ShowMessage(
+            box, this,
+            QStringLiteral("用户名中不能包含") + QStringLiteral("|") + QStringLiteral("字符。"),
+            KindInfo, false);
+        m_txtInputAdress[1]->setFocus();
+        return false;
+    }
+    if (ResolvePeerAddress(address).isEmpty()) {
+        ShowMessage(box, this, QStringLiteral("无效的IP或TVX地址,请重新输入。"), KindError, false);
+        m_txtInputAdress[2]->setFocus();
+        return false;
+    }
+    if (RefuseDuplicateAddressEntry(box, this, ItemTexts(m_lstAdrs), name, address)) {
+        m_txtInputAdress[1]->setFocus();
+        return false;
+    }
+    *entry = name + QLatin1Char('|') + address;
+    return true;
+}
+
+void AddressBookWindow::cmdAdrs_Click(int index) {
+    switch (index) {
+        case 1: {
+            QString entry;
+            if (!TakeInput(QStringLiteral("用户名不能为空。"), &entry))
+                return;
+            m_lstAdrs->clearSelection();
+            m_lstAdrs->addItem(entry);
+            m_lstAdrs->setCurrentItem(m_lstAdrs->item(m_lstAdrs->count() - 1),
+                                      QItemSelectionModel::Select);
+            m_txtInputAdress[1]->clear();
+            m_txtInputAdress[2]->clear();
+            UpdateCount();
+            m_txtInputAdress[1]->setFocus();
+            return;
+        }
+        case 2: {
+            // The entry changed is the first one selected, which after a Ctrl+click need not
+            // be the list's current one.
+            const int row = FirstSelectedRow(m_lstAdrs);
+            if (row < 0) {
+                ShowMessage(m_session.messageBox(), this, QStringLiteral("目前尚未选择任何地址。"),
+                            KindWarning, false);
+                return;
+            }
+            QString entry;
+            if (!TakeInput(QStringLiteral("用户名称不能为空。"), &entry))
+                return;
+            m_lstAdrs->item(row)->setText(entry);
+            return;
+        }
+        case 3:
+            DeleteSelectedEntries(m_session.messageBox(), this, m_lstAdrs);
+            UpdateCount();
+            return;
+        case 4:
+            InvertSelection(m_lstAdrs);
+            return;
+        case 5: {
+            QString error;
+            if (!SaveAddressBook(m_session.appFolder, ItemTexts(m_lstAdrs), &error)) {
+                ShowMessage(m_session.messageBox(), this,
+                            QStringLiteral("将用户地址保存到地址簿时发生错误。") +
+                                QStringLiteral("\r\n\r\n") + error,
+                            KindError, false);
+                return;
+            }
+            ShowMessage(m_session.messageBox(), this, QStringLiteral("地址簿保存成功。"), KindInfo,
+                        false);
+            return;
+        }
+        default:
+            return;
+    }
+}
+
+void AddressBookWindow::lstAdrs_MouseUp(const QPoint& globalPos) {
+    const bool selected = FirstSelectedRow(m_lstAdrs) >= 0;
+    m_mnuFile->setEnabled(selected);
+    m_mnuChat->setEnabled(selected);
+    m_mnuList.popup(globalPos);
+}
+
+QString AddressBookWindow::SelectedAddress() const {
+    // The first selected entry, as editing takes it.
+    const int row = FirstSelectedRow(m_lstAdrs);
+    return row < 0 ? QString() : AddressOfEntry(m_lstAdrs->item(row)->text());
+}
+
+void AddressBookWindow::mnuFile_Click() {
+    const QString address = SelectedAddress();
+    if (!address.isEmpty())
+        emit SendFileRequested(address);
+}
+
+void AddressBookWindow::mnuChat_Click() {
+    const QString address = SelectedAddress();
+    if (!address.isEmpty())
+        emit InvitationRequested(address);
+}
+
+bool AddressBookWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusOut) {
+        if (auto* box = qobject_cast<QLineEdit*>(watched)) {
+            const QString trimmed = TrimSpaces(box->text());
+            if (trimmed != box->text())
+                box->setText(trimmed);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace tvx

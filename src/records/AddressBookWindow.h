@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QMenu>
+#include <QWidget>
+#include <array>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace tvx {
+
+struct Session;
+
+// The address book window: named peer addresses from "Address.dat", edited in its list and
+// written back only by its save button. Its context menu starts a file send or a chat
+// invitation to an entry. It deletes itself when it closes, dropping unsaved edits.
+class AddressBookWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit AddressBookWindow(Session& session, QWidget* parent = nullptr);
+
+    // Fills the list from the file and updates the count line.
+    void Form_Load();
+
+    // Handlers, public so that tests can drive them as the user would.
+    void cmdAdrs_Click(int index);  // 1 add, 2 edit, 3 delete, 4 invert, 5 save
+    // A right click on the list: enables the menu entries for the selection and pops it up.
+    void lstAdrs_MouseUp(const QPoint& globalPos);
+    void mnuFile_Click();
+    void mnuChat_Click();
+
+    QListWidget* lstAdrs() const { return m_lstAdrs; }
+    QLineEdit* txtInputAdress(int index) const { return m_txtInputAdress[index]; }
+    QLabel* lblAdrs() const { return m_lblAdrs; }
+    QAction* mnuFile() const { return m_mnuFile; }
+    QAction* mnuChat() const { return m_mnuChat; }
+    QMenu* ContextMenu() { return &m_mnuList; }
+
+signals:
+    // The context menu's entries, with the entry's address as stored.
+    void SendFileRequested(const QString& address);
+    void InvitationRequested(const QString& address);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void UpdateCount();
+    // The name and address boxes, trimmed and without control characters; false (after
+    // telling the user) when they cannot make an entry. nameEmptyText differs between adding
+    // and editing.
+    bool TakeInput(const QString& nameEmptyText, QString* entry);
+    QString SelectedAddress() const;
+
+    Session& m_session;
+    QLabel* m_lblAdrs;
+    QListWidget* m_lstAdrs;
+    std::array<QLineEdit*, 3> m_txtInputAdress{};  // 1 name, 2 address
+    std::array<QPushButton*, 6> m_cmdAdrs{};       // 1 to 5
+    QMenu m_mnuList;
+    QAction* m_mnuFile;
+    QAction* m_mnuChat;
+};
+
+}  // namespace tvx

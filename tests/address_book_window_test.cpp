@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include "common/Messages.h"
+#include "common/Session.h"
+#include "platform/System.h"
+#include "records/AddressBookWindow.h"
+#include "records/AddressFiles.h"
+#include "support/Fakes.h"
+#include "support/Files.h"
+#include "support/Render.h"
+
+namespace tvx::test {
+namespace {
+
+class AddressBook : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        session.appFolder = folder.path() + QLatin1Char('/');
+        session.display.screen.width = 1024;
+        session.display.screen.height = 768;
+        session.display.screen.fullScreenHeight = 708;
+        session.display.screen.captionHeight = 20;
+    }
+    void TearDown() override { delete window.data(); }
+
+    AddressBookWindow& Open() {
+        delete window.data();
+        window = new AddressBookWindow(session);
+        window->Form_Load();
+        return *window;
+    }
+    QString BookPath() const { return session.appFolder + kAddressBookFileName; }
+    void Type(const QString& name, const QString& address) {
+        window->txtInputAdress(1)->setText(name);
+        window->txtInputAdress(2)->setText(address);
+    }
+    QStringList Entries() { return ItemTexts(window->lstAdrs()); }
+    QString LastMessage() { return fake.messageBox->shown.last().text; }
+    int LastStyle() { return fake.messageBox->shown.last().style; }
+    void Select(std::initializer_list<int> rows) {
+        window->lstAdrs()->clearSelection();
+        for (int row : rows)
+            window->lstAdrs()->item(row)->setSelected(true);
+    }
+
+    QTemporaryDir folder;
+    FakePlatform fake;
+    Session session{fake.platform};
+    QPointer<AddressBookWindow> window;
+};
+
+TEST_F(AddressBook, AddingAndEditingRefuseWhatCannotBeAnEntry) {
+    ASSERT_TRUE(WriteFile(BookPath(), ToAnsi(QStringLiteral("老王|10.0.0.5\r\n"))));
+    Open();
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("联系列表"));
+    EXPECT_EQ(window->size(), QSize(6030 / 15, 7230 / 15));
+    EXPECT_EQ(window->lblAdrs()->text(), QStringLiteral("联系列表中共有 1 个地址:"));
+
+    Type(QStringLiteral(" Alice "), QStringLiteral("192.168.1.20"));
+    window->cmdAdrs_Click(1);
+    EXPECT_EQ(Entries(),
+              (QStringList{QStringLiteral("老王|10.0.0.5"), QStringLiteral("Alice|192.168.1.20")}));
+    // Only the new entry is selected, the boxes are empty and the count follows.
+    EXPECT_EQ(window->lstAdrs()->selectedItems(),
+              QList<QListWidgetItem*>{window->lstAdrs()->item(1)});
+    EXPECT_TRUE(window->txtInputAdress(1)->text().isEmpty());
+    EXPECT_EQ(window->lblAdrs()->text(), QStringLiteral("联系列表中共有 2 个地址:"));
+
+    struct Refusal {
+        QString name;
+        QString address;
+        QString message;
+        int kind;
+    };
+    const QList<Refusal> refusals = {
+        {QStringLiteral("ALICE"), QStringLiteral("192.168.1.20"),
+         QStringLiteral("输入的地址已存在地址簿中。"), KindWarning},
+        {QStringLiteral("  "), QStringLiteral("192.168.1.20"), QString(), KindInfo},
+        {QStringLiteral("A|B"), QStringLiteral("192.168.1.20"),
+         QStringLiteral("用户名中不能包含|字符。"), KindInfo},
+        {QStringLiteral("Carol"), QStringLiteral("300.1.1.1"),
+         QStringLiteral("无效的IP或TVX地址,请重新输入。"), KindError},
+    };
+    for (int button : {1, 2}) {
+        Select({0});
+        for (const Refusal& r : refusals) {
+            Type(r.name, r.address);
+            window->cmdAdrs_Click(button);
+            const QString expected = !r.message.isEmpty() ? r.message
+                                     : button == 1 ? QStringLiteral("用户名不能为空。")
+                                                   : QStringLiteral("用户名称不能为空。");
+            EXPECT_EQ(LastMessage(), expected);
+            EXPECT_EQ(LastStyle(), MessageStyleOf(r.kind));
+        }
+        EXPECT_EQ(Entries().size(), 2);
+    }
+    EXPECT_EQ(Entries()[0], QStringLiteral("老王|10.0.0.5"));
+
+    // The same address under another name is another entry; control characters go.
+    Type(QStringLiteral("Bo\tb\n"), QStringLiteral("192.168.1.20\r"));
+    window->cmdAdrs_Click(1);
+    EXPECT_EQ(Entries().last(), QStringLiteral("Bob|192.168.1.20"));
+
+    window->lstAdrs()->clearSelection();
+    window->cmdAdrs_Click(2);
+    EXPECT_EQ(LastMessage(), QStringLiteral("目前尚未选择任何地址。"));
+    // Editing changes the selected entry, not the current one left by a Ctrl+click.
+    window->lstAdrs()->setCurrentRow(2, QItemSelectionModel::NoUpdate);
+    window->lstAdrs()->item(0)->setSelected(true);
+    Type(QStringLiteral("王五"), QStringLiteral("NVSSWFDSEN"));
+    window->cmdAdrs_Click(2);
+    EXPECT_EQ(Entries(),
+              (QStringList{QStringLiteral("王五|NVSSWFDSEN"), QStringLiteral("Alice|192.168.1.20"),
+                           QStringLiteral("Bob|192.168.1.20")}));
+    // Re-entering it unchanged counts as a duplicate of itself.
+    window->cmdAdrs_Click(2);
+    EXPECT_EQ(LastMessage(), QStringLiteral("输入的地址已存在地址簿中。"));
+}
+
+TEST_F(AddressBook, DeleteInvertAndSaveOnlyWhenAsked) {
+    const QByteArray before =
+        ToAnsi(QStringLiteral("甲|10.0.0.1\r\n乙|10.0.0.2\r\n丙|10.0.0.3\r\n"
+                              "丁|10.0.0.4\r\n"));
+    ASSERT_TRUE(WriteFile(BookPath(), before));
+    Open();
+    Select({0, 2, 3});
+    fake.messageBox->answers.enqueue(AnswerNo);
+    window->cmdAdrs_Click(3);
+    EXPECT_EQ(LastMessage(), QStringLiteral("确实要删除选择的 3 个地址么？"));
+    EXPECT_EQ(Entries().size(), 4);
+    window->cmdAdrs_Click(3);
+    EXPECT_EQ(Entries(), QStringList{QStringLiteral("乙|10.0.0.2")});
+    EXPECT_EQ(window->lblAdrs()->text(), QStringLiteral("联系列表中共有 1 个地址:"));
+    window->cmdAdrs_Click(4);
+    EXPECT_TRUE(window->lstAdrs()->item(0)->isSelected());
+
+    // Closing without saving drops the edits.
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.isNull());
+    EXPECT_EQ(ReadAll(BookPath()), before);
+    Open();
+    EXPECT_EQ(Entries().size(), 4);
+
+    Select({1});
+    window->cmdAdrs_Click(3);
+    EXPECT_EQ(LastMessage(), QStringLiteral("确实要删除地址 \"乙|10.0.0.2\" 么？"));
+    window->cmdAdrs_Click(5);
+    EXPECT_EQ(LastMessage(), QStringLiteral("地址簿保存成功。"));
+    EXPECT_EQ(ReadAll(BookPath()),
+              ToAnsi(QStringLiteral("甲|10.0.0.1\r\n丙|10.0.0.3\r\n丁|10.0.0.4\r\n")));
+
+    // A save that fails keeps the old file and the list, and says why.
+    const QString blocked = folder.path() + QStringLiteral("/ro/");
+    ASSERT_TRUE(QDir().mkpath(blocked + kAddressBookFileName));
+    session.appFolder = blocked;
+    window->cmdAdrs_Click(5);
+    EXPECT_TRUE(
+        LastMessage().startsWith(QStringLiteral("将用户地址保存到地址簿时发生错误。\r\n\r\n")));
+    EXPECT_EQ(LastStyle(), MessageStyleOf(KindError));
+    EXPECT_EQ(Entries().size(), 3);
+}
+
+TEST_F(AddressBook, ContextMenuNeedsASelectionAndNamesTheSelectedEntry) {
+    ASSERT_TRUE(WriteFile(BookPath(), "Ann|10.0.0.1\r\nBen|NVSSWFDSEN\r\n"));
+    Open();
+    QSignalSpy sends(window.data(), &AddressBookWindow::SendFileRequested);
+    QSignalSpy invitations(window.data(), &AddressBookWindow::InvitationRequested);
+    window->lstAdrs()->clearSelection();
+    window->lstAdrs_MouseUp(QPoint(10, 10));
+    EXPECT_FALSE(window->mnuFile()->isEnabled());
+    EXPECT_FALSE(window->mnuChat()->isEnabled());
+    window->ContextMenu()->hide();
+
+    window->lstAdrs()->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    Select({1});
+    window->lstAdrs_MouseUp(QPoint(10, 10));
+    EXPECT_TRUE(window->mnuFile()->isEnabled());
+    EXPECT_EQ(window->mnuFile()->text(), QStringLiteral("发送文件"));
+    EXPECT_EQ(window->mnuChat()->text(), QStringLiteral("发送邀请"));
+    window->ContextMenu()->hide();
+    window->mnuFile()->trigger();
+    window->mnuChat()->trigger();
+    ASSERT_EQ(sends.count(), 1);
+    EXPECT_EQ(sends[0][0].toString(), QStringLiteral("NVSSWFDSEN"));
+    ASSERT_EQ(invitations.count(), 1);
+    EXPECT_EQ(invitations[0][0].toString(), QStringLiteral("NVSSWFDSEN"));
+}
+
+TEST_F(AddressBook, Render) {
+    ASSERT_TRUE(WriteFile(BookPath(), ToAnsi(QStringLiteral("小明|192.168.1.20\r\n小红|10.0.0.7\r\n"
+                                                            "Alice|NVSSWFDSEN\r\n"))));
+    Open();
+    Select({1});
+    Type(QStringLiteral("老王"), QStringLiteral("10.0.0.5"));
+    EXPECT_TRUE(RenderToPng(*window, QStringLiteral("address-book")));
+    EXPECT_EQ(window->size(), QSize(6030 / 15, 7230 / 15));
+}
+
+}  // namespace
+}  // namespace tvx::test

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <memory>
+
+#include "common/Handshake.h"
+#include "records/AddressBookWindow.h"
+#include "records/AddressFiles.h"
+#include "records/OptionsDialog.h"
+#include "support/Files.h"
+#include "support/Loopback.h"
+#include "support/TestPeer.h"
+#include "transfer/FileReceiver.h"
+#include "transfer/frm30.h"
+
+// Two complete copies in one process: what the receiving user sets in the options dialog acts
+// on the very next sender, without a restart.
+namespace tvx::test {
+namespace {
+
+class OptionsAtWork : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(files.isValid());
+        ASSERT_TRUE(from.Start());
+        ASSERT_TRUE(to.Start());
+        window = std::make_unique<frm30>(from.session);
+        window->SetPauseMs(0);
+        window->SetCloseGraceMs(200);
+        QObject::connect(window.get(), &frm30::ChunkSent, window.get(),
+                         [this](qint64, qint64 size) { chunkSizes.append(size); });
+        window->ShowSendWindow();
+    }
+
+    // The user of that copy opens the options dialog from the tray menu.
+    OptionsDialog& OpenOptions(TestPeer& peer) {
+        peer.mainWindow->MenuEntry(8)->trigger();
+        return *peer.mainWindow->Options();
+    }
+
+    QString MakeFile(const QString& name, qint64 size) {
+        const QString path = files.path() + QLatin1Char('/') + name;
+        EXPECT_TRUE(WriteFile(path, QByteArray(size, 'x')));
+        return path;
+    }
+
+    void Send(const QString& path, const QString& code = QString()) {
+        chunkSizes.clear();
+        window->chkFSPW()->setChecked(!code.isEmpty());
+        window->chkFSPW_Click();
+        window->txtFSPW()->setText(code);
+        window->txtFSInfo(1)->setText(kAnswererAddress);
+        window->txtFSInfo(2)->setText(path);
+        window->cmdDo_Click(3);
+    }
+
+    // The sender's one message, after which both sides are ready again.
+    QString SenderMessage() {
+        if (!WaitUntil([&] { return !from.fake.messageBox->shown.isEmpty(); }))
+            return QStringLiteral("<none>");
+        const QString text = from.fake.messageBox->shown.takeFirst().text;
+        EXPECT_TRUE(BothIdle());
+        return text;
+    }
+
+    bool BothIdle() {
+        return WaitUntil([&] {
+            return window->phase() == frm30::Phase::Idle &&
+                   to.receiver().ControlLink().state() == PeerLink::State::Listening &&
+                   !to.session.activity.receiving;
+        });
+    }
+
+    QTemporaryDir files;
+    TestPeer from{kCallerAddress, QStringLiteral("小明")};
+    TestPeer to{kAnswererAddress, QStringLiteral("小红")};
+    std::unique_ptr<frm30> window;
+    QList<qint64> chunkSizes;
+};
+
+TEST_F(OptionsAtWork, ANewCodeAndABlockedAddressActOnTheNextSender) {
+    OptionsDialog& options = OpenOptions(to);
+    options.Box("txtFRPW")->setText(QStringLiteral("芝麻开门"));
+    options.cmdDo_Click(1);
+    EXPECT_EQ(to.fake.settings->values[QStringLiteral("PassWord1")],
+              Digest(QStringLiteral("芝麻开门")));
+    const QString path = MakeFile(QStringLiteral("a.bin"), 1000);
+
+    Send(path);
+    EXPECT_EQ(SenderMessage(),
+              QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
+    Send(path, QStringLiteral("芝麻开门"));
+    ASSERT_TRUE(WaitUntil([&] { return to.session.activity.offerPending; }));
+    to.receiver().cmdRefuse_Click();
+    ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == frm30::PageRefused; }));
+    window->cmdResult_Click();
+    ASSERT_TRUE(BothIdle());
+
+    // Blocked from the security page, with a note the dialog trims.
+    OptionsDialog& again = OpenOptions(to);
+    again.lblTab_Click(PageSecurity);
+    again.Box("txtInputAdress")->setText(kCallerAddress);
+    again.cmdSafe_Click(1);
+    again.Box("txtBlockTxt")->setText(QStringLiteral("  暂不接收  "));
+    again.cmdDo_Click(1);
+    EXPECT_EQ(ReadAll(to.session.appFolder + kBlockListFileName), QByteArray("127.0.0.2\r\n"));
+    Send(path, QStringLiteral("芝麻开门"));
+    EXPECT_EQ(
+        SenderMessage(),
+        QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:暂不接收"));
+    EXPECT_FALSE(to.session.activity.offerPending);
+}
+
+TEST_F(OptionsAtWork, SendBufferOffAndAutomaticReceivingTakeEffectAtOnce) {
+    EXPECT_EQ(from.session.settings.sendBufferBytes, 524288);
+    OptionsDialog& sending = OpenOptions(from);
+    sending.lblTab_Click(PageFileTransfer);
+    EXPECT_FALSE(sending.Check("chkUseFSBuffer")->isChecked());
+    sending.cmdDo_Click(1);
+
+    OptionsDialog& receiving = OpenOptions(to);
+    receiving.lblTab_Click(PageFileTransfer);
+    receiving.Check("chkAutoRecvFile")->setChecked(true);
+    receiving.Box("txtAutoSaveDir")->setText(to.downloads.path());
+    receiving.cmdDo_Click(1);
+    EXPECT_EQ(to.session.settings.autoSavePath, to.DownloadFolder());
+
+    Send(MakeFile(QStringLiteral("大文件.bin"), 300000));
+    const QString target = to.DownloadFolder() + QStringLiteral("大文件.bin");
+    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(target); }));
+    EXPECT_EQ(QFileInfo(target).size(), 300000);
+    EXPECT_EQ(chunkSizes, (QList<qint64>{131072, 131072, 37856}));
+    EXPECT_TRUE(to.fake.messageBox->shown.isEmpty());
+    EXPECT_TRUE(to.fake.dialogs->requests.isEmpty());
+}
+
+TEST_F(OptionsAtWork, TrayMenuOpensOptionsAboutAndTheAddressBook) {
+    frm35& main = *to.mainWindow;
+    for (int entry : {4, 5, 6, 8, 9, 10})
+        EXPECT_TRUE(main.MenuEntry(entry)->isEnabled()) << entry;
+
+    // One dialog at a time; the about entry turns it to its last page.
+    main.MenuEntry(8)->trigger();
+    OptionsDialog* options = main.Options();
+    ASSERT_NE(options, nullptr);
+    EXPECT_TRUE(options->isVisible());
+    EXPECT_EQ(options->CurrentPage(), PageGeneral);
+    main.MenuEntry(10)->trigger();
+    EXPECT_EQ(main.Options(), options);
+    EXPECT_EQ(options->CurrentPage(), PageAbout);
+
+    // The daily alarm follows the dialog at once.
+    EXPECT_FALSE(main.IsAlarmArmed());
+    options->Check("chkUseTimer")->setChecked(true);
+    options->Check("chkPopText")->setChecked(true);
+    options->Box("txtPopText")->setText(QStringLiteral("下班"));
+    options->cmdDo_Click(1);
+    EXPECT_TRUE(main.IsAlarmArmed());
+    main.MenuEntry(10)->trigger();
+    ASSERT_NE(main.Options(), nullptr);
+    EXPECT_EQ(main.Options()->CurrentPage(), PageAbout);
+    main.Options()->Check("chkUseTimer")->setChecked(false);
+    main.Options()->cmdDo_Click(1);
+    EXPECT_FALSE(main.IsAlarmArmed());
+
+    // The address book's menu fills the send window, and the invitation through its hook.
+    ASSERT_TRUE(WriteFile(to.session.appFolder + kAddressBookFileName,
+                          "Ann|10.0.0.1\r\nBen|NVSSWFDSEN\r\n"));
+    QStringList invited;
+    main.SetInvitationOpener([&](const QString& address) { invited << address; });
+    main.MenuEntry(5)->trigger();
+    AddressBookWindow* book = main.AddressBook();
+    ASSERT_NE(book, nullptr);
+    EXPECT_TRUE(book->isVisible());
+    EXPECT_EQ(book->lstAdrs()->count(), 2);
+    main.MenuEntry(5)->trigger();
+    EXPECT_EQ(main.AddressBook(), book);
+    book->lstAdrs()->item(1)->setSelected(true);
+    book->mnuFile()->trigger();
+    ASSERT_NE(main.SendWindow(), nullptr);
+    EXPECT_TRUE(main.SendWindow()->isVisible());
+    EXPECT_EQ(main.SendWindow()->txtFSInfo(1)->text(), QStringLiteral("NVSSWFDSEN"));
+    book->mnuChat()->trigger();
+    EXPECT_EQ(invited, QStringList{QStringLiteral("NVSSWFDSEN")});
+}
+
+}  // namespace
+}  // namespace tvx::test
