@@ -34,6 +34,9 @@ struct Session {
     QStringList localAddressList;  // usable local addresses, in the address table's order
     QString localAddress;
     QString localAddressCode;
+    // Where presence announcements and queries go: the one place that decides it. Start-up
+    // fills it from the local address; tests set loopback addresses.
+    QStringList presenceDestinations;
 
     PersonalInfo personalInfo;
     SettingsRecord settings;

@@ -5,11 +5,13 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include "address/PresenceService.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
 #include "common/Session.h"
 #include "common/ShellRoutines.h"
 #include "common/Windows.h"
+#include "protocol/Codes.h"
 #include "records/AddressFiles.h"
 #include "records/HistoryLog.h"
 #include "records/frm60.h"
@@ -54,6 +56,8 @@ frm35::frm35(Session& session, QWidget* parent)
 }
 
 frm35::~frm35() {
+    if (m_presence)
+        m_presence->Stop();
     m_receiver->Shutdown();
     delete m_sendWindow;
     delete m_tip.data();
@@ -99,7 +103,29 @@ bool frm35::Form_Load() {
         emit ProgramEnded();
         return false;
     }
+    StartPresence();
     return true;
+}
+
+void frm35::StartPresence() {
+    PresenceConfig config;
+    config.localAddress = m_session.localAddress;
+    config.destinations = m_session.presenceDestinations;
+    config.hearBroadcasts = !IsLoopbackAddress(m_session.localAddress);
+    // The card and the setting are read at each sending, so changes show at the next one.
+    m_presence = new PresenceService(
+        config,
+        [this] {
+            PresenceIdentity self;
+            self.addressCode = m_session.localAddressCode;
+            self.nickName = m_session.personalInfo.nickName;
+            self.discoverable = m_session.settings.discoverable;
+            self.ports = {kFileControlPort, kFileDataPort, kChatPort};
+            return self;
+        },
+        this);
+    // Without its port the program still sends and receives; it is only not found.
+    m_presence->Start();
 }
 
 void frm35::picTray_MouseMove(int message) {
@@ -147,11 +173,14 @@ void frm35::mnuTray_Click(int index) {
 }
 
 frm30* frm35::SendWindow() {
-    if (!m_sendWindow) m_sendWindow = new frm30(m_session);
+    if (!m_sendWindow)
+        m_sendWindow = new frm30(m_session);
     return m_sendWindow;
 }
 
-void frm35::ShowSendWindow() { SendWindow()->ShowSendWindow(); }
+void frm35::ShowSendWindow() {
+    SendWindow()->ShowSendWindow();
+}
 
 void frm35::ShowPersonalInfo() {
     if (!m_personalInfo) {
@@ -224,6 +253,8 @@ void frm35::ExitProgram() {
         if (ShowMessage(m_session.messageBox(), this, question, KindAsk, false) == AnswerNo)
             return;
     }
+    if (m_presence)
+        m_presence->Stop();
     m_receiver->Shutdown();
     m_session.tray().Remove();
     emit ProgramEnded();

@@ -15,6 +15,7 @@ struct Session;
 class AutoReceiveTip;
 class frm60;
 class FileReceiver;
+class PresenceService;
 class frm30;
 
 // "确实要退出Tolvex么？..." lines: one per running activity, in a fixed order.
@@ -51,6 +52,8 @@ public:
     QAction* MenuEntry(int index) const { return m_mnuItem[index]; }
     AutoReceiveTip* Tip() const;
     FileReceiver* Receiver() const { return m_receiver; }
+    // The copies found on the network; running from the load step until the program ends.
+    PresenceService* Presence() const { return m_presence; }
     // The send window, loaded on first use.
     frm30* SendWindow();
     bool IsBlinking() const { return m_timBlink.isActive(); }
@@ -67,6 +70,7 @@ private:
     void ShowPersonalInfo();
     void ShowSendWindow();
     void ShowHelp();
+    void StartPresence();
 
     Session& m_session;
     QMenu m_mnuTray;
@@ -77,6 +81,7 @@ private:
     bool m_alarmFired = false;
     QStackedWidget* m_pages;
     FileReceiver* m_receiver;
+    PresenceService* m_presence = nullptr;
     QPointer<AutoReceiveTip> m_tip;
     QPointer<frm60> m_personalInfo;
     frm30* m_sendWindow = nullptr;
