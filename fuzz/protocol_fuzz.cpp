@@ -6,6 +6,7 @@
 #include "protocol/Codes.h"
 #include "protocol/HandshakeSteps.h"
 #include "protocol/PeerMessages.h"
+#include "protocol/PresenceMessages.h"
 #include "protocol/ReceiveBuffer.h"
 #include "protocol/Wire.h"
 
@@ -85,6 +86,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (buffer.counter() == 0)
             messages = 0;
     }
+    // The whole input as one presence datagram: what parses is exactly what the builder writes.
+    const QByteArray datagram(reinterpret_cast<const char*>(data), qsizetype(size));
+    if (const std::optional<PresenceMessage> m = ParsePresenceDatagram(datagram))
+        Check(m->kind != PresenceKind::Announce ||
+              BuildPresenceAnnounce(m->addressCode, m->nickName, m->ports) == datagram);
     // The whole input as one message, without framing.
     ParseEverything(
         FromWire(QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size))),

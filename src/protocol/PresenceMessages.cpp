@@ -3,7 +3,6 @@
 #include <QList>
 #include <QStringDecoder>
 
-#include "address/AddressCode.h"
 
 namespace tvx {
 
@@ -32,12 +31,16 @@ quint16 PortAt(const QByteArray& bytes, int at) {
     return quint16((quint8(bytes[at]) << 8) | quint8(bytes[at + 1]));
 }
 
-// Ten upper-case code letters that stand for an address; lower case is never written.
+// Ten upper-case letters of the TVX address alphabet, one for each hexadecimal digit; any
+// ten of them stand for some address. Lower case is never written, so it is not taken.
 std::optional<QString> CodeAt(const QByteArray& bytes, int at) {
-    const QString code = QString::fromLatin1(bytes.mid(at, kAddressCodeLength));
-    if (code != code.toUpper() || !IsAddressCode(code))
-        return std::nullopt;
-    return code;
+    static const QByteArray kCodeLetters = QByteArrayLiteral("EXVKCSQHAWNFBYMD");
+    const QByteArray code = bytes.mid(at, kAddressCodeLength);
+    for (char letter : code) {
+        if (!kCodeLetters.contains(letter))
+            return std::nullopt;
+    }
+    return QString::fromLatin1(code);
 }
 
 }  // namespace
