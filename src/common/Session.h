@@ -10,6 +10,8 @@
 
 namespace tvx {
 
+class PresenceService;
+
 // The values one running copy shares between its windows. Two sessions in one process are
 // two independent peers, which is how the tests run a sender and a receiver side by side.
 struct Session {
@@ -37,6 +39,9 @@ struct Session {
     // Where presence announcements and queries go: the one place that decides it. Start-up
     // fills it from the local address; tests set loopback addresses.
     QStringList presenceDestinations;
+    // The copies found on the network, for the windows that list them; owned by the main
+    // window from its load step on, null before and after.
+    PresenceService* presence = nullptr;
 
     PersonalInfo personalInfo;
     SettingsRecord settings;

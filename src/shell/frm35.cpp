@@ -56,8 +56,10 @@ frm35::frm35(Session& session, QWidget* parent)
 }
 
 frm35::~frm35() {
-    if (m_presence)
+    if (m_presence) {
         m_presence->Stop();
+        m_session.presence = nullptr;
+    }
     m_receiver->Shutdown();
     delete m_sendWindow;
     delete m_tip.data();
@@ -124,6 +126,7 @@ void frm35::StartPresence() {
             return self;
         },
         this);
+    m_session.presence = m_presence;
     // Without its port the program still sends and receives; it is only not found.
     m_presence->Start();
 }
