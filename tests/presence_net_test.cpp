@@ -215,6 +215,23 @@ TEST(Presence, ACopyThatIsNotDiscoverableListsOthersAndIsNeverListed) {
     EXPECT_EQ(hidden.service->PeerCount(), 2);
 }
 
+TEST(Presence, AOneShotAskerOnAnyPortBesideARunningCopyHearsTheAnswers) {
+    // b starts first, so a has not yet answered anyone from b's address (one answer per
+    // address every five seconds, whatever the port).
+    Copy a(kTrio[0]), b(kTrio[1]);
+    ASSERT_TRUE(b.service->Start());
+    ASSERT_TRUE(a.service->Start());
+    PresenceConfig asking;
+    asking.port = 0;
+    Copy asker(kTrio[1], asking);  // on the address of a running copy, whose port is taken
+    asker.identity.discoverable = false;
+    ASSERT_TRUE(asker.service->Start());
+    ASSERT_TRUE(WaitUntil([&] { return asker.Listed() == QStringList{kTrio[0]}; }, 1000));
+    Settle();
+    EXPECT_EQ(a.Listed(), QStringList{kTrio[1]});
+    EXPECT_EQ(b.Listed(), QStringList{kTrio[0]});
+}
+
 TEST(Presence, HostileDatagramsChangeNothing) {
     Copy a(kTrio[0]), b(kTrio[1]);
     ASSERT_TRUE(a.service->Start());

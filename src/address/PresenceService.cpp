@@ -79,13 +79,13 @@ bool PresenceService::Start() {
         m_config.hearBroadcasts ? QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint
                                 : QAbstractSocket::DefaultForPlatform;
     m_socket = new QUdpSocket(this);
-    if (!m_socket->bind(QHostAddress(m_localIpv4), kPresencePort, mode)) {
+    if (!m_socket->bind(QHostAddress(m_localIpv4), m_config.port, mode)) {
         delete m_socket;
         m_socket = nullptr;
         return false;
     }
     connect(m_socket, &QUdpSocket::readyRead, this, [this] { ReadPending(m_socket); });
-    if (m_config.hearBroadcasts) {
+    if (m_config.hearBroadcasts && m_config.port == kPresencePort) {
         m_netmask = NetmaskOf(m_localIpv4);
         m_broadcastSocket = new QUdpSocket(this);
         if (m_broadcastSocket->bind(QHostAddress(QHostAddress::AnyIPv4), kPresencePort, mode)) {

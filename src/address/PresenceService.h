@@ -40,6 +40,9 @@ struct PresenceConfig {
     // Also hear broadcasts, on a second socket bound to 0.0.0.0 (a socket bound to a unicast
     // address never receives them). Off on a loopback address and in tests.
     bool hearBroadcasts = false;
+    // 0 for any free port: a one-shot asker (not discoverable) that runs beside the program
+    // on the same address and only wants the answers, which go to the asking port.
+    quint16 port = kPresencePort;
     int announceIntervalMs = 60000;
     int expiryMs = 150000;
     int answerDelayMaxMs = 500;
