@@ -9,6 +9,7 @@
 #include "protocol/Codes.h"
 #include "protocol/HandshakeSteps.h"
 #include "protocol/PeerMessages.h"
+#include "protocol/PresenceMessages.h"
 #include "protocol/ReceiveBuffer.h"
 #include "protocol/Wire.h"
 #include "transfer/ReceiveRules.h"
@@ -169,6 +170,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             splitMessages = 0;
         }
     }
+    // The whole input as one presence datagram: what parses is exactly what the builder writes.
+    const QByteArray datagram(reinterpret_cast<const char*>(data), qsizetype(size));
+    if (const std::optional<PresenceMessage> m = ParsePresenceDatagram(datagram))
+        Check(m->kind != PresenceKind::Announce ||
+              BuildPresenceAnnounce(m->addressCode, m->nickName, m->ports) == datagram);
     // The whole input as one message, without framing.
     ParseEverything(
         FromWire(QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size))),

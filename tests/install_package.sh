@@ -45,7 +45,7 @@ man_text=$(MANWIDTH=80 LANG=C.UTF-8 man --warnings -l "$prefix/share/man/man1/to
 for word in --address --data-dir Kestrane 8510 9170; do
     grep -q -- "$word" <<<"$man_text" || fail "man page lacks $word"
 done
-grep -q '^ports=8510,8511,9170/tcp$' "$prefix/etc/ufw/applications.d/tolvex" || fail "ufw ports"
+grep -q '^ports=8510,8511,9170/tcp|9171/udp$' "$prefix/etc/ufw/applications.d/tolvex" || fail "ufw ports"
 
 # The package: the same tree under /usr, the firewall profile under /etc.
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/package" >"$work/cpack.log" ||

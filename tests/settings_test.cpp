@@ -83,6 +83,21 @@ TEST(SettingsLoad, FlagsReadTheLeadingNumber) {
         EXPECT_FALSE(ParseFlag(QLatin1String(text))) << text;
 }
 
+TEST(SettingsLoad, DiscoverableIsOnUnlessStoredOff) {
+    MemorySettingsStore store;
+    EXPECT_TRUE(LoadAll(store).discoverable);
+    for (const char* off : {"0", "abc", " 0 "}) {
+        store.values[QStringLiteral("Discoverable")] = QString::fromLatin1(off);
+        EXPECT_FALSE(LoadAll(store).discoverable) << off;
+    }
+    EXPECT_TRUE(WriteDiscoverable(store, true));
+    EXPECT_EQ(store.values.value(QStringLiteral("Discoverable")), QStringLiteral("1"));
+    EXPECT_TRUE(LoadAll(store).discoverable);
+    EXPECT_TRUE(WriteDiscoverable(store, false));
+    EXPECT_EQ(store.values.value(QStringLiteral("Discoverable")), QStringLiteral("0"));
+    EXPECT_FALSE(LoadAll(store).discoverable);
+}
+
 TEST(SettingsLoad, BufferSizes) {
     MemorySettingsStore store;
     store.values[QStringLiteral("UseSendBuffer")] = QStringLiteral("1");

@@ -8,12 +8,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "address/AddressCode.h"
+#include "address/PresenceService.h"
 #include "chat/ChatAcceptWindow.h"
 #include "common/Session.h"
 #include "platform/Tray.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/frm35.h"
 #include "support/Fakes.h"
+#include "support/Loopback.h"
 #include "transfer/frm30.h"
 
 using namespace tvx;
@@ -22,8 +25,9 @@ using tvx::test::FakePlatform;
 namespace {
 
 struct MainWindowRig {
-    MainWindowRig() : session(fake.platform) {
-        session.localAddress = QStringLiteral("127.0.0.2");
+    explicit MainWindowRig(const QString& address = QStringLiteral("127.0.0.2"))
+        : session(fake.platform) {
+        session.localAddress = address;
         session.localAddressCode = QStringLiteral("NVSSWFDSEN");
         session.appFolder = folder.path() + QLatin1Char('/');
     }
@@ -354,4 +358,34 @@ TEST(MainWindow, SendEntryOpensTheOneSendWindow) {
     rig.window.MenuEntry(1)->trigger();
     EXPECT_EQ(rig.window.SendWindow(), send);
     EXPECT_TRUE(send->isVisible());
+}
+
+TEST(MainWindow, RunningCopiesFindEachOtherByTheirCardsAndExitSaysGoodbye) {
+    const QStringList loopbackOnly = {QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3"),
+                                      QStringLiteral("127.0.0.4")};
+    MainWindowRig first(loopbackOnly[0]), second(loopbackOnly[1]), hidden(loopbackOnly[2]);
+    for (MainWindowRig* rig : {&first, &second, &hidden}) {
+        rig->session.presenceDestinations = loopbackOnly;
+        rig->session.localAddressCode = EncodeAddressCode(rig->session.localAddress);
+        rig->session.personalInfo.nickName = QStringLiteral("卡片") + rig->session.localAddress;
+    }
+    hidden.fake.settings->values[QStringLiteral("Discoverable")] = QStringLiteral("0");
+    for (MainWindowRig* rig : {&first, &second, &hidden}) {
+        rig->Load();
+        ASSERT_TRUE(rig->window.Presence()->IsRunning());
+        ASSERT_EQ(rig->session.presence, rig->window.Presence());
+        for (const QString& destination : rig->window.Presence()->config().destinations)
+            ASSERT_TRUE(IsLoopbackAddress(destination));
+        ASSERT_FALSE(rig->window.Presence()->config().hearBroadcasts);
+    }
+    PresenceService& seen = *first.window.Presence();
+    ASSERT_TRUE(test::WaitUntil([&] { return seen.PeerCount() == 1; }, 1000));
+    EXPECT_EQ(seen.Peers().first().nickName, QStringLiteral("卡片127.0.0.3"));
+    EXPECT_EQ(seen.Peers().first().addressCode, second.session.localAddressCode);
+    EXPECT_EQ(seen.Peers().first().ports.fileControl, 8510);
+    ASSERT_TRUE(test::WaitUntil([&] { return hidden.window.Presence()->PeerCount() == 2; }, 1000));
+
+    second.window.MenuEntry(12)->trigger();
+    ASSERT_TRUE(test::WaitUntil([&] { return seen.PeerCount() == 0; }, 500));
+    EXPECT_EQ(hidden.window.Presence()->PeerCount(), 1);
 }

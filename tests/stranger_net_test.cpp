@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QRandomGenerator>
 
+#include "chat/ChatAcceptWindow.h"
+#include "chat/ChatResponder.h"
 #include "common/Format.h"
 #include "common/Handshake.h"
 #include "platform/FileSystem.h"
@@ -260,9 +262,9 @@ TEST(Stranger, GuessingTheCodeIsShutOutForTheRestOfTheMinute) {
     rig.peer.fake.settings->values[QStringLiteral("PassWord1")] = Digest(QStringLiteral("secret"));
     ASSERT_TRUE(rig.peer.Start());
     // The chat answerer of the same running copy shares the count.
-    PeerLink chat(PeerRole::ChatResponder, rig.peer.session);
+    PeerLink& chat = rig.peer.mainWindow->AcceptWindow()->Responder().link();
     rig.peer.session.settings.passWord2 = Digest(QStringLiteral("chat"));
-    ASSERT_EQ(chat.Listen(), 0);
+    ASSERT_EQ(chat.state(), PeerLink::State::Listening);
 
     // One connection per try, as a guessing loop would make them; true when admitted.
     auto tryFile = [&](const QString& from, const QString& code) {

@@ -11,6 +11,8 @@
 
 namespace tvx {
 
+class PresenceService;
+
 // The values one running copy shares between its windows. Two sessions in one process are
 // two independent peers, which is how the tests run a sender and a receiver side by side.
 struct Session {
@@ -36,6 +38,12 @@ struct Session {
     QStringList localAddressList;  // usable local addresses, in the address table's order
     QString localAddress;
     QString localAddressCode;
+    // Where presence announcements and queries go: the one place that decides it. Start-up
+    // fills it from the local address; tests set loopback addresses.
+    QStringList presenceDestinations;
+    // The copies found on the network, for the windows that list them; owned by the main
+    // window from its load step on, null before and after.
+    PresenceService* presence = nullptr;
 
     PersonalInfo personalInfo;
     SettingsRecord settings;

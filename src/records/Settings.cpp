@@ -72,6 +72,7 @@ void LoadMainSettings(SettingsStore& store, SettingsRecord& r) {
     r.autoOpenFileType = ReadSetting(store, QStringLiteral("AutoOpenFileType"));
     if (r.autoOpenFileType.isEmpty())
         r.autoOpenFileType = kDefaultAutoOpenFileType;
+    r.discoverable = ReadDiscoverable(store);
 }
 
 void LoadChatSettings(SettingsStore& store, SettingsRecord& r) {
@@ -82,6 +83,15 @@ void LoadChatSettings(SettingsStore& store, SettingsRecord& r) {
     if (r.autoChatTip.isEmpty())
         r.autoChatTip = kDefaultAutoChatTip;
     r.blockText = ReadSetting(store, QStringLiteral("BlockText"));
+}
+
+bool ReadDiscoverable(SettingsStore& store) {
+    const QString text = ReadSetting(store, QStringLiteral("Discoverable"));
+    return text.isEmpty() || ParseFlag(text);
+}
+
+bool WriteDiscoverable(SettingsStore& store, bool on) {
+    return WriteSetting(store, QStringLiteral("Discoverable"), FlagText(on));
 }
 
 qint64 ConfirmedSendBufferBytes(bool useSendBuffer, int sendBufferSize) {

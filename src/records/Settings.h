@@ -49,6 +49,8 @@ struct SettingsRecord {
     bool autoChat = false;
     QString autoChatTip;
     QString blockText;
+    // Other copies on the network may list this one (on when the key is missing).
+    bool discoverable = true;
 
     // Derived sizes in bytes.
     qint64 sendBufferBytes = 524288;
@@ -62,6 +64,10 @@ extern const QString kDefaultAutoChatTip;
 void LoadMainSettings(SettingsStore& store, SettingsRecord& record);
 // The chat-accept window's keys.
 void LoadChatSettings(SettingsStore& store, SettingsRecord& record);
+
+// "Discoverable": on unless stored as off.
+bool ReadDiscoverable(SettingsStore& store);
+bool WriteDiscoverable(SettingsStore& store, bool on);
 
 // Send buffer after the options dialog is confirmed: the chosen size, or 131072 when off.
 qint64 ConfirmedSendBufferBytes(bool useSendBuffer, int sendBufferSize);

@@ -5,6 +5,7 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include "address/PresenceService.h"
 #include "chat/ChatAcceptWindow.h"
 #include "chat/ChatInviteWindow.h"
 #include "common/Format.h"
@@ -13,6 +14,7 @@
 #include "common/Session.h"
 #include "common/ShellRoutines.h"
 #include "common/Windows.h"
+#include "protocol/Codes.h"
 #include "records/AddressBookWindow.h"
 #include "records/AddressFiles.h"
 #include "records/HistoryLog.h"
@@ -65,6 +67,10 @@ frm35::frm35(Session& session, QWidget* parent)
 }
 
 frm35::~frm35() {
+    if (m_presence) {
+        m_presence->Stop();
+        m_session.presence = nullptr;
+    }
     m_receiver->Shutdown();
     delete m_chatWindow;
     delete m_chatAcceptWindow;
@@ -125,7 +131,30 @@ bool frm35::Form_Load() {
         return false;
     }
     connect(m_chatAcceptWindow, &ChatAcceptWindow::ListenerFailed, this, &frm35::EndProgram);
+    StartPresence();
     return true;
+}
+
+void frm35::StartPresence() {
+    PresenceConfig config;
+    config.localAddress = m_session.localAddress;
+    config.destinations = m_session.presenceDestinations;
+    config.hearBroadcasts = !IsLoopbackAddress(m_session.localAddress);
+    // The card and the setting are read at each sending, so changes show at the next one.
+    m_presence = new PresenceService(
+        config,
+        [this] {
+            PresenceIdentity self;
+            self.addressCode = m_session.localAddressCode;
+            self.nickName = m_session.personalInfo.nickName;
+            self.discoverable = m_session.settings.discoverable;
+            self.ports = {kFileControlPort, kFileDataPort, kChatPort};
+            return self;
+        },
+        this);
+    m_session.presence = m_presence;
+    // Without its port the program still sends and receives; it is only not found.
+    m_presence->Start();
 }
 
 void frm35::picTray_MouseMove(int message) {
@@ -364,7 +393,10 @@ void frm35::ExitProgram() {
 }
 
 void frm35::EndProgram() {
-    // Transfers and chats end at once; no peer is told.
+    // Transfers and chats end at once, without a word to their peers; the network hears the
+    // presence goodbye.
+    if (m_presence)
+        m_presence->Stop();
     m_receiver->Shutdown();
     if (m_chatAcceptWindow)
         m_chatAcceptWindow->Shutdown();

@@ -22,6 +22,7 @@ class ChatInviteWindow;
 class OptionsDialog;
 class frm60;
 class FileReceiver;
+class PresenceService;
 class frm30;
 
 // "确实要退出Tolvex么？..." lines: one per running activity, in a fixed order.
@@ -72,6 +73,8 @@ public:
     QAction* MenuEntry(int index) const { return m_mnuItem[index]; }
     AutoReceiveTip* Tip() const;
     FileReceiver* Receiver() const { return m_receiver; }
+    // The copies found on the network; running from the load step until the program ends.
+    PresenceService* Presence() const { return m_presence; }
     // The send window, loaded on first use.
     frm30* SendWindow();
     // The chat window, loaded on first use; the answering chat window, loaded at start.
@@ -98,6 +101,7 @@ private:
     void NotifyOffer(const QString& nickName, const QString& fileName, qint64 length);
     void NotifyAutoReceived(const QString& targetPath);
     void ArmAlarm(bool on);
+    void StartPresence();
 
     Session& m_session;
     QMenu m_mnuTray;
@@ -108,6 +112,7 @@ private:
     bool m_alarmFired = false;
     QStackedWidget* m_pages;
     FileReceiver* m_receiver;
+    PresenceService* m_presence = nullptr;
     QPointer<AutoReceiveTip> m_tip;
     QPointer<frm60> m_personalInfo;
     QPointer<OptionsDialog> m_options;

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "address/AddressCode.h"
+#include "address/PresenceService.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
 #include "startup/AddressChoiceDialog.h"
@@ -85,6 +86,7 @@ StartupOutcome RunStartup(Session& session, const StartupOptions& options, Insta
     }
 
     session.localAddressCode = EncodeAddressCode(session.localAddress);
+    session.presenceDestinations = BroadcastDestinations(session.localAddress);
 
     session.display.twipsPerPixelX = TwipsPerPixel(metrics.logicalDpiX);
     session.display.twipsPerPixelY = TwipsPerPixel(metrics.logicalDpiY);
