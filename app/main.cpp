@@ -1,8 +1,12 @@
 #include <QApplication>
+#include <QIcon>
 #include <cstdio>
 
 #include "common/Session.h"
+#include "platform/DesktopEntry.h"
+#include "shell/TrayPictures.h"
 #include "shell/frm35.h"
+#include "startup/Language.h"
 #include "startup/Startup.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +24,10 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     app.setQuitOnLastWindowClosed(false);
+    // Ties the windows and notifications to the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(tvx::DesktopEntryId());
+    QApplication::setWindowIcon(QIcon::fromTheme(tvx::DesktopEntryIcon(), tvx::TrayPicture(1)));
+    tvx::UseChineseLanguage(app);
 
     auto platform = tvx::Platform::CreateDesktop();
     tvx::Session session(*platform);

@@ -182,6 +182,12 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     EXPECT_EQ(accept->TextOf(QStringLiteral("txtCRInfo6")), QStringLiteral("聊两句?"));
     EXPECT_TRUE(In<QCheckBox>(accept, "chkAutoNo")->isChecked());
     EXPECT_EQ(accept->TextOf(QStringLiteral("chkAutoNo")), QStringLiteral("60 秒后自动拒绝"));
+    // One desktop notification goes with it.
+    const auto& raised = to.fake.notifications->raised;
+    ASSERT_EQ(raised.size(), 1);
+    EXPECT_EQ(raised[0].kind, NotifyKind::Invitation);
+    EXPECT_EQ(raised[0].summary, QStringLiteral("收到文字交流邀请"));
+    EXPECT_EQ(raised[0].body, QStringLiteral("小明 邀请你文字交流"));
     EXPECT_TRUE(RenderToPng(*invite, QStringLiteral("chat-invite-2-progress")));
     to.fake.tray->Send(TrayLeftUp);
     EXPECT_TRUE(accept->isVisible());

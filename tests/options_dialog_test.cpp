@@ -463,13 +463,16 @@ TEST_F(Options, AboutPageNamesTheVersionAndOpensHelpAndMail) {
     EXPECT_EQ(dialog->CurrentPage(), PageAbout);
     EXPECT_EQ(dialog->findChild<QLabel*>(QStringLiteral("lblProduct"))->text(),
               QStringLiteral("Tolvex Version 2.82"));
+    // A program whose help page is missing, then one that has it.
+    session.executablePath = session.appFolder + QStringLiteral("bin/tolvex");
     dialog->lblHomePage_Click();
     EXPECT_EQ(LastMessage(), QStringLiteral("帮助文件不存在。"));
-    ASSERT_TRUE(WriteFile(HelpPagePath(session.appFolder), "help"));
+    ASSERT_TRUE(QDir().mkpath(session.appFolder + QStringLiteral("share/tolvex/help")));
+    ASSERT_TRUE(WriteFile(HelpPagePath(session), "help"));
     dialog->lblHomePage_Click();
     dialog->lblEmail_Click();
-    EXPECT_EQ(fake.shell->opened, (QStringList{HelpPagePath(session.appFolder),
-                                               QStringLiteral("mailto:?subject=Tolvex")}));
+    EXPECT_EQ(fake.shell->opened,
+              (QStringList{HelpPagePath(session), QStringLiteral("mailto:?subject=Tolvex")}));
     // Cancel discards, as the close box does.
     dialog->cmdDo_Click(2);
     EXPECT_TRUE(Gone());

@@ -186,6 +186,12 @@ TEST(FileReceiver, AutomaticReceivingNumbersOrOverwrites) {
         rig.receiver.mainWindow->Tip()->Text().startsWith(QStringLiteral("已自动接收 2 次文件")));
     EXPECT_TRUE(rig.Messages().isEmpty());
     EXPECT_FALSE(rig.receiver.session.activity.receiving);
+    // One notification per file received automatically, none for an offer to answer.
+    const auto& raised = rig.receiver.fake.notifications->raised;
+    ASSERT_EQ(raised.size(), 2);
+    EXPECT_EQ(raised[1].kind, NotifyKind::AutoReceived);
+    EXPECT_EQ(raised[1].summary, QStringLiteral("已自动接收文件"));
+    EXPECT_EQ(raised[1].body, QStringLiteral("a(2).txt 已保存到 ") + rig.receiver.DownloadFolder());
 }
 
 TEST(FileReceiver, AutomaticReceivingOverwritesWhenAsked) {
@@ -653,6 +659,44 @@ TEST(FileReceiver, CloseBoxRefusesTheOfferOrAsksToCancel) {
     ASSERT_TRUE(sender.WaitForAnswer());
     EXPECT_EQ(sender.answers[0].first, C::OfferRefused);
     EXPECT_FALSE(rig.receiver.mainWindow->isVisible());
+}
+
+// The offer page names the type from the offered name alone, in Chinese (this test process
+// speaks the program's language), and a notification goes with each offer left to the user.
+TEST(FileReceiver, OfferPageNamesTheTypeAndANotificationAnnouncesIt) {
+    ReceiverRig rig;
+    rig.receiver.fake.platform.shell = std::make_unique<DesktopShellService>();
+    ASSERT_TRUE(rig.Start());
+    FileReceiver& receiver = rig.receiver.receiver();
+    const QList<QPair<QString, QString>> offers = {
+        {QStringLiteral("报告.docx"), QStringLiteral("Word 2007 文档")},
+        {QStringLiteral("a.txt"), QStringLiteral("纯文本文档")},
+        {QStringLiteral("x.zip"), QStringLiteral("Zip 归档文件")},
+        {QStringLiteral("没有扩展名"), QStringLiteral("未知类型")}};
+    const auto& raised = rig.receiver.fake.notifications->raised;
+    for (const auto& [name, type] : offers) {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(name, 5 * 1048576);
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+        EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferFileType")), type) << name.toStdString();
+        // Nothing is written to find the type out.
+        EXPECT_FALSE(QFile::exists(QDir::temp().filePath(name)));
+        if (name == offers[0].first) {
+            EXPECT_TRUE(
+                RenderToPng(*rig.receiver.mainWindow, QStringLiteral("receive-1-offer-type")));
+        }
+        ASSERT_FALSE(raised.isEmpty());
+        EXPECT_EQ(raised.last().kind, NotifyKind::Offer);
+        EXPECT_EQ(raised.last().summary, QStringLiteral("收到文件"));
+        EXPECT_EQ(raised.last().body,
+                  QStringLiteral("小明 发来文件 ") + name + QStringLiteral(" (5.0 MB)"));
+        receiver.cmdRefuse_Click();
+        ASSERT_TRUE(sender.WaitForAnswer());
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    EXPECT_EQ(raised.size(), offers.size());
 }
 
 TEST(FileReceiver, RenderThePages) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -153,10 +154,15 @@ TEST_F(SendWindow, CountAndTimeBoxesFollowTheirSpinners) {
     window.ShowSendWindow();
     EXPECT_EQ(window.txtAutoTryNum()->text(), QStringLiteral("99"));
     EXPECT_FALSE(window.txtAutoTryNum()->isVisible());
+    QApplication::processEvents();
+    const QPoint scheduleAt = window.chkUseTime()->pos();
     window.chkAutoTry()->setChecked(true);
     window.chkAutoTry_Click();
     EXPECT_TRUE(window.txtAutoTryNum()->isVisible());
     EXPECT_TRUE(window.vsbAutoTry()->isVisible());
+    // The count box had its room: "定时发送在" stays where the pointer may be.
+    QApplication::processEvents();
+    EXPECT_EQ(window.chkUseTime()->pos(), scheduleAt);
 
     window.txtAutoTryNum()->setText(QStringLiteral("5"));
     EXPECT_EQ(window.vsbAutoTry()->value(), 5);

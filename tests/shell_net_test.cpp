@@ -235,20 +235,25 @@ TEST(MainWindow, AlarmOffIsNotArmed) {
     EXPECT_FALSE(rig.window.IsAlarmArmed());
 }
 
-TEST(MainWindow, HelpNeedsItsFile) {
+TEST(MainWindow, HelpOpensTheShippedPageOrSaysItIsMissing) {
     MainWindowRig rig;
     rig.Load();
+    // A program whose share/tolvex/help is missing.
+    rig.session.executablePath = rig.folder.path() + QStringLiteral("/bin/tolvex");
     rig.window.MenuEntry(9)->trigger();
     ASSERT_EQ(rig.fake.messageBox->shown.size(), 1);
     EXPECT_EQ(rig.fake.messageBox->shown[0].text, QStringLiteral("帮助文件不存在。"));
     EXPECT_EQ(rig.fake.messageBox->shown[0].style, 0x30);
+    EXPECT_TRUE(rig.fake.shell->opened.isEmpty());
 
-    QFile help(rig.session.appFolder + QStringLiteral("Help.chm"));
-    ASSERT_TRUE(help.open(QIODevice::WriteOnly));
-    help.close();
+    // The program in its build folder, with the page the build put beside it.
+    rig.session.executablePath = QStringLiteral(TOLVEX_BINARY);
     rig.window.MenuEntry(9)->trigger();
     EXPECT_EQ(rig.fake.messageBox->shown.size(), 1);
-    EXPECT_EQ(rig.fake.shell->opened, QStringList{help.fileName()});
+    ASSERT_EQ(rig.fake.shell->opened.size(), 1);
+    EXPECT_TRUE(
+        rig.fake.shell->opened[0].endsWith(QStringLiteral("/share/tolvex/help/index.html")));
+    EXPECT_TRUE(QFile::exists(rig.fake.shell->opened[0]));
 }
 
 TEST(MainWindow, CloseBoxOnlyHides) {

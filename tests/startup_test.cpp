@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
@@ -89,7 +90,9 @@ TEST(Startup, OneAddressIsTakenWithoutAsking) {
     EXPECT_EQ(ResolvePeerAddress(rig.session.localAddressCode), QStringLiteral("10.1.2.3"));
     EXPECT_EQ(rig.session.display.twipsPerPixelX, 15);
     EXPECT_EQ(rig.session.display.twipsPerPixelY, 12);
-    EXPECT_TRUE(rig.session.appFolder.endsWith(QLatin1Char('/')));
+    // The data files go to the user's data folder, made at the first start.
+    EXPECT_EQ(rig.session.appFolder, rig.folder.path() + QStringLiteral("/data/"));
+    EXPECT_TRUE(QFileInfo(rig.session.appFolder).isDir());
     EXPECT_TRUE(rig.fake.messageBox->shown.isEmpty());
 }
 

@@ -27,6 +27,7 @@ struct Session {
     AutoStartList& autoStart() const { return *platform.autoStart; }
     SystemInfo& system() const { return *platform.system; }
     TrayIcon& tray() const { return *platform.tray; }
+    NotificationService& notifications() const { return *platform.notifications; }
 
     Platform& platform;
 

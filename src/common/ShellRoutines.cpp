@@ -1,13 +1,31 @@
 #include "common/ShellRoutines.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
 #include "common/Messages.h"
 #include "common/Paths.h"
+#include "common/Session.h"
 #include "common/Text.h"
 
 namespace tvx {
 
 const FileFilter kAllFilesFilter{QStringLiteral("所有文件 (*.*)"), QStringLiteral("*.*")};
 const FileFilter kRtfFilter{QStringLiteral("RTF 格式 (*.rtf)"), QStringLiteral("*.rtf")};
+
+QString HelpPagePath(const Session& session) {
+    const QString program = session.executablePath.isEmpty()
+                                ? QCoreApplication::applicationFilePath()
+                                : session.executablePath;
+    const QDir folder = QFileInfo(program).absoluteDir();
+    const QString page = QStringLiteral("share/tolvex/help/index.html");
+    const QString installed = QDir::cleanPath(folder.filePath(QStringLiteral("../") + page));
+    const QString buildTree = QDir::cleanPath(folder.filePath(page));
+    if (!FileExists(installed) && FileExists(buildTree))
+        return buildTree;
+    return installed;
+}
 
 int OpenWithShell(ShellService& shell, const QString& path) {
     try {
@@ -29,17 +47,13 @@ void OpenFileChecked(ShellService& shell, MessageBoxService& box, QWidget* owner
     }
 }
 
-QString HelpPagePath(const QString& appFolder) {
-    return appFolder + QStringLiteral("Help.chm");
-}
-
-void OpenHelpPage(ShellService& shell, MessageBoxService& box, QWidget* owner,
-                  const QString& appFolder) {
-    const QString help = HelpPagePath(appFolder);
+void OpenHelpPage(const Session& session, QWidget* owner) {
+    const QString help = HelpPagePath(session);
     if (FileExists(help))
-        OpenWithShell(shell, help);
+        OpenWithShell(session.shell(), help);
     else
-        ShowMessage(box, owner, QStringLiteral("帮助文件不存在。"), KindWarning, false);
+        ShowMessage(session.messageBox(), owner, QStringLiteral("帮助文件不存在。"), KindWarning,
+                    false);
 }
 
 QString GetFileTypeName(ShellService& shell, const QString& path) {

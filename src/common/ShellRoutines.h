@@ -11,6 +11,13 @@ class QWidget;
 
 namespace tvx {
 
+struct Session;
+
+// The help page shipped with the program: share/tolvex/help/index.html beside the installed
+// program's bin folder, or, for a copy run from its build folder, under that folder. The
+// installed place when neither exists (the caller then says the file is missing).
+QString HelpPagePath(const Session& session);
+
 // Opens a file with its associated program: above 32 on success, 31 when none is associated.
 int OpenWithShell(ShellService& shell, const QString& path);
 
@@ -18,10 +25,10 @@ int OpenWithShell(ShellService& shell, const QString& path);
 void OpenFileChecked(ShellService& shell, MessageBoxService& box, QWidget* owner,
                      const QString& path);
 
-// Type name of an existing file, or "未知类型".
+// Type name told by the file's name, or "未知类型".
 QString GetFileTypeName(ShellService& shell, const QString& path);
 
-// Icon of an existing file (small or large); a null icon when there is none.
+// Icon of the file's type (small or large); a null icon when there is none.
 QIcon GetFileIcon(ShellService& shell, const QString& path, int sizeFlag);
 enum IconSize { IconLarge = 0, IconSmall = 1 };
 
@@ -32,12 +39,9 @@ QString ChooseOpenFile(DialogService& dialogs, QWidget* owner);
 QString ChooseSaveFile(DialogService& dialogs, QWidget* owner, const QString& proposedName,
                        bool anyType);
 
-// The program's help page in the program's folder. The tray menu's help entry and the about
-// page's link both open it, so it is named here once.
-QString HelpPagePath(const QString& appFolder);
-// Opens the help page, or tells the user it is missing.
-void OpenHelpPage(ShellService& shell, MessageBoxService& box, QWidget* owner,
-                  const QString& appFolder);
+// Opens the help page (HelpPagePath), or tells the user it is missing. The tray menu's help
+// entry and the about page's link both open it.
+void OpenHelpPage(const Session& session, QWidget* owner);
 
 extern const FileFilter kAllFilesFilter;
 extern const FileFilter kRtfFilter;

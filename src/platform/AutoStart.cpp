@@ -5,6 +5,8 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include "platform/DesktopEntry.h"
+
 namespace tvx {
 
 namespace {
@@ -49,9 +51,11 @@ bool XdgAutoStartList::Write(const QString& name, const QString& command) {
     QSaveFile file(EntryPath(name));
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=") + name +
-                   QStringLiteral("\nExec=") + QuoteExec(command) +
-                   QStringLiteral("\nX-GNOME-Autostart-enabled=true\n");
+    // Named and drawn as the installed entry, so the session's start-up list shows the same.
+    QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=") + DesktopEntryName() +
+                   QStringLiteral("\nComment=") + DesktopEntryComment() +
+                   QStringLiteral("\nIcon=") + DesktopEntryIcon() + QStringLiteral("\nExec=") +
+                   QuoteExec(command) + QStringLiteral("\nX-GNOME-Autostart-enabled=true\n");
     file.write(text.toUtf8());
     return file.commit();
 }

@@ -3,6 +3,7 @@
 #include <QColorDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace tvx {
 
@@ -18,26 +19,43 @@ QString QtFilter(const FileFilter& filter) {
     return label + QStringLiteral(" (") + pattern + QLatin1Char(')');
 }
 
+// The folder a dialog opens in: the one last used, else the home folder.
+QString StartFolder(const QString& lastFolder) {
+    return lastFolder.isEmpty() || !QFileInfo(lastFolder).isDir() ? QDir::homePath() : lastFolder;
+}
+
+// Remembers the chosen path's folder; the path is returned unchanged.
+QString Remember(const QString& chosen, QString& lastFolder) {
+    if (!chosen.isEmpty())
+        lastFolder = QFileInfo(chosen).absolutePath();
+    return chosen;
+}
+
 }  // namespace
 
 QString QtDialogService::OpenFile(QWidget* owner, const QString& title, const FileFilter& filter,
                                   int /*flags*/) {
     // The dialog always requires an existing file; read-only boxes do not exist here.
-    return QDir::toNativeSeparators(
-        QFileDialog::getOpenFileName(owner, title, QString(), QtFilter(filter)));
+    const QString chosen =
+        QFileDialog::getOpenFileName(owner, title, StartFolder(m_openFolder), QtFilter(filter),
+                                     nullptr, QFileDialog::DontUseNativeDialog);
+    return QDir::toNativeSeparators(Remember(chosen, m_openFolder));
 }
 
 QString QtDialogService::SaveFile(QWidget* owner, const QString& title, const QString& proposedName,
                                   const FileFilter& filter, int flags) {
-    QFileDialog::Options options;
+    QFileDialog::Options options = QFileDialog::DontUseNativeDialog;
     if (!(flags & DialogOverwritePrompt))
         options |= QFileDialog::DontConfirmOverwrite;
-    return QFileDialog::getSaveFileName(owner, title, proposedName, QtFilter(filter), nullptr,
-                                        options);
+    const QString proposed = QDir(StartFolder(m_saveFolder)).filePath(proposedName);
+    const QString chosen =
+        QFileDialog::getSaveFileName(owner, title, proposed, QtFilter(filter), nullptr, options);
+    return Remember(chosen, m_saveFolder);
 }
 
 QString QtDialogService::BrowseFolder(QWidget* owner, const QString& title) {
-    return QFileDialog::getExistingDirectory(owner, title);
+    return QFileDialog::getExistingDirectory(
+        owner, title, QString(), QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
 }
 
 bool QtDialogService::ChooseColor(QWidget* owner, quint32& colorBgr) {

@@ -12,6 +12,7 @@ std::unique_ptr<Platform> Platform::CreateDesktop() {
     platform->system = std::make_unique<HostSystemInfo>();
     platform->screen = std::make_unique<QtScreenService>();
     platform->tray = std::make_unique<DesktopTrayIcon>();
+    platform->notifications = std::make_unique<DBusNotificationService>();
     return platform;
 }
 

@@ -5,6 +5,7 @@
 #include "platform/AutoStart.h"
 #include "platform/Dialogs.h"
 #include "platform/MessageBox.h"
+#include "platform/Notifications.h"
 #include "platform/Screen.h"
 #include "platform/SettingsStore.h"
 #include "platform/Shell.h"
@@ -24,6 +25,7 @@ struct Platform {
     std::unique_ptr<SystemInfo> system;
     std::unique_ptr<ScreenService> screen;
     std::unique_ptr<TrayIcon> tray;
+    std::unique_ptr<NotificationService> notifications;
 
     static std::unique_ptr<Platform> CreateDesktop();
 };

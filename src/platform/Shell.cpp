@@ -39,18 +39,27 @@ int DesktopShellService::Open(const QString& path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path)) ? ShellOpened : ShellNoAssociation;
 }
 
+namespace {
+
+// The type that the name says (its extension, or a well-known whole name such as README);
+// the file need not exist. An invalid type when the name says nothing.
+QMimeType TypeOfName(const QString& path) {
+    QMimeType mime = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension);
+    return mime.isDefault() ? QMimeType() : mime;
+}
+
+}  // namespace
+
 QString DesktopShellService::TypeName(const QString& path) {
-    QFileInfo info(path);
-    if (!info.exists())
-        return QString();
-    return QMimeDatabase().mimeTypeForFile(info).comment();
+    // The comment follows the default locale, which the program sets to Chinese.
+    QMimeType mime = TypeOfName(path);
+    return mime.isValid() ? mime.comment() : QString();
 }
 
 QIcon DesktopShellService::Icon(const QString& path, bool /*small*/) {
-    QFileInfo info(path);
-    if (!info.exists())
+    QMimeType mime = TypeOfName(path);
+    if (!mime.isValid())
         return QIcon();
-    QMimeType mime = QMimeDatabase().mimeTypeForFile(info);
     QIcon icon = QIcon::fromTheme(mime.iconName());
     if (icon.isNull())
         icon = QIcon::fromTheme(mime.genericIconName());

@@ -13,9 +13,9 @@ class ShellService {
 public:
     virtual ~ShellService() = default;
     virtual int Open(const QString& path) = 0;
-    // Type name of an existing file; empty when the desktop has no answer.
+    // Type name told by the file's name (it need not exist); empty when the name says nothing.
     virtual QString TypeName(const QString& path) = 0;
-    // Icon of an existing file; a null icon when there is none.
+    // Icon of the type the name tells; a null icon when there is none.
     virtual QIcon Icon(const QString& path, bool small) = 0;
     virtual void SetClipboardText(const QString& text) = 0;
     virtual QString ClipboardText() = 0;

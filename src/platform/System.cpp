@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QNetworkInterface>
+#include <QStandardPaths>
 #include <QSysInfo>
 #include <algorithm>
 #include <cerrno>
@@ -32,6 +33,12 @@ bool HostSystemInfo::AddressTable(QList<Ipv4Bytes>& addresses, QString& error) {
     }
     error.clear();
     return true;
+}
+
+QString HostSystemInfo::DataFolder() {
+    // An installed program's own folder is not writable: the data live with the user.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Kestrane");
 }
 
 QString HostSystemInfo::ComputerName() {

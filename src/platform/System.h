@@ -22,6 +22,8 @@ public:
     virtual QDateTime Now() = 0;
     // Milliseconds since the machine started, never going back.
     virtual qint64 UptimeMs() = 0;
+    // The per-user folder for the program's data files ($XDG_DATA_HOME/Kestrane).
+    virtual QString DataFolder() = 0;
 };
 
 class HostSystemInfo : public SystemInfo {
@@ -30,6 +32,7 @@ public:
     QString ComputerName() override;
     QDateTime Now() override;
     qint64 UptimeMs() override;
+    QString DataFolder() override;
 };
 
 // A settable stand-in for tests.
@@ -43,12 +46,14 @@ public:
     QString ComputerName() override { return computerName; }
     QDateTime Now() override { return now; }
     qint64 UptimeMs() override { return uptimeMs; }
+    QString DataFolder() override { return dataFolder; }
 
     QList<Ipv4Bytes> addresses;
     QString tableError;
     QString computerName = QStringLiteral("TESTPC");
     QDateTime now = QDateTime(QDate(2007, 3, 5), QTime(8, 4, 9));
     qint64 uptimeMs = 1000000;
+    QString dataFolder;
 };
 
 // Text files of the program are kept in the Simplified Chinese code page (GBK).

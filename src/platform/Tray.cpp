@@ -1,12 +1,19 @@
 #include "platform/Tray.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLockFile>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace tvx {
 
@@ -67,7 +74,33 @@ private:
     QLabel* m_tip;
 };
 
+constexpr int kStandInMargin = 8;
+constexpr int kStandInSlots = 16;
+
+// The first free place among the running copies of this user; the lock keeps it taken.
+std::unique_ptr<QLockFile> TakeStandInSlot(int& slot) {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    for (slot = 0; slot < kStandInSlots; ++slot) {
+        auto lock =
+            std::make_unique<QLockFile>(folder + QStringLiteral("/tolvex-tray-%1.lock").arg(slot));
+        if (lock->tryLock(0))
+            return lock;
+    }
+    slot = 0;
+    return nullptr;
+}
+
 }  // namespace
+
+QPoint StandInPosition(const QRect& available, const QSize& size, int slot) {
+    const int x = available.x() + available.width() - size.width() - kStandInMargin;
+    int y = available.y() + available.height() - size.height() - kStandInMargin -
+            slot * (size.height() + kStandInMargin);
+    y = std::max(y, available.y());
+    return QPoint(std::max(x, available.x()), y);
+}
 
 DesktopTrayIcon::DesktopTrayIcon() = default;
 
@@ -101,6 +134,15 @@ bool DesktopTrayIcon::Add(const QIcon& icon, const QString& tip) {
     standIn->SetTip(tip);
     m_picture->setPixmap(icon.pixmap(32, 32));
     standIn->setWindowIcon(icon);
+    standIn->adjustSize();
+    int slot = 0;
+    m_slot = TakeStandInSlot(slot);
+    // Room for a window manager's title bar, which the window's own size does not count.
+    const QSize frame =
+        standIn->size() +
+        QSize(0, standIn->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, standIn));
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        standIn->move(StandInPosition(screen->availableGeometry(), frame, slot));
     standIn->show();
     return true;
 }
@@ -123,6 +165,7 @@ void DesktopTrayIcon::Remove() {
         m_standIn->hide();
         m_standIn.release()->deleteLater();
     }
+    m_slot.reset();
     m_picture = nullptr;
 }
 

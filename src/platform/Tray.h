@@ -7,6 +7,7 @@
 
 class QSystemTrayIcon;
 class QLabel;
+class QLockFile;
 class QWidget;
 
 namespace tvx {
@@ -31,6 +32,11 @@ signals:
     void CloseRequested();
 };
 
+// Where the stand-in window goes: the bottom right corner of the available screen area (above
+// a panel), where a notification-area icon would be. Copy number `slot` (0 for the first
+// running copy) stands above the ones before it, so that no copy covers another.
+QPoint StandInPosition(const QRect& available, const QSize& size, int slot);
+
 class DesktopTrayIcon : public TrayIcon {
     Q_OBJECT
 
@@ -47,6 +53,7 @@ public:
 private:
     std::unique_ptr<QSystemTrayIcon> m_tray;
     std::unique_ptr<QWidget> m_standIn;
+    std::unique_ptr<QLockFile> m_slot;  // held while the stand-in shows: its place on screen
     QLabel* m_picture = nullptr;
 };
 

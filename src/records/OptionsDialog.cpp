@@ -629,7 +629,7 @@ void OptionsDialog::cmdSafe_Click(int index) {
 }
 
 void OptionsDialog::lblHomePage_Click() {
-    OpenHelpPage(m_session.shell(), m_session.messageBox(), this, m_session.appFolder);
+    OpenHelpPage(m_session, this);
 }
 
 void OptionsDialog::lblEmail_Click() {

@@ -8,6 +8,7 @@
 #include "address/PresenceService.h"
 #include "chat/ChatAcceptWindow.h"
 #include "chat/ChatInviteWindow.h"
+#include "common/Format.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
 #include "common/Session.h"
@@ -47,6 +48,10 @@ frm35::frm35(Session& session, QWidget* parent)
     m_pages->addWidget(m_receiver);
     connect(m_receiver, &FileReceiver::BlinkWanted, this, &frm35::StartBlink);
     connect(m_receiver, &FileReceiver::AutoReceived, this, &frm35::ShowAutoReceiveTip);
+    connect(m_receiver, &FileReceiver::OfferWaiting, this, &frm35::NotifyOffer);
+    connect(m_receiver, &FileReceiver::AutoReceived, this, &frm35::NotifyAutoReceived);
+    connect(&m_session.notifications(), &NotificationService::Activated, this,
+            &frm35::NotificationActivated);
     // The address book's "发送邀请" fills the chat window's address box and shows it.
     m_openInvitation = [this](const QString& address) { ChatWindow()->TakePickedAddress(address); };
     m_mnuTray.setObjectName(QStringLiteral("mnuTray"));
@@ -116,6 +121,11 @@ bool frm35::Form_Load() {
     // The answering chat window listens from now on; without it the program cannot run.
     m_chatAcceptWindow = new ChatAcceptWindow(m_session);
     connect(m_chatAcceptWindow, &ChatAcceptWindow::BlinkWanted, this, &frm35::StartBlink);
+    connect(m_chatAcceptWindow, &ChatAcceptWindow::InvitationWaiting, this,
+            [this](const QString& nickName) {
+                NotifyWaiting(NotifyKind::Invitation, QStringLiteral("收到文字交流邀请"),
+                              nickName + QStringLiteral(" 邀请你文字交流"));
+            });
     if (!m_chatAcceptWindow->Form_Load(this)) {
         EndProgram();
         return false;
@@ -280,7 +290,46 @@ void frm35::ShowAddressBook() {
 }
 
 void frm35::ShowHelp() {
-    OpenHelpPage(m_session.shell(), m_session.messageBox(), this, m_session.appFolder);
+    OpenHelpPage(m_session, this);
+}
+
+void frm35::NotifyWaiting(NotifyKind kind, const QString& summary, const QString& body) {
+    m_session.notifications().Notify(kind, summary, body);
+}
+
+void frm35::NotifyOffer(const QString& nickName, const QString& fileName, qint64 length) {
+    NotifyWaiting(NotifyKind::Offer, QStringLiteral("收到文件"),
+                  nickName + QStringLiteral(" 发来文件 ") + fileName + QStringLiteral(" (") +
+                      FormatSize(qint32(length)) + QStringLiteral(")"));
+}
+
+void frm35::NotifyAutoReceived(const QString& targetPath) {
+    NotifyWaiting(NotifyKind::AutoReceived, QStringLiteral("已自动接收文件"),
+                  FileNameOf(targetPath) + QStringLiteral(" 已保存到 ") + FolderOf(targetPath));
+}
+
+void frm35::NotificationActivated(NotifyKind kind) {
+    switch (kind) {
+        case NotifyKind::Offer:
+            // As a click on the icon, and again while the offer stands once it has been shown.
+            if (m_session.activity.offerPending || isVisible()) {
+                ActivateWindow(this);
+                m_session.activity.offerPending = false;
+            }
+            break;
+        case NotifyKind::Invitation:
+            if (m_chatAcceptWindow &&
+                (m_session.activity.invitationPending || m_chatAcceptWindow->isVisible()))
+                ActivateWindow(m_chatAcceptWindow);
+            m_session.activity.invitationPending = false;
+            break;
+        case NotifyKind::AutoReceived:
+            if (m_tip) {
+                m_tip->show();
+                m_tip->raise();
+            }
+            break;
+    }
 }
 
 void frm35::StartBlink() {
@@ -291,6 +340,11 @@ void frm35::StartBlink() {
 void frm35::timBlink_Timer() {
     m_session.tray().Modify(TrayPicture(m_blinkPhase ? 1 : 2));
     m_blinkPhase = !m_blinkPhase;
+    // What no longer waits is no longer announced on the desktop either.
+    if (!m_session.activity.offerPending)
+        m_session.notifications().Withdraw(NotifyKind::Offer);
+    if (!m_session.activity.invitationPending)
+        m_session.notifications().Withdraw(NotifyKind::Invitation);
     if (!m_session.activity.offerPending && !m_session.activity.invitationPending) {
         m_timBlink.stop();
         m_session.tray().Modify(TrayPicture(1));

@@ -8,6 +8,8 @@
 #include <array>
 #include <functional>
 
+#include "platform/Notifications.h"
+
 class QStackedWidget;
 
 namespace tvx {
@@ -53,12 +55,19 @@ public:
     // The address book window; one at a time.
     void ShowAddressBook();
 
+    // Raises a desktop notification beside the blinking icon, for an offer or invitation that
+    // waits for the user or a file received automatically. Its default action brings the
+    // waiting window forward as a click on the icon would (NotifyKind::Invitation: the chat
+    // accept window). Nothing happens where the desktop has no notification service.
+    void NotifyWaiting(NotifyKind kind, const QString& summary, const QString& body);
+
     // Handlers, public so that tests can drive them as the desktop would.
     void picTray_MouseMove(int message);
     void mnuTray_Click(int index);
     void timBlink_Timer();
     void timAlarm_Timer();
     void ExitProgram();
+    void NotificationActivated(NotifyKind kind);
 
     QMenu* TrayMenu() { return &m_mnuTray; }
     QAction* MenuEntry(int index) const { return m_mnuItem[index]; }
@@ -89,6 +98,8 @@ private:
     void ShowChatWindow();
     void EndProgram();
     void ShowHelp();
+    void NotifyOffer(const QString& nickName, const QString& fileName, qint64 length);
+    void NotifyAutoReceived(const QString& targetPath);
     void ArmAlarm(bool on);
     void StartPresence();
 

@@ -6,7 +6,7 @@
 namespace tvx {
 
 // Command-line options: --address A sets the local address without asking,
-// --data-dir DIR holds the data files instead of the program's folder.
+// --data-dir DIR holds the data files instead of the per-user data folder.
 struct StartupOptions {
     QString address;  // normalised dotted address, or empty
     QString dataDir;

@@ -93,8 +93,8 @@ StartupOutcome RunStartup(Session& session, const StartupOptions& options, Insta
 
     session.personalInfo = LoadPersonalInfo(session.store(), session.system());
 
-    // The data files live beside the program unless a data folder was given.
-    QString folder = options.dataDir.isEmpty() ? QCoreApplication::applicationDirPath()
+    // The data files live in the user's data folder unless another folder was given.
+    QString folder = options.dataDir.isEmpty() ? session.system().DataFolder()
                                                : QFileInfo(options.dataDir).absoluteFilePath();
     QDir().mkpath(folder);
     session.appFolder = WithTrailingSlash(folder);

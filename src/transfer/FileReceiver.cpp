@@ -486,14 +486,9 @@ void FileReceiver::TakeOffer(const QString& payload) {
     m_identity = QStringList{m_link.peerAddressCode()} + m_link.peerCard();
     m_deleteOnReset = false;
 
-    // The desktop names and draws types only for files that exist: ask about an empty one.
-    const QString probeFolder = WithTrailingSlash(QDir::tempPath());
-    const QString probe = probeFolder + FitFileName(m_saveName, FileNameLimit(probeFolder));
-    const bool probeMade = !QFileInfo::exists(probe) && QFile(probe).open(QIODevice::WriteOnly);
-    m_typeName = GetFileTypeName(m_session.shell(), probe);
-    const QIcon icon = GetFileIcon(m_session.shell(), probe, IconLarge);
-    if (probeMade)
-        QFile::remove(probe);
+    // The type is told by the offered name alone: nothing is written to ask about it.
+    m_typeName = GetFileTypeName(m_session.shell(), m_saveName);
+    const QIcon icon = GetFileIcon(m_session.shell(), m_saveName, IconLarge);
     if (auto* picture = findChild<QLabel*>(QStringLiteral("picFileIcon")))
         picture->setPixmap(icon.pixmap(32, 32));
     m_friendlyTime = FriendlyFileTime(m_offer.modified, m_session.system().Now().date());
@@ -584,6 +579,7 @@ void FileReceiver::PutOfferToUser() {
     ShowPage(PageOffer);
     m_session.activity.offerPending = true;
     emit BlinkWanted();
+    emit OfferWaiting(nick, m_offer.fileName, m_offer.length);
     WriteHistoryEntry();
 }
 

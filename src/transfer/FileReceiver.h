@@ -75,6 +75,8 @@ public:
 signals:
     void BlinkWanted();
     void AutoReceived(const QString& targetPath);
+    // An offer now waits for the user (page 1 filled, the count-down running).
+    void OfferWaiting(const QString& nickName, const QString& fileName, qint64 length);
     // The listener cannot run; the user has been told and the program is to end.
     void ListenerFailed();
 

@@ -327,8 +327,14 @@ QWidget* frm30::BuildInputPage() {
     layout->addLayout(retry);
     layout->addLayout(buttons);
 
-    m_txtAutoTryNum->setVisible(false);
-    m_vsbAutoTry->setVisible(false);
+    // The count box keeps its room while hidden, so ticking the box moves nothing beside it.
+    for (QWidget* box :
+         {static_cast<QWidget*>(m_txtAutoTryNum), static_cast<QWidget*>(m_vsbAutoTry)}) {
+        QSizePolicy policy = box->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        box->setSizePolicy(policy);
+        box->setVisible(false);
+    }
     for (int index : {1, 2}) {
         m_txtTime[index]->setVisible(false);
         m_vsrTime[index]->setVisible(false);

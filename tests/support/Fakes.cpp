@@ -45,6 +45,7 @@ FakePlatform::FakePlatform(const QString& settingsFolder) {
     auto info = std::make_unique<FakeSystemInfo>();
     auto fakeScreen = std::make_unique<FakeScreenService>();
     auto fakeTray = std::make_unique<FakeTrayIcon>();
+    auto notes = std::make_unique<RecordingNotifications>();
     messageBox = box.get();
     dialogs = dialogBox.get();
     shell = fakeShell.get();
@@ -53,6 +54,9 @@ FakePlatform::FakePlatform(const QString& settingsFolder) {
     system = info.get();
     screen = fakeScreen.get();
     tray = fakeTray.get();
+    if (!settingsFolder.isEmpty())
+        info->dataFolder = settingsFolder + QStringLiteral("/data");
+    notifications = notes.get();
     platform.messageBox = std::move(box);
     platform.dialogs = std::move(dialogBox);
     platform.shell = std::move(fakeShell);
@@ -61,6 +65,7 @@ FakePlatform::FakePlatform(const QString& settingsFolder) {
     platform.system = std::move(info);
     platform.screen = std::move(fakeScreen);
     platform.tray = std::move(fakeTray);
+    platform.notifications = std::move(notes);
 }
 
 }  // namespace tvx::test

@@ -81,6 +81,22 @@ public:
     QMap<QString, QString> entries;
 };
 
+// Records the notifications the program raises; Activate() clicks one as the desktop would.
+class RecordingNotifications : public NotificationService {
+public:
+    struct Raised {
+        NotifyKind kind;
+        QString summary;
+        QString body;
+    };
+    bool Notify(NotifyKind kind, const QString& summary, const QString& body) override {
+        raised.append({kind, summary, body});
+        return true;
+    }
+    void Activate(NotifyKind kind) { emit Activated(kind); }
+    QList<Raised> raised;
+};
+
 // A platform made of stand-ins, with typed access to each.
 struct FakePlatform {
     explicit FakePlatform(const QString& settingsFolder = QString());
@@ -94,6 +110,7 @@ struct FakePlatform {
     FakeSystemInfo* system;
     FakeScreenService* screen;
     FakeTrayIcon* tray;
+    RecordingNotifications* notifications;
 };
 
 }  // namespace tvx::test

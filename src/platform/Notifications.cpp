@@ -1,0 +1,98 @@
+#include "platform/Notifications.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusReply>
+#include <QVariantMap>
+
+#include "platform/DesktopEntry.h"
+
+namespace tvx {
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
+
+// True when a notification service runs on the bus or would be started for a call.
+bool ServiceAvailable(const QDBusConnection& bus) {
+    QDBusConnectionInterface* daemon = bus.interface();
+    if (!daemon)
+        return false;
+    if (daemon->isServiceRegistered(kService).value())
+        return true;
+    return daemon->activatableServiceNames().value().contains(kService);
+}
+
+}  // namespace
+
+DBusNotificationService::DBusNotificationService() = default;
+
+bool DBusNotificationService::Notify(NotifyKind kind, const QString& summary, const QString& body) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !ServiceAvailable(bus))
+        return false;
+    if (!m_listening) {
+        QDBusMessage ask = QDBusMessage::createMethodCall(kService, kPath, kInterface,
+                                                          QStringLiteral("GetCapabilities"));
+        QDBusReply<QStringList> capabilities = bus.call(ask, QDBus::Block, 1000);
+        m_bodyMarkup =
+            capabilities.isValid() && capabilities.value().contains(QStringLiteral("body-markup"));
+        m_listening = bus.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"),
+                                  this, SLOT(OnActionInvoked(uint, QString))) &&
+                      bus.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"),
+                                  this, SLOT(OnClosed(uint, uint)));
+    }
+
+    QVariantMap hints;
+    hints.insert(QStringLiteral("desktop-entry"), DesktopEntryId());
+    hints.insert(QStringLiteral("category"), kind == NotifyKind::AutoReceived
+                                                 ? QStringLiteral("transfer.complete")
+                                                 : QStringLiteral("transfer"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
+    call << DesktopEntryName() << uint(0) << DesktopEntryIcon() << summary
+         << (m_bodyMarkup ? body.toHtmlEscaped() : body)
+         << QStringList{QStringLiteral("default"), QStringLiteral("打开")} << hints << int(-1);
+    // Asynchronous: the user-interface thread never waits for the desktop.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, kind](QDBusPendingCallWatcher* finished) {
+                QDBusPendingReply<uint> reply = *finished;
+                if (!reply.isError())
+                    m_shown.insert(reply.value(), kind);
+                finished->deleteLater();
+            });
+    return true;
+}
+
+void DBusNotificationService::Withdraw(NotifyKind kind) {
+    for (auto shown = m_shown.begin(); shown != m_shown.end();) {
+        if (shown.value() != kind) {
+            ++shown;
+            continue;
+        }
+        QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
+                                                           QStringLiteral("CloseNotification"));
+        call << shown.key();
+        QDBusConnection::sessionBus().send(call);
+        shown = m_shown.erase(shown);
+    }
+}
+
+void DBusNotificationService::OnActionInvoked(uint id, const QString& action) {
+    auto found = m_shown.constFind(id);
+    if (found == m_shown.constEnd() || action != QLatin1String("default"))
+        return;
+    emit Activated(found.value());
+}
+
+void DBusNotificationService::OnClosed(uint id, uint /*reason*/) {
+    m_shown.remove(id);
+}
+
+}  // namespace tvx

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+namespace tvx {
+
+// What a desktop notification announces; its default action brings the matching window forward.
+enum class NotifyKind { Offer, Invitation, AutoReceived };
+
+// Desktop notifications beside the tray icon. Where the desktop has no notification service
+// nothing is shown and nothing fails.
+class NotificationService : public QObject {
+    Q_OBJECT
+
+public:
+    // False when no notification could be sent (no service).
+    virtual bool Notify(NotifyKind kind, const QString& summary, const QString& body) = 0;
+    // Takes back the notifications of this kind still on screen: what they announced no
+    // longer waits.
+    virtual void Withdraw(NotifyKind /*kind*/) {}
+
+signals:
+    // The user chose the notification's default action (clicked it).
+    void Activated(NotifyKind kind);
+};
+
+// org.freedesktop.Notifications on the session bus.
+class DBusNotificationService : public NotificationService {
+    Q_OBJECT
+
+public:
+    DBusNotificationService();
+    bool Notify(NotifyKind kind, const QString& summary, const QString& body) override;
+    void Withdraw(NotifyKind kind) override;
+
+private slots:
+    void OnActionInvoked(uint id, const QString& action);
+    void OnClosed(uint id, uint reason);
+
+private:
+    bool m_listening = false;
+    bool m_bodyMarkup = false;        // the service reads the body as markup: names are escaped
+    QHash<uint, NotifyKind> m_shown;  // notifications on screen, by the service's id
+};
+
+}  // namespace tvx
