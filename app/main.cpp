@@ -4,8 +4,8 @@
 
 #include "common/Session.h"
 #include "platform/DesktopEntry.h"
+#include "shell/MainWindow.h"
 #include "shell/TrayPictures.h"
-#include "shell/frm35.h"
 #include "startup/Language.h"
 #include "startup/Startup.h"
 
@@ -38,8 +38,8 @@ int main(int argc, char** argv) {
     if (outcome != tvx::StartupOutcome::Running)
         return 1;
 
-    tvx::frm35 mainWindow(session);
-    QObject::connect(&mainWindow, &tvx::frm35::ProgramEnded, &app, &QApplication::quit,
+    tvx::MainWindow mainWindow(session);
+    QObject::connect(&mainWindow, &tvx::MainWindow::ProgramEnded, &app, &QApplication::quit,
                      Qt::QueuedConnection);
     if (!mainWindow.Form_Load())
         return 1;

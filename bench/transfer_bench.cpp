@@ -39,7 +39,7 @@
 #include "platform/System.h"
 #include "platform/Tray.h"
 #include "records/Settings.h"
-#include "transfer/frm30.h"
+#include "transfer/SendWindow.h"
 
 namespace {
 
@@ -259,7 +259,7 @@ int RunSender(int argc, char** argv) {
     session.personalInfo.nickName = QStringLiteral("bench");
     tvx::LoadMainSettings(session.store(), session.settings);
 
-    tvx::frm30 window(session);
+    tvx::SendWindow window(session);
     window.SetPauseMs(0);
     window.ShowSendWindow();
     window.txtFSInfo(1)->setText(kReceiverAddress);
@@ -269,7 +269,7 @@ int RunSender(int argc, char** argv) {
 
     QElapsedTimer clock;
     double cpuAtStart = 0;
-    QObject::connect(&window, &tvx::frm30::ChunkSent, &window, [&clock, &cpuAtStart] {
+    QObject::connect(&window, &tvx::SendWindow::ChunkSent, &window, [&clock, &cpuAtStart] {
         if (!clock.isValid()) {
             clock.start();
             cpuAtStart = CpuSeconds(QCoreApplication::applicationPid());
@@ -280,8 +280,8 @@ int RunSender(int argc, char** argv) {
     int outcome = -1;
     QObject::connect(&poll, &QTimer::timeout, &app, [&] {
         const int page = window.CurrentPage();
-        if (page >= tvx::frm30::PageFinished ||
-            (page == tvx::frm30::PageInput && messages->shown > 0)) {
+        if (page >= tvx::SendWindow::PageFinished ||
+            (page == tvx::SendWindow::PageInput && messages->shown > 0)) {
             outcome = page;
             app.quit();
         }
@@ -294,7 +294,7 @@ int RunSender(int argc, char** argv) {
     const double cpu = CpuSeconds(QCoreApplication::applicationPid()) - cpuAtStart;
     std::printf("RESULT %d %.6f %lld %lld %lld %.3f\n", outcome, seconds, idle, peak,
                 session.settings.sendBufferBytes, cpu);
-    return outcome == tvx::frm30::PageFinished ? 0 : 1;
+    return outcome == tvx::SendWindow::PageFinished ? 0 : 1;
 }
 
 // ---- The orchestration ----
@@ -361,7 +361,8 @@ bool RunOnce(const QString& program, const QString& tolvex, const QString& work,
     figures.receiverCpu = CpuSeconds(receiver.processId()) - receiverCpuBefore;
     receiver.kill();
     receiver.waitForFinished(5000);
-    if (result.size() < 7 || result[0] != "RESULT" || result[1].toInt() != tvx::frm30::PageFinished)
+    if (result.size() < 7 || result[0] != "RESULT" ||
+        result[1].toInt() != tvx::SendWindow::PageFinished)
         return false;
     figures.transferSeconds = result[2].toDouble();
     figures.senderIdle = result[3].toLongLong();

@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 
 #include "address/AddressCode.h"
-#include "chat/frm75.h"
+#include "chat/AddressPicker.h"
 #include "support/Fakes.h"
 
 // The address picker on its own: the load rule, the pick for either window and the close on
@@ -16,7 +16,7 @@
 namespace tvx::test {
 namespace {
 
-class AddressPicker : public ::testing::Test {
+class AddressPickerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
@@ -27,7 +27,7 @@ protected:
         ASSERT_TRUE(book.open(QIODevice::WriteOnly));
         book.write(content);
     }
-    frm75* Open(PickerPurpose purpose) {
+    AddressPicker* Open(PickerPurpose purpose) {
         return OpenAddressPicker(session, nullptr, purpose,
                                  [this](PickerPurpose p, const QString& address) {
                                      picks << QStringLiteral("%1:%2").arg(int(p)).arg(address);
@@ -40,13 +40,13 @@ protected:
     QStringList picks;
 };
 
-TEST_F(AddressPicker, LoadsAtMostFiveHundredValidLinesWithoutAMessage) {
+TEST_F(AddressPickerTest, LoadsAtMostFiveHundredValidLinesWithoutAMessage) {
     QByteArray book = "only a name\r\nBob|\r\n|10.0.0.1\r\nCarol|10.0.0.5|x\r\n";
     for (int i = 0; i < 600; ++i)
         book +=
             QStringLiteral("P%1|10.0.%2.%3\r\n").arg(i).arg(i / 250).arg(i % 250 + 1).toLatin1();
     WriteBook(book);
-    QPointer<frm75> picker = Open(PickerPurpose::SendFile);
+    QPointer<AddressPicker> picker = Open(PickerPurpose::SendFile);
     ASSERT_EQ(picker->lstUser()->count(), 500);
     // "|10.0.0.1" splits into two parts; the name is empty but the line counts.
     EXPECT_EQ(picker->lstUser()->item(0)->text(), QStringLiteral("|10.0.0.1"));
@@ -56,19 +56,19 @@ TEST_F(AddressPicker, LoadsAtMostFiveHundredValidLinesWithoutAMessage) {
     picker->close();
 }
 
-TEST_F(AddressPicker, AllLinesInvalidStillOpensWithAnEmptyList) {
+TEST_F(AddressPickerTest, AllLinesInvalidStillOpensWithAnEmptyList) {
     WriteBook("Bob\r\nAlice|999.1.1.1\r\n");
-    QPointer<frm75> picker = Open(PickerPurpose::ChatInvitation);
+    QPointer<AddressPicker> picker = Open(PickerPurpose::ChatInvitation);
     EXPECT_EQ(picker->lstUser()->count(), 0);
     picker->lstUser_DblClick();
     EXPECT_TRUE(picks.isEmpty());
     picker->close();
 }
 
-TEST_F(AddressPicker, DoubleClickHandsTheStoredAddressToItsWindowAndCloses) {
+TEST_F(AddressPickerTest, DoubleClickHandsTheStoredAddressToItsWindowAndCloses) {
     const QString code = EncodeAddressCode(QStringLiteral("192.168.1.20"));
     WriteBook(("Alice|" + code + "\r\nBob|10.0.0.5\r\n").toLatin1());
-    QPointer<frm75> picker = Open(PickerPurpose::ChatInvitation);
+    QPointer<AddressPicker> picker = Open(PickerPurpose::ChatInvitation);
     picker->lstUser()->setCurrentRow(0);
     picker->lstUser_DblClick();
     // A TVX address stays a TVX address; the window checks it when it is used.
@@ -78,9 +78,9 @@ TEST_F(AddressPicker, DoubleClickHandsTheStoredAddressToItsWindowAndCloses) {
     EXPECT_TRUE(picker.isNull());
 }
 
-TEST_F(AddressPicker, LosingTheFocusClosesWithoutAPick) {
+TEST_F(AddressPickerTest, LosingTheFocusClosesWithoutAPick) {
     WriteBook("Bob|10.0.0.5\r\n");
-    QPointer<frm75> picker = Open(PickerPurpose::SendFile);
+    QPointer<AddressPicker> picker = Open(PickerPurpose::SendFile);
     picker->lstUser()->setCurrentRow(0);
     QEvent deactivate(QEvent::WindowDeactivate);
     QCoreApplication::sendEvent(picker, &deactivate);

@@ -24,7 +24,7 @@
 #include "common/Messages.h"
 #include "platform/Tray.h"
 #include "protocol/Codes.h"
-#include "records/frm65.h"
+#include "records/PeerInfoWindow.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/Render.h"
@@ -208,15 +208,15 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
 
     // The peer's card from the chat page's third button and from the caller's name.
     Click(invite, "imgChatBtn3");
-    ASSERT_NE(invite->PeerInfoWindow(), nullptr);
-    EXPECT_EQ(invite->PeerInfoWindow()->txtGuestInfo(1), QStringLiteral("127.0.0.3"));
-    EXPECT_EQ(invite->PeerInfoWindow()->txtGuestInfo(2), QStringLiteral("小红"));
-    invite->PeerInfoWindow()->close();
+    ASSERT_NE(invite->PeerInfo(), nullptr);
+    EXPECT_EQ(invite->PeerInfo()->txtGuestInfo(1), QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(invite->PeerInfo()->txtGuestInfo(2), QStringLiteral("小红"));
+    invite->PeerInfo()->close();
     QTest::mouseClick(In<QLabel>(accept, "lblDesc0"), Qt::LeftButton);
-    ASSERT_NE(accept->PeerInfoWindow(), nullptr);
-    EXPECT_EQ(accept->PeerInfoWindow()->txtGuestInfo(1), from.session.localAddressCode);
-    EXPECT_EQ(accept->PeerInfoWindow()->txtGuestInfo(2), QStringLiteral("小明"));
-    accept->PeerInfoWindow()->close();
+    ASSERT_NE(accept->PeerInfo(), nullptr);
+    EXPECT_EQ(accept->PeerInfo()->txtGuestInfo(1), from.session.localAddressCode);
+    EXPECT_EQ(accept->PeerInfo()->txtGuestInfo(2), QStringLiteral("小明"));
+    accept->PeerInfo()->close();
 
     // The inviter writes in bold, 16 points and a chosen colour; the line goes both ways.
     from.fake.dialogs->colors.enqueue(0x000000FF);  // red
@@ -399,7 +399,7 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
 
     // The address book button opens the picker; a double click fills the address box.
     Click(invite, "cmdCSDo1");
-    frm75* picker = invite->Picker();
+    AddressPicker* picker = invite->Picker();
     ASSERT_NE(picker, nullptr);
     ASSERT_EQ(picker->lstUser()->count(), 1);
     picker->lstUser()->setCurrentRow(0);
@@ -489,8 +489,8 @@ TEST(ChatListener, PortInUseEndsTheProgramWithTheMainWindowsMessage) {
     ASSERT_EQ(squatter.Bind(kAnswererAddress, kChatPort), 0);
     ASSERT_EQ(squatter.Listen(), 0);
     TestPeer peer(kAnswererAddress, QStringLiteral("小红"));
-    peer.mainWindow = std::make_unique<frm35>(peer.session);
-    QSignalSpy ended(peer.mainWindow.get(), &frm35::ProgramEnded);
+    peer.mainWindow = std::make_unique<MainWindow>(peer.session);
+    QSignalSpy ended(peer.mainWindow.get(), &MainWindow::ProgramEnded);
     EXPECT_FALSE(peer.mainWindow->Form_Load());
     ASSERT_EQ(peer.fake.messageBox->shown.size(), 1);
     const ScriptedMessageBox::Shown& shown = peer.fake.messageBox->shown.front();

@@ -12,7 +12,7 @@
 #include "common/Session.h"
 #include "platform/Notifications.h"
 #include "shell/AutoReceiveTip.h"
-#include "shell/frm35.h"
+#include "shell/MainWindow.h"
 #include "support/Fakes.h"
 #include "transfer/FileReceiver.h"
 
@@ -79,14 +79,14 @@ struct BusRig {
         session.localAddress = QStringLiteral("127.0.0.2");
         session.appFolder = folder.path() + QLatin1Char('/');
         session.localAddressCode = QStringLiteral("NVSSWFDSEN");
-        window = std::make_unique<frm35>(session);
+        window = std::make_unique<MainWindow>(session);
     }
     // Loads the main window and with it the answering chat window (listening on 127.0.0.2).
     bool Load() { return window->Form_Load(); }
     QTemporaryDir folder;
     test::FakePlatform fake;
     Session session{fake.platform};
-    std::unique_ptr<frm35> window;
+    std::unique_ptr<MainWindow> window;
 };
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include "support/Loopback.h"
 #include "support/TestPeer.h"
 #include "transfer/FileReceiver.h"
-#include "transfer/frm30.h"
+#include "transfer/SendWindow.h"
 
 // Two complete copies in one process: what the receiving user sets in the options dialog acts
 // on the very next sender, without a restart.
@@ -27,10 +27,10 @@ protected:
         ASSERT_TRUE(files.isValid());
         ASSERT_TRUE(from.Start());
         ASSERT_TRUE(to.Start());
-        window = std::make_unique<frm30>(from.session);
+        window = std::make_unique<SendWindow>(from.session);
         window->SetPauseMs(0);
         window->SetCloseGraceMs(200);
-        QObject::connect(window.get(), &frm30::ChunkSent, window.get(),
+        QObject::connect(window.get(), &SendWindow::ChunkSent, window.get(),
                          [this](qint64, qint64 size) { chunkSizes.append(size); });
         window->ShowSendWindow();
     }
@@ -68,7 +68,7 @@ protected:
 
     bool BothIdle() {
         return WaitUntil([&] {
-            return window->phase() == frm30::Phase::Idle &&
+            return window->phase() == SendWindow::Phase::Idle &&
                    to.receiver().ControlLink().state() == PeerLink::State::Listening &&
                    !to.session.activity.receiving;
         });
@@ -77,7 +77,7 @@ protected:
     QTemporaryDir files;
     TestPeer from{kCallerAddress, QStringLiteral("小明")};
     TestPeer to{kAnswererAddress, QStringLiteral("小红")};
-    std::unique_ptr<frm30> window;
+    std::unique_ptr<SendWindow> window;
     QList<qint64> chunkSizes;
 };
 
@@ -95,7 +95,7 @@ TEST_F(OptionsAtWork, ANewCodeAndABlockedAddressActOnTheNextSender) {
     Send(path, QStringLiteral("芝麻开门"));
     ASSERT_TRUE(WaitUntil([&] { return to.session.activity.offerPending; }));
     to.receiver().cmdRefuse_Click();
-    ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == frm30::PageRefused; }));
+    ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageRefused; }));
     window->cmdResult_Click();
     ASSERT_TRUE(BothIdle());
 
@@ -138,7 +138,7 @@ TEST_F(OptionsAtWork, SendBufferOffAndAutomaticReceivingTakeEffectAtOnce) {
 }
 
 TEST_F(OptionsAtWork, TrayMenuOpensOptionsAboutAndTheAddressBook) {
-    frm35& main = *to.mainWindow;
+    MainWindow& main = *to.mainWindow;
     for (int entry : {4, 5, 6, 8, 9, 10})
         EXPECT_TRUE(main.MenuEntry(entry)->isEnabled()) << entry;
 
@@ -180,9 +180,9 @@ TEST_F(OptionsAtWork, TrayMenuOpensOptionsAboutAndTheAddressBook) {
     EXPECT_EQ(main.AddressBook(), book);
     book->lstAdrs()->item(1)->setSelected(true);
     book->mnuFile()->trigger();
-    ASSERT_NE(main.SendWindow(), nullptr);
-    EXPECT_TRUE(main.SendWindow()->isVisible());
-    EXPECT_EQ(main.SendWindow()->txtFSInfo(1)->text(), QStringLiteral("NVSSWFDSEN"));
+    ASSERT_NE(main.FileSendWindow(), nullptr);
+    EXPECT_TRUE(main.FileSendWindow()->isVisible());
+    EXPECT_EQ(main.FileSendWindow()->txtFSInfo(1)->text(), QStringLiteral("NVSSWFDSEN"));
     book->mnuChat()->trigger();
     EXPECT_EQ(invited, QStringList{QStringLiteral("NVSSWFDSEN")});
 }

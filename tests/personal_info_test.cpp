@@ -11,8 +11,8 @@
 #include "address/AddressCode.h"
 #include "common/Session.h"
 #include "platform/System.h"
-#include "records/frm60.h"
-#include "records/frm65.h"
+#include "records/PeerInfoWindow.h"
+#include "records/PersonalInfoWindow.h"
 #include "support/Fakes.h"
 
 using namespace tvx;
@@ -45,7 +45,7 @@ TEST(PersonalInfoWindow, ShowsTheRunningValues) {
     Rig rig;
     rig.session.personalInfo.sex = QStringLiteral("2");
     rig.session.personalInfo.otherInfo = QStringLiteral("a\r\nb");
-    frm60 window(rig.session);
+    PersonalInfoWindow window(rig.session);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("个人信息"));
     EXPECT_EQ(window.txtLocalInfo(1)->text(), rig.session.localAddressCode);
     EXPECT_EQ(window.txtLocalInfo(2)->text(), QStringLiteral("192.168.0.5"));
@@ -57,7 +57,7 @@ TEST(PersonalInfoWindow, ShowsTheRunningValues) {
 
 TEST(PersonalInfoWindow, RefusesAnEmptyOrBarredNickname) {
     Rig rig;
-    frm60 window(rig.session);
+    PersonalInfoWindow window(rig.session);
     window.txtLocalInfo(4)->setText(QStringLiteral("30"));
     for (const char* nick : {"", "   "}) {
         window.txtLocalInfo(3)->setText(QString::fromUtf8(nick));
@@ -77,7 +77,7 @@ TEST(PersonalInfoWindow, RefusesAnEmptyOrBarredNickname) {
 
 TEST(PersonalInfoWindow, SavingWritesTheEightKeysInOrder) {
     Rig rig;
-    frm60 window(rig.session);
+    PersonalInfoWindow window(rig.session);
     window.show();
     window.txtLocalInfo(3)->setText(QStringLiteral(" 小王 "));
     window.cobSex()->setCurrentIndex(1);
@@ -100,7 +100,7 @@ TEST(PersonalInfoWindow, SavingWritesTheEightKeysInOrder) {
 
 TEST(PersonalInfoWindow, LeavingABoxTrimsIt) {
     Rig rig;
-    frm60 window(rig.session);
+    PersonalInfoWindow window(rig.session);
     window.show();
     QApplication::setActiveWindow(&window);
     window.txtLocalInfo(6)->setFocus();
@@ -115,7 +115,7 @@ TEST(PersonalInfoWindow, LeavingABoxTrimsIt) {
 
 TEST(PersonalInfoWindow, FreshCodeAlwaysDiffersAndTakesEffectAtOnce) {
     Rig rig;
-    frm60 window(rig.session);
+    PersonalInfoWindow window(rig.session);
     for (int i = 0; i < 200; ++i) {
         const QString before = window.txtLocalInfo(1)->text();
         window.cmdDo_Click(3);
@@ -131,7 +131,7 @@ TEST(PersonalInfoWindow, FreshCodeAlwaysDiffersAndTakesEffectAtOnce) {
 
 TEST(PersonalInfoWindow, RightClickCopiesAnAddress) {
     Rig rig;
-    frm60 window(rig.session);
+    PersonalInfoWindow window(rig.session);
     window.show();
     QTest::mouseClick(window.txtLocalInfo(2), Qt::RightButton);
     EXPECT_EQ(rig.fake.shell->clipboard, QStringLiteral("192.168.0.5"));
@@ -143,7 +143,7 @@ TEST(PersonalInfoWindow, RightClickCopiesAnAddress) {
 
 TEST(PeerInfoWindow, ShowsTheReceivedCard) {
     Rig rig;
-    frm65* window = ShowPeerInfo(
+    PeerInfoWindow* window = ShowPeerInfo(
         rig.session, {"XXEEEXEEEF", "小明", "1", "20", "", "", "", "", "第一行\r\n第二行"});
     EXPECT_EQ(window->windowTitle(), QStringLiteral("对方信息"));
     EXPECT_EQ(window->txtGuestInfo(1), QStringLiteral("XXEEEXEEEF"));
@@ -158,7 +158,7 @@ TEST(PeerInfoWindow, ShowsTheReceivedCard) {
 
 TEST(PeerInfoWindow, AddsToTheAddressBookWithoutBars) {
     Rig rig;
-    frm65 window(rig.session);
+    PeerInfoWindow window(rig.session);
     window.Fill({"XXEEEXEEEF", "a|b", "0"});
     rig.fake.messageBox->answers << AnswerNo;
     window.cmdDo_Click(1);
@@ -180,7 +180,7 @@ TEST(PeerInfoWindow, AddsToTheAddressBookWithoutBars) {
 
 TEST(PeerInfoWindow, BlockingTwiceIsRefused) {
     Rig rig;
-    frm65 window(rig.session);
+    PeerInfoWindow window(rig.session);
     window.Fill({"XXEEEXEEEF", "小明", "0"});
     window.cmdDo_Click(2);
     EXPECT_EQ(rig.fake.messageBox->shown[0].text,

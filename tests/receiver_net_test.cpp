@@ -145,8 +145,8 @@ TEST(FileReceiver, PortInUseEndsTheProgramWithItsMessage) {
     ASSERT_EQ(squatter.Bind(kAnswererAddress, kFileControlPort), 0);
     ASSERT_EQ(squatter.Listen(), 0);
     ReceiverRig rig;
-    rig.receiver.mainWindow = std::make_unique<frm35>(rig.receiver.session);
-    QSignalSpy ended(rig.receiver.mainWindow.get(), &frm35::ProgramEnded);
+    rig.receiver.mainWindow = std::make_unique<MainWindow>(rig.receiver.session);
+    QSignalSpy ended(rig.receiver.mainWindow.get(), &MainWindow::ProgramEnded);
     EXPECT_FALSE(rig.receiver.mainWindow->Form_Load());
     EXPECT_EQ(rig.Messages(), QStringList{QStringLiteral("Tolvex不能运行:端口已被其它程序使用。")});
     EXPECT_EQ(rig.receiver.fake.messageBox->shown[0].style, 0x1010);
@@ -703,7 +703,7 @@ TEST(FileReceiver, RenderThePages) {
     ReceiverRig rig;
     ASSERT_TRUE(rig.Start());
     FileReceiver& receiver = rig.receiver.receiver();
-    frm35& window = *rig.receiver.mainWindow;
+    MainWindow& window = *rig.receiver.mainWindow;
     QTemporaryDir saveDir;
     const QByteArray content = RandomBytes(3000);
     {

@@ -5,10 +5,10 @@
 
 #include "common/Session.h"
 #include "platform/Tray.h"
-#include "records/frm60.h"
-#include "records/frm65.h"
+#include "records/PeerInfoWindow.h"
+#include "records/PersonalInfoWindow.h"
 #include "shell/AutoReceiveTip.h"
-#include "shell/frm35.h"
+#include "shell/MainWindow.h"
 #include "startup/AddressChoiceDialog.h"
 #include "support/Fakes.h"
 
@@ -54,7 +54,7 @@ TEST(Render, MainWindowMenuTipAndPersonalInfo) {
     session.personalInfo.sex = QStringLiteral("1");
     session.personalInfo.otherInfo = QStringLiteral("第一行\r\n第二行");
 
-    frm35 mainWindow(session);
+    MainWindow mainWindow(session);
     ASSERT_TRUE(mainWindow.Form_Load());
     Render(mainWindow, QStringLiteral("main-window"));
     mainWindow.TrayMenu()->adjustSize();
@@ -64,10 +64,10 @@ TEST(Render, MainWindowMenuTipAndPersonalInfo) {
     mainWindow.ShowAutoReceiveTip(QStringLiteral("/home/u/收到/报告.doc"));
     Render(*mainWindow.Tip(), QStringLiteral("auto-receive-tip"));
 
-    frm60 personal(session);
+    PersonalInfoWindow personal(session);
     Render(personal, QStringLiteral("personal-info"));
 
-    frm65 peer(session);
+    PeerInfoWindow peer(session);
     peer.Fill({QStringLiteral("XXEEEXEEEF"), QStringLiteral("小明"), QStringLiteral("2"),
                QStringLiteral("28"), QStringLiteral("010-12345678"),
                QStringLiteral("xm@example.com"), QString(), QStringLiteral("北京"),

@@ -9,17 +9,17 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "chat/frm75.h"
+#include "chat/AddressPicker.h"
 #include "common/Handshake.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
 #include "records/HistoryLog.h"
-#include "records/frm65.h"
+#include "records/PeerInfoWindow.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/Render.h"
 #include "support/ScriptedReceiver.h"
-#include "transfer/frm30.h"
+#include "transfer/SendWindow.h"
 
 // The send window against a receiver that runs the protocol by script, on 127.0.0.2 and
 // 127.0.0.3.
@@ -43,10 +43,10 @@ protected:
         ASSERT_TRUE(folder.isValid());
         sender.session.appFolder = folder.path() + QLatin1Char('/');
         sender.session.settings.sendBufferBytes = kChunk;
-        window = std::make_unique<frm30>(sender.session);
+        window = std::make_unique<SendWindow>(sender.session);
         window->SetPauseMs(0);
         window->SetCloseGraceMs(100);
-        QObject::connect(window.get(), &frm30::ChunkSent, window.get(),
+        QObject::connect(window.get(), &SendWindow::ChunkSent, window.get(),
                          [this](qint64 offset, qint64 size) {
                              if (chunks.isEmpty()) {
                                  firstPercent = window->TextOf(QStringLiteral("lblSendProc11"));
@@ -97,7 +97,7 @@ protected:
     LoopbackPeer sender{kCallerAddress, QStringLiteral("小明")};
     LoopbackPeer peer{kAnswererAddress, QStringLiteral("小红")};
     ScriptedReceiver receiver{peer.session};
-    std::unique_ptr<frm30> window;
+    std::unique_ptr<SendWindow> window;
     QList<QPair<qint64, qint64>> chunks;
     QString firstPercent;
     int firstWidth = -1;
@@ -118,7 +118,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
     EXPECT_EQ(receiver.offer->key, window->DataKey());
     EXPECT_GE(window->DataKey(), 1);
     EXPECT_LE(window->DataKey(), 254);
-    EXPECT_EQ(window->CurrentPage(), frm30::PageConnecting);
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageConnecting);
     EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo1")),
               QStringLiteral("正在连接用户 127.0.0.3 ..."));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo4")), QStringLiteral("(已等待 0 秒)"));
@@ -141,7 +141,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
     EXPECT_EQ(receiver.Plain(), content);
     EXPECT_TRUE(sender.session.activity.sending);
     EXPECT_FALSE(window->WaitCounterRunning());
-    EXPECT_EQ(window->CurrentPage(), frm30::PageSending);
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageSending);
     EXPECT_EQ(firstPercent, QStringLiteral("0%"));
     EXPECT_EQ(firstWidth, 1);
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc2")), QStringLiteral("127.0.0.3"));
@@ -158,7 +158,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
     EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-sending")));
 
     receiver.Answer(BuildCompletion());
-    ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == frm30::PageFinished; }));
+    ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageFinished; }));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendFinish")),
               QStringLiteral("文件已成功发送到 127.0.0.3 。\n\n源文件 ") + path +
                   QStringLiteral("\n\n完成时间 8:04:09 ,用时 0 秒。"));
@@ -168,7 +168,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
     EXPECT_TRUE(Boxes().isEmpty());
     EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-finished")));
     window->cmdResult_Click();
-    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     EXPECT_TRUE(ReceiverListening());
 }
 
@@ -189,7 +189,7 @@ TEST_F(SenderNet, ChunksFollowTheSendBufferAndEqualBytesStayEqual) {
         // Every byte travels xor the key, so equal bytes stay equal on the wire.
         EXPECT_EQ(receiver.bytes, QByteArray(c.size, char('A' ^ receiver.offer->key)));
         receiver.Answer(BuildCompletion());
-        ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == frm30::PageFinished; }));
+        ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageFinished; }));
         // The TVX address stands for the peer in the texts, upper-cased as typed.
         EXPECT_TRUE(window->TextOf(QStringLiteral("lblSendFinish"))
                         .startsWith(QStringLiteral("文件已成功发送到 ") + code.toUpper()));
@@ -213,7 +213,7 @@ TEST_F(SenderNet, ResumeStartsAtTheOffsetAndBadOffsetsEndWithTheReadError) {
     window->timSendSpeed_Timer();
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc8")), QStringLiteral("128 KB/S"));
     receiver.link.Reset();
-    ASSERT_TRUE(WaitUntil([&] { return window->phase() == frm30::Phase::Idle; }));
+    ASSERT_TRUE(WaitUntil([&] { return window->phase() == SendWindow::Phase::Idle; }));
     ASSERT_TRUE(ReceiverListening());
     window->cmdResult_Click();
     Boxes().clear();
@@ -228,7 +228,7 @@ TEST_F(SenderNet, ResumeStartsAtTheOffsetAndBadOffsetsEndWithTheReadError) {
         ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
         EXPECT_EQ(Boxes().front().text, QStringLiteral("无法继续发送:读取文件时发生错误。"));
         EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError) | StyleSystemModal);
-        EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+        EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
         EXPECT_FALSE(sender.session.activity.sending);
         EXPECT_TRUE(chunks.isEmpty());
         ASSERT_TRUE(ReceiverListening());
@@ -250,20 +250,20 @@ TEST_F(SenderNet, RefusalsAndCancelsGiveTheirPages) {
     };
     const QString quoted = QStringLiteral("\"a.bin\"");
     const Case cases[] = {
-        {BuildOfferRefused(QString()), false, frm30::PageRefused,
+        {BuildOfferRefused(QString()), false, SendWindow::PageRefused,
          QStringLiteral("对方用户 127.0.0.3 拒绝接收文件") + quoted + QStringLiteral("。"),
          QStringLiteral("(无)")},
-        {BuildOfferRefused(QStringLiteral("不要了")), false, frm30::PageRefused,
+        {BuildOfferRefused(QStringLiteral("不要了")), false, SendWindow::PageRefused,
          QStringLiteral("对方用户 127.0.0.3 拒绝接收文件") + quoted + QStringLiteral("。"),
          QStringLiteral("不要了")},
-        {BuildOfferRefusedAuto(QStringLiteral(" 有附言 ")), false, frm30::PageAutoRefused,
+        {BuildOfferRefusedAuto(QStringLiteral(" 有附言 ")), false, SendWindow::PageAutoRefused,
          QStringLiteral("对方用户 127.0.0.3 自动拒绝接收文件") + quoted + QStringLiteral("。"),
          QStringLiteral("(对方用户可能不在计算机前)")},
-        {BuildReceiverCancel(QStringLiteral("磁盘满了")), true, frm30::PageReceiverCancelled,
+        {BuildReceiverCancel(QStringLiteral("磁盘满了")), true, SendWindow::PageReceiverCancelled,
          QStringLiteral("对方用户 127.0.0.3 取消接收文件") + quoted +
              QStringLiteral(",目前已发送 100% 。"),
          QStringLiteral("磁盘满了")},
-        {QString(), true, frm30::PageReceiverCancelled,
+        {QString(), true, SendWindow::PageReceiverCancelled,
          QStringLiteral("对方用户 127.0.0.3 取消接收文件") + quoted +
              QStringLiteral(",目前已发送 100% 。"),
          QStringLiteral("(无)")},
@@ -291,21 +291,22 @@ TEST_F(SenderNet, RefusalsAndCancelsGiveTheirPages) {
         ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == c.page; }));
         EXPECT_TRUE(window->isVisible());
         EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")), QString::fromUtf16(tips[c.page]));
-        const QString name = c.page == frm30::PageRefused       ? QStringLiteral("RefuRecv")
-                             : c.page == frm30::PageAutoRefused ? QStringLiteral("AutoRefuRecv")
-                                                                : QStringLiteral("CanclRecv");
+        const QString name = c.page == SendWindow::PageRefused ? QStringLiteral("RefuRecv")
+                             : c.page == SendWindow::PageAutoRefused
+                                 ? QStringLiteral("AutoRefuRecv")
+                                 : QStringLiteral("CanclRecv");
         EXPECT_EQ(window->TextOf(QStringLiteral("lbl") + name + QStringLiteral("1")), c.line);
         EXPECT_EQ(window->TextOf(QStringLiteral("txt") + name), c.note);
-        EXPECT_EQ(window->phase(), frm30::Phase::Idle);
+        EXPECT_EQ(window->phase(), SendWindow::Phase::Idle);
         EXPECT_FALSE(sender.session.activity.sending);
         EXPECT_TRUE(Boxes().isEmpty());
-        if (c.page == frm30::PageRefused) {
+        if (c.page == SendWindow::PageRefused) {
             EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-refused")));
         }
         // The page stays until "确定"; the close box hides the window and goes back to page 1.
         window->close();
         EXPECT_FALSE(window->isVisible());
-        EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+        EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
         receiver.link.Reset();
         ASSERT_TRUE(ReceiverListening());
     }
@@ -317,7 +318,7 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
     ASSERT_TRUE(SendToOffer());
     ASSERT_TRUE(AcceptAndReceive(0));
     // All bytes are out; the window waits on page 3 for the receiver's completion.
-    ASSERT_EQ(window->CurrentPage(), frm30::PageSending);
+    ASSERT_EQ(window->CurrentPage(), SendWindow::PageSending);
 
     // The close box on page 3 asks; No keeps everything.
     sender.fake.messageBox->answers.enqueue(AnswerNo);
@@ -326,13 +327,13 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
     EXPECT_EQ(Boxes().front().text, QStringLiteral("确实要取消正在发送的文件么？"));
     EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindAsk));
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(window->CurrentPage(), frm30::PageSending);
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageSending);
 
     // The receiver's address opens the peer's card.
     window->lblSendProc_Click(2);
-    frm65* card = nullptr;
+    PeerInfoWindow* card = nullptr;
     for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (auto* info = qobject_cast<frm65*>(top))
+        if (auto* info = qobject_cast<PeerInfoWindow*>(top))
             card = info;
     }
     ASSERT_NE(card, nullptr);
@@ -344,16 +345,16 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
     window->txtCancelSend()->setText(QStringLiteral("  不发了  "));
     sender.fake.messageBox->answers.enqueue(AnswerYes);
     window->cmdSendProc_Click();
-    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     ASSERT_TRUE(WaitUntil([&] { return receiver.senderCancel.has_value(); }));
     EXPECT_EQ(*receiver.senderCancel, QStringLiteral("不发了"));
     EXPECT_TRUE(sender.session.activity.sending);
 
     // The receiver resets on the cancel; its close ends the transfer without a message.
     receiver.link.Reset();
-    ASSERT_TRUE(WaitUntil([&] { return window->phase() == frm30::Phase::Idle; }));
+    ASSERT_TRUE(WaitUntil([&] { return window->phase() == SendWindow::Phase::Idle; }));
     EXPECT_FALSE(sender.session.activity.sending);
-    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     EXPECT_EQ(Boxes().size(), 2);
 }
 
@@ -366,8 +367,8 @@ TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
         ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
         EXPECT_EQ(Boxes().front().text, text);
         EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError) | StyleSystemModal);
-        EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
-        EXPECT_EQ(window->phase(), frm30::Phase::Idle);
+        EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
+        EXPECT_EQ(window->phase(), SendWindow::Phase::Idle);
         EXPECT_FALSE(receiver.offer.has_value());
         Boxes().clear();
         ASSERT_TRUE(ReceiverListening());
@@ -388,7 +389,7 @@ TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
     window->txtFSPW()->setText(QStringLiteral("暗号"));
     ASSERT_TRUE(SendToOffer());
     receiver.link.Reset();
-    ASSERT_TRUE(WaitUntil([&] { return window->phase() == frm30::Phase::Idle; }));
+    ASSERT_TRUE(WaitUntil([&] { return window->phase() == SendWindow::Phase::Idle; }));
     ASSERT_TRUE(ReceiverListening());
     receiver.offer.reset();
     Boxes().clear();
@@ -421,7 +422,7 @@ TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
     EXPECT_EQ(Boxes().front().text,
               QStringLiteral("无法连接 127.0.0.3 ,原因可能是:\r\n\r\n-对方没有运行Tolvex"));
     EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError) | StyleSystemModal);
-    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     Boxes().clear();
 
     window->chkAutoTry()->setChecked(true);
@@ -437,8 +438,8 @@ TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
     EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError));
     EXPECT_EQ(counterLines, (QStringList{QString(), QStringLiteral("(已尝试连接 1 次)")}));
     EXPECT_EQ(window->RetryCount(), 2);
-    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
-    EXPECT_EQ(window->phase(), frm30::Phase::Idle);
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
+    EXPECT_EQ(window->phase(), SendWindow::Phase::Idle);
 }
 
 TEST_F(SenderNet, SilentListenerTimesOutTheVerification) {
@@ -451,7 +452,7 @@ TEST_F(SenderNet, SilentListenerTimesOutTheVerification) {
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     EXPECT_EQ(Boxes().front().text, QStringLiteral("连接超时,请尝试重新连接。"));
     EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindWarning) | StyleSystemModal);
-    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     // The challenge went out and nothing came back.
     EXPECT_EQ(silent.messages.size(), 1);
 }
@@ -466,14 +467,14 @@ TEST_F(SenderNet, TwentyTicksWithoutProgressEndTheTransfer) {
     for (int tick = 1; tick <= 19; ++tick)
         window->timSendSpeed_Timer();
     EXPECT_EQ(window->StallTicks(), 19);
-    EXPECT_EQ(window->CurrentPage(), frm30::PageSending);
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageSending);
     EXPECT_TRUE(Boxes().isEmpty());
     window->timSendSpeed_Timer();
     ASSERT_EQ(Boxes().size(), 1);
     EXPECT_EQ(Boxes().front().text,
               QStringLiteral("超时:无法向 127.0.0.3 继续发送,原因可能是:\r\n\r\n-网络突然断开\r\n-"
                              "对方中途退出Tolvex\r\n-其它意外原因导致连接中断"));
-    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     EXPECT_FALSE(sender.session.activity.sending);
 }
 
@@ -488,13 +489,13 @@ TEST_F(SenderNet, ScheduledSendStartsInItsMinuteAndClearsItsTickBox) {
     window->txtTime(2)->setText(QStringLiteral("5"));
 
     window->timSend_Timer();  // 8:04: not yet
-    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     sender.fake.system->now = QDateTime(QDate(2007, 3, 5), QTime(8, 5, 0));
     window->timSend_Timer();
     EXPECT_FALSE(window->chkUseTime()->isChecked());
     EXPECT_FALSE(window->ScheduleClockRunning());
     EXPECT_FALSE(window->txtTime(1)->isVisible());
-    EXPECT_EQ(window->CurrentPage(), frm30::PageConnecting);
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageConnecting);
     ASSERT_TRUE(WaitUntil([&] { return receiver.offer.has_value(); }));
     EXPECT_EQ(receiver.offer->fileName, QStringLiteral("clock.bin"));
 }

@@ -13,19 +13,19 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
-#include "chat/frm75.h"
+#include "chat/AddressPicker.h"
 #include "common/Messages.h"
 #include "support/Fakes.h"
 #include "support/Render.h"
 #include "transfer/FileInfoTip.h"
-#include "transfer/frm30.h"
+#include "transfer/SendWindow.h"
 
 // The send window's page 1 without any connection: file checks, the 2 GB limit, drops, the
 // retry and schedule boxes, remembered inputs and the close box.
 namespace tvx::test {
 namespace {
 
-class SendWindow : public ::testing::Test {
+class SendWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
@@ -49,8 +49,8 @@ protected:
     Session session{fake.platform};
 };
 
-TEST_F(SendWindow, FileCheckRefusesEmptyMissingAndEmptyFilesWithoutConnecting) {
-    frm30 window(session);
+TEST_F(SendWindowTest, FileCheckRefusesEmptyMissingAndEmptyFilesWithoutConnecting) {
+    SendWindow window(session);
     window.ShowSendWindow();
     window.txtFSInfo(1)->setText(QStringLiteral("127.0.0.3"));
     struct Case {
@@ -73,8 +73,8 @@ TEST_F(SendWindow, FileCheckRefusesEmptyMissingAndEmptyFilesWithoutConnecting) {
         ASSERT_EQ(Boxes().size(), 1);
         EXPECT_EQ(Boxes().front().text, c.text);
         EXPECT_EQ(Boxes().front().style, MessageStyleOf(c.kind));
-        EXPECT_EQ(window.CurrentPage(), frm30::PageInput);
-        EXPECT_EQ(window.phase(), frm30::Phase::Idle);
+        EXPECT_EQ(window.CurrentPage(), SendWindow::PageInput);
+        EXPECT_EQ(window.phase(), SendWindow::Phase::Idle);
     }
     // The address is checked first.
     window.txtFSInfo(1)->setText(QStringLiteral("127.0.0.2"));
@@ -84,8 +84,8 @@ TEST_F(SendWindow, FileCheckRefusesEmptyMissingAndEmptyFilesWithoutConnecting) {
     EXPECT_EQ(Boxes().front().text, QStringLiteral("目标地址不能为本地地址,请重新输入。"));
 }
 
-TEST_F(SendWindow, FilesAboveTwoGigabytesAreRefusedInTheFileBox) {
-    frm30 window(session);
+TEST_F(SendWindowTest, FilesAboveTwoGigabytesAreRefusedInTheFileBox) {
+    SendWindow window(session);
     window.ShowSendWindow();
     const QString tooLarge = MakeFile(QStringLiteral("big.bin"), 2147483648LL);
     window.txtFSInfo(2)->setText(tooLarge);
@@ -112,8 +112,8 @@ TEST_F(SendWindow, FilesAboveTwoGigabytesAreRefusedInTheFileBox) {
     EXPECT_FALSE(window.FileInfoTipPolling());
 }
 
-TEST_F(SendWindow, DropTakesTheFirstFileAndIgnoresFolders) {
-    frm30 window(session);
+TEST_F(SendWindowTest, DropTakesTheFirstFileAndIgnoresFolders) {
+    SendWindow window(session);
     const QString first = MakeFile(QStringLiteral("1.txt"), 3);
     const QString second = MakeFile(QStringLiteral("2.txt"), 3);
     window.txtFSInfo(2)->setText(QStringLiteral("before"));
@@ -132,8 +132,8 @@ TEST_F(SendWindow, DropTakesTheFirstFileAndIgnoresFolders) {
     EXPECT_EQ(window.txtFSInfo(2)->text(), first);
 }
 
-TEST_F(SendWindow, ChosenFileGoesIntoTheBox) {
-    frm30 window(session);
+TEST_F(SendWindowTest, ChosenFileGoesIntoTheBox) {
+    SendWindow window(session);
     const QString chosen = MakeFile(QStringLiteral("chosen.txt"), 3);
     fake.dialogs->paths.enqueue(chosen);
     window.cmdDo_Click(2);
@@ -149,8 +149,8 @@ TEST_F(SendWindow, ChosenFileGoesIntoTheBox) {
     EXPECT_EQ(fake.shell->opened, QStringList{chosen});
 }
 
-TEST_F(SendWindow, CountAndTimeBoxesFollowTheirSpinners) {
-    frm30 window(session);
+TEST_F(SendWindowTest, CountAndTimeBoxesFollowTheirSpinners) {
+    SendWindow window(session);
     window.ShowSendWindow();
     EXPECT_EQ(window.txtAutoTryNum()->text(), QStringLiteral("99"));
     EXPECT_FALSE(window.txtAutoTryNum()->isVisible());
@@ -199,25 +199,25 @@ TEST_F(SendWindow, CountAndTimeBoxesFollowTheirSpinners) {
     EXPECT_FALSE(window.ScheduleClockRunning());
 }
 
-TEST_F(SendWindow, RememberedInputsAreRestoredAndKept) {
+TEST_F(SendWindowTest, RememberedInputsAreRestoredAndKept) {
     const QString path = MakeFile(QStringLiteral("kept.bin"), 10);
     fake.settings->values[QStringLiteral("Address1")] = QStringLiteral("127.0.0.3");
     fake.settings->values[QStringLiteral("SendFilePath")] = path;
     fake.settings->values[QStringLiteral("Message1")] = QStringLiteral("你好\r\n再见");
     {
-        frm30 off(session);
+        SendWindow off(session);
         off.ShowSendWindow();
         EXPECT_TRUE(off.txtFSInfo(1)->text().isEmpty());
         EXPECT_TRUE(off.txtFSInfo(2)->text().isEmpty());
     }
     session.settings.saveSendInfo1 = true;
-    frm30 window(session);
+    SendWindow window(session);
     window.ShowSendWindow();
     EXPECT_EQ(window.txtFSInfo(1)->text(), QStringLiteral("127.0.0.3"));
     EXPECT_EQ(window.txtFSInfo(2)->text(), path);
     EXPECT_EQ(window.TextOf(QStringLiteral("txtFSInfo3")), QStringLiteral("你好\r\n再见"));
     EXPECT_TRUE(window.FileInfoTipPolling());
-    EXPECT_EQ(window.CurrentPage(), frm30::PageInput);
+    EXPECT_EQ(window.CurrentPage(), SendWindow::PageInput);
     EXPECT_EQ(window.TextOf(QStringLiteral("lblFSTip2")),
               QStringLiteral("输入对方IP或TVX地址后即可发送文件,支持断点续传。"));
     EXPECT_EQ(window.txtFSInfo(1)->maxLength(), 15);
@@ -231,8 +231,8 @@ TEST_F(SendWindow, RememberedInputsAreRestoredAndKept) {
     EXPECT_EQ(window.txtFSInfo(1)->text(), QStringLiteral("127.0.0.3"));
 }
 
-TEST_F(SendWindow, AddressPickerFillsTheAddressBoxAndShowsTheWindow) {
-    frm30 window(session);
+TEST_F(SendWindowTest, AddressPickerFillsTheAddressBoxAndShowsTheWindow) {
+    SendWindow window(session);
     window.cmdDo_Click(1);
     ASSERT_EQ(Boxes().size(), 1);
     EXPECT_EQ(Boxes().front().text, QStringLiteral("当前地址簿为空。"));
@@ -244,7 +244,7 @@ TEST_F(SendWindow, AddressPickerFillsTheAddressBoxAndShowsTheWindow) {
     book.close();
     window.cmdDo_Click(1);
     ASSERT_NE(window.Picker(), nullptr);
-    frm75* picker = window.Picker();
+    AddressPicker* picker = window.Picker();
     EXPECT_EQ(picker->purpose(), PickerPurpose::SendFile);
     ASSERT_EQ(picker->lstUser()->count(), 1);
     EXPECT_EQ(picker->lstUser()->item(0)->text(), QStringLiteral("Alice|127.0.0.3"));

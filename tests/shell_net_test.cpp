@@ -14,10 +14,10 @@
 #include "common/Session.h"
 #include "platform/Tray.h"
 #include "shell/AutoReceiveTip.h"
-#include "shell/frm35.h"
+#include "shell/MainWindow.h"
 #include "support/Fakes.h"
 #include "support/Loopback.h"
-#include "transfer/frm30.h"
+#include "transfer/SendWindow.h"
 
 using namespace tvx;
 using tvx::test::FakePlatform;
@@ -36,7 +36,7 @@ struct MainWindowRig {
     QTemporaryDir folder;
     FakePlatform fake;
     Session session;
-    frm35 window{session};
+    MainWindow window{session};
 };
 
 }  // namespace
@@ -74,7 +74,7 @@ TEST(MainWindow, LoadAddsTheIconWithItsTipAndTheMenu) {
 TEST(MainWindow, ExitWithNothingRunningEndsAtOnce) {
     MainWindowRig rig;
     rig.Load();
-    QSignalSpy ended(&rig.window, &frm35::ProgramEnded);
+    QSignalSpy ended(&rig.window, &MainWindow::ProgramEnded);
     rig.window.MenuEntry(12)->trigger();
     EXPECT_EQ(ended.count(), 1);
     EXPECT_TRUE(rig.fake.messageBox->shown.isEmpty());
@@ -102,7 +102,7 @@ TEST(MainWindow, ExitQuestionListsEveryActivity) {
         a.offerPending = flags & 16;
         a.invitationPending = flags & 32;
         const QString list = ActivityList(a.sending, a.receiving, a.chatActive || a.chatInProgress);
-        QSignalSpy ended(&rig.window, &frm35::ProgramEnded);
+        QSignalSpy ended(&rig.window, &MainWindow::ProgramEnded);
         rig.fake.messageBox->answers << AnswerNo;
         rig.window.ExitProgram();
         if (list.isEmpty()) {
@@ -350,13 +350,13 @@ TEST(MainWindow, SendEntryOpensTheOneSendWindow) {
     rig.Load();
     EXPECT_TRUE(rig.window.MenuEntry(1)->isEnabled());
     rig.window.MenuEntry(1)->trigger();
-    frm30* send = rig.window.SendWindow();
+    SendWindow* send = rig.window.FileSendWindow();
     ASSERT_NE(send, nullptr);
     EXPECT_TRUE(send->isVisible());
     send->close();
     EXPECT_FALSE(send->isVisible());
     rig.window.MenuEntry(1)->trigger();
-    EXPECT_EQ(rig.window.SendWindow(), send);
+    EXPECT_EQ(rig.window.FileSendWindow(), send);
     EXPECT_TRUE(send->isVisible());
 }
 

@@ -14,7 +14,7 @@
 #include "support/Loopback.h"
 #include "support/TestPeer.h"
 #include "transfer/FileReceiver.h"
-#include "transfer/frm30.h"
+#include "transfer/SendWindow.h"
 
 // Two complete copies in one process: the send window on 127.0.0.2 and the main window with
 // its file receiver on 127.0.0.3, the seams answering for both users.
@@ -42,10 +42,10 @@ protected:
         ASSERT_TRUE(from.Start());
         ASSERT_TRUE(to.Start());
         from.session.settings.sendBufferBytes = kChunk;
-        window = std::make_unique<frm30>(from.session);
+        window = std::make_unique<SendWindow>(from.session);
         window->SetPauseMs(0);
         window->SetCloseGraceMs(200);
-        QObject::connect(window.get(), &frm30::ChunkSent, window.get(),
+        QObject::connect(window.get(), &SendWindow::ChunkSent, window.get(),
                          [this](qint64 offset, qint64 size) {
                              if (chunks.isEmpty())
                                  firstPercent = window->TextOf(QStringLiteral("lblSendProc11"));
@@ -87,7 +87,7 @@ protected:
 
     bool BothIdle() {
         return WaitUntil([&] {
-            return window->phase() == frm30::Phase::Idle &&
+            return window->phase() == SendWindow::Phase::Idle &&
                    to.receiver().ControlLink().state() == PeerLink::State::Listening &&
                    !to.session.activity.receiving;
         });
@@ -99,7 +99,7 @@ protected:
     QTemporaryDir files;
     TestPeer from{kCallerAddress, QStringLiteral("小明")};
     TestPeer to{kAnswererAddress, QStringLiteral("小红")};
-    std::unique_ptr<frm30> window;
+    std::unique_ptr<SendWindow> window;
     QList<QPair<qint64, qint64>> chunks;
     QString firstPercent;
     std::function<void(qint64)> onChunk;
@@ -113,7 +113,7 @@ TEST_F(Transfer, ByIpv4AcceptedByTheUserArrivesExactly) {
     ASSERT_TRUE(OfferShown());
     const QString target = to.DownloadFolder() + QStringLiteral("照片.jpg");
     AcceptInto(target);
-    ASSERT_TRUE(SenderOn(frm30::PageFinished));
+    ASSERT_TRUE(SenderOn(SendWindow::PageFinished));
     ASSERT_TRUE(
         WaitUntil([&] { return to.receiver().CurrentPage() == FileReceiver::PageFinished; }));
     EXPECT_EQ(ReadAll(target), content);
@@ -138,7 +138,7 @@ TEST_F(Transfer, ByTvxAddressReceivedAutomaticallyInOneOrTwoChunks) {
         const QString name = QStringLiteral("auto%1.bin").arg(++run);
         const QByteArray content = Pattern(c.size, run);
         Send(to.session.localAddressCode, MakeFile(name, content));
-        ASSERT_TRUE(SenderOn(frm30::PageFinished));
+        ASSERT_TRUE(SenderOn(SendWindow::PageFinished));
         const QString target = to.DownloadFolder() + name;
         ASSERT_TRUE(WaitUntil([&] { return QFile::exists(target); }));
         EXPECT_EQ(ReadAll(target), content);
@@ -164,7 +164,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
         .findChild<QPlainTextEdit*>(QStringLiteral("txtRefuseNote"))
         ->setPlainText(QStringLiteral("  不需要  "));
     to.receiver().cmdRefuse_Click();
-    ASSERT_TRUE(SenderOn(frm30::PageRefused));
+    ASSERT_TRUE(SenderOn(SendWindow::PageRefused));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblRefuRecv1")),
               QStringLiteral("对方用户 127.0.0.3 拒绝接收文件") + quoted + QStringLiteral("。"));
     EXPECT_EQ(window->TextOf(QStringLiteral("txtRefuRecv")), QStringLiteral("不需要"));
@@ -177,7 +177,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     ASSERT_TRUE(OfferShown());
     while (to.session.activity.offerPending)
         to.receiver().timCountDown_Timer();
-    ASSERT_TRUE(SenderOn(frm30::PageAutoRefused));
+    ASSERT_TRUE(SenderOn(SendWindow::PageAutoRefused));
     EXPECT_EQ(
         window->TextOf(QStringLiteral("lblAutoRefuRecv1")),
         QStringLiteral("对方用户 127.0.0.3 自动拒绝接收文件") + quoted + QStringLiteral("。"));
@@ -200,7 +200,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     Send(kAnswererAddress, path);
     ASSERT_TRUE(OfferShown());
     AcceptInto(to.DownloadFolder() + QStringLiteral("a.bin"));
-    ASSERT_TRUE(SenderOn(frm30::PageReceiverCancelled));
+    ASSERT_TRUE(SenderOn(SendWindow::PageReceiverCancelled));
     EXPECT_TRUE(window->TextOf(QStringLiteral("lblCanclRecv1"))
                     .startsWith(QStringLiteral("对方用户 127.0.0.3 取消接收文件") + quoted +
                                 QStringLiteral(",目前已发送 ")));
@@ -227,7 +227,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
                     .startsWith(QStringLiteral("对方用户 小明 取消发送文件") + quoted));
     EXPECT_EQ(to.receiver().TextOf(QStringLiteral("lblCancelNote")), QStringLiteral("发错了"));
     ASSERT_TRUE(BothIdle());
-    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     EXPECT_FALSE(QFile::exists(to.DownloadFolder() + QStringLiteral("b.bin")));
     // Only the question about cancelling was put to the sending user.
     ASSERT_EQ(SenderBoxes().size(), 1);
@@ -257,13 +257,13 @@ TEST_F(Transfer, ABrokenTransferResumesAtTheReceivedLength) {
     ASSERT_TRUE(BothIdle());
     EXPECT_FALSE(QFile::exists(target));
     EXPECT_EQ(QFile(target + QStringLiteral(".tvx")).size(), size / 2);
-    EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
 
     // The same file again: the receiver offers to resume, and the sender starts at 50%.
     Send(kAnswererAddress, path);
     ASSERT_TRUE(OfferShown());
     AcceptInto(target);
-    ASSERT_TRUE(SenderOn(frm30::PageFinished));
+    ASSERT_TRUE(SenderOn(SendWindow::PageFinished));
     ASSERT_TRUE(WaitUntil([&] { return QFile::exists(target); }));
     EXPECT_EQ(firstPercent, QStringLiteral("50%"));
     EXPECT_EQ(chunks.front(), (QPair<qint64, qint64>{size / 2, kChunk}));
@@ -279,7 +279,7 @@ TEST_F(Transfer, AdmissionAndVersionFailuresGiveTheSenderItsMessages) {
         ASSERT_TRUE(WaitUntil([&] { return !SenderBoxes().isEmpty(); }));
         EXPECT_EQ(SenderBoxes().front().text, text);
         EXPECT_EQ(SenderBoxes().front().style, MessageStyleOf(KindError) | StyleSystemModal);
-        EXPECT_EQ(window->CurrentPage(), frm30::PageInput);
+        EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
         ASSERT_TRUE(BothIdle());
         EXPECT_FALSE(to.session.activity.offerPending);
         SenderBoxes().clear();
@@ -296,7 +296,7 @@ TEST_F(Transfer, AdmissionAndVersionFailuresGiveTheSenderItsMessages) {
     Send(kAnswererAddress, path);
     ASSERT_TRUE(OfferShown());
     to.receiver().cmdRefuse_Click();
-    ASSERT_TRUE(SenderOn(frm30::PageRefused));
+    ASSERT_TRUE(SenderOn(SendWindow::PageRefused));
     window->cmdResult_Click();
     ASSERT_TRUE(BothIdle());
     to.session.settings.passWord1.clear();
@@ -329,7 +329,7 @@ TEST_F(Transfer, ScheduledSendDeliversInItsMinute) {
     from.fake.system->now = QDateTime(QDate(2007, 3, 5), QTime(8, 6, 0));
     window->timSend_Timer();
     EXPECT_FALSE(window->chkUseTime()->isChecked());
-    ASSERT_TRUE(SenderOn(frm30::PageFinished));
+    ASSERT_TRUE(SenderOn(SendWindow::PageFinished));
     const QString target = to.DownloadFolder() + QStringLiteral("定时.txt");
     ASSERT_TRUE(WaitUntil([&] { return QFile::exists(target); }));
     EXPECT_EQ(ReadAll(target), content);

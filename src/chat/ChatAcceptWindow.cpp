@@ -20,8 +20,8 @@
 #include "common/Session.h"
 #include "common/Text.h"
 #include "common/Windows.h"
+#include "records/PeerInfoWindow.h"
 #include "records/PersonalInfo.h"
-#include "records/frm65.h"
 
 namespace tvx {
 

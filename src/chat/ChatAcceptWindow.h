@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <array>
 
-#include "records/frm65.h"
+#include "records/PeerInfoWindow.h"
 
 class QCheckBox;
 class QLabel;
@@ -51,7 +51,7 @@ public:
     ChatResponder& Responder() { return *m_responder; }
     ChatPage* Chat() const { return m_chat; }
     // The peer-info window last opened from this window, while it is open.
-    frm65* PeerInfoWindow() const { return m_peerInfo; }
+    PeerInfoWindow* PeerInfo() const { return m_peerInfo; }
     bool Flashing() const { return m_timCRFlash.isActive(); }
     // Text of a label, box, check box or button by object name (tests and screenshots).
     QString TextOf(const QString& objectName) const;
@@ -93,7 +93,7 @@ private:
     QCheckBox* m_chkAutoNo;
     std::array<QPushButton*, 3> m_cmdRecvQuery{};
     ChatPage* m_chat;
-    QPointer<frm65> m_peerInfo;
+    QPointer<PeerInfoWindow> m_peerInfo;
 
     QTimer m_timCRFlash;
 };

@@ -25,8 +25,8 @@
 #include "common/Text.h"
 #include "common/Windows.h"
 #include "records/AddressFiles.h"
+#include "records/PeerInfoWindow.h"
 #include "records/Settings.h"
-#include "records/frm65.h"
 
 namespace tvx {
 

@@ -5,8 +5,8 @@
 #include <QWidget>
 #include <array>
 
-#include "chat/frm75.h"
-#include "records/frm65.h"
+#include "chat/AddressPicker.h"
+#include "records/PeerInfoWindow.h"
 
 class QCheckBox;
 class QGridLayout;
@@ -63,8 +63,8 @@ public:
     ChatInviter& Inviter() { return *m_inviter; }
     ChatPage* Chat() const { return m_chat; }
     // The peer-info window last opened from this window, while it is open.
-    frm65* PeerInfoWindow() const { return m_peerInfo; }
-    frm75* Picker() const { return m_picker; }
+    PeerInfoWindow* PeerInfo() const { return m_peerInfo; }
+    AddressPicker* Picker() const { return m_picker; }
     bool ScheduleClockRunning() const { return m_timSend.isActive(); }
     // Text of a label, box or button by object name (tests and screenshots).
     QString TextOf(const QString& objectName) const;
@@ -122,8 +122,8 @@ private:
     QLabel* m_lblAutoRefuRecv;
     QPlainTextEdit* m_txtAutoRefuRecv;
     QPushButton* m_cmdAutoRefuRecv;
-    QPointer<frm75> m_picker;
-    QPointer<frm65> m_peerInfo;
+    QPointer<AddressPicker> m_picker;
+    QPointer<PeerInfoWindow> m_peerInfo;
 
     QTimer m_timSend;  // the scheduled invitation
 };

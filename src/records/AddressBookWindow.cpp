@@ -25,7 +25,7 @@ AddressBookWindow::AddressBookWindow(Session& session, QWidget* parent)
       m_lstAdrs(new QListWidget(this)),
       m_mnuFile(m_mnuList.addAction(QStringLiteral("发送文件"))),
       m_mnuChat(m_mnuList.addAction(QStringLiteral("发送邀请"))) {
-    setObjectName(QStringLiteral("frm70"));
+    setObjectName(QStringLiteral("AddressBookWindow"));
     setWindowTitle(QStringLiteral("联系列表"));
     setAttribute(Qt::WA_DeleteOnClose);
 

@@ -74,7 +74,7 @@ const char16_t* const kTabCaptions[7] = {nullptr,     u"通用", u"提醒", u"�
 
 OptionsDialog::OptionsDialog(Session& session, int page, QWidget* parent)
     : QWidget(parent, Qt::Dialog), m_session(session), m_pages(new QStackedWidget(this)) {
-    setObjectName(QStringLiteral("frm50"));
+    setObjectName(QStringLiteral("OptionsDialog"));
     setWindowTitle(QStringLiteral("选项"));
     setAttribute(Qt::WA_DeleteOnClose);
 

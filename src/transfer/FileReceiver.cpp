@@ -24,7 +24,7 @@
 #include "protocol/Codes.h"
 #include "records/AddressFiles.h"
 #include "records/HistoryLog.h"
-#include "records/frm65.h"
+#include "records/PeerInfoWindow.h"
 #include "transfer/ReceiveRules.h"
 
 namespace tvx {

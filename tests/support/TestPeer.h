@@ -5,7 +5,7 @@
 
 #include "address/AddressCode.h"
 #include "common/Session.h"
-#include "shell/frm35.h"
+#include "shell/MainWindow.h"
 #include "support/Fakes.h"
 #include "support/Loopback.h"
 #include "transfer/FileReceiver.h"
@@ -27,7 +27,7 @@ struct TestPeer {
 
     // Loads the main window, which reads the settings and starts listening.
     bool Start() {
-        mainWindow = std::make_unique<frm35>(session);
+        mainWindow = std::make_unique<MainWindow>(session);
         mainWindow->Receiver()->SetCompletionPauseMs(0);
         return mainWindow->Form_Load();
     }
@@ -46,7 +46,7 @@ struct TestPeer {
     QTemporaryDir downloads;
     FakePlatform fake;
     Session session;
-    std::unique_ptr<frm35> mainWindow;
+    std::unique_ptr<MainWindow> mainWindow;
 };
 
 }  // namespace tvx::test

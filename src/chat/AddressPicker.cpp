@@ -1,4 +1,4 @@
-#include "chat/frm75.h"
+#include "chat/AddressPicker.h"
 
 #include <QEvent>
 #include <QLabel>
@@ -9,14 +9,15 @@
 
 namespace tvx {
 
-frm75::frm75(Session& session, PickerPurpose purpose, PickHandler onPick, QWidget* parent)
+AddressPicker::AddressPicker(Session& session, PickerPurpose purpose, PickHandler onPick,
+                             QWidget* parent)
     : QWidget(parent, Qt::Tool),
       m_session(session),
       m_purpose(purpose),
       m_onPick(std::move(onPick)),
       m_label(new QLabel(QStringLiteral("双击下列地址作为目标地址:"), this)),
       m_lstUser(new QListWidget(this)) {
-    setObjectName(QStringLiteral("frm75"));
+    setObjectName(QStringLiteral("AddressPicker"));
     setWindowTitle(QStringLiteral("地址簿列表"));
     setAttribute(Qt::WA_DeleteOnClose);
     m_lstUser->setObjectName(QStringLiteral("lstUser"));
@@ -29,11 +30,11 @@ frm75::frm75(Session& session, PickerPurpose purpose, PickHandler onPick, QWidge
     resize(m_session.display.PixelsX(3600), m_session.display.PixelsY(3900));
 }
 
-void frm75::Form_Load() {
+void AddressPicker::Form_Load() {
     LoadAddressBook(m_session, m_lstUser, this, false);
 }
 
-void frm75::lstUser_DblClick() {
+void AddressPicker::lstUser_DblClick() {
     const QListWidgetItem* item = m_lstUser->currentItem();
     if (!item || !item->isSelected())
         return;
@@ -45,21 +46,21 @@ void frm75::lstUser_DblClick() {
     Unload();
 }
 
-bool frm75::event(QEvent* event) {
+bool AddressPicker::event(QEvent* event) {
     // Clicking into another window closes the picker without changing anything.
     if (event->type() == QEvent::WindowDeactivate && isVisible())
         Unload();
     return QWidget::event(event);
 }
 
-void frm75::Unload() {
+void AddressPicker::Unload() {
     m_purpose = PickerPurpose::None;
     close();
 }
 
-frm75* OpenAddressPicker(Session& session, QWidget* owner, PickerPurpose purpose,
-                         frm75::PickHandler onPick) {
-    auto* picker = new frm75(session, purpose, std::move(onPick));
+AddressPicker* OpenAddressPicker(Session& session, QWidget* owner, PickerPurpose purpose,
+                                 AddressPicker::PickHandler onPick) {
+    auto* picker = new AddressPicker(session, purpose, std::move(onPick));
     picker->Form_Load();
     if (owner) {
         const QRect frame = owner->frameGeometry();

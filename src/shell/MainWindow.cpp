@@ -1,4 +1,4 @@
-#include "shell/frm35.h"
+#include "shell/MainWindow.h"
 
 #include <QCloseEvent>
 #include <QCursor>
@@ -19,11 +19,11 @@
 #include "records/AddressFiles.h"
 #include "records/HistoryLog.h"
 #include "records/OptionsDialog.h"
-#include "records/frm60.h"
+#include "records/PersonalInfoWindow.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/TrayPictures.h"
 #include "transfer/FileReceiver.h"
-#include "transfer/frm30.h"
+#include "transfer/SendWindow.h"
 
 namespace tvx {
 
@@ -39,19 +39,19 @@ QString ActivityList(bool sending, bool receiving, bool chatting) {
     return list;
 }
 
-frm35::frm35(Session& session, QWidget* parent)
+MainWindow::MainWindow(Session& session, QWidget* parent)
     : QWidget(parent),
       m_session(session),
       m_pages(new QStackedWidget(this)),
       m_receiver(new FileReceiver(session, this)) {
-    setObjectName(QStringLiteral("frm35"));
+    setObjectName(QStringLiteral("MainWindow"));
     m_pages->addWidget(m_receiver);
-    connect(m_receiver, &FileReceiver::BlinkWanted, this, &frm35::StartBlink);
-    connect(m_receiver, &FileReceiver::AutoReceived, this, &frm35::ShowAutoReceiveTip);
-    connect(m_receiver, &FileReceiver::OfferWaiting, this, &frm35::NotifyOffer);
-    connect(m_receiver, &FileReceiver::AutoReceived, this, &frm35::NotifyAutoReceived);
+    connect(m_receiver, &FileReceiver::BlinkWanted, this, &MainWindow::StartBlink);
+    connect(m_receiver, &FileReceiver::AutoReceived, this, &MainWindow::ShowAutoReceiveTip);
+    connect(m_receiver, &FileReceiver::OfferWaiting, this, &MainWindow::NotifyOffer);
+    connect(m_receiver, &FileReceiver::AutoReceived, this, &MainWindow::NotifyAutoReceived);
     connect(&m_session.notifications(), &NotificationService::Activated, this,
-            &frm35::NotificationActivated);
+            &MainWindow::NotificationActivated);
     // The address book's "发送邀请" fills the chat window's address box and shows it.
     m_openInvitation = [this](const QString& address) { ChatWindow()->TakePickedAddress(address); };
     m_mnuTray.setObjectName(QStringLiteral("mnuTray"));
@@ -59,14 +59,14 @@ frm35::frm35(Session& session, QWidget* parent)
     layout->addWidget(m_pages);
 
     m_timBlink.setInterval(300);
-    connect(&m_timBlink, &QTimer::timeout, this, &frm35::timBlink_Timer);
+    connect(&m_timBlink, &QTimer::timeout, this, &MainWindow::timBlink_Timer);
     m_timAlarm.setInterval(1000);
-    connect(&m_timAlarm, &QTimer::timeout, this, &frm35::timAlarm_Timer);
-    connect(&m_session.tray(), &TrayIcon::MouseMessage, this, &frm35::picTray_MouseMove);
-    connect(&m_session.tray(), &TrayIcon::CloseRequested, this, &frm35::ExitProgram);
+    connect(&m_timAlarm, &QTimer::timeout, this, &MainWindow::timAlarm_Timer);
+    connect(&m_session.tray(), &TrayIcon::MouseMessage, this, &MainWindow::picTray_MouseMove);
+    connect(&m_session.tray(), &TrayIcon::CloseRequested, this, &MainWindow::ExitProgram);
 }
 
-frm35::~frm35() {
+MainWindow::~MainWindow() {
     if (m_presence) {
         m_presence->Stop();
         m_session.presence = nullptr;
@@ -81,7 +81,7 @@ frm35::~frm35() {
     delete m_addressBook.data();
 }
 
-bool frm35::Form_Load() {
+bool MainWindow::Form_Load() {
     LoadBlockList(m_session, this);
 
     // Menu captions; entries 3, 7 and 11 are separators.
@@ -120,7 +120,7 @@ bool frm35::Form_Load() {
 
     // The answering chat window listens from now on; without it the program cannot run.
     m_chatAcceptWindow = new ChatAcceptWindow(m_session);
-    connect(m_chatAcceptWindow, &ChatAcceptWindow::BlinkWanted, this, &frm35::StartBlink);
+    connect(m_chatAcceptWindow, &ChatAcceptWindow::BlinkWanted, this, &MainWindow::StartBlink);
     connect(m_chatAcceptWindow, &ChatAcceptWindow::InvitationWaiting, this,
             [this](const QString& nickName) {
                 NotifyWaiting(NotifyKind::Invitation, QStringLiteral("收到文字交流邀请"),
@@ -130,12 +130,12 @@ bool frm35::Form_Load() {
         EndProgram();
         return false;
     }
-    connect(m_chatAcceptWindow, &ChatAcceptWindow::ListenerFailed, this, &frm35::EndProgram);
+    connect(m_chatAcceptWindow, &ChatAcceptWindow::ListenerFailed, this, &MainWindow::EndProgram);
     StartPresence();
     return true;
 }
 
-void frm35::StartPresence() {
+void MainWindow::StartPresence() {
     PresenceConfig config;
     config.localAddress = m_session.localAddress;
     config.destinations = m_session.presenceDestinations;
@@ -157,7 +157,7 @@ void frm35::StartPresence() {
     m_presence->Start();
 }
 
-void frm35::picTray_MouseMove(int message) {
+void MainWindow::picTray_MouseMove(int message) {
     switch (message) {
         case TrayLeftUp:
         case TrayLeftDoubleClick:
@@ -179,7 +179,7 @@ void frm35::picTray_MouseMove(int message) {
     }
 }
 
-void frm35::mnuTray_Click(int index) {
+void MainWindow::mnuTray_Click(int index) {
     switch (index) {
         case 1:
             ShowSendWindow();
@@ -213,29 +213,29 @@ void frm35::mnuTray_Click(int index) {
     }
 }
 
-frm30* frm35::SendWindow() {
+SendWindow* MainWindow::FileSendWindow() {
     if (!m_sendWindow)
-        m_sendWindow = new frm30(m_session);
+        m_sendWindow = new SendWindow(m_session);
     return m_sendWindow;
 }
 
-void frm35::ShowSendWindow() {
-    SendWindow()->ShowSendWindow();
+void MainWindow::ShowSendWindow() {
+    FileSendWindow()->ShowSendWindow();
 }
 
-ChatInviteWindow* frm35::ChatWindow() {
+ChatInviteWindow* MainWindow::ChatWindow() {
     if (!m_chatWindow)
         m_chatWindow = new ChatInviteWindow(m_session);
     return m_chatWindow;
 }
 
-void frm35::ShowChatWindow() {
+void MainWindow::ShowChatWindow() {
     ChatWindow()->ShowChatWindow();
 }
 
-void frm35::ShowPersonalInfo() {
+void MainWindow::ShowPersonalInfo() {
     if (!m_personalInfo) {
-        m_personalInfo = new frm60(m_session);
+        m_personalInfo = new PersonalInfoWindow(m_session);
         m_personalInfo->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_personalInfo->show();
@@ -243,11 +243,11 @@ void frm35::ShowPersonalInfo() {
     m_personalInfo->activateWindow();
 }
 
-void frm35::OpenOptions(int page) {
+void MainWindow::OpenOptions(int page) {
     // A dialog that has closed is only waiting to be deleted.
     if (!m_options || !m_options->isVisible()) {
         m_options = new OptionsDialog(m_session, page);
-        connect(m_options, &OptionsDialog::AlarmSwitched, this, &frm35::ArmAlarm);
+        connect(m_options, &OptionsDialog::AlarmSwitched, this, &MainWindow::ArmAlarm);
     } else if (page == PageAbout) {
         // The open dialog moves to the about page as a click on its tab would.
         m_options->lblTab_Click(PageAbout);
@@ -257,26 +257,26 @@ void frm35::OpenOptions(int page) {
     m_options->activateWindow();
 }
 
-OptionsDialog* frm35::Options() const {
+OptionsDialog* MainWindow::Options() const {
     return m_options.data();
 }
 
-AddressBookWindow* frm35::AddressBook() const {
+AddressBookWindow* MainWindow::AddressBook() const {
     return m_addressBook.data();
 }
 
-void frm35::ArmAlarm(bool on) {
+void MainWindow::ArmAlarm(bool on) {
     if (on && !m_timAlarm.isActive())
         m_timAlarm.start();
     if (!on)
         m_timAlarm.stop();
 }
 
-void frm35::ShowAddressBook() {
+void MainWindow::ShowAddressBook() {
     if (!m_addressBook || !m_addressBook->isVisible()) {
         m_addressBook = new AddressBookWindow(m_session);
         connect(m_addressBook, &AddressBookWindow::SendFileRequested, this,
-                [this](const QString& address) { SendWindow()->TakePickedAddress(address); });
+                [this](const QString& address) { FileSendWindow()->TakePickedAddress(address); });
         connect(m_addressBook, &AddressBookWindow::InvitationRequested, this,
                 [this](const QString& address) {
                     if (m_openInvitation)
@@ -289,26 +289,26 @@ void frm35::ShowAddressBook() {
     m_addressBook->activateWindow();
 }
 
-void frm35::ShowHelp() {
+void MainWindow::ShowHelp() {
     OpenHelpPage(m_session, this);
 }
 
-void frm35::NotifyWaiting(NotifyKind kind, const QString& summary, const QString& body) {
+void MainWindow::NotifyWaiting(NotifyKind kind, const QString& summary, const QString& body) {
     m_session.notifications().Notify(kind, summary, body);
 }
 
-void frm35::NotifyOffer(const QString& nickName, const QString& fileName, qint64 length) {
+void MainWindow::NotifyOffer(const QString& nickName, const QString& fileName, qint64 length) {
     NotifyWaiting(NotifyKind::Offer, QStringLiteral("收到文件"),
                   nickName + QStringLiteral(" 发来文件 ") + fileName + QStringLiteral(" (") +
                       FormatSize(qint32(length)) + QStringLiteral(")"));
 }
 
-void frm35::NotifyAutoReceived(const QString& targetPath) {
+void MainWindow::NotifyAutoReceived(const QString& targetPath) {
     NotifyWaiting(NotifyKind::AutoReceived, QStringLiteral("已自动接收文件"),
                   FileNameOf(targetPath) + QStringLiteral(" 已保存到 ") + FolderOf(targetPath));
 }
 
-void frm35::NotificationActivated(NotifyKind kind) {
+void MainWindow::NotificationActivated(NotifyKind kind) {
     switch (kind) {
         case NotifyKind::Offer:
             // As a click on the icon, and again while the offer stands once it has been shown.
@@ -332,12 +332,12 @@ void frm35::NotificationActivated(NotifyKind kind) {
     }
 }
 
-void frm35::StartBlink() {
+void MainWindow::StartBlink() {
     if (!m_timBlink.isActive())
         m_timBlink.start();
 }
 
-void frm35::timBlink_Timer() {
+void MainWindow::timBlink_Timer() {
     m_session.tray().Modify(TrayPicture(m_blinkPhase ? 1 : 2));
     m_blinkPhase = !m_blinkPhase;
     // What no longer waits is no longer announced on the desktop either.
@@ -351,7 +351,7 @@ void frm35::timBlink_Timer() {
     }
 }
 
-void frm35::timAlarm_Timer() {
+void MainWindow::timAlarm_Timer() {
     const SettingsRecord& settings = m_session.settings;
     const QTime now = m_session.system().Now().time();
     if (now.hour() != settings.hour || now.minute() != settings.minute) {
@@ -368,17 +368,17 @@ void frm35::timAlarm_Timer() {
         OpenFileChecked(m_session.shell(), m_session.messageBox(), this, settings.exeFilePath);
 }
 
-void frm35::ShowAutoReceiveTip(const QString& targetPath) {
+void MainWindow::ShowAutoReceiveTip(const QString& targetPath) {
     if (!m_tip)
         m_tip = new AutoReceiveTip(m_session);
     m_tip->Show(targetPath);
 }
 
-AutoReceiveTip* frm35::Tip() const {
+AutoReceiveTip* MainWindow::Tip() const {
     return m_tip.data();
 }
 
-void frm35::ExitProgram() {
+void MainWindow::ExitProgram() {
     const Session::Activity& activity = m_session.activity;
     const QString list = ActivityList(activity.sending, activity.receiving,
                                       activity.chatActive || activity.chatInProgress);
@@ -392,7 +392,7 @@ void frm35::ExitProgram() {
     EndProgram();
 }
 
-void frm35::EndProgram() {
+void MainWindow::EndProgram() {
     // Transfers and chats end at once, without a word to their peers; the network hears the
     // presence goodbye.
     if (m_presence)
@@ -404,7 +404,7 @@ void frm35::EndProgram() {
     emit ProgramEnded();
 }
 
-void frm35::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     // The main window is only ever hidden; the program ends from the menu.
     event->ignore();
     m_receiver->HandleCloseBox();

@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <array>
 
-#include "chat/frm75.h"
+#include "chat/AddressPicker.h"
 #include "platform/Socket.h"
 #include "protocol/PeerLink.h"
 
@@ -32,7 +32,7 @@ class FileInfoTip;
 // file ends. It also retries failed connections, times out a silent peer, counts the wait for
 // the peer's answer and starts a send at a chosen hour and minute. There is one per process;
 // closing it hides it and keeps its inputs.
-class frm30 : public QWidget {
+class SendWindow : public QWidget {
     Q_OBJECT
 
 public:
@@ -57,8 +57,8 @@ public:
         DataLost,          // the data connection ended; the control connection is to tell why
     };
 
-    explicit frm30(Session& session, QWidget* parent = nullptr);
-    ~frm30() override;
+    explicit SendWindow(Session& session, QWidget* parent = nullptr);
+    ~SendWindow() override;
 
     // Restores the remembered inputs and shows page 1. ShowSendWindow() calls it once.
     void Form_Load();
@@ -109,7 +109,7 @@ public:
     bool ScheduleClockRunning() const { return m_timSend.isActive(); }
     bool FileInfoTipPolling() const { return m_timFileInfoTip.isActive(); }
     FileInfoTip* Tip() const { return m_tip; }
-    frm75* Picker() const { return m_picker; }
+    AddressPicker* Picker() const { return m_picker; }
 
     QLineEdit* txtFSInfo(int index) const { return m_txtFSInfo[index]; }  // 1 address, 2 file
     QPlainTextEdit* txtNote() const { return m_txtNote; }                 // box 3
@@ -218,7 +218,7 @@ private:
     QPlainTextEdit* m_txtCanclRecv;
     QPushButton* m_cmdCanclRecv;
     FileInfoTip* m_tip;
-    QPointer<frm75> m_picker;
+    QPointer<AddressPicker> m_picker;
 
     QTimer m_timWait;
     QTimer m_timSendSpeed;

@@ -16,14 +16,15 @@ struct Session;
 // The address picker: lists the address book so that a double click fills the peer address
 // of the send window or of the chat window. It lives only until it has done its work or loses
 // the focus.
-class frm75 : public QWidget {
+class AddressPicker : public QWidget {
     Q_OBJECT
 
 public:
     // Receives the picked address exactly as stored, for the window the purpose names.
     using PickHandler = std::function<void(PickerPurpose purpose, const QString& address)>;
 
-    frm75(Session& session, PickerPurpose purpose, PickHandler onPick, QWidget* parent = nullptr);
+    AddressPicker(Session& session, PickerPurpose purpose, PickHandler onPick,
+                  QWidget* parent = nullptr);
 
     // Fills the list from the address book (at most 500 entries, no message beyond them).
     void Form_Load();
@@ -47,7 +48,7 @@ private:
 
 // Opens a picker for the purpose beside the owner, replacing one that is still open. The
 // picker deletes itself when it closes.
-frm75* OpenAddressPicker(Session& session, QWidget* owner, PickerPurpose purpose,
-                         frm75::PickHandler onPick);
+AddressPicker* OpenAddressPicker(Session& session, QWidget* owner, PickerPurpose purpose,
+                                 AddressPicker::PickHandler onPick);
 
 }  // namespace tvx

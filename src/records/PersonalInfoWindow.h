@@ -13,11 +13,11 @@ namespace tvx {
 struct Session;
 
 // The personal-info window: the local addresses and the user's own card.
-class frm60 : public QWidget {
+class PersonalInfoWindow : public QWidget {
     Q_OBJECT
 
 public:
-    explicit frm60(Session& session, QWidget* parent = nullptr);
+    explicit PersonalInfoWindow(Session& session, QWidget* parent = nullptr);
 
     void cmdDo_Click(int index);
 

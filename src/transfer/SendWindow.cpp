@@ -1,4 +1,4 @@
-#include "transfer/frm30.h"
+#include "transfer/SendWindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -23,7 +23,7 @@
 #include <limits>
 
 #include "address/AddressCode.h"
-#include "chat/frm75.h"
+#include "chat/AddressPicker.h"
 #include "common/Format.h"
 #include "common/Handshake.h"
 #include "common/Messages.h"
@@ -36,8 +36,8 @@
 #include "protocol/PeerMessages.h"
 #include "records/AddressFiles.h"
 #include "records/HistoryLog.h"
+#include "records/PeerInfoWindow.h"
 #include "records/Settings.h"
-#include "records/frm65.h"
 #include "transfer/FileInfoTip.h"
 
 namespace tvx {
@@ -118,12 +118,12 @@ QScrollBar* Spinner(QWidget* parent, const QString& name, int low, int high) {
 
 }  // namespace
 
-frm30::frm30(Session& session, QWidget* parent)
+SendWindow::SendWindow(Session& session, QWidget* parent)
     : QWidget(parent),
       m_session(session),
       m_link(PeerRole::FileSender, session),
       m_tip(new FileInfoTip(session)) {
-    setObjectName(QStringLiteral("frm30"));
+    setObjectName(QStringLiteral("SendWindow"));
     setWindowTitle(QStringLiteral("发送文件"));
     m_link.SetOwnerWindow(this);
 
@@ -133,25 +133,25 @@ frm30::frm30(Session& session, QWidget* parent)
     m_timSendSpeed.setInterval(1000);
     m_timSend.setInterval(1000);
     m_timFileInfoTip.setInterval(50);
-    connect(&m_timWait, &QTimer::timeout, this, &frm30::timWait_Timer);
-    connect(&m_timSendSpeed, &QTimer::timeout, this, &frm30::timSendSpeed_Timer);
-    connect(&m_timSend, &QTimer::timeout, this, &frm30::timSend_Timer);
-    connect(&m_timFileInfoTip, &QTimer::timeout, this, &frm30::timFileInfoTip_Timer);
+    connect(&m_timWait, &QTimer::timeout, this, &SendWindow::timWait_Timer);
+    connect(&m_timSendSpeed, &QTimer::timeout, this, &SendWindow::timSendSpeed_Timer);
+    connect(&m_timSend, &QTimer::timeout, this, &SendWindow::timSend_Timer);
+    connect(&m_timFileInfoTip, &QTimer::timeout, this, &SendWindow::timFileInfoTip_Timer);
 
-    connect(&m_link, &PeerLink::ResetDone, this, &frm30::OnLinkReset);
+    connect(&m_link, &PeerLink::ResetDone, this, &SendWindow::OnLinkReset);
     connect(&m_link, &PeerLink::Refused, this, [this] { Reset(); });
     connect(&m_link, &PeerLink::ConnectionBroken, this, [this] { Reset(); });
-    connect(&m_link, &PeerLink::HandshakeTimedOut, this, &frm30::timFSClitYZ_Timer);
+    connect(&m_link, &PeerLink::HandshakeTimedOut, this, &SendWindow::timFSClitYZ_Timer);
     connect(&m_link, &PeerLink::Introduced, this,
             [this](const QString&, const QStringList& card) { OnIntroduced(card); });
-    connect(&m_link, &PeerLink::MessageReceived, this, &frm30::OnControlMessage);
+    connect(&m_link, &PeerLink::MessageReceived, this, &SendWindow::OnControlMessage);
     connect(&m_link, &PeerLink::PeerClosed, this, [this] { OnControlClosed(); });
-    connect(&m_link, &PeerLink::SocketError, this, &frm30::HandleConnectionError);
+    connect(&m_link, &PeerLink::SocketError, this, &SendWindow::HandleConnectionError);
 
-    connect(&m_data, &Socket::Connected, this, &frm30::OnDataConnected);
+    connect(&m_data, &Socket::Connected, this, &SendWindow::OnDataConnected);
     connect(&m_data, &Socket::SendProgress, this,
             [this](qint64 bytes, qint64) { OnSendProgress(bytes); });
-    connect(&m_data, &Socket::SendComplete, this, &frm30::OnSendComplete);
+    connect(&m_data, &Socket::SendComplete, this, &SendWindow::OnSendComplete);
     connect(&m_data, &Socket::Closed, this, [this] { OnDataEnded(0); });
     connect(&m_data, &Socket::Error, this, [this](int number) { OnDataEnded(number); });
 
@@ -159,7 +159,7 @@ frm30::frm30(Session& session, QWidget* parent)
     CenterForm(m_session.display, this);
 }
 
-frm30::~frm30() {
+SendWindow::~SendWindow() {
     m_resetting = true;
     m_timFileInfoTip.stop();
     delete m_tip;
@@ -173,7 +173,7 @@ frm30::~frm30() {
 
 // ---- Layout ----
 
-void frm30::BuildPages() {
+void SendWindow::BuildPages() {
     m_pages = new QStackedWidget(this);
     m_pages->addWidget(new QWidget(m_pages));  // no page 0
     m_picFSbox[1] = BuildInputPage();
@@ -206,7 +206,7 @@ void frm30::BuildPages() {
     layout->addWidget(m_lblFSTip[2]);
 }
 
-QWidget* frm30::BuildInputPage() {
+QWidget* SendWindow::BuildInputPage() {
     auto* page = new QWidget(m_pages);
     for (int index : {1, 2}) {
         m_txtFSInfo[index] = new QLineEdit(page);
@@ -216,7 +216,7 @@ QWidget* frm30::BuildInputPage() {
     m_txtFSInfo[1]->setMaxLength(15);
     m_txtFSInfo[1]->setAttribute(Qt::WA_InputMethodEnabled, false);
     m_txtFSInfo[2]->setAcceptDrops(true);
-    connect(m_txtFSInfo[2], &QLineEdit::textChanged, this, &frm30::FileBoxChanged);
+    connect(m_txtFSInfo[2], &QLineEdit::textChanged, this, &SendWindow::FileBoxChanged);
 
     m_txtNote = new QPlainTextEdit(page);
     m_txtNote->setObjectName(QStringLiteral("txtFSInfo3"));
@@ -255,7 +255,7 @@ QWidget* frm30::BuildInputPage() {
     const QString codeTip = QStringLiteral("勾选并在这里输入对方设置的验证码");
     m_chkFSPW->setToolTip(codeTip);
     m_txtFSPW->setToolTip(codeTip);
-    connect(m_chkFSPW, &QCheckBox::clicked, this, &frm30::chkFSPW_Click);
+    connect(m_chkFSPW, &QCheckBox::clicked, this, &SendWindow::chkFSPW_Click);
 
     m_chkAutoTry = new QCheckBox(QStringLiteral("自动重试(次)"), page);
     m_chkAutoTry->setObjectName(QStringLiteral("chkAutoTry"));
@@ -263,14 +263,14 @@ QWidget* frm30::BuildInputPage() {
     m_vsbAutoTry = Spinner(page, QStringLiteral("vsbAutoTry"), 2, 999);
     m_vsbAutoTry->setValue(99);
     m_txtAutoTryNum->setText(QStringLiteral("99"));
-    connect(m_chkAutoTry, &QCheckBox::clicked, this, &frm30::chkAutoTry_Click);
+    connect(m_chkAutoTry, &QCheckBox::clicked, this, &SendWindow::chkAutoTry_Click);
     connect(m_vsbAutoTry, &QScrollBar::valueChanged, this,
             [this](int value) { m_txtAutoTryNum->setText(QString::number(value)); });
-    connect(m_txtAutoTryNum, &QLineEdit::textChanged, this, &frm30::SyncCountBox);
+    connect(m_txtAutoTryNum, &QLineEdit::textChanged, this, &SendWindow::SyncCountBox);
 
     m_chkUseTime = new QCheckBox(QStringLiteral("定时发送在"), page);
     m_chkUseTime->setObjectName(QStringLiteral("chkUseTime"));
-    connect(m_chkUseTime, &QCheckBox::clicked, this, &frm30::chkUseTime_Click);
+    connect(m_chkUseTime, &QCheckBox::clicked, this, &SendWindow::chkUseTime_Click);
     const char16_t* units[] = {u"", u"时", u"分"};
     for (int index : {1, 2}) {
         m_txtTime[index] = NumberBox(page, QStringLiteral("txtTime%1").arg(index));
@@ -343,7 +343,7 @@ QWidget* frm30::BuildInputPage() {
     return page;
 }
 
-QWidget* frm30::BuildConnectingPage() {
+QWidget* SendWindow::BuildConnectingPage() {
     auto* page = new QWidget(m_pages);
     const char16_t* steps[] = {u"", u"", u"连接成功,正在向对方发出请求...",
                                u"对方已收到请求,正在等待其回应...", u""};
@@ -372,7 +372,7 @@ QWidget* frm30::BuildConnectingPage() {
     return page;
 }
 
-QWidget* frm30::BuildSendingPage() {
+QWidget* SendWindow::BuildSendingPage() {
     auto* page = new QWidget(m_pages);
     auto* grid = new QGridLayout;
     for (int index = 1; index <= 11; ++index) {
@@ -413,7 +413,7 @@ QWidget* frm30::BuildSendingPage() {
     m_txtCancelSend->setMaxLength(kNoteLimit);
     m_cmdSendProc = new QPushButton(QStringLiteral("取消发送"), page);
     m_cmdSendProc->setObjectName(QStringLiteral("cmdSendProc"));
-    connect(m_cmdSendProc, &QPushButton::clicked, this, &frm30::cmdSendProc_Click);
+    connect(m_cmdSendProc, &QPushButton::clicked, this, &SendWindow::cmdSendProc_Click);
     auto* cancel = new QHBoxLayout;
     cancel->addWidget(new QLabel(QStringLiteral("取消附言:"), page));
     cancel->addWidget(m_txtCancelSend, 1);
@@ -428,8 +428,9 @@ QWidget* frm30::BuildSendingPage() {
     return page;
 }
 
-QWidget* frm30::BuildResultPage(int page, QLabel*& line, const QString& noteLabel,
-                                QPlainTextEdit*& note, QPushButton*& button, const QString& name) {
+QWidget* SendWindow::BuildResultPage(int page, QLabel*& line, const QString& noteLabel,
+                                     QPlainTextEdit*& note, QPushButton*& button,
+                                     const QString& name) {
     auto* widget = new QWidget(m_pages);
     line = new QLabel(widget);
     line->setObjectName(page == PageFinished ? QStringLiteral("lblSendFinish")
@@ -439,7 +440,7 @@ QWidget* frm30::BuildResultPage(int page, QLabel*& line, const QString& noteLabe
     line->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     button = new QPushButton(QStringLiteral("确定"), widget);
     button->setObjectName(QStringLiteral("cmd%1").arg(name));
-    connect(button, &QPushButton::clicked, this, &frm30::cmdResult_Click);
+    connect(button, &QPushButton::clicked, this, &SendWindow::cmdResult_Click);
 
     auto* layout = new QVBoxLayout(widget);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -458,18 +459,18 @@ QWidget* frm30::BuildResultPage(int page, QLabel*& line, const QString& noteLabe
     return widget;
 }
 
-void frm30::ShowPage(int page) {
+void SendWindow::ShowPage(int page) {
     for (int index = 1; index <= 7; ++index)
         m_picFSbox[index]->setEnabled(index == page);
     m_pages->setCurrentIndex(page);
     m_lblFSTip[2]->setText(QString::fromUtf16(kPageTips[page]));
 }
 
-int frm30::CurrentPage() const {
+int SendWindow::CurrentPage() const {
     return m_pages->currentIndex();
 }
 
-void frm30::SetStep(int step) {
+void SendWindow::SetStep(int step) {
     for (int index = 1; index <= 3; ++index) {
         QFont font = m_lblLinkInfo[index]->font();
         font.setBold(index == step);
@@ -480,7 +481,7 @@ void frm30::SetStep(int step) {
     m_stepGrid->addWidget(m_imgPro, step - 1, 0);
 }
 
-QString frm30::TextOf(const QString& objectName) const {
+QString SendWindow::TextOf(const QString& objectName) const {
     QObject* control = findChild<QObject*>(objectName);
     if (auto* label = qobject_cast<QLabel*>(control))
         return label->text();
@@ -493,13 +494,13 @@ QString frm30::TextOf(const QString& objectName) const {
     return QString();
 }
 
-int frm30::ProgressWidth() const {
+int SendWindow::ProgressWidth() const {
     return m_picBar->width();
 }
 
 // ---- Loading and showing ----
 
-void frm30::Form_Load() {
+void SendWindow::Form_Load() {
     m_loaded = true;
     if (m_session.settings.saveSendInfo1) {
         SettingsStore& store = m_session.store();
@@ -513,7 +514,7 @@ void frm30::Form_Load() {
     ShowPage(PageInput);
 }
 
-void frm30::ShowSendWindow() {
+void SendWindow::ShowSendWindow() {
     if (!m_loaded)
         Form_Load();
     show();
@@ -523,12 +524,12 @@ void frm30::ShowSendWindow() {
     activateWindow();
 }
 
-void frm30::TakePickedAddress(const QString& address) {
+void SendWindow::TakePickedAddress(const QString& address) {
     m_txtFSInfo[1]->setText(address);
     ShowSendWindow();
 }
 
-void frm30::closeEvent(QCloseEvent* event) {
+void SendWindow::closeEvent(QCloseEvent* event) {
     // The window is never destroyed by its close box.
     event->ignore();
     switch (CurrentPage()) {
@@ -545,7 +546,7 @@ void frm30::closeEvent(QCloseEvent* event) {
     }
 }
 
-bool frm30::eventFilter(QObject* watched, QEvent* event) {
+bool SendWindow::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (watched == m_txtFSInfo[2]) {
         if (type == QEvent::DragEnter || type == QEvent::DragMove) {
@@ -583,15 +584,15 @@ bool frm30::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-QString frm30::NoteText() const {
+QString SendWindow::NoteText() const {
     return ToWireText(m_txtNote->toPlainText());
 }
 
-qint64 frm30::Uptime() const {
+qint64 SendWindow::Uptime() const {
     return UptimeSeconds(m_session.system().UptimeMs());
 }
 
-void frm30::After(int milliseconds, const std::function<void()>& step) {
+void SendWindow::After(int milliseconds, const std::function<void()>& step) {
     const quint64 generation = m_generation;
     QTimer::singleShot(milliseconds, this, [this, generation, step] {
         if (generation == m_generation)
@@ -601,7 +602,7 @@ void frm30::After(int milliseconds, const std::function<void()>& step) {
 
 // ---- Page 1 ----
 
-void frm30::cmdDo_Click(int index) {
+void SendWindow::cmdDo_Click(int index) {
     switch (index) {
         case 1:
             ShowAddressPicker(m_session, this, PickerPurpose::SendFile,
@@ -635,14 +636,14 @@ void frm30::cmdDo_Click(int index) {
     }
 }
 
-void frm30::chkFSPW_Click() {
+void SendWindow::chkFSPW_Click() {
     const bool on = m_chkFSPW->isChecked();
     m_txtFSPW->setVisible(on);
     if (on)
         m_txtFSPW->setFocus();
 }
 
-bool frm30::txtFSInfo_OLEDragDrop(const QMimeData* data) {
+bool SendWindow::txtFSInfo_OLEDragDrop(const QMimeData* data) {
     if (!data || !data->hasUrls() || data->urls().isEmpty())
         return false;
     const QUrl first = data->urls().front();
@@ -655,7 +656,7 @@ bool frm30::txtFSInfo_OLEDragDrop(const QMimeData* data) {
     return true;
 }
 
-void frm30::picFileIcoSmall_DblClick(int index) {
+void SendWindow::picFileIcoSmall_DblClick(int index) {
     if (index != 1)
         return;
     const QString path = m_txtFSInfo[2]->text();
@@ -663,7 +664,7 @@ void frm30::picFileIcoSmall_DblClick(int index) {
         OpenFileChecked(m_session.shell(), m_session.messageBox(), this, path);
 }
 
-void frm30::FileBoxChanged() {
+void SendWindow::FileBoxChanged() {
     const QString path = m_txtFSInfo[2]->text();
     if (FileExists(path)) {
         const qint64 size = QFileInfo(path).size();
@@ -685,7 +686,7 @@ void frm30::FileBoxChanged() {
     }
 }
 
-void frm30::timFileInfoTip_Timer() {
+void SendWindow::timFileInfoTip_Timer() {
     const QPoint pointer = QCursor::pos();
     const auto over = [&pointer](const QWidget* widget) {
         return widget->isVisible() && widget->rect().contains(widget->mapFromGlobal(pointer));
@@ -702,7 +703,7 @@ void frm30::timFileInfoTip_Timer() {
 
 // ---- Starting and connecting ----
 
-bool frm30::CheckFile() {
+bool SendWindow::CheckFile() {
     const QString path = m_txtFSInfo[2]->text();
     QString warning;
     int kind = KindWarning;
@@ -727,7 +728,7 @@ bool frm30::CheckFile() {
     return false;
 }
 
-void frm30::StartSend() {
+void SendWindow::StartSend() {
     if (CurrentPage() != PageInput)
         return;
     if (m_phase != Phase::Idle) {
@@ -762,7 +763,7 @@ void frm30::StartSend() {
     Connect();
 }
 
-void frm30::Connect() {
+void SendWindow::Connect() {
     ++m_generation;
     if (!CheckFile()) {
         Reset();
@@ -782,7 +783,7 @@ void frm30::Connect() {
         HandleConnectionError(number);
 }
 
-void frm30::OnLinkReset() {
+void SendWindow::OnLinkReset() {
     // The link gives up silently on a failed handshake; the window follows it. Resets that
     // the window makes itself, and a retry about to start, are not followed.
     if (m_resetting || m_retryPending || m_phase == Phase::Idle)
@@ -790,7 +791,7 @@ void frm30::OnLinkReset() {
     Reset();
 }
 
-void frm30::OnIntroduced(const QStringList& peerCard) {
+void SendWindow::OnIntroduced(const QStringList& peerCard) {
     m_peerCard = peerCard;
     m_phase = Phase::DataConnecting;
     const int number = m_data.Connect(m_targetAddress, kFileDataPort, m_session.localAddress);
@@ -798,14 +799,14 @@ void frm30::OnIntroduced(const QStringList& peerCard) {
         HandleConnectionError(number);
 }
 
-void frm30::OnDataConnected() {
+void SendWindow::OnDataConnected() {
     if (m_phase != Phase::DataConnecting)
         return;
     m_phase = Phase::Offering;
     After(m_pauseMs, [this] { SendOffer(); });
 }
 
-void frm30::SendOffer() {
+void SendWindow::SendOffer() {
     if (m_phase != Phase::Offering)
         return;
     SetStep(2);
@@ -830,7 +831,7 @@ void frm30::SendOffer() {
         FileSentLogValues(m_session.shell(), m_txtFSInfo[1]->text(), m_filePath, NoteText()));
 }
 
-void frm30::BeginWaiting() {
+void SendWindow::BeginWaiting() {
     if (m_phase != Phase::WaitingForAnswer)
         return;
     SetStep(3);
@@ -838,13 +839,13 @@ void frm30::BeginWaiting() {
     m_timWait.start();
 }
 
-void frm30::timWait_Timer() {
+void SendWindow::timWait_Timer() {
     const qint64 waited = Uptime() - m_waitStart;
     m_lblLinkInfo[4]->setText(QStringLiteral("(已等待 ") + FormatDuration(qint32(waited)) +
                               QStringLiteral(")"));
 }
 
-void frm30::timFSClitYZ_Timer() {
+void SendWindow::timFSClitYZ_Timer() {
     if (m_link.verified() || m_phase != Phase::Connecting)
         return;
     ResetAndShow(QStringLiteral("连接超时,请尝试重新连接。"), KindWarning, true);
@@ -852,7 +853,7 @@ void frm30::timFSClitYZ_Timer() {
 
 // ---- Control messages ----
 
-void frm30::OnControlMessage(char16_t code, const QString& payload) {
+void SendWindow::OnControlMessage(char16_t code, const QString& payload) {
     switch (code) {
         case C::OfferAccepted:
             if (m_phase != Phase::WaitingForAnswer) {
@@ -886,7 +887,7 @@ void frm30::OnControlMessage(char16_t code, const QString& payload) {
     }
 }
 
-void frm30::PeerCancelled(const QString& note) {
+void SendWindow::PeerCancelled(const QString& note) {
     const double fraction = m_fileSize > 0 ? double(m_position) / double(m_fileSize) : 0.0;
     ShowOutcome(PageReceiverCancelled,
                 QStringLiteral("对方用户 ") + m_typedAddress + QStringLiteral(" 取消接收文件\"") +
@@ -895,7 +896,7 @@ void frm30::PeerCancelled(const QString& note) {
                 NoteOrNone(note));
 }
 
-void frm30::OnControlClosed() {
+void SendWindow::OnControlClosed() {
     if (m_phase == Phase::Idle)
         return;
     if (m_session.activity.sending && !m_cancelledBySender) {
@@ -905,7 +906,7 @@ void frm30::OnControlClosed() {
     Reset();
 }
 
-void frm30::OnDataEnded(int errorNumber) {
+void SendWindow::OnDataEnded(int errorNumber) {
     if (m_phase == Phase::Idle)
         return;
     if (m_phase == Phase::DataConnecting || m_phase == Phase::Offering) {
@@ -940,7 +941,7 @@ void frm30::OnDataEnded(int errorNumber) {
 
 // ---- Sending ----
 
-void frm30::OnAcceptance(const QString& payload) {
+void SendWindow::OnAcceptance(const QString& payload) {
     m_timWait.stop();
     m_session.activity.sending = true;
     UpdateScheduleClock();
@@ -977,7 +978,7 @@ void frm30::OnAcceptance(const QString& payload) {
         ShowPage(PageSending);
 }
 
-bool frm30::SendChunk() {
+bool SendWindow::SendChunk() {
     const qint64 rest = m_fileSize - m_position;
     const qint64 size = qMin(qMax<qint64>(m_session.settings.sendBufferBytes, 1), rest);
     if (size <= 0)
@@ -1016,11 +1017,11 @@ bool frm30::SendChunk() {
     return true;
 }
 
-void frm30::ReadFailed() {
+void SendWindow::ReadFailed() {
     ResetAndShow(QStringLiteral("无法继续发送:读取文件时发生错误。"), KindError, true);
 }
 
-void frm30::OnSendProgress(qint64 bytes) {
+void SendWindow::OnSendProgress(qint64 bytes) {
     if (m_phase != Phase::Sending)
         return;
     m_position = qMin(m_position + bytes, m_fileSize);
@@ -1033,7 +1034,7 @@ void frm30::OnSendProgress(qint64 bytes) {
     }
 }
 
-void frm30::UpdateProgress() {
+void SendWindow::UpdateProgress() {
     if (m_fileSize <= 0)
         return;
     const double fraction = double(m_position) / double(m_fileSize);
@@ -1044,14 +1045,14 @@ void frm30::UpdateProgress() {
     m_lblSendProc[6]->setText(FormatSize(qint32(m_position)));
 }
 
-void frm30::OnSendComplete() {
+void SendWindow::OnSendComplete() {
     if (m_phase != Phase::Sending || m_cancelledBySender)
         return;
     if (m_position < m_fileSize)
         SendChunk();
 }
 
-void frm30::timSendSpeed_Timer() {
+void SendWindow::timSendSpeed_Timer() {
     const qint64 delta = m_position - m_lastPosition;
     m_lblSendProc[8]->setText(FormatSize(qint32(delta)) + QStringLiteral("/S"));
     m_lastPosition = m_position;
@@ -1071,7 +1072,7 @@ void frm30::timSendSpeed_Timer() {
     }
 }
 
-void frm30::cmdSendProc_Click() {
+void SendWindow::cmdSendProc_Click() {
     if (m_phase != Phase::Sending && m_phase != Phase::DataLost)
         return;
     if (m_cancelledBySender)
@@ -1092,7 +1093,7 @@ void frm30::cmdSendProc_Click() {
 
 // ---- Outcomes ----
 
-void frm30::Finished() {
+void SendWindow::Finished() {
     m_timSendSpeed.stop();
     const QString text = QStringLiteral("文件已成功发送到 ") + m_typedAddress +
                          QStringLiteral(" 。") + QStringLiteral("\r\n\r\n") +
@@ -1110,7 +1111,7 @@ void frm30::Finished() {
     });
 }
 
-void frm30::ShowOutcome(int page, const QString& line, const QString& note) {
+void SendWindow::ShowOutcome(int page, const QString& line, const QString& note) {
     m_finalPageShown = true;
     Reset();
     QLabel* label = page == PageRefused       ? m_lblRefuRecv[1]
@@ -1125,11 +1126,11 @@ void frm30::ShowOutcome(int page, const QString& line, const QString& note) {
     ActivateWindow(this);
 }
 
-void frm30::cmdResult_Click() {
+void SendWindow::cmdResult_Click() {
     ShowPage(PageInput);
 }
 
-void frm30::lblSendProc_Click(int index) {
+void SendWindow::lblSendProc_Click(int index) {
     if (index != 2)
         return;
     ShowPeerInfo(m_session, QStringList{m_typedAddress} + m_peerCard);
@@ -1137,7 +1138,7 @@ void frm30::lblSendProc_Click(int index) {
 
 // ---- Errors, retries and the reset ----
 
-void frm30::HandleConnectionError(int number) {
+void SendWindow::HandleConnectionError(int number) {
     if (m_phase == Phase::Idle || m_retryPending)
         return;
     const QString& a = m_typedAddress;
@@ -1196,7 +1197,7 @@ void frm30::HandleConnectionError(int number) {
     ResetAndShow(text, KindError, systemModal);
 }
 
-void frm30::QueueRetry() {
+void SendWindow::QueueRetry() {
     // The failed connection finishes its own clean-up first; the next attempt follows at once.
     m_retryPending = true;
     const quint64 generation = m_generation;
@@ -1208,7 +1209,7 @@ void frm30::QueueRetry() {
     });
 }
 
-void frm30::RetryConnection() {
+void SendWindow::RetryConnection() {
     ++m_retryCount;
     if (m_txtAutoTryNum->text().toInt() <= m_retryCount) {
         Reset();
@@ -1221,12 +1222,12 @@ void frm30::RetryConnection() {
     Connect();
 }
 
-void frm30::ResetAndShow(const QString& text, int kind, bool systemModal) {
+void SendWindow::ResetAndShow(const QString& text, int kind, bool systemModal) {
     Reset();
     ShowMessage(m_session.messageBox(), this, text, kind, systemModal);
 }
 
-void frm30::Reset() {
+void SendWindow::Reset() {
     ++m_generation;
     m_resetting = true;
     m_retryPending = false;
@@ -1255,7 +1256,7 @@ void frm30::Reset() {
 
 // ---- Retry count and scheduled send ----
 
-void frm30::chkAutoTry_Click() {
+void SendWindow::chkAutoTry_Click() {
     const bool on = m_chkAutoTry->isChecked();
     m_txtAutoTryNum->setVisible(on);
     m_vsbAutoTry->setVisible(on);
@@ -1263,7 +1264,7 @@ void frm30::chkAutoTry_Click() {
         m_txtAutoTryNum->setFocus();
 }
 
-void frm30::SyncCountBox() {
+void SendWindow::SyncCountBox() {
     bool ok = false;
     const int value = m_txtAutoTryNum->text().toInt(&ok);
     if (ok && value > 1 && value <= m_vsbAutoTry->maximum()) {
@@ -1273,7 +1274,7 @@ void frm30::SyncCountBox() {
     }
 }
 
-void frm30::SyncTimeBox(int index) {
+void SendWindow::SyncTimeBox(int index) {
     bool ok = false;
     const int value = m_txtTime[index]->text().toInt(&ok);
     if (ok && value >= 0 && value <= m_vsrTime[index]->maximum()) {
@@ -1283,7 +1284,7 @@ void frm30::SyncTimeBox(int index) {
     }
 }
 
-void frm30::chkUseTime_Click() {
+void SendWindow::chkUseTime_Click() {
     const bool on = m_chkUseTime->isChecked();
     if (on) {
         const QTime now = m_session.system().Now().time();
@@ -1300,7 +1301,7 @@ void frm30::chkUseTime_Click() {
     UpdateScheduleClock();
 }
 
-void frm30::UpdateScheduleClock() {
+void SendWindow::UpdateScheduleClock() {
     const bool run = m_chkUseTime->isChecked() && !m_session.activity.sending;
     if (run && !m_timSend.isActive()) {
         m_timSend.start();
@@ -1309,7 +1310,7 @@ void frm30::UpdateScheduleClock() {
     }
 }
 
-void frm30::timSend_Timer() {
+void SendWindow::timSend_Timer() {
     const QTime now = m_session.system().Now().time();
     if (m_txtTime[1]->text().toInt() != now.hour() || m_txtTime[2]->text().toInt() != now.minute())
         return;

@@ -14,11 +14,11 @@ struct Session;
 
 // The peer-info window: the card a peer sent, read-only, with buttons to keep the peer in
 // the address book or to block it.
-class frm65 : public QWidget {
+class PeerInfoWindow : public QWidget {
     Q_OBJECT
 
 public:
-    explicit frm65(Session& session, QWidget* parent = nullptr);
+    explicit PeerInfoWindow(Session& session, QWidget* parent = nullptr);
 
     // Fills the boxes from the nine received fields: TVX address, then the eight card fields.
     void Fill(const QStringList& peerFields);
@@ -40,6 +40,6 @@ private:
 QString SexWord(const QString& code);
 
 // Shows the peer's card in a new peer-info window beside the window that asks for it.
-frm65* ShowPeerInfo(Session& session, const QStringList& peerFields);
+PeerInfoWindow* ShowPeerInfo(Session& session, const QStringList& peerFields);
 
 }  // namespace tvx

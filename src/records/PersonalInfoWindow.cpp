@@ -1,4 +1,4 @@
-#include "records/frm60.h"
+#include "records/PersonalInfoWindow.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -34,12 +34,12 @@ const int kOtherInfoLimit = 200;
 
 }  // namespace
 
-frm60::frm60(Session& session, QWidget* parent)
+PersonalInfoWindow::PersonalInfoWindow(Session& session, QWidget* parent)
     : QWidget(parent),
       m_session(session),
       m_txtOtherInfo(new QPlainTextEdit(this)),
       m_cobSex(new QComboBox(this)) {
-    setObjectName(QStringLiteral("frm60"));
+    setObjectName(QStringLiteral("PersonalInfoWindow"));
     setWindowTitle(QStringLiteral("个人信息"));
 
     for (int index = 1; index <= 8; ++index) {
@@ -122,11 +122,11 @@ frm60::frm60(Session& session, QWidget* parent)
     CenterForm(m_session.display, this);
 }
 
-QString frm60::OtherInfoText() const {
+QString PersonalInfoWindow::OtherInfoText() const {
     return TrimLines(ToCardText(m_txtOtherInfo->toPlainText()));
 }
 
-bool frm60::eventFilter(QObject* watched, QEvent* event) {
+bool PersonalInfoWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut) {
         // Leaving a box trims it; the free-text box also loses outer blank lines.
         if (watched == m_txtOtherInfo) {
@@ -149,7 +149,7 @@ bool frm60::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void frm60::CopyAddress(int index) {
+void PersonalInfoWindow::CopyAddress(int index) {
     m_session.shell().SetClipboardText(QString());
     m_session.shell().SetClipboardText(m_txtLocalInfo[index]->text());
     const QString label = index == 1 ? QStringLiteral("TVX") : QStringLiteral("IP");
@@ -158,7 +158,7 @@ void frm60::CopyAddress(int index) {
                 false);
 }
 
-void frm60::cmdDo_Click(int index) {
+void PersonalInfoWindow::cmdDo_Click(int index) {
     if (index == 3) {
         // A fresh code for the same address, never the one on display.
         const QString shown = m_txtLocalInfo[1]->text();

@@ -1,4 +1,4 @@
-#include "records/frm65.h"
+#include "records/PeerInfoWindow.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -15,9 +15,9 @@
 
 namespace tvx {
 
-frm65::frm65(Session& session, QWidget* parent)
+PeerInfoWindow::PeerInfoWindow(Session& session, QWidget* parent)
     : QWidget(parent), m_session(session), m_txtOtherInfo(new QPlainTextEdit(this)) {
-    setObjectName(QStringLiteral("frm65"));
+    setObjectName(QStringLiteral("PeerInfoWindow"));
     setWindowTitle(QStringLiteral("对方信息"));
     setWindowIcon(QIcon());
 
@@ -57,7 +57,7 @@ frm65::frm65(Session& session, QWidget* parent)
     CenterForm(m_session.display, this);
 }
 
-void frm65::Fill(const QStringList& peerFields) {
+void PeerInfoWindow::Fill(const QStringList& peerFields) {
     for (int k = 0; k <= 7; ++k) {
         QString value = peerFields.value(k);
         if (k == 2)
@@ -69,13 +69,13 @@ void frm65::Fill(const QStringList& peerFields) {
         peerFields.value(8).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }
 
-QString frm65::txtGuestInfo(int index) const {
+QString PeerInfoWindow::txtGuestInfo(int index) const {
     if (index == 9)
         return m_txtOtherInfo->toPlainText();
     return m_txtGuestInfo[index]->text();
 }
 
-bool frm65::eventFilter(QObject* watched, QEvent* event) {
+bool PeerInfoWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_txtGuestInfo[1] && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
         m_session.shell().SetClipboardText(QString());
@@ -86,7 +86,7 @@ bool frm65::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void frm65::cmdDo_Click(int index) {
+void PeerInfoWindow::cmdDo_Click(int index) {
     switch (index) {
         case 1:
             if (ShowMessage(m_session.messageBox(), this,
@@ -123,8 +123,8 @@ QString SexWord(const QString& code) {
     return sex >= 0 && sex <= 2 ? names[sex] : QString();
 }
 
-frm65* ShowPeerInfo(Session& session, const QStringList& peerFields) {
-    auto* window = new frm65(session);
+PeerInfoWindow* ShowPeerInfo(Session& session, const QStringList& peerFields) {
+    auto* window = new PeerInfoWindow(session);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->Fill(peerFields);
     window->show();

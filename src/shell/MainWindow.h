@@ -20,10 +20,10 @@ class AutoReceiveTip;
 class ChatAcceptWindow;
 class ChatInviteWindow;
 class OptionsDialog;
-class frm60;
+class PersonalInfoWindow;
 class FileReceiver;
 class PresenceService;
-class frm30;
+class SendWindow;
 
 // "确实要退出Tolvex么？..." lines: one per running activity, in a fixed order.
 QString ActivityList(bool sending, bool receiving, bool chatting);
@@ -31,12 +31,12 @@ QString ActivityList(bool sending, bool receiving, bool chatting);
 // The main window: hidden while the program runs, it owns the notification-area icon with
 // its menu, the blinking that announces a waiting offer or invitation, the daily alarm and
 // the pop-up tip, and it ends the program.
-class frm35 : public QWidget {
+class MainWindow : public QWidget {
     Q_OBJECT
 
 public:
-    explicit frm35(Session& session, QWidget* parent = nullptr);
-    ~frm35() override;
+    explicit MainWindow(Session& session, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // The load step; false when the program cannot run (it has then already said why).
     bool Form_Load();
@@ -76,7 +76,7 @@ public:
     // The copies found on the network; running from the load step until the program ends.
     PresenceService* Presence() const { return m_presence; }
     // The send window, loaded on first use.
-    frm30* SendWindow();
+    SendWindow* FileSendWindow();
     // The chat window, loaded on first use; the answering chat window, loaded at start.
     ChatInviteWindow* ChatWindow();
     ChatAcceptWindow* AcceptWindow() const { return m_chatAcceptWindow; }
@@ -114,11 +114,11 @@ private:
     FileReceiver* m_receiver;
     PresenceService* m_presence = nullptr;
     QPointer<AutoReceiveTip> m_tip;
-    QPointer<frm60> m_personalInfo;
+    QPointer<PersonalInfoWindow> m_personalInfo;
     QPointer<OptionsDialog> m_options;
     QPointer<AddressBookWindow> m_addressBook;
     InvitationOpener m_openInvitation;
-    frm30* m_sendWindow = nullptr;
+    SendWindow* m_sendWindow = nullptr;
     ChatInviteWindow* m_chatWindow = nullptr;
     ChatAcceptWindow* m_chatAcceptWindow = nullptr;
 };
