@@ -176,3 +176,12 @@ TEST(FoundPeersWindows, AddressBookShowsFoundCopiesFollowsThemAndAddsOneToTheBoo
     ASSERT_TRUE(test::WaitUntil([&] { return online->count() == 0; }, 500));
     EXPECT_EQ(book->lstAdrs()->count(), 2);
 }
+
+TEST(FoundPeersWindows, CopiesOnLoopbackAddressesAnnounceToLoopbackAddressesOnly) {
+    const QStringList destinations = PresenceDestinations(QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(destinations.size(), 8);
+    EXPECT_FALSE(destinations.contains(QStringLiteral("127.0.0.3")));
+    EXPECT_TRUE(destinations.contains(QStringLiteral("127.0.0.2")));
+    for (const QString& destination : destinations)
+        EXPECT_TRUE(IsLoopbackAddress(destination)) << destination.toStdString();
+}
