@@ -37,9 +37,6 @@ void AddressPicker::LoadEntries() {
     PresenceService* presence = m_session.presence;
     if (!presence)
         return;
-    // Two headed groups, so that a book entry is never taken for a copy found on the network.
-    m_lstUser->insertItem(0, NewGroupHeader(kFoundPeersCaption));
-    m_lstUser->insertItem(1, NewGroupHeader(kAddressBookCaption));
     ShowFoundPeers();
     for (auto signal : {&PresenceService::PeerAdded, &PresenceService::PeerUpdated,
                         &PresenceService::PeerRemoved})
@@ -47,8 +44,20 @@ void AddressPicker::LoadEntries() {
 }
 
 void AddressPicker::ShowFoundPeers() {
-    if (m_session.presence)
-        tvx::ShowFoundPeers(m_lstUser, 1, m_session.presence->Peers());
+    if (!m_session.presence)
+        return;
+    for (int row = m_lstUser->count() - 1; row >= 0; --row) {
+        if (m_lstUser->item(row)->data(kGroupHeaderRole).isValid())
+            delete m_lstUser->takeItem(row);
+    }
+    const QList<PresencePeer> peers = m_session.presence->Peers();
+    tvx::ShowFoundPeers(m_lstUser, 0, peers);
+    // While copies are found the list has two headed groups, so that a book entry is never
+    // taken for a copy on the network.
+    if (!peers.isEmpty()) {
+        m_lstUser->insertItem(0, NewGroupHeader(kFoundPeersCaption));
+        m_lstUser->insertItem(int(peers.size()) + 1, NewGroupHeader(kAddressBookCaption));
+    }
 }
 
 void AddressPicker::PickSelectedEntry() {

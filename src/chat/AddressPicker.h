@@ -27,8 +27,8 @@ public:
     AddressPicker(Session& session, PickerPurpose purpose, PickHandler onPick,
                   QWidget* parent = nullptr);
 
-    // Fills the list: the found copies in a group of their own when the presence service
-    // runs, then the address book (at most 500 entries, no message beyond them).
+    // Fills the list: the found copies in a group of their own while there are any, then the
+    // address book (at most 500 entries, no message beyond them).
     void LoadEntries();
     // Hands the selected entry's address to the window that opened the picker and closes.
     void PickSelectedEntry();

@@ -28,6 +28,7 @@ bool IsFoundPeerItem(const QListWidgetItem* item) {
 QListWidgetItem* NewGroupHeader(const QString& caption) {
     auto* header = new QListWidgetItem(caption);
     header->setFlags(Qt::NoItemFlags);
+    header->setData(kGroupHeaderRole, true);
     QFont font = header->font();
     font.setBold(true);
     header->setFont(font);

@@ -18,6 +18,7 @@ inline const QString kAddressBookCaption = QStringLiteral("地址簿");
 // A found peer's item carries the peer's IPv4 address in this role; book entries and group
 // headers carry none.
 constexpr int kFoundPeerRole = Qt::UserRole + 1;
+constexpr int kGroupHeaderRole = Qt::UserRole + 2;
 
 // "名称|地址": the nickname and the TVX address the peer announced.
 QString FoundPeerEntry(const PresencePeer& peer);
@@ -26,7 +27,7 @@ QString AddressOfFoundPeerEntry(const QString& entry);
 QString NickNameOfFoundPeerEntry(const QString& entry);
 
 bool IsFoundPeerItem(const QListWidgetItem* item);
-// A bold caption that cannot be selected, current or picked.
+// A bold caption that cannot be selected, current or picked; it carries kGroupHeaderRole.
 QListWidgetItem* NewGroupHeader(const QString& caption);
 
 // Replaces the list's found-peer items by the peers given, inserted from row `at` on in the
