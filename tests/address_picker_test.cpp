@@ -60,7 +60,7 @@ TEST_F(AddressPickerTest, AllLinesInvalidStillOpensWithAnEmptyList) {
     WriteBook("Bob\r\nAlice|999.1.1.1\r\n");
     QPointer<AddressPicker> picker = Open(PickerPurpose::ChatInvitation);
     EXPECT_EQ(picker->lstUser()->count(), 0);
-    picker->lstUser_DblClick();
+    picker->PickSelectedEntry();
     EXPECT_TRUE(picks.isEmpty());
     picker->close();
 }
@@ -70,7 +70,7 @@ TEST_F(AddressPickerTest, DoubleClickHandsTheStoredAddressToItsWindowAndCloses) 
     WriteBook(("Alice|" + code + "\r\nBob|10.0.0.5\r\n").toLatin1());
     QPointer<AddressPicker> picker = Open(PickerPurpose::ChatInvitation);
     picker->lstUser()->setCurrentRow(0);
-    picker->lstUser_DblClick();
+    picker->PickSelectedEntry();
     // A TVX address stays a TVX address; the window checks it when it is used.
     EXPECT_EQ(picks, QStringList{QStringLiteral("2:") + code});
     EXPECT_EQ(picker->purpose(), PickerPurpose::None);

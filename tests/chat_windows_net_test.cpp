@@ -403,7 +403,7 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     ASSERT_NE(picker, nullptr);
     ASSERT_EQ(picker->lstUser()->count(), 1);
     picker->lstUser()->setCurrentRow(0);
-    picker->lstUser_DblClick();
+    picker->PickSelectedEntry();
     EXPECT_EQ(invite->TextOf(QStringLiteral("txtCSInfo1")), QStringLiteral("127.0.0.3"));
 
     // Refused by the close box of the answering window, without a note.

@@ -30,20 +30,32 @@ namespace {
 const QString kExecutable = QStringLiteral("/opt/tolvex/tolvex");
 
 // The order OK writes its keys in, when every option is switched on.
-const QStringList kWriteOrder = {
-    QStringLiteral("UseLogFile"),     QStringLiteral("LogFileSize"),
-    QStringLiteral("UseTimer"),       QStringLiteral("Hour"),
-    QStringLiteral("Minute"),         QStringLiteral("PopText"),
-    QStringLiteral("TimerOpen"),      QStringLiteral("PopTextString"),
-    QStringLiteral("ExeFilePath"),    QStringLiteral("SaveSendInfo1"),
-    QStringLiteral("UseSendBuffer"),  QStringLiteral("SendBufferSize"),
-    QStringLiteral("PassWord1"),      QStringLiteral("UseRecvBuffer"),
-    QStringLiteral("RecvBufferSize"), QStringLiteral("AutoRecvFile"),
-    QStringLiteral("AutoSavePath"),   QStringLiteral("ExistFile"),
-    QStringLiteral("AutoOpenFile"),   QStringLiteral("AutoOpenFileType"),
-    QStringLiteral("SaveSendInfo2"),  QStringLiteral("PassWord2"),
-    QStringLiteral("AutoChat"),       QStringLiteral("AutoChatTip"),
-    QStringLiteral("BlockText")};
+const QStringList kWriteOrder = {QStringLiteral("UseLogFile"),
+                                 QStringLiteral("LogFileSize"),
+                                 QStringLiteral("Discoverable"),
+                                 QStringLiteral("UseTimer"),
+                                 QStringLiteral("Hour"),
+                                 QStringLiteral("Minute"),
+                                 QStringLiteral("PopText"),
+                                 QStringLiteral("TimerOpen"),
+                                 QStringLiteral("PopTextString"),
+                                 QStringLiteral("ExeFilePath"),
+                                 QStringLiteral("SaveSendInfo1"),
+                                 QStringLiteral("UseSendBuffer"),
+                                 QStringLiteral("SendBufferSize"),
+                                 QStringLiteral("PassWord1"),
+                                 QStringLiteral("UseRecvBuffer"),
+                                 QStringLiteral("RecvBufferSize"),
+                                 QStringLiteral("AutoRecvFile"),
+                                 QStringLiteral("AutoSavePath"),
+                                 QStringLiteral("ExistFile"),
+                                 QStringLiteral("AutoOpenFile"),
+                                 QStringLiteral("AutoOpenFileType"),
+                                 QStringLiteral("SaveSendInfo2"),
+                                 QStringLiteral("PassWord2"),
+                                 QStringLiteral("AutoChat"),
+                                 QStringLiteral("AutoChatTip"),
+                                 QStringLiteral("BlockText")};
 
 class Options : public ::testing::Test {
 protected:
@@ -61,6 +73,7 @@ protected:
         QMap<QString, QString>& v = fake.settings->values;
         v[QStringLiteral("UseLogFile")] = QStringLiteral("1");
         v[QStringLiteral("LogFileSize")] = QStringLiteral("7");
+        v[QStringLiteral("Discoverable")] = QStringLiteral("0");
         v[QStringLiteral("UseTimer")] = QStringLiteral("1");
         v[QStringLiteral("Hour")] = QStringLiteral("8");
         v[QStringLiteral("Minute")] = QStringLiteral("30");
@@ -125,6 +138,7 @@ TEST_F(Options, OkWithNothingChangedRewritesTheSameValuesInOrder) {
     Open();
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("选项"));
     EXPECT_TRUE(Check("chkAutoRun")->isChecked());
+    EXPECT_FALSE(Check("chkDiscoverable")->isChecked());
     EXPECT_TRUE(dialog->findChild<QRadioButton*>(QStringLiteral("optSaveFile1"))->isChecked());
     QSignalSpy alarm(dialog.data(), &OptionsDialog::AlarmSwitched);
 
@@ -313,7 +327,8 @@ TEST_F(Options, EachPageTestKeepsItsPageWithItsMessageAndFocus) {
     EXPECT_EQ(LastMessage(), QStringLiteral("选择的文件不存在。"));
     EXPECT_EQ(dialog->CurrentPage(), PageReminder);
     EXPECT_EQ(fake.settings->writeOrder,
-              (QStringList{QStringLiteral("UseLogFile"), QStringLiteral("LogFileSize")}));
+              (QStringList{QStringLiteral("UseLogFile"), QStringLiteral("LogFileSize"),
+                           QStringLiteral("Discoverable")}));
     EXPECT_EQ(fake.settings->values[QStringLiteral("LogFileSize")], QStringLiteral("42"));
     EXPECT_EQ(session.settings.logFileSize, 42);
     EXPECT_FALSE(Gone());

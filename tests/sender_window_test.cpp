@@ -250,10 +250,10 @@ TEST_F(SendWindowTest, AddressPickerFillsTheAddressBoxAndShowsTheWindow) {
     EXPECT_EQ(picker->lstUser()->item(0)->text(), QStringLiteral("Alice|127.0.0.3"));
     EXPECT_TRUE(RenderToPng(*picker, QStringLiteral("address-picker")));
 
-    picker->lstUser_DblClick();  // nothing selected
+    picker->PickSelectedEntry();  // nothing selected
     EXPECT_TRUE(picker->isVisible());
     picker->lstUser()->setCurrentRow(0);
-    picker->lstUser_DblClick();
+    picker->PickSelectedEntry();
     EXPECT_EQ(window.txtFSInfo(1)->text(), QStringLiteral("127.0.0.3"));
     EXPECT_TRUE(window.isVisible());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -57,6 +57,20 @@ QStringList BroadcastDestinations(const QString& localAddress) {
     return destinations;
 }
 
+QStringList PresenceDestinations(const QString& localAddress) {
+    if (!IsLoopbackAddress(localAddress))
+        return BroadcastDestinations(localAddress);
+    // A socket bound to one loopback address hears no loopback broadcast, hence unicast.
+    const quint32 local = Ipv4Of(localAddress);
+    QStringList destinations;
+    for (quint32 last = 1; last <= 9; ++last) {
+        const quint32 target = (127u << 24) | last;
+        if (target != local)
+            destinations << DottedOf(target);
+    }
+    return destinations;
+}
+
 PresenceService::PresenceService(PresenceConfig config, IdentitySource identity, QObject* parent)
     : QObject(parent), m_config(std::move(config)), m_identity(std::move(identity)) {
     m_localIpv4 = Ipv4Of(m_config.localAddress);

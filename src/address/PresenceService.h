@@ -53,6 +53,10 @@ struct PresenceConfig {
 // 255.255.255.255; nothing for a loopback address, which has no network to announce to.
 QStringList BroadcastDestinations(const QString& localAddress);
 bool IsLoopbackAddress(const QString& dottedAddress);
+// Where a copy on the address announces itself: the broadcasts above, or on a loopback
+// address (several copies on one machine) the other loopback addresses 127.0.0.1 to
+// 127.0.0.9, each by unicast, so that nothing leaves the machine.
+QStringList PresenceDestinations(const QString& localAddress);
 
 // The presence service of one running copy: announces itself at start and every minute,
 // sends one query at start, answers queries after a short random delay, says goodbye when

@@ -5,7 +5,9 @@
 #include <QListWidget>
 #include <QVBoxLayout>
 
+#include "address/PresenceService.h"
 #include "common/Session.h"
+#include "records/FoundPeers.h"
 
 namespace tvx {
 
@@ -21,7 +23,7 @@ AddressPicker::AddressPicker(Session& session, PickerPurpose purpose, PickHandle
     setWindowTitle(QStringLiteral("地址簿列表"));
     setAttribute(Qt::WA_DeleteOnClose);
     m_lstUser->setObjectName(QStringLiteral("lstUser"));
-    connect(m_lstUser, &QListWidget::itemDoubleClicked, this, [this] { lstUser_DblClick(); });
+    connect(m_lstUser, &QListWidget::itemDoubleClicked, this, [this] { PickSelectedEntry(); });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
@@ -30,15 +32,40 @@ AddressPicker::AddressPicker(Session& session, PickerPurpose purpose, PickHandle
     resize(m_session.display.PixelsX(3600), m_session.display.PixelsY(3900));
 }
 
-void AddressPicker::Form_Load() {
+void AddressPicker::LoadEntries() {
     LoadAddressBook(m_session, m_lstUser, this, false);
+    PresenceService* presence = m_session.presence;
+    if (!presence)
+        return;
+    ShowFoundPeers();
+    for (auto signal : {&PresenceService::PeerAdded, &PresenceService::PeerUpdated,
+                        &PresenceService::PeerRemoved})
+        connect(presence, signal, this, &AddressPicker::ShowFoundPeers);
 }
 
-void AddressPicker::lstUser_DblClick() {
+void AddressPicker::ShowFoundPeers() {
+    if (!m_session.presence)
+        return;
+    for (int row = m_lstUser->count() - 1; row >= 0; --row) {
+        if (m_lstUser->item(row)->data(kGroupHeaderRole).isValid())
+            delete m_lstUser->takeItem(row);
+    }
+    const QList<PresencePeer> peers = m_session.presence->Peers();
+    tvx::ShowFoundPeers(m_lstUser, 0, peers);
+    // While copies are found the list has two headed groups, so that a book entry is never
+    // taken for a copy on the network.
+    if (!peers.isEmpty()) {
+        m_lstUser->insertItem(0, NewGroupHeader(kFoundPeersCaption));
+        m_lstUser->insertItem(int(peers.size()) + 1, NewGroupHeader(kAddressBookCaption));
+    }
+}
+
+void AddressPicker::PickSelectedEntry() {
     const QListWidgetItem* item = m_lstUser->currentItem();
     if (!item || !item->isSelected())
         return;
-    const QString address = AddressOfEntry(item->text());
+    const QString address = IsFoundPeerItem(item) ? AddressOfFoundPeerEntry(item->text())
+                                                  : AddressOfEntry(item->text());
     const PickerPurpose purpose = m_purpose;
     m_purpose = PickerPurpose::None;
     if (m_onPick && purpose != PickerPurpose::None)
@@ -61,7 +88,7 @@ void AddressPicker::Unload() {
 AddressPicker* OpenAddressPicker(Session& session, QWidget* owner, PickerPurpose purpose,
                                  AddressPicker::PickHandler onPick) {
     auto* picker = new AddressPicker(session, purpose, std::move(onPick));
-    picker->Form_Load();
+    picker->LoadEntries();
     if (owner) {
         const QRect frame = owner->frameGeometry();
         picker->move(frame.right() + 1, frame.top());

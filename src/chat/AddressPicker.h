@@ -13,9 +13,10 @@ namespace tvx {
 
 struct Session;
 
-// The address picker: lists the address book so that a double click fills the peer address
-// of the send window or of the chat window. It lives only until it has done its work or loses
-// the focus.
+// The address picker: lists the copies found on the network under "在线用户", then the address
+// book, so that a double click fills the peer address of the send window or of the chat
+// window. The found copies follow the presence service while the picker is open. It lives
+// only until it has done its work or loses the focus.
 class AddressPicker : public QWidget {
     Q_OBJECT
 
@@ -26,9 +27,11 @@ public:
     AddressPicker(Session& session, PickerPurpose purpose, PickHandler onPick,
                   QWidget* parent = nullptr);
 
-    // Fills the list from the address book (at most 500 entries, no message beyond them).
-    void Form_Load();
-    void lstUser_DblClick();
+    // Fills the list: the found copies in a group of their own while there are any, then the
+    // address book (at most 500 entries, no message beyond them).
+    void LoadEntries();
+    // Hands the selected entry's address to the window that opened the picker and closes.
+    void PickSelectedEntry();
 
     QListWidget* lstUser() const { return m_lstUser; }
     PickerPurpose purpose() const { return m_purpose; }
@@ -38,6 +41,7 @@ protected:
 
 private:
     void Unload();
+    void ShowFoundPeers();
 
     Session& m_session;
     PickerPurpose m_purpose;

@@ -10,11 +10,13 @@
 #include <QVBoxLayout>
 
 #include "address/AddressCode.h"
+#include "address/PresenceService.h"
 #include "common/Messages.h"
 #include "common/Session.h"
 #include "common/Text.h"
 #include "common/Windows.h"
 #include "records/AddressFiles.h"
+#include "records/FoundPeers.h"
 
 namespace tvx {
 
@@ -24,7 +26,9 @@ AddressBookWindow::AddressBookWindow(Session& session, QWidget* parent)
       m_lblAdrs(new QLabel(this)),
       m_lstAdrs(new QListWidget(this)),
       m_mnuFile(m_mnuList.addAction(QStringLiteral("发送文件"))),
-      m_mnuChat(m_mnuList.addAction(QStringLiteral("发送邀请"))) {
+      m_mnuChat(m_mnuList.addAction(QStringLiteral("发送邀请"))),
+      m_lblOnline(new QLabel(kFoundPeersCaption + QStringLiteral(":"), this)),
+      m_lstOnline(new QListWidget(this)) {
     setObjectName(QStringLiteral("AddressBookWindow"));
     setWindowTitle(QStringLiteral("联系列表"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -41,6 +45,24 @@ AddressBookWindow::AddressBookWindow(Session& session, QWidget* parent)
     m_mnuChat->setObjectName(QStringLiteral("mnuChat"));
     connect(m_mnuFile, &QAction::triggered, this, &AddressBookWindow::mnuFile_Click);
     connect(m_mnuChat, &QAction::triggered, this, &AddressBookWindow::mnuChat_Click);
+
+    m_lblOnline->setObjectName(QStringLiteral("lblOnline"));
+    m_lstOnline->setObjectName(QStringLiteral("lstOnline"));
+    m_lstOnline->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_lstOnline, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        ShowFoundPeerMenu(m_lstOnline->viewport()->mapToGlobal(pos));
+    });
+    m_mnuOnline.setObjectName(QStringLiteral("mnuOnline"));
+    connect(m_mnuOnline.addAction(QStringLiteral("发送文件")), &QAction::triggered, this,
+            &AddressBookWindow::SendFileToFoundPeer);
+    connect(m_mnuOnline.addAction(QStringLiteral("发送邀请")), &QAction::triggered, this,
+            &AddressBookWindow::InviteFoundPeer);
+    m_mnuOnline.addSeparator();
+    connect(m_mnuOnline.addAction(QStringLiteral("加入地址簿")), &QAction::triggered, this,
+            &AddressBookWindow::AddFoundPeerToBook);
+    // Hidden until the presence service is found running at load.
+    m_lblOnline->hide();
+    m_lstOnline->hide();
 
     auto* inputs = new QGridLayout;
     const char16_t* labels[3] = {nullptr, u"输入用户名:", u"输入地址:"};
@@ -66,6 +88,8 @@ AddressBookWindow::AddressBookWindow(Session& session, QWidget* parent)
     }
 
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_lblOnline);
+    layout->addWidget(m_lstOnline);
     layout->addWidget(m_lblAdrs);
     layout->addWidget(m_lstAdrs, 1);
     layout->addLayout(inputs);
@@ -78,6 +102,21 @@ AddressBookWindow::AddressBookWindow(Session& session, QWidget* parent)
 void AddressBookWindow::Form_Load() {
     LoadAddressBook(m_session, m_lstAdrs, this, true);
     UpdateCount();
+    PresenceService* presence = m_session.presence;
+    if (!presence)
+        return;
+    m_lblOnline->show();
+    m_lstOnline->show();
+    m_lstOnline->setMaximumHeight(m_session.display.PixelsY(1800));
+    ShowFoundPeers();
+    for (auto signal : {&PresenceService::PeerAdded, &PresenceService::PeerUpdated,
+                        &PresenceService::PeerRemoved})
+        connect(presence, signal, this, &AddressBookWindow::ShowFoundPeers);
+}
+
+void AddressBookWindow::ShowFoundPeers() {
+    if (m_session.presence)
+        tvx::ShowFoundPeers(m_lstOnline, 0, m_session.presence->Peers());
 }
 
 void AddressBookWindow::UpdateCount() {
@@ -198,6 +237,57 @@ void AddressBookWindow::mnuChat_Click() {
     const QString address = SelectedAddress();
     if (!address.isEmpty())
         emit InvitationRequested(address);
+}
+
+QString AddressBookWindow::SelectedFoundPeerAddress() const {
+    const QListWidgetItem* item = m_lstOnline->currentItem();
+    return item && item->isSelected() ? AddressOfFoundPeerEntry(item->text()) : QString();
+}
+
+void AddressBookWindow::ShowFoundPeerMenu(const QPoint& globalPos) {
+    const bool selected = !SelectedFoundPeerAddress().isEmpty();
+    for (QAction* action : m_mnuOnline.actions())
+        action->setEnabled(selected);
+    m_mnuOnline.popup(globalPos);
+}
+
+void AddressBookWindow::SendFileToFoundPeer() {
+    const QString address = SelectedFoundPeerAddress();
+    if (!address.isEmpty())
+        emit SendFileRequested(address);
+}
+
+void AddressBookWindow::InviteFoundPeer() {
+    const QString address = SelectedFoundPeerAddress();
+    if (!address.isEmpty())
+        emit InvitationRequested(address);
+}
+
+void AddressBookWindow::AddFoundPeerToBook() {
+    const QListWidgetItem* item = m_lstOnline->currentItem();
+    if (!item || !item->isSelected())
+        return;
+    const QString address = AddressOfFoundPeerEntry(item->text());
+    // A book name may not hold "|" or control characters; a copy without a usable nickname
+    // is named by its IPv4 address.
+    QString entry = PeerAddressBookLine(NickNameOfFoundPeerEntry(item->text()), address);
+    if (entry.startsWith(QLatin1Char('|')))
+        entry = PeerAddressBookLine(item->data(kFoundPeerRole).toString(), address);
+    const QString name = NickNameOfFoundPeerEntry(entry);
+    MessageBoxService& box = m_session.messageBox();
+    if (RefuseDuplicateAddressEntry(box, this, ItemTexts(m_lstAdrs), name, address))
+        return;
+    // More than the book loads would be lost at the next start.
+    if (m_lstAdrs->count() >= kMaxListEntries) {
+        ShowMessage(box, this, QStringLiteral("地址簿数量已达到最大限制500个。"), KindWarning,
+                    false);
+        return;
+    }
+    m_lstAdrs->clearSelection();
+    m_lstAdrs->addItem(entry);
+    m_lstAdrs->setCurrentItem(m_lstAdrs->item(m_lstAdrs->count() - 1), QItemSelectionModel::Select);
+    m_lstAdrs->scrollToItem(m_lstAdrs->currentItem());
+    UpdateCount();
 }
 
 bool AddressBookWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -16,7 +16,9 @@ struct Session;
 
 // The address book window: named peer addresses from "Address.dat", edited in its list and
 // written back only by its save button. Its context menu starts a file send or a chat
-// invitation to an entry. It deletes itself when it closes, dropping unsaved edits.
+// invitation to an entry. Above the book, the copies found on the network are listed under
+// "在线用户" while the presence service runs; their menu also adds one to the book's list. It
+// deletes itself when it closes, dropping unsaved edits.
 class AddressBookWindow : public QWidget {
     Q_OBJECT
 
@@ -32,6 +34,13 @@ public:
     void lstAdrs_MouseUp(const QPoint& globalPos);
     void mnuFile_Click();
     void mnuChat_Click();
+    // The found copies' list: a right click pops up its menu for the selected copy.
+    void ShowFoundPeerMenu(const QPoint& globalPos);
+    void SendFileToFoundPeer();
+    void InviteFoundPeer();
+    // Adds the selected found copy to the book's list as "名称|地址", under the rules of the
+    // add button; the save button writes it to the file.
+    void AddFoundPeerToBook();
 
     QListWidget* lstAdrs() const { return m_lstAdrs; }
     QLineEdit* txtInputAdress(int index) const { return m_txtInputAdress[index]; }
@@ -39,6 +48,8 @@ public:
     QAction* mnuFile() const { return m_mnuFile; }
     QAction* mnuChat() const { return m_mnuChat; }
     QMenu* ContextMenu() { return &m_mnuList; }
+    QListWidget* lstOnline() const { return m_lstOnline; }
+    QMenu* FoundPeerMenu() { return &m_mnuOnline; }
 
 signals:
     // The context menu's entries, with the entry's address as stored.
@@ -55,6 +66,8 @@ private:
     // and editing.
     bool TakeInput(const QString& nameEmptyText, QString* entry);
     QString SelectedAddress() const;
+    QString SelectedFoundPeerAddress() const;
+    void ShowFoundPeers();
 
     Session& m_session;
     QLabel* m_lblAdrs;
@@ -64,6 +77,9 @@ private:
     QMenu m_mnuList;
     QAction* m_mnuFile;
     QAction* m_mnuChat;
+    QLabel* m_lblOnline;
+    QListWidget* m_lstOnline;
+    QMenu m_mnuOnline;
 };
 
 }  // namespace tvx

@@ -8,6 +8,7 @@
 #include <QSaveFile>
 
 #include "address/AddressCode.h"
+#include "address/PresenceService.h"
 #include "common/Messages.h"
 #include "common/Session.h"
 #include "common/Text.h"
@@ -201,7 +202,9 @@ int DeleteSelectedEntries(MessageBoxService& box, QWidget* owner, QListWidget* l
 bool ShowAddressPicker(Session& session, QWidget* owner, PickerPurpose purpose,
                        const AddressPickerOpener& openPicker) {
     const QFileInfo book(session.appFolder + kAddressBookFileName);
-    if (!book.isFile() || book.size() == 0) {
+    // Copies found on the network are worth a picker of their own.
+    const bool found = session.presence && session.presence->PeerCount() > 0;
+    if (!found && (!book.isFile() || book.size() == 0)) {
         ShowMessage(session.messageBox(), owner, QStringLiteral("当前地址簿为空。"), KindInfo,
                     false);
         return false;

@@ -163,6 +163,9 @@ QWidget* OptionsDialog::BuildGeneralPage() {
     auto* inner = new QVBoxLayout(frame);
     inner->addWidget(m_chkAutoRun);
     inner->addLayout(Row({m_chkUseLogFile, m_txtLogFileSize}, true));
+    m_chkDiscoverable =
+        NewCheck(frame, QStringLiteral("chkDiscoverable"), QStringLiteral("在局域网中显示本机"));
+    inner->addWidget(m_chkDiscoverable);
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(frame);
     layout->addStretch();
@@ -385,6 +388,7 @@ void OptionsDialog::Fill(const OptionsInput& in) {
     m_chkAutoRun->setChecked(in.autoRun);
     m_chkUseLogFile->setChecked(in.useLogFile);
     m_txtLogFileSize->setText(in.logFileSize);
+    m_chkDiscoverable->setChecked(in.discoverable);
     m_chkUseTimer->setChecked(in.useTimer);
     m_vsrTime[1]->setValue(in.hour);
     m_txtTime[1]->setText(QString::number(in.hour));
@@ -419,6 +423,7 @@ OptionsInput OptionsDialog::Input() const {
     in.autoRun = m_chkAutoRun->isChecked();
     in.useLogFile = m_chkUseLogFile->isChecked();
     in.logFileSize = m_txtLogFileSize->text();
+    in.discoverable = m_chkDiscoverable->isChecked();
     in.useTimer = m_chkUseTimer->isChecked();
     in.hour = m_vsrTime[1]->value();
     in.minute = m_vsrTime[2]->value();

@@ -86,6 +86,7 @@ private:
 
     QCheckBox* m_chkAutoRun = nullptr;
     QCheckBox* m_chkUseLogFile = nullptr;
+    QCheckBox* m_chkDiscoverable = nullptr;
     QLineEdit* m_txtLogFileSize = nullptr;
 
     QCheckBox* m_chkUseTimer = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 
+#include "address/PresenceService.h"
 #include "common/AutoRun.h"
 #include "common/Handshake.h"
 #include "common/Messages.h"
@@ -105,6 +106,7 @@ OptionsInput OptionsInputFromSession(Session& session) {
     OptionsInput in;
     in.autoRun = IsAutoRunSet(session.autoStart(), session.executablePath);
     in.useLogFile = r.useLogFile;
+    in.discoverable = r.discoverable;
     in.logFileSize = QString::number(r.logFileSize);
     in.useTimer = r.useTimer;
     in.hour = r.hour;
@@ -197,8 +199,14 @@ ApplyOutcome ApplyOptions(Session& session, const OptionsInput& in, ShownCodes& 
         r.logFileSize = NumberOf(in.logFileSize);
         put.Put(QStringLiteral("LogFileSize"), r.logFileSize);
     }
+    const bool wasDiscoverable = r.discoverable;
+    r.discoverable = in.discoverable;
+    put.Put(QStringLiteral("Discoverable"), r.discoverable);
     if (put.Failed())
         return storeFailed();
+    // The others hear the change at once: an announcement, or a goodbye when turned off.
+    if (r.discoverable != wasDiscoverable && session.presence)
+        session.presence->AnnounceNow();
 
     if (PageTestResult failed = TestReminder(in))
         return testFailed(PageReminder, *failed);

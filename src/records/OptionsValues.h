@@ -26,6 +26,7 @@ struct OptionsInput {
 
     bool useLogFile = false;
     QString logFileSize;
+    bool discoverable = true;  // listed by the other copies on the network
 
     bool useTimer = false;
     int hour = 0;

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "address/AddressCode.h"
+#include "address/PresenceService.h"
 #include "common/Messages.h"
 #include "common/Session.h"
 #include "common/Text.h"
@@ -168,6 +169,9 @@ void PersonalInfoWindow::cmdDo_Click(int index) {
         } while (code == shown);
         m_txtLocalInfo[1]->setText(code);
         m_session.localAddressCode = code;
+        // The others list the copy by its TVX address: tell them the new one now.
+        if (m_session.presence)
+            m_session.presence->AnnounceNow();
         return;
     }
     if (index == 2) {
@@ -202,6 +206,7 @@ void PersonalInfoWindow::cmdDo_Click(int index) {
     card.homePage = TrimSpaces(m_txtLocalInfo[7]->text());
     card.address = TrimSpaces(m_txtLocalInfo[8]->text());
     card.otherInfo = OtherInfoText();
+    const bool renamed = m_session.personalInfo.nickName != card.nickName;
     m_session.personalInfo = card;
 
     const QStringList keys = {QStringLiteral("NickName"), QStringLiteral("Sex"),
@@ -211,6 +216,8 @@ void PersonalInfoWindow::cmdDo_Click(int index) {
     const QStringList values = card.Fields();
     for (int i = 0; i < keys.size(); ++i)
         WriteSetting(m_session.store(), keys[i], values[i]);
+    if (renamed && m_session.presence)
+        m_session.presence->AnnounceNow();
     close();
 }
 

@@ -86,7 +86,7 @@ StartupOutcome RunStartup(Session& session, const StartupOptions& options, Insta
     }
 
     session.localAddressCode = EncodeAddressCode(session.localAddress);
-    session.presenceDestinations = BroadcastDestinations(session.localAddress);
+    session.presenceDestinations = PresenceDestinations(session.localAddress);
 
     session.display.twipsPerPixelX = TwipsPerPixel(metrics.logicalDpiX);
     session.display.twipsPerPixelY = TwipsPerPixel(metrics.logicalDpiY);

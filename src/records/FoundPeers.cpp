@@ -1,0 +1,66 @@
+#include "records/FoundPeers.h"
+
+#include <QListWidget>
+#include <QSet>
+
+#include "address/PresenceService.h"
+
+namespace tvx {
+
+QString FoundPeerEntry(const PresencePeer& peer) {
+    return peer.nickName + QLatin1Char('|') + peer.addressCode;
+}
+
+QString AddressOfFoundPeerEntry(const QString& entry) {
+    const int bar = entry.lastIndexOf(QLatin1Char('|'));
+    return bar < 0 ? QString() : entry.mid(bar + 1);
+}
+
+QString NickNameOfFoundPeerEntry(const QString& entry) {
+    const int bar = entry.lastIndexOf(QLatin1Char('|'));
+    return bar < 0 ? entry : entry.left(bar);
+}
+
+bool IsFoundPeerItem(const QListWidgetItem* item) {
+    return item && item->data(kFoundPeerRole).isValid();
+}
+
+QListWidgetItem* NewGroupHeader(const QString& caption) {
+    auto* header = new QListWidgetItem(caption);
+    header->setFlags(Qt::NoItemFlags);
+    header->setData(kGroupHeaderRole, true);
+    QFont font = header->font();
+    font.setBold(true);
+    header->setFont(font);
+    header->setForeground(QBrush(QColor(0x40, 0x40, 0x40)));
+    return header;
+}
+
+void ShowFoundPeers(QListWidget* list, int at, const QList<PresencePeer>& peers) {
+    QSet<QString> selected;
+    QString current;
+    for (int row = list->count() - 1; row >= 0; --row) {
+        QListWidgetItem* item = list->item(row);
+        if (!IsFoundPeerItem(item))
+            continue;
+        const QString ipv4 = item->data(kFoundPeerRole).toString();
+        if (item->isSelected())
+            selected.insert(ipv4);
+        if (item == list->currentItem())
+            current = ipv4;
+        delete list->takeItem(row);
+    }
+    at = qBound(0, at, list->count());
+    for (const PresencePeer& peer : peers) {
+        auto* item = new QListWidgetItem(FoundPeerEntry(peer));
+        item->setData(kFoundPeerRole, peer.ipv4);
+        item->setToolTip(peer.ipv4);
+        list->insertItem(at, item);
+        if (peer.ipv4 == current)
+            list->setCurrentItem(item, QItemSelectionModel::NoUpdate);
+        item->setSelected(selected.contains(peer.ipv4));
+        ++at;
+    }
+}
+
+}  // namespace tvx
