@@ -74,7 +74,7 @@ protected:
         chunks.clear();
         receiver.offer.reset();
         receiver.bytes.clear();
-        window->cmdDo_Click(3);
+        window->SendClicked();
         return WaitUntil([&] { return receiver.offer.has_value(); }) &&
                WaitUntil([&] { return window->WaitCounterRunning(); });
     }
@@ -123,7 +123,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
               QStringLiteral("正在连接用户 127.0.0.3 ..."));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo4")), QStringLiteral("(已等待 0 秒)"));
     sender.fake.system->uptimeMs += 65000;
-    window->timWait_Timer();
+    window->Engine().WaitTick();
     EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo4")), QStringLiteral("(已等待 1 分 5 秒)"));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")),
               QStringLiteral("正在尝试连接对方计算机,并发送文件请求。"));
@@ -152,7 +152,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
     const QList<QPair<qint64, qint64>> expected = {
         {0, kChunk}, {kChunk, kChunk}, {2 * kChunk, kChunk}, {3 * kChunk, 123}};
     EXPECT_EQ(chunks, expected);
-    window->timSendSpeed_Timer();
+    window->Engine().SpeedTick();
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc8")), QStringLiteral("192 KB/S"));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc10")), QStringLiteral("0 秒"));
     EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-sending")));
@@ -167,7 +167,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
     EXPECT_FALSE(window->SpeedTickRunning());
     EXPECT_TRUE(Boxes().isEmpty());
     EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-finished")));
-    window->cmdResult_Click();
+    window->ResultConfirmed();
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     EXPECT_TRUE(ReceiverListening());
 }
@@ -193,7 +193,7 @@ TEST_F(SenderNet, ChunksFollowTheSendBufferAndEqualBytesStayEqual) {
         // The TVX address stands for the peer in the texts, upper-cased as typed.
         EXPECT_TRUE(window->TextOf(QStringLiteral("lblSendFinish"))
                         .startsWith(QStringLiteral("文件已成功发送到 ") + code.toUpper()));
-        window->cmdResult_Click();
+        window->ResultConfirmed();
         receiver.link.Reset();
         ASSERT_TRUE(ReceiverListening());
     }
@@ -210,12 +210,12 @@ TEST_F(SenderNet, ResumeStartsAtTheOffsetAndBadOffsetsEndWithTheReadError) {
     EXPECT_EQ(firstPercent, QStringLiteral("50%"));
     EXPECT_EQ(firstWidth, 139);
     // Speed and remaining time count only the bytes sent after the offset.
-    window->timSendSpeed_Timer();
+    window->Engine().SpeedTick();
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc8")), QStringLiteral("128 KB/S"));
     receiver.link.Reset();
     ASSERT_TRUE(WaitUntil([&] { return window->phase() == SendWindow::Phase::Idle; }));
     ASSERT_TRUE(ReceiverListening());
-    window->cmdResult_Click();
+    window->ResultConfirmed();
     Boxes().clear();
 
     const QString length = QString::number(content.size());
@@ -330,7 +330,7 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageSending);
 
     // The receiver's address opens the peer's card.
-    window->lblSendProc_Click(2);
+    window->ReceiverClicked();
     PeerInfoWindow* card = nullptr;
     for (QWidget* top : QApplication::topLevelWidgets()) {
         if (auto* info = qobject_cast<PeerInfoWindow*>(top))
@@ -344,7 +344,7 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
 
     window->txtCancelSend()->setText(QStringLiteral("  不发了  "));
     sender.fake.messageBox->answers.enqueue(AnswerYes);
-    window->cmdSendProc_Click();
+    window->CancelSendingClicked();
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     ASSERT_TRUE(WaitUntil([&] { return receiver.senderCancel.has_value(); }));
     EXPECT_EQ(*receiver.senderCancel, QStringLiteral("不发了"));
@@ -376,14 +376,14 @@ TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
 
     // A wrong or missing verification code.
     peer.session.settings.passWord1 = Digest(QStringLiteral("暗号"));
-    window->cmdDo_Click(3);
+    window->SendClicked();
     expectMessage(
         QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
     window->chkFSPW()->setChecked(true);
-    window->chkFSPW_Click();
+    window->VerificationToggled();
     EXPECT_TRUE(window->txtFSPW()->isVisible());
     window->txtFSPW()->setText(QStringLiteral("错的"));
-    window->cmdDo_Click(3);
+    window->SendClicked();
     expectMessage(
         QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
     window->txtFSPW()->setText(QStringLiteral("暗号"));
@@ -394,30 +394,30 @@ TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
     receiver.offer.reset();
     Boxes().clear();
     window->chkFSPW()->setChecked(false);
-    window->chkFSPW_Click();
+    window->VerificationToggled();
     peer.session.settings.passWord1.clear();
 
     // A sender on the block list.
     peer.session.settings.blockText = QStringLiteral(" 请勿打扰 ");
     receiver.link.SetBlockTest([](const QString& address) { return address == kCallerAddress; });
-    window->cmdDo_Click(3);
+    window->SendClicked();
     expectMessage(
         QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:请勿打扰"));
     receiver.link.SetBlockTest(nullptr);
 
     // Versions that differ either way.
     receiver.link.SetProtocolVersion(QString(QChar(WireUnit(0x00, 0x06))));
-    window->cmdDo_Click(3);
+    window->SendClicked();
     expectMessage(QStringLiteral("无法继续:本地使用的版本太低,请升级后重试。"));
     receiver.link.SetProtocolVersion(QString(QChar(WireUnit(0x00, 0x04))));
-    window->cmdDo_Click(3);
+    window->SendClicked();
     expectMessage(QStringLiteral("无法继续:对方使用的版本太低,请通知对方升级后重试。"));
 }
 
 TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
     // Nobody listens on 127.0.0.3:8510.
     Fill(kAnswererAddress, MakeFile(QStringLiteral("r.bin"), Pattern(10)));
-    window->cmdDo_Click(3);
+    window->SendClicked();
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     EXPECT_EQ(Boxes().front().text,
               QStringLiteral("无法连接 127.0.0.3 ,原因可能是:\r\n\r\n-对方没有运行Tolvex"));
@@ -426,12 +426,12 @@ TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
     Boxes().clear();
 
     window->chkAutoTry()->setChecked(true);
-    window->chkAutoTry_Click();
+    window->AutoRetryToggled();
     window->txtAutoTryNum()->setText(QStringLiteral("2"));
     QStringList counterLines;
     QObject::connect(&window->ControlLink().socket(), &Socket::Error, window.get(),
                      [&] { counterLines << window->TextOf(QStringLiteral("lblLinkInfo4")); });
-    window->cmdDo_Click(3);
+    window->SendClicked();
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     ASSERT_EQ(Boxes().size(), 1);
     EXPECT_EQ(Boxes().front().text, QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"));
@@ -448,7 +448,7 @@ TEST_F(SenderNet, SilentListenerTimesOutTheVerification) {
     ASSERT_EQ(silent.socket.Listen(), 0);
     window->SetVerificationTimeoutMs(300);
     Fill(kAnswererAddress, MakeFile(QStringLiteral("t.bin"), Pattern(10)));
-    window->cmdDo_Click(3);
+    window->SendClicked();
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     EXPECT_EQ(Boxes().front().text, QStringLiteral("连接超时,请尝试重新连接。"));
     EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindWarning) | StyleSystemModal);
@@ -462,14 +462,14 @@ TEST_F(SenderNet, TwentyTicksWithoutProgressEndTheTransfer) {
     Fill(kAnswererAddress, MakeFile(QStringLiteral("s.bin"), Pattern(3000)));
     ASSERT_TRUE(SendToOffer());
     ASSERT_TRUE(AcceptAndReceive(0));
-    window->timSendSpeed_Timer();  // the bytes sent count as progress
+    window->Engine().SpeedTick();  // the bytes sent count as progress
     EXPECT_EQ(window->StallTicks(), 0);
     for (int tick = 1; tick <= 19; ++tick)
-        window->timSendSpeed_Timer();
+        window->Engine().SpeedTick();
     EXPECT_EQ(window->StallTicks(), 19);
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageSending);
     EXPECT_TRUE(Boxes().isEmpty());
-    window->timSendSpeed_Timer();
+    window->Engine().SpeedTick();
     ASSERT_EQ(Boxes().size(), 1);
     EXPECT_EQ(Boxes().front().text,
               QStringLiteral("超时:无法向 127.0.0.3 继续发送,原因可能是:\r\n\r\n-网络突然断开\r\n-"
@@ -482,16 +482,16 @@ TEST_F(SenderNet, ScheduledSendStartsInItsMinuteAndClearsItsTickBox) {
     ASSERT_TRUE(receiver.Listen());
     Fill(kAnswererAddress, MakeFile(QStringLiteral("clock.bin"), Pattern(100)));
     window->chkUseTime()->setChecked(true);
-    window->chkUseTime_Click();
+    window->ScheduleToggled();
     EXPECT_EQ(window->txtTime(1)->text(), QStringLiteral("8"));
     EXPECT_EQ(window->txtTime(2)->text(), QStringLiteral("3"));
     EXPECT_TRUE(window->ScheduleClockRunning());
     window->txtTime(2)->setText(QStringLiteral("5"));
 
-    window->timSend_Timer();  // 8:04: not yet
+    window->ScheduleTick();  // 8:04: not yet
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     sender.fake.system->now = QDateTime(QDate(2007, 3, 5), QTime(8, 5, 0));
-    window->timSend_Timer();
+    window->ScheduleTick();
     EXPECT_FALSE(window->chkUseTime()->isChecked());
     EXPECT_FALSE(window->ScheduleClockRunning());
     EXPECT_FALSE(window->txtTime(1)->isVisible());
