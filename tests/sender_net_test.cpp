@@ -5,8 +5,10 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 #include <memory>
 
 #include "chat/AddressPicker.h"
@@ -356,6 +358,74 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
     EXPECT_FALSE(sender.session.activity.sending);
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     EXPECT_EQ(Boxes().size(), 2);
+}
+
+// The controls are wired to the engine: typing and clicking as a user does.
+TEST_F(SenderNet, TypingAndClickingDriveTheTransfer) {
+    ASSERT_TRUE(receiver.Listen());
+    const QString path = MakeFile(QStringLiteral("u.bin"), Pattern(2000));
+    const auto button = [&](const char* name) {
+        auto* found = window->findChild<QPushButton*>(QLatin1String(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    };
+    auto* address = window->findChild<QLineEdit*>(QStringLiteral("txtFSInfo1"));
+    auto* file = window->findChild<QLineEdit*>(QStringLiteral("txtFSInfo2"));
+    ASSERT_TRUE(address && file);
+    address->clear();
+    QTest::keyClicks(address, QStringLiteral("127.0.0.3"));
+    file->clear();
+    QTest::keyClicks(file, path);
+
+    // Send, then cancel while waiting for the answer.
+    button("cmdDo3")->click();
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageConnecting);
+    ASSERT_TRUE(WaitUntil([&] { return receiver.offer.has_value(); }));
+    button("cmdDo4")->click();
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
+    EXPECT_EQ(window->phase(), SendWindow::Phase::Idle);
+    receiver.link.Reset();
+    ASSERT_TRUE(ReceiverListening());
+
+    // Send again, refused: "确定" goes back to the input page.
+    receiver.offer.reset();
+    button("cmdDo3")->click();
+    ASSERT_TRUE(WaitUntil([&] { return window->WaitCounterRunning(); }));
+    receiver.Answer(BuildOfferRefused(QStringLiteral("不用")));
+    ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageRefused; }));
+    button("cmdRefuRecv")->click();
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
+    receiver.link.Reset();
+    ASSERT_TRUE(ReceiverListening());
+
+    // Accepted: the typed cancel note goes out with "取消发送" after Yes.
+    receiver.offer.reset();
+    button("cmdDo3")->click();
+    ASSERT_TRUE(WaitUntil([&] { return window->WaitCounterRunning(); }));
+    ASSERT_TRUE(AcceptAndReceive(0));
+    ASSERT_EQ(window->CurrentPage(), SendWindow::PageSending);
+    QTest::keyClicks(window->findChild<QLineEdit*>(QStringLiteral("txtCancelSend")),
+                     QStringLiteral("stop now"));
+    sender.fake.messageBox->answers.enqueue(AnswerYes);
+    button("cmdSendProc")->click();
+    ASSERT_TRUE(WaitUntil([&] { return receiver.senderCancel.has_value(); }));
+    EXPECT_EQ(*receiver.senderCancel, QStringLiteral("stop now"));
+    receiver.link.Reset();
+    ASSERT_TRUE(WaitUntil([&] { return window->phase() == SendWindow::Phase::Idle; }));
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
+
+    // Nobody listens now: the ticked retry box and its count reach the engine.
+    receiver.link.Stop();
+    window->findChild<QCheckBox*>(QStringLiteral("chkAutoTry"))->click();
+    auto* count = window->findChild<QLineEdit*>(QStringLiteral("txtAutoTryNum"));
+    count->selectAll();
+    QTest::keyClicks(count, QStringLiteral("3"));
+    EXPECT_EQ(count->text(), QStringLiteral("3"));
+    Boxes().clear();
+    button("cmdDo3")->click();
+    ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
+    EXPECT_EQ(Boxes().front().text, QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"));
+    EXPECT_EQ(window->RetryCount(), 3);
 }
 
 TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
