@@ -52,7 +52,10 @@ FileSendEngine::FileSendEngine(Session& session, QObject* parent)
 }
 
 FileSendEngine::~FileSendEngine() {
+    // Closing reports nothing any more: the owner is going away.
     m_resetting = true;
+    m_data.disconnect(this);
+    m_link.disconnect(this);
     m_data.Close();
     m_link.Reset();
     if (m_phase != Phase::Idle)

@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDragEnterEvent>
-#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -19,31 +18,23 @@
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QVBoxLayout>
-#include <cmath>
-#include <limits>
 
 #include "address/AddressCode.h"
 #include "chat/AddressPicker.h"
 #include "common/Format.h"
-#include "common/Handshake.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
 #include "common/Session.h"
 #include "common/ShellRoutines.h"
 #include "common/Text.h"
-#include "platform/SocketErrors.h"
-#include "protocol/Codes.h"
 #include "protocol/PeerMessages.h"
 #include "records/AddressFiles.h"
-#include "records/HistoryLog.h"
 #include "records/PeerInfoWindow.h"
 #include "records/Settings.h"
 #include "transfer/FileInfoTip.h"
 #include "transfer/TransferProgress.h"
 
 namespace tvx {
-
-using C = ProtocolCodes;
 
 namespace {
 
@@ -142,6 +133,8 @@ SendWindow::SendWindow(Session& session, QWidget* parent)
 }
 
 SendWindow::~SendWindow() {
+    // The engine closes its connections as it goes; the pages are not to follow.
+    m_engine.disconnect(this);
     m_timFileInfoTip.stop();
     delete m_tip;
     if (m_picker)
