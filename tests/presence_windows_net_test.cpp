@@ -82,7 +82,7 @@ TEST(FoundPeersWindows, PickerListsFoundCopiesFirstAndADoubleClickFillsTheSendWi
     me.window.MenuEntry(1)->trigger();
     SendWindow* send = me.window.FileSendWindow();
     ASSERT_NE(send, nullptr);
-    send->cmdDo_Click(1);
+    send->AddressBookClicked();
     QPointer<AddressPicker> picker = send->Picker();
     ASSERT_FALSE(picker.isNull());
     QListWidget* list = picker->lstUser();
