@@ -13,7 +13,7 @@
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/TestPeer.h"
-#include "transfer/FileReceiver.h"
+#include "transfer/ReceiverPage.h"
 #include "transfer/SendWindow.h"
 
 // Two complete copies in one process: what the receiving user sets in the options dialog acts
@@ -94,7 +94,7 @@ TEST_F(OptionsAtWork, ANewCodeAndABlockedAddressActOnTheNextSender) {
               QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
     Send(path, QStringLiteral("芝麻开门"));
     ASSERT_TRUE(WaitUntil([&] { return to.session.activity.offerPending; }));
-    to.receiver().cmdRefuse_Click();
+    to.receiver().RefuseOffer();
     ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageRefused; }));
     window->cmdResult_Click();
     ASSERT_TRUE(BothIdle());

@@ -140,7 +140,7 @@ TEST(ReceiveRules, NamesTimesAndNumbering) {
     EXPECT_FALSE(IsAutoOpenType(QStringLiteral("/r/txt"), QStringLiteral("TXT;;")));
 }
 
-TEST(FileReceiver, PortInUseEndsTheProgramWithItsMessage) {
+TEST(ReceiverPage, PortInUseEndsTheProgramWithItsMessage) {
     Socket squatter;
     ASSERT_EQ(squatter.Bind(kAnswererAddress, kFileControlPort), 0);
     ASSERT_EQ(squatter.Listen(), 0);
@@ -154,7 +154,7 @@ TEST(FileReceiver, PortInUseEndsTheProgramWithItsMessage) {
     EXPECT_FALSE(rig.receiver.fake.tray->shown);
 }
 
-TEST(FileReceiver, AutomaticReceivingNumbersOrOverwrites) {
+TEST(ReceiverPage, AutomaticReceivingNumbersOrOverwrites) {
     ReceiverRig rig;
     rig.receiver.ReceiveAutomatically(false);
     ASSERT_TRUE(rig.Start());
@@ -194,7 +194,7 @@ TEST(FileReceiver, AutomaticReceivingNumbersOrOverwrites) {
     EXPECT_EQ(raised[1].body, QStringLiteral("a(2).txt 已保存到 ") + rig.receiver.DownloadFolder());
 }
 
-TEST(FileReceiver, AutomaticReceivingOverwritesWhenAsked) {
+TEST(ReceiverPage, AutomaticReceivingOverwritesWhenAsked) {
     ReceiverRig rig;
     rig.receiver.ReceiveAutomatically(true);
     ASSERT_TRUE(rig.Start());
@@ -211,7 +211,7 @@ TEST(FileReceiver, AutomaticReceivingOverwritesWhenAsked) {
     EXPECT_FALSE(QFile::exists(rig.receiver.DownloadFolder() + QStringLiteral("b(1).bin")));
 }
 
-TEST(FileReceiver, AutomaticReceivingResumesWithoutAsking) {
+TEST(ReceiverPage, AutomaticReceivingResumesWithoutAsking) {
     ReceiverRig rig;
     rig.receiver.ReceiveAutomatically();
     ASSERT_TRUE(rig.Start());
@@ -230,7 +230,7 @@ TEST(FileReceiver, AutomaticReceivingResumesWithoutAsking) {
     EXPECT_TRUE(rig.Messages().isEmpty());
 }
 
-TEST(FileReceiver, MissingAutomaticFolderRefusesWithItsMessage) {
+TEST(ReceiverPage, MissingAutomaticFolderRefusesWithItsMessage) {
     ReceiverRig rig;
     rig.receiver.ReceiveAutomatically();
     ASSERT_TRUE(rig.Start());
@@ -246,7 +246,7 @@ TEST(FileReceiver, MissingAutomaticFolderRefusesWithItsMessage) {
     EXPECT_FALSE(rig.receiver.mainWindow->isVisible());
 }
 
-TEST(FileReceiver, OfferedToTheUserAndAcceptedWithResume) {
+TEST(ReceiverPage, OfferedToTheUserAndAcceptedWithResume) {
     ReceiverRig rig;
     ASSERT_TRUE(rig.Start());
     const QByteArray content = RandomBytes(1000);
@@ -257,9 +257,9 @@ TEST(FileReceiver, OfferedToTheUserAndAcceptedWithResume) {
     ScriptedSender sender;
     ASSERT_TRUE(sender.Introduce());
     sender.Offer(QStringLiteral("f.dat"), content.size(), QStringLiteral("请查收"));
-    FileReceiver& receiver = rig.receiver.receiver();
+    ReceiverPage& receiver = rig.receiver.receiver();
     ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
-    EXPECT_EQ(receiver.CurrentPage(), FileReceiver::PageOffer);
+    EXPECT_EQ(receiver.CurrentPage(), ReceiverPage::PageOffer);
     EXPECT_TRUE(rig.receiver.mainWindow->IsBlinking());
     EXPECT_FALSE(rig.receiver.mainWindow->isVisible());
     EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferNote")), QStringLiteral("请查收"));
@@ -270,7 +270,7 @@ TEST(FileReceiver, OfferedToTheUserAndAcceptedWithResume) {
 
     rig.receiver.fake.dialogs->paths << target;
     rig.receiver.fake.messageBox->answers << AnswerYes;
-    receiver.cmdAccept_Click();
+    receiver.AcceptOffer();
     EXPECT_EQ(rig.Messages().last(),
               QStringLiteral("当前位置文件已接收 40% 内容,是否继续接收剩余字节？\r\n\r\n"
                              "点击 否 重新开始接收;点击 取消 重新选择保存位置。"));
@@ -279,7 +279,7 @@ TEST(FileReceiver, OfferedToTheUserAndAcceptedWithResume) {
     ASSERT_TRUE(sender.WaitForAnswer());
     EXPECT_EQ(sender.answers[0].first, C::OfferAccepted);
     EXPECT_EQ(sender.answers[0].second, QStringLiteral("400"));
-    EXPECT_EQ(receiver.CurrentPage(), FileReceiver::PageReceiving);
+    EXPECT_EQ(receiver.CurrentPage(), ReceiverPage::PageReceiving);
     EXPECT_TRUE(rig.receiver.session.activity.receiving);
     EXPECT_EQ(receiver.TextOf(QStringLiteral("lblRecvPercent")), QStringLiteral("40%"));
 
@@ -287,7 +287,7 @@ TEST(FileReceiver, OfferedToTheUserAndAcceptedWithResume) {
     ASSERT_TRUE(sender.WaitForAnswer(2));
     EXPECT_EQ(sender.answers[1].first, C::FileComplete);
     EXPECT_EQ(ReadAll(target), content);
-    ASSERT_TRUE(WaitUntil([&] { return receiver.CurrentPage() == FileReceiver::PageFinished; }));
+    ASSERT_TRUE(WaitUntil([&] { return receiver.CurrentPage() == ReceiverPage::PageFinished; }));
     EXPECT_TRUE(receiver.TextOf(QStringLiteral("lblDoneText"))
                     .startsWith(QStringLiteral("文件已成功从 小明 接收。\n\n保存到 ") + target));
     EXPECT_TRUE(rig.receiver.mainWindow->isVisible());
@@ -297,13 +297,13 @@ TEST(FileReceiver, OfferedToTheUserAndAcceptedWithResume) {
     EXPECT_TRUE(rig.receiver.mainWindow->isVisible());
 }
 
-TEST(FileReceiver, NoRestartsAndMismatchAsks) {
+TEST(ReceiverPage, NoRestartsAndMismatchAsks) {
     ReceiverRig rig;
     ASSERT_TRUE(rig.Start());
     const QByteArray content = RandomBytes(1000);
     QTemporaryDir saveDir;
     const QString target = saveDir.filePath(QStringLiteral("g.dat"));
-    FileReceiver& receiver = rig.receiver.receiver();
+    ReceiverPage& receiver = rig.receiver.receiver();
 
     // A shorter temporary file, answered No: it is deleted and the transfer starts at 0.
     ASSERT_TRUE(WriteFile(target + QStringLiteral(".tvx"), QByteArray(400, 'z')));
@@ -314,7 +314,7 @@ TEST(FileReceiver, NoRestartsAndMismatchAsks) {
         ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
         rig.receiver.fake.dialogs->paths << target;
         rig.receiver.fake.messageBox->answers << AnswerNo;
-        receiver.cmdAccept_Click();
+        receiver.AcceptOffer();
         ASSERT_TRUE(sender.WaitForAnswer());
         EXPECT_EQ(sender.answers[0].second, QString());
         EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
@@ -324,7 +324,7 @@ TEST(FileReceiver, NoRestartsAndMismatchAsks) {
         ASSERT_TRUE(rig.WaitListening());
     }
     // The sender's close left page 4 and the temporary file for a later resume.
-    EXPECT_EQ(receiver.CurrentPage(), FileReceiver::PageSenderCancelled);
+    EXPECT_EQ(receiver.CurrentPage(), ReceiverPage::PageSenderCancelled);
     EXPECT_EQ(receiver.TextOf(QStringLiteral("lblCancelNote")), QStringLiteral("(无)"));
     EXPECT_EQ(receiver.TextOf(QStringLiteral("lblCancelLine")),
               QStringLiteral("对方用户 小明 取消发送文件\"g.dat\",目前已接收 60% 。"));
@@ -340,7 +340,7 @@ TEST(FileReceiver, NoRestartsAndMismatchAsks) {
         rig.receiver.fake.dialogs->paths << target << target;
         rig.receiver.fake.messageBox->answers << AnswerNo << AnswerYes;
         const int before = rig.receiver.fake.messageBox->shown.size();
-        receiver.cmdAccept_Click();
+        receiver.AcceptOffer();
         EXPECT_EQ(rig.receiver.fake.messageBox->shown.size(), before + 2);
         EXPECT_EQ(rig.Messages().last(),
                   QStringLiteral("当前待续传文件与对方的文件不匹配,是否重新开始接收？"));
@@ -355,7 +355,7 @@ TEST(FileReceiver, NoRestartsAndMismatchAsks) {
     }
 }
 
-TEST(FileReceiver, SenderCloseLeavesAResumableFile) {
+TEST(ReceiverPage, SenderCloseLeavesAResumableFile) {
     ReceiverRig rig;
     rig.receiver.ReceiveAutomatically();
     ASSERT_TRUE(rig.Start());
@@ -382,10 +382,10 @@ TEST(FileReceiver, SenderCloseLeavesAResumableFile) {
     EXPECT_EQ(ReadAll(target), content);
 }
 
-TEST(FileReceiver, RefusalsAndTheCountDown) {
+TEST(ReceiverPage, RefusalsAndTheCountDown) {
     ReceiverRig rig;
     ASSERT_TRUE(rig.Start());
-    FileReceiver& receiver = rig.receiver.receiver();
+    ReceiverPage& receiver = rig.receiver.receiver();
     auto* refuseNote =
         qobject_cast<QPlainTextEdit*>(receiver.Control(QStringLiteral("txtRefuseNote")));
     ASSERT_NE(refuseNote, nullptr);
@@ -395,7 +395,7 @@ TEST(FileReceiver, RefusalsAndTheCountDown) {
         sender.Offer(QStringLiteral("x.txt"), 10);
         ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
         refuseNote->setPlainText(QStringLiteral("  不要  "));
-        receiver.cmdRefuse_Click();
+        receiver.RefuseOffer();
         ASSERT_TRUE(sender.WaitForAnswer());
         EXPECT_EQ(sender.answers[0].first, C::OfferRefused);
         EXPECT_EQ(sender.answers[0].second, QStringLiteral("不要"));
@@ -410,16 +410,16 @@ TEST(FileReceiver, RefusalsAndTheCountDown) {
         ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
         refuseNote->setPlainText(QStringLiteral("  忙  "));
         for (int tick = 0; tick < 18; ++tick)
-            receiver.timCountDown_Timer();
+            receiver.Engine().CountDownTick();
         EXPECT_EQ(receiver.CountDown(), 42);
-        receiver.chkCountDown_Click(false);
+        receiver.SetCountDownRunning(false);
         EXPECT_FALSE(receiver.CountDownRunning());
         EXPECT_EQ(receiver.TextOf(QStringLiteral("chkCountDown")),
                   QStringLiteral("42 秒后自动拒绝"));
-        receiver.chkCountDown_Click(true);
+        receiver.SetCountDownRunning(true);
         EXPECT_TRUE(receiver.CountDownRunning());
         for (int tick = 0; tick < 42; ++tick)
-            receiver.timCountDown_Timer();
+            receiver.Engine().CountDownTick();
         EXPECT_FALSE(receiver.CountDownRunning());
         ASSERT_TRUE(sender.WaitForAnswer());
         EXPECT_EQ(sender.answers[0].first, C::OfferRefusedAuto);
@@ -429,10 +429,10 @@ TEST(FileReceiver, RefusalsAndTheCountDown) {
     }
 }
 
-TEST(FileReceiver, ReceiverCancelCanDeleteTheBytes) {
+TEST(ReceiverPage, ReceiverCancelCanDeleteTheBytes) {
     ReceiverRig rig;
     ASSERT_TRUE(rig.Start());
-    FileReceiver& receiver = rig.receiver.receiver();
+    ReceiverPage& receiver = rig.receiver.receiver();
     QTemporaryDir saveDir;
     const QString target = saveDir.filePath(QStringLiteral("c.bin"));
     const QByteArray content = RandomBytes(1000);
@@ -441,7 +441,7 @@ TEST(FileReceiver, ReceiverCancelCanDeleteTheBytes) {
     sender.Offer(QStringLiteral("c.bin"), content.size());
     ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
     rig.receiver.fake.dialogs->paths << target;
-    receiver.cmdAccept_Click();
+    receiver.AcceptOffer();
     ASSERT_TRUE(sender.WaitForAnswer());
     sender.SendBytes(content, 0, 300);
     ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 300; }));
@@ -449,7 +449,7 @@ TEST(FileReceiver, ReceiverCancelCanDeleteTheBytes) {
     qobject_cast<QPlainTextEdit*>(receiver.Control(QStringLiteral("txtCancelNote")))
         ->setPlainText(QStringLiteral(" 太大了 "));
     rig.receiver.fake.messageBox->answers << AnswerYes;
-    receiver.cmdCancel_Click();
+    receiver.CancelReceiving();
     EXPECT_EQ(rig.Messages().last(), QStringLiteral("确实要取消正在接收的文件么？"));
     ASSERT_TRUE(sender.WaitForAnswer(2));
     EXPECT_EQ(sender.answers[1].first, C::ReceiverCancel);
@@ -466,7 +466,7 @@ TEST(FileReceiver, ReceiverCancelCanDeleteTheBytes) {
     EXPECT_EQ(rig.Messages().size(), 1);
 }
 
-TEST(FileReceiver, SenderCancelMessageShowsItsNote) {
+TEST(ReceiverPage, SenderCancelMessageShowsItsNote) {
     ReceiverRig rig;
     rig.receiver.ReceiveAutomatically();
     ASSERT_TRUE(rig.Start());
@@ -480,10 +480,10 @@ TEST(FileReceiver, SenderCancelMessageShowsItsNote) {
     ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
     EXPECT_EQ(rig.receiver.receiver().TextOf(QStringLiteral("lblCancelNote")),
               QStringLiteral("算了"));
-    EXPECT_EQ(rig.receiver.receiver().CurrentPage(), FileReceiver::PageSenderCancelled);
+    EXPECT_EQ(rig.receiver.receiver().CurrentPage(), ReceiverPage::PageSenderCancelled);
 }
 
-TEST(FileReceiver, AdmissionRefusalsReachTheSender) {
+TEST(ReceiverPage, AdmissionRefusalsReachTheSender) {
     ReceiverRig rig;
     rig.receiver.fake.settings->values[QStringLiteral("PassWord1")] =
         Digest(QStringLiteral("secret"));
@@ -512,7 +512,7 @@ TEST(FileReceiver, AdmissionRefusalsReachTheSender) {
     }
 }
 
-TEST(FileReceiver, UnsafeNamesStayInTheFolderAndBadOffersReset) {
+TEST(ReceiverPage, UnsafeNamesStayInTheFolderAndBadOffersReset) {
     ReceiverRig rig;
     rig.receiver.ReceiveAutomatically();
     ASSERT_TRUE(rig.Start());
@@ -553,7 +553,7 @@ TEST(FileReceiver, UnsafeNamesStayInTheFolderAndBadOffersReset) {
     EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 3);
 }
 
-TEST(FileReceiver, BytesBeyondTheOfferStopWithTheWriteError) {
+TEST(ReceiverPage, BytesBeyondTheOfferStopWithTheWriteError) {
     ReceiverRig rig;
     rig.receiver.ReceiveAutomatically();
     ASSERT_TRUE(rig.Start());
@@ -567,7 +567,7 @@ TEST(FileReceiver, BytesBeyondTheOfferStopWithTheWriteError) {
     EXPECT_FALSE(QFile::exists(rig.receiver.DownloadFolder() + QStringLiteral("over.bin")));
 }
 
-TEST(FileReceiver, ReceiveBufferWaitsForABufferFull) {
+TEST(ReceiverPage, ReceiveBufferWaitsForABufferFull) {
     ReceiverRig rig;
     rig.receiver.ReceiveAutomatically();
     rig.receiver.fake.settings->values[QStringLiteral("UseRecvBuffer")] = QStringLiteral("1");
@@ -589,26 +589,26 @@ TEST(FileReceiver, ReceiveBufferWaitsForABufferFull) {
     EXPECT_EQ(ReadAll(rig.receiver.DownloadFolder() + QStringLiteral("buf.bin")), content);
 }
 
-TEST(FileReceiver, TwentySilentTicksEndTheTransfer) {
+TEST(ReceiverPage, TwentySilentTicksEndTheTransfer) {
     ReceiverRig rig;
     ASSERT_TRUE(rig.Start());
-    FileReceiver& receiver = rig.receiver.receiver();
+    ReceiverPage& receiver = rig.receiver.receiver();
     QTemporaryDir saveDir;
     ScriptedSender sender;
     ASSERT_TRUE(sender.Introduce());
     sender.Offer(QStringLiteral("s.bin"), 100);
     ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
     rig.receiver.fake.dialogs->paths << saveDir.filePath(QStringLiteral("s.bin"));
-    receiver.cmdAccept_Click();
+    receiver.AcceptOffer();
     ASSERT_TRUE(sender.WaitForAnswer());
     sender.SendBytes(RandomBytes(100), 0, 10);
     ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 10; }));
-    receiver.timSpeed_Timer();  // progress since the start: not silent
+    receiver.Engine().SpeedTick();  // progress since the start: not silent
     EXPECT_EQ(receiver.TextOf(QStringLiteral("lblRecvSpeed")), QStringLiteral("10 字节/S"));
     for (int tick = 0; tick < 19; ++tick)
-        receiver.timSpeed_Timer();
+        receiver.Engine().SpeedTick();
     EXPECT_TRUE(rig.Messages().isEmpty());
-    receiver.timSpeed_Timer();
+    receiver.Engine().SpeedTick();
     ASSERT_EQ(rig.Messages().size(), 1);
     EXPECT_EQ(rig.Messages()[0],
               QStringLiteral("超时:无法与'小明'继续接收,原因可能是:\r\n\r\n-网络突然断开\r\n"
@@ -618,7 +618,7 @@ TEST(FileReceiver, TwentySilentTicksEndTheTransfer) {
     EXPECT_FALSE(rig.receiver.session.activity.receiving);
 }
 
-TEST(FileReceiver, HistoryEntryAndAutomaticOpening) {
+TEST(ReceiverPage, HistoryEntryAndAutomaticOpening) {
     ReceiverRig rig;
     rig.receiver.ReceiveAutomatically();
     auto& values = rig.receiver.fake.settings->values;
@@ -646,7 +646,7 @@ TEST(FileReceiver, HistoryEntryAndAutomaticOpening) {
     EXPECT_TRUE(log.contains(QStringLiteral("(无)")));
 }
 
-TEST(FileReceiver, CloseBoxRefusesTheOfferOrAsksToCancel) {
+TEST(ReceiverPage, CloseBoxRefusesTheOfferOrAsksToCancel) {
     ReceiverRig rig;
     ASSERT_TRUE(rig.Start());
     ScriptedSender sender;
@@ -663,11 +663,11 @@ TEST(FileReceiver, CloseBoxRefusesTheOfferOrAsksToCancel) {
 
 // The offer page names the type from the offered name alone, in Chinese (this test process
 // speaks the program's language), and a notification goes with each offer left to the user.
-TEST(FileReceiver, OfferPageNamesTheTypeAndANotificationAnnouncesIt) {
+TEST(ReceiverPage, OfferPageNamesTheTypeAndANotificationAnnouncesIt) {
     ReceiverRig rig;
     rig.receiver.fake.platform.shell = std::make_unique<DesktopShellService>();
     ASSERT_TRUE(rig.Start());
-    FileReceiver& receiver = rig.receiver.receiver();
+    ReceiverPage& receiver = rig.receiver.receiver();
     const QList<QPair<QString, QString>> offers = {
         {QStringLiteral("报告.docx"), QStringLiteral("Word 2007 文档")},
         {QStringLiteral("a.txt"), QStringLiteral("纯文本文档")},
@@ -691,7 +691,7 @@ TEST(FileReceiver, OfferPageNamesTheTypeAndANotificationAnnouncesIt) {
         EXPECT_EQ(raised.last().summary, QStringLiteral("收到文件"));
         EXPECT_EQ(raised.last().body,
                   QStringLiteral("小明 发来文件 ") + name + QStringLiteral(" (5.0 MB)"));
-        receiver.cmdRefuse_Click();
+        receiver.RefuseOffer();
         ASSERT_TRUE(sender.WaitForAnswer());
         sender.Close();
         ASSERT_TRUE(rig.WaitListening());
@@ -699,10 +699,10 @@ TEST(FileReceiver, OfferPageNamesTheTypeAndANotificationAnnouncesIt) {
     EXPECT_EQ(raised.size(), offers.size());
 }
 
-TEST(FileReceiver, RenderThePages) {
+TEST(ReceiverPage, RenderThePages) {
     ReceiverRig rig;
     ASSERT_TRUE(rig.Start());
-    FileReceiver& receiver = rig.receiver.receiver();
+    ReceiverPage& receiver = rig.receiver.receiver();
     MainWindow& window = *rig.receiver.mainWindow;
     QTemporaryDir saveDir;
     const QByteArray content = RandomBytes(3000);
@@ -714,15 +714,15 @@ TEST(FileReceiver, RenderThePages) {
         ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
         EXPECT_TRUE(RenderToPng(window, QStringLiteral("receive-1-offer")));
         rig.receiver.fake.dialogs->paths << saveDir.filePath(QStringLiteral("季度报告.doc"));
-        receiver.cmdAccept_Click();
+        receiver.AcceptOffer();
         ASSERT_TRUE(sender.WaitForAnswer());
         sender.SendBytes(content, 0, 1200);
         ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 1200; }));
-        receiver.timSpeed_Timer();
+        receiver.Engine().SpeedTick();
         EXPECT_TRUE(RenderToPng(window, QStringLiteral("receive-2-receiving")));
         sender.SendBytes(content, 1200);
         ASSERT_TRUE(
-            WaitUntil([&] { return receiver.CurrentPage() == FileReceiver::PageFinished; }));
+            WaitUntil([&] { return receiver.CurrentPage() == ReceiverPage::PageFinished; }));
         EXPECT_TRUE(RenderToPng(window, QStringLiteral("receive-3-finished")));
         sender.Close();
         ASSERT_TRUE(rig.WaitListening());
@@ -733,13 +733,13 @@ TEST(FileReceiver, RenderThePages) {
         sender.Offer(QStringLiteral("b.bin"), content.size());
         ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
         rig.receiver.fake.dialogs->paths << saveDir.filePath(QStringLiteral("b.bin"));
-        receiver.cmdAccept_Click();
+        receiver.AcceptOffer();
         ASSERT_TRUE(sender.WaitForAnswer());
         sender.SendBytes(content, 0, 900);
         ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 900; }));
         sender.link.Send(BuildSenderCancel(QStringLiteral("发错了")));
         ASSERT_TRUE(
-            WaitUntil([&] { return receiver.CurrentPage() == FileReceiver::PageSenderCancelled; }));
+            WaitUntil([&] { return receiver.CurrentPage() == ReceiverPage::PageSenderCancelled; }));
         EXPECT_TRUE(RenderToPng(window, QStringLiteral("receive-4-cancelled")));
     }
 }
