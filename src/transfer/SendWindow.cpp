@@ -39,6 +39,7 @@
 #include "records/PeerInfoWindow.h"
 #include "records/Settings.h"
 #include "transfer/FileInfoTip.h"
+#include "transfer/TransferProgress.h"
 
 namespace tvx {
 
@@ -46,9 +47,7 @@ using C = ProtocolCodes;
 
 namespace {
 
-constexpr int kBarWidth = 278;
 constexpr int kNoteLimit = 200;
-constexpr int kStallLimit = 20;
 constexpr int kProgressRefreshMs = 100;
 
 const char16_t* const kPageTips[] = {
@@ -69,11 +68,6 @@ QString ToWireText(const QString& boxText) {
 
 QString ToBoxText(const QString& wireText) {
     return QString(wireText).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-}
-
-// A fraction as a whole percentage: "0%" to "100%".
-QString PercentText(double fraction) {
-    return QString::number(qRound64(fraction * 100)) + QLatin1Char('%');
 }
 
 QString NoteOrNone(const QString& note) {
@@ -398,7 +392,7 @@ QWidget* SendWindow::BuildSendingPage() {
 
     m_picBox = new QWidget(page);
     m_picBox->setObjectName(QStringLiteral("picBox"));
-    m_picBox->setFixedSize(kBarWidth + 2, 14);
+    m_picBox->setFixedSize(TransferProgress::kBarWidth + 2, 14);
     m_picBox->setStyleSheet(QStringLiteral("#picBox { border: 1px solid #808080; }"));
     m_picBar = new QWidget(m_picBox);
     m_picBar->setStyleSheet(QStringLiteral("background: #1060D0;"));
@@ -891,8 +885,8 @@ void SendWindow::PeerCancelled(const QString& note) {
     const double fraction = m_fileSize > 0 ? double(m_position) / double(m_fileSize) : 0.0;
     ShowOutcome(PageReceiverCancelled,
                 QStringLiteral("对方用户 ") + m_typedAddress + QStringLiteral(" 取消接收文件\"") +
-                    m_fileName + QStringLiteral("\",目前已发送 ") + PercentText(fraction) +
-                    QStringLiteral(" 。"),
+                    m_fileName + QStringLiteral("\",目前已发送 ") +
+                    TransferProgress::PercentText(fraction) + QStringLiteral(" 。"),
                 NoteOrNone(note));
 }
 
@@ -951,25 +945,19 @@ void SendWindow::OnAcceptance(const QString& payload) {
         ReadFailed();
         return;
     }
-    m_position = m_startPosition = *offset;
+    m_position = *offset;
     // Speed counts bytes sent in this transfer, not the part the receiver already held.
-    m_lastPosition = m_position;
+    m_progress.Start(m_fileSize, m_position);
     m_phase = Phase::Sending;
 
     m_lblSendProc[2]->setText(m_typedAddress);
     m_lblSendProc[4]->setText(m_fileName);
     m_lblSendProc[4]->setToolTip(m_filePath);
     m_lblSendProc[6]->setText(FormatSizeWithBytes(qint32(m_position)));
-    m_lblSendProc[8]->setText(QStringLiteral("-"));
-    m_lblSendProc[10]->setText(QStringLiteral("-"));
-    if (m_position > 0) {
-        const double fraction = double(m_position) / double(m_fileSize);
-        m_picBar->setFixedWidth(int(std::lround(fraction * kBarWidth)));
-        m_lblSendProc[11]->setText(PercentText(fraction));
-    } else {
-        m_picBar->setFixedWidth(1);
-        m_lblSendProc[11]->setText(QStringLiteral("0%"));
-    }
+    m_lblSendProc[8]->setText(m_progress.SpeedText());
+    m_lblSendProc[10]->setText(m_progress.RemainingText());
+    m_picBar->setFixedWidth(m_progress.BarWidth());
+    m_lblSendProc[11]->setText(m_progress.PercentText());
 
     m_timSendSpeed.start();
     m_progressShown.invalidate();
@@ -1025,6 +1013,7 @@ void SendWindow::OnSendProgress(qint64 bytes) {
     if (m_phase != Phase::Sending)
         return;
     m_position = qMin(m_position + bytes, m_fileSize);
+    m_progress.SetPosition(m_position);
     // The connection reports many times a second; redrawing the page each time would cost
     // more than moving the bytes. The last report always shows.
     if (m_position == m_fileSize || !m_progressShown.isValid() ||
@@ -1037,12 +1026,11 @@ void SendWindow::OnSendProgress(qint64 bytes) {
 void SendWindow::UpdateProgress() {
     if (m_fileSize <= 0)
         return;
-    const double fraction = double(m_position) / double(m_fileSize);
-    const int width = int(std::lround(fraction * kBarWidth));
+    const int width = m_progress.BarWidth();
     if (width != m_picBar->width())
         m_picBar->setFixedWidth(width);
-    m_lblSendProc[11]->setText(PercentText(fraction));
-    m_lblSendProc[6]->setText(FormatSize(qint32(m_position)));
+    m_lblSendProc[11]->setText(m_progress.PercentText());
+    m_lblSendProc[6]->setText(m_progress.BytesText());
 }
 
 void SendWindow::OnSendComplete() {
@@ -1053,18 +1041,10 @@ void SendWindow::OnSendComplete() {
 }
 
 void SendWindow::timSendSpeed_Timer() {
-    const qint64 delta = m_position - m_lastPosition;
-    m_lblSendProc[8]->setText(FormatSize(qint32(delta)) + QStringLiteral("/S"));
-    m_lastPosition = m_position;
-    ++m_speedTicks;
-    if (m_position > 0 && m_position > m_startPosition) {
-        const double perTick = double(m_position - m_startPosition) / m_speedTicks;
-        const qint64 remaining = qRound64(double(m_fileSize - m_position) / perTick);
-        m_lblSendProc[10]->setText(
-            FormatDuration(qint32(qMin<qint64>(remaining, std::numeric_limits<qint32>::max()))));
-    }
-    m_stallTicks = delta == 0 ? m_stallTicks + 1 : 0;
-    if (m_stallTicks >= kStallLimit) {
+    const bool stalled = m_progress.Tick();
+    m_lblSendProc[8]->setText(m_progress.SpeedText());
+    m_lblSendProc[10]->setText(m_progress.RemainingText());
+    if (stalled) {
         ResetAndShow(QStringLiteral("超时:无法向 ") + m_typedAddress + QStringLiteral(" 继续发送") +
                          QStringLiteral(",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出"
                                         "Tolvex\r\n-其它意外原因导致连接中断"),
@@ -1243,10 +1223,8 @@ void SendWindow::Reset() {
     }
     m_phase = Phase::Idle;
     m_position = 0;
-    m_lastPosition = 0;
+    m_progress.Reset();
     m_fileSize = 0;
-    m_speedTicks = 0;
-    m_stallTicks = 0;
     m_cancelledBySender = false;
     m_dataEndError = 0;
     m_sendBuffer = QByteArray();

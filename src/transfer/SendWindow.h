@@ -11,6 +11,7 @@
 #include "chat/AddressPicker.h"
 #include "platform/Socket.h"
 #include "protocol/PeerLink.h"
+#include "transfer/TransferProgress.h"
 
 class QCheckBox;
 class QGridLayout;
@@ -102,7 +103,7 @@ public:
     qint64 FileSize() const { return m_fileSize; }
     int DataKey() const { return m_dataKey; }
     int RetryCount() const { return m_retryCount; }
-    int StallTicks() const { return m_stallTicks; }
+    int StallTicks() const { return m_progress.StallTicks(); }
     int ProgressWidth() const;
     bool WaitCounterRunning() const { return m_timWait.isActive(); }
     bool SpeedTickRunning() const { return m_timSendSpeed.isActive(); }
@@ -233,10 +234,7 @@ private:
     QString m_fileName;
     qint64 m_fileSize = 0;
     qint64 m_position = 0;
-    qint64 m_startPosition = 0;
-    qint64 m_lastPosition = 0;
-    int m_speedTicks = 0;
-    int m_stallTicks = 0;
+    TransferProgress m_progress;
     int m_retryCount = 0;
     qint64 m_waitStart = 0;
     qint64 m_sendingStart = 0;
