@@ -22,7 +22,6 @@ namespace {
 
 using C = ProtocolCodes;
 
-constexpr int kStallTicks = 20;
 constexpr int kSliceBytes = 256 * 1024;
 constexpr qint64 kReadAheadBytes = 1024 * 1024;
 
@@ -118,10 +117,7 @@ void FileReceiveEngine::OnResetDone() {
     emit ResetDone(keepPage);
 
     m_position = 0;
-    m_receivedCount = 0;
-    m_lastSample = 0;
-    m_speedTicks = 0;
-    m_stallTicks = 0;
+    m_progress.Reset();
     m_offerReceived = false;
     m_accepted = false;
     m_cancelledHere = false;
@@ -295,7 +291,7 @@ void FileReceiveEngine::ReceiveAutomatically() {
     const qint64 held = HeldLength();
     if (held >= 0 && held < m_offer.length) {
         m_position = held;
-        m_startPosition = held;
+        m_progress.Start(m_offer.length, held);
         m_accepted = true;
         if (!SendOrFail(BuildAcceptance(held)))
             return;
@@ -305,7 +301,7 @@ void FileReceiveEngine::ReceiveAutomatically() {
     if (held >= m_offer.length && !DeleteTempBeforeRestart())
         return;
     m_position = 0;
-    m_startPosition = 0;
+    m_progress.Start(m_offer.length, 0);
     m_accepted = true;
     if (!SendOrFail(BuildAcceptance(0)))
         return;
@@ -397,13 +393,9 @@ bool FileReceiveEngine::DeleteTempBeforeRestart() {
 void FileReceiveEngine::StartReceiving() {
     m_accepted = true;
     m_session.activity.receiving = true;
-    m_startPosition = m_position;
-    m_receivedCount = m_position;
-    m_lastSample = m_position;
+    m_progress.Start(m_offer.length, m_position);
     m_deleteOnReset = false;
     m_deleteHeldOnCancel = false;
-    m_speedTicks = 0;
-    m_stallTicks = 0;
     m_timSpeed.start();
     m_startTime = UptimeSeconds(m_session.system().UptimeMs());
     emit ReceivingStarted();
@@ -426,9 +418,9 @@ void FileReceiveEngine::OnDataArrival(qint64 bytesAvailable) {
     if (settings.useRecvBuffer && bytesAvailable != missing &&
         bytesAvailable < settings.recvBufferBytes) {
         // Let a buffer-full gather in the connection before touching the disk.
-        m_receivedCount = m_position + bytesAvailable;
+        m_progress.SetPosition(m_position + bytesAvailable);
         if (!m_automatic)
-            emit ProgressChanged(m_receivedCount, m_offer.length);
+            emit ProgressChanged(m_progress);
         return;
     }
 
@@ -468,9 +460,9 @@ void FileReceiveEngine::OnDataArrival(qint64 bytesAvailable) {
         }
         m_position += count;
     }
-    m_receivedCount = m_position;
+    m_progress.SetPosition(m_position);
     if (!m_automatic)
-        emit ProgressChanged(m_receivedCount, m_offer.length);
+        emit ProgressChanged(m_progress);
 
     if (m_position == m_offer.length) {
         m_session.activity.receiving = false;
@@ -494,13 +486,9 @@ void FileReceiveEngine::FailWrite(const QString& reason) {
 }
 
 void FileReceiveEngine::SpeedTick() {
-    const qint64 delta = m_receivedCount - m_lastSample;
-    m_lastSample = m_receivedCount;
-    ++m_speedTicks;
-    const qint64 average = (m_receivedCount - m_startPosition) / m_speedTicks;
-    emit SpeedMeasured(delta, average > 0 ? (m_offer.length - m_receivedCount) / average : -1);
-    m_stallTicks = delta == 0 ? m_stallTicks + 1 : 0;
-    if (m_stallTicks >= kStallTicks) {
+    const bool stalled = m_progress.Tick();
+    emit SpeedMeasured(m_progress);
+    if (stalled) {
         ResetAndReport(QStringLiteral("超时:无法与'") + PeerNickName() +
                            QStringLiteral("'继续接收") +
                            QStringLiteral(",原因可能是:\r\n\r\n-网络突然断开\r\n-"

@@ -9,6 +9,7 @@
 #include "platform/Socket.h"
 #include "protocol/PeerLink.h"
 #include "protocol/PeerMessages.h"
+#include "transfer/TransferProgress.h"
 
 namespace tvx {
 
@@ -78,7 +79,9 @@ public:
     QString PeerNickName() const { return m_identity.value(1); }
     QString TargetPath() const { return m_targetPath; }
     qint64 Position() const { return m_position; }
-    qint64 ReceivedCount() const { return m_receivedCount; }
+    // The bytes received so far, counting those gathering in the receive buffer.
+    qint64 ReceivedCount() const { return m_progress.Position(); }
+    const TransferProgress& Progress() const { return m_progress; }
     int CountDown() const { return m_countDown; }
     bool CountDownRunning() const { return m_timCountDown.isActive(); }
     bool OfferReceived() const { return m_offerReceived; }
@@ -93,9 +96,9 @@ signals:
     void OfferExpired();
     // Bytes are to flow from Position(); the receiving page starts.
     void ReceivingStarted();
-    void ProgressChanged(qint64 received, qint64 length);
-    // Once a second while receiving: bytes in the last second, seconds left (-1 unknown).
-    void SpeedMeasured(qint64 bytesPerSecond, qint64 secondsLeft);
+    void ProgressChanged(const TransferProgress& progress);
+    // Once a second while receiving: the speed and the time left have been measured anew.
+    void SpeedMeasured(const TransferProgress& progress);
     // A file the user accepted is complete, after the short pause.
     void Received(const QString& targetPath, qint64 elapsedSeconds, bool openWanted);
     // A file accepted automatically is complete.
@@ -158,11 +161,7 @@ private:
     QFile m_tempFile;
     QByteArray m_slice;  // reused for every arrival
     qint64 m_position = 0;
-    qint64 m_receivedCount = 0;
-    qint64 m_startPosition = 0;
-    qint64 m_lastSample = 0;
-    int m_speedTicks = 0;
-    int m_stallTicks = 0;
+    TransferProgress m_progress{TransferProgress::Estimate::WholeBytesPerTick};
     qint64 m_startTime = 0;
     int m_countDown = 0;
     bool m_offerReceived = false;

@@ -33,7 +33,6 @@ namespace {
 
 using C = ProtocolCodes;
 
-constexpr int kProgressFullWidth = 278;
 constexpr int kNoteLimit = 200;
 
 const QString kDeleteCaption = QStringLiteral("删除已接收字节(以后将不能续传)");
@@ -188,7 +187,7 @@ void ReceiverPage::BuildPages() {
     AddRow(grid2, 6, QStringLiteral("剩余时间:"), NamedLabel(receiving, "lblRecvRemaining"));
     auto* track = new QFrame(receiving);
     track->setFrameShape(QFrame::Box);
-    track->setFixedSize(kProgressFullWidth + 2, 14);
+    track->setFixedSize(TransferProgress::kBarWidth + 2, 14);
     m_lblProgress = new QLabel(track);
     m_lblProgress->setObjectName(QStringLiteral("picProgress"));
     m_lblProgress->setGeometry(1, 1, 1, 12);
@@ -420,12 +419,12 @@ void ReceiverPage::AcceptOffer() {
 // ---- Receiving ---------------------------------------------------------------------------
 
 void ReceiverPage::ShowReceiving() {
-    const qint64 position = m_engine.Position();
-    const qint64 length = m_engine.Offer().length;
-    const double fraction = length > 0 ? double(position) / double(length) : 0;
-    m_progressWidth = position > 0 ? int(fraction * kProgressFullWidth) : 1;
+    const TransferProgress& progress = m_engine.Progress();
+    const qint64 position = progress.Position();
+    // A resumed transfer's bar starts at the whole pixels already held.
+    m_progressWidth = position > 0 ? int(progress.Fraction() * TransferProgress::kBarWidth) : 1;
     m_lblProgress->resize(std::max(1, m_progressWidth), m_lblProgress->height());
-    SetLabel("lblRecvPercent", position > 0 ? PercentText(fraction) : QStringLiteral("0%"));
+    SetLabel("lblRecvPercent", position > 0 ? progress.PercentText() : QStringLiteral("0%"));
     SetLabel("lblRecvNickName", QStringLiteral("<a href=\"peer\">") +
                                     m_engine.PeerNickName().toHtmlEscaped() +
                                     QStringLiteral("</a>"));
@@ -433,32 +432,29 @@ void ReceiverPage::ShowReceiving() {
     auto* target = findChild<QLabel*>(QStringLiteral("lblRecvTarget"));
     target->setText(m_engine.TargetPath());
     target->setToolTip(m_engine.TargetPath());
-    SetLabel("lblRecvBytes", FormatSizeWithBytes(qint32(length)));
-    SetLabel("lblRecvSpeed", QStringLiteral("-"));
-    SetLabel("lblRecvRemaining", QStringLiteral("-"));
+    SetLabel("lblRecvBytes", FormatSizeWithBytes(qint32(progress.Total())));
+    SetLabel("lblRecvSpeed", progress.SpeedText());
+    SetLabel("lblRecvRemaining", progress.RemainingText());
     m_txtCancelNote->clear();
     m_chkDelete[2]->setChecked(false);
     ShowPage(PageReceiving);
 }
 
-void ReceiverPage::ShowProgress(qint64 received, qint64 length) {
-    if (length <= 0)
+void ReceiverPage::ShowProgress(const TransferProgress& progress) {
+    if (progress.Total() <= 0)
         return;
-    const double fraction = double(received) / double(length);
-    SetLabel("lblRecvPercent", PercentText(fraction));
-    SetLabel("lblRecvBytes", FormatSize(qint32(received)));
-    const int width = int(std::lround(fraction * kProgressFullWidth));
+    SetLabel("lblRecvPercent", progress.PercentText());
+    SetLabel("lblRecvBytes", progress.BytesText());
+    const int width = progress.BarWidth();
     if (width != m_progressWidth) {
         m_progressWidth = width;
-        m_lblProgress->resize(std::max(1, width), m_lblProgress->height());
+        m_lblProgress->resize(width, m_lblProgress->height());
     }
 }
 
-void ReceiverPage::ShowSpeed(qint64 bytesPerSecond, qint64 secondsLeft) {
-    SetLabel("lblRecvSpeed", FormatSize(qint32(std::min<qint64>(bytesPerSecond, INT32_MAX))) +
-                                 QStringLiteral("/S"));
-    if (secondsLeft >= 0)
-        SetLabel("lblRecvRemaining", FormatDuration(qint32(secondsLeft)));
+void ReceiverPage::ShowSpeed(const TransferProgress& progress) {
+    SetLabel("lblRecvSpeed", progress.SpeedText());
+    SetLabel("lblRecvRemaining", progress.RemainingText());
 }
 
 // ---- Completion --------------------------------------------------------------------------

@@ -80,8 +80,8 @@ private:
     void ShowCountDown(int seconds);
     void HideOnExpiry();
     void ShowReceiving();
-    void ShowProgress(qint64 received, qint64 length);
-    void ShowSpeed(qint64 bytesPerSecond, qint64 secondsLeft);
+    void ShowProgress(const TransferProgress& progress);
+    void ShowSpeed(const TransferProgress& progress);
     void ShowFinished(const QString& targetPath, qint64 elapsedSeconds, bool openWanted);
     void EndAutomatic(const QString& targetPath, bool openWanted);
     void FillSenderCancelled(const QString& note, double ratio);
