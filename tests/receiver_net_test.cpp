@@ -16,6 +16,7 @@
 #include "shell/AutoReceiveTip.h"
 #include "support/Files.h"
 #include "support/Render.h"
+#include "support/ScriptedSender.h"
 #include "support/TestPeer.h"
 #include "transfer/ReceiveRules.h"
 
@@ -24,66 +25,6 @@ namespace tvx::test {
 namespace {
 
 using C = ProtocolCodes;
-
-QByteArray RandomBytes(int size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& byte : bytes)
-        byte = char(QRandomGenerator::global()->bounded(256));
-    return bytes;
-}
-
-// A sender written out by hand on 127.0.0.2: the protocol's caller for the control
-// connection, a bare socket for the data connection, and the file bytes sent on request.
-struct ScriptedSender {
-    ScriptedSender()
-        : peer(kCallerAddress, QStringLiteral("小明")), link(PeerRole::FileSender, peer.session) {
-        QObject::connect(&link, &PeerLink::Introduced, &link, [this] { introduced = true; });
-        QObject::connect(&link, &PeerLink::MessageReceived, &link,
-                         [this](char16_t code, const QString& payload) {
-                             answers.append({code, payload});
-                         });
-        QObject::connect(&link, &PeerLink::PeerClosed, &link, [this] { closed = true; });
-        QObject::connect(&data, &Socket::Connected, &data, [this] { dataConnected = true; });
-    }
-
-    // Runs the control connection up to the introduction and opens the data connection.
-    bool Introduce() {
-        if (link.Connect(kAnswererAddress) != 0)
-            return false;
-        if (!WaitUntil([&] { return introduced; }))
-            return false;
-        data.Connect(kAnswererAddress, kFileDataPort, kCallerAddress);
-        return WaitUntil([&] { return dataConnected; });
-    }
-    void Offer(const QString& name, qint64 length, const QString& note = QString()) {
-        offer = FileOffer{name, length, QStringLiteral("2007-03-05 08:04:09"), note, key};
-        link.Send(BuildOffer(offer));
-    }
-    void OfferRaw(const QString& payload) { link.Send(MessageBody(C::FileOffer, payload)); }
-    bool WaitForAnswer(int count = 1) {
-        return WaitUntil([&] { return answers.size() >= count; });
-    }
-    // Sends plain[from, to) scrambled with the offer's key.
-    void SendBytes(const QByteArray& plain, qint64 from, qint64 to = -1) {
-        QByteArray chunk = plain.mid(from, to < 0 ? -1 : to - from);
-        ScrambleBytes(chunk, key);
-        data.Send(chunk);
-    }
-    void Close() {
-        data.Close();
-        link.Reset();
-    }
-
-    LoopbackPeer peer;
-    PeerLink link;
-    Socket data;
-    int key = 0x5A;
-    FileOffer offer;
-    bool introduced = false;
-    bool dataConnected = false;
-    bool closed = false;
-    QList<QPair<char16_t, QString>> answers;
-};
 
 struct ReceiverRig {
     ReceiverRig() : receiver(kAnswererAddress, QStringLiteral("小红")) {}
@@ -211,25 +152,6 @@ TEST(ReceiverPage, AutomaticReceivingOverwritesWhenAsked) {
     EXPECT_FALSE(QFile::exists(rig.receiver.DownloadFolder() + QStringLiteral("b(1).bin")));
 }
 
-TEST(ReceiverPage, AutomaticReceivingResumesWithoutAsking) {
-    ReceiverRig rig;
-    rig.receiver.ReceiveAutomatically();
-    ASSERT_TRUE(rig.Start());
-    const QByteArray content = RandomBytes(1000);
-    const QString target = rig.receiver.DownloadFolder() + QStringLiteral("r.bin");
-    ASSERT_TRUE(WriteFile(target + QStringLiteral(".tvx"), content.left(400)));
-    ScriptedSender sender;
-    ASSERT_TRUE(sender.Introduce());
-    sender.Offer(QStringLiteral("r.bin"), content.size());
-    ASSERT_TRUE(sender.WaitForAnswer());
-    EXPECT_EQ(sender.answers[0].second, QStringLiteral("400"));
-    sender.SendBytes(content, 400);
-    ASSERT_TRUE(sender.WaitForAnswer(2));
-    EXPECT_EQ(ReadAll(target), content);
-    EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
-    EXPECT_TRUE(rig.Messages().isEmpty());
-}
-
 TEST(ReceiverPage, MissingAutomaticFolderRefusesWithItsMessage) {
     ReceiverRig rig;
     rig.receiver.ReceiveAutomatically();
@@ -355,33 +277,6 @@ TEST(ReceiverPage, NoRestartsAndMismatchAsks) {
     }
 }
 
-TEST(ReceiverPage, SenderCloseLeavesAResumableFile) {
-    ReceiverRig rig;
-    rig.receiver.ReceiveAutomatically();
-    ASSERT_TRUE(rig.Start());
-    const QByteArray content = RandomBytes(200000);
-    const QString target = rig.receiver.DownloadFolder() + QStringLiteral("big.bin");
-    {
-        ScriptedSender sender;
-        ASSERT_TRUE(sender.Introduce());
-        sender.Offer(QStringLiteral("big.bin"), content.size());
-        ASSERT_TRUE(sender.WaitForAnswer());
-        sender.SendBytes(content, 0, 123457);
-        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.receiver().Position() == 123457; }));
-        sender.Close();
-        ASSERT_TRUE(rig.WaitListening());
-    }
-    EXPECT_EQ(ReadAll(target + QStringLiteral(".tvx")), content.left(123457));
-    ScriptedSender again;
-    ASSERT_TRUE(again.Introduce());
-    again.Offer(QStringLiteral("big.bin"), content.size());
-    ASSERT_TRUE(again.WaitForAnswer());
-    EXPECT_EQ(again.answers[0].second, QStringLiteral("123457"));
-    again.SendBytes(content, 123457);
-    ASSERT_TRUE(again.WaitForAnswer(2));
-    EXPECT_EQ(ReadAll(target), content);
-}
-
 TEST(ReceiverPage, RefusalsAndTheCountDown) {
     ReceiverRig rig;
     ASSERT_TRUE(rig.Start());
@@ -481,141 +376,6 @@ TEST(ReceiverPage, SenderCancelMessageShowsItsNote) {
     EXPECT_EQ(rig.receiver.receiver().TextOf(QStringLiteral("lblCancelNote")),
               QStringLiteral("算了"));
     EXPECT_EQ(rig.receiver.receiver().CurrentPage(), ReceiverPage::PageSenderCancelled);
-}
-
-TEST(ReceiverPage, AdmissionRefusalsReachTheSender) {
-    ReceiverRig rig;
-    rig.receiver.fake.settings->values[QStringLiteral("PassWord1")] =
-        Digest(QStringLiteral("secret"));
-    ASSERT_TRUE(rig.Start());
-    {
-        ScriptedSender sender;
-        sender.link.SetVerificationDigest(Digest(QStringLiteral("wrong")));
-        ASSERT_EQ(sender.link.Connect(kAnswererAddress), 0);
-        ASSERT_TRUE(WaitUntil([&] { return !sender.peer.fake.messageBox->shown.isEmpty(); }));
-        EXPECT_EQ(
-            sender.peer.fake.messageBox->shown[0].text,
-            QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
-        ASSERT_TRUE(rig.WaitListening());
-    }
-    rig.receiver.session.settings.passWord1.clear();
-    rig.receiver.session.settings.blockText = QStringLiteral(" 请勿打扰 ");
-    rig.receiver.session.blockList = QStringList{EncodeAddressCode(kCallerAddress)};
-    {
-        ScriptedSender sender;
-        ASSERT_EQ(sender.link.Connect(kAnswererAddress), 0);
-        ASSERT_TRUE(WaitUntil([&] { return !sender.peer.fake.messageBox->shown.isEmpty(); }));
-        EXPECT_EQ(sender.peer.fake.messageBox->shown[0].text,
-                  QStringLiteral(
-                      "发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:请勿打扰"));
-        ASSERT_TRUE(rig.WaitListening());
-    }
-}
-
-TEST(ReceiverPage, UnsafeNamesStayInTheFolderAndBadOffersReset) {
-    ReceiverRig rig;
-    rig.receiver.ReceiveAutomatically();
-    ASSERT_TRUE(rig.Start());
-    const QString folder = rig.receiver.DownloadFolder();
-    const QStringList names = {QStringLiteral("../../evil"), QStringLiteral("/etc/x"),
-                               QStringLiteral("a\\..\\b")};
-    const QStringList landed = {QStringLiteral("evil"), QStringLiteral("x"), QStringLiteral("b")};
-    for (int i = 0; i < names.size(); ++i) {
-        ScriptedSender sender;
-        ASSERT_TRUE(sender.Introduce());
-        sender.Offer(names[i], 3);
-        ASSERT_TRUE(sender.WaitForAnswer());
-        sender.SendBytes("abc", 0);
-        ASSERT_TRUE(sender.WaitForAnswer(2));
-        sender.Close();
-        ASSERT_TRUE(rig.WaitListening());
-        EXPECT_EQ(ReadAll(folder + landed[i]), QByteArray("abc"));
-    }
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 3);
-    EXPECT_FALSE(QFile::exists(QFileInfo(rig.receiver.downloads.path()).dir().filePath("evil")));
-
-    const QStringList bad = {
-        JoinFields({"a.txt", "12x", "2007-03-05 08:04:09", "", "5"}),
-        JoinFields({"a.txt", "-1", "2007-03-05 08:04:09", "", "5"}),
-        JoinFields({"a.txt", "2147483648", "2007-03-05 08:04:09", "", "5"}),
-        JoinFields({"a.txt", "10", "2007-03-05 08:04:09", "", "0"}),
-        JoinFields({"a.txt", "10", "2007-03-05 08:04:09", "", "255"}),
-        JoinFields({"..", "10", "2007-03-05 08:04:09", "", "5"}),
-    };
-    for (const QString& payload : bad) {
-        ScriptedSender sender;
-        ASSERT_TRUE(sender.Introduce());
-        sender.OfferRaw(payload);
-        ASSERT_TRUE(WaitUntil([&] { return sender.closed; })) << payload.toStdString();
-        EXPECT_TRUE(sender.answers.isEmpty());
-        ASSERT_TRUE(rig.WaitListening());
-    }
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 3);
-}
-
-TEST(ReceiverPage, BytesBeyondTheOfferStopWithTheWriteError) {
-    ReceiverRig rig;
-    rig.receiver.ReceiveAutomatically();
-    ASSERT_TRUE(rig.Start());
-    ScriptedSender sender;
-    ASSERT_TRUE(sender.Introduce());
-    sender.Offer(QStringLiteral("over.bin"), 10);
-    ASSERT_TRUE(sender.WaitForAnswer());
-    sender.SendBytes("0123456789AB", 0);
-    ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
-    EXPECT_EQ(rig.Messages(), QStringList{QStringLiteral("无法继续接收:写入文件时发生错误。")});
-    EXPECT_FALSE(QFile::exists(rig.receiver.DownloadFolder() + QStringLiteral("over.bin")));
-}
-
-TEST(ReceiverPage, ReceiveBufferWaitsForABufferFull) {
-    ReceiverRig rig;
-    rig.receiver.ReceiveAutomatically();
-    rig.receiver.fake.settings->values[QStringLiteral("UseRecvBuffer")] = QStringLiteral("1");
-    rig.receiver.fake.settings->values[QStringLiteral("RecvBufferSize")] = QStringLiteral("1");
-    ASSERT_TRUE(rig.Start());
-    const QByteArray content = RandomBytes(3 * 1048576 + 17);
-    const QString temp = rig.receiver.DownloadFolder() + QStringLiteral("buf.bin.tvx");
-    ScriptedSender sender;
-    ASSERT_TRUE(sender.Introduce());
-    sender.Offer(QStringLiteral("buf.bin"), content.size());
-    ASSERT_TRUE(sender.WaitForAnswer());
-    // A small arrival stays in the connection: nothing is written yet.
-    sender.SendBytes(content, 0, 1000);
-    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.receiver().ReceivedCount() == 1000; }));
-    EXPECT_EQ(rig.receiver.receiver().Position(), 0);
-    EXPECT_FALSE(QFile::exists(temp));
-    sender.SendBytes(content, 1000);
-    ASSERT_TRUE(sender.WaitForAnswer(2));
-    EXPECT_EQ(ReadAll(rig.receiver.DownloadFolder() + QStringLiteral("buf.bin")), content);
-}
-
-TEST(ReceiverPage, TwentySilentTicksEndTheTransfer) {
-    ReceiverRig rig;
-    ASSERT_TRUE(rig.Start());
-    ReceiverPage& receiver = rig.receiver.receiver();
-    QTemporaryDir saveDir;
-    ScriptedSender sender;
-    ASSERT_TRUE(sender.Introduce());
-    sender.Offer(QStringLiteral("s.bin"), 100);
-    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
-    rig.receiver.fake.dialogs->paths << saveDir.filePath(QStringLiteral("s.bin"));
-    receiver.AcceptOffer();
-    ASSERT_TRUE(sender.WaitForAnswer());
-    sender.SendBytes(RandomBytes(100), 0, 10);
-    ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 10; }));
-    receiver.Engine().SpeedTick();  // progress since the start: not silent
-    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblRecvSpeed")), QStringLiteral("10 字节/S"));
-    for (int tick = 0; tick < 19; ++tick)
-        receiver.Engine().SpeedTick();
-    EXPECT_TRUE(rig.Messages().isEmpty());
-    receiver.Engine().SpeedTick();
-    ASSERT_EQ(rig.Messages().size(), 1);
-    EXPECT_EQ(rig.Messages()[0],
-              QStringLiteral("超时:无法与'小明'继续接收,原因可能是:\r\n\r\n-网络突然断开\r\n"
-                             "-对方中途退出Tolvex\r\n-其它意外原因导致连接中断"));
-    EXPECT_EQ(rig.receiver.fake.messageBox->shown[0].style, 0x1010);
-    ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
-    EXPECT_FALSE(rig.receiver.session.activity.receiving);
 }
 
 TEST(ReceiverPage, HistoryEntryAndAutomaticOpening) {
