@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <memory>
 
 #include "common/Handshake.h"
@@ -94,7 +95,7 @@ TEST_F(OptionsAtWork, ANewCodeAndABlockedAddressActOnTheNextSender) {
               QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
     Send(path, QStringLiteral("芝麻开门"));
     ASSERT_TRUE(WaitUntil([&] { return to.session.activity.offerPending; }));
-    to.receiver().RefuseOffer();
+    to.receiver().findChild<QPushButton*>(QStringLiteral("cmdRefuse"))->click();
     ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageRefused; }));
     window->cmdResult_Click();
     ASSERT_TRUE(BothIdle());

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -25,6 +26,14 @@ namespace tvx::test {
 namespace {
 
 using C = ProtocolCodes;
+
+// Clicks a control of the page by its name, as the user would.
+void Click(ReceiverPage& page, const char* name) {
+    auto* control = qobject_cast<QAbstractButton*>(page.Control(QLatin1String(name)));
+    ASSERT_NE(control, nullptr) << name;
+    ASSERT_TRUE(control->isEnabled()) << name;
+    control->click();
+}
 
 struct ReceiverRig {
     ReceiverRig() : receiver(kAnswererAddress, QStringLiteral("小红")) {}
@@ -192,7 +201,7 @@ TEST(ReceiverPage, OfferedToTheUserAndAcceptedWithResume) {
 
     rig.receiver.fake.dialogs->paths << target;
     rig.receiver.fake.messageBox->answers << AnswerYes;
-    receiver.AcceptOffer();
+    Click(receiver, "cmdAccept");
     EXPECT_EQ(rig.Messages().last(),
               QStringLiteral("当前位置文件已接收 40% 内容,是否继续接收剩余字节？\r\n\r\n"
                              "点击 否 重新开始接收;点击 取消 重新选择保存位置。"));
@@ -236,7 +245,7 @@ TEST(ReceiverPage, NoRestartsAndMismatchAsks) {
         ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
         rig.receiver.fake.dialogs->paths << target;
         rig.receiver.fake.messageBox->answers << AnswerNo;
-        receiver.AcceptOffer();
+        Click(receiver, "cmdAccept");
         ASSERT_TRUE(sender.WaitForAnswer());
         EXPECT_EQ(sender.answers[0].second, QString());
         EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
@@ -262,7 +271,7 @@ TEST(ReceiverPage, NoRestartsAndMismatchAsks) {
         rig.receiver.fake.dialogs->paths << target << target;
         rig.receiver.fake.messageBox->answers << AnswerNo << AnswerYes;
         const int before = rig.receiver.fake.messageBox->shown.size();
-        receiver.AcceptOffer();
+        Click(receiver, "cmdAccept");
         EXPECT_EQ(rig.receiver.fake.messageBox->shown.size(), before + 2);
         EXPECT_EQ(rig.Messages().last(),
                   QStringLiteral("当前待续传文件与对方的文件不匹配,是否重新开始接收？"));
@@ -290,7 +299,7 @@ TEST(ReceiverPage, RefusalsAndTheCountDown) {
         sender.Offer(QStringLiteral("x.txt"), 10);
         ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
         refuseNote->setPlainText(QStringLiteral("  不要  "));
-        receiver.RefuseOffer();
+        Click(receiver, "cmdRefuse");
         ASSERT_TRUE(sender.WaitForAnswer());
         EXPECT_EQ(sender.answers[0].first, C::OfferRefused);
         EXPECT_EQ(sender.answers[0].second, QStringLiteral("不要"));
@@ -307,11 +316,11 @@ TEST(ReceiverPage, RefusalsAndTheCountDown) {
         for (int tick = 0; tick < 18; ++tick)
             receiver.Engine().CountDownTick();
         EXPECT_EQ(receiver.CountDown(), 42);
-        receiver.SetCountDownRunning(false);
+        Click(receiver, "chkCountDown");
         EXPECT_FALSE(receiver.CountDownRunning());
         EXPECT_EQ(receiver.TextOf(QStringLiteral("chkCountDown")),
                   QStringLiteral("42 秒后自动拒绝"));
-        receiver.SetCountDownRunning(true);
+        Click(receiver, "chkCountDown");
         EXPECT_TRUE(receiver.CountDownRunning());
         for (int tick = 0; tick < 42; ++tick)
             receiver.Engine().CountDownTick();
@@ -336,7 +345,7 @@ TEST(ReceiverPage, ReceiverCancelCanDeleteTheBytes) {
     sender.Offer(QStringLiteral("c.bin"), content.size());
     ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
     rig.receiver.fake.dialogs->paths << target;
-    receiver.AcceptOffer();
+    Click(receiver, "cmdAccept");
     ASSERT_TRUE(sender.WaitForAnswer());
     sender.SendBytes(content, 0, 300);
     ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 300; }));
@@ -344,7 +353,7 @@ TEST(ReceiverPage, ReceiverCancelCanDeleteTheBytes) {
     qobject_cast<QPlainTextEdit*>(receiver.Control(QStringLiteral("txtCancelNote")))
         ->setPlainText(QStringLiteral(" 太大了 "));
     rig.receiver.fake.messageBox->answers << AnswerYes;
-    receiver.CancelReceiving();
+    Click(receiver, "cmdCancel");
     EXPECT_EQ(rig.Messages().last(), QStringLiteral("确实要取消正在接收的文件么？"));
     ASSERT_TRUE(sender.WaitForAnswer(2));
     EXPECT_EQ(sender.answers[1].first, C::ReceiverCancel);
@@ -451,7 +460,7 @@ TEST(ReceiverPage, OfferPageNamesTheTypeAndANotificationAnnouncesIt) {
         EXPECT_EQ(raised.last().summary, QStringLiteral("收到文件"));
         EXPECT_EQ(raised.last().body,
                   QStringLiteral("小明 发来文件 ") + name + QStringLiteral(" (5.0 MB)"));
-        receiver.RefuseOffer();
+        Click(receiver, "cmdRefuse");
         ASSERT_TRUE(sender.WaitForAnswer());
         sender.Close();
         ASSERT_TRUE(rig.WaitListening());
@@ -474,7 +483,7 @@ TEST(ReceiverPage, RenderThePages) {
         ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
         EXPECT_TRUE(RenderToPng(window, QStringLiteral("receive-1-offer")));
         rig.receiver.fake.dialogs->paths << saveDir.filePath(QStringLiteral("季度报告.doc"));
-        receiver.AcceptOffer();
+        Click(receiver, "cmdAccept");
         ASSERT_TRUE(sender.WaitForAnswer());
         sender.SendBytes(content, 0, 1200);
         ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 1200; }));
@@ -493,7 +502,7 @@ TEST(ReceiverPage, RenderThePages) {
         sender.Offer(QStringLiteral("b.bin"), content.size());
         ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
         rig.receiver.fake.dialogs->paths << saveDir.filePath(QStringLiteral("b.bin"));
-        receiver.AcceptOffer();
+        Click(receiver, "cmdAccept");
         ASSERT_TRUE(sender.WaitForAnswer());
         sender.SendBytes(content, 0, 900);
         ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 900; }));

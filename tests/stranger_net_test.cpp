@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QRandomGenerator>
 
 #include "chat/ChatAcceptWindow.h"
@@ -458,7 +459,7 @@ TEST(Stranger, OfferPageShowsTheNameAsOfferedAndTheDialogOneThatFits) {
     EXPECT_TRUE(proposed.startsWith(QStringLiteral("报告_")));
     // The user keeps the proposed name in a folder of its own.
     rig.peer.fake.dialogs->paths << saveDir.filePath(proposed);
-    receiver.AcceptOffer();
+    receiver.findChild<QPushButton*>(QStringLiteral("cmdAccept"))->click();
     EXPECT_EQ(rig.peer.fake.dialogs->requests[0].proposedName, proposed);
     ASSERT_TRUE(caller.WaitForAnswer());
     caller.SendBytes("hello", 0);

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTimer>
 #include <memory>
 
@@ -78,7 +79,7 @@ protected:
     // The receiving user accepts into the given path.
     void AcceptInto(const QString& target) {
         to.fake.dialogs->paths.enqueue(target);
-        to.receiver().AcceptOffer();
+        to.receiver().findChild<QPushButton*>(QStringLiteral("cmdAccept"))->click();
     }
 
     bool SenderOn(int page) {
@@ -163,7 +164,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     to.receiver()
         .findChild<QPlainTextEdit*>(QStringLiteral("txtRefuseNote"))
         ->setPlainText(QStringLiteral("  不需要  "));
-    to.receiver().RefuseOffer();
+    to.receiver().findChild<QPushButton*>(QStringLiteral("cmdRefuse"))->click();
     ASSERT_TRUE(SenderOn(SendWindow::PageRefused));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblRefuRecv1")),
               QStringLiteral("对方用户 127.0.0.3 拒绝接收文件") + quoted + QStringLiteral("。"));
@@ -194,7 +195,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
             to.receiver()
                 .findChild<QPlainTextEdit*>(QStringLiteral("txtCancelNote"))
                 ->setPlainText(QStringLiteral("换一个"));
-            to.receiver().CancelReceiving();
+            to.receiver().findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
         });
     };
     Send(kAnswererAddress, path);
@@ -295,7 +296,7 @@ TEST_F(Transfer, AdmissionAndVersionFailuresGiveTheSenderItsMessages) {
     window->txtFSPW()->setText(QStringLiteral("芝麻开门"));
     Send(kAnswererAddress, path);
     ASSERT_TRUE(OfferShown());
-    to.receiver().RefuseOffer();
+    to.receiver().findChild<QPushButton*>(QStringLiteral("cmdRefuse"))->click();
     ASSERT_TRUE(SenderOn(SendWindow::PageRefused));
     window->cmdResult_Click();
     ASSERT_TRUE(BothIdle());
