@@ -287,7 +287,7 @@ int RunSender(int argc, char** argv) {
         }
     });
     poll.start();
-    window.cmdDo_Click(3);
+    window.SendClicked();
     app.exec();
     const double seconds = clock.isValid() ? clock.nsecsElapsed() / 1e9 : -1;
     const qint64 peak = StatusKiB(QCoreApplication::applicationPid(), "VmHWM:");

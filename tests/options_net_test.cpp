@@ -51,11 +51,11 @@ protected:
     void Send(const QString& path, const QString& code = QString()) {
         chunkSizes.clear();
         window->chkFSPW()->setChecked(!code.isEmpty());
-        window->chkFSPW_Click();
+        window->VerificationToggled();
         window->txtFSPW()->setText(code);
         window->txtFSInfo(1)->setText(kAnswererAddress);
         window->txtFSInfo(2)->setText(path);
-        window->cmdDo_Click(3);
+        window->SendClicked();
     }
 
     // The sender's one message, after which both sides are ready again.
@@ -97,7 +97,7 @@ TEST_F(OptionsAtWork, ANewCodeAndABlockedAddressActOnTheNextSender) {
     ASSERT_TRUE(WaitUntil([&] { return to.session.activity.offerPending; }));
     to.receiver().findChild<QPushButton*>(QStringLiteral("cmdRefuse"))->click();
     ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageRefused; }));
-    window->cmdResult_Click();
+    window->ResultConfirmed();
     ASSERT_TRUE(BothIdle());
 
     // Blocked from the security page, with a note the dialog trims.

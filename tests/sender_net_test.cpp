@@ -5,8 +5,10 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 #include <memory>
 
 #include "chat/AddressPicker.h"
@@ -74,7 +76,7 @@ protected:
         chunks.clear();
         receiver.offer.reset();
         receiver.bytes.clear();
-        window->cmdDo_Click(3);
+        window->SendClicked();
         return WaitUntil([&] { return receiver.offer.has_value(); }) &&
                WaitUntil([&] { return window->WaitCounterRunning(); });
     }
@@ -123,7 +125,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
               QStringLiteral("正在连接用户 127.0.0.3 ..."));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo4")), QStringLiteral("(已等待 0 秒)"));
     sender.fake.system->uptimeMs += 65000;
-    window->timWait_Timer();
+    window->Engine().WaitTick();
     EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo4")), QStringLiteral("(已等待 1 分 5 秒)"));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")),
               QStringLiteral("正在尝试连接对方计算机,并发送文件请求。"));
@@ -152,7 +154,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
     const QList<QPair<qint64, qint64>> expected = {
         {0, kChunk}, {kChunk, kChunk}, {2 * kChunk, kChunk}, {3 * kChunk, 123}};
     EXPECT_EQ(chunks, expected);
-    window->timSendSpeed_Timer();
+    window->Engine().SpeedTick();
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc8")), QStringLiteral("192 KB/S"));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc10")), QStringLiteral("0 秒"));
     EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-sending")));
@@ -167,7 +169,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
     EXPECT_FALSE(window->SpeedTickRunning());
     EXPECT_TRUE(Boxes().isEmpty());
     EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-finished")));
-    window->cmdResult_Click();
+    window->ResultConfirmed();
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     EXPECT_TRUE(ReceiverListening());
 }
@@ -193,7 +195,7 @@ TEST_F(SenderNet, ChunksFollowTheSendBufferAndEqualBytesStayEqual) {
         // The TVX address stands for the peer in the texts, upper-cased as typed.
         EXPECT_TRUE(window->TextOf(QStringLiteral("lblSendFinish"))
                         .startsWith(QStringLiteral("文件已成功发送到 ") + code.toUpper()));
-        window->cmdResult_Click();
+        window->ResultConfirmed();
         receiver.link.Reset();
         ASSERT_TRUE(ReceiverListening());
     }
@@ -210,12 +212,12 @@ TEST_F(SenderNet, ResumeStartsAtTheOffsetAndBadOffsetsEndWithTheReadError) {
     EXPECT_EQ(firstPercent, QStringLiteral("50%"));
     EXPECT_EQ(firstWidth, 139);
     // Speed and remaining time count only the bytes sent after the offset.
-    window->timSendSpeed_Timer();
+    window->Engine().SpeedTick();
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc8")), QStringLiteral("128 KB/S"));
     receiver.link.Reset();
     ASSERT_TRUE(WaitUntil([&] { return window->phase() == SendWindow::Phase::Idle; }));
     ASSERT_TRUE(ReceiverListening());
-    window->cmdResult_Click();
+    window->ResultConfirmed();
     Boxes().clear();
 
     const QString length = QString::number(content.size());
@@ -330,7 +332,7 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageSending);
 
     // The receiver's address opens the peer's card.
-    window->lblSendProc_Click(2);
+    window->ReceiverClicked();
     PeerInfoWindow* card = nullptr;
     for (QWidget* top : QApplication::topLevelWidgets()) {
         if (auto* info = qobject_cast<PeerInfoWindow*>(top))
@@ -344,7 +346,7 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
 
     window->txtCancelSend()->setText(QStringLiteral("  不发了  "));
     sender.fake.messageBox->answers.enqueue(AnswerYes);
-    window->cmdSendProc_Click();
+    window->CancelSendingClicked();
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     ASSERT_TRUE(WaitUntil([&] { return receiver.senderCancel.has_value(); }));
     EXPECT_EQ(*receiver.senderCancel, QStringLiteral("不发了"));
@@ -356,6 +358,74 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
     EXPECT_FALSE(sender.session.activity.sending);
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     EXPECT_EQ(Boxes().size(), 2);
+}
+
+// The controls are wired to the engine: typing and clicking as a user does.
+TEST_F(SenderNet, TypingAndClickingDriveTheTransfer) {
+    ASSERT_TRUE(receiver.Listen());
+    const QString path = MakeFile(QStringLiteral("u.bin"), Pattern(2000));
+    const auto button = [&](const char* name) {
+        auto* found = window->findChild<QPushButton*>(QLatin1String(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    };
+    auto* address = window->findChild<QLineEdit*>(QStringLiteral("txtFSInfo1"));
+    auto* file = window->findChild<QLineEdit*>(QStringLiteral("txtFSInfo2"));
+    ASSERT_TRUE(address && file);
+    address->clear();
+    QTest::keyClicks(address, QStringLiteral("127.0.0.3"));
+    file->clear();
+    QTest::keyClicks(file, path);
+
+    // Send, then cancel while waiting for the answer.
+    button("cmdDo3")->click();
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageConnecting);
+    ASSERT_TRUE(WaitUntil([&] { return receiver.offer.has_value(); }));
+    button("cmdDo4")->click();
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
+    EXPECT_EQ(window->phase(), SendWindow::Phase::Idle);
+    receiver.link.Reset();
+    ASSERT_TRUE(ReceiverListening());
+
+    // Send again, refused: "确定" goes back to the input page.
+    receiver.offer.reset();
+    button("cmdDo3")->click();
+    ASSERT_TRUE(WaitUntil([&] { return window->WaitCounterRunning(); }));
+    receiver.Answer(BuildOfferRefused(QStringLiteral("不用")));
+    ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageRefused; }));
+    button("cmdRefuRecv")->click();
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
+    receiver.link.Reset();
+    ASSERT_TRUE(ReceiverListening());
+
+    // Accepted: the typed cancel note goes out with "取消发送" after Yes.
+    receiver.offer.reset();
+    button("cmdDo3")->click();
+    ASSERT_TRUE(WaitUntil([&] { return window->WaitCounterRunning(); }));
+    ASSERT_TRUE(AcceptAndReceive(0));
+    ASSERT_EQ(window->CurrentPage(), SendWindow::PageSending);
+    QTest::keyClicks(window->findChild<QLineEdit*>(QStringLiteral("txtCancelSend")),
+                     QStringLiteral("stop now"));
+    sender.fake.messageBox->answers.enqueue(AnswerYes);
+    button("cmdSendProc")->click();
+    ASSERT_TRUE(WaitUntil([&] { return receiver.senderCancel.has_value(); }));
+    EXPECT_EQ(*receiver.senderCancel, QStringLiteral("stop now"));
+    receiver.link.Reset();
+    ASSERT_TRUE(WaitUntil([&] { return window->phase() == SendWindow::Phase::Idle; }));
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
+
+    // Nobody listens now: the ticked retry box and its count reach the engine.
+    receiver.link.Stop();
+    window->findChild<QCheckBox*>(QStringLiteral("chkAutoTry"))->click();
+    auto* count = window->findChild<QLineEdit*>(QStringLiteral("txtAutoTryNum"));
+    count->selectAll();
+    QTest::keyClicks(count, QStringLiteral("3"));
+    EXPECT_EQ(count->text(), QStringLiteral("3"));
+    Boxes().clear();
+    button("cmdDo3")->click();
+    ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
+    EXPECT_EQ(Boxes().front().text, QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"));
+    EXPECT_EQ(window->RetryCount(), 3);
 }
 
 TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
@@ -376,14 +446,14 @@ TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
 
     // A wrong or missing verification code.
     peer.session.settings.passWord1 = Digest(QStringLiteral("暗号"));
-    window->cmdDo_Click(3);
+    window->SendClicked();
     expectMessage(
         QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
     window->chkFSPW()->setChecked(true);
-    window->chkFSPW_Click();
+    window->VerificationToggled();
     EXPECT_TRUE(window->txtFSPW()->isVisible());
     window->txtFSPW()->setText(QStringLiteral("错的"));
-    window->cmdDo_Click(3);
+    window->SendClicked();
     expectMessage(
         QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
     window->txtFSPW()->setText(QStringLiteral("暗号"));
@@ -394,30 +464,30 @@ TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
     receiver.offer.reset();
     Boxes().clear();
     window->chkFSPW()->setChecked(false);
-    window->chkFSPW_Click();
+    window->VerificationToggled();
     peer.session.settings.passWord1.clear();
 
     // A sender on the block list.
     peer.session.settings.blockText = QStringLiteral(" 请勿打扰 ");
     receiver.link.SetBlockTest([](const QString& address) { return address == kCallerAddress; });
-    window->cmdDo_Click(3);
+    window->SendClicked();
     expectMessage(
         QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:请勿打扰"));
     receiver.link.SetBlockTest(nullptr);
 
     // Versions that differ either way.
     receiver.link.SetProtocolVersion(QString(QChar(WireUnit(0x00, 0x06))));
-    window->cmdDo_Click(3);
+    window->SendClicked();
     expectMessage(QStringLiteral("无法继续:本地使用的版本太低,请升级后重试。"));
     receiver.link.SetProtocolVersion(QString(QChar(WireUnit(0x00, 0x04))));
-    window->cmdDo_Click(3);
+    window->SendClicked();
     expectMessage(QStringLiteral("无法继续:对方使用的版本太低,请通知对方升级后重试。"));
 }
 
 TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
     // Nobody listens on 127.0.0.3:8510.
     Fill(kAnswererAddress, MakeFile(QStringLiteral("r.bin"), Pattern(10)));
-    window->cmdDo_Click(3);
+    window->SendClicked();
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     EXPECT_EQ(Boxes().front().text,
               QStringLiteral("无法连接 127.0.0.3 ,原因可能是:\r\n\r\n-对方没有运行Tolvex"));
@@ -426,12 +496,12 @@ TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
     Boxes().clear();
 
     window->chkAutoTry()->setChecked(true);
-    window->chkAutoTry_Click();
+    window->AutoRetryToggled();
     window->txtAutoTryNum()->setText(QStringLiteral("2"));
     QStringList counterLines;
     QObject::connect(&window->ControlLink().socket(), &Socket::Error, window.get(),
                      [&] { counterLines << window->TextOf(QStringLiteral("lblLinkInfo4")); });
-    window->cmdDo_Click(3);
+    window->SendClicked();
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     ASSERT_EQ(Boxes().size(), 1);
     EXPECT_EQ(Boxes().front().text, QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"));
@@ -448,7 +518,7 @@ TEST_F(SenderNet, SilentListenerTimesOutTheVerification) {
     ASSERT_EQ(silent.socket.Listen(), 0);
     window->SetVerificationTimeoutMs(300);
     Fill(kAnswererAddress, MakeFile(QStringLiteral("t.bin"), Pattern(10)));
-    window->cmdDo_Click(3);
+    window->SendClicked();
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     EXPECT_EQ(Boxes().front().text, QStringLiteral("连接超时,请尝试重新连接。"));
     EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindWarning) | StyleSystemModal);
@@ -462,14 +532,14 @@ TEST_F(SenderNet, TwentyTicksWithoutProgressEndTheTransfer) {
     Fill(kAnswererAddress, MakeFile(QStringLiteral("s.bin"), Pattern(3000)));
     ASSERT_TRUE(SendToOffer());
     ASSERT_TRUE(AcceptAndReceive(0));
-    window->timSendSpeed_Timer();  // the bytes sent count as progress
+    window->Engine().SpeedTick();  // the bytes sent count as progress
     EXPECT_EQ(window->StallTicks(), 0);
     for (int tick = 1; tick <= 19; ++tick)
-        window->timSendSpeed_Timer();
+        window->Engine().SpeedTick();
     EXPECT_EQ(window->StallTicks(), 19);
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageSending);
     EXPECT_TRUE(Boxes().isEmpty());
-    window->timSendSpeed_Timer();
+    window->Engine().SpeedTick();
     ASSERT_EQ(Boxes().size(), 1);
     EXPECT_EQ(Boxes().front().text,
               QStringLiteral("超时:无法向 127.0.0.3 继续发送,原因可能是:\r\n\r\n-网络突然断开\r\n-"
@@ -482,16 +552,16 @@ TEST_F(SenderNet, ScheduledSendStartsInItsMinuteAndClearsItsTickBox) {
     ASSERT_TRUE(receiver.Listen());
     Fill(kAnswererAddress, MakeFile(QStringLiteral("clock.bin"), Pattern(100)));
     window->chkUseTime()->setChecked(true);
-    window->chkUseTime_Click();
+    window->ScheduleToggled();
     EXPECT_EQ(window->txtTime(1)->text(), QStringLiteral("8"));
     EXPECT_EQ(window->txtTime(2)->text(), QStringLiteral("3"));
     EXPECT_TRUE(window->ScheduleClockRunning());
     window->txtTime(2)->setText(QStringLiteral("5"));
 
-    window->timSend_Timer();  // 8:04: not yet
+    window->ScheduleTick();  // 8:04: not yet
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     sender.fake.system->now = QDateTime(QDate(2007, 3, 5), QTime(8, 5, 0));
-    window->timSend_Timer();
+    window->ScheduleTick();
     EXPECT_FALSE(window->chkUseTime()->isChecked());
     EXPECT_FALSE(window->ScheduleClockRunning());
     EXPECT_FALSE(window->txtTime(1)->isVisible());

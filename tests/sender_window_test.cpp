@@ -69,7 +69,7 @@ TEST_F(SendWindowTest, FileCheckRefusesEmptyMissingAndEmptyFilesWithoutConnectin
     for (const Case& c : cases) {
         window.txtFSInfo(2)->setText(c.path);
         Boxes().clear();
-        window.cmdDo_Click(3);
+        window.SendClicked();
         ASSERT_EQ(Boxes().size(), 1);
         EXPECT_EQ(Boxes().front().text, c.text);
         EXPECT_EQ(Boxes().front().style, MessageStyleOf(c.kind));
@@ -79,7 +79,7 @@ TEST_F(SendWindowTest, FileCheckRefusesEmptyMissingAndEmptyFilesWithoutConnectin
     // The address is checked first.
     window.txtFSInfo(1)->setText(QStringLiteral("127.0.0.2"));
     Boxes().clear();
-    window.cmdDo_Click(3);
+    window.SendClicked();
     ASSERT_EQ(Boxes().size(), 1);
     EXPECT_EQ(Boxes().front().text, QStringLiteral("目标地址不能为本地地址,请重新输入。"));
 }
@@ -120,15 +120,15 @@ TEST_F(SendWindowTest, DropTakesTheFirstFileAndIgnoresFolders) {
 
     QMimeData folderDrop;
     folderDrop.setUrls({QUrl::fromLocalFile(folder.path())});
-    EXPECT_FALSE(window.txtFSInfo_OLEDragDrop(&folderDrop));
+    EXPECT_FALSE(window.FileDropped(&folderDrop));
     QMimeData textDrop;
     textDrop.setText(first);
-    EXPECT_FALSE(window.txtFSInfo_OLEDragDrop(&textDrop));
+    EXPECT_FALSE(window.FileDropped(&textDrop));
     EXPECT_EQ(window.txtFSInfo(2)->text(), QStringLiteral("before"));
 
     QMimeData twoFiles;
     twoFiles.setUrls({QUrl::fromLocalFile(first), QUrl::fromLocalFile(second)});
-    EXPECT_TRUE(window.txtFSInfo_OLEDragDrop(&twoFiles));
+    EXPECT_TRUE(window.FileDropped(&twoFiles));
     EXPECT_EQ(window.txtFSInfo(2)->text(), first);
 }
 
@@ -136,16 +136,16 @@ TEST_F(SendWindowTest, ChosenFileGoesIntoTheBox) {
     SendWindow window(session);
     const QString chosen = MakeFile(QStringLiteral("chosen.txt"), 3);
     fake.dialogs->paths.enqueue(chosen);
-    window.cmdDo_Click(2);
+    window.ChooseFileClicked();
     EXPECT_EQ(window.txtFSInfo(2)->text(), chosen);
     EXPECT_EQ(window.txtFSInfo(2)->cursorPosition(), chosen.size());
     ASSERT_EQ(fake.dialogs->requests.size(), 1);
     EXPECT_EQ(fake.dialogs->requests.front().title, QStringLiteral("选择文件"));
-    window.cmdDo_Click(2);  // cancelled: the box keeps its path
+    window.ChooseFileClicked();  // cancelled: the box keeps its path
     EXPECT_EQ(window.txtFSInfo(2)->text(), chosen);
 
     // A double click on the icon opens the file.
-    window.picFileIcoSmall_DblClick(1);
+    window.FileIconDoubleClicked();
     EXPECT_EQ(fake.shell->opened, QStringList{chosen});
 }
 
@@ -157,7 +157,7 @@ TEST_F(SendWindowTest, CountAndTimeBoxesFollowTheirSpinners) {
     QApplication::processEvents();
     const QPoint scheduleAt = window.chkUseTime()->pos();
     window.chkAutoTry()->setChecked(true);
-    window.chkAutoTry_Click();
+    window.AutoRetryToggled();
     EXPECT_TRUE(window.txtAutoTryNum()->isVisible());
     EXPECT_TRUE(window.vsbAutoTry()->isVisible());
     // The count box had its room: "定时发送在" stays where the pointer may be.
@@ -187,14 +187,14 @@ TEST_F(SendWindowTest, CountAndTimeBoxesFollowTheirSpinners) {
     window.vsrTime(2)->setValue(30);
     fake.system->now = QDateTime(QDate(2007, 3, 5), QTime(9, 0, 10));
     window.chkUseTime()->setChecked(true);
-    window.chkUseTime_Click();
+    window.ScheduleToggled();
     EXPECT_EQ(window.txtTime(1)->text(), QStringLiteral("9"));
     EXPECT_EQ(window.txtTime(2)->text(), QStringLiteral("30"));
     EXPECT_TRUE(window.txtTime(1)->isVisible());
     EXPECT_TRUE(window.ScheduleClockRunning());
     EXPECT_TRUE(RenderToPng(window, QStringLiteral("send-window-input")));
     window.chkUseTime()->setChecked(false);
-    window.chkUseTime_Click();
+    window.ScheduleToggled();
     EXPECT_FALSE(window.txtTime(1)->isVisible());
     EXPECT_FALSE(window.ScheduleClockRunning());
 }
@@ -233,7 +233,7 @@ TEST_F(SendWindowTest, RememberedInputsAreRestoredAndKept) {
 
 TEST_F(SendWindowTest, AddressPickerFillsTheAddressBoxAndShowsTheWindow) {
     SendWindow window(session);
-    window.cmdDo_Click(1);
+    window.AddressBookClicked();
     ASSERT_EQ(Boxes().size(), 1);
     EXPECT_EQ(Boxes().front().text, QStringLiteral("当前地址簿为空。"));
     EXPECT_EQ(window.Picker(), nullptr);
@@ -242,7 +242,7 @@ TEST_F(SendWindowTest, AddressPickerFillsTheAddressBoxAndShowsTheWindow) {
     ASSERT_TRUE(book.open(QIODevice::WriteOnly));
     book.write("Alice|127.0.0.3\r\nBob|\r\nCarol|10.0.0.5|x\r\nDave|BCDEFGHJKL\r\n");
     book.close();
-    window.cmdDo_Click(1);
+    window.AddressBookClicked();
     ASSERT_NE(window.Picker(), nullptr);
     AddressPicker* picker = window.Picker();
     EXPECT_EQ(picker->purpose(), PickerPurpose::SendFile);

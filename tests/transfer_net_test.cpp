@@ -69,7 +69,7 @@ protected:
         window->txtFSInfo(1)->setText(address);
         window->txtFSInfo(2)->setText(path);
         window->txtNote()->setPlainText(note);
-        window->cmdDo_Click(3);
+        window->SendClicked();
     }
 
     bool OfferShown() {
@@ -147,7 +147,7 @@ TEST_F(Transfer, ByTvxAddressReceivedAutomaticallyInOneOrTwoChunks) {
         EXPECT_TRUE(window->TextOf(QStringLiteral("lblSendFinish"))
                         .startsWith(QStringLiteral("文件已成功发送到 ") +
                                     to.session.localAddressCode.toUpper()));
-        window->cmdResult_Click();
+        window->ResultConfirmed();
         ASSERT_TRUE(BothIdle());
     }
     EXPECT_TRUE(SenderBoxes().isEmpty());
@@ -169,7 +169,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     EXPECT_EQ(window->TextOf(QStringLiteral("lblRefuRecv1")),
               QStringLiteral("对方用户 127.0.0.3 拒绝接收文件") + quoted + QStringLiteral("。"));
     EXPECT_EQ(window->TextOf(QStringLiteral("txtRefuRecv")), QStringLiteral("不需要"));
-    window->cmdResult_Click();
+    window->ResultConfirmed();
     ASSERT_TRUE(BothIdle());
 
     // Refused automatically when the count-down runs out.
@@ -184,7 +184,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
         QStringLiteral("对方用户 127.0.0.3 自动拒绝接收文件") + quoted + QStringLiteral("。"));
     EXPECT_EQ(window->TextOf(QStringLiteral("txtAutoRefuRecv")),
               QStringLiteral("(对方用户可能不在计算机前)"));
-    window->cmdResult_Click();
+    window->ResultConfirmed();
     ASSERT_TRUE(BothIdle());
 
     // Cancelled by the receiver while the bytes flow.
@@ -209,14 +209,14 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     // The cancel stopped the transfer short of the whole file (how many chunks the system
     // took before it arrived depends on its buffers).
     EXPECT_FALSE(QFile::exists(to.DownloadFolder() + QStringLiteral("a.bin")));
-    window->cmdResult_Click();
+    window->ResultConfirmed();
     ASSERT_TRUE(BothIdle());
 
     // Cancelled by the sender while the bytes flow.
     window->txtCancelSend()->setText(QStringLiteral("发错了"));
     onChunk = [this](qint64 offset) {
         if (offset == 2 * kChunk)
-            QTimer::singleShot(0, window.get(), [this] { window->cmdSendProc_Click(); });
+            QTimer::singleShot(0, window.get(), [this] { window->CancelSendingClicked(); });
     };
     Send(kAnswererAddress, path);
     ASSERT_TRUE(OfferShown());
@@ -288,7 +288,7 @@ TEST_F(Transfer, AdmissionAndVersionFailuresGiveTheSenderItsMessages) {
 
     to.session.settings.passWord1 = Digest(QStringLiteral("芝麻开门"));
     window->chkFSPW()->setChecked(true);
-    window->chkFSPW_Click();
+    window->VerificationToggled();
     window->txtFSPW()->setText(QStringLiteral("芝麻关门"));
     Send(kAnswererAddress, path);
     expectMessage(
@@ -298,7 +298,7 @@ TEST_F(Transfer, AdmissionAndVersionFailuresGiveTheSenderItsMessages) {
     ASSERT_TRUE(OfferShown());
     to.receiver().findChild<QPushButton*>(QStringLiteral("cmdRefuse"))->click();
     ASSERT_TRUE(SenderOn(SendWindow::PageRefused));
-    window->cmdResult_Click();
+    window->ResultConfirmed();
     ASSERT_TRUE(BothIdle());
     to.session.settings.passWord1.clear();
 
@@ -324,11 +324,11 @@ TEST_F(Transfer, ScheduledSendDeliversInItsMinute) {
     window->txtFSInfo(1)->setText(kAnswererAddress);
     window->txtFSInfo(2)->setText(MakeFile(QStringLiteral("定时.txt"), content));
     window->chkUseTime()->setChecked(true);
-    window->chkUseTime_Click();
+    window->ScheduleToggled();
     window->txtTime(1)->setText(QStringLiteral("8"));
     window->txtTime(2)->setText(QStringLiteral("6"));
     from.fake.system->now = QDateTime(QDate(2007, 3, 5), QTime(8, 6, 0));
-    window->timSend_Timer();
+    window->ScheduleTick();
     EXPECT_FALSE(window->chkUseTime()->isChecked());
     ASSERT_TRUE(SenderOn(SendWindow::PageFinished));
     const QString target = to.DownloadFolder() + QStringLiteral("定时.txt");

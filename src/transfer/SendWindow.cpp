@@ -48,7 +48,6 @@ using C = ProtocolCodes;
 namespace {
 
 constexpr int kNoteLimit = 200;
-constexpr int kProgressRefreshMs = 100;
 
 const char16_t* const kPageTips[] = {
     u"",
@@ -68,10 +67,6 @@ QString ToWireText(const QString& boxText) {
 
 QString ToBoxText(const QString& wireText) {
     return QString(wireText).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-}
-
-QString NoteOrNone(const QString& note) {
-    return note.isEmpty() ? QStringLiteral("(无)") : note;
 }
 
 // The right-pointing marker beside the current step of page 2.
@@ -113,56 +108,44 @@ QScrollBar* Spinner(QWidget* parent, const QString& name, int low, int high) {
 }  // namespace
 
 SendWindow::SendWindow(Session& session, QWidget* parent)
-    : QWidget(parent),
-      m_session(session),
-      m_link(PeerRole::FileSender, session),
-      m_tip(new FileInfoTip(session)) {
+    : QWidget(parent), m_session(session), m_engine(session), m_tip(new FileInfoTip(session)) {
     setObjectName(QStringLiteral("SendWindow"));
     setWindowTitle(QStringLiteral("发送文件"));
-    m_link.SetOwnerWindow(this);
+    m_engine.link().SetOwnerWindow(this);
 
     BuildPages();
 
-    m_timWait.setInterval(1000);
-    m_timSendSpeed.setInterval(1000);
     m_timSend.setInterval(1000);
     m_timFileInfoTip.setInterval(50);
-    connect(&m_timWait, &QTimer::timeout, this, &SendWindow::timWait_Timer);
-    connect(&m_timSendSpeed, &QTimer::timeout, this, &SendWindow::timSendSpeed_Timer);
-    connect(&m_timSend, &QTimer::timeout, this, &SendWindow::timSend_Timer);
-    connect(&m_timFileInfoTip, &QTimer::timeout, this, &SendWindow::timFileInfoTip_Timer);
+    connect(&m_timSend, &QTimer::timeout, this, &SendWindow::ScheduleTick);
+    connect(&m_timFileInfoTip, &QTimer::timeout, this, &SendWindow::FileTipTick);
 
-    connect(&m_link, &PeerLink::ResetDone, this, &SendWindow::OnLinkReset);
-    connect(&m_link, &PeerLink::Refused, this, [this] { Reset(); });
-    connect(&m_link, &PeerLink::ConnectionBroken, this, [this] { Reset(); });
-    connect(&m_link, &PeerLink::HandshakeTimedOut, this, &SendWindow::timFSClitYZ_Timer);
-    connect(&m_link, &PeerLink::Introduced, this,
-            [this](const QString&, const QStringList& card) { OnIntroduced(card); });
-    connect(&m_link, &PeerLink::MessageReceived, this, &SendWindow::OnControlMessage);
-    connect(&m_link, &PeerLink::PeerClosed, this, [this] { OnControlClosed(); });
-    connect(&m_link, &PeerLink::SocketError, this, &SendWindow::HandleConnectionError);
-
-    connect(&m_data, &Socket::Connected, this, &SendWindow::OnDataConnected);
-    connect(&m_data, &Socket::SendProgress, this,
-            [this](qint64 bytes, qint64) { OnSendProgress(bytes); });
-    connect(&m_data, &Socket::SendComplete, this, &SendWindow::OnSendComplete);
-    connect(&m_data, &Socket::Closed, this, [this] { OnDataEnded(0); });
-    connect(&m_data, &Socket::Error, this, [this](int number) { OnDataEnded(number); });
+    connect(&m_engine, &FileSendEngine::PageChanged, this, &SendWindow::ShowPage);
+    connect(&m_engine, &FileSendEngine::StepChanged, this, &SendWindow::SetStep);
+    connect(&m_engine, &FileSendEngine::StatusLine, m_lblLinkInfo[4], &QLabel::setText);
+    connect(&m_engine, &FileSendEngine::SendingStarted, this, &SendWindow::FillSendingPage);
+    connect(&m_engine, &FileSendEngine::ProgressChanged, this, &SendWindow::UpdateProgress);
+    connect(&m_engine, &FileSendEngine::SpeedTicked, this, &SendWindow::UpdateSpeed);
+    connect(&m_engine, &FileSendEngine::ChunkSent, this, &SendWindow::ChunkSent);
+    connect(&m_engine, &FileSendEngine::Outcome, this, &SendWindow::ShowOutcome);
+    connect(&m_engine, &FileSendEngine::Failure, this,
+            [this](int kind, const QString& text, bool systemModal) {
+                ShowMessage(m_session.messageBox(), this, text, kind, systemModal);
+            });
+    connect(&m_engine, &FileSendEngine::SendingChanged, this, &SendWindow::UpdateScheduleClock);
+    // The retry boxes count at each failure, also when changed while connecting.
+    connect(m_chkAutoTry, &QCheckBox::toggled, this, &SendWindow::PassRetryPolicy);
+    connect(m_txtAutoTryNum, &QLineEdit::textChanged, this, &SendWindow::PassRetryPolicy);
 
     resize(m_session.display.PixelsX(6600), m_session.display.PixelsY(5400));
     CenterForm(m_session.display, this);
 }
 
 SendWindow::~SendWindow() {
-    m_resetting = true;
     m_timFileInfoTip.stop();
     delete m_tip;
     if (m_picker)
         m_picker->close();
-    m_data.Close();
-    m_link.Reset();
-    if (m_phase != Phase::Idle)
-        m_session.activity.sending = false;
 }
 
 // ---- Layout ----
@@ -234,7 +217,8 @@ QWidget* SendWindow::BuildInputPage() {
     for (int index = 1; index <= 4; ++index) {
         m_cmdDo[index] = new QPushButton(QString::fromUtf16(captions[index]), page);
         m_cmdDo[index]->setObjectName(QStringLiteral("cmdDo%1").arg(index));
-        connect(m_cmdDo[index], &QPushButton::clicked, this, [this, index] { cmdDo_Click(index); });
+        connect(m_cmdDo[index], &QPushButton::clicked, this,
+                [this, index] { ButtonClicked(index); });
     }
 
     m_chkFSPW = new QCheckBox(QStringLiteral("使用验证码"), page);
@@ -249,7 +233,7 @@ QWidget* SendWindow::BuildInputPage() {
     const QString codeTip = QStringLiteral("勾选并在这里输入对方设置的验证码");
     m_chkFSPW->setToolTip(codeTip);
     m_txtFSPW->setToolTip(codeTip);
-    connect(m_chkFSPW, &QCheckBox::clicked, this, &SendWindow::chkFSPW_Click);
+    connect(m_chkFSPW, &QCheckBox::clicked, this, &SendWindow::VerificationToggled);
 
     m_chkAutoTry = new QCheckBox(QStringLiteral("自动重试(次)"), page);
     m_chkAutoTry->setObjectName(QStringLiteral("chkAutoTry"));
@@ -257,14 +241,14 @@ QWidget* SendWindow::BuildInputPage() {
     m_vsbAutoTry = Spinner(page, QStringLiteral("vsbAutoTry"), 2, 999);
     m_vsbAutoTry->setValue(99);
     m_txtAutoTryNum->setText(QStringLiteral("99"));
-    connect(m_chkAutoTry, &QCheckBox::clicked, this, &SendWindow::chkAutoTry_Click);
+    connect(m_chkAutoTry, &QCheckBox::clicked, this, &SendWindow::AutoRetryToggled);
     connect(m_vsbAutoTry, &QScrollBar::valueChanged, this,
             [this](int value) { m_txtAutoTryNum->setText(QString::number(value)); });
     connect(m_txtAutoTryNum, &QLineEdit::textChanged, this, &SendWindow::SyncCountBox);
 
     m_chkUseTime = new QCheckBox(QStringLiteral("定时发送在"), page);
     m_chkUseTime->setObjectName(QStringLiteral("chkUseTime"));
-    connect(m_chkUseTime, &QCheckBox::clicked, this, &SendWindow::chkUseTime_Click);
+    connect(m_chkUseTime, &QCheckBox::clicked, this, &SendWindow::ScheduleToggled);
     const char16_t* units[] = {u"", u"时", u"分"};
     for (int index : {1, 2}) {
         m_txtTime[index] = NumberBox(page, QStringLiteral("txtTime%1").arg(index));
@@ -407,7 +391,7 @@ QWidget* SendWindow::BuildSendingPage() {
     m_txtCancelSend->setMaxLength(kNoteLimit);
     m_cmdSendProc = new QPushButton(QStringLiteral("取消发送"), page);
     m_cmdSendProc->setObjectName(QStringLiteral("cmdSendProc"));
-    connect(m_cmdSendProc, &QPushButton::clicked, this, &SendWindow::cmdSendProc_Click);
+    connect(m_cmdSendProc, &QPushButton::clicked, this, &SendWindow::CancelSendingClicked);
     auto* cancel = new QHBoxLayout;
     cancel->addWidget(new QLabel(QStringLiteral("取消附言:"), page));
     cancel->addWidget(m_txtCancelSend, 1);
@@ -434,7 +418,7 @@ QWidget* SendWindow::BuildResultPage(int page, QLabel*& line, const QString& not
     line->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     button = new QPushButton(QStringLiteral("确定"), widget);
     button->setObjectName(QStringLiteral("cmd%1").arg(name));
-    connect(button, &QPushButton::clicked, this, &SendWindow::cmdResult_Click);
+    connect(button, &QPushButton::clicked, this, &SendWindow::ResultConfirmed);
 
     auto* layout = new QVBoxLayout(widget);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -528,10 +512,10 @@ void SendWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     switch (CurrentPage()) {
         case PageConnecting:
-            cmdDo_Click(4);
+            CancelClicked();
             return;
         case PageSending:
-            cmdSendProc_Click();
+            CancelSendingClicked();
             return;
         default:
             hide();
@@ -555,7 +539,7 @@ bool SendWindow::eventFilter(QObject* watched, QEvent* event) {
         }
         if (type == QEvent::Drop) {
             auto* drop = static_cast<QDropEvent*>(event);
-            txtFSInfo_OLEDragDrop(drop->mimeData());
+            FileDropped(drop->mimeData());
             drop->setDropAction(Qt::CopyAction);
             drop->accept();
             return true;
@@ -569,10 +553,10 @@ bool SendWindow::eventFilter(QObject* watched, QEvent* event) {
         if (trimmed != m_txtNote->toPlainText())
             m_txtNote->setPlainText(trimmed);
     } else if (type == QEvent::MouseButtonDblClick && watched == m_picFileIcoSmall[1]) {
-        picFileIcoSmall_DblClick(1);
+        FileIconDoubleClicked();
         return true;
     } else if (type == QEvent::MouseButtonRelease && watched == m_lblSendProc[2]) {
-        lblSendProc_Click(2);
+        ReceiverClicked();
         return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -582,62 +566,59 @@ QString SendWindow::NoteText() const {
     return ToWireText(m_txtNote->toPlainText());
 }
 
-qint64 SendWindow::Uptime() const {
-    return UptimeSeconds(m_session.system().UptimeMs());
-}
-
-void SendWindow::After(int milliseconds, const std::function<void()>& step) {
-    const quint64 generation = m_generation;
-    QTimer::singleShot(milliseconds, this, [this, generation, step] {
-        if (generation == m_generation)
-            step();
-    });
-}
-
 // ---- Page 1 ----
 
-void SendWindow::cmdDo_Click(int index) {
+void SendWindow::ButtonClicked(int index) {
     switch (index) {
         case 1:
-            ShowAddressPicker(m_session, this, PickerPurpose::SendFile,
-                              [this](QWidget* owner, PickerPurpose purpose) {
-                                  if (m_picker)
-                                      m_picker->close();
-                                  m_picker = OpenAddressPicker(
-                                      m_session, owner, purpose,
-                                      [this](PickerPurpose, const QString& address) {
-                                          TakePickedAddress(address);
-                                      });
-                              });
+            AddressBookClicked();
             break;
-        case 2: {
-            const QString path = ChooseOpenFile(m_session.dialogs(), this);
-            if (path.isEmpty())
-                break;
-            m_txtFSInfo[2]->setText(path);
-            m_txtFSInfo[2]->setCursorPosition(m_txtFSInfo[2]->text().size());
-            m_txtFSInfo[2]->setFocus();
+        case 2:
+            ChooseFileClicked();
             break;
-        }
         case 3:
-            StartSend();
+            SendClicked();
             break;
         case 4:
-            Reset();
+            CancelClicked();
             break;
         default:
             break;
     }
 }
 
-void SendWindow::chkFSPW_Click() {
+void SendWindow::AddressBookClicked() {
+    ShowAddressPicker(
+        m_session, this, PickerPurpose::SendFile, [this](QWidget* owner, PickerPurpose purpose) {
+            if (m_picker)
+                m_picker->close();
+            m_picker = OpenAddressPicker(
+                m_session, owner, purpose,
+                [this](PickerPurpose, const QString& address) { TakePickedAddress(address); });
+        });
+}
+
+void SendWindow::ChooseFileClicked() {
+    const QString path = ChooseOpenFile(m_session.dialogs(), this);
+    if (path.isEmpty())
+        return;
+    m_txtFSInfo[2]->setText(path);
+    m_txtFSInfo[2]->setCursorPosition(m_txtFSInfo[2]->text().size());
+    m_txtFSInfo[2]->setFocus();
+}
+
+void SendWindow::CancelClicked() {
+    m_engine.Cancel();
+}
+
+void SendWindow::VerificationToggled() {
     const bool on = m_chkFSPW->isChecked();
     m_txtFSPW->setVisible(on);
     if (on)
         m_txtFSPW->setFocus();
 }
 
-bool SendWindow::txtFSInfo_OLEDragDrop(const QMimeData* data) {
+bool SendWindow::FileDropped(const QMimeData* data) {
     if (!data || !data->hasUrls() || data->urls().isEmpty())
         return false;
     const QUrl first = data->urls().front();
@@ -650,9 +631,7 @@ bool SendWindow::txtFSInfo_OLEDragDrop(const QMimeData* data) {
     return true;
 }
 
-void SendWindow::picFileIcoSmall_DblClick(int index) {
-    if (index != 1)
-        return;
+void SendWindow::FileIconDoubleClicked() {
     const QString path = m_txtFSInfo[2]->text();
     if (FileExists(path))
         OpenFileChecked(m_session.shell(), m_session.messageBox(), this, path);
@@ -680,7 +659,7 @@ void SendWindow::FileBoxChanged() {
     }
 }
 
-void SendWindow::timFileInfoTip_Timer() {
+void SendWindow::FileTipTick() {
     const QPoint pointer = QCursor::pos();
     const auto over = [&pointer](const QWidget* widget) {
         return widget->isVisible() && widget->rect().contains(widget->mapFromGlobal(pointer));
@@ -698,23 +677,8 @@ void SendWindow::timFileInfoTip_Timer() {
 // ---- Starting and connecting ----
 
 bool SendWindow::CheckFile() {
-    const QString path = m_txtFSInfo[2]->text();
-    QString warning;
     int kind = KindWarning;
-    if (TrimSpaces(path).isEmpty()) {
-        warning = QStringLiteral("必须选择一个文件。");
-        kind = KindInfo;
-    } else if (!FileExists(path)) {
-        warning = QStringLiteral("发送的文件不存在。") + QStringLiteral("\r\n\r\n") + path;
-    } else {
-        const qint64 size = QFileInfo(path).size();
-        if (size == 0) {
-            warning = QStringLiteral("发送的文件必须大于0字节。");
-        } else if (size < 0 || size > kMaxFileLength) {
-            // The file may have grown since it was put into the box.
-            warning = QStringLiteral("发送的文件大小不能超过2G。");
-        }
-    }
+    const QString warning = FileSendEngine::FileProblem(m_txtFSInfo[2]->text(), &kind);
     if (warning.isEmpty())
         return true;
     ShowMessage(m_session.messageBox(), this, warning, kind, false);
@@ -722,520 +686,119 @@ bool SendWindow::CheckFile() {
     return false;
 }
 
-void SendWindow::StartSend() {
+void SendWindow::SendClicked() {
     if (CurrentPage() != PageInput)
         return;
-    if (m_phase != Phase::Idle) {
+    if (m_engine.phase() != FileSendEngine::Phase::Idle) {
         // Only after the user cancelled and the peer has not closed yet.
-        if (!m_cancelledBySender)
+        if (!m_engine.cancelledBySender())
             return;
-        Reset();
+        m_engine.Cancel();
     }
     const QString target =
         CheckTargetAddress(m_session.messageBox(), this, m_txtFSInfo[1], m_session.localAddress);
     if (target.isEmpty() || !CheckFile())
         return;
 
-    m_targetAddress = target;
-    m_typedAddress = m_txtFSInfo[1]->text().toUpper();
-    m_filePath = m_txtFSInfo[2]->text();
-    m_fileName = FileNameOf(m_filePath);
-    m_fileSize = QFileInfo(m_filePath).size();
+    FileSendEngine::Request request;
+    request.peerAddress = target;
+    request.shownAddress = m_txtFSInfo[1]->text().toUpper();
+    request.typedAddress = m_txtFSInfo[1]->text();
+    request.filePath = m_txtFSInfo[2]->text();
+    request.note = NoteText();
+    const QString code = m_txtFSPW->text();
+    if (m_chkFSPW->isChecked() && !code.isEmpty())
+        request.verificationCode = code;
     if (m_session.settings.saveSendInfo1) {
         SettingsStore& store = m_session.store();
-        WriteSetting(store, QStringLiteral("Address1"), m_typedAddress);
-        WriteSetting(store, QStringLiteral("SendFilePath"), m_filePath);
-        WriteSetting(store, QStringLiteral("Message1"), NoteText());
+        WriteSetting(store, QStringLiteral("Address1"), request.shownAddress);
+        WriteSetting(store, QStringLiteral("SendFilePath"), request.filePath);
+        WriteSetting(store, QStringLiteral("Message1"), request.note);
     }
 
-    m_lblLinkInfo[1]->setText(QStringLiteral("正在连接用户 ") + m_typedAddress +
+    m_lblLinkInfo[1]->setText(QStringLiteral("正在连接用户 ") + request.shownAddress +
                               QStringLiteral(" ..."));
-    m_lblLinkInfo[4]->clear();
-    m_retryCount = 0;
-    SetStep(1);
-    ShowPage(PageConnecting);
-    Connect();
-}
-
-void SendWindow::Connect() {
-    ++m_generation;
-    if (!CheckFile()) {
-        Reset();
-        return;
-    }
-    m_resetting = true;
-    m_data.Close();
-    m_link.Reset();
-    m_resetting = false;
-    m_peerCard.clear();
-    const QString code = m_txtFSPW->text();
-    m_link.SetVerificationDigest(m_chkFSPW->isChecked() && !code.isEmpty() ? Digest(code)
-                                                                           : QString());
-    m_phase = Phase::Connecting;
-    const int number = m_link.Connect(m_targetAddress);
-    if (number != 0)
-        HandleConnectionError(number);
-}
-
-void SendWindow::OnLinkReset() {
-    // The link gives up silently on a failed handshake; the window follows it. Resets that
-    // the window makes itself, and a retry about to start, are not followed.
-    if (m_resetting || m_retryPending || m_phase == Phase::Idle)
-        return;
-    Reset();
-}
-
-void SendWindow::OnIntroduced(const QStringList& peerCard) {
-    m_peerCard = peerCard;
-    m_phase = Phase::DataConnecting;
-    const int number = m_data.Connect(m_targetAddress, kFileDataPort, m_session.localAddress);
-    if (number != 0)
-        HandleConnectionError(number);
-}
-
-void SendWindow::OnDataConnected() {
-    if (m_phase != Phase::DataConnecting)
-        return;
-    m_phase = Phase::Offering;
-    After(m_pauseMs, [this] { SendOffer(); });
-}
-
-void SendWindow::SendOffer() {
-    if (m_phase != Phase::Offering)
-        return;
-    SetStep(2);
-    m_dataKey = DrawScrambleKey();
-    FileOffer offer;
-    offer.fileName = m_fileName;
-    offer.length = m_fileSize;
-    offer.modified = FileTimeText(m_filePath);
-    offer.note = NoteText();
-    offer.key = m_dataKey;
-    const int number = m_link.Send(BuildOffer(offer));
-    if (number != 0) {
-        HandleConnectionError(number);
-        return;
-    }
-    m_phase = Phase::WaitingForAnswer;
-    m_waitStart = Uptime();
-    After(m_pauseMs, [this] { BeginWaiting(); });
-    // The log records the offer whatever becomes of it; a failed write is reported there.
-    AppendLogEntry(
-        m_session, this, LogEvent::FileSent,
-        FileSentLogValues(m_session.shell(), m_txtFSInfo[1]->text(), m_filePath, NoteText()));
-}
-
-void SendWindow::BeginWaiting() {
-    if (m_phase != Phase::WaitingForAnswer)
-        return;
-    SetStep(3);
-    m_lblLinkInfo[4]->setText(QStringLiteral("(已等待 0 秒)"));
-    m_timWait.start();
-}
-
-void SendWindow::timWait_Timer() {
-    const qint64 waited = Uptime() - m_waitStart;
-    m_lblLinkInfo[4]->setText(QStringLiteral("(已等待 ") + FormatDuration(qint32(waited)) +
-                              QStringLiteral(")"));
-}
-
-void SendWindow::timFSClitYZ_Timer() {
-    if (m_link.verified() || m_phase != Phase::Connecting)
-        return;
-    ResetAndShow(QStringLiteral("连接超时,请尝试重新连接。"), KindWarning, true);
-}
-
-// ---- Control messages ----
-
-void SendWindow::OnControlMessage(char16_t code, const QString& payload) {
-    switch (code) {
-        case C::OfferAccepted:
-            if (m_phase != Phase::WaitingForAnswer) {
-                // A second acceptance would restart the stream from a wrong place.
-                ResetAndShow(ConnectionBrokenMessage(), KindError, true);
-                return;
-            }
-            OnAcceptance(payload);
-            return;
-        case C::FileComplete:
-            Finished();
-            return;
-        case C::OfferRefused:
-            ShowOutcome(PageRefused,
-                        QStringLiteral("对方用户 ") + m_typedAddress +
-                            QStringLiteral(" 拒绝接收文件\"") + m_fileName + QStringLiteral("\"。"),
-                        NoteOrNone(payload));
-            return;
-        case C::OfferRefusedAuto:
-            ShowOutcome(PageAutoRefused,
-                        QStringLiteral("对方用户 ") + m_typedAddress +
-                            QStringLiteral(" 自动拒绝接收文件\"") + m_fileName +
-                            QStringLiteral("\"。"),
-                        QStringLiteral("(对方用户可能不在计算机前)"));
-            return;
-        case C::ReceiverCancel:
-            PeerCancelled(payload);
-            return;
-        default:
-            return;
-    }
-}
-
-void SendWindow::PeerCancelled(const QString& note) {
-    const double fraction = m_fileSize > 0 ? double(m_position) / double(m_fileSize) : 0.0;
-    ShowOutcome(PageReceiverCancelled,
-                QStringLiteral("对方用户 ") + m_typedAddress + QStringLiteral(" 取消接收文件\"") +
-                    m_fileName + QStringLiteral("\",目前已发送 ") +
-                    TransferProgress::PercentText(fraction) + QStringLiteral(" 。"),
-                NoteOrNone(note));
-}
-
-void SendWindow::OnControlClosed() {
-    if (m_phase == Phase::Idle)
-        return;
-    if (m_session.activity.sending && !m_cancelledBySender) {
-        PeerCancelled(QString());
-        return;
-    }
-    Reset();
-}
-
-void SendWindow::OnDataEnded(int errorNumber) {
-    if (m_phase == Phase::Idle)
-        return;
-    if (m_phase == Phase::DataConnecting || m_phase == Phase::Offering) {
-        if (errorNumber != 0) {
-            HandleConnectionError(errorNumber);
-        } else {
-            Reset();
-        }
-        return;
-    }
-    if (m_phase == Phase::DataLost)
-        return;
-    // After the offer the control connection tells what happened: the receiver's answer,
-    // completion or cancel may still be on its way there. Only when it stays silent does
-    // the data connection's end count.
-    m_data.Close();
-    const bool wasSending = m_session.activity.sending;
-    m_phase = Phase::DataLost;
-    m_dataEndError = errorNumber;
-    After(m_closeGraceMs, [this, wasSending] {
-        if (m_phase != Phase::DataLost)
-            return;
-        if (m_dataEndError != 0) {
-            HandleConnectionError(m_dataEndError);
-        } else if (wasSending && !m_cancelledBySender) {
-            PeerCancelled(QString());
-        } else {
-            Reset();
-        }
-    });
+    PassRetryPolicy();
+    m_engine.Start(request);
 }
 
 // ---- Sending ----
 
-void SendWindow::OnAcceptance(const QString& payload) {
-    m_timWait.stop();
-    m_session.activity.sending = true;
-    UpdateScheduleClock();
-    const std::optional<qint64> offset = ParseAcceptanceOffset(payload, m_fileSize);
-    if (!offset) {
-        // Not a whole number below the file's length: nothing sensible to send from.
-        ReadFailed();
-        return;
-    }
-    m_position = *offset;
-    // Speed counts bytes sent in this transfer, not the part the receiver already held.
-    m_progress.Start(m_fileSize, m_position);
-    m_phase = Phase::Sending;
-
-    m_lblSendProc[2]->setText(m_typedAddress);
-    m_lblSendProc[4]->setText(m_fileName);
-    m_lblSendProc[4]->setToolTip(m_filePath);
-    m_lblSendProc[6]->setText(FormatSizeWithBytes(qint32(m_position)));
-    m_lblSendProc[8]->setText(m_progress.SpeedText());
-    m_lblSendProc[10]->setText(m_progress.RemainingText());
-    m_picBar->setFixedWidth(m_progress.BarWidth());
-    m_lblSendProc[11]->setText(m_progress.PercentText());
-
-    m_timSendSpeed.start();
-    m_progressShown.invalidate();
-    m_sendingStart = Uptime();
-    if (SendChunk())
-        ShowPage(PageSending);
-}
-
-bool SendWindow::SendChunk() {
-    const qint64 rest = m_fileSize - m_position;
-    const qint64 size = qMin(qMax<qint64>(m_session.settings.sendBufferBytes, 1), rest);
-    if (size <= 0)
-        return true;
-    QFile file(m_filePath);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(m_position)) {
-        ReadFailed();
-        return false;
-    }
-    m_sendBuffer.resize(size);
-    // Read and scramble a slice at a time, so each slice is xored while it is still in the
-    // processor's cache.
-    constexpr qint64 kSlice = 256 * 1024;
-    char* bytes = m_sendBuffer.data();
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 got = file.read(bytes + done, qMin(kSlice, size - done));
-        if (got <= 0)
-            break;
-        ScrambleBytes(bytes + done, got, m_dataKey);
-        done += got;
-    }
-    file.close();
-    if (done != size) {
-        ReadFailed();
-        return false;
-    }
-    emit ChunkSent(m_position, size);
-    if (m_phase != Phase::Sending)
-        return false;  // whoever heard of the chunk ended the transfer
-    const int number = m_data.Send(m_sendBuffer);
-    if (number != 0) {
-        HandleConnectionError(number);
-        return false;
-    }
-    return true;
-}
-
-void SendWindow::ReadFailed() {
-    ResetAndShow(QStringLiteral("无法继续发送:读取文件时发生错误。"), KindError, true);
-}
-
-void SendWindow::OnSendProgress(qint64 bytes) {
-    if (m_phase != Phase::Sending)
-        return;
-    m_position = qMin(m_position + bytes, m_fileSize);
-    m_progress.SetPosition(m_position);
-    // The connection reports many times a second; redrawing the page each time would cost
-    // more than moving the bytes. The last report always shows.
-    if (m_position == m_fileSize || !m_progressShown.isValid() ||
-        m_progressShown.elapsed() >= kProgressRefreshMs) {
-        UpdateProgress();
-        m_progressShown.start();
-    }
+void SendWindow::FillSendingPage() {
+    const TransferProgress& progress = m_engine.progress();
+    m_lblSendProc[2]->setText(m_engine.request().shownAddress);
+    m_lblSendProc[4]->setText(m_engine.fileName());
+    m_lblSendProc[4]->setToolTip(m_engine.request().filePath);
+    m_lblSendProc[6]->setText(FormatSizeWithBytes(qint32(progress.Position())));
+    m_lblSendProc[8]->setText(progress.SpeedText());
+    m_lblSendProc[10]->setText(progress.RemainingText());
+    m_picBar->setFixedWidth(progress.BarWidth());
+    m_lblSendProc[11]->setText(progress.PercentText());
 }
 
 void SendWindow::UpdateProgress() {
-    if (m_fileSize <= 0)
+    const TransferProgress& progress = m_engine.progress();
+    if (progress.Total() <= 0)
         return;
-    const int width = m_progress.BarWidth();
+    const int width = progress.BarWidth();
     if (width != m_picBar->width())
         m_picBar->setFixedWidth(width);
-    m_lblSendProc[11]->setText(m_progress.PercentText());
-    m_lblSendProc[6]->setText(m_progress.BytesText());
+    m_lblSendProc[11]->setText(progress.PercentText());
+    m_lblSendProc[6]->setText(progress.BytesText());
 }
 
-void SendWindow::OnSendComplete() {
-    if (m_phase != Phase::Sending || m_cancelledBySender)
-        return;
-    if (m_position < m_fileSize)
-        SendChunk();
+void SendWindow::UpdateSpeed() {
+    m_lblSendProc[8]->setText(m_engine.progress().SpeedText());
+    m_lblSendProc[10]->setText(m_engine.progress().RemainingText());
 }
 
-void SendWindow::timSendSpeed_Timer() {
-    const bool stalled = m_progress.Tick();
-    m_lblSendProc[8]->setText(m_progress.SpeedText());
-    m_lblSendProc[10]->setText(m_progress.RemainingText());
-    if (stalled) {
-        ResetAndShow(QStringLiteral("超时:无法向 ") + m_typedAddress + QStringLiteral(" 继续发送") +
-                         QStringLiteral(",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出"
-                                        "Tolvex\r\n-其它意外原因导致连接中断"),
-                     KindError, true);
-    }
-}
-
-void SendWindow::cmdSendProc_Click() {
-    if (m_phase != Phase::Sending && m_phase != Phase::DataLost)
-        return;
-    if (m_cancelledBySender)
+void SendWindow::CancelSendingClicked() {
+    if (!m_engine.sending() || m_engine.cancelledBySender())
         return;
     const int answer = ShowMessage(m_session.messageBox(), this,
                                    QStringLiteral("确实要取消正在发送的文件么？"), KindAsk, false);
     // The transfer may have ended while the question was open.
-    if (answer == AnswerNo || (m_phase != Phase::Sending && m_phase != Phase::DataLost))
+    if (answer == AnswerNo)
         return;
-    m_cancelledBySender = true;
-    m_timSendSpeed.stop();
-    const int number = m_link.Send(BuildSenderCancel(m_txtCancelSend->text()));
-    ShowPage(PageInput);
-    // The peer closes both connections on the cancel, and that close resets the window.
-    if (number != 0)
-        HandleConnectionError(number);
+    m_engine.CancelSending(m_txtCancelSend->text());
 }
 
 // ---- Outcomes ----
 
-void SendWindow::Finished() {
-    m_timSendSpeed.stop();
-    const QString text = QStringLiteral("文件已成功发送到 ") + m_typedAddress +
-                         QStringLiteral(" 。") + QStringLiteral("\r\n\r\n") +
-                         QStringLiteral("源文件 ") + m_filePath + QStringLiteral("\r\n\r\n") +
-                         QStringLiteral("完成时间 ") +
-                         m_session.system().Now().time().toString(QStringLiteral("H:mm:ss")) +
-                         QStringLiteral(" ,用时 ") +
-                         FormatDuration(qint32(Uptime() - m_sendingStart)) + QStringLiteral("。");
-    m_finalPageShown = true;
-    Reset();
-    After(m_pauseMs, [this, text] {
-        m_lblSendFinish->setText(ToBoxText(text));
-        ShowPage(PageFinished);
-        ActivateWindow(this);
-    });
-}
-
 void SendWindow::ShowOutcome(int page, const QString& line, const QString& note) {
-    m_finalPageShown = true;
-    Reset();
-    QLabel* label = page == PageRefused       ? m_lblRefuRecv[1]
-                    : page == PageAutoRefused ? m_lblAutoRefuRecv[1]
-                                              : m_lblCanclRecv[1];
-    QPlainTextEdit* box = page == PageRefused       ? m_txtRefuRecv
-                          : page == PageAutoRefused ? m_txtAutoRefuRecv
-                                                    : m_txtCanclRecv;
-    label->setText(line);
-    box->setPlainText(ToBoxText(note));
+    if (page == PageFinished) {
+        m_lblSendFinish->setText(ToBoxText(line));
+    } else {
+        QLabel* label = page == PageRefused       ? m_lblRefuRecv[1]
+                        : page == PageAutoRefused ? m_lblAutoRefuRecv[1]
+                                                  : m_lblCanclRecv[1];
+        QPlainTextEdit* box = page == PageRefused       ? m_txtRefuRecv
+                              : page == PageAutoRefused ? m_txtAutoRefuRecv
+                                                        : m_txtCanclRecv;
+        label->setText(line);
+        box->setPlainText(ToBoxText(note));
+    }
     ShowPage(page);
     ActivateWindow(this);
 }
 
-void SendWindow::cmdResult_Click() {
+void SendWindow::ResultConfirmed() {
     ShowPage(PageInput);
 }
 
-void SendWindow::lblSendProc_Click(int index) {
-    if (index != 2)
-        return;
-    ShowPeerInfo(m_session, QStringList{m_typedAddress} + m_peerCard);
+void SendWindow::ReceiverClicked() {
+    ShowPeerInfo(m_session, QStringList{m_engine.request().shownAddress} + m_engine.peerCard());
 }
 
-// ---- Errors, retries and the reset ----
-
-void SendWindow::HandleConnectionError(int number) {
-    if (m_phase == Phase::Idle || m_retryPending)
-        return;
-    const QString& a = m_typedAddress;
-    const bool retry = m_chkAutoTry->isChecked();
-    QString text;
-    bool systemModal = true;
-    bool retryable = false;
-    switch (number) {
-        case kErrAddressInUse:
-            retryable = true;
-            text = QStringLiteral("无法向 ") + a +
-                   QStringLiteral(
-                       " 发出请求,原因可能是:\r\n\r\n-对方正在使用Tolvex\r\n-"
-                       "其它程序正在使用端口");
-            break;
-        case kErrAddressNotAvailable:
-        case kErrHostNotFound:
-            text = QStringLiteral("无效的IP或TVX地址,请重新输入。");
-            systemModal = false;
-            break;
-        case kErrConnectionAborted:
-        case kErrConnectionReset:
-            if (m_cancelledBySender) {
-                Reset();
-                return;
-            }
-            text = QStringLiteral("无法向 ") + a + QStringLiteral(" 继续发送") +
-                   QStringLiteral(
-                       ",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出Tolvex\r\n-"
-                       "其它意外原因导致连接中断");
-            break;
-        case kErrShutDown:
-        case kErrTimedOut:
-            retryable = true;
-            text = QStringLiteral("无法连接 ") + a +
-                   QStringLiteral(
-                       " ,原因可能是:\r\n\r\n-对方没有登陆网络\r\n-防火墙阻止了连接\r\n-"
-                       "双方处于不同的网络中");
-            break;
-        case kErrConnectionRefused:
-            retryable = true;
-            text = QStringLiteral("无法连接 ") + a +
-                   QStringLiteral(" ,原因可能是:\r\n\r\n-对方没有运行Tolvex");
-            break;
-        case kErrWrongState:
-            text = QStringLiteral("无法继续:网络连接发生错误。");
-            break;
-        default:
-            text = QStringLiteral("网络连接发生未知错误而断开。");
-            break;
-    }
-    if (retryable && retry) {
-        QueueRetry();
-        return;
-    }
-    ResetAndShow(text, KindError, systemModal);
-}
-
-void SendWindow::QueueRetry() {
-    // The failed connection finishes its own clean-up first; the next attempt follows at once.
-    m_retryPending = true;
-    const quint64 generation = m_generation;
-    QTimer::singleShot(0, this, [this, generation] {
-        if (generation != m_generation || !m_retryPending)
-            return;
-        m_retryPending = false;
-        RetryConnection();
-    });
-}
-
-void SendWindow::RetryConnection() {
-    ++m_retryCount;
-    if (m_txtAutoTryNum->text().toInt() <= m_retryCount) {
-        Reset();
-        ShowMessage(m_session.messageBox(), this,
-                    QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"), KindError, false);
-        return;
-    }
-    m_lblLinkInfo[4]->setText(QStringLiteral("(已尝试连接 ") + QString::number(m_retryCount) +
-                              QStringLiteral(" 次)"));
-    Connect();
-}
-
-void SendWindow::ResetAndShow(const QString& text, int kind, bool systemModal) {
-    Reset();
-    ShowMessage(m_session.messageBox(), this, text, kind, systemModal);
-}
-
-void SendWindow::Reset() {
-    ++m_generation;
-    m_resetting = true;
-    m_retryPending = false;
-    m_data.Close();
-    m_link.Reset();
-    m_resetting = false;
-    m_timWait.stop();
-    m_timSendSpeed.stop();
-    if (m_finalPageShown) {
-        m_finalPageShown = false;
-    } else {
-        ShowPage(PageInput);
-    }
-    m_phase = Phase::Idle;
-    m_position = 0;
-    m_progress.Reset();
-    m_fileSize = 0;
-    m_cancelledBySender = false;
-    m_dataEndError = 0;
-    m_sendBuffer = QByteArray();
-    m_session.activity.sending = false;
-    UpdateScheduleClock();
+void SendWindow::PassRetryPolicy() {
+    m_engine.SetRetryPolicy(m_chkAutoTry->isChecked(), m_txtAutoTryNum->text().toInt());
 }
 
 // ---- Retry count and scheduled send ----
 
-void SendWindow::chkAutoTry_Click() {
+void SendWindow::AutoRetryToggled() {
     const bool on = m_chkAutoTry->isChecked();
+    PassRetryPolicy();
     m_txtAutoTryNum->setVisible(on);
     m_vsbAutoTry->setVisible(on);
     if (on)
@@ -1262,7 +825,7 @@ void SendWindow::SyncTimeBox(int index) {
     }
 }
 
-void SendWindow::chkUseTime_Click() {
+void SendWindow::ScheduleToggled() {
     const bool on = m_chkUseTime->isChecked();
     if (on) {
         const QTime now = m_session.system().Now().time();
@@ -1288,13 +851,13 @@ void SendWindow::UpdateScheduleClock() {
     }
 }
 
-void SendWindow::timSend_Timer() {
+void SendWindow::ScheduleTick() {
     const QTime now = m_session.system().Now().time();
     if (m_txtTime[1]->text().toInt() != now.hour() || m_txtTime[2]->text().toInt() != now.minute())
         return;
     m_chkUseTime->setChecked(false);
-    chkUseTime_Click();
-    cmdDo_Click(3);
+    ScheduleToggled();
+    SendClicked();
 }
 
 }  // namespace tvx

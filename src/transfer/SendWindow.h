@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
@@ -9,9 +7,7 @@
 #include <array>
 
 #include "chat/AddressPicker.h"
-#include "platform/Socket.h"
-#include "protocol/PeerLink.h"
-#include "transfer/TransferProgress.h"
+#include "transfer/FileSendEngine.h"
 
 class QCheckBox;
 class QGridLayout;
@@ -28,35 +24,24 @@ namespace tvx {
 struct Session;
 class FileInfoTip;
 
-// The send window: offers one file to one peer over the control connection (8510), streams
-// it over the data connection (8511) once accepted, resuming where the receiver's temporary
-// file ends. It also retries failed connections, times out a silent peer, counts the wait for
-// the peer's answer and starts a send at a chosen hour and minute. There is one per process;
-// closing it hides it and keeps its inputs.
+// The send window: the view of a FileSendEngine. It takes the address, the file and the note,
+// checks them, starts the engine and shows its pages, progress and outcomes; it runs the send
+// at a chosen hour and minute itself. There is one per process; closing it hides it and keeps
+// its inputs.
 class SendWindow : public QWidget {
     Q_OBJECT
 
 public:
     enum Page {
-        PageInput = 1,
-        PageConnecting = 2,
-        PageSending = 3,
-        PageFinished = 4,
-        PageRefused = 5,
-        PageAutoRefused = 6,
-        PageReceiverCancelled = 7,
+        PageInput = FileSendEngine::PageInput,
+        PageConnecting = FileSendEngine::PageConnecting,
+        PageSending = FileSendEngine::PageSending,
+        PageFinished = FileSendEngine::PageFinished,
+        PageRefused = FileSendEngine::PageRefused,
+        PageAutoRefused = FileSendEngine::PageAutoRefused,
+        PageReceiverCancelled = FileSendEngine::PageReceiverCancelled,
     };
-
-    // Where the window is between two resets.
-    enum class Phase {
-        Idle,
-        Connecting,        // control connection: handshake, admission, introduction
-        DataConnecting,    // data connection to 8511 opening
-        Offering,          // data connection up, the offer is about to go
-        WaitingForAnswer,  // offer sent, the peer's user decides
-        Sending,           // accepted: chunks go out, then the wait for 00 00
-        DataLost,          // the data connection ended; the control connection is to tell why
-    };
+    using Phase = FileSendEngine::Phase;
 
     explicit SendWindow(Session& session, QWidget* parent = nullptr);
     ~SendWindow() override;
@@ -69,44 +54,44 @@ public:
     // The address picker's pick: the address goes into the address box as stored.
     void TakePickedAddress(const QString& address);
 
-    // Handlers, public so that tests can drive them as the user and the clock would.
-    void cmdDo_Click(int index);  // 1 address book, 2 choose file, 3 send, 4 cancel
-    void cmdSendProc_Click();     // cancel the running transfer
-    void cmdResult_Click();       // "确定" of pages 4 to 7
-    void chkFSPW_Click();
-    void chkAutoTry_Click();
-    void chkUseTime_Click();
-    void picFileIcoSmall_DblClick(int index);
-    void lblSendProc_Click(int index);
+    // What the user does, public so that tests can drive them as the user and the clock would.
+    void ButtonClicked(int index);  // cmdDo(index): 1 address book, 2 file, 3 send, 4 cancel
+    void AddressBookClicked();
+    void ChooseFileClicked();
+    void SendClicked();
+    void CancelClicked();         // while connecting or waiting for the answer
+    void CancelSendingClicked();  // "取消发送": asks, then cancels the running transfer
+    void ResultConfirmed();       // "确定" of pages 4 to 7
+    void VerificationToggled();
+    void AutoRetryToggled();
+    void ScheduleToggled();
+    void FileIconDoubleClicked();
+    void ReceiverClicked();
     // A drop on the file box: the first item unless it is a folder. True when taken.
-    bool txtFSInfo_OLEDragDrop(const QMimeData* data);
-    void timWait_Timer();
-    void timSendSpeed_Timer();
-    void timSend_Timer();
-    void timFileInfoTip_Timer();
-    void timFSClitYZ_Timer();
-    // Every socket error of both connections: a retry or a reset with its message.
-    void HandleConnectionError(int number);
-    // One automatic retry: counts it, gives up at the count box's value.
-    void RetryConnection();
+    bool FileDropped(const QMimeData* data);
+    void ScheduleTick();
+    void FileTipTick();
 
     // Tests shorten the progress pauses (500 ms) and the wait for the control connection's
     // verdict after the data connection ended (1000 ms); both run without blocking.
-    void SetPauseMs(int milliseconds) { m_pauseMs = milliseconds; }
-    void SetCloseGraceMs(int milliseconds) { m_closeGraceMs = milliseconds; }
-    void SetVerificationTimeoutMs(int milliseconds) { m_link.SetHandshakeTimeout(milliseconds); }
+    void SetPauseMs(int milliseconds) { m_engine.SetPauseMs(milliseconds); }
+    void SetCloseGraceMs(int milliseconds) { m_engine.SetCloseGraceMs(milliseconds); }
+    void SetVerificationTimeoutMs(int milliseconds) {
+        m_engine.SetVerificationTimeoutMs(milliseconds);
+    }
 
+    FileSendEngine& Engine() { return m_engine; }
     int CurrentPage() const;
-    Phase phase() const { return m_phase; }
-    PeerLink& ControlLink() { return m_link; }
-    qint64 Position() const { return m_position; }
-    qint64 FileSize() const { return m_fileSize; }
-    int DataKey() const { return m_dataKey; }
-    int RetryCount() const { return m_retryCount; }
-    int StallTicks() const { return m_progress.StallTicks(); }
+    Phase phase() const { return m_engine.phase(); }
+    PeerLink& ControlLink() { return m_engine.link(); }
+    qint64 Position() const { return m_engine.position(); }
+    qint64 FileSize() const { return m_engine.fileSize(); }
+    int DataKey() const { return m_engine.dataKey(); }
+    int RetryCount() const { return m_engine.retryCount(); }
+    int StallTicks() const { return m_engine.progress().StallTicks(); }
     int ProgressWidth() const;
-    bool WaitCounterRunning() const { return m_timWait.isActive(); }
-    bool SpeedTickRunning() const { return m_timSendSpeed.isActive(); }
+    bool WaitCounterRunning() const { return m_engine.waitCounterRunning(); }
+    bool SpeedTickRunning() const { return m_engine.speedTickRunning(); }
     bool ScheduleClockRunning() const { return m_timSend.isActive(); }
     bool FileInfoTipPolling() const { return m_timFileInfoTip.isActive(); }
     FileInfoTip* Tip() const { return m_tip; }
@@ -144,42 +129,21 @@ private:
     void ShowPage(int page);
     void SetStep(int step);
 
-    void StartSend();
     bool CheckFile();
-    void Connect();
-    void QueueRetry();
-    void Reset();
-    void ResetAndShow(const QString& text, int kind, bool systemModal);
-    void ShowOutcome(int page, const QString& line, const QString& note);
-
-    void OnLinkReset();
-    void OnIntroduced(const QStringList& peerCard);
-    void OnControlMessage(char16_t code, const QString& payload);
-    void OnControlClosed();
-    void OnDataConnected();
-    void OnDataEnded(int errorNumber);
-    void SendOffer();
-    void BeginWaiting();
-    void OnAcceptance(const QString& payload);
-    bool SendChunk();
-    void ReadFailed();
-    void OnSendProgress(qint64 bytes);
-    void OnSendComplete();
-    void Finished();
-    void PeerCancelled(const QString& note);
+    void FillSendingPage();
     void UpdateProgress();
+    void UpdateSpeed();
+    void ShowOutcome(int page, const QString& line, const QString& note);
+    void PassRetryPolicy();
 
     void FileBoxChanged();
     void SyncCountBox();
     void SyncTimeBox(int index);
     void UpdateScheduleClock();
     QString NoteText() const;
-    qint64 Uptime() const;
-    void After(int milliseconds, const std::function<void()>& step);
 
     Session& m_session;
-    PeerLink m_link;  // sckFS1, the control connection
-    Socket m_data;    // sckFS2, the data connection
+    FileSendEngine m_engine;
     bool m_loaded = false;
 
     // Controls. Indexed arrays keep their index numbers; unused slots stay empty.
@@ -221,38 +185,8 @@ private:
     FileInfoTip* m_tip;
     QPointer<AddressPicker> m_picker;
 
-    QTimer m_timWait;
-    QTimer m_timSendSpeed;
     QTimer m_timSend;
     QTimer m_timFileInfoTip;
-
-    // State of one send; Reset() puts it back.
-    Phase m_phase = Phase::Idle;
-    QString m_targetAddress;
-    QString m_typedAddress;
-    QString m_filePath;
-    QString m_fileName;
-    qint64 m_fileSize = 0;
-    qint64 m_position = 0;
-    TransferProgress m_progress;
-    int m_retryCount = 0;
-    qint64 m_waitStart = 0;
-    qint64 m_sendingStart = 0;
-    int m_dataKey = 0;
-    bool m_cancelledBySender = false;
-    bool m_finalPageShown = false;
-    QStringList m_peerCard;
-    QByteArray m_sendBuffer;
-    QElapsedTimer m_progressShown;  // when the progress was last drawn
-
-    // Bookkeeping of the asynchronous steps: each reset starts a new generation, and a step
-    // queued in an older one does nothing.
-    quint64 m_generation = 0;
-    bool m_resetting = false;
-    bool m_retryPending = false;
-    int m_dataEndError = 0;
-    int m_pauseMs = 500;
-    int m_closeGraceMs = 1000;
 };
 
 }  // namespace tvx

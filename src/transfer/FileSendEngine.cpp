@@ -1,0 +1,551 @@
+#include "transfer/FileSendEngine.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include "common/Format.h"
+#include "common/Handshake.h"
+#include "common/Messages.h"
+#include "common/Paths.h"
+#include "common/Session.h"
+#include "common/Text.h"
+#include "platform/SocketErrors.h"
+#include "protocol/Codes.h"
+#include "protocol/PeerMessages.h"
+#include "records/HistoryLog.h"
+
+namespace tvx {
+
+using C = ProtocolCodes;
+
+namespace {
+
+QString NoteOrNone(const QString& note) {
+    return note.isEmpty() ? QStringLiteral("(无)") : note;
+}
+
+}  // namespace
+
+FileSendEngine::FileSendEngine(Session& session, QObject* parent)
+    : QObject(parent), m_session(session), m_link(PeerRole::FileSender, session) {
+    m_timWait.setInterval(1000);
+    m_timSendSpeed.setInterval(1000);
+    connect(&m_timWait, &QTimer::timeout, this, &FileSendEngine::WaitTick);
+    connect(&m_timSendSpeed, &QTimer::timeout, this, &FileSendEngine::SpeedTick);
+
+    connect(&m_link, &PeerLink::ResetDone, this, &FileSendEngine::OnLinkReset);
+    connect(&m_link, &PeerLink::Refused, this, [this] { Reset(); });
+    connect(&m_link, &PeerLink::ConnectionBroken, this, [this] { Reset(); });
+    connect(&m_link, &PeerLink::HandshakeTimedOut, this, &FileSendEngine::OnHandshakeTimedOut);
+    connect(&m_link, &PeerLink::Introduced, this,
+            [this](const QString&, const QStringList& card) { OnIntroduced(card); });
+    connect(&m_link, &PeerLink::MessageReceived, this, &FileSendEngine::OnControlMessage);
+    connect(&m_link, &PeerLink::PeerClosed, this, [this] { OnControlClosed(); });
+    connect(&m_link, &PeerLink::SocketError, this, &FileSendEngine::HandleConnectionError);
+
+    connect(&m_data, &Socket::Connected, this, &FileSendEngine::OnDataConnected);
+    connect(&m_data, &Socket::SendProgress, this,
+            [this](qint64 bytes, qint64) { OnSendProgress(bytes); });
+    connect(&m_data, &Socket::SendComplete, this, &FileSendEngine::OnSendComplete);
+    connect(&m_data, &Socket::Closed, this, [this] { OnDataEnded(0); });
+    connect(&m_data, &Socket::Error, this, [this](int number) { OnDataEnded(number); });
+}
+
+FileSendEngine::~FileSendEngine() {
+    m_resetting = true;
+    m_data.Close();
+    m_link.Reset();
+    if (m_phase != Phase::Idle)
+        m_session.activity.sending = false;
+}
+
+QString FileSendEngine::FileProblem(const QString& path, int* kind) {
+    *kind = KindWarning;
+    if (TrimSpaces(path).isEmpty()) {
+        *kind = KindInfo;
+        return QStringLiteral("必须选择一个文件。");
+    }
+    if (!FileExists(path))
+        return QStringLiteral("发送的文件不存在。") + QStringLiteral("\r\n\r\n") + path;
+    const qint64 size = QFileInfo(path).size();
+    if (size == 0)
+        return QStringLiteral("发送的文件必须大于0字节。");
+    // The file may have grown since it was put into the box.
+    if (size < 0 || size > kMaxFileLength)
+        return QStringLiteral("发送的文件大小不能超过2G。");
+    return QString();
+}
+
+qint64 FileSendEngine::Uptime() const {
+    return UptimeSeconds(m_session.system().UptimeMs());
+}
+
+void FileSendEngine::After(int milliseconds, const std::function<void()>& step) {
+    const quint64 generation = m_generation;
+    QTimer::singleShot(milliseconds, this, [this, generation, step] {
+        if (generation == m_generation)
+            step();
+    });
+}
+
+// ---- Starting and connecting ----
+
+void FileSendEngine::Start(const Request& request) {
+    if (m_phase != Phase::Idle)
+        Reset();
+    m_request = request;
+    m_fileName = FileNameOf(request.filePath);
+    m_fileSize = QFileInfo(request.filePath).size();
+    m_retryCount = 0;
+    emit StatusLine(QString());
+    emit StepChanged(1);
+    emit PageChanged(PageConnecting);
+    Connect();
+}
+
+void FileSendEngine::SetRetryPolicy(bool autoRetry, int attempts) {
+    m_autoRetry = autoRetry;
+    m_retryAttempts = attempts;
+}
+
+void FileSendEngine::Cancel() {
+    Reset();
+}
+
+void FileSendEngine::Connect() {
+    ++m_generation;
+    int kind = KindWarning;
+    const QString problem = FileProblem(m_request.filePath, &kind);
+    if (!problem.isEmpty()) {
+        // The file went away or grew between two attempts.
+        ResetAndReport(problem, kind, false);
+        return;
+    }
+    m_resetting = true;
+    m_data.Close();
+    m_link.Reset();
+    m_resetting = false;
+    m_peerCard.clear();
+    m_link.SetVerificationDigest(
+        m_request.verificationCode.isEmpty() ? QString() : Digest(m_request.verificationCode));
+    m_phase = Phase::Connecting;
+    const int number = m_link.Connect(m_request.peerAddress);
+    if (number != 0)
+        HandleConnectionError(number);
+}
+
+void FileSendEngine::OnLinkReset() {
+    // The link gives up silently on a failed handshake; the engine follows it. Resets that
+    // the engine makes itself, and a retry about to start, are not followed.
+    if (m_resetting || m_retryPending || m_phase == Phase::Idle)
+        return;
+    Reset();
+}
+
+void FileSendEngine::OnIntroduced(const QStringList& peerCard) {
+    m_peerCard = peerCard;
+    m_phase = Phase::DataConnecting;
+    const int number = m_data.Connect(m_request.peerAddress, kFileDataPort, m_session.localAddress);
+    if (number != 0)
+        HandleConnectionError(number);
+}
+
+void FileSendEngine::OnDataConnected() {
+    if (m_phase != Phase::DataConnecting)
+        return;
+    m_phase = Phase::Offering;
+    After(m_pauseMs, [this] { SendOffer(); });
+}
+
+void FileSendEngine::SendOffer() {
+    if (m_phase != Phase::Offering)
+        return;
+    emit StepChanged(2);
+    m_dataKey = DrawScrambleKey();
+    FileOffer offer;
+    offer.fileName = m_fileName;
+    offer.length = m_fileSize;
+    offer.modified = FileTimeText(m_request.filePath);
+    offer.note = m_request.note;
+    offer.key = m_dataKey;
+    const int number = m_link.Send(BuildOffer(offer));
+    if (number != 0) {
+        HandleConnectionError(number);
+        return;
+    }
+    m_phase = Phase::WaitingForAnswer;
+    m_waitStart = Uptime();
+    After(m_pauseMs, [this] { BeginWaiting(); });
+    // The log records the offer whatever becomes of it; a failed write is reported.
+    const QString warning =
+        AppendLogEntryQuietly(m_session, LogEvent::FileSent,
+                              FileSentLogValues(m_session.shell(), m_request.typedAddress,
+                                                m_request.filePath, m_request.note));
+    if (!warning.isEmpty())
+        emit Failure(KindWarning, warning, false);
+}
+
+void FileSendEngine::BeginWaiting() {
+    if (m_phase != Phase::WaitingForAnswer)
+        return;
+    emit StepChanged(3);
+    emit StatusLine(QStringLiteral("(已等待 0 秒)"));
+    m_timWait.start();
+}
+
+void FileSendEngine::WaitTick() {
+    const qint64 waited = Uptime() - m_waitStart;
+    emit StatusLine(QStringLiteral("(已等待 ") + FormatDuration(qint32(waited)) +
+                    QStringLiteral(")"));
+}
+
+void FileSendEngine::OnHandshakeTimedOut() {
+    if (m_link.verified() || m_phase != Phase::Connecting)
+        return;
+    ResetAndReport(QStringLiteral("连接超时,请尝试重新连接。"), KindWarning, true);
+}
+
+// ---- Control messages ----
+
+void FileSendEngine::OnControlMessage(char16_t code, const QString& payload) {
+    const QString& shown = m_request.shownAddress;
+    switch (code) {
+        case C::OfferAccepted:
+            if (m_phase != Phase::WaitingForAnswer) {
+                // A second acceptance would restart the stream from a wrong place.
+                ResetAndReport(ConnectionBrokenMessage(), KindError, true);
+                return;
+            }
+            OnAcceptance(payload);
+            return;
+        case C::FileComplete:
+            Finished();
+            return;
+        case C::OfferRefused:
+            ReportOutcome(PageRefused,
+                          QStringLiteral("对方用户 ") + shown + QStringLiteral(" 拒绝接收文件\"") +
+                              m_fileName + QStringLiteral("\"。"),
+                          NoteOrNone(payload));
+            return;
+        case C::OfferRefusedAuto:
+            ReportOutcome(PageAutoRefused,
+                          QStringLiteral("对方用户 ") + shown +
+                              QStringLiteral(" 自动拒绝接收文件\"") + m_fileName +
+                              QStringLiteral("\"。"),
+                          QStringLiteral("(对方用户可能不在计算机前)"));
+            return;
+        case C::ReceiverCancel:
+            PeerCancelled(payload);
+            return;
+        default:
+            return;
+    }
+}
+
+void FileSendEngine::PeerCancelled(const QString& note) {
+    const double fraction = m_fileSize > 0 ? double(m_position) / double(m_fileSize) : 0.0;
+    ReportOutcome(PageReceiverCancelled,
+                  QStringLiteral("对方用户 ") + m_request.shownAddress +
+                      QStringLiteral(" 取消接收文件\"") + m_fileName +
+                      QStringLiteral("\",目前已发送 ") + TransferProgress::PercentText(fraction) +
+                      QStringLiteral(" 。"),
+                  NoteOrNone(note));
+}
+
+void FileSendEngine::OnControlClosed() {
+    if (m_phase == Phase::Idle)
+        return;
+    if (m_session.activity.sending && !m_cancelledBySender) {
+        PeerCancelled(QString());
+        return;
+    }
+    Reset();
+}
+
+void FileSendEngine::OnDataEnded(int errorNumber) {
+    if (m_phase == Phase::Idle)
+        return;
+    if (m_phase == Phase::DataConnecting || m_phase == Phase::Offering) {
+        if (errorNumber != 0) {
+            HandleConnectionError(errorNumber);
+        } else {
+            Reset();
+        }
+        return;
+    }
+    if (m_phase == Phase::DataLost)
+        return;
+    // After the offer the control connection tells what happened: the receiver's answer,
+    // completion or cancel may still be on its way there. Only when it stays silent does
+    // the data connection's end count.
+    m_data.Close();
+    const bool wasSending = m_session.activity.sending;
+    m_phase = Phase::DataLost;
+    m_dataEndError = errorNumber;
+    After(m_closeGraceMs, [this, wasSending] {
+        if (m_phase != Phase::DataLost)
+            return;
+        if (m_dataEndError != 0) {
+            HandleConnectionError(m_dataEndError);
+        } else if (wasSending && !m_cancelledBySender) {
+            PeerCancelled(QString());
+        } else {
+            Reset();
+        }
+    });
+}
+
+// ---- Sending ----
+
+void FileSendEngine::OnAcceptance(const QString& payload) {
+    m_timWait.stop();
+    SetSending(true);
+    const std::optional<qint64> offset = ParseAcceptanceOffset(payload, m_fileSize);
+    if (!offset) {
+        // Not a whole number below the file's length: nothing sensible to send from.
+        ReadFailed();
+        return;
+    }
+    m_position = *offset;
+    // Speed counts bytes sent in this transfer, not the part the receiver already held.
+    m_progress.Start(m_fileSize, m_position);
+    m_phase = Phase::Sending;
+    emit SendingStarted();
+
+    m_timSendSpeed.start();
+    m_progressShown.invalidate();
+    m_sendingStart = Uptime();
+    if (SendChunk())
+        emit PageChanged(PageSending);
+}
+
+bool FileSendEngine::SendChunk() {
+    const qint64 rest = m_fileSize - m_position;
+    const qint64 size = qMin(qMax<qint64>(m_session.settings.sendBufferBytes, 1), rest);
+    if (size <= 0)
+        return true;
+    QFile file(m_request.filePath);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(m_position)) {
+        ReadFailed();
+        return false;
+    }
+    m_sendBuffer.resize(size);
+    // Read and scramble a slice at a time, so each slice is xored while it is still in the
+    // processor's cache.
+    constexpr qint64 kSlice = 256 * 1024;
+    char* bytes = m_sendBuffer.data();
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 got = file.read(bytes + done, qMin(kSlice, size - done));
+        if (got <= 0)
+            break;
+        ScrambleBytes(bytes + done, got, m_dataKey);
+        done += got;
+    }
+    file.close();
+    if (done != size) {
+        ReadFailed();
+        return false;
+    }
+    emit ChunkSent(m_position, size);
+    if (m_phase != Phase::Sending)
+        return false;  // whoever heard of the chunk ended the transfer
+    const int number = m_data.Send(m_sendBuffer);
+    if (number != 0) {
+        HandleConnectionError(number);
+        return false;
+    }
+    return true;
+}
+
+void FileSendEngine::ReadFailed() {
+    ResetAndReport(QStringLiteral("无法继续发送:读取文件时发生错误。"), KindError, true);
+}
+
+void FileSendEngine::OnSendProgress(qint64 bytes) {
+    if (m_phase != Phase::Sending)
+        return;
+    m_position = qMin(m_position + bytes, m_fileSize);
+    m_progress.SetPosition(m_position);
+    // The connection reports many times a second; redrawing the page each time would cost
+    // more than moving the bytes. The last report always goes out.
+    if (m_position == m_fileSize || !m_progressShown.isValid() ||
+        m_progressShown.elapsed() >= kProgressRefreshMs) {
+        emit ProgressChanged();
+        m_progressShown.start();
+    }
+}
+
+void FileSendEngine::OnSendComplete() {
+    if (m_phase != Phase::Sending || m_cancelledBySender)
+        return;
+    if (m_position < m_fileSize)
+        SendChunk();
+}
+
+void FileSendEngine::SpeedTick() {
+    const bool stalled = m_progress.Tick();
+    emit SpeedTicked();
+    if (stalled) {
+        ResetAndReport(QStringLiteral("超时:无法向 ") + m_request.shownAddress +
+                           QStringLiteral(" 继续发送") +
+                           QStringLiteral(",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出"
+                                          "Tolvex\r\n-其它意外原因导致连接中断"),
+                       KindError, true);
+    }
+}
+
+bool FileSendEngine::CancelSending(const QString& note) {
+    if (!sending() || m_cancelledBySender)
+        return false;
+    m_cancelledBySender = true;
+    m_timSendSpeed.stop();
+    const int number = m_link.Send(BuildSenderCancel(note));
+    emit PageChanged(PageInput);
+    // The peer closes both connections on the cancel, and that close resets the engine.
+    if (number != 0)
+        HandleConnectionError(number);
+    return true;
+}
+
+// ---- Outcomes ----
+
+void FileSendEngine::Finished() {
+    m_timSendSpeed.stop();
+    const QString text = QStringLiteral("文件已成功发送到 ") + m_request.shownAddress +
+                         QStringLiteral(" 。") + QStringLiteral("\r\n\r\n") +
+                         QStringLiteral("源文件 ") + m_request.filePath +
+                         QStringLiteral("\r\n\r\n") + QStringLiteral("完成时间 ") +
+                         m_session.system().Now().time().toString(QStringLiteral("H:mm:ss")) +
+                         QStringLiteral(" ,用时 ") +
+                         FormatDuration(qint32(Uptime() - m_sendingStart)) + QStringLiteral("。");
+    m_keepPage = true;
+    Reset();
+    After(m_pauseMs, [this, text] { emit Outcome(PageFinished, text, QString()); });
+}
+
+void FileSendEngine::ReportOutcome(int page, const QString& line, const QString& note) {
+    m_keepPage = true;
+    Reset();
+    emit Outcome(page, line, note);
+}
+
+// ---- Errors, retries and the reset ----
+
+void FileSendEngine::HandleConnectionError(int number) {
+    if (m_phase == Phase::Idle || m_retryPending)
+        return;
+    const QString& a = m_request.shownAddress;
+    QString text;
+    bool systemModal = true;
+    bool retryable = false;
+    switch (number) {
+        case kErrAddressInUse:
+            retryable = true;
+            text = QStringLiteral("无法向 ") + a +
+                   QStringLiteral(
+                       " 发出请求,原因可能是:\r\n\r\n-对方正在使用Tolvex\r\n-"
+                       "其它程序正在使用端口");
+            break;
+        case kErrAddressNotAvailable:
+        case kErrHostNotFound:
+            text = QStringLiteral("无效的IP或TVX地址,请重新输入。");
+            systemModal = false;
+            break;
+        case kErrConnectionAborted:
+        case kErrConnectionReset:
+            if (m_cancelledBySender) {
+                Reset();
+                return;
+            }
+            text = QStringLiteral("无法向 ") + a + QStringLiteral(" 继续发送") +
+                   QStringLiteral(
+                       ",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出Tolvex\r\n-"
+                       "其它意外原因导致连接中断");
+            break;
+        case kErrShutDown:
+        case kErrTimedOut:
+            retryable = true;
+            text = QStringLiteral("无法连接 ") + a +
+                   QStringLiteral(
+                       " ,原因可能是:\r\n\r\n-对方没有登陆网络\r\n-防火墙阻止了连接\r\n-"
+                       "双方处于不同的网络中");
+            break;
+        case kErrConnectionRefused:
+            retryable = true;
+            text = QStringLiteral("无法连接 ") + a +
+                   QStringLiteral(" ,原因可能是:\r\n\r\n-对方没有运行Tolvex");
+            break;
+        case kErrWrongState:
+            text = QStringLiteral("无法继续:网络连接发生错误。");
+            break;
+        default:
+            text = QStringLiteral("网络连接发生未知错误而断开。");
+            break;
+    }
+    if (retryable && m_autoRetry) {
+        QueueRetry();
+        return;
+    }
+    ResetAndReport(text, KindError, systemModal);
+}
+
+void FileSendEngine::QueueRetry() {
+    // The failed connection finishes its own clean-up first; the next attempt follows at once.
+    m_retryPending = true;
+    const quint64 generation = m_generation;
+    QTimer::singleShot(0, this, [this, generation] {
+        if (generation != m_generation || !m_retryPending)
+            return;
+        m_retryPending = false;
+        RetryConnection();
+    });
+}
+
+void FileSendEngine::RetryConnection() {
+    ++m_retryCount;
+    if (m_retryAttempts <= m_retryCount) {
+        ResetAndReport(QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"), KindError,
+                       false);
+        return;
+    }
+    emit StatusLine(QStringLiteral("(已尝试连接 ") + QString::number(m_retryCount) +
+                    QStringLiteral(" 次)"));
+    Connect();
+}
+
+void FileSendEngine::ResetAndReport(const QString& text, int kind, bool systemModal) {
+    Reset();
+    emit Failure(kind, text, systemModal);
+}
+
+void FileSendEngine::SetSending(bool sending) {
+    m_session.activity.sending = sending;
+    emit SendingChanged(sending);
+}
+
+void FileSendEngine::Reset() {
+    ++m_generation;
+    m_resetting = true;
+    m_retryPending = false;
+    m_data.Close();
+    m_link.Reset();
+    m_resetting = false;
+    m_timWait.stop();
+    m_timSendSpeed.stop();
+    if (m_keepPage) {
+        m_keepPage = false;
+    } else {
+        emit PageChanged(PageInput);
+    }
+    m_phase = Phase::Idle;
+    m_position = 0;
+    m_progress.Reset();
+    m_fileSize = 0;
+    m_cancelledBySender = false;
+    m_dataEndError = 0;
+    m_sendBuffer = QByteArray();
+    SetSending(false);
+}
+
+}  // namespace tvx
