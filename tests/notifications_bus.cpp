@@ -14,7 +14,7 @@
 #include "shell/AutoReceiveTip.h"
 #include "shell/MainWindow.h"
 #include "support/Fakes.h"
-#include "transfer/FileReceiver.h"
+#include "transfer/ReceiverPage.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <memory>
 
 #include "common/Handshake.h"
@@ -13,7 +14,7 @@
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/TestPeer.h"
-#include "transfer/FileReceiver.h"
+#include "transfer/ReceiverPage.h"
 #include "transfer/SendWindow.h"
 
 // Two complete copies in one process: what the receiving user sets in the options dialog acts
@@ -94,7 +95,7 @@ TEST_F(OptionsAtWork, ANewCodeAndABlockedAddressActOnTheNextSender) {
               QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
     Send(path, QStringLiteral("芝麻开门"));
     ASSERT_TRUE(WaitUntil([&] { return to.session.activity.offerPending; }));
-    to.receiver().cmdRefuse_Click();
+    to.receiver().findChild<QPushButton*>(QStringLiteral("cmdRefuse"))->click();
     ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageRefused; }));
     window->ResultConfirmed();
     ASSERT_TRUE(BothIdle());

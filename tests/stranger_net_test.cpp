@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QRandomGenerator>
 
 #include "chat/ChatAcceptWindow.h"
@@ -130,7 +131,7 @@ struct BareConnection {
 
 struct Receiver {
     Receiver() : peer(kAnswererAddress, QStringLiteral("小红")) {}
-    FileReceiver& receiver() { return peer.receiver(); }
+    ReceiverPage& receiver() { return peer.receiver(); }
     bool WaitListening() {
         return WaitUntil(
             [&] { return receiver().ControlLink().state() == PeerLink::State::Listening; });
@@ -438,7 +439,7 @@ TEST(Stranger, NamesTheFileSystemCannotHoldArriveShortenedAndResume) {
 TEST(Stranger, OfferPageShowsTheNameAsOfferedAndTheDialogOneThatFits) {
     Receiver rig;
     ASSERT_TRUE(rig.peer.Start());
-    FileReceiver& receiver = rig.receiver();
+    ReceiverPage& receiver = rig.receiver();
     const QString offered =
         QStringLiteral("报告\n") + QString(120, QChar(0x8868)) + QStringLiteral(".doc");
     Caller caller(kCallerAddress);
@@ -458,7 +459,7 @@ TEST(Stranger, OfferPageShowsTheNameAsOfferedAndTheDialogOneThatFits) {
     EXPECT_TRUE(proposed.startsWith(QStringLiteral("报告_")));
     // The user keeps the proposed name in a folder of its own.
     rig.peer.fake.dialogs->paths << saveDir.filePath(proposed);
-    receiver.cmdAccept_Click();
+    receiver.findChild<QPushButton*>(QStringLiteral("cmdAccept"))->click();
     EXPECT_EQ(rig.peer.fake.dialogs->requests[0].proposedName, proposed);
     ASSERT_TRUE(caller.WaitForAnswer());
     caller.SendBytes("hello", 0);

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTimer>
 #include <memory>
 
@@ -13,7 +14,7 @@
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/TestPeer.h"
-#include "transfer/FileReceiver.h"
+#include "transfer/ReceiverPage.h"
 #include "transfer/SendWindow.h"
 
 // Two complete copies in one process: the send window on 127.0.0.2 and the main window with
@@ -78,7 +79,7 @@ protected:
     // The receiving user accepts into the given path.
     void AcceptInto(const QString& target) {
         to.fake.dialogs->paths.enqueue(target);
-        to.receiver().cmdAccept_Click();
+        to.receiver().findChild<QPushButton*>(QStringLiteral("cmdAccept"))->click();
     }
 
     bool SenderOn(int page) {
@@ -115,7 +116,7 @@ TEST_F(Transfer, ByIpv4AcceptedByTheUserArrivesExactly) {
     AcceptInto(target);
     ASSERT_TRUE(SenderOn(SendWindow::PageFinished));
     ASSERT_TRUE(
-        WaitUntil([&] { return to.receiver().CurrentPage() == FileReceiver::PageFinished; }));
+        WaitUntil([&] { return to.receiver().CurrentPage() == ReceiverPage::PageFinished; }));
     EXPECT_EQ(ReadAll(target), content);
     EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
     EXPECT_EQ(chunks.size(), 6);
@@ -163,7 +164,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     to.receiver()
         .findChild<QPlainTextEdit*>(QStringLiteral("txtRefuseNote"))
         ->setPlainText(QStringLiteral("  不需要  "));
-    to.receiver().cmdRefuse_Click();
+    to.receiver().findChild<QPushButton*>(QStringLiteral("cmdRefuse"))->click();
     ASSERT_TRUE(SenderOn(SendWindow::PageRefused));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblRefuRecv1")),
               QStringLiteral("对方用户 127.0.0.3 拒绝接收文件") + quoted + QStringLiteral("。"));
@@ -176,7 +177,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     Send(kAnswererAddress, path);
     ASSERT_TRUE(OfferShown());
     while (to.session.activity.offerPending)
-        to.receiver().timCountDown_Timer();
+        to.receiver().Engine().CountDownTick();
     ASSERT_TRUE(SenderOn(SendWindow::PageAutoRefused));
     EXPECT_EQ(
         window->TextOf(QStringLiteral("lblAutoRefuRecv1")),
@@ -194,7 +195,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
             to.receiver()
                 .findChild<QPlainTextEdit*>(QStringLiteral("txtCancelNote"))
                 ->setPlainText(QStringLiteral("换一个"));
-            to.receiver().cmdCancel_Click();
+            to.receiver().findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
         });
     };
     Send(kAnswererAddress, path);
@@ -221,7 +222,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     ASSERT_TRUE(OfferShown());
     AcceptInto(to.DownloadFolder() + QStringLiteral("b.bin"));
     ASSERT_TRUE(WaitUntil(
-        [&] { return to.receiver().CurrentPage() == FileReceiver::PageSenderCancelled; }));
+        [&] { return to.receiver().CurrentPage() == ReceiverPage::PageSenderCancelled; }));
     EXPECT_TRUE(to.receiver()
                     .TextOf(QStringLiteral("lblCancelLine"))
                     .startsWith(QStringLiteral("对方用户 小明 取消发送文件") + quoted));
@@ -253,7 +254,7 @@ TEST_F(Transfer, ABrokenTransferResumesAtTheReceivedLength) {
     ASSERT_TRUE(OfferShown());
     AcceptInto(target);
     ASSERT_TRUE(WaitUntil(
-        [&] { return to.receiver().CurrentPage() == FileReceiver::PageSenderCancelled; }));
+        [&] { return to.receiver().CurrentPage() == ReceiverPage::PageSenderCancelled; }));
     ASSERT_TRUE(BothIdle());
     EXPECT_FALSE(QFile::exists(target));
     EXPECT_EQ(QFile(target + QStringLiteral(".tvx")).size(), size / 2);
@@ -295,7 +296,7 @@ TEST_F(Transfer, AdmissionAndVersionFailuresGiveTheSenderItsMessages) {
     window->txtFSPW()->setText(QStringLiteral("芝麻开门"));
     Send(kAnswererAddress, path);
     ASSERT_TRUE(OfferShown());
-    to.receiver().cmdRefuse_Click();
+    to.receiver().findChild<QPushButton*>(QStringLiteral("cmdRefuse"))->click();
     ASSERT_TRUE(SenderOn(SendWindow::PageRefused));
     window->ResultConfirmed();
     ASSERT_TRUE(BothIdle());

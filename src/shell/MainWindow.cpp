@@ -22,7 +22,7 @@
 #include "records/PersonalInfoWindow.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/TrayPictures.h"
-#include "transfer/FileReceiver.h"
+#include "transfer/ReceiverPage.h"
 #include "transfer/SendWindow.h"
 
 namespace tvx {
@@ -43,13 +43,13 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
     : QWidget(parent),
       m_session(session),
       m_pages(new QStackedWidget(this)),
-      m_receiver(new FileReceiver(session, this)) {
+      m_receiver(new ReceiverPage(session, this)) {
     setObjectName(QStringLiteral("MainWindow"));
     m_pages->addWidget(m_receiver);
-    connect(m_receiver, &FileReceiver::BlinkWanted, this, &MainWindow::StartBlink);
-    connect(m_receiver, &FileReceiver::AutoReceived, this, &MainWindow::ShowAutoReceiveTip);
-    connect(m_receiver, &FileReceiver::OfferWaiting, this, &MainWindow::NotifyOffer);
-    connect(m_receiver, &FileReceiver::AutoReceived, this, &MainWindow::NotifyAutoReceived);
+    connect(m_receiver, &ReceiverPage::BlinkWanted, this, &MainWindow::StartBlink);
+    connect(m_receiver, &ReceiverPage::AutoReceived, this, &MainWindow::ShowAutoReceiveTip);
+    connect(m_receiver, &ReceiverPage::OfferWaiting, this, &MainWindow::NotifyOffer);
+    connect(m_receiver, &ReceiverPage::AutoReceived, this, &MainWindow::NotifyAutoReceived);
     connect(&m_session.notifications(), &NotificationService::Activated, this,
             &MainWindow::NotificationActivated);
     // The address book's "发送邀请" fills the chat window's address box and shows it.

@@ -21,7 +21,7 @@ class ChatAcceptWindow;
 class ChatInviteWindow;
 class OptionsDialog;
 class PersonalInfoWindow;
-class FileReceiver;
+class ReceiverPage;
 class PresenceService;
 class SendWindow;
 
@@ -72,7 +72,7 @@ public:
     QMenu* TrayMenu() { return &m_mnuTray; }
     QAction* MenuEntry(int index) const { return m_mnuItem[index]; }
     AutoReceiveTip* Tip() const;
-    FileReceiver* Receiver() const { return m_receiver; }
+    ReceiverPage* Receiver() const { return m_receiver; }
     // The copies found on the network; running from the load step until the program ends.
     PresenceService* Presence() const { return m_presence; }
     // The send window, loaded on first use.
@@ -111,7 +111,7 @@ private:
     bool m_blinkPhase = false;
     bool m_alarmFired = false;
     QStackedWidget* m_pages;
-    FileReceiver* m_receiver;
+    ReceiverPage* m_receiver;
     PresenceService* m_presence = nullptr;
     QPointer<AutoReceiveTip> m_tip;
     QPointer<PersonalInfoWindow> m_personalInfo;

@@ -8,7 +8,7 @@
 #include "shell/MainWindow.h"
 #include "support/Fakes.h"
 #include "support/Loopback.h"
-#include "transfer/FileReceiver.h"
+#include "transfer/ReceiverPage.h"
 
 namespace tvx::test {
 
@@ -31,7 +31,7 @@ struct TestPeer {
         mainWindow->Receiver()->SetCompletionPauseMs(0);
         return mainWindow->Form_Load();
     }
-    FileReceiver& receiver() { return *mainWindow->Receiver(); }
+    ReceiverPage& receiver() { return *mainWindow->Receiver(); }
     // The folder the automatic receiving writes into, with its slash.
     QString DownloadFolder() const { return downloads.path() + QLatin1Char('/'); }
     void ReceiveAutomatically(bool overwrite = false) {

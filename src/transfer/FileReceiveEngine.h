@@ -1,0 +1,190 @@
+#pragma once
+
+#include <QFile>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <optional>
+
+#include "platform/Socket.h"
+#include "protocol/PeerLink.h"
+#include "protocol/PeerMessages.h"
+#include "transfer/TransferProgress.h"
+
+namespace tvx {
+
+struct Session;
+
+// The receiving side of file transfers, without a window. It listens on the file control and
+// data ports, admits one sender at a time, reports its offer (or accepts it at once into the
+// automatic folder), receives the bytes into target + ".tvx" and renames that file when the
+// last byte has arrived. Every end goes through Reset(), which listens again; the temporary
+// file stays for a later resume unless the user chose to delete it or the transfer completed.
+// The user's decisions come in as calls; what the user is to see goes out as signals.
+class FileReceiveEngine : public QObject {
+    Q_OBJECT
+
+public:
+    explicit FileReceiveEngine(Session& session, QObject* parent = nullptr);
+    ~FileReceiveEngine() override;
+
+    // Listens on 8510 and binds 8511; on failure reports it (Failure, then ListenerFailed) and
+    // returns false.
+    bool StartFileListener();
+    // Stops for good, as the program ends.
+    void Shutdown();
+    void Reset();
+
+    // ---- Decisions on a waiting offer.
+    void Refuse(const QString& note);
+    // The note sent when the count-down refuses the offer.
+    void SetRefuseNote(const QString& note) { m_refuseNote = note; }
+    void SetCountDownRunning(bool running);
+    // The user has begun to answer: the offer no longer waits and the count-down stops.
+    void StopWaiting();
+    // Takes the user's chosen file: a name too long for its folder (or for the temporary file)
+    // is shortened. Returns the target the bytes will be renamed to.
+    QString ChooseTarget(const QString& chosen);
+    // Length of the temporary file held for the chosen target, -1 when there is none.
+    qint64 HeldLength() const;
+    // Removes an existing file at the target, as the save dialog's replace answer asks; false
+    // when it stays (the received file is numbered at completion).
+    bool ReplaceExistingTarget();
+    // Accepts from resumeOffset, keeping the bytes held before it. False when the transfer has
+    // ended instead.
+    bool Accept(qint64 resumeOffset);
+    // Accepts from the first byte, dropping the held ones.
+    bool AcceptFromStart();
+    // Ends with a message once the link has been reset.
+    void ResetAndReport(const QString& text, int kind, bool systemModal);
+
+    // ---- Decisions while and after receiving.
+    void Cancel(const QString& note);
+    // Whether the held bytes go when this transfer is cancelled here.
+    void SetDeleteHeldOnCancel(bool deleteHeld) { m_deleteHeldOnCancel = deleteHeld; }
+    void DeleteHeldBytes();
+
+    // The clocks, public so that tests can tick them.
+    void CountDownTick();
+    void SpeedTick();
+    // Shortens the pause before the finished page (tests).
+    void SetCompletionPauseMs(int milliseconds) { m_completionPauseMs = milliseconds; }
+
+    PeerLink& ControlLink() { return m_link; }
+    const FileOffer& Offer() const { return m_offer; }
+    QString SaveName() const { return m_saveName; }
+    QString TypeName() const { return m_typeName; }
+    QString FriendlyTime() const { return m_friendlyTime; }
+    QStringList Identity() const { return m_identity; }
+    QString PeerNickName() const { return m_identity.value(1); }
+    QString TargetPath() const { return m_targetPath; }
+    qint64 Position() const { return m_position; }
+    // The bytes received so far, counting those gathering in the receive buffer.
+    qint64 ReceivedCount() const { return m_progress.Position(); }
+    const TransferProgress& Progress() const { return m_progress; }
+    int CountDown() const { return m_countDown; }
+    bool CountDownRunning() const { return m_timCountDown.isActive(); }
+    bool OfferReceived() const { return m_offerReceived; }
+    bool Accepted() const { return m_accepted; }
+    bool Automatic() const { return m_automatic; }
+
+signals:
+    // An offer now waits for the user; its details are in Offer(), TypeName(), FriendlyTime().
+    void OfferWaiting(const QString& nickName, const QString& fileName, qint64 length);
+    void CountDownChanged(int seconds);
+    // The count-down has run out; the refusal goes out right after.
+    void OfferExpired();
+    // Bytes are to flow from Position(); the receiving page starts.
+    void ReceivingStarted();
+    void ProgressChanged(const TransferProgress& progress);
+    // Once a second while receiving: the speed and the time left have been measured anew.
+    void SpeedMeasured(const TransferProgress& progress);
+    // A file the user accepted is complete, after the short pause.
+    void Received(const QString& targetPath, qint64 elapsedSeconds, bool openWanted);
+    // A file accepted automatically is complete.
+    void AutoReceived(const QString& targetPath, bool openWanted);
+    // The sender cancelled (or went away) with held/offered bytes; the page follows the reset.
+    void SenderCancelled(const QString& note, double ratio);
+    void SenderCancelPageWanted(bool automatic);
+    // A message for the user: kind and modality as the message box takes them.
+    void Failure(const QString& text, int kind, bool systemModal);
+    // The history could not be written.
+    void HistoryWarning(const QString& text);
+    // The link has been reset; keepPage when the page shown is to stay.
+    void ResetDone(bool keepPage);
+    // The listener cannot run; the user has been told and the program is to end.
+    void ListenerFailed();
+
+private:
+    void OnDataListenerDue();
+    void OnControlMessage(char16_t code, const QString& payload);
+    void OnPeerClosed();
+    void OnLinkSocketError(int number);
+    void OnResetDone();
+    void OnDataConnectionRequest();
+    void OnDataArrival(qint64 bytesAvailable);
+    void OnDataClosed();
+    void OnDataError(int number);
+
+    void TakeOffer(const QString& payload);
+    void ReceiveAutomatically();
+    void PutOfferToUser();
+    void StartReceiving();
+    void Complete();
+    void FinishCompletion();
+    void TakeSenderCancel(const QString& note, bool resetHere);
+    void ConnectionFailed(int number);
+
+    bool SendOrFail(const QString& body);
+    bool DeleteTempBeforeRestart();
+    void WriteHistoryEntry();
+    // Ends the transfer with the write-error message, and the reason when there is one.
+    void FailWrite(const QString& reason);
+    bool OpenWanted() const;
+
+    Session& m_session;
+    PeerLink m_link;  // the control connection, 8510
+    Socket m_data;    // the data connection, 8511
+
+    QTimer m_timCountDown;
+    QTimer m_timSpeed;
+
+    // Connection and transfer state; a reset puts it back.
+    QStringList m_identity;  // the sender's TVX address and its card
+    FileOffer m_offer;       // as offered; the pages and the history show its name
+    QString m_saveName;      // the offered name as it may stand in a file name
+    QString m_typeName;
+    QString m_friendlyTime;
+    QString m_targetPath;
+    QString m_tempPath;
+    QString m_refuseNote;
+    QFile m_tempFile;
+    QByteArray m_slice;  // reused for every arrival
+    qint64 m_position = 0;
+    TransferProgress m_progress{TransferProgress::Estimate::WholeBytesPerTick};
+    qint64 m_startTime = 0;
+    int m_countDown = 0;
+    bool m_offerReceived = false;
+    bool m_accepted = false;
+    bool m_automatic = false;
+    bool m_cancelledHere = false;
+    bool m_deleteOnReset = false;
+    bool m_deleteHeldOnCancel = false;
+    bool m_keepPage = false;
+    bool m_autoSaveErrorShown = false;
+    bool m_tempErrorShown = false;
+    bool m_shuttingDown = false;
+    bool m_starting = false;  // StartFileListener is resetting the link
+    int m_completionPauseMs = 500;
+
+    // What the reset is to report once it has run: a message, or the sender-cancelled page.
+    struct Pending {
+        QString text;
+        int kind = 0;
+        bool systemModal = false;
+        bool senderCancelledPage = false;
+    };
+    std::optional<Pending> m_pending;
+};
+
+}  // namespace tvx

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+
+#include "transfer/FileReceiveEngine.h"
+
+class QCheckBox;
+class QLabel;
+class QPlainTextEdit;
+class QStackedWidget;
+
+namespace tvx {
+
+struct Session;
+
+// The receiving side of file transfers as the pages of the main window: the offer, the
+// receiving progress, the finished file and the sender's cancel. It shows what its
+// FileReceiveEngine reports and passes the user's answers to it; the save dialog and the
+// questions about resuming, refusing and cancelling are asked here.
+class ReceiverPage : public QWidget {
+    Q_OBJECT
+
+public:
+    enum Page { PageOffer = 1, PageReceiving = 2, PageFinished = 3, PageSenderCancelled = 4 };
+
+    // window is the main window: it is shown, hidden and brought forward for the receiver, and
+    // owns its message boxes.
+    ReceiverPage(Session& session, QWidget* window, QWidget* parent = nullptr);
+    ~ReceiverPage() override;
+
+    FileReceiveEngine& Engine() { return m_engine; }
+
+    // Listens on 8510 and binds 8511; on failure tells the user and returns false.
+    bool StartFileListener() { return m_engine.StartFileListener(); }
+    // Stops for good, as the program ends.
+    void Shutdown() { m_engine.Shutdown(); }
+
+    // The main window's close box.
+    void HandleCloseBox();
+
+    // What the user does on the pages, public so that tests can drive them as the user would.
+    void AcceptOffer();
+    void RefuseOffer();
+    void SetCountDownRunning(bool running);
+    void CancelReceiving();
+    void OpenReceivedFile();
+    void OpenReceivedFolder();
+    void CloseFinishedPage();
+    void CloseCancelledPage();
+    void ShowPeerInfo();
+
+    int CurrentPage() const;
+    PeerLink& ControlLink() { return m_engine.ControlLink(); }
+    QString TargetPath() const { return m_engine.TargetPath(); }
+    qint64 Position() const { return m_engine.Position(); }
+    qint64 ReceivedCount() const { return m_engine.ReceivedCount(); }
+    int CountDown() const { return m_engine.CountDown(); }
+    bool CountDownRunning() const { return m_engine.CountDownRunning(); }
+    // Shortens the pause before the finished page (tests).
+    void SetCompletionPauseMs(int milliseconds) { m_engine.SetCompletionPauseMs(milliseconds); }
+    // Text of a labelled control, by object name (tests and screenshots).
+    QString TextOf(const QString& objectName) const;
+    QWidget* Control(const QString& objectName) const;
+
+signals:
+    void BlinkWanted();
+    void AutoReceived(const QString& targetPath);
+    // An offer now waits for the user (page 1 filled, the count-down running).
+    void OfferWaiting(const QString& nickName, const QString& fileName, qint64 length);
+    // The listener cannot run; the user has been told and the program is to end.
+    void ListenerFailed();
+
+private:
+    void BuildPages();
+    void ShowPage(int page);
+    void SetLabel(const char* name, const QString& text);
+
+    void ShowOffer(const QString& nickName, const QString& fileName, qint64 length);
+    void ShowCountDown(int seconds);
+    void HideOnExpiry();
+    void ShowReceiving();
+    void ShowProgress(const TransferProgress& progress);
+    void ShowSpeed(const TransferProgress& progress);
+    void ShowFinished(const QString& targetPath, qint64 elapsedSeconds, bool openWanted);
+    void EndAutomatic(const QString& targetPath, bool openWanted);
+    void FillSenderCancelled(const QString& note, double ratio);
+    void ShowSenderCancelled(bool automatic);
+    void ShowFailure(const QString& text, int kind, bool systemModal);
+    void ShowHistoryWarning(const QString& text);
+    void HideAfterReset(bool keepPage);
+
+    Session& m_session;
+    QWidget* m_window;
+    FileReceiveEngine m_engine;
+    int m_progressWidth = 1;
+
+    QStackedWidget* m_pages = nullptr;
+    QLabel* m_lblProgress = nullptr;
+    QPlainTextEdit* m_txtRefuseNote = nullptr;
+    QPlainTextEdit* m_txtCancelNote = nullptr;
+    QCheckBox* m_chkCountDown = nullptr;
+    std::array<QCheckBox*, 5> m_chkDelete{};  // on pages 2 and 4
+};
+
+}  // namespace tvx

@@ -1,0 +1,360 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "common/Handshake.h"
+#include "common/Messages.h"
+#include "protocol/Codes.h"
+#include "support/Files.h"
+#include "support/Loopback.h"
+#include "support/ScriptedSender.h"
+#include "transfer/FileReceiveEngine.h"
+
+// The receiving engine against a sender written out by hand, with no window and no widget
+// application: what goes over the wire and onto the disk, and what the engine reports.
+
+namespace tvx::test {
+
+namespace {
+
+using C = ProtocolCodes;
+
+struct ReceiverRig {
+    struct Failure {
+        QString text;
+        int kind = 0;
+        bool systemModal = false;
+    };
+
+    ReceiverRig() : receiver(kAnswererAddress, QStringLiteral("小红")) {
+        receiver.session.localAddressList = QStringList{kAnswererAddress};
+        receiver.session.appFolder = data.path() + QLatin1Char('/');
+    }
+    bool Start() {
+        engine = std::make_unique<FileReceiveEngine>(receiver.session);
+        engine->SetCompletionPauseMs(0);
+        QObject::connect(engine.get(), &FileReceiveEngine::Failure, engine.get(),
+                         [this](const QString& text, int kind, bool systemModal) {
+                             failures.append({text, kind, systemModal});
+                         });
+        return engine->StartFileListener();
+    }
+    void ReceiveAutomatically() {
+        receiver.session.settings.autoRecvFile = true;
+        receiver.session.settings.autoSavePath = downloads.path();
+    }
+    QString DownloadFolder() const { return downloads.path() + QLatin1Char('/'); }
+    QStringList Messages() const {
+        QStringList texts;
+        for (const Failure& failure : failures)
+            texts << failure.text;
+        return texts;
+    }
+    bool WaitListening() {
+        return WaitUntil(
+            [&] { return engine->ControlLink().state() == PeerLink::State::Listening; });
+    }
+
+    QTemporaryDir data;
+    QTemporaryDir downloads;
+    LoopbackPeer receiver;
+    std::unique_ptr<FileReceiveEngine> engine;
+    QList<Failure> failures;
+};
+
+}  // namespace
+
+TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    // Nothing here needs a display: the engine runs under the plain core application.
+    EXPECT_FALSE(QCoreApplication::instance()->inherits("QGuiApplication"));
+    FileReceiveEngine& engine = *rig.engine;
+    QStringList waiting;
+    QObject::connect(&engine, &FileReceiveEngine::OfferWaiting, &engine,
+                     [&](const QString& nickName, const QString& fileName, qint64 length) {
+                         waiting << nickName << fileName << QString::number(length);
+                     });
+    {
+        // The count-down runs out: the refusal carries the note as the user typed it so far.
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("x.txt"), 10);
+        ASSERT_TRUE(WaitUntil([&] { return !waiting.isEmpty(); }));
+        EXPECT_EQ(waiting, (QStringList{QStringLiteral("小明"), QStringLiteral("x.txt"),
+                                        QStringLiteral("10")}));
+        EXPECT_TRUE(rig.receiver.session.activity.offerPending);
+        EXPECT_TRUE(engine.CountDownRunning());
+        engine.SetRefuseNote(QStringLiteral("  忙  "));
+        int expired = 0;
+        QObject::connect(&engine, &FileReceiveEngine::OfferExpired, &engine, [&] { ++expired; });
+        for (int tick = 0; tick < 60; ++tick)
+            engine.CountDownTick();
+        ASSERT_TRUE(sender.WaitForAnswer());
+        EXPECT_EQ(expired, 1);
+        EXPECT_EQ(sender.answers[0].first, C::OfferRefusedAuto);
+        EXPECT_EQ(sender.answers[0].second, QStringLiteral("  忙  "));
+        EXPECT_FALSE(rig.receiver.session.activity.offerPending);
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    {
+        // Accepted with a target whose held bytes are resumed; the sender then cancels once,
+        // and the next offer resumes and completes.
+        QTemporaryDir saveDir;
+        const QString target = saveDir.filePath(QStringLiteral("f.dat"));
+        const QByteArray content = RandomBytes(1000);
+        ASSERT_TRUE(WriteFile(target + QStringLiteral(".tvx"), content.left(400)));
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("f.dat"), content.size());
+        ASSERT_TRUE(WaitUntil([&] { return engine.OfferReceived(); }));
+        engine.StopWaiting();
+        EXPECT_FALSE(engine.CountDownRunning());
+        EXPECT_EQ(engine.ChooseTarget(target), target);
+        EXPECT_EQ(engine.HeldLength(), 400);
+        ASSERT_TRUE(engine.Accept(400));
+        EXPECT_TRUE(rig.receiver.session.activity.receiving);
+        ASSERT_TRUE(sender.WaitForAnswer());
+        EXPECT_EQ(sender.answers[0].second, QStringLiteral("400"));
+        EXPECT_EQ(engine.Progress().PercentText(), QStringLiteral("40%"));
+
+        QStringList received;
+        QObject::connect(&engine, &FileReceiveEngine::Received, &engine,
+                         [&](const QString& path, qint64, bool openWanted) {
+                             received << path;
+                             EXPECT_FALSE(openWanted);
+                         });
+        sender.SendBytes(content, 400);
+        ASSERT_TRUE(WaitUntil([&] { return !received.isEmpty(); }));
+        EXPECT_EQ(received, QStringList{target});
+        EXPECT_EQ(ReadAll(target), content);
+        EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
+        EXPECT_FALSE(rig.receiver.session.activity.receiving);
+    }
+    {
+        // The sender's cancel reaches the user as the share held and its note.
+        QTemporaryDir saveDir;
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("c.dat"), 100);
+        ASSERT_TRUE(WaitUntil([&] { return engine.OfferReceived(); }));
+        engine.StopWaiting();
+        engine.ChooseTarget(saveDir.filePath(QStringLiteral("c.dat")));
+        ASSERT_TRUE(engine.AcceptFromStart());
+        ASSERT_TRUE(sender.WaitForAnswer());
+        sender.SendBytes(RandomBytes(100), 0, 25);
+        ASSERT_TRUE(WaitUntil([&] { return engine.Position() == 25; }));
+        QString note;
+        double ratio = -1;
+        bool pageWanted = false;
+        QObject::connect(&engine, &FileReceiveEngine::SenderCancelled, &engine,
+                         [&](const QString& text, double share) {
+                             note = text;
+                             ratio = share;
+                         });
+        QObject::connect(&engine, &FileReceiveEngine::SenderCancelPageWanted, &engine,
+                         [&](bool automatic) { pageWanted = !automatic; });
+        sender.link.Send(MessageBody(C::SenderCancel, QStringLiteral("改天")));
+        ASSERT_TRUE(WaitUntil([&] { return pageWanted; }));
+        EXPECT_EQ(note, QStringLiteral("改天"));
+        EXPECT_DOUBLE_EQ(ratio, 0.25);
+        EXPECT_TRUE(rig.failures.isEmpty());
+    }
+}
+
+TEST(FileReceiveEngine, AutomaticReceivingResumesWithoutAsking) {
+    ReceiverRig rig;
+    rig.ReceiveAutomatically();
+    ASSERT_TRUE(rig.Start());
+    const QByteArray content = RandomBytes(1000);
+    const QString target = rig.DownloadFolder() + QStringLiteral("r.bin");
+    ASSERT_TRUE(WriteFile(target + QStringLiteral(".tvx"), content.left(400)));
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("r.bin"), content.size());
+    ASSERT_TRUE(sender.WaitForAnswer());
+    EXPECT_EQ(sender.answers[0].second, QStringLiteral("400"));
+    sender.SendBytes(content, 400);
+    ASSERT_TRUE(sender.WaitForAnswer(2));
+    EXPECT_EQ(ReadAll(target), content);
+    EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
+    EXPECT_TRUE(rig.Messages().isEmpty());
+}
+
+TEST(FileReceiveEngine, SenderCloseLeavesAResumableFile) {
+    ReceiverRig rig;
+    rig.ReceiveAutomatically();
+    ASSERT_TRUE(rig.Start());
+    const QByteArray content = RandomBytes(200000);
+    const QString target = rig.DownloadFolder() + QStringLiteral("big.bin");
+    {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("big.bin"), content.size());
+        ASSERT_TRUE(sender.WaitForAnswer());
+        sender.SendBytes(content, 0, 123457);
+        ASSERT_TRUE(WaitUntil([&] { return rig.engine->Position() == 123457; }));
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    EXPECT_EQ(ReadAll(target + QStringLiteral(".tvx")), content.left(123457));
+    ScriptedSender again;
+    ASSERT_TRUE(again.Introduce());
+    again.Offer(QStringLiteral("big.bin"), content.size());
+    ASSERT_TRUE(again.WaitForAnswer());
+    EXPECT_EQ(again.answers[0].second, QStringLiteral("123457"));
+    again.SendBytes(content, 123457);
+    ASSERT_TRUE(again.WaitForAnswer(2));
+    EXPECT_EQ(ReadAll(target), content);
+}
+
+TEST(FileReceiveEngine, AdmissionRefusalsReachTheSender) {
+    ReceiverRig rig;
+    rig.receiver.session.settings.passWord1 = Digest(QStringLiteral("secret"));
+    ASSERT_TRUE(rig.Start());
+    {
+        ScriptedSender sender;
+        sender.link.SetVerificationDigest(Digest(QStringLiteral("wrong")));
+        ASSERT_EQ(sender.link.Connect(kAnswererAddress), 0);
+        ASSERT_TRUE(WaitUntil([&] { return !sender.peer.fake.messageBox->shown.isEmpty(); }));
+        EXPECT_EQ(
+            sender.peer.fake.messageBox->shown[0].text,
+            QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    rig.receiver.session.settings.passWord1.clear();
+    rig.receiver.session.settings.blockText = QStringLiteral(" 请勿打扰 ");
+    rig.receiver.session.blockList = QStringList{EncodeAddressCode(kCallerAddress)};
+    {
+        ScriptedSender sender;
+        ASSERT_EQ(sender.link.Connect(kAnswererAddress), 0);
+        ASSERT_TRUE(WaitUntil([&] { return !sender.peer.fake.messageBox->shown.isEmpty(); }));
+        EXPECT_EQ(sender.peer.fake.messageBox->shown[0].text,
+                  QStringLiteral(
+                      "发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:请勿打扰"));
+        ASSERT_TRUE(rig.WaitListening());
+    }
+}
+
+TEST(FileReceiveEngine, UnsafeNamesStayInTheFolderAndBadOffersReset) {
+    ReceiverRig rig;
+    rig.ReceiveAutomatically();
+    ASSERT_TRUE(rig.Start());
+    const QString folder = rig.DownloadFolder();
+    const QStringList names = {QStringLiteral("../../evil"), QStringLiteral("/etc/x"),
+                               QStringLiteral("a\\..\\b")};
+    const QStringList landed = {QStringLiteral("evil"), QStringLiteral("x"), QStringLiteral("b")};
+    for (int i = 0; i < names.size(); ++i) {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(names[i], 3);
+        ASSERT_TRUE(sender.WaitForAnswer());
+        sender.SendBytes("abc", 0);
+        ASSERT_TRUE(sender.WaitForAnswer(2));
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+        EXPECT_EQ(ReadAll(folder + landed[i]), QByteArray("abc"));
+    }
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 3);
+    EXPECT_FALSE(QFile::exists(QFileInfo(rig.downloads.path()).dir().filePath("evil")));
+
+    const QStringList bad = {
+        JoinFields({"a.txt", "12x", "2007-03-05 08:04:09", "", "5"}),
+        JoinFields({"a.txt", "-1", "2007-03-05 08:04:09", "", "5"}),
+        JoinFields({"a.txt", "2147483648", "2007-03-05 08:04:09", "", "5"}),
+        JoinFields({"a.txt", "10", "2007-03-05 08:04:09", "", "0"}),
+        JoinFields({"a.txt", "10", "2007-03-05 08:04:09", "", "255"}),
+        JoinFields({"..", "10", "2007-03-05 08:04:09", "", "5"}),
+    };
+    for (const QString& payload : bad) {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.OfferRaw(payload);
+        ASSERT_TRUE(WaitUntil([&] { return sender.closed; })) << payload.toStdString();
+        EXPECT_TRUE(sender.answers.isEmpty());
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 3);
+}
+
+TEST(FileReceiveEngine, BytesBeyondTheOfferStopWithTheWriteError) {
+    ReceiverRig rig;
+    rig.ReceiveAutomatically();
+    ASSERT_TRUE(rig.Start());
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("over.bin"), 10);
+    ASSERT_TRUE(sender.WaitForAnswer());
+    sender.SendBytes("0123456789AB", 0);
+    ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
+    EXPECT_EQ(rig.Messages(), QStringList{QStringLiteral("无法继续接收:写入文件时发生错误。")});
+    EXPECT_FALSE(QFile::exists(rig.DownloadFolder() + QStringLiteral("over.bin")));
+}
+
+TEST(FileReceiveEngine, ReceiveBufferWaitsForABufferFull) {
+    ReceiverRig rig;
+    rig.ReceiveAutomatically();
+    rig.receiver.session.settings.useRecvBuffer = true;
+    rig.receiver.session.settings.recvBufferBytes = 1048576;
+    ASSERT_TRUE(rig.Start());
+    const QByteArray content = RandomBytes(3 * 1048576 + 17);
+    const QString temp = rig.DownloadFolder() + QStringLiteral("buf.bin.tvx");
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("buf.bin"), content.size());
+    ASSERT_TRUE(sender.WaitForAnswer());
+    // A small arrival stays in the connection: nothing is written yet.
+    sender.SendBytes(content, 0, 1000);
+    ASSERT_TRUE(WaitUntil([&] { return rig.engine->ReceivedCount() == 1000; }));
+    EXPECT_EQ(rig.engine->Position(), 0);
+    EXPECT_FALSE(QFile::exists(temp));
+    sender.SendBytes(content, 1000);
+    ASSERT_TRUE(sender.WaitForAnswer(2));
+    EXPECT_EQ(ReadAll(rig.DownloadFolder() + QStringLiteral("buf.bin")), content);
+}
+
+TEST(FileReceiveEngine, TwentySilentTicksEndTheTransfer) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    FileReceiveEngine& receiver = *rig.engine;
+    QTemporaryDir saveDir;
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("s.bin"), 100);
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+    receiver.StopWaiting();
+    receiver.ChooseTarget(saveDir.filePath(QStringLiteral("s.bin")));
+    ASSERT_TRUE(receiver.AcceptFromStart());
+    ASSERT_TRUE(sender.WaitForAnswer());
+    sender.SendBytes(RandomBytes(100), 0, 10);
+    ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 10; }));
+    receiver.SpeedTick();  // progress since the start: not silent
+    EXPECT_EQ(receiver.Progress().SpeedText(), QStringLiteral("10 字节/S"));
+    for (int tick = 0; tick < 19; ++tick)
+        receiver.SpeedTick();
+    EXPECT_TRUE(rig.Messages().isEmpty());
+    receiver.SpeedTick();
+    ASSERT_EQ(rig.Messages().size(), 1);
+    EXPECT_EQ(rig.Messages()[0],
+              QStringLiteral("超时:无法与'小明'继续接收,原因可能是:\r\n\r\n-网络突然断开\r\n"
+                             "-对方中途退出Tolvex\r\n-其它意外原因导致连接中断"));
+    EXPECT_EQ(rig.failures[0].kind, int(KindError));
+    EXPECT_TRUE(rig.failures[0].systemModal);
+    ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
+    EXPECT_FALSE(rig.receiver.session.activity.receiving);
+}
+
+}  // namespace tvx::test
+
+// The engine needs an event loop and nothing more: no widget application is created.
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
