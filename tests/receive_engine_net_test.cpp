@@ -104,6 +104,24 @@ TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
         ASSERT_TRUE(rig.WaitListening());
     }
     {
+        // A refused sender that never closes is dropped after the grace, and the listener
+        // takes the next caller.
+        engine.SetCloseGraceMs(300);
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("y.txt"), 10);
+        ASSERT_TRUE(WaitUntil([&] { return waiting.size() == 6; }));
+        engine.Refuse(QStringLiteral("不要"));
+        ASSERT_TRUE(sender.WaitForAnswer());
+        EXPECT_EQ(sender.answers[0].first, C::OfferRefused);
+        ASSERT_TRUE(rig.WaitListening());
+        ScriptedSender next;
+        EXPECT_TRUE(next.Introduce());
+        next.Close();
+        ASSERT_TRUE(rig.WaitListening());
+        engine.SetCloseGraceMs(FileReceiveEngine::kCloseGraceMs);
+    }
+    {
         // Accepted with a target whose held bytes are resumed; the sender then cancels once,
         // and the next offer resumes and completes.
         QTemporaryDir saveDir;

@@ -55,6 +55,12 @@ FileReceiveEngine::FileReceiveEngine(Session& session, QObject* parent)
     connect(&m_timCountDown, &QTimer::timeout, this, &FileReceiveEngine::CountDownTick);
     m_timSpeed.setInterval(1000);
     connect(&m_timSpeed, &QTimer::timeout, this, &FileReceiveEngine::SpeedTick);
+    m_timCloseGrace.setInterval(kCloseGraceMs);
+    m_timCloseGrace.setSingleShot(true);
+    connect(&m_timCloseGrace, &QTimer::timeout, this, [this] {
+        if (m_link.state() != PeerLink::State::Listening)
+            Reset();
+    });
 }
 
 FileReceiveEngine::~FileReceiveEngine() {
@@ -89,6 +95,7 @@ void FileReceiveEngine::Shutdown() {
     m_shuttingDown = true;
     m_timCountDown.stop();
     m_timSpeed.stop();
+    m_timCloseGrace.stop();
     m_link.Stop();
     m_data.Close();
     m_tempFile.close();
@@ -327,6 +334,7 @@ void FileReceiveEngine::CountDownTick() {
     m_session.activity.offerPending = false;
     emit OfferExpired();
     SendOrFail(BuildOfferRefusedAuto(m_refuseNote));
+    m_timCloseGrace.start();
 }
 
 void FileReceiveEngine::SetCountDownRunning(bool running) {
@@ -340,6 +348,7 @@ void FileReceiveEngine::Refuse(const QString& note) {
     m_timCountDown.stop();
     m_session.activity.offerPending = false;
     SendOrFail(BuildOfferRefused(note));
+    m_timCloseGrace.start();
 }
 
 void FileReceiveEngine::StopWaiting() {

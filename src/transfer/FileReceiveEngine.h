@@ -37,6 +37,10 @@ public:
 
     // ---- Decisions on a waiting offer.
     void Refuse(const QString& note);
+    // A sender that stays connected this long after a refusal is dropped, so it cannot hold
+    // the listener from everyone else.
+    static constexpr int kCloseGraceMs = 5000;
+    void SetCloseGraceMs(int milliseconds) { m_timCloseGrace.setInterval(milliseconds); }
     // The note sent when the count-down refuses the offer.
     void SetRefuseNote(const QString& note) { m_refuseNote = note; }
     void SetCountDownRunning(bool running);
@@ -148,6 +152,7 @@ private:
 
     QTimer m_timCountDown;
     QTimer m_timSpeed;
+    QTimer m_timCloseGrace;
 
     // Connection and transfer state; a reset puts it back.
     QStringList m_identity;  // the sender's TVX address and its card
