@@ -6,6 +6,7 @@
 #include "platform/DesktopEntry.h"
 #include "shell/MainWindow.h"
 #include "shell/TrayPictures.h"
+#include "startup/CommandLine.h"
 #include "startup/Language.h"
 #include "startup/Startup.h"
 
@@ -14,8 +15,17 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    tvx::StartupOptions options;
     QString error;
+    // A command (send, receive, chat, peers) runs without a display; none starts the desktop.
+    tvx::CommandRequest command;
+    if (!tvx::ParseCommandLine(arguments, command, error)) {
+        std::fprintf(stderr, "tolvex: %s\n", qPrintable(error));
+        return 2;
+    }
+    if (command.kind != tvx::CommandRequest::Kind::Desktop)
+        return tvx::RunCommand(command, argc, argv);
+
+    tvx::StartupOptions options;
     if (!tvx::ParseOptions(arguments, options, error)) {
         std::fprintf(stderr, "tolvex: %s\n", qPrintable(error));
         return 2;

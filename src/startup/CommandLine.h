@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "startup/Options.h"
+
+namespace tvx {
+
+// What a command reports as the process's exit status.
+enum CommandStatus {
+    StatusDone = 0,       // sent, received, the chat ended normally
+    StatusRefused = 1,    // refused, cancelled or stopped by the peer
+    StatusUsage = 2,      // bad usage or a bad address
+    StatusNetwork = 3,    // no connection, time-out, port in use, connection lost
+    StatusLocalFile = 4,  // a local file could not be read or written
+};
+
+// The command line as parsed: no command runs the desktop program with its own options.
+struct CommandRequest {
+    enum class Kind { Desktop, Help, Version, Send, Receive, Chat, Peers };
+    Kind kind = Kind::Desktop;
+    StartupOptions startup;  // --address and --data-dir, for every command
+
+    QString peerAddress;  // send, chat: as typed
+    QString filePath;     // send
+    QString note;         // send --note
+    QString code;         // send, receive, chat --code
+    bool codeGiven = false;
+    int retries = 0;         // send --retry: further attempts after the first
+    QString folder;          // receive --to (empty: the current folder)
+    bool overwrite = false;  // receive --overwrite
+    int waitMs = 2000;       // peers --wait
+};
+
+// Parses the arguments after the program name; false with a one-line reason on bad usage.
+// Kind::Desktop leaves the arguments to ParseOptions, as before the commands existed.
+bool ParseCommandLine(const QStringList& arguments, CommandRequest& request, QString& error);
+
+QString HelpText();
+QString VersionText();
+
+// Runs a command under a QCoreApplication (made here; no display is needed) and returns the
+// exit status. argc and argv are the process's own.
+int RunCommand(const CommandRequest& request, int argc, char** argv);
+
+}  // namespace tvx
