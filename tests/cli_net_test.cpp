@@ -1,0 +1,369 @@
+// The command line as its users run it: the built program in its own process on one loopback
+// address, against a complete copy in this process (the desktop program) or against another
+// command-line process on another address.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <memory>
+
+#include "address/AddressCode.h"
+#include "address/PresenceService.h"
+#include "chat/ChatAcceptWindow.h"
+#include "common/Handshake.h"
+#include "support/Files.h"
+#include "support/Loopback.h"
+#include "support/TestPeer.h"
+#include "transfer/ReceiverPage.h"
+
+namespace tvx::test {
+namespace {
+
+QByteArray Pattern(qint64 size, int seed = 0) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = char((i * 131 + i / 7 + seed) & 0xFF);
+    return bytes;
+}
+
+// One run of the program, with its own home (settings, card, data folder) and its output
+// gathered as it comes.
+class Cli {
+public:
+    Cli(const QString& home, const QStringList& arguments) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home);
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
+        environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        m_process.setProcessEnvironment(environment);
+        m_process.setWorkingDirectory(home);
+        QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process,
+                         [this] { m_err += m_process.readAllStandardError(); });
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
+                         [this] { m_out += m_process.readAllStandardOutput(); });
+        m_process.start(QStringLiteral(TOLVEX_BINARY), arguments);
+        EXPECT_TRUE(m_process.waitForStarted(10000));
+    }
+    ~Cli() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    // Waits for the end; the exit status, or -1 when it did not end in time or crashed.
+    int Finish(int milliseconds = 30000) {
+        if (!WaitUntil([&] { return m_process.state() == QProcess::NotRunning; }, milliseconds))
+            return -1;
+        m_err += m_process.readAllStandardError();
+        m_out += m_process.readAllStandardOutput();
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+    bool ErrorSays(const QString& text, int milliseconds = 15000) {
+        return WaitUntil([&] { return Err().contains(text); }, milliseconds);
+    }
+    QString Err() const { return QString::fromUtf8(m_err); }
+    QString Out() const { return QString::fromUtf8(m_out); }
+    QProcess& process() { return m_process; }
+
+private:
+    QProcess m_process;
+    QByteArray m_err;
+    QByteArray m_out;
+};
+
+class CommandLine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(home.isValid() && files.isValid() && received.isValid());
+        // The card of the command line's user, as the desktop program keeps it.
+        QSettings ini(home.path() + QStringLiteral("/config/Kestrane/Kestrane.ini"),
+                      QSettings::IniFormat);
+        ini.beginGroup(QStringLiteral("Settings"));
+        ini.setValue(QStringLiteral("NickName"), QStringLiteral("小刚"));
+    }
+
+    QString MakeFile(const QString& name, const QByteArray& content) {
+        const QString path = files.path() + QLatin1Char('/') + name;
+        EXPECT_TRUE(WriteFile(path, content));
+        return path;
+    }
+    std::unique_ptr<Cli> Run(const QString& address, const QStringList& arguments) {
+        return std::make_unique<Cli>(home.path(),
+                                     QStringList{QStringLiteral("--address"), address} + arguments);
+    }
+    QString Received(const QString& name) const {
+        return received.path() + QLatin1Char('/') + name;
+    }
+
+    QTemporaryDir home;
+    QTemporaryDir files;
+    QTemporaryDir received;
+};
+
+TEST_F(CommandLine, SendsToTheDesktopCopyWhichAcceptsRefusesOrAsksForItsCode) {
+    TestPeer desktop{kAnswererAddress, QStringLiteral("小红")};
+    ASSERT_TRUE(desktop.Start());
+    const QByteArray content = Pattern(3 * 1024 * 1024 + 17);
+    const QString path = MakeFile(QStringLiteral("a.bin"), content);
+    auto offerShown = [&] {
+        return WaitUntil([&] { return desktop.session.activity.offerPending; }, 15000);
+    };
+
+    // By IPv4, with a note, accepted by the desktop's user.
+    {
+        auto send = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress, path,
+                                         QStringLiteral("--note"), QStringLiteral("看看这个")});
+        ASSERT_TRUE(offerShown());
+        EXPECT_EQ(desktop.receiver().TextOf(QStringLiteral("lblOfferNote")),
+                  QStringLiteral("看看这个"));
+        desktop.fake.dialogs->paths.enqueue(desktop.DownloadFolder() + QStringLiteral("a.bin"));
+        desktop.receiver().findChild<QPushButton*>(QStringLiteral("cmdAccept"))->click();
+        ASSERT_EQ(send->Finish(), 0) << qPrintable(send->Err());
+        EXPECT_EQ(ReadAll(desktop.DownloadFolder() + QStringLiteral("a.bin")), content);
+        const QString err = send->Err();
+        EXPECT_TRUE(err.contains(QStringLiteral("文件已成功发送到 127.0.0.3 。")))
+            << qPrintable(err);
+        // Not a terminal: one line for the file, no bar redrawn in place.
+        EXPECT_FALSE(err.contains(QLatin1Char('\r')));
+        EXPECT_TRUE(err.contains(QStringLiteral("\na.bin  100%  3.0 MB / 3.0 MB  用时 ")))
+            << qPrintable(err);
+        EXPECT_TRUE(send->Out().isEmpty());
+    }
+    ASSERT_TRUE(WaitUntil(
+        [&] { return desktop.receiver().ControlLink().state() == PeerLink::State::Listening; }));
+
+    // Refused by the desktop's user with a note.
+    {
+        auto send = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress, path});
+        ASSERT_TRUE(offerShown());
+        desktop.receiver()
+            .findChild<QPlainTextEdit*>(QStringLiteral("txtRefuseNote"))
+            ->setPlainText(QStringLiteral("不需要"));
+        desktop.receiver().findChild<QPushButton*>(QStringLiteral("cmdRefuse"))->click();
+        ASSERT_EQ(send->Finish(), 1) << qPrintable(send->Err());
+        EXPECT_TRUE(send->Err().contains(
+            QStringLiteral("对方用户 127.0.0.3 拒绝接收文件\"a.bin\"。\n附言:不需要\n")))
+            << qPrintable(send->Err());
+    }
+    ASSERT_TRUE(WaitUntil(
+        [&] { return desktop.receiver().ControlLink().state() == PeerLink::State::Listening; }));
+
+    // The desktop asks for a code: a wrong one is refused with the sender's message.
+    desktop.session.settings.passWord1 = Digest(QStringLiteral("芝麻开门"));
+    {
+        auto send = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress, path,
+                                         QStringLiteral("--code"), QStringLiteral("芝麻关门")});
+        ASSERT_EQ(send->Finish(), 1) << qPrintable(send->Err());
+        EXPECT_TRUE(send->Err().endsWith(
+            QStringLiteral("发送连接请求失败:验证码无效。\n-没有使用验证码或验证码错误\n")))
+            << qPrintable(send->Err());
+        EXPECT_FALSE(desktop.session.activity.offerPending);
+    }
+
+    // By TVX address with the right code, received automatically by the desktop.
+    desktop.session.settings.autoRecvFile = true;
+    desktop.session.settings.autoSavePath = received.path();
+    {
+        auto send =
+            Run(kCallerAddress, {QStringLiteral("send"), EncodeAddressCode(kAnswererAddress), path,
+                                 QStringLiteral("--code=芝麻开门")});
+        ASSERT_EQ(send->Finish(), 0) << qPrintable(send->Err());
+        ASSERT_TRUE(WaitUntil([&] { return QFile::exists(Received(QStringLiteral("a.bin"))); }));
+        EXPECT_EQ(ReadAll(Received(QStringLiteral("a.bin"))), content);
+    }
+}
+
+TEST_F(CommandLine, BadUsageBadAddressMissingFileAndNobodyListening) {
+    const QString path = MakeFile(QStringLiteral("x.bin"), Pattern(1000));
+
+    auto bad = Run(kCallerAddress, {QStringLiteral("send"), QStringLiteral("300.1.2.3"), path});
+    EXPECT_EQ(bad->Finish(), 2);
+    EXPECT_EQ(bad->Err(), QStringLiteral("无效的IP或TVX地址,请重新输入。\n"));
+
+    auto missing = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress,
+                                        files.path() + QStringLiteral("/none.bin")});
+    EXPECT_EQ(missing->Finish(), 4);
+    EXPECT_TRUE(missing->Err().startsWith(QStringLiteral("发送的文件不存在。\n")));
+
+    auto nobody = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress, path,
+                                       QStringLiteral("--retry"), QStringLiteral("2")});
+    EXPECT_EQ(nobody->Finish(), 3);
+    EXPECT_TRUE(nobody->Err().contains(QStringLiteral("(已尝试连接 2 次)\n")));
+    EXPECT_FALSE(nobody->Err().contains(QStringLiteral("(已尝试连接 3 次)")));
+    EXPECT_TRUE(
+        nobody->Err().endsWith(QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。\n")))
+        << qPrintable(nobody->Err());
+
+    auto noFolder = Run(kAnswererAddress, {QStringLiteral("receive"), QStringLiteral("--to"),
+                                           files.path() + QStringLiteral("/none")});
+    EXPECT_EQ(noFolder->Finish(), 4);
+
+    for (const QStringList& usage :
+         {QStringList{QStringLiteral("send"), kAnswererAddress},
+          QStringList{QStringLiteral("sned"), kAnswererAddress, path},
+          QStringList{QStringLiteral("peers"), QStringLiteral("--wait"), QStringLiteral("x")},
+          QStringList{QStringLiteral("receive"), QStringLiteral("--note"), QStringLiteral("x")}}) {
+        auto wrong = Run(kCallerAddress, usage);
+        EXPECT_EQ(wrong->Finish(), 2) << qPrintable(usage.join(' '));
+        EXPECT_EQ(wrong->Err().count(QLatin1Char('\n')), 1) << qPrintable(wrong->Err());
+    }
+
+    Cli help(home.path(), {QStringLiteral("--help")});
+    EXPECT_EQ(help.Finish(), 0);
+    EXPECT_TRUE(help.Out().contains(QStringLiteral("send ADDRESS FILE")));
+    Cli version(home.path(), {QStringLiteral("--version")});
+    EXPECT_EQ(version.Finish(), 0);
+    EXPECT_TRUE(version.Out().startsWith(QStringLiteral("tolvex ")));
+}
+
+TEST_F(CommandLine, ReceiverResumesAfterTheSenderWasKilledAndNumbersRepeatedNames) {
+    auto receive =
+        Run(kAnswererAddress, {QStringLiteral("receive"), QStringLiteral("--to"), received.path()});
+    ASSERT_TRUE(receive->ErrorSays(QStringLiteral("正在等待接收文件")))
+        << qPrintable(receive->Err());
+
+    const qint64 size = 48 * 1024 * 1024;
+    const QByteArray content = Pattern(size, 3);
+    const QString path = MakeFile(QStringLiteral("big.bin"), content);
+    const QString held = Received(QStringLiteral("big.bin.tvx"));
+    {
+        auto send = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress, path});
+        // Stopped as soon as the first bytes are down, then killed: no goodbye of any kind.
+        ASSERT_TRUE(WaitUntil([&] { return QFileInfo(held).size() > 0; }, 20000));
+        ::kill(pid_t(send->process().processId()), SIGSTOP);
+        send->process().kill();
+        send->process().waitForFinished(5000);
+    }
+    ASSERT_TRUE(receive->ErrorSays(QStringLiteral("取消发送文件\"big.bin\"")))
+        << qPrintable(receive->Err());
+    const qint64 kept = QFileInfo(held).size();
+    EXPECT_GT(kept, 0);
+    EXPECT_LT(kept, size);
+
+    {
+        auto send = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress, path});
+        ASSERT_EQ(send->Finish(60000), 0) << qPrintable(send->Err());
+        EXPECT_TRUE(send->Err().contains(QStringLiteral("\nbig.bin  100%")));
+    }
+    ASSERT_TRUE(
+        receive->ErrorSays(QStringLiteral("保存到 ") + Received(QStringLiteral("big.bin"))));
+    EXPECT_TRUE(receive->Err().contains(QStringLiteral("当前位置文件已接收 ")));
+    EXPECT_TRUE(receive->Err().contains(QStringLiteral("\nbig.bin  100%")));
+    EXPECT_EQ(ReadAll(Received(QStringLiteral("big.bin"))), content);
+    EXPECT_FALSE(QFile::exists(held));
+
+    // The same name again is numbered; the first file stays.
+    const QByteArray small = Pattern(5000, 9);
+    const QString smallPath = MakeFile(QStringLiteral("big.bin"), small);
+    {
+        auto send = Run(kCallerAddress,
+                        {QStringLiteral("send"), EncodeAddressCode(kAnswererAddress), smallPath});
+        ASSERT_EQ(send->Finish(), 0) << qPrintable(send->Err());
+    }
+    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(Received(QStringLiteral("big(1).bin"))); }));
+    EXPECT_EQ(ReadAll(Received(QStringLiteral("big(1).bin"))), small);
+    EXPECT_EQ(QFileInfo(Received(QStringLiteral("big.bin"))).size(), size);
+
+    // SIGTERM ends it cleanly.
+    receive->process().terminate();
+    EXPECT_EQ(receive->Finish(), 0);
+}
+
+TEST_F(CommandLine, ReceiveNeedsThePortsAndRefusesAWrongCode) {
+    {
+        TestPeer desktop{kAnswererAddress, QStringLiteral("小红")};
+        ASSERT_TRUE(desktop.Start());
+        auto receive = Run(kAnswererAddress, {QStringLiteral("receive")});
+        EXPECT_EQ(receive->Finish(), 3);
+        EXPECT_EQ(receive->Err(), QStringLiteral("Tolvex不能运行:端口已被其它程序使用。\n"));
+    }
+
+    auto receive =
+        Run(kAnswererAddress, {QStringLiteral("receive"), QStringLiteral("--to"), received.path(),
+                               QStringLiteral("--code"), QStringLiteral("芝麻开门")});
+    ASSERT_TRUE(receive->ErrorSays(QStringLiteral("正在等待接收文件")));
+    const QString path = MakeFile(QStringLiteral("c.bin"), Pattern(2000));
+    auto wrong = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress, path});
+    EXPECT_EQ(wrong->Finish(), 1);
+    EXPECT_TRUE(wrong->Err().contains(QStringLiteral("发送连接请求失败:验证码无效。")));
+    auto right = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress, path,
+                                      QStringLiteral("--code"), QStringLiteral("芝麻开门")});
+    EXPECT_EQ(right->Finish(), 0) << qPrintable(right->Err());
+    EXPECT_EQ(ReadAll(Received(QStringLiteral("c.bin"))), Pattern(2000));
+    receive->process().terminate();
+    EXPECT_EQ(receive->Finish(), 0);
+}
+
+TEST_F(CommandLine, ChatsWithTheDesktopCopyUntilTheEndOfInput) {
+    TestPeer desktop{kAnswererAddress, QStringLiteral("小红")};
+    ASSERT_TRUE(desktop.Start());
+    ChatAcceptWindow* accept = desktop.mainWindow->AcceptWindow();
+    ASSERT_NE(accept, nullptr);
+
+    auto chat = Run(kCallerAddress, {QStringLiteral("chat"), kAnswererAddress});
+    ASSERT_TRUE(WaitUntil([&] { return desktop.session.activity.invitationPending; }, 15000))
+        << qPrintable(chat->Err());
+    accept->cmdRecvQuery_Click(1);
+    ASSERT_TRUE(chat->ErrorSays(QStringLiteral("小红 进入聊天室...["))) << qPrintable(chat->Err());
+
+    auto* input = accept->findChild<QTextEdit*>(QStringLiteral("txtChatText"));
+    ASSERT_NE(input, nullptr);
+    for (const QChar c : QStringLiteral("你好,小刚"))
+        QTest::sendKeyEvent(QTest::Click, input, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    accept->cmdChatDo_Click(1);
+    ASSERT_TRUE(WaitUntil([&] { return chat->Out().contains(QStringLiteral("你好,小刚\n")); }))
+        << qPrintable(chat->Out());
+    EXPECT_TRUE(chat->Out().startsWith(QStringLiteral("小红 ")));
+
+    chat->process().write(QStringLiteral("第一行\n\n第二行\n").toUtf8());
+    auto* transcript = accept->findChild<QTextEdit*>(QStringLiteral("rtxChat"));
+    ASSERT_NE(transcript, nullptr);
+    ASSERT_TRUE(
+        WaitUntil([&] { return transcript->toPlainText().contains(QStringLiteral("第二行")); }));
+    EXPECT_TRUE(transcript->toPlainText().contains(QStringLiteral("小刚 ")));
+    EXPECT_TRUE(transcript->toPlainText().contains(QStringLiteral("第一行")));
+
+    chat->process().closeWriteChannel();
+    EXPECT_EQ(chat->Finish(), 0) << qPrintable(chat->Err());
+    ASSERT_TRUE(WaitUntil(
+        [&] { return transcript->toPlainText().contains(QStringLiteral("小刚 已经离开聊天室")); }));
+}
+
+TEST_F(CommandLine, PeersListsTheOtherCopiesBesideADesktopCopyOnItsOwnAddress) {
+    TestPeer same{kCallerAddress, QStringLiteral("同址")};
+    TestPeer second{kAnswererAddress, QStringLiteral("小红")};
+    TestPeer third{QStringLiteral("127.0.0.4"), QStringLiteral("小兰")};
+    for (TestPeer* copy : {&same, &second, &third}) {
+        copy->session.presenceDestinations = PresenceDestinations(copy->session.localAddress);
+        ASSERT_TRUE(copy->Start());
+    }
+    auto peers = Run(kCallerAddress,
+                     {QStringLiteral("peers"), QStringLiteral("--wait"), QStringLiteral("1.5")});
+    ASSERT_EQ(peers->Finish(), 0) << qPrintable(peers->Err());
+    const QStringList lines = peers->Out().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << qPrintable(peers->Out());
+    EXPECT_EQ(lines[0].section(QLatin1Char('\t'), 0, 0), QStringLiteral("小红"));
+    EXPECT_EQ(lines[0].section(QLatin1Char('\t'), 2), QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(DecodeAddressCode(lines[0].section(QLatin1Char('\t'), 1, 1)),
+              QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(lines[1].section(QLatin1Char('\t'), 0, 0), QStringLiteral("小兰"));
+    EXPECT_EQ(lines[1].section(QLatin1Char('\t'), 2), QStringLiteral("127.0.0.4"));
+}
+
+}  // namespace
+}  // namespace tvx::test
