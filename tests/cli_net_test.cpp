@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
@@ -363,6 +364,49 @@ TEST_F(CommandLine, PeersListsTheOtherCopiesBesideADesktopCopyOnItsOwnAddress) {
               QStringLiteral("127.0.0.3"));
     EXPECT_EQ(lines[1].section(QLatin1Char('\t'), 0, 0), QStringLiteral("小兰"));
     EXPECT_EQ(lines[1].section(QLatin1Char('\t'), 2), QStringLiteral("127.0.0.4"));
+}
+
+// A terminal, where the bar is redrawn in place: the sender runs in a tmux pane and the pane
+// keeps a single bar line that ends at 100%.
+TEST_F(CommandLine, OnATerminalTheBarIsOneLineRedrawnInPlace) {
+    const QString tmux = QStandardPaths::findExecutable(QStringLiteral("tmux"));
+    if (tmux.isEmpty())
+        GTEST_SKIP() << "tmux is not installed";
+    auto receive =
+        Run(kAnswererAddress, {QStringLiteral("receive"), QStringLiteral("--to"), received.path()});
+    ASSERT_TRUE(receive->ErrorSays(QStringLiteral("正在等待接收文件")));
+    const QString path = MakeFile(QStringLiteral("tty.bin"), Pattern(24 * 1024 * 1024, 1));
+
+    const QString server =
+        QStringLiteral("tolvex-cli-test-%1").arg(QCoreApplication::applicationPid());
+    const QString done = files.path() + QStringLiteral("/done");
+    auto tmuxRun = [&](const QStringList& arguments) {
+        QProcess process;
+        process.start(tmux, QStringList{QStringLiteral("-L"), server} + arguments);
+        EXPECT_TRUE(process.waitForFinished(10000));
+        return QString::fromUtf8(process.readAllStandardOutput());
+    };
+    const QString command =
+        QStringLiteral(
+            "HOME=%1 XDG_CONFIG_HOME=%1/config XDG_DATA_HOME=%1/data LANG=C.UTF-8 "
+            "'%2' --address 127.0.0.2 send 127.0.0.3 '%3'; echo $? > '%4'; sleep 60")
+            .arg(home.path(), QStringLiteral(TOLVEX_BINARY), path, done);
+    tmuxRun({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-x"),
+             QStringLiteral("150"), QStringLiteral("-y"), QStringLiteral("20"), command});
+    const bool ended =
+        WaitUntil([&] { return QFile::exists(done) && QFileInfo(done).size() > 0; }, 60000);
+    const QString screen = tmuxRun({QStringLiteral("capture-pane"), QStringLiteral("-p")});
+    tmuxRun({QStringLiteral("kill-server")});
+    ASSERT_TRUE(ended) << qPrintable(screen);
+    EXPECT_EQ(ReadAll(done).trimmed(), QByteArray("0"));
+    const QStringList bars = screen.split(QLatin1Char('\n')).filter(QStringLiteral("tty.bin ["));
+    ASSERT_EQ(bars.size(), 1) << qPrintable(screen);
+    EXPECT_TRUE(
+        bars[0].startsWith(QStringLiteral("tty.bin [########################] 100%  24.0 MB")))
+        << qPrintable(screen);
+    EXPECT_TRUE(screen.contains(QStringLiteral("文件已成功发送到 127.0.0.3 。")));
+    receive->process().terminate();
+    EXPECT_EQ(receive->Finish(), 0);
 }
 
 }  // namespace

@@ -77,12 +77,14 @@ void TerminalOutput::EndProgressLine() {
 
 QString TerminalProgress::BarLine(const QString& fileName, const TransferProgress& progress) {
     const int filled = qBound(0, int(progress.Fraction() * kBarCells), kBarCells);
+    // The last estimate stays with the engines; at the end nothing is left.
+    const bool done = progress.Total() > 0 && progress.Position() >= progress.Total();
     const QString bar =
         QString(filled, QLatin1Char('#')) + QString(kBarCells - filled, QLatin1Char('-'));
     return ShortName(fileName) + QStringLiteral(" [") + bar + QStringLiteral("] ") +
            progress.PercentText().rightJustified(4) + QStringLiteral("  ") + progress.BytesText() +
            QStringLiteral("  ") + progress.SpeedText() + QStringLiteral("  剩余 ") +
-           progress.RemainingText();
+           (done ? FormatDuration(0) : progress.RemainingText());
 }
 
 QString TerminalProgress::SummaryLine(const QString& fileName, const TransferProgress& progress,
