@@ -123,7 +123,7 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
                      [&] { refusedAtAdmission = true; });
     QObject::connect(&inviter, &ChatInviter::StepChanged, &loop, [&](int step) {
         if (step == 1) {
-            output.Message(QStringLiteral("正在连接用户 ") + inviter.shownAddress() +
+            output.Message(QStringLiteral("正在连接 ") + inviter.shownAddress() +
                            QStringLiteral(" ..."));
         } else if (step == 3) {
             output.Message(QStringLiteral("对方已收到邀请,正在等待其回应..."));
