@@ -11,6 +11,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -39,7 +40,7 @@ public:
     }
 };
 
-// One running copy without a desktop: the settings in memory, the machine's clock.
+// One running copy without a desktop: settings in a throw-away file, the machine's clock.
 struct BenchPeer {
     BenchPeer(const QString& address, const QString& nickName) : session(MakePlatform()) {
         session.localAddress = address;
@@ -48,10 +49,12 @@ struct BenchPeer {
     }
     Platform& MakePlatform() {
         platform.messageBox = std::make_unique<PrintingMessageBox>();
-        platform.settings = std::make_unique<MemorySettingsStore>();
+        platform.settings = std::make_unique<IniSettingsStore>(
+            settingsFolder.filePath(QStringLiteral("Kestrane.ini")));
         platform.system = std::make_unique<HostSystemInfo>();
         return platform;
     }
+    QTemporaryDir settingsFolder;  // a throw-away settings file: the user's own stay untouched
     Platform platform;
     Session session;
 };

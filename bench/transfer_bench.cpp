@@ -33,11 +33,9 @@
 #include "address/AddressCode.h"
 #include "common/Session.h"
 #include "platform/MessageBox.h"
-#include "platform/Screen.h"
 #include "platform/SettingsStore.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
-#include "platform/Tray.h"
 #include "records/Settings.h"
 #include "transfer/SendWindow.h"
 
@@ -243,15 +241,16 @@ int RunSender(int argc, char** argv) {
     PrintingMessageBox* messages = box.get();
     platform.messageBox = std::move(box);
     platform.shell = std::make_unique<QuietShell>();
-    auto store = std::make_unique<tvx::MemorySettingsStore>();
+    // The settings in a throw-away file, so that the user's own stay untouched.
+    QTemporaryDir settingsFolder;
+    auto store = std::make_unique<tvx::IniSettingsStore>(
+        settingsFolder.filePath(QStringLiteral("Kestrane.ini")));
     if (bufferMb > 0) {
-        store->values[QStringLiteral("UseSendBuffer")] = QStringLiteral("1");
-        store->values[QStringLiteral("SendBufferSize")] = QString::number(bufferMb);
+        store->Write(QStringLiteral("UseSendBuffer"), QStringLiteral("1"));
+        store->Write(QStringLiteral("SendBufferSize"), QString::number(bufferMb));
     }
     platform.settings = std::move(store);
     platform.system = std::make_unique<tvx::HostSystemInfo>();
-    platform.screen = std::make_unique<tvx::FakeScreenService>();
-    platform.tray = std::make_unique<tvx::FakeTrayIcon>();
 
     tvx::Session session(platform);
     session.localAddress = kSenderAddress;

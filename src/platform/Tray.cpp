@@ -177,11 +177,4 @@ QWidget* DesktopTrayIcon::StandInWindow() const {
     return m_standIn.get();
 }
 
-bool FakeTrayIcon::Add(const QIcon& icon, const QString& text) {
-    shown = true;
-    tip = text;
-    icons.append(icon);
-    return true;
-}
-
 }  // namespace tvx

@@ -57,20 +57,4 @@ private:
     QLabel* m_picture = nullptr;
 };
 
-// Records what the program asks of its icon; tests send mouse messages by hand.
-class FakeTrayIcon : public TrayIcon {
-    Q_OBJECT
-
-public:
-    bool Add(const QIcon& icon, const QString& tip) override;
-    void Modify(const QIcon& icon) override { icons.append(icon); }
-    void Remove() override { shown = false; }
-    bool IsShown() const override { return shown; }
-    void Send(int message) { emit MouseMessage(message); }
-
-    bool shown = false;
-    QString tip;
-    QList<QIcon> icons;
-};
-
 }  // namespace tvx

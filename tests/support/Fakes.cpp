@@ -36,6 +36,21 @@ bool ScriptedDialogs::ChooseColor(QWidget*, quint32& colorBgr) {
     return true;
 }
 
+bool MemorySettingsStore::Write(const QString& key, const QString& value) {
+    if (failWrites)
+        return false;
+    values.insert(key, value);
+    writeOrder.append(key);
+    return true;
+}
+
+bool FakeTrayIcon::Add(const QIcon& icon, const QString& text) {
+    shown = true;
+    tip = text;
+    icons.append(icon);
+    return true;
+}
+
 FakePlatform::FakePlatform(const QString& settingsFolder) {
     auto box = std::make_unique<ScriptedMessageBox>();
     auto dialogBox = std::make_unique<ScriptedDialogs>();

@@ -67,6 +67,65 @@ public:
     QString clipboard;
 };
 
+// The settings in memory; failWrites makes every write fail as a full disk would.
+class MemorySettingsStore : public SettingsStore {
+public:
+    explicit MemorySettingsStore(QString folder = QString()) : m_folder(std::move(folder)) {}
+    QString Read(const QString& key) override { return values.value(key); }
+    bool Write(const QString& key, const QString& value) override;
+    QString Folder() const override { return m_folder; }
+
+    QMap<QString, QString> values;
+    QStringList writeOrder;
+    bool failWrites = false;
+
+private:
+    QString m_folder;
+};
+
+// A machine whose addresses, name, clock and data folder the test sets.
+class FakeSystemInfo : public SystemInfo {
+public:
+    bool AddressTable(QList<Ipv4Bytes>& out, QString& error) override {
+        out = addresses;
+        error = tableError;
+        return tableError.isEmpty();
+    }
+    QString ComputerName() override { return computerName; }
+    QDateTime Now() override { return now; }
+    qint64 UptimeMs() override { return uptimeMs; }
+    QString DataFolder() override { return dataFolder; }
+
+    QList<Ipv4Bytes> addresses;
+    QString tableError;
+    QString computerName = QStringLiteral("TESTPC");
+    QDateTime now = QDateTime(QDate(2007, 3, 5), QTime(8, 4, 9));
+    qint64 uptimeMs = 1000000;
+    QString dataFolder;
+};
+
+class FakeScreenService : public ScreenService {
+public:
+    ScreenMetrics Metrics() override { return metrics; }
+    ScreenMetrics metrics;
+};
+
+// Records what the program asks of its icon; tests send mouse messages by hand.
+class FakeTrayIcon : public TrayIcon {
+    Q_OBJECT
+
+public:
+    bool Add(const QIcon& icon, const QString& tip) override;
+    void Modify(const QIcon& icon) override { icons.append(icon); }
+    void Remove() override { shown = false; }
+    bool IsShown() const override { return shown; }
+    void Send(int message) { emit MouseMessage(message); }
+
+    bool shown = false;
+    QString tip;
+    QList<QIcon> icons;
+};
+
 class MemoryAutoStart : public AutoStartList {
 public:
     bool Write(const QString& name, const QString& command) override {
