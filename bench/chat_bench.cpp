@@ -34,9 +34,9 @@ const QString kStyle = QStringLiteral("FF8000101") + QStringLiteral("12");
 // Nothing here should ask the user anything; if it does, say so and answer OK.
 class PrintingMessageBox : public MessageBoxService {
 public:
-    int Show(QWidget*, const QString& text, const QString&, int) override {
+    MessageAnswer Show(QWidget*, const QString& text, const QString&, MessageStyle) override {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
-        return AnswerOk;
+        return MessageAnswer::Ok;
     }
 };
 

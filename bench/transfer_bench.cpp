@@ -211,17 +211,18 @@ double PlainCopySeconds(const QString& source, const QString& target, qint64 buf
 
 class PrintingMessageBox : public tvx::MessageBoxService {
 public:
-    int Show(QWidget*, const QString& text, const QString& title, int) override {
+    tvx::MessageAnswer Show(QWidget*, const QString& text, const QString& title,
+                            tvx::MessageStyle) override {
         std::fprintf(stderr, "message [%s] %s\n", qPrintable(title), qPrintable(text));
         ++shown;
-        return tvx::AnswerOk;
+        return tvx::MessageAnswer::Ok;
     }
     int shown = 0;
 };
 
 class QuietShell : public tvx::ShellService {
 public:
-    int Open(const QString&) override { return tvx::ShellOpened; }
+    bool Open(const QString&) override { return true; }
     QString TypeName(const QString&) override { return QString(); }
     QIcon Icon(const QString&, bool) override { return QIcon(); }
     void SetClipboardText(const QString&) override {}

@@ -46,7 +46,7 @@ protected:
     }
     QStringList Entries() { return ItemTexts(window->lstAdrs()); }
     QString LastMessage() { return fake.messageBox->shown.last().text; }
-    int LastStyle() { return fake.messageBox->shown.last().style; }
+    MessageStyle LastStyle() { return fake.messageBox->shown.last().style; }
     void Select(std::initializer_list<int> rows) {
         window->lstAdrs()->clearSelection();
         for (int row : rows)
@@ -134,7 +134,7 @@ TEST_F(AddressBook, DeleteInvertAndSaveOnlyWhenAsked) {
     ASSERT_TRUE(WriteFile(BookPath(), before));
     Open();
     Select({0, 2, 3});
-    fake.messageBox->answers.enqueue(AnswerNo);
+    fake.messageBox->answers.enqueue(MessageAnswer::No);
     window->cmdAdrs_Click(3);
     EXPECT_EQ(LastMessage(), QStringLiteral("确实要删除选择的 3 个地址么？"));
     EXPECT_EQ(Entries().size(), 4);

@@ -425,7 +425,7 @@ TEST_F(Options, BlockListPageEditsACopyThatOnlyOkSaves) {
     dialog->cmdSafe_Click(4);
     EXPECT_EQ(list->selectedItems().size(), 3);
     EXPECT_FALSE(list->item(1)->isSelected());
-    fake.messageBox->answers.enqueue(AnswerYes);
+    fake.messageBox->answers.enqueue(MessageAnswer::Yes);
     dialog->cmdSafe_Click(3);
     EXPECT_EQ(LastMessage(), QStringLiteral("确实要删除选择的 3 个地址么？"));
     EXPECT_EQ(ItemTexts(list), QStringList{QStringLiteral("10.0.0.9")});

@@ -63,12 +63,12 @@ TEST(PersonalInfoWindow, RefusesAnEmptyOrBarredNickname) {
         window.txtLocalInfo(3)->setText(QString::fromUtf8(nick));
         window.cmdDo_Click(1);
         EXPECT_EQ(rig.fake.messageBox->shown.last().text, QStringLiteral("昵称不能为空。"));
-        EXPECT_EQ(rig.fake.messageBox->shown.last().style, 0x30);
+        EXPECT_EQ(rig.fake.messageBox->shown.last().style, MessageStyleOf(KindWarning));
     }
     window.txtLocalInfo(3)->setText(QStringLiteral("a|b"));
     window.cmdDo_Click(1);
     EXPECT_EQ(rig.fake.messageBox->shown.last().text, QStringLiteral("昵称中不能包含|字符。"));
-    EXPECT_EQ(rig.fake.messageBox->shown.last().style, 0x40);
+    EXPECT_EQ(rig.fake.messageBox->shown.last().style, MessageStyleOf(KindInfo));
     // Nothing was stored, and the typed values stay.
     EXPECT_TRUE(rig.fake.settings->writeOrder.isEmpty());
     EXPECT_EQ(window.txtLocalInfo(4)->text(), QStringLiteral("30"));
@@ -160,7 +160,7 @@ TEST(PeerInfoWindow, AddsToTheAddressBookWithoutBars) {
     Rig rig;
     PeerInfoWindow window(rig.session);
     window.Fill({"XXEEEXEEEF", "a|b", "0"});
-    rig.fake.messageBox->answers << AnswerNo;
+    rig.fake.messageBox->answers << MessageAnswer::No;
     window.cmdDo_Click(1);
     EXPECT_EQ(rig.Messages().last(),
               QStringLiteral("确实要将该用户地址加入地址簿么？\r\n添加后可在\"地址簿\"中编辑。"));

@@ -103,7 +103,7 @@ TEST(MainWindow, ExitQuestionListsEveryActivity) {
         a.invitationPending = flags & 32;
         const QString list = ActivityList(a.sending, a.receiving, a.chatActive || a.chatInProgress);
         QSignalSpy ended(&rig.window, &MainWindow::ProgramEnded);
-        rig.fake.messageBox->answers << AnswerNo;
+        rig.fake.messageBox->answers << MessageAnswer::No;
         rig.window.ExitProgram();
         if (list.isEmpty()) {
             // Waiting offers and invitations are not running events.
@@ -114,7 +114,7 @@ TEST(MainWindow, ExitQuestionListsEveryActivity) {
         ASSERT_EQ(rig.fake.messageBox->shown.size(), 1) << flags;
         EXPECT_EQ(rig.fake.messageBox->shown[0].text,
                   QStringLiteral("确实要退出Tolvex么？当前正在进行的事件:\r\n\r\n") + list);
-        EXPECT_EQ(rig.fake.messageBox->shown[0].style, 0x24);
+        EXPECT_EQ(rig.fake.messageBox->shown[0].style, MessageStyleOf(KindAsk));
         EXPECT_EQ(ended.count(), 0);
         EXPECT_TRUE(rig.fake.tray->shown);
         rig.window.ExitProgram();  // the scripted box now answers Yes
@@ -142,14 +142,14 @@ TEST(MainWindow, BlinkAlternatesUntilNothingWaits) {
     (void)picture2;
 
     // A right click opens the menu and keeps the blinking.
-    rig.fake.tray->Send(TrayRightUp);
+    rig.fake.tray->Send(TrayClick::Right);
     EXPECT_TRUE(rig.window.TrayMenu()->isVisible());
     rig.window.TrayMenu()->hide();
     EXPECT_TRUE(rig.session.activity.offerPending);
     EXPECT_TRUE(rig.window.IsBlinking());
 
     // A left click brings the offer forward; the next tick stops the blinking.
-    rig.fake.tray->Send(TrayLeftUp);
+    rig.fake.tray->Send(TrayClick::Left);
     EXPECT_FALSE(rig.session.activity.offerPending);
     EXPECT_TRUE(rig.window.isVisible());
     rig.window.timBlink_Timer();
@@ -161,8 +161,7 @@ TEST(MainWindow, BlinkAlternatesUntilNothingWaits) {
 TEST(MainWindow, ClickWithNothingWaitingDoesNothing) {
     MainWindowRig rig;
     rig.Load();
-    rig.fake.tray->Send(TrayLeftDoubleClick);
-    rig.fake.tray->Send(512);
+    rig.fake.tray->Send(TrayClick::Double);
     EXPECT_FALSE(rig.window.isVisible());
 }
 
@@ -173,7 +172,7 @@ TEST(MainWindow, InvitationClickBringsTheChatWindow) {
     ASSERT_NE(chat, nullptr);
     EXPECT_FALSE(chat->isVisible());
     rig.session.activity.invitationPending = true;
-    rig.fake.tray->Send(TrayLeftDoubleClick);
+    rig.fake.tray->Send(TrayClick::Double);
     EXPECT_TRUE(chat->isVisible());
     EXPECT_FALSE(rig.window.isVisible());
     EXPECT_FALSE(rig.session.activity.invitationPending);
@@ -213,7 +212,7 @@ TEST(MainWindow, AlarmFiresOnceInItsMinute) {
     ASSERT_EQ(rig.fake.messageBox->shown.size(), 1);
     EXPECT_EQ(rig.fake.messageBox->shown[0].text, QStringLiteral("开会了"));
     EXPECT_EQ(rig.fake.messageBox->shown[0].title, QStringLiteral("Tolvex"));
-    EXPECT_EQ(rig.fake.messageBox->shown[0].style, 0x1040);
+    EXPECT_EQ(rig.fake.messageBox->shown[0].style, MessageStyleOf(KindInfo, true));
     EXPECT_EQ(rig.fake.shell->opened, QStringList{file});
 
     at(8, 31, 0);  // re-arms for the next day
@@ -243,7 +242,7 @@ TEST(MainWindow, HelpOpensTheShippedPageOrSaysItIsMissing) {
     rig.window.MenuEntry(9)->trigger();
     ASSERT_EQ(rig.fake.messageBox->shown.size(), 1);
     EXPECT_EQ(rig.fake.messageBox->shown[0].text, QStringLiteral("帮助文件不存在。"));
-    EXPECT_EQ(rig.fake.messageBox->shown[0].style, 0x30);
+    EXPECT_EQ(rig.fake.messageBox->shown[0].style, MessageStyleOf(KindWarning));
     EXPECT_TRUE(rig.fake.shell->opened.isEmpty());
 
     // The program in its build folder, with the page the build put beside it.
@@ -327,15 +326,17 @@ TEST(TrayStandIn, ClicksAndClosingActAsTheIcon) {
     EXPECT_EQ(standIn->findChild<QLabel*>(QStringLiteral("lblTip"))->text(),
               QStringLiteral("Tolvex\nIP:127.0.0.2"));
 
-    QSignalSpy messages(&tray, &TrayIcon::MouseMessage);
+    QSignalSpy clicks(&tray, &TrayIcon::Clicked);
     QSignalSpy closing(&tray, &TrayIcon::CloseRequested);
     QTest::mouseClick(standIn, Qt::LeftButton);
     QTest::mouseClick(standIn, Qt::RightButton);
     standIn->findChild<QPushButton*>(QStringLiteral("cmdMenu"))->click();
-    ASSERT_EQ(messages.count(), 3);
-    EXPECT_EQ(messages[0][0].toInt(), TrayLeftUp);
-    EXPECT_EQ(messages[1][0].toInt(), TrayRightUp);
-    EXPECT_EQ(messages[2][0].toInt(), TrayRightUp);
+    QTest::mouseDClick(standIn, Qt::LeftButton);
+    ASSERT_EQ(clicks.count(), 4);
+    EXPECT_EQ(clicks[0][0].value<TrayClick>(), TrayClick::Left);
+    EXPECT_EQ(clicks[1][0].value<TrayClick>(), TrayClick::Right);
+    EXPECT_EQ(clicks[2][0].value<TrayClick>(), TrayClick::Right);
+    EXPECT_EQ(clicks[3][0].value<TrayClick>(), TrayClick::Double);
 
     // Closing asks the program to end; removing the icon from there is safe.
     QObject::connect(&tray, &TrayIcon::CloseRequested, &tray, &TrayIcon::Remove);

@@ -348,7 +348,7 @@ void ChatAcceptWindow::cmdChatDo_Click(int index) {
     if (index != 2)
         return;
     if (ShowMessage(m_session.messageBox(), this, QStringLiteral("确实要离开聊天室么？"), KindAsk,
-                    false) == AnswerNo)
+                    false) == MessageAnswer::No)
         return;
     hide();
     m_responder->Leave();

@@ -652,7 +652,7 @@ void ChatInviteWindow::cmdChatDo_Click(int index) {
     if (index != 2)
         return;
     if (ShowMessage(m_session.messageBox(), this, QStringLiteral("确实要离开聊天室么？"), KindAsk,
-                    false) == AnswerNo)
+                    false) == MessageAnswer::No)
         return;
     // The chat may have ended while the question was open; leaving then only returns to input.
     m_inviter->Leave();

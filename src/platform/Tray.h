@@ -12,8 +12,9 @@ class QWidget;
 
 namespace tvx {
 
-// Mouse messages of the notification-area icon, as the main window reads them.
-enum TrayMessage { TrayLeftUp = 514, TrayLeftDoubleClick = 515, TrayRightUp = 517 };
+// How the user clicked the notification-area icon: the left button released, a double
+// click of it, or the right button released.
+enum class TrayClick { Left, Double, Right };
 
 // The program's icon in the notification area. Where the desktop has none, a small window
 // stands in for it: it shows the same picture and tip and answers the same clicks.
@@ -27,7 +28,7 @@ public:
     virtual bool IsShown() const = 0;
 
 signals:
-    void MouseMessage(int message);
+    void Clicked(tvx::TrayClick click);
     // The user closed the stand-in window: the program is to end as from its menu.
     void CloseRequested();
 };

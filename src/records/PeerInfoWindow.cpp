@@ -93,7 +93,7 @@ void PeerInfoWindow::cmdDo_Click(int index) {
                             QStringLiteral("确实要将该用户地址加入地址簿么？") +
                                 QStringLiteral("\r\n") +
                                 QStringLiteral("添加后可在\"地址簿\"中编辑。"),
-                            KindAsk, false) == AnswerNo)
+                            KindAsk, false) == MessageAnswer::No)
                 return;
             AddPeerToAddressBook(m_session, this, m_txtGuestInfo[2]->text(),
                                  m_txtGuestInfo[1]->text());
@@ -103,7 +103,7 @@ void PeerInfoWindow::cmdDo_Click(int index) {
                             QStringLiteral("确实要将此用户地址加入屏蔽列表么？") +
                                 QStringLiteral("\r\n") +
                                 QStringLiteral("要解除屏蔽请在\"选项-安全\"中设置。"),
-                            KindAsk, false) == AnswerNo)
+                            KindAsk, false) == MessageAnswer::No)
                 return;
             BlockPeer(m_session, this, m_txtGuestInfo[1]->text());
             break;

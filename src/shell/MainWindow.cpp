@@ -62,7 +62,7 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
     connect(&m_timBlink, &QTimer::timeout, this, &MainWindow::timBlink_Timer);
     m_timAlarm.setInterval(1000);
     connect(&m_timAlarm, &QTimer::timeout, this, &MainWindow::timAlarm_Timer);
-    connect(&m_session.tray(), &TrayIcon::MouseMessage, this, &MainWindow::picTray_MouseMove);
+    connect(&m_session.tray(), &TrayIcon::Clicked, this, &MainWindow::picTray_MouseMove);
     connect(&m_session.tray(), &TrayIcon::CloseRequested, this, &MainWindow::ExitProgram);
 }
 
@@ -157,10 +157,10 @@ void MainWindow::StartPresence() {
     m_presence->Start();
 }
 
-void MainWindow::picTray_MouseMove(int message) {
-    switch (message) {
-        case TrayLeftUp:
-        case TrayLeftDoubleClick:
+void MainWindow::picTray_MouseMove(TrayClick click) {
+    switch (click) {
+        case TrayClick::Left:
+        case TrayClick::Double:
             if (m_session.activity.offerPending) {
                 ActivateWindow(this);
                 m_session.activity.offerPending = false;
@@ -171,10 +171,8 @@ void MainWindow::picTray_MouseMove(int message) {
                 m_session.activity.invitationPending = false;
             }
             break;
-        case TrayRightUp:
+        case TrayClick::Right:
             m_mnuTray.popup(QCursor::pos());
-            break;
-        default:
             break;
     }
 }
@@ -386,7 +384,8 @@ void MainWindow::ExitProgram() {
         const QString question = QStringLiteral("确实要退出") + QStringLiteral("Tolvex") +
                                  QStringLiteral("么？") + QStringLiteral("当前正在进行的事件:") +
                                  QStringLiteral("\r\n\r\n") + list;
-        if (ShowMessage(m_session.messageBox(), this, question, KindAsk, false) == AnswerNo)
+        if (ShowMessage(m_session.messageBox(), this, question, KindAsk, false) ==
+            MessageAnswer::No)
             return;
     }
     EndProgram();

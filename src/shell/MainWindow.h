@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "platform/Notifications.h"
+#include "platform/Tray.h"
 
 class QStackedWidget;
 
@@ -62,7 +63,7 @@ public:
     void NotifyWaiting(NotifyKind kind, const QString& summary, const QString& body);
 
     // Handlers, public so that tests can drive them as the desktop would.
-    void picTray_MouseMove(int message);
+    void picTray_MouseMove(TrayClick click);
     void mnuTray_Click(int index);
     void timBlink_Timer();
     void timAlarm_Timer();

@@ -748,10 +748,11 @@ void SendWindow::UpdateSpeed() {
 void SendWindow::CancelSendingClicked() {
     if (!m_engine.sending() || m_engine.cancelledBySender())
         return;
-    const int answer = ShowMessage(m_session.messageBox(), this,
-                                   QStringLiteral("确实要取消正在发送的文件么？"), KindAsk, false);
+    const MessageAnswer answer =
+        ShowMessage(m_session.messageBox(), this, QStringLiteral("确实要取消正在发送的文件么？"),
+                    KindAsk, false);
     // The transfer may have ended while the question was open.
-    if (answer == AnswerNo)
+    if (answer == MessageAnswer::No)
         return;
     m_engine.CancelSending(m_txtCancelSend->text());
 }

@@ -5,7 +5,9 @@
 #include <QQueue>
 #include <QStringList>
 #include <memory>
+#include <ostream>
 
+#include "common/Messages.h"
 #include "common/Session.h"
 #include "platform/Platform.h"
 
@@ -19,11 +21,12 @@ public:
         QWidget* owner;
         QString text;
         QString title;
-        int style;
+        MessageStyle style;
     };
-    int Show(QWidget* owner, const QString& text, const QString& title, int style) override;
+    MessageAnswer Show(QWidget* owner, const QString& text, const QString& title,
+                       MessageStyle style) override;
 
-    QQueue<int> answers;
+    QQueue<MessageAnswer> answers;
     QList<Shown> shown;
     // Runs while the box is "open", as a person's window would let events run.
     std::function<void(const Shown&)> whileOpen;
@@ -36,12 +39,12 @@ public:
         QString title;
         QString proposedName;
         FileFilter filter;
-        int flags = 0;
+        DialogOptions options;
     };
     QString OpenFile(QWidget* owner, const QString& title, const FileFilter& filter,
-                     int flags) override;
+                     DialogOptions options) override;
     QString SaveFile(QWidget* owner, const QString& title, const QString& proposedName,
-                     const FileFilter& filter, int flags) override;
+                     const FileFilter& filter, DialogOptions options) override;
     QString BrowseFolder(QWidget* owner, const QString& title) override;
     bool ChooseColor(QWidget* owner, quint32& colorBgr) override;
 
@@ -52,16 +55,16 @@ public:
 
 class FakeShell : public ShellService {
 public:
-    int Open(const QString& path) override {
+    bool Open(const QString& path) override {
         opened << path;
-        return openResult;
+        return opens;
     }
     QString TypeName(const QString& path) override { return typeNames.value(path); }
     QIcon Icon(const QString&, bool) override { return QIcon(); }
     void SetClipboardText(const QString& text) override { clipboard = text; }
     QString ClipboardText() override { return clipboard; }
 
-    int openResult = 42;
+    bool opens = true;  // whether a program takes what is opened
     QStringList opened;
     QMap<QString, QString> typeNames;
     QString clipboard;
@@ -110,7 +113,7 @@ public:
     ScreenMetrics metrics;
 };
 
-// Records what the program asks of its icon; tests send mouse messages by hand.
+// Records what the program asks of its icon; tests click it by hand.
 class FakeTrayIcon : public TrayIcon {
     Q_OBJECT
 
@@ -119,7 +122,7 @@ public:
     void Modify(const QIcon& icon) override { icons.append(icon); }
     void Remove() override { shown = false; }
     bool IsShown() const override { return shown; }
-    void Send(int message) { emit MouseMessage(message); }
+    void Send(TrayClick click) { emit Clicked(click); }
 
     bool shown = false;
     QString tip;
@@ -173,3 +176,12 @@ struct FakePlatform {
 };
 
 }  // namespace tvx::test
+
+namespace tvx {
+
+// Plain words for the platform's values in test failures.
+void PrintTo(const MessageStyle& style, std::ostream* out);
+void PrintTo(MessageAnswer answer, std::ostream* out);
+void PrintTo(TrayClick click, std::ostream* out);
+
+}  // namespace tvx
