@@ -193,7 +193,7 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     EXPECT_TRUE(accept->isVisible());
     EXPECT_FALSE(to.session.activity.invitationPending);
     EXPECT_TRUE(RenderToPng(*accept, QStringLiteral("chat-accept-1-invitation")));
-    to.mainWindow->timBlink_Timer();
+    to.mainWindow->BlinkTrayIcon();
     EXPECT_FALSE(to.mainWindow->IsBlinking());
 
     Click(accept, "cmdRecvQuery1");
@@ -268,10 +268,10 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
 
     // Ticking the timed invitation during a chat does not arm it.
     In<QCheckBox>(invite, "chkUseTime")->setChecked(true);
-    invite->chkUseTime_Click();
+    invite->ToggleScheduleBoxes();
     EXPECT_FALSE(invite->ScheduleClockRunning());
     In<QCheckBox>(invite, "chkUseTime")->setChecked(false);
-    invite->chkUseTime_Click();
+    invite->ToggleScheduleBoxes();
 
     // The elapsed time runs on both sides.
     from.fake.system->uptimeMs += 65000;
@@ -451,10 +451,10 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     Click(invite, "chkUseTime");
     EXPECT_EQ(invite->TextOf(QStringLiteral("txtTime2")), QStringLiteral("3"));
     EXPECT_TRUE(invite->ScheduleClockRunning());
-    invite->timSend_Timer();
+    invite->CheckSchedule();
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageInput);
     In<QLineEdit>(invite, "txtTime2")->setText(QStringLiteral("4"));
-    invite->timSend_Timer();
+    invite->CheckSchedule();
     EXPECT_FALSE(In<QCheckBox>(invite, "chkUseTime")->isChecked());
     EXPECT_FALSE(invite->ScheduleClockRunning());
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageProgress);
@@ -491,7 +491,7 @@ TEST(ChatListener, PortInUseEndsTheProgramWithTheMainWindowsMessage) {
     TestPeer peer(kAnswererAddress, QStringLiteral("小红"));
     peer.mainWindow = std::make_unique<MainWindow>(peer.session);
     QSignalSpy ended(peer.mainWindow.get(), &MainWindow::ProgramEnded);
-    EXPECT_FALSE(peer.mainWindow->Form_Load());
+    EXPECT_FALSE(peer.mainWindow->Start());
     ASSERT_EQ(peer.fake.messageBox->shown.size(), 1);
     const ScriptedMessageBox::Shown& shown = peer.fake.messageBox->shown.front();
     EXPECT_EQ(shown.text, QStringLiteral("Tolvex不能运行:端口已被其它程序使用。"));

@@ -97,7 +97,7 @@ TEST(ReceiverPage, PortInUseEndsTheProgramWithItsMessage) {
     ReceiverRig rig;
     rig.receiver.mainWindow = std::make_unique<MainWindow>(rig.receiver.session);
     QSignalSpy ended(rig.receiver.mainWindow.get(), &MainWindow::ProgramEnded);
-    EXPECT_FALSE(rig.receiver.mainWindow->Form_Load());
+    EXPECT_FALSE(rig.receiver.mainWindow->Start());
     EXPECT_EQ(rig.Messages(), QStringList{QStringLiteral("Tolvex不能运行:端口已被其它程序使用。")});
     EXPECT_EQ(rig.receiver.fake.messageBox->shown[0].style, MessageStyleOf(KindError, true));
     EXPECT_EQ(ended.count(), 1);

@@ -31,7 +31,7 @@ struct MainWindowRig {
         session.localAddressCode = QStringLiteral("NVSSWFDSEN");
         session.appFolder = folder.path() + QLatin1Char('/');
     }
-    void Load() { ASSERT_TRUE(window.Form_Load()); }
+    void Load() { ASSERT_TRUE(window.Start()); }
 
     QTemporaryDir folder;
     FakePlatform fake;
@@ -130,9 +130,9 @@ TEST(MainWindow, BlinkAlternatesUntilNothingWaits) {
     rig.session.activity.offerPending = true;
     rig.window.StartBlink();
     EXPECT_TRUE(rig.window.IsBlinking());
-    rig.window.timBlink_Timer();
-    rig.window.timBlink_Timer();
-    rig.window.timBlink_Timer();
+    rig.window.BlinkTrayIcon();
+    rig.window.BlinkTrayIcon();
+    rig.window.BlinkTrayIcon();
     ASSERT_EQ(rig.fake.tray->icons.size(), before + 3);
     const qint64 picture2 = rig.fake.tray->icons[before].cacheKey();
     EXPECT_NE(rig.fake.tray->icons[before].pixmap(16).toImage(),
@@ -152,7 +152,7 @@ TEST(MainWindow, BlinkAlternatesUntilNothingWaits) {
     rig.fake.tray->Send(TrayClick::Left);
     EXPECT_FALSE(rig.session.activity.offerPending);
     EXPECT_TRUE(rig.window.isVisible());
-    rig.window.timBlink_Timer();
+    rig.window.BlinkTrayIcon();
     EXPECT_FALSE(rig.window.IsBlinking());
     EXPECT_EQ(rig.fake.tray->icons.last().pixmap(16).toImage(),
               rig.fake.tray->icons.first().pixmap(16).toImage());
@@ -198,7 +198,7 @@ TEST(MainWindow, AlarmFiresOnceInItsMinute) {
 
     auto at = [&](int h, int m, int s) {
         rig.fake.system->now = QDateTime(QDate(2026, 12, 7), QTime(h, m, s));
-        rig.window.timAlarm_Timer();
+        rig.window.CheckAlarm();
     };
     // While the box is open further ticks of the same minute must not fire again.
     rig.fake.messageBox->whileOpen = [&](const auto&) {
@@ -281,10 +281,10 @@ TEST(AutoReceiveTip, CountsReceiptsAndResetsWhenClosed) {
     // It starts below the screen at the right edge and rises to the task bar.
     EXPECT_EQ(tip->pos(), QPoint(1024 - tip->width(), 768));
     for (int i = 0; i < 1000; ++i)
-        tip->timSlide_Timer();
+        tip->SlideUp();
     EXPECT_EQ(tip->y(), 700 - tip->height() + 20);
 
-    tip->picClose_Click();
+    tip->CloseTip();
     EXPECT_EQ(rig.session.autoReceivedCount, 0);
     EXPECT_FALSE(tip->isVisible());
     rig.window.ShowAutoReceiveTip(QStringLiteral("/recv/c.txt"));
@@ -293,7 +293,7 @@ TEST(AutoReceiveTip, CountsReceiptsAndResetsWhenClosed) {
 
     // The link opens the receiving folder, then closes as the close picture does.
     rig.session.settings.autoSavePath = QStringLiteral("/recv/");
-    rig.window.Tip()->lblOpenFolder_Click();
+    rig.window.Tip()->OpenSaveFolder();
     EXPECT_EQ(rig.fake.shell->opened, QStringList{QStringLiteral("/recv/")});
     EXPECT_EQ(rig.session.autoReceivedCount, 0);
 }

@@ -471,7 +471,7 @@ int SendWindow::ProgressWidth() const {
 
 // ---- Loading and showing ----
 
-void SendWindow::Form_Load() {
+void SendWindow::RestoreInputs() {
     m_loaded = true;
     if (m_session.settings.saveSendInfo1) {
         SettingsStore& store = m_session.store();
@@ -487,7 +487,7 @@ void SendWindow::Form_Load() {
 
 void SendWindow::ShowSendWindow() {
     if (!m_loaded)
-        Form_Load();
+        RestoreInputs();
     show();
     if (windowState() & Qt::WindowMinimized)
         setWindowState(windowState() & ~Qt::WindowMinimized);

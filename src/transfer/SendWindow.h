@@ -47,7 +47,7 @@ public:
     ~SendWindow() override;
 
     // Restores the remembered inputs and shows page 1. ShowSendWindow() calls it once.
-    void Form_Load();
+    void RestoreInputs();
     // Shows the window (loading it the first time) and brings it forward. The tray menu's
     // send entry calls this.
     void ShowSendWindow();
