@@ -55,7 +55,7 @@ public:
     void TakePickedAddress(const QString& address);
 
     // What the user does, public so that tests can drive them as the user and the clock would.
-    void ButtonClicked(int index);  // cmdDo(index): 1 address book, 2 file, 3 send, 4 cancel
+    // The buttons cmdDo1 to cmdDo4: address book, file, send, cancel.
     void AddressBookClicked();
     void ChooseFileClicked();
     void SendClicked();
