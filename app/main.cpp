@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     tvx::MainWindow mainWindow(session);
     QObject::connect(&mainWindow, &tvx::MainWindow::ProgramEnded, &app, &QApplication::quit,
                      Qt::QueuedConnection);
-    if (!mainWindow.Form_Load())
+    if (!mainWindow.Start())
         return 1;
     return app.exec();
 }

@@ -11,6 +11,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -33,13 +34,13 @@ const QString kStyle = QStringLiteral("FF8000101") + QStringLiteral("12");
 // Nothing here should ask the user anything; if it does, say so and answer OK.
 class PrintingMessageBox : public MessageBoxService {
 public:
-    int Show(QWidget*, const QString& text, const QString&, int) override {
+    MessageAnswer Show(QWidget*, const QString& text, const QString&, MessageStyle) override {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
-        return AnswerOk;
+        return MessageAnswer::Ok;
     }
 };
 
-// One running copy without a desktop: the settings in memory, the machine's clock.
+// One running copy without a desktop: settings in a throw-away file, the machine's clock.
 struct BenchPeer {
     BenchPeer(const QString& address, const QString& nickName) : session(MakePlatform()) {
         session.localAddress = address;
@@ -48,10 +49,12 @@ struct BenchPeer {
     }
     Platform& MakePlatform() {
         platform.messageBox = std::make_unique<PrintingMessageBox>();
-        platform.settings = std::make_unique<MemorySettingsStore>();
+        platform.settings = std::make_unique<IniSettingsStore>(
+            settingsFolder.filePath(QStringLiteral("Kestrane.ini")));
         platform.system = std::make_unique<HostSystemInfo>();
         return platform;
     }
+    QTemporaryDir settingsFolder;  // a throw-away settings file: the user's own stay untouched
     Platform platform;
     Session session;
 };

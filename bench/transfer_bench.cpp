@@ -33,11 +33,9 @@
 #include "address/AddressCode.h"
 #include "common/Session.h"
 #include "platform/MessageBox.h"
-#include "platform/Screen.h"
 #include "platform/SettingsStore.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
-#include "platform/Tray.h"
 #include "records/Settings.h"
 #include "transfer/SendWindow.h"
 
@@ -213,17 +211,18 @@ double PlainCopySeconds(const QString& source, const QString& target, qint64 buf
 
 class PrintingMessageBox : public tvx::MessageBoxService {
 public:
-    int Show(QWidget*, const QString& text, const QString& title, int) override {
+    tvx::MessageAnswer Show(QWidget*, const QString& text, const QString& title,
+                            tvx::MessageStyle) override {
         std::fprintf(stderr, "message [%s] %s\n", qPrintable(title), qPrintable(text));
         ++shown;
-        return tvx::AnswerOk;
+        return tvx::MessageAnswer::Ok;
     }
     int shown = 0;
 };
 
 class QuietShell : public tvx::ShellService {
 public:
-    int Open(const QString&) override { return tvx::ShellOpened; }
+    bool Open(const QString&) override { return true; }
     QString TypeName(const QString&) override { return QString(); }
     QIcon Icon(const QString&, bool) override { return QIcon(); }
     void SetClipboardText(const QString&) override {}
@@ -243,15 +242,16 @@ int RunSender(int argc, char** argv) {
     PrintingMessageBox* messages = box.get();
     platform.messageBox = std::move(box);
     platform.shell = std::make_unique<QuietShell>();
-    auto store = std::make_unique<tvx::MemorySettingsStore>();
+    // The settings in a throw-away file, so that the user's own stay untouched.
+    QTemporaryDir settingsFolder;
+    auto store = std::make_unique<tvx::IniSettingsStore>(
+        settingsFolder.filePath(QStringLiteral("Kestrane.ini")));
     if (bufferMb > 0) {
-        store->values[QStringLiteral("UseSendBuffer")] = QStringLiteral("1");
-        store->values[QStringLiteral("SendBufferSize")] = QString::number(bufferMb);
+        store->Write(QStringLiteral("UseSendBuffer"), QStringLiteral("1"));
+        store->Write(QStringLiteral("SendBufferSize"), QString::number(bufferMb));
     }
     platform.settings = std::move(store);
     platform.system = std::make_unique<tvx::HostSystemInfo>();
-    platform.screen = std::make_unique<tvx::FakeScreenService>();
-    platform.tray = std::make_unique<tvx::FakeTrayIcon>();
 
     tvx::Session session(platform);
     session.localAddress = kSenderAddress;

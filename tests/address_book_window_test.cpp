@@ -14,6 +14,7 @@
 #include "platform/System.h"
 #include "records/AddressBookWindow.h"
 #include "records/AddressFiles.h"
+#include "support/Clicks.h"
 #include "support/Fakes.h"
 #include "support/Files.h"
 #include "support/Render.h"
@@ -36,7 +37,7 @@ protected:
     AddressBookWindow& Open() {
         delete window.data();
         window = new AddressBookWindow(session);
-        window->Form_Load();
+        window->LoadEntries();
         return *window;
     }
     QString BookPath() const { return session.appFolder + kAddressBookFileName; }
@@ -46,7 +47,7 @@ protected:
     }
     QStringList Entries() { return ItemTexts(window->lstAdrs()); }
     QString LastMessage() { return fake.messageBox->shown.last().text; }
-    int LastStyle() { return fake.messageBox->shown.last().style; }
+    MessageStyle LastStyle() { return fake.messageBox->shown.last().style; }
     void Select(std::initializer_list<int> rows) {
         window->lstAdrs()->clearSelection();
         for (int row : rows)
@@ -67,7 +68,7 @@ TEST_F(AddressBook, AddingAndEditingRefuseWhatCannotBeAnEntry) {
     EXPECT_EQ(window->lblAdrs()->text(), QStringLiteral("联系列表中共有 1 个地址:"));
 
     Type(QStringLiteral(" Alice "), QStringLiteral("192.168.1.20"));
-    window->cmdAdrs_Click(1);
+    ClickButton(window, QStringLiteral("cmdAdrs1"));
     EXPECT_EQ(Entries(),
               (QStringList{QStringLiteral("老王|10.0.0.5"), QStringLiteral("Alice|192.168.1.20")}));
     // Only the new entry is selected, the boxes are empty and the count follows.
@@ -95,7 +96,7 @@ TEST_F(AddressBook, AddingAndEditingRefuseWhatCannotBeAnEntry) {
         Select({0});
         for (const Refusal& r : refusals) {
             Type(r.name, r.address);
-            window->cmdAdrs_Click(button);
+            ClickButton(window, QStringLiteral("cmdAdrs%1").arg(button));
             const QString expected = !r.message.isEmpty() ? r.message
                                      : button == 1 ? QStringLiteral("用户名不能为空。")
                                                    : QStringLiteral("用户名称不能为空。");
@@ -108,22 +109,22 @@ TEST_F(AddressBook, AddingAndEditingRefuseWhatCannotBeAnEntry) {
 
     // The same address under another name is another entry; control characters go.
     Type(QStringLiteral("Bo\tb\n"), QStringLiteral("192.168.1.20\r"));
-    window->cmdAdrs_Click(1);
+    ClickButton(window, QStringLiteral("cmdAdrs1"));
     EXPECT_EQ(Entries().last(), QStringLiteral("Bob|192.168.1.20"));
 
     window->lstAdrs()->clearSelection();
-    window->cmdAdrs_Click(2);
+    ClickButton(window, QStringLiteral("cmdAdrs2"));
     EXPECT_EQ(LastMessage(), QStringLiteral("目前尚未选择任何地址。"));
     // Editing changes the selected entry, not the current one left by a Ctrl+click.
     window->lstAdrs()->setCurrentRow(2, QItemSelectionModel::NoUpdate);
     window->lstAdrs()->item(0)->setSelected(true);
     Type(QStringLiteral("王五"), QStringLiteral("NVSSWFDSEN"));
-    window->cmdAdrs_Click(2);
+    ClickButton(window, QStringLiteral("cmdAdrs2"));
     EXPECT_EQ(Entries(),
               (QStringList{QStringLiteral("王五|NVSSWFDSEN"), QStringLiteral("Alice|192.168.1.20"),
                            QStringLiteral("Bob|192.168.1.20")}));
     // Re-entering it unchanged counts as a duplicate of itself.
-    window->cmdAdrs_Click(2);
+    ClickButton(window, QStringLiteral("cmdAdrs2"));
     EXPECT_EQ(LastMessage(), QStringLiteral("输入的地址已存在地址簿中。"));
 }
 
@@ -134,14 +135,14 @@ TEST_F(AddressBook, DeleteInvertAndSaveOnlyWhenAsked) {
     ASSERT_TRUE(WriteFile(BookPath(), before));
     Open();
     Select({0, 2, 3});
-    fake.messageBox->answers.enqueue(AnswerNo);
-    window->cmdAdrs_Click(3);
+    fake.messageBox->answers.enqueue(MessageAnswer::No);
+    ClickButton(window, QStringLiteral("cmdAdrs3"));
     EXPECT_EQ(LastMessage(), QStringLiteral("确实要删除选择的 3 个地址么？"));
     EXPECT_EQ(Entries().size(), 4);
-    window->cmdAdrs_Click(3);
+    ClickButton(window, QStringLiteral("cmdAdrs3"));
     EXPECT_EQ(Entries(), QStringList{QStringLiteral("乙|10.0.0.2")});
     EXPECT_EQ(window->lblAdrs()->text(), QStringLiteral("联系列表中共有 1 个地址:"));
-    window->cmdAdrs_Click(4);
+    ClickButton(window, QStringLiteral("cmdAdrs4"));
     EXPECT_TRUE(window->lstAdrs()->item(0)->isSelected());
 
     // Closing without saving drops the edits.
@@ -153,9 +154,9 @@ TEST_F(AddressBook, DeleteInvertAndSaveOnlyWhenAsked) {
     EXPECT_EQ(Entries().size(), 4);
 
     Select({1});
-    window->cmdAdrs_Click(3);
+    ClickButton(window, QStringLiteral("cmdAdrs3"));
     EXPECT_EQ(LastMessage(), QStringLiteral("确实要删除地址 \"乙|10.0.0.2\" 么？"));
-    window->cmdAdrs_Click(5);
+    ClickButton(window, QStringLiteral("cmdAdrs5"));
     EXPECT_EQ(LastMessage(), QStringLiteral("地址簿保存成功。"));
     EXPECT_EQ(ReadAll(BookPath()),
               ToAnsi(QStringLiteral("甲|10.0.0.1\r\n丙|10.0.0.3\r\n丁|10.0.0.4\r\n")));
@@ -164,7 +165,7 @@ TEST_F(AddressBook, DeleteInvertAndSaveOnlyWhenAsked) {
     const QString blocked = folder.path() + QStringLiteral("/ro/");
     ASSERT_TRUE(QDir().mkpath(blocked + kAddressBookFileName));
     session.appFolder = blocked;
-    window->cmdAdrs_Click(5);
+    ClickButton(window, QStringLiteral("cmdAdrs5"));
     EXPECT_TRUE(
         LastMessage().startsWith(QStringLiteral("将用户地址保存到地址簿时发生错误。\r\n\r\n")));
     EXPECT_EQ(LastStyle(), MessageStyleOf(KindError));
@@ -177,14 +178,14 @@ TEST_F(AddressBook, ContextMenuNeedsASelectionAndNamesTheSelectedEntry) {
     QSignalSpy sends(window.data(), &AddressBookWindow::SendFileRequested);
     QSignalSpy invitations(window.data(), &AddressBookWindow::InvitationRequested);
     window->lstAdrs()->clearSelection();
-    window->lstAdrs_MouseUp(QPoint(10, 10));
+    window->ShowContextMenu(QPoint(10, 10));
     EXPECT_FALSE(window->mnuFile()->isEnabled());
     EXPECT_FALSE(window->mnuChat()->isEnabled());
     window->ContextMenu()->hide();
 
     window->lstAdrs()->setCurrentRow(0, QItemSelectionModel::NoUpdate);
     Select({1});
-    window->lstAdrs_MouseUp(QPoint(10, 10));
+    window->ShowContextMenu(QPoint(10, 10));
     EXPECT_TRUE(window->mnuFile()->isEnabled());
     EXPECT_EQ(window->mnuFile()->text(), QStringLiteral("发送文件"));
     EXPECT_EQ(window->mnuChat()->text(), QStringLiteral("发送邀请"));

@@ -62,7 +62,7 @@ TEST_F(AddressFiles, BlockListKeepsFiveHundredAndSaysSoOnce) {
     const auto& box = fake.messageBox->shown.first();
     EXPECT_EQ(box.text, QStringLiteral("屏蔽地址数量已超过最大限制500个,超出部分将被忽略。"));
     EXPECT_EQ(box.title, QStringLiteral("Tolvex"));
-    EXPECT_EQ(box.style, StyleOk | StyleIconExclamation);
+    EXPECT_EQ(box.style, MessageStyleOf(KindWarning));
 
     // Only valid lines count toward the limit.
     WriteFile(kBlockListFileName, ValidAddresses(500) + QStringList{"", "abc", "1.1.1"});
@@ -148,7 +148,7 @@ TEST_F(AddressFiles, DeletingOneAsksAboutTheSelectedEntry) {
     // The focus rests on another, unselected entry, as after a Ctrl+click.
     list.setCurrentRow(0, QItemSelectionModel::NoUpdate);
 
-    fake.messageBox->answers.enqueue(AnswerNo);
+    fake.messageBox->answers.enqueue(MessageAnswer::No);
     EXPECT_EQ(DeleteSelectedEntries(*fake.messageBox, &owner, &list), 0);
     EXPECT_EQ(list.count(), 3);
     EXPECT_EQ(Texts(), QStringList{"确实要删除地址 \"b|2.2.2.2\" 么？"});
@@ -191,7 +191,7 @@ TEST_F(AddressFiles, PickerOpensOnlyOnANonEmptyBook) {
     QFile(PathOf(kAddressBookFileName)).open(QIODevice::WriteOnly);
     EXPECT_FALSE(ShowAddressPicker(session, &owner, PickerPurpose::SendFile, opener));
     EXPECT_EQ(Texts(), (QStringList{"当前地址簿为空。", "当前地址簿为空。"}));
-    EXPECT_EQ(fake.messageBox->shown.first().style, StyleOk | StyleIconInformation);
+    EXPECT_EQ(fake.messageBox->shown.first().style, MessageStyleOf(KindInfo));
 
     WriteFile(kAddressBookFileName, {"a|1.1.1.1"});
     EXPECT_TRUE(ShowAddressPicker(session, &owner, PickerPurpose::ChatInvitation, opener));
@@ -259,7 +259,7 @@ TEST_F(AddressFiles, AddingAPeerReportsAFileError) {
     const QString prefix = QStringLiteral("将用户地址保存到地址簿时发生错误。\r\n\r\n");
     EXPECT_TRUE(fake.messageBox->shown.first().text.startsWith(prefix));
     EXPECT_GT(fake.messageBox->shown.first().text.size(), prefix.size());
-    EXPECT_EQ(fake.messageBox->shown.first().style, StyleOk | StyleIconStop);
+    EXPECT_EQ(fake.messageBox->shown.first().style, MessageStyleOf(KindError));
 }
 
 }  // namespace

@@ -189,11 +189,11 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     EXPECT_EQ(raised[0].summary, QStringLiteral("收到文字交流邀请"));
     EXPECT_EQ(raised[0].body, QStringLiteral("小明 邀请你文字交流"));
     EXPECT_TRUE(RenderToPng(*invite, QStringLiteral("chat-invite-2-progress")));
-    to.fake.tray->Send(TrayLeftUp);
+    to.fake.tray->Send(TrayClick::Left);
     EXPECT_TRUE(accept->isVisible());
     EXPECT_FALSE(to.session.activity.invitationPending);
     EXPECT_TRUE(RenderToPng(*accept, QStringLiteral("chat-accept-1-invitation")));
-    to.mainWindow->timBlink_Timer();
+    to.mainWindow->BlinkTrayIcon();
     EXPECT_FALSE(to.mainWindow->IsBlinking());
 
     Click(accept, "cmdRecvQuery1");
@@ -268,10 +268,10 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
 
     // Ticking the timed invitation during a chat does not arm it.
     In<QCheckBox>(invite, "chkUseTime")->setChecked(true);
-    invite->chkUseTime_Click();
+    invite->ToggleScheduleBoxes();
     EXPECT_FALSE(invite->ScheduleClockRunning());
     In<QCheckBox>(invite, "chkUseTime")->setChecked(false);
-    invite->chkUseTime_Click();
+    invite->ToggleScheduleBoxes();
 
     // The elapsed time runs on both sides.
     from.fake.system->uptimeMs += 65000;
@@ -283,7 +283,7 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
 
     // Ending the program now asks, naming the chat, on either side.
     for (TestPeer* peer : {&from, &to}) {
-        peer->fake.messageBox->answers.enqueue(AnswerNo);
+        peer->fake.messageBox->answers.enqueue(MessageAnswer::No);
         peer->fake.messageBox->shown.clear();
         peer->mainWindow->MenuEntry(12)->trigger();
         ASSERT_EQ(peer->fake.messageBox->shown.size(), 1);
@@ -294,7 +294,7 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
 
     // The inviting user leaves (answering the question with No first): the answering side
     // says that its peer left, keeps its transcript and refuses to send any more.
-    from.fake.messageBox->answers.enqueue(AnswerNo);
+    from.fake.messageBox->answers.enqueue(MessageAnswer::No);
     Click(invite, "cmdChatDo2");
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageChat);
     Click(invite, "cmdChatDo2");
@@ -409,7 +409,7 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     // Refused by the close box of the answering window, without a note.
     Click(invite, "cmdCSDo2");
     ASSERT_TRUE(InvitationShown());
-    to.fake.tray->Send(TrayLeftUp);
+    to.fake.tray->Send(TrayClick::Left);
     ASSERT_TRUE(accept->isVisible());
     accept->close();
     EXPECT_FALSE(accept->isVisible());
@@ -431,7 +431,7 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     ASSERT_TRUE(WaitUntil([&] {
         return accept->TextOf(QStringLiteral("chkAutoNo")) == QStringLiteral("59 秒后自动拒绝");
     }));
-    to.fake.tray->Send(TrayLeftUp);
+    to.fake.tray->Send(TrayClick::Left);
     Click(accept, "chkAutoNo");
     EXPECT_FALSE(accept->Responder().countDownRunning());
     Type(In<QPlainTextEdit>(accept, "txtCRInfo7"), QStringLiteral("  在开会  "));
@@ -451,10 +451,10 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     Click(invite, "chkUseTime");
     EXPECT_EQ(invite->TextOf(QStringLiteral("txtTime2")), QStringLiteral("3"));
     EXPECT_TRUE(invite->ScheduleClockRunning());
-    invite->timSend_Timer();
+    invite->CheckSchedule();
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageInput);
     In<QLineEdit>(invite, "txtTime2")->setText(QStringLiteral("4"));
-    invite->timSend_Timer();
+    invite->CheckSchedule();
     EXPECT_FALSE(In<QCheckBox>(invite, "chkUseTime")->isChecked());
     EXPECT_FALSE(invite->ScheduleClockRunning());
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageProgress);
@@ -491,12 +491,12 @@ TEST(ChatListener, PortInUseEndsTheProgramWithTheMainWindowsMessage) {
     TestPeer peer(kAnswererAddress, QStringLiteral("小红"));
     peer.mainWindow = std::make_unique<MainWindow>(peer.session);
     QSignalSpy ended(peer.mainWindow.get(), &MainWindow::ProgramEnded);
-    EXPECT_FALSE(peer.mainWindow->Form_Load());
+    EXPECT_FALSE(peer.mainWindow->Start());
     ASSERT_EQ(peer.fake.messageBox->shown.size(), 1);
     const ScriptedMessageBox::Shown& shown = peer.fake.messageBox->shown.front();
     EXPECT_EQ(shown.text, QStringLiteral("Tolvex不能运行:端口已被其它程序使用。"));
     EXPECT_EQ(shown.owner, peer.mainWindow.get());
-    EXPECT_EQ(shown.style, MessageStyleOf(KindError) | StyleSystemModal);
+    EXPECT_EQ(shown.style, MessageStyleOf(KindError, true));
     EXPECT_EQ(ended.count(), 1);
     EXPECT_FALSE(peer.fake.tray->shown);
 }

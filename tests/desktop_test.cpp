@@ -16,8 +16,8 @@
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTextBrowser>
-#include <QUrl>
 #include <QTimer>
+#include <QUrl>
 #include <functional>
 
 #include "common/Messages.h"
@@ -156,7 +156,7 @@ TEST(OneLanguage, MessageBoxWithYesAndNoIsChinese) {
         },
         &seen);
     EXPECT_EQ(ShowMessage(boxes, nullptr, QStringLiteral("确实要退出Tolvex么？"), KindAsk, false),
-              AnswerNo);
+              MessageAnswer::No);
     ASSERT_TRUE(seen);
     EXPECT_EQ(buttons.size(), 2);
     for (const QString& text : buttons)

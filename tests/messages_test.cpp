@@ -16,34 +16,38 @@ using tvx::test::FakePlatform;
 
 TEST(ShowMessage, KindsGiveTitleButtonsAndIcon) {
     FakePlatform fake;
+    using B = MessageButtons;
+    using I = MessageIcon;
     struct Case {
         int kind;
         const char16_t* title;
-        int style;
-    } cases[] = {{KindAsk, u"询问", 0x24},
-                 {KindInfo, u"提示", 0x40},
-                 {KindWarning, u"警告", 0x30},
-                 {KindError, u"错误", 0x10},
-                 {KindAskCancel, u"询问", 0x23},
-                 {KindProduct, u"Tolvex", 0x40},
-                 {0, u"", 0},
-                 {9, u"", 0}};
+        MessageButtons buttons;
+        MessageIcon icon;
+    } cases[] = {{KindAsk, u"询问", B::YesNo, I::Question},
+                 {KindInfo, u"提示", B::Ok, I::Information},
+                 {KindWarning, u"警告", B::Ok, I::Warning},
+                 {KindError, u"错误", B::Ok, I::Error},
+                 {KindAskCancel, u"询问", B::YesNoCancel, I::Question},
+                 {KindProduct, u"Tolvex", B::Ok, I::Information},
+                 {0, u"", B::Ok, I::None},
+                 {9, u"", B::Ok, I::None}};
     for (const Case& c : cases) {
         ShowMessage(*fake.messageBox, nullptr, QStringLiteral("t"), c.kind, false);
         EXPECT_EQ(fake.messageBox->shown.last().title, QString::fromUtf16(c.title)) << c.kind;
-        EXPECT_EQ(fake.messageBox->shown.last().style, c.style) << c.kind;
+        EXPECT_EQ(fake.messageBox->shown.last().style, (MessageStyle{c.buttons, c.icon, false}))
+            << c.kind;
     }
     ShowMessage(*fake.messageBox, nullptr, QStringLiteral("t"), KindError, true);
-    EXPECT_EQ(fake.messageBox->shown.last().style, 0x1010);
+    EXPECT_EQ(fake.messageBox->shown.last().style, (MessageStyle{B::Ok, I::Error, true}));
 }
 
 TEST(ShowMessage, ReturnsTheAnswerUnchanged) {
     FakePlatform fake;
-    fake.messageBox->answers << AnswerNo << AnswerCancel;
+    fake.messageBox->answers << MessageAnswer::No << MessageAnswer::Cancel;
     EXPECT_EQ(ShowMessage(*fake.messageBox, nullptr, QStringLiteral("?"), KindAsk, false),
-              AnswerNo);
+              MessageAnswer::No);
     EXPECT_EQ(ShowMessage(*fake.messageBox, nullptr, QStringLiteral("?"), KindAskCancel, false),
-              AnswerCancel);
+              MessageAnswer::Cancel);
 }
 
 TEST(ShowMessage, ErrorWithDetail) {
@@ -52,12 +56,12 @@ TEST(ShowMessage, ErrorWithDetail) {
                         QStringLiteral("原因"));
     ASSERT_EQ(fake.messageBox->shown.size(), 1);
     EXPECT_EQ(fake.messageBox->shown[0].text, QStringLiteral("出错了:\r\n\r\n原因"));
-    EXPECT_EQ(fake.messageBox->shown[0].style, 0x10);
+    EXPECT_EQ(fake.messageBox->shown[0].style, MessageStyleOf(KindError));
 }
 
 // The desktop message box: presses a button of the open box once it is shown.
-static int ShowAndPress(int style, QMessageBox::StandardButton press, QString* seenText,
-                        QString* seenTitle) {
+static MessageAnswer ShowAndPress(int kind, QMessageBox::StandardButton press, QString* seenText,
+                                  QString* seenTitle, bool systemModal = false) {
     QTimer::singleShot(0, [=] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
@@ -67,17 +71,19 @@ static int ShowAndPress(int style, QMessageBox::StandardButton press, QString* s
         box->button(press)->click();
     });
     QtMessageBoxService service;
-    return service.Show(nullptr, QStringLiteral("第一行\r\n第二行"), QStringLiteral("询问"), style);
+    return service.Show(nullptr, QStringLiteral("第一行\r\n第二行"), QStringLiteral("询问"),
+                        MessageStyleOf(kind, systemModal));
 }
 
 TEST(QtMessageBox, MapsButtonsToAnswers) {
     QString text, title;
-    EXPECT_EQ(ShowAndPress(0x24, QMessageBox::No, &text, &title), AnswerNo);
+    EXPECT_EQ(ShowAndPress(KindAsk, QMessageBox::No, &text, &title), MessageAnswer::No);
     EXPECT_EQ(text, QStringLiteral("第一行\n第二行"));
     EXPECT_EQ(title, QStringLiteral("询问"));
-    EXPECT_EQ(ShowAndPress(0x24, QMessageBox::Yes, &text, &title), AnswerYes);
-    EXPECT_EQ(ShowAndPress(0x23, QMessageBox::Cancel, &text, &title), AnswerCancel);
-    EXPECT_EQ(ShowAndPress(0x1010, QMessageBox::Ok, &text, &title), AnswerOk);
+    EXPECT_EQ(ShowAndPress(KindAsk, QMessageBox::Yes, &text, &title), MessageAnswer::Yes);
+    EXPECT_EQ(ShowAndPress(KindAskCancel, QMessageBox::Cancel, &text, &title),
+              MessageAnswer::Cancel);
+    EXPECT_EQ(ShowAndPress(KindError, QMessageBox::Ok, &text, &title, true), MessageAnswer::Ok);
 }
 
 TEST(ShellRoutines, OpenFileCheckedTellsWhyItCannotOpen) {
@@ -94,20 +100,17 @@ TEST(ShellRoutines, OpenFileCheckedTellsWhyItCannotOpen) {
     QFile file(present);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
-    fake.shell->openResult = ShellNoAssociation;
+    fake.shell->opens = false;
     OpenFileChecked(*fake.shell, *fake.messageBox, nullptr, present);
     ASSERT_EQ(fake.messageBox->shown.size(), 2);
     EXPECT_EQ(fake.messageBox->shown[1].text,
               QStringLiteral("无法打开文件:没有与该文件关联的程序。"));
     EXPECT_EQ(fake.messageBox->shown[1].title, QStringLiteral("警告"));
 
-    // Other failure codes are not reported.
-    fake.shell->openResult = 2;
-    OpenFileChecked(*fake.shell, *fake.messageBox, nullptr, present);
-    fake.shell->openResult = 42;
+    fake.shell->opens = true;
     OpenFileChecked(*fake.shell, *fake.messageBox, nullptr, present);
     EXPECT_EQ(fake.messageBox->shown.size(), 2);
-    EXPECT_EQ(fake.shell->opened.size(), 3);
+    EXPECT_EQ(fake.shell->opened.size(), 2);
 }
 
 TEST(ShellRoutines, TypeNameFallsBackToUnknown) {
@@ -142,11 +145,15 @@ TEST(ShellRoutines, FileDialogsCarryTitlesFiltersAndFlags) {
     ASSERT_EQ(requests.size(), 3);
     EXPECT_EQ(requests[0].title, QStringLiteral("选择文件"));
     EXPECT_EQ(requests[0].filter.description, QStringLiteral("所有文件 (*.*)"));
-    EXPECT_EQ(requests[0].flags, 0x580C);
+    EXPECT_EQ(requests[0].options, DialogOption::HideReadOnly | DialogOption::KeepCurrentFolder |
+                                       DialogOption::PathMustExist | DialogOption::FileMustExist |
+                                       DialogOption::ShareAware);
     EXPECT_EQ(requests[1].title, QStringLiteral("保存"));
     EXPECT_EQ(requests[1].proposedName, QStringLiteral("a.bin"));
     EXPECT_EQ(requests[1].filter.pattern, QStringLiteral("*.*"));
-    EXPECT_EQ(requests[1].flags, 0x080E);
+    EXPECT_EQ(requests[1].options, DialogOption::OverwritePrompt | DialogOption::HideReadOnly |
+                                       DialogOption::KeepCurrentFolder |
+                                       DialogOption::PathMustExist);
     EXPECT_EQ(requests[2].filter.description, QStringLiteral("RTF 格式 (*.rtf)"));
     EXPECT_EQ(requests[2].filter.pattern, QStringLiteral("*.rtf"));
 }

@@ -82,7 +82,7 @@ struct BusRig {
         window = std::make_unique<MainWindow>(session);
     }
     // Loads the main window and with it the answering chat window (listening on 127.0.0.2).
-    bool Load() { return window->Form_Load(); }
+    bool Load() { return window->Start(); }
     QTemporaryDir folder;
     test::FakePlatform fake;
     Session session{fake.platform};
@@ -136,7 +136,7 @@ TEST(Notifications, EachWaitingEventNotifiesOnceAndItsActionBringsItsWindowForwa
     EXPECT_FALSE(chatAcceptWindow.isVisible());
     rig.window->hide();
     // The next blink tick sees the offer answered and takes its notification back.
-    rig.window->timBlink_Timer();
+    rig.window->BlinkTrayIcon();
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.closed == QList<uint>{1}; }, 5000));
 
     // A chat invitation, raised by the chat window through the main window.

@@ -20,6 +20,7 @@
 #include "records/AddressFiles.h"
 #include "records/OptionsDialog.h"
 #include "records/Settings.h"
+#include "support/Clicks.h"
 #include "support/Fakes.h"
 #include "support/Files.h"
 #include "support/Render.h"
@@ -142,7 +143,7 @@ TEST_F(Options, OkWithNothingChangedRewritesTheSameValuesInOrder) {
     EXPECT_TRUE(dialog->findChild<QRadioButton*>(QStringLiteral("optSaveFile1"))->isChecked());
     QSignalSpy alarm(dialog.data(), &OptionsDialog::AlarmSwitched);
 
-    dialog->cmdDo_Click(1);
+    ClickButton(dialog, QStringLiteral("cmdDo1"));
     EXPECT_TRUE(Boxes().isEmpty());
     EXPECT_TRUE(Gone());
     EXPECT_EQ(fake.settings->writeOrder, kWriteOrder);
@@ -174,7 +175,7 @@ TEST_F(Options, CodesAreClearedOrReplacedByDigestsAndUncheckedKeysStay) {
     Box("txtAutoChatTip")->setText(QStringLiteral("不会写入"));
     Box("txtBlockTxt")->setText(QStringLiteral("  走开  "));
     QSignalSpy alarm(dialog.data(), &OptionsDialog::AlarmSwitched);
-    dialog->cmdDo_Click(1);
+    ClickButton(dialog, QStringLiteral("cmdDo1"));
 
     const QMap<QString, QString>& v = fake.settings->values;
     EXPECT_EQ(v[QStringLiteral("PassWord1")], QString());
@@ -285,14 +286,14 @@ TEST_F(Options, EachPageTestKeepsItsPageWithItsMessageAndFocus) {
         // Each edit mends the case before and breaks its own page, which the dialog then
         // shows: only the page being left is tested.
         c.edit();
-        dialog->lblTab_Click(c.page);
+        dialog->SwitchToPage(c.page);
         ASSERT_EQ(dialog->CurrentPage(), c.page) << LastMessage().toStdString();
         dialog->setFocus();
         for (bool duringOk : {false, true}) {
             if (duringOk)
-                dialog->cmdDo_Click(1);
+                ClickButton(dialog, QStringLiteral("cmdDo1"));
             else
-                dialog->lblTab_Click(c.page == 6 ? 1 : 6);
+                dialog->SwitchToPage(c.page == 6 ? 1 : 6);
             ASSERT_EQ(Boxes().size(), ++shownCount) << c.message.toStdString();
             EXPECT_EQ(Boxes().last().text, c.message);
             EXPECT_EQ(Boxes().last().style, MessageStyleOf(c.kind));
@@ -319,11 +320,11 @@ TEST_F(Options, EachPageTestKeepsItsPageWithItsMessageAndFocus) {
     // stay applied and written.
     Box("txtAutoSaveDir")->setText(session.appFolder);
     Box("txtLogFileSize")->setText(QStringLiteral("42"));
-    dialog->lblTab_Click(PageAbout);
+    dialog->SwitchToPage(PageAbout);
     ASSERT_EQ(dialog->CurrentPage(), PageAbout);
     QFile::remove(alarmFile);
     fake.settings->writeOrder.clear();
-    dialog->cmdDo_Click(1);
+    ClickButton(dialog, QStringLiteral("cmdDo1"));
     EXPECT_EQ(LastMessage(), QStringLiteral("选择的文件不存在。"));
     EXPECT_EQ(dialog->CurrentPage(), PageReminder);
     EXPECT_EQ(fake.settings->writeOrder,
@@ -364,7 +365,7 @@ TEST_F(Options, TimeBoxesFollowTheirSpinnersAndChoicesFillTheirBoxes) {
     QTest::keyClicks(hour, QStringLiteral("7"));
     EXPECT_EQ(dialog->vsrTime(1)->value(), 7);
 
-    dialog->cmdNow_Click();  // the clock says 8:04
+    dialog->FillCurrentTime();  // the clock says 8:04
     EXPECT_EQ(Box("txtTime1")->text(), QStringLiteral("8"));
     EXPECT_EQ(Box("txtTime2")->text(), QStringLiteral("4"));
     EXPECT_EQ(dialog->Input().hour, 8);
@@ -372,17 +373,17 @@ TEST_F(Options, TimeBoxesFollowTheirSpinnersAndChoicesFillTheirBoxes) {
 
     for (const QString& answer : {alarmFile, QString(), folder.path(), QString()})
         fake.dialogs->paths.enqueue(answer);
-    dialog->cmdTimeOpen_Click();
+    dialog->ChooseAlarmFile();
     EXPECT_EQ(Box("txtExeFile")->text(), alarmFile);
     EXPECT_EQ(fake.dialogs->requests.last().title, QStringLiteral("选择文件"));
-    dialog->cmdTimeOpen_Click();  // cancelled
+    dialog->ChooseAlarmFile();  // cancelled
     EXPECT_EQ(Box("txtExeFile")->text(), alarmFile);
-    dialog->cmdAutoSaveDir_Click();
+    dialog->ChooseAutoSaveFolder();
     EXPECT_EQ(Box("txtAutoSaveDir")->text(), session.appFolder);
     EXPECT_EQ(Box("txtAutoSaveDir")->cursorPosition(), session.appFolder.size());
     EXPECT_EQ(fake.dialogs->requests.last().kind, QStringLiteral("folder"));
     EXPECT_EQ(fake.dialogs->requests.last().title, QStringLiteral("选择文件自动保存位置:"));
-    dialog->cmdAutoSaveDir_Click();  // cancelled
+    dialog->ChooseAutoSaveFolder();  // cancelled
     EXPECT_EQ(Box("txtAutoSaveDir")->text(), session.appFolder);
 }
 
@@ -391,42 +392,42 @@ TEST_F(Options, BlockListPageEditsACopyThatOnlyOkSaves) {
                          QStringLiteral("10.0.0.3")};
     LoadSettings();
     Open();
-    dialog->lblTab_Click(PageSecurity);
+    dialog->SwitchToPage(PageSecurity);
     QListWidget* list = dialog->lstIP();
     QLineEdit* input = Box("txtInputAdress");
 
     input->setText(QStringLiteral(" 10.0.0.7 "));
-    dialog->cmdSafe_Click(1);
+    ClickButton(dialog, QStringLiteral("cmdSafe1"));
     ASSERT_EQ(list->count(), 4);
     EXPECT_EQ(list->item(3)->text(), QStringLiteral("10.0.0.7"));
     EXPECT_EQ(list->selectedItems(), QList<QListWidgetItem*>{list->item(3)});
     EXPECT_TRUE(input->text().isEmpty());
     input->setText(QStringLiteral("10.0.0.7"));
-    dialog->cmdSafe_Click(1);
+    ClickButton(dialog, QStringLiteral("cmdSafe1"));
     EXPECT_EQ(LastMessage(), QStringLiteral("地址在列表中已存在。"));
     EXPECT_EQ(Boxes().last().style, MessageStyleOf(KindWarning));
     input->setText(QStringLiteral("abc"));
-    dialog->cmdSafe_Click(1);
+    ClickButton(dialog, QStringLiteral("cmdSafe1"));
     EXPECT_EQ(LastMessage(), QStringLiteral("无效的IP或TVX地址,请重新输入。"));
     EXPECT_EQ(Boxes().last().style, MessageStyleOf(KindError));
     EXPECT_EQ(list->count(), 4);
 
     list->clearSelection();
     input->setText(QStringLiteral("10.0.0.9"));
-    dialog->cmdSafe_Click(2);
+    ClickButton(dialog, QStringLiteral("cmdSafe2"));
     EXPECT_EQ(LastMessage(), QStringLiteral("目前尚未选择任何地址。"));
     // Editing changes the selected entry even when the current one is another.
     list->setCurrentRow(2, QItemSelectionModel::NoUpdate);
     list->item(1)->setSelected(true);
-    dialog->cmdSafe_Click(2);
+    ClickButton(dialog, QStringLiteral("cmdSafe2"));
     EXPECT_EQ(list->item(1)->text(), QStringLiteral("10.0.0.9"));
     EXPECT_EQ(list->item(2)->text(), QStringLiteral("10.0.0.3"));
 
-    dialog->cmdSafe_Click(4);
+    ClickButton(dialog, QStringLiteral("cmdSafe4"));
     EXPECT_EQ(list->selectedItems().size(), 3);
     EXPECT_FALSE(list->item(1)->isSelected());
-    fake.messageBox->answers.enqueue(AnswerYes);
-    dialog->cmdSafe_Click(3);
+    fake.messageBox->answers.enqueue(MessageAnswer::Yes);
+    ClickButton(dialog, QStringLiteral("cmdSafe3"));
     EXPECT_EQ(LastMessage(), QStringLiteral("确实要删除选择的 3 个地址么？"));
     EXPECT_EQ(ItemTexts(list), QStringList{QStringLiteral("10.0.0.9")});
 
@@ -437,11 +438,11 @@ TEST_F(Options, BlockListPageEditsACopyThatOnlyOkSaves) {
     EXPECT_FALSE(QFile::exists(session.appFolder + QStringLiteral("BlockAdrs.dat")));
 
     Open();
-    dialog->lblTab_Click(PageSecurity);
+    dialog->SwitchToPage(PageSecurity);
     EXPECT_EQ(ItemTexts(dialog->lstIP()), session.blockList);
     Box("txtInputAdress")->setText(QStringLiteral("NVSSWFDSEN"));
-    dialog->cmdSafe_Click(1);
-    dialog->cmdDo_Click(1);
+    ClickButton(dialog, QStringLiteral("cmdSafe1"));
+    ClickButton(dialog, QStringLiteral("cmdDo1"));
     EXPECT_EQ(session.blockList.last(), QStringLiteral("NVSSWFDSEN"));
     EXPECT_EQ(ReadAll(session.appFolder + QStringLiteral("BlockAdrs.dat")),
               QByteArray("10.0.0.1\r\n10.0.0.2\r\n10.0.0.3\r\nNVSSWFDSEN\r\n"));
@@ -451,7 +452,7 @@ TEST_F(Options, FailuresWhileSavingAreToldAndCloseTheDialog) {
     LoadSettings();
     Open();
     fake.settings->failWrites = true;
-    dialog->cmdDo_Click(1);
+    ClickButton(dialog, QStringLiteral("cmdDo1"));
     ASSERT_EQ(Boxes().size(), 1);
     EXPECT_TRUE(Boxes()[0].text.startsWith(QStringLiteral("保存选项设置时发生错误。\r\n\r\n")));
     EXPECT_EQ(Boxes()[0].style, MessageStyleOf(KindError));
@@ -463,8 +464,8 @@ TEST_F(Options, FailuresWhileSavingAreToldAndCloseTheDialog) {
     ASSERT_TRUE(QDir().mkpath(session.appFolder + QStringLiteral("BlockAdrs.dat")));
     Open();
     Box("txtInputAdress")->setText(QStringLiteral("10.0.0.7"));
-    dialog->cmdSafe_Click(1);
-    dialog->cmdDo_Click(1);
+    ClickButton(dialog, QStringLiteral("cmdSafe1"));
+    ClickButton(dialog, QStringLiteral("cmdDo1"));
     ASSERT_EQ(Boxes().size(), 2);
     EXPECT_TRUE(
         Boxes()[1].text.startsWith(QStringLiteral("将屏蔽地址保存到文件时发生错误。\r\n\r\n")));
@@ -480,16 +481,16 @@ TEST_F(Options, AboutPageNamesTheVersionAndOpensHelpAndMail) {
               QStringLiteral("Tolvex Version 2.82"));
     // A program whose help page is missing, then one that has it.
     session.executablePath = session.appFolder + QStringLiteral("bin/tolvex");
-    dialog->lblHomePage_Click();
+    dialog->OpenHomePage();
     EXPECT_EQ(LastMessage(), QStringLiteral("帮助文件不存在。"));
     ASSERT_TRUE(QDir().mkpath(session.appFolder + QStringLiteral("share/tolvex/help")));
     ASSERT_TRUE(WriteFile(HelpPagePath(session), "help"));
-    dialog->lblHomePage_Click();
-    dialog->lblEmail_Click();
+    dialog->OpenHomePage();
+    dialog->WriteEmail();
     EXPECT_EQ(fake.shell->opened,
               (QStringList{HelpPagePath(session), QStringLiteral("mailto:?subject=Tolvex")}));
     // Cancel discards, as the close box does.
-    dialog->cmdDo_Click(2);
+    ClickButton(dialog, QStringLiteral("cmdDo2"));
     EXPECT_TRUE(Gone());
     EXPECT_TRUE(fake.settings->writeOrder.isEmpty());
 }
@@ -499,15 +500,15 @@ TEST_F(Options, RendersOfEveryPage) {
     LoadSettings();
     Open();
     for (int page = 1; page <= 6; ++page) {
-        dialog->lblTab_Click(page);
+        dialog->SwitchToPage(page);
         ASSERT_EQ(dialog->CurrentPage(), page);
         EXPECT_TRUE(RenderToPng(*dialog, QStringLiteral("options-page%1").arg(page)));
     }
     Check("chkUseTimer")->setChecked(false);
     Check("chkAutoRecvFile")->setChecked(false);
-    dialog->lblTab_Click(2);
+    dialog->SwitchToPage(2);
     EXPECT_TRUE(RenderToPng(*dialog, QStringLiteral("options-page2-off")));
-    dialog->lblTab_Click(3);
+    dialog->SwitchToPage(3);
     EXPECT_TRUE(RenderToPng(*dialog, QStringLiteral("options-page3-off")));
 }
 

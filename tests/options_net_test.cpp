@@ -11,6 +11,7 @@
 #include "records/AddressBookWindow.h"
 #include "records/AddressFiles.h"
 #include "records/OptionsDialog.h"
+#include "support/Clicks.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/TestPeer.h"
@@ -85,7 +86,7 @@ protected:
 TEST_F(OptionsAtWork, ANewCodeAndABlockedAddressActOnTheNextSender) {
     OptionsDialog& options = OpenOptions(to);
     options.Box("txtFRPW")->setText(QStringLiteral("芝麻开门"));
-    options.cmdDo_Click(1);
+    ClickButton(&options, QStringLiteral("cmdDo1"));
     EXPECT_EQ(to.fake.settings->values[QStringLiteral("PassWord1")],
               Digest(QStringLiteral("芝麻开门")));
     const QString path = MakeFile(QStringLiteral("a.bin"), 1000);
@@ -102,11 +103,11 @@ TEST_F(OptionsAtWork, ANewCodeAndABlockedAddressActOnTheNextSender) {
 
     // Blocked from the security page, with a note the dialog trims.
     OptionsDialog& again = OpenOptions(to);
-    again.lblTab_Click(PageSecurity);
+    again.SwitchToPage(PageSecurity);
     again.Box("txtInputAdress")->setText(kCallerAddress);
-    again.cmdSafe_Click(1);
+    ClickButton(&again, QStringLiteral("cmdSafe1"));
     again.Box("txtBlockTxt")->setText(QStringLiteral("  暂不接收  "));
-    again.cmdDo_Click(1);
+    ClickButton(&again, QStringLiteral("cmdDo1"));
     EXPECT_EQ(ReadAll(to.session.appFolder + kBlockListFileName), QByteArray("127.0.0.2\r\n"));
     Send(path, QStringLiteral("芝麻开门"));
     EXPECT_EQ(
@@ -118,15 +119,15 @@ TEST_F(OptionsAtWork, ANewCodeAndABlockedAddressActOnTheNextSender) {
 TEST_F(OptionsAtWork, SendBufferOffAndAutomaticReceivingTakeEffectAtOnce) {
     EXPECT_EQ(from.session.settings.sendBufferBytes, 524288);
     OptionsDialog& sending = OpenOptions(from);
-    sending.lblTab_Click(PageFileTransfer);
+    sending.SwitchToPage(PageFileTransfer);
     EXPECT_FALSE(sending.Check("chkUseFSBuffer")->isChecked());
-    sending.cmdDo_Click(1);
+    ClickButton(&sending, QStringLiteral("cmdDo1"));
 
     OptionsDialog& receiving = OpenOptions(to);
-    receiving.lblTab_Click(PageFileTransfer);
+    receiving.SwitchToPage(PageFileTransfer);
     receiving.Check("chkAutoRecvFile")->setChecked(true);
     receiving.Box("txtAutoSaveDir")->setText(to.downloads.path());
-    receiving.cmdDo_Click(1);
+    ClickButton(&receiving, QStringLiteral("cmdDo1"));
     EXPECT_EQ(to.session.settings.autoSavePath, to.DownloadFolder());
 
     Send(MakeFile(QStringLiteral("大文件.bin"), 300000));
@@ -158,13 +159,13 @@ TEST_F(OptionsAtWork, TrayMenuOpensOptionsAboutAndTheAddressBook) {
     options->Check("chkUseTimer")->setChecked(true);
     options->Check("chkPopText")->setChecked(true);
     options->Box("txtPopText")->setText(QStringLiteral("下班"));
-    options->cmdDo_Click(1);
+    ClickButton(options, QStringLiteral("cmdDo1"));
     EXPECT_TRUE(main.IsAlarmArmed());
     main.MenuEntry(10)->trigger();
     ASSERT_NE(main.Options(), nullptr);
     EXPECT_EQ(main.Options()->CurrentPage(), PageAbout);
     main.Options()->Check("chkUseTimer")->setChecked(false);
-    main.Options()->cmdDo_Click(1);
+    ClickButton(main.Options(), QStringLiteral("cmdDo1"));
     EXPECT_FALSE(main.IsAlarmArmed());
 
     // The address book's menu fills the send window, and the invitation through its hook.

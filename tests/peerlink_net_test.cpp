@@ -95,7 +95,7 @@ TEST_F(PeerLinkNet, FilePairRunsToTheEndAndCarriesTheTransferMessages) {
     ASSERT_TRUE(WaitUntil([&] { return senderLog.Has("broken"); }));
     ASSERT_EQ(CallerBoxes().size(), 1);
     EXPECT_EQ(CallerBoxes().front().text, QStringLiteral("与对方连接异常导致断开。"));
-    EXPECT_EQ(CallerBoxes().front().style, MessageStyleOf(KindError) | StyleSystemModal);
+    EXPECT_EQ(CallerBoxes().front().style, MessageStyleOf(KindError, true));
     EXPECT_EQ(sender.state(), PeerLink::State::Idle);
     // The receiver sees the close and listens again.
     ASSERT_TRUE(WaitUntil([&] { return receiver.state() == PeerLink::State::Listening; }));
@@ -159,7 +159,7 @@ TEST_F(PeerLinkNet, AdmissionWithTheStoredDigest) {
         EXPECT_EQ(senderLog.refusals, QStringList{refusal});
         EXPECT_EQ(CallerBoxes().last().text, refusal);
         EXPECT_EQ(CallerBoxes().last().title, QStringLiteral("错误"));
-        EXPECT_EQ(CallerBoxes().last().style, MessageStyleOf(KindError) | StyleSystemModal);
+        EXPECT_EQ(CallerBoxes().last().style, MessageStyleOf(KindError, true));
         EXPECT_EQ(sender.state(), PeerLink::State::Idle);
         ASSERT_TRUE(WaitUntil([&] { return receiver.state() == PeerLink::State::Listening; }));
     }
@@ -220,7 +220,7 @@ TEST_F(PeerLinkNet, VersionCheckGivesEachSideItsMessage) {
             ASSERT_EQ(from.Connect(kAnswererAddress), 0);
             ASSERT_TRUE(WaitUntil([&] { return !fromLog.refusals.isEmpty(); }));
             EXPECT_EQ(CallerBoxes().last().text, c.text);
-            EXPECT_EQ(CallerBoxes().last().style, MessageStyleOf(KindError) | StyleSystemModal);
+            EXPECT_EQ(CallerBoxes().last().style, MessageStyleOf(KindError, true));
             EXPECT_FALSE(fromLog.Has("verified"));
             // The answerer only sees the close.
             ASSERT_TRUE(WaitUntil([&] { return toLog.resets > 0; }));

@@ -13,9 +13,11 @@
 #include "platform/System.h"
 #include "records/PeerInfoWindow.h"
 #include "records/PersonalInfoWindow.h"
+#include "support/Clicks.h"
 #include "support/Fakes.h"
 
 using namespace tvx;
+using tvx::test::ClickButton;
 using tvx::test::FakePlatform;
 
 namespace {
@@ -61,14 +63,14 @@ TEST(PersonalInfoWindow, RefusesAnEmptyOrBarredNickname) {
     window.txtLocalInfo(4)->setText(QStringLiteral("30"));
     for (const char* nick : {"", "   "}) {
         window.txtLocalInfo(3)->setText(QString::fromUtf8(nick));
-        window.cmdDo_Click(1);
+        ClickButton(&window, QStringLiteral("cmdDo1"));
         EXPECT_EQ(rig.fake.messageBox->shown.last().text, QStringLiteral("昵称不能为空。"));
-        EXPECT_EQ(rig.fake.messageBox->shown.last().style, 0x30);
+        EXPECT_EQ(rig.fake.messageBox->shown.last().style, MessageStyleOf(KindWarning));
     }
     window.txtLocalInfo(3)->setText(QStringLiteral("a|b"));
-    window.cmdDo_Click(1);
+    ClickButton(&window, QStringLiteral("cmdDo1"));
     EXPECT_EQ(rig.fake.messageBox->shown.last().text, QStringLiteral("昵称中不能包含|字符。"));
-    EXPECT_EQ(rig.fake.messageBox->shown.last().style, 0x40);
+    EXPECT_EQ(rig.fake.messageBox->shown.last().style, MessageStyleOf(KindInfo));
     // Nothing was stored, and the typed values stay.
     EXPECT_TRUE(rig.fake.settings->writeOrder.isEmpty());
     EXPECT_EQ(window.txtLocalInfo(4)->text(), QStringLiteral("30"));
@@ -83,7 +85,7 @@ TEST(PersonalInfoWindow, SavingWritesTheEightKeysInOrder) {
     window.cobSex()->setCurrentIndex(1);
     window.txtLocalInfo(5)->setText(QStringLiteral(" 123 "));
     window.txtOtherInfo()->setPlainText(QStringLiteral("\n\nhello\n"));
-    window.cmdDo_Click(1);
+    ClickButton(&window, QStringLiteral("cmdDo1"));
     EXPECT_TRUE(rig.fake.messageBox->shown.isEmpty());
     EXPECT_EQ(rig.fake.settings->writeOrder,
               (QStringList{"NickName", "Sex", "Age", "Phone", "Email", "HomePage", "Address",
@@ -118,14 +120,14 @@ TEST(PersonalInfoWindow, FreshCodeAlwaysDiffersAndTakesEffectAtOnce) {
     PersonalInfoWindow window(rig.session);
     for (int i = 0; i < 200; ++i) {
         const QString before = window.txtLocalInfo(1)->text();
-        window.cmdDo_Click(3);
+        ClickButton(&window, QStringLiteral("cmdDo3"));
         const QString after = window.txtLocalInfo(1)->text();
         ASSERT_NE(after, before);
         ASSERT_EQ(ResolvePeerAddress(after), QStringLiteral("192.168.0.5"));
         ASSERT_EQ(rig.session.localAddressCode, after);
     }
     // Cancelling keeps the new code but changes nothing else.
-    window.cmdDo_Click(2);
+    ClickButton(&window, QStringLiteral("cmdDo2"));
     EXPECT_TRUE(rig.fake.settings->writeOrder.isEmpty());
 }
 
@@ -153,28 +155,28 @@ TEST(PeerInfoWindow, ShowsTheReceivedCard) {
     EXPECT_EQ(window->txtGuestInfo(9), QStringLiteral("第一行\n第二行"));
     window->Fill({"XXEEEXEEEF", "x", "7"});
     EXPECT_EQ(window->txtGuestInfo(3), QString());
-    window->cmdDo_Click(3);
+    ClickButton(window, QStringLiteral("cmdDo3"));
 }
 
 TEST(PeerInfoWindow, AddsToTheAddressBookWithoutBars) {
     Rig rig;
     PeerInfoWindow window(rig.session);
     window.Fill({"XXEEEXEEEF", "a|b", "0"});
-    rig.fake.messageBox->answers << AnswerNo;
-    window.cmdDo_Click(1);
+    rig.fake.messageBox->answers << MessageAnswer::No;
+    ClickButton(&window, QStringLiteral("cmdDo1"));
     EXPECT_EQ(rig.Messages().last(),
               QStringLiteral("确实要将该用户地址加入地址簿么？\r\n添加后可在\"地址簿\"中编辑。"));
     const QString book = rig.session.appFolder + QStringLiteral("Address.dat");
     EXPECT_FALSE(QFile::exists(book));
 
-    window.cmdDo_Click(1);
+    ClickButton(&window, QStringLiteral("cmdDo1"));
     EXPECT_EQ(rig.Messages().last(), QStringLiteral("添加地址操作成功。"));
     QFile file(book);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(FromAnsi(file.readAll()), QStringLiteral("ab|XXEEEXEEEF\r\n"));
     file.close();
 
-    window.cmdDo_Click(1);
+    ClickButton(&window, QStringLiteral("cmdDo1"));
     EXPECT_EQ(rig.Messages().last(), QStringLiteral("该地址已存在地址簿中。"));
 }
 
@@ -182,13 +184,13 @@ TEST(PeerInfoWindow, BlockingTwiceIsRefused) {
     Rig rig;
     PeerInfoWindow window(rig.session);
     window.Fill({"XXEEEXEEEF", "小明", "0"});
-    window.cmdDo_Click(2);
+    ClickButton(&window, QStringLiteral("cmdDo2"));
     EXPECT_EQ(rig.fake.messageBox->shown[0].text,
               QStringLiteral(
                   "确实要将此用户地址加入屏蔽列表么？\r\n要解除屏蔽请在\"选项-安全\"中设置。"));
     EXPECT_EQ(rig.Messages().last(), QStringLiteral("屏蔽地址操作成功。"));
     EXPECT_EQ(rig.session.blockList, QStringList{QStringLiteral("XXEEEXEEEF")});
-    window.cmdDo_Click(2);
+    ClickButton(&window, QStringLiteral("cmdDo2"));
     EXPECT_EQ(rig.Messages().last(), QStringLiteral("该地址已存在屏蔽列表中。"));
     EXPECT_EQ(rig.session.blockList.size(), 1);
     // The file is written only when the options are confirmed.

@@ -16,12 +16,14 @@
 #include "records/OptionsDialog.h"
 #include "records/PersonalInfoWindow.h"
 #include "shell/MainWindow.h"
+#include "support/Clicks.h"
 #include "support/Fakes.h"
 #include "support/Loopback.h"
 #include "support/Render.h"
 #include "transfer/SendWindow.h"
 
 using namespace tvx;
+using tvx::test::ClickButton;
 using tvx::test::FakePlatform;
 
 namespace {
@@ -53,7 +55,7 @@ struct ThreeCopies {
         book.write("Office|10.0.0.7\r\n");  // the file is GBK: ASCII reads the same
         book.close();
         for (Copy* copy : {&first, &second, &third})
-            EXPECT_TRUE(copy->window.Form_Load());
+            EXPECT_TRUE(copy->window.Start());
         EXPECT_TRUE(test::WaitUntil(
             [&] {
                 return first.presence().PeerCount() == 2 && second.presence().PeerCount() == 2 &&
@@ -102,7 +104,7 @@ TEST(FoundPeersWindows, PickerListsFoundCopiesFirstAndADoubleClickFillsTheSendWi
     // A nickname change shows while the picker is open.
     PersonalInfoWindow card(copies.second.session);
     card.txtLocalInfo(3)->setText(QStringLiteral("老王"));
-    card.cmdDo_Click(1);
+    ClickButton(&card, QStringLiteral("cmdDo1"));
     ASSERT_TRUE(test::WaitUntil(
         [&] { return list->item(1)->text() == QStringLiteral("老王|") + secondCode; }, 1000));
     EXPECT_TRUE(test::RenderToPng(*picker, QStringLiteral("address_picker_found_peers")));
@@ -158,7 +160,7 @@ TEST(FoundPeersWindows, AddressBookShowsFoundCopiesFollowsThemAndAddsOneToTheBoo
     EXPECT_EQ(discoverable->text(), QStringLiteral("在局域网中显示本机"));
     EXPECT_TRUE(discoverable->isChecked());
     discoverable->setChecked(false);
-    options->cmdDo_Click(1);
+    ClickButton(options, QStringLiteral("cmdDo1"));
     EXPECT_EQ(hiding.fake.settings->values.value(QStringLiteral("Discoverable")),
               QStringLiteral("0"));
     EXPECT_FALSE(hiding.session.settings.discoverable);

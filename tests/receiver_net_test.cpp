@@ -97,9 +97,9 @@ TEST(ReceiverPage, PortInUseEndsTheProgramWithItsMessage) {
     ReceiverRig rig;
     rig.receiver.mainWindow = std::make_unique<MainWindow>(rig.receiver.session);
     QSignalSpy ended(rig.receiver.mainWindow.get(), &MainWindow::ProgramEnded);
-    EXPECT_FALSE(rig.receiver.mainWindow->Form_Load());
+    EXPECT_FALSE(rig.receiver.mainWindow->Start());
     EXPECT_EQ(rig.Messages(), QStringList{QStringLiteral("Tolvex不能运行:端口已被其它程序使用。")});
-    EXPECT_EQ(rig.receiver.fake.messageBox->shown[0].style, 0x1010);
+    EXPECT_EQ(rig.receiver.fake.messageBox->shown[0].style, MessageStyleOf(KindError, true));
     EXPECT_EQ(ended.count(), 1);
     EXPECT_FALSE(rig.receiver.fake.tray->shown);
 }
@@ -200,12 +200,12 @@ TEST(ReceiverPage, OfferedToTheUserAndAcceptedWithResume) {
     EXPECT_EQ(receiver.TextOf(QStringLiteral("chkCountDown")), QStringLiteral("60 秒后自动拒绝"));
 
     rig.receiver.fake.dialogs->paths << target;
-    rig.receiver.fake.messageBox->answers << AnswerYes;
+    rig.receiver.fake.messageBox->answers << MessageAnswer::Yes;
     Click(receiver, "cmdAccept");
     EXPECT_EQ(rig.Messages().last(),
               QStringLiteral("当前位置文件已接收 40% 内容,是否继续接收剩余字节？\r\n\r\n"
                              "点击 否 重新开始接收;点击 取消 重新选择保存位置。"));
-    EXPECT_EQ(rig.receiver.fake.messageBox->shown.last().style, 0x23);
+    EXPECT_EQ(rig.receiver.fake.messageBox->shown.last().style, MessageStyleOf(KindAskCancel));
     EXPECT_EQ(rig.receiver.fake.dialogs->requests[0].proposedName, QStringLiteral("f.dat"));
     ASSERT_TRUE(sender.WaitForAnswer());
     EXPECT_EQ(sender.answers[0].first, C::OfferAccepted);
@@ -244,7 +244,7 @@ TEST(ReceiverPage, NoRestartsAndMismatchAsks) {
         sender.Offer(QStringLiteral("g.dat"), content.size());
         ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
         rig.receiver.fake.dialogs->paths << target;
-        rig.receiver.fake.messageBox->answers << AnswerNo;
+        rig.receiver.fake.messageBox->answers << MessageAnswer::No;
         Click(receiver, "cmdAccept");
         ASSERT_TRUE(sender.WaitForAnswer());
         EXPECT_EQ(sender.answers[0].second, QString());
@@ -269,7 +269,7 @@ TEST(ReceiverPage, NoRestartsAndMismatchAsks) {
         sender.Offer(QStringLiteral("g.dat"), content.size());
         ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
         rig.receiver.fake.dialogs->paths << target << target;
-        rig.receiver.fake.messageBox->answers << AnswerNo << AnswerYes;
+        rig.receiver.fake.messageBox->answers << MessageAnswer::No << MessageAnswer::Yes;
         const int before = rig.receiver.fake.messageBox->shown.size();
         Click(receiver, "cmdAccept");
         EXPECT_EQ(rig.receiver.fake.messageBox->shown.size(), before + 2);
@@ -352,7 +352,7 @@ TEST(ReceiverPage, ReceiverCancelCanDeleteTheBytes) {
     qobject_cast<QCheckBox*>(receiver.Control(QStringLiteral("chkDelete2")))->setChecked(true);
     qobject_cast<QPlainTextEdit*>(receiver.Control(QStringLiteral("txtCancelNote")))
         ->setPlainText(QStringLiteral(" 太大了 "));
-    rig.receiver.fake.messageBox->answers << AnswerYes;
+    rig.receiver.fake.messageBox->answers << MessageAnswer::Yes;
     Click(receiver, "cmdCancel");
     EXPECT_EQ(rig.Messages().last(), QStringLiteral("确实要取消正在接收的文件么？"));
     ASSERT_TRUE(sender.WaitForAnswer(2));
@@ -422,7 +422,7 @@ TEST(ReceiverPage, CloseBoxRefusesTheOfferOrAsksToCancel) {
     ASSERT_TRUE(sender.Introduce());
     sender.Offer(QStringLiteral("w.bin"), 100);
     ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
-    rig.receiver.fake.tray->Send(TrayLeftUp);
+    rig.receiver.fake.tray->Send(TrayClick::Left);
     EXPECT_TRUE(rig.receiver.mainWindow->isVisible());
     rig.receiver.mainWindow->close();
     ASSERT_TRUE(sender.WaitForAnswer());

@@ -55,7 +55,7 @@ TEST(Render, MainWindowMenuTipAndPersonalInfo) {
     session.personalInfo.otherInfo = QStringLiteral("第一行\r\n第二行");
 
     MainWindow mainWindow(session);
-    ASSERT_TRUE(mainWindow.Form_Load());
+    ASSERT_TRUE(mainWindow.Start());
     Render(mainWindow, QStringLiteral("main-window"));
     mainWindow.TrayMenu()->adjustSize();
     Render(*mainWindow.TrayMenu(), QStringLiteral("tray-menu"));

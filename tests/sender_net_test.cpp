@@ -229,7 +229,7 @@ TEST_F(SenderNet, ResumeStartsAtTheOffsetAndBadOffsetsEndWithTheReadError) {
         receiver.Answer(MessageBody(C::OfferAccepted, offset));
         ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
         EXPECT_EQ(Boxes().front().text, QStringLiteral("无法继续发送:读取文件时发生错误。"));
-        EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError) | StyleSystemModal);
+        EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError, true));
         EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
         EXPECT_FALSE(sender.session.activity.sending);
         EXPECT_TRUE(chunks.isEmpty());
@@ -323,7 +323,7 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
     ASSERT_EQ(window->CurrentPage(), SendWindow::PageSending);
 
     // The close box on page 3 asks; No keeps everything.
-    sender.fake.messageBox->answers.enqueue(AnswerNo);
+    sender.fake.messageBox->answers.enqueue(MessageAnswer::No);
     window->close();
     ASSERT_EQ(Boxes().size(), 1);
     EXPECT_EQ(Boxes().front().text, QStringLiteral("确实要取消正在发送的文件么？"));
@@ -345,7 +345,7 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
     card->close();
 
     window->txtCancelSend()->setText(QStringLiteral("  不发了  "));
-    sender.fake.messageBox->answers.enqueue(AnswerYes);
+    sender.fake.messageBox->answers.enqueue(MessageAnswer::Yes);
     window->CancelSendingClicked();
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     ASSERT_TRUE(WaitUntil([&] { return receiver.senderCancel.has_value(); }));
@@ -406,7 +406,7 @@ TEST_F(SenderNet, TypingAndClickingDriveTheTransfer) {
     ASSERT_EQ(window->CurrentPage(), SendWindow::PageSending);
     QTest::keyClicks(window->findChild<QLineEdit*>(QStringLiteral("txtCancelSend")),
                      QStringLiteral("stop now"));
-    sender.fake.messageBox->answers.enqueue(AnswerYes);
+    sender.fake.messageBox->answers.enqueue(MessageAnswer::Yes);
     button("cmdSendProc")->click();
     ASSERT_TRUE(WaitUntil([&] { return receiver.senderCancel.has_value(); }));
     EXPECT_EQ(*receiver.senderCancel, QStringLiteral("stop now"));
@@ -436,7 +436,7 @@ TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
     auto expectMessage = [&](const QString& text) {
         ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
         EXPECT_EQ(Boxes().front().text, text);
-        EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError) | StyleSystemModal);
+        EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError, true));
         EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
         EXPECT_EQ(window->phase(), SendWindow::Phase::Idle);
         EXPECT_FALSE(receiver.offer.has_value());
@@ -491,7 +491,7 @@ TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     EXPECT_EQ(Boxes().front().text,
               QStringLiteral("无法连接 127.0.0.3 ,原因可能是:\r\n\r\n-对方没有运行Tolvex"));
-    EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError) | StyleSystemModal);
+    EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError, true));
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     Boxes().clear();
 
@@ -521,7 +521,7 @@ TEST_F(SenderNet, SilentListenerTimesOutTheVerification) {
     window->SendClicked();
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     EXPECT_EQ(Boxes().front().text, QStringLiteral("连接超时,请尝试重新连接。"));
-    EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindWarning) | StyleSystemModal);
+    EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindWarning, true));
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     // The challenge went out and nothing came back.
     EXPECT_EQ(silent.messages.size(), 1);

@@ -9,6 +9,7 @@
 
 using namespace tvx;
 using tvx::test::FakePlatform;
+using tvx::test::MemorySettingsStore;
 
 namespace {
 

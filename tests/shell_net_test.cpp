@@ -31,7 +31,7 @@ struct MainWindowRig {
         session.localAddressCode = QStringLiteral("NVSSWFDSEN");
         session.appFolder = folder.path() + QLatin1Char('/');
     }
-    void Load() { ASSERT_TRUE(window.Form_Load()); }
+    void Load() { ASSERT_TRUE(window.Start()); }
 
     QTemporaryDir folder;
     FakePlatform fake;
@@ -103,7 +103,7 @@ TEST(MainWindow, ExitQuestionListsEveryActivity) {
         a.invitationPending = flags & 32;
         const QString list = ActivityList(a.sending, a.receiving, a.chatActive || a.chatInProgress);
         QSignalSpy ended(&rig.window, &MainWindow::ProgramEnded);
-        rig.fake.messageBox->answers << AnswerNo;
+        rig.fake.messageBox->answers << MessageAnswer::No;
         rig.window.ExitProgram();
         if (list.isEmpty()) {
             // Waiting offers and invitations are not running events.
@@ -114,7 +114,7 @@ TEST(MainWindow, ExitQuestionListsEveryActivity) {
         ASSERT_EQ(rig.fake.messageBox->shown.size(), 1) << flags;
         EXPECT_EQ(rig.fake.messageBox->shown[0].text,
                   QStringLiteral("确实要退出Tolvex么？当前正在进行的事件:\r\n\r\n") + list);
-        EXPECT_EQ(rig.fake.messageBox->shown[0].style, 0x24);
+        EXPECT_EQ(rig.fake.messageBox->shown[0].style, MessageStyleOf(KindAsk));
         EXPECT_EQ(ended.count(), 0);
         EXPECT_TRUE(rig.fake.tray->shown);
         rig.window.ExitProgram();  // the scripted box now answers Yes
@@ -130,9 +130,9 @@ TEST(MainWindow, BlinkAlternatesUntilNothingWaits) {
     rig.session.activity.offerPending = true;
     rig.window.StartBlink();
     EXPECT_TRUE(rig.window.IsBlinking());
-    rig.window.timBlink_Timer();
-    rig.window.timBlink_Timer();
-    rig.window.timBlink_Timer();
+    rig.window.BlinkTrayIcon();
+    rig.window.BlinkTrayIcon();
+    rig.window.BlinkTrayIcon();
     ASSERT_EQ(rig.fake.tray->icons.size(), before + 3);
     const qint64 picture2 = rig.fake.tray->icons[before].cacheKey();
     EXPECT_NE(rig.fake.tray->icons[before].pixmap(16).toImage(),
@@ -142,17 +142,17 @@ TEST(MainWindow, BlinkAlternatesUntilNothingWaits) {
     (void)picture2;
 
     // A right click opens the menu and keeps the blinking.
-    rig.fake.tray->Send(TrayRightUp);
+    rig.fake.tray->Send(TrayClick::Right);
     EXPECT_TRUE(rig.window.TrayMenu()->isVisible());
     rig.window.TrayMenu()->hide();
     EXPECT_TRUE(rig.session.activity.offerPending);
     EXPECT_TRUE(rig.window.IsBlinking());
 
     // A left click brings the offer forward; the next tick stops the blinking.
-    rig.fake.tray->Send(TrayLeftUp);
+    rig.fake.tray->Send(TrayClick::Left);
     EXPECT_FALSE(rig.session.activity.offerPending);
     EXPECT_TRUE(rig.window.isVisible());
-    rig.window.timBlink_Timer();
+    rig.window.BlinkTrayIcon();
     EXPECT_FALSE(rig.window.IsBlinking());
     EXPECT_EQ(rig.fake.tray->icons.last().pixmap(16).toImage(),
               rig.fake.tray->icons.first().pixmap(16).toImage());
@@ -161,8 +161,7 @@ TEST(MainWindow, BlinkAlternatesUntilNothingWaits) {
 TEST(MainWindow, ClickWithNothingWaitingDoesNothing) {
     MainWindowRig rig;
     rig.Load();
-    rig.fake.tray->Send(TrayLeftDoubleClick);
-    rig.fake.tray->Send(512);
+    rig.fake.tray->Send(TrayClick::Double);
     EXPECT_FALSE(rig.window.isVisible());
 }
 
@@ -173,7 +172,7 @@ TEST(MainWindow, InvitationClickBringsTheChatWindow) {
     ASSERT_NE(chat, nullptr);
     EXPECT_FALSE(chat->isVisible());
     rig.session.activity.invitationPending = true;
-    rig.fake.tray->Send(TrayLeftDoubleClick);
+    rig.fake.tray->Send(TrayClick::Double);
     EXPECT_TRUE(chat->isVisible());
     EXPECT_FALSE(rig.window.isVisible());
     EXPECT_FALSE(rig.session.activity.invitationPending);
@@ -199,7 +198,7 @@ TEST(MainWindow, AlarmFiresOnceInItsMinute) {
 
     auto at = [&](int h, int m, int s) {
         rig.fake.system->now = QDateTime(QDate(2026, 12, 7), QTime(h, m, s));
-        rig.window.timAlarm_Timer();
+        rig.window.CheckAlarm();
     };
     // While the box is open further ticks of the same minute must not fire again.
     rig.fake.messageBox->whileOpen = [&](const auto&) {
@@ -213,7 +212,7 @@ TEST(MainWindow, AlarmFiresOnceInItsMinute) {
     ASSERT_EQ(rig.fake.messageBox->shown.size(), 1);
     EXPECT_EQ(rig.fake.messageBox->shown[0].text, QStringLiteral("开会了"));
     EXPECT_EQ(rig.fake.messageBox->shown[0].title, QStringLiteral("Tolvex"));
-    EXPECT_EQ(rig.fake.messageBox->shown[0].style, 0x1040);
+    EXPECT_EQ(rig.fake.messageBox->shown[0].style, MessageStyleOf(KindInfo, true));
     EXPECT_EQ(rig.fake.shell->opened, QStringList{file});
 
     at(8, 31, 0);  // re-arms for the next day
@@ -243,7 +242,7 @@ TEST(MainWindow, HelpOpensTheShippedPageOrSaysItIsMissing) {
     rig.window.MenuEntry(9)->trigger();
     ASSERT_EQ(rig.fake.messageBox->shown.size(), 1);
     EXPECT_EQ(rig.fake.messageBox->shown[0].text, QStringLiteral("帮助文件不存在。"));
-    EXPECT_EQ(rig.fake.messageBox->shown[0].style, 0x30);
+    EXPECT_EQ(rig.fake.messageBox->shown[0].style, MessageStyleOf(KindWarning));
     EXPECT_TRUE(rig.fake.shell->opened.isEmpty());
 
     // The program in its build folder, with the page the build put beside it.
@@ -282,10 +281,10 @@ TEST(AutoReceiveTip, CountsReceiptsAndResetsWhenClosed) {
     // It starts below the screen at the right edge and rises to the task bar.
     EXPECT_EQ(tip->pos(), QPoint(1024 - tip->width(), 768));
     for (int i = 0; i < 1000; ++i)
-        tip->timSlide_Timer();
+        tip->SlideUp();
     EXPECT_EQ(tip->y(), 700 - tip->height() + 20);
 
-    tip->picClose_Click();
+    tip->CloseTip();
     EXPECT_EQ(rig.session.autoReceivedCount, 0);
     EXPECT_FALSE(tip->isVisible());
     rig.window.ShowAutoReceiveTip(QStringLiteral("/recv/c.txt"));
@@ -294,7 +293,7 @@ TEST(AutoReceiveTip, CountsReceiptsAndResetsWhenClosed) {
 
     // The link opens the receiving folder, then closes as the close picture does.
     rig.session.settings.autoSavePath = QStringLiteral("/recv/");
-    rig.window.Tip()->lblOpenFolder_Click();
+    rig.window.Tip()->OpenSaveFolder();
     EXPECT_EQ(rig.fake.shell->opened, QStringList{QStringLiteral("/recv/")});
     EXPECT_EQ(rig.session.autoReceivedCount, 0);
 }
@@ -327,15 +326,17 @@ TEST(TrayStandIn, ClicksAndClosingActAsTheIcon) {
     EXPECT_EQ(standIn->findChild<QLabel*>(QStringLiteral("lblTip"))->text(),
               QStringLiteral("Tolvex\nIP:127.0.0.2"));
 
-    QSignalSpy messages(&tray, &TrayIcon::MouseMessage);
+    QSignalSpy clicks(&tray, &TrayIcon::Clicked);
     QSignalSpy closing(&tray, &TrayIcon::CloseRequested);
     QTest::mouseClick(standIn, Qt::LeftButton);
     QTest::mouseClick(standIn, Qt::RightButton);
     standIn->findChild<QPushButton*>(QStringLiteral("cmdMenu"))->click();
-    ASSERT_EQ(messages.count(), 3);
-    EXPECT_EQ(messages[0][0].toInt(), TrayLeftUp);
-    EXPECT_EQ(messages[1][0].toInt(), TrayRightUp);
-    EXPECT_EQ(messages[2][0].toInt(), TrayRightUp);
+    QTest::mouseDClick(standIn, Qt::LeftButton);
+    ASSERT_EQ(clicks.count(), 4);
+    EXPECT_EQ(clicks[0][0].value<TrayClick>(), TrayClick::Left);
+    EXPECT_EQ(clicks[1][0].value<TrayClick>(), TrayClick::Right);
+    EXPECT_EQ(clicks[2][0].value<TrayClick>(), TrayClick::Right);
+    EXPECT_EQ(clicks[3][0].value<TrayClick>(), TrayClick::Double);
 
     // Closing asks the program to end; removing the icon from there is safe.
     QObject::connect(&tray, &TrayIcon::CloseRequested, &tray, &TrayIcon::Remove);

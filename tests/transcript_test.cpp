@@ -427,7 +427,7 @@ TEST(Transcript, SavingNamesTheFileAndReportsFailure) {
     EXPECT_EQ(shown.title, QStringLiteral("错误"));
     EXPECT_TRUE(shown.text.startsWith(QStringLiteral("保存文字时错误:")));
     EXPECT_GT(shown.text.size(), QStringLiteral("保存文字时错误:").size());
-    EXPECT_EQ(shown.style & 0x1000, 0);
+    EXPECT_FALSE(shown.style.systemModal);
     EXPECT_FALSE(QDir(dir.path() + QStringLiteral("/gone")).exists());
 }
 

@@ -88,7 +88,7 @@ ChatAcceptWindow::ChatAcceptWindow(Session& session, QWidget* parent)
             [this] { m_responder->SetRefusalNote(ToWireText(m_txtRefusal->toPlainText())); });
 
     m_timCRFlash.setInterval(1000);
-    connect(&m_timCRFlash, &QTimer::timeout, this, &ChatAcceptWindow::timCRFlash_Timer);
+    connect(&m_timCRFlash, &QTimer::timeout, this, &ChatAcceptWindow::FlashUntilSeen);
 
     resize(m_session.display.PixelsX(6600), m_session.display.PixelsY(6600));
 }
@@ -117,8 +117,8 @@ void ChatAcceptWindow::BuildPages() {
         m_picCRbox[page]->setObjectName(QStringLiteral("picCRbox%1").arg(page));
         m_pages->addWidget(m_picCRbox[page]);
     }
-    connect(m_chat, &ChatPage::SendClicked, this, [this] { cmdChatDo_Click(1); });
-    connect(m_chat, &ChatPage::LeaveClicked, this, [this] { cmdChatDo_Click(2); });
+    connect(m_chat, &ChatPage::SendClicked, this, &ChatAcceptWindow::SendText);
+    connect(m_chat, &ChatPage::LeaveClicked, this, &ChatAcceptWindow::LeaveChat);
     connect(m_chat, &ChatPage::PeerInfoClicked, this, &ChatAcceptWindow::ShowPeerInfo);
 
     auto* layout = new QVBoxLayout(this);
@@ -180,7 +180,7 @@ QWidget* ChatAcceptWindow::BuildInvitationPage() {
 
     m_chkAutoNo = new QCheckBox(page);
     m_chkAutoNo->setObjectName(QStringLiteral("chkAutoNo"));
-    connect(m_chkAutoNo, &QCheckBox::clicked, this, &ChatAcceptWindow::chkAutoNo_Click);
+    connect(m_chkAutoNo, &QCheckBox::clicked, this, &ChatAcceptWindow::SwitchAutoRefusal);
     const char16_t* buttons[] = {u"", u"接受(&A)", u"拒绝(&R)"};
     auto* row = new QHBoxLayout;
     row->addWidget(m_chkAutoNo);
@@ -188,10 +188,10 @@ QWidget* ChatAcceptWindow::BuildInvitationPage() {
     for (int index : {1, 2}) {
         m_cmdRecvQuery[index] = new QPushButton(QString::fromUtf16(buttons[index]), page);
         m_cmdRecvQuery[index]->setObjectName(QStringLiteral("cmdRecvQuery%1").arg(index));
-        connect(m_cmdRecvQuery[index], &QPushButton::clicked, this,
-                [this, index] { cmdRecvQuery_Click(index); });
         row->addWidget(m_cmdRecvQuery[index]);
     }
+    connect(m_cmdRecvQuery[1], &QPushButton::clicked, this, &ChatAcceptWindow::AcceptInvitation);
+    connect(m_cmdRecvQuery[2], &QPushButton::clicked, this, &ChatAcceptWindow::RefuseInvitation);
 
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -229,7 +229,7 @@ QString ChatAcceptWindow::TextOf(const QString& objectName) const {
 
 // ---- Loading ----
 
-bool ChatAcceptWindow::Form_Load(QWidget* owner) {
+bool ChatAcceptWindow::StartListening(QWidget* owner) {
     m_owner = owner;
     CenterForm(m_session.display, this);
     return m_responder->Load();
@@ -270,27 +270,26 @@ void ChatAcceptWindow::OnInvitationReceived(const QString& text, const QString& 
     m_timCRFlash.start();
 }
 
-void ChatAcceptWindow::cmdRecvQuery_Click(int index) {
+void ChatAcceptWindow::AcceptInvitation() {
     if (m_responder->phase() != ChatResponder::Phase::Invited)
         return;
     m_timCRFlash.stop();
-    if (index == 1) {
-        m_responder->Accept();
-    } else if (index == 2) {
-        hide();
-        m_responder->Refuse(ToWireText(m_txtRefusal->toPlainText()));
-    }
+    m_responder->Accept();
 }
 
-void ChatAcceptWindow::chkAutoNo_Click() {
+void ChatAcceptWindow::RefuseInvitation() {
+    if (m_responder->phase() != ChatResponder::Phase::Invited)
+        return;
+    m_timCRFlash.stop();
+    hide();
+    m_responder->Refuse(ToWireText(m_txtRefusal->toPlainText()));
+}
+
+void ChatAcceptWindow::SwitchAutoRefusal() {
     m_responder->SetCountDownRunning(m_chkAutoNo->isChecked());
 }
 
-void ChatAcceptWindow::lblDesc_Click() {
-    ShowPeerInfo();
-}
-
-void ChatAcceptWindow::timCRFlash_Timer() {
+void ChatAcceptWindow::FlashUntilSeen() {
     FlashWindow(this);
     if (isActiveWindow())
         m_timCRFlash.stop();
@@ -324,31 +323,29 @@ void ChatAcceptWindow::OnChatEntered(bool automatically, const QString& timestam
     m_chat->FocusInput();
 }
 
-void ChatAcceptWindow::cmdChatDo_Click(int index) {
-    if (index == 1) {
-        if (!m_responder->chatInProgress()) {
-            ShowMessage(m_session.messageBox(), this, QStringLiteral("无法发送,对方已离开聊天室。"),
-                        KindWarning, false);
-            return;
-        }
-        if (TrimLines(m_chat->InputText()).isEmpty()) {
-            m_chat->ClearInput();
-            m_chat->FocusInput();
-            return;
-        }
-        const QString styled = m_chat->StyledInput();
-        if (!m_responder->SendChatText(styled))
-            return;
+void ChatAcceptWindow::SendText() {
+    if (!m_responder->chatInProgress()) {
+        ShowMessage(m_session.messageBox(), this, QStringLiteral("无法发送,对方已离开聊天室。"),
+                    KindWarning, false);
+        return;
+    }
+    if (TrimLines(m_chat->InputText()).isEmpty()) {
         m_chat->ClearInput();
-        AppendChatLine(m_chat->rtxChat(), m_session.personalInfo.nickName, styled,
-                       m_session.system().Now());
         m_chat->FocusInput();
         return;
     }
-    if (index != 2)
+    const QString styled = m_chat->StyledInput();
+    if (!m_responder->SendChatText(styled))
         return;
+    m_chat->ClearInput();
+    AppendChatLine(m_chat->rtxChat(), m_session.personalInfo.nickName, styled,
+                   m_session.system().Now());
+    m_chat->FocusInput();
+}
+
+void ChatAcceptWindow::LeaveChat() {
     if (ShowMessage(m_session.messageBox(), this, QStringLiteral("确实要离开聊天室么？"), KindAsk,
-                    false) == AnswerNo)
+                    false) == MessageAnswer::No)
         return;
     hide();
     m_responder->Leave();
@@ -378,9 +375,9 @@ void ChatAcceptWindow::closeEvent(QCloseEvent* event) {
     // The window is never destroyed by its close box.
     event->ignore();
     if (CurrentPage() == PageChat) {
-        cmdChatDo_Click(2);
+        LeaveChat();
     } else if (m_responder->phase() == ChatResponder::Phase::Invited) {
-        cmdRecvQuery_Click(2);
+        RefuseInvitation();
     } else {
         hide();
     }
@@ -388,7 +385,7 @@ void ChatAcceptWindow::closeEvent(QCloseEvent* event) {
 
 bool ChatAcceptWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_lblDesc0 && event->type() == QEvent::MouseButtonRelease) {
-        lblDesc_Click();
+        ShowPeerInfo();
         return true;
     }
     return QWidget::eventFilter(watched, event);

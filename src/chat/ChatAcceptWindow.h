@@ -35,16 +35,20 @@ public:
 
     // Reads the chat settings and starts listening; false (after the message, owned by
     // owner) when the chat port cannot be had.
-    bool Form_Load(QWidget* owner);
+    bool StartListening(QWidget* owner);
     // Stops for good, as the program ends.
     void Shutdown();
 
     // Handlers, public so that tests can drive them as the user and the clock would.
-    void cmdRecvQuery_Click(int index);  // 1 accept, 2 refuse
-    void chkAutoNo_Click();
-    void lblDesc_Click();
-    void cmdChatDo_Click(int index);  // 1 send, 2 leave
-    void timCRFlash_Timer();
+    void AcceptInvitation();
+    void RefuseInvitation();
+    // The automatic refusal's count-down runs while its box is ticked.
+    void SwitchAutoRefusal();
+    void SendText();
+    // Asks, then leaves the chat and hides the window.
+    void LeaveChat();
+    // Flashes the window until the user brings it to the front.
+    void FlashUntilSeen();
     void ShowPeerInfo();
 
     int CurrentPage() const;

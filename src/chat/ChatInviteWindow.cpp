@@ -146,7 +146,7 @@ ChatInviteWindow::ChatInviteWindow(Session& session, QWidget* parent)
     connect(inviter, &ChatInviter::Failure, this, &ChatInviteWindow::OnFailure);
 
     m_timSend.setInterval(1000);
-    connect(&m_timSend, &QTimer::timeout, this, &ChatInviteWindow::timSend_Timer);
+    connect(&m_timSend, &QTimer::timeout, this, &ChatInviteWindow::CheckSchedule);
 
     resize(m_session.display.PixelsX(6600), m_session.display.PixelsY(6600));
     CenterForm(m_session.display, this);
@@ -182,8 +182,8 @@ void ChatInviteWindow::BuildPages() {
         m_picCSbox[page]->setObjectName(QStringLiteral("picCSbox%1").arg(page));
         m_pages->addWidget(m_picCSbox[page]);
     }
-    connect(m_chat, &ChatPage::SendClicked, this, [this] { cmdChatDo_Click(1); });
-    connect(m_chat, &ChatPage::LeaveClicked, this, [this] { cmdChatDo_Click(2); });
+    connect(m_chat, &ChatPage::SendClicked, this, &ChatInviteWindow::SendText);
+    connect(m_chat, &ChatPage::LeaveClicked, this, &ChatInviteWindow::LeaveChat);
     connect(m_chat, &ChatPage::PeerInfoClicked, this, &ChatInviteWindow::ShowPeerInfo);
 
     auto* layout = new QVBoxLayout(this);
@@ -232,7 +232,7 @@ QWidget* ChatInviteWindow::BuildInputPage() {
     m_txtCSPW->setAttribute(Qt::WA_InputMethodEnabled, false);
     m_txtCSPW->setVisible(false);
     m_chkCSPW->setToolTip(QStringLiteral("勾选并在这里输入对方设置的验证码"));
-    connect(m_chkCSPW, &QCheckBox::clicked, this, &ChatInviteWindow::chkCSPW_Click);
+    connect(m_chkCSPW, &QCheckBox::clicked, this, &ChatInviteWindow::ToggleCodeBox);
     SetLeftMargin(m_txtCSPW, 2);
 
     m_chkAutoTry = new QCheckBox(QStringLiteral("自动重试(次)"), page);
@@ -241,14 +241,14 @@ QWidget* ChatInviteWindow::BuildInputPage() {
     m_vsbAutoTry = Spinner(page, QStringLiteral("vsbAutoTry"), 2, 999);
     m_vsbAutoTry->setValue(99);
     m_txtAutoTryNum->setText(QStringLiteral("99"));
-    connect(m_chkAutoTry, &QCheckBox::clicked, this, &ChatInviteWindow::chkAutoTry_Click);
+    connect(m_chkAutoTry, &QCheckBox::clicked, this, &ChatInviteWindow::ToggleRetryBoxes);
     connect(m_vsbAutoTry, &QScrollBar::valueChanged, this,
             [this](int value) { m_txtAutoTryNum->setText(QString::number(value)); });
     connect(m_txtAutoTryNum, &QLineEdit::textChanged, this, &ChatInviteWindow::SyncCountBox);
 
     m_chkUseTime = new QCheckBox(QStringLiteral("定时发送在"), page);
     m_chkUseTime->setObjectName(QStringLiteral("chkUseTime"));
-    connect(m_chkUseTime, &QCheckBox::clicked, this, &ChatInviteWindow::chkUseTime_Click);
+    connect(m_chkUseTime, &QCheckBox::clicked, this, &ChatInviteWindow::ToggleScheduleBoxes);
     const char16_t* units[] = {u"", u"时", u"分"};
     for (int index : {1, 2}) {
         m_txtTime[index] = NumberBox(page, QStringLiteral("txtTime%1").arg(index));
@@ -340,11 +340,11 @@ QWidget* ChatInviteWindow::BuildProgressPage() {
     layout->addStretch();
     layout->addLayout(buttons);
 
-    for (int index = 1; index <= 3; ++index) {
+    for (int index = 1; index <= 3; ++index)
         m_cmdCSDo[index]->setObjectName(QStringLiteral("cmdCSDo%1").arg(index));
-        connect(m_cmdCSDo[index], &QPushButton::clicked, this,
-                [this, index] { cmdCSDo_Click(index); });
-    }
+    connect(m_cmdCSDo[1], &QPushButton::clicked, this, &ChatInviteWindow::PickAddress);
+    connect(m_cmdCSDo[2], &QPushButton::clicked, this, &ChatInviteWindow::StartInvitation);
+    connect(m_cmdCSDo[3], &QPushButton::clicked, this, &ChatInviteWindow::CancelInvitation);
     return page;
 }
 
@@ -359,7 +359,7 @@ QWidget* ChatInviteWindow::BuildRefusalPage(int page, const QString& name) {
     // The refusal page's button keeps its historical spelling.
     button->setObjectName(page == PageRefused ? QStringLiteral("cmdRufuRecv")
                                               : QStringLiteral("cmdAutoRefuRecv"));
-    connect(button, &QPushButton::clicked, this, &ChatInviteWindow::cmdRufuRecv_Click);
+    connect(button, &QPushButton::clicked, this, &ChatInviteWindow::BackToInput);
     if (page == PageRefused) {
         m_lblRefuRecv = line;
         m_txtRefuRecv = note;
@@ -426,7 +426,7 @@ QString ChatInviteWindow::TextOf(const QString& objectName) const {
 
 // ---- Loading and showing ----
 
-void ChatInviteWindow::Form_Load() {
+void ChatInviteWindow::RestoreInputs() {
     m_loaded = true;
     if (m_session.settings.saveSendInfo2) {
         SettingsStore& store = m_session.store();
@@ -438,7 +438,7 @@ void ChatInviteWindow::Form_Load() {
 
 void ChatInviteWindow::ShowChatWindow() {
     if (!m_loaded)
-        Form_Load();
+        RestoreInputs();
     show();
     if (windowState() & Qt::WindowMinimized)
         setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -476,14 +476,14 @@ bool ChatInviteWindow::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- Input page ----
 
-void ChatInviteWindow::chkCSPW_Click() {
+void ChatInviteWindow::ToggleCodeBox() {
     const bool on = m_chkCSPW->isChecked();
     m_txtCSPW->setVisible(on);
     if (on)
         m_txtCSPW->setFocus();
 }
 
-void ChatInviteWindow::chkAutoTry_Click() {
+void ChatInviteWindow::ToggleRetryBoxes() {
     const bool on = m_chkAutoTry->isChecked();
     m_txtAutoTryNum->setVisible(on);
     m_vsbAutoTry->setVisible(on);
@@ -511,7 +511,7 @@ void ChatInviteWindow::SyncTimeBox(int index) {
     }
 }
 
-void ChatInviteWindow::chkUseTime_Click() {
+void ChatInviteWindow::ToggleScheduleBoxes() {
     const bool on = m_chkUseTime->isChecked();
     if (on) {
         const QTime now = m_session.system().Now().time();
@@ -539,7 +539,7 @@ void ChatInviteWindow::UpdateScheduleClock() {
     }
 }
 
-void ChatInviteWindow::timSend_Timer() {
+void ChatInviteWindow::CheckSchedule() {
     const QTime now = m_session.system().Now().time();
     if (m_txtTime[1]->text().toInt() != now.hour() || m_txtTime[2]->text().toInt() != now.minute())
         return;
@@ -547,35 +547,26 @@ void ChatInviteWindow::timSend_Timer() {
     if (CurrentPage() != PageInput || m_inviter->phase() != ChatInviter::Phase::Idle)
         return;
     m_chkUseTime->setChecked(false);
-    chkUseTime_Click();
+    ToggleScheduleBoxes();
     StartInvitation();
 }
 
 // ---- Invitation ----
 
-void ChatInviteWindow::cmdCSDo_Click(int index) {
-    switch (index) {
-        case 1:
-            ShowAddressPicker(m_session, this, PickerPurpose::ChatInvitation,
-                              [this](QWidget* owner, PickerPurpose purpose) {
-                                  if (m_picker)
-                                      m_picker->close();
-                                  m_picker = OpenAddressPicker(
-                                      m_session, owner, purpose,
-                                      [this](PickerPurpose, const QString& address) {
-                                          TakePickedAddress(address);
-                                      });
-                              });
-            break;
-        case 2:
-            StartInvitation();
-            break;
-        case 3:
-            m_inviter->Cancel();
-            break;
-        default:
-            break;
-    }
+void ChatInviteWindow::PickAddress() {
+    ShowAddressPicker(
+        m_session, this, PickerPurpose::ChatInvitation,
+        [this](QWidget* owner, PickerPurpose purpose) {
+            if (m_picker)
+                m_picker->close();
+            m_picker = OpenAddressPicker(
+                m_session, owner, purpose,
+                [this](PickerPurpose, const QString& address) { TakePickedAddress(address); });
+        });
+}
+
+void ChatInviteWindow::CancelInvitation() {
+    m_inviter->Cancel();
 }
 
 void ChatInviteWindow::StartInvitation() {
@@ -628,31 +619,29 @@ void ChatInviteWindow::EnterChatPage() {
     m_chat->FocusInput();
 }
 
-void ChatInviteWindow::cmdChatDo_Click(int index) {
-    if (index == 1) {
-        if (!m_inviter->chatActive()) {
-            ShowMessage(m_session.messageBox(), this, QStringLiteral("无法发送,对方已离开聊天室。"),
-                        KindWarning, false);
-            return;
-        }
-        if (TrimLines(m_chat->InputText()).isEmpty()) {
-            m_chat->ClearInput();
-            m_chat->FocusInput();
-            return;
-        }
-        const QString styled = m_chat->StyledInput();
-        if (!m_inviter->SendChatText(styled))
-            return;
+void ChatInviteWindow::SendText() {
+    if (!m_inviter->chatActive()) {
+        ShowMessage(m_session.messageBox(), this, QStringLiteral("无法发送,对方已离开聊天室。"),
+                    KindWarning, false);
+        return;
+    }
+    if (TrimLines(m_chat->InputText()).isEmpty()) {
         m_chat->ClearInput();
-        AppendChatLine(m_chat->rtxChat(), m_session.personalInfo.nickName, styled,
-                       m_session.system().Now());
         m_chat->FocusInput();
         return;
     }
-    if (index != 2)
+    const QString styled = m_chat->StyledInput();
+    if (!m_inviter->SendChatText(styled))
         return;
+    m_chat->ClearInput();
+    AppendChatLine(m_chat->rtxChat(), m_session.personalInfo.nickName, styled,
+                   m_session.system().Now());
+    m_chat->FocusInput();
+}
+
+void ChatInviteWindow::LeaveChat() {
     if (ShowMessage(m_session.messageBox(), this, QStringLiteral("确实要离开聊天室么？"), KindAsk,
-                    false) == AnswerNo)
+                    false) == MessageAnswer::No)
         return;
     // The chat may have ended while the question was open; leaving then only returns to input.
     m_inviter->Leave();
@@ -677,7 +666,7 @@ void ChatInviteWindow::OnFailure(int kind, const QString& text, bool systemModal
     ShowMessage(m_session.messageBox(), this, text, kind, systemModal);
 }
 
-void ChatInviteWindow::cmdRufuRecv_Click() {
+void ChatInviteWindow::BackToInput() {
     ShowPage(PageInput);
 }
 
@@ -693,10 +682,10 @@ void ChatInviteWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     switch (CurrentPage()) {
         case PageProgress:
-            cmdCSDo_Click(3);
+            CancelInvitation();
             return;
         case PageChat:
-            cmdChatDo_Click(2);
+            LeaveChat();
             return;
         default:
             hide();

@@ -42,7 +42,7 @@ public:
     ~ChatInviteWindow() override;
 
     // Restores the remembered inputs and shows the input page; ShowChatWindow() calls it once.
-    void Form_Load();
+    void RestoreInputs();
     // Shows the window (loading it the first time), restored and in front. The tray menu's
     // chat entry calls this.
     void ShowChatWindow();
@@ -50,13 +50,20 @@ public:
     void TakePickedAddress(const QString& address);
 
     // Handlers, public so that tests can drive them as the user and the clock would.
-    void cmdCSDo_Click(int index);    // 1 address book, 2 invite, 3 cancel
-    void cmdChatDo_Click(int index);  // 1 send, 2 leave
-    void cmdRufuRecv_Click();
-    void chkCSPW_Click();
-    void chkAutoTry_Click();
-    void chkUseTime_Click();
-    void timSend_Timer();
+    // The address book button: the picker of addresses, one at a time.
+    void PickAddress();
+    void CancelInvitation();
+    void SendText();
+    // Asks, then leaves the chat and returns to the input page.
+    void LeaveChat();
+    // The refusal pages' button.
+    void BackToInput();
+    // The check boxes show or hide the boxes that they switch on.
+    void ToggleCodeBox();
+    void ToggleRetryBoxes();
+    void ToggleScheduleBoxes();
+    // The scheduled invitation's clock: at the chosen hour and minute it invites.
+    void CheckSchedule();
     void ShowPeerInfo();
 
     int CurrentPage() const;

@@ -33,15 +33,15 @@ ChatInviter::ChatInviter(Session& session, QObject* parent)
 
     m_timWait.setInterval(1000);
     m_timCSChat.setInterval(1000);
-    connect(&m_timWait, &QTimer::timeout, this, &ChatInviter::timWait_Timer);
-    connect(&m_timCSChat, &QTimer::timeout, this, &ChatInviter::timCSChat_Timer);
+    connect(&m_timWait, &QTimer::timeout, this, &ChatInviter::ReportWaiting);
+    connect(&m_timCSChat, &QTimer::timeout, this, &ChatInviter::ReportChatTime);
 
     connect(&m_link, &PeerLink::ResetDone, this, &ChatInviter::OnLinkReset);
     connect(&m_link, &PeerLink::Refused, this,
             [this](const QString& text) { CloseAndReport(KindError, text, true); });
     connect(&m_link, &PeerLink::ConnectionBroken, this,
             [this] { CloseAndReport(KindError, ConnectionBrokenMessage(), true); });
-    connect(&m_link, &PeerLink::HandshakeTimedOut, this, &ChatInviter::timCSClitYZ_Timer);
+    connect(&m_link, &PeerLink::HandshakeTimedOut, this, &ChatInviter::OnHandshakeTimedOut);
     connect(&m_link, &PeerLink::Introduced, this,
             [this](const QString&, const QStringList& card) { OnIntroduced(card); });
     connect(&m_link, &PeerLink::MessageReceived, this, &ChatInviter::OnMessage);
@@ -116,7 +116,7 @@ void ChatInviter::OnLinkReset() {
     CloseChat();
 }
 
-void ChatInviter::timCSClitYZ_Timer() {
+void ChatInviter::OnHandshakeTimedOut() {
     if (m_link.verified() || m_phase != Phase::Connecting)
         return;
     CloseAndReport(KindWarning, QStringLiteral("连接超时,请尝试重新连接。"), true);
@@ -155,7 +155,7 @@ void ChatInviter::BeginWaiting() {
     m_timWait.start();
 }
 
-void ChatInviter::timWait_Timer() {
+void ChatInviter::ReportWaiting() {
     const qint64 waited = Uptime() - m_waitStart;
     emit WaitSeconds(waited);
     emit StatusLine(QStringLiteral("(已等待 ") + FormatDuration(qint32(waited)) +
@@ -241,7 +241,7 @@ bool ChatInviter::SendChatText(const QString& styledText) {
     return true;
 }
 
-void ChatInviter::timCSChat_Timer() {
+void ChatInviter::ReportChatTime() {
     emit ChatSeconds(Uptime() - m_chatStart);
 }
 

@@ -151,9 +151,9 @@ private:
     void WriteInvitationLog();
     void ShowPage(int page);
     void CloseAndReport(int kind, const QString& text, bool systemModal);
-    void timCSClitYZ_Timer();
-    void timWait_Timer();
-    void timCSChat_Timer();
+    void OnHandshakeTimedOut();
+    void ReportWaiting();
+    void ReportChatTime();
     qint64 Uptime() const;
     void After(int milliseconds, void (ChatInviter::*step)());
 

@@ -42,8 +42,8 @@ ChatResponder::ChatResponder(Session& session, QObject* parent)
     m_timCRChat.setInterval(1000);
     m_timCloseGrace.setInterval(kCloseGraceMs);
     m_timCloseGrace.setSingleShot(true);
-    connect(&m_timCRAutoRefu, &QTimer::timeout, this, &ChatResponder::timCRAutoRefu_Timer);
-    connect(&m_timCRChat, &QTimer::timeout, this, &ChatResponder::timCRChat_Timer);
+    connect(&m_timCRAutoRefu, &QTimer::timeout, this, &ChatResponder::CountDownToRefusal);
+    connect(&m_timCRChat, &QTimer::timeout, this, &ChatResponder::ReportChatTime);
     connect(&m_timCloseGrace, &QTimer::timeout, this, &ChatResponder::ResetResponder);
 
     connect(&m_link, &PeerLink::SocketError, this, &ChatResponder::OnLinkSocketError);
@@ -263,7 +263,7 @@ void ChatResponder::SetCountDownRunning(bool on) {
     }
 }
 
-void ChatResponder::timCRAutoRefu_Timer() {
+void ChatResponder::CountDownToRefusal() {
     if (m_phase != Phase::Invited) {
         m_timCRAutoRefu.stop();
         return;
@@ -319,7 +319,7 @@ bool ChatResponder::SendChatText(const QString& styledText) {
     return SendOrFail(MessageBody(C::ResponderText, ScrambleChatText(styledText, m_chatKey)));
 }
 
-void ChatResponder::timCRChat_Timer() {
+void ChatResponder::ReportChatTime() {
     emit ChatSeconds(Uptime() - m_chatStart);
 }
 

@@ -145,8 +145,8 @@ private:
     void WriteReceivedInvitationLog();
     bool SendOrFail(const QString& body);
     void HandleConnectionError(int number);
-    void timCRAutoRefu_Timer();
-    void timCRChat_Timer();
+    void CountDownToRefusal();
+    void ReportChatTime();
     qint64 Uptime() const;
     QString Timestamp() const;
 

@@ -20,31 +20,37 @@ QString MessageTitle(int kind) {
     }
 }
 
-int MessageStyleOf(int kind) {
+MessageStyle MessageStyleOf(int kind, bool systemModal) {
+    MessageStyle style;
+    style.systemModal = systemModal;
     switch (kind) {
         case KindAsk:
-            return StyleYesNo | StyleIconQuestion;
+            style.buttons = MessageButtons::YesNo;
+            style.icon = MessageIcon::Question;
+            break;
         case KindInfo:
-            return StyleOk | StyleIconInformation;
-        case KindWarning:
-            return StyleOk | StyleIconExclamation;
-        case KindError:
-            return StyleOk | StyleIconStop;
-        case KindAskCancel:
-            return StyleYesNoCancel | StyleIconQuestion;
         case KindProduct:
-            return StyleOk | StyleIconInformation;
+            style.icon = MessageIcon::Information;
+            break;
+        case KindWarning:
+            style.icon = MessageIcon::Warning;
+            break;
+        case KindError:
+            style.icon = MessageIcon::Error;
+            break;
+        case KindAskCancel:
+            style.buttons = MessageButtons::YesNoCancel;
+            style.icon = MessageIcon::Question;
+            break;
         default:
-            return 0;
+            break;
     }
+    return style;
 }
 
-int ShowMessage(MessageBoxService& box, QWidget* owner, const QString& text, int kind,
-                bool systemModal) {
-    int style = MessageStyleOf(kind);
-    if (systemModal)
-        style |= StyleSystemModal;
-    return box.Show(owner, text, MessageTitle(kind), style);
+MessageAnswer ShowMessage(MessageBoxService& box, QWidget* owner, const QString& text, int kind,
+                          bool systemModal) {
+    return box.Show(owner, text, MessageTitle(kind), MessageStyleOf(kind, systemModal));
 }
 
 void ShowErrorWithDetail(MessageBoxService& box, QWidget* owner, const QString& text,

@@ -18,13 +18,13 @@ enum MessageKind : qint16 {
     KindProduct = 6,
 };
 
-// Title and platform style of a message kind.
+// Title and look of a message kind.
 QString MessageTitle(int kind);
-int MessageStyleOf(int kind);
+MessageStyle MessageStyleOf(int kind, bool systemModal = false);
 
-// Shows a message box of the given kind and returns the button answer (1, 2, 6 or 7).
-int ShowMessage(MessageBoxService& box, QWidget* owner, const QString& text, int kind,
-                bool systemModal);
+// Shows a message box of the given kind and returns the button answer.
+MessageAnswer ShowMessage(MessageBoxService& box, QWidget* owner, const QString& text, int kind,
+                          bool systemModal);
 
 // An Error box: text, ":", two line breaks, then the detail.
 void ShowErrorWithDetail(MessageBoxService& box, QWidget* owner, const QString& text,

@@ -27,11 +27,11 @@ QString HelpPagePath(const Session& session) {
     return installed;
 }
 
-int OpenWithShell(ShellService& shell, const QString& path) {
+bool OpenWithShell(ShellService& shell, const QString& path) {
     try {
         return shell.Open(path);
     } catch (...) {
-        return 0;
+        return false;
     }
 }
 
@@ -41,7 +41,7 @@ void OpenFileChecked(ShellService& shell, MessageBoxService& box, QWidget* owner
         ShowMessage(box, owner, QStringLiteral("打开文件失败:文件不存在。"), KindError, false);
         return;
     }
-    if (OpenWithShell(shell, path) == ShellNoAssociation) {
+    if (!OpenWithShell(shell, path)) {
         ShowMessage(box, owner, QStringLiteral("无法打开文件:没有与该文件关联的程序。"),
                     KindWarning, false);
     }
@@ -67,13 +67,13 @@ QIcon GetFileIcon(ShellService& shell, const QString& path, int sizeFlag) {
 
 QString ChooseOpenFile(DialogService& dialogs, QWidget* owner) {
     return CutAtNul(
-        dialogs.OpenFile(owner, QStringLiteral("选择文件"), kAllFilesFilter, kOpenFileFlags));
+        dialogs.OpenFile(owner, QStringLiteral("选择文件"), kAllFilesFilter, kOpenFileOptions));
 }
 
 QString ChooseSaveFile(DialogService& dialogs, QWidget* owner, const QString& proposedName,
                        bool anyType) {
     return CutAtNul(dialogs.SaveFile(owner, QStringLiteral("保存"), proposedName,
-                                     anyType ? kAllFilesFilter : kRtfFilter, kSaveFileFlags));
+                                     anyType ? kAllFilesFilter : kRtfFilter, kSaveFileOptions));
 }
 
 }  // namespace tvx

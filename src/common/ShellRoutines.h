@@ -18,8 +18,8 @@ struct Session;
 // installed place when neither exists (the caller then says the file is missing).
 QString HelpPagePath(const Session& session);
 
-// Opens a file with its associated program: above 32 on success, 31 when none is associated.
-int OpenWithShell(ShellService& shell, const QString& path);
+// Opens a file with its associated program; false when none took it or the shell failed.
+bool OpenWithShell(ShellService& shell, const QString& path);
 
 // Opens the file, telling the user when it is missing or has no associated program.
 void OpenFileChecked(ShellService& shell, MessageBoxService& box, QWidget* owner,
@@ -45,7 +45,11 @@ void OpenHelpPage(const Session& session, QWidget* owner);
 
 extern const FileFilter kAllFilesFilter;
 extern const FileFilter kRtfFilter;
-constexpr int kOpenFileFlags = 0x580C;
-constexpr int kSaveFileFlags = 0x080E;
+constexpr DialogOptions kOpenFileOptions =
+    DialogOption::HideReadOnly | DialogOption::KeepCurrentFolder | DialogOption::PathMustExist |
+    DialogOption::FileMustExist | DialogOption::ShareAware;
+constexpr DialogOptions kSaveFileOptions =
+    DialogOption::OverwritePrompt | DialogOption::HideReadOnly | DialogOption::KeepCurrentFolder |
+    DialogOption::PathMustExist;
 
 }  // namespace tvx

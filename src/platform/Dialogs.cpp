@@ -34,7 +34,7 @@ QString Remember(const QString& chosen, QString& lastFolder) {
 }  // namespace
 
 QString QtDialogService::OpenFile(QWidget* owner, const QString& title, const FileFilter& filter,
-                                  int /*flags*/) {
+                                  DialogOptions /*options*/) {
     // The dialog always requires an existing file; read-only boxes do not exist here.
     const QString chosen =
         QFileDialog::getOpenFileName(owner, title, StartFolder(m_openFolder), QtFilter(filter),
@@ -43,13 +43,13 @@ QString QtDialogService::OpenFile(QWidget* owner, const QString& title, const Fi
 }
 
 QString QtDialogService::SaveFile(QWidget* owner, const QString& title, const QString& proposedName,
-                                  const FileFilter& filter, int flags) {
-    QFileDialog::Options options = QFileDialog::DontUseNativeDialog;
-    if (!(flags & DialogOverwritePrompt))
-        options |= QFileDialog::DontConfirmOverwrite;
+                                  const FileFilter& filter, DialogOptions options) {
+    QFileDialog::Options qtOptions = QFileDialog::DontUseNativeDialog;
+    if (!options.testFlag(DialogOption::OverwritePrompt))
+        qtOptions |= QFileDialog::DontConfirmOverwrite;
     const QString proposed = QDir(StartFolder(m_saveFolder)).filePath(proposedName);
     const QString chosen =
-        QFileDialog::getSaveFileName(owner, title, proposed, QtFilter(filter), nullptr, options);
+        QFileDialog::getSaveFileName(owner, title, proposed, QtFilter(filter), nullptr, qtOptions);
     return Remember(chosen, m_saveFolder);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFlags>
 #include <QString>
 
 class QWidget;
@@ -12,16 +13,17 @@ struct FileFilter {
     QString pattern;      // e.g. "*.*"
 };
 
-// Flags of the file dialogs, as the callers pass them.
-enum FileDialogFlag {
-    DialogReadOnly = 0x1,
-    DialogOverwritePrompt = 0x2,
-    DialogHideReadOnly = 0x4,
-    DialogNoChangeDir = 0x8,
-    DialogPathMustExist = 0x800,
-    DialogFileMustExist = 0x1000,
-    DialogShareAware = 0x4000,
+// What a file dialog asks of the user's choice.
+enum class DialogOption {
+    OverwritePrompt = 0x1,     // ask before an existing file is replaced
+    FileMustExist = 0x2,       // only an existing file can be chosen
+    PathMustExist = 0x4,       // only a name in an existing folder can be chosen
+    HideReadOnly = 0x8,        // no "open read-only" box
+    KeepCurrentFolder = 0x10,  // choosing leaves the program's current folder as it was
+    ShareAware = 0x20,         // a file that another program holds open can be chosen
 };
+Q_DECLARE_FLAGS(DialogOptions, DialogOption)
+Q_DECLARE_OPERATORS_FOR_FLAGS(DialogOptions)
 
 // File, folder and colour dialogs. Tests replace them with scripted answers.
 class DialogService {
@@ -29,9 +31,9 @@ public:
     virtual ~DialogService() = default;
     // Full path of the chosen file, or empty when the user cancels.
     virtual QString OpenFile(QWidget* owner, const QString& title, const FileFilter& filter,
-                             int flags) = 0;
+                             DialogOptions options) = 0;
     virtual QString SaveFile(QWidget* owner, const QString& title, const QString& proposedName,
-                             const FileFilter& filter, int flags) = 0;
+                             const FileFilter& filter, DialogOptions options) = 0;
     // The chosen folder, or empty when the user cancels.
     virtual QString BrowseFolder(QWidget* owner, const QString& title) = 0;
     // Colour as 0x00BBGGRR; false when the user cancels.
@@ -43,9 +45,9 @@ public:
 class QtDialogService : public DialogService {
 public:
     QString OpenFile(QWidget* owner, const QString& title, const FileFilter& filter,
-                     int flags) override;
+                     DialogOptions options) override;
     QString SaveFile(QWidget* owner, const QString& title, const QString& proposedName,
-                     const FileFilter& filter, int flags) override;
+                     const FileFilter& filter, DialogOptions options) override;
     QString BrowseFolder(QWidget* owner, const QString& title) override;
     bool ChooseColor(QWidget* owner, quint32& colorBgr) override;
 

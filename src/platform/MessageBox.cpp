@@ -5,45 +5,45 @@
 
 namespace tvx {
 
-int QtMessageBoxService::Show(QWidget* owner, const QString& text, const QString& title,
-                              int style) {
+MessageAnswer QtMessageBoxService::Show(QWidget* owner, const QString& text, const QString& title,
+                                        MessageStyle style) {
     QMessageBox box(owner);
     box.setWindowTitle(title);
     // The texts use "\r\n" line breaks; the box wants plain "\n".
     box.setText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     box.setTextFormat(Qt::PlainText);
 
-    switch (style & 0xF0) {
-        case StyleIconStop:
+    switch (style.icon) {
+        case MessageIcon::Error:
             box.setIcon(QMessageBox::Critical);
             break;
-        case StyleIconQuestion:
+        case MessageIcon::Question:
             box.setIcon(QMessageBox::Question);
             break;
-        case StyleIconExclamation:
+        case MessageIcon::Warning:
             box.setIcon(QMessageBox::Warning);
             break;
-        case StyleIconInformation:
+        case MessageIcon::Information:
             box.setIcon(QMessageBox::Information);
             break;
-        default:
+        case MessageIcon::None:
             box.setIcon(QMessageBox::NoIcon);
             break;
     }
 
     QMessageBox::StandardButton escape = QMessageBox::Ok;
-    switch (style & 0x0F) {
-        case StyleYesNo:
+    switch (style.buttons) {
+        case MessageButtons::YesNo:
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
             box.setDefaultButton(QMessageBox::Yes);
             escape = QMessageBox::No;
             break;
-        case StyleYesNoCancel:
+        case MessageButtons::YesNoCancel:
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
             box.setDefaultButton(QMessageBox::Yes);
             escape = QMessageBox::Cancel;
             break;
-        default:
+        case MessageButtons::Ok:
             box.setStandardButtons(QMessageBox::Ok);
             break;
     }
@@ -58,20 +58,20 @@ int QtMessageBoxService::Show(QWidget* owner, const QString& text, const QString
         cancel->setText(QStringLiteral("取消"));
 
     // A system-modal box must not hide behind other windows.
-    if (style & StyleSystemModal) {
+    if (style.systemModal) {
         box.setWindowModality(Qt::ApplicationModal);
         box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     }
 
     switch (box.exec()) {
         case QMessageBox::Yes:
-            return AnswerYes;
+            return MessageAnswer::Yes;
         case QMessageBox::No:
-            return AnswerNo;
+            return MessageAnswer::No;
         case QMessageBox::Cancel:
-            return AnswerCancel;
+            return MessageAnswer::Cancel;
         default:
-            return AnswerOk;
+            return MessageAnswer::Ok;
     }
 }
 

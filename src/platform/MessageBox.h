@@ -6,31 +6,39 @@ class QWidget;
 
 namespace tvx {
 
-// Button answers, as the message box reports them.
-enum MessageAnswer { AnswerOk = 1, AnswerCancel = 2, AnswerYes = 6, AnswerNo = 7 };
+// The buttons a message box offers.
+enum class MessageButtons { Ok, YesNo, YesNoCancel };
 
-// Style bits of a message box: the low nibble picks the buttons, the next the icon.
-enum MessageStyle {
-    StyleOk = 0x00,
-    StyleYesNoCancel = 0x03,
-    StyleYesNo = 0x04,
-    StyleIconStop = 0x10,
-    StyleIconQuestion = 0x20,
-    StyleIconExclamation = 0x30,
-    StyleIconInformation = 0x40,
-    StyleSystemModal = 0x1000,
+// The picture beside a message box's text.
+enum class MessageIcon { None, Error, Question, Warning, Information };
+
+// The button the user pressed; closing the box counts as its escape button.
+enum class MessageAnswer { Ok, Cancel, Yes, No };
+
+// How a message box looks. A system-modal box stays above every window of the desktop.
+struct MessageStyle {
+    MessageButtons buttons = MessageButtons::Ok;
+    MessageIcon icon = MessageIcon::None;
+    bool systemModal = false;
+
+    friend bool operator==(const MessageStyle& a, const MessageStyle& b) {
+        return a.buttons == b.buttons && a.icon == b.icon && a.systemModal == b.systemModal;
+    }
+    friend bool operator!=(const MessageStyle& a, const MessageStyle& b) { return !(a == b); }
 };
 
 // The one way any window shows a message box; tests replace it with scripted answers.
 class MessageBoxService {
 public:
     virtual ~MessageBoxService() = default;
-    virtual int Show(QWidget* owner, const QString& text, const QString& title, int style) = 0;
+    virtual MessageAnswer Show(QWidget* owner, const QString& text, const QString& title,
+                               MessageStyle style) = 0;
 };
 
 class QtMessageBoxService : public MessageBoxService {
 public:
-    int Show(QWidget* owner, const QString& text, const QString& title, int style) override;
+    MessageAnswer Show(QWidget* owner, const QString& text, const QString& title,
+                       MessageStyle style) override;
 };
 
 }  // namespace tvx

@@ -24,10 +24,4 @@ public:
     ScreenMetrics Metrics() override;
 };
 
-class FakeScreenService : public ScreenService {
-public:
-    ScreenMetrics Metrics() override { return metrics; }
-    ScreenMetrics metrics;
-};
-
 }  // namespace tvx

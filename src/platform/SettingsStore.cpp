@@ -42,12 +42,4 @@ QString IniSettingsStore::Folder() const {
     return QFileInfo(m_path).absolutePath();
 }
 
-bool MemorySettingsStore::Write(const QString& key, const QString& value) {
-    if (failWrites)
-        return false;
-    values.insert(key, value);
-    writeOrder.append(key);
-    return true;
-}
-
 }  // namespace tvx

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QMap>
 #include <QString>
 
 namespace tvx {
@@ -29,22 +28,6 @@ public:
 
 private:
     QString m_path;
-};
-
-// An in-memory store for tests.
-class MemorySettingsStore : public SettingsStore {
-public:
-    explicit MemorySettingsStore(QString folder = QString()) : m_folder(std::move(folder)) {}
-    QString Read(const QString& key) override { return values.value(key); }
-    bool Write(const QString& key, const QString& value) override;
-    QString Folder() const override { return m_folder; }
-
-    QMap<QString, QString> values;
-    QStringList writeOrder;
-    bool failWrites = false;
-
-private:
-    QString m_folder;
 };
 
 }  // namespace tvx

@@ -28,15 +28,13 @@ bool HasAssociatedProgram(const QString& path) {
 
 }  // namespace
 
-int DesktopShellService::Open(const QString& path) {
+bool DesktopShellService::Open(const QString& path) {
     // A link such as "mailto:" goes to the program that handles its scheme.
     if (path.startsWith(QLatin1String("mailto:")) || path.startsWith(QLatin1String("http://")) ||
         path.startsWith(QLatin1String("https://"))) {
-        return QDesktopServices::openUrl(QUrl(path)) ? ShellOpened : ShellNoAssociation;
+        return QDesktopServices::openUrl(QUrl(path));
     }
-    if (!HasAssociatedProgram(path))
-        return ShellNoAssociation;
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path)) ? ShellOpened : ShellNoAssociation;
+    return HasAssociatedProgram(path) && QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 namespace {

@@ -35,27 +35,6 @@ public:
     QString DataFolder() override;
 };
 
-// A settable stand-in for tests.
-class FakeSystemInfo : public SystemInfo {
-public:
-    bool AddressTable(QList<Ipv4Bytes>& out, QString& error) override {
-        out = addresses;
-        error = tableError;
-        return tableError.isEmpty();
-    }
-    QString ComputerName() override { return computerName; }
-    QDateTime Now() override { return now; }
-    qint64 UptimeMs() override { return uptimeMs; }
-    QString DataFolder() override { return dataFolder; }
-
-    QList<Ipv4Bytes> addresses;
-    QString tableError;
-    QString computerName = QStringLiteral("TESTPC");
-    QDateTime now = QDateTime(QDate(2007, 3, 5), QTime(8, 4, 9));
-    qint64 uptimeMs = 1000000;
-    QString dataFolder;
-};
-
 // Text files of the program are kept in the Simplified Chinese code page (GBK).
 QByteArray ToAnsi(const QString& text);
 QString FromAnsi(const QByteArray& bytes);

@@ -39,7 +39,7 @@ public:
         auto* menu = new QPushButton(QStringLiteral("菜单"), this);
         menu->setObjectName(QStringLiteral("cmdMenu"));
         connect(menu, &QPushButton::clicked, this,
-                [this] { emit m_owner.MouseMessage(TrayRightUp); });
+                [this] { emit m_owner.Clicked(TrayClick::Right); });
         auto* row = new QHBoxLayout;
         row->addWidget(picture);
         row->addWidget(m_tip, 1);
@@ -55,9 +55,9 @@ public:
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override {
         if (event->button() == Qt::LeftButton)
-            emit m_owner.MouseMessage(TrayLeftUp);
+            emit m_owner.Clicked(TrayClick::Left);
         if (event->button() == Qt::RightButton)
-            emit m_owner.MouseMessage(TrayRightUp);
+            emit m_owner.Clicked(TrayClick::Right);
     }
     void closeEvent(QCloseEvent* event) override {
         // Without it nothing would be left on screen to reach the program: ask to end instead.
@@ -66,7 +66,7 @@ protected:
     }
     void mouseDoubleClickEvent(QMouseEvent* event) override {
         if (event->button() == Qt::LeftButton)
-            emit m_owner.MouseMessage(TrayLeftDoubleClick);
+            emit m_owner.Clicked(TrayClick::Double);
     }
 
 private:
@@ -114,13 +114,13 @@ bool DesktopTrayIcon::Add(const QIcon& icon, const QString& tip) {
                 [this](QSystemTrayIcon::ActivationReason reason) {
                     switch (reason) {
                         case QSystemTrayIcon::Trigger:
-                            emit MouseMessage(TrayLeftUp);
+                            emit Clicked(TrayClick::Left);
                             break;
                         case QSystemTrayIcon::DoubleClick:
-                            emit MouseMessage(TrayLeftDoubleClick);
+                            emit Clicked(TrayClick::Double);
                             break;
                         case QSystemTrayIcon::Context:
-                            emit MouseMessage(TrayRightUp);
+                            emit Clicked(TrayClick::Right);
                             break;
                         default:
                             break;
@@ -175,13 +175,6 @@ bool DesktopTrayIcon::IsShown() const {
 
 QWidget* DesktopTrayIcon::StandInWindow() const {
     return m_standIn.get();
-}
-
-bool FakeTrayIcon::Add(const QIcon& icon, const QString& text) {
-    shown = true;
-    tip = text;
-    icons.append(icon);
-    return true;
 }
 
 }  // namespace tvx

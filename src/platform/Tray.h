@@ -12,8 +12,9 @@ class QWidget;
 
 namespace tvx {
 
-// Mouse messages of the notification-area icon, as the main window reads them.
-enum TrayMessage { TrayLeftUp = 514, TrayLeftDoubleClick = 515, TrayRightUp = 517 };
+// How the user clicked the notification-area icon: the left button released, a double
+// click of it, or the right button released.
+enum class TrayClick { Left, Double, Right };
 
 // The program's icon in the notification area. Where the desktop has none, a small window
 // stands in for it: it shows the same picture and tip and answers the same clicks.
@@ -27,7 +28,7 @@ public:
     virtual bool IsShown() const = 0;
 
 signals:
-    void MouseMessage(int message);
+    void Clicked(tvx::TrayClick click);
     // The user closed the stand-in window: the program is to end as from its menu.
     void CloseRequested();
 };
@@ -55,22 +56,6 @@ private:
     std::unique_ptr<QWidget> m_standIn;
     std::unique_ptr<QLockFile> m_slot;  // held while the stand-in shows: its place on screen
     QLabel* m_picture = nullptr;
-};
-
-// Records what the program asks of its icon; tests send mouse messages by hand.
-class FakeTrayIcon : public TrayIcon {
-    Q_OBJECT
-
-public:
-    bool Add(const QIcon& icon, const QString& tip) override;
-    void Modify(const QIcon& icon) override { icons.append(icon); }
-    void Remove() override { shown = false; }
-    bool IsShown() const override { return shown; }
-    void Send(int message) { emit MouseMessage(message); }
-
-    bool shown = false;
-    QString tip;
-    QList<QIcon> icons;
 };
 
 }  // namespace tvx

@@ -38,13 +38,13 @@ AddressBookWindow::AddressBookWindow(Session& session, QWidget* parent)
     m_lstAdrs->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_lstAdrs->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_lstAdrs, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        lstAdrs_MouseUp(m_lstAdrs->viewport()->mapToGlobal(pos));
+        ShowContextMenu(m_lstAdrs->viewport()->mapToGlobal(pos));
     });
     m_mnuList.setObjectName(QStringLiteral("mnuList"));
     m_mnuFile->setObjectName(QStringLiteral("mnuFile"));
     m_mnuChat->setObjectName(QStringLiteral("mnuChat"));
-    connect(m_mnuFile, &QAction::triggered, this, &AddressBookWindow::mnuFile_Click);
-    connect(m_mnuChat, &QAction::triggered, this, &AddressBookWindow::mnuChat_Click);
+    connect(m_mnuFile, &QAction::triggered, this, &AddressBookWindow::SendFileToEntry);
+    connect(m_mnuChat, &QAction::triggered, this, &AddressBookWindow::InviteEntry);
 
     m_lblOnline->setObjectName(QStringLiteral("lblOnline"));
     m_lstOnline->setObjectName(QStringLiteral("lstOnline"));
@@ -82,10 +82,13 @@ AddressBookWindow::AddressBookWindow(Session& session, QWidget* parent)
         m_cmdAdrs[index]->setObjectName(QStringLiteral("cmdAdrs%1").arg(index));
         // Five buttons share the window's width.
         m_cmdAdrs[index]->setMinimumWidth(60);
-        connect(m_cmdAdrs[index], &QPushButton::clicked, this,
-                [this, index] { cmdAdrs_Click(index); });
         buttons->addWidget(m_cmdAdrs[index]);
     }
+    connect(m_cmdAdrs[1], &QPushButton::clicked, this, &AddressBookWindow::AddEntry);
+    connect(m_cmdAdrs[2], &QPushButton::clicked, this, &AddressBookWindow::EditEntry);
+    connect(m_cmdAdrs[3], &QPushButton::clicked, this, &AddressBookWindow::DeleteEntries);
+    connect(m_cmdAdrs[4], &QPushButton::clicked, this, &AddressBookWindow::InvertEntrySelection);
+    connect(m_cmdAdrs[5], &QPushButton::clicked, this, &AddressBookWindow::SaveBook);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_lblOnline);
@@ -99,7 +102,7 @@ AddressBookWindow::AddressBookWindow(Session& session, QWidget* parent)
     CenterForm(m_session.display, this);
 }
 
-void AddressBookWindow::Form_Load() {
+void AddressBookWindow::LoadEntries() {
     LoadAddressBook(m_session, m_lstAdrs, this, true);
     UpdateCount();
     PresenceService* presence = m_session.presence;
@@ -158,63 +161,56 @@ bool AddressBookWindow::TakeInput(const QString& nameEmptyText, QString* entry) 
     return true;
 }
 
-void AddressBookWindow::cmdAdrs_Click(int index) {
-    switch (index) {
-        case 1: {
-            QString entry;
-            if (!TakeInput(QStringLiteral("用户名不能为空。"), &entry))
-                return;
-            m_lstAdrs->clearSelection();
-            m_lstAdrs->addItem(entry);
-            m_lstAdrs->setCurrentItem(m_lstAdrs->item(m_lstAdrs->count() - 1),
-                                      QItemSelectionModel::Select);
-            m_txtInputAdress[1]->clear();
-            m_txtInputAdress[2]->clear();
-            UpdateCount();
-            m_txtInputAdress[1]->setFocus();
-            return;
-        }
-        case 2: {
-            // The entry changed is the first one selected, which after a Ctrl+click need not
-            // be the list's current one.
-            const int row = FirstSelectedRow(m_lstAdrs);
-            if (row < 0) {
-                ShowMessage(m_session.messageBox(), this, QStringLiteral("目前尚未选择任何地址。"),
-                            KindWarning, false);
-                return;
-            }
-            QString entry;
-            if (!TakeInput(QStringLiteral("用户名称不能为空。"), &entry))
-                return;
-            m_lstAdrs->item(row)->setText(entry);
-            return;
-        }
-        case 3:
-            DeleteSelectedEntries(m_session.messageBox(), this, m_lstAdrs);
-            UpdateCount();
-            return;
-        case 4:
-            InvertSelection(m_lstAdrs);
-            return;
-        case 5: {
-            QString error;
-            if (!SaveAddressBook(m_session.appFolder, ItemTexts(m_lstAdrs), &error)) {
-                ShowMessage(m_session.messageBox(), this,
-                            QStringLiteral("将用户地址保存到地址簿时发生错误。") +
-                                QStringLiteral("\r\n\r\n") + error,
-                            KindError, false);
-                return;
-            }
-            ShowMessage(m_session.messageBox(), this, QStringLiteral("地址簿保存成功。"), KindInfo,
-                        false);
-            return;
-        }
-        default:
-            return;
-    }
+void AddressBookWindow::AddEntry() {
+    QString entry;
+    if (!TakeInput(QStringLiteral("用户名不能为空。"), &entry))
+        return;
+    m_lstAdrs->clearSelection();
+    m_lstAdrs->addItem(entry);
+    m_lstAdrs->setCurrentItem(m_lstAdrs->item(m_lstAdrs->count() - 1), QItemSelectionModel::Select);
+    m_txtInputAdress[1]->clear();
+    m_txtInputAdress[2]->clear();
+    UpdateCount();
+    m_txtInputAdress[1]->setFocus();
 }
 
-void AddressBookWindow::lstAdrs_MouseUp(const QPoint& globalPos) {
+void AddressBookWindow::EditEntry() {
+    // The entry changed is the first one selected, which after a Ctrl+click need not be the
+    // list's current one.
+    const int row = FirstSelectedRow(m_lstAdrs);
+    if (row < 0) {
+        ShowMessage(m_session.messageBox(), this, QStringLiteral("目前尚未选择任何地址。"),
+                    KindWarning, false);
+        return;
+    }
+    QString entry;
+    if (!TakeInput(QStringLiteral("用户名称不能为空。"), &entry))
+        return;
+    m_lstAdrs->item(row)->setText(entry);
+}
+
+void AddressBookWindow::DeleteEntries() {
+    DeleteSelectedEntries(m_session.messageBox(), this, m_lstAdrs);
+    UpdateCount();
+}
+
+void AddressBookWindow::InvertEntrySelection() {
+    InvertSelection(m_lstAdrs);
+}
+
+void AddressBookWindow::SaveBook() {
+    QString error;
+    if (!SaveAddressBook(m_session.appFolder, ItemTexts(m_lstAdrs), &error)) {
+        ShowMessage(m_session.messageBox(), this,
+                    QStringLiteral("将用户地址保存到地址簿时发生错误。") +
+                        QStringLiteral("\r\n\r\n") + error,
+                    KindError, false);
+        return;
+    }
+    ShowMessage(m_session.messageBox(), this, QStringLiteral("地址簿保存成功。"), KindInfo, false);
+}
+
+void AddressBookWindow::ShowContextMenu(const QPoint& globalPos) {
     const bool selected = FirstSelectedRow(m_lstAdrs) >= 0;
     m_mnuFile->setEnabled(selected);
     m_mnuChat->setEnabled(selected);
@@ -227,13 +223,13 @@ QString AddressBookWindow::SelectedAddress() const {
     return row < 0 ? QString() : AddressOfEntry(m_lstAdrs->item(row)->text());
 }
 
-void AddressBookWindow::mnuFile_Click() {
+void AddressBookWindow::SendFileToEntry() {
     const QString address = SelectedAddress();
     if (!address.isEmpty())
         emit SendFileRequested(address);
 }
 
-void AddressBookWindow::mnuChat_Click() {
+void AddressBookWindow::InviteEntry() {
     const QString address = SelectedAddress();
     if (!address.isEmpty())
         emit InvitationRequested(address);

@@ -26,14 +26,20 @@ public:
     explicit AddressBookWindow(Session& session, QWidget* parent = nullptr);
 
     // Fills the list from the file and updates the count line.
-    void Form_Load();
+    void LoadEntries();
 
     // Handlers, public so that tests can drive them as the user would.
-    void cmdAdrs_Click(int index);  // 1 add, 2 edit, 3 delete, 4 invert, 5 save
+    // The buttons under the list; only SaveBook writes the file.
+    void AddEntry();
+    void EditEntry();
+    void DeleteEntries();
+    void InvertEntrySelection();
+    void SaveBook();
     // A right click on the list: enables the menu entries for the selection and pops it up.
-    void lstAdrs_MouseUp(const QPoint& globalPos);
-    void mnuFile_Click();
-    void mnuChat_Click();
+    void ShowContextMenu(const QPoint& globalPos);
+    // The list's menu: a file send or a chat invitation to the first selected entry.
+    void SendFileToEntry();
+    void InviteEntry();
     // The found copies' list: a right click pops up its menu for the selected copy.
     void ShowFoundPeerMenu(const QPoint& globalPos);
     void SendFileToFoundPeer();

@@ -126,7 +126,7 @@ void LoadBlockList(Session& session, QWidget* owner) {
     if (loaded.overLimit) {
         session.messageBox().Show(
             owner, QStringLiteral("屏蔽地址数量已超过最大限制500个,超出部分将被忽略。"),
-            kProgramTitle, StyleOk | StyleIconExclamation);
+            kProgramTitle, MessageStyleOf(KindWarning));
     }
 }
 
@@ -137,7 +137,7 @@ void LoadAddressBook(Session& session, QListWidget* list, QWidget* owner, bool s
     if (loaded.overLimit && showLimitMessage) {
         session.messageBox().Show(
             owner, QStringLiteral("地址簿数量已超过最大限制500个，超出部分将被忽略。"),
-            kProgramTitle, StyleOk | StyleIconExclamation);
+            kProgramTitle, MessageStyleOf(KindWarning));
     }
 }
 
@@ -171,7 +171,7 @@ int DeleteSelectedEntries(MessageBoxService& box, QWidget* owner, QListWidget* l
         const QPersistentModelIndex index(list->model()->index(list->row(selected.first()), 0));
         const QString text = QStringLiteral("确实要删除地址 \"") + selected.first()->text() +
                              QStringLiteral("\" 么？");
-        if (ShowMessage(box, owner, text, KindAsk, false) == AnswerNo)
+        if (ShowMessage(box, owner, text, KindAsk, false) == MessageAnswer::No)
             return 0;
         if (!guard || !index.isValid())
             return 0;
@@ -180,7 +180,7 @@ int DeleteSelectedEntries(MessageBoxService& box, QWidget* owner, QListWidget* l
     }
     const QString text = QStringLiteral("确实要删除选择的 ") + QString::number(selected.size()) +
                          QStringLiteral(" 个地址么？");
-    if (ShowMessage(box, owner, text, KindAsk, false) == AnswerNo)
+    if (ShowMessage(box, owner, text, KindAsk, false) == MessageAnswer::No)
         return 0;
     if (!guard)
         return 0;

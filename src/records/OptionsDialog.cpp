@@ -105,9 +105,10 @@ OptionsDialog::OptionsDialog(Session& session, int page, QWidget* parent)
     for (int index = 1; index <= 2; ++index) {
         m_cmdDo[index] = new QPushButton(QString::fromUtf16(captions[index]), this);
         m_cmdDo[index]->setObjectName(QStringLiteral("cmdDo%1").arg(index));
-        connect(m_cmdDo[index], &QPushButton::clicked, this, [this, index] { cmdDo_Click(index); });
         buttons->addWidget(m_cmdDo[index]);
     }
+    connect(m_cmdDo[1], &QPushButton::clicked, this, &OptionsDialog::ApplyAndClose);
+    connect(m_cmdDo[2], &QPushButton::clicked, this, &QWidget::close);
     m_cmdDo[1]->setDefault(true);
 
     auto* layout = new QVBoxLayout(this);
@@ -208,7 +209,7 @@ QWidget* OptionsDialog::BuildReminderPage() {
     }
     m_cmdNow = new QPushButton(QStringLiteral("Now"), frame);
     m_cmdNow->setObjectName(QStringLiteral("cmdNow"));
-    connect(m_cmdNow, &QPushButton::clicked, this, &OptionsDialog::cmdNow_Click);
+    connect(m_cmdNow, &QPushButton::clicked, this, &OptionsDialog::FillCurrentTime);
     time->addSpacing(8);
     time->addWidget(m_cmdNow);
     time->addStretch();
@@ -220,7 +221,7 @@ QWidget* OptionsDialog::BuildReminderPage() {
     m_cmdTimeOpen = new QPushButton(QStringLiteral("..."), frame);
     m_cmdTimeOpen->setObjectName(QStringLiteral("cmdTimeOpen"));
     m_cmdTimeOpen->setFixedWidth(32);
-    connect(m_cmdTimeOpen, &QPushButton::clicked, this, &OptionsDialog::cmdTimeOpen_Click);
+    connect(m_cmdTimeOpen, &QPushButton::clicked, this, &OptionsDialog::ChooseAlarmFile);
 
     auto* inner = new QGridLayout(frame);
     inner->addLayout(time, 0, 0, 1, 3);
@@ -265,7 +266,7 @@ QWidget* OptionsDialog::BuildFileTransferPage() {
     m_cmdAutoSaveDir = new QPushButton(QStringLiteral("..."), receiving);
     m_cmdAutoSaveDir->setObjectName(QStringLiteral("cmdAutoSaveDir"));
     m_cmdAutoSaveDir->setFixedWidth(32);
-    connect(m_cmdAutoSaveDir, &QPushButton::clicked, this, &OptionsDialog::cmdAutoSaveDir_Click);
+    connect(m_cmdAutoSaveDir, &QPushButton::clicked, this, &OptionsDialog::ChooseAutoSaveFolder);
     m_lblExistFile = new QLabel(QStringLiteral("当文件存在时:"), receiving);
     m_lblExistFile->setObjectName(QStringLiteral("lblExistFile"));
     m_optSaveFile[2] = new QRadioButton(QStringLiteral("自动更名"), receiving);
@@ -336,10 +337,12 @@ QWidget* OptionsDialog::BuildSecurityPage() {
     for (int index = 1; index <= 4; ++index) {
         m_cmdSafe[index] = new QPushButton(QString::fromUtf16(captions[index]), page);
         m_cmdSafe[index]->setObjectName(QStringLiteral("cmdSafe%1").arg(index));
-        connect(m_cmdSafe[index], &QPushButton::clicked, this,
-                [this, index] { cmdSafe_Click(index); });
         buttons->addWidget(m_cmdSafe[index]);
     }
+    connect(m_cmdSafe[1], &QPushButton::clicked, this, &OptionsDialog::AddBlockedAddress);
+    connect(m_cmdSafe[2], &QPushButton::clicked, this, &OptionsDialog::EditBlockedAddress);
+    connect(m_cmdSafe[3], &QPushButton::clicked, this, &OptionsDialog::DeleteBlockedAddresses);
+    connect(m_cmdSafe[4], &QPushButton::clicked, this, &OptionsDialog::InvertBlockSelection);
     buttons->addStretch();
     auto* noteLabel = new QLabel(QStringLiteral("屏蔽附言:"), page);
     m_txtBlockTxt = NewBox(page, QStringLiteral("txtBlockTxt"), kTextLength);
@@ -502,7 +505,7 @@ void OptionsDialog::ShowPage(int page) {
     }
 }
 
-void OptionsDialog::lblTab_Click(int page) {
+void OptionsDialog::SwitchToPage(int page) {
     if (page < 1 || page > 6 || page == m_page)
         return;
     if (PageTestResult failed = TestOptionsPage(m_page, Input())) {
@@ -553,13 +556,13 @@ void OptionsDialog::SyncTimeBox(int index) {
     }
 }
 
-void OptionsDialog::cmdNow_Click() {
+void OptionsDialog::FillCurrentTime() {
     const QTime now = m_session.system().Now().time();
     m_txtTime[1]->setText(QString::number(now.hour()));
     m_txtTime[2]->setText(QString::number(now.minute()));
 }
 
-void OptionsDialog::cmdTimeOpen_Click() {
+void OptionsDialog::ChooseAlarmFile() {
     const QString path = ChooseOpenFile(m_session.dialogs(), this);
     if (path.isEmpty())
         return;
@@ -568,7 +571,7 @@ void OptionsDialog::cmdTimeOpen_Click() {
     m_txtExeFile->setFocus();
 }
 
-void OptionsDialog::cmdAutoSaveDir_Click() {
+void OptionsDialog::ChooseAutoSaveFolder() {
     const QString folder =
         m_session.dialogs().BrowseFolder(this, QStringLiteral("选择文件自动保存位置:"));
     if (folder.isEmpty())
@@ -592,52 +595,55 @@ bool OptionsDialog::AcceptBlockInput(const QString& address) {
     return true;
 }
 
-void OptionsDialog::cmdSafe_Click(int index) {
+QString OptionsDialog::TrimmedBlockInput() {
     // The button takes the focus first in a real click; trim as leaving the box would.
     const QString address = TrimSpaces(m_txtInputAdress->text());
     m_txtInputAdress->setText(address);
-    switch (index) {
-        case 1: {
-            if (!AcceptBlockInput(address))
-                return;
-            m_lstIP->clearSelection();
-            m_lstIP->addItem(address);
-            QListWidgetItem* added = m_lstIP->item(m_lstIP->count() - 1);
-            m_lstIP->setCurrentItem(added, QItemSelectionModel::Select);
-            m_txtInputAdress->clear();
-            m_txtInputAdress->setFocus();
-            return;
-        }
-        case 2: {
-            // The entry changed is the first one selected, which after a Ctrl+click need not
-            // be the list's current one.
-            const int row = FirstSelectedRow(m_lstIP);
-            if (row < 0) {
-                ShowMessage(m_session.messageBox(), this, QStringLiteral("目前尚未选择任何地址。"),
-                            KindWarning, false);
-                return;
-            }
-            if (!AcceptBlockInput(address))
-                return;
-            m_lstIP->item(row)->setText(address);
-            return;
-        }
-        case 3:
-            DeleteSelectedEntries(m_session.messageBox(), this, m_lstIP);
-            return;
-        case 4:
-            InvertSelection(m_lstIP);
-            return;
-        default:
-            return;
-    }
+    return address;
 }
 
-void OptionsDialog::lblHomePage_Click() {
+void OptionsDialog::AddBlockedAddress() {
+    const QString address = TrimmedBlockInput();
+    if (!AcceptBlockInput(address))
+        return;
+    m_lstIP->clearSelection();
+    m_lstIP->addItem(address);
+    QListWidgetItem* added = m_lstIP->item(m_lstIP->count() - 1);
+    m_lstIP->setCurrentItem(added, QItemSelectionModel::Select);
+    m_txtInputAdress->clear();
+    m_txtInputAdress->setFocus();
+}
+
+void OptionsDialog::EditBlockedAddress() {
+    const QString address = TrimmedBlockInput();
+    // The entry changed is the first one selected, which after a Ctrl+click need not be the
+    // list's current one.
+    const int row = FirstSelectedRow(m_lstIP);
+    if (row < 0) {
+        ShowMessage(m_session.messageBox(), this, QStringLiteral("目前尚未选择任何地址。"),
+                    KindWarning, false);
+        return;
+    }
+    if (!AcceptBlockInput(address))
+        return;
+    m_lstIP->item(row)->setText(address);
+}
+
+void OptionsDialog::DeleteBlockedAddresses() {
+    TrimmedBlockInput();
+    DeleteSelectedEntries(m_session.messageBox(), this, m_lstIP);
+}
+
+void OptionsDialog::InvertBlockSelection() {
+    TrimmedBlockInput();
+    InvertSelection(m_lstIP);
+}
+
+void OptionsDialog::OpenHomePage() {
     OpenHelpPage(m_session, this);
 }
 
-void OptionsDialog::lblEmail_Click() {
+void OptionsDialog::WriteEmail() {
     OpenWithShell(m_session.shell(), kMailLink);
 }
 
@@ -652,11 +658,7 @@ void OptionsDialog::TrimBoxes() {
     }
 }
 
-void OptionsDialog::cmdDo_Click(int index) {
-    if (index != 1) {
-        close();
-        return;
-    }
+void OptionsDialog::ApplyAndClose() {
     TrimBoxes();
     const ApplyOutcome outcome =
         ApplyOptions(m_session, Input(), m_shownCodes, [this](bool on) { emit AlarmSwitched(on); });
@@ -682,12 +684,12 @@ bool OptionsDialog::eventFilter(QObject* watched, QEvent* event) {
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         for (int index = 1; index <= 6; ++index) {
             if (watched == m_lblTab[index])
-                lblTab_Click(index);
+                SwitchToPage(index);
         }
         if (watched == m_lblHomePage)
-            lblHomePage_Click();
+            OpenHomePage();
         if (watched == m_lblEmail)
-            lblEmail_Click();
+            WriteEmail();
     }
     if (event->type() == QEvent::FocusOut && watched != m_txtFRPW && watched != m_txtCRPW) {
         if (auto* box = qobject_cast<QLineEdit*>(watched)) {

@@ -32,14 +32,19 @@ public:
     OptionsDialog(Session& session, int page, QWidget* parent = nullptr);
 
     // Handlers, public so that tests can drive them as the user would.
-    void lblTab_Click(int page);    // leaves the current page when its tests pass
-    void cmdDo_Click(int index);    // 1 OK, 2 Cancel
-    void cmdNow_Click();            // the current hour and minute into the time boxes
-    void cmdTimeOpen_Click();       // the file opened at the alarm
-    void cmdAutoSaveDir_Click();    // the folder of automatic receiving
-    void cmdSafe_Click(int index);  // block list: 1 add, 2 edit, 3 delete, 4 invert
-    void lblHomePage_Click();
-    void lblEmail_Click();
+    void SwitchToPage(int page);  // leaves the current page when its tests pass
+    // OK: tests and writes every value, then closes (Cancel only closes).
+    void ApplyAndClose();
+    void FillCurrentTime();       // the current hour and minute into the time boxes
+    void ChooseAlarmFile();       // the file opened at the alarm
+    void ChooseAutoSaveFolder();  // the folder of automatic receiving
+    // The block list's buttons.
+    void AddBlockedAddress();
+    void EditBlockedAddress();
+    void DeleteBlockedAddresses();
+    void InvertBlockSelection();
+    void OpenHomePage();  // the help page
+    void WriteEmail();    // a mail to the program's address
 
     int CurrentPage() const { return m_page; }
     // What the controls hold now.
@@ -76,6 +81,8 @@ private:
     void TrimBoxes();
     // Block-list add and edit: the typed address must resolve and not be listed yet.
     bool AcceptBlockInput(const QString& address);
+    // The block list's address box, trimmed in place.
+    QString TrimmedBlockInput();
 
     Session& m_session;
     int m_page = 0;

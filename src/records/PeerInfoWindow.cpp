@@ -43,12 +43,14 @@ PeerInfoWindow::PeerInfoWindow(Session& session, QWidget* parent)
     for (int index = 1; index <= 3; ++index) {
         m_cmdDo[index] = new QPushButton(QString::fromUtf16(captions[index - 1]), this);
         m_cmdDo[index]->setObjectName(QStringLiteral("cmdDo%1").arg(index));
-        connect(m_cmdDo[index], &QPushButton::clicked, this, [this, index] { cmdDo_Click(index); });
         if (index == 3)
             buttons->addStretch();
         buttons->addWidget(m_cmdDo[index]);
     }
     m_cmdDo[3]->setDefault(true);
+    connect(m_cmdDo[1], &QPushButton::clicked, this, &PeerInfoWindow::AddToAddressBook);
+    connect(m_cmdDo[2], &QPushButton::clicked, this, &PeerInfoWindow::AddToBlockList);
+    connect(m_cmdDo[3], &QPushButton::clicked, this, &QWidget::close);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -86,33 +88,22 @@ bool PeerInfoWindow::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void PeerInfoWindow::cmdDo_Click(int index) {
-    switch (index) {
-        case 1:
-            if (ShowMessage(m_session.messageBox(), this,
-                            QStringLiteral("确实要将该用户地址加入地址簿么？") +
-                                QStringLiteral("\r\n") +
-                                QStringLiteral("添加后可在\"地址簿\"中编辑。"),
-                            KindAsk, false) == AnswerNo)
-                return;
-            AddPeerToAddressBook(m_session, this, m_txtGuestInfo[2]->text(),
-                                 m_txtGuestInfo[1]->text());
-            break;
-        case 2:
-            if (ShowMessage(m_session.messageBox(), this,
-                            QStringLiteral("确实要将此用户地址加入屏蔽列表么？") +
-                                QStringLiteral("\r\n") +
-                                QStringLiteral("要解除屏蔽请在\"选项-安全\"中设置。"),
-                            KindAsk, false) == AnswerNo)
-                return;
-            BlockPeer(m_session, this, m_txtGuestInfo[1]->text());
-            break;
-        case 3:
-            close();
-            break;
-        default:
-            break;
-    }
+void PeerInfoWindow::AddToAddressBook() {
+    if (ShowMessage(m_session.messageBox(), this,
+                    QStringLiteral("确实要将该用户地址加入地址簿么？") + QStringLiteral("\r\n") +
+                        QStringLiteral("添加后可在\"地址簿\"中编辑。"),
+                    KindAsk, false) == MessageAnswer::No)
+        return;
+    AddPeerToAddressBook(m_session, this, m_txtGuestInfo[2]->text(), m_txtGuestInfo[1]->text());
+}
+
+void PeerInfoWindow::AddToBlockList() {
+    if (ShowMessage(m_session.messageBox(), this,
+                    QStringLiteral("确实要将此用户地址加入屏蔽列表么？") + QStringLiteral("\r\n") +
+                        QStringLiteral("要解除屏蔽请在\"选项-安全\"中设置。"),
+                    KindAsk, false) == MessageAnswer::No)
+        return;
+    BlockPeer(m_session, this, m_txtGuestInfo[1]->text());
 }
 
 QString SexWord(const QString& code) {

@@ -22,7 +22,9 @@ public:
 
     // Fills the boxes from the nine received fields: TVX address, then the eight card fields.
     void Fill(const QStringList& peerFields);
-    void cmdDo_Click(int index);
+    // The buttons ask first, then keep the peer in the address book or block it.
+    void AddToAddressBook();
+    void AddToBlockList();
 
     QString txtGuestInfo(int index) const;
 

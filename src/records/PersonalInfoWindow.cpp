@@ -91,8 +91,10 @@ PersonalInfoWindow::PersonalInfoWindow(Session& session, QWidget* parent)
     for (int index = 1; index <= 3; ++index) {
         m_cmdDo[index] = new QPushButton(QString::fromUtf16(captions[index - 1]), this);
         m_cmdDo[index]->setObjectName(QStringLiteral("cmdDo%1").arg(index));
-        connect(m_cmdDo[index], &QPushButton::clicked, this, [this, index] { cmdDo_Click(index); });
     }
+    connect(m_cmdDo[1], &QPushButton::clicked, this, &PersonalInfoWindow::SaveCard);
+    connect(m_cmdDo[2], &QPushButton::clicked, this, &QWidget::close);
+    connect(m_cmdDo[3], &QPushButton::clicked, this, &PersonalInfoWindow::ChangeAddressCode);
     buttons->addWidget(m_cmdDo[3]);
     buttons->addStretch();
     buttons->addWidget(m_cmdDo[1]);
@@ -159,26 +161,21 @@ void PersonalInfoWindow::CopyAddress(int index) {
                 false);
 }
 
-void PersonalInfoWindow::cmdDo_Click(int index) {
-    if (index == 3) {
-        // A fresh code for the same address, never the one on display.
-        const QString shown = m_txtLocalInfo[1]->text();
-        QString code;
-        do {
-            code = EncodeAddressCode(m_session.localAddress);
-        } while (code == shown);
-        m_txtLocalInfo[1]->setText(code);
-        m_session.localAddressCode = code;
-        // The others list the copy by its TVX address: tell them the new one now.
-        if (m_session.presence)
-            m_session.presence->AnnounceNow();
-        return;
-    }
-    if (index == 2) {
-        close();
-        return;
-    }
+void PersonalInfoWindow::ChangeAddressCode() {
+    // A fresh code for the same address, never the one on display.
+    const QString shown = m_txtLocalInfo[1]->text();
+    QString code;
+    do {
+        code = EncodeAddressCode(m_session.localAddress);
+    } while (code == shown);
+    m_txtLocalInfo[1]->setText(code);
+    m_session.localAddressCode = code;
+    // The others list the copy by its TVX address: tell them the new one now.
+    if (m_session.presence)
+        m_session.presence->AnnounceNow();
+}
 
+void PersonalInfoWindow::SaveCard() {
     // The button takes the focus first in a real click; trim as leaving the box would.
     const QString nickName = TrimSpaces(m_txtLocalInfo[3]->text());
     m_txtLocalInfo[3]->setText(nickName);

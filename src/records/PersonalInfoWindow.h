@@ -19,7 +19,10 @@ class PersonalInfoWindow : public QWidget {
 public:
     explicit PersonalInfoWindow(Session& session, QWidget* parent = nullptr);
 
-    void cmdDo_Click(int index);
+    // OK: checks the nickname, keeps and stores the card, then closes.
+    void SaveCard();
+    // A new TVX address for the same IP address ("变换本地TVX").
+    void ChangeAddressCode();
 
     QLineEdit* txtLocalInfo(int index) const { return m_txtLocalInfo[index]; }
     QPlainTextEdit* txtOtherInfo() const { return m_txtOtherInfo; }

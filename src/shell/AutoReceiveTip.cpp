@@ -44,7 +44,7 @@ AutoReceiveTip::AutoReceiveTip(Session& session, QWidget* parent)
     m_picClose->installEventFilter(this);
 
     m_timSlide.setInterval(10);
-    connect(&m_timSlide, &QTimer::timeout, this, &AutoReceiveTip::timSlide_Timer);
+    connect(&m_timSlide, &QTimer::timeout, this, &AutoReceiveTip::SlideUp);
 }
 
 void AutoReceiveTip::Show(const QString& targetPath) {
@@ -65,7 +65,7 @@ QString AutoReceiveTip::Text() const {
     return m_lblTip->text().replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
 }
 
-void AutoReceiveTip::timSlide_Timer() {
+void AutoReceiveTip::SlideUp() {
     const ScreenMetrics& screen = m_session.display.screen;
     // Rise until the bottom edge meets the top of the task bar area.
     if (y() > screen.fullScreenHeight - height() + screen.captionHeight)
@@ -74,27 +74,27 @@ void AutoReceiveTip::timSlide_Timer() {
         m_timSlide.stop();
 }
 
-void AutoReceiveTip::picClose_Click() {
+void AutoReceiveTip::CloseTip() {
     m_session.autoReceivedCount = 0;
     m_timSlide.stop();
     hide();
     emit Closed();
 }
 
-void AutoReceiveTip::lblOpenFolder_Click() {
+void AutoReceiveTip::OpenSaveFolder() {
     OpenWithShell(m_session.shell(), m_session.settings.autoSavePath);
-    picClose_Click();
+    CloseTip();
 }
 
 bool AutoReceiveTip::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         if (watched == m_picClose) {
-            picClose_Click();
+            CloseTip();
             return true;
         }
         if (watched == m_lblOpenFolder) {
-            lblOpenFolder_Click();
+            OpenSaveFolder();
             return true;
         }
     }

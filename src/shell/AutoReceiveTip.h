@@ -21,9 +21,9 @@ public:
     void Show(const QString& targetPath);
     QString Text() const;
 
-    void timSlide_Timer();
-    void picClose_Click();
-    void lblOpenFolder_Click();
+    void SlideUp();
+    void CloseTip();
+    void OpenSaveFolder();
 
 signals:
     void Closed();

@@ -59,10 +59,10 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
     layout->addWidget(m_pages);
 
     m_timBlink.setInterval(300);
-    connect(&m_timBlink, &QTimer::timeout, this, &MainWindow::timBlink_Timer);
+    connect(&m_timBlink, &QTimer::timeout, this, &MainWindow::BlinkTrayIcon);
     m_timAlarm.setInterval(1000);
-    connect(&m_timAlarm, &QTimer::timeout, this, &MainWindow::timAlarm_Timer);
-    connect(&m_session.tray(), &TrayIcon::MouseMessage, this, &MainWindow::picTray_MouseMove);
+    connect(&m_timAlarm, &QTimer::timeout, this, &MainWindow::CheckAlarm);
+    connect(&m_session.tray(), &TrayIcon::Clicked, this, &MainWindow::OnTrayClicked);
     connect(&m_session.tray(), &TrayIcon::CloseRequested, this, &MainWindow::ExitProgram);
 }
 
@@ -81,19 +81,34 @@ MainWindow::~MainWindow() {
     delete m_addressBook.data();
 }
 
-bool MainWindow::Form_Load() {
+bool MainWindow::Start() {
     LoadBlockList(m_session, this);
 
-    // Menu captions; entries 3, 7 and 11 are separators.
-    const char16_t* captions[13] = {nullptr,         u"文件发送(&F)", u"文字交流(&T)", nullptr,
-                                    u"个人信息(&P)", u"联系列表(&L)", u"历史记录(&S)", nullptr,
-                                    u"选项(&O)...",  u"帮助(&H)...",  u"关于(&A)...",  nullptr,
-                                    u"退出(&X)"};
+    // Menu entries; 3, 7 and 11 are separators.
+    struct MenuEntry {
+        const char16_t* caption;
+        void (MainWindow::*action)();
+    };
+    const MenuEntry entries[13] = {{nullptr, nullptr},
+                                   {u"文件发送(&F)", &MainWindow::ShowSendWindow},
+                                   {u"文字交流(&T)", &MainWindow::ShowChatWindow},
+                                   {nullptr, nullptr},
+                                   {u"个人信息(&P)", &MainWindow::ShowPersonalInfo},
+                                   {u"联系列表(&L)", &MainWindow::ShowAddressBook},
+                                   {u"历史记录(&S)", &MainWindow::ShowHistoryLog},
+                                   {nullptr, nullptr},
+                                   {u"选项(&O)...", &MainWindow::ShowOptions},
+                                   {u"帮助(&H)...", &MainWindow::ShowHelp},
+                                   {u"关于(&A)...", &MainWindow::ShowAbout},
+                                   {nullptr, nullptr},
+                                   {u"退出(&X)", &MainWindow::ExitProgram}};
     for (int index = 1; index <= 12; ++index) {
-        QAction* entry = captions[index] ? m_mnuTray.addAction(QString::fromUtf16(captions[index]))
-                                         : m_mnuTray.addSeparator();
+        const MenuEntry& item = entries[index];
+        QAction* entry = item.caption ? m_mnuTray.addAction(QString::fromUtf16(item.caption))
+                                      : m_mnuTray.addSeparator();
         entry->setObjectName(QStringLiteral("mnuItem%1").arg(index));
-        connect(entry, &QAction::triggered, this, [this, index] { mnuTray_Click(index); });
+        if (item.action)
+            connect(entry, &QAction::triggered, this, item.action);
         m_mnuItem[index] = entry;
     }
 
@@ -126,7 +141,7 @@ bool MainWindow::Form_Load() {
                 NotifyWaiting(NotifyKind::Invitation, QStringLiteral("收到文字交流邀请"),
                               nickName + QStringLiteral(" 邀请你文字交流"));
             });
-    if (!m_chatAcceptWindow->Form_Load(this)) {
+    if (!m_chatAcceptWindow->StartListening(this)) {
         EndProgram();
         return false;
     }
@@ -157,10 +172,10 @@ void MainWindow::StartPresence() {
     m_presence->Start();
 }
 
-void MainWindow::picTray_MouseMove(int message) {
-    switch (message) {
-        case TrayLeftUp:
-        case TrayLeftDoubleClick:
+void MainWindow::OnTrayClicked(TrayClick click) {
+    switch (click) {
+        case TrayClick::Left:
+        case TrayClick::Double:
             if (m_session.activity.offerPending) {
                 ActivateWindow(this);
                 m_session.activity.offerPending = false;
@@ -171,46 +186,22 @@ void MainWindow::picTray_MouseMove(int message) {
                 m_session.activity.invitationPending = false;
             }
             break;
-        case TrayRightUp:
+        case TrayClick::Right:
             m_mnuTray.popup(QCursor::pos());
-            break;
-        default:
             break;
     }
 }
 
-void MainWindow::mnuTray_Click(int index) {
-    switch (index) {
-        case 1:
-            ShowSendWindow();
-            break;
-        case 2:
-            ShowChatWindow();
-            break;
-        case 4:
-            ShowPersonalInfo();
-            break;
-        case 5:
-            ShowAddressBook();
-            break;
-        case 6:
-            ViewHistoryLog(m_session, this);
-            break;
-        case 8:
-            OpenOptions(PageGeneral);
-            break;
-        case 9:
-            ShowHelp();
-            break;
-        case 10:
-            OpenOptions(PageAbout);
-            break;
-        case 12:
-            ExitProgram();
-            break;
-        default:
-            break;
-    }
+void MainWindow::ShowHistoryLog() {
+    ViewHistoryLog(m_session, this);
+}
+
+void MainWindow::ShowOptions() {
+    OpenOptions(PageGeneral);
+}
+
+void MainWindow::ShowAbout() {
+    OpenOptions(PageAbout);
 }
 
 SendWindow* MainWindow::FileSendWindow() {
@@ -250,7 +241,7 @@ void MainWindow::OpenOptions(int page) {
         connect(m_options, &OptionsDialog::AlarmSwitched, this, &MainWindow::ArmAlarm);
     } else if (page == PageAbout) {
         // The open dialog moves to the about page as a click on its tab would.
-        m_options->lblTab_Click(PageAbout);
+        m_options->SwitchToPage(PageAbout);
     }
     m_options->show();
     m_options->raise();
@@ -282,7 +273,7 @@ void MainWindow::ShowAddressBook() {
                     if (m_openInvitation)
                         m_openInvitation(address);
                 });
-        m_addressBook->Form_Load();
+        m_addressBook->LoadEntries();
     }
     m_addressBook->show();
     m_addressBook->raise();
@@ -337,7 +328,7 @@ void MainWindow::StartBlink() {
         m_timBlink.start();
 }
 
-void MainWindow::timBlink_Timer() {
+void MainWindow::BlinkTrayIcon() {
     m_session.tray().Modify(TrayPicture(m_blinkPhase ? 1 : 2));
     m_blinkPhase = !m_blinkPhase;
     // What no longer waits is no longer announced on the desktop either.
@@ -351,7 +342,7 @@ void MainWindow::timBlink_Timer() {
     }
 }
 
-void MainWindow::timAlarm_Timer() {
+void MainWindow::CheckAlarm() {
     const SettingsRecord& settings = m_session.settings;
     const QTime now = m_session.system().Now().time();
     if (now.hour() != settings.hour || now.minute() != settings.minute) {
@@ -386,7 +377,8 @@ void MainWindow::ExitProgram() {
         const QString question = QStringLiteral("确实要退出") + QStringLiteral("Tolvex") +
                                  QStringLiteral("么？") + QStringLiteral("当前正在进行的事件:") +
                                  QStringLiteral("\r\n\r\n") + list;
-        if (ShowMessage(m_session.messageBox(), this, question, KindAsk, false) == AnswerNo)
+        if (ShowMessage(m_session.messageBox(), this, question, KindAsk, false) ==
+            MessageAnswer::No)
             return;
     }
     EndProgram();

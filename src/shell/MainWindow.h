@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "platform/Notifications.h"
+#include "platform/Tray.h"
 
 class QStackedWidget;
 
@@ -39,7 +40,7 @@ public:
     ~MainWindow() override;
 
     // The load step; false when the program cannot run (it has then already said why).
-    bool Form_Load();
+    bool Start();
 
     // Asks for the tray icon to blink while an offer or invitation waits.
     void StartBlink();
@@ -62,10 +63,12 @@ public:
     void NotifyWaiting(NotifyKind kind, const QString& summary, const QString& body);
 
     // Handlers, public so that tests can drive them as the desktop would.
-    void picTray_MouseMove(int message);
-    void mnuTray_Click(int index);
-    void timBlink_Timer();
-    void timAlarm_Timer();
+    // A click on the icon brings forward what waits; the right button opens the menu.
+    void OnTrayClicked(TrayClick click);
+    // One step of the blinking; it stops once nothing waits any more.
+    void BlinkTrayIcon();
+    // The daily alarm's clock: at the chosen minute it shows the text and opens the file.
+    void CheckAlarm();
     void ExitProgram();
     void NotificationActivated(NotifyKind kind);
 
@@ -96,6 +99,9 @@ private:
     void ShowPersonalInfo();
     void ShowSendWindow();
     void ShowChatWindow();
+    void ShowHistoryLog();
+    void ShowOptions();
+    void ShowAbout();
     void EndProgram();
     void ShowHelp();
     void NotifyOffer(const QString& nickName, const QString& fileName, qint64 length);

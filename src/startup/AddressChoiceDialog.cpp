@@ -38,12 +38,12 @@ AddressChoiceDialog::AddressChoiceDialog(MessageBoxService& messageBox,
     layout->addLayout(buttons);
     resize(260, 200);
 
-    connect(cmdOK, &QPushButton::clicked, this, &AddressChoiceDialog::cmdOK_Click);
+    connect(cmdOK, &QPushButton::clicked, this, &AddressChoiceDialog::AcceptChoice);
     connect(cmdExit, &QPushButton::clicked, this, &QDialog::reject);
-    connect(m_lstIP, &QListWidget::itemDoubleClicked, this, &AddressChoiceDialog::cmdOK_Click);
+    connect(m_lstIP, &QListWidget::itemDoubleClicked, this, &AddressChoiceDialog::AcceptChoice);
 }
 
-void AddressChoiceDialog::cmdOK_Click() {
+void AddressChoiceDialog::AcceptChoice() {
     const QList<QListWidgetItem*> selected = m_lstIP->selectedItems();
     if (selected.size() != 1) {
         ShowMessage(m_messageBox, this, QStringLiteral("必须指定一个IP地址。"), KindWarning, false);

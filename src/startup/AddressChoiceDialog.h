@@ -21,7 +21,7 @@ public:
     QString ChosenAddress() const { return m_chosen; }
 
 private:
-    void cmdOK_Click();
+    void AcceptChoice();
 
     MessageBoxService& m_messageBox;
     QListWidget* m_lstIP;

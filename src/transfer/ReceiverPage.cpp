@@ -350,11 +350,12 @@ void ReceiverPage::AcceptOffer() {
         const QString chosen =
             CutAtNul(ChooseSaveFile(m_session.dialogs(), m_window, proposed, true));
         if (chosen.isEmpty()) {
-            const int answer = ShowMessage(m_session.messageBox(), m_window,
-                                           QStringLiteral("确实要拒收文件") + QLatin1Char('"') +
-                                               offered + QLatin1Char('"') + QStringLiteral("么？"),
-                                           KindAsk, false);
-            if (answer != AnswerNo) {
+            const MessageAnswer answer =
+                ShowMessage(m_session.messageBox(), m_window,
+                            QStringLiteral("确实要拒收文件") + QLatin1Char('"') + offered +
+                                QLatin1Char('"') + QStringLiteral("么？"),
+                            KindAsk, false);
+            if (answer != MessageAnswer::No) {
                 RefuseOffer();
                 return;
             }
@@ -376,23 +377,23 @@ void ReceiverPage::AcceptOffer() {
                     PercentText(double(held) / double(length)) +
                     QStringLiteral(" 内容,是否继续接收剩余字节？") + QStringLiteral("\r\n\r\n") +
                     QStringLiteral("点击 否 重新开始接收;点击 取消 重新选择保存位置。");
-                const int answer =
+                const MessageAnswer answer =
                     ShowMessage(m_session.messageBox(), m_window, question, KindAskCancel, false);
-                if (answer == AnswerCancel)
+                if (answer == MessageAnswer::Cancel)
                     continue;
                 if (!m_engine.OfferReceived())
                     return;  // the sender went away while the box was open
-                if (answer == AnswerYes)
+                if (answer == MessageAnswer::Yes)
                     m_engine.Accept(held);
                 else
                     m_engine.AcceptFromStart();
                 return;
             }
-            const int answer =
+            const MessageAnswer answer =
                 ShowMessage(m_session.messageBox(), m_window,
                             QStringLiteral("当前待续传文件与对方的文件不匹配,是否重新开始接收？"),
                             KindAsk, false);
-            if (answer == AnswerNo)
+            if (answer == MessageAnswer::No)
                 continue;
             if (!m_engine.OfferReceived())
                 return;
@@ -502,7 +503,8 @@ void ReceiverPage::CloseFinishedPage() {
 
 void ReceiverPage::CancelReceiving() {
     if (ShowMessage(m_session.messageBox(), m_window,
-                    QStringLiteral("确实要取消正在接收的文件么？"), KindAsk, false) != AnswerYes)
+                    QStringLiteral("确实要取消正在接收的文件么？"), KindAsk,
+                    false) != MessageAnswer::Yes)
         return;
     if (!m_session.activity.receiving)
         return;  // it ended while the question was open

@@ -210,9 +210,11 @@ QWidget* SendWindow::BuildInputPage() {
     for (int index = 1; index <= 4; ++index) {
         m_cmdDo[index] = new QPushButton(QString::fromUtf16(captions[index]), page);
         m_cmdDo[index]->setObjectName(QStringLiteral("cmdDo%1").arg(index));
-        connect(m_cmdDo[index], &QPushButton::clicked, this,
-                [this, index] { ButtonClicked(index); });
     }
+    connect(m_cmdDo[1], &QPushButton::clicked, this, &SendWindow::AddressBookClicked);
+    connect(m_cmdDo[2], &QPushButton::clicked, this, &SendWindow::ChooseFileClicked);
+    connect(m_cmdDo[3], &QPushButton::clicked, this, &SendWindow::SendClicked);
+    connect(m_cmdDo[4], &QPushButton::clicked, this, &SendWindow::CancelClicked);
 
     m_chkFSPW = new QCheckBox(QStringLiteral("使用验证码"), page);
     m_chkFSPW->setObjectName(QStringLiteral("chkFSPW"));
@@ -471,7 +473,7 @@ int SendWindow::ProgressWidth() const {
 
 // ---- Loading and showing ----
 
-void SendWindow::Form_Load() {
+void SendWindow::RestoreInputs() {
     m_loaded = true;
     if (m_session.settings.saveSendInfo1) {
         SettingsStore& store = m_session.store();
@@ -487,7 +489,7 @@ void SendWindow::Form_Load() {
 
 void SendWindow::ShowSendWindow() {
     if (!m_loaded)
-        Form_Load();
+        RestoreInputs();
     show();
     if (windowState() & Qt::WindowMinimized)
         setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -560,25 +562,6 @@ QString SendWindow::NoteText() const {
 }
 
 // ---- Page 1 ----
-
-void SendWindow::ButtonClicked(int index) {
-    switch (index) {
-        case 1:
-            AddressBookClicked();
-            break;
-        case 2:
-            ChooseFileClicked();
-            break;
-        case 3:
-            SendClicked();
-            break;
-        case 4:
-            CancelClicked();
-            break;
-        default:
-            break;
-    }
-}
 
 void SendWindow::AddressBookClicked() {
     ShowAddressPicker(
@@ -748,10 +731,11 @@ void SendWindow::UpdateSpeed() {
 void SendWindow::CancelSendingClicked() {
     if (!m_engine.sending() || m_engine.cancelledBySender())
         return;
-    const int answer = ShowMessage(m_session.messageBox(), this,
-                                   QStringLiteral("确实要取消正在发送的文件么？"), KindAsk, false);
+    const MessageAnswer answer =
+        ShowMessage(m_session.messageBox(), this, QStringLiteral("确实要取消正在发送的文件么？"),
+                    KindAsk, false);
     // The transfer may have ended while the question was open.
-    if (answer == AnswerNo)
+    if (answer == MessageAnswer::No)
         return;
     m_engine.CancelSending(m_txtCancelSend->text());
 }

@@ -47,7 +47,7 @@ public:
     ~SendWindow() override;
 
     // Restores the remembered inputs and shows page 1. ShowSendWindow() calls it once.
-    void Form_Load();
+    void RestoreInputs();
     // Shows the window (loading it the first time) and brings it forward. The tray menu's
     // send entry calls this.
     void ShowSendWindow();
@@ -55,7 +55,7 @@ public:
     void TakePickedAddress(const QString& address);
 
     // What the user does, public so that tests can drive them as the user and the clock would.
-    void ButtonClicked(int index);  // cmdDo(index): 1 address book, 2 file, 3 send, 4 cancel
+    // The buttons cmdDo1 to cmdDo4: address book, file, send, cancel.
     void AddressBookClicked();
     void ChooseFileClicked();
     void SendClicked();

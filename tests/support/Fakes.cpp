@@ -2,37 +2,53 @@
 
 namespace tvx::test {
 
-int ScriptedMessageBox::Show(QWidget* owner, const QString& text, const QString& title, int style) {
+MessageAnswer ScriptedMessageBox::Show(QWidget* owner, const QString& text, const QString& title,
+                                       MessageStyle style) {
     shown.append({owner, text, title, style});
     if (whileOpen)
         whileOpen(shown.last());
     if (!answers.isEmpty())
         return answers.dequeue();
-    return (style & 0x0F) == StyleOk ? AnswerOk : AnswerYes;
+    return style.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Yes;
 }
 
 QString ScriptedDialogs::OpenFile(QWidget*, const QString& title, const FileFilter& filter,
-                                  int flags) {
-    requests.append({QStringLiteral("open"), title, QString(), filter, flags});
+                                  DialogOptions options) {
+    requests.append({QStringLiteral("open"), title, QString(), filter, options});
     return paths.isEmpty() ? QString() : paths.dequeue();
 }
 
 QString ScriptedDialogs::SaveFile(QWidget*, const QString& title, const QString& proposedName,
-                                  const FileFilter& filter, int flags) {
-    requests.append({QStringLiteral("save"), title, proposedName, filter, flags});
+                                  const FileFilter& filter, DialogOptions options) {
+    requests.append({QStringLiteral("save"), title, proposedName, filter, options});
     return paths.isEmpty() ? QString() : paths.dequeue();
 }
 
 QString ScriptedDialogs::BrowseFolder(QWidget*, const QString& title) {
-    requests.append({QStringLiteral("folder"), title, QString(), FileFilter(), 0});
+    requests.append({QStringLiteral("folder"), title, QString(), FileFilter(), {}});
     return paths.isEmpty() ? QString() : paths.dequeue();
 }
 
 bool ScriptedDialogs::ChooseColor(QWidget*, quint32& colorBgr) {
-    requests.append({QStringLiteral("color"), QString(), QString(), FileFilter(), 0});
+    requests.append({QStringLiteral("color"), QString(), QString(), FileFilter(), {}});
     if (colors.isEmpty())
         return false;
     colorBgr = colors.dequeue();
+    return true;
+}
+
+bool MemorySettingsStore::Write(const QString& key, const QString& value) {
+    if (failWrites)
+        return false;
+    values.insert(key, value);
+    writeOrder.append(key);
+    return true;
+}
+
+bool FakeTrayIcon::Add(const QIcon& icon, const QString& text) {
+    shown = true;
+    tip = text;
+    icons.append(icon);
     return true;
 }
 
@@ -69,3 +85,24 @@ FakePlatform::FakePlatform(const QString& settingsFolder) {
 }
 
 }  // namespace tvx::test
+
+namespace tvx {
+
+void PrintTo(const MessageStyle& style, std::ostream* out) {
+    const char* buttons[] = {"Ok", "YesNo", "YesNoCancel"};
+    const char* icons[] = {"None", "Error", "Question", "Warning", "Information"};
+    *out << "{" << buttons[int(style.buttons)] << ", " << icons[int(style.icon)]
+         << (style.systemModal ? ", system-modal}" : "}");
+}
+
+void PrintTo(MessageAnswer answer, std::ostream* out) {
+    const char* names[] = {"Ok", "Cancel", "Yes", "No"};
+    *out << names[int(answer)];
+}
+
+void PrintTo(TrayClick click, std::ostream* out) {
+    const char* names[] = {"Left", "Double", "Right"};
+    *out << names[int(click)];
+}
+
+}  // namespace tvx

@@ -5,7 +5,9 @@
 #include <QQueue>
 #include <QStringList>
 #include <memory>
+#include <ostream>
 
+#include "common/Messages.h"
 #include "common/Session.h"
 #include "platform/Platform.h"
 
@@ -19,11 +21,12 @@ public:
         QWidget* owner;
         QString text;
         QString title;
-        int style;
+        MessageStyle style;
     };
-    int Show(QWidget* owner, const QString& text, const QString& title, int style) override;
+    MessageAnswer Show(QWidget* owner, const QString& text, const QString& title,
+                       MessageStyle style) override;
 
-    QQueue<int> answers;
+    QQueue<MessageAnswer> answers;
     QList<Shown> shown;
     // Runs while the box is "open", as a person's window would let events run.
     std::function<void(const Shown&)> whileOpen;
@@ -36,12 +39,12 @@ public:
         QString title;
         QString proposedName;
         FileFilter filter;
-        int flags = 0;
+        DialogOptions options;
     };
     QString OpenFile(QWidget* owner, const QString& title, const FileFilter& filter,
-                     int flags) override;
+                     DialogOptions options) override;
     QString SaveFile(QWidget* owner, const QString& title, const QString& proposedName,
-                     const FileFilter& filter, int flags) override;
+                     const FileFilter& filter, DialogOptions options) override;
     QString BrowseFolder(QWidget* owner, const QString& title) override;
     bool ChooseColor(QWidget* owner, quint32& colorBgr) override;
 
@@ -52,19 +55,78 @@ public:
 
 class FakeShell : public ShellService {
 public:
-    int Open(const QString& path) override {
+    bool Open(const QString& path) override {
         opened << path;
-        return openResult;
+        return opens;
     }
     QString TypeName(const QString& path) override { return typeNames.value(path); }
     QIcon Icon(const QString&, bool) override { return QIcon(); }
     void SetClipboardText(const QString& text) override { clipboard = text; }
     QString ClipboardText() override { return clipboard; }
 
-    int openResult = 42;
+    bool opens = true;  // whether a program takes what is opened
     QStringList opened;
     QMap<QString, QString> typeNames;
     QString clipboard;
+};
+
+// The settings in memory; failWrites makes every write fail as a full disk would.
+class MemorySettingsStore : public SettingsStore {
+public:
+    explicit MemorySettingsStore(QString folder = QString()) : m_folder(std::move(folder)) {}
+    QString Read(const QString& key) override { return values.value(key); }
+    bool Write(const QString& key, const QString& value) override;
+    QString Folder() const override { return m_folder; }
+
+    QMap<QString, QString> values;
+    QStringList writeOrder;
+    bool failWrites = false;
+
+private:
+    QString m_folder;
+};
+
+// A machine whose addresses, name, clock and data folder the test sets.
+class FakeSystemInfo : public SystemInfo {
+public:
+    bool AddressTable(QList<Ipv4Bytes>& out, QString& error) override {
+        out = addresses;
+        error = tableError;
+        return tableError.isEmpty();
+    }
+    QString ComputerName() override { return computerName; }
+    QDateTime Now() override { return now; }
+    qint64 UptimeMs() override { return uptimeMs; }
+    QString DataFolder() override { return dataFolder; }
+
+    QList<Ipv4Bytes> addresses;
+    QString tableError;
+    QString computerName = QStringLiteral("TESTPC");
+    QDateTime now = QDateTime(QDate(2007, 3, 5), QTime(8, 4, 9));
+    qint64 uptimeMs = 1000000;
+    QString dataFolder;
+};
+
+class FakeScreenService : public ScreenService {
+public:
+    ScreenMetrics Metrics() override { return metrics; }
+    ScreenMetrics metrics;
+};
+
+// Records what the program asks of its icon; tests click it by hand.
+class FakeTrayIcon : public TrayIcon {
+    Q_OBJECT
+
+public:
+    bool Add(const QIcon& icon, const QString& tip) override;
+    void Modify(const QIcon& icon) override { icons.append(icon); }
+    void Remove() override { shown = false; }
+    bool IsShown() const override { return shown; }
+    void Send(TrayClick click) { emit Clicked(click); }
+
+    bool shown = false;
+    QString tip;
+    QList<QIcon> icons;
 };
 
 class MemoryAutoStart : public AutoStartList {
@@ -114,3 +176,12 @@ struct FakePlatform {
 };
 
 }  // namespace tvx::test
+
+namespace tvx {
+
+// Plain words for the platform's values in test failures.
+void PrintTo(const MessageStyle& style, std::ostream* out);
+void PrintTo(MessageAnswer answer, std::ostream* out);
+void PrintTo(TrayClick click, std::ostream* out);
+
+}  // namespace tvx

@@ -29,7 +29,7 @@ struct TestPeer {
     bool Start() {
         mainWindow = std::make_unique<MainWindow>(session);
         mainWindow->Receiver()->SetCompletionPauseMs(0);
-        return mainWindow->Form_Load();
+        return mainWindow->Start();
     }
     ReceiverPage& receiver() { return *mainWindow->Receiver(); }
     // The folder the automatic receiving writes into, with its slash.
