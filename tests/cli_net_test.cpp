@@ -22,6 +22,7 @@
 #include "address/PresenceService.h"
 #include "chat/ChatAcceptWindow.h"
 #include "common/Handshake.h"
+#include "support/Clicks.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/TestPeer.h"
@@ -319,14 +320,14 @@ TEST_F(CommandLine, ChatsWithTheDesktopCopyUntilTheEndOfInput) {
     auto chat = Run(kCallerAddress, {QStringLiteral("chat"), kAnswererAddress});
     ASSERT_TRUE(WaitUntil([&] { return desktop.session.activity.invitationPending; }, 15000))
         << qPrintable(chat->Err());
-    accept->cmdRecvQuery_Click(1);
+    ClickButton(accept, QStringLiteral("cmdRecvQuery1"));
     ASSERT_TRUE(chat->ErrorSays(QStringLiteral("小红 进入聊天室...["))) << qPrintable(chat->Err());
 
     auto* input = accept->findChild<QTextEdit*>(QStringLiteral("txtChatText"));
     ASSERT_NE(input, nullptr);
     for (const QChar c : QStringLiteral("你好,小刚"))
         QTest::sendKeyEvent(QTest::Click, input, Qt::Key_unknown, QString(c), Qt::NoModifier);
-    accept->cmdChatDo_Click(1);
+    ClickButton(accept, QStringLiteral("cmdChatDo1"));
     ASSERT_TRUE(WaitUntil([&] { return chat->Out().contains(QStringLiteral("你好,小刚\n")); }))
         << qPrintable(chat->Out());
     EXPECT_TRUE(chat->Out().startsWith(QStringLiteral("小红 ")));

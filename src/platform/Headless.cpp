@@ -16,16 +16,18 @@ class TerminalMessageBox : public MessageBoxService {
 public:
     explicit TerminalMessageBox(MessageSink sink) : m_sink(std::move(sink)) {}
 
-    int Show(QWidget*, const QString& text, const QString&, int style) override {
+    MessageAnswer Show(QWidget*, const QString& text, const QString&,
+                       MessageStyle style) override {
         m_sink(text);
-        switch (style & 0x0F) {
-            case StyleYesNo:
-                return AnswerNo;
-            case StyleYesNoCancel:
-                return AnswerCancel;
-            default:
-                return AnswerOk;
+        switch (style.buttons) {
+            case MessageButtons::YesNo:
+                return MessageAnswer::No;
+            case MessageButtons::YesNoCancel:
+                return MessageAnswer::Cancel;
+            case MessageButtons::Ok:
+                break;
         }
+        return MessageAnswer::Ok;
     }
 
 private:
@@ -35,7 +37,7 @@ private:
 // Type names from the shared MIME database, as the desktop shell gives them; nothing opens.
 class HeadlessShellService : public ShellService {
 public:
-    int Open(const QString&) override { return ShellNoAssociation; }
+    bool Open(const QString&) override { return false; }
     QString TypeName(const QString& path) override {
         const QMimeType mime = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension);
         return mime.isValid() && !mime.isDefault() ? mime.comment() : QString();
