@@ -154,7 +154,7 @@ TEST_F(SendEngineNet, ResumedFileArrivesExactlyWithProgressOfferLogAndCompletion
     EXPECT_EQ(chunks, expected);
     EXPECT_GE(progressReports, 1);
     EXPECT_TRUE(pages.contains(Engine::PageSending));
-    EXPECT_TRUE(sender.session.activity.sending);
+    EXPECT_TRUE(sender.session.activity.sending());
     EXPECT_TRUE(engine.speedTickRunning());
     engine.SpeedTick();
     EXPECT_EQ(engine.progress().SpeedText(), QStringLiteral("128 KB/S"));
@@ -167,7 +167,7 @@ TEST_F(SendEngineNet, ResumedFileArrivesExactlyWithProgressOfferLogAndCompletion
               QStringLiteral("文件已成功发送到 127.0.0.3 。\r\n\r\n源文件 ") + path +
                   QStringLiteral("\r\n\r\n完成时间 8:04:09 ,用时 0 秒。"));
     EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
-    EXPECT_FALSE(sender.session.activity.sending);
+    EXPECT_FALSE(sender.session.activity.sending());
     EXPECT_FALSE(engine.speedTickRunning());
     // The outcome page is kept: no input page after the sending page.
     EXPECT_EQ(pages.last(), Engine::PageSending);
@@ -217,7 +217,7 @@ TEST_F(SendEngineNet, AnswersEndInTheirOutcomesAndBadOffsetsInTheReadError) {
         EXPECT_EQ(failures.front().kind, int(KindError));
         EXPECT_TRUE(failures.front().systemModal);
         EXPECT_TRUE(chunks.isEmpty());
-        EXPECT_FALSE(sender.session.activity.sending);
+        EXPECT_FALSE(sender.session.activity.sending());
         EXPECT_EQ(pages.last(), Engine::PageInput);
         ASSERT_TRUE(ReceiverListening());
     }
@@ -236,7 +236,7 @@ TEST_F(SendEngineNet, SenderCancelCarriesTheNoteAndThePeersCloseEndsQuietly) {
     ASSERT_TRUE(WaitUntil([&] { return engine.phase() == Engine::Phase::Idle; }));
     EXPECT_TRUE(outcomes.isEmpty());
     EXPECT_TRUE(failures.isEmpty());
-    EXPECT_FALSE(sender.session.activity.sending);
+    EXPECT_FALSE(sender.session.activity.sending());
 }
 
 TEST_F(SendEngineNet, RefusedConnectionsRetryUpToTheCountThenGiveUp) {
@@ -287,7 +287,7 @@ TEST_F(SendEngineNet, SilenceEndsTheHandshakeAndTheTransfer) {
     ASSERT_EQ(failures.size(), 1);
     EXPECT_TRUE(failures.front().text.startsWith(QStringLiteral("超时:无法向 127.0.0.3 继续发送")));
     EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
-    EXPECT_FALSE(sender.session.activity.sending);
+    EXPECT_FALSE(sender.session.activity.sending());
 }
 
 }  // namespace

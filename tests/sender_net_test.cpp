@@ -141,7 +141,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
 
     ASSERT_TRUE(AcceptAndReceive(0));
     EXPECT_EQ(receiver.Plain(), content);
-    EXPECT_TRUE(sender.session.activity.sending);
+    EXPECT_TRUE(sender.session.activity.sending());
     EXPECT_FALSE(window->WaitCounterRunning());
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageSending);
     EXPECT_EQ(firstPercent, QStringLiteral("0%"));
@@ -165,7 +165,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
               QStringLiteral("文件已成功发送到 127.0.0.3 。\n\n源文件 ") + path +
                   QStringLiteral("\n\n完成时间 8:04:09 ,用时 0 秒。"));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")), QStringLiteral("文件已发送完成。"));
-    EXPECT_FALSE(sender.session.activity.sending);
+    EXPECT_FALSE(sender.session.activity.sending());
     EXPECT_FALSE(window->SpeedTickRunning());
     EXPECT_TRUE(Boxes().isEmpty());
     EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-finished")));
@@ -231,7 +231,7 @@ TEST_F(SenderNet, ResumeStartsAtTheOffsetAndBadOffsetsEndWithTheReadError) {
         EXPECT_EQ(Boxes().front().text, QStringLiteral("无法继续发送:读取文件时发生错误。"));
         EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError) | StyleSystemModal);
         EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
-        EXPECT_FALSE(sender.session.activity.sending);
+        EXPECT_FALSE(sender.session.activity.sending());
         EXPECT_TRUE(chunks.isEmpty());
         ASSERT_TRUE(ReceiverListening());
         Boxes().clear();
@@ -300,7 +300,7 @@ TEST_F(SenderNet, RefusalsAndCancelsGiveTheirPages) {
         EXPECT_EQ(window->TextOf(QStringLiteral("lbl") + name + QStringLiteral("1")), c.line);
         EXPECT_EQ(window->TextOf(QStringLiteral("txt") + name), c.note);
         EXPECT_EQ(window->phase(), SendWindow::Phase::Idle);
-        EXPECT_FALSE(sender.session.activity.sending);
+        EXPECT_FALSE(sender.session.activity.sending());
         EXPECT_TRUE(Boxes().isEmpty());
         if (c.page == SendWindow::PageRefused) {
             EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-refused")));
@@ -350,12 +350,12 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     ASSERT_TRUE(WaitUntil([&] { return receiver.senderCancel.has_value(); }));
     EXPECT_EQ(*receiver.senderCancel, QStringLiteral("不发了"));
-    EXPECT_TRUE(sender.session.activity.sending);
+    EXPECT_TRUE(sender.session.activity.sending());
 
     // The receiver resets on the cancel; its close ends the transfer without a message.
     receiver.link.Reset();
     ASSERT_TRUE(WaitUntil([&] { return window->phase() == SendWindow::Phase::Idle; }));
-    EXPECT_FALSE(sender.session.activity.sending);
+    EXPECT_FALSE(sender.session.activity.sending());
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     EXPECT_EQ(Boxes().size(), 2);
 }
@@ -469,11 +469,11 @@ TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
 
     // A sender on the block list.
     peer.session.settings.blockText = QStringLiteral(" 请勿打扰 ");
-    receiver.link.SetBlockTest([](const QString& address) { return address == kCallerAddress; });
+    peer.session.blockList = QStringList{kCallerAddress};
     window->SendClicked();
     expectMessage(
         QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:请勿打扰"));
-    receiver.link.SetBlockTest(nullptr);
+    peer.session.blockList.clear();
 
     // Versions that differ either way.
     receiver.link.SetProtocolVersion(QString(QChar(WireUnit(0x00, 0x06))));
@@ -545,7 +545,7 @@ TEST_F(SenderNet, TwentyTicksWithoutProgressEndTheTransfer) {
               QStringLiteral("超时:无法向 127.0.0.3 继续发送,原因可能是:\r\n\r\n-网络突然断开\r\n-"
                              "对方中途退出Tolvex\r\n-其它意外原因导致连接中断"));
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
-    EXPECT_FALSE(sender.session.activity.sending);
+    EXPECT_FALSE(sender.session.activity.sending());
 }
 
 TEST_F(SenderNet, ScheduledSendStartsInItsMinuteAndClearsItsTickBox) {

@@ -530,7 +530,7 @@ void ChatInviteWindow::chkUseTime_Click() {
 
 void ChatInviteWindow::UpdateScheduleClock() {
     // Ticking the box during a chat neither arms nor disarms the clock.
-    if (m_session.activity.chatActive)
+    if (m_session.activity.chatActive())
         return;
     if (m_chkUseTime->isChecked() && !m_timSend.isActive()) {
         m_timSend.start();

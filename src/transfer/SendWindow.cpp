@@ -102,7 +102,6 @@ SendWindow::SendWindow(Session& session, QWidget* parent)
     : QWidget(parent), m_session(session), m_engine(session), m_tip(new FileInfoTip(session)) {
     setObjectName(QStringLiteral("SendWindow"));
     setWindowTitle(QStringLiteral("发送文件"));
-    m_engine.link().SetOwnerWindow(this);
 
     BuildPages();
 
@@ -123,6 +122,8 @@ SendWindow::SendWindow(Session& session, QWidget* parent)
             [this](int kind, const QString& text, bool systemModal) {
                 ShowMessage(m_session.messageBox(), this, text, kind, systemModal);
             });
+    connect(&m_engine, &FileSendEngine::Refused, this, &SendWindow::ShowLinkMessage);
+    connect(&m_engine, &FileSendEngine::ConnectionBroken, this, &SendWindow::ShowLinkMessage);
     connect(&m_engine, &FileSendEngine::SendingChanged, this, &SendWindow::UpdateScheduleClock);
     // The retry boxes count at each failure, also when changed while connecting.
     connect(m_chkAutoTry, &QCheckBox::toggled, this, &SendWindow::PassRetryPolicy);
@@ -758,6 +759,10 @@ void SendWindow::CancelSendingClicked() {
 
 // ---- Outcomes ----
 
+void SendWindow::ShowLinkMessage(const QString& text) {
+    ShowMessage(m_session.messageBox(), this, text, KindError, true);
+}
+
 void SendWindow::ShowOutcome(int page, const QString& line, const QString& note) {
     if (page == PageFinished) {
         m_lblSendFinish->setText(ToBoxText(line));
@@ -836,7 +841,7 @@ void SendWindow::ScheduleToggled() {
 }
 
 void SendWindow::UpdateScheduleClock() {
-    const bool run = m_chkUseTime->isChecked() && !m_session.activity.sending;
+    const bool run = m_chkUseTime->isChecked() && !m_session.activity.sending();
     if (run && !m_timSend.isActive()) {
         m_timSend.start();
     } else if (!run) {
