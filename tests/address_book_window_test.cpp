@@ -14,6 +14,7 @@
 #include "platform/System.h"
 #include "records/AddressBookWindow.h"
 #include "records/AddressFiles.h"
+#include "records/AddressLists.h"
 #include "support/Fakes.h"
 #include "support/Files.h"
 #include "support/Render.h"

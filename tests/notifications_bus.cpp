@@ -10,7 +10,7 @@
 
 #include "chat/ChatAcceptWindow.h"
 #include "common/Session.h"
-#include "platform/Notifications.h"
+#include "platform/DBusNotifications.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/MainWindow.h"
 #include "support/Fakes.h"

@@ -4,8 +4,8 @@
 #include <QStringList>
 
 #include "common/Activity.h"
+#include "common/Display.h"
 #include "common/SessionLinkContext.h"
-#include "common/Windows.h"
 #include "platform/Platform.h"
 #include "protocol/WrongCodeLimit.h"
 #include "records/PersonalInfo.h"

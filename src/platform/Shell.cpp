@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QMimeDatabase>
 #include <QProcess>
 #include <QStandardPaths>

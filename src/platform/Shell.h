@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QIcon>
 #include <QString>
+
+class QIcon;
 
 namespace tvx {
 
@@ -15,7 +16,8 @@ public:
     virtual int Open(const QString& path) = 0;
     // Type name told by the file's name (it need not exist); empty when the name says nothing.
     virtual QString TypeName(const QString& path) = 0;
-    // Icon of the type the name tells; a null icon when there is none.
+    // Icon of the type the name tells; a null icon when there is none. For the windows only:
+    // QIcon is declared, not defined, here, so that the core needs no Qt Gui.
     virtual QIcon Icon(const QString& path, bool small) = 0;
     virtual void SetClipboardText(const QString& text) = 0;
     virtual QString ClipboardText() = 0;

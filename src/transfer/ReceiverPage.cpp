@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/FileIcons.h"
 #include "common/Format.h"
 #include "common/Messages.h"
 #include "common/Paths.h"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QList>
 #include <QMap>
 #include <QQueue>
@@ -8,6 +9,7 @@
 
 #include "common/Session.h"
 #include "platform/Platform.h"
+#include "platform/Tray.h"
 
 namespace tvx::test {
 
