@@ -137,7 +137,10 @@ TEST_F(SendEngineNet, ResumedFileArrivesExactlyWithProgressOfferLogAndCompletion
     EXPECT_EQ(receiver.offer->fileName, QStringLiteral("报告.bin"));
     EXPECT_EQ(receiver.offer->length, content.size());
     EXPECT_EQ(receiver.offer->note, QStringLiteral("第一行\r\n第二行"));
+    EXPECT_EQ(receiver.offer->modified, FileTimeText(path));
     EXPECT_EQ(receiver.offer->key, engine.dataKey());
+    EXPECT_GE(engine.dataKey(), 1);
+    EXPECT_LE(engine.dataKey(), 254);
     EXPECT_EQ(engine.phase(), Engine::Phase::WaitingForAnswer);
     EXPECT_EQ(statusLines.last(), QStringLiteral("(已等待 0 秒)"));
     EXPECT_EQ(engine.peerCard().value(0), QStringLiteral("小红"));
@@ -175,6 +178,27 @@ TEST_F(SendEngineNet, ResumedFileArrivesExactlyWithProgressOfferLogAndCompletion
     EXPECT_TRUE(ReceiverListening());
 }
 
+TEST_F(SendEngineNet, ChunksFollowTheSendBufferAndEqualBytesStayEqual) {
+    ASSERT_TRUE(receiver.Listen());
+    struct Case {
+        qint64 size;
+        QList<QPair<qint64, qint64>> chunks;
+    };
+    const Case cases[] = {{kChunk, {{0, kChunk}}}, {kChunk + 1, {{0, kChunk}, {kChunk, 1}}}};
+    for (const Case& c : cases) {
+        ASSERT_TRUE(
+            StartToOffer(Request(MakeFile(QStringLiteral("same.bin"), QByteArray(c.size, 'A')))));
+        ASSERT_TRUE(AcceptAndReceive(0));
+        EXPECT_EQ(chunks, c.chunks);
+        // Every byte travels xor the key, so equal bytes stay equal on the wire.
+        EXPECT_EQ(receiver.bytes, QByteArray(c.size, char('A' ^ receiver.offer->key)));
+        receiver.Answer(BuildCompletion());
+        ASSERT_TRUE(WaitUntil([&] { return engine.phase() == Engine::Phase::Idle; }));
+        receiver.link.Reset();
+        ASSERT_TRUE(ReceiverListening());
+    }
+}
+
 TEST_F(SendEngineNet, AnswersEndInTheirOutcomesAndBadOffsetsInTheReadError) {
     ASSERT_TRUE(receiver.Listen());
     const QString path = MakeFile(QStringLiteral("a.bin"), Pattern(1000));
@@ -206,8 +230,9 @@ TEST_F(SendEngineNet, AnswersEndInTheirOutcomesAndBadOffsetsInTheReadError) {
     }
     EXPECT_TRUE(failures.isEmpty());
 
-    for (const QString& offset : {QStringLiteral("-1"), QStringLiteral("1000"),
-                                  QStringLiteral("1.5"), QStringLiteral(" 5")}) {
+    for (const QString& offset :
+         {QStringLiteral("-1"), QStringLiteral("abc"), QStringLiteral("1000"),
+          QStringLiteral("1001"), QStringLiteral("1.5"), QStringLiteral(" 5")}) {
         SCOPED_TRACE(offset.toStdString());
         failures.clear();
         ASSERT_TRUE(StartToOffer(Request(path)));
