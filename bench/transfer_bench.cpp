@@ -224,7 +224,7 @@ class QuietShell : public tvx::ShellService {
 public:
     bool Open(const QString&) override { return true; }
     QString TypeName(const QString&) override { return QString(); }
-    QIcon Icon(const QString&, bool) override { return QIcon(); }
+    QStringList IconNames(const QString&) override { return {}; }
     void SetClipboardText(const QString&) override {}
     QString ClipboardText() override { return QString(); }
 };

@@ -15,6 +15,7 @@
 #include "records/AddressBookWindow.h"
 #include "records/AddressFiles.h"
 #include "support/Clicks.h"
+#include "records/AddressLists.h"
 #include "support/Fakes.h"
 #include "support/Files.h"
 #include "support/Render.h"

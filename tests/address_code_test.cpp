@@ -4,6 +4,7 @@
 #include <QSet>
 
 #include "address/AddressCode.h"
+#include "address/AddressInput.h"
 #include "support/Fakes.h"
 
 using namespace tvx;

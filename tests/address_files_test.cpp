@@ -9,6 +9,7 @@
 #include "common/Session.h"
 #include "platform/System.h"
 #include "records/AddressFiles.h"
+#include "records/AddressLists.h"
 #include "support/Fakes.h"
 
 namespace tvx::test {

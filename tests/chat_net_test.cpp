@@ -155,7 +155,7 @@ TEST_F(ChatNet, InvitationByIpv4AcceptedTextsKeepTheirStyleAndTheUsersLeaveIsNot
     EXPECT_EQ(out.pages, QList<int>{ChatResponder::PageInvitation});
     EXPECT_EQ(out.countDown, QList<int>{60});
     EXPECT_EQ(out.blinks, 1);
-    EXPECT_TRUE(answerer.session.activity.invitationPending);
+    EXPECT_TRUE(answerer.session.activity.invitationPending());
     EXPECT_EQ(responder.peerNickName(), QStringLiteral("小明"));
     EXPECT_EQ(responder.peerFields().value(0), caller.session.localAddressCode);
     EXPECT_EQ(inviter.peerNickName(), QStringLiteral("小红"));
@@ -175,8 +175,8 @@ TEST_F(ChatNet, InvitationByIpv4AcceptedTextsKeepTheirStyleAndTheUsersLeaveIsNot
     EXPECT_EQ(in.pages.last(), int(ChatInviter::PageChat));
     EXPECT_EQ(out.entered, QList<bool>{false});
     EXPECT_EQ(out.pages.last(), int(ChatResponder::PageChat));
-    EXPECT_TRUE(answerer.session.activity.chatInProgress);
-    EXPECT_FALSE(answerer.session.activity.invitationPending);
+    EXPECT_TRUE(answerer.session.activity.chatInProgress());
+    EXPECT_FALSE(answerer.session.activity.invitationPending());
 
     // Texts both ways with their styles, leading and trailing spaces, line breaks, and the
     // one character that this chat's key scrambles into the terminator's value.
@@ -202,7 +202,7 @@ TEST_F(ChatNet, InvitationByIpv4AcceptedTextsKeepTheirStyleAndTheUsersLeaveIsNot
     EXPECT_TRUE(in.failures.isEmpty());
     EXPECT_TRUE(out.failures.isEmpty());
     EXPECT_EQ(out.resets, QList<bool>{true});  // the window stays with its transcript
-    EXPECT_FALSE(answerer.session.activity.chatInProgress);
+    EXPECT_FALSE(answerer.session.activity.chatInProgress());
     EXPECT_EQ(in.pages.last(), int(ChatInviter::PageInput));
     EXPECT_FALSE(inviter.SendChatText(kStyleA + "x"));
 
@@ -237,7 +237,7 @@ TEST_F(ChatNet, InvitationByTvxAddressAcceptedAutomaticallyAndThePeerLeaving) {
     EXPECT_TRUE(out.invitations.isEmpty());
     EXPECT_TRUE(out.countDown.isEmpty());
     EXPECT_EQ(out.blinks, 0);
-    EXPECT_FALSE(answerer.session.activity.invitationPending);
+    EXPECT_FALSE(answerer.session.activity.invitationPending());
     QFile received(answerer.session.appFolder + kLogFileName);
     ASSERT_TRUE(received.open(QIODevice::ReadOnly));
     EXPECT_TRUE(FromAnsi(received.readAll()).contains(QStringLiteral("(无)")));
@@ -295,7 +295,7 @@ TEST_F(ChatNet, RefusalTrimsTheNoteTheCountDownSendsItAsTypedAndCanBePaused) {
     EXPECT_EQ(out.countDown.last(), 0);
     EXPECT_EQ(out.countDown.size(), 61);  // 60 down to 0, none skipped or repeated by the pause
     EXPECT_EQ(in.pages.last(), int(ChatInviter::PageAutoRefused));
-    EXPECT_FALSE(answerer.session.activity.invitationPending);
+    EXPECT_FALSE(answerer.session.activity.invitationPending());
     ASSERT_TRUE(WaitUntil([&] { return out.resets.size() == 2; }));
     EXPECT_TRUE(in.failures.isEmpty());
 }
@@ -321,8 +321,7 @@ TEST_F(ChatNet, FiveHundredTextsFromEachSideAtOnceArriveInOrderNoneMerged) {
 
 // A caller reduced to the shared link, so that the test can glue bytes on the wire.
 struct RawCaller {
-    explicit RawCaller(Session& session) : link(PeerRole::ChatInitiator, session) {
-        link.SetShowsMessages(false);
+    explicit RawCaller(Session& session) : link(PeerRole::ChatInitiator, session.linkContext) {
         QObject::connect(&link, &PeerLink::Introduced, &link, [this] { introduced = true; });
         QObject::connect(&link, &PeerLink::MessageReceived, &link,
                          [this](char16_t code, const QString& payload) {
@@ -364,7 +363,7 @@ TEST_F(ChatNet, GluedMessagesAreHandledOneByOneOnBothSides) {
 
     // The other way: a responder reduced to the link answers and glues a text to its leave.
     responder.Shutdown();
-    PeerLink rawAnswerer(PeerRole::ChatResponder, answerer.session);
+    PeerLink rawAnswerer(PeerRole::ChatResponder, answerer.session.linkContext);
     std::optional<ChatInvitation> invitation;
     QObject::connect(&rawAnswerer, &PeerLink::MessageReceived, &rawAnswerer,
                      [&](char16_t code, const QString& payload) {
@@ -407,7 +406,7 @@ TEST_F(ChatNet, AnInvitationWhoseKeyIsNotOneTo254ResetsWithoutAWord) {
     EXPECT_TRUE(out.invitations.isEmpty());
     EXPECT_TRUE(out.failures.isEmpty());
     EXPECT_EQ(out.blinks, 0);
-    EXPECT_FALSE(answerer.session.activity.invitationPending);
+    EXPECT_FALSE(answerer.session.activity.invitationPending());
 
     // A caller that stays after being refused is dropped, so that others can call again.
     raw.link.Reset();
@@ -450,7 +449,7 @@ TEST_F(ChatNet, ConnectionLostDuringTheChatIsReportedOnEachSide) {
                              "对方中途退出Tolvex\r\n-其它意外原因导致连接中断"));
     EXPECT_EQ(out.resets.last(), true);
     EXPECT_EQ(responder.link().state(), PeerLink::State::Listening);
-    EXPECT_FALSE(answerer.session.activity.chatInProgress);
+    EXPECT_FALSE(answerer.session.activity.chatInProgress());
 }
 
 TEST_F(ChatNet, AdmissionRefusalsAndVersionsAreReportedToTheInviter) {
@@ -551,7 +550,7 @@ TEST(ChatSettings, ABlockedFileSenderGetsTheTrimmedBlockText) {
     receiver.session.blockList = QStringList{kCallerAddress};
 
     LoopbackPeer sender(kCallerAddress, QStringLiteral("小明"));
-    PeerLink link(PeerRole::FileSender, sender.session);
+    PeerLink link(PeerRole::FileSender, sender.session.linkContext);
     QStringList refusals;
     QObject::connect(&link, &PeerLink::Refused, &link,
                      [&](const QString& text) { refusals << text; });

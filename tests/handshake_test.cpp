@@ -5,6 +5,7 @@
 #include <QSet>
 #include <QTextEdit>
 
+#include "chat/Transcript.h"
 #include "common/FontStyle.h"
 
 using namespace tvx;

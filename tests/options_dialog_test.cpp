@@ -18,6 +18,7 @@
 #include "common/Session.h"
 #include "common/ShellRoutines.h"
 #include "records/AddressFiles.h"
+#include "records/AddressLists.h"
 #include "records/OptionsDialog.h"
 #include "records/Settings.h"
 #include "support/Clicks.h"

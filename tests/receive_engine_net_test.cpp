@@ -88,7 +88,7 @@ TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
         ASSERT_TRUE(WaitUntil([&] { return !waiting.isEmpty(); }));
         EXPECT_EQ(waiting, (QStringList{QStringLiteral("小明"), QStringLiteral("x.txt"),
                                         QStringLiteral("10")}));
-        EXPECT_TRUE(rig.receiver.session.activity.offerPending);
+        EXPECT_TRUE(rig.receiver.session.activity.offerPending());
         EXPECT_TRUE(engine.CountDownRunning());
         engine.SetRefuseNote(QStringLiteral("  忙  "));
         int expired = 0;
@@ -99,7 +99,7 @@ TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
         EXPECT_EQ(expired, 1);
         EXPECT_EQ(sender.answers[0].first, C::OfferRefusedAuto);
         EXPECT_EQ(sender.answers[0].second, QStringLiteral("  忙  "));
-        EXPECT_FALSE(rig.receiver.session.activity.offerPending);
+        EXPECT_FALSE(rig.receiver.session.activity.offerPending());
         sender.Close();
         ASSERT_TRUE(rig.WaitListening());
     }
@@ -137,7 +137,7 @@ TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
         EXPECT_EQ(engine.ChooseTarget(target), target);
         EXPECT_EQ(engine.HeldLength(), 400);
         ASSERT_TRUE(engine.Accept(400));
-        EXPECT_TRUE(rig.receiver.session.activity.receiving);
+        EXPECT_TRUE(rig.receiver.session.activity.receiving());
         ASSERT_TRUE(sender.WaitForAnswer());
         EXPECT_EQ(sender.answers[0].second, QStringLiteral("400"));
         EXPECT_EQ(engine.Progress().PercentText(), QStringLiteral("40%"));
@@ -153,7 +153,7 @@ TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
         EXPECT_EQ(received, QStringList{target});
         EXPECT_EQ(ReadAll(target), content);
         EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
-        EXPECT_FALSE(rig.receiver.session.activity.receiving);
+        EXPECT_FALSE(rig.receiver.session.activity.receiving());
     }
     {
         // The sender's cancel reaches the user as the share held and its note.
@@ -240,9 +240,9 @@ TEST(FileReceiveEngine, AdmissionRefusalsReachTheSender) {
         ScriptedSender sender;
         sender.link.SetVerificationDigest(Digest(QStringLiteral("wrong")));
         ASSERT_EQ(sender.link.Connect(kAnswererAddress), 0);
-        ASSERT_TRUE(WaitUntil([&] { return !sender.peer.fake.messageBox->shown.isEmpty(); }));
+        ASSERT_TRUE(WaitUntil([&] { return !sender.refusals.isEmpty(); }));
         EXPECT_EQ(
-            sender.peer.fake.messageBox->shown[0].text,
+            sender.refusals[0],
             QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
         ASSERT_TRUE(rig.WaitListening());
     }
@@ -252,8 +252,8 @@ TEST(FileReceiveEngine, AdmissionRefusalsReachTheSender) {
     {
         ScriptedSender sender;
         ASSERT_EQ(sender.link.Connect(kAnswererAddress), 0);
-        ASSERT_TRUE(WaitUntil([&] { return !sender.peer.fake.messageBox->shown.isEmpty(); }));
-        EXPECT_EQ(sender.peer.fake.messageBox->shown[0].text,
+        ASSERT_TRUE(WaitUntil([&] { return !sender.refusals.isEmpty(); }));
+        EXPECT_EQ(sender.refusals[0],
                   QStringLiteral(
                       "发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:请勿打扰"));
         ASSERT_TRUE(rig.WaitListening());
@@ -345,7 +345,7 @@ TEST(FileReceiveEngine, TwentySilentTicksEndTheTransfer) {
     ScriptedSender sender;
     ASSERT_TRUE(sender.Introduce());
     sender.Offer(QStringLiteral("s.bin"), 100);
-    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending; }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
     receiver.StopWaiting();
     receiver.ChooseTarget(saveDir.filePath(QStringLiteral("s.bin")));
     ASSERT_TRUE(receiver.AcceptFromStart());
@@ -365,7 +365,7 @@ TEST(FileReceiveEngine, TwentySilentTicksEndTheTransfer) {
     EXPECT_EQ(rig.failures[0].kind, int(KindError));
     EXPECT_TRUE(rig.failures[0].systemModal);
     ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
-    EXPECT_FALSE(rig.receiver.session.activity.receiving);
+    EXPECT_FALSE(rig.receiver.session.activity.receiving());
 }
 
 }  // namespace tvx::test

@@ -137,7 +137,10 @@ TEST_F(SendEngineNet, ResumedFileArrivesExactlyWithProgressOfferLogAndCompletion
     EXPECT_EQ(receiver.offer->fileName, QStringLiteral("报告.bin"));
     EXPECT_EQ(receiver.offer->length, content.size());
     EXPECT_EQ(receiver.offer->note, QStringLiteral("第一行\r\n第二行"));
+    EXPECT_EQ(receiver.offer->modified, FileTimeText(path));
     EXPECT_EQ(receiver.offer->key, engine.dataKey());
+    EXPECT_GE(engine.dataKey(), 1);
+    EXPECT_LE(engine.dataKey(), 254);
     EXPECT_EQ(engine.phase(), Engine::Phase::WaitingForAnswer);
     EXPECT_EQ(statusLines.last(), QStringLiteral("(已等待 0 秒)"));
     EXPECT_EQ(engine.peerCard().value(0), QStringLiteral("小红"));
@@ -154,7 +157,7 @@ TEST_F(SendEngineNet, ResumedFileArrivesExactlyWithProgressOfferLogAndCompletion
     EXPECT_EQ(chunks, expected);
     EXPECT_GE(progressReports, 1);
     EXPECT_TRUE(pages.contains(Engine::PageSending));
-    EXPECT_TRUE(sender.session.activity.sending);
+    EXPECT_TRUE(sender.session.activity.sending());
     EXPECT_TRUE(engine.speedTickRunning());
     engine.SpeedTick();
     EXPECT_EQ(engine.progress().SpeedText(), QStringLiteral("128 KB/S"));
@@ -167,12 +170,33 @@ TEST_F(SendEngineNet, ResumedFileArrivesExactlyWithProgressOfferLogAndCompletion
               QStringLiteral("文件已成功发送到 127.0.0.3 。\r\n\r\n源文件 ") + path +
                   QStringLiteral("\r\n\r\n完成时间 8:04:09 ,用时 0 秒。"));
     EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
-    EXPECT_FALSE(sender.session.activity.sending);
+    EXPECT_FALSE(sender.session.activity.sending());
     EXPECT_FALSE(engine.speedTickRunning());
     // The outcome page is kept: no input page after the sending page.
     EXPECT_EQ(pages.last(), Engine::PageSending);
     EXPECT_TRUE(failures.isEmpty());
     EXPECT_TRUE(ReceiverListening());
+}
+
+TEST_F(SendEngineNet, ChunksFollowTheSendBufferAndEqualBytesStayEqual) {
+    ASSERT_TRUE(receiver.Listen());
+    struct Case {
+        qint64 size;
+        QList<QPair<qint64, qint64>> chunks;
+    };
+    const Case cases[] = {{kChunk, {{0, kChunk}}}, {kChunk + 1, {{0, kChunk}, {kChunk, 1}}}};
+    for (const Case& c : cases) {
+        ASSERT_TRUE(
+            StartToOffer(Request(MakeFile(QStringLiteral("same.bin"), QByteArray(c.size, 'A')))));
+        ASSERT_TRUE(AcceptAndReceive(0));
+        EXPECT_EQ(chunks, c.chunks);
+        // Every byte travels xor the key, so equal bytes stay equal on the wire.
+        EXPECT_EQ(receiver.bytes, QByteArray(c.size, char('A' ^ receiver.offer->key)));
+        receiver.Answer(BuildCompletion());
+        ASSERT_TRUE(WaitUntil([&] { return engine.phase() == Engine::Phase::Idle; }));
+        receiver.link.Reset();
+        ASSERT_TRUE(ReceiverListening());
+    }
 }
 
 TEST_F(SendEngineNet, AnswersEndInTheirOutcomesAndBadOffsetsInTheReadError) {
@@ -206,8 +230,9 @@ TEST_F(SendEngineNet, AnswersEndInTheirOutcomesAndBadOffsetsInTheReadError) {
     }
     EXPECT_TRUE(failures.isEmpty());
 
-    for (const QString& offset : {QStringLiteral("-1"), QStringLiteral("1000"),
-                                  QStringLiteral("1.5"), QStringLiteral(" 5")}) {
+    for (const QString& offset :
+         {QStringLiteral("-1"), QStringLiteral("abc"), QStringLiteral("1000"),
+          QStringLiteral("1001"), QStringLiteral("1.5"), QStringLiteral(" 5")}) {
         SCOPED_TRACE(offset.toStdString());
         failures.clear();
         ASSERT_TRUE(StartToOffer(Request(path)));
@@ -217,7 +242,7 @@ TEST_F(SendEngineNet, AnswersEndInTheirOutcomesAndBadOffsetsInTheReadError) {
         EXPECT_EQ(failures.front().kind, int(KindError));
         EXPECT_TRUE(failures.front().systemModal);
         EXPECT_TRUE(chunks.isEmpty());
-        EXPECT_FALSE(sender.session.activity.sending);
+        EXPECT_FALSE(sender.session.activity.sending());
         EXPECT_EQ(pages.last(), Engine::PageInput);
         ASSERT_TRUE(ReceiverListening());
     }
@@ -236,7 +261,7 @@ TEST_F(SendEngineNet, SenderCancelCarriesTheNoteAndThePeersCloseEndsQuietly) {
     ASSERT_TRUE(WaitUntil([&] { return engine.phase() == Engine::Phase::Idle; }));
     EXPECT_TRUE(outcomes.isEmpty());
     EXPECT_TRUE(failures.isEmpty());
-    EXPECT_FALSE(sender.session.activity.sending);
+    EXPECT_FALSE(sender.session.activity.sending());
 }
 
 TEST_F(SendEngineNet, RefusedConnectionsRetryUpToTheCountThenGiveUp) {
@@ -287,7 +312,7 @@ TEST_F(SendEngineNet, SilenceEndsTheHandshakeAndTheTransfer) {
     ASSERT_EQ(failures.size(), 1);
     EXPECT_TRUE(failures.front().text.startsWith(QStringLiteral("超时:无法向 127.0.0.3 继续发送")));
     EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
-    EXPECT_FALSE(sender.session.activity.sending);
+    EXPECT_FALSE(sender.session.activity.sending());
 }
 
 }  // namespace

@@ -105,21 +105,17 @@ protected:
     int firstWidth = -1;
 };
 
-TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
-    sender.session.settings.useLogFile = true;
+// The offer's fields, the log entry and the bytes on the wire are the engine's
+// (send_engine_net_test); here is what the window makes of them.
+TEST_F(SenderNet, FileArrivesWithTheWaitingSendingAndFinishedPages) {
     const QByteArray content = Pattern(3 * kChunk + 123);
     const QString path = MakeFile(QStringLiteral("报告 1.bin"), content);
     Fill(QStringLiteral("127.0.0.3"), path, QStringLiteral("第一行\n第二行"));
     ASSERT_TRUE(receiver.Listen());
 
     ASSERT_TRUE(SendToOffer());
-    EXPECT_EQ(receiver.offer->fileName, QStringLiteral("报告 1.bin"));
-    EXPECT_EQ(receiver.offer->length, content.size());
-    EXPECT_EQ(receiver.offer->modified, FileTimeText(path));
+    // The note box's line breaks go out as the protocol's.
     EXPECT_EQ(receiver.offer->note, QStringLiteral("第一行\r\n第二行"));
-    EXPECT_EQ(receiver.offer->key, window->DataKey());
-    EXPECT_GE(window->DataKey(), 1);
-    EXPECT_LE(window->DataKey(), 254);
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageConnecting);
     EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo1")),
               QStringLiteral("正在连接用户 127.0.0.3 ..."));
@@ -131,17 +127,8 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
               QStringLiteral("正在尝试连接对方计算机,并发送文件请求。"));
     EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-waiting")));
 
-    // The history entry was written with the offer.
-    QFile log(sender.session.appFolder + kLogFileName);
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    const QString logText = FromAnsi(log.readAll());
-    EXPECT_TRUE(logText.contains(QStringLiteral("发送文件")));
-    EXPECT_TRUE(logText.contains(QStringLiteral("<strong>报告 1.bin</strong>")));
-    EXPECT_TRUE(logText.contains(QStringLiteral("第一行\r\n第二行")));
-
     ASSERT_TRUE(AcceptAndReceive(0));
-    EXPECT_EQ(receiver.Plain(), content);
-    EXPECT_TRUE(sender.session.activity.sending);
+    EXPECT_TRUE(sender.session.activity.sending());
     EXPECT_FALSE(window->WaitCounterRunning());
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageSending);
     EXPECT_EQ(firstPercent, QStringLiteral("0%"));
@@ -151,9 +138,6 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc11")), QStringLiteral("100%"));
     EXPECT_EQ(window->ProgressWidth(), 278);
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc6")), QStringLiteral("192 KB"));
-    const QList<QPair<qint64, qint64>> expected = {
-        {0, kChunk}, {kChunk, kChunk}, {2 * kChunk, kChunk}, {3 * kChunk, 123}};
-    EXPECT_EQ(chunks, expected);
     window->Engine().SpeedTick();
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc8")), QStringLiteral("192 KB/S"));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc10")), QStringLiteral("0 秒"));
@@ -165,7 +149,7 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
               QStringLiteral("文件已成功发送到 127.0.0.3 。\n\n源文件 ") + path +
                   QStringLiteral("\n\n完成时间 8:04:09 ,用时 0 秒。"));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")), QStringLiteral("文件已发送完成。"));
-    EXPECT_FALSE(sender.session.activity.sending);
+    EXPECT_FALSE(sender.session.activity.sending());
     EXPECT_FALSE(window->SpeedTickRunning());
     EXPECT_TRUE(Boxes().isEmpty());
     EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-finished")));
@@ -174,31 +158,16 @@ TEST_F(SenderNet, FileArrivesExactlyWithTheOfferLoggedAndTheFinishedPage) {
     EXPECT_TRUE(ReceiverListening());
 }
 
-TEST_F(SenderNet, ChunksFollowTheSendBufferAndEqualBytesStayEqual) {
+TEST_F(SenderNet, TheTypedTvxAddressNamesThePeerUpperCased) {
     ASSERT_TRUE(receiver.Listen());
-    struct Case {
-        qint64 size;
-        QList<QPair<qint64, qint64>> chunks;
-    };
-    const Case cases[] = {{kChunk, {{0, kChunk}}}, {kChunk + 1, {{0, kChunk}, {kChunk, 1}}}};
-    for (const Case& c : cases) {
-        const QByteArray content(c.size, 'A');
-        const QString code = EncodeAddressCode(kAnswererAddress);
-        Fill(code, MakeFile(QStringLiteral("same.bin"), content));
-        ASSERT_TRUE(SendToOffer());
-        ASSERT_TRUE(AcceptAndReceive(0));
-        EXPECT_EQ(chunks, c.chunks);
-        // Every byte travels xor the key, so equal bytes stay equal on the wire.
-        EXPECT_EQ(receiver.bytes, QByteArray(c.size, char('A' ^ receiver.offer->key)));
-        receiver.Answer(BuildCompletion());
-        ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageFinished; }));
-        // The TVX address stands for the peer in the texts, upper-cased as typed.
-        EXPECT_TRUE(window->TextOf(QStringLiteral("lblSendFinish"))
-                        .startsWith(QStringLiteral("文件已成功发送到 ") + code.toUpper()));
-        window->ResultConfirmed();
-        receiver.link.Reset();
-        ASSERT_TRUE(ReceiverListening());
-    }
+    const QString code = EncodeAddressCode(kAnswererAddress);
+    Fill(code.toLower(), MakeFile(QStringLiteral("same.bin"), QByteArray(10, 'A')));
+    ASSERT_TRUE(SendToOffer());
+    ASSERT_TRUE(AcceptAndReceive(0));
+    receiver.Answer(BuildCompletion());
+    ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageFinished; }));
+    EXPECT_TRUE(window->TextOf(QStringLiteral("lblSendFinish"))
+                    .startsWith(QStringLiteral("文件已成功发送到 ") + code.toUpper()));
 }
 
 TEST_F(SenderNet, ResumeStartsAtTheOffsetAndBadOffsetsEndWithTheReadError) {
@@ -220,22 +189,14 @@ TEST_F(SenderNet, ResumeStartsAtTheOffsetAndBadOffsetsEndWithTheReadError) {
     window->ResultConfirmed();
     Boxes().clear();
 
-    const QString length = QString::number(content.size());
-    const QString beyond = QString::number(content.size() + 1);
-    for (const QString& offset : {QStringLiteral("-1"), QStringLiteral("abc"), length, beyond,
-                                  QStringLiteral("1.5"), QStringLiteral(" 5")}) {
-        SCOPED_TRACE(offset.toStdString());
-        ASSERT_TRUE(SendToOffer());
-        receiver.Answer(MessageBody(C::OfferAccepted, offset));
-        ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
-        EXPECT_EQ(Boxes().front().text, QStringLiteral("无法继续发送:读取文件时发生错误。"));
-        EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError, true));
-        EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
-        EXPECT_FALSE(sender.session.activity.sending);
-        EXPECT_TRUE(chunks.isEmpty());
-        ASSERT_TRUE(ReceiverListening());
-        Boxes().clear();
-    }
+    // An offset the engine refuses (its test has them all): the box and the input page.
+    ASSERT_TRUE(SendToOffer());
+    receiver.Answer(MessageBody(C::OfferAccepted, QStringLiteral("-1")));
+    ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
+    EXPECT_EQ(Boxes().front().text, QStringLiteral("无法继续发送:读取文件时发生错误。"));
+    EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError, true));
+    EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
+    ASSERT_TRUE(ReceiverListening());
 }
 
 TEST_F(SenderNet, RefusalsAndCancelsGiveTheirPages) {
@@ -300,7 +261,7 @@ TEST_F(SenderNet, RefusalsAndCancelsGiveTheirPages) {
         EXPECT_EQ(window->TextOf(QStringLiteral("lbl") + name + QStringLiteral("1")), c.line);
         EXPECT_EQ(window->TextOf(QStringLiteral("txt") + name), c.note);
         EXPECT_EQ(window->phase(), SendWindow::Phase::Idle);
-        EXPECT_FALSE(sender.session.activity.sending);
+        EXPECT_FALSE(sender.session.activity.sending());
         EXPECT_TRUE(Boxes().isEmpty());
         if (c.page == SendWindow::PageRefused) {
             EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-refused")));
@@ -350,12 +311,12 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     ASSERT_TRUE(WaitUntil([&] { return receiver.senderCancel.has_value(); }));
     EXPECT_EQ(*receiver.senderCancel, QStringLiteral("不发了"));
-    EXPECT_TRUE(sender.session.activity.sending);
+    EXPECT_TRUE(sender.session.activity.sending());
 
     // The receiver resets on the cancel; its close ends the transfer without a message.
     receiver.link.Reset();
     ASSERT_TRUE(WaitUntil([&] { return window->phase() == SendWindow::Phase::Idle; }));
-    EXPECT_FALSE(sender.session.activity.sending);
+    EXPECT_FALSE(sender.session.activity.sending());
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     EXPECT_EQ(Boxes().size(), 2);
 }
@@ -469,11 +430,11 @@ TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
 
     // A sender on the block list.
     peer.session.settings.blockText = QStringLiteral(" 请勿打扰 ");
-    receiver.link.SetBlockTest([](const QString& address) { return address == kCallerAddress; });
+    peer.session.blockList = QStringList{kCallerAddress};
     window->SendClicked();
     expectMessage(
         QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:请勿打扰"));
-    receiver.link.SetBlockTest(nullptr);
+    peer.session.blockList.clear();
 
     // Versions that differ either way.
     receiver.link.SetProtocolVersion(QString(QChar(WireUnit(0x00, 0x06))));
@@ -523,8 +484,6 @@ TEST_F(SenderNet, SilentListenerTimesOutTheVerification) {
     EXPECT_EQ(Boxes().front().text, QStringLiteral("连接超时,请尝试重新连接。"));
     EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindWarning, true));
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
-    // The challenge went out and nothing came back.
-    EXPECT_EQ(silent.messages.size(), 1);
 }
 
 TEST_F(SenderNet, TwentyTicksWithoutProgressEndTheTransfer) {
@@ -545,7 +504,7 @@ TEST_F(SenderNet, TwentyTicksWithoutProgressEndTheTransfer) {
               QStringLiteral("超时:无法向 127.0.0.3 继续发送,原因可能是:\r\n\r\n-网络突然断开\r\n-"
                              "对方中途退出Tolvex\r\n-其它意外原因导致连接中断"));
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
-    EXPECT_FALSE(sender.session.activity.sending);
+    EXPECT_FALSE(sender.session.activity.sending());
 }
 
 TEST_F(SenderNet, ScheduledSendStartsInItsMinuteAndClearsItsTickBox) {

@@ -94,14 +94,15 @@ TEST(MainWindow, ExitQuestionListsEveryActivity) {
     for (int flags = 1; flags < 64; ++flags) {
         MainWindowRig rig;
         rig.Load();
-        Session::Activity& a = rig.session.activity;
-        a.sending = flags & 1;
-        a.receiving = flags & 2;
-        a.chatActive = flags & 4;
-        a.chatInProgress = flags & 8;
-        a.offerPending = flags & 16;
-        a.invitationPending = flags & 32;
-        const QString list = ActivityList(a.sending, a.receiving, a.chatActive || a.chatInProgress);
+        Activity& a = rig.session.activity;
+        a.SetSending(flags & 1);
+        a.SetReceiving(flags & 2);
+        a.SetChatActive(flags & 4);
+        a.SetChatInProgress(flags & 8);
+        a.SetOfferPending(flags & 16);
+        a.SetInvitationPending(flags & 32);
+        const QString list =
+            ActivityList(a.sending(), a.receiving(), a.chatActive() || a.chatInProgress());
         QSignalSpy ended(&rig.window, &MainWindow::ProgramEnded);
         rig.fake.messageBox->answers << MessageAnswer::No;
         rig.window.ExitProgram();
@@ -127,7 +128,7 @@ TEST(MainWindow, BlinkAlternatesUntilNothingWaits) {
     MainWindowRig rig;
     rig.Load();
     const int before = rig.fake.tray->icons.size();
-    rig.session.activity.offerPending = true;
+    rig.session.activity.SetOfferPending(true);
     rig.window.StartBlink();
     EXPECT_TRUE(rig.window.IsBlinking());
     rig.window.BlinkTrayIcon();
@@ -145,12 +146,12 @@ TEST(MainWindow, BlinkAlternatesUntilNothingWaits) {
     rig.fake.tray->Send(TrayClick::Right);
     EXPECT_TRUE(rig.window.TrayMenu()->isVisible());
     rig.window.TrayMenu()->hide();
-    EXPECT_TRUE(rig.session.activity.offerPending);
+    EXPECT_TRUE(rig.session.activity.offerPending());
     EXPECT_TRUE(rig.window.IsBlinking());
 
     // A left click brings the offer forward; the next tick stops the blinking.
     rig.fake.tray->Send(TrayClick::Left);
-    EXPECT_FALSE(rig.session.activity.offerPending);
+    EXPECT_FALSE(rig.session.activity.offerPending());
     EXPECT_TRUE(rig.window.isVisible());
     rig.window.BlinkTrayIcon();
     EXPECT_FALSE(rig.window.IsBlinking());
@@ -171,11 +172,11 @@ TEST(MainWindow, InvitationClickBringsTheChatWindow) {
     QWidget* chat = rig.window.AcceptWindow();
     ASSERT_NE(chat, nullptr);
     EXPECT_FALSE(chat->isVisible());
-    rig.session.activity.invitationPending = true;
+    rig.session.activity.SetInvitationPending(true);
     rig.fake.tray->Send(TrayClick::Double);
     EXPECT_TRUE(chat->isVisible());
     EXPECT_FALSE(rig.window.isVisible());
-    EXPECT_FALSE(rig.session.activity.invitationPending);
+    EXPECT_FALSE(rig.session.activity.invitationPending());
 }
 
 TEST(MainWindow, AlarmFiresOnceInItsMinute) {

@@ -45,7 +45,7 @@ QByteArray RandomBytes(int size) {
 // control connection, a bare socket for the data connection.
 struct Caller {
     explicit Caller(const QString& address, const QString& nickName = QStringLiteral("小明"))
-        : peer(address, nickName), link(PeerRole::FileSender, peer.session) {
+        : peer(address, nickName), link(PeerRole::FileSender, peer.session.linkContext) {
         QObject::connect(&link, &PeerLink::Admitted, &link, [this] { admitted = true; });
         QObject::connect(&link, &PeerLink::Introduced, &link, [this] { introduced = true; });
         QObject::connect(&link, &PeerLink::Refused, &link,
@@ -229,7 +229,7 @@ TEST(Stranger, IdleCallersAreDroppedAndTheNextSenderGetsThrough) {
 
 TEST(Stranger, IdleChatCallersAreDroppedToo) {
     LoopbackPeer answerer(kAnswererAddress, QStringLiteral("小红"));
-    PeerLink responder(PeerRole::ChatResponder, answerer.session);
+    PeerLink responder(PeerRole::ChatResponder, answerer.session.linkContext);
     constexpr int kBusinessMs = 1000;
     responder.SetBusinessTimeout(kBusinessMs);
     QStringList received;
@@ -240,7 +240,7 @@ TEST(Stranger, IdleChatCallersAreDroppedToo) {
 
     for (const bool invites : {false, true}) {
         LoopbackPeer caller(kStrangerAddress, QStringLiteral("闲人"));
-        PeerLink initiator(PeerRole::ChatInitiator, caller.session);
+        PeerLink initiator(PeerRole::ChatInitiator, caller.session.linkContext);
         bool introduced = false;
         bool closed = false;
         QObject::connect(&initiator, &PeerLink::Introduced, &initiator, [&] { introduced = true; });
@@ -279,7 +279,7 @@ TEST(Stranger, GuessingTheCodeIsShutOutForTheRestOfTheMinute) {
     };
     auto tryChat = [&](const QString& from, const QString& code) {
         LoopbackPeer caller(from, QStringLiteral("闲人"));
-        PeerLink initiator(PeerRole::ChatInitiator, caller.session);
+        PeerLink initiator(PeerRole::ChatInitiator, caller.session.linkContext);
         initiator.SetVerificationDigest(Digest(code));
         bool admitted = false;
         bool refused = false;
@@ -446,7 +446,7 @@ TEST(Stranger, OfferPageShowsTheNameAsOfferedAndTheDialogOneThatFits) {
     ASSERT_TRUE(caller.Introduce());
     ASSERT_TRUE(caller.ConnectData());
     caller.Offer(offered, 5, QStringLiteral("<h1>大字</h1>"));
-    ASSERT_TRUE(WaitUntil([&] { return rig.peer.session.activity.offerPending; }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.peer.session.activity.offerPending(); }));
     EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferFileName")), offered);
     // What the peer sends shows as text on the page too, never as markup.
     for (const char* label : {"lblOfferFileName", "lblOfferNote"}) {

@@ -1,10 +1,8 @@
 #include "address/AddressCode.h"
 
-#include <QLineEdit>
 #include <QStringList>
 
 #include "common/Handshake.h"
-#include "common/Messages.h"
 
 namespace tvx {
 
@@ -113,29 +111,6 @@ QString ResolvePeerAddress(const QString& text) {
     if (IsAddressCode(text))
         return NormalizeDottedAddress(DecodeAddressCode(text));
     return QString();
-}
-
-QString CheckTargetAddress(MessageBoxService& box, QWidget* owner, QLineEdit* addressBox,
-                           const QString& localAddress) {
-    const QString typed = addressBox->text();
-    if (typed.isEmpty()) {
-        ShowMessage(box, owner, QStringLiteral("必须输入对方IP或TVX地址。"), KindInfo, false);
-        addressBox->setFocus();
-        return QString();
-    }
-    const QString peer = ResolvePeerAddress(typed);
-    if (peer.isEmpty()) {
-        ShowMessage(box, owner, QStringLiteral("无效的IP或TVX地址,请重新输入。"), KindError, false);
-        addressBox->setFocus();
-        return QString();
-    }
-    if (peer == ResolvePeerAddress(localAddress)) {
-        ShowMessage(box, owner, QStringLiteral("目标地址不能为本地地址,请重新输入。"), KindWarning,
-                    false);
-        addressBox->setFocus();
-        return QString();
-    }
-    return peer;
 }
 
 }  // namespace tvx

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "records/AddressFiles.h"
+#include "records/AddressLists.h"
 
 class QLabel;
 class QListWidget;

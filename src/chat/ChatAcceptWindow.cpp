@@ -66,10 +66,8 @@ ChatAcceptWindow::ChatAcceptWindow(Session& session, QWidget* parent)
         m_timCRFlash.stop();
         hide();
     });
-    connect(responder, &ChatResponder::BlinkWanted, this, [this] {
-        emit BlinkWanted();
-        emit InvitationWaiting(m_responder->peerNickName());
-    });
+    connect(responder, &ChatResponder::BlinkWanted, this,
+            [this] { emit InvitationWaiting(m_responder->peerNickName()); });
     connect(responder, &ChatResponder::ChatEntered, this, &ChatAcceptWindow::OnChatEntered);
     connect(responder, &ChatResponder::ChatSeconds, m_chat, &ChatPage::ShowElapsed);
     connect(responder, &ChatResponder::TextReceived, this, &ChatAcceptWindow::OnTextReceived);

@@ -61,9 +61,7 @@ public:
     QString TextOf(const QString& objectName) const;
 
 signals:
-    // An invitation waits for the user: the tray icon is to give its signal.
-    void BlinkWanted();
-    // The same moment, with the inviter's nickname, for the desktop notification.
+    // An invitation waits for the user: the inviter's nickname, for the desktop notification.
     void InvitationWaiting(const QString& nickName);
     // The chat port cannot be had; the user has been told and the program is to end.
     void ListenerFailed();

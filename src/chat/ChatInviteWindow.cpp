@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -16,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "address/AddressCode.h"
+#include "address/AddressInput.h"
 #include "chat/ChatInviter.h"
 #include "chat/ChatPage.h"
 #include "chat/Transcript.h"
@@ -25,6 +27,7 @@
 #include "common/Text.h"
 #include "common/Windows.h"
 #include "records/AddressFiles.h"
+#include "records/AddressLists.h"
 #include "records/PeerInfoWindow.h"
 #include "records/Settings.h"
 
@@ -530,7 +533,7 @@ void ChatInviteWindow::ToggleScheduleBoxes() {
 
 void ChatInviteWindow::UpdateScheduleClock() {
     // Ticking the box during a chat neither arms nor disarms the clock.
-    if (m_session.activity.chatActive)
+    if (m_session.activity.chatActive())
         return;
     if (m_chkUseTime->isChecked() && !m_timSend.isActive()) {
         m_timSend.start();

@@ -27,10 +27,8 @@ QString StyledTextOf(const QString& payload, int key) {
 }  // namespace
 
 ChatInviter::ChatInviter(Session& session, QObject* parent)
-    : QObject(parent), m_session(session), m_link(PeerRole::ChatInitiator, session) {
-    // Every message goes to the window by Failure.
-    m_link.SetShowsMessages(false);
-
+    : QObject(parent), m_session(session), m_link(PeerRole::ChatInitiator, session.linkContext) {
+    // Every message of the link goes to the window by Failure.
     m_timWait.setInterval(1000);
     m_timCSChat.setInterval(1000);
     connect(&m_timWait, &QTimer::timeout, this, &ChatInviter::ReportWaiting);
@@ -40,7 +38,7 @@ ChatInviter::ChatInviter(Session& session, QObject* parent)
     connect(&m_link, &PeerLink::Refused, this,
             [this](const QString& text) { CloseAndReport(KindError, text, true); });
     connect(&m_link, &PeerLink::ConnectionBroken, this,
-            [this] { CloseAndReport(KindError, ConnectionBrokenMessage(), true); });
+            [this](const QString& text) { CloseAndReport(KindError, text, true); });
     connect(&m_link, &PeerLink::HandshakeTimedOut, this, &ChatInviter::OnHandshakeTimedOut);
     connect(&m_link, &PeerLink::Introduced, this,
             [this](const QString&, const QStringList& card) { OnIntroduced(card); });
@@ -53,11 +51,11 @@ ChatInviter::~ChatInviter() {
     m_closing = true;
     m_link.Reset();
     if (m_phase == Phase::Chatting)
-        m_session.activity.chatActive = false;
+        m_session.activity.SetChatActive(false);
 }
 
 bool ChatInviter::chatActive() const {
-    return m_session.activity.chatActive;
+    return m_session.activity.chatActive();
 }
 
 qint64 ChatInviter::Uptime() const {
@@ -215,7 +213,7 @@ void ChatInviter::EnterChat(bool automatically, const QString& autoReplyText) {
     m_acceptedAutomatically = automatically;
     m_autoReplyText = autoReplyText;
     m_phase = Phase::Chatting;
-    m_session.activity.chatActive = true;
+    m_session.activity.SetChatActive(true);
     m_keepPage = true;
     m_chatStart = Uptime();
     m_timCSChat.start();
@@ -289,7 +287,7 @@ void ChatInviter::CloseChat() {
     m_leftByUser = false;
     m_acceptedAutomatically = false;
     m_autoReplyText.clear();
-    m_session.activity.chatActive = false;
+    m_session.activity.SetChatActive(false);
     if (wasOpen)
         emit ChatClosed();
 }

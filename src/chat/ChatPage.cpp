@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <limits>
 
+#include "chat/Transcript.h"
 #include "common/FontStyle.h"
 #include "common/Format.h"
 #include "common/Session.h"

@@ -32,12 +32,7 @@ bool IsBrokenConnection(int number) {
 }  // namespace
 
 ChatResponder::ChatResponder(Session& session, QObject* parent)
-    : QObject(parent), m_session(session), m_link(PeerRole::ChatResponder, session) {
-    m_link.SetShowsMessages(false);
-    // The block list as it stands when the caller asks for admission.
-    m_link.SetBlockTest(
-        [this](const QString& address) { return IsBlocked(m_session.blockList, address); });
-
+    : QObject(parent), m_session(session), m_link(PeerRole::ChatResponder, session.linkContext) {
     m_timCRAutoRefu.setInterval(1000);
     m_timCRChat.setInterval(1000);
     m_timCloseGrace.setInterval(kCloseGraceMs);
@@ -58,7 +53,7 @@ ChatResponder::~ChatResponder() {
 }
 
 bool ChatResponder::chatInProgress() const {
-    return m_phase == Phase::Chatting && m_session.activity.chatInProgress;
+    return m_phase == Phase::Chatting && m_session.activity.chatInProgress();
 }
 
 bool ChatResponder::invitationPending() const {
@@ -98,9 +93,9 @@ void ChatResponder::Shutdown() {
     m_timCloseGrace.stop();
     m_link.Stop();
     if (m_phase == Phase::Chatting)
-        m_session.activity.chatInProgress = false;
+        m_session.activity.SetChatInProgress(false);
     if (m_phase == Phase::Invited)
-        m_session.activity.invitationPending = false;
+        m_session.activity.SetInvitationPending(false);
     m_phase = Phase::Listening;
 }
 
@@ -114,9 +109,9 @@ void ChatResponder::OnLinkReset() {
     m_timCRChat.stop();
     m_timCloseGrace.stop();
     if (m_phase == Phase::Chatting)
-        m_session.activity.chatInProgress = false;
+        m_session.activity.SetChatInProgress(false);
     if (m_phase == Phase::Invited)
-        m_session.activity.invitationPending = false;
+        m_session.activity.SetInvitationPending(false);
     m_phase = Phase::Listening;
     m_leftByUser = false;
     m_invitationReceived = false;
@@ -233,7 +228,7 @@ void ChatResponder::TakeInvitation(const QString& payload) {
 void ChatResponder::ShowInvitation() {
     m_phase = Phase::Invited;
     m_countDown = kCountDownSeconds;
-    m_session.activity.invitationPending = true;
+    m_session.activity.SetInvitationPending(true);
     emit InvitationReceived(m_invitationText, Timestamp());
     emit PageChanged(PageInvitation);
     emit CountDown(m_countDown);
@@ -274,7 +269,7 @@ void ChatResponder::CountDownToRefusal() {
         return;
     m_timCRAutoRefu.stop();
     m_phase = Phase::Answered;
-    m_session.activity.invitationPending = false;
+    m_session.activity.SetInvitationPending(false);
     emit CountDownExpired();
     if (SendOrFail(BuildInvitationRefusedAuto(m_refusalNote)))
         m_timCloseGrace.start();
@@ -283,7 +278,7 @@ void ChatResponder::CountDownToRefusal() {
 void ChatResponder::Accept() {
     if (m_phase != Phase::Invited)
         return;
-    m_session.activity.invitationPending = false;
+    m_session.activity.SetInvitationPending(false);
     m_timCRAutoRefu.stop();
     if (SendOrFail(BuildInvitationAccepted()))
         EnterChat(false);
@@ -294,7 +289,7 @@ void ChatResponder::Refuse(const QString& note) {
         return;
     m_timCRAutoRefu.stop();
     m_phase = Phase::Answered;
-    m_session.activity.invitationPending = false;
+    m_session.activity.SetInvitationPending(false);
     if (SendOrFail(BuildInvitationRefused(note)))
         m_timCloseGrace.start();
 }
@@ -302,8 +297,8 @@ void ChatResponder::Refuse(const QString& note) {
 void ChatResponder::EnterChat(bool automatically) {
     m_timCRAutoRefu.stop();
     m_phase = Phase::Chatting;
-    m_session.activity.invitationPending = false;
-    m_session.activity.chatInProgress = true;
+    m_session.activity.SetInvitationPending(false);
+    m_session.activity.SetChatInProgress(true);
     m_keepWindow = true;
     m_chatStart = Uptime();
     m_timCRChat.start();

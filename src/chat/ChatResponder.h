@@ -101,13 +101,14 @@ signals:
     // An invitation waits for the user: the title "收到邀请 (" timestamp ")", the status
     // "是否接受来自下列用户的交流邀请？", the caller's card from peerFields(), the invitation
     // text ("(无)" when empty), chkAutoNo ticked. PageChanged(1) and the first CountDown(60)
-    // follow; the window is not brought forward (the tray blinks, see BlinkWanted).
+    // follow; the window is not brought forward (the tray blinks).
     void InvitationReceived(const QString& text, const QString& timestamp);
     // Seconds left of the count-down: chkAutoNo's caption, N followed by " 秒后自动拒绝".
     void CountDown(int secondsLeft);
     // The count-down ran out and 11 16 went out: the window hides itself.
     void CountDownExpired();
-    // The tray icon is to signal the waiting invitation (the main window's StartBlink).
+    // The waiting invitation is to be announced on the desktop (the tray icon blinks by the
+    // session's activity, which says an invitation waits).
     void BlinkWanted();
     // The chat begins: status "正在聊天中...", elapsed "00:00:00", input box emptied, the
     // "进入" line with peerNickName(). Automatically: the title reads "收到邀请 (" timestamp

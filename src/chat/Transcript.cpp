@@ -17,6 +17,7 @@
 #include <QTextEdit>
 
 #include "chat/RtfWriter.h"
+#include "common/FontStyle.h"
 #include "common/Format.h"
 #include "common/Messages.h"
 #include "common/Session.h"
@@ -528,6 +529,16 @@ void ImageButton::paintEvent(QPaintEvent*) {
             break;
         }
     }
+}
+
+// The style code of a text box's current character format.
+QString FontStyleCode(const QTextEdit* textBox) {
+    const QColor color = textBox->textColor();
+    const quint32 bgr =
+        quint32(color.red()) | (quint32(color.green()) << 8) | (quint32(color.blue()) << 16);
+    const QFont font = textBox->currentFont();
+    double size = font.pointSizeF() > 0 ? font.pointSizeF() : 9;
+    return FontStyleCode(bgr, font.bold(), font.italic(), font.underline(), size);
 }
 
 }  // namespace tvx

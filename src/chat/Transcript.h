@@ -173,4 +173,7 @@ private:
     quint32 m_swatch = 0x000000;
 };
 
+// The style code of a text box's current character format.
+QString FontStyleCode(const QTextEdit* textBox);
+
 }  // namespace tvx

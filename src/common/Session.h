@@ -3,7 +3,9 @@
 #include <QString>
 #include <QStringList>
 
-#include "common/Windows.h"
+#include "common/Activity.h"
+#include "common/Display.h"
+#include "common/SessionLinkContext.h"
 #include "platform/Platform.h"
 #include "protocol/WrongCodeLimit.h"
 #include "records/PersonalInfo.h"
@@ -55,16 +57,11 @@ struct Session {
     // Wrong verification codes per caller address, for the file and chat answerers alike.
     WrongCodeLimit wrongCodes;
 
-    // What is going on now; the main window reads these for its exit question and its
-    // blinking icon.
-    struct Activity {
-        bool sending = false;            // the send window is transferring
-        bool receiving = false;          // the main window is receiving a file
-        bool offerPending = false;       // a file offer waits for the user
-        bool chatActive = false;         // the chat window is chatting
-        bool chatInProgress = false;     // the chat accept window is chatting
-        bool invitationPending = false;  // a chat invitation waits for the user
-    } activity;
+    // What the links read of this copy: address, card, stored codes, block list.
+    SessionLinkContext linkContext{*this};
+
+    // What is going on now and what waits for the user.
+    Activity activity;
 
     int autoReceivedCount = 0;  // files received automatically since the tip was last closed
 };

@@ -61,10 +61,6 @@ QString GetFileTypeName(ShellService& shell, const QString& path) {
     return name.isEmpty() ? QStringLiteral("未知类型") : name;
 }
 
-QIcon GetFileIcon(ShellService& shell, const QString& path, int sizeFlag) {
-    return shell.Icon(path, sizeFlag == IconSmall);
-}
-
 QString ChooseOpenFile(DialogService& dialogs, QWidget* owner) {
     return CutAtNul(
         dialogs.OpenFile(owner, QStringLiteral("选择文件"), kAllFilesFilter, kOpenFileOptions));

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QIcon>
 #include <QString>
 
 #include "platform/Dialogs.h"
@@ -27,10 +26,6 @@ void OpenFileChecked(ShellService& shell, MessageBoxService& box, QWidget* owner
 
 // Type name told by the file's name, or "未知类型".
 QString GetFileTypeName(ShellService& shell, const QString& path);
-
-// Icon of the file's type (small or large); a null icon when there is none.
-QIcon GetFileIcon(ShellService& shell, const QString& path, int sizeFlag);
-enum IconSize { IconLarge = 0, IconSmall = 1 };
 
 // The file to send or to open: a full path, or empty when cancelled.
 QString ChooseOpenFile(DialogService& dialogs, QWidget* owner);

@@ -16,8 +16,7 @@ class TerminalMessageBox : public MessageBoxService {
 public:
     explicit TerminalMessageBox(MessageSink sink) : m_sink(std::move(sink)) {}
 
-    MessageAnswer Show(QWidget*, const QString& text, const QString&,
-                       MessageStyle style) override {
+    MessageAnswer Show(QWidget*, const QString& text, const QString&, MessageStyle style) override {
         m_sink(text);
         switch (style.buttons) {
             case MessageButtons::YesNo:
@@ -42,7 +41,7 @@ public:
         const QMimeType mime = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension);
         return mime.isValid() && !mime.isDefault() ? mime.comment() : QString();
     }
-    QIcon Icon(const QString&, bool) override { return QIcon(); }
+    QStringList IconNames(const QString&) override { return {}; }
     void SetClipboardText(const QString&) override {}
     QString ClipboardText() override { return QString(); }
 };

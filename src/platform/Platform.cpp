@@ -1,5 +1,8 @@
 #include "platform/Platform.h"
 
+#include "platform/DBusNotifications.h"
+#include "platform/Tray.h"
+
 namespace tvx {
 
 std::unique_ptr<Platform> Platform::CreateDesktop() {

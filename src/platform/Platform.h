@@ -10,7 +10,7 @@
 #include "platform/SettingsStore.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
-#include "platform/Tray.h"
+#include "platform/TrayIcon.h"
 
 namespace tvx {
 

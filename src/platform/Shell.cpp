@@ -54,14 +54,11 @@ QString DesktopShellService::TypeName(const QString& path) {
     return mime.isValid() ? mime.comment() : QString();
 }
 
-QIcon DesktopShellService::Icon(const QString& path, bool /*small*/) {
+QStringList DesktopShellService::IconNames(const QString& path) {
     QMimeType mime = TypeOfName(path);
     if (!mime.isValid())
-        return QIcon();
-    QIcon icon = QIcon::fromTheme(mime.iconName());
-    if (icon.isNull())
-        icon = QIcon::fromTheme(mime.genericIconName());
-    return icon;
+        return {};
+    return {mime.iconName(), mime.genericIconName()};
 }
 
 void DesktopShellService::SetClipboardText(const QString& text) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QIcon>
 #include <QString>
+#include <QStringList>
 
 namespace tvx {
 
@@ -14,8 +14,9 @@ public:
     virtual bool Open(const QString& path) = 0;
     // Type name told by the file's name (it need not exist); empty when the name says nothing.
     virtual QString TypeName(const QString& path) = 0;
-    // Icon of the type the name tells; a null icon when there is none.
-    virtual QIcon Icon(const QString& path, bool small) = 0;
+    // Theme icon names of the type the name tells, the most specific first; empty when the
+    // name says nothing. Names rather than icons, so that the core needs no Qt Gui.
+    virtual QStringList IconNames(const QString& path) = 0;
     virtual void SetClipboardText(const QString& text) = 0;
     virtual QString ClipboardText() = 0;
 };
@@ -24,7 +25,7 @@ class DesktopShellService : public ShellService {
 public:
     bool Open(const QString& path) override;
     QString TypeName(const QString& path) override;
-    QIcon Icon(const QString& path, bool small) override;
+    QStringList IconNames(const QString& path) override;
     void SetClipboardText(const QString& text) override;
     QString ClipboardText() override;
 };

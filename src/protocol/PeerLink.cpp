@@ -1,13 +1,11 @@
 #include "protocol/PeerLink.h"
 
-#include "common/Messages.h"
-#include "common/Session.h"
-#include "common/Text.h"
 #include "platform/SocketErrors.h"
 #include "protocol/Codes.h"
 #include "protocol/HandshakeSteps.h"
 #include "protocol/PeerMessages.h"
 #include "protocol/Wire.h"
+#include "protocol/WrongCodeLimit.h"
 
 namespace tvx {
 
@@ -48,9 +46,9 @@ RoleConfig RoleConfig::For(PeerRole role) {
     return config;
 }
 
-PeerLink::PeerLink(PeerRole role, Session& session, QObject* parent)
+PeerLink::PeerLink(PeerRole role, LinkContext& context, QObject* parent)
     : QObject(parent),
-      session_(session),
+      context_(context),
       config_(RoleConfig::For(role)),
       version_(QChar(C::Version)) {
     handshakeTimer_.setSingleShot(true);
@@ -90,7 +88,7 @@ int PeerLink::Listen() {
 }
 
 int PeerLink::StartListening() {
-    int number = socket_.Bind(session_.localAddress, config_.port);
+    int number = socket_.Bind(context_.LocalAddress(), config_.port);
     if (number == 0)
         number = socket_.Listen();
     if (number != 0) {
@@ -109,7 +107,7 @@ void PeerLink::Stop() {
 int PeerLink::Connect(const QString& peerDottedAddress) {
     if (config_.listens || state_ != State::Idle)
         return kErrWrongState;
-    const int number = socket_.Connect(peerDottedAddress, config_.port, session_.localAddress);
+    const int number = socket_.Connect(peerDottedAddress, config_.port, context_.LocalAddress());
     if (number != 0)
         return number;
     remoteAddress_ = peerDottedAddress;
@@ -148,12 +146,6 @@ bool PeerLink::SendInternal(const QString& body) {
     emit SocketError(number);
     Reset();
     return false;
-}
-
-void PeerLink::ResetAndShow(const QString& text) {
-    Reset();
-    if (showsMessages_)
-        ShowMessage(session_.messageBox(), owner_, text, KindError, true);
 }
 
 void PeerLink::OnConnectionRequest() {
@@ -252,9 +244,8 @@ void PeerLink::HandleHandshake(const QString& message) {
     const QString peerVersion = PeerVersionOf(step.text, config_.versionInFirstField);
     const VersionVerdict verdict = CheckVersion(version_, peerVersion);
     if (verdict != VersionVerdict::Equal) {
-        const QString text = VersionMessage(verdict);
-        ResetAndShow(text);
-        emit Refused(text);
+        Reset();
+        emit Refused(VersionMessage(verdict));
         return;
     }
     emit Verified();
@@ -289,12 +280,11 @@ void PeerLink::HandleAtAnswerer(const QString& message) {
 }
 
 void PeerLink::Admit(const QString& digest) {
-    const QString& stored = config_.role == PeerRole::FileReceiver ? session_.settings.passWord1
-                                                                   : session_.settings.passWord2;
+    const QString stored = context_.StoredCodeDigest(config_.role);
     if (!stored.isEmpty()) {
         // A caller that keeps guessing is refused without a look at what it sends.
-        WrongCodeLimit& wrongCodes = session_.wrongCodes;
-        const qint64 now = session_.system().UptimeMs();
+        WrongCodeLimit& wrongCodes = context_.WrongCodes();
+        const qint64 now = context_.UptimeMs();
         if (wrongCodes.IsShutOut(remoteAddress_, now)) {
             SendInternal(BuildRefusedCode());
             return;
@@ -306,8 +296,8 @@ void PeerLink::Admit(const QString& digest) {
         }
         wrongCodes.CountRight(remoteAddress_);
     }
-    if (blockTest_ && blockTest_(remoteAddress_)) {
-        SendInternal(BuildRefusedBlocked(TrimSpaces(session_.settings.blockText)));
+    if (context_.IsBlocked(remoteAddress_)) {
+        SendInternal(BuildRefusedBlocked(context_.BlockNote()));
         return;
     }
     if (!SendInternal(BuildAdmitted()))
@@ -325,7 +315,7 @@ void PeerLink::TakeIntroduction(const QString& payload) {
         emit DataListenerDue();
     if (state_ != State::Introduced)
         return;
-    if (SendInternal(BuildAnswererIntroduction(session_.personalInfo.Fields()))) {
+    if (SendInternal(BuildAnswererIntroduction(context_.LocalCard()))) {
         emit Introduced(peerAddressCode_, peerCard_);
     }
 }
@@ -333,8 +323,8 @@ void PeerLink::TakeIntroduction(const QString& payload) {
 void PeerLink::HandleAtCaller(const QString& message) {
     const std::optional<CodedMessage> coded = SplitCode(message);
     if (!coded) {
-        ResetAndShow(ConnectionBrokenMessage());
-        emit ConnectionBroken();
+        Reset();
+        emit ConnectionBroken(ConnectionBrokenMessage());
         return;
     }
     const int counter = buffer_.counter();
@@ -344,7 +334,7 @@ void PeerLink::HandleAtCaller(const QString& message) {
             const QString text = coded->code == C::RefusedCode
                                      ? RefusedCodeMessage()
                                      : RefusedBlockedMessage(coded->payload);
-            ResetAndShow(text);
+            Reset();
             emit Refused(text);
             return;
         }
@@ -356,8 +346,8 @@ void PeerLink::HandleAtCaller(const QString& message) {
             state_ = State::Admitted;
             emit Admitted();
             if (state_ == State::Admitted) {
-                SendInternal(BuildCallerIntroduction(session_.localAddressCode,
-                                                     session_.personalInfo.Fields()));
+                SendInternal(
+                    BuildCallerIntroduction(context_.LocalAddressCode(), context_.LocalCard()));
             }
             return;
         case C::Introduction:
@@ -376,8 +366,8 @@ void PeerLink::HandleAtCaller(const QString& message) {
         emit MessageReceived(coded->code, coded->payload);
         return;
     }
-    ResetAndShow(ConnectionBrokenMessage());
-    emit ConnectionBroken();
+    Reset();
+    emit ConnectionBroken(ConnectionBrokenMessage());
 }
 
 }  // namespace tvx

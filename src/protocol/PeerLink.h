@@ -5,18 +5,12 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
-#include <functional>
 
 #include "platform/Socket.h"
+#include "protocol/LinkContext.h"
 #include "protocol/ReceiveBuffer.h"
 
-class QWidget;
-
 namespace tvx {
-
-struct Session;
-
-enum class PeerRole { FileReceiver, FileSender, ChatInitiator, ChatResponder };
 
 // What tells the four roles apart on a control or chat connection.
 struct RoleConfig {
@@ -34,18 +28,15 @@ struct RoleConfig {
     static RoleConfig For(PeerRole role);
 };
 
-// True when the caller's dotted address is on the block list.
-using BlockTest = std::function<bool(const QString& remoteDottedAddress)>;
-
 // One control (file) or chat connection end: listening or connecting, the handshake, the
 // version check, admission and the introduction. Once introduced, every message whose code
 // the role expects goes to the owner through MessageReceived; anything else resets.
 //
 // Every failure ends in Reset(): the socket closes, the buffer empties, the counter goes back
 // to 0 and the verified flag to false; an answerer then listens again. Refusals, a version
-// that differs and an unexpected code at a caller are shown to the user (Error, system-modal),
-// unless the owner shows them itself (SetShowsMessages). Every message of an arrival is
-// handled in turn, in arrival order.
+// that differs and an unexpected code at a caller come to the owner by signal with the text
+// the user is to read; the link shows nothing itself. Every message of an arrival is handled
+// in turn, in arrival order.
 class PeerLink : public QObject {
     Q_OBJECT
 
@@ -56,14 +47,9 @@ public:
     static constexpr int kHandshakeTimeoutMs = 20000;
     static constexpr int kBusinessTimeoutMs = 30000;
 
-    PeerLink(PeerRole role, Session& session, QObject* parent = nullptr);
+    PeerLink(PeerRole role, LinkContext& context, QObject* parent = nullptr);
 
     const RoleConfig& config() const { return config_; }
-    void SetOwnerWindow(QWidget* owner) { owner_ = owner; }
-    // Off: refusals, version differences and unexpected codes are only signalled (Refused,
-    // ConnectionBroken) for the owner to show; on by default.
-    void SetShowsMessages(bool on) { showsMessages_ = on; }
-    void SetBlockTest(BlockTest test) { blockTest_ = std::move(test); }
     void SetHandshakeTimeout(int milliseconds) { handshakeTimer_.setInterval(milliseconds); }
     void SetBusinessTimeout(int milliseconds) { businessTimer_.setInterval(milliseconds); }
     // The caller's admission digest: the digest of the typed code, or empty for none.
@@ -98,10 +84,12 @@ signals:
     void Introduced(const QString& peerAddressCode, const QStringList& peerCard);
     // File receiver: re-open the data listener now, before the reply goes out.
     void DataListenerDue();
-    // Admission refused or versions differ; the text has been shown.
+    // Caller: admission refused or versions differ; the link has reset. The text is what the
+    // user is to read (Error, system-modal).
     void Refused(const QString& text);
-    // Caller: an unexpected code; "与对方连接异常导致断开。" has been shown.
-    void ConnectionBroken();
+    // Caller: an unexpected code; the link has reset. The text is "与对方连接异常导致断开。",
+    // shown as Refused's.
+    void ConnectionBroken(const QString& text);
     void MessageReceived(char16_t code, const QString& payload);
     void HandshakeTimedOut();
     // Answerer: the caller sent nothing it came for in time; the link resets after this.
@@ -127,13 +115,9 @@ private:
     void Admit(const QString& digest);
     void TakeIntroduction(const QString& payload);
     bool SendInternal(const QString& body);
-    void ResetAndShow(const QString& text);
 
-    Session& session_;
+    LinkContext& context_;
     RoleConfig config_;
-    QWidget* owner_ = nullptr;
-    bool showsMessages_ = true;
-    BlockTest blockTest_;
     QString verificationDigest_;
     QString version_;
 

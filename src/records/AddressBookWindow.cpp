@@ -16,6 +16,7 @@
 #include "common/Text.h"
 #include "common/Windows.h"
 #include "records/AddressFiles.h"
+#include "records/AddressLists.h"
 #include "records/FoundPeers.h"
 
 namespace tvx {

@@ -2,9 +2,7 @@
 
 #include <QString>
 #include <QStringList>
-#include <functional>
 
-class QListWidget;
 class QWidget;
 
 namespace tvx {
@@ -38,10 +36,6 @@ LoadedEntries ReadAddressBookFile(const QString& path);
 // Start-up: fills the session's block list, and says so once when entries were dropped.
 void LoadBlockList(Session& session, QWidget* owner);
 
-// Fills the list with the address book. The address-book window tells the user when entries
-// were dropped (showLimitMessage); the address picker stops silently.
-void LoadAddressBook(Session& session, QListWidget* list, QWidget* owner, bool showLimitMessage);
-
 // True when an entry of the block list, resolved, is the peer's address. The peer address
 // comes from the socket; it is resolved too, so leading zeros cannot slip past.
 bool IsBlocked(const QStringList& blockList, const QString& peerAddress);
@@ -49,27 +43,6 @@ bool IsBlocked(const QStringList& blockList, const QString& peerAddress);
 // The text after the first "|" of an address-book entry; empty when there is no "|" or it
 // is the first character.
 QString AddressOfEntry(const QString& itemText);
-
-// The delete button of the address book and of the block-list page. Works on a QListWidget
-// in extended selection: asks about the one selected entry by its text, or about the count of
-// several, and removes them unless the answer is No. Returns how many entries went.
-int DeleteSelectedEntries(MessageBoxService& box, QWidget* owner, QListWidget* list);
-
-// Which window the address picker fills.
-enum class PickerPurpose { None = 0, SendFile = 1, ChatInvitation = 2 };
-using AddressPickerOpener = std::function<void(QWidget* owner, PickerPurpose purpose)>;
-
-// Opens the address picker through openPicker when the address book has content; otherwise
-// says it is empty. True when the picker was asked to open.
-bool ShowAddressPicker(Session& session, QWidget* owner, PickerPurpose purpose,
-                       const AddressPickerOpener& openPicker);
-
-// The texts of a list's items, in list order.
-QStringList ItemTexts(const QListWidget* list);
-// The topmost selected row; -1 when nothing is selected.
-int FirstSelectedRow(const QListWidget* list);
-// "反选": every entry's selection is inverted.
-void InvertSelection(QListWidget* list);
 
 // The text without control characters, so that it cannot break a line of the lists.
 QString WithoutControls(const QString& text);

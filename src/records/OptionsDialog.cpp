@@ -23,6 +23,7 @@
 #include "common/Text.h"
 #include "common/Windows.h"
 #include "records/AddressFiles.h"
+#include "records/AddressLists.h"
 
 namespace tvx {
 

@@ -46,7 +46,6 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
       m_receiver(new ReceiverPage(session, this)) {
     setObjectName(QStringLiteral("MainWindow"));
     m_pages->addWidget(m_receiver);
-    connect(m_receiver, &ReceiverPage::BlinkWanted, this, &MainWindow::StartBlink);
     connect(m_receiver, &ReceiverPage::AutoReceived, this, &MainWindow::ShowAutoReceiveTip);
     connect(m_receiver, &ReceiverPage::OfferWaiting, this, &MainWindow::NotifyOffer);
     connect(m_receiver, &ReceiverPage::AutoReceived, this, &MainWindow::NotifyAutoReceived);
@@ -64,9 +63,21 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
     connect(&m_timAlarm, &QTimer::timeout, this, &MainWindow::CheckAlarm);
     connect(&m_session.tray(), &TrayIcon::Clicked, this, &MainWindow::OnTrayClicked);
     connect(&m_session.tray(), &TrayIcon::CloseRequested, this, &MainWindow::ExitProgram);
+    // The icon blinks while an offer or invitation waits; what no longer waits is no longer
+    // announced on the desktop either.
+    connect(&m_session.activity, &Activity::WaitingChanged, this, [this](bool waiting) {
+        if (waiting) {
+            StartBlink();
+        } else {
+            StopBlink();
+        }
+    });
+    connect(&m_session.activity, &Activity::Changed, this, &MainWindow::WithdrawAnswered);
 }
 
 MainWindow::~MainWindow() {
+    // The windows closed below end their work; this window no longer follows it.
+    m_session.activity.disconnect(this);
     if (m_presence) {
         m_presence->Stop();
         m_session.presence = nullptr;
@@ -135,7 +146,6 @@ bool MainWindow::Start() {
 
     // The answering chat window listens from now on; without it the program cannot run.
     m_chatAcceptWindow = new ChatAcceptWindow(m_session);
-    connect(m_chatAcceptWindow, &ChatAcceptWindow::BlinkWanted, this, &MainWindow::StartBlink);
     connect(m_chatAcceptWindow, &ChatAcceptWindow::InvitationWaiting, this,
             [this](const QString& nickName) {
                 NotifyWaiting(NotifyKind::Invitation, QStringLiteral("收到文字交流邀请"),
@@ -176,14 +186,14 @@ void MainWindow::OnTrayClicked(TrayClick click) {
     switch (click) {
         case TrayClick::Left:
         case TrayClick::Double:
-            if (m_session.activity.offerPending) {
+            if (m_session.activity.offerPending()) {
                 ActivateWindow(this);
-                m_session.activity.offerPending = false;
+                m_session.activity.SetOfferPending(false);
             }
-            if (m_session.activity.invitationPending) {
+            if (m_session.activity.invitationPending()) {
                 if (m_chatAcceptWindow)
                     ActivateWindow(m_chatAcceptWindow);
-                m_session.activity.invitationPending = false;
+                m_session.activity.SetInvitationPending(false);
             }
             break;
         case TrayClick::Right:
@@ -303,16 +313,16 @@ void MainWindow::NotificationActivated(NotifyKind kind) {
     switch (kind) {
         case NotifyKind::Offer:
             // As a click on the icon, and again while the offer stands once it has been shown.
-            if (m_session.activity.offerPending || isVisible()) {
+            if (m_session.activity.offerPending() || isVisible()) {
                 ActivateWindow(this);
-                m_session.activity.offerPending = false;
+                m_session.activity.SetOfferPending(false);
             }
             break;
         case NotifyKind::Invitation:
             if (m_chatAcceptWindow &&
-                (m_session.activity.invitationPending || m_chatAcceptWindow->isVisible()))
+                (m_session.activity.invitationPending() || m_chatAcceptWindow->isVisible()))
                 ActivateWindow(m_chatAcceptWindow);
-            m_session.activity.invitationPending = false;
+            m_session.activity.SetInvitationPending(false);
             break;
         case NotifyKind::AutoReceived:
             if (m_tip) {
@@ -328,18 +338,27 @@ void MainWindow::StartBlink() {
         m_timBlink.start();
 }
 
+void MainWindow::StopBlink() {
+    if (!m_timBlink.isActive())
+        return;
+    m_timBlink.stop();
+    m_session.tray().Modify(TrayPicture(1));
+}
+
 void MainWindow::BlinkTrayIcon() {
+    if (!m_session.activity.waiting()) {
+        StopBlink();
+        return;
+    }
     m_session.tray().Modify(TrayPicture(m_blinkPhase ? 1 : 2));
     m_blinkPhase = !m_blinkPhase;
-    // What no longer waits is no longer announced on the desktop either.
-    if (!m_session.activity.offerPending)
+}
+
+void MainWindow::WithdrawAnswered() {
+    if (!m_session.activity.offerPending())
         m_session.notifications().Withdraw(NotifyKind::Offer);
-    if (!m_session.activity.invitationPending)
+    if (!m_session.activity.invitationPending())
         m_session.notifications().Withdraw(NotifyKind::Invitation);
-    if (!m_session.activity.offerPending && !m_session.activity.invitationPending) {
-        m_timBlink.stop();
-        m_session.tray().Modify(TrayPicture(1));
-    }
 }
 
 void MainWindow::CheckAlarm() {
@@ -370,9 +389,9 @@ AutoReceiveTip* MainWindow::Tip() const {
 }
 
 void MainWindow::ExitProgram() {
-    const Session::Activity& activity = m_session.activity;
-    const QString list = ActivityList(activity.sending, activity.receiving,
-                                      activity.chatActive || activity.chatInProgress);
+    const Activity& activity = m_session.activity;
+    const QString list =
+        ActivityList(activity.sending(), activity.receiving(), activity.chatting());
     if (!list.isEmpty()) {
         const QString question = QStringLiteral("确实要退出") + QStringLiteral("Tolvex") +
                                  QStringLiteral("么？") + QStringLiteral("当前正在进行的事件:") +

@@ -42,8 +42,10 @@ public:
     // The load step; false when the program cannot run (it has then already said why).
     bool Start();
 
-    // Asks for the tray icon to blink while an offer or invitation waits.
+    // The tray icon blinks while an offer or invitation waits (the session's activity says
+    // when); stopping puts the still picture back.
     void StartBlink();
+    void StopBlink();
     void ShowAutoReceiveTip(const QString& targetPath);
 
     // Opens the chat-invitation window with the address in its target box; the address book's
@@ -107,6 +109,7 @@ private:
     void NotifyOffer(const QString& nickName, const QString& fileName, qint64 length);
     void NotifyAutoReceived(const QString& targetPath);
     void ArmAlarm(bool on);
+    void WithdrawAnswered();
     void StartPresence();
 
     Session& m_session;

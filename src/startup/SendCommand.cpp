@@ -40,8 +40,6 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
     }
 
     FileSendEngine engine(context.session);
-    // The refusals of the handshake come as signals and are written here.
-    engine.link().SetShowsMessages(false);
     engine.SetRetryPolicy(request.retries > 0, request.retries + 1);
     TerminalProgress progress(output);
 
@@ -57,12 +55,13 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
         loop.exit(result);
     };
 
-    QObject::connect(&engine.link(), &PeerLink::Refused, &loop, [&](const QString& text) {
+    // The refusals of the handshake come as signals and are written here.
+    QObject::connect(&engine, &FileSendEngine::Refused, &loop, [&](const QString& text) {
         output.Message(text);
         finish(StatusRefused);
     });
-    QObject::connect(&engine.link(), &PeerLink::ConnectionBroken, &loop, [&] {
-        output.Message(ConnectionBrokenMessage());
+    QObject::connect(&engine, &FileSendEngine::ConnectionBroken, &loop, [&](const QString& text) {
+        output.Message(text);
         finish(StatusNetwork);
     });
     QObject::connect(&engine, &FileSendEngine::StepChanged, &loop, [&](int step) {

@@ -8,6 +8,7 @@
 #include "address/PresenceService.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
+#include "common/Windows.h"
 #include "startup/AddressChoiceDialog.h"
 #include "startup/LocalAddress.h"
 

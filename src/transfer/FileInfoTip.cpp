@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <limits>
 
+#include "common/FileIcons.h"
 #include "common/Format.h"
 #include "common/Paths.h"
 #include "common/Session.h"

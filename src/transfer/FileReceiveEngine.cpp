@@ -37,9 +37,7 @@ QString BrokenConnectionText(const QString& nickName) {
 }  // namespace
 
 FileReceiveEngine::FileReceiveEngine(Session& session, QObject* parent)
-    : QObject(parent), m_session(session), m_link(PeerRole::FileReceiver, session) {
-    m_link.SetBlockTest(
-        [this](const QString& address) { return IsBlocked(m_session.blockList, address); });
+    : QObject(parent), m_session(session), m_link(PeerRole::FileReceiver, session.linkContext) {
     connect(&m_link, &PeerLink::DataListenerDue, this, &FileReceiveEngine::OnDataListenerDue);
     connect(&m_link, &PeerLink::MessageReceived, this, &FileReceiveEngine::OnControlMessage);
     connect(&m_link, &PeerLink::PeerClosed, this, &FileReceiveEngine::OnPeerClosed);
@@ -128,8 +126,8 @@ void FileReceiveEngine::OnResetDone() {
     m_offerReceived = false;
     m_accepted = false;
     m_cancelledHere = false;
-    m_session.activity.receiving = false;
-    m_session.activity.offerPending = false;
+    m_session.activity.SetReceiving(false);
+    m_session.activity.SetOfferPending(false);
     if (m_deleteHeldOnCancel && m_deleteOnReset)
         DeleteFileIfExists(m_tempPath);
     if (m_shuttingDown || m_starting)
@@ -193,12 +191,12 @@ bool FileReceiveEngine::SendOrFail(const QString& body) {
 
 void FileReceiveEngine::OnPeerClosed() {
     // The link resets itself after this; a close in the middle of a transfer is a cancel.
-    if (m_session.activity.receiving && !m_cancelledHere)
+    if (m_session.activity.receiving() && !m_cancelledHere)
         TakeSenderCancel(QString(), false);
 }
 
 void FileReceiveEngine::OnDataClosed() {
-    if (m_session.activity.receiving && !m_cancelledHere) {
+    if (m_session.activity.receiving() && !m_cancelledHere) {
         TakeSenderCancel(QString(), true);
     } else {
         Reset();
@@ -320,7 +318,7 @@ void FileReceiveEngine::PutOfferToUser() {
     m_refuseNote.clear();
     m_countDown = 60;
     m_timCountDown.start();
-    m_session.activity.offerPending = true;
+    m_session.activity.SetOfferPending(true);
     emit OfferWaiting(PeerNickName(), m_offer.fileName, m_offer.length);
     WriteHistoryEntry();
 }
@@ -331,7 +329,7 @@ void FileReceiveEngine::CountDownTick() {
     if (m_countDown > 0)
         return;
     m_timCountDown.stop();
-    m_session.activity.offerPending = false;
+    m_session.activity.SetOfferPending(false);
     emit OfferExpired();
     SendOrFail(BuildOfferRefusedAuto(m_refuseNote));
     m_timCloseGrace.start();
@@ -346,13 +344,13 @@ void FileReceiveEngine::SetCountDownRunning(bool running) {
 
 void FileReceiveEngine::Refuse(const QString& note) {
     m_timCountDown.stop();
-    m_session.activity.offerPending = false;
+    m_session.activity.SetOfferPending(false);
     SendOrFail(BuildOfferRefused(note));
     m_timCloseGrace.start();
 }
 
 void FileReceiveEngine::StopWaiting() {
-    m_session.activity.offerPending = false;
+    m_session.activity.SetOfferPending(false);
     m_timCountDown.stop();
 }
 
@@ -401,7 +399,7 @@ bool FileReceiveEngine::DeleteTempBeforeRestart() {
 
 void FileReceiveEngine::StartReceiving() {
     m_accepted = true;
-    m_session.activity.receiving = true;
+    m_session.activity.SetReceiving(true);
     m_progress.Start(m_offer.length, m_position);
     m_deleteOnReset = false;
     m_deleteHeldOnCancel = false;
@@ -474,7 +472,7 @@ void FileReceiveEngine::OnDataArrival(qint64 bytesAvailable) {
         emit ProgressChanged(m_progress);
 
     if (m_position == m_offer.length) {
-        m_session.activity.receiving = false;
+        m_session.activity.SetReceiving(false);
         m_timSpeed.stop();
         if (!m_tempFile.flush()) {
             FailWrite(m_tempFile.errorString());
@@ -539,7 +537,7 @@ void FileReceiveEngine::FinishCompletion() {
 // ---- Cancelling --------------------------------------------------------------------------
 
 void FileReceiveEngine::Cancel(const QString& note) {
-    if (!m_session.activity.receiving)
+    if (!m_session.activity.receiving())
         return;  // it ended while the question was open
     m_cancelledHere = true;
     m_deleteOnReset = true;

@@ -27,15 +27,22 @@ QString NoteOrNone(const QString& note) {
 }  // namespace
 
 FileSendEngine::FileSendEngine(Session& session, QObject* parent)
-    : QObject(parent), m_session(session), m_link(PeerRole::FileSender, session) {
+    : QObject(parent), m_session(session), m_link(PeerRole::FileSender, session.linkContext) {
     m_timWait.setInterval(1000);
     m_timSendSpeed.setInterval(1000);
     connect(&m_timWait, &QTimer::timeout, this, &FileSendEngine::WaitTick);
     connect(&m_timSendSpeed, &QTimer::timeout, this, &FileSendEngine::SpeedTick);
 
     connect(&m_link, &PeerLink::ResetDone, this, &FileSendEngine::OnLinkReset);
-    connect(&m_link, &PeerLink::Refused, this, [this] { Reset(); });
-    connect(&m_link, &PeerLink::ConnectionBroken, this, [this] { Reset(); });
+    // The window shows the link's message before the engine closes, as the box is modal.
+    connect(&m_link, &PeerLink::Refused, this, [this](const QString& text) {
+        emit Refused(text);
+        Reset();
+    });
+    connect(&m_link, &PeerLink::ConnectionBroken, this, [this](const QString& text) {
+        emit ConnectionBroken(text);
+        Reset();
+    });
     connect(&m_link, &PeerLink::HandshakeTimedOut, this, &FileSendEngine::OnHandshakeTimedOut);
     connect(&m_link, &PeerLink::Introduced, this,
             [this](const QString&, const QStringList& card) { OnIntroduced(card); });
@@ -59,7 +66,7 @@ FileSendEngine::~FileSendEngine() {
     m_data.Close();
     m_link.Reset();
     if (m_phase != Phase::Idle)
-        m_session.activity.sending = false;
+        m_session.activity.SetSending(false);
 }
 
 QString FileSendEngine::FileProblem(const QString& path, int* kind) {
@@ -258,7 +265,7 @@ void FileSendEngine::PeerCancelled(const QString& note) {
 void FileSendEngine::OnControlClosed() {
     if (m_phase == Phase::Idle)
         return;
-    if (m_session.activity.sending && !m_cancelledBySender) {
+    if (m_session.activity.sending() && !m_cancelledBySender) {
         PeerCancelled(QString());
         return;
     }
@@ -282,7 +289,7 @@ void FileSendEngine::OnDataEnded(int errorNumber) {
     // completion or cancel may still be on its way there. Only when it stays silent does
     // the data connection's end count.
     m_data.Close();
-    const bool wasSending = m_session.activity.sending;
+    const bool wasSending = m_session.activity.sending();
     m_phase = Phase::DataLost;
     m_dataEndError = errorNumber;
     After(m_closeGraceMs, [this, wasSending] {
@@ -523,7 +530,7 @@ void FileSendEngine::ResetAndReport(const QString& text, int kind, bool systemMo
 }
 
 void FileSendEngine::SetSending(bool sending) {
-    m_session.activity.sending = sending;
+    m_session.activity.SetSending(sending);
     emit SendingChanged(sending);
 }
 

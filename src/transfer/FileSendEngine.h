@@ -135,6 +135,11 @@ signals:
     // A message for the window to show with ShowMessage (kind as MessageKind). Except for a
     // failed history-log write, the transfer has already been closed when it comes.
     void Failure(int kind, const QString& text, bool systemModal);
+    // The receiver refused admission (code, block list) or speaks another version: the text
+    // to show (Error, system-modal). The engine closes right after.
+    void Refused(const QString& text);
+    // The receiver sent what it should not have; the text to show as Refused's.
+    void ConnectionBroken(const QString& text);
     // The process-wide sending flag changed (the timed send waits while it is set).
     void SendingChanged(bool sending);
 

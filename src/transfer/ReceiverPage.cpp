@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/FileIcons.h"
 #include "common/Format.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
@@ -92,7 +93,6 @@ QString NoteText(const QPlainTextEdit* box) {
 ReceiverPage::ReceiverPage(Session& session, QWidget* window, QWidget* parent)
     : QWidget(parent), m_session(session), m_window(window), m_engine(session) {
     setObjectName(QStringLiteral("ReceiverPage"));
-    m_engine.ControlLink().SetOwnerWindow(window);
     BuildPages();
 
     FileReceiveEngine* engine = &m_engine;
@@ -319,7 +319,6 @@ void ReceiverPage::ShowOffer(const QString& nickName, const QString& fileName, q
     m_chkCountDown->setChecked(true);
     ShowCountDown(m_engine.CountDown());
     ShowPage(PageOffer);
-    emit BlinkWanted();
     emit OfferWaiting(nickName, fileName, length);
 }
 
@@ -506,7 +505,7 @@ void ReceiverPage::CancelReceiving() {
                     QStringLiteral("确实要取消正在接收的文件么？"), KindAsk,
                     false) != MessageAnswer::Yes)
         return;
-    if (!m_session.activity.receiving)
+    if (!m_session.activity.receiving())
         return;  // it ended while the question was open
     m_window->hide();
     m_engine.Cancel(NoteText(m_txtCancelNote));
@@ -544,7 +543,7 @@ void ReceiverPage::ShowPeerInfo() {
 void ReceiverPage::HandleCloseBox() {
     if (CurrentPage() == PageOffer && m_engine.OfferReceived() && !m_engine.Accepted()) {
         RefuseOffer();
-    } else if (CurrentPage() == PageReceiving && m_session.activity.receiving) {
+    } else if (CurrentPage() == PageReceiving && m_session.activity.receiving()) {
         CancelReceiving();
     } else {
         m_window->hide();

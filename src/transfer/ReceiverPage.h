@@ -64,7 +64,6 @@ public:
     QWidget* Control(const QString& objectName) const;
 
 signals:
-    void BlinkWanted();
     void AutoReceived(const QString& targetPath);
     // An offer now waits for the user (page 1 filled, the count-down running).
     void OfferWaiting(const QString& nickName, const QString& fileName, qint64 length);

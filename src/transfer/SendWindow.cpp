@@ -20,15 +20,19 @@
 #include <QVBoxLayout>
 
 #include "address/AddressCode.h"
+#include "address/AddressInput.h"
 #include "chat/AddressPicker.h"
+#include "common/FileIcons.h"
 #include "common/Format.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
 #include "common/Session.h"
 #include "common/ShellRoutines.h"
 #include "common/Text.h"
+#include "common/Windows.h"
 #include "protocol/PeerMessages.h"
 #include "records/AddressFiles.h"
+#include "records/AddressLists.h"
 #include "records/PeerInfoWindow.h"
 #include "records/Settings.h"
 #include "transfer/FileInfoTip.h"
@@ -102,7 +106,6 @@ SendWindow::SendWindow(Session& session, QWidget* parent)
     : QWidget(parent), m_session(session), m_engine(session), m_tip(new FileInfoTip(session)) {
     setObjectName(QStringLiteral("SendWindow"));
     setWindowTitle(QStringLiteral("发送文件"));
-    m_engine.link().SetOwnerWindow(this);
 
     BuildPages();
 
@@ -123,6 +126,8 @@ SendWindow::SendWindow(Session& session, QWidget* parent)
             [this](int kind, const QString& text, bool systemModal) {
                 ShowMessage(m_session.messageBox(), this, text, kind, systemModal);
             });
+    connect(&m_engine, &FileSendEngine::Refused, this, &SendWindow::ShowLinkMessage);
+    connect(&m_engine, &FileSendEngine::ConnectionBroken, this, &SendWindow::ShowLinkMessage);
     connect(&m_engine, &FileSendEngine::SendingChanged, this, &SendWindow::UpdateScheduleClock);
     // The retry boxes count at each failure, also when changed while connecting.
     connect(m_chkAutoTry, &QCheckBox::toggled, this, &SendWindow::PassRetryPolicy);
@@ -742,6 +747,10 @@ void SendWindow::CancelSendingClicked() {
 
 // ---- Outcomes ----
 
+void SendWindow::ShowLinkMessage(const QString& text) {
+    ShowMessage(m_session.messageBox(), this, text, KindError, true);
+}
+
 void SendWindow::ShowOutcome(int page, const QString& line, const QString& note) {
     if (page == PageFinished) {
         m_lblSendFinish->setText(ToBoxText(line));
@@ -820,7 +829,7 @@ void SendWindow::ScheduleToggled() {
 }
 
 void SendWindow::UpdateScheduleClock() {
-    const bool run = m_chkUseTime->isChecked() && !m_session.activity.sending;
+    const bool run = m_chkUseTime->isChecked() && !m_session.activity.sending();
     if (run && !m_timSend.isActive()) {
         m_timSend.start();
     } else if (!run) {

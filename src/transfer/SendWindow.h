@@ -134,6 +134,8 @@ private:
     void UpdateProgress();
     void UpdateSpeed();
     void ShowOutcome(int page, const QString& line, const QString& note);
+    // The control link's refusal, version difference or broken connection.
+    void ShowLinkMessage(const QString& text);
     void PassRetryPolicy();
 
     void FileBoxChanged();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QList>
 #include <QMap>
 #include <QQueue>
@@ -10,6 +11,7 @@
 #include "common/Messages.h"
 #include "common/Session.h"
 #include "platform/Platform.h"
+#include "platform/Tray.h"
 
 namespace tvx::test {
 
@@ -60,7 +62,7 @@ public:
         return opens;
     }
     QString TypeName(const QString& path) override { return typeNames.value(path); }
-    QIcon Icon(const QString&, bool) override { return QIcon(); }
+    QStringList IconNames(const QString&) override { return {}; }
     void SetClipboardText(const QString& text) override { clipboard = text; }
     QString ClipboardText() override { return clipboard; }
 

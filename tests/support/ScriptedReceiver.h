@@ -17,7 +17,8 @@ namespace tvx::test {
 // receiver role on 8510 and a bare data listener on 8511. The test answers the offer itself
 // and reads back what arrived.
 struct ScriptedReceiver {
-    explicit ScriptedReceiver(Session& session) : link(PeerRole::FileReceiver, session) {
+    explicit ScriptedReceiver(Session& session)
+        : link(PeerRole::FileReceiver, session.linkContext) {
         QObject::connect(&link, &PeerLink::DataListenerDue, &link, [this, &session] {
             data.Close();
             if (data.Bind(session.localAddress, kFileDataPort) == 0)

@@ -24,13 +24,16 @@ inline QByteArray RandomBytes(int size) {
 // connection, a bare socket for the data connection, and the file bytes sent on request.
 struct ScriptedSender {
     ScriptedSender()
-        : peer(kCallerAddress, QStringLiteral("小明")), link(PeerRole::FileSender, peer.session) {
+        : peer(kCallerAddress, QStringLiteral("小明")),
+          link(PeerRole::FileSender, peer.session.linkContext) {
         QObject::connect(&link, &PeerLink::Introduced, &link, [this] { introduced = true; });
         QObject::connect(&link, &PeerLink::MessageReceived, &link,
                          [this](char16_t code, const QString& payload) {
                              answers.append({code, payload});
                          });
         QObject::connect(&link, &PeerLink::PeerClosed, &link, [this] { closed = true; });
+        QObject::connect(&link, &PeerLink::Refused, &link,
+                         [this](const QString& text) { refusals << text; });
         QObject::connect(&data, &Socket::Connected, &data, [this] { dataConnected = true; });
     }
 
@@ -72,6 +75,7 @@ struct ScriptedSender {
     bool introduced = false;
     bool dataConnected = false;
     bool closed = false;
+    QStringList refusals;  // what the link refused with, as the user would read it
     QList<QPair<char16_t, QString>> answers;
 };
 

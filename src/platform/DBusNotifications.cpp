@@ -1,4 +1,4 @@
-#include "platform/Notifications.h"
+#include "platform/DBusNotifications.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -1,0 +1,61 @@
+#include "common/Activity.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+using namespace tvx;
+
+TEST(Activity, AnnouncesEveryChangeAndOnlyChanges) {
+    Activity activity;
+    QSignalSpy changed(&activity, &Activity::Changed);
+    QSignalSpy waiting(&activity, &Activity::WaitingChanged);
+
+    activity.SetSending(true);
+    activity.SetSending(true);
+    activity.SetReceiving(true);
+    activity.SetChatActive(true);
+    activity.SetChatInProgress(true);
+    EXPECT_EQ(changed.count(), 4);
+    EXPECT_TRUE(activity.sending());
+    EXPECT_TRUE(activity.receiving());
+    EXPECT_TRUE(activity.chatting());
+    // Running work is not something that waits for the user.
+    EXPECT_FALSE(activity.waiting());
+    EXPECT_EQ(waiting.count(), 0);
+
+    activity.SetChatActive(false);
+    EXPECT_TRUE(activity.chatting());
+    activity.SetChatInProgress(false);
+    EXPECT_FALSE(activity.chatting());
+    activity.SetSending(false);
+    activity.SetSending(false);
+    EXPECT_EQ(changed.count(), 7);
+    EXPECT_FALSE(activity.sending());
+}
+
+TEST(Activity, WaitingChangesWithTheFirstAndTheLastThingThatWaits) {
+    Activity activity;
+    QSignalSpy changed(&activity, &Activity::Changed);
+    QSignalSpy waiting(&activity, &Activity::WaitingChanged);
+
+    activity.SetOfferPending(true);
+    ASSERT_EQ(waiting.count(), 1);
+    EXPECT_TRUE(waiting.takeFirst().at(0).toBool());
+    // A second waiting thing, and the first one answered: something still waits.
+    activity.SetInvitationPending(true);
+    activity.SetOfferPending(false);
+    EXPECT_TRUE(activity.waiting());
+    EXPECT_TRUE(activity.invitationPending());
+    EXPECT_EQ(waiting.count(), 0);
+
+    // The listener reads the new state when it is told: Changed comes first.
+    QList<bool> seen;
+    QObject::connect(&activity, &Activity::WaitingChanged, &activity,
+                     [&](bool now) { seen << now << activity.waiting(); });
+    activity.SetInvitationPending(false);
+    EXPECT_EQ(seen, (QList<bool>{false, false}));
+    ASSERT_EQ(waiting.count(), 1);
+    EXPECT_FALSE(waiting.takeFirst().at(0).toBool());
+    EXPECT_EQ(changed.count(), 4);
+}
