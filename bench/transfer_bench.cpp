@@ -196,7 +196,20 @@ double Median(std::vector<double> values) {
 
 // ---- The plain copy: the floor that any transfer over loopback TCP pays ----
 
-double PlainCopySeconds(const QString& source, const QString& target, qint64 bufferBytes) {
+double ThreadCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct PlainCopy {
+    double seconds = -1;
+    double senderCpu = 0, receiverCpu = 0;
+};
+
+PlainCopy PlainCopyRun(const QString& source, const QString& target, qint64 bufferBytes) {
+    PlainCopy result;
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in where{};
     where.sin_family = AF_INET;
@@ -204,13 +217,14 @@ double PlainCopySeconds(const QString& source, const QString& target, qint64 buf
     if (::bind(listener, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
         ::listen(listener, 1) != 0) {
         ::close(listener);
-        return -1;
+        return result;
     }
     socklen_t length = sizeof where;
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&where), &length);
 
     bool received = false;
     std::thread receiver([&] {
+        const double cpuAtStart = ThreadCpuSeconds();
         const int connection = ::accept(listener, nullptr, nullptr);
         const int out = ::open(target.toLocal8Bit().constData(),
                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -222,10 +236,12 @@ double PlainCopySeconds(const QString& source, const QString& target, qint64 buf
         ::close(out);
         ::close(connection);
         received = ok && n == 0;
+        result.receiverCpu = ThreadCpuSeconds() - cpuAtStart;
     });
 
     QElapsedTimer clock;
     clock.start();
+    const double cpuAtStart = ThreadCpuSeconds();
     const int connection = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in from{};
     from.sin_family = AF_INET;
@@ -244,10 +260,13 @@ double PlainCopySeconds(const QString& source, const QString& target, qint64 buf
     }
     ::close(in);
     ::close(connection);
+    result.senderCpu = ThreadCpuSeconds() - cpuAtStart;
     receiver.join();
     const double seconds = clock.nsecsElapsed() / 1e9;
     ::close(listener);
-    return ok && received ? seconds : -1;
+    if (ok && received)
+        result.seconds = seconds;
+    return result;
 }
 
 // ---- The engine children: one peer each, without a desktop ----
@@ -325,11 +344,10 @@ int RunSender(int argc, char** argv) {
         outcome = page;
         app.quit();
     });
-    QObject::connect(&engine, &tvx::FileSendEngine::Failure, &app,
-                     [&](int, const QString& text) {
-                         std::fprintf(stderr, "sender: %s\n", qPrintable(text));
-                         app.exit(1);
-                     });
+    QObject::connect(&engine, &tvx::FileSendEngine::Failure, &app, [&](int, const QString& text) {
+        std::fprintf(stderr, "sender: %s\n", qPrintable(text));
+        app.exit(1);
+    });
     QTimer::singleShot(kChildTimeoutMs, &app, [&] { app.exit(1); });
     engine.Start(request);
     app.exec();
@@ -409,8 +427,7 @@ bool EngineRun(const QString& program, const QString& source, const QString& dow
     sender.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     sender.start(program, {QStringLiteral("--child-send"), source, QString::number(bufferMb)});
     const bool sent = sender.waitForFinished(kChildTimeoutMs) && sender.exitCode() == 0;
-    const bool received = receiver.waitForFinished(sent ? 30000 : 1000) &&
-                          receiver.exitCode() == 0;
+    const bool received = receiver.waitForFinished(sent ? 30000 : 1000) && receiver.exitCode() == 0;
     if (receiver.state() != QProcess::NotRunning) {
         receiver.kill();
         receiver.waitForFinished(5000);
@@ -454,8 +471,7 @@ struct Spawned {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        const int failed =
-            posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         return failed == 0;
     }
@@ -530,11 +546,11 @@ bool CliRun(const QString& tolvex, const QString& work, const QString& source,
         QDir().mkpath(folder);
 
     Spawned receiver;
-    if (!receiver.Start(tolvex,
-                        {QStringLiteral("--address"), kReceiverAddress,
-                         QStringLiteral("--data-dir"), dataFor[0], QStringLiteral("receive"),
-                         QStringLiteral("--to"), downloads},
-                        environment) ||
+    if (!receiver.Start(
+            tolvex,
+            {QStringLiteral("--address"), kReceiverAddress, QStringLiteral("--data-dir"),
+             dataFor[0], QStringLiteral("receive"), QStringLiteral("--to"), downloads},
+            environment) ||
         !WaitFor([] { return Listening(kReceiverAddress, 8510); }, 10000)) {
         receiver.Kill();
         return false;
@@ -554,17 +570,17 @@ bool CliRun(const QString& tolvex, const QString& work, const QString& source,
         return false;
     }
     QElapsedTimer clock;
-    const bool started = WaitFor(
-        [&] { return QFile::exists(temporary) || QFile::exists(target) || sender.Poll(); },
-        kChildTimeoutMs, 500);
+    const bool started =
+        WaitFor([&] { return QFile::exists(temporary) || QFile::exists(target) || sender.Poll(); },
+                kChildTimeoutMs, 500);
     clock.start();
-    const bool finished = started && WaitFor(
-                                         [&] {
-                                             return (QFile::exists(target) &&
-                                                     !QFile::exists(temporary)) ||
-                                                    (sender.Poll() && !sender.Succeeded());
-                                         },
-                                         kChildTimeoutMs, 500);
+    const bool finished =
+        started && WaitFor(
+                       [&] {
+                           return (QFile::exists(target) && !QFile::exists(temporary)) ||
+                                  (sender.Poll() && !sender.Succeeded());
+                       },
+                       kChildTimeoutMs, 500);
     run.seconds = clock.nsecsElapsed() / 1e9;
     const bool sent = sender.Wait(30000) && sender.Succeeded();
     // A receiver that stays for more files is ended once the file is in.
@@ -578,9 +594,8 @@ bool CliRun(const QString& tolvex, const QString& work, const QString& source,
     run.senderCpu = (sender.usage.ru_utime.tv_sec + sender.usage.ru_stime.tv_sec) +
                     (sender.usage.ru_utime.tv_usec + sender.usage.ru_stime.tv_usec) / 1e6;
     if (run.receiverCpu < 0)
-        run.receiverCpu =
-            (receiver.usage.ru_utime.tv_sec + receiver.usage.ru_stime.tv_sec) +
-            (receiver.usage.ru_utime.tv_usec + receiver.usage.ru_stime.tv_usec) / 1e6;
+        run.receiverCpu = (receiver.usage.ru_utime.tv_sec + receiver.usage.ru_stime.tv_sec) +
+                          (receiver.usage.ru_utime.tv_usec + receiver.usage.ru_stime.tv_usec) / 1e6;
     return finished && sent && QFile::exists(target);
 }
 
@@ -593,9 +608,9 @@ struct Row {
 };
 
 void PrintRowHeader() {
-    std::printf("%-16s %5s %11s %11s %6s %17s %17s %8s %8s %6s\n", "row", "runs", "send MB/s",
-                "plain MB/s", "ratio", "sender peak MiB", "recv peak MiB", "send cpu",
-                "recv cpu", "exact");
+    std::printf("%-16s %5s %11s %11s %6s %17s %17s %8s %8s %9s %6s\n", "row", "runs", "send MB/s",
+                "plain MB/s", "ratio", "sender peak MiB", "recv peak MiB", "send cpu", "recv cpu",
+                "plain cpu", "exact");
 }
 
 bool RunRow(const Row& row, const QString& program, const QString& tolvex, const QString& work,
@@ -607,7 +622,7 @@ bool RunRow(const Row& row, const QString& program, const QString& tolvex, const
     const qint64 chunk = row.bufferMb > 0 ? row.bufferMb * kMegabyte : 524288;
     std::vector<double> sendSeconds, plainSeconds;
     Run worst;
-    double senderCpu = 0, receiverCpu = 0;
+    double senderCpu = 0, receiverCpu = 0, plainCpu = 0;
     bool exact = true;
     int failures = 0;
     for (int k = 0; k < runs; ++k) {
@@ -635,10 +650,12 @@ bool RunRow(const Row& row, const QString& program, const QString& tolvex, const
         QFile::remove(target + QStringLiteral(".tvx"));
 
         Warm(source);
-        const double plain = PlainCopySeconds(source, copy, chunk);
+        const PlainCopy plain = PlainCopyRun(source, copy, chunk);
         QFile::remove(copy);
-        if (plain > 0)
-            plainSeconds.push_back(plain);
+        if (plain.seconds > 0) {
+            plainSeconds.push_back(plain.seconds);
+            plainCpu += plain.senderCpu + plain.receiverCpu;
+        }
     }
     const double mb = size / 1e6;
     const double send = Median(sendSeconds), plain = Median(plainSeconds);
@@ -648,11 +665,14 @@ bool RunRow(const Row& row, const QString& program, const QString& tolvex, const
         return false;
     }
     const int n = int(sendSeconds.size());
-    std::printf("%-16s %2d/%-2d %11.1f %11.1f %6.2f %7.1f (+%6.1f) %7.1f (+%6.1f) %7.2fs %7.2fs %6s\n",
-                qPrintable(row.name), n, runs, mb / send, mb / plain, plain / send,
-                worst.senderPeak / 1024.0, (worst.senderPeak - worst.senderIdle) / 1024.0,
-                worst.receiverPeak / 1024.0, (worst.receiverPeak - worst.receiverIdle) / 1024.0,
-                senderCpu / n, receiverCpu / n, exact ? "yes" : "NO");
+    std::printf(
+        "%-16s %2d/%-2d %11.1f %11.1f %6.2f %7.1f (+%6.1f) %7.1f (+%6.1f) %7.2fs %7.2fs %8.2fs "
+        "%6s\n",
+        qPrintable(row.name), n, runs, mb / send, mb / plain, plain / send,
+        worst.senderPeak / 1024.0, (worst.senderPeak - worst.senderIdle) / 1024.0,
+        worst.receiverPeak / 1024.0, (worst.receiverPeak - worst.receiverIdle) / 1024.0,
+        senderCpu / n, receiverCpu / n, plainCpu / qMax<size_t>(plainSeconds.size(), 1),
+        exact ? "yes" : "NO");
     std::fflush(stdout);
     return failures == 0 && exact;
 }
@@ -705,12 +725,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("file: %lld random bytes; %d alternations per row, medians; cpus: %d, load: %s\n",
-                size, runs, QThread::idealThreadCount(),
-                qPrintable(QString::fromLatin1([] {
-                               QFile load(QStringLiteral("/proc/loadavg"));
-                               return load.open(QIODevice::ReadOnly) ? load.readAll().trimmed()
-                                                                     : QByteArray("?");
-                           }())));
+                size, runs, QThread::idealThreadCount(), qPrintable(QString::fromLatin1([] {
+                    QFile load(QStringLiteral("/proc/loadavg"));
+                    return load.open(QIODevice::ReadOnly) ? load.readAll().trimmed()
+                                                          : QByteArray("?");
+                }())));
     PrintRowHeader();
     std::fflush(stdout);
     int failures = 0;
