@@ -1,48 +1,70 @@
-// Sends one file from the send window to a running copy of the program that receives it
-// automatically, both on loopback, and copies the same file over a plain loopback TCP
-// connection in the same run. Prints the throughput of both, their ratio and the peak resident
-// memory of the sending and the receiving process, once with the default buffers and once with
-// 4 MB buffers.
+// The transfer benchmark: one random file sent over loopback from 127.0.0.2 to 127.0.0.3,
+// alternating with a plain loopback copy of the same file, five times each, for four rows:
 //
-//   tolvex_bench [--size BYTES|NNNM|NNNG] [--random] [--dir FOLDER] [--tolvex PROGRAM]
+//   engines default   the sending and the receiving engine, each in a child process of this
+//                     program, with the default buffers (512 KiB chunks);
+//   engines 4 MB      the same with 4 MB send and receive buffers;
+//   cli default       `tolvex send` to `tolvex receive --to` with the default buffers;
+//   cli 4 MB          the same with 4 MB buffers.
 //
-// The sender runs in a child process of this program (--child-send), so that its memory is
-// its own; the receiver is the program itself, started with --address 127.0.0.3.
+// Each row prints the median speed of the transfers and of the plain copies, the ratio of the
+// two medians, the highest peak resident memory (VmHWM) of the sender and of the receiver
+// with its growth over the idle program, their CPU time and whether every copy was exact.
+// The plain copy reads, sends, receives and writes with the same buffer size in two threads:
+// the floor that any transfer over loopback TCP pays.
+//
+//   tolvex_bench [--size BYTES|NNNM|NNNG] [--runs N] [--dir FOLDER] [--tolvex PROGRAM]
+//                [--rows engines|cli|all]
+//
+// The command-line rows run PROGRAM; they are skipped with a line saying so when it does not
+// take the send and receive commands.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLineEdit>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "address/AddressCode.h"
 #include "common/Session.h"
 #include "platform/MessageBox.h"
+#include "platform/Platform.h"
 #include "platform/SettingsStore.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
-#include "records/Settings.h"
-#include "transfer/SendWindow.h"
+#include "transfer/FileReceiveEngine.h"
+#include "transfer/FileSendEngine.h"
+
+extern char** environ;
 
 namespace {
 
 const QString kSenderAddress = QStringLiteral("127.0.0.2");
 const QString kReceiverAddress = QStringLiteral("127.0.0.3");
+constexpr qint64 kMegabyte = 1048576;
+constexpr int kChildTimeoutMs = 300000;
 
 // ---- Small helpers ----
 
@@ -71,8 +93,12 @@ double CpuSeconds(qint64 pid) {
     return (fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
-double MiB(qint64 kib) {
-    return kib / 1024.0;
+qint64 OwnPeakKiB() {
+    return StatusKiB(QCoreApplication::applicationPid(), "VmHWM:");
+}
+
+double OwnCpu() {
+    return CpuSeconds(QCoreApplication::applicationPid());
 }
 
 qint64 ParseSize(const QString& text) {
@@ -94,12 +120,10 @@ qint64 ParseSize(const QString& text) {
     return ok ? value * factor : -1;
 }
 
-bool MakeSourceFile(const QString& path, qint64 size, bool random) {
+bool MakeRandomFile(const QString& path, qint64 size) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    if (!random)
-        return file.resize(size);         // sparse: reads give zeros
     std::vector<quint32> block(1 << 20);  // 4 MiB
     qint64 left = size;
     while (left > 0) {
@@ -112,7 +136,7 @@ bool MakeSourceFile(const QString& path, qint64 size, bool random) {
     return true;
 }
 
-// Reads the file once so that both copies start from the page cache.
+// Reads the file once so that every copy starts from the page cache.
 void Warm(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -151,26 +175,59 @@ bool Listening(const QString& address, quint16 port) {
     return false;
 }
 
+bool WaitFor(const std::function<bool()>& done, int milliseconds, int stepUs = 5000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > milliseconds)
+            return false;
+        QThread::usleep(stepUs);
+    }
+    return true;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 // ---- The plain copy: the floor that any transfer over loopback TCP pays ----
 
-double PlainCopySeconds(const QString& source, const QString& target, qint64 bufferBytes) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+double ThreadCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct PlainCopy {
+    double seconds = -1;
+    double senderCpu = 0, receiverCpu = 0;
+};
+
+PlainCopy PlainCopyRun(const QString& source, const QString& target, qint64 bufferBytes) {
+    PlainCopy result;
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in where{};
     where.sin_family = AF_INET;
     inet_pton(AF_INET, "127.0.0.3", &where.sin_addr);
     if (::bind(listener, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
         ::listen(listener, 1) != 0) {
         ::close(listener);
-        return -1;
+        return result;
     }
     socklen_t length = sizeof where;
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&where), &length);
 
     bool received = false;
     std::thread receiver([&] {
+        const double cpuAtStart = ThreadCpuSeconds();
         const int connection = ::accept(listener, nullptr, nullptr);
-        const int out =
-            ::open(target.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out = ::open(target.toLocal8Bit().constData(),
+                               O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         std::vector<char> buffer(bufferBytes);
         ssize_t n = 0;
         bool ok = connection >= 0 && out >= 0;
@@ -179,17 +236,19 @@ double PlainCopySeconds(const QString& source, const QString& target, qint64 buf
         ::close(out);
         ::close(connection);
         received = ok && n == 0;
+        result.receiverCpu = ThreadCpuSeconds() - cpuAtStart;
     });
 
     QElapsedTimer clock;
     clock.start();
-    const int connection = ::socket(AF_INET, SOCK_STREAM, 0);
+    const double cpuAtStart = ThreadCpuSeconds();
+    const int connection = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in from{};
     from.sin_family = AF_INET;
     inet_pton(AF_INET, "127.0.0.2", &from.sin_addr);
     bool ok = ::bind(connection, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
               ::connect(connection, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0;
-    const int in = ::open(source.toLocal8Bit().constData(), O_RDONLY);
+    const int in = ::open(source.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
     std::vector<char> buffer(bufferBytes);
     ssize_t n = 0;
     while (ok && (n = ::read(in, buffer.data(), buffer.size())) > 0) {
@@ -201,23 +260,24 @@ double PlainCopySeconds(const QString& source, const QString& target, qint64 buf
     }
     ::close(in);
     ::close(connection);
+    result.senderCpu = ThreadCpuSeconds() - cpuAtStart;
     receiver.join();
     const double seconds = clock.nsecsElapsed() / 1e9;
     ::close(listener);
-    return ok && received ? seconds : -1;
+    if (ok && received)
+        result.seconds = seconds;
+    return result;
 }
 
-// ---- The sending child: the send window on 127.0.0.2 ----
+// ---- The engine children: one peer each, without a desktop ----
 
 class PrintingMessageBox : public tvx::MessageBoxService {
 public:
     tvx::MessageAnswer Show(QWidget*, const QString& text, const QString& title,
                             tvx::MessageStyle) override {
         std::fprintf(stderr, "message [%s] %s\n", qPrintable(title), qPrintable(text));
-        ++shown;
         return tvx::MessageAnswer::Ok;
     }
-    int shown = 0;
 };
 
 class QuietShell : public tvx::ShellService {
@@ -229,154 +289,396 @@ public:
     QString ClipboardText() override { return QString(); }
 };
 
-int RunSender(int argc, char** argv) {
-    // --child-send FILE 0|4
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    const QString file = args.value(2);
-    const int bufferMb = args.value(3).toInt();
-
-    tvx::Platform platform;
-    auto box = std::make_unique<PrintingMessageBox>();
-    PrintingMessageBox* messages = box.get();
-    platform.messageBox = std::move(box);
-    platform.shell = std::make_unique<QuietShell>();
-    // The settings in a throw-away file, so that the user's own stay untouched.
-    QTemporaryDir settingsFolder;
-    auto store = std::make_unique<tvx::IniSettingsStore>(
-        settingsFolder.filePath(QStringLiteral("Kestrane.ini")));
-    if (bufferMb > 0) {
-        store->Write(QStringLiteral("UseSendBuffer"), QStringLiteral("1"));
-        store->Write(QStringLiteral("SendBufferSize"), QString::number(bufferMb));
+struct BenchPeer {
+    BenchPeer(const QString& address, int bufferMb) : session(MakePlatform()) {
+        session.localAddress = address;
+        session.localAddressCode = tvx::EncodeAddressCode(address);
+        session.personalInfo.nickName = QStringLiteral("bench");
+        tvx::SettingsRecord& s = session.settings;
+        if (bufferMb > 0) {
+            s.useSendBuffer = true;
+            s.sendBufferSize = bufferMb;
+            s.sendBufferBytes = bufferMb * kMegabyte;
+            s.useRecvBuffer = true;
+            s.recvBufferSize = bufferMb;
+            s.recvBufferBytes = bufferMb * kMegabyte;
+        }
     }
-    platform.settings = std::move(store);
-    platform.system = std::make_unique<tvx::HostSystemInfo>();
+    tvx::Platform& MakePlatform() {
+        platform.messageBox = std::make_unique<PrintingMessageBox>();
+        platform.shell = std::make_unique<QuietShell>();
+        // The settings in a throw-away file, so that the user's own stay untouched.
+        platform.settings = std::make_unique<tvx::IniSettingsStore>(
+            settingsFolder.filePath(QStringLiteral("Kestrane.ini")));
+        platform.system = std::make_unique<tvx::HostSystemInfo>();
+        return platform;
+    }
+    QTemporaryDir settingsFolder;
+    tvx::Platform platform;
+    tvx::Session session;
+};
 
-    tvx::Session session(platform);
-    session.localAddress = kSenderAddress;
-    session.localAddressCode = tvx::EncodeAddressCode(kSenderAddress);
-    session.personalInfo.nickName = QStringLiteral("bench");
-    tvx::LoadMainSettings(session.store(), session.settings);
+// --child-send FILE MB: sends FILE to 127.0.0.3 and prints
+// "RESULT seconds idleKiB peakKiB chunkBytes cpuSeconds". The clock runs from the first chunk
+// to the receiver's completion message.
+int RunSender(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    BenchPeer peer(kSenderAddress, args.value(3).toInt());
+    tvx::FileSendEngine engine(peer.session);
+    engine.SetPauseMs(0);
 
-    tvx::SendWindow window(session);
-    window.SetPauseMs(0);
-    window.ShowSendWindow();
-    window.txtFSInfo(1)->setText(kReceiverAddress);
-    window.txtFSInfo(2)->setText(file);
+    tvx::FileSendEngine::Request request;
+    request.peerAddress = request.shownAddress = request.typedAddress = kReceiverAddress;
+    request.filePath = args.value(2);
     QCoreApplication::processEvents();
-    const qint64 idle = StatusKiB(QCoreApplication::applicationPid(), "VmHWM:");
+    const qint64 idle = OwnPeakKiB();
 
     QElapsedTimer clock;
-    double cpuAtStart = 0;
-    QObject::connect(&window, &tvx::SendWindow::ChunkSent, &window, [&clock, &cpuAtStart] {
+    double seconds = -1, cpuAtStart = 0;
+    int outcome = -1;
+    QObject::connect(&engine, &tvx::FileSendEngine::ChunkSent, &app, [&] {
         if (!clock.isValid()) {
             clock.start();
-            cpuAtStart = CpuSeconds(QCoreApplication::applicationPid());
+            cpuAtStart = OwnCpu();
         }
     });
-    QTimer poll;
-    poll.setInterval(2);
-    int outcome = -1;
-    QObject::connect(&poll, &QTimer::timeout, &app, [&] {
-        const int page = window.CurrentPage();
-        if (page >= tvx::SendWindow::PageFinished ||
-            (page == tvx::SendWindow::PageInput && messages->shown > 0)) {
-            outcome = page;
-            app.quit();
-        }
+    QObject::connect(&engine, &tvx::FileSendEngine::Outcome, &app, [&](int page) {
+        seconds = clock.isValid() ? clock.nsecsElapsed() / 1e9 : -1;
+        outcome = page;
+        app.quit();
     });
-    poll.start();
-    window.SendClicked();
+    QObject::connect(&engine, &tvx::FileSendEngine::Failure, &app, [&](int, const QString& text) {
+        std::fprintf(stderr, "sender: %s\n", qPrintable(text));
+        app.exit(1);
+    });
+    QTimer::singleShot(kChildTimeoutMs, &app, [&] { app.exit(1); });
+    engine.Start(request);
     app.exec();
-    const double seconds = clock.isValid() ? clock.nsecsElapsed() / 1e9 : -1;
-    const qint64 peak = StatusKiB(QCoreApplication::applicationPid(), "VmHWM:");
-    const double cpu = CpuSeconds(QCoreApplication::applicationPid()) - cpuAtStart;
-    std::printf("RESULT %d %.6f %lld %lld %lld %.3f\n", outcome, seconds, idle, peak,
-                session.settings.sendBufferBytes, cpu);
-    return outcome == tvx::SendWindow::PageFinished ? 0 : 1;
+    std::printf("RESULT %.6f %lld %lld %lld %.3f\n", seconds, idle, OwnPeakKiB(),
+                peer.session.settings.sendBufferBytes, OwnCpu() - cpuAtStart);
+    return outcome == tvx::FileSendEngine::PageFinished ? 0 : 1;
 }
 
-// ---- The orchestration ----
+// --child-receive FOLDER MB: receives one file automatically into FOLDER and prints
+// "RESULT idleKiB peakKiB cpuSeconds".
+int RunReceiver(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    BenchPeer peer(kReceiverAddress, args.value(3).toInt());
+    peer.session.settings.autoRecvFile = true;
+    peer.session.settings.autoSavePath = args.value(2);
+    peer.session.settings.existFile = true;
+    tvx::FileReceiveEngine engine(peer.session);
+    bool received = false;
+    // The completion message is to reach the sender before this process ends: the sender
+    // closes when it has it.
+    QObject::connect(&engine, &tvx::FileReceiveEngine::AutoReceived, &app, [&] {
+        received = true;
+        QTimer::singleShot(5000, &app, [&] { app.quit(); });
+    });
+    QObject::connect(&engine, &tvx::FileReceiveEngine::ResetDone, &app, [&] {
+        if (received)
+            app.quit();
+    });
+    QObject::connect(&engine, &tvx::FileReceiveEngine::Failure, &app, [&](const QString& text) {
+        std::fprintf(stderr, "receiver: %s\n", qPrintable(text));
+        app.exit(1);
+    });
+    QTimer::singleShot(kChildTimeoutMs, &app, [&] { app.exit(1); });
+    if (!engine.StartFileListener())
+        return 1;
+    QCoreApplication::processEvents();
+    const qint64 idle = OwnPeakKiB();
+    const double cpuAtStart = OwnCpu();
+    app.exec();
+    std::printf("RESULT %lld %lld %.3f\n", idle, OwnPeakKiB(), OwnCpu() - cpuAtStart);
+    return received ? 0 : 1;
+}
 
-struct Figures {
-    double transferSeconds = -1;
-    double plainSeconds = -1;
+// ---- One transfer of a row ----
+
+struct Run {
+    double seconds = -1;
     qint64 senderIdle = -1, senderPeak = -1;
     qint64 receiverIdle = -1, receiverPeak = -1;
-    qint64 chunk = 0;
     double senderCpu = -1, receiverCpu = -1;
     bool exact = false;
 };
 
-bool RunOnce(const QString& program, const QString& tolvex, const QString& work,
-             const QString& source, int bufferMb, Figures& figures) {
+QList<QByteArray> ResultFields(QProcess& process) {
+    const QList<QByteArray> lines = process.readAllStandardOutput().trimmed().split('\n');
+    for (const QByteArray& line : lines) {
+        if (line.startsWith("RESULT "))
+            return line.split(' ');
+    }
+    return {};
+}
+
+bool EngineRun(const QString& program, const QString& source, const QString& downloads,
+               int bufferMb, Run& run) {
+    QProcess receiver;
+    receiver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    receiver.start(program,
+                   {QStringLiteral("--child-receive"), downloads, QString::number(bufferMb)});
+    if (!receiver.waitForStarted(5000) ||
+        !WaitFor([] { return Listening(kReceiverAddress, 8510); }, 10000)) {
+        receiver.kill();
+        receiver.waitForFinished(5000);
+        return false;
+    }
+    QProcess sender;
+    sender.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sender.start(program, {QStringLiteral("--child-send"), source, QString::number(bufferMb)});
+    const bool sent = sender.waitForFinished(kChildTimeoutMs) && sender.exitCode() == 0;
+    const bool received = receiver.waitForFinished(sent ? 30000 : 1000) && receiver.exitCode() == 0;
+    if (receiver.state() != QProcess::NotRunning) {
+        receiver.kill();
+        receiver.waitForFinished(5000);
+    }
+    const QList<QByteArray> s = ResultFields(sender);
+    const QList<QByteArray> r = ResultFields(receiver);
+    if (!sent || !received || s.size() < 6 || r.size() < 4)
+        return false;
+    run.seconds = s[1].toDouble();
+    run.senderIdle = s[2].toLongLong();
+    run.senderPeak = s[3].toLongLong();
+    run.senderCpu = s[5].toDouble();
+    run.receiverIdle = r[1].toLongLong();
+    run.receiverPeak = r[2].toLongLong();
+    run.receiverCpu = r[3].toDouble();
+    return true;
+}
+
+// A program started without Qt in between, so that its peak memory can be had from wait4
+// after it has ended.
+struct Spawned {
+    pid_t pid = -1;
+    rusage usage{};
+    int status = -1;
+    bool ended = false;
+
+    bool Start(const QString& program, const QStringList& arguments,
+               const QByteArrayList& environment) {
+        std::vector<QByteArray> owned{program.toLocal8Bit()};
+        for (const QString& a : arguments)
+            owned.push_back(a.toLocal8Bit());
+        std::vector<char*> argv;
+        for (QByteArray& a : owned)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        QByteArrayList env = environment;
+        std::vector<char*> envp;
+        for (QByteArray& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        return failed == 0;
+    }
+    bool Poll() {
+        if (!ended && pid > 0 && ::wait4(pid, &status, WNOHANG, &usage) == pid)
+            ended = true;
+        return ended;
+    }
+    bool Wait(int milliseconds) {
+        return WaitFor([this] { return Poll(); }, milliseconds, 2000);
+    }
+    void Kill() {
+        if (pid > 0 && !Poll()) {
+            ::kill(pid, SIGKILL);
+            ::wait4(pid, &status, 0, &usage);
+            ended = true;
+        }
+    }
+    bool Succeeded() const { return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+};
+
+// Whether the program takes the command-line send and receive commands; the reason when not.
+QString CliProblem(const QString& tolvex) {
+    if (!QFileInfo(tolvex).isExecutable())
+        return QStringLiteral("%1 is not an executable program").arg(tolvex);
+    QProcess probe;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    probe.setProcessEnvironment(environment);
+    probe.setProcessChannelMode(QProcess::MergedChannels);
+    probe.start(tolvex, {QStringLiteral("--help")});
+    if (!probe.waitForFinished(10000)) {
+        probe.kill();
+        probe.waitForFinished(2000);
+        return QStringLiteral("%1 --help did not answer").arg(tolvex);
+    }
+    const QString help = QString::fromLocal8Bit(probe.readAll());
+    if (!help.contains(QStringLiteral("send")) || !help.contains(QStringLiteral("receive")) ||
+        !help.contains(QStringLiteral("--to")))
+        return QStringLiteral("%1 lacks the `send ADDRESS FILE` and `receive --to DIR` commands")
+            .arg(tolvex);
+    return QString();
+}
+
+// `tolvex send` to `tolvex receive --to`. The settings file holds the buffers; the clock runs
+// from the moment the receiver's temporary file appears to the moment the finished file does.
+bool CliRun(const QString& tolvex, const QString& work, const QString& source,
+            const QString& downloads, int bufferMb, Run& run) {
     const QString config = work + QStringLiteral("/config");
-    const QString data = work + QStringLiteral("/data");
-    const QString downloads = work + QStringLiteral("/downloads");
-    for (const QString& folder : {config + QStringLiteral("/Kestrane"), data, downloads})
-        QDir().mkpath(folder);
+    QDir().mkpath(config + QStringLiteral("/Kestrane"));
     {
         QFile ini(config + QStringLiteral("/Kestrane/Kestrane.ini"));
         if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return false;
         QTextStream out(&ini);
-        out << "[Settings]\nAutoRecvFile=1\nAutoSavePath=" << downloads << "\nExistFile=1\n";
+        out << "[Settings]\nExistFile=1\n";
         if (bufferMb > 0) {
             out << "UseSendBuffer=1\nSendBufferSize=" << bufferMb << "\nUseRecvBuffer=1\n"
                 << "RecvBufferSize=" << bufferMb << "\n";
         }
     }
+    QByteArrayList environment;
+    for (char** e = environ; *e; ++e) {
+        if (!QByteArray(*e).startsWith("XDG_CONFIG_HOME=") &&
+            !QByteArray(*e).startsWith("QT_QPA_PLATFORM="))
+            environment << QByteArray(*e);
+    }
+    environment << "XDG_CONFIG_HOME=" + config.toLocal8Bit() << "QT_QPA_PLATFORM=offscreen";
+    const QString dataFor[] = {work + QStringLiteral("/data-receive"),
+                               work + QStringLiteral("/data-send")};
+    for (const QString& folder : dataFor)
+        QDir().mkpath(folder);
 
-    QProcess receiver;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    receiver.setProcessEnvironment(environment);
-    receiver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    receiver.start(tolvex, {QStringLiteral("--address"), kReceiverAddress,
-                            QStringLiteral("--data-dir"), data});
-    if (!receiver.waitForStarted(5000))
+    Spawned receiver;
+    if (!receiver.Start(
+            tolvex,
+            {QStringLiteral("--address"), kReceiverAddress, QStringLiteral("--data-dir"),
+             dataFor[0], QStringLiteral("receive"), QStringLiteral("--to"), downloads},
+            environment) ||
+        !WaitFor([] { return Listening(kReceiverAddress, 8510); }, 10000)) {
+        receiver.Kill();
         return false;
-    QElapsedTimer wait;
-    wait.start();
-    while (!Listening(kReceiverAddress, 8510) && wait.elapsed() < 10000)
-        QThread::msleep(20);
-    QThread::msleep(300);
-    figures.receiverIdle = StatusKiB(receiver.processId(), "VmHWM:");
-    const double receiverCpuBefore = CpuSeconds(receiver.processId());
+    }
+    QThread::msleep(200);
+    run.receiverIdle = StatusKiB(receiver.pid, "VmHWM:");
+    const double receiverCpuBefore = CpuSeconds(receiver.pid);
 
-    Warm(source);
-    QProcess sender;
-    sender.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sender.start(program, {QStringLiteral("--child-send"), source, QString::number(bufferMb)});
-    sender.waitForFinished(-1);
-    const QList<QByteArray> result = sender.readAllStandardOutput().trimmed().split(' ');
-    // The receiver writes its last bytes and renames the file around the completion message.
     const QString target = downloads + QLatin1Char('/') + QFileInfo(source).fileName();
-    wait.restart();
-    while (!QFile::exists(target) && wait.elapsed() < 10000)
-        QThread::msleep(20);
-    figures.receiverPeak = StatusKiB(receiver.processId(), "VmHWM:");
-    figures.receiverCpu = CpuSeconds(receiver.processId()) - receiverCpuBefore;
-    receiver.kill();
-    receiver.waitForFinished(5000);
-    if (result.size() < 7 || result[0] != "RESULT" ||
-        result[1].toInt() != tvx::SendWindow::PageFinished)
+    const QString temporary = target + QStringLiteral(".tvx");
+    Spawned sender;
+    if (!sender.Start(tolvex,
+                      {QStringLiteral("--address"), kSenderAddress, QStringLiteral("--data-dir"),
+                       dataFor[1], QStringLiteral("send"), kReceiverAddress, source},
+                      environment)) {
+        receiver.Kill();
         return false;
-    figures.transferSeconds = result[2].toDouble();
-    figures.senderIdle = result[3].toLongLong();
-    figures.senderPeak = result[4].toLongLong();
-    figures.chunk = result[5].toLongLong();
-    figures.senderCpu = result[6].toDouble();
-    figures.exact = SameContent(source, target);
-    QFile::remove(target);
+    }
+    QElapsedTimer clock;
+    const bool started =
+        WaitFor([&] { return QFile::exists(temporary) || QFile::exists(target) || sender.Poll(); },
+                kChildTimeoutMs, 500);
+    clock.start();
+    const bool finished =
+        started && WaitFor(
+                       [&] {
+                           return (QFile::exists(target) && !QFile::exists(temporary)) ||
+                                  (sender.Poll() && !sender.Succeeded());
+                       },
+                       kChildTimeoutMs, 500);
+    run.seconds = clock.nsecsElapsed() / 1e9;
+    const bool sent = sender.Wait(30000) && sender.Succeeded();
+    // A receiver that stays for more files is ended once the file is in.
+    receiver.Wait(2000);
+    run.receiverCpu = CpuSeconds(receiver.pid) - receiverCpuBefore;
+    receiver.Kill();
+    sender.Kill();
+    run.senderIdle = run.receiverIdle;  // the same program before any transfer
+    run.senderPeak = sender.usage.ru_maxrss;
+    run.receiverPeak = receiver.usage.ru_maxrss;
+    run.senderCpu = (sender.usage.ru_utime.tv_sec + sender.usage.ru_stime.tv_sec) +
+                    (sender.usage.ru_utime.tv_usec + sender.usage.ru_stime.tv_usec) / 1e6;
+    if (run.receiverCpu < 0)
+        run.receiverCpu = (receiver.usage.ru_utime.tv_sec + receiver.usage.ru_stime.tv_sec) +
+                          (receiver.usage.ru_utime.tv_usec + receiver.usage.ru_stime.tv_usec) / 1e6;
+    return finished && sent && QFile::exists(target);
+}
 
+// ---- A row: five alternations ----
+
+struct Row {
+    QString name;
+    bool cli = false;
+    int bufferMb = 0;
+};
+
+void PrintRowHeader() {
+    std::printf("%-16s %5s %11s %11s %6s %17s %17s %8s %8s %9s %6s\n", "row", "runs", "send MB/s",
+                "plain MB/s", "ratio", "sender peak MiB", "recv peak MiB", "send cpu", "recv cpu",
+                "plain cpu", "exact");
+}
+
+bool RunRow(const Row& row, const QString& program, const QString& tolvex, const QString& work,
+            const QString& source, qint64 size, int runs) {
+    const QString downloads = work + QStringLiteral("/downloads");
+    QDir().mkpath(downloads);
+    const QString target = downloads + QLatin1Char('/') + QFileInfo(source).fileName();
     const QString copy = work + QStringLiteral("/plain-copy.bin");
-    Warm(source);
-    figures.plainSeconds = PlainCopySeconds(source, copy, figures.chunk);
-    QFile::remove(copy);
-    return true;
+    const qint64 chunk = row.bufferMb > 0 ? row.bufferMb * kMegabyte : 524288;
+    std::vector<double> sendSeconds, plainSeconds;
+    Run worst;
+    double senderCpu = 0, receiverCpu = 0, plainCpu = 0;
+    bool exact = true;
+    int failures = 0;
+    for (int k = 0; k < runs; ++k) {
+        Warm(source);
+        Run run;
+        const bool ok = row.cli ? CliRun(tolvex, work, source, downloads, row.bufferMb, run)
+                                : EngineRun(program, source, downloads, row.bufferMb, run);
+        if (ok && run.seconds > 0) {
+            sendSeconds.push_back(run.seconds);
+            exact = exact && SameContent(source, target);
+            if (run.senderPeak - run.senderIdle > worst.senderPeak - worst.senderIdle) {
+                worst.senderPeak = run.senderPeak;
+                worst.senderIdle = run.senderIdle;
+            }
+            if (run.receiverPeak - run.receiverIdle > worst.receiverPeak - worst.receiverIdle) {
+                worst.receiverPeak = run.receiverPeak;
+                worst.receiverIdle = run.receiverIdle;
+            }
+            senderCpu += run.senderCpu;
+            receiverCpu += run.receiverCpu;
+        } else {
+            ++failures;
+        }
+        QFile::remove(target);
+        QFile::remove(target + QStringLiteral(".tvx"));
+
+        Warm(source);
+        const PlainCopy plain = PlainCopyRun(source, copy, chunk);
+        QFile::remove(copy);
+        if (plain.seconds > 0) {
+            plainSeconds.push_back(plain.seconds);
+            plainCpu += plain.senderCpu + plain.receiverCpu;
+        }
+    }
+    const double mb = size / 1e6;
+    const double send = Median(sendSeconds), plain = Median(plainSeconds);
+    if (sendSeconds.empty() || plainSeconds.empty()) {
+        std::printf("%-16s all runs failed\n", qPrintable(row.name));
+        std::fflush(stdout);
+        return false;
+    }
+    const int n = int(sendSeconds.size());
+    std::printf(
+        "%-16s %2d/%-2d %11.1f %11.1f %6.2f %7.1f (+%6.1f) %7.1f (+%6.1f) %7.2fs %7.2fs %8.2fs "
+        "%6s\n",
+        qPrintable(row.name), n, runs, mb / send, mb / plain, plain / send,
+        worst.senderPeak / 1024.0, (worst.senderPeak - worst.senderIdle) / 1024.0,
+        worst.receiverPeak / 1024.0, (worst.receiverPeak - worst.receiverIdle) / 1024.0,
+        senderCpu / n, receiverCpu / n, plainCpu / qMax<size_t>(plainSeconds.size(), 1),
+        exact ? "yes" : "NO");
+    std::fflush(stdout);
+    return failures == 0 && exact;
 }
 
 }  // namespace
@@ -384,32 +686,37 @@ bool RunOnce(const QString& program, const QString& tolvex, const QString& work,
 int main(int argc, char** argv) {
     if (argc > 1 && qstrcmp(argv[1], "--child-send") == 0)
         return RunSender(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--child-receive") == 0)
+        return RunReceiver(argc, argv);
 
     QCoreApplication app(argc, argv);
     qint64 size = 1LL << 30;
-    bool random = false;
+    int runs = 5;
     QString folder = QDir::tempPath();
     QString tolvex = QStringLiteral(TOLVEX_BINARY);
+    QString rows = QStringLiteral("all");
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QStringLiteral("--size") && i + 1 < args.size()) {
             size = ParseSize(args[++i]);
-        } else if (args[i] == QStringLiteral("--random")) {
-            random = true;
+        } else if (args[i] == QStringLiteral("--runs") && i + 1 < args.size()) {
+            runs = args[++i].toInt();
         } else if (args[i] == QStringLiteral("--dir") && i + 1 < args.size()) {
             folder = args[++i];
         } else if (args[i] == QStringLiteral("--tolvex") && i + 1 < args.size()) {
             tolvex = args[++i];
+        } else if (args[i] == QStringLiteral("--rows") && i + 1 < args.size()) {
+            rows = args[++i];
         } else {
             std::fprintf(stderr,
-                         "usage: tolvex_bench [--size BYTES|NNNM|NNNG] [--random] [--dir FOLDER] "
-                         "[--tolvex PROGRAM]\n");
+                         "usage: tolvex_bench [--size BYTES|NNNM|NNNG] [--runs N] [--dir FOLDER] "
+                         "[--tolvex PROGRAM] [--rows engines|cli|all]\n");
             return 2;
         }
     }
-    if (size <= 0 || size > 2147483647LL) {
-        // The send window refuses files of 2 GiB and more.
-        std::fprintf(stderr, "tolvex_bench: the size must be 1 to 2147483647 bytes\n");
+    if (size <= 0 || size > 2147483647LL || runs < 1) {
+        // The sender refuses files of 2 GiB and more.
+        std::fprintf(stderr, "tolvex_bench: the size must be 1 to 2147483647 bytes, runs >= 1\n");
         return 2;
     }
 
@@ -417,35 +724,38 @@ int main(int argc, char** argv) {
     if (!work.isValid())
         return 1;
     const QString source = work.path() + QStringLiteral("/source.bin");
-    if (!MakeSourceFile(source, size, random)) {
+    if (!MakeRandomFile(source, size)) {
         std::fprintf(stderr, "tolvex_bench: cannot make %s\n", qPrintable(source));
         return 1;
     }
-    std::printf("file: %lld bytes (%s), receiver: %s\n", size, random ? "random" : "sparse",
-                qPrintable(tolvex));
-    std::printf("%-9s %8s %10s %10s %6s %17s %17s %8s %8s %6s\n", "buffers", "chunk", "send MB/s",
-                "plain MB/s", "ratio", "sender peak MiB", "recv peak MiB", "send cpu", "recv cpu",
-                "exact");
+    std::printf("file: %lld random bytes; %d alternations per row, medians; cpus: %d, load: %s\n",
+                size, runs, QThread::idealThreadCount(), qPrintable(QString::fromLatin1([] {
+                    QFile load(QStringLiteral("/proc/loadavg"));
+                    return load.open(QIODevice::ReadOnly) ? load.readAll().trimmed()
+                                                          : QByteArray("?");
+                }())));
+    PrintRowHeader();
+    std::fflush(stdout);
     int failures = 0;
-    for (int bufferMb : {0, 4}) {
-        Figures f;
-        if (!RunOnce(app.applicationFilePath(), tolvex, work.path(), source, bufferMb, f)) {
-            std::printf("%-9s run failed\n", bufferMb ? "4 MB" : "default");
-            ++failures;
-            continue;
+    if (rows != QStringLiteral("cli")) {
+        for (const Row& row : {Row{QStringLiteral("engines default"), false, 0},
+                               Row{QStringLiteral("engines 4 MB"), false, 4}}) {
+            if (!RunRow(row, app.applicationFilePath(), tolvex, work.path(), source, size, runs))
+                ++failures;
         }
-        const double mb = size / 1e6;
-        const double sendRate = mb / f.transferSeconds;
-        const double plainRate = mb / f.plainSeconds;
-        std::printf(
-            "%-9s %8lld %10.1f %10.1f %6.2f %7.1f (+%6.1f) %7.1f (+%6.1f) %7.2fs %7.2fs %6s\n",
-            bufferMb ? "4 MB" : "default", f.chunk, sendRate, plainRate, sendRate / plainRate,
-            MiB(f.senderPeak), MiB(f.senderPeak - f.senderIdle), MiB(f.receiverPeak),
-            MiB(f.receiverPeak - f.receiverIdle), f.senderCpu, f.receiverCpu,
-            f.exact ? "yes" : "NO");
-        std::fflush(stdout);
-        if (!f.exact)
-            ++failures;
+    }
+    if (rows != QStringLiteral("engines")) {
+        const QString problem = CliProblem(tolvex);
+        if (!problem.isEmpty()) {
+            std::printf("cli rows skipped: %s\n", qPrintable(problem));
+        } else {
+            for (const Row& row : {Row{QStringLiteral("cli default"), true, 0},
+                                   Row{QStringLiteral("cli 4 MB"), true, 4}}) {
+                if (!RunRow(row, app.applicationFilePath(), tolvex, work.path(), source, size,
+                            runs))
+                    ++failures;
+            }
+        }
     }
     return failures == 0 ? 0 : 1;
 }

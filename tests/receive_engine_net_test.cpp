@@ -337,6 +337,32 @@ TEST(FileReceiveEngine, ReceiveBufferWaitsForABufferFull) {
     EXPECT_EQ(ReadAll(rig.DownloadFolder() + QStringLiteral("buf.bin")), content);
 }
 
+// The disk is written on its own thread while the connection is read, a few slices behind:
+// a sender that closes the data connection right after its last byte still gets a whole file
+// and the completion, with the file going through the gathering receive buffer or not.
+TEST(FileReceiveEngine, DataClosedRightAfterTheLastByteStillCompletes) {
+    for (const bool gather : {false, true}) {
+        SCOPED_TRACE(gather);
+        ReceiverRig rig;
+        rig.ReceiveAutomatically();
+        rig.receiver.session.settings.useRecvBuffer = gather;
+        rig.receiver.session.settings.recvBufferBytes = 4 * 1048576;
+        ASSERT_TRUE(rig.Start());
+        const QByteArray content = RandomBytes(12 * 1048576 + 5);
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("fast.bin"), content.size());
+        ASSERT_TRUE(sender.WaitForAnswer());
+        sender.SendBytes(content, 0);
+        sender.data.Close();
+        ASSERT_TRUE(sender.WaitForAnswer(2));
+        EXPECT_EQ(sender.answers[1].first, C::FileComplete);
+        EXPECT_EQ(ReadAll(rig.DownloadFolder() + QStringLiteral("fast.bin")), content);
+        EXPECT_FALSE(QFile::exists(rig.DownloadFolder() + QStringLiteral("fast.bin.tvx")));
+        EXPECT_TRUE(rig.Messages().isEmpty());
+    }
+}
+
 TEST(FileReceiveEngine, TwentySilentTicksEndTheTransfer) {
     ReceiverRig rig;
     ASSERT_TRUE(rig.Start());

@@ -2,7 +2,13 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "common/Format.h"
 #include "common/Messages.h"
@@ -23,6 +29,8 @@ namespace {
 using C = ProtocolCodes;
 
 constexpr int kSliceBytes = 256 * 1024;
+// Slices the writer may hold, queued or being written: 2 MB.
+constexpr int kWriterSlices = 8;
 constexpr qint64 kReadAheadBytes = 1024 * 1024;
 
 const QString kWriteError = QStringLiteral("无法继续接收:写入文件时发生错误。");
@@ -35,6 +43,118 @@ QString BrokenConnectionText(const QString& nickName) {
 }
 
 }  // namespace
+
+// Unscrambles received slices and writes them to the temporary file in order, on a thread of
+// its own, so that the data connection is read while the disk works. The slices come from a
+// fixed set of buffers: when all of them wait to be written the engine stops reading, and the
+// connection holds the sender back. After a failed write the rest is dropped.
+class FileReceiveEngine::SliceWriter {
+public:
+    // Writes from the file's position, which is `start` bytes into the file.
+    SliceWriter(QFile& file, qint64 start, int key, std::function<void()> written)
+        : m_file(file), m_key(key), m_written(std::move(written)), m_writtenBytes(start) {
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~SliceWriter() { Finish(); }
+
+    // An empty buffer of kSliceBytes; a null array while every buffer waits to be written.
+    QByteArray TakeBuffer() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        QByteArray buffer;
+        if (!m_free.empty()) {
+            buffer = std::move(m_free.back());
+            m_free.pop_back();
+        } else if (m_buffers < kWriterSlices) {
+            ++m_buffers;
+        } else {
+            return QByteArray();
+        }
+        buffer.resize(kSliceBytes);  // keeps the allocation it had
+        return buffer;
+    }
+    void GiveBack(QByteArray buffer) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_free.push_back(std::move(buffer));
+    }
+    // Queues a slice, sized to its bytes, to be unscrambled and written after the others.
+    void Write(QByteArray slice) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_queue.push_back(std::move(slice));
+        }
+        m_wake.notify_one();
+    }
+    // Writes what is queued and ends the thread.
+    void Finish() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_one();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    // The file's length so far: the start and every byte written since.
+    qint64 Written() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_writtenBytes;
+    }
+    bool Failed(QString* error) const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        *error = m_error;
+        return m_failed;
+    }
+
+private:
+    void Run() {
+        for (;;) {
+            QByteArray slice;
+            bool failed = false;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+                if (m_queue.empty())
+                    return;
+                slice = std::move(m_queue.front());
+                m_queue.pop_front();
+                failed = m_failed;
+            }
+            bool ok = false;
+            QString error;
+            if (!failed) {
+                ScrambleBytes(slice.data(), slice.size(), m_key);
+                ok = m_file.write(slice.constData(), slice.size()) == slice.size();
+                if (!ok)
+                    error = m_file.errorString();
+            }
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (ok) {
+                    m_writtenBytes += slice.size();
+                } else if (!m_failed) {
+                    m_failed = true;
+                    m_error = error;
+                }
+                m_free.push_back(std::move(slice));
+            }
+            m_written();
+        }
+    }
+
+    QFile& m_file;  // only this thread touches it while the writer runs
+    const int m_key;
+    const std::function<void()> m_written;
+    mutable std::mutex m_mutex;
+    qint64 m_writtenBytes;
+    std::condition_variable m_wake;
+    std::deque<QByteArray> m_queue;
+    std::vector<QByteArray> m_free;
+    int m_buffers = 0;
+    bool m_failed = false;
+    QString m_error;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
 
 FileReceiveEngine::FileReceiveEngine(Session& session, QObject* parent)
     : QObject(parent), m_session(session), m_link(PeerRole::FileReceiver, session.linkContext) {
@@ -96,7 +216,7 @@ void FileReceiveEngine::Shutdown() {
     m_timCloseGrace.stop();
     m_link.Stop();
     m_data.Close();
-    m_tempFile.close();
+    CloseTempFile();
 }
 
 void FileReceiveEngine::Reset() {
@@ -111,7 +231,7 @@ void FileReceiveEngine::ResetAndReport(const QString& text, int kind, bool syste
 // Runs after every reset of the control link, whoever started it.
 void FileReceiveEngine::OnResetDone() {
     m_data.Close();
-    m_tempFile.close();
+    CloseTempFile();
     m_timCountDown.stop();
     m_timSpeed.stop();
     // As the program ends the windows are going away: report nothing more.
@@ -169,8 +289,11 @@ void FileReceiveEngine::OnDataConnectionRequest() {
     if (!m_data.AcceptFrom(m_link.remoteAddress()))
         return;
     // Keep what waits in the connection small enough to stay in the cache, unless the receive
-    // buffer is to gather its buffer-full there.
-    m_data.SetReadBufferSize(m_session.settings.useRecvBuffer ? 0 : kReadAheadBytes);
+    // buffer is to gather its buffer-full there. Either way the connection takes in no more,
+    // so a writer that falls behind holds the sender back instead of filling memory.
+    const SettingsRecord& settings = m_session.settings;
+    m_data.SetReadBufferSize(
+        settings.useRecvBuffer ? qMax(settings.recvBufferBytes, kReadAheadBytes) : kReadAheadBytes);
 }
 
 void FileReceiveEngine::OnControlMessage(char16_t code, const QString& payload) {
@@ -196,6 +319,14 @@ void FileReceiveEngine::OnPeerClosed() {
 }
 
 void FileReceiveEngine::OnDataClosed() {
+    if (m_writer && m_received == m_offer.length) {
+        // Every byte came before the close; the last ones may still be on their way to the
+        // disk. They complete the file first, as they would have had they been written.
+        m_writer->Finish();
+        OnSlicesWritten();
+        if (!m_offerReceived)
+            return;  // a failed write or completion has reset the transfer
+    }
     if (m_session.activity.receiving() && !m_cancelledHere) {
         TakeSenderCancel(QString(), true);
     } else {
@@ -408,7 +539,7 @@ void FileReceiveEngine::StartReceiving() {
     emit ReceivingStarted();
 }
 
-void FileReceiveEngine::OnDataArrival(qint64 bytesAvailable) {
+void FileReceiveEngine::OnDataArrival() {
     if (!m_accepted) {
         // Bytes before the acceptance break the protocol.
         Reset();
@@ -420,73 +551,122 @@ void FileReceiveEngine::OnDataArrival(qint64 bytesAvailable) {
         m_data.Read();
         return;
     }
-    const qint64 missing = m_offer.length - m_position;
-    const SettingsRecord& settings = m_session.settings;
-    if (settings.useRecvBuffer && bytesAvailable != missing &&
-        bytesAvailable < settings.recvBufferBytes) {
-        // Let a buffer-full gather in the connection before touching the disk.
-        m_progress.SetPosition(m_position + bytesAvailable);
-        if (!m_automatic)
-            emit ProgressChanged(m_progress);
-        return;
-    }
+    TakeArrivedBytes(true);
+}
 
+// Hands what the connection holds to the writer, as far as its buffers reach; the writer's
+// next written slice goes on with the rest. A connection whose buffer filled up reads again
+// only once its buffer has been emptied, so a started drain is never left for gathering.
+void FileReceiveEngine::TakeArrivedBytes(bool gather) {
     const qint64 available = m_data.BytesAvailable();
-    if (m_position + available > m_offer.length) {
+    const qint64 missing = m_offer.length - TakenIn();
+    if (available > missing) {
         // More than was offered: keep what is whole for a resume and stop.
         FailWrite(QString());
         return;
     }
+    const SettingsRecord& settings = m_session.settings;
+    if (gather && settings.useRecvBuffer && available != missing &&
+        available < settings.recvBufferBytes) {
+        // Let a buffer-full gather in the connection before touching the disk.
+        m_progress.SetPosition(TakenIn() + available);
+        if (!m_automatic)
+            emit ProgressChanged(m_progress);
+        return;
+    }
+    if (available == 0)
+        return;
     // The temporary file stays open while the bytes flow; it is closed by every end.
-    if (!m_tempFile.isOpen()) {
+    if (!m_writer) {
         m_tempFile.setFileName(m_tempPath);
         if (!m_tempFile.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
             FailWrite(m_tempFile.errorString());
             return;
         }
+        if (!m_tempFile.seek(m_position)) {
+            FailWrite(m_tempFile.errorString());
+            return;
+        }
+        m_received = m_position;
+        m_writer = std::make_unique<SliceWriter>(m_tempFile, m_position, m_offer.key, [this] {
+            // One notice at a time is enough: it reads the writer's state when it runs.
+            if (!m_writtenNoticePending.exchange(true)) {
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        m_writtenNoticePending = false;
+                        OnSlicesWritten();
+                    },
+                    Qt::QueuedConnection);
+            }
+        });
     }
-    if (!m_tempFile.seek(m_position)) {
-        FailWrite(m_tempFile.errorString());
-        return;
-    }
-    // Slices small enough to stay in the processor's cache: read, unscramble, write.
-    if (m_slice.isEmpty())
-        m_slice.resize(kSliceBytes);
-    for (;;) {
-        const qint64 count = m_data.ReadInto(m_slice.data(), m_slice.size());
-        if (count <= 0)
+    while (m_data.BytesAvailable() > 0) {
+        QByteArray slice = m_writer->TakeBuffer();
+        if (slice.isNull()) {
+            m_drainWaiting = true;
             break;
-        if (m_position + count > m_offer.length) {
+        }
+        const qint64 count = m_data.ReadInto(slice.data(), slice.size());
+        if (count <= 0) {
+            m_writer->GiveBack(std::move(slice));
+            break;
+        }
+        if (m_received + count > m_offer.length) {
             FailWrite(QString());
             return;
         }
-        ScrambleBytes(m_slice.data(), count, m_offer.key);
-        if (m_tempFile.write(m_slice.constData(), count) != count) {
-            FailWrite(m_tempFile.errorString());
-            return;
-        }
-        m_position += count;
+        slice.resize(count);
+        m_writer->Write(std::move(slice));
+        m_received += count;
     }
-    m_progress.SetPosition(m_position);
+    m_progress.SetPosition(m_received);
     if (!m_automatic)
         emit ProgressChanged(m_progress);
+}
 
+void FileReceiveEngine::OnSlicesWritten() {
+    if (!m_writer)
+        return;
+    QString error;
+    if (m_writer->Failed(&error)) {
+        FailWrite(error);
+        return;
+    }
+    m_position = m_writer->Written();
     if (m_position == m_offer.length) {
-        m_session.activity.SetReceiving(false);
-        m_timSpeed.stop();
-        if (!m_tempFile.flush()) {
-            FailWrite(m_tempFile.errorString());
-            return;
-        }
-        m_tempFile.close();
-        if (!SendOrFail(BuildCompletion()))
-            return;
-        Complete();
+        FinishFile();
+        return;
+    }
+    if (m_drainWaiting) {
+        m_drainWaiting = false;
+        if (m_accepted && !m_cancelledHere)
+            TakeArrivedBytes(false);
     }
 }
 
-void FileReceiveEngine::FailWrite(const QString& reason) {
+// Every byte is in the temporary file: close it and tell the sender.
+void FileReceiveEngine::FinishFile() {
+    m_session.activity.SetReceiving(false);
+    m_timSpeed.stop();
+    CloseTempFile();
+    if (!SendOrFail(BuildCompletion()))
+        return;
+    Complete();
+}
+
+void FileReceiveEngine::CloseTempFile() {
+    if (m_writer) {
+        m_writer->Finish();
+        m_position = m_writer->Written();
+        m_writer.reset();
+    }
+    m_drainWaiting = false;
     m_tempFile.close();
+}
+
+void FileReceiveEngine::FailWrite(const QString& reason) {
+    CloseTempFile();
     ResetAndReport(
         reason.isEmpty() ? kWriteError : kWriteError + QStringLiteral("\r\n\r\n") + reason,
         KindError, true);
@@ -545,8 +725,8 @@ void FileReceiveEngine::Cancel(const QString& note) {
 }
 
 void FileReceiveEngine::TakeSenderCancel(const QString& note, bool resetHere) {
+    CloseTempFile();
     const qint64 held = HeldLength();
-    m_tempFile.close();
     const double ratio =
         m_offer.length > 0 && held >= 0 ? double(held) / double(m_offer.length) : 0;
     emit SenderCancelled(note, ratio);

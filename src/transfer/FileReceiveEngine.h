@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+#include <atomic>
+#include <memory>
 #include <optional>
 
 #include "platform/Socket.h"
@@ -126,7 +128,13 @@ private:
     void OnLinkSocketError(int number);
     void OnResetDone();
     void OnDataConnectionRequest();
-    void OnDataArrival(qint64 bytesAvailable);
+    void OnDataArrival();
+    void TakeArrivedBytes(bool gather);
+    void OnSlicesWritten();
+    void FinishFile();
+    // Waits for the writer to write what it holds, then closes the temporary file.
+    void CloseTempFile();
+    qint64 TakenIn() const { return m_writer ? m_received : m_position; }
     void OnDataClosed();
     void OnDataError(int number);
 
@@ -164,8 +172,14 @@ private:
     QString m_tempPath;
     QString m_refuseNote;
     QFile m_tempFile;
-    QByteArray m_slice;  // reused for every arrival
-    qint64 m_position = 0;
+    // Unscrambles and writes on its own thread while the connection is read; it exists while
+    // the temporary file is open.
+    class SliceWriter;
+    std::unique_ptr<SliceWriter> m_writer;
+    std::atomic<bool> m_writtenNoticePending{false};
+    qint64 m_received = 0;        // taken from the connection while the writer runs
+    bool m_drainWaiting = false;  // bytes wait in the connection for a free writer buffer
+    qint64 m_position = 0;        // written to the temporary file
     TransferProgress m_progress{TransferProgress::Estimate::WholeBytesPerTick};
     qint64 m_startTime = 0;
     int m_countDown = 0;

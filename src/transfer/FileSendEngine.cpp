@@ -1,6 +1,5 @@
 #include "transfer/FileSendEngine.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include "common/Format.h"
@@ -325,47 +324,78 @@ void FileSendEngine::OnAcceptance(const QString& payload) {
     m_timSendSpeed.start();
     m_progressShown.invalidate();
     m_sendingStart = Uptime();
-    if (SendChunk())
-        emit PageChanged(PageSending);
+    m_file.setFileName(m_request.filePath);
+    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !m_file.seek(m_position)) {
+        ReadFailed();
+        return;
+    }
+    m_readPosition = m_position;
+    // No chunk may overtake this one while a listener to ChunkSent runs the event loop.
+    m_queueing = true;
+    const bool queued = QueueChunk();
+    m_queueing = false;
+    if (!queued)
+        return;
+    emit PageChanged(PageSending);
+    QueueChunks();
 }
 
-bool FileSendEngine::SendChunk() {
-    const qint64 rest = m_fileSize - m_position;
-    const qint64 size = qMin(qMax<qint64>(m_session.settings.sendBufferBytes, 1), rest);
+// Reads and scrambles the next chunk and queues it on the data connection. False when the
+// transfer ended on the way.
+bool FileSendEngine::QueueChunk() {
+    const qint64 size =
+        qMin(qMax<qint64>(m_session.settings.sendBufferBytes, 1), m_fileSize - m_readPosition);
     if (size <= 0)
         return true;
-    QFile file(m_request.filePath);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(m_position)) {
-        ReadFailed();
-        return false;
-    }
-    m_sendBuffer.resize(size);
+    // The buffer the connection has let go of: it is reused as it is, without a new
+    // allocation, unless the connection still holds it.
+    QByteArray& chunk = m_chunks[m_nextChunk];
+    m_nextChunk = 1 - m_nextChunk;
+    chunk.resize(size);
     // Read and scramble a slice at a time, so each slice is xored while it is still in the
     // processor's cache.
     constexpr qint64 kSlice = 256 * 1024;
-    char* bytes = m_sendBuffer.data();
+    char* bytes = chunk.data();
     qint64 done = 0;
     while (done < size) {
-        const qint64 got = file.read(bytes + done, qMin(kSlice, size - done));
+        const qint64 got = m_file.read(bytes + done, qMin(kSlice, size - done));
         if (got <= 0)
             break;
         ScrambleBytes(bytes + done, got, m_dataKey);
         done += got;
     }
-    file.close();
     if (done != size) {
         ReadFailed();
         return false;
     }
-    emit ChunkSent(m_position, size);
-    if (m_phase != Phase::Sending)
+    const qint64 offset = m_readPosition;
+    m_readPosition += size;
+    m_lastChunkSize = size;
+    const quint64 generation = m_generation;
+    emit ChunkSent(offset, size);
+    if (generation != m_generation || m_phase != Phase::Sending)
         return false;  // whoever heard of the chunk ended the transfer
-    const int number = m_data.Send(m_sendBuffer);
+    const int number = m_data.Send(chunk);
     if (number != 0) {
         HandleConnectionError(number);
         return false;
     }
     return true;
+}
+
+// Keeps a chunk queued behind the one going out, so that the connection never waits while
+// the file is read and scrambled: at most two chunks are in memory.
+void FileSendEngine::QueueChunks() {
+    // A listener to ChunkSent may run the event loop; the call that is queueing goes on.
+    if (m_queueing)
+        return;
+    m_queueing = true;
+    while (m_phase == Phase::Sending && !m_cancelledBySender && m_readPosition < m_fileSize &&
+           m_data.BytesToWrite() <= m_lastChunkSize) {
+        if (!QueueChunk())
+            break;
+    }
+    m_queueing = false;
 }
 
 void FileSendEngine::ReadFailed() {
@@ -384,13 +414,11 @@ void FileSendEngine::OnSendProgress(qint64 bytes) {
         emit ProgressChanged();
         m_progressShown.start();
     }
+    QueueChunks();
 }
 
 void FileSendEngine::OnSendComplete() {
-    if (m_phase != Phase::Sending || m_cancelledBySender)
-        return;
-    if (m_position < m_fileSize)
-        SendChunk();
+    QueueChunks();
 }
 
 void FileSendEngine::SpeedTick() {
@@ -554,7 +582,12 @@ void FileSendEngine::Reset() {
     m_fileSize = 0;
     m_cancelledBySender = false;
     m_dataEndError = 0;
-    m_sendBuffer = QByteArray();
+    m_file.close();
+    m_chunks[0] = QByteArray();
+    m_chunks[1] = QByteArray();
+    m_nextChunk = 0;
+    m_readPosition = 0;
+    m_lastChunkSize = 0;
     SetSending(false);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -127,7 +128,8 @@ signals:
     void ProgressChanged();
     // One speed tick: the speed and the time left in progress() are new.
     void SpeedTicked();
-    // A chunk of the file has been read and is about to go to the data connection.
+    // A chunk of the file has been read and is about to go to the data connection. While one
+    // chunk goes out the next is already read and queued behind it.
     void ChunkSent(qint64 offset, qint64 size);
     // The transfer ended with page 4 to 7: its line and, for pages 5 to 7, the note. The
     // window shows the page and brings itself forward.
@@ -161,7 +163,8 @@ private:
     void SendOffer();
     void BeginWaiting();
     void OnAcceptance(const QString& payload);
-    bool SendChunk();
+    bool QueueChunk();
+    void QueueChunks();
     void ReadFailed();
     void OnSendProgress(qint64 bytes);
     void OnSendComplete();
@@ -193,7 +196,14 @@ private:
     bool m_cancelledBySender = false;
     bool m_keepPage = false;
     QStringList m_peerCard;
-    QByteArray m_sendBuffer;
+    // The file stays open while it is sent. Two chunk buffers take turns: one goes out
+    // through the connection while the other is read and scrambled.
+    QFile m_file;
+    QByteArray m_chunks[2];
+    int m_nextChunk = 0;
+    qint64 m_readPosition = 0;   // the file's bytes read so far; m_position counts those sent
+    qint64 m_lastChunkSize = 0;  // the chunk queued last
+    bool m_queueing = false;
     QElapsedTimer m_progressShown;  // when progress was last reported
 
     // Bookkeeping of the asynchronous steps: each reset starts a new generation, and a step
