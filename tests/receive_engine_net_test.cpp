@@ -394,6 +394,38 @@ TEST(FileReceiveEngine, TwentySilentTicksEndTheTransfer) {
     EXPECT_FALSE(rig.receiver.session.activity.receiving());
 }
 
+TEST(FileReceiveEngine, AnAutomaticTransferThatGoesSilentFreesTheReceiver) {
+    ReceiverRig rig;
+    rig.ReceiveAutomatically();
+    ASSERT_TRUE(rig.Start());
+    FileReceiveEngine& receiver = *rig.engine;
+    const QString target = rig.DownloadFolder() + QStringLiteral("quiet.bin");
+    {
+        // Accepted at once, then not a byte more: the speed ticks find it silent.
+        ScriptedSender silent;
+        ASSERT_TRUE(silent.Introduce());
+        silent.Offer(QStringLiteral("quiet.bin"), 1000);
+        ASSERT_TRUE(silent.WaitForAnswer());
+        silent.SendBytes(RandomBytes(1000), 0, 300);
+        ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 300; }));
+        for (int tick = 0; tick < 21; ++tick)
+            receiver.SpeedTick();
+        ASSERT_TRUE(WaitUntil([&] { return silent.closed; }));
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    EXPECT_TRUE(rig.Messages().isEmpty());
+    EXPECT_EQ(QFileInfo(target + QStringLiteral(".tvx")).size(), 300);
+
+    const QByteArray content = RandomBytes(1000);
+    ScriptedSender next;
+    ASSERT_TRUE(next.Introduce());
+    next.Offer(QStringLiteral("other.bin"), content.size());
+    ASSERT_TRUE(next.WaitForAnswer());
+    next.SendBytes(content, 0);
+    ASSERT_TRUE(next.WaitForAnswer(2));
+    EXPECT_EQ(ReadAll(rig.DownloadFolder() + QStringLiteral("other.bin")), content);
+}
+
 }  // namespace tvx::test
 
 // The engine needs an event loop and nothing more: no widget application is created.

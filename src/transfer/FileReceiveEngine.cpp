@@ -429,6 +429,7 @@ void FileReceiveEngine::ReceiveAutomatically() {
         m_position = held;
         m_progress.Start(m_offer.length, held);
         m_accepted = true;
+        m_timSpeed.start();
         if (!SendOrFail(BuildAcceptance(held)))
             return;
         WriteHistoryEntry();
@@ -439,6 +440,7 @@ void FileReceiveEngine::ReceiveAutomatically() {
     m_position = 0;
     m_progress.Start(m_offer.length, 0);
     m_accepted = true;
+    m_timSpeed.start();
     if (!SendOrFail(BuildAcceptance(0)))
         return;
     WriteHistoryEntry();
@@ -675,7 +677,11 @@ void FileReceiveEngine::FailWrite(const QString& reason) {
 void FileReceiveEngine::SpeedTick() {
     const bool stalled = m_progress.Tick();
     emit SpeedMeasured(m_progress);
-    if (stalled) {
+    if (stalled && m_automatic) {
+        // An automatic transfer that went silent ends as quietly as one the sender broke
+        // off; what arrived stays for a resume, and the listeners serve the next sender.
+        Reset();
+    } else if (stalled) {
         ResetAndReport(QStringLiteral("超时:无法与'") + PeerNickName() +
                            QStringLiteral("'继续接收") +
                            QStringLiteral(",原因可能是:\r\n\r\n-网络突然断开\r\n-"
