@@ -72,6 +72,21 @@ public:
         buffer.resize(kSliceBytes);  // keeps the allocation it had
         return buffer;
     }
+    // An empty buffer, waiting for the writer to let one go when every buffer is queued.
+    QByteArray TakeBufferWaiting() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_free.empty() && m_buffers < kWriterSlices) {
+            ++m_buffers;
+            QByteArray buffer;
+            buffer.resize(kSliceBytes);
+            return buffer;
+        }
+        m_freed.wait(lock, [this] { return !m_free.empty(); });
+        QByteArray buffer = std::move(m_free.back());
+        m_free.pop_back();
+        buffer.resize(kSliceBytes);
+        return buffer;
+    }
     void GiveBack(QByteArray buffer) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_free.push_back(std::move(buffer));
@@ -137,6 +152,7 @@ private:
                 }
                 m_free.push_back(std::move(slice));
             }
+            m_freed.notify_one();
             m_written();
         }
     }
@@ -147,6 +163,7 @@ private:
     mutable std::mutex m_mutex;
     qint64 m_writtenBytes;
     std::condition_variable m_wake;
+    std::condition_variable m_freed;  // a buffer came back from the writer
     std::deque<QByteArray> m_queue;
     std::vector<QByteArray> m_free;
     int m_buffers = 0;
@@ -319,6 +336,10 @@ void FileReceiveEngine::OnPeerClosed() {
 }
 
 void FileReceiveEngine::OnDataClosed() {
+    // Bytes the connection still holds arrived before its close: they go to the writer first
+    // (waiting for its buffers), so that the close is judged on everything that came.
+    if (m_writer && m_accepted && !m_cancelledHere && !DrainClosedConnection())
+        return;
     if (m_writer && m_received == m_offer.length) {
         // Every byte came before the close; the last ones may still be on their way to the
         // disk. They complete the file first, as they would have had they been written.
@@ -625,6 +646,27 @@ void FileReceiveEngine::TakeArrivedBytes(bool gather) {
     m_progress.SetPosition(m_received);
     if (!m_automatic)
         emit ProgressChanged(m_progress);
+}
+
+bool FileReceiveEngine::DrainClosedConnection() {
+    m_drainWaiting = false;
+    while (m_data.BytesAvailable() > 0) {
+        QByteArray slice = m_writer->TakeBufferWaiting();
+        const qint64 count = m_data.ReadInto(slice.data(), slice.size());
+        if (count <= 0) {
+            m_writer->GiveBack(std::move(slice));
+            break;
+        }
+        if (m_received + count > m_offer.length) {
+            m_writer->GiveBack(std::move(slice));
+            FailWrite(QString());
+            return false;
+        }
+        slice.resize(count);
+        m_writer->Write(std::move(slice));
+        m_received += count;
+    }
+    return true;
 }
 
 void FileReceiveEngine::OnSlicesWritten() {

@@ -136,6 +136,7 @@ private:
     void CloseTempFile();
     qint64 TakenIn() const { return m_writer ? m_received : m_position; }
     void OnDataClosed();
+    bool DrainClosedConnection();
     void OnDataError(int number);
 
     void TakeOffer(const QString& payload);
