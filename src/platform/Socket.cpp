@@ -2,12 +2,14 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QHostAddress>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <cerrno>
 
 #include "platform/SocketErrors.h"
@@ -16,71 +18,191 @@ namespace tvx {
 
 namespace {
 
+// Connection requests held for the owner beyond this are refused at once, as a listener that
+// nobody serves should not collect descriptors for a stranger.
+constexpr size_t kMaxWaitingRequests = 30;
+// What the socket takes in at a time when the owner leaves bytes unread without a bound.
+constexpr qint64 kFillStep = 64 * 1024;
+// Bytes still arriving that a closing socket reads away, so the system ends the connection
+// with a close rather than a reset and the bytes queued before it still reach the peer.
+constexpr qint64 kDiscardOnClose = 4 * 1024 * 1024;
+
 int ErrnoNumber(int errnoValue) {
     return SocketErrorNumberOf(SocketErrorOfErrno(errnoValue));
 }
 
-QString DottedAddressOf(const QHostAddress& address) {
-    bool ok = false;
-    const quint32 ipv4 = address.toIPv4Address(&ok);
-    return ok ? QHostAddress(ipv4).toString() : address.toString();
+bool WouldBlock(int errnoValue) {
+    return errnoValue == EAGAIN || errnoValue == EWOULDBLOCK;
 }
 
-void Drop(QTcpSocket* request) {
-    request->abort();
-    request->deleteLater();
+bool IsReset(int errnoValue) {
+    return errnoValue == ECONNRESET || errnoValue == EPIPE || errnoValue == ECONNABORTED;
+}
+
+// The IPv4 address of dotted text, in host order.
+bool ParseIPv4(const QString& text, quint32* address) {
+    bool ok = false;
+    *address = QHostAddress(text).toIPv4Address(&ok);
+    return ok;
+}
+
+sockaddr_in SocketAddress(quint32 address, quint16 port) {
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(port);
+    where.sin_addr.s_addr = htonl(address);
+    return where;
+}
+
+// Sends from the front of the queue until it is empty or the system takes no more. The
+// count sent, or -1 with errno set when the connection failed.
+qint64 WriteQueued(int descriptor, std::deque<QByteArray>& queue, qint64& offset) {
+    qint64 sent = 0;
+    while (!queue.empty()) {
+        const QByteArray& front = queue.front();
+        const ssize_t n = ::send(descriptor, front.constData() + offset,
+                                 size_t(front.size() - offset), MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (WouldBlock(errno))
+                break;
+            return -1;
+        }
+        sent += n;
+        offset += n;
+        if (offset == front.size()) {
+            queue.pop_front();
+            offset = 0;
+        }
+    }
+    return sent;
+}
+
+// Reads away what has arrived, up to a limit.
+void Discard(int descriptor, qint64 limit) {
+    char scratch[16384];
+    while (limit > 0) {
+        const ssize_t n = ::recv(descriptor, scratch, sizeof scratch, MSG_DONTWAIT);
+        if (n <= 0 && !(n < 0 && errno == EINTR))
+            return;
+        limit -= qMax<ssize_t>(n, 0);
+    }
 }
 
 }  // namespace
 
-Socket::Socket(QObject* parent) : QObject(parent), server_(new QTcpServer(this)) {
-    connect(server_, &QTcpServer::newConnection, this, &Socket::OnNewConnection);
+// A closed connection whose queued bytes have not all gone out yet: it sends them and then
+// closes the descriptor. It belongs to the socket, so it goes at the latest with it.
+class Socket::Lingering : public QObject {
+public:
+    Lingering(QObject* parent, int descriptor, std::deque<QByteArray> queue, qint64 offset)
+        : QObject(parent),
+          descriptor_(descriptor),
+          queue_(std::move(queue)),
+          offset_(offset),
+          notifier_(descriptor, QSocketNotifier::Write) {
+        connect(&notifier_, &QSocketNotifier::activated, this, [this] {
+            if (WriteQueued(descriptor_, queue_, offset_) < 0 || queue_.empty()) {
+                notifier_.setEnabled(false);
+                deleteLater();
+            }
+        });
+    }
+    ~Lingering() override {
+        notifier_.setEnabled(false);
+        ::close(descriptor_);
+    }
+
+private:
+    const int descriptor_;
+    std::deque<QByteArray> queue_;
+    qint64 offset_;
+    QSocketNotifier notifier_;
+};
+
+Socket::Socket(QObject* parent)
+    : QObject(parent),
+      reader_(new QSocketNotifier(QSocketNotifier::Read, this)),
+      writer_(new QSocketNotifier(QSocketNotifier::Write, this)) {
+    connect(reader_, &QSocketNotifier::activated, this, &Socket::OnReadable);
+    connect(writer_, &QSocketNotifier::activated, this, &Socket::OnWritable);
 }
 
 Socket::~Socket() {
     Close();
 }
 
+void Socket::Watch(int descriptor) {
+    reader_->setSocket(descriptor);
+    writer_->setSocket(descriptor);
+    UpdateNotifiers();
+}
+
+void Socket::Unwatch() {
+    reader_->setEnabled(false);
+    writer_->setEnabled(false);
+}
+
+// Listens for what the state waits for: requests, the end of connecting, bytes while there
+// is room for them, and room to send while bytes are queued.
+void Socket::UpdateNotifiers() {
+    if (descriptor_ < 0) {
+        Unwatch();
+        return;
+    }
+    const bool reading =
+        state_ == State::Listening || (state_ == State::Connected && !holdingBack_ &&
+                                       (readLimit_ <= 0 || Buffered() < readLimit_));
+    const bool writing =
+        state_ == State::Connecting ||
+        ((state_ == State::Connected || state_ == State::PeerClosed) && !writeQueue_.empty());
+    if (reader_->isEnabled() != reading)
+        reader_->setEnabled(reading);
+    if (writer_->isEnabled() != writing)
+        writer_->setEnabled(writing);
+}
+
 void Socket::Close() {
+    ++generation_;
+    Unwatch();
     DropConnection();
-    if (server_->isListening()) {
-        while (QTcpSocket* waiting = server_->nextPendingConnection()) {
-            waiting->abort();
-            waiting->deleteLater();
-        }
-        server_->close();
-    }
-    if (boundDescriptor_ >= 0) {
-        ::close(boundDescriptor_);
-        boundDescriptor_ = -1;
-    }
+    for (const int request : requests_)
+        ::close(request);
+    requests_.clear();
+    if (descriptor_ >= 0)
+        ::close(descriptor_);
+    descriptor_ = -1;
     boundPort_ = 0;
     remoteHost_.clear();
+    peerAddress_.clear();
+    peerPort_ = 0;
+    readBuffer_.clear();
+    readStart_ = 0;
+    holdingBack_ = false;
     state_ = State::Closed;
 }
 
 void Socket::DropConnection() {
-    if (!connection_)
-        return;
-    QTcpSocket* connection = connection_;
-    connection_ = nullptr;
-    disconnect(connection, nullptr, this, nullptr);
-    // Bytes still queued go out before the close; the object goes when it is done.
-    connection->disconnectFromHost();
-    if (connection->state() == QAbstractSocket::UnconnectedState) {
-        connection->deleteLater();
-    } else {
-        connect(connection, &QTcpSocket::disconnected, connection, &QObject::deleteLater);
-        connect(connection, &QTcpSocket::errorOccurred, connection, &QObject::deleteLater);
+    const bool connection = state_ == State::Connected || state_ == State::PeerClosed;
+    if (connection && descriptor_ >= 0) {
+        Discard(descriptor_, kDiscardOnClose);
+        if (!writeQueue_.empty() && WriteQueued(descriptor_, writeQueue_, writeOffset_) >= 0 &&
+            !writeQueue_.empty()) {
+            new Lingering(this, descriptor_, std::move(writeQueue_), writeOffset_);
+            descriptor_ = -1;
+        }
     }
+    writeQueue_.clear();
+    writeOffset_ = 0;
+    bytesToWrite_ = 0;
 }
 
 int Socket::Bind(const QString& localAddress, quint16 localPort) {
     if (state_ != State::Closed)
         return kErrWrongState;
-    bool ok = false;
-    const quint32 address = QHostAddress(localAddress).toIPv4Address(&ok);
-    if (!ok)
+    quint32 address = 0;
+    if (!ParseIPv4(localAddress, &address))
         return kErrAddressNotAvailable;
 
     const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -89,10 +211,7 @@ int Socket::Bind(const QString& localAddress, quint16 localPort) {
     // As every listener on this system does, so a port left in TIME_WAIT can be bound again.
     const int reuse = 1;
     ::setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(localPort);
-    where.sin_addr.s_addr = htonl(address);
+    const sockaddr_in where = SocketAddress(address, localPort);
     if (::bind(descriptor, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
         const int failure = errno;
         ::close(descriptor);
@@ -101,181 +220,430 @@ int Socket::Bind(const QString& localAddress, quint16 localPort) {
     sockaddr_in bound{};
     socklen_t length = sizeof bound;
     ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&bound), &length);
-    boundDescriptor_ = descriptor;
+    descriptor_ = descriptor;
     boundPort_ = ntohs(bound.sin_port);
     state_ = State::Bound;
+    Watch(descriptor_);
     return 0;
 }
 
 int Socket::Listen() {
     if (state_ != State::Bound)
         return kErrWrongState;
-    if (::listen(boundDescriptor_, 5) != 0)
+    if (::listen(descriptor_, 5) != 0)
         return ErrnoNumber(errno);
-    if (!server_->setSocketDescriptor(boundDescriptor_)) {
-        return SocketErrorNumberOf(server_->serverError());
-    }
-    boundDescriptor_ = -1;  // the server owns it now
     state_ = State::Listening;
+    UpdateNotifiers();
     return 0;
 }
 
-void Socket::OnNewConnection() {
-    if (state_ == State::Listening)
+// Takes every waiting request from the system and tells the owner of each.
+void Socket::AcceptRequests() {
+    int taken = 0;
+    for (;;) {
+        const int request = ::accept4(descriptor_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (request < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (!WouldBlock(errno)) {
+                // Out of descriptors or the like: pause instead of spinning on the request.
+                reader_->setEnabled(false);
+                const quint64 generation = generation_;
+                QTimer::singleShot(100, this, [this, generation] {
+                    if (generation == generation_)
+                        UpdateNotifiers();
+                });
+            }
+            break;
+        }
+        if (requests_.size() >= kMaxWaitingRequests) {
+            ::close(request);
+            continue;
+        }
+        requests_.push_back(request);
+        ++taken;
+    }
+    const QPointer<Socket> alive(this);
+    for (int k = 0; k < taken; ++k) {
         emit ConnectionRequest();
+        if (!alive || state_ != State::Listening)
+            return;
+    }
 }
 
 int Socket::Accept() {
-    if (state_ != State::Listening || !server_->hasPendingConnections())
+    if (state_ != State::Listening || requests_.empty())
         return kErrWrongState;
-    TakeRequest(server_->nextPendingConnection());
+    const int request = requests_.front();
+    requests_.pop_front();
+    TakeRequest(request);
     return 0;
 }
 
 bool Socket::AcceptFrom(const QString& remoteAddress) {
     if (state_ != State::Listening)
         return false;
-    while (QTcpSocket* request = server_->nextPendingConnection()) {
-        if (DottedAddressOf(request->peerAddress()) == remoteAddress) {
+    while (!requests_.empty()) {
+        const int request = requests_.front();
+        requests_.pop_front();
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(request, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+            QHostAddress(ntohl(peer.sin_addr.s_addr)).toString() == remoteAddress) {
             TakeRequest(request);
             return true;
         }
-        Drop(request);
+        ::close(request);
     }
     return false;
 }
 
 // Keeps the accepted request as this socket's connection and stops listening.
-void Socket::TakeRequest(QTcpSocket* accepted) {
-    while (QTcpSocket* extra = server_->nextPendingConnection())
-        Drop(extra);
-    server_->close();
-    Adopt(accepted);
+void Socket::TakeRequest(int request) {
+    for (const int extra : requests_)
+        ::close(extra);
+    requests_.clear();
+    Unwatch();
+    ::close(descriptor_);
+    descriptor_ = request;
+    boundPort_ = 0;
     state_ = State::Connected;
+    ConnectionUp();
 }
 
 int Socket::Connect(const QString& remoteHost, quint16 remotePort, const QString& localAddress) {
     if (state_ != State::Closed)
         return kErrWrongState;
-    auto* connection = new QTcpSocket(this);
-    if (!localAddress.isEmpty() && !connection->bind(QHostAddress(localAddress), 0)) {
-        const int number = SocketErrorNumberOf(connection->error());
-        delete connection;
-        return number;
+    quint32 local = 0;
+    if (!localAddress.isEmpty() && !ParseIPv4(localAddress, &local))
+        return kErrAddressNotAvailable;
+    const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (descriptor < 0)
+        return ErrnoNumber(errno);
+    if (!localAddress.isEmpty()) {
+        const sockaddr_in from = SocketAddress(local, 0);
+        if (::bind(descriptor, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) {
+            const int failure = errno;
+            ::close(descriptor);
+            return ErrnoNumber(failure);
+        }
     }
-    Adopt(connection);
+    descriptor_ = descriptor;
     remoteHost_ = remoteHost;
     state_ = State::Connecting;
-    connection->connectToHost(remoteHost, remotePort);
+    quint32 remote = 0;
+    if (!ParseIPv4(remoteHost, &remote)) {
+        // Names are not looked up: every caller dials a dotted address.
+        const quint64 generation = generation_;
+        QTimer::singleShot(0, this, [this, generation] {
+            if (generation == generation_ && state_ == State::Connecting)
+                Fail(kErrHostNotFound);
+        });
+        return 0;
+    }
+    remoteAddress_ = remote;
+    remotePort_ = remotePort;
+    refusedBefore_ = false;
+    const int failure = StartConnecting();
+    if (failure != 0) {
+        // The failure is told as an event, as one found later would be.
+        ReportLater(failure);
+        return 0;
+    }
+    // Writable once connected or failed; a connection made at once is told the same way.
+    Watch(descriptor_);
     return 0;
 }
 
-void Socket::Adopt(QTcpSocket* connection) {
-    connection->setParent(this);
-    connection_ = connection;
-    connect(connection, &QTcpSocket::connected, this, &Socket::OnConnected);
-    connect(connection, &QTcpSocket::readyRead, this, &Socket::OnReadyRead);
-    connect(connection, &QTcpSocket::bytesWritten, this, &Socket::OnBytesWritten);
-    connect(connection, &QTcpSocket::disconnected, this, &Socket::OnDisconnected);
-    connect(connection, &QTcpSocket::errorOccurred, this,
-            [this](QAbstractSocket::SocketError error) { OnErrorOccurred(int(error)); });
+// One connection attempt to the remote address; 0 when it is under way or made.
+int Socket::StartConnecting() {
+    const sockaddr_in where = SocketAddress(remoteAddress_, remotePort_);
+    int result;
+    do {
+        result = ::connect(descriptor_, reinterpret_cast<const sockaddr*>(&where), sizeof where);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 || errno == EINPROGRESS ? 0 : errno;
+}
+
+void Socket::FinishConnecting() {
+    int failure = 0;
+    socklen_t length = sizeof failure;
+    if (::getsockopt(descriptor_, SOL_SOCKET, SO_ERROR, &failure, &length) != 0)
+        failure = errno;
+    if (failure == EINPROGRESS || failure == EALREADY)
+        return;
+    if (failure == ECONNREFUSED && !refusedBefore_) {
+        // The listener may be just coming back after its previous caller: one more attempt
+        // a moment later, on the same descriptor and local address.
+        refusedBefore_ = true;
+        // The first call only reports the failed attempt and readies the socket again.
+        if (StartConnecting() == 0 || StartConnecting() == 0)
+            return;
+    }
+    if (failure != 0) {
+        Fail(ErrnoNumber(failure));
+        return;
+    }
+    state_ = State::Connected;
+    ConnectionUp();
+    emit Connected();
+}
+
+void Socket::ConnectionUp() {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(descriptor_, reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
+        peerAddress_ = QHostAddress(ntohl(peer.sin_addr.s_addr)).toString();
+        peerPort_ = ntohs(peer.sin_port);
+    }
+    Watch(descriptor_);
 }
 
 int Socket::Send(const QByteArray& bytes) {
     if (state_ == State::PeerClosed)
         return kErrShutDown;
-    if (state_ != State::Connected || !connection_)
+    if (state_ != State::Connected)
         return kErrWrongState;
     if (bytes.isEmpty())
         return 0;
-    if (connection_->write(bytes) != bytes.size()) {
-        return SocketErrorNumberOf(connection_->error());
-    }
+    writeQueue_.push_back(bytes);
+    bytesToWrite_ += bytes.size();
+    UpdateNotifiers();
     return 0;
 }
 
-QByteArray Socket::Read() {
-    return connection_ ? connection_->readAll() : QByteArray();
-}
-
-void Socket::SetReadBufferSize(qint64 bytes) {
-    if (connection_) connection_->setReadBufferSize(bytes);
-}
-
-qint64 Socket::ReadInto(char* data, qint64 maxSize) {
-    if (!connection_) return 0;
-    const qint64 count = connection_->read(data, maxSize);
-    return count > 0 ? count : 0;
-}
-
-qint64 Socket::BytesAvailable() const {
-    return connection_ ? connection_->bytesAvailable() : 0;
-}
-
-qint64 Socket::BytesToWrite() const {
-    return connection_ ? connection_->bytesToWrite() : 0;
-}
-
-quint16 Socket::LocalPort() const {
-    if (connection_)
-        return connection_->localPort();
-    if (server_->isListening())
-        return server_->serverPort();
-    return boundPort_;
-}
-
-QString Socket::RemoteHost() const {
-    if (!connection_)
-        return QString();
-    return remoteHost_.isEmpty() ? RemoteHostIP() : remoteHost_;
-}
-
-quint16 Socket::RemotePort() const {
-    return connection_ ? connection_->peerPort() : 0;
-}
-
-QString Socket::RemoteHostIP() const {
-    return connection_ ? DottedAddressOf(connection_->peerAddress()) : QString();
-}
-
-void Socket::OnConnected() {
-    state_ = State::Connected;
-    emit Connected();
-}
-
-void Socket::OnReadyRead() {
-    if (connection_)
-        emit DataArrival(connection_->bytesAvailable());
-}
-
-void Socket::OnBytesWritten(qint64 bytes) {
-    if (!connection_)
+void Socket::OnWritable() {
+    if (state_ == State::Connecting) {
+        FinishConnecting();
         return;
-    const qint64 remaining = connection_->bytesToWrite();
-    emit SendProgress(bytes, remaining);
-    if (remaining == 0 && connection_)
+    }
+    const qint64 sent = WriteQueued(descriptor_, writeQueue_, writeOffset_);
+    if (sent < 0) {
+        const int failure = errno;
+        writeQueue_.clear();
+        writeOffset_ = 0;
+        bytesToWrite_ = 0;
+        UpdateNotifiers();
+        // Bytes that can no longer leave: the peer reset the connection. After the peer's
+        // close the owner has heard all there is to hear.
+        if (state_ == State::Connected)
+            Fail(IsReset(failure) ? kErrConnectionReset : ErrnoNumber(failure));
+        return;
+    }
+    bytesToWrite_ -= sent;
+    UpdateNotifiers();
+    if (sent == 0)
+        return;
+    const QPointer<Socket> alive(this);
+    const quint64 generation = generation_;
+    emit SendProgress(sent, bytesToWrite_);
+    if (alive && generation == generation_ && bytesToWrite_ == 0)
         emit SendComplete();
 }
 
-void Socket::OnDisconnected() {
-    if (state_ != State::Connected)
+qint64 Socket::KernelBytes() const {
+    if (descriptor_ < 0 || (state_ != State::Connected && state_ != State::PeerClosed))
+        return 0;
+    int count = 0;
+    return ::ioctl(descriptor_, FIONREAD, &count) == 0 ? count : 0;
+}
+
+qint64 Socket::BytesAvailable() const {
+    return Buffered() + KernelBytes();
+}
+
+void Socket::OnReadable() {
+    if (state_ == State::Listening) {
+        AcceptRequests();
         return;
+    }
+    if (state_ != State::Connected) {
+        UpdateNotifiers();
+        return;
+    }
+    if (KernelBytes() == 0) {
+        // Readable with nothing to read: the peer closed its end, or the connection failed.
+        char probe;
+        const ssize_t n = ::recv(descriptor_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0) {
+            PeerClosedNow();
+            return;
+        }
+        if (n < 0) {
+            if (!WouldBlock(errno) && errno != EINTR)
+                ReadFailed(errno);
+            return;
+        }
+    }
+    const QPointer<Socket> alive(this);
+    const quint64 generation = generation_;
+    for (;;) {
+        const quint64 reads = reads_;
+        emit DataArrival(BytesAvailable());
+        if (!alive || generation != generation_ || state_ != State::Connected)
+            return;
+        // Bytes the owner leaves for later are taken in, so that this event does not repeat
+        // for them until more arrive; the owner hears of what was added.
+        if (reads_ != reads || holdingBack_ || FillReadBuffer() == 0)
+            break;
+    }
+    UpdateNotifiers();
+}
+
+qint64 Socket::FillReadBuffer() {
+    qint64 added = 0;
+    for (;;) {
+        qint64 room = kFillStep;
+        if (readLimit_ > 0)
+            room = qMin(room, readLimit_ - Buffered());
+        if (room <= 0)
+            break;
+        if (readStart_ > 0) {
+            readBuffer_.remove(0, readStart_);
+            readStart_ = 0;
+        }
+        const qsizetype end = readBuffer_.size();
+        readBuffer_.resize(end + room);
+        const ssize_t n = ::recv(descriptor_, readBuffer_.data() + end, size_t(room), 0);
+        readBuffer_.resize(end + qMax<ssize_t>(n, 0));
+        if (n > 0) {
+            added += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && !WouldBlock(errno))
+            ReportLater(errno);
+        break;  // the close itself is noticed when nothing is left to read
+    }
+    return added;
+}
+
+qint64 Socket::TakeFromBuffer(char* data, qint64 maxSize) {
+    const qint64 count = qMin(Buffered(), maxSize);
+    if (count <= 0)
+        return 0;
+    memcpy(data, readBuffer_.constData() + readStart_, size_t(count));
+    readStart_ += count;
+    if (readStart_ == readBuffer_.size()) {
+        readBuffer_.resize(0);
+        readStart_ = 0;
+    }
+    return count;
+}
+
+void Socket::HoldBack() {
+    holdingBack_ = true;
+    UpdateNotifiers();
+}
+
+QByteArray Socket::Read() {
+    holdingBack_ = false;
+    QByteArray bytes = readBuffer_.mid(readStart_);
+    readBuffer_.clear();
+    readStart_ = 0;
+    const qint64 waiting = KernelBytes();
+    if (waiting > 0) {
+        const qsizetype end = bytes.size();
+        bytes.resize(end + waiting);
+        ssize_t n;
+        do {
+            n = ::recv(descriptor_, bytes.data() + end, size_t(waiting), 0);
+        } while (n < 0 && errno == EINTR);
+        bytes.resize(end + qMax<ssize_t>(n, 0));
+        if (n < 0 && !WouldBlock(errno))
+            ReportLater(errno);
+    }
+    if (!bytes.isEmpty())
+        ++reads_;
+    UpdateNotifiers();
+    return bytes;
+}
+
+qint64 Socket::ReadInto(char* data, qint64 maxSize) {
+    holdingBack_ = false;
+    qint64 count = TakeFromBuffer(data, maxSize);
+    if (count < maxSize && Buffered() == 0 && descriptor_ >= 0 &&
+        (state_ == State::Connected || state_ == State::PeerClosed)) {
+        ssize_t n;
+        do {
+            n = ::recv(descriptor_, data + count, size_t(maxSize - count), 0);
+        } while (n < 0 && errno == EINTR);
+        if (n > 0)
+            count += n;
+        else if (n < 0 && !WouldBlock(errno))
+            ReportLater(errno);
+    }
+    if (count > 0)
+        ++reads_;
+    UpdateNotifiers();
+    return count;
+}
+
+void Socket::SetReadBufferSize(qint64 bytes) {
+    readLimit_ = bytes;
+    UpdateNotifiers();
+}
+
+// A failure met while reading: a reset counts as the peer's close unless bytes are still
+// waiting to leave, as with the close the owner needs nothing more to tell them apart.
+void Socket::ReadFailed(int errnoValue) {
+    if (state_ != State::Connected && state_ != State::Connecting)
+        return;
+    if (state_ == State::Connected && IsReset(errnoValue) && bytesToWrite_ == 0) {
+        PeerClosedNow();
+        return;
+    }
+    Fail(IsReset(errnoValue) ? kErrConnectionReset : ErrnoNumber(errnoValue));
+}
+
+// Reports a failure met inside a call as the later event it is.
+void Socket::ReportLater(int errnoValue) {
+    const quint64 generation = generation_;
+    QTimer::singleShot(0, this, [this, generation, errnoValue] {
+        if (generation == generation_)
+            ReadFailed(errnoValue);
+    });
+}
+
+void Socket::PeerClosedNow() {
     state_ = State::PeerClosed;
+    UpdateNotifiers();
     emit Closed();
 }
 
-void Socket::OnErrorOccurred(int error) {
-    const auto socketError = QAbstractSocket::SocketError(error);
-    if (socketError == QAbstractSocket::RemoteHostClosedError) {
-        // Qt reports the peer's close and its reset alike; only bytes that can no longer
-        // leave tell a reset apart. A plain close arrives as Closed.
-        if (!connection_ || connection_->bytesToWrite() == 0)
-            return;
-    }
+void Socket::Fail(int number) {
     if (state_ == State::Closed || state_ == State::Failed)
         return;
     state_ = State::Failed;
-    emit Error(SocketErrorNumberOf(socketError));
+    UpdateNotifiers();
+    emit Error(number);
+}
+
+quint16 Socket::LocalPort() const {
+    if (state_ == State::Bound || state_ == State::Listening)
+        return boundPort_;
+    if (descriptor_ < 0)
+        return 0;
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(descriptor_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return 0;
+    return ntohs(local.sin_port);
+}
+
+QString Socket::RemoteHost() const {
+    if (peerAddress_.isEmpty())
+        return QString();
+    return remoteHost_.isEmpty() ? peerAddress_ : remoteHost_;
+}
+
+quint16 Socket::RemotePort() const {
+    return peerPort_;
+}
+
+QString Socket::RemoteHostIP() const {
+    return peerAddress_;
 }
 
 }  // namespace tvx

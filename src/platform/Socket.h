@@ -2,17 +2,22 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
 #include <QString>
+#include <deque>
 
-class QTcpServer;
-class QTcpSocket;
+class QSocketNotifier;
 
 namespace tvx {
 
 // One TCP connection end with the operations and events every window works with. A socket
 // either listens (bind, listen, then accept one request on itself) or connects. Operations
 // return 0 or an error number (SocketErrors.h); failures that happen later arrive as Error.
+//
+// The socket works on the system's descriptor itself: received bytes stay with the system
+// until the owner reads them, straight into the owner's buffer, and queued arrays go to the
+// system from where they are. Only bytes the owner leaves unread after DataArrival are taken
+// into a buffer of the socket's own (within SetReadBufferSize), so the event is not repeated
+// for them.
 class Socket : public QObject {
     Q_OBJECT
 
@@ -32,6 +37,7 @@ public:
     ~Socket() override;
 
     // Closes the connection or listener and forgets everything; no Closed event follows.
+    // Bytes still queued go out before the system closes the connection.
     void Close();
 
     // Takes the local address and port now, so a port in use fails here (10048, 10049).
@@ -44,7 +50,8 @@ public:
     // anywhere else are closed at once. False when none came from there: the socket then
     // keeps listening.
     bool AcceptFrom(const QString& remoteAddress);
-    // Connects from local port 0; with a local address the connection leaves from it.
+    // Connects to a dotted address from local port 0; with a local address the connection
+    // leaves from it.
     int Connect(const QString& remoteHost, quint16 remotePort,
                 const QString& localAddress = QString());
 
@@ -52,15 +59,19 @@ public:
     int Send(const QByteArray& bytes);
     // Every byte available now.
     QByteArray Read();
-    // Bounds what the connection takes in ahead of the owner's reads (0: no bound). The
-    // system holds back the rest, so a slow reader does not fill memory.
+    // Bounds what the socket takes in ahead of the owner's reads (0: no bound). The system
+    // holds back the rest, so a slow reader does not fill memory.
     void SetReadBufferSize(qint64 bytes);
     // Up to maxSize available bytes into data; the count read (0 when none).
     qint64 ReadInto(char* data, qint64 maxSize);
+    // The owner will read again by itself (it waits for room of its own): until it does, no
+    // DataArrival comes and the system keeps the bytes, holding the sender back.
+    void HoldBack();
 
     State state() const { return state_; }
+    // Bytes that can be read now: those taken in and those the system holds.
     qint64 BytesAvailable() const;
-    qint64 BytesToWrite() const;
+    qint64 BytesToWrite() const { return bytesToWrite_; }
     quint16 LocalPort() const;
     QString RemoteHost() const;
     quint16 RemotePort() const;
@@ -77,22 +88,52 @@ signals:
     void Error(int number);
 
 private:
-    void Adopt(QTcpSocket* connection);
-    void TakeRequest(QTcpSocket* accepted);
+    class Lingering;
+
+    void Watch(int descriptor);
+    void Unwatch();
+    void UpdateNotifiers();
+    void OnReadable();
+    void OnWritable();
+    void AcceptRequests();
+    void TakeRequest(int descriptor);
+    int StartConnecting();
+    void FinishConnecting();
+    void ConnectionUp();
+    qint64 KernelBytes() const;
+    qint64 Buffered() const { return readBuffer_.size() - readStart_; }
+    qint64 TakeFromBuffer(char* data, qint64 maxSize);
+    qint64 FillReadBuffer();
+    void ReadFailed(int errnoValue);
+    void ReportLater(int errnoValue);
+    void PeerClosedNow();
+    void Fail(int number);
     void DropConnection();
-    void OnConnected();
-    void OnReadyRead();
-    void OnBytesWritten(qint64 bytes);
-    void OnDisconnected();
-    void OnErrorOccurred(int error);
-    void OnNewConnection();
 
     State state_ = State::Closed;
-    QTcpServer* server_;
-    QPointer<QTcpSocket> connection_;
-    int boundDescriptor_ = -1;
+    int descriptor_ = -1;  // bound, listening or connected
+    QSocketNotifier* reader_;
+    QSocketNotifier* writer_;
+    std::deque<int> requests_;  // accepted connection requests waiting for Accept
+    quint64 generation_ = 0;    // grows with every Close, so late steps of an old one stop
     quint16 boundPort_ = 0;
     QString remoteHost_;
+    quint32 remoteAddress_ = 0;  // dialled, in host order
+    quint16 remotePort_ = 0;
+    bool refusedBefore_ = false;
+    QString peerAddress_;
+    quint16 peerPort_ = 0;
+
+    // Bytes taken in but not yet read by the owner, from readStart_ on.
+    QByteArray readBuffer_;
+    qsizetype readStart_ = 0;
+    qint64 readLimit_ = 0;
+    quint64 reads_ = 0;  // owner reads that took bytes, to tell whether DataArrival was answered
+    bool holdingBack_ = false;
+
+    std::deque<QByteArray> writeQueue_;
+    qint64 writeOffset_ = 0;  // into the first queued array
+    qint64 bytesToWrite_ = 0;
 };
 
 }  // namespace tvx

@@ -43,6 +43,18 @@ QAbstractSocket::SocketError SocketErrorOfErrno(int errnoValue) {
             return QAbstractSocket::SocketResourceError;
         case EINVAL:
             return QAbstractSocket::OperationError;
+        case ECONNREFUSED:
+            return QAbstractSocket::ConnectionRefusedError;
+        case ETIMEDOUT:
+            return QAbstractSocket::SocketTimeoutError;
+        case ECONNRESET:
+        case EPIPE:
+        case ECONNABORTED:
+            return QAbstractSocket::RemoteHostClosedError;
+        case ENETUNREACH:
+        case EHOSTUNREACH:
+        case ENETDOWN:
+            return QAbstractSocket::NetworkError;
         default:
             return QAbstractSocket::UnknownSocketError;
     }

@@ -7,14 +7,15 @@ namespace tvx {
 // Error numbers that the windows tell apart. Every other failure keeps a number of its own
 // (kOtherSocketErrorBase plus the Qt error value) that no window distinguishes.
 //
-//   Qt socket error / event                      number  meaning
+//   Qt socket error / event (errno)              number  meaning
 //   AddressInUseError (EADDRINUSE on bind)       10048   address and port already in use
 //   SocketAddressNotAvailableError (bind)        10049   the address is not a local one
-//   NetworkError                                 10053   connection aborted on this side
+//   NetworkError (unreachable, network down)     10053   connection aborted on this side
 //   RemoteHostClosedError with bytes unsent      10054   connection reset by the peer
+//     (ECONNRESET, EPIPE)
 //   Send after the peer closed its end           10058   the connection was shut down
-//   SocketTimeoutError                           10060   timed out
-//   ConnectionRefusedError                       10061   nobody listens there
+//   SocketTimeoutError (ETIMEDOUT)               10060   timed out
+//   ConnectionRefusedError (ECONNREFUSED)        10061   nobody listens there
 //   HostNotFoundError                            11004   the name did not resolve
 //   OperationError / call in the wrong state     40006   wrong state for the request
 enum SocketErrorNumber {
@@ -33,7 +34,7 @@ enum SocketErrorNumber {
 // The number of a Qt socket error, from the table above.
 int SocketErrorNumberOf(QAbstractSocket::SocketError error);
 
-// The Qt socket error that a failed bind() reports through errno.
+// The Qt socket error of a failed system call's errno (bind, connect, send, receive).
 QAbstractSocket::SocketError SocketErrorOfErrno(int errnoValue);
 
 }  // namespace tvx

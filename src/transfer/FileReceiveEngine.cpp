@@ -627,7 +627,9 @@ void FileReceiveEngine::TakeArrivedBytes(bool gather) {
     while (m_data.BytesAvailable() > 0) {
         QByteArray slice = m_writer->TakeBuffer();
         if (slice.isNull()) {
+            // The writer's next written slice goes on; until then the sender waits.
             m_drainWaiting = true;
+            m_data.HoldBack();
             break;
         }
         const qint64 count = m_data.ReadInto(slice.data(), slice.size());
