@@ -26,6 +26,7 @@ constexpr qint64 kFillStep = 64 * 1024;
 // Bytes still arriving that a closing socket reads away, so the system ends the connection
 // with a close rather than a reset and the bytes queued before it still reach the peer.
 constexpr qint64 kDiscardOnClose = 4 * 1024 * 1024;
+constexpr int kConnectTimeoutMs = 30000;
 
 int ErrnoNumber(int errnoValue) {
     return SocketErrorNumberOf(SocketErrorOfErrno(errnoValue));
@@ -352,6 +353,12 @@ int Socket::Connect(const QString& remoteHost, quint16 remotePort, const QString
     }
     // Writable once connected or failed; a connection made at once is told the same way.
     Watch(descriptor_);
+    // A host that never answers is given up after a while, not after the system's minutes.
+    const quint64 generation = generation_;
+    QTimer::singleShot(kConnectTimeoutMs, this, [this, generation] {
+        if (generation == generation_ && state_ == State::Connecting)
+            Fail(kErrTimedOut);
+    });
     return 0;
 }
 
