@@ -305,9 +305,9 @@ void FileReceiveEngine::OnDataConnectionRequest() {
     // from any other address is closed and the listener waits on for the genuine one.
     if (!m_data.AcceptFrom(m_link.remoteAddress()))
         return;
-    // Keep what waits in the connection small enough to stay in the cache, unless the receive
-    // buffer is to gather its buffer-full there. Either way the connection takes in no more,
-    // so a writer that falls behind holds the sender back instead of filling memory.
+    // Bounds what the connection takes in ahead of the slices: the receive buffer's
+    // buffer-full when it is to gather one, otherwise a little. Beyond that the system holds
+    // the bytes, so a writer that falls behind holds the sender back instead of filling memory.
     const SettingsRecord& settings = m_session.settings;
     m_data.SetReadBufferSize(
         settings.useRecvBuffer ? qMax(settings.recvBufferBytes, kReadAheadBytes) : kReadAheadBytes);
