@@ -153,8 +153,8 @@ void Socket::UpdateNotifiers() {
         return;
     }
     const bool reading =
-        state_ == State::Listening || (state_ == State::Connected && !holdingBack_ &&
-                                       (readLimit_ <= 0 || Buffered() < readLimit_));
+        state_ == State::Listening ||
+        (state_ == State::Connected && !lent_ && (readLimit_ <= 0 || Buffered() < readLimit_));
     const bool writing =
         state_ == State::Connecting ||
         ((state_ == State::Connected || state_ == State::PeerClosed) && !writeQueue_.empty());
@@ -180,7 +180,7 @@ void Socket::Close() {
     peerPort_ = 0;
     readBuffer_.clear();
     readStart_ = 0;
-    holdingBack_ = false;
+    lent_ = false;
     state_ = State::Closed;
 }
 
@@ -491,7 +491,7 @@ void Socket::OnReadable() {
             return;
         // Bytes the owner leaves for later are taken in, so that this event does not repeat
         // for them until more arrive; the owner hears of what was added.
-        if (reads_ != reads || holdingBack_ || FillReadBuffer() == 0)
+        if (reads_ != reads || lent_ || FillReadBuffer() == 0)
             break;
     }
     UpdateNotifiers();
@@ -539,13 +539,23 @@ qint64 Socket::TakeFromBuffer(char* data, qint64 maxSize) {
     return count;
 }
 
-void Socket::HoldBack() {
-    holdingBack_ = true;
+int Socket::LendForReading(QByteArray* taken) {
+    if (state_ != State::Connected || descriptor_ < 0)
+        return -1;
+    *taken = readBuffer_.mid(readStart_);
+    readBuffer_.clear();
+    readStart_ = 0;
+    lent_ = true;
+    UpdateNotifiers();
+    return descriptor_;
+}
+
+void Socket::TakeBackReading() {
+    lent_ = false;
     UpdateNotifiers();
 }
 
 QByteArray Socket::Read() {
-    holdingBack_ = false;
     QByteArray bytes = readBuffer_.mid(readStart_);
     readBuffer_.clear();
     readStart_ = 0;
@@ -568,7 +578,6 @@ QByteArray Socket::Read() {
 }
 
 qint64 Socket::ReadInto(char* data, qint64 maxSize) {
-    holdingBack_ = false;
     qint64 count = TakeFromBuffer(data, maxSize);
     if (count < maxSize && Buffered() == 0 && descriptor_ >= 0 &&
         (state_ == State::Connected || state_ == State::PeerClosed)) {

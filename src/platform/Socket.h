@@ -64,9 +64,12 @@ public:
     void SetReadBufferSize(qint64 bytes);
     // Up to maxSize available bytes into data; the count read (0 when none).
     qint64 ReadInto(char* data, qint64 maxSize);
-    // The owner will read again by itself (it waits for room of its own): until it does, no
-    // DataArrival comes and the system keeps the bytes, holding the sender back.
-    void HoldBack();
+    // Lends the connected descriptor to a reader of the owner's, on another thread: until
+    // TakeBackReading the socket neither reads nor tells of bytes or of the peer's close, and
+    // the owner stops that reader before it closes the socket. Bytes the socket had taken in
+    // go to `taken`. -1 without a connection.
+    int LendForReading(QByteArray* taken);
+    void TakeBackReading();
 
     State state() const { return state_; }
     // Bytes that can be read now: those taken in and those the system holds.
@@ -129,7 +132,7 @@ private:
     qsizetype readStart_ = 0;
     qint64 readLimit_ = 0;
     quint64 reads_ = 0;  // owner reads that took bytes, to tell whether DataArrival was answered
-    bool holdingBack_ = false;
+    bool lent_ = false;
 
     std::deque<QByteArray> writeQueue_;
     qint64 writeOffset_ = 0;  // into the first queued array

@@ -1,10 +1,16 @@
 #include "transfer/FileReceiveEngine.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFileInfo>
-#include <condition_variable>
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
-#include <deque>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -17,6 +23,7 @@
 #include "common/ShellRoutines.h"
 #include "common/Text.h"
 #include "platform/FileSystem.h"
+#include "platform/SocketErrors.h"
 #include "protocol/Codes.h"
 #include "records/AddressFiles.h"
 #include "records/HistoryLog.h"
@@ -28,10 +35,12 @@ namespace {
 
 using C = ProtocolCodes;
 
-constexpr int kSliceBytes = 256 * 1024;
-// Slices the writer may hold, queued or being written: 2 MB.
-constexpr int kWriterSlices = 8;
+constexpr qint64 kSliceBytes = 256 * 1024;
 constexpr qint64 kReadAheadBytes = 1024 * 1024;
+
+bool IsConnectionReset(int errnoValue) {
+    return errnoValue == ECONNRESET || errnoValue == EPIPE || errnoValue == ECONNABORTED;
+}
 
 const QString kWriteError = QStringLiteral("无法继续接收:写入文件时发生错误。");
 
@@ -44,132 +53,187 @@ QString BrokenConnectionText(const QString& nickName) {
 
 }  // namespace
 
-// Unscrambles received slices and writes them to the temporary file in order, on a thread of
-// its own, so that the data connection is read while the disk works. The slices come from a
-// fixed set of buffers: when all of them wait to be written the engine stops reading, and the
-// connection holds the sender back. After a failed write the rest is dropped.
-class FileReceiveEngine::SliceWriter {
+// Reads the data connection, unscrambles and writes to the temporary file, all on a thread of
+// its own, so that each byte is handled once while it is still in the processor's cache and
+// the disk never holds up the event loop. The engine lends it the connection once the bytes
+// begin to flow and takes it back when the transfer ends. With a gathering size it writes
+// whole buffer-fulls only (the receive-buffer option). Bytes beyond the offered length are
+// not written: the thread stops and says so.
+class FileReceiveEngine::SliceReceiver {
 public:
-    // Writes from the file's position, which is `start` bytes into the file.
-    SliceWriter(QFile& file, qint64 start, int key, std::function<void()> written)
-        : m_file(file), m_key(key), m_written(std::move(written)), m_writtenBytes(start) {
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~SliceWriter() { Finish(); }
+    struct Report {
+        qint64 received = 0;  // the file's bytes that came so far, from its start
+        qint64 written = 0;   // of which in the file
+        bool closed = false;  // the sender closed the connection; every byte is written
+        bool beyond = false;  // more bytes came than were offered
+        int readError = 0;    // errno of a failed read
+        bool writeFailed = false;
+        QString writeError;
+    };
 
-    // An empty buffer of kSliceBytes; a null array while every buffer waits to be written.
-    QByteArray TakeBuffer() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        QByteArray buffer;
-        if (!m_free.empty()) {
-            buffer = std::move(m_free.back());
-            m_free.pop_back();
-        } else if (m_buffers < kWriterSlices) {
-            ++m_buffers;
-        } else {
-            return QByteArray();
-        }
-        buffer.resize(kSliceBytes);  // keeps the allocation it had
-        return buffer;
+    // Reads `descriptor` (non-blocking) into `file` from `start` bytes into it, opening the
+    // file with the first bytes to write; `taken` holds bytes that were read before. `notify` runs
+    // on the thread after each step; it must only post.
+    SliceReceiver(QFile& file, int descriptor, QByteArray taken, qint64 start, qint64 length,
+                  int key, qint64 gatherBytes, std::function<void()> notify)
+        : m_file(file),
+          m_descriptor(descriptor),
+          m_length(length),
+          m_key(key),
+          m_gather(gatherBytes > 0),
+          m_notify(std::move(notify)),
+          m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+        m_report.received = m_report.written = m_received = m_written = start;
+        m_buffer.resize(size_t(qMax<qint64>(gatherBytes, kSliceBytes)));
+        m_thread = std::thread([this, taken = std::move(taken)] { Run(taken); });
     }
-    // An empty buffer, waiting for the writer to let one go when every buffer is queued.
-    QByteArray TakeBufferWaiting() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (m_free.empty() && m_buffers < kWriterSlices) {
-            ++m_buffers;
-            QByteArray buffer;
-            buffer.resize(kSliceBytes);
-            return buffer;
-        }
-        m_freed.wait(lock, [this] { return !m_free.empty(); });
-        QByteArray buffer = std::move(m_free.back());
-        m_free.pop_back();
-        buffer.resize(kSliceBytes);
-        return buffer;
+    ~SliceReceiver() {
+        Stop();
+        if (m_wake >= 0)
+            ::close(m_wake);
     }
-    void GiveBack(QByteArray buffer) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_free.push_back(std::move(buffer));
-    }
-    // Queues a slice, sized to its bytes, to be unscrambled and written after the others.
-    void Write(QByteArray slice) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_queue.push_back(std::move(slice));
+
+    // Ends the thread; bytes gathered and not yet written are written first.
+    void Stop() {
+        m_stopping = true;
+        if (m_wake >= 0) {
+            const quint64 one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(m_wake, &one, sizeof one);
         }
-        m_wake.notify_one();
-    }
-    // Writes what is queued and ends the thread.
-    void Finish() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stopping = true;
-        }
-        m_wake.notify_one();
         if (m_thread.joinable())
             m_thread.join();
     }
-    // The file's length so far: the start and every byte written since.
-    qint64 Written() const {
+
+    Report Snapshot() const {
         std::lock_guard<std::mutex> lock(m_mutex);
-        return m_writtenBytes;
-    }
-    bool Failed(QString* error) const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        *error = m_error;
-        return m_failed;
+        return m_report;
     }
 
 private:
-    void Run() {
-        for (;;) {
-            QByteArray slice;
-            bool failed = false;
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
-                if (m_queue.empty())
+    void Run(const QByteArray& taken) {
+        if (!taken.isEmpty() && !Take(taken.constData(), taken.size()))
+            return;
+        while (!m_stopping) {
+            char* free = m_buffer.data() + m_filled;
+            const ssize_t n = ::recv(m_descriptor, free, m_buffer.size() - m_filled, 0);
+            if (n > 0) {
+                if (!Taken(n))
                     return;
-                slice = std::move(m_queue.front());
-                m_queue.pop_front();
-                failed = m_failed;
+                continue;
             }
-            bool ok = false;
-            QString error;
-            if (!failed) {
-                ScrambleBytes(slice.data(), slice.size(), m_key);
-                ok = m_file.write(slice.constData(), slice.size()) == slice.size();
-                if (!ok)
-                    error = m_file.errorString();
+            if (n == 0) {
+                Flush();
+                Update([](Report& r) { r.closed = true; });
+                return;
             }
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                if (ok) {
-                    m_writtenBytes += slice.size();
-                } else if (!m_failed) {
-                    m_failed = true;
-                    m_error = error;
-                }
-                m_free.push_back(std::move(slice));
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                const int failure = errno;
+                Flush();
+                Update([failure](Report& r) { r.readError = failure; });
+                return;
             }
-            m_freed.notify_one();
-            m_written();
+            // Progress not yet reported goes out once the connection has been quiet a moment.
+            const bool unreported = m_received != m_noticed;
+            pollfd waits[2] = {{m_descriptor, POLLIN, 0}, {m_wake, POLLIN, 0}};
+            if (::poll(waits, 2, unreported ? 20 : 100) == 0 && unreported)
+                Update([](Report&) {});
         }
+        Flush();
+        Update([](Report&) {});
     }
 
-    QFile& m_file;  // only this thread touches it while the writer runs
+    // Bytes read before the thread began, as if it had read them.
+    bool Take(const char* bytes, qint64 count) {
+        while (count > 0) {
+            const qint64 part = qMin<qint64>(count, qint64(m_buffer.size()) - m_filled);
+            memcpy(m_buffer.data() + m_filled, bytes, size_t(part));
+            if (!Taken(part))
+                return false;
+            bytes += part;
+            count -= part;
+        }
+        return true;
+    }
+
+    // `count` new bytes at the end of the buffer: written at once, or once the gathering
+    // buffer is full or the file complete. False when the thread is to end.
+    bool Taken(qint64 count) {
+        if (m_received + count > m_length) {
+            Flush();
+            Update([](Report& r) { r.beyond = true; });
+            return false;
+        }
+        m_received += count;
+        m_filled += count;
+        if (!m_gather || m_filled == qint64(m_buffer.size()) || m_received == m_length) {
+            if (!Flush())
+                return false;
+        }
+        // The engine hears of progress a few dozen times a second, and of the last byte at once.
+        const auto now = std::chrono::steady_clock::now();
+        if (m_written == m_length || now - m_lastNotice >= kNoticeInterval) {
+            m_lastNotice = now;
+            Update([](Report&) {});
+        }
+        return m_written < m_length;
+    }
+
+    bool Flush() {
+        if (m_filled > 0 && !m_failed) {
+            ScrambleBytes(m_buffer.data(), m_filled, m_key);
+            const bool opened =
+                m_file.isOpen() || (m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered) &&
+                                    m_file.seek(m_written));
+            if (!opened || m_file.write(m_buffer.data(), m_filled) != m_filled) {
+                m_failed = true;
+                const QString error = m_file.errorString();
+                Update([&error](Report& r) {
+                    r.writeFailed = true;
+                    r.writeError = error;
+                });
+                m_filled = 0;
+                return false;
+            }
+            m_written += m_filled;
+        }
+        m_filled = 0;
+        return !m_failed;
+    }
+
+    template <typename Change>
+    void Update(Change change) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_received > m_report.received)
+                m_report.received = m_received;
+            if (m_written > m_report.written)
+                m_report.written = m_written;
+            change(m_report);
+        }
+        m_noticed = m_received;
+        m_notify();
+    }
+
+    QFile& m_file;  // only this thread touches it while the thread runs
+    const int m_descriptor;
+    const qint64 m_length;
     const int m_key;
-    const std::function<void()> m_written;
-    mutable std::mutex m_mutex;
-    qint64 m_writtenBytes;
-    std::condition_variable m_wake;
-    std::condition_variable m_freed;  // a buffer came back from the writer
-    std::deque<QByteArray> m_queue;
-    std::vector<QByteArray> m_free;
-    int m_buffers = 0;
+    const bool m_gather;
+    const std::function<void()> m_notify;
+    const int m_wake;  // an eventfd that ends the thread's waits
+    std::vector<char> m_buffer;
+    qint64 m_filled = 0;
+    qint64 m_received = 0;
+    qint64 m_written = 0;
+    qint64 m_noticed = -1;  // the received count the engine last heard of
     bool m_failed = false;
-    QString m_error;
-    bool m_stopping = false;
+    static constexpr std::chrono::milliseconds kNoticeInterval{20};
+    std::chrono::steady_clock::time_point m_lastNotice;
+    std::atomic<bool> m_stopping{false};
+    mutable std::mutex m_mutex;
+    Report m_report;
     std::thread m_thread;
 };
 
@@ -232,8 +296,8 @@ void FileReceiveEngine::Shutdown() {
     m_timSpeed.stop();
     m_timCloseGrace.stop();
     m_link.Stop();
-    m_data.Close();
     CloseTempFile();
+    m_data.Close();
 }
 
 void FileReceiveEngine::Reset() {
@@ -247,8 +311,8 @@ void FileReceiveEngine::ResetAndReport(const QString& text, int kind, bool syste
 
 // Runs after every reset of the control link, whoever started it.
 void FileReceiveEngine::OnResetDone() {
-    m_data.Close();
     CloseTempFile();
+    m_data.Close();
     m_timCountDown.stop();
     m_timSpeed.stop();
     // As the program ends the windows are going away: report nothing more.
@@ -336,18 +400,8 @@ void FileReceiveEngine::OnPeerClosed() {
 }
 
 void FileReceiveEngine::OnDataClosed() {
-    // Bytes the connection still holds arrived before its close: they go to the writer first
-    // (waiting for its buffers), so that the close is judged on everything that came.
-    if (m_writer && m_accepted && !m_cancelledHere && !DrainClosedConnection())
-        return;
-    if (m_writer && m_received == m_offer.length) {
-        // Every byte came before the close; the last ones may still be on their way to the
-        // disk. They complete the file first, as they would have had they been written.
-        m_writer->Finish();
-        OnSlicesWritten();
-        if (!m_offerReceived)
-            return;  // a failed write or completion has reset the transfer
-    }
+    // While the receiving thread reads the connection it judges the close itself; this is a
+    // close before any byte of the file, or after the user cancelled.
     if (m_session.activity.receiving() && !m_cancelledHere) {
         TakeSenderCancel(QString(), true);
     } else {
@@ -574,120 +628,63 @@ void FileReceiveEngine::OnDataArrival() {
         m_data.Read();
         return;
     }
-    TakeArrivedBytes(true);
+    if (!m_receiver)
+        StartReceiverThread();
 }
 
-// Hands what the connection holds to the writer, as far as its buffers reach; the writer's
-// next written slice goes on with the rest. A connection whose buffer filled up reads again
-// only once its buffer has been emptied, so a started drain is never left for gathering.
-void FileReceiveEngine::TakeArrivedBytes(bool gather) {
-    const qint64 available = m_data.BytesAvailable();
-    const qint64 missing = m_offer.length - TakenIn();
-    if (available > missing) {
-        // More than was offered: keep what is whole for a resume and stop.
-        FailWrite(QString());
+// Opens the temporary file and lends the data connection to the receiving thread, which
+// reads, unscrambles and writes from here on and reports each step.
+void FileReceiveEngine::StartReceiverThread() {
+    // The thread opens the file with the first bytes it writes, so that nothing touches the
+    // disk while a buffer-full gathers.
+    m_tempFile.setFileName(m_tempPath);
+    QByteArray taken;
+    const int descriptor = m_data.LendForReading(&taken);
+    if (descriptor < 0)
         return;
-    }
     const SettingsRecord& settings = m_session.settings;
-    if (gather && settings.useRecvBuffer && available != missing &&
-        available < settings.recvBufferBytes) {
-        // Let a buffer-full gather in the connection before touching the disk.
-        m_progress.SetPosition(TakenIn() + available);
-        if (!m_automatic)
-            emit ProgressChanged(m_progress);
+    const qint64 gather = settings.useRecvBuffer ? qMax<qint64>(settings.recvBufferBytes, 1) : 0;
+    m_received = m_position;
+    m_receiver = std::make_unique<SliceReceiver>(m_tempFile, descriptor, taken, m_position,
+                                                 m_offer.length, m_offer.key, gather, [this] {
+                                                     // One notice at a time is enough: it reads the
+                                                     // thread's state when it runs.
+                                                     if (!m_receiverNoticePending.exchange(true)) {
+                                                         QMetaObject::invokeMethod(
+                                                             this,
+                                                             [this] {
+                                                                 m_receiverNoticePending = false;
+                                                                 OnReceiverReport();
+                                                             },
+                                                             Qt::QueuedConnection);
+                                                     }
+                                                 });
+}
+
+void FileReceiveEngine::OnReceiverReport() {
+    if (!m_receiver)
         return;
-    }
-    if (available == 0)
-        return;
-    // The temporary file stays open while the bytes flow; it is closed by every end.
-    if (!m_writer) {
-        m_tempFile.setFileName(m_tempPath);
-        if (!m_tempFile.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
-            FailWrite(m_tempFile.errorString());
-            return;
-        }
-        if (!m_tempFile.seek(m_position)) {
-            FailWrite(m_tempFile.errorString());
-            return;
-        }
-        m_received = m_position;
-        m_writer = std::make_unique<SliceWriter>(m_tempFile, m_position, m_offer.key, [this] {
-            // One notice at a time is enough: it reads the writer's state when it runs.
-            if (!m_writtenNoticePending.exchange(true)) {
-                QMetaObject::invokeMethod(
-                    this,
-                    [this] {
-                        m_writtenNoticePending = false;
-                        OnSlicesWritten();
-                    },
-                    Qt::QueuedConnection);
-            }
-        });
-    }
-    while (m_data.BytesAvailable() > 0) {
-        QByteArray slice = m_writer->TakeBuffer();
-        if (slice.isNull()) {
-            // The writer's next written slice goes on; until then the sender waits.
-            m_drainWaiting = true;
-            m_data.HoldBack();
-            break;
-        }
-        const qint64 count = m_data.ReadInto(slice.data(), slice.size());
-        if (count <= 0) {
-            m_writer->GiveBack(std::move(slice));
-            break;
-        }
-        if (m_received + count > m_offer.length) {
-            FailWrite(QString());
-            return;
-        }
-        slice.resize(count);
-        m_writer->Write(std::move(slice));
-        m_received += count;
-    }
+    const SliceReceiver::Report report = m_receiver->Snapshot();
+    m_received = report.received;
+    m_position = report.written;
     m_progress.SetPosition(m_received);
     if (!m_automatic)
         emit ProgressChanged(m_progress);
-}
-
-bool FileReceiveEngine::DrainClosedConnection() {
-    m_drainWaiting = false;
-    while (m_data.BytesAvailable() > 0) {
-        QByteArray slice = m_writer->TakeBufferWaiting();
-        const qint64 count = m_data.ReadInto(slice.data(), slice.size());
-        if (count <= 0) {
-            m_writer->GiveBack(std::move(slice));
-            break;
-        }
-        if (m_received + count > m_offer.length) {
-            m_writer->GiveBack(std::move(slice));
-            FailWrite(QString());
-            return false;
-        }
-        slice.resize(count);
-        m_writer->Write(std::move(slice));
-        m_received += count;
-    }
-    return true;
-}
-
-void FileReceiveEngine::OnSlicesWritten() {
-    if (!m_writer)
-        return;
-    QString error;
-    if (m_writer->Failed(&error)) {
-        FailWrite(error);
-        return;
-    }
-    m_position = m_writer->Written();
-    if (m_position == m_offer.length) {
+    if (report.writeFailed) {
+        FailWrite(report.writeError);
+    } else if (report.beyond) {
+        // More than was offered: keep what is whole for a resume and stop.
+        FailWrite(QString());
+    } else if (m_position == m_offer.length) {
         FinishFile();
-        return;
-    }
-    if (m_drainWaiting) {
-        m_drainWaiting = false;
-        if (m_accepted && !m_cancelledHere)
-            TakeArrivedBytes(false);
+    } else if (report.closed || IsConnectionReset(report.readError)) {
+        // The sender went away before the last byte: a cancel, as the close of the
+        // connection would have been.
+        CloseTempFile();
+        OnDataClosed();
+    } else if (report.readError != 0) {
+        CloseTempFile();
+        ConnectionFailed(SocketErrorNumberOf(SocketErrorOfErrno(report.readError)));
     }
 }
 
@@ -701,13 +698,17 @@ void FileReceiveEngine::FinishFile() {
     Complete();
 }
 
+// Ends the receiving thread (it writes what it gathered first), gives the connection back to
+// the socket and closes the temporary file.
 void FileReceiveEngine::CloseTempFile() {
-    if (m_writer) {
-        m_writer->Finish();
-        m_position = m_writer->Written();
-        m_writer.reset();
+    if (m_receiver) {
+        m_receiver->Stop();
+        const SliceReceiver::Report report = m_receiver->Snapshot();
+        m_position = report.written;
+        m_received = report.received;
+        m_receiver.reset();
+        m_data.TakeBackReading();
     }
-    m_drainWaiting = false;
     m_tempFile.close();
 }
 
@@ -771,6 +772,9 @@ void FileReceiveEngine::Cancel(const QString& note) {
         return;  // it ended while the question was open
     m_cancelledHere = true;
     m_deleteOnReset = true;
+    // Bytes still on their way are dropped from here on, so the file is not completed behind
+    // the user's back while the sender closes.
+    CloseTempFile();
     SendOrFail(BuildReceiverCancel(note));
 }
 

@@ -129,14 +129,12 @@ private:
     void OnResetDone();
     void OnDataConnectionRequest();
     void OnDataArrival();
-    void TakeArrivedBytes(bool gather);
-    void OnSlicesWritten();
+    void StartReceiverThread();
+    void OnReceiverReport();
     void FinishFile();
-    // Waits for the writer to write what it holds, then closes the temporary file.
+    // Ends the receiving thread, which writes what it holds first, then closes the file.
     void CloseTempFile();
-    qint64 TakenIn() const { return m_writer ? m_received : m_position; }
     void OnDataClosed();
-    bool DrainClosedConnection();
     void OnDataError(int number);
 
     void TakeOffer(const QString& payload);
@@ -173,14 +171,13 @@ private:
     QString m_tempPath;
     QString m_refuseNote;
     QFile m_tempFile;
-    // Unscrambles and writes on its own thread while the connection is read; it exists while
-    // the temporary file is open.
-    class SliceWriter;
-    std::unique_ptr<SliceWriter> m_writer;
-    std::atomic<bool> m_writtenNoticePending{false};
-    qint64 m_received = 0;        // taken from the connection while the writer runs
-    bool m_drainWaiting = false;  // bytes wait in the connection for a free writer buffer
-    qint64 m_position = 0;        // written to the temporary file
+    // Reads the data connection, unscrambles and writes on its own thread; it exists while
+    // the file's bytes flow and the temporary file is open.
+    class SliceReceiver;
+    std::unique_ptr<SliceReceiver> m_receiver;
+    std::atomic<bool> m_receiverNoticePending{false};
+    qint64 m_received = 0;  // the file's bytes that came, written or not
+    qint64 m_position = 0;  // written to the temporary file
     TransferProgress m_progress{TransferProgress::Estimate::WholeBytesPerTick};
     qint64 m_startTime = 0;
     int m_countDown = 0;
