@@ -165,6 +165,8 @@ private:
             Update([](Report& r) { r.beyond = true; });
             return false;
         }
+        // Unscrambled at once, while the bytes are still in the processor's cache.
+        ScrambleBytes(m_buffer.data() + m_filled, count, m_key);
         m_received += count;
         m_filled += count;
         if (!m_gather || m_filled == qint64(m_buffer.size()) || m_received == m_length) {
@@ -182,7 +184,6 @@ private:
 
     bool Flush() {
         if (m_filled > 0 && !m_failed) {
-            ScrambleBytes(m_buffer.data(), m_filled, m_key);
             const bool opened =
                 m_file.isOpen() || (m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered) &&
                                     m_file.seek(m_written));
