@@ -35,7 +35,7 @@ namespace {
 
 using C = ProtocolCodes;
 
-constexpr qint64 kSliceBytes = 256 * 1024;
+constexpr qint64 kSliceBytes = 512 * 1024;
 constexpr qint64 kReadAheadBytes = 1024 * 1024;
 
 bool IsConnectionReset(int errnoValue) {
