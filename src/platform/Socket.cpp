@@ -36,10 +36,6 @@ bool WouldBlock(int errnoValue) {
     return errnoValue == EAGAIN || errnoValue == EWOULDBLOCK;
 }
 
-bool IsReset(int errnoValue) {
-    return errnoValue == ECONNRESET || errnoValue == EPIPE || errnoValue == ECONNABORTED;
-}
-
 // The IPv4 address of dotted text, in host order.
 bool ParseIPv4(const QString& text, quint32* address) {
     bool ok = false;
@@ -434,7 +430,7 @@ void Socket::OnWritable() {
         // Bytes that can no longer leave: the peer reset the connection. After the peer's
         // close the owner has heard all there is to hear.
         if (state_ == State::Connected)
-            Fail(IsReset(failure) ? kErrConnectionReset : ErrnoNumber(failure));
+            Fail(IsConnectionReset(failure) ? kErrConnectionReset : ErrnoNumber(failure));
         return;
     }
     bytesToWrite_ -= sent;
@@ -606,11 +602,11 @@ void Socket::SetReadBufferSize(qint64 bytes) {
 void Socket::ReadFailed(int errnoValue) {
     if (state_ != State::Connected && state_ != State::Connecting)
         return;
-    if (state_ == State::Connected && IsReset(errnoValue) && bytesToWrite_ == 0) {
+    if (state_ == State::Connected && IsConnectionReset(errnoValue) && bytesToWrite_ == 0) {
         PeerClosedNow();
         return;
     }
-    Fail(IsReset(errnoValue) ? kErrConnectionReset : ErrnoNumber(errnoValue));
+    Fail(IsConnectionReset(errnoValue) ? kErrConnectionReset : ErrnoNumber(errnoValue));
 }
 
 // Reports a failure met inside a call as the later event it is.

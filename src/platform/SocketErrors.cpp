@@ -60,4 +60,8 @@ QAbstractSocket::SocketError SocketErrorOfErrno(int errnoValue) {
     }
 }
 
+bool IsConnectionReset(int errnoValue) {
+    return errnoValue == ECONNRESET || errnoValue == EPIPE || errnoValue == ECONNABORTED;
+}
+
 }  // namespace tvx

@@ -37,4 +37,7 @@ int SocketErrorNumberOf(QAbstractSocket::SocketError error);
 // The Qt socket error of a failed system call's errno (bind, connect, send, receive).
 QAbstractSocket::SocketError SocketErrorOfErrno(int errnoValue);
 
+// Whether a failed receive or send means the peer reset the connection.
+bool IsConnectionReset(int errnoValue);
+
 }  // namespace tvx

@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <QDateTime>
-#include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -82,17 +81,8 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
         return StatusUsage;
 
     ChatInviter inviter(session);
-    QEventLoop loop;
-    bool finished = false;
+    CommandLoop loop(StatusNetwork);
     bool refusedAtAdmission = false;
-    int status = StatusNetwork;
-    auto finish = [&](int result) {
-        if (finished)
-            return;
-        finished = true;
-        status = result;
-        loop.exit(result);
-    };
     const QString plainStyle = FontStyleCode(0, false, false, false, 9);
 
     bool leaving = false;
@@ -100,7 +90,7 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
         leaving = true;
         inviter.Leave();
         // The peer closes on the leave; a peer that does not is not waited for long.
-        QTimer::singleShot(kLeaveGraceMs, &loop, [&] { finish(StatusDone); });
+        QTimer::singleShot(kLeaveGraceMs, &loop, [&] { loop.Finish(StatusDone); });
     };
     LineReader reader(
         [&](const QString& line) {
@@ -116,7 +106,7 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
             if (inviter.chatActive())
                 leave();
             else
-                finish(StatusDone);
+                loop.Finish(StatusDone);
         });
 
     QObject::connect(&inviter.link(), &PeerLink::Refused, &loop,
@@ -143,13 +133,13 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
         output.Message(QStringLiteral("对方用户 ") + inviter.shownAddress() +
                        QStringLiteral(" 拒绝接受邀请。"));
         output.Message(QStringLiteral("附言:") + (note.isEmpty() ? QStringLiteral("(无)") : note));
-        finish(StatusRefused);
+        loop.Finish(StatusRefused);
     });
     QObject::connect(&inviter, &ChatInviter::AutoRefused, &loop, [&] {
         output.Message(QStringLiteral("对方用户 ") + inviter.shownAddress() +
                        QStringLiteral(" 自动拒绝接受邀请。"));
         output.Message(QStringLiteral("(对方用户可能不在计算机前)"));
-        finish(StatusRefused);
+        loop.Finish(StatusRefused);
     });
     QObject::connect(&inviter, &ChatInviter::TextReceived, &loop, [&](const QString& styled) {
         output.Result(inviter.peerNickName() + QLatin1Char(' ') +
@@ -160,7 +150,7 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
         output.Message(
             RoomLine(inviter.peerNickName(), QStringLiteral("已经离开"), session.system().Now()));
         output.Message(QStringLiteral("对方用户离开聊天室。"));
-        finish(StatusDone);
+        loop.Finish(StatusDone);
     });
     QObject::connect(&inviter, &ChatInviter::ConnectionLost, &loop, [&] {
         output.Message(
@@ -170,14 +160,14 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
         // After the user's leave the peer's close ends the chat. Any other close has told why
         // by the time this runs, unless the link gave up without a word.
         if (leaving) {
-            finish(StatusDone);
+            loop.Finish(StatusDone);
             return;
         }
         QTimer::singleShot(0, &loop, [&] {
-            if (finished)
+            if (loop.finished())
                 return;
             output.Message(ConnectionBrokenMessage());
-            finish(StatusNetwork);
+            loop.Finish(StatusNetwork);
         });
     });
     QObject::connect(&inviter, &ChatInviter::Failure, &loop, [&](int, const QString& text, bool) {
@@ -185,18 +175,18 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
         if (inviter.phase() != ChatInviter::Phase::Idle)
             return;  // the history log only
         if (refusedAtAdmission)
-            finish(StatusRefused);
+            loop.Finish(StatusRefused);
         else if (text == QStringLiteral("无效的IP或TVX地址,请重新输入。"))
-            finish(StatusUsage);
+            loop.Finish(StatusUsage);
         else
-            finish(StatusNetwork);
+            loop.Finish(StatusNetwork);
     });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
         if (inviter.chatActive()) {
             leave();
         } else {
             inviter.Cancel();
-            finish(StatusRefused);
+            loop.Finish(StatusRefused);
         }
     });
 
@@ -206,9 +196,7 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
     invitation.typedAddress = request.peerAddress;
     invitation.verificationCode = request.code;
     inviter.StartInvitation(invitation);
-    if (!finished)
-        loop.exec();
-    return status;
+    return loop.Run();
 }
 
 }  // namespace tvx

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QEventLoop>
+#include <functional>
+#include <utility>
+
 #include "startup/CommandLine.h"
 
 namespace tvx {
@@ -14,6 +18,36 @@ struct CommandContext {
     Session& session;
     TerminalOutput& output;
     StopSignals& stop;
+};
+
+// The event loop a command waits in: the first Finish sets the exit status, runs the
+// command's last step (the progress line's end) and ends the loop.
+class CommandLoop : public QEventLoop {
+public:
+    explicit CommandLoop(int status, std::function<void()> lastStep = {})
+        : status_(status), lastStep_(std::move(lastStep)) {}
+
+    void Finish(int status) {
+        if (finished_)
+            return;
+        finished_ = true;
+        status_ = status;
+        if (lastStep_)
+            lastStep_();
+        exit(status);
+    }
+    bool finished() const { return finished_; }
+    // Waits unless the command has finished already; the exit status.
+    int Run() {
+        if (!finished_)
+            exec();
+        return status_;
+    }
+
+private:
+    int status_;
+    std::function<void()> lastStep_;
+    bool finished_ = false;
 };
 
 int RunSendCommand(CommandContext& context, const CommandRequest& request);

@@ -1,6 +1,5 @@
 // tolvex receive: a receiver without a window that takes every offer into one folder.
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -68,17 +67,7 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
     engine.SetCompletionPauseMs(0);
     TerminalProgress progress(output);
 
-    QEventLoop loop;
-    bool finished = false;
-    int status = StatusDone;
-    auto finish = [&](int result) {
-        if (finished)
-            return;
-        finished = true;
-        status = result;
-        progress.End();
-        loop.exit(result);
-    };
+    CommandLoop loop(StatusDone, [&] { progress.End(); });
 
     QObject::connect(&engine, &FileReceiveEngine::Failure, &loop,
                      [&](const QString& text, int, bool) {
@@ -88,7 +77,7 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
     QObject::connect(&engine, &FileReceiveEngine::HistoryWarning, &loop,
                      [&](const QString& text) { output.Message(text); });
     QObject::connect(&engine, &FileReceiveEngine::ListenerFailed, &loop,
-                     [&] { finish(StatusNetwork); });
+                     [&] { loop.Finish(StatusNetwork); });
     QObject::connect(
         &engine, &FileReceiveEngine::OfferWaiting, &loop,
         [&](const QString& nickName, const QString& fileName, qint64 length) {
@@ -135,7 +124,7 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
         // The temporary file of a transfer under way stays for a later resume.
         engine.Shutdown();
-        finish(StatusDone);
+        loop.Finish(StatusDone);
     });
 
     if (!engine.StartFileListener())
@@ -143,9 +132,7 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
     output.Message(QStringLiteral("Tolvex ") + session.localAddress + QStringLiteral(" (") +
                    session.localAddressCode + QStringLiteral(") 正在等待接收文件,保存到 ") +
                    folder);
-    if (!finished)
-        loop.exec();
-    return status;
+    return loop.Run();
 }
 
 }  // namespace tvx

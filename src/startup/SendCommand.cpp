@@ -1,5 +1,4 @@
 // tolvex send: one file to a running copy, with the send window's messages on standard error.
-#include <QEventLoop>
 #include <QTimer>
 
 #include "common/Messages.h"
@@ -43,26 +42,16 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
     engine.SetRetryPolicy(request.retries > 0, request.retries + 1);
     TerminalProgress progress(output);
 
-    QEventLoop loop;
-    bool finished = false;
-    int status = StatusNetwork;
-    auto finish = [&](int result) {
-        if (finished)
-            return;
-        finished = true;
-        status = result;
-        progress.End();
-        loop.exit(result);
-    };
+    CommandLoop loop(StatusNetwork, [&] { progress.End(); });
 
     // The refusals of the handshake come as signals and are written here.
     QObject::connect(&engine, &FileSendEngine::Refused, &loop, [&](const QString& text) {
         output.Message(text);
-        finish(StatusRefused);
+        loop.Finish(StatusRefused);
     });
     QObject::connect(&engine, &FileSendEngine::ConnectionBroken, &loop, [&](const QString& text) {
         output.Message(text);
-        finish(StatusNetwork);
+        loop.Finish(StatusNetwork);
     });
     QObject::connect(&engine, &FileSendEngine::StepChanged, &loop, [&](int step) {
         if (step == 1) {
@@ -90,9 +79,9 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
                          output.Message(line);
                          if (page != FileSendEngine::PageFinished) {
                              output.Message(QStringLiteral("附言:") + note);
-                             finish(StatusRefused);
+                             loop.Finish(StatusRefused);
                          } else {
-                             finish(StatusDone);
+                             loop.Finish(StatusDone);
                          }
                      });
     QObject::connect(&engine, &FileSendEngine::Failure, &loop, [&](int, const QString& text, bool) {
@@ -103,7 +92,7 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
         }
         progress.End();
         output.Message(text);
-        finish(FailureStatus(request.filePath, text));
+        loop.Finish(FailureStatus(request.filePath, text));
     });
     // The link may give up without a word (a handshake that goes wrong); the engine then
     // only returns to its input page.
@@ -111,16 +100,16 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
         if (page != FileSendEngine::PageInput)
             return;
         QTimer::singleShot(0, &loop, [&] {
-            if (!finished && engine.phase() == FileSendEngine::Phase::Idle) {
+            if (!loop.finished() && engine.phase() == FileSendEngine::Phase::Idle) {
                 output.Message(ConnectionBrokenMessage());
-                finish(StatusNetwork);
+                loop.Finish(StatusNetwork);
             }
         });
     });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
         if (!engine.CancelSending(QString()))
             engine.Cancel();
-        finish(StatusRefused);
+        loop.Finish(StatusRefused);
     });
 
     FileSendEngine::Request send;
@@ -131,9 +120,7 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
     send.note = request.note;
     send.verificationCode = request.code;
     engine.Start(send);
-    if (!finished)
-        loop.exec();
-    return status;
+    return loop.Run();
 }
 
 }  // namespace tvx

@@ -38,10 +38,6 @@ using C = ProtocolCodes;
 constexpr qint64 kSliceBytes = 512 * 1024;
 constexpr qint64 kReadAheadBytes = 1024 * 1024;
 
-bool IsConnectionReset(int errnoValue) {
-    return errnoValue == ECONNRESET || errnoValue == EPIPE || errnoValue == ECONNABORTED;
-}
-
 const QString kWriteError = QStringLiteral("无法继续接收:写入文件时发生错误。");
 
 QString BrokenConnectionText(const QString& nickName) {
