@@ -319,8 +319,8 @@ struct BenchPeer {
 };
 
 // --child-send FILE MB: sends FILE to 127.0.0.3 and prints
-// "RESULT seconds idleKiB peakKiB chunkBytes cpuSeconds". The clock runs from the first chunk
-// to the receiver's completion message.
+// "RESULT seconds idleKiB peakKiB chunkBytes cpuSeconds". The clock runs from the receiver's
+// acceptance to its completion message.
 int RunSender(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
@@ -337,11 +337,9 @@ int RunSender(int argc, char** argv) {
     QElapsedTimer clock;
     double seconds = -1, cpuAtStart = 0;
     int outcome = -1;
-    QObject::connect(&engine, &tvx::FileSendEngine::ChunkSent, &app, [&] {
-        if (!clock.isValid()) {
-            clock.start();
-            cpuAtStart = OwnCpu();
-        }
+    QObject::connect(&engine, &tvx::FileSendEngine::SendingStarted, &app, [&] {
+        clock.start();
+        cpuAtStart = OwnCpu();
     });
     QObject::connect(&engine, &tvx::FileSendEngine::Outcome, &app, [&](int page) {
         seconds = clock.isValid() ? clock.nsecsElapsed() / 1e9 : -1;

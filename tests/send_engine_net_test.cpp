@@ -264,6 +264,50 @@ TEST_F(SendEngineNet, SenderCancelCarriesTheNoteAndThePeersCloseEndsQuietly) {
     EXPECT_FALSE(sender.session.activity.sending());
 }
 
+// Without listeners to each chunk the sending thread does not wait for the event loop between
+// chunks: the bytes still arrive exact from the accepted offset with the progress to 100%, and
+// both the sender's cancel and the receiver's close stop the stream short of the end.
+TEST_F(SendEngineNet, WithoutChunkListenersTheStreamRunsFreelyAndStillStops) {
+    QObject::disconnect(&engine, &Engine::ChunkSent, nullptr, nullptr);
+    ASSERT_TRUE(receiver.Listen());
+    const QByteArray content = Pattern(40 * kChunk + 7);
+    ASSERT_TRUE(StartToOffer(Request(MakeFile(QStringLiteral("free.bin"), content))));
+    ASSERT_TRUE(AcceptAndReceive(3 * kChunk + 5));
+    EXPECT_EQ(receiver.Plain(), content.mid(3 * kChunk + 5));
+    EXPECT_TRUE(chunks.isEmpty());
+    EXPECT_TRUE(pages.contains(Engine::PageSending));
+    EXPECT_EQ(engine.progress().PercentText(), QStringLiteral("100%"));
+    receiver.Answer(BuildCompletion());
+    ASSERT_TRUE(WaitUntil([&] { return !outcomes.isEmpty(); }));
+    EXPECT_EQ(outcomes.front().page, Engine::PageFinished);
+    receiver.link.Reset();
+    ASSERT_TRUE(ReceiverListening());
+
+    // Far more than the connection holds, so that each end comes while the bytes flow.
+    const qint64 size = 48 * 1024 * 1024;
+    const QString big = MakeFile(QStringLiteral("big.bin"), QByteArray(size, 'z'));
+    ASSERT_TRUE(StartToOffer(Request(big)));
+    receiver.Answer(BuildAcceptance(0));
+    ASSERT_TRUE(WaitUntil([&] { return receiver.bytes.size() >= 1024 * 1024; }));
+    EXPECT_TRUE(engine.CancelSending(QStringLiteral("停")));
+    ASSERT_TRUE(WaitUntil([&] { return receiver.senderCancel.has_value(); }));
+    receiver.link.Reset();
+    ASSERT_TRUE(WaitUntil([&] { return engine.phase() == Engine::Phase::Idle; }));
+    EXPECT_LT(receiver.bytes.size(), size / 2);
+    EXPECT_TRUE(failures.isEmpty());
+    ASSERT_TRUE(ReceiverListening());
+
+    outcomes.clear();
+    ASSERT_TRUE(StartToOffer(Request(big)));
+    receiver.Answer(BuildAcceptance(0));
+    ASSERT_TRUE(WaitUntil([&] { return receiver.bytes.size() >= 1024 * 1024; }));
+    receiver.data.Close();
+    ASSERT_TRUE(WaitUntil([&] { return !outcomes.isEmpty(); }));
+    EXPECT_EQ(outcomes.front().page, Engine::PageReceiverCancelled);
+    EXPECT_FALSE(outcomes.front().line.contains(QStringLiteral("100%")));
+    EXPECT_TRUE(failures.isEmpty());
+}
+
 TEST_F(SendEngineNet, RefusedConnectionsRetryUpToTheCountThenGiveUp) {
     // Nobody listens on 127.0.0.3:8510.
     const QString path = MakeFile(QStringLiteral("r.bin"), Pattern(10));

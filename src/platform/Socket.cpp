@@ -177,6 +177,7 @@ void Socket::Close() {
     readBuffer_.clear();
     readStart_ = 0;
     lent_ = false;
+    writeLent_ = false;
     state_ = State::Closed;
 }
 
@@ -405,7 +406,7 @@ void Socket::ConnectionUp() {
 int Socket::Send(const QByteArray& bytes) {
     if (state_ == State::PeerClosed)
         return kErrShutDown;
-    if (state_ != State::Connected)
+    if (state_ != State::Connected || writeLent_)
         return kErrWrongState;
     if (bytes.isEmpty())
         return 0;
@@ -430,7 +431,7 @@ void Socket::OnWritable() {
         // Bytes that can no longer leave: the peer reset the connection. After the peer's
         // close the owner has heard all there is to hear.
         if (state_ == State::Connected)
-            Fail(IsConnectionReset(failure) ? kErrConnectionReset : ErrnoNumber(failure));
+            Fail(ConnectionErrorNumber(failure));
         return;
     }
     bytesToWrite_ -= sent;
@@ -551,6 +552,13 @@ void Socket::TakeBackReading() {
     UpdateNotifiers();
 }
 
+int Socket::LendForWriting() {
+    if (state_ != State::Connected || descriptor_ < 0 || !writeQueue_.empty())
+        return -1;
+    writeLent_ = true;
+    return descriptor_;
+}
+
 QByteArray Socket::Read() {
     QByteArray bytes = readBuffer_.mid(readStart_);
     readBuffer_.clear();
@@ -606,7 +614,7 @@ void Socket::ReadFailed(int errnoValue) {
         PeerClosedNow();
         return;
     }
-    Fail(IsConnectionReset(errnoValue) ? kErrConnectionReset : ErrnoNumber(errnoValue));
+    Fail(ConnectionErrorNumber(errnoValue));
 }
 
 // Reports a failure met inside a call as the later event it is.

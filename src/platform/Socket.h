@@ -70,6 +70,12 @@ public:
     // go to `taken`. -1 without a connection.
     int LendForReading(QByteArray* taken);
     void TakeBackReading();
+    // Lends the connected descriptor to a writer of the owner's, on another thread: until
+    // TakeBackWriting nothing is sent through the socket, which still reads and tells of the
+    // peer's close. The owner stops that writer before it closes the socket. -1 without a
+    // connection or with bytes still queued.
+    int LendForWriting();
+    void TakeBackWriting() { writeLent_ = false; }
 
     State state() const { return state_; }
     // Bytes that can be read now: those taken in and those the system holds.
@@ -133,6 +139,7 @@ private:
     qint64 readLimit_ = 0;
     quint64 reads_ = 0;  // owner reads that took bytes, to tell whether DataArrival was answered
     bool lent_ = false;
+    bool writeLent_ = false;
 
     std::deque<QByteArray> writeQueue_;
     qint64 writeOffset_ = 0;  // into the first queued array

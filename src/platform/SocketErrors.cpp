@@ -64,4 +64,9 @@ bool IsConnectionReset(int errnoValue) {
     return errnoValue == ECONNRESET || errnoValue == EPIPE || errnoValue == ECONNABORTED;
 }
 
+int ConnectionErrorNumber(int errnoValue) {
+    return IsConnectionReset(errnoValue) ? kErrConnectionReset
+                                         : SocketErrorNumberOf(SocketErrorOfErrno(errnoValue));
+}
+
 }  // namespace tvx

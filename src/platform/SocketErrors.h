@@ -40,4 +40,7 @@ QAbstractSocket::SocketError SocketErrorOfErrno(int errnoValue);
 // Whether a failed receive or send means the peer reset the connection.
 bool IsConnectionReset(int errnoValue);
 
+// The number of a failed send or receive on a connection: a reset is 10054.
+int ConnectionErrorNumber(int errnoValue);
+
 }  // namespace tvx

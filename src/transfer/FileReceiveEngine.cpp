@@ -642,20 +642,9 @@ void FileReceiveEngine::StartReceiverThread() {
     const SettingsRecord& settings = m_session.settings;
     const qint64 gather = settings.useRecvBuffer ? qMax<qint64>(settings.recvBufferBytes, 1) : 0;
     m_received = m_position;
-    m_receiver = std::make_unique<SliceReceiver>(m_tempFile, descriptor, taken, m_position,
-                                                 m_offer.length, m_offer.key, gather, [this] {
-                                                     // One notice at a time is enough: it reads the
-                                                     // thread's state when it runs.
-                                                     if (!m_receiverNoticePending.exchange(true)) {
-                                                         QMetaObject::invokeMethod(
-                                                             this,
-                                                             [this] {
-                                                                 m_receiverNoticePending = false;
-                                                                 OnReceiverReport();
-                                                             },
-                                                             Qt::QueuedConnection);
-                                                     }
-                                                 });
+    m_receiver =
+        std::make_unique<SliceReceiver>(m_tempFile, descriptor, taken, m_position, m_offer.length,
+                                        m_offer.key, gather, [this] { m_receiverNotice.Post(); });
 }
 
 void FileReceiveEngine::OnReceiverReport() {
@@ -681,7 +670,7 @@ void FileReceiveEngine::OnReceiverReport() {
         OnDataClosed();
     } else if (report.readError != 0) {
         CloseTempFile();
-        ConnectionFailed(SocketErrorNumberOf(SocketErrorOfErrno(report.readError)));
+        ConnectionFailed(ConnectionErrorNumber(report.readError));
     }
 }
 

@@ -4,10 +4,10 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
-#include <atomic>
 #include <memory>
 #include <optional>
 
+#include "common/PostedNotice.h"
 #include "platform/Socket.h"
 #include "protocol/PeerLink.h"
 #include "protocol/PeerMessages.h"
@@ -175,7 +175,7 @@ private:
     // the file's bytes flow and the temporary file is open.
     class SliceReceiver;
     std::unique_ptr<SliceReceiver> m_receiver;
-    std::atomic<bool> m_receiverNoticePending{false};
+    PostedNotice m_receiverNotice{this, [this] { OnReceiverReport(); }};
     qint64 m_received = 0;  // the file's bytes that came, written or not
     qint64 m_position = 0;  // written to the temporary file
     TransferProgress m_progress{TransferProgress::Estimate::WholeBytesPerTick};

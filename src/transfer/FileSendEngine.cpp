@@ -1,6 +1,19 @@
 #include "transfer/FileSendEngine.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QFileInfo>
+#include <QMetaMethod>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "common/Format.h"
 #include "common/Handshake.h"
@@ -24,6 +37,251 @@ QString NoteOrNone(const QString& note) {
 }
 
 }  // namespace
+
+// Reads, scrambles and sends the file on a thread of its own, on the data connection the
+// engine lends it, as a plain copy would: the event loop is not woken for every bit of room
+// in the connection. Chunks keep their boundaries. While one chunk goes out the next is
+// already read and scrambled (two buffers take turns). When the engine has listeners to each
+// chunk, a chunk leaves only once the engine has released it, after telling them, so that they
+// can still end the transfer first; otherwise the engine hears of progress a few dozen times a
+// second and the thread does not wait for it.
+class FileSendEngine::ChunkSender {
+public:
+    struct Report {
+        qint64 sent = 0;         // the file's bytes that went out, from its start
+        int readyIndex = -1;     // the chunk read last, counted from 0
+        qint64 readyOffset = 0;  // and where it is in the file
+        qint64 readySize = 0;
+        bool done = false;  // every byte went out
+        bool readFailed = false;
+        bool peerClosed = false;  // the receiver closed or reset the connection
+        int sendError = 0;        // errno of a failed send
+    };
+
+    // Sends `file` (open, Unbuffered) from `start` to `length` in chunks of `chunkBytes` on
+    // the non-blocking `descriptor`; with `gated`, each chunk waits for Release. `notify` runs
+    // on the thread after each step; it must only post.
+    ChunkSender(QFile& file, int descriptor, qint64 start, qint64 length, qint64 chunkBytes,
+                int key, bool gated, std::function<void()> notify)
+        : m_file(file),
+          m_descriptor(descriptor),
+          m_start(start),
+          m_length(length),
+          m_chunkBytes(chunkBytes),
+          m_key(key),
+          m_gated(gated),
+          m_notify(std::move(notify)),
+          m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+        m_report.sent = m_sent = start;
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~ChunkSender() {
+        Stop();
+        if (m_wake >= 0)
+            ::close(m_wake);
+    }
+
+    // Chunks up to `index` may leave.
+    void Release(int index) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_released = index;
+        }
+        m_releasedChanged.notify_one();
+    }
+
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_releasedChanged.notify_one();
+        if (m_wake >= 0) {
+            const quint64 one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(m_wake, &one, sizeof one);
+        }
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    Report Snapshot() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_report;
+    }
+
+private:
+    void Run() {
+        if (m_gated)
+            RunReleased();
+        else
+            RunFree();
+    }
+
+    // Each slice is read, scrambled and sent at once, while it is still in the processor's
+    // cache; the chunks are counted only.
+    void RunFree() {
+        std::vector<char> slice(size_t(qMin(kSlice, m_chunkBytes)));
+        for (qint64 offset = m_start, index = 0; offset < m_length; ++index) {
+            const qint64 size = qMin(m_chunkBytes, m_length - offset);
+            // The engine shows the sending page with the first chunk.
+            Update(
+                [&](Report& r) {
+                    r.readyIndex = int(index);
+                    r.readyOffset = offset;
+                    r.readySize = size;
+                },
+                index == 0);
+            for (qint64 done = 0; done < size;) {
+                const qint64 part = qMin<qint64>(qint64(slice.size()), size - done);
+                if (!ReadScrambled(slice.data(), part) || !SendAll(slice.data(), part))
+                    return;
+                done += part;
+            }
+            offset += size;
+        }
+        Update([](Report& r) { r.done = true; });
+    }
+
+    // Two chunk buffers take turns: while one chunk goes out the next is read and waits for
+    // its release.
+    void RunReleased() {
+        std::vector<char> buffers[2];
+        qint64 offset = m_start;
+        qint64 size = qMin(m_chunkBytes, m_length - offset);
+        for (int index = 0;; ++index) {
+            std::vector<char>& chunk = buffers[index % 2];
+            if (index == 0 && !Prepare(chunk, 0, offset, size))
+                return;
+            if (!WaitReleased(index))
+                return;
+            const qint64 next = offset + size;
+            const qint64 nextSize = qMin(m_chunkBytes, m_length - next);
+            if (nextSize > 0 && !Prepare(buffers[(index + 1) % 2], index + 1, next, nextSize))
+                return;
+            if (!SendAll(chunk.data(), size))
+                return;
+            if (nextSize <= 0) {
+                Update([](Report& r) { r.done = true; });
+                return;
+            }
+            offset = next;
+            size = nextSize;
+        }
+    }
+
+    // Reads and scrambles a whole chunk and tells the engine it is ready.
+    bool Prepare(std::vector<char>& chunk, int index, qint64 offset, qint64 size) {
+        chunk.resize(size_t(size));
+        if (!ReadScrambled(chunk.data(), size))
+            return false;
+        Update([&](Report& r) {
+            r.readyIndex = index;
+            r.readyOffset = offset;
+            r.readySize = size;
+        });
+        return true;
+    }
+
+    // The file's next `size` bytes, read and xored a slice at a time so that each slice is
+    // xored while it is still in the processor's cache.
+    bool ReadScrambled(char* bytes, qint64 size) {
+        qint64 done = 0;
+        while (done < size) {
+            const qint64 got = m_file.read(bytes + done, qMin(kSlice, size - done));
+            if (got <= 0)
+                break;
+            ScrambleBytes(bytes + done, got, m_key);
+            done += got;
+        }
+        if (done != size) {
+            Update([](Report& r) { r.readFailed = true; });
+            return false;
+        }
+        return true;
+    }
+
+    bool WaitReleased(int index) {
+        if (!m_gated)
+            return !m_stopping;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_releasedChanged.wait(lock, [&] { return m_released >= index || m_stopping; });
+        return !m_stopping;
+    }
+
+    bool SendAll(const char* bytes, qint64 size) {
+        qint64 done = 0;
+        while (done < size) {
+            if (m_stopping)
+                return false;
+            const ssize_t n = ::send(m_descriptor, bytes + done, size_t(size - done), MSG_NOSIGNAL);
+            if (n > 0) {
+                done += n;
+                m_sent += n;
+                // The engine hears of progress a few dozen times a second.
+                const auto now = std::chrono::steady_clock::now();
+                if (now - m_lastNotice >= kNoticeInterval) {
+                    m_lastNotice = now;
+                    Update([](Report&) {});
+                }
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                // Progress not yet reported goes out once the connection has been full a moment.
+                const bool unreported = m_sent != m_noticed;
+                pollfd waits[2] = {{m_descriptor, POLLOUT, 0}, {m_wake, POLLIN, 0}};
+                if (::poll(waits, 2, unreported ? 20 : 100) == 0 && unreported)
+                    Update([](Report&) {});
+                continue;
+            }
+            // A reset is the receiver's close (its close turns into a reset as the bytes
+            // keep coming); the control connection tells why. Anything else is a failure.
+            const int failure = errno;
+            const bool closed = IsConnectionReset(failure);
+            Update([&](Report& r) {
+                r.peerClosed = closed;
+                r.sendError = closed ? 0 : failure;
+            });
+            return false;
+        }
+        return true;
+    }
+
+    template <typename Change>
+    void Update(Change change, bool tell = true) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_report.sent = m_sent;
+            change(m_report);
+        }
+        if (tell) {
+            m_noticed = m_sent;
+            m_notify();
+        }
+    }
+
+    QFile& m_file;  // only this thread touches it while the thread runs
+    const int m_descriptor;
+    const qint64 m_start;
+    const qint64 m_length;
+    const qint64 m_chunkBytes;
+    const int m_key;
+    const bool m_gated;
+    const std::function<void()> m_notify;
+    const int m_wake;  // an eventfd that ends the thread's waits
+    qint64 m_sent = 0;
+    qint64 m_noticed = -1;  // the sent count the engine last heard of
+    static constexpr qint64 kSlice = 512 * 1024;
+    static constexpr std::chrono::milliseconds kNoticeInterval{20};
+    std::chrono::steady_clock::time_point m_lastNotice;
+    int m_released = -1;
+    std::atomic<bool> m_stopping{false};
+    std::condition_variable m_releasedChanged;
+    mutable std::mutex m_mutex;
+    Report m_report;
+    std::thread m_thread;
+};
 
 FileSendEngine::FileSendEngine(Session& session, QObject* parent)
     : QObject(parent), m_session(session), m_link(PeerRole::FileSender, session.linkContext) {
@@ -50,9 +308,6 @@ FileSendEngine::FileSendEngine(Session& session, QObject* parent)
     connect(&m_link, &PeerLink::SocketError, this, &FileSendEngine::HandleConnectionError);
 
     connect(&m_data, &Socket::Connected, this, &FileSendEngine::OnDataConnected);
-    connect(&m_data, &Socket::SendProgress, this,
-            [this](qint64 bytes, qint64) { OnSendProgress(bytes); });
-    connect(&m_data, &Socket::SendComplete, this, &FileSendEngine::OnSendComplete);
     connect(&m_data, &Socket::Closed, this, [this] { OnDataEnded(0); });
     connect(&m_data, &Socket::Error, this, [this](int number) { OnDataEnded(number); });
 }
@@ -62,6 +317,7 @@ FileSendEngine::~FileSendEngine() {
     m_resetting = true;
     m_data.disconnect(this);
     m_link.disconnect(this);
+    StopSender();
     m_data.Close();
     m_link.Reset();
     if (m_phase != Phase::Idle)
@@ -287,6 +543,7 @@ void FileSendEngine::OnDataEnded(int errorNumber) {
     // After the offer the control connection tells what happened: the receiver's answer,
     // completion or cancel may still be on its way there. Only when it stays silent does
     // the data connection's end count.
+    StopSender();
     m_data.Close();
     const bool wasSending = m_session.activity.sending();
     m_phase = Phase::DataLost;
@@ -329,96 +586,81 @@ void FileSendEngine::OnAcceptance(const QString& payload) {
         ReadFailed();
         return;
     }
-    m_readPosition = m_position;
-    // No chunk may overtake this one while a listener to ChunkSent runs the event loop.
-    m_queueing = true;
-    const bool queued = QueueChunk();
-    m_queueing = false;
-    if (!queued)
+    const int descriptor = m_data.LendForWriting();
+    if (descriptor < 0) {
+        HandleConnectionError(kErrWrongState);
         return;
-    emit PageChanged(PageSending);
-    QueueChunks();
+    }
+    const qint64 chunkBytes = qMax<qint64>(m_session.settings.sendBufferBytes, 1);
+    m_releasedChunks = 0;
+    // Releasing chunk by chunk costs the thread a wait for the event loop per chunk: only
+    // while somebody hears of each chunk.
+    m_chunksHeard = isSignalConnected(QMetaMethod::fromSignal(&FileSendEngine::ChunkSent));
+    m_sender =
+        std::make_unique<ChunkSender>(m_file, descriptor, m_position, m_fileSize, chunkBytes,
+                                      m_dataKey, m_chunksHeard, [this] { m_senderNotice.Post(); });
 }
 
-// Reads and scrambles the next chunk and queues it on the data connection. False when the
-// transfer ended on the way.
-bool FileSendEngine::QueueChunk() {
-    const qint64 size =
-        qMin(qMax<qint64>(m_session.settings.sendBufferBytes, 1), m_fileSize - m_readPosition);
-    if (size <= 0)
-        return true;
-    // The buffer the connection has let go of: it is reused as it is, without a new
-    // allocation, unless the connection still holds it.
-    QByteArray& chunk = m_chunks[m_nextChunk];
-    m_nextChunk = 1 - m_nextChunk;
-    chunk.resize(size);
-    // Read and scramble a slice at a time, so each slice is xored while it is still in the
-    // processor's cache.
-    constexpr qint64 kSlice = 256 * 1024;
-    char* bytes = chunk.data();
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 got = m_file.read(bytes + done, qMin(kSlice, size - done));
-        if (got <= 0)
-            break;
-        ScrambleBytes(bytes + done, got, m_dataKey);
-        done += got;
-    }
-    if (done != size) {
-        ReadFailed();
-        return false;
-    }
-    const qint64 offset = m_readPosition;
-    m_readPosition += size;
-    m_lastChunkSize = size;
+// What the sending thread did: a chunk ready (its listeners hear of it, then it may leave),
+// bytes that went out, the end or a failure.
+void FileSendEngine::OnSenderReport() {
+    if (!m_sender)
+        return;
     const quint64 generation = m_generation;
-    emit ChunkSent(offset, size);
-    if (generation != m_generation || m_phase != Phase::Sending)
-        return false;  // whoever heard of the chunk ended the transfer
-    const int number = m_data.Send(chunk);
-    if (number != 0) {
-        HandleConnectionError(number);
-        return false;
+    ChunkSender::Report report = m_sender->Snapshot();
+    // A listener to ChunkSent may run the event loop; the report that is releasing goes on.
+    if (m_chunksHeard && !m_releasing && report.readyIndex >= m_releasedChunks &&
+        !m_cancelledBySender) {
+        m_releasing = true;
+        emit ChunkSent(report.readyOffset, report.readySize);
+        m_releasing = false;
+        if (generation != m_generation || m_phase != Phase::Sending || !m_sender)
+            return;  // whoever heard of the chunk ended the transfer
+        m_releasedChunks = report.readyIndex + 1;
+        m_sender->Release(report.readyIndex);
+        report = m_sender->Snapshot();
     }
-    return true;
+    if (!m_sendingShown && report.readyIndex >= 0) {
+        m_sendingShown = true;
+        emit PageChanged(PageSending);
+        if (generation != m_generation || !m_sender)
+            return;
+    }
+    if (m_phase == Phase::Sending && report.sent > m_position) {
+        m_position = qMin(report.sent, m_fileSize);
+        m_progress.SetPosition(m_position);
+        // Redrawing the page more often would cost more than moving the bytes; the last
+        // report always goes out.
+        if (m_position == m_fileSize || !m_progressShown.isValid() ||
+            m_progressShown.elapsed() >= kProgressRefreshMs) {
+            emit ProgressChanged();
+            m_progressShown.start();
+            if (generation != m_generation || !m_sender)
+                return;
+        }
+    }
+    if (report.readFailed) {
+        ReadFailed();
+    } else if (report.peerClosed || report.sendError != 0) {
+        OnDataEnded(report.peerClosed ? 0 : ConnectionErrorNumber(report.sendError));
+    } else if (report.done) {
+        // The control connection tells when the receiver has it all.
+        StopSender();
+    }
 }
 
-// Keeps a chunk queued behind the one going out, so that the connection never waits while
-// the file is read and scrambled: at most two chunks are in memory.
-void FileSendEngine::QueueChunks() {
-    // A listener to ChunkSent may run the event loop; the call that is queueing goes on.
-    if (m_queueing)
+// Ends the sending thread and gives the connection back to the socket.
+void FileSendEngine::StopSender() {
+    if (!m_sender)
         return;
-    m_queueing = true;
-    while (m_phase == Phase::Sending && !m_cancelledBySender && m_readPosition < m_fileSize &&
-           m_data.BytesToWrite() <= m_lastChunkSize) {
-        if (!QueueChunk())
-            break;
-    }
-    m_queueing = false;
+    m_sender->Stop();
+    m_sender.reset();
+    m_data.TakeBackWriting();
+    m_releasing = false;
 }
 
 void FileSendEngine::ReadFailed() {
     ResetAndReport(QStringLiteral("无法继续发送:读取文件时发生错误。"), KindError, true);
-}
-
-void FileSendEngine::OnSendProgress(qint64 bytes) {
-    if (m_phase != Phase::Sending)
-        return;
-    m_position = qMin(m_position + bytes, m_fileSize);
-    m_progress.SetPosition(m_position);
-    // The connection reports many times a second; redrawing the page each time would cost
-    // more than moving the bytes. The last report always goes out.
-    if (m_position == m_fileSize || !m_progressShown.isValid() ||
-        m_progressShown.elapsed() >= kProgressRefreshMs) {
-        emit ProgressChanged();
-        m_progressShown.start();
-    }
-    QueueChunks();
-}
-
-void FileSendEngine::OnSendComplete() {
-    QueueChunks();
 }
 
 void FileSendEngine::SpeedTick() {
@@ -438,6 +680,7 @@ bool FileSendEngine::CancelSending(const QString& note) {
         return false;
     m_cancelledBySender = true;
     m_timSendSpeed.stop();
+    StopSender();
     const int number = m_link.Send(BuildSenderCancel(note));
     emit PageChanged(PageInput);
     // The peer closes both connections on the cancel, and that close resets the engine.
@@ -566,6 +809,7 @@ void FileSendEngine::Reset() {
     ++m_generation;
     m_resetting = true;
     m_retryPending = false;
+    StopSender();
     m_data.Close();
     m_link.Reset();
     m_resetting = false;
@@ -583,11 +827,8 @@ void FileSendEngine::Reset() {
     m_cancelledBySender = false;
     m_dataEndError = 0;
     m_file.close();
-    m_chunks[0] = QByteArray();
-    m_chunks[1] = QByteArray();
-    m_nextChunk = 0;
-    m_readPosition = 0;
-    m_lastChunkSize = 0;
+    m_releasedChunks = 0;
+    m_sendingShown = false;
     SetSending(false);
 }
 

@@ -8,7 +8,9 @@
 #include <QStringList>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
+#include "common/PostedNotice.h"
 #include "platform/Socket.h"
 #include "protocol/PeerLink.h"
 #include "transfer/TransferProgress.h"
@@ -128,8 +130,10 @@ signals:
     void ProgressChanged();
     // One speed tick: the speed and the time left in progress() are new.
     void SpeedTicked();
-    // A chunk of the file has been read and is about to go to the data connection. While one
-    // chunk goes out the next is already read and queued behind it.
+    // A chunk of the file has been read and is about to go to the data connection; it leaves
+    // once the listeners have returned, unless they ended the transfer. While one chunk goes
+    // out the next is already read and waits behind it. Emitted only when the transfer began
+    // with listeners connected: the sending thread then waits for the event loop at each chunk.
     void ChunkSent(qint64 offset, qint64 size);
     // The transfer ended with page 4 to 7: its line and, for pages 5 to 7, the note. The
     // window shows the page and brings itself forward.
@@ -163,11 +167,9 @@ private:
     void SendOffer();
     void BeginWaiting();
     void OnAcceptance(const QString& payload);
-    bool QueueChunk();
-    void QueueChunks();
+    void OnSenderReport();
+    void StopSender();
     void ReadFailed();
-    void OnSendProgress(qint64 bytes);
-    void OnSendComplete();
     void Finished();
     void PeerCancelled(const QString& note);
 
@@ -196,14 +198,15 @@ private:
     bool m_cancelledBySender = false;
     bool m_keepPage = false;
     QStringList m_peerCard;
-    // The file stays open while it is sent. Two chunk buffers take turns: one goes out
-    // through the connection while the other is read and scrambled.
+    // The file stays open while the sending thread reads and sends it.
     QFile m_file;
-    QByteArray m_chunks[2];
-    int m_nextChunk = 0;
-    qint64 m_readPosition = 0;   // the file's bytes read so far; m_position counts those sent
-    qint64 m_lastChunkSize = 0;  // the chunk queued last
-    bool m_queueing = false;
+    class ChunkSender;
+    std::unique_ptr<ChunkSender> m_sender;
+    PostedNotice m_senderNotice{this, [this] { OnSenderReport(); }};
+    bool m_chunksHeard = false;  // ChunkSent has listeners: the thread waits for each release
+    int m_releasedChunks = 0;    // chunks the thread may send
+    bool m_releasing = false;
+    bool m_sendingShown = false;
     QElapsedTimer m_progressShown;  // when progress was last reported
 
     // Bookkeeping of the asynchronous steps: each reset starts a new generation, and a step

@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMetaMethod>
 #include <QMimeData>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -120,7 +121,6 @@ SendWindow::SendWindow(Session& session, QWidget* parent)
     connect(&m_engine, &FileSendEngine::SendingStarted, this, &SendWindow::FillSendingPage);
     connect(&m_engine, &FileSendEngine::ProgressChanged, this, &SendWindow::UpdateProgress);
     connect(&m_engine, &FileSendEngine::SpeedTicked, this, &SendWindow::UpdateSpeed);
-    connect(&m_engine, &FileSendEngine::ChunkSent, this, &SendWindow::ChunkSent);
     connect(&m_engine, &FileSendEngine::Outcome, this, &SendWindow::ShowOutcome);
     connect(&m_engine, &FileSendEngine::Failure, this,
             [this](int kind, const QString& text, bool systemModal) {
@@ -505,6 +505,14 @@ void SendWindow::ShowSendWindow() {
 void SendWindow::TakePickedAddress(const QString& address) {
     m_txtFSInfo[1]->setText(address);
     ShowSendWindow();
+}
+
+void SendWindow::connectNotify(const QMetaMethod& signal) {
+    // Hearing of each chunk slows the engine down; it is asked for only by listeners here.
+    if (signal == QMetaMethod::fromSignal(&SendWindow::ChunkSent) && !m_chunksPassedOn) {
+        m_chunksPassedOn = true;
+        connect(&m_engine, &FileSendEngine::ChunkSent, this, &SendWindow::ChunkSent);
+    }
 }
 
 void SendWindow::closeEvent(QCloseEvent* event) {

@@ -112,10 +112,12 @@ public:
     QString TextOf(const QString& objectName) const;
 
 signals:
-    // A chunk of the file has been read and is about to go to the data connection.
+    // A chunk of the file has been read and is about to go to the data connection (the
+    // engine's ChunkSent, passed on only while somebody listens here).
     void ChunkSent(qint64 offset, qint64 size);
 
 protected:
+    void connectNotify(const QMetaMethod& signal) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -146,6 +148,7 @@ private:
 
     Session& m_session;
     FileSendEngine m_engine;
+    bool m_chunksPassedOn = false;
     bool m_loaded = false;
 
     // Controls. Indexed arrays keep their index numbers; unused slots stay empty.
