@@ -1,9 +1,7 @@
 #include "transfer/FileReceiveEngine.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,13 +10,12 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "common/Format.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
+#include "common/ReportingWorker.h"
 #include "common/Session.h"
 #include "common/ShellRoutines.h"
 #include "common/Text.h"
@@ -77,39 +74,22 @@ public:
           m_length(length),
           m_key(key),
           m_gather(gatherBytes > 0),
-          m_notify(std::move(notify)),
-          m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-        m_report.received = m_report.written = m_received = m_written = start;
+          m_worker(std::move(notify)) {
+        m_received = m_written = start;
+        m_worker.Update([start](Report& r) { r.received = r.written = start; }, false);
         m_buffer.resize(size_t(qMax<qint64>(gatherBytes, kSliceBytes)));
-        m_thread = std::thread([this, taken = std::move(taken)] { Run(taken); });
-    }
-    ~SliceReceiver() {
-        Stop();
-        if (m_wake >= 0)
-            ::close(m_wake);
+        m_worker.Start([this, taken = std::move(taken)] { Run(taken); });
     }
 
     // Ends the thread; bytes gathered and not yet written are written first.
-    void Stop() {
-        m_stopping = true;
-        if (m_wake >= 0) {
-            const quint64 one = 1;
-            [[maybe_unused]] const ssize_t n = ::write(m_wake, &one, sizeof one);
-        }
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-    Report Snapshot() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_report;
-    }
+    void Stop() { m_worker.Stop(); }
+    Report Snapshot() const { return m_worker.Snapshot(); }
 
 private:
     void Run(const QByteArray& taken) {
         if (!taken.isEmpty() && !Take(taken.constData(), taken.size()))
             return;
-        while (!m_stopping) {
+        while (!m_worker.stopping()) {
             char* free = m_buffer.data() + m_filled;
             const ssize_t n = ::recv(m_descriptor, free, m_buffer.size() - m_filled, 0);
             if (n > 0) {
@@ -132,7 +112,7 @@ private:
             }
             // Progress not yet reported goes out once the connection has been quiet a moment.
             const bool unreported = m_received != m_noticed;
-            pollfd waits[2] = {{m_descriptor, POLLIN, 0}, {m_wake, POLLIN, 0}};
+            pollfd waits[2] = {{m_descriptor, POLLIN, 0}, {m_worker.wake(), POLLIN, 0}};
             if (::poll(waits, 2, unreported ? 20 : 100) == 0 && unreported)
                 Update([](Report&) {});
         }
@@ -201,16 +181,12 @@ private:
 
     template <typename Change>
     void Update(Change change) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_received > m_report.received)
-                m_report.received = m_received;
-            if (m_written > m_report.written)
-                m_report.written = m_written;
-            change(m_report);
-        }
+        m_worker.Update([&](Report& r) {
+            r.received = qMax(r.received, m_received);
+            r.written = qMax(r.written, m_written);
+            change(r);
+        });
         m_noticed = m_received;
-        m_notify();
     }
 
     QFile& m_file;  // only this thread touches it while the thread runs
@@ -218,8 +194,6 @@ private:
     const qint64 m_length;
     const int m_key;
     const bool m_gather;
-    const std::function<void()> m_notify;
-    const int m_wake;  // an eventfd that ends the thread's waits
     std::vector<char> m_buffer;
     qint64 m_filled = 0;
     qint64 m_received = 0;
@@ -228,10 +202,7 @@ private:
     bool m_failed = false;
     static constexpr std::chrono::milliseconds kNoticeInterval{20};
     std::chrono::steady_clock::time_point m_lastNotice;
-    std::atomic<bool> m_stopping{false};
-    mutable std::mutex m_mutex;
-    Report m_report;
-    std::thread m_thread;
+    ReportingWorker<Report> m_worker;  // last: it stops the thread before the rest goes
 };
 
 FileReceiveEngine::FileReceiveEngine(Session& session, QObject* parent)

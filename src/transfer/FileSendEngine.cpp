@@ -1,24 +1,19 @@
 #include "transfer/FileSendEngine.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <QFileInfo>
 #include <QMetaMethod>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "common/Format.h"
 #include "common/Handshake.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
+#include "common/ReportingWorker.h"
 #include "common/Session.h"
 #include "common/Text.h"
 #include "platform/SocketErrors.h"
@@ -70,44 +65,18 @@ public:
           m_chunkBytes(chunkBytes),
           m_key(key),
           m_gated(gated),
-          m_notify(std::move(notify)),
-          m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-        m_report.sent = m_sent = start;
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~ChunkSender() {
-        Stop();
-        if (m_wake >= 0)
-            ::close(m_wake);
+          m_worker(std::move(notify)) {
+        m_sent = start;
+        m_worker.Update([start](Report& r) { r.sent = start; }, false);
+        m_worker.Start([this] { Run(); });
     }
 
     // Chunks up to `index` may leave.
     void Release(int index) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_released = index;
-        }
-        m_releasedChanged.notify_one();
+        m_worker.Change([this, index] { m_released = index; });
     }
-
-    void Stop() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stopping = true;
-        }
-        m_releasedChanged.notify_one();
-        if (m_wake >= 0) {
-            const quint64 one = 1;
-            [[maybe_unused]] const ssize_t n = ::write(m_wake, &one, sizeof one);
-        }
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-    Report Snapshot() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_report;
-    }
+    void Stop() { m_worker.Stop(); }
+    Report Snapshot() const { return m_worker.Snapshot(); }
 
 private:
     void Run() {
@@ -202,16 +171,14 @@ private:
 
     bool WaitReleased(int index) {
         if (!m_gated)
-            return !m_stopping;
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_releasedChanged.wait(lock, [&] { return m_released >= index || m_stopping; });
-        return !m_stopping;
+            return !m_worker.stopping();
+        return m_worker.Wait([&] { return m_released >= index; });
     }
 
     bool SendAll(const char* bytes, qint64 size) {
         qint64 done = 0;
         while (done < size) {
-            if (m_stopping)
+            if (m_worker.stopping())
                 return false;
             const ssize_t n = ::send(m_descriptor, bytes + done, size_t(size - done), MSG_NOSIGNAL);
             if (n > 0) {
@@ -230,7 +197,7 @@ private:
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 // Progress not yet reported goes out once the connection has been full a moment.
                 const bool unreported = m_sent != m_noticed;
-                pollfd waits[2] = {{m_descriptor, POLLOUT, 0}, {m_wake, POLLIN, 0}};
+                pollfd waits[2] = {{m_descriptor, POLLOUT, 0}, {m_worker.wake(), POLLIN, 0}};
                 if (::poll(waits, 2, unreported ? 20 : 100) == 0 && unreported)
                     Update([](Report&) {});
                 continue;
@@ -250,15 +217,14 @@ private:
 
     template <typename Change>
     void Update(Change change, bool tell = true) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_report.sent = m_sent;
-            change(m_report);
-        }
-        if (tell) {
+        m_worker.Update(
+            [&](Report& r) {
+                r.sent = m_sent;
+                change(r);
+            },
+            tell);
+        if (tell)
             m_noticed = m_sent;
-            m_notify();
-        }
     }
 
     QFile& m_file;  // only this thread touches it while the thread runs
@@ -268,19 +234,13 @@ private:
     const qint64 m_chunkBytes;
     const int m_key;
     const bool m_gated;
-    const std::function<void()> m_notify;
-    const int m_wake;  // an eventfd that ends the thread's waits
     qint64 m_sent = 0;
     qint64 m_noticed = -1;  // the sent count the engine last heard of
     static constexpr qint64 kSlice = 512 * 1024;
     static constexpr std::chrono::milliseconds kNoticeInterval{20};
     std::chrono::steady_clock::time_point m_lastNotice;
-    int m_released = -1;
-    std::atomic<bool> m_stopping{false};
-    std::condition_variable m_releasedChanged;
-    mutable std::mutex m_mutex;
-    Report m_report;
-    std::thread m_thread;
+    int m_released = -1;               // under the worker's lock
+    ReportingWorker<Report> m_worker;  // last: it stops the thread before the rest goes
 };
 
 FileSendEngine::FileSendEngine(Session& session, QObject* parent)
