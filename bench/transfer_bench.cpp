@@ -137,7 +137,11 @@ bool MakeRandomFile(const QString& path, qint64 size) {
 }
 
 // Reads the file once so that every copy starts from the page cache.
+// Brings the file into the page cache and lets the system write out what is still waiting
+// (the random file itself, the copies just removed), so that no write-back runs beside a
+// measurement.
 void Warm(const QString& path) {
+    ::sync();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
