@@ -182,8 +182,8 @@ private:
     template <typename Change>
     void Update(Change change) {
         m_worker.Update([&](Report& r) {
-            r.received = qMax(r.received, m_received);
-            r.written = qMax(r.written, m_written);
+            r.received = m_received;
+            r.written = m_written;
             change(r);
         });
         m_noticed = m_received;
@@ -600,8 +600,8 @@ void FileReceiveEngine::OnDataArrival() {
         StartReceiverThread();
 }
 
-// Opens the temporary file and lends the data connection to the receiving thread, which
-// reads, unscrambles and writes from here on and reports each step.
+// Lends the data connection to the receiving thread, which reads, unscrambles and writes
+// into the temporary file from here on and reports each step.
 void FileReceiveEngine::StartReceiverThread() {
     // The thread opens the file with the first bytes it writes, so that nothing touches the
     // disk while a buffer-full gathers.
