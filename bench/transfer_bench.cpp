@@ -10,8 +10,9 @@
 // Each row prints the median speed of the transfers and of the plain copies, the ratio of the
 // two medians, the highest peak resident memory (VmHWM) of the sender and of the receiver
 // with its growth over the idle program, their CPU time and whether every copy was exact.
-// The plain copy reads, sends, receives and writes with the same buffer size in two threads:
-// the floor that any transfer over loopback TCP pays.
+// The plain copy reads, sends, receives and writes with the same buffer size in two threads,
+// with page-aligned buffers as the engines use: the floor that any transfer over loopback TCP
+// pays.
 //
 //   tolvex_bench [--size BYTES|NNNM|NNNG] [--runs N] [--dir FOLDER] [--tolvex PROGRAM]
 //                [--rows engines|cli|all]
@@ -48,6 +49,7 @@
 #include <vector>
 
 #include "address/AddressCode.h"
+#include "common/PageBuffer.h"
 #include "common/Session.h"
 #include "platform/MessageBox.h"
 #include "platform/Platform.h"
@@ -232,7 +234,7 @@ PlainCopy PlainCopyRun(const QString& source, const QString& target, qint64 buff
         const int connection = ::accept(listener, nullptr, nullptr);
         const int out = ::open(target.toLocal8Bit().constData(),
                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        std::vector<char> buffer(bufferBytes);
+        tvx::PageBuffer buffer{size_t(bufferBytes)};
         ssize_t n = 0;
         bool ok = connection >= 0 && out >= 0;
         while (ok && (n = ::recv(connection, buffer.data(), buffer.size(), 0)) > 0)
@@ -253,7 +255,7 @@ PlainCopy PlainCopyRun(const QString& source, const QString& target, qint64 buff
     bool ok = ::bind(connection, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
               ::connect(connection, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0;
     const int in = ::open(source.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
-    std::vector<char> buffer(bufferBytes);
+    tvx::PageBuffer buffer{size_t(bufferBytes)};
     ssize_t n = 0;
     while (ok && (n = ::read(in, buffer.data(), buffer.size())) > 0) {
         for (ssize_t sent = 0; ok && sent < n;) {

@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <vector>
 
 #include "common/Format.h"
 #include "common/Messages.h"
+#include "common/PageBuffer.h"
 #include "common/Paths.h"
 #include "common/ReportingWorker.h"
 #include "common/Session.h"
@@ -74,10 +74,10 @@ public:
           m_length(length),
           m_key(key),
           m_gather(gatherBytes > 0),
+          m_buffer(size_t(qMax<qint64>(gatherBytes, kSliceBytes))),
           m_worker(std::move(notify)) {
         m_received = m_written = start;
         m_worker.Update([start](Report& r) { r.received = r.written = start; }, false);
-        m_buffer.resize(size_t(qMax<qint64>(gatherBytes, kSliceBytes)));
         m_worker.Start([this, taken = std::move(taken)] { Run(taken); });
     }
 
@@ -194,7 +194,7 @@ private:
     const qint64 m_length;
     const int m_key;
     const bool m_gather;
-    std::vector<char> m_buffer;
+    PageBuffer m_buffer;
     qint64 m_filled = 0;
     qint64 m_received = 0;
     qint64 m_written = 0;

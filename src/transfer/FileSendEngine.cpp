@@ -7,11 +7,11 @@
 #include <QMetaMethod>
 #include <cerrno>
 #include <chrono>
-#include <vector>
 
 #include "common/Format.h"
 #include "common/Handshake.h"
 #include "common/Messages.h"
+#include "common/PageBuffer.h"
 #include "common/Paths.h"
 #include "common/ReportingWorker.h"
 #include "common/Session.h"
@@ -89,7 +89,7 @@ private:
     // Each slice is read, scrambled and sent at once, while it is still in the processor's
     // cache; the chunks are counted only.
     void RunFree() {
-        std::vector<char> slice(size_t(qMin(kSlice, m_chunkBytes)));
+        PageBuffer slice(size_t(qMin(kSlice, m_chunkBytes)));
         for (qint64 offset = m_start, index = 0; offset < m_length; ++index) {
             const qint64 size = qMin(m_chunkBytes, m_length - offset);
             // The engine shows the sending page with the first chunk.
@@ -114,11 +114,11 @@ private:
     // Two chunk buffers take turns: while one chunk goes out the next is read and waits for
     // its release.
     void RunReleased() {
-        std::vector<char> buffers[2];
         qint64 offset = m_start;
         qint64 size = qMin(m_chunkBytes, m_length - offset);
+        PageBuffer buffers[2] = {PageBuffer(size_t(size)), PageBuffer(size_t(size))};
         for (int index = 0;; ++index) {
-            std::vector<char>& chunk = buffers[index % 2];
+            PageBuffer& chunk = buffers[index % 2];
             if (index == 0 && !Prepare(chunk, 0, offset, size))
                 return;
             if (!WaitReleased(index))
@@ -139,8 +139,7 @@ private:
     }
 
     // Reads and scrambles a whole chunk and tells the engine it is ready.
-    bool Prepare(std::vector<char>& chunk, int index, qint64 offset, qint64 size) {
-        chunk.resize(size_t(size));
+    bool Prepare(PageBuffer& chunk, int index, qint64 offset, qint64 size) {
         if (!ReadScrambled(chunk.data(), size))
             return false;
         Update([&](Report& r) {
