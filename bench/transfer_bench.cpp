@@ -619,7 +619,7 @@ bool CliRun(const QString& tolvex, const QString& work, const QString& source,
         receiver.Kill();
         return false;
     }
-    QThread::msleep(200);
+    // No pause here: an idle machine runs the next measurement slower.
     run.receiverIdle = StatusKiB(receiver.pid, "VmHWM:");
     const double receiverCpuBefore = CpuSeconds(receiver.pid);
 
