@@ -231,12 +231,14 @@ PlainCopy PlainCopyRun(const QString& source, const QString& target, qint64 buff
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&where), &length);
 
     bool received = false;
+    // The receiving side reads as much at a time as the receiving engine's thread does.
+    const qint64 receiveBytes = qMax(bufferBytes, tvx::FileReceiveEngine::kReadSliceBytes);
     std::thread receiver([&] {
         const double cpuAtStart = ThreadCpuSeconds();
         const int connection = ::accept(listener, nullptr, nullptr);
         const int out = ::open(target.toLocal8Bit().constData(),
                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        tvx::PageBuffer buffer{size_t(bufferBytes)};
+        tvx::PageBuffer buffer{size_t(receiveBytes)};
         ssize_t n = 0;
         bool ok = connection >= 0 && out >= 0;
         while (ok && (n = ::recv(connection, buffer.data(), buffer.size(), 0)) > 0)

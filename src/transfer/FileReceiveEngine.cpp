@@ -32,7 +32,6 @@ namespace {
 
 using C = ProtocolCodes;
 
-constexpr qint64 kSliceBytes = 512 * 1024;
 constexpr qint64 kReadAheadBytes = 1024 * 1024;
 
 const QString kWriteError = QStringLiteral("无法继续接收:写入文件时发生错误。");
@@ -74,7 +73,7 @@ public:
           m_length(length),
           m_key(key),
           m_gather(gatherBytes > 0),
-          m_buffer(size_t(qMax<qint64>(gatherBytes, kSliceBytes))),
+          m_buffer(size_t(qMax<qint64>(gatherBytes, kReadSliceBytes))),
           m_worker(std::move(notify)) {
         m_received = m_written = start;
         m_worker.Update([start](Report& r) { r.received = r.written = start; }, false);

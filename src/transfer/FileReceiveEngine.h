@@ -30,6 +30,11 @@ public:
     explicit FileReceiveEngine(Session& session, QObject* parent = nullptr);
     ~FileReceiveEngine() override;
 
+    // The receiving thread takes whatever has arrived, up to this much at a time (or the
+    // receive buffer's buffer-full when it gathers one): a few large reads keep up with a fast
+    // sender better than many small ones.
+    static constexpr qint64 kReadSliceBytes = 2 * 1024 * 1024;
+
     // Listens on 8510 and binds 8511; on failure reports it (Failure, then ListenerFailed) and
     // returns false.
     bool StartFileListener();
