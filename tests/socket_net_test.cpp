@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include "platform/Socket.h"
 #include "platform/SocketErrors.h"
@@ -73,6 +76,15 @@ TEST(SocketNet, ListenerTakesOneCallerAndRefusesTheNext) {
     EXPECT_EQ(listener.RemotePort(), first.LocalPort());
     EXPECT_EQ(first.RemotePort(), 9170);
     EXPECT_EQ(first.RemoteHost(), kAnswererAddress);
+    // Both ends send each message at once, without waiting for the other's acknowledgement.
+    for (Socket* end : {&listener, &first}) {
+        const int descriptor = end->LendForWriting();
+        int noDelay = 0;
+        socklen_t length = sizeof noDelay;
+        ASSERT_EQ(::getsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &noDelay, &length), 0);
+        EXPECT_NE(noDelay, 0);
+        end->TakeBackWriting();
+    }
 
     Socket next;
     Events nextEvents(next);
