@@ -102,7 +102,8 @@ private:
                 index == 0);
             for (qint64 done = 0; done < size;) {
                 const qint64 part = qMin<qint64>(qint64(slice.size()), size - done);
-                if (!ReadScrambled(slice.data(), part) || !SendAll(slice.data(), part))
+                const bool more = offset + done + part < m_length;
+                if (!ReadScrambled(slice.data(), part) || !SendAll(slice.data(), part, more))
                     return;
                 done += part;
             }
@@ -127,7 +128,7 @@ private:
             const qint64 nextSize = qMin(m_chunkBytes, m_length - next);
             if (nextSize > 0 && !Prepare(buffers[(index + 1) % 2], index + 1, next, nextSize))
                 return;
-            if (!SendAll(chunk.data(), size))
+            if (!SendAll(chunk.data(), size, false))
                 return;
             if (nextSize <= 0) {
                 Update([](Report& r) { r.done = true; });
@@ -174,12 +175,16 @@ private:
         return m_worker.Wait([&] { return m_released >= index; });
     }
 
-    bool SendAll(const char* bytes, qint64 size) {
+    // `more` while the file goes on freely: the end of this piece then waits to fill a segment
+    // with the next one instead of leaving as a small segment of its own. (A chunk that waits
+    // for its release is sent whole at once, as its listeners may wait for all of it.)
+    bool SendAll(const char* bytes, qint64 size, bool more) {
+        const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
         qint64 done = 0;
         while (done < size) {
             if (m_worker.stopping())
                 return false;
-            const ssize_t n = ::send(m_descriptor, bytes + done, size_t(size - done), MSG_NOSIGNAL);
+            const ssize_t n = ::send(m_descriptor, bytes + done, size_t(size - done), flags);
             if (n > 0) {
                 done += n;
                 m_sent += n;
