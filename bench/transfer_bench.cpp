@@ -140,7 +140,6 @@ bool MakeRandomFile(const QString& path, qint64 size) {
     return true;
 }
 
-// Reads the file once so that every copy starts from the page cache.
 // Brings the file into the page cache and lets the system write out what is still waiting
 // (the random file itself, the copies just removed), so that no write-back runs beside a
 // measurement.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -26,7 +27,7 @@ public:
 private:
     // aligned_alloc takes a whole number of pages; at least one.
     static size_t Rounded(size_t size) {
-        return (size + kPage - 1) / kPage * kPage + (size ? 0 : kPage);
+        return (std::max<size_t>(size, 1) + kPage - 1) / kPage * kPage;
     }
 
     struct Free {
