@@ -81,6 +81,7 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
         return StatusUsage;
 
     ChatInviter inviter(session);
+    inviter.SetPauseMs(0);  // the pauses pace the chat window's steps; a terminal keeps lines
     CommandLoop loop(StatusNetwork);
     bool refusedAtAdmission = false;
     const QString plainStyle = FontStyleCode(0, false, false, false, 9);

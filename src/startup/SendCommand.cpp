@@ -39,6 +39,9 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
     }
 
     FileSendEngine engine(context.session);
+    // The half-second pauses let the eye follow the send window's steps; a terminal keeps
+    // every line, so a script's sends do not wait for them.
+    engine.SetPauseMs(0);
     engine.SetRetryPolicy(request.retries > 0, request.retries + 1);
     TerminalProgress progress(output);
 
