@@ -12,10 +12,12 @@
 // with its growth over the idle program, their CPU time and whether every copy was exact.
 // The plain copy reads, sends, receives and writes with the same buffer size in two threads,
 // with page-aligned buffers as the engines use: the floor that any transfer over loopback TCP
-// pays.
+// pays. With --scrambling each alternation also times that copy scrambling on both sides as
+// the engines do (the floor for any transfer that keeps this wire format), and each row gets
+// a line with its median and the transfer's ratio to it.
 //
 //   tolvex_bench [--size BYTES|NNNM|NNNG] [--runs N] [--dir FOLDER] [--tolvex PROGRAM]
-//                [--rows engines|cli|all]
+//                [--rows engines|cli|all] [--scrambling]
 //
 // The command-line rows run PROGRAM; they are skipped with a line saying so when it does not
 // take the send and receive commands.
@@ -58,6 +60,7 @@
 #include "platform/SettingsStore.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
+#include "protocol/PeerMessages.h"
 #include "transfer/FileReceiveEngine.h"
 #include "transfer/FileSendEngine.h"
 
@@ -215,7 +218,9 @@ struct PlainCopy {
     double senderCpu = 0, receiverCpu = 0;
 };
 
-PlainCopy PlainCopyRun(const QString& source, const QString& target, qint64 bufferBytes) {
+// With a `scramblingKey` both sides scramble what they read, as the engines do.
+PlainCopy PlainCopyRun(const QString& source, const QString& target, qint64 bufferBytes,
+                       int scramblingKey = 0) {
     PlainCopy result;
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in where{};
@@ -240,8 +245,11 @@ PlainCopy PlainCopyRun(const QString& source, const QString& target, qint64 buff
         tvx::PageBuffer buffer{size_t(receiveBytes)};
         ssize_t n = 0;
         bool ok = connection >= 0 && out >= 0;
-        while (ok && (n = ::recv(connection, buffer.data(), buffer.size(), 0)) > 0)
+        while (ok && (n = ::recv(connection, buffer.data(), buffer.size(), 0)) > 0) {
+            if (scramblingKey != 0)
+                tvx::ScrambleBytes(buffer.data(), n, scramblingKey);
             ok = ::write(out, buffer.data(), n) == n;
+        }
         ::close(out);
         ::close(connection);
         received = ok && n == 0;
@@ -261,6 +269,8 @@ PlainCopy PlainCopyRun(const QString& source, const QString& target, qint64 buff
     tvx::PageBuffer buffer{size_t(bufferBytes)};
     ssize_t n = 0;
     while (ok && (n = ::read(in, buffer.data(), buffer.size())) > 0) {
+        if (scramblingKey != 0)
+            tvx::ScrambleBytes(buffer.data(), n, scramblingKey);
         for (ssize_t sent = 0; ok && sent < n;) {
             const ssize_t s = ::send(connection, buffer.data() + sent, n - sent, 0);
             ok = s > 0;
@@ -683,13 +693,13 @@ void PrintRowHeader() {
 }
 
 bool RunRow(const Row& row, const QString& program, const QString& tolvex, const QString& work,
-            const QString& source, qint64 size, int runs) {
+            const QString& source, qint64 size, int runs, bool scrambling) {
     const QString downloads = work + QStringLiteral("/downloads");
     QDir().mkpath(downloads);
     const QString target = downloads + QLatin1Char('/') + QFileInfo(source).fileName();
     const QString copy = work + QStringLiteral("/plain-copy.bin");
     const qint64 chunk = row.bufferMb > 0 ? row.bufferMb * kMegabyte : 524288;
-    std::vector<double> sendSeconds, plainSeconds;
+    std::vector<double> sendSeconds, plainSeconds, scrambledSeconds;
     Run worst;
     double senderCpu = 0, receiverCpu = 0, plainCpu = 0;
     bool exact = true;
@@ -725,10 +735,21 @@ bool RunRow(const Row& row, const QString& program, const QString& tolvex, const
             plainSeconds.push_back(plain.seconds);
             plainCpu += plain.senderCpu + plain.receiverCpu;
         }
+        double scrambled = -1;
+        if (scrambling) {
+            Warm(source);
+            scrambled = PlainCopyRun(source, copy, chunk, 0x5a).seconds;
+            QFile::remove(copy);
+            if (scrambled > 0)
+                scrambledSeconds.push_back(scrambled);
+        }
         // Each alternation on its own line, so that the spread behind the medians shows.
-        std::printf("  %s %d: %.1f MB/s, plain %.1f MB/s\n", qPrintable(row.name), k + 1,
+        std::printf("  %s %d: %.1f MB/s, plain %.1f MB/s", qPrintable(row.name), k + 1,
                     ok && run.seconds > 0 ? size / 1e6 / run.seconds : 0.0,
                     plain.seconds > 0 ? size / 1e6 / plain.seconds : 0.0);
+        if (scrambling)
+            std::printf(", scrambling %.1f MB/s", scrambled > 0 ? size / 1e6 / scrambled : 0.0);
+        std::printf("\n");
         std::fflush(stdout);
     }
     const double mb = size / 1e6;
@@ -747,6 +768,11 @@ bool RunRow(const Row& row, const QString& program, const QString& tolvex, const
         worst.receiverPeak / 1024.0, (worst.receiverPeak - worst.receiverIdle) / 1024.0,
         senderCpu / n, receiverCpu / n, plainCpu / qMax<size_t>(plainSeconds.size(), 1),
         exact ? "yes" : "NO");
+    if (!scrambledSeconds.empty()) {
+        const double floor = Median(scrambledSeconds);
+        std::printf("%-16s scrambling copy %.1f MB/s (%.2f of the plain copy), ratio to it %.2f\n",
+                    qPrintable(row.name), mb / floor, plain / floor, floor / send);
+    }
     std::fflush(stdout);
     return failures == 0 && exact;
 }
@@ -765,6 +791,7 @@ int main(int argc, char** argv) {
     QString folder = QDir::tempPath();
     QString tolvex = QStringLiteral(TOLVEX_BINARY);
     QString rows = QStringLiteral("all");
+    bool scrambling = false;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QStringLiteral("--size") && i + 1 < args.size()) {
@@ -777,10 +804,12 @@ int main(int argc, char** argv) {
             tolvex = args[++i];
         } else if (args[i] == QStringLiteral("--rows") && i + 1 < args.size()) {
             rows = args[++i];
+        } else if (args[i] == QStringLiteral("--scrambling")) {
+            scrambling = true;
         } else {
             std::fprintf(stderr,
                          "usage: tolvex_bench [--size BYTES|NNNM|NNNG] [--runs N] [--dir FOLDER] "
-                         "[--tolvex PROGRAM] [--rows engines|cli|all]\n");
+                         "[--tolvex PROGRAM] [--rows engines|cli|all] [--scrambling]\n");
             return 2;
         }
     }
@@ -810,7 +839,8 @@ int main(int argc, char** argv) {
     if (rows != QStringLiteral("cli")) {
         for (const Row& row : {Row{QStringLiteral("engines default"), false, 0},
                                Row{QStringLiteral("engines 4 MB"), false, 4}}) {
-            if (!RunRow(row, app.applicationFilePath(), tolvex, work.path(), source, size, runs))
+            if (!RunRow(row, app.applicationFilePath(), tolvex, work.path(), source, size, runs,
+                        scrambling))
                 ++failures;
         }
     }
@@ -821,8 +851,8 @@ int main(int argc, char** argv) {
         } else {
             for (const Row& row : {Row{QStringLiteral("cli default"), true, 0},
                                    Row{QStringLiteral("cli 4 MB"), true, 4}}) {
-                if (!RunRow(row, app.applicationFilePath(), tolvex, work.path(), source, size,
-                            runs))
+                if (!RunRow(row, app.applicationFilePath(), tolvex, work.path(), source, size, runs,
+                            scrambling))
                     ++failures;
             }
         }
