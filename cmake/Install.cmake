@@ -3,10 +3,25 @@
 set(TOLVEX_APP_ID org.kestrane.Tolvex)
 set(TOLVEX_DATA ${CMAKE_SOURCE_DIR}/data)
 
+# The project's version (CMakeLists.txt) goes into the manual page's header and the release of
+# the metainfo; the package takes it from the same place.
+set(TOLVEX_GENERATED ${CMAKE_BINARY_DIR}/data)
+configure_file(${TOLVEX_DATA}/tolvex.1 ${TOLVEX_GENERATED}/tolvex.1 @ONLY)
+configure_file(${TOLVEX_DATA}/${TOLVEX_APP_ID}.metainfo.xml
+               ${TOLVEX_GENERATED}/${TOLVEX_APP_ID}.metainfo.xml @ONLY)
+# Manual pages are installed compressed, without name and time stamp (the same bytes at every
+# build).
+find_program(TOLVEX_GZIP gzip REQUIRED)
+add_custom_command(OUTPUT ${TOLVEX_GENERATED}/tolvex.1.gz
+                   COMMAND ${TOLVEX_GZIP} -9nkf ${TOLVEX_GENERATED}/tolvex.1
+                   DEPENDS ${TOLVEX_GENERATED}/tolvex.1)
+add_custom_target(tolvex_man ALL DEPENDS ${TOLVEX_GENERATED}/tolvex.1.gz)
+add_dependencies(tolvex tolvex_man)
+
 install(TARGETS tolvex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${TOLVEX_DATA}/${TOLVEX_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${TOLVEX_DATA}/${TOLVEX_APP_ID}.metainfo.xml
+install(FILES ${TOLVEX_GENERATED}/${TOLVEX_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 foreach(size 16 22 24 32 48 64 128 256)
     install(FILES ${TOLVEX_DATA}/icons/hicolor/${size}x${size}/tolvex.png
@@ -14,9 +29,10 @@ foreach(size 16 22 24 32 48 64 128 256)
 endforeach()
 install(FILES ${TOLVEX_DATA}/icons/tolvex.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES ${TOLVEX_DATA}/tolvex.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${TOLVEX_GENERATED}/tolvex.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${TOLVEX_DATA}/help/index.html DESTINATION ${CMAKE_INSTALL_DATADIR}/tolvex/help)
-install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tolvex)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${TOLVEX_DATA}/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tolvex)
 
 # The firewall profile belongs in /etc/ufw/applications.d for a system install (the package's
 # /usr prefix); any other prefix keeps it under its own etc/ so that nothing leaves the prefix.
