@@ -17,9 +17,11 @@ expected=(
     share/applications/org.kestrane.Tolvex.desktop
     share/metainfo/org.kestrane.Tolvex.metainfo.xml
     share/icons/hicolor/scalable/apps/tolvex.svg
-    share/man/man1/tolvex.1
+    share/man/man1/tolvex.1.gz
     share/tolvex/help/index.html
     share/doc/tolvex/README.md
+    share/doc/tolvex/copyright
+    share/doc/tolvex/changelog.gz
     etc/ufw/applications.d/tolvex
 )
 for size in 16 22 24 32 48 64 128 256; do
@@ -40,11 +42,46 @@ grep -qx 'Categories=Network;FileTransfer;' "$prefix/share/applications/org.kest
     fail "categories"
 appstreamcli validate --no-net "$prefix/share/metainfo/org.kestrane.Tolvex.metainfo.xml" ||
     fail "appstreamcli validate"
-man_text=$(MANWIDTH=80 LANG=C.UTF-8 man --warnings -l "$prefix/share/man/man1/tolvex.1" 2>"$work/man.err")
+# The version the program prints is the project's; the manual page, the metainfo and the
+# package carry the same.
+version=$(ASAN_OPTIONS=detect_leaks=0 "$prefix/bin/tolvex" --version) || fail "tolvex --version"
+[ "$version" = "tolvex 2.82" ] || fail "tolvex --version says: $version"
+version=${version#tolvex }
+grep -q "<release version=\"$version\"" "$prefix/share/metainfo/org.kestrane.Tolvex.metainfo.xml" ||
+    fail "the metainfo's release is not $version"
+
+# The manual page and the changelog are compressed as Debian's are (gzip -9, no name or time
+# stamp).
+man_page=$prefix/share/man/man1/tolvex.1.gz
+changelog=$prefix/share/doc/tolvex/changelog.gz
+for packed in "$man_page" "$changelog"; do
+    gzip -t "$packed" || fail "not gzip: $packed"
+    [ "$(od -An -tu1 -j4 -N4 "$packed" | tr -s ' ')" = " 0 0 0 0" ] || fail "time stamp in $packed"
+    [ "$(od -An -tu1 -j3 -N1 "$packed" | tr -d ' ')" = 0 ] || fail "file name in $packed"
+    [ "$(od -An -tu1 -j8 -N1 "$packed" | tr -d ' ')" = 2 ] || fail "not gzip -9: $packed"
+done
+gzip -dc "$changelog" >"$work/changelog"
+[ "$(dpkg-parsechangelog -l "$work/changelog" -S Version)" = "$version" ] ||
+    fail "the changelog's last entry is not $version"
+man_text=$(MANWIDTH=80 LANG=C.UTF-8 man --warnings -l "$man_page" 2>"$work/man.err")
 [ ! -s "$work/man.err" ] || { cat "$work/man.err" >&2; fail "man page warnings"; }
-for word in --address --data-dir Kestrane 8510 9170; do
+for word in --address --data-dir Kestrane 8510 9170 "Tolvex $version"; do
     grep -q -- "$word" <<<"$man_text" || fail "man page lacks $word"
 done
+
+# The copyright file in Debian's machine-readable format: a header, then paragraphs whose
+# licences each have their text.
+copyright=$prefix/share/doc/tolvex/copyright
+head -1 "$copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+    fail "copyright: no Format line"
+grep -q '^Files: \*$' "$copyright" || fail "copyright: no paragraph for every file"
+awk '/^Files:/ { files = 1; copyright = 0; license = 0; text = 0 }
+     files && /^Copyright: [^ ]/ { copyright = 1 }
+     files && /^License: [^ ]/ { license = 1 }
+     files && license && /^ [^ ]/ { text = 1 }
+     files && /^$/ { if (!copyright || !license || !text) bad = 1; files = 0 }
+     END { if (files && (!copyright || !license || !text)) bad = 1; exit bad }' "$copyright" ||
+    fail "copyright: a Files paragraph lacks Copyright, License or the licence text"
 grep -q '^ports=8510,8511,9170/tcp|9171/udp$' "$prefix/etc/ufw/applications.d/tolvex" || fail "ufw ports"
 
 # The package: the same tree under /usr, the firewall profile under /etc.
@@ -57,6 +94,8 @@ dpkg-deb -x "$deb" "$work/root"
 (cd "$work/root" && find . -type f | sed 's|^\./||' | sort) >"$work/packaged.txt"
 sort -o "$work/installed.txt" "$work/installed.txt"
 diff "$work/installed.txt" "$work/packaged.txt" || fail "package tree differs from the install"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version: $(dpkg-deb -f "$deb" Version)"
+[[ $deb == */tolvex_${version}_*.deb ]] || fail "package file name: $deb"
 depends=$(dpkg-deb -f "$deb" Depends)
 for needed in libqt6core6 libqt6widgets6 libqt6network6 libqt6dbus6 qt6-qpa-plugins; do
     grep -q "$needed" <<<"$depends" || fail "Depends lacks $needed: $depends"

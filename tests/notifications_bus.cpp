@@ -5,7 +5,11 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTest>
+#include <QUrl>
 #include <QVariantMap>
 
 #include "chat/ChatAcceptWindow.h"
@@ -167,6 +171,37 @@ TEST(Notifications, EachWaitingEventNotifiesOnceAndItsActionBringsItsWindowForwa
     QTest::qWait(200);
     EXPECT_FALSE(rig.window->isVisible());
     EXPECT_EQ(server.notes.size(), 3);
+}
+
+TEST(Notifications, CarryTheProgramsIconInstalledAndFromTheBuildFolder) {
+    FakeNotificationServer server(QStringLiteral("icon"));
+    ASSERT_TRUE(server.Register());
+    QTemporaryDir root;
+    const QString icon = QStringLiteral("/share/icons/hicolor/128x128/apps/tolvex.png");
+    for (const QString& prefix : {QStringLiteral("/usr"), QStringLiteral("/build")}) {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(root.path() + prefix + icon).path()));
+        QFile file(root.path() + prefix + icon);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    const QString installedIcon = QUrl::fromLocalFile(root.path() + "/usr" + icon).toString();
+    const QString buildIcon = QUrl::fromLocalFile(root.path() + "/build" + icon).toString();
+    // Installed: the theme's name, and the file for services that do not search the theme.
+    // From the build folder: the file both ways. Neither: the name alone.
+    const struct {
+        QString program, appIcon, imagePath;
+    } cases[] = {{root.path() + "/usr/bin/tolvex", QStringLiteral("tolvex"), installedIcon},
+                 {root.path() + "/build/tolvex", buildIcon, buildIcon},
+                 {root.path() + "/elsewhere/tolvex", QStringLiteral("tolvex"), QString()}};
+    for (const auto& each : cases) {
+        DBusNotificationService service(each.program);
+        const int before = server.notes.size();
+        ASSERT_TRUE(service.Notify(NotifyKind::Offer, QStringLiteral("s"), QStringLiteral("b")));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server.notes.size() == before + 1; }, 5000));
+        EXPECT_EQ(server.notes.last().icon, each.appIcon) << qPrintable(each.program);
+        EXPECT_EQ(server.notes.last().hints.value(QStringLiteral("image-path")).toString(),
+                  each.imagePath)
+            << qPrintable(each.program);
+    }
 }
 
 #include "notifications_bus.moc"

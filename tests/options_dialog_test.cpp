@@ -21,6 +21,7 @@
 #include "records/AddressLists.h"
 #include "records/OptionsDialog.h"
 #include "records/Settings.h"
+#include "startup/CommandLine.h"
 #include "support/Clicks.h"
 #include "support/Fakes.h"
 #include "support/Files.h"
@@ -480,6 +481,9 @@ TEST_F(Options, AboutPageNamesTheVersionAndOpensHelpAndMail) {
     EXPECT_EQ(dialog->CurrentPage(), PageAbout);
     EXPECT_EQ(dialog->findChild<QLabel*>(QStringLiteral("lblProduct"))->text(),
               QStringLiteral("Tolvex Version 2.82"));
+    // The project's version, which --version, the package and the manual page carry, is the one
+    // the about page names.
+    EXPECT_EQ(VersionText(), QStringLiteral("tolvex 2.82"));
     // A program whose help page is missing, then one that has it.
     session.executablePath = session.appFolder + QStringLiteral("bin/tolvex");
     dialog->OpenHomePage();

@@ -1,11 +1,15 @@
 #include "platform/DBusNotifications.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusReply>
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
 #include <QVariantMap>
 
 #include "platform/DesktopEntry.h"
@@ -28,9 +32,31 @@ bool ServiceAvailable(const QDBusConnection& bus) {
     return daemon->activatableServiceNames().value().contains(kService);
 }
 
+// The icon file under a share folder, as installed from data/icons and as the build copies it.
+QString IconUnder(const QDir& prefix) {
+    return QDir::cleanPath(prefix.filePath(QStringLiteral("share/icons/hicolor/128x128/apps/") +
+                                           DesktopEntryIcon() + QStringLiteral(".png")));
+}
+
 }  // namespace
 
-DBusNotificationService::DBusNotificationService() = default;
+DBusNotificationService::DBusNotificationService(const QString& programPath) {
+    const QString program =
+        programPath.isEmpty() ? QCoreApplication::applicationFilePath() : programPath;
+    const QDir folder = QFileInfo(program).absoluteDir();
+    // Installed (PREFIX/bin/tolvex): the theme knows the icon by the desktop entry's name.
+    // Run from the build folder: nothing does, so the file itself goes as the icon. The file
+    // goes as the image too, for services that look names up in a few fixed folders only.
+    const QString installed = IconUnder(QDir(folder.filePath(QStringLiteral(".."))));
+    const QString buildTree = IconUnder(folder);
+    m_appIcon = DesktopEntryIcon();
+    if (QFileInfo(installed).isFile()) {
+        m_imagePath = QUrl::fromLocalFile(installed).toString();
+    } else if (QFileInfo(buildTree).isFile()) {
+        m_imagePath = QUrl::fromLocalFile(buildTree).toString();
+        m_appIcon = m_imagePath;
+    }
+}
 
 bool DBusNotificationService::Notify(NotifyKind kind, const QString& summary, const QString& body) {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -50,12 +76,14 @@ bool DBusNotificationService::Notify(NotifyKind kind, const QString& summary, co
 
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), DesktopEntryId());
+    if (!m_imagePath.isEmpty())
+        hints.insert(QStringLiteral("image-path"), m_imagePath);
     hints.insert(QStringLiteral("category"), kind == NotifyKind::AutoReceived
                                                  ? QStringLiteral("transfer.complete")
                                                  : QStringLiteral("transfer"));
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-    call << DesktopEntryName() << uint(0) << DesktopEntryIcon() << summary
+    call << DesktopEntryName() << uint(0) << m_appIcon << summary
          << (m_bodyMarkup ? body.toHtmlEscaped() : body)
          << QStringList{QStringLiteral("default"), QStringLiteral("打开")} << hints << int(-1);
     // Asynchronous: the user-interface thread never waits for the desktop.
