@@ -22,6 +22,10 @@
 #include "address/PresenceService.h"
 #include "chat/ChatAcceptWindow.h"
 #include "common/Handshake.h"
+#include "protocol/Codes.h"
+#include "protocol/PeerLink.h"
+#include "protocol/PeerMessages.h"
+#include "protocol/Wire.h"
 #include "support/Clicks.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
@@ -344,6 +348,56 @@ TEST_F(CommandLine, ChatsWithTheDesktopCopyUntilTheEndOfInput) {
     EXPECT_EQ(chat->Finish(), 0) << qPrintable(chat->Err());
     ASSERT_TRUE(WaitUntil(
         [&] { return transcript->toPlainText().contains(QStringLiteral("小刚 已经离开聊天室")); }));
+}
+
+// A chat peer reduced to the protocol: its acceptance and first text leave in one write, and
+// each line it receives is answered at once; the leave is answered by closing. Input that ends
+// at once leaves while those answers are still on their way: all of them are printed.
+TEST_F(CommandLine, ChatPrintsWhatArrivedBeforeItsInputEndedAndAWrongCodeIsARefusal) {
+    LoopbackPeer answerer{kAnswererAddress, QStringLiteral("小红")};
+    answerer.session.appFolder = files.path() + QLatin1Char('/');
+    PeerLink link(PeerRole::ChatResponder, answerer.session.linkContext);
+    const QString style = QStringLiteral("000000000") + QStringLiteral("9 ");
+    int key = 0;
+    QObject::connect(
+        &link, &PeerLink::MessageReceived, &link, [&](char16_t code, const QString& payload) {
+            if (code == ProtocolCodes::ChatInvitation) {
+                key = ParseInvitation(payload).value_or(ChatInvitation{}).key;
+                link.socket().Send(
+                    FrameControlMessage(BuildInvitationAccepted()) +
+                    FrameControlMessage(BuildChatText(ProtocolCodes::ResponderText,
+                                                      {style, QStringLiteral("随接受而来")}, key)));
+            } else if (code == ProtocolCodes::InitiatorText) {
+                const auto text = ParseChatText(payload, key);
+                link.Send(BuildChatText(
+                    ProtocolCodes::ResponderText,
+                    {style, QStringLiteral("回复 ") + (text ? text->text : QString())}, key));
+            } else if (code == ProtocolCodes::InitiatorLeaves) {
+                link.Reset();
+            }
+        });
+    ASSERT_EQ(link.Listen(), 0);
+
+    auto chat = Run(kCallerAddress, {QStringLiteral("chat"), kAnswererAddress});
+    chat->process().write("a\nb\n");
+    chat->process().closeWriteChannel();
+    ASSERT_EQ(chat->Finish(), 0) << qPrintable(chat->Err());
+    const QString out = chat->Out();
+    EXPECT_TRUE(out.contains(QStringLiteral("\n随接受而来\n"))) << qPrintable(out);
+    EXPECT_TRUE(out.contains(QStringLiteral("\n回复 a\n"))) << qPrintable(out);
+    EXPECT_TRUE(out.contains(QStringLiteral("\n回复 b\n"))) << qPrintable(out);
+    EXPECT_TRUE(chat->Err().contains(QStringLiteral("小红 进入聊天室...[")));
+
+    // A copy that asks for a code: none, or a wrong one, is refused as with send.
+    answerer.session.settings.passWord2 = Digest(QStringLiteral("芝麻开门"));
+    for (const QStringList& code :
+         {QStringList{}, QStringList{QStringLiteral("--code"), QStringLiteral("芝麻关门")}}) {
+        auto refused =
+            Run(kCallerAddress, QStringList{QStringLiteral("chat"), kAnswererAddress} + code);
+        EXPECT_EQ(refused->Finish(), 1) << qPrintable(refused->Err());
+        EXPECT_TRUE(refused->Err().contains(QStringLiteral("验证码无效")))
+            << qPrintable(refused->Err());
+    }
 }
 
 TEST_F(CommandLine, PeersListsTheOtherCopiesBesideADesktopCopyOnItsOwnAddress) {
