@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkDatagram>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -16,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
+#include <QUdpSocket>
 #include <memory>
 
 #include "address/AddressCode.h"
@@ -25,6 +27,7 @@
 #include "protocol/Codes.h"
 #include "protocol/PeerLink.h"
 #include "protocol/PeerMessages.h"
+#include "protocol/PresenceMessages.h"
 #include "protocol/Wire.h"
 #include "support/Clicks.h"
 #include "support/Files.h"
@@ -46,7 +49,7 @@ QByteArray Pattern(qint64 size, int seed = 0) {
 // gathered as it comes.
 class Cli {
 public:
-    Cli(const QString& home, const QStringList& arguments) {
+    Cli(const QString& home, const QStringList& arguments, bool desktop = false) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), home);
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
@@ -55,6 +58,8 @@ public:
         environment.remove(QStringLiteral("DISPLAY"));
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        if (desktop)
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         m_process.setProcessEnvironment(environment);
         m_process.setWorkingDirectory(home);
         QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process,
@@ -419,6 +424,49 @@ TEST_F(CommandLine, PeersListsTheOtherCopiesBesideADesktopCopyOnItsOwnAddress) {
               QStringLiteral("127.0.0.3"));
     EXPECT_EQ(lines[1].section(QLatin1Char('\t'), 0, 0), QStringLiteral("小兰"));
     EXPECT_EQ(lines[1].section(QLatin1Char('\t'), 2), QStringLiteral("127.0.0.4"));
+}
+
+// The desktop program (no command word) ends on SIGTERM as "退出" does: status 0, its goodbye on
+// the presence port, and the file it was receiving automatically keeps its temporary file.
+TEST_F(CommandLine, TheDesktopProgramEndsOnSigtermWithItsGoodbye) {
+    QUdpSocket listener;
+    ASSERT_TRUE(listener.bind(QHostAddress(kAnswererAddress), kPresencePort));
+    QList<PresenceKind> heard;
+    QObject::connect(&listener, &QUdpSocket::readyRead, &listener, [&] {
+        while (listener.hasPendingDatagrams()) {
+            const QNetworkDatagram datagram = listener.receiveDatagram(4096);
+            const auto message = ParsePresenceDatagram(datagram.data());
+            if (message && datagram.senderAddress() == QHostAddress(kCallerAddress))
+                heard << message->kind;
+        }
+    });
+    {
+        QSettings ini(home.path() + QStringLiteral("/config/Kestrane/Kestrane.ini"),
+                      QSettings::IniFormat);
+        ini.beginGroup(QStringLiteral("Settings"));
+        ini.setValue(QStringLiteral("AutoRecvFile"), QStringLiteral("1"));
+        ini.setValue(QStringLiteral("AutoSavePath"), received.path());
+    }
+    Cli desktop(home.path(),
+                {QStringLiteral("--address"), kCallerAddress, QStringLiteral("--data-dir"),
+                 home.path() + QStringLiteral("/data-dir")},
+                true);
+    ASSERT_TRUE(WaitUntil([&] { return heard.contains(PresenceKind::Announce); }, 20000))
+        << qPrintable(desktop.Err());
+
+    // A file on its way in, its sender frozen halfway.
+    const QString path = MakeFile(QStringLiteral("big.bin"), Pattern(32 * 1024 * 1024, 5));
+    const QString held = Received(QStringLiteral("big.bin.tvx"));
+    Cli send(files.path(), {QStringLiteral("--address"), kAnswererAddress, QStringLiteral("send"),
+                            kCallerAddress, path});
+    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(held); }, 20000)) << qPrintable(send.Err());
+    ::kill(pid_t(send.process().processId()), SIGSTOP);
+
+    desktop.process().terminate();
+    EXPECT_EQ(desktop.Finish(10000), 0) << qPrintable(desktop.Err());
+    EXPECT_TRUE(WaitUntil([&] { return heard.contains(PresenceKind::Goodbye); }, 2000));
+    EXPECT_TRUE(QFile::exists(held));
+    send.process().kill();
 }
 
 // A terminal, where the bar is redrawn in place: the sender runs in a tmux pane and the pane
