@@ -204,7 +204,7 @@ TEST_F(CommandLine, BadUsageBadAddressMissingFileAndNobodyListening) {
 
     auto bad = Run(kCallerAddress, {QStringLiteral("send"), QStringLiteral("300.1.2.3"), path});
     EXPECT_EQ(bad->Finish(), 2);
-    EXPECT_EQ(bad->Err(), QStringLiteral("无效的IP或TVX地址,请重新输入。\n"));
+    EXPECT_EQ(bad->Err(), QStringLiteral("无效的IP或TVX地址:300.1.2.3\n"));
 
     auto missing = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress,
                                         files.path() + QStringLiteral("/none.bin")});
@@ -293,6 +293,43 @@ TEST_F(CommandLine, ReceiverResumesAfterTheSenderWasKilledAndNumbersRepeatedName
     // SIGTERM ends it cleanly.
     receive->process().terminate();
     EXPECT_EQ(receive->Finish(), 0);
+}
+
+// Ctrl-C says what became of the transfer: the sender that it cancelled, the receiver that it
+// kept the temporary file for a resume. Each is stopped while the other side is frozen, so
+// the transfer is under way whatever the machine's speed.
+TEST_F(CommandLine, CtrlCSaysTheSendWasCancelledOrThePartialFileKept) {
+    auto receive =
+        Run(kAnswererAddress, {QStringLiteral("receive"), QStringLiteral("--to"), received.path()});
+    ASSERT_TRUE(receive->ErrorSays(QStringLiteral("正在等待接收文件")));
+    const QString path = MakeFile(QStringLiteral("big.bin"), Pattern(32 * 1024 * 1024, 7));
+    const QString held = Received(QStringLiteral("big.bin.tvx"));
+    const auto pid = [](Cli& cli) { return pid_t(cli.process().processId()); };
+    {
+        auto send = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress, path});
+        ASSERT_TRUE(WaitUntil([&] { return QFile::exists(held); }, 20000))
+            << qPrintable(send->Err());
+        ::kill(pid(*receive), SIGSTOP);
+        ::kill(pid(*send), SIGINT);
+        EXPECT_EQ(send->Finish(), 1) << qPrintable(send->Err());
+        ::kill(pid(*receive), SIGCONT);
+        EXPECT_TRUE(send->Err().contains(QStringLiteral("\n已取消发送文件\"big.bin\",目前已发送 ")))
+            << qPrintable(send->Err());
+    }
+    ASSERT_TRUE(receive->ErrorSays(QStringLiteral("取消发送文件\"big.bin\"")))
+        << qPrintable(receive->Err());
+
+    auto send = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress, path});
+    ASSERT_TRUE(receive->ErrorSays(QStringLiteral("当前位置文件已接收 ")))
+        << qPrintable(receive->Err());
+    ::kill(pid(*send), SIGSTOP);
+    ::kill(pid(*receive), SIGINT);
+    EXPECT_EQ(receive->Finish(), 0) << qPrintable(receive->Err());
+    EXPECT_TRUE(receive->Err().contains(QStringLiteral("\n已停止接收文件\"big.bin\",目前已接收 ")))
+        << qPrintable(receive->Err());
+    EXPECT_TRUE(receive->Err().contains(QStringLiteral("\n临时文件已保留:") + held + "\n"));
+    EXPECT_TRUE(QFile::exists(held));
+    send->process().kill();
 }
 
 TEST_F(CommandLine, ReceiveNeedsThePortsAndRefusesAWrongCode) {
@@ -424,6 +461,19 @@ TEST_F(CommandLine, PeersListsTheOtherCopiesBesideADesktopCopyOnItsOwnAddress) {
               QStringLiteral("127.0.0.3"));
     EXPECT_EQ(lines[1].section(QLatin1Char('\t'), 0, 0), QStringLiteral("小兰"));
     EXPECT_EQ(lines[1].section(QLatin1Char('\t'), 2), QStringLiteral("127.0.0.4"));
+
+    // It only asks: a fresh home (settings, data folder) and a given data folder stay empty.
+    QTemporaryDir fresh;
+    for (const QStringList& data :
+         {QStringList{}, QStringList{QStringLiteral("--data-dir"), fresh.path() + "/data-dir"}}) {
+        Cli asker(fresh.path(), QStringList{QStringLiteral("--address"), kCallerAddress} + data +
+                                    QStringList{QStringLiteral("peers"), QStringLiteral("--wait"),
+                                                QStringLiteral("0.2")});
+        EXPECT_EQ(asker.Finish(), 0) << qPrintable(asker.Err());
+        EXPECT_EQ(
+            QDir(fresh.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList());
+    }
 }
 
 // The desktop program (no command word) ends on SIGTERM as "退出" does: status 0, its goodbye on

@@ -175,13 +175,15 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
         });
     });
     QObject::connect(&inviter, &ChatInviter::Failure, &loop, [&](int, const QString& text, bool) {
-        output.Message(text);
-        if (inviter.phase() != ChatInviter::Phase::Idle)
+        if (inviter.phase() != ChatInviter::Phase::Idle) {
+            output.Message(text);
             return;  // the history log only
+        }
+        const bool badAddress = text == QStringLiteral("无效的IP或TVX地址,请重新输入。");
+        output.Message(badAddress ? BadAddressMessage(request.peerAddress) : text);
         // A refusal at admission reaches the inviter before this command hears of it: the
         // status is decided once the link's signal has gone round.
         failed = true;
-        const bool badAddress = text == QStringLiteral("无效的IP或TVX地址,请重新输入。");
         QTimer::singleShot(0, &loop, [&, badAddress] {
             if (refusedAtAdmission)
                 loop.Finish(StatusRefused);
