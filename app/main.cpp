@@ -4,6 +4,7 @@
 
 #include "common/Session.h"
 #include "platform/DesktopEntry.h"
+#include "platform/Headless.h"
 #include "shell/MainWindow.h"
 #include "shell/TrayPictures.h"
 #include "startup/CommandLine.h"
@@ -31,6 +32,10 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // Log-out, shutdown and kill send SIGTERM, a terminal's Ctrl-C SIGINT: either ends the
+    // program as "退出" does. Blocked before Qt starts its threads, read through a signalfd.
+    tvx::StopSignals::Block();
+
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     app.setQuitOnLastWindowClosed(false);
@@ -38,6 +43,16 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(tvx::DesktopEntryId());
     QApplication::setWindowIcon(QIcon::fromTheme(tvx::DesktopEntryIcon(), tvx::TrayPicture(1)));
     tvx::UseChineseLanguage(app);
+
+    tvx::StopSignals stop;
+    // During start-up a stop closes the dialog or message shown and the program ends there.
+    bool stopped = false;
+    const QMetaObject::Connection duringStartup =
+        QObject::connect(&stop, &tvx::StopSignals::StopRequested, &app, [&stopped] {
+            stopped = true;
+            if (QWidget* modal = QApplication::activeModalWidget())
+                modal->close();
+        });
 
     auto platform = tvx::Platform::CreateDesktop();
     tvx::Session session(*platform);
@@ -47,10 +62,15 @@ int main(int argc, char** argv) {
         return 0;
     if (outcome != tvx::StartupOutcome::Running)
         return 1;
+    if (stopped)
+        return 0;
+    QObject::disconnect(duringStartup);
 
     tvx::MainWindow mainWindow(session);
     QObject::connect(&mainWindow, &tvx::MainWindow::ProgramEnded, &app, &QApplication::quit,
                      Qt::QueuedConnection);
+    QObject::connect(&stop, &tvx::StopSignals::StopRequested, &mainWindow,
+                     &tvx::MainWindow::EndProgram);
     if (!mainWindow.Start())
         return 1;
     return app.exec();

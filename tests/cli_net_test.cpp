@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkDatagram>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -16,12 +17,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
+#include <QUdpSocket>
 #include <memory>
 
 #include "address/AddressCode.h"
 #include "address/PresenceService.h"
 #include "chat/ChatAcceptWindow.h"
 #include "common/Handshake.h"
+#include "protocol/Codes.h"
+#include "protocol/PeerLink.h"
+#include "protocol/PeerMessages.h"
+#include "protocol/PresenceMessages.h"
+#include "protocol/Wire.h"
 #include "support/Clicks.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
@@ -42,7 +49,7 @@ QByteArray Pattern(qint64 size, int seed = 0) {
 // gathered as it comes.
 class Cli {
 public:
-    Cli(const QString& home, const QStringList& arguments) {
+    Cli(const QString& home, const QStringList& arguments, bool desktop = false) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), home);
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
@@ -51,6 +58,8 @@ public:
         environment.remove(QStringLiteral("DISPLAY"));
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        if (desktop)
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         m_process.setProcessEnvironment(environment);
         m_process.setWorkingDirectory(home);
         QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process,
@@ -195,7 +204,7 @@ TEST_F(CommandLine, BadUsageBadAddressMissingFileAndNobodyListening) {
 
     auto bad = Run(kCallerAddress, {QStringLiteral("send"), QStringLiteral("300.1.2.3"), path});
     EXPECT_EQ(bad->Finish(), 2);
-    EXPECT_EQ(bad->Err(), QStringLiteral("无效的IP或TVX地址,请重新输入。\n"));
+    EXPECT_EQ(bad->Err(), QStringLiteral("无效的IP或TVX地址:300.1.2.3\n"));
 
     auto missing = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress,
                                         files.path() + QStringLiteral("/none.bin")});
@@ -286,6 +295,43 @@ TEST_F(CommandLine, ReceiverResumesAfterTheSenderWasKilledAndNumbersRepeatedName
     EXPECT_EQ(receive->Finish(), 0);
 }
 
+// Ctrl-C says what became of the transfer: the sender that it cancelled, the receiver that it
+// kept the temporary file for a resume. Each is stopped while the other side is frozen, so
+// the transfer is under way whatever the machine's speed.
+TEST_F(CommandLine, CtrlCSaysTheSendWasCancelledOrThePartialFileKept) {
+    auto receive =
+        Run(kAnswererAddress, {QStringLiteral("receive"), QStringLiteral("--to"), received.path()});
+    ASSERT_TRUE(receive->ErrorSays(QStringLiteral("正在等待接收文件")));
+    const QString path = MakeFile(QStringLiteral("big.bin"), Pattern(32 * 1024 * 1024, 7));
+    const QString held = Received(QStringLiteral("big.bin.tvx"));
+    const auto pid = [](Cli& cli) { return pid_t(cli.process().processId()); };
+    {
+        auto send = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress, path});
+        ASSERT_TRUE(WaitUntil([&] { return QFile::exists(held); }, 20000))
+            << qPrintable(send->Err());
+        ::kill(pid(*receive), SIGSTOP);
+        ::kill(pid(*send), SIGINT);
+        EXPECT_EQ(send->Finish(), 1) << qPrintable(send->Err());
+        ::kill(pid(*receive), SIGCONT);
+        EXPECT_TRUE(send->Err().contains(QStringLiteral("\n已取消发送文件\"big.bin\",目前已发送 ")))
+            << qPrintable(send->Err());
+    }
+    ASSERT_TRUE(receive->ErrorSays(QStringLiteral("取消发送文件\"big.bin\"")))
+        << qPrintable(receive->Err());
+
+    auto send = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress, path});
+    ASSERT_TRUE(receive->ErrorSays(QStringLiteral("当前位置文件已接收 ")))
+        << qPrintable(receive->Err());
+    ::kill(pid(*send), SIGSTOP);
+    ::kill(pid(*receive), SIGINT);
+    EXPECT_EQ(receive->Finish(), 0) << qPrintable(receive->Err());
+    EXPECT_TRUE(receive->Err().contains(QStringLiteral("\n已停止接收文件\"big.bin\",目前已接收 ")))
+        << qPrintable(receive->Err());
+    EXPECT_TRUE(receive->Err().contains(QStringLiteral("\n临时文件已保留:") + held + "\n"));
+    EXPECT_TRUE(QFile::exists(held));
+    send->process().kill();
+}
+
 TEST_F(CommandLine, ReceiveNeedsThePortsAndRefusesAWrongCode) {
     {
         TestPeer desktop{kAnswererAddress, QStringLiteral("小红")};
@@ -346,6 +392,56 @@ TEST_F(CommandLine, ChatsWithTheDesktopCopyUntilTheEndOfInput) {
         [&] { return transcript->toPlainText().contains(QStringLiteral("小刚 已经离开聊天室")); }));
 }
 
+// A chat peer reduced to the protocol: its acceptance and first text leave in one write, and
+// each line it receives is answered at once; the leave is answered by closing. Input that ends
+// at once leaves while those answers are still on their way: all of them are printed.
+TEST_F(CommandLine, ChatPrintsWhatArrivedBeforeItsInputEndedAndAWrongCodeIsARefusal) {
+    LoopbackPeer answerer{kAnswererAddress, QStringLiteral("小红")};
+    answerer.session.appFolder = files.path() + QLatin1Char('/');
+    PeerLink link(PeerRole::ChatResponder, answerer.session.linkContext);
+    const QString style = QStringLiteral("000000000") + QStringLiteral("9 ");
+    int key = 0;
+    QObject::connect(
+        &link, &PeerLink::MessageReceived, &link, [&](char16_t code, const QString& payload) {
+            if (code == ProtocolCodes::ChatInvitation) {
+                key = ParseInvitation(payload).value_or(ChatInvitation{}).key;
+                link.socket().Send(
+                    FrameControlMessage(BuildInvitationAccepted()) +
+                    FrameControlMessage(BuildChatText(ProtocolCodes::ResponderText,
+                                                      {style, QStringLiteral("随接受而来")}, key)));
+            } else if (code == ProtocolCodes::InitiatorText) {
+                const auto text = ParseChatText(payload, key);
+                link.Send(BuildChatText(
+                    ProtocolCodes::ResponderText,
+                    {style, QStringLiteral("回复 ") + (text ? text->text : QString())}, key));
+            } else if (code == ProtocolCodes::InitiatorLeaves) {
+                link.Reset();
+            }
+        });
+    ASSERT_EQ(link.Listen(), 0);
+
+    auto chat = Run(kCallerAddress, {QStringLiteral("chat"), kAnswererAddress});
+    chat->process().write("a\nb\n");
+    chat->process().closeWriteChannel();
+    ASSERT_EQ(chat->Finish(), 0) << qPrintable(chat->Err());
+    const QString out = chat->Out();
+    EXPECT_TRUE(out.contains(QStringLiteral("\n随接受而来\n"))) << qPrintable(out);
+    EXPECT_TRUE(out.contains(QStringLiteral("\n回复 a\n"))) << qPrintable(out);
+    EXPECT_TRUE(out.contains(QStringLiteral("\n回复 b\n"))) << qPrintable(out);
+    EXPECT_TRUE(chat->Err().contains(QStringLiteral("小红 进入聊天室...[")));
+
+    // A copy that asks for a code: none, or a wrong one, is refused as with send.
+    answerer.session.settings.passWord2 = Digest(QStringLiteral("芝麻开门"));
+    for (const QStringList& code :
+         {QStringList{}, QStringList{QStringLiteral("--code"), QStringLiteral("芝麻关门")}}) {
+        auto refused =
+            Run(kCallerAddress, QStringList{QStringLiteral("chat"), kAnswererAddress} + code);
+        EXPECT_EQ(refused->Finish(), 1) << qPrintable(refused->Err());
+        EXPECT_TRUE(refused->Err().contains(QStringLiteral("验证码无效")))
+            << qPrintable(refused->Err());
+    }
+}
+
 TEST_F(CommandLine, PeersListsTheOtherCopiesBesideADesktopCopyOnItsOwnAddress) {
     TestPeer same{kCallerAddress, QStringLiteral("同址")};
     TestPeer second{kAnswererAddress, QStringLiteral("小红")};
@@ -365,6 +461,62 @@ TEST_F(CommandLine, PeersListsTheOtherCopiesBesideADesktopCopyOnItsOwnAddress) {
               QStringLiteral("127.0.0.3"));
     EXPECT_EQ(lines[1].section(QLatin1Char('\t'), 0, 0), QStringLiteral("小兰"));
     EXPECT_EQ(lines[1].section(QLatin1Char('\t'), 2), QStringLiteral("127.0.0.4"));
+
+    // It only asks: a fresh home (settings, data folder) and a given data folder stay empty.
+    QTemporaryDir fresh;
+    for (const QStringList& data :
+         {QStringList{}, QStringList{QStringLiteral("--data-dir"), fresh.path() + "/data-dir"}}) {
+        Cli asker(fresh.path(), QStringList{QStringLiteral("--address"), kCallerAddress} + data +
+                                    QStringList{QStringLiteral("peers"), QStringLiteral("--wait"),
+                                                QStringLiteral("0.2")});
+        EXPECT_EQ(asker.Finish(), 0) << qPrintable(asker.Err());
+        EXPECT_EQ(
+            QDir(fresh.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList());
+    }
+}
+
+// The desktop program (no command word) ends on SIGTERM as "退出" does: status 0, its goodbye on
+// the presence port, and the file it was receiving automatically keeps its temporary file.
+TEST_F(CommandLine, TheDesktopProgramEndsOnSigtermWithItsGoodbye) {
+    QUdpSocket listener;
+    ASSERT_TRUE(listener.bind(QHostAddress(kAnswererAddress), kPresencePort));
+    QList<PresenceKind> heard;
+    QObject::connect(&listener, &QUdpSocket::readyRead, &listener, [&] {
+        while (listener.hasPendingDatagrams()) {
+            const QNetworkDatagram datagram = listener.receiveDatagram(4096);
+            const auto message = ParsePresenceDatagram(datagram.data());
+            if (message && datagram.senderAddress() == QHostAddress(kCallerAddress))
+                heard << message->kind;
+        }
+    });
+    {
+        QSettings ini(home.path() + QStringLiteral("/config/Kestrane/Kestrane.ini"),
+                      QSettings::IniFormat);
+        ini.beginGroup(QStringLiteral("Settings"));
+        ini.setValue(QStringLiteral("AutoRecvFile"), QStringLiteral("1"));
+        ini.setValue(QStringLiteral("AutoSavePath"), received.path());
+    }
+    Cli desktop(home.path(),
+                {QStringLiteral("--address"), kCallerAddress, QStringLiteral("--data-dir"),
+                 home.path() + QStringLiteral("/data-dir")},
+                true);
+    ASSERT_TRUE(WaitUntil([&] { return heard.contains(PresenceKind::Announce); }, 20000))
+        << qPrintable(desktop.Err());
+
+    // A file on its way in, its sender frozen halfway.
+    const QString path = MakeFile(QStringLiteral("big.bin"), Pattern(32 * 1024 * 1024, 5));
+    const QString held = Received(QStringLiteral("big.bin.tvx"));
+    Cli send(files.path(), {QStringLiteral("--address"), kAnswererAddress, QStringLiteral("send"),
+                            kCallerAddress, path});
+    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(held); }, 20000)) << qPrintable(send.Err());
+    ::kill(pid_t(send.process().processId()), SIGSTOP);
+
+    desktop.process().terminate();
+    EXPECT_EQ(desktop.Finish(10000), 0) << qPrintable(desktop.Err());
+    EXPECT_TRUE(WaitUntil([&] { return heard.contains(PresenceKind::Goodbye); }, 2000));
+    EXPECT_TRUE(QFile::exists(held));
+    send.process().kill();
 }
 
 // A terminal, where the bar is redrawn in place: the sender runs in a tmux pane and the pane

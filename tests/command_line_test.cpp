@@ -67,22 +67,42 @@ TEST(CommandLineParsing, CommandsTakeTheirOptionsAnywhereAndTheDesktopKeepsItsOw
     }
 }
 
-TEST(TerminalProgressLine, ShowsPercentBytesSpeedAndTimeLeft) {
+TEST(TerminalProgressLine, ShowsPercentBytesOfTheTotalSpeedAndTimeLeftButNoneWhenStalled) {
     TransferProgress progress;
     progress.Start(4 * 1024 * 1024, 0);
     EXPECT_EQ(TerminalProgress::BarLine(QStringLiteral("a.bin"), progress),
-              QStringLiteral("a.bin [------------------------]   0%  0 字节  -  剩余 -"));
+              QStringLiteral("a.bin [------------------------]   0%  0 字节 / 4.0 MB  -  剩余 -"));
     progress.SetPosition(1024 * 1024);
     progress.Tick();
     EXPECT_EQ(TerminalProgress::BarLine(QStringLiteral("a.bin"), progress),
-              QStringLiteral("a.bin [######------------------]  25%  1.0 MB  1.0 MB/S  剩余 3 秒"));
+              QStringLiteral("a.bin [######------------------]  25%  1.0 MB / 4.0 MB  1.0 MB/S  "
+                             "剩余 3 秒"));
     progress.SetPosition(4 * 1024 * 1024);
     EXPECT_TRUE(
         TerminalProgress::BarLine(QString(40, QLatin1Char('x')) + QStringLiteral(".bin"), progress)
             .startsWith(QStringLiteral("xxxxxxxxxxx...xxxxxx.bin [####################"
-                                       "####] 100%  4.0 MB  1.0 MB/S  剩余 0 秒")));
+                                       "####] 100%  4.0 MB / 4.0 MB  1.0 MB/S  剩余 0 秒")));
     EXPECT_EQ(TerminalProgress::SummaryLine(QStringLiteral("a.bin"), progress, 2500),
               QStringLiteral("a.bin  100%  4.0 MB / 4.0 MB  用时 2 秒"));
+
+    // Seconds without a byte: the estimate from the average would be made up.
+    progress.Start(4 * 1024 * 1024, 0);
+    progress.SetPosition(1024 * 1024);
+    progress.Tick();
+    for (int tick = 1; tick < TerminalProgress::kStalledTicks; ++tick) {
+        progress.Tick();
+        EXPECT_TRUE(TerminalProgress::BarLine(QStringLiteral("a.bin"), progress)
+                        .endsWith(QStringLiteral("剩余 ") + progress.RemainingText()));
+    }
+    progress.Tick();
+    EXPECT_TRUE(TerminalProgress::BarLine(QStringLiteral("a.bin"), progress)
+                    .endsWith(QStringLiteral("1.0 MB / 4.0 MB  0 字节/S  剩余 -")))
+        << qPrintable(TerminalProgress::BarLine(QStringLiteral("a.bin"), progress));
+    progress.SetPosition(2 * 1024 * 1024);
+    progress.Tick();
+    EXPECT_TRUE(TerminalProgress::BarLine(QStringLiteral("a.bin"), progress)
+                    .endsWith(QStringLiteral("剩余 ") + progress.RemainingText()));
+    EXPECT_NE(progress.RemainingText(), QStringLiteral("-"));
 }
 
 }  // namespace

@@ -194,8 +194,9 @@ void ChatInviter::OnMessage(char16_t code, const QString& payload) {
         case C::ResponderText:
             if (m_phase != Phase::Chatting)
                 break;
-            // After the user's leave the texts still on their way have nowhere to go.
-            if (!m_leftByUser)
+            // After the user's leave the texts still on their way have nowhere to go, unless
+            // the owner asked for them.
+            if (!m_leftByUser || m_textsAfterLeave)
                 emit TextReceived(StyledTextOf(payload, m_chatKey));
             return;
         case C::ResponderLeaves:

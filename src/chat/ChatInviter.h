@@ -92,6 +92,9 @@ public:
     // ---- Seams for tests and the benchmark ----
 
     void SetPauseMs(int milliseconds) { m_pauseMs = milliseconds; }
+    // The texts the peer sent before it saw the user's leave still come by TextReceived until
+    // the connection closes (a terminal prints them; the window has closed its chat page).
+    void SetTextsAfterLeave(bool on) { m_textsAfterLeave = on; }
     void SetHandshakeTimeout(int milliseconds) { m_link.SetHandshakeTimeout(milliseconds); }
     PeerLink& link() { return m_link; }
 
@@ -180,6 +183,7 @@ private:
     bool m_closing = false;
     bool m_retryPending = false;
     int m_pauseMs = kProgressPauseMs;
+    bool m_textsAfterLeave = false;
 };
 
 }  // namespace tvx

@@ -57,12 +57,26 @@ std::unique_ptr<Platform> CreateHeadlessPlatform(MessageSink sink) {
     return platform;
 }
 
-StopSignals::StopSignals(QObject* parent) : QObject(parent) {
+namespace {
+
+sigset_t StopSignalSet() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
-    if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0)
+    return set;
+}
+
+}  // namespace
+
+bool StopSignals::Block() {
+    const sigset_t set = StopSignalSet();
+    return pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
+}
+
+StopSignals::StopSignals(QObject* parent) : QObject(parent) {
+    const sigset_t set = StopSignalSet();
+    if (!Block())
         return;
     m_fd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (m_fd < 0) {

@@ -24,6 +24,11 @@ class StopSignals : public QObject {
 public:
     explicit StopSignals(QObject* parent = nullptr);
     ~StopSignals() override;
+    // Blocks the two signals in this thread and in the threads it starts later. A program
+    // whose libraries start threads before it can construct StopSignals (the GUI) calls this
+    // first thing; a signal that comes in between waits for the signalfd. (Programs started
+    // through QProcess, as the desktop opens files, begin with an empty mask again.)
+    static bool Block();
     bool IsWatching() const { return m_fd >= 0; }
 
 signals:

@@ -404,6 +404,10 @@ void MainWindow::ExitProgram() {
 }
 
 void MainWindow::EndProgram() {
+    // A signal may come while the exit question is open; the program ends once.
+    if (m_ended)
+        return;
+    m_ended = true;
     // Transfers and chats end at once, without a word to their peers; the network hears the
     // presence goodbye.
     if (m_presence)

@@ -72,6 +72,10 @@ public:
     // The daily alarm's clock: at the chosen minute it shows the text and opens the file.
     void CheckAlarm();
     void ExitProgram();
+    // The steps of "退出(&X)" once answered, without a question: also the end on SIGTERM and
+    // SIGINT. Transfers and chats stop (a file under way keeps its temporary file), the
+    // network hears the presence goodbye, ProgramEnded follows. Only the first call acts.
+    void EndProgram();
     void NotificationActivated(NotifyKind kind);
 
     QMenu* TrayMenu() { return &m_mnuTray; }
@@ -104,7 +108,6 @@ private:
     void ShowHistoryLog();
     void ShowOptions();
     void ShowAbout();
-    void EndProgram();
     void ShowHelp();
     void NotifyOffer(const QString& nickName, const QString& fileName, qint64 length);
     void NotifyAutoReceived(const QString& targetPath);
@@ -119,6 +122,7 @@ private:
     QTimer m_timAlarm;
     bool m_blinkPhase = false;
     bool m_alarmFired = false;
+    bool m_ended = false;
     QStackedWidget* m_pages;
     ReceiverPage* m_receiver;
     PresenceService* m_presence = nullptr;

@@ -82,8 +82,11 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
 
     ChatInviter inviter(session);
     inviter.SetPauseMs(0);  // the pauses pace the chat window's steps; a terminal keeps lines
+    // What the peer wrote before it saw the leave at the end of input is still printed.
+    inviter.SetTextsAfterLeave(true);
     CommandLoop loop(StatusNetwork);
     bool refusedAtAdmission = false;
+    bool failed = false;
     const QString plainStyle = FontStyleCode(0, false, false, false, 9);
 
     bool leaving = false;
@@ -165,22 +168,30 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
             return;
         }
         QTimer::singleShot(0, &loop, [&] {
-            if (loop.finished())
+            if (loop.finished() || failed)
                 return;
             output.Message(ConnectionBrokenMessage());
             loop.Finish(StatusNetwork);
         });
     });
     QObject::connect(&inviter, &ChatInviter::Failure, &loop, [&](int, const QString& text, bool) {
-        output.Message(text);
-        if (inviter.phase() != ChatInviter::Phase::Idle)
+        if (inviter.phase() != ChatInviter::Phase::Idle) {
+            output.Message(text);
             return;  // the history log only
-        if (refusedAtAdmission)
-            loop.Finish(StatusRefused);
-        else if (text == QStringLiteral("无效的IP或TVX地址,请重新输入。"))
-            loop.Finish(StatusUsage);
-        else
-            loop.Finish(StatusNetwork);
+        }
+        const bool badAddress = text == QStringLiteral("无效的IP或TVX地址,请重新输入。");
+        output.Message(badAddress ? BadAddressMessage(request.peerAddress) : text);
+        // A refusal at admission reaches the inviter before this command hears of it: the
+        // status is decided once the link's signal has gone round.
+        failed = true;
+        QTimer::singleShot(0, &loop, [&, badAddress] {
+            if (refusedAtAdmission)
+                loop.Finish(StatusRefused);
+            else if (badAddress)
+                loop.Finish(StatusUsage);
+            else
+                loop.Finish(StatusNetwork);
+        });
     });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
         if (inviter.chatActive()) {

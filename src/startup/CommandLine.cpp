@@ -265,14 +265,18 @@ QString VersionText() {
     return QStringLiteral("tolvex ") + QStringLiteral(TOLVEX_VERSION);
 }
 
+QString BadAddressMessage(const QString& typed) {
+    return QStringLiteral("无效的IP或TVX地址:") + typed;
+}
+
 QString CheckCommandAddress(CommandContext& context, const QString& typed) {
     const QString peer = ResolvePeerAddress(typed);
     if (typed.isEmpty()) {
         context.output.Message(QStringLiteral("必须输入对方IP或TVX地址。"));
     } else if (peer.isEmpty()) {
-        context.output.Message(QStringLiteral("无效的IP或TVX地址,请重新输入。"));
+        context.output.Message(BadAddressMessage(typed));
     } else if (peer == ResolvePeerAddress(context.session.localAddress)) {
-        context.output.Message(QStringLiteral("目标地址不能为本地地址,请重新输入。"));
+        context.output.Message(QStringLiteral("目标地址不能为本地地址:") + typed);
     } else {
         return peer;
     }
@@ -284,8 +288,9 @@ namespace {
 // The start-up steps a command needs: the local address (given, or the only usable one), its
 // TVX address, the card, the settings and the block list, and the data folder. No lock: a
 // command runs beside the desktop program.
-bool PrepareSession(Session& session, const StartupOptions& options, TerminalOutput& output,
+bool PrepareSession(Session& session, const CommandRequest& request, TerminalOutput& output,
                     int& status) {
+    const StartupOptions& options = request.startup;
     if (!options.address.isEmpty()) {
         session.localAddressList = QStringList{options.address};
     } else {
@@ -321,7 +326,9 @@ bool PrepareSession(Session& session, const StartupOptions& options, TerminalOut
     const QString folder = options.dataDir.isEmpty()
                                ? session.system().DataFolder()
                                : QFileInfo(options.dataDir).absoluteFilePath();
-    QDir().mkpath(folder);
+    // The history log goes there; peers only asks and prints, and leaves the disk alone.
+    if (request.kind != Kind::Peers)
+        QDir().mkpath(folder);
     session.appFolder = WithTrailingSlash(folder);
     session.executablePath = QCoreApplication::applicationFilePath();
     session.blockList = ReadBlockListFile(session.appFolder + kBlockListFileName).entries;
@@ -349,7 +356,7 @@ int RunCommand(const CommandRequest& request, int argc, char** argv) {
         CreateHeadlessPlatform([&output](const QString& text) { output.Message(text); });
     Session session(*platform);
     int status = StatusDone;
-    if (!PrepareSession(session, request.startup, output, status))
+    if (!PrepareSession(session, request, output, status))
         return status;
 
     StopSignals stop;

@@ -56,7 +56,9 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request);
 int RunPeersCommand(CommandContext& context, const CommandRequest& request);
 
 // The peer's dotted address for a typed IPv4 or TVX address, or empty after the message that
-// the address box would have shown.
+// the address box would have shown, with the address as typed in place of "请重新输入".
 QString CheckCommandAddress(CommandContext& context, const QString& typed);
+// "无效的IP或TVX地址:" and the address as typed.
+QString BadAddressMessage(const QString& typed);
 
 }  // namespace tvx

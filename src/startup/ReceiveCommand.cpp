@@ -122,8 +122,21 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
                          output.Message(QStringLiteral("取消附言:") + NoteText(note));
                      });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
-        // The temporary file of a transfer under way stays for a later resume.
+        // The temporary file of a transfer under way stays for a later resume, and the user
+        // is told where it is.
+        const bool wasReceiving = progress.Active();
+        const QString done = engine.Progress().PercentText();
+        progress.Update(engine.Progress());
+        const QString held = engine.TargetPath() + QStringLiteral(".tvx");
         engine.Shutdown();
+        progress.End();
+        if (wasReceiving && FileExists(held)) {
+            output.Message(QStringLiteral("已停止接收文件\"") + engine.Offer().fileName +
+                           QStringLiteral("\",目前已接收 ") + done + QStringLiteral(" 。") +
+                           QStringLiteral("\r\n") + QStringLiteral("临时文件已保留:") + held +
+                           QStringLiteral("\r\n") +
+                           QStringLiteral("再次接收同一文件时将从中断处继续。"));
+        }
         loop.Finish(StatusDone);
     });
 

@@ -1,4 +1,5 @@
 // tolvex send: one file to a running copy, with the send window's messages on standard error.
+#include <QFileInfo>
 #include <QTimer>
 
 #include "common/Messages.h"
@@ -94,8 +95,9 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
             return;
         }
         progress.End();
-        output.Message(text);
-        loop.Finish(FailureStatus(request.filePath, text));
+        const int status = FailureStatus(request.filePath, text);
+        output.Message(status == StatusUsage ? BadAddressMessage(request.peerAddress) : text);
+        loop.Finish(status);
     });
     // The link may give up without a word (a handshake that goes wrong); the engine then
     // only returns to its input page.
@@ -110,8 +112,18 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
         });
     });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
+        // Said after the bar, with how far the bytes had come.
+        const bool wasSending = engine.sending();
+        const QString done = engine.progress().PercentText();
+        progress.Update(engine.progress());
         if (!engine.CancelSending(QString()))
             engine.Cancel();
+        progress.End();
+        QString line = QStringLiteral("已取消发送文件\"") + QFileInfo(request.filePath).fileName() +
+                       QLatin1Char('"');
+        if (wasSending)
+            line += QStringLiteral(",目前已发送 ") + done + QStringLiteral(" ");
+        output.Message(line + QStringLiteral("。"));
         loop.Finish(StatusRefused);
     });
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/Format.h"
@@ -38,6 +39,12 @@ QString ShortName(const QString& name) {
     if (name.size() <= kMax)
         return name;
     return name.left(kMax / 2 - 1) + QStringLiteral("...") + name.right(kMax / 2 - 2);
+}
+
+// "72.4 MB / 286.1 MB": the bytes moved and the file's size.
+QString BytesOfTotal(const TransferProgress& progress) {
+    return progress.BytesText() + QStringLiteral(" / ") +
+           FormatSize(qint32(std::clamp<qint64>(progress.Total(), 0, 0x7FFFFFFF)));
 }
 
 }  // namespace
@@ -77,22 +84,26 @@ void TerminalOutput::EndProgressLine() {
 
 QString TerminalProgress::BarLine(const QString& fileName, const TransferProgress& progress) {
     const int filled = qBound(0, int(progress.Fraction() * kBarCells), kBarCells);
-    // The last estimate stays with the engines; at the end nothing is left.
+    // The engines keep their last estimate through a stall; the bar shows none once nothing
+    // has moved for a while, and nothing left at the end.
     const bool done = progress.Total() > 0 && progress.Position() >= progress.Total();
+    const bool stalled = progress.StallTicks() >= kStalledTicks;
     const QString bar =
         QString(filled, QLatin1Char('#')) + QString(kBarCells - filled, QLatin1Char('-'));
     return ShortName(fileName) + QStringLiteral(" [") + bar + QStringLiteral("] ") +
-           progress.PercentText().rightJustified(4) + QStringLiteral("  ") + progress.BytesText() +
-           QStringLiteral("  ") + progress.SpeedText() + QStringLiteral("  剩余 ") +
-           (done ? FormatDuration(0) : progress.RemainingText());
+           progress.PercentText().rightJustified(4) + QStringLiteral("  ") +
+           BytesOfTotal(progress) + QStringLiteral("  ") + progress.SpeedText() +
+           QStringLiteral("  剩余 ") +
+           (done      ? FormatDuration(0)
+            : stalled ? QStringLiteral("-")
+                      : progress.RemainingText());
 }
 
 QString TerminalProgress::SummaryLine(const QString& fileName, const TransferProgress& progress,
                                       qint64 elapsedMs) {
     return fileName + QStringLiteral("  ") + progress.PercentText() + QStringLiteral("  ") +
-           progress.BytesText() + QStringLiteral(" / ") +
-           FormatSize(qint32(qMin<qint64>(progress.Total(), 0x7FFFFFFF))) +
-           QStringLiteral("  用时 ") + FormatDuration(qint32(elapsedMs / 1000));
+           BytesOfTotal(progress) + QStringLiteral("  用时 ") +
+           FormatDuration(qint32(elapsedMs / 1000));
 }
 
 void TerminalProgress::Begin(const QString& fileName) {

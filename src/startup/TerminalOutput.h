@@ -34,13 +34,15 @@ private:
     bool m_progressLineOpen = false;
 };
 
-// One file's progress on standard error. On a terminal a one-line bar (percentage, bytes,
-// speed, time left) is redrawn at most ten times a second and left standing at the end;
-// otherwise one line is written when the file's transfer ends.
+// One file's progress on standard error. On a terminal a one-line bar (percentage, bytes of
+// the total, speed, time left) is redrawn at most ten times a second and left standing at the
+// end; otherwise one line is written when the file's transfer ends.
 class TerminalProgress {
 public:
     static constexpr int kRedrawMs = 100;
     static constexpr int kBarCells = 24;
+    // Speed ticks in a row without a byte after which the bar shows no time left ("-").
+    static constexpr int kStalledTicks = 3;
 
     explicit TerminalProgress(TerminalOutput& output) : m_output(output) {}
 
