@@ -299,7 +299,8 @@ TEST(FileReceiveEngine, ADecisionForAnOfferThatHasGoneIsIgnored) {
     ASSERT_TRUE(engine.Accept(waiting, FileReceiveEngine::Start::AfterHeldBytes, false));
     EXPECT_FALSE(engine.Accept(waiting, FileReceiveEngine::Start::FromFirstByte, false));
     ASSERT_TRUE(next.WaitForAnswer());
-    EXPECT_EQ(next.answers, (QList<QPair<char16_t, QString>>{{C::OfferAccepted, QStringLiteral("40")}}));
+    EXPECT_EQ(next.answers,
+              (QList<QPair<char16_t, QString>>{{C::OfferAccepted, QStringLiteral("40")}}));
 }
 
 TEST(FileReceiveEngine, AutomaticReceivingResumesWithoutAsking) {

@@ -304,8 +304,8 @@ TEST(ReceiverPage, SenderCancelWhileTheSaveDialogIsOpenKeepsTheExistingFile) {
     std::unique_ptr<ScriptedSender> next;
     rig.receiver.fake.dialogs->whileOpen = [&](const ScriptedDialogs::Request&) {
         sender.link.Send(BuildSenderCancel(QStringLiteral("发错了")));
-        ASSERT_TRUE(WaitUntil(
-            [&] { return receiver.CurrentPage() == ReceiverPage::PageSenderCancelled; }));
+        ASSERT_TRUE(
+            WaitUntil([&] { return receiver.CurrentPage() == ReceiverPage::PageSenderCancelled; }));
         sender.Close();
         ASSERT_TRUE(rig.WaitListening());
         next = std::make_unique<ScriptedSender>();

@@ -72,6 +72,9 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
                      [&](const QString& text) { output.Message(text); });
     QObject::connect(&engine, &FileReceiveEngine::ListenerFailed, &loop,
                      [&] { loop.Finish(StatusNetwork); });
+    const auto decide = [&](quint64 offer) {
+        AcceptOffer(engine, output, offer, folder, request.overwrite);
+    };
     QObject::connect(
         &engine, &FileReceiveEngine::OfferWaiting, &loop,
         [&](const QString& nickName, const QString& fileName, qint64 length) {
@@ -82,9 +85,7 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
             if (!TrimSpaces(engine.Offer().note).isEmpty())
                 output.Message(QStringLiteral("附言:") + engine.Offer().note);
             // Decided once the engine has finished putting the offer up.
-            QTimer::singleShot(0, &engine, [&, offer = engine.OfferKey()] {
-                AcceptOffer(engine, output, offer, folder, request.overwrite);
-            });
+            QTimer::singleShot(0, &engine, [&, offer = engine.OfferKey()] { decide(offer); });
         });
     QObject::connect(&engine, &FileReceiveEngine::ReceivingStarted, &loop, [&] {
         progress.Begin(engine.Offer().fileName);

@@ -6,9 +6,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cerrno>
-#include <cstdio>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 

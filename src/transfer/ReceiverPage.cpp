@@ -386,36 +386,37 @@ void ReceiverPage::AcceptOffer() {
         const bool replace = target == chosen && FileExists(target);
         using Start = FileReceiveEngine::Start;
         switch (m_engine.HeldBytes()) {
-        case FileReceiveEngine::Held::None:
-            m_engine.Accept(offer, Start::FromFirstByte, replace);
-            return;
-        case FileReceiveEngine::Held::Resumable: {
-            const qint64 held = m_engine.HeldLength();
-            const qint64 length = m_engine.Offer().length;
-            const QString question =
-                QStringLiteral("当前位置文件已接收 ") + PercentText(double(held) / double(length)) +
-                QStringLiteral(" 内容,是否继续接收剩余字节？") + QStringLiteral("\r\n\r\n") +
-                QStringLiteral("点击 否 重新开始接收;点击 取消 重新选择保存位置。");
-            const MessageAnswer answer =
-                ShowMessage(m_session.messageBox(), m_window, question, KindAskCancel, false);
-            if (answer == MessageAnswer::Cancel)
-                continue;
-            m_engine.Accept(offer,
-                            answer == MessageAnswer::Yes ? Start::AfterHeldBytes
-                                                         : Start::FromFirstByte,
-                            replace);
-            return;
-        }
-        case FileReceiveEngine::Held::TooLong: {
-            const MessageAnswer answer =
-                ShowMessage(m_session.messageBox(), m_window,
-                            QStringLiteral("当前待续传文件与对方的文件不匹配,是否重新开始接收？"),
-                            KindAsk, false);
-            if (answer == MessageAnswer::No)
-                continue;
-            m_engine.Accept(offer, Start::FromFirstByte, replace);
-            return;
-        }
+            case FileReceiveEngine::Held::None:
+                m_engine.Accept(offer, Start::FromFirstByte, replace);
+                return;
+            case FileReceiveEngine::Held::Resumable: {
+                const qint64 held = m_engine.HeldLength();
+                const qint64 length = m_engine.Offer().length;
+                const QString question =
+                    QStringLiteral("当前位置文件已接收 ") +
+                    PercentText(double(held) / double(length)) +
+                    QStringLiteral(" 内容,是否继续接收剩余字节？") + QStringLiteral("\r\n\r\n") +
+                    QStringLiteral("点击 否 重新开始接收;点击 取消 重新选择保存位置。");
+                const MessageAnswer answer =
+                    ShowMessage(m_session.messageBox(), m_window, question, KindAskCancel, false);
+                if (answer == MessageAnswer::Cancel)
+                    continue;
+                m_engine.Accept(
+                    offer,
+                    answer == MessageAnswer::Yes ? Start::AfterHeldBytes : Start::FromFirstByte,
+                    replace);
+                return;
+            }
+            case FileReceiveEngine::Held::TooLong: {
+                const MessageAnswer answer = ShowMessage(
+                    m_session.messageBox(), m_window,
+                    QStringLiteral("当前待续传文件与对方的文件不匹配,是否重新开始接收？"), KindAsk,
+                    false);
+                if (answer == MessageAnswer::No)
+                    continue;
+                m_engine.Accept(offer, Start::FromFirstByte, replace);
+                return;
+            }
         }
     }
 }

@@ -83,6 +83,7 @@ private:
     void ShowSpeed(const TransferProgress& progress);
     void ShowFinished(const QString& targetPath, qint64 elapsedSeconds, bool openWanted);
     void EndAutomatic(const QString& targetPath, bool openWanted);
+    // Refuses the offer of that key when it still waits.
     void Refuse(quint64 offer);
     void FillSenderCancelled(const QString& note, double ratio);
     void ShowSenderCancelled(bool automatic);

@@ -51,10 +51,10 @@ public:
     bool ChooseColor(QWidget* owner, quint32& colorBgr) override;
 
     QQueue<QString> paths;   // answers of the file and folder dialogs; empty means cancel
-    // Runs while a dialog is "open", as a person's dialog would let events run.
-    std::function<void(const Request&)> whileOpen;
     QQueue<quint32> colors;  // answers of the colour dialog; none means cancel
     QList<Request> requests;
+    // Runs while a dialog is "open", as a person's dialog would let events run.
+    std::function<void(const Request&)> whileOpen;
 };
 
 class FakeShell : public ShellService {
