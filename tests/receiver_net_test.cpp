@@ -185,6 +185,9 @@ TEST(ReceiverPage, OfferedToTheUserAndAcceptedWithResume) {
     QTemporaryDir saveDir;
     const QString target = saveDir.filePath(QStringLiteral("f.dat"));
     ASSERT_TRUE(WriteFile(target + QStringLiteral(".tvx"), content.left(400)));
+    // The user agrees to replace the file there: the held bytes are resumed all the same, and
+    // the old file stays until the new one is complete.
+    ASSERT_TRUE(WriteFile(target, "old"));
 
     ScriptedSender sender;
     ASSERT_TRUE(sender.Introduce());
@@ -214,11 +217,13 @@ TEST(ReceiverPage, OfferedToTheUserAndAcceptedWithResume) {
     EXPECT_EQ(receiver.CurrentPage(), ReceiverPage::PageReceiving);
     EXPECT_TRUE(rig.receiver.session.activity.receiving());
     EXPECT_EQ(receiver.TextOf(QStringLiteral("lblRecvPercent")), QStringLiteral("40%"));
+    EXPECT_EQ(ReadAll(target), QByteArray("old"));
 
     sender.SendBytes(content, 400);
     ASSERT_TRUE(sender.WaitForAnswer(2));
     EXPECT_EQ(sender.answers[1].first, C::FileComplete);
     EXPECT_EQ(ReadAll(target), content);
+    EXPECT_EQ(QDir(saveDir.path()).entryList(QDir::Files), QStringList{QStringLiteral("f.dat")});
     ASSERT_TRUE(WaitUntil([&] { return receiver.CurrentPage() == ReceiverPage::PageFinished; }));
     EXPECT_TRUE(receiver.TextOf(QStringLiteral("lblDoneText"))
                     .startsWith(QStringLiteral("文件已成功从 小明 接收。\n\n保存到 ") + target));

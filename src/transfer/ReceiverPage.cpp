@@ -547,7 +547,7 @@ void ReceiverPage::ShowPeerInfo() {
 }
 
 void ReceiverPage::HandleCloseBox() {
-    if (CurrentPage() == PageOffer && m_engine.OfferReceived() && !m_engine.Accepted()) {
+    if (CurrentPage() == PageOffer && m_engine.OfferWaits(m_engine.OfferKey())) {
         RefuseOffer();
     } else if (CurrentPage() == PageReceiving && m_session.activity.receiving()) {
         CancelReceiving();
