@@ -111,7 +111,7 @@ TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
         ASSERT_TRUE(sender.Introduce());
         sender.Offer(QStringLiteral("y.txt"), 10);
         ASSERT_TRUE(WaitUntil([&] { return waiting.size() == 6; }));
-        engine.Refuse(QStringLiteral("不要"));
+        engine.Refuse(engine.OfferKey(), QStringLiteral("不要"));
         ASSERT_TRUE(sender.WaitForAnswer());
         EXPECT_EQ(sender.answers[0].first, C::OfferRefused);
         ASSERT_TRUE(rig.WaitListening());
@@ -134,9 +134,10 @@ TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
         ASSERT_TRUE(WaitUntil([&] { return engine.OfferReceived(); }));
         engine.StopWaiting();
         EXPECT_FALSE(engine.CountDownRunning());
-        EXPECT_EQ(engine.ChooseTarget(target), target);
+        EXPECT_EQ(engine.ChooseTarget(engine.OfferKey(), target), target);
         EXPECT_EQ(engine.HeldLength(), 400);
-        ASSERT_TRUE(engine.Accept(400));
+        ASSERT_TRUE(
+            engine.Accept(engine.OfferKey(), FileReceiveEngine::Start::AfterHeldBytes, false));
         EXPECT_TRUE(rig.receiver.session.activity.receiving());
         ASSERT_TRUE(sender.WaitForAnswer());
         EXPECT_EQ(sender.answers[0].second, QStringLiteral("400"));
@@ -163,8 +164,9 @@ TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
         sender.Offer(QStringLiteral("c.dat"), 100);
         ASSERT_TRUE(WaitUntil([&] { return engine.OfferReceived(); }));
         engine.StopWaiting();
-        engine.ChooseTarget(saveDir.filePath(QStringLiteral("c.dat")));
-        ASSERT_TRUE(engine.AcceptFromStart());
+        engine.ChooseTarget(engine.OfferKey(), saveDir.filePath(QStringLiteral("c.dat")));
+        ASSERT_TRUE(
+            engine.Accept(engine.OfferKey(), FileReceiveEngine::Start::FromFirstByte, false));
         ASSERT_TRUE(sender.WaitForAnswer());
         sender.SendBytes(RandomBytes(100), 0, 25);
         ASSERT_TRUE(WaitUntil([&] { return engine.Position() == 25; }));
@@ -184,6 +186,121 @@ TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
         EXPECT_DOUBLE_EQ(ratio, 0.25);
         EXPECT_TRUE(rig.failures.isEmpty());
     }
+}
+
+// Accepted to replace an existing file: the old file stays as it was while the bytes come and
+// when the transfer ends early, whether the sender cancels or the connection breaks, and
+// the complete file takes its place at the end.
+TEST(FileReceiveEngine, AReplacedFileStaysUntilTheNewOneIsComplete) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    FileReceiveEngine& engine = *rig.engine;
+    QTemporaryDir saveDir;
+    const QString target = saveDir.filePath(QStringLiteral("old.doc"));
+    const QString temp = target + QStringLiteral(".tvx");
+    const QByteArray old("the old content");
+    ASSERT_TRUE(WriteFile(target, old));
+    const QByteArray content = RandomBytes(1000);
+    using Start = FileReceiveEngine::Start;
+    // Offers the file and accepts it to replace the target; the offset the sender is told.
+    const auto acceptReplacing = [&](ScriptedSender& sender, Start start) {
+        if (!sender.Introduce())
+            return QStringLiteral("no introduction");
+        sender.Offer(QStringLiteral("old.doc"), content.size());
+        if (!WaitUntil([&] { return engine.OfferReceived(); }))
+            return QStringLiteral("no offer");
+        const quint64 offer = engine.OfferKey();
+        engine.StopWaiting();
+        if (engine.ChooseTarget(offer, target) != target || !engine.Accept(offer, start, true) ||
+            !sender.WaitForAnswer())
+            return QStringLiteral("not accepted");
+        return sender.answers[0].second;
+    };
+    {
+        ScriptedSender sender;
+        EXPECT_EQ(acceptReplacing(sender, Start::FromFirstByte), QString());
+        sender.SendBytes(content, 0, 300);
+        ASSERT_TRUE(WaitUntil([&] { return engine.Position() == 300; }));
+        EXPECT_EQ(ReadAll(target), old);
+        sender.link.Send(BuildSenderCancel(QStringLiteral("不发了")));
+        ASSERT_TRUE(rig.WaitListening());
+        sender.Close();
+    }
+    EXPECT_EQ(ReadAll(target), old);
+    EXPECT_EQ(ReadAll(temp), content.left(300));
+    {
+        // The held bytes resume as they would beside no file; then the connection breaks.
+        ScriptedSender sender;
+        EXPECT_EQ(acceptReplacing(sender, Start::AfterHeldBytes), QStringLiteral("300"));
+        sender.SendBytes(content, 300, 700);
+        ASSERT_TRUE(WaitUntil([&] { return engine.Position() == 700; }));
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    EXPECT_EQ(ReadAll(target), old);
+    EXPECT_EQ(ReadAll(temp), content.left(700));
+    {
+        ScriptedSender sender;
+        EXPECT_EQ(acceptReplacing(sender, Start::AfterHeldBytes), QStringLiteral("700"));
+        QStringList received;
+        QObject::connect(&engine, &FileReceiveEngine::Received, &sender.link,
+                         [&](const QString& path) { received << path; });
+        sender.SendBytes(content, 700);
+        ASSERT_TRUE(WaitUntil([&] { return !received.isEmpty(); }));
+        EXPECT_EQ(received, QStringList{target});
+    }
+    EXPECT_EQ(ReadAll(target), content);
+    EXPECT_EQ(QDir(saveDir.path()).entryList(QDir::Files), QStringList{QStringLiteral("old.doc")});
+    EXPECT_TRUE(rig.failures.isEmpty());
+}
+
+// Every decision names the offer it answers. One taken for an offer that has gone since (the
+// user's dialog was open when its sender left) does nothing to the offer that waits now.
+TEST(FileReceiveEngine, ADecisionForAnOfferThatHasGoneIsIgnored) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    FileReceiveEngine& engine = *rig.engine;
+    QTemporaryDir saveDir;
+    const QString kept = saveDir.filePath(QStringLiteral("k.bin"));
+    const QString other = saveDir.filePath(QStringLiteral("n.bin"));
+    ASSERT_TRUE(WriteFile(kept, "keep"));
+    ASSERT_TRUE(WriteFile(other + QStringLiteral(".tvx"), QByteArray(40, 'h')));
+    quint64 gone = 0;
+    {
+        ScriptedSender sender;
+        ASSERT_TRUE(sender.Introduce());
+        sender.Offer(QStringLiteral("k.bin"), 100);
+        ASSERT_TRUE(WaitUntil([&] { return engine.OfferReceived(); }));
+        gone = engine.OfferKey();
+        EXPECT_TRUE(engine.OfferWaits(gone));
+        engine.StopWaiting();
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+    }
+    EXPECT_FALSE(engine.OfferWaits(gone));
+    ScriptedSender next;
+    ASSERT_TRUE(next.Introduce());
+    next.Offer(QStringLiteral("n.bin"), 100);
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+    const quint64 waiting = engine.OfferKey();
+    EXPECT_NE(waiting, gone);
+
+    EXPECT_EQ(engine.ChooseTarget(gone, kept), QString());
+    EXPECT_FALSE(engine.Accept(gone, FileReceiveEngine::Start::FromFirstByte, true));
+    engine.Refuse(gone, QStringLiteral("不要"));
+    EXPECT_EQ(engine.ChooseTarget(waiting, other), other);
+    engine.DeleteHeldBytes(gone);
+    EXPECT_FALSE(WaitUntil([&] { return !next.answers.isEmpty(); }, 300));
+    EXPECT_TRUE(engine.OfferWaits(waiting));
+    EXPECT_TRUE(engine.CountDownRunning());
+    EXPECT_EQ(ReadAll(kept), QByteArray("keep"));
+
+    // The waiting offer's own answer goes through, once.
+    ASSERT_TRUE(engine.Accept(waiting, FileReceiveEngine::Start::AfterHeldBytes, false));
+    EXPECT_FALSE(engine.Accept(waiting, FileReceiveEngine::Start::FromFirstByte, false));
+    ASSERT_TRUE(next.WaitForAnswer());
+    EXPECT_EQ(next.answers,
+              (QList<QPair<char16_t, QString>>{{C::OfferAccepted, QStringLiteral("40")}}));
 }
 
 TEST(FileReceiveEngine, AutomaticReceivingResumesWithoutAsking) {
@@ -373,8 +490,9 @@ TEST(FileReceiveEngine, TwentySilentTicksEndTheTransfer) {
     sender.Offer(QStringLiteral("s.bin"), 100);
     ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
     receiver.StopWaiting();
-    receiver.ChooseTarget(saveDir.filePath(QStringLiteral("s.bin")));
-    ASSERT_TRUE(receiver.AcceptFromStart());
+    receiver.ChooseTarget(receiver.OfferKey(), saveDir.filePath(QStringLiteral("s.bin")));
+    ASSERT_TRUE(
+        receiver.Accept(receiver.OfferKey(), FileReceiveEngine::Start::FromFirstByte, false));
     ASSERT_TRUE(sender.WaitForAnswer());
     sender.SendBytes(RandomBytes(100), 0, 10);
     ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 10; }));

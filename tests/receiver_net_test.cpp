@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <memory>
 
 #include "common/Handshake.h"
 #include "platform/System.h"
@@ -184,6 +185,9 @@ TEST(ReceiverPage, OfferedToTheUserAndAcceptedWithResume) {
     QTemporaryDir saveDir;
     const QString target = saveDir.filePath(QStringLiteral("f.dat"));
     ASSERT_TRUE(WriteFile(target + QStringLiteral(".tvx"), content.left(400)));
+    // The user agrees to replace the file there: the held bytes are resumed all the same, and
+    // the old file stays until the new one is complete.
+    ASSERT_TRUE(WriteFile(target, "old"));
 
     ScriptedSender sender;
     ASSERT_TRUE(sender.Introduce());
@@ -213,11 +217,13 @@ TEST(ReceiverPage, OfferedToTheUserAndAcceptedWithResume) {
     EXPECT_EQ(receiver.CurrentPage(), ReceiverPage::PageReceiving);
     EXPECT_TRUE(rig.receiver.session.activity.receiving());
     EXPECT_EQ(receiver.TextOf(QStringLiteral("lblRecvPercent")), QStringLiteral("40%"));
+    EXPECT_EQ(ReadAll(target), QByteArray("old"));
 
     sender.SendBytes(content, 400);
     ASSERT_TRUE(sender.WaitForAnswer(2));
     EXPECT_EQ(sender.answers[1].first, C::FileComplete);
     EXPECT_EQ(ReadAll(target), content);
+    EXPECT_EQ(QDir(saveDir.path()).entryList(QDir::Files), QStringList{QStringLiteral("f.dat")});
     ASSERT_TRUE(WaitUntil([&] { return receiver.CurrentPage() == ReceiverPage::PageFinished; }));
     EXPECT_TRUE(receiver.TextOf(QStringLiteral("lblDoneText"))
                     .startsWith(QStringLiteral("文件已成功从 小明 接收。\n\n保存到 ") + target));
@@ -284,6 +290,49 @@ TEST(ReceiverPage, NoRestartsAndMismatchAsks) {
         sender.Close();
         ASSERT_TRUE(rig.WaitListening());
     }
+}
+
+// The save dialog is open, the user about to replace a file, when the sender cancels and
+// another sender's offer comes in: the file stays as it was, and the new offer still waits.
+TEST(ReceiverPage, SenderCancelWhileTheSaveDialogIsOpenKeepsTheExistingFile) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    ReceiverPage& receiver = rig.receiver.receiver();
+    QTemporaryDir saveDir;
+    const QString target = saveDir.filePath(QStringLiteral("r.doc"));
+    ASSERT_TRUE(WriteFile(target, "old"));
+    ScriptedSender sender;
+    ASSERT_TRUE(sender.Introduce());
+    sender.Offer(QStringLiteral("r.doc"), 1000);
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+
+    std::unique_ptr<ScriptedSender> next;
+    rig.receiver.fake.dialogs->whileOpen = [&](const ScriptedDialogs::Request&) {
+        sender.link.Send(BuildSenderCancel(QStringLiteral("发错了")));
+        ASSERT_TRUE(
+            WaitUntil([&] { return receiver.CurrentPage() == ReceiverPage::PageSenderCancelled; }));
+        sender.Close();
+        ASSERT_TRUE(rig.WaitListening());
+        next = std::make_unique<ScriptedSender>();
+        ASSERT_TRUE(next->Introduce());
+        next->Offer(QStringLiteral("r.doc"), 1000);
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+    };
+    rig.receiver.fake.dialogs->paths << target;
+    Click(receiver, "cmdAccept");
+    rig.receiver.fake.dialogs->whileOpen = nullptr;
+    ASSERT_NE(next, nullptr);
+
+    EXPECT_EQ(rig.Messages(), QStringList{QStringLiteral("对方已取消文件发送。")});
+    EXPECT_EQ(ReadAll(target), QByteArray("old"));
+    EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
+    EXPECT_TRUE(sender.answers.isEmpty());
+    EXPECT_FALSE(WaitUntil([&] { return !next->answers.isEmpty(); }, 300));
+    EXPECT_TRUE(rig.receiver.session.activity.offerPending());
+    EXPECT_EQ(receiver.CurrentPage(), ReceiverPage::PageOffer);
+    Click(receiver, "cmdRefuse");
+    ASSERT_TRUE(next->WaitForAnswer());
+    EXPECT_EQ(next->answers[0].first, C::OfferRefused);
 }
 
 TEST(ReceiverPage, RefusalsAndTheCountDown) {

@@ -25,25 +25,19 @@ QString NoteText(const QString& note) {
 
 // Takes the waiting offer as the user of the receiving page would with the folder's path for
 // the name: a temporary file shorter than the offer is resumed, anything else starts afresh.
-void AcceptOffer(FileReceiveEngine& engine, TerminalOutput& output, const QString& folder,
-                 bool overwrite) {
-    if (!engine.OfferReceived() || engine.Accepted())
+// With overwrite an existing file is replaced once the new one is complete.
+void AcceptOffer(FileReceiveEngine& engine, TerminalOutput& output, quint64 offer,
+                 const QString& folder, bool overwrite) {
+    if (!engine.OfferWaits(offer))
         return;
     engine.StopWaiting();
-    const QString target = engine.ChooseTarget(WithTrailingSlash(folder) + engine.SaveName());
-    if (overwrite && FileExists(target) && !engine.ReplaceExistingTarget()) {
-        output.Message(QStringLiteral("覆盖下列文件时发生错误,接收的文件将自动更名...\r\n\r\n") +
-                       target);
-    }
-    const qint64 held = engine.HeldLength();
-    if (held >= 0 && held < engine.Offer().length) {
+    engine.ChooseTarget(offer, WithTrailingSlash(folder) + engine.SaveName());
+    if (engine.HeldBytes() == FileReceiveEngine::Held::Resumable) {
         output.Message(QStringLiteral("当前位置文件已接收 ") +
-                       PercentText(double(held) / double(engine.Offer().length)) +
+                       PercentText(double(engine.HeldLength()) / double(engine.Offer().length)) +
                        QStringLiteral(" 内容,继续接收剩余字节。"));
-        engine.Accept(held);
-    } else {
-        engine.AcceptFromStart();
     }
+    engine.Accept(offer, FileReceiveEngine::Start::AfterHeldBytes, overwrite);
 }
 
 }  // namespace
@@ -78,6 +72,9 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
                      [&](const QString& text) { output.Message(text); });
     QObject::connect(&engine, &FileReceiveEngine::ListenerFailed, &loop,
                      [&] { loop.Finish(StatusNetwork); });
+    const auto decide = [&](quint64 offer) {
+        AcceptOffer(engine, output, offer, folder, request.overwrite);
+    };
     QObject::connect(
         &engine, &FileReceiveEngine::OfferWaiting, &loop,
         [&](const QString& nickName, const QString& fileName, qint64 length) {
@@ -88,8 +85,7 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
             if (!TrimSpaces(engine.Offer().note).isEmpty())
                 output.Message(QStringLiteral("附言:") + engine.Offer().note);
             // Decided once the engine has finished putting the offer up.
-            QTimer::singleShot(0, &engine,
-                               [&] { AcceptOffer(engine, output, folder, request.overwrite); });
+            QTimer::singleShot(0, &engine, [&, offer = engine.OfferKey()] { decide(offer); });
         });
     QObject::connect(&engine, &FileReceiveEngine::ReceivingStarted, &loop, [&] {
         progress.Begin(engine.Offer().fileName);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 
@@ -278,6 +279,7 @@ void FileReceiveEngine::ResetAndReport(const QString& text, int kind, bool syste
 
 // Runs after every reset of the control link, whoever started it.
 void FileReceiveEngine::OnResetDone() {
+    m_waitingOffer = 0;
     CloseTempFile();
     m_data.Close();
     m_timCountDown.stop();
@@ -419,10 +421,14 @@ void FileReceiveEngine::TakeOffer(const QString& payload) {
     }
     m_offer = *offer;
     m_offer.fileName = name;
+    ++m_offerKey;
+    m_targetPath.clear();
+    m_tempPath.clear();
     m_saveName = ReceivedFileName(name);
     m_offerReceived = true;
     m_identity = QStringList{m_link.peerAddressCode()} + m_link.peerCard();
     m_deleteOnReset = false;
+    m_replaceTarget = false;
 
     // The type is told by the offered name alone: nothing is written to ask about it.
     m_typeName = GetFileTypeName(m_session.shell(), m_saveName);
@@ -463,28 +469,15 @@ void FileReceiveEngine::ReceiveAutomatically() {
     }
     m_targetPath = WithTrailingSlash(folder) + FitFileName(m_saveName, FileNameLimit(folder));
     m_tempPath = m_targetPath + QStringLiteral(".tvx");
-    if (m_session.settings.existFile)
-        DeleteFileIfExists(m_targetPath);
-
-    const qint64 held = HeldLength();
-    if (held >= 0 && held < m_offer.length) {
-        m_position = held;
-        m_progress.Start(m_offer.length, held);
-        m_accepted = true;
-        m_timSpeed.start();
-        if (!SendOrFail(BuildAcceptance(held)))
-            return;
-        WriteHistoryEntry();
+    // An existing file is replaced ("ExistFile") only once the new one is complete.
+    m_replaceTarget = m_session.settings.existFile;
+    const qint64 start = SendAcceptance(Start::AfterHeldBytes);
+    if (start < 0)
         return;
-    }
-    if (held >= m_offer.length && !DeleteTempBeforeRestart())
-        return;
-    m_position = 0;
-    m_progress.Start(m_offer.length, 0);
+    m_position = start;
+    m_progress.Start(m_offer.length, start);
     m_accepted = true;
     m_timSpeed.start();
-    if (!SendOrFail(BuildAcceptance(0)))
-        return;
     WriteHistoryEntry();
 }
 
@@ -493,6 +486,7 @@ void FileReceiveEngine::PutOfferToUser() {
     m_refuseNote.clear();
     m_countDown = 60;
     m_timCountDown.start();
+    m_waitingOffer = m_offerKey;
     m_session.activity.SetOfferPending(true);
     emit OfferWaiting(PeerNickName(), m_offer.fileName, m_offer.length);
     WriteHistoryEntry();
@@ -504,6 +498,7 @@ void FileReceiveEngine::CountDownTick() {
     if (m_countDown > 0)
         return;
     m_timCountDown.stop();
+    m_waitingOffer = 0;
     m_session.activity.SetOfferPending(false);
     emit OfferExpired();
     SendOrFail(BuildOfferRefusedAuto(m_refuseNote));
@@ -517,7 +512,10 @@ void FileReceiveEngine::SetCountDownRunning(bool running) {
         m_timCountDown.stop();
 }
 
-void FileReceiveEngine::Refuse(const QString& note) {
+void FileReceiveEngine::Refuse(quint64 offer, const QString& note) {
+    if (!OfferWaits(offer))
+        return;
+    m_waitingOffer = 0;
     m_timCountDown.stop();
     m_session.activity.SetOfferPending(false);
     SendOrFail(BuildOfferRefused(note));
@@ -529,30 +527,47 @@ void FileReceiveEngine::StopWaiting() {
     m_timCountDown.stop();
 }
 
-QString FileReceiveEngine::ChooseTarget(const QString& chosen) {
+QString FileReceiveEngine::ChooseTarget(quint64 offer, const QString& chosen) {
+    if (!OfferWaits(offer))
+        return QString();
     m_targetPath =
         FolderOf(chosen) + FitFileName(FileNameOf(chosen), FileNameLimit(FolderOf(chosen)));
     m_tempPath = m_targetPath + QStringLiteral(".tvx");
     return m_targetPath;
 }
 
-bool FileReceiveEngine::ReplaceExistingTarget() {
-    return DeleteFileIfExists(m_targetPath) && !FileExists(m_targetPath);
+FileReceiveEngine::Held FileReceiveEngine::HeldBytes() const {
+    const qint64 held = HeldLength();
+    if (held < 0)
+        return Held::None;
+    return held < m_offer.length ? Held::Resumable : Held::TooLong;
 }
 
-bool FileReceiveEngine::Accept(qint64 resumeOffset) {
-    m_position = resumeOffset;
-    if (!SendOrFail(BuildAcceptance(resumeOffset)))
+bool FileReceiveEngine::Accept(quint64 offer, Start start, bool replaceTarget) {
+    if (!OfferWaits(offer) || m_targetPath.isEmpty())
         return false;
+    m_waitingOffer = 0;
+    m_replaceTarget = replaceTarget;
+    const qint64 position = SendAcceptance(start);
+    if (position < 0)
+        return false;
+    m_position = position;
     StartReceiving();
     return true;
 }
 
-bool FileReceiveEngine::AcceptFromStart() {
-    m_position = 0;
-    if (!DeleteTempBeforeRestart())
-        return false;
-    return Accept(0);
+// The one rule for held bytes, whoever accepts: bytes shorter than the offer are resumed
+// unless the user chose to start afresh; anything else is dropped and the file starts at its
+// first byte.
+qint64 FileReceiveEngine::SendAcceptance(Start start) {
+    const Held held = HeldBytes();
+    const qint64 position =
+        start == Start::AfterHeldBytes && held == Held::Resumable ? HeldLength() : 0;
+    if (position == 0 && held != Held::None && !DeleteTempBeforeRestart())
+        return -1;
+    if (!SendOrFail(BuildAcceptance(position)))
+        return -1;
+    return position;
 }
 
 bool FileReceiveEngine::DeleteTempBeforeRestart() {
@@ -702,8 +717,7 @@ void FileReceiveEngine::Complete() {
     m_keepPage = true;
     if (!FileExists(m_tempPath))
         return;
-    m_targetPath = NumberedTargetPath(m_targetPath);
-    if (!QFile::rename(m_tempPath, m_targetPath)) {
+    if (!RenameToTarget()) {
         m_keepPage = false;
         ResetAndReport(kWriteError, KindError, true);
         return;
@@ -714,6 +728,27 @@ void FileReceiveEngine::Complete() {
         return;
     }
     QTimer::singleShot(m_completionPauseMs, this, &FileReceiveEngine::FinishCompletion);
+}
+
+// The existing file to be replaced stays whole until here, and is swapped for the new one in a
+// single rename; when that cannot be done the new file takes a numbered name, as it does when
+// the target is to be kept.
+bool FileReceiveEngine::RenameToTarget() {
+    if (m_replaceTarget && FileExists(m_targetPath)) {
+        if (std::rename(QFile::encodeName(m_tempPath).constData(),
+                        QFile::encodeName(m_targetPath).constData()) == 0)
+            return true;
+        const QString kept = m_targetPath;
+        m_targetPath = NumberedTargetPath(m_targetPath);
+        if (!QFile::rename(m_tempPath, m_targetPath))
+            return false;
+        emit Failure(
+            QStringLiteral("覆盖下列文件时发生错误,接收的文件将自动更名...\r\n\r\n") + kept,
+            KindWarning, true);
+        return true;
+    }
+    m_targetPath = NumberedTargetPath(m_targetPath);
+    return QFile::rename(m_tempPath, m_targetPath);
 }
 
 void FileReceiveEngine::FinishCompletion() {
@@ -735,6 +770,7 @@ void FileReceiveEngine::Cancel(const QString& note) {
 }
 
 void FileReceiveEngine::TakeSenderCancel(const QString& note, bool resetHere) {
+    m_waitingOffer = 0;
     CloseTempFile();
     const qint64 held = HeldLength();
     const double ratio =
@@ -747,8 +783,9 @@ void FileReceiveEngine::TakeSenderCancel(const QString& note, bool resetHere) {
         Reset();
 }
 
-void FileReceiveEngine::DeleteHeldBytes() {
-    DeleteFileIfExists(m_tempPath);
+void FileReceiveEngine::DeleteHeldBytes(quint64 offer) {
+    if (offer == m_offerKey)
+        DeleteFileIfExists(m_tempPath);
 }
 
 }  // namespace tvx

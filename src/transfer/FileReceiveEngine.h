@@ -42,8 +42,13 @@ public:
     void Shutdown();
     void Reset();
 
-    // ---- Decisions on a waiting offer.
-    void Refuse(const QString& note);
+    // ---- Decisions on a waiting offer. Each offer gets a key of its own (OfferKey(), from its
+    // arrival until the next offer), and every decision names the key of the offer it answers:
+    // the user may have taken it while a dialog was open and that offer has gone, perhaps for
+    // another one. A decision for an offer that no longer waits is ignored.
+    quint64 OfferKey() const { return m_offerKey; }
+    bool OfferWaits(quint64 offer) const { return offer != 0 && offer == m_waitingOffer; }
+    void Refuse(quint64 offer, const QString& note);
     // A sender that stays connected this long after a refusal is dropped, so it cannot hold
     // the listener from everyone else.
     static constexpr int kCloseGraceMs = 5000;
@@ -54,18 +59,22 @@ public:
     // The user has begun to answer: the offer no longer waits and the count-down stops.
     void StopWaiting();
     // Takes the user's chosen file: a name too long for its folder (or for the temporary file)
-    // is shortened. Returns the target the bytes will be renamed to.
-    QString ChooseTarget(const QString& chosen);
+    // is shortened. Returns the target the bytes will be renamed to; empty when the offer no
+    // longer waits.
+    QString ChooseTarget(quint64 offer, const QString& chosen);
+    // The temporary file held for the chosen target, against the offer: what can be resumed.
+    enum class Held { None, Resumable, TooLong };
+    Held HeldBytes() const;
     // Length of the temporary file held for the chosen target, -1 when there is none.
     qint64 HeldLength() const;
-    // Removes an existing file at the target, as the save dialog's replace answer asks; false
-    // when it stays (the received file is numbered at completion).
-    bool ReplaceExistingTarget();
-    // Accepts from resumeOffset, keeping the bytes held before it. False when the transfer has
-    // ended instead.
-    bool Accept(qint64 resumeOffset);
-    // Accepts from the first byte, dropping the held ones.
-    bool AcceptFromStart();
+    // Where the accepted bytes start: after the held ones when they are shorter than the offer
+    // (otherwise from the first byte), or from the first byte with the held ones dropped.
+    enum class Start { AfterHeldBytes, FromFirstByte };
+    // Accepts the offer into the chosen target. With replaceTarget an existing file there stays
+    // until the last byte has arrived and is then replaced in one rename; otherwise the
+    // received file gets a numbered name when the target exists by then. False when the offer
+    // no longer waits or the transfer has ended instead.
+    bool Accept(quint64 offer, Start start, bool replaceTarget);
     // Ends with a message once the link has been reset.
     void ResetAndReport(const QString& text, int kind, bool systemModal);
 
@@ -73,7 +82,8 @@ public:
     void Cancel(const QString& note);
     // Whether the held bytes go when this transfer is cancelled here.
     void SetDeleteHeldOnCancel(bool deleteHeld) { m_deleteHeldOnCancel = deleteHeld; }
-    void DeleteHeldBytes();
+    // Deletes the bytes held for the offer of that key, unless another offer has come since.
+    void DeleteHeldBytes(quint64 offer);
 
     // The clocks, public so that tests can tick them.
     void CountDownTick();
@@ -152,7 +162,12 @@ private:
     void ConnectionFailed(int number);
 
     bool SendOrFail(const QString& body);
+    // Drops held bytes that are not to be resumed and sends the acceptance; the position the
+    // bytes start at, or -1 when the transfer has ended instead.
+    qint64 SendAcceptance(Start start);
     bool DeleteTempBeforeRestart();
+    // Renames the complete temporary file to the target; false when it stays where it is.
+    bool RenameToTarget();
     void WriteHistoryEntry();
     // Ends the transfer with the write-error message, and the reason when there is one.
     void FailWrite(const QString& reason);
@@ -186,7 +201,10 @@ private:
     TransferProgress m_progress{TransferProgress::Estimate::WholeBytesPerTick};
     qint64 m_startTime = 0;
     int m_countDown = 0;
+    quint64 m_offerKey = 0;      // the latest offer's key; keys count the offers
+    quint64 m_waitingOffer = 0;  // the key of the offer waiting for the user, 0 when none
     bool m_offerReceived = false;
+    bool m_replaceTarget = false;  // the received file replaces an existing target
     bool m_accepted = false;
     bool m_automatic = false;
     bool m_cancelledHere = false;

@@ -336,18 +336,38 @@ void ReceiverPage::SetCountDownRunning(bool running) {
 }
 
 void ReceiverPage::RefuseOffer() {
+    Refuse(m_engine.OfferKey());
+}
+
+void ReceiverPage::Refuse(quint64 offer) {
+    if (!m_engine.OfferWaits(offer))
+        return;
     m_window->hide();
-    m_engine.Refuse(NoteText(m_txtRefuseNote));
+    m_engine.Refuse(offer, NoteText(m_txtRefuseNote));
 }
 
 // Asks where to save, and about the bytes already held there, until the user has decided.
+// Every answer names the offer the user is answering: when that offer has gone while a
+// dialog was open, the engine ignores it, and nothing on disk has been touched.
 void ReceiverPage::AcceptOffer() {
+    const quint64 offer = m_engine.OfferKey();
+    if (!m_engine.OfferWaits(offer))
+        return;
     m_engine.StopWaiting();
+    const QString offered = m_engine.Offer().fileName;
+    const QString proposed = FitFileName(m_engine.SaveName(), FileNameLimit(QDir::homePath()));
     for (;;) {
-        const QString offered = m_engine.Offer().fileName;
-        const QString proposed = FitFileName(m_engine.SaveName(), FileNameLimit(QDir::homePath()));
         const QString chosen =
             CutAtNul(ChooseSaveFile(m_session.dialogs(), m_window, proposed, true));
+        if (!m_engine.OfferWaits(offer)) {
+            // The sender went away while the dialog was open; the user who agreed to replace
+            // a file is told that it stays as it was.
+            if (FileExists(chosen)) {
+                ShowMessage(m_session.messageBox(), m_window,
+                            QStringLiteral("对方已取消文件发送。"), KindWarning, false);
+            }
+            return;
+        }
         if (chosen.isEmpty()) {
             const MessageAnswer answer =
                 ShowMessage(m_session.messageBox(), m_window,
@@ -355,22 +375,23 @@ void ReceiverPage::AcceptOffer() {
                                 QLatin1Char('"') + QStringLiteral("么？"),
                             KindAsk, false);
             if (answer != MessageAnswer::No) {
-                RefuseOffer();
+                Refuse(offer);
                 return;
             }
             continue;
         }
+        const QString target = m_engine.ChooseTarget(offer, chosen);
         // The save dialog asked about replacing the chosen name only: a shortened name that
         // exists is kept, and the received file is numbered at completion.
-        const QString target = m_engine.ChooseTarget(chosen);
-        if (!FileExists(target) || target != chosen) {
-            const qint64 held = m_engine.HeldLength();
-            const qint64 length = m_engine.Offer().length;
-            if (held < 0) {
-                m_engine.AcceptFromStart();
+        const bool replace = target == chosen && FileExists(target);
+        using Start = FileReceiveEngine::Start;
+        switch (m_engine.HeldBytes()) {
+            case FileReceiveEngine::Held::None:
+                m_engine.Accept(offer, Start::FromFirstByte, replace);
                 return;
-            }
-            if (held < length) {
+            case FileReceiveEngine::Held::Resumable: {
+                const qint64 held = m_engine.HeldLength();
+                const qint64 length = m_engine.Offer().length;
                 const QString question =
                     QStringLiteral("当前位置文件已接收 ") +
                     PercentText(double(held) / double(length)) +
@@ -380,39 +401,23 @@ void ReceiverPage::AcceptOffer() {
                     ShowMessage(m_session.messageBox(), m_window, question, KindAskCancel, false);
                 if (answer == MessageAnswer::Cancel)
                     continue;
-                if (!m_engine.OfferReceived())
-                    return;  // the sender went away while the box was open
-                if (answer == MessageAnswer::Yes)
-                    m_engine.Accept(held);
-                else
-                    m_engine.AcceptFromStart();
+                m_engine.Accept(
+                    offer,
+                    answer == MessageAnswer::Yes ? Start::AfterHeldBytes : Start::FromFirstByte,
+                    replace);
                 return;
             }
-            const MessageAnswer answer =
-                ShowMessage(m_session.messageBox(), m_window,
-                            QStringLiteral("当前待续传文件与对方的文件不匹配,是否重新开始接收？"),
-                            KindAsk, false);
-            if (answer == MessageAnswer::No)
-                continue;
-            if (!m_engine.OfferReceived())
+            case FileReceiveEngine::Held::TooLong: {
+                const MessageAnswer answer = ShowMessage(
+                    m_session.messageBox(), m_window,
+                    QStringLiteral("当前待续传文件与对方的文件不匹配,是否重新开始接收？"), KindAsk,
+                    false);
+                if (answer == MessageAnswer::No)
+                    continue;
+                m_engine.Accept(offer, Start::FromFirstByte, replace);
                 return;
-            m_engine.AcceptFromStart();
-            return;
+            }
         }
-
-        // The save dialog has already asked whether to replace the file.
-        if (!m_engine.ReplaceExistingTarget()) {
-            ShowMessage(
-                m_session.messageBox(), m_window,
-                QStringLiteral("覆盖下列文件时发生错误,接收的文件将自动更名...\r\n\r\n") + target,
-                KindWarning, true);
-        }
-        if (!m_engine.OfferReceived()) {
-            m_engine.ResetAndReport(QStringLiteral("对方已取消文件发送。"), KindWarning, false);
-            return;
-        }
-        m_engine.AcceptFromStart();
-        return;
     }
 }
 
@@ -522,6 +527,7 @@ void ReceiverPage::FillSenderCancelled(const QString& note, double ratio) {
                  ? QStringLiteral("(无)")
                  : QString(note).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     m_chkDelete[4]->setChecked(false);
+    m_cancelledOffer = m_engine.OfferKey();
 }
 
 void ReceiverPage::ShowSenderCancelled(bool automatic) {
@@ -533,7 +539,7 @@ void ReceiverPage::ShowSenderCancelled(bool automatic) {
 void ReceiverPage::CloseCancelledPage() {
     m_window->hide();
     if (m_chkDelete[4]->isChecked())
-        m_engine.DeleteHeldBytes();
+        m_engine.DeleteHeldBytes(m_cancelledOffer);
 }
 
 void ReceiverPage::ShowPeerInfo() {
@@ -541,7 +547,7 @@ void ReceiverPage::ShowPeerInfo() {
 }
 
 void ReceiverPage::HandleCloseBox() {
-    if (CurrentPage() == PageOffer && m_engine.OfferReceived() && !m_engine.Accepted()) {
+    if (CurrentPage() == PageOffer && m_engine.OfferWaits(m_engine.OfferKey())) {
         RefuseOffer();
     } else if (CurrentPage() == PageReceiving && m_session.activity.receiving()) {
         CancelReceiving();

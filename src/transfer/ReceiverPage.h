@@ -83,6 +83,8 @@ private:
     void ShowSpeed(const TransferProgress& progress);
     void ShowFinished(const QString& targetPath, qint64 elapsedSeconds, bool openWanted);
     void EndAutomatic(const QString& targetPath, bool openWanted);
+    // Refuses the offer of that key when it still waits.
+    void Refuse(quint64 offer);
     void FillSenderCancelled(const QString& note, double ratio);
     void ShowSenderCancelled(bool automatic);
     void ShowFailure(const QString& text, int kind, bool systemModal);
@@ -93,6 +95,7 @@ private:
     QWidget* m_window;
     FileReceiveEngine m_engine;
     int m_progressWidth = 1;
+    quint64 m_cancelledOffer = 0;  // the offer page 4 tells of
 
     QStackedWidget* m_pages = nullptr;
     QLabel* m_lblProgress = nullptr;

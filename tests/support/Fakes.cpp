@@ -15,22 +15,30 @@ MessageAnswer ScriptedMessageBox::Show(QWidget* owner, const QString& text, cons
 QString ScriptedDialogs::OpenFile(QWidget*, const QString& title, const FileFilter& filter,
                                   DialogOptions options) {
     requests.append({QStringLiteral("open"), title, QString(), filter, options});
+    if (whileOpen)
+        whileOpen(requests.last());
     return paths.isEmpty() ? QString() : paths.dequeue();
 }
 
 QString ScriptedDialogs::SaveFile(QWidget*, const QString& title, const QString& proposedName,
                                   const FileFilter& filter, DialogOptions options) {
     requests.append({QStringLiteral("save"), title, proposedName, filter, options});
+    if (whileOpen)
+        whileOpen(requests.last());
     return paths.isEmpty() ? QString() : paths.dequeue();
 }
 
 QString ScriptedDialogs::BrowseFolder(QWidget*, const QString& title) {
     requests.append({QStringLiteral("folder"), title, QString(), FileFilter(), {}});
+    if (whileOpen)
+        whileOpen(requests.last());
     return paths.isEmpty() ? QString() : paths.dequeue();
 }
 
 bool ScriptedDialogs::ChooseColor(QWidget*, quint32& colorBgr) {
     requests.append({QStringLiteral("color"), QString(), QString(), FileFilter(), {}});
+    if (whileOpen)
+        whileOpen(requests.last());
     if (colors.isEmpty())
         return false;
     colorBgr = colors.dequeue();

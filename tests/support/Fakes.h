@@ -53,6 +53,8 @@ public:
     QQueue<QString> paths;   // answers of the file and folder dialogs; empty means cancel
     QQueue<quint32> colors;  // answers of the colour dialog; none means cancel
     QList<Request> requests;
+    // Runs while a dialog is "open", as a person's dialog would let events run.
+    std::function<void(const Request&)> whileOpen;
 };
 
 class FakeShell : public ShellService {
