@@ -16,14 +16,6 @@ namespace {
 
 using C = ProtocolCodes;
 
-// A received chat text always carries at least a whole style code for the transcript.
-QString StyledTextOf(const QString& payload, int key) {
-    QString styled = UnscrambleChatText(payload, key);
-    if (styled.size() < kStyleCodeLength)
-        styled = styled.leftJustified(kStyleCodeLength, QLatin1Char(' '));
-    return styled;
-}
-
 }  // namespace
 
 ChatInviter::ChatInviter(Session& session, QObject* parent)
@@ -196,7 +188,7 @@ void ChatInviter::OnMessage(char16_t code, const QString& payload) {
                 break;
             // After the user's leave the texts still on their way have nowhere to go.
             if (!m_leftByUser)
-                emit TextReceived(StyledTextOf(payload, m_chatKey));
+                emit TextReceived(ReceivedChatText(payload, m_chatKey));
             return;
         case C::ResponderLeaves:
             PeerLeft();
