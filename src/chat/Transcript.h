@@ -35,8 +35,8 @@ enum SystemLineKind {
 };
 
 // A transcript keeps at most this many lines (paragraphs) and characters, however long a peer
-// keeps sending: beyond either, the oldest lines go, and one grey line at the top,
-// TrimmedTranscriptLine(), stands for all that went.
+// keeps sending: beyond either, AppendSystemLine and AppendChatLine drop the oldest lines, and
+// one grey line at the top, TrimmedTranscriptLine(), stands for all that went.
 constexpr int kTranscriptMaxLines = 10000;
 constexpr int kTranscriptMaxCharacters = 1000000;
 QString TrimmedTranscriptLine();
@@ -45,8 +45,6 @@ QString TrimmedTranscriptLine();
 // own context menu (the window pops up the transcript menu, see AttachTranscriptMenu).
 void PrepareTranscript(QTextEdit* transcript);
 
-// Both appends keep the transcript within its bounds.
-//
 // Appends "name 进入聊天室...[3月5日 8:04:09]" and a line break in grey, with two line breaks
 // before it for kinds 3 and 4 and, for kind 1, the automatic reply and a line break after it.
 // An unknown kind writes the line without a word.
