@@ -319,6 +319,28 @@ TEST_F(ChatNet, FiveHundredTextsFromEachSideAtOnceArriveInOrderNoneMerged) {
     EXPECT_TRUE(responder.chatInProgress());
 }
 
+// The input box stops at its limit, a line break counted once; a peer's longer text is cut to
+// that length on either side, and a character of two halves is not split.
+TEST_F(ChatNet, ATextLongerThanTheInputBoxAllowsIsCutToItsLength) {
+    ASSERT_TRUE(responder.Load());
+    ASSERT_TRUE(OpenChat());
+    const QString fits = kStyleA +
+                         (QString(99, QLatin1Char('a')) + QStringLiteral("\r\n")).repeated(40) +
+                         QString(kMaxChatTextLength - 40 * 100, QLatin1Char('b'));
+    const QString dragons(5000, QChar(0x9F8D));
+    const QString halves = QString(kMaxChatTextLength - 1, QLatin1Char('c')) +
+                           QString::fromUtf16(u"\U0001F600") + QStringLiteral("d");
+    for (const QString& text : {fits, kStyleB + dragons, kStyleA + halves})
+        ASSERT_TRUE(inviter.SendChatText(text));
+    ASSERT_TRUE(responder.SendChatText(kStyleB + dragons));
+    ASSERT_TRUE(WaitUntil([&] { return out.texts.size() == 3 && in.texts.size() == 1; }));
+    EXPECT_TRUE(out.texts[0] == fits);
+    EXPECT_TRUE(out.texts[1] == kStyleB + dragons.left(kMaxChatTextLength));
+    EXPECT_TRUE(out.texts[2] == kStyleA + halves.left(kMaxChatTextLength - 1));
+    EXPECT_TRUE(in.texts[0] == kStyleB + dragons.left(kMaxChatTextLength));
+    EXPECT_TRUE(responder.chatInProgress());
+}
+
 // A caller reduced to the shared link, so that the test can glue bytes on the wire.
 struct RawCaller {
     explicit RawCaller(Session& session) : link(PeerRole::ChatInitiator, session.linkContext) {

@@ -308,6 +308,30 @@ TEST_F(SendEngineNet, WithoutChunkListenersTheStreamRunsFreelyAndStillStops) {
     EXPECT_TRUE(failures.isEmpty());
 }
 
+// The receiver has nothing to say on the data connection: one that pours bytes back while the
+// file goes breaks the transfer, and the sender takes in little of what it wrote.
+TEST_F(SendEngineNet, BytesFromTheReceiverOnTheDataConnectionBreakTheTransfer) {
+    ASSERT_TRUE(receiver.Listen());
+    const qint64 size = 48 * 1024 * 1024;
+    ASSERT_TRUE(StartToOffer(Request(MakeFile(QStringLiteral("big.bin"), QByteArray(size, 'z')))));
+    receiver.Answer(BuildAcceptance(0));
+    ASSERT_TRUE(WaitUntil([&] { return receiver.bytes.size() >= 1024 * 1024; }));
+    qint64 pouredOut = 0;
+    QObject::connect(&receiver.data, &Socket::SendProgress, &receiver.data,
+                     [&](qint64 sent, qint64) { pouredOut += sent; });
+    const QByteArray flood(64 * 1024 * 1024, 'x');
+    ASSERT_EQ(receiver.data.Send(flood), 0);
+    ASSERT_TRUE(WaitUntil([&] { return !failures.isEmpty(); }));
+    EXPECT_EQ(failures.front().text, ConnectionBrokenMessage());
+    EXPECT_EQ(failures.front().kind, int(KindError));
+    EXPECT_TRUE(outcomes.isEmpty());
+    EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
+    EXPECT_FALSE(sender.session.activity.sending());
+    EXPECT_LT(receiver.bytes.size(), size);
+    ASSERT_TRUE(WaitUntil([&] { return receiver.data.state() != Socket::State::Connected; }));
+    EXPECT_LT(pouredOut, flood.size() / 2);
+}
+
 TEST_F(SendEngineNet, RefusedConnectionsRetryUpToTheCountThenGiveUp) {
     // Nobody listens on 127.0.0.3:8510.
     const QString path = MakeFile(QStringLiteral("r.bin"), Pattern(10));

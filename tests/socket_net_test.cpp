@@ -143,5 +143,43 @@ TEST(SocketNet, BigSendArrivesWholeThenPeerCloseShutsSending) {
     EXPECT_TRUE(listenerEvents.errors.isEmpty());
 }
 
+// An owner that leaves bytes unread holds the peer back instead of letting the socket take in
+// all it writes; the bytes are not lost but wait in the system until the owner reads, and the
+// peer's close is heard after them.
+TEST(SocketNet, UnreadBytesStayWithinTheBoundAndHoldThePeerBack) {
+    Socket listener;
+    Events listenerEvents(listener);
+    ASSERT_EQ(listener.Bind(kAnswererAddress, 8511), 0);
+    ASSERT_EQ(listener.Listen(), 0);
+    QObject::connect(&listener, &Socket::ConnectionRequest, &listener, [&] { listener.Accept(); });
+    Socket writer;
+    Events writerEvents(writer);
+    writer.Connect(kAnswererAddress, 8511, kCallerAddress);
+    ASSERT_TRUE(WaitUntil([&] {
+        return writerEvents.connected > 0 && listener.state() == Socket::State::Connected;
+    }));
+
+    // Far more than the system's buffers of both ends hold.
+    QByteArray block(4093, Qt::Uninitialized);
+    for (int k = 0; k < block.size(); ++k)
+        block[k] = char(k * 13);
+    const QByteArray flood = block.repeated(32 * 256);
+    ASSERT_EQ(writer.Send(flood), 0);
+    const qint64 bound = Socket::kDefaultReadBufferSize;
+    ASSERT_TRUE(WaitUntil([&] { return listener.BytesBuffered() >= bound; }));
+    EXPECT_FALSE(WaitUntil([&] { return listener.BytesBuffered() > bound; }, 500));
+    EXPECT_EQ(listener.BytesBuffered(), bound);
+    EXPECT_GT(writer.BytesToWrite(), 0);
+
+    QByteArray received = listener.Read();
+    QObject::connect(&listener, &Socket::DataArrival, &listener,
+                     [&] { received += listener.Read(); });
+    ASSERT_TRUE(WaitUntil([&] { return received.size() == flood.size(); }, 30000));
+    EXPECT_TRUE(received == flood);
+    writer.Close();
+    ASSERT_TRUE(WaitUntil([&] { return listenerEvents.closed > 0; }));
+    EXPECT_TRUE(listenerEvents.errors.isEmpty());
+}
+
 }  // namespace
 }  // namespace tvx::test

@@ -491,6 +491,66 @@ TEST(Transcript, RtfGivesBackTextAndStyles) {
     WriteFile(QStringLiteral(TOLVEX_SCREENSHOT_DIR "/transcript_sample.rtf"), all);
 }
 
+// However long a peer keeps sending, the transcript holds its bounds of characters and of
+// lines: the oldest lines go, one grey line at the top stands for them, nothing is kept for
+// undoing, and the whole still saves.
+TEST(Transcript, KeepsTheLatestLinesWithinItsBoundsAndStillSaves) {
+    QTemporaryDir dir;
+    FakePlatform fake(dir.path());
+    Session session(fake.platform);
+    QTextEdit transcript;
+    PrepareTranscript(&transcript);
+    const QTextDocument* doc = transcript.document();
+    const QString style = FontStyleCode(0x0000FF, true, false, false, 12);
+
+    // Texts as long as the input box allows, twice what the bound of characters holds.
+    const int longTexts = 2 * kTranscriptMaxCharacters / 4000;
+    for (int k = 0; k < longTexts; ++k) {
+        AppendChatLine(&transcript, QStringLiteral("p"),
+                       style + QString::number(k) + QString(4000, QLatin1Char('x')), kNow);
+        ASSERT_LE(doc->characterCount(), kTranscriptMaxCharacters) << "after text " << k;
+    }
+    EXPECT_EQ(doc->firstBlock().text(), TrimmedTranscriptLine());
+    EXPECT_EQ(StyleOf(' ', FormatAt(transcript, 0)),
+              (Styled{' ', kGrey.rgb() & 0xFFFFFF, 18, false, false, false}));
+    EXPECT_TRUE(doc->lastBlock().text().startsWith(QString::number(longTexts - 1) + 'x'));
+    EXPECT_EQ(transcript.toPlainText().count(TrimmedTranscriptLine()), 1);
+
+    // Short texts of three lines each (empty, header, text), twice what the bound holds.
+    const int shortTexts = 2 * kTranscriptMaxLines / 3;
+    for (int k = 0; k < shortTexts; ++k) {
+        AppendChatLine(&transcript, QStringLiteral("p"), style + QString::number(k), kNow);
+        ASSERT_LE(doc->blockCount(), kTranscriptMaxLines) << "after line " << k;
+    }
+    AppendSystemLine(&transcript, SystemLineLeft, QStringLiteral("p"), QString(), kNow);
+    EXPECT_LE(doc->blockCount(), kTranscriptMaxLines);
+    const QString plain = transcript.toPlainText();
+    EXPECT_TRUE(plain.startsWith(TrimmedTranscriptLine() + '\n'));
+    EXPECT_EQ(plain.count(TrimmedTranscriptLine()), 1);
+    EXPECT_FALSE(plain.contains(QLatin1String("xxxx")));
+    EXPECT_TRUE(plain.endsWith(QString::number(shortTexts - 1) +
+                               QStringLiteral("\n\np 已经离开聊天室...[3月5日 8:04:09]\n")));
+    EXPECT_FALSE(doc->isUndoRedoEnabled());
+    EXPECT_EQ(doc->availableUndoSteps(), 0);
+
+    const QString path = dir.path() + QStringLiteral("/trimmed.rtf");
+    fake.dialogs->paths << path;
+    ASSERT_TRUE(SaveAllAsRtf(session, nullptr, &transcript));
+    const QList<Styled> read = ReadRtf(ReadAll(path));
+    QString readText;
+    for (const Styled& s : read)
+        readText += s.ch;
+    EXPECT_EQ(readText, plain);
+    ASSERT_FALSE(read.isEmpty());
+    EXPECT_EQ(read.first(), (Styled{'(', kGrey.rgb() & 0xFFFFFF, 18, false, false, false}));
+
+    // Emptied by the user, the transcript starts afresh, still without an undo history.
+    transcript.clear();
+    AppendSystemLine(&transcript, SystemLineEnter, QStringLiteral("p"), QString(), kNow);
+    EXPECT_FALSE(transcript.toPlainText().contains(TrimmedTranscriptLine()));
+    EXPECT_FALSE(doc->isUndoRedoEnabled());
+}
+
 TEST(Transcript, MarginsAndImageButtons) {
     QLineEdit code;
     SetLeftMargin(&code, 2);

@@ -16,14 +16,6 @@ namespace {
 
 using C = ProtocolCodes;
 
-// A received chat text always carries at least a whole style code for the transcript.
-QString StyledTextOf(const QString& payload, int key) {
-    QString styled = UnscrambleChatText(payload, key);
-    if (styled.size() < kStyleCodeLength)
-        styled = styled.leftJustified(kStyleCodeLength, QLatin1Char(' '));
-    return styled;
-}
-
 }  // namespace
 
 ChatInviter::ChatInviter(Session& session, QObject* parent)
@@ -197,7 +189,7 @@ void ChatInviter::OnMessage(char16_t code, const QString& payload) {
             // After the user's leave the texts still on their way have nowhere to go, unless
             // the owner asked for them.
             if (!m_leftByUser || m_textsAfterLeave)
-                emit TextReceived(StyledTextOf(payload, m_chatKey));
+                emit TextReceived(ReceivedChatText(payload, m_chatKey));
             return;
         case C::ResponderLeaves:
             PeerLeft();

@@ -125,7 +125,8 @@ signals:
     // reads "(对方用户可能不在计算机前)"); PageChanged(5) follows.
     void AutoRefused(const QString& note);
     // A chat text from the peer, unscrambled: an 11-character style code and the text. It has
-    // at least the style code's length (a shorter one is padded with spaces).
+    // at least the style code's length (a shorter one is padded with spaces) and at most
+    // kMaxChatTextLength characters of text (a longer one is cut).
     void TextReceived(const QString& styledText);
     // The peer left the chat or closed the connection while the chat was active and the user
     // had not left: status "对方用户离开聊天室。", the "已经离开" line, ActivateWindow. The chat

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "chat/Transcript.h"
+#include "protocol/PeerMessages.h"
 
 class QLabel;
 class QMenu;
@@ -22,7 +23,7 @@ class ChatPage : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int kInputLimit = 4096;
+    static constexpr int kInputLimit = kMaxChatTextLength;
 
     // inputColour is the input box's starting text colour as 0x00BBGGRR; menuPrefix is
     // "mnuCS" or "mnuCR", the names of the window's two menus.

@@ -17,13 +17,6 @@ namespace {
 
 using C = ProtocolCodes;
 
-QString StyledTextOf(const QString& payload, int key) {
-    QString styled = UnscrambleChatText(payload, key);
-    if (styled.size() < kStyleCodeLength)
-        styled = styled.leftJustified(kStyleCodeLength, QLatin1Char(' '));
-    return styled;
-}
-
 bool IsBrokenConnection(int number) {
     return number == kErrConnectionAborted || number == kErrConnectionReset ||
            number == kErrWrongState;
@@ -191,7 +184,7 @@ void ChatResponder::OnMessage(char16_t code, const QString& payload) {
                 break;
             // After the user's leave the texts still on their way have nowhere to go.
             if (!m_leftByUser)
-                emit TextReceived(StyledTextOf(payload, m_chatKey));
+                emit TextReceived(ReceivedChatText(payload, m_chatKey));
             return;
         case C::InitiatorLeaves:
             PeerLeft(false);

@@ -118,7 +118,8 @@ signals:
     // Seconds since the chat began, every second (FormatClock for lblChat).
     void ChatSeconds(qint64 seconds);
     // A chat text from the caller, unscrambled: an 11-character style code and the text. It
-    // has at least the style code's length (a shorter one is padded with spaces).
+    // has at least the style code's length (a shorter one is padded with spaces) and at most
+    // kMaxChatTextLength characters of text (a longer one is cut).
     void TextReceived(const QString& styledText);
     // The caller left or closed while the chat was in progress and the user had not left:
     // status "对方用户离开聊天室。", the "已经离开" line, ActivateWindow. ResetDone follows.

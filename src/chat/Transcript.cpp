@@ -33,6 +33,9 @@ const char kInputFormatProperty[] = "tvxInputFormat";
 
 constexpr int kBoxMargin = 4;
 
+// The block state that marks the line standing for the dropped ones.
+constexpr int kTrimmedLineState = 0x7478;
+
 QColor ColourOfBgr(quint32 bgr) {
     return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
 }
@@ -71,6 +74,43 @@ void AppendPlain(QTextEdit* transcript, const QString& text, const QTextCharForm
         if (!lines[i].isEmpty())
             cursor.insertText(lines[i], format);
     }
+}
+
+// Drops the oldest lines once the transcript passes a bound, down to nine tenths of it so that
+// this happens once in many lines; the last line always stays. The first dropping puts the
+// grey line that says so at the top, later ones drop the lines below it.
+void KeepWithinBounds(QTextEdit* transcript) {
+    QTextDocument* document = transcript->document();
+    int lines = document->blockCount();
+    int characters = document->characterCount();
+    if (lines <= kTranscriptMaxLines && characters <= kTranscriptMaxCharacters)
+        return;
+    QTextBlock from = document->firstBlock();
+    const bool marked = from.userState() == kTrimmedLineState;
+    if (marked) {
+        --lines;
+        characters -= from.length();
+        from = from.next();
+    }
+    QTextBlock keep = from;
+    while (keep != document->lastBlock() && (lines > kTranscriptMaxLines * 9 / 10 ||
+                                             characters > kTranscriptMaxCharacters * 9 / 10)) {
+        --lines;
+        characters -= keep.length();
+        keep = keep.next();
+    }
+    if (keep == from)
+        return;
+    QTextCursor cursor(document);
+    cursor.setPosition(from.position());
+    cursor.setPosition(keep.position(), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    if (marked)
+        return;
+    cursor.setPosition(0);
+    cursor.insertText(TrimmedTranscriptLine(), GreyFormat());
+    cursor.insertBlock(QTextBlockFormat(), GreyFormat());
+    document->firstBlock().setUserState(kTrimmedLineState);
 }
 
 // Brings the end into view, unless the user is holding a selection in the transcript.
@@ -183,8 +223,15 @@ bool SaveAsRtf(Session& session, QWidget* owner, const QTextEdit* transcript, bo
 
 }  // namespace
 
+QString TrimmedTranscriptLine() {
+    return QStringLiteral("(较早的聊天记录已删除)");
+}
+
 void PrepareTranscript(QTextEdit* transcript) {
     transcript->setReadOnly(true);
+    // Nothing is ever undone here, and the history would keep every line the peer sent, and
+    // the document every character it dropped.
+    transcript->document()->setUndoRedoEnabled(false);
     transcript->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     transcript->setContextMenuPolicy(Qt::CustomContextMenu);
     QFont font = transcript->document()->defaultFont();
@@ -203,6 +250,7 @@ void AppendSystemLine(QTextEdit* transcript, int kind, const QString& name,
     if (kind == SystemLineAutoEnter)
         line += autoReplyText + QLatin1String("\r\n");
     AppendPlain(transcript, line, GreyFormat());
+    KeepWithinBounds(transcript);
     ShowEnd(transcript);
 }
 
@@ -212,6 +260,7 @@ void AppendChatLine(QTextEdit* transcript, const QString& senderName, const QStr
                            now.time().toString(QStringLiteral("H:mm:ss")) + QLatin1String("\r\n");
     AppendPlain(transcript, header, GreyFormat());
     AppendPlain(transcript, styledText.mid(11), FormatOfStyleCode(styledText.left(11)));
+    KeepWithinBounds(transcript);
     ShowEnd(transcript);
 }
 

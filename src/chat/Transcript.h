@@ -34,8 +34,15 @@ enum SystemLineKind {
     SystemLineLost = 4,       // "意外离开", after an empty line
 };
 
-// Makes the box a transcript: read-only, rich text, 4-pixel left margin, its own context menu
-// (the window pops up the transcript menu, see AttachTranscriptMenu).
+// A transcript keeps at most this many lines (paragraphs) and characters, however long a peer
+// keeps sending: beyond either, AppendSystemLine and AppendChatLine drop the oldest lines, and
+// one grey line at the top, TrimmedTranscriptLine(), stands for all that went.
+constexpr int kTranscriptMaxLines = 10000;
+constexpr int kTranscriptMaxCharacters = 1000000;
+QString TrimmedTranscriptLine();
+
+// Makes the box a transcript: read-only, rich text, no undo history, 4-pixel left margin, its
+// own context menu (the window pops up the transcript menu, see AttachTranscriptMenu).
 void PrepareTranscript(QTextEdit* transcript);
 
 // Appends "name 进入聊天室...[3月5日 8:04:09]" and a line break in grey, with two line breaks

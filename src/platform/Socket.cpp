@@ -22,7 +22,7 @@ namespace {
 // Connection requests held for the owner beyond this are refused at once, as a listener that
 // nobody serves should not collect descriptors for a stranger.
 constexpr size_t kMaxWaitingRequests = 30;
-// What the socket takes in at a time when the owner leaves bytes unread without a bound.
+// What the socket takes in at a time when the owner leaves bytes unread.
 constexpr qint64 kFillStep = 64 * 1024;
 // Bytes still arriving that a closing socket reads away, so the system ends the connection
 // with a close rather than a reset and the bytes queued before it still reach the peer.
@@ -149,9 +149,8 @@ void Socket::UpdateNotifiers() {
         Unwatch();
         return;
     }
-    const bool reading =
-        state_ == State::Listening ||
-        (state_ == State::Connected && !lent_ && (readLimit_ <= 0 || Buffered() < readLimit_));
+    const bool reading = state_ == State::Listening ||
+                         (state_ == State::Connected && !lent_ && Buffered() < readLimit_);
     const bool writing =
         state_ == State::Connecting ||
         ((state_ == State::Connected || state_ == State::PeerClosed) && !writeQueue_.empty());
@@ -503,9 +502,7 @@ void Socket::OnReadable() {
 qint64 Socket::FillReadBuffer() {
     qint64 added = 0;
     for (;;) {
-        qint64 room = kFillStep;
-        if (readLimit_ > 0)
-            room = qMin(room, readLimit_ - Buffered());
+        const qint64 room = qMin(kFillStep, readLimit_ - Buffered());
         if (room <= 0)
             break;
         if (readStart_ > 0) {
@@ -607,7 +604,7 @@ qint64 Socket::ReadInto(char* data, qint64 maxSize) {
 }
 
 void Socket::SetReadBufferSize(qint64 bytes) {
-    readLimit_ = bytes;
+    readLimit_ = bytes > 0 ? bytes : kDefaultReadBufferSize;
     UpdateNotifiers();
 }
 

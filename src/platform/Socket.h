@@ -16,12 +16,16 @@ namespace tvx {
 // The socket works on the system's descriptor itself: received bytes stay with the system
 // until the owner reads them, straight into the owner's buffer, and queued arrays go to the
 // system from where they are. Only bytes the owner leaves unread after DataArrival are taken
-// into a buffer of the socket's own (within SetReadBufferSize), so the event is not repeated
-// for them.
+// into a buffer of the socket's own, so the event is not repeated for them. That buffer is
+// always bounded (SetReadBufferSize): a peer that writes what nobody reads is held back by the
+// system instead of filling memory.
 class Socket : public QObject {
     Q_OBJECT
 
 public:
+    // What the socket takes in ahead of the owner's reads unless the owner says otherwise.
+    static constexpr qint64 kDefaultReadBufferSize = 1024 * 1024;
+
     enum class State {
         Closed,
         Bound,  // holds its local address and port, not listening
@@ -59,8 +63,9 @@ public:
     int Send(const QByteArray& bytes);
     // Every byte available now.
     QByteArray Read();
-    // Bounds what the socket takes in ahead of the owner's reads (0: no bound). The system
-    // holds back the rest, so a slow reader does not fill memory.
+    // Bounds what the socket takes in ahead of the owner's reads (0 or less: the default). The
+    // system holds back the rest, so a slow reader does not fill memory. While the buffer is
+    // full the socket hears nothing more, not even the peer's close, until the owner reads.
     void SetReadBufferSize(qint64 bytes);
     // Up to maxSize available bytes into data; the count read (0 when none).
     qint64 ReadInto(char* data, qint64 maxSize);
@@ -81,6 +86,8 @@ public:
     // Bytes that can be read now: those taken in and those the system holds.
     qint64 BytesAvailable() const;
     qint64 BytesToWrite() const { return bytesToWrite_; }
+    // Bytes the socket has taken in ahead of the owner's reads.
+    qint64 BytesBuffered() const { return Buffered(); }
     quint16 LocalPort() const;
     QString RemoteHost() const;
     quint16 RemotePort() const;
@@ -136,7 +143,7 @@ private:
     // Bytes taken in but not yet read by the owner, from readStart_ on.
     QByteArray readBuffer_;
     qsizetype readStart_ = 0;
-    qint64 readLimit_ = 0;
+    qint64 readLimit_ = kDefaultReadBufferSize;
     quint64 reads_ = 0;  // owner reads that took bytes, to tell whether DataArrival was answered
     bool lent_ = false;
     bool writeLent_ = false;

@@ -229,6 +229,25 @@ QString UnscrambleChatText(const QString& payload, int key) {
     return ScrambleText(payload, key);
 }
 
+QString ReceivedChatText(const QString& payload, int key) {
+    QString styled = UnscrambleChatText(payload, key);
+    if (styled.size() < kStyleCodeLength)
+        return styled.leftJustified(kStyleCodeLength, QLatin1Char(' '));
+    // Counted as the input box counts: "\r\n" is the one character of a line break there.
+    qsizetype end = kStyleCodeLength;
+    for (int counted = 0; counted < kMaxChatTextLength && end < styled.size(); ++counted) {
+        const bool lineBreak = styled[end] == QLatin1Char('\r') && end + 1 < styled.size() &&
+                               styled[end + 1] == QLatin1Char('\n');
+        end += lineBreak ? 2 : 1;
+    }
+    if (end < styled.size()) {
+        if (styled[end - 1].isHighSurrogate())
+            --end;  // a character is not split in half
+        styled.truncate(end);
+    }
+    return styled;
+}
+
 QString BuildInitiatorLeaves() {
     return MessageBody(C::InitiatorLeaves);
 }

@@ -118,6 +118,12 @@ std::optional<ChatText> ParseChatText(const QString& payload, int key);
 QString ScrambleChatText(const QString& text, int key);
 QString UnscrambleChatText(const QString& payload, int key);
 
+// The input box holds at most this many characters of text, a line break counted once.
+constexpr int kMaxChatTextLength = 4096;
+// A received chat text as it is shown: the payload unscrambled, padded with spaces to a whole
+// style code when shorter, and its text cut to what the input box allows.
+QString ReceivedChatText(const QString& payload, int key);
+
 QString BuildInitiatorLeaves();
 QString BuildResponderLeaves();
 

@@ -272,6 +272,7 @@ FileSendEngine::FileSendEngine(Session& session, QObject* parent)
     connect(&m_link, &PeerLink::SocketError, this, &FileSendEngine::HandleConnectionError);
 
     connect(&m_data, &Socket::Connected, this, &FileSendEngine::OnDataConnected);
+    connect(&m_data, &Socket::DataArrival, this, &FileSendEngine::OnDataArrival);
     connect(&m_data, &Socket::Closed, this, [this] { OnDataEnded(0); });
     connect(&m_data, &Socket::Error, this, [this](int number) { OnDataEnded(number); });
 }
@@ -489,6 +490,15 @@ void FileSendEngine::OnControlClosed() {
         return;
     }
     Reset();
+}
+
+// The receiver never writes on the data connection: bytes from it there break the protocol,
+// as an unexpected code on the control connection does. Keeping them would let a receiver
+// fill the sender's memory.
+void FileSendEngine::OnDataArrival() {
+    if (m_phase == Phase::Idle || m_phase == Phase::DataLost)
+        return;
+    ResetAndReport(ConnectionBrokenMessage(), KindError, true);
 }
 
 void FileSendEngine::OnDataEnded(int errorNumber) {

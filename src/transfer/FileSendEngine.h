@@ -162,6 +162,7 @@ private:
     void OnControlMessage(char16_t code, const QString& payload);
     void OnControlClosed();
     void OnDataConnected();
+    void OnDataArrival();
     void OnDataEnded(int errorNumber);
     void OnHandshakeTimedOut();
     void SendOffer();
