@@ -401,6 +401,7 @@ TEST_F(CommandLine, ChatPrintsWhatArrivedBeforeItsInputEndedAndAWrongCodeIsARefu
     PeerLink link(PeerRole::ChatResponder, answerer.session.linkContext);
     const QString style = QStringLiteral("000000000") + QStringLiteral("9 ");
     int key = 0;
+    QList<qsizetype> lengths;  // of the texts that came
     QObject::connect(
         &link, &PeerLink::MessageReceived, &link, [&](char16_t code, const QString& payload) {
             if (code == ProtocolCodes::ChatInvitation) {
@@ -411,6 +412,9 @@ TEST_F(CommandLine, ChatPrintsWhatArrivedBeforeItsInputEndedAndAWrongCodeIsARefu
                                                       {style, QStringLiteral("随接受而来")}, key)));
             } else if (code == ProtocolCodes::InitiatorText) {
                 const auto text = ParseChatText(payload, key);
+                lengths << (text ? text->text.size() : -1);
+                if (lengths.size() > 2)
+                    return;
                 link.Send(BuildChatText(
                     ProtocolCodes::ResponderText,
                     {style, QStringLiteral("回复 ") + (text ? text->text : QString())}, key));
@@ -421,7 +425,8 @@ TEST_F(CommandLine, ChatPrintsWhatArrivedBeforeItsInputEndedAndAWrongCodeIsARefu
     ASSERT_EQ(link.Listen(), 0);
 
     auto chat = Run(kCallerAddress, {QStringLiteral("chat"), kAnswererAddress});
-    chat->process().write("a\nb\n");
+    // A line longer than the peer's input box holds goes as several texts.
+    chat->process().write("a\nb\n" + QByteArray(5000, 'x') + "\n");
     chat->process().closeWriteChannel();
     ASSERT_EQ(chat->Finish(), 0) << qPrintable(chat->Err());
     const QString out = chat->Out();
@@ -429,6 +434,7 @@ TEST_F(CommandLine, ChatPrintsWhatArrivedBeforeItsInputEndedAndAWrongCodeIsARefu
     EXPECT_TRUE(out.contains(QStringLiteral("\n回复 a\n"))) << qPrintable(out);
     EXPECT_TRUE(out.contains(QStringLiteral("\n回复 b\n"))) << qPrintable(out);
     EXPECT_TRUE(chat->Err().contains(QStringLiteral("小红 进入聊天室...[")));
+    EXPECT_EQ(lengths, (QList<qsizetype>{1, 1, kMaxChatTextLength, 5000 - kMaxChatTextLength}));
 
     // A copy that asks for a code: none, or a wrong one, is refused as with send.
     answerer.session.settings.passWord2 = Digest(QStringLiteral("芝麻开门"));

@@ -418,7 +418,7 @@ TEST(FileReceiveEngine, UnsafeNamesStayInTheFolderAndBadOffersReset) {
     EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 3);
 }
 
-TEST(FileReceiveEngine, BytesBeyondTheOfferStopWithTheWriteError) {
+TEST(FileReceiveEngine, BytesBeyondTheOfferStopWithTheWriteErrorAndBytesAfterTheEndAreDropped) {
     ReceiverRig rig;
     rig.ReceiveAutomatically();
     ASSERT_TRUE(rig.Start());
@@ -430,6 +430,22 @@ TEST(FileReceiveEngine, BytesBeyondTheOfferStopWithTheWriteError) {
     ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
     EXPECT_EQ(rig.Messages(), QStringList{QStringLiteral("无法继续接收:写入文件时发生错误。")});
     EXPECT_FALSE(QFile::exists(rig.DownloadFolder() + QStringLiteral("over.bin")));
+
+    // Bytes that come after the completion are dropped: the file is whole and no error shows.
+    ASSERT_TRUE(rig.WaitListening());
+    ScriptedSender late;
+    ASSERT_TRUE(late.Introduce());
+    late.Offer(QStringLiteral("whole.bin"), 10);
+    ASSERT_TRUE(late.WaitForAnswer());
+    late.SendBytes("0123456789", 0);
+    ASSERT_TRUE(late.WaitForAnswer(2));
+    late.SendBytes("AB", 0);
+    WaitUntil([&] { return rig.Messages().size() > 1; }, 500);  // time to misbehave
+    late.Close();
+    ASSERT_TRUE(rig.WaitListening());
+    EXPECT_EQ(rig.Messages().size(), 1) << qPrintable(rig.Messages().join('\n'));
+    EXPECT_EQ(ReadAll(rig.DownloadFolder() + QStringLiteral("whole.bin")),
+              QByteArray("0123456789"));
 }
 
 TEST(FileReceiveEngine, ReceiveBufferWaitsForABufferFull) {

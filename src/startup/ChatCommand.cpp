@@ -54,6 +54,19 @@ private:
                     line.chop(1);
                 m_line(QString::fromLocal8Bit(line));
             }
+            // Input without line ends is not gathered without bound: it goes out in pieces,
+            // each cut after a whole UTF-8 character.
+            if (m_pending.size() > kMaxPendingBytes) {
+                qsizetype cut = m_pending.size();
+                while (cut > 0 && (uchar(m_pending[cut - 1]) & 0xC0) == 0x80)
+                    --cut;
+                if (cut > 0 && uchar(m_pending[cut - 1]) >= 0xC0)
+                    --cut;  // the lead byte of a character still incomplete
+                if (cut == 0)
+                    cut = m_pending.size();
+                m_line(QString::fromLocal8Bit(m_pending.left(cut)));
+                m_pending.remove(0, cut);
+            }
             return;
         }
         if (count < 0 && (errno == EINTR || errno == EAGAIN))
@@ -69,7 +82,22 @@ private:
     std::function<void()> m_end;
     QSocketNotifier* m_notifier = nullptr;
     QByteArray m_pending;
+    static constexpr qsizetype kMaxPendingBytes = 65536;
 };
+
+// A line as texts the peer's input box could hold: longer lines go as several texts, never
+// splitting a character in half.
+QStringList ChatPieces(const QString& line) {
+    QStringList pieces;
+    for (qsizetype start = 0; start < line.size();) {
+        qsizetype end = qMin(line.size(), start + kMaxChatTextLength);
+        if (end < line.size() && line[end - 1].isHighSurrogate())
+            --end;
+        pieces << line.mid(start, end - start);
+        start = end;
+    }
+    return pieces;
+}
 
 }  // namespace
 
@@ -104,7 +132,8 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
                 output.Message(QStringLiteral("无法发送,对方已离开聊天室。"));
                 return;
             }
-            inviter.SendChatText(plainStyle + line);
+            for (const QString& piece : ChatPieces(line))
+                inviter.SendChatText(plainStyle + piece);
         },
         [&] {
             if (inviter.chatActive())

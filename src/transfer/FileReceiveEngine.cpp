@@ -604,9 +604,10 @@ void FileReceiveEngine::OnDataArrival() {
         Reset();
         return;
     }
-    if (m_cancelledHere) {
+    if (m_cancelledHere || (!m_receiver && m_position >= m_offer.length)) {
         // The user has cancelled: bytes still in flight are dropped, so the file is not
-        // completed behind the user's back while the sender closes.
+        // completed behind the user's back while the sender closes. Bytes after the last one
+        // offered are dropped too: the file is whole and stays so.
         m_data.Read();
         return;
     }
