@@ -239,8 +239,8 @@ TEST_F(AddressBook, ClosingWithUnsavedEditsAsksWhetherToSave) {
 }
 
 TEST_F(AddressBook, AFoundCopyUnderAnEarlierCodeUpdatesItsEntry) {
-    // The copy on 192.168.1.7 is in the book under its dotted address and, from an earlier
-    // start, under a code; another copy has the same nickname.
+    // The copy on 192.168.1.7 is in the book under the code of an earlier start; another
+    // copy has the same nickname.
     const QString earlier = EncodeAddressCode(QStringLiteral("192.168.1.7"), 0x11);
     const QString current = EncodeAddressCode(QStringLiteral("192.168.1.7"), 0x22);
     ASSERT_NE(earlier, current);
@@ -259,6 +259,7 @@ TEST_F(AddressBook, AFoundCopyUnderAnEarlierCodeUpdatesItsEntry) {
     window->lstOnline()->setCurrentRow(0);
     fake.messageBox->answers << MessageAnswer::No;
     window->AddFoundPeerToBook();
+    ASSERT_EQ(fake.messageBox->shown.size(), 1);
     EXPECT_EQ(LastMessage(), QStringLiteral("该地址已存在地址簿中: \"Bob|") + earlier +
                                  QStringLiteral("\"\r\n是否将该项更新为 \"Bob|") + current +
                                  QStringLiteral("\" ？"));
