@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,13 +9,17 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QWindow>
 
+#include "address/AddressCode.h"
+#include "address/PresenceService.h"
 #include "common/Messages.h"
 #include "common/Session.h"
 #include "platform/System.h"
 #include "records/AddressBookWindow.h"
 #include "records/AddressFiles.h"
 #include "records/AddressLists.h"
+#include "records/FoundPeers.h"
 #include "support/Clicks.h"
 #include "support/Fakes.h"
 #include "support/Files.h"
@@ -146,8 +151,10 @@ TEST_F(AddressBook, DeleteInvertAndSaveOnlyWhenAsked) {
     ClickButton(window, QStringLiteral("cmdAdrs4"));
     EXPECT_TRUE(window->lstAdrs()->item(0)->isSelected());
 
-    // Closing without saving drops the edits.
+    // The program's own close, at its end, drops the edits without a question.
+    const int messages = int(fake.messageBox->shown.size());
     window->close();
+    EXPECT_EQ(fake.messageBox->shown.size(), messages);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window.isNull());
     EXPECT_EQ(ReadAll(BookPath()), before);
@@ -171,6 +178,109 @@ TEST_F(AddressBook, DeleteInvertAndSaveOnlyWhenAsked) {
         LastMessage().startsWith(QStringLiteral("将用户地址保存到地址簿时发生错误。\r\n\r\n")));
     EXPECT_EQ(LastStyle(), MessageStyleOf(KindError));
     EXPECT_EQ(Entries().size(), 3);
+}
+
+TEST_F(AddressBook, ClosingWithUnsavedEditsAsksWhetherToSave) {
+    const QByteArray before = ToAnsi(QStringLiteral("甲|10.0.0.1\r\n"));
+    ASSERT_TRUE(WriteFile(BookPath(), before));
+    // Closed by the user through the desktop, as its close box would: the window system's
+    // close event reaches the window's handle.
+    const auto closeBox = [&] {
+        QCloseEvent event;
+        QCoreApplication::sendEvent(window->windowHandle(), &event);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    Open().show();
+    closeBox();
+    EXPECT_TRUE(window.isNull());
+    EXPECT_TRUE(fake.messageBox->shown.isEmpty());
+
+    const QString question = QStringLiteral("地址簿已被修改，是否保存修改？");
+    Open().show();
+    Type(QStringLiteral("乙"), QStringLiteral("10.0.0.2"));
+    ClickButton(window, QStringLiteral("cmdAdrs1"));
+    fake.messageBox->answers << MessageAnswer::Cancel << MessageAnswer::No;
+    closeBox();
+    ASSERT_FALSE(window.isNull());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(LastMessage(), question);
+    EXPECT_EQ(LastStyle(), MessageStyleOf(KindAskCancel));
+    closeBox();
+    EXPECT_TRUE(window.isNull());
+    EXPECT_EQ(ReadAll(BookPath()), before);
+
+    // Yes saves and closes; a save that fails keeps the window open.
+    Open().show();
+    Type(QStringLiteral("乙"), QStringLiteral("10.0.0.2"));
+    ClickButton(window, QStringLiteral("cmdAdrs1"));
+    const QString appFolder = session.appFolder;
+    session.appFolder = folder.path() + QStringLiteral("/missing/");
+    fake.messageBox->answers << MessageAnswer::Yes;
+    closeBox();
+    ASSERT_FALSE(window.isNull());
+    EXPECT_EQ(LastStyle(), MessageStyleOf(KindError));
+    session.appFolder = appFolder;
+    fake.messageBox->answers << MessageAnswer::Yes;
+    closeBox();
+    EXPECT_TRUE(window.isNull());
+    EXPECT_EQ(LastMessage(), question);
+    EXPECT_EQ(ReadAll(BookPath()), ToAnsi(QStringLiteral("甲|10.0.0.1\r\n乙|10.0.0.2\r\n")));
+
+    // An edit undone by hand is no change.
+    Open().show();
+    Type(QStringLiteral("丙"), QStringLiteral("10.0.0.3"));
+    ClickButton(window, QStringLiteral("cmdAdrs1"));
+    fake.messageBox->answers << MessageAnswer::Yes;
+    ClickButton(window, QStringLiteral("cmdAdrs3"));
+    const int shown = int(fake.messageBox->shown.size());
+    closeBox();
+    EXPECT_TRUE(window.isNull());
+    EXPECT_EQ(fake.messageBox->shown.size(), shown);
+}
+
+TEST_F(AddressBook, AFoundCopyUnderAnEarlierCodeUpdatesItsEntry) {
+    // The copy on 192.168.1.7 is in the book under the code of an earlier start; another
+    // copy has the same nickname.
+    const QString earlier = EncodeAddressCode(QStringLiteral("192.168.1.7"), 0x11);
+    const QString current = EncodeAddressCode(QStringLiteral("192.168.1.7"), 0x22);
+    ASSERT_NE(earlier, current);
+    ASSERT_TRUE(WriteFile(BookPath(), ToAnsi(QStringLiteral("老王|10.0.0.5\r\nBob|") + earlier +
+                                             QStringLiteral("\r\n"))));
+    Open();
+    PresencePeer bob{QStringLiteral("192.168.1.7"), current, QStringLiteral("Bob"), {}};
+    PresencePeer other{QStringLiteral("192.168.1.8"),
+                       EncodeAddressCode("192.168.1.8", 0x33),
+                       QStringLiteral("Bob"),
+                       {}};
+    ShowFoundPeers(window->lstOnline(), 0, {bob, other});
+    EXPECT_EQ(ItemTexts(window->lstOnline()), (QStringList{QStringLiteral("Bob (192.168.1.7)"),
+                                                           QStringLiteral("Bob (192.168.1.8)")}));
+
+    window->lstOnline()->setCurrentRow(0);
+    fake.messageBox->answers << MessageAnswer::No;
+    window->AddFoundPeerToBook();
+    ASSERT_EQ(fake.messageBox->shown.size(), 1);
+    EXPECT_EQ(LastMessage(), QStringLiteral("该地址已存在地址簿中: \"Bob|") + earlier +
+                                 QStringLiteral("\"\r\n是否将该项更新为 \"Bob|") + current +
+                                 QStringLiteral("\" ？"));
+    EXPECT_EQ(LastStyle(), MessageStyleOf(KindAsk));
+    EXPECT_FALSE(window->HasUnsavedChanges());
+
+    fake.messageBox->answers << MessageAnswer::Yes;
+    window->AddFoundPeerToBook();
+    EXPECT_EQ(Entries(),
+              (QStringList{QStringLiteral("老王|10.0.0.5"), QStringLiteral("Bob|") + current}));
+    EXPECT_EQ(window->lstAdrs()->selectedItems(),
+              QList<QListWidgetItem*>{window->lstAdrs()->item(1)});
+    EXPECT_TRUE(window->HasUnsavedChanges());
+
+    // The other Bob is another address: a new entry.
+    window->lstOnline()->setCurrentRow(1);
+    const int shown = int(fake.messageBox->shown.size());
+    window->AddFoundPeerToBook();
+    EXPECT_EQ(fake.messageBox->shown.size(), shown);
+    EXPECT_EQ(Entries().size(), 3);
+    EXPECT_EQ(window->lblAdrs()->text(), QStringLiteral("联系列表中共有 3 个地址:"));
 }
 
 TEST_F(AddressBook, ContextMenuNeedsASelectionAndNamesTheSelectedEntry) {

@@ -127,6 +127,14 @@ protected:
         Click(window, "cmdChatDo1");
     }
 
+    // Types the text and sends it with Ctrl+Enter (on the main keys or on the keypad).
+    void SayWithKeys(QWidget* window, const QString& text, Qt::Key enter,
+                     Qt::KeyboardModifiers modifiers) {
+        auto* box = In<QTextEdit>(window, "txtChatText");
+        Type(box, text);
+        QTest::keyClick(box, enter, modifiers);
+    }
+
     QTextEdit* TranscriptOf(QWidget* window) { return In<QTextEdit>(window, "rtxChat"); }
 
     TestPeer from{kCallerAddress, QStringLiteral("小明")};
@@ -247,7 +255,9 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     QMenu* acceptFont = accept->Chat()->FontMenu();
     MenuEntry(acceptFont, FontItalic)->trigger();
     MenuEntry(acceptFont, FontUnderline)->trigger();
-    Say(accept, QStringLiteral("收到\n第二行"));
+    // Enter makes a new line; Ctrl+Enter sends as the button does.
+    SayWithKeys(accept, QStringLiteral("收到\n第二行"), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_TRUE(accept->TextOf(QStringLiteral("txtChatText")).isEmpty());
     ASSERT_TRUE(WaitUntil(
         [&] { return TranscriptText(TranscriptOf(invite)).contains(QStringLiteral("第二行")); }));
     EXPECT_TRUE(TranscriptText(TranscriptOf(invite))
@@ -262,7 +272,8 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     EXPECT_TRUE(RenderToPng(*accept, QStringLiteral("chat-accept-2-chat")));
 
     // Only spaces and line breaks are not sent; the box is emptied.
-    Say(invite, QStringLiteral("   \n  "));
+    SayWithKeys(invite, QStringLiteral("   \n  "), Qt::Key_Enter,
+                Qt::ControlModifier | Qt::KeypadModifier);
     EXPECT_TRUE(invite->TextOf(QStringLiteral("txtChatText")).isEmpty());
     EXPECT_FALSE(TranscriptText(TranscriptOf(invite)).endsWith(QStringLiteral("小明 8:04:09\n")));
 

@@ -180,6 +180,38 @@ TEST(PeerInfoWindow, AddsToTheAddressBookWithoutBars) {
     EXPECT_EQ(rig.Messages().last(), QStringLiteral("该地址已存在地址簿中。"));
 }
 
+TEST(PeerInfoWindow, AnEntryForTheSameAddressIsOfferedForUpdate) {
+    Rig rig;
+    // The peer is in the book under its dotted address; it now shows a code for it.
+    const QString book = rig.session.appFolder + QStringLiteral("Address.dat");
+    const QByteArray before =
+        ToAnsi(QStringLiteral("甲|10.0.0.1\r\n老王|192.168.0.9\r\n乙|10.0.0.2"));
+    QFile file(book);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(before);
+    file.close();
+    const QString code = EncodeAddressCode(QStringLiteral("192.168.0.9"), 0x33);
+    PeerInfoWindow window(rig.session);
+    window.Fill({code, "小王", "0"});
+
+    rig.fake.messageBox->answers << MessageAnswer::Yes << MessageAnswer::No;
+    ClickButton(&window, QStringLiteral("cmdDo1"));
+    EXPECT_EQ(rig.Messages().last(), QStringLiteral("该地址已存在地址簿中: \"老王|192.168.0.9\"\r\n"
+                                                    "是否将该项更新为 \"小王|") +
+                                         code + QStringLiteral("\" ？"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
+    file.close();
+
+    // Yes replaces that one line; the others stay as they were, byte for byte.
+    rig.fake.messageBox->answers << MessageAnswer::Yes << MessageAnswer::Yes;
+    ClickButton(&window, QStringLiteral("cmdDo1"));
+    EXPECT_EQ(rig.Messages().last(), QStringLiteral("更新地址操作成功。"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(FromAnsi(file.readAll()),
+              QStringLiteral("甲|10.0.0.1\r\n小王|") + code + QStringLiteral("\r\n乙|10.0.0.2"));
+}
+
 TEST(PeerInfoWindow, BlockingTwiceIsRefused) {
     Rig rig;
     PeerInfoWindow window(rig.session);

@@ -88,11 +88,11 @@ TEST(FoundPeersWindows, PickerListsFoundCopiesFirstAndADoubleClickFillsTheSendWi
     QPointer<AddressPicker> picker = send->Picker();
     ASSERT_FALSE(picker.isNull());
     QListWidget* list = picker->lstUser();
-    const QString secondCode = copies.second.session.localAddressCode;
     const QString thirdCode = copies.third.session.localAddressCode;
+    // A found copy shows its IPv4 address beside its nickname.
     EXPECT_EQ(Texts(list),
-              (QStringList{QStringLiteral("在线用户"), QStringLiteral("小王|") + secondCode,
-                           QStringLiteral("A|B|") + thirdCode, QStringLiteral("地址簿"),
+              (QStringList{QStringLiteral("在线用户"), QStringLiteral("小王 (127.0.0.3)"),
+                           QStringLiteral("A|B (127.0.0.4)"), QStringLiteral("地址簿"),
                            QStringLiteral("Office|10.0.0.7")}));
     // The group captions can be neither selected nor picked.
     EXPECT_EQ(list->item(0)->flags(), Qt::NoItemFlags);
@@ -106,10 +106,10 @@ TEST(FoundPeersWindows, PickerListsFoundCopiesFirstAndADoubleClickFillsTheSendWi
     card.txtLocalInfo(3)->setText(QStringLiteral("老王"));
     ClickButton(&card, QStringLiteral("cmdDo1"));
     ASSERT_TRUE(test::WaitUntil(
-        [&] { return list->item(1)->text() == QStringLiteral("老王|") + secondCode; }, 1000));
+        [&] { return list->item(1)->text() == QStringLiteral("老王 (127.0.0.3)"); }, 1000));
     EXPECT_TRUE(test::RenderToPng(*picker, QStringLiteral("address_picker_found_peers")));
 
-    // The address follows the last "|" of a found copy's entry.
+    // A pick hands over the TVX address the copy announced.
     list->setCurrentRow(2);
     picker->PickSelectedEntry();
     EXPECT_EQ(send->txtFSInfo(1)->text(), thirdCode);
@@ -123,11 +123,10 @@ TEST(FoundPeersWindows, AddressBookShowsFoundCopiesFollowsThemAndAddsOneToTheBoo
     AddressBookWindow* book = me.window.AddressBook();
     ASSERT_NE(book, nullptr);
     QListWidget* online = book->lstOnline();
-    const QString secondCode = copies.second.session.localAddressCode;
     const QString thirdCode = copies.third.session.localAddressCode;
     EXPECT_TRUE(online->isVisible());
-    EXPECT_EQ(Texts(online), (QStringList{QStringLiteral("小王|") + secondCode,
-                                          QStringLiteral("A|B|") + thirdCode}));
+    EXPECT_EQ(Texts(online),
+              (QStringList{QStringLiteral("小王 (127.0.0.3)"), QStringLiteral("A|B (127.0.0.4)")}));
     EXPECT_EQ(Texts(book->lstAdrs()), QStringList{QStringLiteral("Office|10.0.0.7")});
     online->setCurrentRow(1);
     EXPECT_TRUE(test::RenderToPng(*book, QStringLiteral("address_book_found_peers")));
@@ -165,7 +164,7 @@ TEST(FoundPeersWindows, AddressBookShowsFoundCopiesFollowsThemAndAddsOneToTheBoo
               QStringLiteral("0"));
     EXPECT_FALSE(hiding.session.settings.discoverable);
     ASSERT_TRUE(test::WaitUntil([&] { return online->count() == 1; }, 500));
-    EXPECT_EQ(online->item(0)->text(), QStringLiteral("A|B|") + thirdCode);
+    EXPECT_EQ(online->item(0)->text(), QStringLiteral("A|B (127.0.0.4)"));
     EXPECT_TRUE(online->item(0)->isSelected());
     ASSERT_TRUE(test::WaitUntil([&] { return copies.third.presence().PeerCount() == 1; }, 500));
     hiding.presence().Query();

@@ -232,6 +232,13 @@ TEST(ReceiverPage, OfferedToTheUserAndAcceptedWithResume) {
     ASSERT_TRUE(rig.WaitListening());
     // The close after completion keeps the finished page in view once.
     EXPECT_TRUE(rig.receiver.mainWindow->isVisible());
+
+    // "打开目录" where no file manager is registered says so.
+    rig.receiver.fake.shell->opens = false;
+    Click(receiver, "cmdDone2");
+    EXPECT_EQ(rig.receiver.fake.shell->opened, QStringList{saveDir.path() + QLatin1Char('/')});
+    EXPECT_EQ(rig.Messages().last(), QStringLiteral("无法打开文件:没有与该文件关联的程序。"));
+    EXPECT_EQ(rig.receiver.fake.messageBox->shown.last().style, MessageStyleOf(KindWarning));
 }
 
 TEST(ReceiverPage, NoRestartsAndMismatchAsks) {

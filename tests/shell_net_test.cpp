@@ -12,11 +12,13 @@
 #include "address/PresenceService.h"
 #include "chat/ChatAcceptWindow.h"
 #include "common/Session.h"
+#include "platform/Screen.h"
 #include "platform/Tray.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/MainWindow.h"
 #include "support/Fakes.h"
 #include "support/Loopback.h"
+#include "support/Render.h"
 #include "transfer/SendWindow.h"
 
 using namespace tvx;
@@ -256,6 +258,30 @@ TEST(MainWindow, HelpOpensTheShippedPageOrSaysItIsMissing) {
     EXPECT_TRUE(QFile::exists(rig.fake.shell->opened[0]));
 }
 
+// Where no browser or file manager is registered, help, the history and the tip's folder
+// link say so as a file without an associated program does.
+TEST(MainWindow, WhatNoProgramOpensIsReported) {
+    MainWindowRig rig;
+    rig.Load();
+    rig.session.executablePath = QStringLiteral(TOLVEX_BINARY);
+    QFile log(rig.session.appFolder + QStringLiteral("LogFile.htm"));
+    ASSERT_TRUE(log.open(QIODevice::WriteOnly));
+    log.close();
+    rig.session.settings.autoSavePath = rig.session.appFolder;
+    rig.window.ShowAutoReceiveTip(QStringLiteral("/recv/a.txt"));
+    rig.fake.shell->opens = false;
+
+    rig.window.MenuEntry(9)->trigger();
+    rig.window.MenuEntry(6)->trigger();
+    rig.window.Tip()->OpenSaveFolder();
+    ASSERT_EQ(rig.fake.shell->opened.size(), 3);
+    ASSERT_EQ(rig.fake.messageBox->shown.size(), 3);
+    for (const auto& shown : rig.fake.messageBox->shown) {
+        EXPECT_EQ(shown.text, QStringLiteral("无法打开文件:没有与该文件关联的程序。"));
+        EXPECT_EQ(shown.style, MessageStyleOf(KindWarning));
+    }
+}
+
 TEST(MainWindow, CloseBoxOnlyHides) {
     MainWindowRig rig;
     rig.Load();
@@ -297,6 +323,32 @@ TEST(AutoReceiveTip, CountsReceiptsAndResetsWhenClosed) {
     rig.window.Tip()->OpenSaveFolder();
     EXPECT_EQ(rig.fake.shell->opened, QStringList{QStringLiteral("/recv/")});
     EXPECT_EQ(rig.session.autoReceivedCount, 0);
+}
+
+// Where the desktop has no tray, the stand-in window takes the bottom right corner: the tip
+// rises only to just above it, on the real screen of the test's display.
+TEST(AutoReceiveTip, RestsAboveTheStandInWindow) {
+    FakePlatform fake;
+    fake.platform.tray = std::make_unique<DesktopTrayIcon>();
+    fake.platform.screen = std::make_unique<QtScreenService>();
+    Session session(fake.platform);
+    auto& tray = static_cast<DesktopTrayIcon&>(session.tray());
+    ASSERT_TRUE(tray.Add(QIcon(), QStringLiteral("Tolvex\rIP:127.0.0.2")));
+    QWidget* standIn = tray.StandInWindow();
+    ASSERT_NE(standIn, nullptr);
+
+    AutoReceiveTip tip(session);
+    tip.Show(QStringLiteral("/recv/a.txt"));
+    for (int step = 0; step < 2000; ++step)
+        tip.SlideUp();
+    const QRect below = tray.StandInFrame();
+    EXPECT_EQ(below, standIn->frameGeometry());
+    EXPECT_FALSE(tip.frameGeometry().intersects(below));
+    EXPECT_EQ(tip.frameGeometry().bottom() + 1 + 8, below.top());
+    EXPECT_TRUE(
+        test::RenderScreenToPng({standIn, &tip}, QStringLiteral("auto-receive-tip-stand-in")));
+    tray.Remove();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST(MainWindow, LoadReadsTheBlockListAndHistoryOpensTheLog) {

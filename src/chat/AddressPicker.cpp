@@ -64,8 +64,8 @@ void AddressPicker::PickSelectedEntry() {
     const QListWidgetItem* item = m_lstUser->currentItem();
     if (!item || !item->isSelected())
         return;
-    const QString address = IsFoundPeerItem(item) ? AddressOfFoundPeerEntry(item->text())
-                                                  : AddressOfEntry(item->text());
+    const QString address =
+        IsFoundPeerItem(item) ? AddressOfFoundPeer(item) : AddressOfEntry(item->text());
     const PickerPurpose purpose = m_purpose;
     m_purpose = PickerPurpose::None;
     if (m_onPick && purpose != PickerPurpose::None)

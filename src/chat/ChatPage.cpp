@@ -1,6 +1,7 @@
 #include "chat/ChatPage.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -33,6 +34,7 @@ ChatPage::ChatPage(Session& session, quint32 inputColour, const QString& menuPre
     m_txtChatText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_txtChatText->setFixedHeight(68);
     connect(m_txtChatText, &QTextEdit::textChanged, this, &ChatPage::LimitInput);
+    m_txtChatText->installEventFilter(this);
 
     m_lblChat->setObjectName(QStringLiteral("lblChat"));
 
@@ -113,6 +115,20 @@ void ChatPage::ChooseColourClicked() {
 void ChatPage::PopUpFontMenu() {
     m_fontMenu->popup(m_chatButton[2]->mapToGlobal(QPoint(0, m_chatButton[2]->height())));
     FocusInput();
+}
+
+bool ChatPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_txtChatText && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        if (enter && modifiers == Qt::ControlModifier) {
+            // The button does nothing while it is disabled, as a click would.
+            m_cmdChatDo[1]->click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ChatPage::LimitInput() {

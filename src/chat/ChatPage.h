@@ -57,6 +57,10 @@ signals:
     void LeaveClicked();
     void PeerInfoClicked();
 
+protected:
+    // Ctrl+Enter in the input box sends as the send button does; Enter alone starts a new line.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void LimitInput();
 

@@ -35,22 +35,27 @@ bool OpenWithShell(ShellService& shell, const QString& path) {
     }
 }
 
+bool OpenOrWarn(ShellService& shell, MessageBoxService& box, QWidget* owner, const QString& path) {
+    if (OpenWithShell(shell, path))
+        return true;
+    ShowMessage(box, owner, QStringLiteral("无法打开文件:没有与该文件关联的程序。"), KindWarning,
+                false);
+    return false;
+}
+
 void OpenFileChecked(ShellService& shell, MessageBoxService& box, QWidget* owner,
                      const QString& path) {
     if (!FileExists(path)) {
         ShowMessage(box, owner, QStringLiteral("打开文件失败:文件不存在。"), KindError, false);
         return;
     }
-    if (!OpenWithShell(shell, path)) {
-        ShowMessage(box, owner, QStringLiteral("无法打开文件:没有与该文件关联的程序。"),
-                    KindWarning, false);
-    }
+    OpenOrWarn(shell, box, owner, path);
 }
 
 void OpenHelpPage(const Session& session, QWidget* owner) {
     const QString help = HelpPagePath(session);
     if (FileExists(help))
-        OpenWithShell(session.shell(), help);
+        OpenOrWarn(session.shell(), session.messageBox(), owner, help);
     else
         ShowMessage(session.messageBox(), owner, QStringLiteral("帮助文件不存在。"), KindWarning,
                     false);

@@ -20,6 +20,10 @@ QString HelpPagePath(const Session& session);
 // Opens a file with its associated program; false when none took it or the shell failed.
 bool OpenWithShell(ShellService& shell, const QString& path);
 
+// Opens a file, folder or page with its associated program; when none takes it, warns that
+// there is no associated program. False then.
+bool OpenOrWarn(ShellService& shell, MessageBoxService& box, QWidget* owner, const QString& path);
+
 // Opens the file, telling the user when it is missing or has no associated program.
 void OpenFileChecked(ShellService& shell, MessageBoxService& box, QWidget* owner,
                      const QString& path);

@@ -173,6 +173,10 @@ bool DesktopTrayIcon::IsShown() const {
     return m_tray || m_standIn;
 }
 
+QRect DesktopTrayIcon::StandInFrame() const {
+    return m_standIn && m_standIn->isVisible() ? m_standIn->frameGeometry() : QRect();
+}
+
 QWidget* DesktopTrayIcon::StandInWindow() const {
     return m_standIn.get();
 }

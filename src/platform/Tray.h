@@ -29,6 +29,7 @@ public:
     void Modify(const QIcon& icon) override;
     void Remove() override;
     bool IsShown() const override;
+    QRect StandInFrame() const override;
     // The stand-in window, when the desktop has no notification area (null otherwise).
     QWidget* StandInWindow() const;
 

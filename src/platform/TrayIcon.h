@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QRect>
 #include <QString>
 
 class QIcon;
@@ -21,6 +22,9 @@ public:
     virtual void Modify(const QIcon& icon) = 0;
     virtual void Remove() = 0;
     virtual bool IsShown() const = 0;
+    // Where the stand-in window is on screen, its frame included; empty while the icon sits
+    // in the notification area (or is not shown). Pop-ups keep clear of it.
+    virtual QRect StandInFrame() const { return QRect(); }
 
 signals:
     void Clicked(tvx::TrayClick click);

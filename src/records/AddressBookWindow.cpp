@@ -1,5 +1,6 @@
 #include "records/AddressBookWindow.h"
 
+#include <QCloseEvent>
 #include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -105,6 +106,7 @@ AddressBookWindow::AddressBookWindow(Session& session, QWidget* parent)
 
 void AddressBookWindow::LoadEntries() {
     LoadAddressBook(m_session, m_lstAdrs, this, true);
+    m_savedEntries = ItemTexts(m_lstAdrs);
     UpdateCount();
     PresenceService* presence = m_session.presence;
     if (!presence)
@@ -200,15 +202,43 @@ void AddressBookWindow::InvertEntrySelection() {
 }
 
 void AddressBookWindow::SaveBook() {
+    if (WriteBook())
+        ShowMessage(m_session.messageBox(), this, QStringLiteral("地址簿保存成功。"), KindInfo,
+                    false);
+}
+
+bool AddressBookWindow::WriteBook() {
     QString error;
-    if (!SaveAddressBook(m_session.appFolder, ItemTexts(m_lstAdrs), &error)) {
+    const QStringList entries = ItemTexts(m_lstAdrs);
+    if (!SaveAddressBook(m_session.appFolder, entries, &error)) {
         ShowMessage(m_session.messageBox(), this,
                     QStringLiteral("将用户地址保存到地址簿时发生错误。") +
                         QStringLiteral("\r\n\r\n") + error,
                     KindError, false);
-        return;
+        return false;
     }
-    ShowMessage(m_session.messageBox(), this, QStringLiteral("地址簿保存成功。"), KindInfo, false);
+    m_savedEntries = entries;
+    return true;
+}
+
+bool AddressBookWindow::HasUnsavedChanges() const {
+    return ItemTexts(m_lstAdrs) != m_savedEntries;
+}
+
+void AddressBookWindow::closeEvent(QCloseEvent* event) {
+    // Only the user's own close asks; the program's end closes without questions, as it
+    // ends everything else.
+    if (event->spontaneous() && HasUnsavedChanges()) {
+        const MessageAnswer answer =
+            ShowMessage(m_session.messageBox(), this,
+                        QStringLiteral("地址簿已被修改，是否保存修改？"), KindAskCancel, false);
+        // Yes closes only once the file is written; a failed save has said why.
+        if (answer == MessageAnswer::Cancel || (answer == MessageAnswer::Yes && !WriteBook())) {
+            event->ignore();
+            return;
+        }
+    }
+    QWidget::closeEvent(event);
 }
 
 void AddressBookWindow::ShowContextMenu(const QPoint& globalPos) {
@@ -238,7 +268,7 @@ void AddressBookWindow::InviteEntry() {
 
 QString AddressBookWindow::SelectedFoundPeerAddress() const {
     const QListWidgetItem* item = m_lstOnline->currentItem();
-    return item && item->isSelected() ? AddressOfFoundPeerEntry(item->text()) : QString();
+    return item && item->isSelected() ? AddressOfFoundPeer(item) : QString();
 }
 
 void AddressBookWindow::ShowFoundPeerMenu(const QPoint& globalPos) {
@@ -264,25 +294,35 @@ void AddressBookWindow::AddFoundPeerToBook() {
     const QListWidgetItem* item = m_lstOnline->currentItem();
     if (!item || !item->isSelected())
         return;
-    const QString address = AddressOfFoundPeerEntry(item->text());
+    const QString address = AddressOfFoundPeer(item);
     // A book name may not hold "|" or control characters; a copy without a usable nickname
     // is named by its IPv4 address.
-    QString entry = PeerAddressBookLine(NickNameOfFoundPeerEntry(item->text()), address);
+    QString entry = PeerAddressBookLine(NickNameOfFoundPeer(item), address);
     if (entry.startsWith(QLatin1Char('|')))
         entry = PeerAddressBookLine(item->data(kFoundPeerRole).toString(), address);
-    const QString name = NickNameOfFoundPeerEntry(entry);
+    const QString name = entry.left(entry.lastIndexOf(QLatin1Char('|')));
     MessageBoxService& box = m_session.messageBox();
-    if (RefuseDuplicateAddressEntry(box, this, ItemTexts(m_lstAdrs), name, address))
+    const QStringList entries = ItemTexts(m_lstAdrs);
+    if (RefuseDuplicateAddressEntry(box, this, entries, name, address))
         return;
-    // More than the book loads would be lost at the next start.
-    if (m_lstAdrs->count() >= kMaxListEntries) {
-        ShowMessage(box, this, QStringLiteral("地址簿数量已达到最大限制500个。"), KindWarning,
-                    false);
-        return;
+    // The copy's code is new at every start: the entry it had before is updated instead.
+    int row = FindEntryOfAddress(entries, address);
+    if (row >= 0) {
+        if (!AskToUpdateEntry(box, this, entries[row], entry))
+            return;
+        m_lstAdrs->item(row)->setText(entry);
+    } else {
+        // More than the book loads would be lost at the next start.
+        if (m_lstAdrs->count() >= kMaxListEntries) {
+            ShowMessage(box, this, QStringLiteral("地址簿数量已达到最大限制500个。"), KindWarning,
+                        false);
+            return;
+        }
+        m_lstAdrs->addItem(entry);
+        row = m_lstAdrs->count() - 1;
     }
     m_lstAdrs->clearSelection();
-    m_lstAdrs->addItem(entry);
-    m_lstAdrs->setCurrentItem(m_lstAdrs->item(m_lstAdrs->count() - 1), QItemSelectionModel::Select);
+    m_lstAdrs->setCurrentItem(m_lstAdrs->item(row), QItemSelectionModel::Select);
     m_lstAdrs->scrollToItem(m_lstAdrs->currentItem());
     UpdateCount();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMenu>
+#include <QStringList>
 #include <QWidget>
 #include <array>
 
@@ -18,7 +19,7 @@ struct Session;
 // written back only by its save button. Its context menu starts a file send or a chat
 // invitation to an entry. Above the book, the copies found on the network are listed under
 // "在线用户" while the presence service runs; their menu also adds one to the book's list. It
-// deletes itself when it closes, dropping unsaved edits.
+// deletes itself when it closes; with unsaved edits it first asks whether to save them.
 class AddressBookWindow : public QWidget {
     Q_OBJECT
 
@@ -45,8 +46,11 @@ public:
     void SendFileToFoundPeer();
     void InviteFoundPeer();
     // Adds the selected found copy to the book's list as "名称|地址", under the rules of the
-    // add button; the save button writes it to the file.
+    // add button; the save button writes it to the file. An entry for the same IPv4 address
+    // under an earlier code is offered for updating instead.
     void AddFoundPeerToBook();
+    // The list differs from the file as last loaded or saved.
+    bool HasUnsavedChanges() const;
 
     QListWidget* lstAdrs() const { return m_lstAdrs; }
     QLineEdit* txtInputAdress(int index) const { return m_txtInputAdress[index]; }
@@ -64,8 +68,11 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Writes the list to the file; false (after telling the user) when that fails.
+    bool WriteBook();
     void UpdateCount();
     // The name and address boxes, trimmed and without control characters; false (after
     // telling the user) when they cannot make an entry. nameEmptyText differs between adding
@@ -86,6 +93,7 @@ private:
     QLabel* m_lblOnline;
     QListWidget* m_lstOnline;
     QMenu m_mnuOnline;
+    QStringList m_savedEntries;  // the file's entries as last loaded or saved
 };
 
 }  // namespace tvx

@@ -99,6 +99,68 @@ bool AppendLine(const QString& path, const QString& line, QString* error) {
     return false;
 }
 
+// Rewrites the file with its line `target` (counted from 0 as ForEachLine counts) replaced,
+// every other byte kept. Read and written in pieces, as ForEachLine reads.
+bool ReplaceLine(const QString& path, int target, const QString& line, QString* error) {
+    QFile in(path);
+    QSaveFile out(path);
+    if (!in.open(QIODevice::ReadOnly)) {
+        *error = in.errorString();
+        return false;
+    }
+    if (!out.open(QIODevice::WriteOnly)) {
+        *error = out.errorString();
+        return false;
+    }
+    int index = 0;
+    bool replaced = false;
+    while (!in.atEnd()) {
+        const QByteArray piece = in.readLine(kLinePieceBytes);
+        QByteArray bytes = piece;
+        if (index == target) {
+            bytes = replaced ? QByteArray() : LinesBytes({line});
+            replaced = true;
+        }
+        if (out.write(bytes) != bytes.size())
+            break;
+        if (piece.endsWith('\n'))
+            ++index;
+    }
+    if (in.error() == QFileDevice::NoError && replaced && out.commit())
+        return true;
+    *error = in.error() != QFileDevice::NoError ? in.errorString() : out.errorString();
+    return false;
+}
+
+// The load rule's test of a cut and trimmed address-book line.
+bool IsAddressBookEntry(const QString& entry) {
+    const QStringList parts = entry.split(QLatin1Char('|'));
+    return parts.size() == 2 && !ResolvePeerAddress(parts[1]).isEmpty();
+}
+
+// Among the entries a load shows, the first that stands for the IPv4 address: its line
+// (counted from 0 as ForEachLine counts) and its entry; -1 when there is none.
+int FindLineOfAddress(const QString& path, const QString& ipv4, QString* entryFound) {
+    int found = -1;
+    int line = 0;
+    int entries = 0;
+    ForEachLine(path, [&](const QString& text) {
+        const QString entry = TrimSpaces(text.left(kAddressLineLength));
+        if (IsAddressBookEntry(entry)) {
+            if (++entries > kMaxListEntries)
+                return false;
+            if (!ipv4.isEmpty() && ResolvePeerAddress(AddressOfEntry(entry)) == ipv4) {
+                found = line;
+                *entryFound = entry;
+                return false;
+            }
+        }
+        ++line;
+        return true;
+    });
+    return found;
+}
+
 bool HoldsIgnoringCase(const QStringList& items, const QString& text) {
     return items.contains(text, Qt::CaseInsensitive);
 }
@@ -111,10 +173,7 @@ LoadedEntries ReadBlockListFile(const QString& path) {
 }
 
 LoadedEntries ReadAddressBookFile(const QString& path) {
-    return ReadEntries(path, kAddressLineLength, [](const QString& entry) {
-        const QStringList parts = entry.split(QLatin1Char('|'));
-        return parts.size() == 2 && !ResolvePeerAddress(parts[1]).isEmpty();
-    });
+    return ReadEntries(path, kAddressLineLength, IsAddressBookEntry);
 }
 
 void LoadBlockList(Session& session, QWidget* owner) {
@@ -177,6 +236,26 @@ bool RefuseDuplicateAddressEntry(MessageBoxService& box, QWidget* owner, const Q
     return true;
 }
 
+int FindEntryOfAddress(const QStringList& entries, const QString& address) {
+    const QString wanted = ResolvePeerAddress(address);
+    if (wanted.isEmpty())
+        return -1;
+    for (int row = 0; row < entries.size(); ++row) {
+        if (ResolvePeerAddress(AddressOfEntry(entries[row])) == wanted)
+            return row;
+    }
+    return -1;
+}
+
+bool AskToUpdateEntry(MessageBoxService& box, QWidget* owner, const QString& existing,
+                      const QString& replacement) {
+    const QString question = QStringLiteral("该地址已存在地址簿中: \"") + existing +
+                             QStringLiteral("\"") + QStringLiteral("\r\n") +
+                             QStringLiteral("是否将该项更新为 \"") + replacement +
+                             QStringLiteral("\" ？");
+    return ShowMessage(box, owner, question, KindAsk, false) == MessageAnswer::Yes;
+}
+
 bool BlockPeer(Session& session, QWidget* owner, const QString& peerAddress) {
     // A line break from the peer would become extra lines of the block-list file.
     const QString address = WithoutControls(peerAddress);
@@ -213,7 +292,23 @@ bool AddPeerToAddressBook(Session& session, QWidget* owner, const QString& nickN
                     KindWarning, false);
         return false;
     }
+    QString sameEntry;
+    const int sameLine =
+        FindLineOfAddress(path, ResolvePeerAddress(WithoutControls(peerAddress)), &sameEntry);
     QString error;
+    if (sameLine >= 0) {
+        if (!AskToUpdateEntry(session.messageBox(), owner, sameEntry, line))
+            return false;
+        if (!ReplaceLine(path, sameLine, line, &error)) {
+            ShowMessage(session.messageBox(), owner,
+                        kAddressBookWriteFailed + QStringLiteral("\r\n\r\n") + error, KindError,
+                        false);
+            return false;
+        }
+        ShowMessage(session.messageBox(), owner, QStringLiteral("更新地址操作成功。"), KindInfo,
+                    false);
+        return true;
+    }
     if (!AppendLine(path, line, &error)) {
         ShowMessage(session.messageBox(), owner,
                     kAddressBookWriteFailed + QStringLiteral("\r\n\r\n") + error, KindError, false);

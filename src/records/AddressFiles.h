@@ -62,11 +62,22 @@ bool RefuseDuplicateBlockEntry(MessageBoxService& box, QWidget* owner, const QSt
 bool RefuseDuplicateAddressEntry(MessageBoxService& box, QWidget* owner, const QStringList& items,
                                  const QString& name, const QString& address);
 
+// The TVX address is drawn afresh at every start, so one person comes back under new codes.
+// The first entry ("name|address") whose address stands for the same IPv4 address as the
+// given one, codes decoded; -1 when there is none.
+int FindEntryOfAddress(const QStringList& entries, const QString& address);
+// Says that the book holds the address already, as `existing`, and asks whether that entry
+// is to become `replacement`. True when the user says yes.
+bool AskToUpdateEntry(MessageBoxService& box, QWidget* owner, const QString& existing,
+                      const QString& replacement);
+
 // Peer-info window, after the user has said yes. Adds the peer's TVX address to the in-memory
 // block list unless it is there exactly; the file follows at the next options OK.
 bool BlockPeer(Session& session, QWidget* owner, const QString& peerAddress);
 // Appends "nickname|address" to the address book unless a line (cut and trimmed) is exactly
-// the same, creating the file when missing. Reports the outcome to the user.
+// the same, creating the file when missing. When an entry stands for the same IPv4 address
+// under another line, offers to replace that line instead (AskToUpdateEntry). Reports the
+// outcome to the user.
 bool AddPeerToAddressBook(Session& session, QWidget* owner, const QString& nickName,
                           const QString& peerAddress);
 

@@ -4,21 +4,21 @@
 #include <QSet>
 
 #include "address/PresenceService.h"
+#include "records/AddressFiles.h"
 
 namespace tvx {
 
-QString FoundPeerEntry(const PresencePeer& peer) {
-    return peer.nickName + QLatin1Char('|') + peer.addressCode;
+QString FoundPeerCaption(const PresencePeer& peer) {
+    // The nickname is a stranger's: no control character breaks the list's line.
+    return WithoutControls(peer.nickName) + QStringLiteral(" (") + peer.ipv4 + QLatin1Char(')');
 }
 
-QString AddressOfFoundPeerEntry(const QString& entry) {
-    const int bar = entry.lastIndexOf(QLatin1Char('|'));
-    return bar < 0 ? QString() : entry.mid(bar + 1);
+QString AddressOfFoundPeer(const QListWidgetItem* item) {
+    return item ? item->data(kFoundPeerCodeRole).toString() : QString();
 }
 
-QString NickNameOfFoundPeerEntry(const QString& entry) {
-    const int bar = entry.lastIndexOf(QLatin1Char('|'));
-    return bar < 0 ? entry : entry.left(bar);
+QString NickNameOfFoundPeer(const QListWidgetItem* item) {
+    return item ? item->data(kFoundPeerNameRole).toString() : QString();
 }
 
 bool IsFoundPeerItem(const QListWidgetItem* item) {
@@ -52,9 +52,11 @@ void ShowFoundPeers(QListWidget* list, int at, const QList<PresencePeer>& peers)
     }
     at = qBound(0, at, list->count());
     for (const PresencePeer& peer : peers) {
-        auto* item = new QListWidgetItem(FoundPeerEntry(peer));
+        auto* item = new QListWidgetItem(FoundPeerCaption(peer));
         item->setData(kFoundPeerRole, peer.ipv4);
-        item->setToolTip(peer.ipv4);
+        item->setData(kFoundPeerCodeRole, peer.addressCode);
+        item->setData(kFoundPeerNameRole, peer.nickName);
+        item->setToolTip(QStringLiteral("TVX: ") + peer.addressCode);
         list->insertItem(at, item);
         if (peer.ipv4 == current)
             list->setCurrentItem(item, QItemSelectionModel::NoUpdate);

@@ -15,16 +15,19 @@ struct PresencePeer;
 inline const QString kFoundPeersCaption = QStringLiteral("在线用户");
 inline const QString kAddressBookCaption = QStringLiteral("地址簿");
 
-// A found peer's item carries the peer's IPv4 address in this role; book entries and group
-// headers carry none.
+// A found peer's item carries the peer's IPv4 address, its TVX address and its nickname in
+// these roles; book entries and group headers carry none.
 constexpr int kFoundPeerRole = Qt::UserRole + 1;
 constexpr int kGroupHeaderRole = Qt::UserRole + 2;
+constexpr int kFoundPeerCodeRole = Qt::UserRole + 3;
+constexpr int kFoundPeerNameRole = Qt::UserRole + 4;
 
-// "名称|地址": the nickname and the TVX address the peer announced.
-QString FoundPeerEntry(const PresencePeer& peer);
-// A nickname is a stranger's and may hold "|": the address follows the last one.
-QString AddressOfFoundPeerEntry(const QString& entry);
-QString NickNameOfFoundPeerEntry(const QString& entry);
+// What the list shows of a found peer: "名称 (IPv4 地址)", so that copies under one nickname
+// can be told apart.
+QString FoundPeerCaption(const PresencePeer& peer);
+// The TVX address the peer announced, which a pick or a send uses; empty for other items.
+QString AddressOfFoundPeer(const QListWidgetItem* item);
+QString NickNameOfFoundPeer(const QListWidgetItem* item);
 
 bool IsFoundPeerItem(const QListWidgetItem* item);
 // A bold caption that cannot be selected, current or picked; it carries kGroupHeaderRole.

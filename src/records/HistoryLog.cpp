@@ -236,7 +236,7 @@ QStringList FileSentLogValues(ShellService& shell, const QString& targetAddress,
 void ViewHistoryLog(Session& session, QWidget* owner) {
     const QString path = session.appFolder + kLogFileName;
     if (FileExists(path)) {
-        OpenWithShell(session.shell(), path);
+        OpenOrWarn(session.shell(), session.messageBox(), owner, path);
         return;
     }
     ShowMessage(session.messageBox(), owner, QStringLiteral("暂时没有历史记录。"), KindInfo, false);

@@ -14,6 +14,13 @@
 
 namespace tvx {
 
+namespace {
+
+// Between the tip and the stand-in window below it.
+constexpr int kStandInGap = 8;
+
+}  // namespace
+
 AutoReceiveTip::AutoReceiveTip(Session& session, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                           Qt::WindowDoesNotAcceptFocus),
@@ -66,12 +73,22 @@ QString AutoReceiveTip::Text() const {
 }
 
 void AutoReceiveTip::SlideUp() {
-    const ScreenMetrics& screen = m_session.display.screen;
-    // Rise until the bottom edge meets the top of the task bar area.
-    if (y() > screen.fullScreenHeight - height() + screen.captionHeight)
+    if (y() > RestingY())
         move(x(), y() - 1);
     else
         m_timSlide.stop();
+}
+
+int AutoReceiveTip::RestingY() const {
+    // The bottom edge meets the top of the task bar area.
+    const ScreenMetrics& screen = m_session.display.screen;
+    int top = screen.fullScreenHeight - height() + screen.captionHeight;
+    // The stand-in is the only way into the program without a tray: never cover it.
+    const QRect standIn = m_session.tray().StandInFrame();
+    const bool sameColumn = standIn.left() < x() + width() && standIn.right() >= x();
+    if (!standIn.isEmpty() && sameColumn && standIn.top() < top + height())
+        top = qMax(0, qMin(top, standIn.top() - height() - kStandInGap));
+    return top;
 }
 
 void AutoReceiveTip::CloseTip() {
@@ -82,7 +99,7 @@ void AutoReceiveTip::CloseTip() {
 }
 
 void AutoReceiveTip::OpenSaveFolder() {
-    OpenWithShell(m_session.shell(), m_session.settings.autoSavePath);
+    OpenOrWarn(m_session.shell(), m_session.messageBox(), this, m_session.settings.autoSavePath);
     CloseTip();
 }
 

@@ -10,7 +10,8 @@ namespace tvx {
 struct Session;
 
 // The small window that slides up from the bottom right corner of the screen after a file
-// has been received automatically.
+// has been received automatically. It rests on the task bar area, or above the window that
+// stands in for the notification-area icon where that one takes the corner.
 class AutoReceiveTip : public QWidget {
     Q_OBJECT
 
@@ -34,6 +35,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Where the slide ends: the top of the tip's resting place.
+    int RestingY() const;
+
     Session& m_session;
     QLabel* m_lblTip;
     QLabel* m_lblOpenFolder;

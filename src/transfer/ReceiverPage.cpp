@@ -496,7 +496,8 @@ void ReceiverPage::OpenReceivedFile() {
 
 void ReceiverPage::OpenReceivedFolder() {
     m_window->hide();
-    OpenWithShell(m_session.shell(), FolderOf(m_engine.TargetPath()));
+    OpenOrWarn(m_session.shell(), m_session.messageBox(), m_window,
+               FolderOf(m_engine.TargetPath()));
 }
 
 void ReceiverPage::CloseFinishedPage() {
