@@ -7,7 +7,7 @@
 namespace tvx {
 
 // The presence datagrams on UDP port 9171, by which running copies on one network find each
-// other. Pure building and parsing; the byte layout is described in README.md.
+// other. Pure building and parsing; the byte layout is described in docs/protocol.md.
 constexpr quint16 kPresencePort = 9171;
 constexpr quint8 kPresenceVersion = 1;
 constexpr int kPresenceHeaderBytes = 6;         // magic, version, kind
