@@ -43,6 +43,9 @@ struct PresenceConfig {
     // 0 for any free port: a one-shot asker (not discoverable) that runs beside the program
     // on the same address and only wants the answers, which go to the asking port.
     quint16 port = kPresencePort;
+    // Where the other copies listen: announcements, queries and goodbyes go to this port.
+    // Another one keeps a group of copies (a test's) apart from those on the usual port.
+    quint16 peerPort = kPresencePort;
     int announceIntervalMs = 60000;
     int expiryMs = 150000;
     int answerDelayMaxMs = 500;
