@@ -57,6 +57,12 @@ QStringList BroadcastDestinations(const QString& localAddress) {
     return destinations;
 }
 
+quint16 PresencePortSetting() {
+    bool ok = false;
+    const int port = qEnvironmentVariableIntValue("TOLVEX_PRESENCE_PORT", &ok);
+    return ok && port > 0 && port <= 65535 ? quint16(port) : kPresencePort;
+}
+
 QStringList PresenceDestinations(const QString& localAddress) {
     if (!IsLoopbackAddress(localAddress))
         return BroadcastDestinations(localAddress);
@@ -99,10 +105,10 @@ bool PresenceService::Start() {
         return false;
     }
     connect(m_socket, &QUdpSocket::readyRead, this, [this] { ReadPending(m_socket); });
-    if (m_config.hearBroadcasts && m_config.port == kPresencePort) {
+    if (m_config.hearBroadcasts && m_config.port != 0) {
         m_netmask = NetmaskOf(m_localIpv4);
         m_broadcastSocket = new QUdpSocket(this);
-        if (m_broadcastSocket->bind(QHostAddress(QHostAddress::AnyIPv4), kPresencePort, mode)) {
+        if (m_broadcastSocket->bind(QHostAddress(QHostAddress::AnyIPv4), m_config.port, mode)) {
             connect(m_broadcastSocket, &QUdpSocket::readyRead, this,
                     [this] { ReadPending(m_broadcastSocket); });
         } else {

@@ -56,6 +56,9 @@ struct PresenceConfig {
 // 255.255.255.255; nothing for a loopback address, which has no network to announce to.
 QStringList BroadcastDestinations(const QString& localAddress);
 bool IsLoopbackAddress(const QString& dottedAddress);
+// The presence port of this run: the usual one, or the one that TOLVEX_PRESENCE_PORT names,
+// which keeps a group of copies (a test run's, say) apart from those on the usual port.
+quint16 PresencePortSetting();
 // Where a copy on the address announces itself: the broadcasts above, or on a loopback
 // address (several copies on one machine) the other loopback addresses 127.0.0.1 to
 // 127.0.0.9, each by unicast, so that nothing leaves the machine.
