@@ -1,10 +1,13 @@
 // Feeds arbitrary bytes through the receive buffer, in pieces whose sizes come from the input,
 // and hands every message it frames to each parser of peer input in kParsers, whose checks
-// must hold whatever a peer sends.
+// must hold whatever a peer sends. Each input stands alone: nothing it builds outlives it.
 #include <QDate>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
+#include "address/AddressCode.h"
+#include "common/Text.h"
 #include "platform/FileSystem.h"
 #include "protocol/Codes.h"
 #include "protocol/HandshakeSteps.h"
@@ -25,10 +28,11 @@ void Check(bool condition) {
 
 // One framed message as each parser may want it.
 struct Input {
-    QString message;  // without its terminator
-    int counter = 0;  // the message counter it arrived with
-    QString payload;  // after the code; empty when the message is
-    int key = 1;      // a scrambling key, 1 to 254, taken from the input
+    QString message;   // without its terminator
+    int counter = 0;   // the message counter it arrived with
+    QString payload;   // after the code; empty when the message is
+    int key = 1;       // a scrambling key, 1 to 254, taken from the input
+    QByteArray bytes;  // the same as it came, for the datagram parser
 };
 
 // What the receiver makes of an offered name: it stays in its folder, holds no control
@@ -100,15 +104,39 @@ const Parser kParsers[] = {
     },
     [](const Input& in) { RefusedBlockedMessage(in.payload); },
     [](const Input& in) {
+        // The point size of a chat text's style code.
+        Check(std::isfinite(LenientNumber(in.payload)));
+    },
+    [](const Input& in) {
+        // A presence datagram: what parses is exactly what the builders write, and the
+        // address it names is one the service can compare with the sender's.
+        const std::optional<PresenceMessage> m = ParsePresenceDatagram(in.bytes);
+        if (!m)
+            return;
+        switch (m->kind) {
+            case PresenceKind::Query:
+                Check(BuildPresenceQuery() == in.bytes);
+                return;
+            case PresenceKind::Goodbye:
+                Check(BuildPresenceGoodbye(m->addressCode) == in.bytes);
+                break;
+            case PresenceKind::Announce:
+                Check(BuildPresenceAnnounce(m->addressCode, m->nickName, m->ports) == in.bytes);
+                break;
+        }
+        Check(IsDottedAddress(DecodeAddressCode(m->addressCode)));
+    },
+    [](const Input& in) {
         Check(FromWire(FrameControlMessage(in.message)).chopped(1) == in.message);
     },
 };
 
-void ParseEverything(const QString& message, int counter, int key) {
+void ParseEverything(const QString& message, int counter, int key, const QByteArray& bytes) {
     Input in;
     in.message = message;
     in.counter = counter;
     in.key = key;
+    in.bytes = bytes;
     if (const std::optional<CodedMessage> coded = SplitCode(message))
         in.payload = coded->payload;
     for (const Parser parse : kParsers)
@@ -140,7 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 ++messages;
                 Check(buffer.counter() == messages);
                 Check(message.size() * 2 <= ReceiveBuffer::kMaxMessageBytes);
-                ParseEverything(message, buffer.counter(), key);
+                ParseEverything(message, buffer.counter(), key, ToWire(message));
                 break;
         }
         if (buffer.counter() == 0)
@@ -170,14 +198,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             splitMessages = 0;
         }
     }
-    // The whole input as one presence datagram: what parses is exactly what the builder writes.
-    const QByteArray datagram(reinterpret_cast<const char*>(data), qsizetype(size));
-    if (const std::optional<PresenceMessage> m = ParsePresenceDatagram(datagram))
-        Check(m->kind != PresenceKind::Announce ||
-              BuildPresenceAnnounce(m->addressCode, m->nickName, m->ports) == datagram);
-    // The whole input as one message, without framing.
-    ParseEverything(
-        FromWire(QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size))),
-        int(size), key);
+    // The whole input as one message without framing, and as one datagram.
+    const QByteArray whole =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    ParseEverything(FromWire(whole), int(size), key, whole);
     return 0;
 }

@@ -18,6 +18,7 @@
 #include "shell/AutoReceiveTip.h"
 #include "shell/MainWindow.h"
 #include "support/Fakes.h"
+#include "support/Loopback.h"
 #include "transfer/ReceiverPage.h"
 
 namespace {
@@ -83,6 +84,7 @@ struct BusRig {
         session.localAddress = QStringLiteral("127.0.0.2");
         session.appFolder = folder.path() + QLatin1Char('/');
         session.localAddressCode = QStringLiteral("NVSSWFDSEN");
+        session.presencePort = test::PresencePort();
         window = std::make_unique<MainWindow>(session);
     }
     // Loads the main window and with it the answering chat window (listening on 127.0.0.2).

@@ -1,17 +1,25 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QUdpSocket>
+#include <atomic>
 #include <memory>
+#include <random>
+#include <thread>
 
 #include "address/AddressCode.h"
 #include "address/PresenceService.h"
 #include "support/Loopback.h"
 
 using namespace tvx;
+using tvx::test::PresencePort;
 using tvx::test::WaitUntil;
 
 namespace {
@@ -22,9 +30,11 @@ const QString kStranger = QStringLiteral("127.0.0.9");
 const PresencePorts kPorts{8510, 8511, 9170};
 
 // Nothing in these tests may reach a real network: every address a service sends to, or is
-// bound to, is a loopback address, and broadcasts are never heard.
+// bound to, is a loopback address, and broadcasts are never heard. Nor may they hear a program
+// running on the machine: the port is the test process's own.
 void RequireLoopbackOnly(const PresenceConfig& config) {
-    bool loopback = IsLoopbackAddress(config.localAddress) && !config.hearBroadcasts;
+    bool loopback = IsLoopbackAddress(config.localAddress) && !config.hearBroadcasts &&
+                    config.peerPort == PresencePort() && config.port != kPresencePort;
     for (const QString& destination : config.destinations)
         loopback = loopback && IsLoopbackAddress(destination);
     if (!loopback)
@@ -38,6 +48,9 @@ struct Copy {
         identity.nickName = QStringLiteral("用户") + address.section('.', 3);
         identity.ports = kPorts;
         config.localAddress = address;
+        if (config.port == kPresencePort)
+            config.port = PresencePort();
+        config.peerPort = PresencePort();
         if (config.destinations.isEmpty())
             config.destinations = kTrio;
         RequireLoopbackOnly(config);
@@ -76,10 +89,10 @@ struct Stranger {
     explicit Stranger(const QString& address = kStranger) {
         if (!IsLoopbackAddress(address))
             qFatal("presence test would leave the loopback network");
-        bound = socket.bind(QHostAddress(address), kPresencePort);
+        bound = socket.bind(QHostAddress(address), PresencePort());
     }
     void Send(const QByteArray& datagram, const QString& to = kTrio[0]) {
-        socket.writeDatagram(datagram, QHostAddress(to), kPresencePort);
+        socket.writeDatagram(datagram, QHostAddress(to), PresencePort());
     }
     // Datagrams that arrive within the time.
     QList<QByteArray> Collect(int milliseconds) {
@@ -102,6 +115,44 @@ struct Stranger {
 QByteArray AnnounceOf(const QString& address, const QString& nickName = QStringLiteral("x")) {
     return BuildPresenceAnnounce(EncodeAddressCode(address), nickName, kPorts);
 }
+
+// Sends random datagrams to the copy on kTrio[0] as fast as the system takes them, from a
+// thread of its own, so that they arrive while the copy reads: a stranger's script.
+class Flood {
+public:
+    Flood(int count, unsigned seed) {
+        m_thread = std::thread([this, count, seed] {
+            const int sender = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            sockaddr_in from{};
+            from.sin_family = AF_INET;
+            from.sin_addr.s_addr = inet_addr("127.0.0.9");  // kStranger
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_addr.s_addr = inet_addr("127.0.0.2");  // kTrio[0]
+            to.sin_port = htons(PresencePort());
+            if (sender >= 0 &&
+                ::bind(sender, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0) {
+                std::mt19937 random(seed);
+                char bytes[1100];
+                for (int sent = 0; sent < count; ++sent) {
+                    const size_t size = random() % sizeof bytes;
+                    for (size_t at = 0; at < size; ++at)
+                        bytes[at] = char(random());
+                    ::sendto(sender, bytes, size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+                }
+            }
+            if (sender >= 0)
+                ::close(sender);
+            m_done = true;
+        });
+    }
+    ~Flood() { m_thread.join(); }
+    bool Done() const { return m_done; }
+
+private:
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
 
 // Lets queued datagrams and the answers to them (up to 500 ms late) run their course.
 void Settle(int milliseconds = 700) {
@@ -385,4 +436,47 @@ TEST(Presence, ASpoofedQueryIsAnsweredOncePerFiveSeconds) {
     EXPECT_EQ(answer->nickName, a.identity.nickName);
     // Nor does anyone else get more than the one answer of the copy's start.
     EXPECT_TRUE(a.service->Peers().isEmpty());
+}
+
+TEST(Presence, AFloodOfDatagramsLeavesTheNextQueryAnsweredAndTimersRunning) {
+    PresenceConfig prompt;
+    prompt.answerDelayMaxMs = 100;
+    Copy a(kTrio[0], prompt);
+    ASSERT_TRUE(a.service->Start());
+    // Floods of random datagrams as fast as a script sends them, each followed by a query
+    // from an honest asker (a new one each time, as one is answered once per five seconds).
+    for (int round = 0; round < 8; ++round) {
+        Stranger asker(QStringLiteral("127.0.0.%1").arg(10 + round));
+        ASSERT_TRUE(asker.bound);
+        int ticks = 0;
+        QTimer timer;
+        timer.setInterval(1);
+        QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start();
+        {
+            Flood flood(2000, unsigned(round));
+            ASSERT_TRUE(WaitUntil([&] { return flood.Done(); }, 30000));
+        }
+        timer.stop();
+        // The system drops what arrives while the copy's queue is full, so the asker asks
+        // again every tenth of a second, as long as the second after the flood lasts.
+        QList<QByteArray> answers;
+        QElapsedTimer sinceFlood;
+        sinceFlood.start();
+        qint64 lastAsked = -1000;
+        WaitUntil(
+            [&] {
+                if (sinceFlood.elapsed() - lastAsked >= 100) {
+                    asker.Send(BuildPresenceQuery());
+                    lastAsked = sinceFlood.elapsed();
+                }
+                while (asker.socket.hasPendingDatagrams())
+                    answers << asker.socket.receiveDatagram().data();
+                return !answers.isEmpty();
+            },
+            1000);
+        ASSERT_EQ(answers.size(), 1) << "after flood " << round;
+        // Timers kept their turn while the copy read the flood.
+        EXPECT_GT(ticks, 0) << "during flood " << round;
+    }
 }

@@ -38,6 +38,7 @@ struct Copy {
         session.localAddressCode = EncodeAddressCode(address);
         session.appFolder = folder.path() + QLatin1Char('/');
         session.presenceDestinations = kLoopbackOnly;
+        session.presencePort = test::PresencePort();
         session.personalInfo.nickName = nickName;
     }
     PresenceService& presence() { return *window.Presence(); }

@@ -11,6 +11,7 @@
 #include "shell/MainWindow.h"
 #include "startup/AddressChoiceDialog.h"
 #include "support/Fakes.h"
+#include "support/Loopback.h"
 
 // Renders the windows to PNG files under the build folder, so that their look can be
 // checked by eye. The pictures are build output, never committed.
@@ -53,6 +54,7 @@ TEST(Render, MainWindowMenuTipAndPersonalInfo) {
     session.personalInfo.nickName = QStringLiteral("小王");
     session.personalInfo.sex = QStringLiteral("1");
     session.personalInfo.otherInfo = QStringLiteral("第一行\r\n第二行");
+    session.presencePort = test::PresencePort();
 
     MainWindow mainWindow(session);
     ASSERT_TRUE(mainWindow.Start());

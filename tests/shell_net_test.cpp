@@ -32,6 +32,7 @@ struct MainWindowRig {
         session.localAddress = address;
         session.localAddressCode = QStringLiteral("NVSSWFDSEN");
         session.appFolder = folder.path() + QLatin1Char('/');
+        session.presencePort = test::PresencePort();
     }
     void Load() { ASSERT_TRUE(window.Start()); }
 

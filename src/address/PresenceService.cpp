@@ -57,6 +57,12 @@ QStringList BroadcastDestinations(const QString& localAddress) {
     return destinations;
 }
 
+quint16 PresencePortSetting() {
+    bool ok = false;
+    const int port = qEnvironmentVariableIntValue("TOLVEX_PRESENCE_PORT", &ok);
+    return ok && port > 0 && port <= 65535 ? quint16(port) : kPresencePort;
+}
+
 QStringList PresenceDestinations(const QString& localAddress) {
     if (!IsLoopbackAddress(localAddress))
         return BroadcastDestinations(localAddress);
@@ -99,10 +105,10 @@ bool PresenceService::Start() {
         return false;
     }
     connect(m_socket, &QUdpSocket::readyRead, this, [this] { ReadPending(m_socket); });
-    if (m_config.hearBroadcasts && m_config.port == kPresencePort) {
+    if (m_config.hearBroadcasts && m_config.port != 0) {
         m_netmask = NetmaskOf(m_localIpv4);
         m_broadcastSocket = new QUdpSocket(this);
-        if (m_broadcastSocket->bind(QHostAddress(QHostAddress::AnyIPv4), kPresencePort, mode)) {
+        if (m_broadcastSocket->bind(QHostAddress(QHostAddress::AnyIPv4), m_config.port, mode)) {
             connect(m_broadcastSocket, &QUdpSocket::readyRead, this,
                     [this] { ReadPending(m_broadcastSocket); });
         } else {
@@ -164,7 +170,14 @@ void PresenceService::ReadPending(QUdpSocket* socket) {
     if (!m_running || (socket != m_socket && socket != m_broadcastSocket))
         return;
     const bool broadcastSocket = socket == m_broadcastSocket;
-    for (int count = 0; count < kReadBatch && socket->hasPendingDatagrams(); ++count) {
+    // The socket announces the next datagram only after one was read, so every notice is
+    // answered by a read, even when the datagram it announced is gone (dropped by the system
+    // for a bad checksum, say): a notice left unanswered would silence the socket for good.
+    // A flood is read a batch per notice, so that timers and other sockets keep their turn;
+    // the notice comes again at once while datagrams wait.
+    for (int count = 0; count < kReadBatch; ++count) {
+        if (count > 0 && !socket->hasPendingDatagrams())
+            break;
         // One byte more than allowed tells a datagram that is too long; the rest is dropped.
         const QNetworkDatagram datagram = socket->receiveDatagram(kMaxPresenceDatagram + 1);
         bool ok = false;
@@ -174,10 +187,6 @@ void PresenceService::ReadPending(QUdpSocket* socket) {
         HandleDatagram(datagram.data(), source, quint16(datagram.senderPort()), broadcastSocket);
         if (!m_running || (socket != m_socket && socket != m_broadcastSocket))
             return;  // stopped by a handler of the signals
-    }
-    // A flood is read in batches so that timers and other sockets keep their turn.
-    if (socket->hasPendingDatagrams()) {
-        QTimer::singleShot(0, socket, [this, socket] { ReadPending(socket); });
     }
 }
 
@@ -284,7 +293,7 @@ void PresenceService::SendToDestinations(const QByteArray& datagram) {
     for (const QString& destination : m_config.destinations) {
         const quint32 target = Ipv4Of(destination);
         if (target != 0 && target != m_localIpv4)
-            m_socket->writeDatagram(datagram, QHostAddress(target), kPresencePort);
+            m_socket->writeDatagram(datagram, QHostAddress(target), m_config.peerPort);
     }
 }
 

@@ -43,6 +43,9 @@ struct PresenceConfig {
     // 0 for any free port: a one-shot asker (not discoverable) that runs beside the program
     // on the same address and only wants the answers, which go to the asking port.
     quint16 port = kPresencePort;
+    // Where the other copies listen: announcements, queries and goodbyes go to this port.
+    // Another one keeps a group of copies (a test's) apart from those on the usual port.
+    quint16 peerPort = kPresencePort;
     int announceIntervalMs = 60000;
     int expiryMs = 150000;
     int answerDelayMaxMs = 500;
@@ -53,6 +56,9 @@ struct PresenceConfig {
 // 255.255.255.255; nothing for a loopback address, which has no network to announce to.
 QStringList BroadcastDestinations(const QString& localAddress);
 bool IsLoopbackAddress(const QString& dottedAddress);
+// The presence port of this run: the usual one, or the one that TOLVEX_PRESENCE_PORT names,
+// which keeps a group of copies (a test run's, say) apart from those on the usual port.
+quint16 PresencePortSetting();
 // Where a copy on the address announces itself: the broadcasts above, or on a loopback
 // address (several copies on one machine) the other loopback addresses 127.0.0.1 to
 // 127.0.0.9, each by unicast, so that nothing leaves the machine.

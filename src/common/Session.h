@@ -7,6 +7,7 @@
 #include "common/Display.h"
 #include "common/SessionLinkContext.h"
 #include "platform/Platform.h"
+#include "protocol/PresenceMessages.h"
 #include "protocol/WrongCodeLimit.h"
 #include "records/PersonalInfo.h"
 #include "records/Settings.h"
@@ -43,6 +44,8 @@ struct Session {
     // Where presence announcements and queries go: the one place that decides it. Start-up
     // fills it from the local address; tests set loopback addresses.
     QStringList presenceDestinations;
+    // The presence port the copies of this run listen on; tests give theirs a port of its own.
+    quint16 presencePort = kPresencePort;
     // The copies found on the network, for the windows that list them; owned by the main
     // window from its load step on, null before and after.
     PresenceService* presence = nullptr;

@@ -164,6 +164,8 @@ void MainWindow::StartPresence() {
     PresenceConfig config;
     config.localAddress = m_session.localAddress;
     config.destinations = m_session.presenceDestinations;
+    config.port = m_session.presencePort;
+    config.peerPort = m_session.presencePort;
     config.hearBroadcasts = !IsLoopbackAddress(m_session.localAddress);
     // The card and the setting are read at each sending, so changes show at the next one.
     m_presence = new PresenceService(

@@ -319,6 +319,7 @@ bool PrepareSession(Session& session, const CommandRequest& request, TerminalOut
     session.localAddress = session.localAddressList.first();
     session.localAddressCode = EncodeAddressCode(session.localAddress);
     session.presenceDestinations = PresenceDestinations(session.localAddress);
+    session.presencePort = PresencePortSetting();
     session.personalInfo = LoadPersonalInfo(session.store(), session.system());
     LoadMainSettings(session.store(), session.settings);
     LoadChatSettings(session.store(), session.settings);

@@ -18,6 +18,7 @@ int RunPeersCommand(CommandContext& context, const CommandRequest& request) {
     config.localAddress = session.localAddress;
     config.destinations = session.presenceDestinations;
     config.port = 0;
+    config.peerPort = session.presencePort;
     const QString addressCode = session.localAddressCode;
     const QString nickName = session.personalInfo.nickName;
     PresenceService presence(config, [addressCode, nickName] {

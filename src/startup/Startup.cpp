@@ -88,6 +88,7 @@ StartupOutcome RunStartup(Session& session, const StartupOptions& options, Insta
 
     session.localAddressCode = EncodeAddressCode(session.localAddress);
     session.presenceDestinations = PresenceDestinations(session.localAddress);
+    session.presencePort = PresencePortSetting();
 
     session.display.twipsPerPixelX = TwipsPerPixel(metrics.logicalDpiX);
     session.display.twipsPerPixelY = TwipsPerPixel(metrics.logicalDpiY);

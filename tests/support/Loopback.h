@@ -1,5 +1,8 @@
 #pragma once
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QStringList>
@@ -27,6 +30,26 @@ inline bool WaitUntil(const std::function<bool()>& done, int milliseconds = 5000
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
+}
+
+// The presence port of this test process, in place of the usual one, so that the copies a
+// test starts hear only each other and never a program running on the machine (or another
+// run of the tests). The system picks a free port on an address no test uses, and the port
+// stays held there until the process ends, so no other run is given the same one.
+inline quint16 PresencePort() {
+    static const quint16 port = [] {
+        const int reservation = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(0x7F0000FE);  // 127.0.0.254
+        socklen_t length = sizeof address;
+        if (reservation < 0 ||
+            ::bind(reservation, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::getsockname(reservation, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            qFatal("no free port for the presence tests");
+        return ntohs(address.sin_port);
+    }();
+    return port;
 }
 
 // One running copy: its stand-in platform and its session with a local address and card.

@@ -21,6 +21,7 @@ struct TestPeer {
         session.localAddress = address;
         session.localAddressCode = EncodeAddressCode(address);
         session.localAddressList = QStringList{address};
+        session.presencePort = PresencePort();
         session.appFolder = data.path() + QLatin1Char('/');
         session.personalInfo.nickName = nickName;
     }
