@@ -253,7 +253,13 @@ PlainCopy PlainCopyRun(const QString& source, const QString& target, qint64 buff
         while (ok && (n = ::recv(connection, buffer.data(), buffer.size(), 0)) > 0) {
             if (scramblingKey != 0)
                 tvx::ScrambleBytes(buffer.data(), n, scramblingKey);
-            ok = ::write(out, buffer.data(), n) == n;
+            // Written in the pieces the receiving engine writes in.
+            for (ssize_t written = 0; ok && written < n;) {
+                const ssize_t part =
+                    qMin<ssize_t>(n - written, tvx::FileReceiveEngine::kWriteSliceBytes);
+                ok = ::write(out, buffer.data() + written, part) == part;
+                written += part;
+            }
         }
         ::close(out);
         ::close(connection);

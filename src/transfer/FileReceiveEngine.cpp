@@ -163,7 +163,7 @@ private:
             const bool opened =
                 m_file.isOpen() || (m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered) &&
                                     m_file.seek(m_written));
-            if (!opened || m_file.write(m_buffer.data(), m_filled) != m_filled) {
+            if (!opened || !WriteAll()) {
                 m_failed = true;
                 const QString error = m_file.errorString();
                 Update([&error](Report& r) {
@@ -177,6 +177,16 @@ private:
         }
         m_filled = 0;
         return !m_failed;
+    }
+
+    bool WriteAll() {
+        for (qint64 done = 0; done < m_filled;) {
+            const qint64 part = qMin(kWriteSliceBytes, m_filled - done);
+            if (m_file.write(m_buffer.data() + done, part) != part)
+                return false;
+            done += part;
+        }
+        return true;
     }
 
     template <typename Change>
