@@ -2,12 +2,12 @@
 #include <QIcon>
 #include <cstdio>
 
-#include "common/Session.h"
+#include "commands/CommandLine.h"
 #include "platform/DesktopEntry.h"
 #include "platform/Headless.h"
+#include "session/Session.h"
 #include "shell/MainWindow.h"
 #include "shell/TrayPictures.h"
-#include "startup/CommandLine.h"
 #include "startup/Language.h"
 #include "startup/Startup.h"
 

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "address/AddressCode.h"
-#include "address/PresenceService.h"
+#include "presence/PresenceService.h"
 #include "support/Loopback.h"
 
 using namespace tvx;
