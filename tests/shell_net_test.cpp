@@ -10,7 +10,7 @@
 
 #include "address/AddressCode.h"
 #include "chat/ChatAcceptWindow.h"
-#include "platform/Screen.h"
+#include "platform/DesktopPlatform.h"
 #include "platform/Tray.h"
 #include "presence/PresenceService.h"
 #include "session/Session.h"

@@ -40,20 +40,4 @@ public:
     virtual bool ChooseColor(QWidget* owner, quint32& colorBgr) = 0;
 };
 
-// Qt's own dialogs (not the desktop's), so that they speak the program's language. Each file
-// dialog opens in the folder last used with it in this run, the home folder at first.
-class QtDialogService : public DialogService {
-public:
-    QString OpenFile(QWidget* owner, const QString& title, const FileFilter& filter,
-                     DialogOptions options) override;
-    QString SaveFile(QWidget* owner, const QString& title, const QString& proposedName,
-                     const FileFilter& filter, DialogOptions options) override;
-    QString BrowseFolder(QWidget* owner, const QString& title) override;
-    bool ChooseColor(QWidget* owner, quint32& colorBgr) override;
-
-private:
-    QString m_openFolder;
-    QString m_saveFolder;
-};
-
 }  // namespace tvx

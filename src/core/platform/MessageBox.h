@@ -35,10 +35,4 @@ public:
                                MessageStyle style) = 0;
 };
 
-class QtMessageBoxService : public MessageBoxService {
-public:
-    MessageAnswer Show(QWidget* owner, const QString& text, const QString& title,
-                       MessageStyle style) override;
-};
-
 }  // namespace tvx

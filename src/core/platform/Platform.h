@@ -14,8 +14,9 @@
 
 namespace tvx {
 
-// Every platform service the program uses. The desktop set is made by CreateDesktop();
-// tests fill the members with scripted stand-ins.
+// Every platform service the program uses. The desktop set is made by CreateDesktopPlatform()
+// (gui), the command line's by CreateHeadlessPlatform() (cli); tests fill the members with
+// scripted stand-ins.
 struct Platform {
     std::unique_ptr<MessageBoxService> messageBox;
     std::unique_ptr<DialogService> dialogs;
@@ -26,8 +27,6 @@ struct Platform {
     std::unique_ptr<ScreenService> screen;
     std::unique_ptr<TrayIcon> tray;
     std::unique_ptr<NotificationService> notifications;
-
-    static std::unique_ptr<Platform> CreateDesktop();
 };
 
 }  // namespace tvx

@@ -18,10 +18,4 @@ public:
     virtual ScreenMetrics Metrics() = 0;
 };
 
-// The primary screen of the running application.
-class QtScreenService : public ScreenService {
-public:
-    ScreenMetrics Metrics() override;
-};
-
 }  // namespace tvx

@@ -21,13 +21,4 @@ public:
     virtual QString ClipboardText() = 0;
 };
 
-class DesktopShellService : public ShellService {
-public:
-    bool Open(const QString& path) override;
-    QString TypeName(const QString& path) override;
-    QStringList IconNames(const QString& path) override;
-    void SetClipboardText(const QString& text) override;
-    QString ClipboardText() override;
-};
-
 }  // namespace tvx

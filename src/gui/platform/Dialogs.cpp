@@ -1,9 +1,9 @@
-#include "platform/Dialogs.h"
-
 #include <QColorDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+
+#include "platform/DesktopPlatform.h"
 
 namespace tvx {
 

@@ -1,7 +1,7 @@
-#include "platform/MessageBox.h"
-
 #include <QMessageBox>
 #include <QPushButton>
+
+#include "platform/DesktopPlatform.h"
 
 namespace tvx {
 

@@ -1,8 +1,8 @@
-#include "platform/Screen.h"
-
 #include <QApplication>
 #include <QScreen>
 #include <QStyle>
+
+#include "platform/DesktopPlatform.h"
 
 namespace tvx {
 

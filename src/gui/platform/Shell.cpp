@@ -1,5 +1,3 @@
-#include "platform/Shell.h"
-
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -8,6 +6,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
+
+#include "platform/DesktopPlatform.h"
 
 namespace tvx {
 

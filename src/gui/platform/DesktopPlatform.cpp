@@ -1,11 +1,11 @@
-#include "platform/Platform.h"
+#include "platform/DesktopPlatform.h"
 
 #include "platform/DBusNotifications.h"
 #include "platform/Tray.h"
 
 namespace tvx {
 
-std::unique_ptr<Platform> Platform::CreateDesktop() {
+std::unique_ptr<Platform> CreateDesktopPlatform() {
     auto platform = std::make_unique<Platform>();
     platform->messageBox = std::make_unique<QtMessageBoxService>();
     platform->dialogs = std::make_unique<QtDialogService>();
