@@ -2,12 +2,13 @@
 #include <QIcon>
 #include <cstdio>
 
-#include "common/Session.h"
+#include "commands/CommandLine.h"
 #include "platform/DesktopEntry.h"
+#include "platform/DesktopPlatform.h"
 #include "platform/Headless.h"
+#include "session/Session.h"
 #include "shell/MainWindow.h"
 #include "shell/TrayPictures.h"
-#include "startup/CommandLine.h"
 #include "startup/Language.h"
 #include "startup/Startup.h"
 
@@ -54,7 +55,7 @@ int main(int argc, char** argv) {
                 modal->close();
         });
 
-    auto platform = tvx::Platform::CreateDesktop();
+    auto platform = tvx::CreateDesktopPlatform();
     tvx::Session session(*platform);
     tvx::InstanceLock lock;
     tvx::StartupOutcome outcome = tvx::RunStartup(session, options, lock);

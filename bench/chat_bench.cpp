@@ -21,8 +21,8 @@
 #include "chat/ChatInviter.h"
 #include "chat/ChatResponder.h"
 #include "common/Messages.h"
-#include "common/Session.h"
 #include "platform/Platform.h"
+#include "session/Session.h"
 
 namespace tvx {
 namespace {

@@ -54,13 +54,13 @@
 
 #include "address/AddressCode.h"
 #include "common/PageBuffer.h"
-#include "common/Session.h"
 #include "platform/MessageBox.h"
 #include "platform/Platform.h"
 #include "platform/SettingsStore.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
 #include "protocol/PeerMessages.h"
+#include "session/Session.h"
 #include "transfer/FileReceiveEngine.h"
 #include "transfer/FileSendEngine.h"
 

@@ -1,4 +1,4 @@
-#include "common/Activity.h"
+#include "session/Activity.h"
 
 #include <gtest/gtest.h>
 

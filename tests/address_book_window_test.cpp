@@ -12,14 +12,14 @@
 #include <QWindow>
 
 #include "address/AddressCode.h"
-#include "address/PresenceService.h"
 #include "common/Messages.h"
-#include "common/Session.h"
 #include "platform/System.h"
+#include "presence/PresenceService.h"
 #include "records/AddressBookWindow.h"
 #include "records/AddressFiles.h"
 #include "records/AddressLists.h"
 #include "records/FoundPeers.h"
+#include "session/Session.h"
 #include "support/Clicks.h"
 #include "support/Fakes.h"
 #include "support/Files.h"

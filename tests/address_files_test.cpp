@@ -6,10 +6,10 @@
 #include <QTemporaryDir>
 
 #include "address/AddressCode.h"
-#include "common/Session.h"
 #include "platform/System.h"
 #include "records/AddressFiles.h"
 #include "records/AddressLists.h"
+#include "session/Session.h"
 #include "support/Fakes.h"
 
 namespace tvx::test {

@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 
 #include "address/AddressCode.h"
-#include "chat/AddressPicker.h"
+#include "address/AddressPicker.h"
 #include "support/Fakes.h"
 
 // The address picker on its own: the load rule, the pick for either window and the close on

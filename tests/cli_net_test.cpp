@@ -21,9 +21,9 @@
 #include <memory>
 
 #include "address/AddressCode.h"
-#include "address/PresenceService.h"
 #include "chat/ChatAcceptWindow.h"
 #include "common/Handshake.h"
+#include "presence/PresenceService.h"
 #include "protocol/Codes.h"
 #include "protocol/PeerLink.h"
 #include "protocol/PeerMessages.h"

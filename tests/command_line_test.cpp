@@ -1,8 +1,8 @@
 // Parsing of the command words and their options, and the progress line's text.
 #include <gtest/gtest.h>
 
-#include "startup/CommandLine.h"
-#include "startup/TerminalOutput.h"
+#include "commands/CommandLine.h"
+#include "commands/TerminalOutput.h"
 
 namespace tvx {
 namespace {

@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <memory>
 
-#include "address/PresenceService.h"
 #include "chat/ChatInviter.h"
 #include "chat/ChatResponder.h"
-#include "common/Session.h"
 #include "platform/Platform.h"
+#include "presence/PresenceService.h"
+#include "session/Session.h"
 #include "transfer/FileReceiveEngine.h"
 #include "transfer/FileSendEngine.h"
 

@@ -23,6 +23,7 @@
 #include "common/Messages.h"
 #include "common/ShellRoutines.h"
 #include "platform/AutoStart.h"
+#include "platform/DesktopPlatform.h"
 #include "platform/Dialogs.h"
 #include "platform/MessageBox.h"
 #include "platform/Shell.h"

@@ -7,9 +7,9 @@
 #include <QWidget>
 #include <csignal>
 
-#include "common/Session.h"
 #include "platform/System.h"
 #include "records/HistoryLog.h"
+#include "session/Session.h"
 #include "support/Fakes.h"
 
 namespace tvx::test {

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "common/ShellRoutines.h"
+#include "platform/DesktopPlatform.h"
 #include "support/Fakes.h"
 
 using namespace tvx;

@@ -13,8 +13,8 @@
 #include <QVariantMap>
 
 #include "chat/ChatAcceptWindow.h"
-#include "common/Session.h"
 #include "platform/DBusNotifications.h"
+#include "session/Session.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/MainWindow.h"
 #include "support/Fakes.h"

@@ -13,15 +13,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "commands/CommandLine.h"
 #include "common/Handshake.h"
 #include "common/Messages.h"
-#include "common/Session.h"
 #include "common/ShellRoutines.h"
 #include "records/AddressFiles.h"
 #include "records/AddressLists.h"
 #include "records/OptionsDialog.h"
 #include "records/Settings.h"
-#include "startup/CommandLine.h"
+#include "session/Session.h"
 #include "support/Clicks.h"
 #include "support/Fakes.h"
 #include "support/Files.h"

@@ -2,11 +2,11 @@
 
 #include "common/Handshake.h"
 #include "common/Messages.h"
-#include "common/SessionLinkContext.h"
 #include "protocol/Codes.h"
 #include "protocol/HandshakeSteps.h"
 #include "protocol/PeerLink.h"
 #include "protocol/PeerMessages.h"
+#include "session/SessionLinkContext.h"
 #include "support/Loopback.h"
 
 namespace tvx::test {

@@ -9,10 +9,10 @@
 #include <QTest>
 
 #include "address/AddressCode.h"
-#include "common/Session.h"
 #include "platform/System.h"
 #include "records/PeerInfoWindow.h"
 #include "records/PersonalInfoWindow.h"
+#include "session/Session.h"
 #include "support/Clicks.h"
 #include "support/Fakes.h"
 

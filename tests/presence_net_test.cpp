@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "address/AddressCode.h"
-#include "address/PresenceService.h"
+#include "presence/PresenceService.h"
 #include "support/Loopback.h"
 
 using namespace tvx;

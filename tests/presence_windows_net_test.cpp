@@ -9,12 +9,12 @@
 #include <QTemporaryDir>
 
 #include "address/AddressCode.h"
-#include "address/PresenceService.h"
-#include "chat/AddressPicker.h"
-#include "common/Session.h"
+#include "address/AddressPicker.h"
+#include "presence/PresenceService.h"
 #include "records/AddressBookWindow.h"
 #include "records/OptionsDialog.h"
 #include "records/PersonalInfoWindow.h"
+#include "session/Session.h"
 #include "shell/MainWindow.h"
 #include "support/Clicks.h"
 #include "support/Fakes.h"

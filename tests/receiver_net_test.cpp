@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "common/Handshake.h"
+#include "platform/DesktopPlatform.h"
 #include "platform/System.h"
 #include "protocol/Codes.h"
 #include "protocol/PeerLink.h"

@@ -3,10 +3,10 @@
 #include <QDir>
 #include <QImage>
 
-#include "common/Session.h"
 #include "platform/Tray.h"
 #include "records/PeerInfoWindow.h"
 #include "records/PersonalInfoWindow.h"
+#include "session/Session.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/MainWindow.h"
 #include "startup/AddressChoiceDialog.h"

@@ -11,7 +11,7 @@
 #include <QTest>
 #include <memory>
 
-#include "chat/AddressPicker.h"
+#include "address/AddressPicker.h"
 #include "common/Handshake.h"
 #include "common/Messages.h"
 #include "common/Paths.h"

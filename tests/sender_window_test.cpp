@@ -13,7 +13,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
-#include "chat/AddressPicker.h"
+#include "address/AddressPicker.h"
 #include "common/Messages.h"
 #include "support/Fakes.h"
 #include "support/Render.h"

@@ -9,11 +9,11 @@
 #include <QTest>
 
 #include "address/AddressCode.h"
-#include "address/PresenceService.h"
 #include "chat/ChatAcceptWindow.h"
-#include "common/Session.h"
-#include "platform/Screen.h"
+#include "platform/DesktopPlatform.h"
 #include "platform/Tray.h"
+#include "presence/PresenceService.h"
+#include "session/Session.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/MainWindow.h"
 #include "support/Fakes.h"

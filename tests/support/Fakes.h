@@ -9,9 +9,9 @@
 #include <ostream>
 
 #include "common/Messages.h"
-#include "common/Session.h"
 #include "platform/Platform.h"
 #include "platform/Tray.h"
+#include "session/Session.h"
 
 namespace tvx::test {
 

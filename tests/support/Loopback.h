@@ -9,10 +9,10 @@
 #include <functional>
 
 #include "address/AddressCode.h"
-#include "common/Session.h"
 #include "platform/Socket.h"
 #include "protocol/ReceiveBuffer.h"
 #include "protocol/Wire.h"
+#include "session/Session.h"
 #include "support/Fakes.h"
 
 namespace tvx::test {

@@ -4,12 +4,12 @@
 #include <QStringList>
 #include <optional>
 
-#include "common/Session.h"
 #include "platform/Socket.h"
 #include "protocol/Codes.h"
 #include "protocol/PeerLink.h"
 #include "protocol/PeerMessages.h"
 #include "protocol/Wire.h"
+#include "session/Session.h"
 
 namespace tvx::test {
 

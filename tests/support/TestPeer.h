@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "address/AddressCode.h"
-#include "common/Session.h"
+#include "session/Session.h"
 #include "shell/MainWindow.h"
 #include "support/Fakes.h"
 #include "support/Loopback.h"

@@ -1,0 +1,243 @@
+// tolvex chat: invites a running copy and carries the chat over standard input and output.
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include "chat/ChatInviter.h"
+#include "commands/Commands.h"
+#include "commands/TerminalOutput.h"
+#include "common/FontStyle.h"
+#include "common/Format.h"
+#include "common/Messages.h"
+#include "common/Text.h"
+#include "platform/Headless.h"
+#include "protocol/PeerMessages.h"
+#include "session/Session.h"
+
+namespace tvx {
+
+namespace {
+
+// How long a leave waits for the peer to close before the command ends anyway.
+constexpr int kLeaveGraceMs = 2000;
+
+// The transcript's grey line for someone entering or leaving: "name 进入聊天室...[time]".
+QString RoomLine(const QString& name, const QString& word, const QDateTime& now) {
+    return name + QLatin1Char(' ') + word + QStringLiteral("聊天室...[") + ChatTimestamp(now) +
+           QLatin1Char(']');
+}
+
+// Standard input, read as it comes: whole lines go out one by one, the end of input leaves.
+class LineReader : public QObject {
+public:
+    LineReader(std::function<void(const QString&)> line, std::function<void()> end)
+        : m_line(std::move(line)), m_end(std::move(end)) {}
+
+    void Start() {
+        m_notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+        QObject::connect(m_notifier, &QSocketNotifier::activated, this, [this] { ReadSome(); });
+    }
+
+private:
+    void ReadSome() {
+        char bytes[65536];
+        const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
+        if (count > 0) {
+            m_pending.append(bytes, count);
+            int newline;
+            while ((newline = m_pending.indexOf('\n')) >= 0) {
+                QByteArray line = m_pending.left(newline);
+                m_pending.remove(0, newline + 1);
+                if (line.endsWith('\r'))
+                    line.chop(1);
+                m_line(QString::fromLocal8Bit(line));
+            }
+            // Input without line ends is not gathered without bound: it goes out in pieces,
+            // each cut after a whole UTF-8 character.
+            if (m_pending.size() > kMaxPendingBytes) {
+                qsizetype cut = m_pending.size();
+                while (cut > 0 && (uchar(m_pending[cut - 1]) & 0xC0) == 0x80)
+                    --cut;
+                if (cut > 0 && uchar(m_pending[cut - 1]) >= 0xC0)
+                    --cut;  // the lead byte of a character still incomplete
+                if (cut == 0)
+                    cut = m_pending.size();
+                m_line(QString::fromLocal8Bit(m_pending.left(cut)));
+                m_pending.remove(0, cut);
+            }
+            return;
+        }
+        if (count < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        m_notifier->setEnabled(false);
+        if (!m_pending.isEmpty())
+            m_line(QString::fromLocal8Bit(m_pending));
+        m_pending.clear();
+        m_end();
+    }
+
+    std::function<void(const QString&)> m_line;
+    std::function<void()> m_end;
+    QSocketNotifier* m_notifier = nullptr;
+    QByteArray m_pending;
+    static constexpr qsizetype kMaxPendingBytes = 65536;
+};
+
+// A line as texts the peer's input box could hold: longer lines go as several texts, never
+// splitting a character in half.
+QStringList ChatPieces(const QString& line) {
+    QStringList pieces;
+    for (qsizetype start = 0; start < line.size();) {
+        qsizetype end = qMin(line.size(), start + kMaxChatTextLength);
+        if (end < line.size() && line[end - 1].isHighSurrogate())
+            --end;
+        pieces << line.mid(start, end - start);
+        start = end;
+    }
+    return pieces;
+}
+
+}  // namespace
+
+int RunChatCommand(CommandContext& context, const CommandRequest& request) {
+    TerminalOutput& output = context.output;
+    Session& session = context.session;
+    const QString peer = CheckCommandAddress(context, request.peerAddress);
+    if (peer.isEmpty())
+        return StatusUsage;
+
+    ChatInviter inviter(session);
+    inviter.SetPauseMs(0);  // the pauses pace the chat window's steps; a terminal keeps lines
+    // What the peer wrote before it saw the leave at the end of input is still printed.
+    inviter.SetTextsAfterLeave(true);
+    CommandLoop loop(StatusNetwork);
+    bool refusedAtAdmission = false;
+    bool failed = false;
+    const QString plainStyle = FontStyleCode(0, false, false, false, 9);
+
+    bool leaving = false;
+    auto leave = [&] {
+        leaving = true;
+        inviter.Leave();
+        // The peer closes on the leave; a peer that does not is not waited for long.
+        QTimer::singleShot(kLeaveGraceMs, &loop, [&] { loop.Finish(StatusDone); });
+    };
+    LineReader reader(
+        [&](const QString& line) {
+            if (TrimLines(line).isEmpty())
+                return;
+            if (!inviter.chatActive()) {
+                output.Message(QStringLiteral("无法发送,对方已离开聊天室。"));
+                return;
+            }
+            for (const QString& piece : ChatPieces(line))
+                inviter.SendChatText(plainStyle + piece);
+        },
+        [&] {
+            if (inviter.chatActive())
+                leave();
+            else
+                loop.Finish(StatusDone);
+        });
+
+    QObject::connect(&inviter.link(), &PeerLink::Refused, &loop,
+                     [&] { refusedAtAdmission = true; });
+    QObject::connect(&inviter, &ChatInviter::StepChanged, &loop, [&](int step) {
+        if (step == 1) {
+            output.Message(QStringLiteral("正在连接 ") + inviter.shownAddress() +
+                           QStringLiteral(" ..."));
+        } else if (step == 3) {
+            output.Message(QStringLiteral("对方已收到邀请,正在等待其回应..."));
+        }
+    });
+    QObject::connect(&inviter, &ChatInviter::Accepted, &loop,
+                     [&](bool automatically, const QString& autoReplyText) {
+                         output.Message(RoomLine(
+                             inviter.peerNickName(),
+                             automatically ? QStringLiteral("自动进入") : QStringLiteral("进入"),
+                             session.system().Now()));
+                         if (automatically)
+                             output.Message(autoReplyText);
+                         reader.Start();
+                     });
+    QObject::connect(&inviter, &ChatInviter::Refused, &loop, [&](const QString& note) {
+        output.Message(QStringLiteral("对方用户 ") + inviter.shownAddress() +
+                       QStringLiteral(" 拒绝接受邀请。"));
+        output.Message(QStringLiteral("附言:") + (note.isEmpty() ? QStringLiteral("(无)") : note));
+        loop.Finish(StatusRefused);
+    });
+    QObject::connect(&inviter, &ChatInviter::AutoRefused, &loop, [&] {
+        output.Message(QStringLiteral("对方用户 ") + inviter.shownAddress() +
+                       QStringLiteral(" 自动拒绝接受邀请。"));
+        output.Message(QStringLiteral("(对方用户可能不在计算机前)"));
+        loop.Finish(StatusRefused);
+    });
+    QObject::connect(&inviter, &ChatInviter::TextReceived, &loop, [&](const QString& styled) {
+        output.Result(inviter.peerNickName() + QLatin1Char(' ') +
+                      session.system().Now().time().toString(QStringLiteral("H:mm:ss")));
+        output.Result(styled.mid(kStyleCodeLength));
+    });
+    QObject::connect(&inviter, &ChatInviter::PeerLeftChat, &loop, [&] {
+        output.Message(
+            RoomLine(inviter.peerNickName(), QStringLiteral("已经离开"), session.system().Now()));
+        output.Message(QStringLiteral("对方用户离开聊天室。"));
+        loop.Finish(StatusDone);
+    });
+    QObject::connect(&inviter, &ChatInviter::ConnectionLost, &loop, [&] {
+        output.Message(
+            RoomLine(inviter.peerNickName(), QStringLiteral("意外离开"), session.system().Now()));
+    });
+    QObject::connect(&inviter, &ChatInviter::ChatClosed, &loop, [&] {
+        // After the user's leave the peer's close ends the chat. Any other close has told why
+        // by the time this runs, unless the link gave up without a word.
+        if (leaving) {
+            loop.Finish(StatusDone);
+            return;
+        }
+        QTimer::singleShot(0, &loop, [&] {
+            if (loop.finished() || failed)
+                return;
+            output.Message(ConnectionBrokenMessage());
+            loop.Finish(StatusNetwork);
+        });
+    });
+    QObject::connect(&inviter, &ChatInviter::Failure, &loop, [&](int, const QString& text, bool) {
+        if (inviter.phase() != ChatInviter::Phase::Idle) {
+            output.Message(text);
+            return;  // the history log only
+        }
+        const bool badAddress = text == QStringLiteral("无效的IP或TVX地址,请重新输入。");
+        output.Message(badAddress ? BadAddressMessage(request.peerAddress) : text);
+        // A refusal at admission reaches the inviter before this command hears of it: the
+        // status is decided once the link's signal has gone round.
+        failed = true;
+        QTimer::singleShot(0, &loop, [&, badAddress] {
+            if (refusedAtAdmission)
+                loop.Finish(StatusRefused);
+            else if (badAddress)
+                loop.Finish(StatusUsage);
+            else
+                loop.Finish(StatusNetwork);
+        });
+    });
+    QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
+        if (inviter.chatActive()) {
+            leave();
+        } else {
+            inviter.Cancel();
+            loop.Finish(StatusRefused);
+        }
+    });
+
+    ChatInviter::Request invitation;
+    invitation.peerAddress = peer;
+    invitation.shownAddress = request.peerAddress.toUpper();
+    invitation.typedAddress = request.peerAddress;
+    invitation.verificationCode = request.code;
+    inviter.StartInvitation(invitation);
+    return loop.Run();
+}
+
+}  // namespace tvx

@@ -1,0 +1,147 @@
+// tolvex receive: a receiver without a window that takes every offer into one folder.
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+
+#include "commands/Commands.h"
+#include "commands/TerminalOutput.h"
+#include "common/Format.h"
+#include "common/Handshake.h"
+#include "common/Messages.h"
+#include "common/Paths.h"
+#include "common/Text.h"
+#include "platform/Headless.h"
+#include "session/Session.h"
+#include "transfer/FileReceiveEngine.h"
+#include "transfer/ReceiveRules.h"
+
+namespace tvx {
+
+namespace {
+
+QString NoteText(const QString& note) {
+    return TrimSpaces(note).isEmpty() ? QStringLiteral("(无)") : note;
+}
+
+// Takes the waiting offer as the user of the receiving page would with the folder's path for
+// the name: a temporary file shorter than the offer is resumed, anything else starts afresh.
+// With overwrite an existing file is replaced once the new one is complete.
+void AcceptOffer(FileReceiveEngine& engine, TerminalOutput& output, quint64 offer,
+                 const QString& folder, bool overwrite) {
+    if (!engine.OfferWaits(offer))
+        return;
+    engine.StopWaiting();
+    engine.ChooseTarget(offer, WithTrailingSlash(folder) + engine.SaveName());
+    if (engine.HeldBytes() == FileReceiveEngine::Held::Resumable) {
+        output.Message(QStringLiteral("当前位置文件已接收 ") +
+                       PercentText(double(engine.HeldLength()) / double(engine.Offer().length)) +
+                       QStringLiteral(" 内容,继续接收剩余字节。"));
+    }
+    engine.Accept(offer, FileReceiveEngine::Start::AfterHeldBytes, overwrite);
+}
+
+}  // namespace
+
+int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
+    TerminalOutput& output = context.output;
+    Session& session = context.session;
+    const QString folder = request.folder.isEmpty() ? QDir::currentPath()
+                                                    : QFileInfo(request.folder).absoluteFilePath();
+    if (!FolderExists(folder)) {
+        output.Message(QStringLiteral("无法自动接收文件:保存文件的位置不存在。"));
+        return StatusLocalFile;
+    }
+    // Every offer is decided here, at once, whatever the desktop's automatic receiving says.
+    session.settings.autoRecvFile = false;
+    session.settings.existFile = request.overwrite;
+    if (request.codeGiven)
+        session.settings.passWord1 = request.code.isEmpty() ? QString() : Digest(request.code);
+
+    FileReceiveEngine engine(session);
+    engine.SetCompletionPauseMs(0);
+    TerminalProgress progress(output);
+
+    CommandLoop loop(StatusDone, [&] { progress.End(); });
+
+    QObject::connect(&engine, &FileReceiveEngine::Failure, &loop,
+                     [&](const QString& text, int, bool) {
+                         progress.End();
+                         output.Message(text);
+                     });
+    QObject::connect(&engine, &FileReceiveEngine::HistoryWarning, &loop,
+                     [&](const QString& text) { output.Message(text); });
+    QObject::connect(&engine, &FileReceiveEngine::ListenerFailed, &loop,
+                     [&] { loop.Finish(StatusNetwork); });
+    const auto decide = [&](quint64 offer) {
+        AcceptOffer(engine, output, offer, folder, request.overwrite);
+    };
+    QObject::connect(
+        &engine, &FileReceiveEngine::OfferWaiting, &loop,
+        [&](const QString& nickName, const QString& fileName, qint64 length) {
+            output.Message(QStringLiteral("收到文件") + QStringLiteral(" (") +
+                           ChatTimestamp(session.system().Now()) + QStringLiteral("): ") +
+                           nickName + QStringLiteral(" \"") + fileName + QStringLiteral("\" ") +
+                           FormatSizeWithBytes(qint32(length)));
+            if (!TrimSpaces(engine.Offer().note).isEmpty())
+                output.Message(QStringLiteral("附言:") + engine.Offer().note);
+            // Decided once the engine has finished putting the offer up.
+            QTimer::singleShot(0, &engine, [&, offer = engine.OfferKey()] { decide(offer); });
+        });
+    QObject::connect(&engine, &FileReceiveEngine::ReceivingStarted, &loop, [&] {
+        progress.Begin(engine.Offer().fileName);
+        progress.Update(engine.Progress());
+    });
+    QObject::connect(&engine, &FileReceiveEngine::ProgressChanged, &loop,
+                     [&](const TransferProgress& p) { progress.Update(p); });
+    QObject::connect(&engine, &FileReceiveEngine::SpeedMeasured, &loop,
+                     [&](const TransferProgress& p) { progress.Update(p); });
+    QObject::connect(
+        &engine, &FileReceiveEngine::Received, &loop,
+        [&](const QString& targetPath, qint64 elapsedSeconds, bool) {
+            progress.End();
+            output.Message(QStringLiteral("文件已成功从 ") + engine.PeerNickName() +
+                           QStringLiteral(" 接收。") + QStringLiteral("\r\n") +
+                           QStringLiteral("保存到 ") + targetPath + QStringLiteral("\r\n") +
+                           QStringLiteral("完成时间 ") +
+                           session.system().Now().time().toString(QStringLiteral("H:mm:ss")) +
+                           QStringLiteral(" ,用时 ") + FormatDuration(qint32(elapsedSeconds)) +
+                           QStringLiteral("。"));
+        });
+    QObject::connect(&engine, &FileReceiveEngine::SenderCancelled, &loop,
+                     [&](const QString& note, double ratio) {
+                         progress.End();
+                         output.Message(QStringLiteral("对方用户 ") + engine.PeerNickName() +
+                                        QStringLiteral(" 取消发送文件") + QLatin1Char('"') +
+                                        engine.Offer().fileName + QLatin1Char('"') +
+                                        QStringLiteral(",目前已接收 ") + PercentText(ratio) +
+                                        QStringLiteral(" 。"));
+                         output.Message(QStringLiteral("取消附言:") + NoteText(note));
+                     });
+    QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
+        // The temporary file of a transfer under way stays for a later resume, and the user
+        // is told where it is.
+        const bool wasReceiving = progress.Active();
+        const QString done = engine.Progress().PercentText();
+        progress.Update(engine.Progress());
+        const QString held = engine.TargetPath() + QStringLiteral(".tvx");
+        engine.Shutdown();
+        progress.End();
+        if (wasReceiving && FileExists(held)) {
+            output.Message(QStringLiteral("已停止接收文件\"") + engine.Offer().fileName +
+                           QStringLiteral("\",目前已接收 ") + done + QStringLiteral(" 。") +
+                           QStringLiteral("\r\n") + QStringLiteral("临时文件已保留:") + held +
+                           QStringLiteral("\r\n") +
+                           QStringLiteral("再次接收同一文件时将从中断处继续。"));
+        }
+        loop.Finish(StatusDone);
+    });
+
+    if (!engine.StartFileListener())
+        return StatusNetwork;
+    output.Message(QStringLiteral("Tolvex ") + session.localAddress + QStringLiteral(" (") +
+                   session.localAddressCode + QStringLiteral(") 正在等待接收文件,保存到 ") +
+                   folder);
+    return loop.Run();
+}
+
+}  // namespace tvx

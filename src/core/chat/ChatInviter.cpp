@@ -1,0 +1,381 @@
+#include "chat/ChatInviter.h"
+
+#include "common/Format.h"
+#include "common/Handshake.h"
+#include "common/Messages.h"
+#include "platform/SocketErrors.h"
+#include "protocol/Codes.h"
+#include "protocol/PeerMessages.h"
+#include "protocol/Wire.h"
+#include "records/HistoryLog.h"
+#include "session/Session.h"
+
+namespace tvx {
+
+namespace {
+
+using C = ProtocolCodes;
+
+}  // namespace
+
+ChatInviter::ChatInviter(Session& session, QObject* parent)
+    : QObject(parent), m_session(session), m_link(PeerRole::ChatInitiator, session.linkContext) {
+    // Every message of the link goes to the window by Failure.
+    m_timWait.setInterval(1000);
+    m_timCSChat.setInterval(1000);
+    connect(&m_timWait, &QTimer::timeout, this, &ChatInviter::ReportWaiting);
+    connect(&m_timCSChat, &QTimer::timeout, this, &ChatInviter::ReportChatTime);
+
+    connect(&m_link, &PeerLink::ResetDone, this, &ChatInviter::OnLinkReset);
+    connect(&m_link, &PeerLink::Refused, this,
+            [this](const QString& text) { CloseAndReport(KindError, text, true); });
+    connect(&m_link, &PeerLink::ConnectionBroken, this,
+            [this](const QString& text) { CloseAndReport(KindError, text, true); });
+    connect(&m_link, &PeerLink::HandshakeTimedOut, this, &ChatInviter::OnHandshakeTimedOut);
+    connect(&m_link, &PeerLink::Introduced, this,
+            [this](const QString&, const QStringList& card) { OnIntroduced(card); });
+    connect(&m_link, &PeerLink::MessageReceived, this, &ChatInviter::OnMessage);
+    connect(&m_link, &PeerLink::PeerClosed, this, [this] { PeerLeft(); });
+    connect(&m_link, &PeerLink::SocketError, this, &ChatInviter::HandleConnectionError);
+}
+
+ChatInviter::~ChatInviter() {
+    m_closing = true;
+    m_link.Reset();
+    if (m_phase == Phase::Chatting)
+        m_session.activity.SetChatActive(false);
+}
+
+bool ChatInviter::chatActive() const {
+    return m_session.activity.chatActive();
+}
+
+qint64 ChatInviter::Uptime() const {
+    return UptimeSeconds(m_session.system().UptimeMs());
+}
+
+void ChatInviter::After(int milliseconds, void (ChatInviter::*step)()) {
+    const quint64 generation = m_generation;
+    QTimer::singleShot(milliseconds, this, [this, generation, step] {
+        if (generation == m_generation)
+            (this->*step)();
+    });
+}
+
+void ChatInviter::ShowPage(int page) {
+    m_page = page;
+    emit PageChanged(page);
+}
+
+// ---- Starting ----
+
+void ChatInviter::StartInvitation(const Request& request) {
+    if (m_phase != Phase::Idle) {
+        m_keepPage = false;
+        CloseChat();
+    }
+    m_request = request;
+    if (m_request.typedAddress.isEmpty())
+        m_request.typedAddress = m_request.shownAddress;
+    emit StatusLine(QString());
+    m_retryCount = 0;
+    emit StepChanged(1);
+    ShowPage(PageProgress);
+    ConnectToPeer();
+}
+
+void ChatInviter::ConnectToPeer() {
+    ++m_generation;
+    m_closing = true;
+    m_link.Reset();
+    m_closing = false;
+    m_peerFields.clear();
+    m_link.SetVerificationDigest(
+        m_request.verificationCode.isEmpty() ? QString() : Digest(m_request.verificationCode));
+    m_phase = Phase::Connecting;
+    const int number = m_link.Connect(m_request.peerAddress);
+    if (number != 0)
+        HandleConnectionError(number);
+}
+
+void ChatInviter::OnLinkReset() {
+    // The link gives up silently on a failed handshake or introduction; the chat follows it.
+    // Closes made here, and a retry about to start, are not followed.
+    if (m_closing || m_retryPending || m_phase == Phase::Idle)
+        return;
+    CloseChat();
+}
+
+void ChatInviter::OnHandshakeTimedOut() {
+    if (m_link.verified() || m_phase != Phase::Connecting)
+        return;
+    CloseAndReport(KindWarning, QStringLiteral("连接超时,请尝试重新连接。"), true);
+}
+
+// ---- The invitation ----
+
+void ChatInviter::OnIntroduced(const QStringList& peerCard) {
+    if (m_phase != Phase::Connecting)
+        return;
+    m_peerFields = peerCard;
+    After(m_pauseMs, &ChatInviter::SendInvitation);
+}
+
+void ChatInviter::SendInvitation() {
+    if (m_phase != Phase::Connecting || m_link.state() != PeerLink::State::Introduced)
+        return;
+    emit StepChanged(2);
+    m_chatKey = DrawScrambleKey();
+    const int number = m_link.Send(BuildInvitation({m_request.note, m_chatKey}));
+    if (number != 0) {
+        HandleConnectionError(number);
+        return;
+    }
+    m_phase = Phase::Inviting;
+    After(m_pauseMs, &ChatInviter::BeginWaiting);
+    WriteInvitationLog();
+}
+
+void ChatInviter::BeginWaiting() {
+    if (m_phase != Phase::Inviting)
+        return;
+    emit StepChanged(3);
+    emit StatusLine(QStringLiteral("(已等待 0 秒)"));
+    m_waitStart = Uptime();
+    m_timWait.start();
+}
+
+void ChatInviter::ReportWaiting() {
+    const qint64 waited = Uptime() - m_waitStart;
+    emit WaitSeconds(waited);
+    emit StatusLine(QStringLiteral("(已等待 ") + FormatDuration(qint32(waited)) +
+                    QStringLiteral(")"));
+}
+
+void ChatInviter::WriteInvitationLog() {
+    // The invitation stays sent whether or not the entry could be written.
+    const QString warning = AppendLogEntryQuietly(m_session, LogEvent::ChatSent,
+                                                  {m_request.typedAddress, m_request.note});
+    if (!warning.isEmpty())
+        emit Failure(KindWarning, warning, false);
+}
+
+// ---- Answers and chat ----
+
+void ChatInviter::OnMessage(char16_t code, const QString& payload) {
+    switch (code) {
+        case C::InvitationAccepted:
+        case C::InvitationAcceptedAuto:
+            if (m_phase != Phase::Inviting)
+                break;
+            EnterChat(code == C::InvitationAcceptedAuto,
+                      code == C::InvitationAcceptedAuto ? payload : QString());
+            return;
+        case C::InvitationRefused:
+            if (m_phase != Phase::Inviting)
+                break;
+            emit Refused(payload);
+            ShowOutcome(PageRefused);
+            return;
+        case C::InvitationRefusedAuto:
+            if (m_phase != Phase::Inviting)
+                break;
+            emit AutoRefused(payload);
+            ShowOutcome(PageAutoRefused);
+            return;
+        case C::ResponderText:
+            if (m_phase != Phase::Chatting)
+                break;
+            // After the user's leave the texts still on their way have nowhere to go, unless
+            // the owner asked for them.
+            if (!m_leftByUser || m_textsAfterLeave)
+                emit TextReceived(ReceivedChatText(payload, m_chatKey));
+            return;
+        case C::ResponderLeaves:
+            PeerLeft();
+            return;
+        default:
+            break;
+    }
+    // An answer out of its place: the peer does not follow the conversation.
+    CloseAndReport(KindError, ConnectionBrokenMessage(), true);
+}
+
+void ChatInviter::EnterChat(bool automatically, const QString& autoReplyText) {
+    m_timWait.stop();
+    m_acceptedAutomatically = automatically;
+    m_autoReplyText = autoReplyText;
+    m_phase = Phase::Chatting;
+    m_session.activity.SetChatActive(true);
+    m_keepPage = true;
+    m_chatStart = Uptime();
+    m_timCSChat.start();
+    emit Accepted(automatically, autoReplyText);
+    ShowPage(PageChat);
+}
+
+void ChatInviter::ShowOutcome(int page) {
+    m_keepPage = true;
+    CloseChat();
+    ShowPage(page);
+}
+
+bool ChatInviter::SendChatText(const QString& styledText) {
+    if (m_phase != Phase::Chatting || !chatActive() || m_leftByUser)
+        return false;
+    const int number =
+        m_link.Send(MessageBody(C::InitiatorText, ScrambleChatText(styledText, m_chatKey)));
+    if (number != 0) {
+        HandleConnectionError(number);
+        return false;
+    }
+    return true;
+}
+
+void ChatInviter::ReportChatTime() {
+    emit ChatSeconds(Uptime() - m_chatStart);
+}
+
+// ---- Leaving ----
+
+void ChatInviter::Leave() {
+    ShowPage(PageInput);
+    if (m_phase != Phase::Chatting || !chatActive() || m_leftByUser)
+        return;
+    // The responder closes the connection on 19 14; that close is not the peer leaving.
+    m_leftByUser = true;
+    const int number = m_link.Send(BuildInitiatorLeaves());
+    if (number != 0)
+        HandleConnectionError(number);
+}
+
+void ChatInviter::PeerLeft() {
+    if (m_phase == Phase::Idle)
+        return;
+    if (m_phase == Phase::Chatting && chatActive() && !m_leftByUser)
+        emit PeerLeftChat();
+    CloseChat();
+}
+
+void ChatInviter::Cancel() {
+    m_keepPage = false;
+    CloseChat();
+}
+
+void ChatInviter::CloseChat() {
+    ++m_generation;
+    m_closing = true;
+    m_retryPending = false;
+    m_link.Reset();
+    m_closing = false;
+    m_timWait.stop();
+    m_timCSChat.stop();
+    if (m_keepPage) {
+        m_keepPage = false;
+    } else if (m_page != PageInput) {
+        ShowPage(PageInput);
+    }
+    const bool wasOpen = m_phase != Phase::Idle;
+    m_phase = Phase::Idle;
+    m_leftByUser = false;
+    m_acceptedAutomatically = false;
+    m_autoReplyText.clear();
+    m_session.activity.SetChatActive(false);
+    if (wasOpen)
+        emit ChatClosed();
+}
+
+void ChatInviter::CloseAndReport(int kind, const QString& text, bool systemModal) {
+    CloseChat();
+    emit Failure(kind, text, systemModal);
+}
+
+// ---- Connection errors and retries ----
+
+void ChatInviter::HandleConnectionError(int number) {
+    if (m_phase == Phase::Idle || m_retryPending)
+        return;
+    const QString& a = m_request.shownAddress;
+    // Only a connection that never got as far as the invitation is tried again.
+    const bool retry = m_request.autoRetry && m_phase == Phase::Connecting;
+    QString text;
+    bool systemModal = true;
+    bool retryable = false;
+    switch (number) {
+        case kErrAddressInUse:
+            retryable = true;
+            text = QStringLiteral("无法向 ") + a +
+                   QStringLiteral(
+                       " 发出请求,原因可能是:\r\n\r\n-对方正在使用Tolvex\r\n-"
+                       "其它程序正在使用端口");
+            break;
+        case kErrAddressNotAvailable:
+        case kErrHostNotFound:
+            text = QStringLiteral("无效的IP或TVX地址,请重新输入。");
+            systemModal = false;
+            break;
+        case kErrConnectionAborted:
+        case kErrConnectionReset:
+            if (m_leftByUser) {
+                // The user has left; the end of the connection is no news.
+                CloseChat();
+                return;
+            }
+            if (m_phase == Phase::Chatting && chatActive())
+                emit ConnectionLost();
+            text = QStringLiteral("无法与 ") + a + QStringLiteral(" 继续交流") +
+                   QStringLiteral(
+                       ",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出Tolvex\r\n-"
+                       "其它意外原因导致连接中断");
+            break;
+        case kErrShutDown:
+        case kErrTimedOut:
+            retryable = true;
+            text = QStringLiteral("无法连接 ") + a +
+                   QStringLiteral(
+                       " ,原因可能是:\r\n\r\n-对方没有登陆网络\r\n-防火墙阻止了连接\r\n-"
+                       "双方处于不同的网络中");
+            break;
+        case kErrConnectionRefused:
+            retryable = true;
+            text = QStringLiteral("无法连接 ") + a +
+                   QStringLiteral(" ,原因可能是:\r\n\r\n-对方没有运行Tolvex");
+            break;
+        case kErrWrongState:
+            text = QStringLiteral("无法继续:网络连接发生错误。");
+            break;
+        default:
+            text = QStringLiteral("网络连接发生未知错误而断开。");
+            break;
+    }
+    if (retryable && retry) {
+        // The failed connection finishes its own clean-up first; the next attempt follows at
+        // once, without a pause.
+        m_retryPending = true;
+        const quint64 generation = m_generation;
+        QTimer::singleShot(0, this, [this, generation] {
+            if (generation != m_generation || !m_retryPending)
+                return;
+            m_retryPending = false;
+            RetryConnection();
+        });
+        return;
+    }
+    CloseAndReport(KindError, text, systemModal);
+}
+
+void ChatInviter::RetryConnection() {
+    ++m_retryCount;
+    if (m_request.retryLimit <= m_retryCount) {
+        m_keepPage = false;
+        CloseAndReport(KindError, QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"),
+                       false);
+        return;
+    }
+    emit Retrying(m_retryCount);
+    emit StatusLine(QStringLiteral("(已尝试连接 ") + QString::number(m_retryCount) +
+                    QStringLiteral(" 次)"));
+    ConnectToPeer();
+}
+
+}  // namespace tvx

@@ -1,0 +1,329 @@
+#include "chat/ChatResponder.h"
+
+#include "common/Format.h"
+#include "common/Messages.h"
+#include "platform/SocketErrors.h"
+#include "protocol/Codes.h"
+#include "protocol/PeerMessages.h"
+#include "protocol/Wire.h"
+#include "records/AddressFiles.h"
+#include "records/HistoryLog.h"
+#include "records/Settings.h"
+#include "session/Session.h"
+
+namespace tvx {
+
+namespace {
+
+using C = ProtocolCodes;
+
+bool IsBrokenConnection(int number) {
+    return number == kErrConnectionAborted || number == kErrConnectionReset ||
+           number == kErrWrongState;
+}
+
+}  // namespace
+
+ChatResponder::ChatResponder(Session& session, QObject* parent)
+    : QObject(parent), m_session(session), m_link(PeerRole::ChatResponder, session.linkContext) {
+    m_timCRAutoRefu.setInterval(1000);
+    m_timCRChat.setInterval(1000);
+    m_timCloseGrace.setInterval(kCloseGraceMs);
+    m_timCloseGrace.setSingleShot(true);
+    connect(&m_timCRAutoRefu, &QTimer::timeout, this, &ChatResponder::CountDownToRefusal);
+    connect(&m_timCRChat, &QTimer::timeout, this, &ChatResponder::ReportChatTime);
+    connect(&m_timCloseGrace, &QTimer::timeout, this, &ChatResponder::ResetResponder);
+
+    connect(&m_link, &PeerLink::SocketError, this, &ChatResponder::OnLinkSocketError);
+    connect(&m_link, &PeerLink::ResetDone, this, &ChatResponder::OnLinkReset);
+    connect(&m_link, &PeerLink::Introduced, this, &ChatResponder::OnIntroduced);
+    connect(&m_link, &PeerLink::MessageReceived, this, &ChatResponder::OnMessage);
+    connect(&m_link, &PeerLink::PeerClosed, this, [this] { PeerLeft(true); });
+}
+
+ChatResponder::~ChatResponder() {
+    Shutdown();
+}
+
+bool ChatResponder::chatInProgress() const {
+    return m_phase == Phase::Chatting && m_session.activity.chatInProgress();
+}
+
+bool ChatResponder::invitationPending() const {
+    return m_phase == Phase::Invited;
+}
+
+qint64 ChatResponder::Uptime() const {
+    return UptimeSeconds(m_session.system().UptimeMs());
+}
+
+QString ChatResponder::Timestamp() const {
+    return ChatTimestamp(m_session.system().Now());
+}
+
+QString ChatResponder::ListenerFailureText(int number) {
+    return number == kErrAddressInUse ? QStringLiteral("Tolvex不能运行:端口已被其它程序使用。")
+                                      : QStringLiteral("错误:Tolvex无法初始化网络。");
+}
+
+// ---- Listening and reset ----
+
+bool ChatResponder::Load() {
+    LoadChatSettings(m_session.store(), m_session.settings);
+    m_loaded = true;
+    m_shuttingDown = false;
+    const int number = m_link.Listen();
+    if (number == 0)
+        return true;
+    emit ListenerFailed(number);
+    return false;
+}
+
+void ChatResponder::Shutdown() {
+    m_shuttingDown = true;
+    m_timCRAutoRefu.stop();
+    m_timCRChat.stop();
+    m_timCloseGrace.stop();
+    m_link.Stop();
+    if (m_phase == Phase::Chatting)
+        m_session.activity.SetChatInProgress(false);
+    if (m_phase == Phase::Invited)
+        m_session.activity.SetInvitationPending(false);
+    m_phase = Phase::Listening;
+}
+
+void ChatResponder::ResetResponder() {
+    m_link.Reset();
+}
+
+// Runs after every reset of the link, whoever started it; the link listens again by itself.
+void ChatResponder::OnLinkReset() {
+    m_timCRAutoRefu.stop();
+    m_timCRChat.stop();
+    m_timCloseGrace.stop();
+    if (m_phase == Phase::Chatting)
+        m_session.activity.SetChatInProgress(false);
+    if (m_phase == Phase::Invited)
+        m_session.activity.SetInvitationPending(false);
+    m_phase = Phase::Listening;
+    m_leftByUser = false;
+    m_invitationReceived = false;
+    if (m_shuttingDown)
+        return;
+    const bool keepWindow = m_keepWindow;
+    m_keepWindow = false;
+    emit ResetDone(keepWindow);
+
+    if (m_loaded && m_link.state() != PeerLink::State::Listening) {
+        const int number = m_listenError != 0 ? m_listenError : int(kErrWrongState);
+        m_listenError = 0;
+        m_pendingFailure.clear();
+        emit ListenerFailed(number);
+        return;
+    }
+    if (!m_pendingFailure.isEmpty()) {
+        const QString text = m_pendingFailure;
+        m_pendingFailure.clear();
+        emit Failure(KindError, text, true);
+    }
+}
+
+void ChatResponder::OnLinkSocketError(int number) {
+    // Listening again after a reset failed: the reset that is under way reports it.
+    if (m_link.state() == PeerLink::State::Idle) {
+        m_listenError = number;
+        return;
+    }
+    // A connection's error; the link resets right after this.
+    HandleConnectionError(number);
+}
+
+void ChatResponder::HandleConnectionError(int number) {
+    if (m_leftByUser || m_phase == Phase::Answered)
+        return;  // the user has left or refused; the end of the connection is no news
+    if (chatInProgress() && IsBrokenConnection(number))
+        emit ConnectionLost();
+    // Errors before an invitation are not reported.
+    if (!m_invitationReceived)
+        return;
+    m_pendingFailure = IsBrokenConnection(number)
+                           ? QStringLiteral("无法与 ") + peerNickName() +
+                                 QStringLiteral(" 继续交流") +
+                                 QStringLiteral(
+                                     ",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出Tolvex\r\n-"
+                                     "其它意外原因导致连接中断")
+                           : QStringLiteral("网络连接发生未知错误而断开。");
+}
+
+bool ChatResponder::SendOrFail(const QString& body) {
+    const int number = m_link.Send(body);
+    if (number == 0)
+        return true;
+    HandleConnectionError(number);
+    ResetResponder();
+    return false;
+}
+
+// ---- The caller ----
+
+void ChatResponder::OnIntroduced(const QString& addressCode, const QStringList& card) {
+    m_peerFields = QStringList{addressCode} + card;
+    m_phase = Phase::Introduced;
+}
+
+void ChatResponder::OnMessage(char16_t code, const QString& payload) {
+    switch (code) {
+        case C::ChatInvitation:
+            // One invitation per connection.
+            if (m_phase != Phase::Introduced)
+                break;
+            TakeInvitation(payload);
+            return;
+        case C::InitiatorText:
+            if (m_phase != Phase::Chatting)
+                break;
+            // After the user's leave the texts still on their way have nowhere to go.
+            if (!m_leftByUser)
+                emit TextReceived(ReceivedChatText(payload, m_chatKey));
+            return;
+        case C::InitiatorLeaves:
+            PeerLeft(false);
+            return;
+        default:
+            break;
+    }
+    ResetResponder();
+}
+
+void ChatResponder::TakeInvitation(const QString& payload) {
+    // A key that is not a whole number from 1 to 254 cannot be a real invitation.
+    const std::optional<ChatInvitation> invitation = ParseInvitation(payload);
+    if (!invitation) {
+        ResetResponder();
+        return;
+    }
+    m_invitationReceived = true;
+    m_invitationText = invitation->text;
+    m_chatKey = invitation->key;
+    if (!m_session.settings.autoChat) {
+        ShowInvitation();
+        return;
+    }
+    QString reply = m_session.settings.autoChatTip;
+    if (reply.isEmpty())
+        reply = kDefaultAutoChatTip;
+    if (!SendOrFail(BuildInvitationAcceptedAuto(reply)))
+        return;
+    EnterChat(true);
+    WriteReceivedInvitationLog();
+}
+
+void ChatResponder::ShowInvitation() {
+    m_phase = Phase::Invited;
+    m_countDown = kCountDownSeconds;
+    m_session.activity.SetInvitationPending(true);
+    emit InvitationReceived(m_invitationText, Timestamp());
+    emit PageChanged(PageInvitation);
+    emit CountDown(m_countDown);
+    m_timCRAutoRefu.start();
+    WriteReceivedInvitationLog();
+    if (m_phase == Phase::Invited)
+        emit BlinkWanted();
+}
+
+void ChatResponder::WriteReceivedInvitationLog() {
+    const QString note = m_invitationText.isEmpty() ? QStringLiteral("(无)") : m_invitationText;
+    const QString warning = AppendLogEntryQuietly(
+        m_session, LogEvent::ChatReceived, {m_peerFields.value(1), m_peerFields.value(0), note});
+    if (!warning.isEmpty())
+        emit Failure(KindWarning, warning, false);
+}
+
+// ---- The user's answer ----
+
+void ChatResponder::SetCountDownRunning(bool on) {
+    if (m_phase != Phase::Invited)
+        return;
+    if (on && !m_timCRAutoRefu.isActive()) {
+        m_timCRAutoRefu.start();
+    } else if (!on) {
+        m_timCRAutoRefu.stop();
+    }
+}
+
+void ChatResponder::CountDownToRefusal() {
+    if (m_phase != Phase::Invited) {
+        m_timCRAutoRefu.stop();
+        return;
+    }
+    --m_countDown;
+    emit CountDown(m_countDown);
+    if (m_countDown > 0)
+        return;
+    m_timCRAutoRefu.stop();
+    m_phase = Phase::Answered;
+    m_session.activity.SetInvitationPending(false);
+    emit CountDownExpired();
+    if (SendOrFail(BuildInvitationRefusedAuto(m_refusalNote)))
+        m_timCloseGrace.start();
+}
+
+void ChatResponder::Accept() {
+    if (m_phase != Phase::Invited)
+        return;
+    m_session.activity.SetInvitationPending(false);
+    m_timCRAutoRefu.stop();
+    if (SendOrFail(BuildInvitationAccepted()))
+        EnterChat(false);
+}
+
+void ChatResponder::Refuse(const QString& note) {
+    if (m_phase != Phase::Invited)
+        return;
+    m_timCRAutoRefu.stop();
+    m_phase = Phase::Answered;
+    m_session.activity.SetInvitationPending(false);
+    if (SendOrFail(BuildInvitationRefused(note)))
+        m_timCloseGrace.start();
+}
+
+void ChatResponder::EnterChat(bool automatically) {
+    m_timCRAutoRefu.stop();
+    m_phase = Phase::Chatting;
+    m_session.activity.SetInvitationPending(false);
+    m_session.activity.SetChatInProgress(true);
+    m_keepWindow = true;
+    m_chatStart = Uptime();
+    m_timCRChat.start();
+    emit ChatEntered(automatically, Timestamp());
+    emit PageChanged(PageChat);
+}
+
+// ---- Chat ----
+
+bool ChatResponder::SendChatText(const QString& styledText) {
+    if (!chatInProgress() || m_leftByUser)
+        return false;
+    return SendOrFail(MessageBody(C::ResponderText, ScrambleChatText(styledText, m_chatKey)));
+}
+
+void ChatResponder::ReportChatTime() {
+    emit ChatSeconds(Uptime() - m_chatStart);
+}
+
+void ChatResponder::Leave() {
+    if (!chatInProgress() || m_leftByUser)
+        return;
+    m_leftByUser = true;
+    if (SendOrFail(BuildResponderLeaves()))
+        m_timCloseGrace.start();
+}
+
+void ChatResponder::PeerLeft(bool linkResetsItself) {
+    if (chatInProgress() && !m_leftByUser)
+        emit PeerLeftChat();
+    if (!linkResetsItself)
+        ResetResponder();
+}
+
+}  // namespace tvx

@@ -1,0 +1,802 @@
+#include "transfer/FileReceiveEngine.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+#include "common/Format.h"
+#include "common/Messages.h"
+#include "common/PageBuffer.h"
+#include "common/Paths.h"
+#include "common/ReportingWorker.h"
+#include "common/ShellRoutines.h"
+#include "common/Text.h"
+#include "platform/FileSystem.h"
+#include "platform/SocketErrors.h"
+#include "protocol/Codes.h"
+#include "records/AddressFiles.h"
+#include "records/HistoryLog.h"
+#include "session/Session.h"
+#include "transfer/ReceiveRules.h"
+
+namespace tvx {
+
+namespace {
+
+using C = ProtocolCodes;
+
+constexpr qint64 kReadAheadBytes = 1024 * 1024;
+
+const QString kWriteError = QStringLiteral("无法继续接收:写入文件时发生错误。");
+
+QString BrokenConnectionText(const QString& nickName) {
+    return QStringLiteral("无法与 ") + nickName + QStringLiteral(" 继续接收") +
+           QStringLiteral(
+               ",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出Tolvex\r\n-"
+               "其它意外原因导致连接中断");
+}
+
+}  // namespace
+
+// Reads the data connection, unscrambles and writes to the temporary file, all on a thread of
+// its own, so that each byte is handled once while it is still in the processor's cache and
+// the disk never holds up the event loop. The engine lends it the connection once the bytes
+// begin to flow and takes it back when the transfer ends. With a gathering size it writes
+// whole buffer-fulls only (the receive-buffer option). Bytes beyond the offered length are
+// not written: the thread stops and says so.
+class FileReceiveEngine::SliceReceiver {
+public:
+    struct Report {
+        qint64 received = 0;  // the file's bytes that came so far, from its start
+        qint64 written = 0;   // of which in the file
+        bool closed = false;  // the sender closed the connection; every byte is written
+        bool beyond = false;  // more bytes came than were offered
+        int readError = 0;    // errno of a failed read
+        bool writeFailed = false;
+        QString writeError;
+    };
+
+    // Reads `descriptor` (non-blocking) into `file` from `start` bytes into it, opening the
+    // file with the first bytes to write; `taken` holds bytes that were read before. `notify` runs
+    // on the thread after each step; it must only post.
+    SliceReceiver(QFile& file, int descriptor, QByteArray taken, qint64 start, qint64 length,
+                  int key, qint64 gatherBytes, std::function<void()> notify)
+        : m_file(file),
+          m_descriptor(descriptor),
+          m_length(length),
+          m_key(key),
+          m_gather(gatherBytes > 0),
+          m_buffer(size_t(qMax<qint64>(gatherBytes, kReadSliceBytes))),
+          m_worker(std::move(notify)) {
+        m_received = m_written = start;
+        m_worker.Update([start](Report& r) { r.received = r.written = start; }, false);
+        m_worker.Start([this, taken = std::move(taken)] { Run(taken); });
+    }
+
+    // Ends the thread; bytes gathered and not yet written are written first.
+    void Stop() { m_worker.Stop(); }
+    Report Snapshot() const { return m_worker.Snapshot(); }
+
+private:
+    void Run(const QByteArray& taken) {
+        if (!taken.isEmpty() && !Take(taken.constData(), taken.size()))
+            return;
+        while (!m_worker.stopping()) {
+            char* free = m_buffer.data() + m_filled;
+            const ssize_t n = ::recv(m_descriptor, free, m_buffer.size() - m_filled, 0);
+            if (n > 0) {
+                if (!Taken(n))
+                    return;
+                continue;
+            }
+            if (n == 0) {
+                Flush();
+                Update([](Report& r) { r.closed = true; });
+                return;
+            }
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                const int failure = errno;
+                Flush();
+                Update([failure](Report& r) { r.readError = failure; });
+                return;
+            }
+            // Progress not yet reported goes out once the connection has been quiet a moment.
+            const bool unreported = m_received != m_noticed;
+            pollfd waits[2] = {{m_descriptor, POLLIN, 0}, {m_worker.wake(), POLLIN, 0}};
+            if (::poll(waits, 2, unreported ? 20 : 100) == 0 && unreported)
+                Update([](Report&) {});
+        }
+        Flush();
+        Update([](Report&) {});
+    }
+
+    // Bytes read before the thread began, as if it had read them.
+    bool Take(const char* bytes, qint64 count) {
+        while (count > 0) {
+            const qint64 part = qMin<qint64>(count, qint64(m_buffer.size()) - m_filled);
+            memcpy(m_buffer.data() + m_filled, bytes, size_t(part));
+            if (!Taken(part))
+                return false;
+            bytes += part;
+            count -= part;
+        }
+        return true;
+    }
+
+    // `count` new bytes at the end of the buffer: written at once, or once the gathering
+    // buffer is full or the file complete. False when the thread is to end.
+    bool Taken(qint64 count) {
+        if (m_received + count > m_length) {
+            Flush();
+            Update([](Report& r) { r.beyond = true; });
+            return false;
+        }
+        // Unscrambled at once, while the bytes are still in the processor's cache.
+        ScrambleBytes(m_buffer.data() + m_filled, count, m_key);
+        m_received += count;
+        m_filled += count;
+        if (!m_gather || m_filled == qint64(m_buffer.size()) || m_received == m_length) {
+            if (!Flush())
+                return false;
+        }
+        // The engine hears of progress a few dozen times a second, and of the last byte at once.
+        const auto now = std::chrono::steady_clock::now();
+        if (m_written == m_length || now - m_lastNotice >= kNoticeInterval) {
+            m_lastNotice = now;
+            Update([](Report&) {});
+        }
+        return m_written < m_length;
+    }
+
+    bool Flush() {
+        if (m_filled > 0 && !m_failed) {
+            const bool opened =
+                m_file.isOpen() || (m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered) &&
+                                    m_file.seek(m_written));
+            if (!opened || !WriteAll()) {
+                m_failed = true;
+                const QString error = m_file.errorString();
+                Update([&error](Report& r) {
+                    r.writeFailed = true;
+                    r.writeError = error;
+                });
+                m_filled = 0;
+                return false;
+            }
+            m_written += m_filled;
+        }
+        m_filled = 0;
+        return !m_failed;
+    }
+
+    bool WriteAll() {
+        for (qint64 done = 0; done < m_filled;) {
+            const qint64 part = qMin(kWriteSliceBytes, m_filled - done);
+            if (m_file.write(m_buffer.data() + done, part) != part)
+                return false;
+            done += part;
+        }
+        return true;
+    }
+
+    template <typename Change>
+    void Update(Change change) {
+        m_worker.Update([&](Report& r) {
+            r.received = m_received;
+            r.written = m_written;
+            change(r);
+        });
+        m_noticed = m_received;
+    }
+
+    QFile& m_file;  // only this thread touches it while the thread runs
+    const int m_descriptor;
+    const qint64 m_length;
+    const int m_key;
+    const bool m_gather;
+    PageBuffer m_buffer;
+    qint64 m_filled = 0;
+    qint64 m_received = 0;
+    qint64 m_written = 0;
+    qint64 m_noticed = -1;  // the received count the engine last heard of
+    bool m_failed = false;
+    static constexpr std::chrono::milliseconds kNoticeInterval{20};
+    std::chrono::steady_clock::time_point m_lastNotice;
+    ReportingWorker<Report> m_worker;  // last: it stops the thread before the rest goes
+};
+
+FileReceiveEngine::FileReceiveEngine(Session& session, QObject* parent)
+    : QObject(parent), m_session(session), m_link(PeerRole::FileReceiver, session.linkContext) {
+    connect(&m_link, &PeerLink::DataListenerDue, this, &FileReceiveEngine::OnDataListenerDue);
+    connect(&m_link, &PeerLink::MessageReceived, this, &FileReceiveEngine::OnControlMessage);
+    connect(&m_link, &PeerLink::PeerClosed, this, &FileReceiveEngine::OnPeerClosed);
+    connect(&m_link, &PeerLink::SocketError, this, &FileReceiveEngine::OnLinkSocketError);
+    connect(&m_link, &PeerLink::ResetDone, this, &FileReceiveEngine::OnResetDone);
+
+    connect(&m_data, &Socket::ConnectionRequest, this, &FileReceiveEngine::OnDataConnectionRequest);
+    connect(&m_data, &Socket::DataArrival, this, &FileReceiveEngine::OnDataArrival);
+    connect(&m_data, &Socket::Closed, this, &FileReceiveEngine::OnDataClosed);
+    connect(&m_data, &Socket::Error, this, &FileReceiveEngine::OnDataError);
+
+    m_timCountDown.setInterval(1000);
+    connect(&m_timCountDown, &QTimer::timeout, this, &FileReceiveEngine::CountDownTick);
+    m_timSpeed.setInterval(1000);
+    connect(&m_timSpeed, &QTimer::timeout, this, &FileReceiveEngine::SpeedTick);
+    m_timCloseGrace.setInterval(kCloseGraceMs);
+    m_timCloseGrace.setSingleShot(true);
+    connect(&m_timCloseGrace, &QTimer::timeout, this, [this] {
+        if (m_link.state() != PeerLink::State::Listening)
+            Reset();
+    });
+}
+
+FileReceiveEngine::~FileReceiveEngine() {
+    Shutdown();
+}
+
+// ---- Listening and reset -----------------------------------------------------------------
+
+bool FileReceiveEngine::StartFileListener() {
+    m_starting = true;
+    m_link.Stop();
+    int number = m_link.Listen();
+    if (number == 0) {
+        m_data.Close();
+        number = m_data.Bind(m_session.localAddress, kFileDataPort);
+    }
+    if (number == 0) {
+        m_starting = false;
+        return true;
+    }
+    m_link.Stop();
+    m_data.Close();
+    m_starting = false;
+    emit Failure(number == 10048 ? QStringLiteral("Tolvex不能运行:端口已被其它程序使用。")
+                                 : QStringLiteral("错误:Tolvex无法初始化网络。"),
+                 KindError, true);
+    emit ListenerFailed();
+    return false;
+}
+
+void FileReceiveEngine::Shutdown() {
+    m_shuttingDown = true;
+    m_timCountDown.stop();
+    m_timSpeed.stop();
+    m_timCloseGrace.stop();
+    m_link.Stop();
+    CloseTempFile();
+    m_data.Close();
+}
+
+void FileReceiveEngine::Reset() {
+    m_link.Reset();
+}
+
+void FileReceiveEngine::ResetAndReport(const QString& text, int kind, bool systemModal) {
+    m_pending = Pending{text, kind, systemModal, false};
+    Reset();
+}
+
+// Runs after every reset of the control link, whoever started it.
+void FileReceiveEngine::OnResetDone() {
+    m_waitingOffer = 0;
+    CloseTempFile();
+    m_data.Close();
+    m_timCountDown.stop();
+    m_timSpeed.stop();
+    // As the program ends the windows are going away: report nothing more.
+    if (m_shuttingDown)
+        return;
+    const bool keepPage = m_keepPage;
+    m_keepPage = false;
+    emit ResetDone(keepPage);
+
+    m_position = 0;
+    m_progress.Reset();
+    m_offerReceived = false;
+    m_accepted = false;
+    m_cancelledHere = false;
+    m_session.activity.SetReceiving(false);
+    m_session.activity.SetOfferPending(false);
+    if (m_deleteHeldOnCancel && m_deleteOnReset)
+        DeleteFileIfExists(m_tempPath);
+    if (m_shuttingDown || m_starting)
+        return;
+
+    // Listen again: the link has re-opened 8510; the data port is bound afresh.
+    if (m_link.state() != PeerLink::State::Listening ||
+        m_data.Bind(m_session.localAddress, kFileDataPort) != 0) {
+        StartFileListener();
+        if (m_link.state() != PeerLink::State::Listening)
+            return;
+    }
+
+    if (!m_pending)
+        return;
+    const Pending pending = *m_pending;
+    m_pending.reset();
+    if (pending.senderCancelledPage)
+        emit SenderCancelPageWanted(m_automatic);
+    else
+        emit Failure(pending.text, pending.kind, pending.systemModal);
+}
+
+// ---- Control connection ------------------------------------------------------------------
+
+void FileReceiveEngine::OnDataListenerDue() {
+    m_data.Close();
+    if (m_data.Bind(m_session.localAddress, kFileDataPort) != 0 || m_data.Listen() != 0)
+        Reset();
+}
+
+void FileReceiveEngine::OnDataConnectionRequest() {
+    if (!m_link.verified()) {
+        Reset();
+        return;
+    }
+    // The file comes from the caller that passed the handshake and nobody else: a request
+    // from any other address is closed and the listener waits on for the genuine one.
+    if (!m_data.AcceptFrom(m_link.remoteAddress()))
+        return;
+    // Bounds what the connection takes in ahead of the slices: the receive buffer's
+    // buffer-full when it is to gather one, otherwise a little. Beyond that the system holds
+    // the bytes, so a writer that falls behind holds the sender back instead of filling memory.
+    const SettingsRecord& settings = m_session.settings;
+    m_data.SetReadBufferSize(
+        settings.useRecvBuffer ? qMax(settings.recvBufferBytes, kReadAheadBytes) : kReadAheadBytes);
+}
+
+void FileReceiveEngine::OnControlMessage(char16_t code, const QString& payload) {
+    if (code == C::FileOffer) {
+        TakeOffer(payload);
+    } else if (code == C::SenderCancel) {
+        TakeSenderCancel(payload, true);
+    }
+}
+
+bool FileReceiveEngine::SendOrFail(const QString& body) {
+    const int number = m_link.Send(body);
+    if (number == 0)
+        return true;
+    ConnectionFailed(number);
+    return false;
+}
+
+void FileReceiveEngine::OnPeerClosed() {
+    // The link resets itself after this; a close in the middle of a transfer is a cancel.
+    if (m_session.activity.receiving() && !m_cancelledHere)
+        TakeSenderCancel(QString(), false);
+}
+
+void FileReceiveEngine::OnDataClosed() {
+    // While the receiving thread reads the connection it judges the close itself; this is a
+    // close before any byte of the file, or after the user cancelled.
+    if (m_session.activity.receiving() && !m_cancelledHere) {
+        TakeSenderCancel(QString(), true);
+    } else {
+        Reset();
+    }
+}
+
+void FileReceiveEngine::OnLinkSocketError(int number) {
+    // The link resets right after this signal.
+    if (!m_offerReceived)
+        return;
+    const QString text = (number == 10053 || number == 10054 || number == 40006)
+                             ? (m_cancelledHere ? QString() : BrokenConnectionText(PeerNickName()))
+                             : QStringLiteral("网络连接发生未知错误而断开。");
+    if (!text.isEmpty())
+        m_pending = Pending{text, KindError, true, false};
+}
+
+void FileReceiveEngine::OnDataError(int number) {
+    ConnectionFailed(number);
+}
+
+void FileReceiveEngine::ConnectionFailed(int number) {
+    QString text;
+    if (m_offerReceived) {
+        if (number == 10053 || number == 10054 || number == 40006) {
+            if (!m_cancelledHere)
+                text = BrokenConnectionText(PeerNickName());
+        } else {
+            text = QStringLiteral("网络连接发生未知错误而断开。");
+        }
+    }
+    if (text.isEmpty())
+        Reset();
+    else
+        ResetAndReport(text, KindError, true);
+}
+
+// ---- The offer ---------------------------------------------------------------------------
+
+void FileReceiveEngine::TakeOffer(const QString& payload) {
+    std::optional<FileOffer> offer = ParseOffer(payload);
+    const QString name = offer ? SafeOfferName(offer->fileName) : QString();
+    // An offer that cannot be taken safely ends the connection; nothing touches the disk.
+    if (!offer || name.isEmpty() || m_offerReceived) {
+        Reset();
+        return;
+    }
+    m_offer = *offer;
+    m_offer.fileName = name;
+    ++m_offerKey;
+    m_targetPath.clear();
+    m_tempPath.clear();
+    m_saveName = ReceivedFileName(name);
+    m_offerReceived = true;
+    m_identity = QStringList{m_link.peerAddressCode()} + m_link.peerCard();
+    m_deleteOnReset = false;
+    m_replaceTarget = false;
+
+    // The type is told by the offered name alone: nothing is written to ask about it.
+    m_typeName = GetFileTypeName(m_session.shell(), m_saveName);
+    m_friendlyTime = FriendlyFileTime(m_offer.modified, m_session.system().Now().date());
+
+    if (m_session.settings.autoRecvFile)
+        ReceiveAutomatically();
+    else
+        PutOfferToUser();
+}
+
+void FileReceiveEngine::WriteHistoryEntry() {
+    const QString warning = AppendLogEntryQuietly(
+        m_session, LogEvent::FileReceived,
+        {PeerNickName(), m_identity.value(0), m_offer.fileName, m_typeName,
+         FormatSizeWithBytes(qint32(m_offer.length)), m_friendlyTime, m_offer.note});
+    if (!warning.isEmpty())
+        emit HistoryWarning(warning);
+}
+
+qint64 FileReceiveEngine::HeldLength() const {
+    QFileInfo info(m_tempPath);
+    return info.exists() && info.isFile() ? info.size() : -1;
+}
+
+void FileReceiveEngine::ReceiveAutomatically() {
+    m_automatic = true;
+    const QString folder = m_session.settings.autoSavePath;
+    if (!FolderExists(folder)) {
+        Reset();
+        if (!m_autoSaveErrorShown) {
+            m_autoSaveErrorShown = true;
+            emit Failure(QStringLiteral("无法自动接收文件:保存文件的位置不存在。"), KindError,
+                         true);
+            m_autoSaveErrorShown = false;
+        }
+        return;
+    }
+    m_targetPath = WithTrailingSlash(folder) + FitFileName(m_saveName, FileNameLimit(folder));
+    m_tempPath = m_targetPath + QStringLiteral(".tvx");
+    // An existing file is replaced ("ExistFile") only once the new one is complete.
+    m_replaceTarget = m_session.settings.existFile;
+    const qint64 start = SendAcceptance(Start::AfterHeldBytes);
+    if (start < 0)
+        return;
+    m_position = start;
+    m_progress.Start(m_offer.length, start);
+    m_accepted = true;
+    m_timSpeed.start();
+    WriteHistoryEntry();
+}
+
+void FileReceiveEngine::PutOfferToUser() {
+    m_automatic = false;
+    m_refuseNote.clear();
+    m_countDown = 60;
+    m_timCountDown.start();
+    m_waitingOffer = m_offerKey;
+    m_session.activity.SetOfferPending(true);
+    emit OfferWaiting(PeerNickName(), m_offer.fileName, m_offer.length);
+    WriteHistoryEntry();
+}
+
+void FileReceiveEngine::CountDownTick() {
+    --m_countDown;
+    emit CountDownChanged(m_countDown);
+    if (m_countDown > 0)
+        return;
+    m_timCountDown.stop();
+    m_waitingOffer = 0;
+    m_session.activity.SetOfferPending(false);
+    emit OfferExpired();
+    SendOrFail(BuildOfferRefusedAuto(m_refuseNote));
+    m_timCloseGrace.start();
+}
+
+void FileReceiveEngine::SetCountDownRunning(bool running) {
+    if (running)
+        m_timCountDown.start();
+    else
+        m_timCountDown.stop();
+}
+
+void FileReceiveEngine::Refuse(quint64 offer, const QString& note) {
+    if (!OfferWaits(offer))
+        return;
+    m_waitingOffer = 0;
+    m_timCountDown.stop();
+    m_session.activity.SetOfferPending(false);
+    SendOrFail(BuildOfferRefused(note));
+    m_timCloseGrace.start();
+}
+
+void FileReceiveEngine::StopWaiting() {
+    m_session.activity.SetOfferPending(false);
+    m_timCountDown.stop();
+}
+
+QString FileReceiveEngine::ChooseTarget(quint64 offer, const QString& chosen) {
+    if (!OfferWaits(offer))
+        return QString();
+    m_targetPath =
+        FolderOf(chosen) + FitFileName(FileNameOf(chosen), FileNameLimit(FolderOf(chosen)));
+    m_tempPath = m_targetPath + QStringLiteral(".tvx");
+    return m_targetPath;
+}
+
+FileReceiveEngine::Held FileReceiveEngine::HeldBytes() const {
+    const qint64 held = HeldLength();
+    if (held < 0)
+        return Held::None;
+    return held < m_offer.length ? Held::Resumable : Held::TooLong;
+}
+
+bool FileReceiveEngine::Accept(quint64 offer, Start start, bool replaceTarget) {
+    if (!OfferWaits(offer) || m_targetPath.isEmpty())
+        return false;
+    m_waitingOffer = 0;
+    m_replaceTarget = replaceTarget;
+    const qint64 position = SendAcceptance(start);
+    if (position < 0)
+        return false;
+    m_position = position;
+    StartReceiving();
+    return true;
+}
+
+// The one rule for held bytes, whoever accepts: bytes shorter than the offer are resumed
+// unless the user chose to start afresh; anything else is dropped and the file starts at its
+// first byte.
+qint64 FileReceiveEngine::SendAcceptance(Start start) {
+    const Held held = HeldBytes();
+    const qint64 position =
+        start == Start::AfterHeldBytes && held == Held::Resumable ? HeldLength() : 0;
+    if (position == 0 && held != Held::None && !DeleteTempBeforeRestart())
+        return -1;
+    if (!SendOrFail(BuildAcceptance(position)))
+        return -1;
+    return position;
+}
+
+bool FileReceiveEngine::DeleteTempBeforeRestart() {
+    if (DeleteFileIfExists(m_tempPath))
+        return true;
+    const bool alreadyShown = m_tempErrorShown;
+    Reset();
+    if (!alreadyShown) {
+        m_tempErrorShown = true;
+        emit Failure(QStringLiteral("覆盖下列临时tvx文件时发生错误。") +
+                         QStringLiteral("\r\n\r\n") + m_tempPath,
+                     KindError, true);
+        m_tempErrorShown = false;
+    }
+    return false;
+}
+
+// ---- Receiving ---------------------------------------------------------------------------
+
+void FileReceiveEngine::StartReceiving() {
+    m_accepted = true;
+    m_session.activity.SetReceiving(true);
+    m_progress.Start(m_offer.length, m_position);
+    m_deleteOnReset = false;
+    m_deleteHeldOnCancel = false;
+    m_timSpeed.start();
+    m_startTime = UptimeSeconds(m_session.system().UptimeMs());
+    emit ReceivingStarted();
+}
+
+void FileReceiveEngine::OnDataArrival() {
+    if (!m_accepted) {
+        // Bytes before the acceptance break the protocol.
+        Reset();
+        return;
+    }
+    if (m_cancelledHere || (!m_receiver && m_position >= m_offer.length)) {
+        // The user has cancelled: bytes still in flight are dropped, so the file is not
+        // completed behind the user's back while the sender closes. Bytes after the last one
+        // offered are dropped too: the file is whole and stays so.
+        m_data.Read();
+        return;
+    }
+    if (!m_receiver)
+        StartReceiverThread();
+}
+
+// Lends the data connection to the receiving thread, which reads, unscrambles and writes
+// into the temporary file from here on and reports each step.
+void FileReceiveEngine::StartReceiverThread() {
+    // The thread opens the file with the first bytes it writes, so that nothing touches the
+    // disk while a buffer-full gathers.
+    m_tempFile.setFileName(m_tempPath);
+    QByteArray taken;
+    const int descriptor = m_data.LendForReading(&taken);
+    if (descriptor < 0)
+        return;
+    const SettingsRecord& settings = m_session.settings;
+    const qint64 gather = settings.useRecvBuffer ? qMax<qint64>(settings.recvBufferBytes, 1) : 0;
+    m_received = m_position;
+    m_receiver =
+        std::make_unique<SliceReceiver>(m_tempFile, descriptor, taken, m_position, m_offer.length,
+                                        m_offer.key, gather, [this] { m_receiverNotice.Post(); });
+}
+
+void FileReceiveEngine::OnReceiverReport() {
+    if (!m_receiver)
+        return;
+    const SliceReceiver::Report report = m_receiver->Snapshot();
+    m_received = report.received;
+    m_position = report.written;
+    m_progress.SetPosition(m_received);
+    if (!m_automatic)
+        emit ProgressChanged(m_progress);
+    if (report.writeFailed) {
+        FailWrite(report.writeError);
+    } else if (report.beyond) {
+        // More than was offered: keep what is whole for a resume and stop.
+        FailWrite(QString());
+    } else if (m_position == m_offer.length) {
+        FinishFile();
+    } else if (report.closed || IsConnectionReset(report.readError)) {
+        // The sender went away before the last byte: a cancel, as the close of the
+        // connection would have been.
+        CloseTempFile();
+        OnDataClosed();
+    } else if (report.readError != 0) {
+        CloseTempFile();
+        ConnectionFailed(ConnectionErrorNumber(report.readError));
+    }
+}
+
+// Every byte is in the temporary file: close it and tell the sender.
+void FileReceiveEngine::FinishFile() {
+    m_session.activity.SetReceiving(false);
+    m_timSpeed.stop();
+    CloseTempFile();
+    if (!SendOrFail(BuildCompletion()))
+        return;
+    Complete();
+}
+
+// Ends the receiving thread (it writes what it gathered first), gives the connection back to
+// the socket and closes the temporary file.
+void FileReceiveEngine::CloseTempFile() {
+    if (m_receiver) {
+        m_receiver->Stop();
+        const SliceReceiver::Report report = m_receiver->Snapshot();
+        m_position = report.written;
+        m_received = report.received;
+        m_receiver.reset();
+        m_data.TakeBackReading();
+    }
+    m_tempFile.close();
+}
+
+void FileReceiveEngine::FailWrite(const QString& reason) {
+    CloseTempFile();
+    ResetAndReport(
+        reason.isEmpty() ? kWriteError : kWriteError + QStringLiteral("\r\n\r\n") + reason,
+        KindError, true);
+}
+
+void FileReceiveEngine::SpeedTick() {
+    const bool stalled = m_progress.Tick();
+    emit SpeedMeasured(m_progress);
+    if (stalled && m_automatic) {
+        // An automatic transfer that went silent ends as quietly as one the sender broke
+        // off; what arrived stays for a resume, and the listeners serve the next sender.
+        Reset();
+    } else if (stalled) {
+        ResetAndReport(QStringLiteral("超时:无法与'") + PeerNickName() +
+                           QStringLiteral("'继续接收") +
+                           QStringLiteral(",原因可能是:\r\n\r\n-网络突然断开\r\n-"
+                                          "对方中途退出Tolvex\r\n-其它意外原因导致连接中断"),
+                       KindError, true);
+    }
+}
+
+// ---- Completion --------------------------------------------------------------------------
+
+bool FileReceiveEngine::OpenWanted() const {
+    return m_session.settings.autoOpenFile &&
+           IsAutoOpenType(m_targetPath, m_session.settings.autoOpenFileType);
+}
+
+void FileReceiveEngine::Complete() {
+    m_keepPage = true;
+    if (!FileExists(m_tempPath))
+        return;
+    if (!RenameToTarget()) {
+        m_keepPage = false;
+        ResetAndReport(kWriteError, KindError, true);
+        return;
+    }
+    if (m_automatic) {
+        m_keepPage = false;
+        emit AutoReceived(m_targetPath, OpenWanted());
+        return;
+    }
+    QTimer::singleShot(m_completionPauseMs, this, &FileReceiveEngine::FinishCompletion);
+}
+
+// The existing file to be replaced stays whole until here, and is swapped for the new one in a
+// single rename; when that cannot be done the new file takes a numbered name, as it does when
+// the target is to be kept.
+bool FileReceiveEngine::RenameToTarget() {
+    if (m_replaceTarget && FileExists(m_targetPath)) {
+        if (std::rename(QFile::encodeName(m_tempPath).constData(),
+                        QFile::encodeName(m_targetPath).constData()) == 0)
+            return true;
+        const QString kept = m_targetPath;
+        m_targetPath = NumberedTargetPath(m_targetPath);
+        if (!QFile::rename(m_tempPath, m_targetPath))
+            return false;
+        emit Failure(
+            QStringLiteral("覆盖下列文件时发生错误,接收的文件将自动更名...\r\n\r\n") + kept,
+            KindWarning, true);
+        return true;
+    }
+    m_targetPath = NumberedTargetPath(m_targetPath);
+    return QFile::rename(m_tempPath, m_targetPath);
+}
+
+void FileReceiveEngine::FinishCompletion() {
+    const qint64 elapsed = UptimeSeconds(m_session.system().UptimeMs()) - m_startTime;
+    emit Received(m_targetPath, elapsed, OpenWanted());
+}
+
+// ---- Cancelling --------------------------------------------------------------------------
+
+void FileReceiveEngine::Cancel(const QString& note) {
+    if (!m_session.activity.receiving())
+        return;  // it ended while the question was open
+    m_cancelledHere = true;
+    m_deleteOnReset = true;
+    // Bytes still on their way are dropped from here on, so the file is not completed behind
+    // the user's back while the sender closes.
+    CloseTempFile();
+    SendOrFail(BuildReceiverCancel(note));
+}
+
+void FileReceiveEngine::TakeSenderCancel(const QString& note, bool resetHere) {
+    m_waitingOffer = 0;
+    CloseTempFile();
+    const qint64 held = HeldLength();
+    const double ratio =
+        m_offer.length > 0 && held >= 0 ? double(held) / double(m_offer.length) : 0;
+    emit SenderCancelled(note, ratio);
+    m_keepPage = true;
+    m_pending = Pending{QString(), 0, false, true};
+    // After a close of the control connection the link resets by itself.
+    if (resetHere)
+        Reset();
+}
+
+void FileReceiveEngine::DeleteHeldBytes(quint64 offer) {
+    if (offer == m_offerKey)
+        DeleteFileIfExists(m_tempPath);
+}
+
+}  // namespace tvx

@@ -1,0 +1,809 @@
+#include "transfer/FileSendEngine.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <QFileInfo>
+#include <QMetaMethod>
+#include <cerrno>
+#include <chrono>
+
+#include "common/Format.h"
+#include "common/Handshake.h"
+#include "common/Messages.h"
+#include "common/PageBuffer.h"
+#include "common/Paths.h"
+#include "common/ReportingWorker.h"
+#include "common/Text.h"
+#include "platform/SocketErrors.h"
+#include "protocol/Codes.h"
+#include "protocol/PeerMessages.h"
+#include "records/HistoryLog.h"
+#include "session/Session.h"
+
+namespace tvx {
+
+using C = ProtocolCodes;
+
+namespace {
+
+QString NoteOrNone(const QString& note) {
+    return note.isEmpty() ? QStringLiteral("(无)") : note;
+}
+
+}  // namespace
+
+// Reads, scrambles and sends the file on a thread of its own, on the data connection the
+// engine lends it, as a plain copy would: the event loop is not woken for every bit of room
+// in the connection. Chunks keep their boundaries. While one chunk goes out the next is
+// already read and scrambled (two buffers take turns). When the engine has listeners to each
+// chunk, a chunk leaves only once the engine has released it, after telling them, so that they
+// can still end the transfer first; otherwise the engine hears of progress a few dozen times a
+// second and the thread does not wait for it.
+class FileSendEngine::ChunkSender {
+public:
+    struct Report {
+        qint64 sent = 0;         // the file's bytes that went out, from its start
+        int readyIndex = -1;     // the chunk read last, counted from 0
+        qint64 readyOffset = 0;  // and where it is in the file
+        qint64 readySize = 0;
+        bool done = false;  // every byte went out
+        bool readFailed = false;
+        bool peerClosed = false;  // the receiver closed or reset the connection
+        int sendError = 0;        // errno of a failed send
+    };
+
+    // Sends `file` (open, Unbuffered) from `start` to `length` in chunks of `chunkBytes` on
+    // the non-blocking `descriptor`; with `gated`, each chunk waits for Release. `notify` runs
+    // on the thread after each step; it must only post.
+    ChunkSender(QFile& file, int descriptor, qint64 start, qint64 length, qint64 chunkBytes,
+                int key, bool gated, std::function<void()> notify)
+        : m_file(file),
+          m_descriptor(descriptor),
+          m_start(start),
+          m_length(length),
+          m_chunkBytes(chunkBytes),
+          m_key(key),
+          m_gated(gated),
+          m_worker(std::move(notify)) {
+        m_sent = start;
+        m_worker.Update([start](Report& r) { r.sent = start; }, false);
+        m_worker.Start([this] { Run(); });
+    }
+
+    // Chunks up to `index` may leave.
+    void Release(int index) {
+        m_worker.Change([this, index] { m_released = index; });
+    }
+    void Stop() { m_worker.Stop(); }
+    Report Snapshot() const { return m_worker.Snapshot(); }
+
+private:
+    void Run() {
+        if (m_gated)
+            RunReleased();
+        else
+            RunFree();
+    }
+
+    // Each slice is read, scrambled and sent at once, while it is still in the processor's
+    // cache; the chunks are counted only.
+    void RunFree() {
+        PageBuffer slice(size_t(qMin(kSlice, m_chunkBytes)));
+        for (qint64 offset = m_start, index = 0; offset < m_length; ++index) {
+            const qint64 size = qMin(m_chunkBytes, m_length - offset);
+            // The engine shows the sending page with the first chunk.
+            Update(
+                [&](Report& r) {
+                    r.readyIndex = int(index);
+                    r.readyOffset = offset;
+                    r.readySize = size;
+                },
+                index == 0);
+            for (qint64 done = 0; done < size;) {
+                const qint64 part = qMin<qint64>(qint64(slice.size()), size - done);
+                const bool more = offset + done + part < m_length;
+                if (!ReadScrambled(slice.data(), part) || !SendAll(slice.data(), part, more))
+                    return;
+                done += part;
+            }
+            offset += size;
+        }
+        Update([](Report& r) { r.done = true; });
+    }
+
+    // Two chunk buffers take turns: while one chunk goes out the next is read and waits for
+    // its release.
+    void RunReleased() {
+        qint64 offset = m_start;
+        qint64 size = qMin(m_chunkBytes, m_length - offset);
+        PageBuffer buffers[2] = {PageBuffer(size_t(size)), PageBuffer(size_t(size))};
+        for (int index = 0;; ++index) {
+            PageBuffer& chunk = buffers[index % 2];
+            if (index == 0 && !Prepare(chunk, 0, offset, size))
+                return;
+            if (!WaitReleased(index))
+                return;
+            const qint64 next = offset + size;
+            const qint64 nextSize = qMin(m_chunkBytes, m_length - next);
+            if (nextSize > 0 && !Prepare(buffers[(index + 1) % 2], index + 1, next, nextSize))
+                return;
+            if (!SendAll(chunk.data(), size, false))
+                return;
+            if (nextSize <= 0) {
+                Update([](Report& r) { r.done = true; });
+                return;
+            }
+            offset = next;
+            size = nextSize;
+        }
+    }
+
+    // Reads and scrambles a whole chunk and tells the engine it is ready.
+    bool Prepare(PageBuffer& chunk, int index, qint64 offset, qint64 size) {
+        if (!ReadScrambled(chunk.data(), size))
+            return false;
+        Update([&](Report& r) {
+            r.readyIndex = index;
+            r.readyOffset = offset;
+            r.readySize = size;
+        });
+        return true;
+    }
+
+    // The file's next `size` bytes, read and xored a slice at a time so that each slice is
+    // xored while it is still in the processor's cache.
+    bool ReadScrambled(char* bytes, qint64 size) {
+        qint64 done = 0;
+        while (done < size) {
+            const qint64 got = m_file.read(bytes + done, qMin(kSlice, size - done));
+            if (got <= 0)
+                break;
+            ScrambleBytes(bytes + done, got, m_key);
+            done += got;
+        }
+        if (done != size) {
+            Update([](Report& r) { r.readFailed = true; });
+            return false;
+        }
+        return true;
+    }
+
+    bool WaitReleased(int index) {
+        if (!m_gated)
+            return !m_worker.stopping();
+        return m_worker.Wait([&] { return m_released >= index; });
+    }
+
+    // `more` while the file goes on freely: the end of this piece then waits to fill a segment
+    // with the next one instead of leaving as a small segment of its own. (A chunk that waits
+    // for its release is sent whole at once, as its listeners may wait for all of it.)
+    bool SendAll(const char* bytes, qint64 size, bool more) {
+        const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
+        qint64 done = 0;
+        while (done < size) {
+            if (m_worker.stopping())
+                return false;
+            const ssize_t n = ::send(m_descriptor, bytes + done, size_t(size - done), flags);
+            if (n > 0) {
+                done += n;
+                m_sent += n;
+                // The engine hears of progress a few dozen times a second.
+                const auto now = std::chrono::steady_clock::now();
+                if (now - m_lastNotice >= kNoticeInterval) {
+                    m_lastNotice = now;
+                    Update([](Report&) {});
+                }
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                // Progress not yet reported goes out once the connection has been full a moment.
+                const bool unreported = m_sent != m_noticed;
+                pollfd waits[2] = {{m_descriptor, POLLOUT, 0}, {m_worker.wake(), POLLIN, 0}};
+                if (::poll(waits, 2, unreported ? 20 : 100) == 0 && unreported)
+                    Update([](Report&) {});
+                continue;
+            }
+            // A reset is the receiver's close (its close turns into a reset as the bytes
+            // keep coming); the control connection tells why. Anything else is a failure.
+            const int failure = errno;
+            const bool closed = IsConnectionReset(failure);
+            Update([&](Report& r) {
+                r.peerClosed = closed;
+                r.sendError = closed ? 0 : failure;
+            });
+            return false;
+        }
+        return true;
+    }
+
+    template <typename Change>
+    void Update(Change change, bool tell = true) {
+        m_worker.Update(
+            [&](Report& r) {
+                r.sent = m_sent;
+                change(r);
+            },
+            tell);
+        if (tell)
+            m_noticed = m_sent;
+    }
+
+    QFile& m_file;  // only this thread touches it while the thread runs
+    const int m_descriptor;
+    const qint64 m_start;
+    const qint64 m_length;
+    const qint64 m_chunkBytes;
+    const int m_key;
+    const bool m_gated;
+    qint64 m_sent = 0;
+    qint64 m_noticed = -1;  // the sent count the engine last heard of
+    static constexpr qint64 kSlice = 512 * 1024;
+    static constexpr std::chrono::milliseconds kNoticeInterval{20};
+    std::chrono::steady_clock::time_point m_lastNotice;
+    int m_released = -1;               // under the worker's lock
+    ReportingWorker<Report> m_worker;  // last: it stops the thread before the rest goes
+};
+
+FileSendEngine::FileSendEngine(Session& session, QObject* parent)
+    : QObject(parent), m_session(session), m_link(PeerRole::FileSender, session.linkContext) {
+    m_timWait.setInterval(1000);
+    m_timSendSpeed.setInterval(1000);
+    connect(&m_timWait, &QTimer::timeout, this, &FileSendEngine::WaitTick);
+    connect(&m_timSendSpeed, &QTimer::timeout, this, &FileSendEngine::SpeedTick);
+
+    connect(&m_link, &PeerLink::ResetDone, this, &FileSendEngine::OnLinkReset);
+    // The window shows the link's message before the engine closes, as the box is modal.
+    connect(&m_link, &PeerLink::Refused, this, [this](const QString& text) {
+        emit Refused(text);
+        Reset();
+    });
+    connect(&m_link, &PeerLink::ConnectionBroken, this, [this](const QString& text) {
+        emit ConnectionBroken(text);
+        Reset();
+    });
+    connect(&m_link, &PeerLink::HandshakeTimedOut, this, &FileSendEngine::OnHandshakeTimedOut);
+    connect(&m_link, &PeerLink::Introduced, this,
+            [this](const QString&, const QStringList& card) { OnIntroduced(card); });
+    connect(&m_link, &PeerLink::MessageReceived, this, &FileSendEngine::OnControlMessage);
+    connect(&m_link, &PeerLink::PeerClosed, this, [this] { OnControlClosed(); });
+    connect(&m_link, &PeerLink::SocketError, this, &FileSendEngine::HandleConnectionError);
+
+    connect(&m_data, &Socket::Connected, this, &FileSendEngine::OnDataConnected);
+    connect(&m_data, &Socket::DataArrival, this, &FileSendEngine::OnDataArrival);
+    connect(&m_data, &Socket::Closed, this, [this] { OnDataEnded(0); });
+    connect(&m_data, &Socket::Error, this, [this](int number) { OnDataEnded(number); });
+}
+
+FileSendEngine::~FileSendEngine() {
+    // Closing reports nothing any more: the owner is going away.
+    m_resetting = true;
+    m_data.disconnect(this);
+    m_link.disconnect(this);
+    StopSender();
+    m_data.Close();
+    m_link.Reset();
+    if (m_phase != Phase::Idle)
+        m_session.activity.SetSending(false);
+}
+
+QString FileSendEngine::FileProblem(const QString& path, int* kind) {
+    *kind = KindWarning;
+    if (TrimSpaces(path).isEmpty()) {
+        *kind = KindInfo;
+        return QStringLiteral("必须选择一个文件。");
+    }
+    if (!FileExists(path))
+        return QStringLiteral("发送的文件不存在。") + QStringLiteral("\r\n\r\n") + path;
+    const qint64 size = QFileInfo(path).size();
+    if (size == 0)
+        return QStringLiteral("发送的文件必须大于0字节。");
+    // The file may have grown since it was put into the box.
+    if (size < 0 || size > kMaxFileLength)
+        return QStringLiteral("发送的文件大小不能超过2G。");
+    return QString();
+}
+
+qint64 FileSendEngine::Uptime() const {
+    return UptimeSeconds(m_session.system().UptimeMs());
+}
+
+void FileSendEngine::After(int milliseconds, const std::function<void()>& step) {
+    const quint64 generation = m_generation;
+    QTimer::singleShot(milliseconds, this, [this, generation, step] {
+        if (generation == m_generation)
+            step();
+    });
+}
+
+// ---- Starting and connecting ----
+
+void FileSendEngine::Start(const Request& request) {
+    if (m_phase != Phase::Idle)
+        Reset();
+    m_request = request;
+    m_fileName = FileNameOf(request.filePath);
+    m_fileSize = QFileInfo(request.filePath).size();
+    m_retryCount = 0;
+    emit StatusLine(QString());
+    emit StepChanged(1);
+    emit PageChanged(PageConnecting);
+    Connect();
+}
+
+void FileSendEngine::SetRetryPolicy(bool autoRetry, int attempts) {
+    m_autoRetry = autoRetry;
+    m_retryAttempts = attempts;
+}
+
+void FileSendEngine::Cancel() {
+    Reset();
+}
+
+void FileSendEngine::Connect() {
+    ++m_generation;
+    int kind = KindWarning;
+    const QString problem = FileProblem(m_request.filePath, &kind);
+    if (!problem.isEmpty()) {
+        // The file went away or grew between two attempts.
+        ResetAndReport(problem, kind, false);
+        return;
+    }
+    m_resetting = true;
+    m_data.Close();
+    m_link.Reset();
+    m_resetting = false;
+    m_peerCard.clear();
+    m_link.SetVerificationDigest(
+        m_request.verificationCode.isEmpty() ? QString() : Digest(m_request.verificationCode));
+    m_phase = Phase::Connecting;
+    const int number = m_link.Connect(m_request.peerAddress);
+    if (number != 0)
+        HandleConnectionError(number);
+}
+
+void FileSendEngine::OnLinkReset() {
+    // The link gives up silently on a failed handshake; the engine follows it. Resets that
+    // the engine makes itself, and a retry about to start, are not followed.
+    if (m_resetting || m_retryPending || m_phase == Phase::Idle)
+        return;
+    Reset();
+}
+
+void FileSendEngine::OnIntroduced(const QStringList& peerCard) {
+    m_peerCard = peerCard;
+    m_phase = Phase::DataConnecting;
+    const int number = m_data.Connect(m_request.peerAddress, kFileDataPort, m_session.localAddress);
+    if (number != 0)
+        HandleConnectionError(number);
+}
+
+void FileSendEngine::OnDataConnected() {
+    if (m_phase != Phase::DataConnecting)
+        return;
+    m_phase = Phase::Offering;
+    After(m_pauseMs, [this] { SendOffer(); });
+}
+
+void FileSendEngine::SendOffer() {
+    if (m_phase != Phase::Offering)
+        return;
+    emit StepChanged(2);
+    m_dataKey = DrawScrambleKey();
+    FileOffer offer;
+    offer.fileName = m_fileName;
+    offer.length = m_fileSize;
+    offer.modified = FileTimeText(m_request.filePath);
+    offer.note = m_request.note;
+    offer.key = m_dataKey;
+    const int number = m_link.Send(BuildOffer(offer));
+    if (number != 0) {
+        HandleConnectionError(number);
+        return;
+    }
+    m_phase = Phase::WaitingForAnswer;
+    m_waitStart = Uptime();
+    After(m_pauseMs, [this] { BeginWaiting(); });
+    // The log records the offer whatever becomes of it; a failed write is reported.
+    const QString warning =
+        AppendLogEntryQuietly(m_session, LogEvent::FileSent,
+                              FileSentLogValues(m_session.shell(), m_request.typedAddress,
+                                                m_request.filePath, m_request.note));
+    if (!warning.isEmpty())
+        emit Failure(KindWarning, warning, false);
+}
+
+void FileSendEngine::BeginWaiting() {
+    if (m_phase != Phase::WaitingForAnswer)
+        return;
+    emit StepChanged(3);
+    emit StatusLine(QStringLiteral("(已等待 0 秒)"));
+    m_timWait.start();
+}
+
+void FileSendEngine::WaitTick() {
+    const qint64 waited = Uptime() - m_waitStart;
+    emit StatusLine(QStringLiteral("(已等待 ") + FormatDuration(qint32(waited)) +
+                    QStringLiteral(")"));
+}
+
+void FileSendEngine::OnHandshakeTimedOut() {
+    if (m_link.verified() || m_phase != Phase::Connecting)
+        return;
+    ResetAndReport(QStringLiteral("连接超时,请尝试重新连接。"), KindWarning, true);
+}
+
+// ---- Control messages ----
+
+void FileSendEngine::OnControlMessage(char16_t code, const QString& payload) {
+    const QString& shown = m_request.shownAddress;
+    switch (code) {
+        case C::OfferAccepted:
+            if (m_phase != Phase::WaitingForAnswer) {
+                // A second acceptance would restart the stream from a wrong place.
+                ResetAndReport(ConnectionBrokenMessage(), KindError, true);
+                return;
+            }
+            OnAcceptance(payload);
+            return;
+        case C::FileComplete:
+            Finished();
+            return;
+        case C::OfferRefused:
+            ReportOutcome(PageRefused,
+                          QStringLiteral("对方用户 ") + shown + QStringLiteral(" 拒绝接收文件\"") +
+                              m_fileName + QStringLiteral("\"。"),
+                          NoteOrNone(payload));
+            return;
+        case C::OfferRefusedAuto:
+            ReportOutcome(PageAutoRefused,
+                          QStringLiteral("对方用户 ") + shown +
+                              QStringLiteral(" 自动拒绝接收文件\"") + m_fileName +
+                              QStringLiteral("\"。"),
+                          QStringLiteral("(对方用户可能不在计算机前)"));
+            return;
+        case C::ReceiverCancel:
+            PeerCancelled(payload);
+            return;
+        default:
+            return;
+    }
+}
+
+void FileSendEngine::PeerCancelled(const QString& note) {
+    const double fraction = m_fileSize > 0 ? double(m_position) / double(m_fileSize) : 0.0;
+    ReportOutcome(PageReceiverCancelled,
+                  QStringLiteral("对方用户 ") + m_request.shownAddress +
+                      QStringLiteral(" 取消接收文件\"") + m_fileName +
+                      QStringLiteral("\",目前已发送 ") + TransferProgress::PercentText(fraction) +
+                      QStringLiteral(" 。"),
+                  NoteOrNone(note));
+}
+
+void FileSendEngine::OnControlClosed() {
+    if (m_phase == Phase::Idle)
+        return;
+    if (m_session.activity.sending() && !m_cancelledBySender) {
+        PeerCancelled(QString());
+        return;
+    }
+    Reset();
+}
+
+// The receiver never writes on the data connection: bytes from it there break the protocol,
+// as an unexpected code on the control connection does. Keeping them would let a receiver
+// fill the sender's memory.
+void FileSendEngine::OnDataArrival() {
+    if (m_phase == Phase::Idle || m_phase == Phase::DataLost)
+        return;
+    ResetAndReport(ConnectionBrokenMessage(), KindError, true);
+}
+
+void FileSendEngine::OnDataEnded(int errorNumber) {
+    if (m_phase == Phase::Idle)
+        return;
+    if (m_phase == Phase::DataConnecting || m_phase == Phase::Offering) {
+        if (errorNumber != 0) {
+            HandleConnectionError(errorNumber);
+        } else {
+            Reset();
+        }
+        return;
+    }
+    if (m_phase == Phase::DataLost)
+        return;
+    // After the offer the control connection tells what happened: the receiver's answer,
+    // completion or cancel may still be on its way there. Only when it stays silent does
+    // the data connection's end count.
+    StopSender();
+    m_data.Close();
+    const bool wasSending = m_session.activity.sending();
+    m_phase = Phase::DataLost;
+    m_dataEndError = errorNumber;
+    After(m_closeGraceMs, [this, wasSending] {
+        if (m_phase != Phase::DataLost)
+            return;
+        if (m_dataEndError != 0) {
+            HandleConnectionError(m_dataEndError);
+        } else if (wasSending && !m_cancelledBySender) {
+            PeerCancelled(QString());
+        } else {
+            Reset();
+        }
+    });
+}
+
+// ---- Sending ----
+
+void FileSendEngine::OnAcceptance(const QString& payload) {
+    m_timWait.stop();
+    SetSending(true);
+    const std::optional<qint64> offset = ParseAcceptanceOffset(payload, m_fileSize);
+    if (!offset) {
+        // Not a whole number below the file's length: nothing sensible to send from.
+        ReadFailed();
+        return;
+    }
+    m_position = *offset;
+    // Speed counts bytes sent in this transfer, not the part the receiver already held.
+    m_progress.Start(m_fileSize, m_position);
+    m_phase = Phase::Sending;
+    emit SendingStarted();
+
+    m_timSendSpeed.start();
+    m_progressShown.invalidate();
+    m_sendingStart = Uptime();
+    m_file.setFileName(m_request.filePath);
+    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !m_file.seek(m_position)) {
+        ReadFailed();
+        return;
+    }
+    const int descriptor = m_data.LendForWriting();
+    if (descriptor < 0) {
+        HandleConnectionError(kErrWrongState);
+        return;
+    }
+    const qint64 chunkBytes = qMax<qint64>(m_session.settings.sendBufferBytes, 1);
+    m_releasedChunks = 0;
+    // Releasing chunk by chunk costs the thread a wait for the event loop per chunk: only
+    // while somebody hears of each chunk.
+    m_chunksHeard = isSignalConnected(QMetaMethod::fromSignal(&FileSendEngine::ChunkSent));
+    m_sender =
+        std::make_unique<ChunkSender>(m_file, descriptor, m_position, m_fileSize, chunkBytes,
+                                      m_dataKey, m_chunksHeard, [this] { m_senderNotice.Post(); });
+}
+
+// What the sending thread did: a chunk ready (its listeners hear of it, then it may leave),
+// bytes that went out, the end or a failure.
+void FileSendEngine::OnSenderReport() {
+    if (!m_sender)
+        return;
+    const quint64 generation = m_generation;
+    ChunkSender::Report report = m_sender->Snapshot();
+    // A listener to ChunkSent may run the event loop; the report that is releasing goes on.
+    if (m_chunksHeard && !m_releasing && report.readyIndex >= m_releasedChunks &&
+        !m_cancelledBySender) {
+        m_releasing = true;
+        emit ChunkSent(report.readyOffset, report.readySize);
+        m_releasing = false;
+        if (generation != m_generation || m_phase != Phase::Sending || !m_sender)
+            return;  // whoever heard of the chunk ended the transfer
+        m_releasedChunks = report.readyIndex + 1;
+        m_sender->Release(report.readyIndex);
+        report = m_sender->Snapshot();
+    }
+    if (!m_sendingShown && report.readyIndex >= 0) {
+        m_sendingShown = true;
+        emit PageChanged(PageSending);
+        if (generation != m_generation || !m_sender)
+            return;
+    }
+    if (m_phase == Phase::Sending && report.sent > m_position) {
+        m_position = qMin(report.sent, m_fileSize);
+        m_progress.SetPosition(m_position);
+        // Redrawing the page more often would cost more than moving the bytes; the last
+        // report always goes out.
+        if (m_position == m_fileSize || !m_progressShown.isValid() ||
+            m_progressShown.elapsed() >= kProgressRefreshMs) {
+            emit ProgressChanged();
+            m_progressShown.start();
+            if (generation != m_generation || !m_sender)
+                return;
+        }
+    }
+    if (report.readFailed) {
+        ReadFailed();
+    } else if (report.peerClosed || report.sendError != 0) {
+        OnDataEnded(report.peerClosed ? 0 : ConnectionErrorNumber(report.sendError));
+    } else if (report.done) {
+        // The control connection tells when the receiver has it all.
+        StopSender();
+    }
+}
+
+// Ends the sending thread and gives the connection back to the socket.
+void FileSendEngine::StopSender() {
+    if (!m_sender)
+        return;
+    m_sender->Stop();
+    m_sender.reset();
+    m_data.TakeBackWriting();
+    m_releasing = false;
+}
+
+void FileSendEngine::ReadFailed() {
+    ResetAndReport(QStringLiteral("无法继续发送:读取文件时发生错误。"), KindError, true);
+}
+
+void FileSendEngine::SpeedTick() {
+    const bool stalled = m_progress.Tick();
+    emit SpeedTicked();
+    if (stalled) {
+        ResetAndReport(QStringLiteral("超时:无法向 ") + m_request.shownAddress +
+                           QStringLiteral(" 继续发送") +
+                           QStringLiteral(",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出"
+                                          "Tolvex\r\n-其它意外原因导致连接中断"),
+                       KindError, true);
+    }
+}
+
+bool FileSendEngine::CancelSending(const QString& note) {
+    if (!sending() || m_cancelledBySender)
+        return false;
+    m_cancelledBySender = true;
+    m_timSendSpeed.stop();
+    StopSender();
+    const int number = m_link.Send(BuildSenderCancel(note));
+    emit PageChanged(PageInput);
+    // The peer closes both connections on the cancel, and that close resets the engine.
+    if (number != 0)
+        HandleConnectionError(number);
+    return true;
+}
+
+// ---- Outcomes ----
+
+void FileSendEngine::Finished() {
+    m_timSendSpeed.stop();
+    const QString text = QStringLiteral("文件已成功发送到 ") + m_request.shownAddress +
+                         QStringLiteral(" 。") + QStringLiteral("\r\n\r\n") +
+                         QStringLiteral("源文件 ") + m_request.filePath +
+                         QStringLiteral("\r\n\r\n") + QStringLiteral("完成时间 ") +
+                         m_session.system().Now().time().toString(QStringLiteral("H:mm:ss")) +
+                         QStringLiteral(" ,用时 ") +
+                         FormatDuration(qint32(Uptime() - m_sendingStart)) + QStringLiteral("。");
+    m_keepPage = true;
+    Reset();
+    After(m_pauseMs, [this, text] { emit Outcome(PageFinished, text, QString()); });
+}
+
+void FileSendEngine::ReportOutcome(int page, const QString& line, const QString& note) {
+    m_keepPage = true;
+    Reset();
+    emit Outcome(page, line, note);
+}
+
+// ---- Errors, retries and the reset ----
+
+void FileSendEngine::HandleConnectionError(int number) {
+    if (m_phase == Phase::Idle || m_retryPending)
+        return;
+    const QString& a = m_request.shownAddress;
+    QString text;
+    bool systemModal = true;
+    bool retryable = false;
+    switch (number) {
+        case kErrAddressInUse:
+            retryable = true;
+            text = QStringLiteral("无法向 ") + a +
+                   QStringLiteral(
+                       " 发出请求,原因可能是:\r\n\r\n-对方正在使用Tolvex\r\n-"
+                       "其它程序正在使用端口");
+            break;
+        case kErrAddressNotAvailable:
+        case kErrHostNotFound:
+            text = QStringLiteral("无效的IP或TVX地址,请重新输入。");
+            systemModal = false;
+            break;
+        case kErrConnectionAborted:
+        case kErrConnectionReset:
+            if (m_cancelledBySender) {
+                Reset();
+                return;
+            }
+            text = QStringLiteral("无法向 ") + a + QStringLiteral(" 继续发送") +
+                   QStringLiteral(
+                       ",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出Tolvex\r\n-"
+                       "其它意外原因导致连接中断");
+            break;
+        case kErrShutDown:
+        case kErrTimedOut:
+            retryable = true;
+            text = QStringLiteral("无法连接 ") + a +
+                   QStringLiteral(
+                       " ,原因可能是:\r\n\r\n-对方没有登陆网络\r\n-防火墙阻止了连接\r\n-"
+                       "双方处于不同的网络中");
+            break;
+        case kErrConnectionRefused:
+            retryable = true;
+            text = QStringLiteral("无法连接 ") + a +
+                   QStringLiteral(" ,原因可能是:\r\n\r\n-对方没有运行Tolvex");
+            break;
+        case kErrWrongState:
+            text = QStringLiteral("无法继续:网络连接发生错误。");
+            break;
+        default:
+            text = QStringLiteral("网络连接发生未知错误而断开。");
+            break;
+    }
+    if (retryable && m_autoRetry) {
+        QueueRetry();
+        return;
+    }
+    ResetAndReport(text, KindError, systemModal);
+}
+
+void FileSendEngine::QueueRetry() {
+    // The failed connection finishes its own clean-up first; the next attempt follows at once.
+    m_retryPending = true;
+    const quint64 generation = m_generation;
+    QTimer::singleShot(0, this, [this, generation] {
+        if (generation != m_generation || !m_retryPending)
+            return;
+        m_retryPending = false;
+        RetryConnection();
+    });
+}
+
+void FileSendEngine::RetryConnection() {
+    ++m_retryCount;
+    if (m_retryAttempts <= m_retryCount) {
+        ResetAndReport(QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"), KindError,
+                       false);
+        return;
+    }
+    emit StatusLine(QStringLiteral("(已尝试连接 ") + QString::number(m_retryCount) +
+                    QStringLiteral(" 次)"));
+    Connect();
+}
+
+void FileSendEngine::ResetAndReport(const QString& text, int kind, bool systemModal) {
+    Reset();
+    emit Failure(kind, text, systemModal);
+}
+
+void FileSendEngine::SetSending(bool sending) {
+    m_session.activity.SetSending(sending);
+    emit SendingChanged(sending);
+}
+
+void FileSendEngine::Reset() {
+    ++m_generation;
+    m_resetting = true;
+    m_retryPending = false;
+    StopSender();
+    m_data.Close();
+    m_link.Reset();
+    m_resetting = false;
+    m_timWait.stop();
+    m_timSendSpeed.stop();
+    if (m_keepPage) {
+        m_keepPage = false;
+    } else {
+        emit PageChanged(PageInput);
+    }
+    m_phase = Phase::Idle;
+    m_position = 0;
+    m_progress.Reset();
+    m_fileSize = 0;
+    m_cancelledBySender = false;
+    m_dataEndError = 0;
+    m_file.close();
+    m_releasedChunks = 0;
+    m_sendingShown = false;
+    SetSending(false);
+}
+
+}  // namespace tvx

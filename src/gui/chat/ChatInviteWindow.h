@@ -1,0 +1,138 @@
+#pragma once
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+
+#include "address/AddressPicker.h"
+#include "records/PeerInfoWindow.h"
+
+class QCheckBox;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QScrollBar;
+class QStackedWidget;
+
+namespace tvx {
+
+struct Session;
+class ChatInviter;
+class ChatPage;
+
+// The chat window ("交流发送"): invites a peer to a chat and then carries the chat. It shows
+// the conversation held by a ChatInviter: the input page, the progress of the connection,
+// the chat itself and the two refusals. There is one per program; closing it hides it.
+class ChatInviteWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    enum Page {
+        PageInput = 1,
+        PageProgress = 2,
+        PageChat = 3,
+        PageRefused = 4,
+        PageAutoRefused = 5
+    };
+
+    explicit ChatInviteWindow(Session& session, QWidget* parent = nullptr);
+    ~ChatInviteWindow() override;
+
+    // Restores the remembered inputs and shows the input page; ShowChatWindow() calls it once.
+    void RestoreInputs();
+    // Shows the window (loading it the first time), restored and in front. The tray menu's
+    // chat entry calls this.
+    void ShowChatWindow();
+    // The address picker's pick: the address goes into the address box as stored.
+    void TakePickedAddress(const QString& address);
+
+    // Handlers, public so that tests can drive them as the user and the clock would.
+    // The address book button: the picker of addresses, one at a time.
+    void PickAddress();
+    void CancelInvitation();
+    void SendText();
+    // Asks, then leaves the chat and returns to the input page.
+    void LeaveChat();
+    // The refusal pages' button.
+    void BackToInput();
+    // The check boxes show or hide the boxes that they switch on.
+    void ToggleCodeBox();
+    void ToggleRetryBoxes();
+    void ToggleScheduleBoxes();
+    // The scheduled invitation's clock: at the chosen hour and minute it invites.
+    void CheckSchedule();
+    void ShowPeerInfo();
+
+    int CurrentPage() const;
+    ChatInviter& Inviter() { return *m_inviter; }
+    ChatPage* Chat() const { return m_chat; }
+    // The peer-info window last opened from this window, while it is open.
+    PeerInfoWindow* PeerInfo() const { return m_peerInfo; }
+    AddressPicker* Picker() const { return m_picker; }
+    bool ScheduleClockRunning() const { return m_timSend.isActive(); }
+    // Text of a label, box or button by object name (tests and screenshots).
+    QString TextOf(const QString& objectName) const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildPages();
+    QWidget* BuildInputPage();
+    QWidget* BuildProgressPage();
+    QWidget* BuildRefusalPage(int page, const QString& name);
+    void ShowPage(int page);
+    void ShowProgressStep(int step);
+    void StartInvitation();
+    void SyncCountBox();
+    void SyncTimeBox(int index);
+    void UpdateScheduleClock();
+    QString NoteText() const;
+    qint64 Uptime() const;
+
+    void OnPageChanged(int page);
+    void EnterChatPage();
+    void OnPeerLeftChat();
+    void OnTextReceived(const QString& styledText);
+    void OnFailure(int kind, const QString& text, bool systemModal);
+
+    Session& m_session;
+    ChatInviter* m_inviter;
+    bool m_loaded = false;
+
+    QStackedWidget* m_pages;
+    std::array<QWidget*, 6> m_picCSbox{};
+    std::array<QLabel*, 3> m_lblCSTip{};
+    QLineEdit* m_txtAddress;    // txtCSInfo1
+    QPlainTextEdit* m_txtNote;  // txtCSInfo2
+    QCheckBox* m_chkCSPW;
+    QLineEdit* m_txtCSPW;
+    QCheckBox* m_chkAutoTry;
+    QLineEdit* m_txtAutoTryNum;
+    QScrollBar* m_vsbAutoTry;
+    QCheckBox* m_chkUseTime;
+    std::array<QLineEdit*, 3> m_txtTime{};
+    std::array<QScrollBar*, 3> m_vsrTime{};
+    std::array<QLabel*, 3> m_lblTimeUnit{};
+    std::array<QPushButton*, 4> m_cmdCSDo{};
+    std::array<QLabel*, 5> m_lblLinkInfo{};
+    QGridLayout* m_stepGrid;
+    QLabel* m_imgPro;
+    ChatPage* m_chat;
+    QLabel* m_lblRefuRecv;
+    QPlainTextEdit* m_txtRefuRecv;
+    QPushButton* m_cmdRufuRecv;
+    QLabel* m_lblAutoRefuRecv;
+    QPlainTextEdit* m_txtAutoRefuRecv;
+    QPushButton* m_cmdAutoRefuRecv;
+    QPointer<AddressPicker> m_picker;
+    QPointer<PeerInfoWindow> m_peerInfo;
+
+    QTimer m_timSend;  // the scheduled invitation
+};
+
+}  // namespace tvx

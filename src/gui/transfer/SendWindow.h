@@ -1,0 +1,197 @@
+#pragma once
+
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+
+#include "address/AddressPicker.h"
+#include "transfer/FileSendEngine.h"
+
+class QCheckBox;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QMimeData;
+class QPlainTextEdit;
+class QPushButton;
+class QScrollBar;
+class QStackedWidget;
+
+namespace tvx {
+
+struct Session;
+class FileInfoTip;
+
+// The send window: the view of a FileSendEngine. It takes the address, the file and the note,
+// checks them, starts the engine and shows its pages, progress and outcomes; it runs the send
+// at a chosen hour and minute itself. There is one per process; closing it hides it and keeps
+// its inputs.
+class SendWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    enum Page {
+        PageInput = FileSendEngine::PageInput,
+        PageConnecting = FileSendEngine::PageConnecting,
+        PageSending = FileSendEngine::PageSending,
+        PageFinished = FileSendEngine::PageFinished,
+        PageRefused = FileSendEngine::PageRefused,
+        PageAutoRefused = FileSendEngine::PageAutoRefused,
+        PageReceiverCancelled = FileSendEngine::PageReceiverCancelled,
+    };
+    using Phase = FileSendEngine::Phase;
+
+    explicit SendWindow(Session& session, QWidget* parent = nullptr);
+    ~SendWindow() override;
+
+    // Restores the remembered inputs and shows page 1. ShowSendWindow() calls it once.
+    void RestoreInputs();
+    // Shows the window (loading it the first time) and brings it forward. The tray menu's
+    // send entry calls this.
+    void ShowSendWindow();
+    // The address picker's pick: the address goes into the address box as stored.
+    void TakePickedAddress(const QString& address);
+
+    // What the user does, public so that tests can drive them as the user and the clock would.
+    // The buttons cmdDo1 to cmdDo4: address book, file, send, cancel.
+    void AddressBookClicked();
+    void ChooseFileClicked();
+    void SendClicked();
+    void CancelClicked();         // while connecting or waiting for the answer
+    void CancelSendingClicked();  // "取消发送": asks, then cancels the running transfer
+    void ResultConfirmed();       // "确定" of pages 4 to 7
+    void VerificationToggled();
+    void AutoRetryToggled();
+    void ScheduleToggled();
+    void FileIconDoubleClicked();
+    void ReceiverClicked();
+    // A drop on the file box: the first item unless it is a folder. True when taken.
+    bool FileDropped(const QMimeData* data);
+    void ScheduleTick();
+    void FileTipTick();
+
+    // Tests shorten the progress pauses (500 ms) and the wait for the control connection's
+    // verdict after the data connection ended (1000 ms); both run without blocking.
+    void SetPauseMs(int milliseconds) { m_engine.SetPauseMs(milliseconds); }
+    void SetCloseGraceMs(int milliseconds) { m_engine.SetCloseGraceMs(milliseconds); }
+    void SetVerificationTimeoutMs(int milliseconds) {
+        m_engine.SetVerificationTimeoutMs(milliseconds);
+    }
+
+    FileSendEngine& Engine() { return m_engine; }
+    int CurrentPage() const;
+    Phase phase() const { return m_engine.phase(); }
+    PeerLink& ControlLink() { return m_engine.link(); }
+    qint64 Position() const { return m_engine.position(); }
+    qint64 FileSize() const { return m_engine.fileSize(); }
+    int DataKey() const { return m_engine.dataKey(); }
+    int RetryCount() const { return m_engine.retryCount(); }
+    int StallTicks() const { return m_engine.progress().StallTicks(); }
+    int ProgressWidth() const;
+    bool WaitCounterRunning() const { return m_engine.waitCounterRunning(); }
+    bool SpeedTickRunning() const { return m_engine.speedTickRunning(); }
+    bool ScheduleClockRunning() const { return m_timSend.isActive(); }
+    bool FileInfoTipPolling() const { return m_timFileInfoTip.isActive(); }
+    FileInfoTip* Tip() const { return m_tip; }
+    AddressPicker* Picker() const { return m_picker; }
+
+    QLineEdit* txtFSInfo(int index) const { return m_txtFSInfo[index]; }  // 1 address, 2 file
+    QPlainTextEdit* txtNote() const { return m_txtNote; }                 // box 3
+    QCheckBox* chkFSPW() const { return m_chkFSPW; }
+    QLineEdit* txtFSPW() const { return m_txtFSPW; }
+    QCheckBox* chkAutoTry() const { return m_chkAutoTry; }
+    QLineEdit* txtAutoTryNum() const { return m_txtAutoTryNum; }
+    QScrollBar* vsbAutoTry() const { return m_vsbAutoTry; }
+    QCheckBox* chkUseTime() const { return m_chkUseTime; }
+    QLineEdit* txtTime(int index) const { return m_txtTime[index]; }
+    QScrollBar* vsrTime(int index) const { return m_vsrTime[index]; }
+    QLineEdit* txtCancelSend() const { return m_txtCancelSend; }
+    // Text of a label or box by object name (tests and screenshots).
+    QString TextOf(const QString& objectName) const;
+
+signals:
+    // A chunk of the file has been read and is about to go to the data connection (the
+    // engine's ChunkSent, passed on only while somebody listens here).
+    void ChunkSent(qint64 offset, qint64 size);
+
+protected:
+    void connectNotify(const QMetaMethod& signal) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildPages();
+    QWidget* BuildInputPage();
+    QWidget* BuildConnectingPage();
+    QWidget* BuildSendingPage();
+    QWidget* BuildResultPage(int page, QLabel*& line, const QString& noteLabel,
+                             QPlainTextEdit*& note, QPushButton*& button, const QString& name);
+    void ShowPage(int page);
+    void SetStep(int step);
+
+    bool CheckFile();
+    void FillSendingPage();
+    void UpdateProgress();
+    void UpdateSpeed();
+    void ShowOutcome(int page, const QString& line, const QString& note);
+    // The control link's refusal, version difference or broken connection.
+    void ShowLinkMessage(const QString& text);
+    void PassRetryPolicy();
+
+    void FileBoxChanged();
+    void SyncCountBox();
+    void SyncTimeBox(int index);
+    void UpdateScheduleClock();
+    QString NoteText() const;
+
+    Session& m_session;
+    FileSendEngine m_engine;
+    bool m_chunksPassedOn = false;
+    bool m_loaded = false;
+
+    // Controls. Indexed arrays keep their index numbers; unused slots stay empty.
+    QStackedWidget* m_pages;
+    std::array<QWidget*, 8> m_picFSbox{};
+    std::array<QLineEdit*, 3> m_txtFSInfo{};
+    QPlainTextEdit* m_txtNote;
+    std::array<QLabel*, 2> m_picFileIcoSmall{};
+    QCheckBox* m_chkFSPW;
+    QLineEdit* m_txtFSPW;
+    std::array<QPushButton*, 5> m_cmdDo{};
+    QCheckBox* m_chkAutoTry;
+    QLineEdit* m_txtAutoTryNum;
+    QScrollBar* m_vsbAutoTry;
+    QCheckBox* m_chkUseTime;
+    std::array<QLineEdit*, 3> m_txtTime{};
+    std::array<QScrollBar*, 3> m_vsrTime{};
+    std::array<QLabel*, 3> m_lblTimeUnit{};
+    std::array<QLabel*, 3> m_lblFSTip{};
+    std::array<QLabel*, 5> m_lblLinkInfo{};
+    QGridLayout* m_stepGrid;
+    QLabel* m_imgPro;
+    std::array<QLabel*, 12> m_lblSendProc{};
+    QWidget* m_picBox;
+    QWidget* m_picBar;
+    QLineEdit* m_txtCancelSend;
+    QPushButton* m_cmdSendProc;
+    QLabel* m_lblSendFinish;
+    QPushButton* m_cmdSendFinish;
+    std::array<QLabel*, 2> m_lblRefuRecv{};
+    QPlainTextEdit* m_txtRefuRecv;
+    QPushButton* m_cmdRefuRecv;
+    std::array<QLabel*, 2> m_lblAutoRefuRecv{};
+    QPlainTextEdit* m_txtAutoRefuRecv;
+    QPushButton* m_cmdAutoRefuRecv;
+    std::array<QLabel*, 2> m_lblCanclRecv{};
+    QPlainTextEdit* m_txtCanclRecv;
+    QPushButton* m_cmdCanclRecv;
+    FileInfoTip* m_tip;
+    QPointer<AddressPicker> m_picker;
+
+    QTimer m_timSend;
+    QTimer m_timFileInfoTip;
+};
+
+}  // namespace tvx
