@@ -486,7 +486,7 @@ TEST_F(CommandLine, PeersListsTheOtherCopiesBesideADesktopCopyOnItsOwnAddress) {
 // the presence port, and the file it was receiving automatically keeps its temporary file.
 TEST_F(CommandLine, TheDesktopProgramEndsOnSigtermWithItsGoodbye) {
     QUdpSocket listener;
-    ASSERT_TRUE(listener.bind(QHostAddress(kAnswererAddress), kPresencePort));
+    ASSERT_TRUE(listener.bind(QHostAddress(kAnswererAddress), PresencePort()));
     QList<PresenceKind> heard;
     QObject::connect(&listener, &QUdpSocket::readyRead, &listener, [&] {
         while (listener.hasPendingDatagrams()) {
