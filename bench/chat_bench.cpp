@@ -107,12 +107,13 @@ int main(int argc, char** argv) {
     ChatInviter inviter(inviting.session);
     ChatResponder responder(answering.session);
     inviter.SetPauseMs(0);
-    QObject::connect(&inviter, &ChatInviter::Failure, &inviter, [](int, const QString& text, bool) {
-        std::fprintf(stderr, "inviter: %s\n", qPrintable(text));
-    });
-    QObject::connect(&responder, &ChatResponder::ListenerFailed, &responder, [](int number) {
+    QObject::connect(&inviter, &ChatInviter::Failure, &inviter,
+                     [](MessageKind, const QString& text, bool) {
+                         std::fprintf(stderr, "inviter: %s\n", qPrintable(text));
+                     });
+    QObject::connect(&responder, &ChatResponder::ListenerFailed, &responder, [](SocketError error) {
         std::fprintf(stderr, "responder: %s\n",
-                     qPrintable(ChatResponder::ListenerFailureText(number)));
+                     qPrintable(ChatResponder::ListenerFailureText(error)));
     });
     if (!responder.Load())
         return 1;

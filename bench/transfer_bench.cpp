@@ -376,10 +376,11 @@ int RunSender(int argc, char** argv) {
         outcome = page;
         app.quit();
     });
-    QObject::connect(&engine, &tvx::FileSendEngine::Failure, &app, [&](int, const QString& text) {
-        std::fprintf(stderr, "sender: %s\n", qPrintable(text));
-        app.exit(1);
-    });
+    QObject::connect(&engine, &tvx::FileSendEngine::Failure, &app,
+                     [&](tvx::MessageKind, const QString& text) {
+                         std::fprintf(stderr, "sender: %s\n", qPrintable(text));
+                         app.exit(1);
+                     });
     QTimer::singleShot(kChildTimeoutMs, &app, [&] { app.exit(1); });
     engine.Start(request);
     app.exec();

@@ -87,16 +87,16 @@ TEST_F(AddressBook, AddingAndEditingRefuseWhatCannotBeAnEntry) {
         QString name;
         QString address;
         QString message;
-        int kind;
+        MessageKind kind;
     };
     const QList<Refusal> refusals = {
         {QStringLiteral("ALICE"), QStringLiteral("192.168.1.20"),
-         QStringLiteral("输入的地址已存在地址簿中。"), KindWarning},
-        {QStringLiteral("  "), QStringLiteral("192.168.1.20"), QString(), KindInfo},
+         QStringLiteral("输入的地址已存在地址簿中。"), MessageKind::Warning},
+        {QStringLiteral("  "), QStringLiteral("192.168.1.20"), QString(), MessageKind::Info},
         {QStringLiteral("A|B"), QStringLiteral("192.168.1.20"),
-         QStringLiteral("用户名中不能包含|字符。"), KindInfo},
+         QStringLiteral("用户名中不能包含|字符。"), MessageKind::Info},
         {QStringLiteral("Carol"), QStringLiteral("300.1.1.1"),
-         QStringLiteral("无效的IP或TVX地址,请重新输入。"), KindError},
+         QStringLiteral("无效的IP或TVX地址,请重新输入。"), MessageKind::Error},
     };
     for (int button : {1, 2}) {
         Select({0});
@@ -176,7 +176,7 @@ TEST_F(AddressBook, DeleteInvertAndSaveOnlyWhenAsked) {
     ClickButton(window, QStringLiteral("cmdAdrs5"));
     EXPECT_TRUE(
         LastMessage().startsWith(QStringLiteral("将用户地址保存到地址簿时发生错误。\r\n\r\n")));
-    EXPECT_EQ(LastStyle(), MessageStyleOf(KindError));
+    EXPECT_EQ(LastStyle(), MessageStyleOf(MessageKind::Error));
     EXPECT_EQ(Entries().size(), 3);
 }
 
@@ -204,7 +204,7 @@ TEST_F(AddressBook, ClosingWithUnsavedEditsAsksWhetherToSave) {
     ASSERT_FALSE(window.isNull());
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(LastMessage(), question);
-    EXPECT_EQ(LastStyle(), MessageStyleOf(KindAskCancel));
+    EXPECT_EQ(LastStyle(), MessageStyleOf(MessageKind::AskCancel));
     closeBox();
     EXPECT_TRUE(window.isNull());
     EXPECT_EQ(ReadAll(BookPath()), before);
@@ -218,7 +218,7 @@ TEST_F(AddressBook, ClosingWithUnsavedEditsAsksWhetherToSave) {
     fake.messageBox->answers << MessageAnswer::Yes;
     closeBox();
     ASSERT_FALSE(window.isNull());
-    EXPECT_EQ(LastStyle(), MessageStyleOf(KindError));
+    EXPECT_EQ(LastStyle(), MessageStyleOf(MessageKind::Error));
     session.appFolder = appFolder;
     fake.messageBox->answers << MessageAnswer::Yes;
     closeBox();
@@ -263,7 +263,7 @@ TEST_F(AddressBook, AFoundCopyUnderAnEarlierCodeUpdatesItsEntry) {
     EXPECT_EQ(LastMessage(), QStringLiteral("该地址已存在地址簿中: \"Bob|") + earlier +
                                  QStringLiteral("\"\r\n是否将该项更新为 \"Bob|") + current +
                                  QStringLiteral("\" ？"));
-    EXPECT_EQ(LastStyle(), MessageStyleOf(KindAsk));
+    EXPECT_EQ(LastStyle(), MessageStyleOf(MessageKind::Ask));
     EXPECT_FALSE(window->HasUnsavedChanges());
 
     fake.messageBox->answers << MessageAnswer::Yes;

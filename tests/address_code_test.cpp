@@ -117,7 +117,7 @@ TEST_F(CheckTarget, RefusesEmptyInvalidAndLocal) {
         EXPECT_EQ(Check(typed), QString()) << typed.toStdString();
         ASSERT_EQ(fake.messageBox->shown.size(), before + 1);
         EXPECT_EQ(LastMessage(), QStringLiteral("目标地址不能为本地地址,请重新输入。"));
-        EXPECT_EQ(fake.messageBox->shown.last().style, MessageStyleOf(KindWarning));
+        EXPECT_EQ(fake.messageBox->shown.last().style, MessageStyleOf(MessageKind::Warning));
     }
 }
 

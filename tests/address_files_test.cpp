@@ -63,7 +63,7 @@ TEST_F(AddressFiles, BlockListKeepsFiveHundredAndSaysSoOnce) {
     const auto& box = fake.messageBox->shown.first();
     EXPECT_EQ(box.text, QStringLiteral("屏蔽地址数量已超过最大限制500个,超出部分将被忽略。"));
     EXPECT_EQ(box.title, QStringLiteral("Tolvex"));
-    EXPECT_EQ(box.style, MessageStyleOf(KindWarning));
+    EXPECT_EQ(box.style, MessageStyleOf(MessageKind::Warning));
 
     // Only valid lines count toward the limit.
     WriteFile(kBlockListFileName, ValidAddresses(500) + QStringList{"", "abc", "1.1.1"});
@@ -192,7 +192,7 @@ TEST_F(AddressFiles, PickerOpensOnlyOnANonEmptyBook) {
     QFile(PathOf(kAddressBookFileName)).open(QIODevice::WriteOnly);
     EXPECT_FALSE(ShowAddressPicker(session, &owner, PickerPurpose::SendFile, opener));
     EXPECT_EQ(Texts(), (QStringList{"当前地址簿为空。", "当前地址簿为空。"}));
-    EXPECT_EQ(fake.messageBox->shown.first().style, MessageStyleOf(KindInfo));
+    EXPECT_EQ(fake.messageBox->shown.first().style, MessageStyleOf(MessageKind::Info));
 
     WriteFile(kAddressBookFileName, {"a|1.1.1.1"});
     EXPECT_TRUE(ShowAddressPicker(session, &owner, PickerPurpose::ChatInvitation, opener));
@@ -260,7 +260,7 @@ TEST_F(AddressFiles, AddingAPeerReportsAFileError) {
     const QString prefix = QStringLiteral("将用户地址保存到地址簿时发生错误。\r\n\r\n");
     EXPECT_TRUE(fake.messageBox->shown.first().text.startsWith(prefix));
     EXPECT_GT(fake.messageBox->shown.first().text.size(), prefix.size());
-    EXPECT_EQ(fake.messageBox->shown.first().style, MessageStyleOf(KindError));
+    EXPECT_EQ(fake.messageBox->shown.first().style, MessageStyleOf(MessageKind::Error));
 }
 
 }  // namespace

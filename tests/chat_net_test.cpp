@@ -29,7 +29,7 @@ const QString kStyleA = QStringLiteral("FF8000101") + QStringLiteral("12");
 const QString kStyleB = QStringLiteral("80FF  000") + QStringLiteral("9 ");
 
 struct Shown {
-    int kind;
+    MessageKind kind;
     QString text;
     bool systemModal;
 };
@@ -57,7 +57,7 @@ struct InviterLog {
         QObject::connect(&c, &ChatInviter::PeerLeftChat, &context, [this] { ++peerLeft; });
         QObject::connect(&c, &ChatInviter::ConnectionLost, &context, [this] { ++lost; });
         QObject::connect(&c, &ChatInviter::Failure, &context,
-                         [this](int kind, const QString& text, bool modal) {
+                         [this](MessageKind kind, const QString& text, bool modal) {
                              failures << Shown{kind, text, modal};
                          });
         QObject::connect(&c, &ChatInviter::ChatClosed, &context, [this] { ++closed; });
@@ -89,16 +89,17 @@ struct ResponderLog {
         QObject::connect(&r, &ChatResponder::PeerLeftChat, &context, [this] { ++peerLeft; });
         QObject::connect(&r, &ChatResponder::ConnectionLost, &context, [this] { ++lost; });
         QObject::connect(&r, &ChatResponder::Failure, &context,
-                         [this](int kind, const QString& text, bool modal) {
+                         [this](MessageKind kind, const QString& text, bool modal) {
                              failures << Shown{kind, text, modal};
                          });
         QObject::connect(&r, &ChatResponder::ResetDone, &context,
                          [this](bool keep) { resets << keep; });
         QObject::connect(&r, &ChatResponder::ListenerFailed, &context,
-                         [this](int number) { listenerFailures << number; });
+                         [this](SocketError error) { listenerFailures << error; });
     }
     QObject context;
-    QList<int> pages, countDown, listenerFailures;
+    QList<int> pages, countDown;
+    QList<SocketError> listenerFailures;
     QStringList invitations, texts;
     QList<bool> entered, resets;
     int expired = 0, blinks = 0, peerLeft = 0, lost = 0;
@@ -354,7 +355,8 @@ struct RawCaller {
     bool Introduce() {
         introduced = closed = false;
         received.clear();
-        return link.Connect(kAnswererAddress) == 0 && WaitUntil([&] { return introduced; });
+        return link.Connect(kAnswererAddress) == SocketError::None &&
+               WaitUntil([&] { return introduced; });
     }
     void SendRaw(const QByteArray& bytes) { link.socket().Send(bytes); }
     PeerLink link;
@@ -392,7 +394,7 @@ TEST_F(ChatNet, GluedMessagesAreHandledOneByOneOnBothSides) {
                          if (code == C::ChatInvitation)
                              invitation = ParseInvitation(payload);
                      });
-    ASSERT_EQ(rawAnswerer.Listen(), 0);
+    ASSERT_EQ(rawAnswerer.Listen(), SocketError::None);
     inviter.StartInvitation(To(kAnswererAddress));
     ASSERT_TRUE(WaitUntil([&] { return invitation.has_value(); }));
     const QString c = kStyleB + QStringLiteral("再见");
@@ -448,10 +450,10 @@ TEST_F(ChatNet, ConnectionLostDuringTheChatIsReportedOnEachSide) {
     ASSERT_TRUE(responder.Load());
     ASSERT_TRUE(OpenChat());
     // The platform reports the connection reset (10054) on the inviter's socket.
-    emit inviter.link().socket().Error(kErrConnectionReset);
+    emit inviter.link().socket().Error(SocketError::ConnectionReset);
     EXPECT_EQ(in.lost, 1);
     ASSERT_EQ(in.failures.size(), 1);
-    EXPECT_EQ(in.failures[0].kind, int(KindError));
+    EXPECT_EQ(in.failures[0].kind, MessageKind::Error);
     EXPECT_TRUE(in.failures[0].systemModal);
     EXPECT_EQ(in.failures[0].text,
               QStringLiteral("无法与 127.0.0.3 继续交流,原因可能是:\r\n\r\n-网络突然断开\r\n-"
@@ -463,7 +465,7 @@ TEST_F(ChatNet, ConnectionLostDuringTheChatIsReportedOnEachSide) {
 
     ASSERT_TRUE(WaitUntil([&] { return responder.link().state() == PeerLink::State::Listening; }));
     ASSERT_TRUE(OpenChat());
-    emit responder.link().socket().Error(kErrConnectionAborted);
+    emit responder.link().socket().Error(SocketError::ConnectionAborted);
     EXPECT_EQ(out.lost, 1);
     ASSERT_EQ(out.failures.size(), 1);
     EXPECT_EQ(out.failures[0].text,
@@ -539,12 +541,12 @@ TEST_F(ChatNet, RetriesAgainstNobodyListeningAndTheHandshakeDeadline) {
     // A listener that takes the connection and never answers the challenge.
     Socket silent;
     QObject::connect(&silent, &Socket::ConnectionRequest, &silent, [&] { silent.Accept(); });
-    ASSERT_EQ(silent.Bind(kAnswererAddress, kChatPort), 0);
-    ASSERT_EQ(silent.Listen(), 0);
+    ASSERT_EQ(silent.Bind(kAnswererAddress, kChatPort), SocketError::None);
+    ASSERT_EQ(silent.Listen(), SocketError::None);
     inviter.SetHandshakeTimeout(300);
     inviter.StartInvitation(To(kAnswererAddress));
     ASSERT_TRUE(WaitUntil([&] { return in.failures.size() == 3; }));
-    EXPECT_EQ(in.failures[2].kind, int(KindWarning));
+    EXPECT_EQ(in.failures[2].kind, MessageKind::Warning);
     EXPECT_EQ(in.failures[2].text, QStringLiteral("连接超时,请尝试重新连接。"));
     EXPECT_TRUE(in.failures[2].systemModal);
     EXPECT_EQ(inviter.phase(), ChatInviter::Phase::Idle);
@@ -552,13 +554,13 @@ TEST_F(ChatNet, RetriesAgainstNobodyListeningAndTheHandshakeDeadline) {
 
     // The chat port taken by another program: the responder cannot run.
     Socket squatter;
-    ASSERT_EQ(squatter.Bind(kAnswererAddress, kChatPort), 0);
-    ASSERT_EQ(squatter.Listen(), 0);
+    ASSERT_EQ(squatter.Bind(kAnswererAddress, kChatPort), SocketError::None);
+    ASSERT_EQ(squatter.Listen(), SocketError::None);
     EXPECT_FALSE(responder.Load());
-    EXPECT_EQ(out.listenerFailures, QList<int>{kErrAddressInUse});
-    EXPECT_EQ(ChatResponder::ListenerFailureText(kErrAddressInUse),
+    EXPECT_EQ(out.listenerFailures, QList<SocketError>{SocketError::AddressInUse});
+    EXPECT_EQ(ChatResponder::ListenerFailureText(SocketError::AddressInUse),
               QStringLiteral("Tolvex不能运行:端口已被其它程序使用。"));
-    EXPECT_EQ(ChatResponder::ListenerFailureText(kErrAddressNotAvailable),
+    EXPECT_EQ(ChatResponder::ListenerFailureText(SocketError::AddressNotAvailable),
               QStringLiteral("错误:Tolvex无法初始化网络。"));
 }
 
@@ -576,7 +578,7 @@ TEST(ChatSettings, ABlockedFileSenderGetsTheTrimmedBlockText) {
     QStringList refusals;
     QObject::connect(&link, &PeerLink::Refused, &link,
                      [&](const QString& text) { refusals << text; });
-    ASSERT_EQ(link.Connect(kAnswererAddress), 0);
+    ASSERT_EQ(link.Connect(kAnswererAddress), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return !refusals.isEmpty(); }));
     EXPECT_EQ(refusals[0], QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。") +
                                QStringLiteral("\r\n\r\n附言:不收文件"));

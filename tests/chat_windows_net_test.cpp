@@ -497,8 +497,8 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
 
 TEST(ChatListener, PortInUseEndsTheProgramWithTheMainWindowsMessage) {
     Socket squatter;
-    ASSERT_EQ(squatter.Bind(kAnswererAddress, kChatPort), 0);
-    ASSERT_EQ(squatter.Listen(), 0);
+    ASSERT_EQ(squatter.Bind(kAnswererAddress, kChatPort), SocketError::None);
+    ASSERT_EQ(squatter.Listen(), SocketError::None);
     TestPeer peer(kAnswererAddress, QStringLiteral("小红"));
     peer.mainWindow = std::make_unique<MainWindow>(peer.session);
     QSignalSpy ended(peer.mainWindow.get(), &MainWindow::ProgramEnded);
@@ -507,7 +507,7 @@ TEST(ChatListener, PortInUseEndsTheProgramWithTheMainWindowsMessage) {
     const ScriptedMessageBox::Shown& shown = peer.fake.messageBox->shown.front();
     EXPECT_EQ(shown.text, QStringLiteral("Tolvex不能运行:端口已被其它程序使用。"));
     EXPECT_EQ(shown.owner, peer.mainWindow.get());
-    EXPECT_EQ(shown.style, MessageStyleOf(KindError, true));
+    EXPECT_EQ(shown.style, MessageStyleOf(MessageKind::Error, true));
     EXPECT_EQ(ended.count(), 1);
     EXPECT_FALSE(peer.fake.tray->shown);
 }

@@ -422,7 +422,7 @@ TEST_F(CommandLine, ChatPrintsWhatArrivedBeforeItsInputEndedAndAWrongCodeIsARefu
                 link.Reset();
             }
         });
-    ASSERT_EQ(link.Listen(), 0);
+    ASSERT_EQ(link.Listen(), SocketError::None);
 
     auto chat = Run(kCallerAddress, {QStringLiteral("chat"), kAnswererAddress});
     // A line longer than the peer's input box holds goes as several texts.

@@ -156,7 +156,8 @@ TEST(OneLanguage, MessageBoxWithYesAndNoIsChinese) {
             box->button(QMessageBox::No)->click();
         },
         &seen);
-    EXPECT_EQ(ShowMessage(boxes, nullptr, QStringLiteral("确实要退出Tolvex么？"), KindAsk, false),
+    EXPECT_EQ(ShowMessage(boxes, nullptr, QStringLiteral("确实要退出Tolvex么？"), MessageKind::Ask,
+                          false),
               MessageAnswer::No);
     ASSERT_TRUE(seen);
     EXPECT_EQ(buttons.size(), 2);

@@ -172,7 +172,7 @@ TEST_F(HistoryLog, AnUnwritableLogWarnsAndTheEventGoesOn) {
     EXPECT_GT(box.text.size(), kWarning.size());  // the platform's description follows
     EXPECT_EQ(box.title, QStringLiteral("警告"));
     EXPECT_EQ(box.owner, &owner);
-    EXPECT_EQ(box.style, MessageStyleOf(KindWarning));
+    EXPECT_EQ(box.style, MessageStyleOf(MessageKind::Warning));
 }
 
 // A write that stops part-way (here at the file-size limit of the process) must not leave half
@@ -200,7 +200,7 @@ TEST_F(HistoryLog, ViewingOpensTheLogOrSaysThereIsNone) {
     ViewHistoryLog(session, &owner);
     ASSERT_EQ(fake.messageBox->shown.size(), 1);
     EXPECT_EQ(fake.messageBox->shown.first().text, QStringLiteral("暂时没有历史记录。"));
-    EXPECT_EQ(fake.messageBox->shown.first().style, MessageStyleOf(KindInfo));
+    EXPECT_EQ(fake.messageBox->shown.first().style, MessageStyleOf(MessageKind::Info));
     EXPECT_TRUE(fake.shell->opened.isEmpty());
 
     ASSERT_TRUE(Append());

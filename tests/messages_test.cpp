@@ -20,35 +20,35 @@ TEST(ShowMessage, KindsGiveTitleButtonsAndIcon) {
     using B = MessageButtons;
     using I = MessageIcon;
     struct Case {
-        int kind;
+        MessageKind kind;
         const char16_t* title;
         MessageButtons buttons;
         MessageIcon icon;
-    } cases[] = {{KindAsk, u"询问", B::YesNo, I::Question},
-                 {KindInfo, u"提示", B::Ok, I::Information},
-                 {KindWarning, u"警告", B::Ok, I::Warning},
-                 {KindError, u"错误", B::Ok, I::Error},
-                 {KindAskCancel, u"询问", B::YesNoCancel, I::Question},
-                 {KindProduct, u"Tolvex", B::Ok, I::Information},
-                 {0, u"", B::Ok, I::None},
-                 {9, u"", B::Ok, I::None}};
+    } cases[] = {{MessageKind::Ask, u"询问", B::YesNo, I::Question},
+                 {MessageKind::Info, u"提示", B::Ok, I::Information},
+                 {MessageKind::Warning, u"警告", B::Ok, I::Warning},
+                 {MessageKind::Error, u"错误", B::Ok, I::Error},
+                 {MessageKind::AskCancel, u"询问", B::YesNoCancel, I::Question},
+                 {MessageKind::Product, u"Tolvex", B::Ok, I::Information},
+                 {MessageKind::None, u"", B::Ok, I::None}};
     for (const Case& c : cases) {
         ShowMessage(*fake.messageBox, nullptr, QStringLiteral("t"), c.kind, false);
-        EXPECT_EQ(fake.messageBox->shown.last().title, QString::fromUtf16(c.title)) << c.kind;
+        EXPECT_EQ(fake.messageBox->shown.last().title, QString::fromUtf16(c.title)) << int(c.kind);
         EXPECT_EQ(fake.messageBox->shown.last().style, (MessageStyle{c.buttons, c.icon, false}))
-            << c.kind;
+            << int(c.kind);
     }
-    ShowMessage(*fake.messageBox, nullptr, QStringLiteral("t"), KindError, true);
+    ShowMessage(*fake.messageBox, nullptr, QStringLiteral("t"), MessageKind::Error, true);
     EXPECT_EQ(fake.messageBox->shown.last().style, (MessageStyle{B::Ok, I::Error, true}));
 }
 
 TEST(ShowMessage, ReturnsTheAnswerUnchanged) {
     FakePlatform fake;
     fake.messageBox->answers << MessageAnswer::No << MessageAnswer::Cancel;
-    EXPECT_EQ(ShowMessage(*fake.messageBox, nullptr, QStringLiteral("?"), KindAsk, false),
+    EXPECT_EQ(ShowMessage(*fake.messageBox, nullptr, QStringLiteral("?"), MessageKind::Ask, false),
               MessageAnswer::No);
-    EXPECT_EQ(ShowMessage(*fake.messageBox, nullptr, QStringLiteral("?"), KindAskCancel, false),
-              MessageAnswer::Cancel);
+    EXPECT_EQ(
+        ShowMessage(*fake.messageBox, nullptr, QStringLiteral("?"), MessageKind::AskCancel, false),
+        MessageAnswer::Cancel);
 }
 
 TEST(ShowMessage, ErrorWithDetail) {
@@ -57,12 +57,12 @@ TEST(ShowMessage, ErrorWithDetail) {
                         QStringLiteral("原因"));
     ASSERT_EQ(fake.messageBox->shown.size(), 1);
     EXPECT_EQ(fake.messageBox->shown[0].text, QStringLiteral("出错了:\r\n\r\n原因"));
-    EXPECT_EQ(fake.messageBox->shown[0].style, MessageStyleOf(KindError));
+    EXPECT_EQ(fake.messageBox->shown[0].style, MessageStyleOf(MessageKind::Error));
 }
 
 // The desktop message box: presses a button of the open box once it is shown.
-static MessageAnswer ShowAndPress(int kind, QMessageBox::StandardButton press, QString* seenText,
-                                  QString* seenTitle, bool systemModal = false) {
+static MessageAnswer ShowAndPress(MessageKind kind, QMessageBox::StandardButton press,
+                                  QString* seenText, QString* seenTitle, bool systemModal = false) {
     QTimer::singleShot(0, [=] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
@@ -78,13 +78,14 @@ static MessageAnswer ShowAndPress(int kind, QMessageBox::StandardButton press, Q
 
 TEST(QtMessageBox, MapsButtonsToAnswers) {
     QString text, title;
-    EXPECT_EQ(ShowAndPress(KindAsk, QMessageBox::No, &text, &title), MessageAnswer::No);
+    EXPECT_EQ(ShowAndPress(MessageKind::Ask, QMessageBox::No, &text, &title), MessageAnswer::No);
     EXPECT_EQ(text, QStringLiteral("第一行\n第二行"));
     EXPECT_EQ(title, QStringLiteral("询问"));
-    EXPECT_EQ(ShowAndPress(KindAsk, QMessageBox::Yes, &text, &title), MessageAnswer::Yes);
-    EXPECT_EQ(ShowAndPress(KindAskCancel, QMessageBox::Cancel, &text, &title),
+    EXPECT_EQ(ShowAndPress(MessageKind::Ask, QMessageBox::Yes, &text, &title), MessageAnswer::Yes);
+    EXPECT_EQ(ShowAndPress(MessageKind::AskCancel, QMessageBox::Cancel, &text, &title),
               MessageAnswer::Cancel);
-    EXPECT_EQ(ShowAndPress(KindError, QMessageBox::Ok, &text, &title, true), MessageAnswer::Ok);
+    EXPECT_EQ(ShowAndPress(MessageKind::Error, QMessageBox::Ok, &text, &title, true),
+              MessageAnswer::Ok);
 }
 
 TEST(ShellRoutines, OpenFileCheckedTellsWhyItCannotOpen) {

@@ -212,7 +212,7 @@ TEST_F(Options, EachPageTestKeepsItsPageWithItsMessageAndFocus) {
         int page;
         std::function<void()> edit;
         QString message;
-        int kind;
+        MessageKind kind;
         QWidget* focus;
     };
     auto box = [&](const char* name) { return static_cast<QWidget*>(Box(name)); };
@@ -220,50 +220,51 @@ TEST_F(Options, EachPageTestKeepsItsPageWithItsMessageAndFocus) {
     const QString logRange = QStringLiteral("历史记录文件最大尺寸必须介于1-99之间。");
     const QList<Case> cases = {
         // The log size is tested with the log off too, but the focus stays where it was.
-        {1, [&] { Box("txtLogFileSize")->setText(QStringLiteral("abc")); }, logNumber, KindWarning,
-         nullptr},
-        {1, [&] { Box("txtLogFileSize")->setText(QStringLiteral("0")); }, logRange, KindWarning,
-         nullptr},
+        {1, [&] { Box("txtLogFileSize")->setText(QStringLiteral("abc")); }, logNumber,
+         MessageKind::Warning, nullptr},
+        {1, [&] { Box("txtLogFileSize")->setText(QStringLiteral("0")); }, logRange,
+         MessageKind::Warning, nullptr},
         {1,
          [&] {
              Check("chkUseLogFile")->setChecked(true);
              Box("txtLogFileSize")->setText(QStringLiteral("ab"));
          },
-         logNumber, KindWarning, box("txtLogFileSize")},
+         logNumber, MessageKind::Warning, box("txtLogFileSize")},
         // 0.4 would be stored as 0.
-        {1, [&] { Box("txtLogFileSize")->setText(QStringLiteral(".4")); }, logRange, KindWarning,
-         box("txtLogFileSize")},
+        {1, [&] { Box("txtLogFileSize")->setText(QStringLiteral(".4")); }, logRange,
+         MessageKind::Warning, box("txtLogFileSize")},
         {2,
          [&] {
              Box("txtLogFileSize")->setText(QStringLiteral("99"));
              Check("chkUseTimer")->setChecked(true);
          },
-         QStringLiteral("定时设置中最少要指定一个操作。"), KindWarning, nullptr},
+         QStringLiteral("定时设置中最少要指定一个操作。"), MessageKind::Warning, nullptr},
         {2,
          [&] {
              Check("chkPopText")->setChecked(true);
              Box("txtPopText")->setText(QStringLiteral("   "));
          },
-         QStringLiteral("弹出文字不能为空。"), KindWarning, box("txtPopText")},
+         QStringLiteral("弹出文字不能为空。"), MessageKind::Warning, box("txtPopText")},
         {2,
          [&] {
              Box("txtPopText")->setText(QStringLiteral("起床"));
              Check("chkTimeOpen")->setChecked(true);
              Box("txtExeFile")->setText(session.appFolder + QStringLiteral("missing.txt"));
          },
-         QStringLiteral("选择的文件不存在。"), KindWarning, box("txtExeFile")},
+         QStringLiteral("选择的文件不存在。"), MessageKind::Warning, box("txtExeFile")},
         {3,
          [&] {
              Box("txtExeFile")->setText(alarmFile);
              Box("txtFSBuffSize")->setText(QStringLiteral("x"));
          },
-         QStringLiteral("发送缓冲区大小必须为数值。"), KindWarning, nullptr},
+         QStringLiteral("发送缓冲区大小必须为数值。"), MessageKind::Warning, nullptr},
         {3,
          [&] {
              Check("chkUseFSBuffer")->setChecked(true);
              Box("txtFSBuffSize")->setText(QStringLiteral("5"));
          },
-         QStringLiteral("发送缓冲区值必须介于1-4之间。"), KindWarning, box("txtFSBuffSize")},
+         QStringLiteral("发送缓冲区值必须介于1-4之间。"), MessageKind::Warning,
+         box("txtFSBuffSize")},
         {3,
          [&] {
              Box("txtFSBuffSize")->setText(QStringLiteral("4"));
@@ -271,16 +272,18 @@ TEST_F(Options, EachPageTestKeepsItsPageWithItsMessageAndFocus) {
              Box("txtFRBuffSize")->setText(QStringLiteral("y"));
              Check("chkUseFRBuffer")->setChecked(true);
          },
-         QStringLiteral("接收缓冲区大小必须为数值。"), KindWarning, box("txtFRBuffSize")},
+         QStringLiteral("接收缓冲区大小必须为数值。"), MessageKind::Warning, box("txtFRBuffSize")},
         {3, [&] { Box("txtFRBuffSize")->setText(QStringLiteral("0")); },
-         QStringLiteral("接收缓冲区值必须介于1-4之间。"), KindWarning, box("txtFRBuffSize")},
+         QStringLiteral("接收缓冲区值必须介于1-4之间。"), MessageKind::Warning,
+         box("txtFRBuffSize")},
         {3,
          [&] {
              Box("txtFRBuffSize")->setText(QStringLiteral("1"));
              Check("chkAutoRecvFile")->setChecked(true);
              Box("txtAutoSaveDir")->setText(session.appFolder + QStringLiteral("gone/"));
          },
-         QStringLiteral("选择的文件自动保存位置不存在。"), KindError, box("txtAutoSaveDir")},
+         QStringLiteral("选择的文件自动保存位置不存在。"), MessageKind::Error,
+         box("txtAutoSaveDir")},
     };
     dialog->show();
     int shownCount = 0;
@@ -407,11 +410,11 @@ TEST_F(Options, BlockListPageEditsACopyThatOnlyOkSaves) {
     input->setText(QStringLiteral("10.0.0.7"));
     ClickButton(dialog, QStringLiteral("cmdSafe1"));
     EXPECT_EQ(LastMessage(), QStringLiteral("地址在列表中已存在。"));
-    EXPECT_EQ(Boxes().last().style, MessageStyleOf(KindWarning));
+    EXPECT_EQ(Boxes().last().style, MessageStyleOf(MessageKind::Warning));
     input->setText(QStringLiteral("abc"));
     ClickButton(dialog, QStringLiteral("cmdSafe1"));
     EXPECT_EQ(LastMessage(), QStringLiteral("无效的IP或TVX地址,请重新输入。"));
-    EXPECT_EQ(Boxes().last().style, MessageStyleOf(KindError));
+    EXPECT_EQ(Boxes().last().style, MessageStyleOf(MessageKind::Error));
     EXPECT_EQ(list->count(), 4);
 
     list->clearSelection();
@@ -457,7 +460,7 @@ TEST_F(Options, FailuresWhileSavingAreToldAndCloseTheDialog) {
     ClickButton(dialog, QStringLiteral("cmdDo1"));
     ASSERT_EQ(Boxes().size(), 1);
     EXPECT_TRUE(Boxes()[0].text.startsWith(QStringLiteral("保存选项设置时发生错误。\r\n\r\n")));
-    EXPECT_EQ(Boxes()[0].style, MessageStyleOf(KindError));
+    EXPECT_EQ(Boxes()[0].style, MessageStyleOf(MessageKind::Error));
     EXPECT_TRUE(Gone());
 
     // A folder in the way of the block-list file: the old list stays on disk, the new one

@@ -52,9 +52,9 @@ protected:
 
     // Runs a caller against an answerer until both are introduced or one gives up.
     bool RunToIntroduction(PeerLink& from, LinkLog& fromLog, PeerLink& to, LinkLog& toLog) {
-        if (to.state() == PeerLink::State::Idle && to.Listen() != 0)
+        if (to.state() == PeerLink::State::Idle && to.Listen() != SocketError::None)
             return false;
-        if (from.Connect(kAnswererAddress) != 0)
+        if (from.Connect(kAnswererAddress) != SocketError::None)
             return false;
         return WaitUntil([&] {
                    return (fromLog.Has("introduced") && toLog.Has("introduced")) ||
@@ -86,17 +86,17 @@ TEST_F(PeerLinkNet, FilePairRunsToTheEndAndCarriesTheTransferMessages) {
     // After the introduction the expected codes go to the owners, in both directions.
     const QString offer = BuildOffer(
         {QStringLiteral("a.bin"), 10, QStringLiteral("2007-03-05 08:04:09"), QString(), 9});
-    ASSERT_EQ(sender.Send(offer), 0);
+    ASSERT_EQ(sender.Send(offer), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return receiverLog.received.size() == 1; }));
     EXPECT_EQ(receiverLog.received.front(), offer);
-    ASSERT_EQ(receiver.Send(BuildAcceptance(4)), 0);
+    ASSERT_EQ(receiver.Send(BuildAcceptance(4)), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return senderLog.received.size() == 1; }));
-    ASSERT_EQ(receiver.Send(BuildCompletion()), 0);
+    ASSERT_EQ(receiver.Send(BuildCompletion()), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return senderLog.received.size() == 2; }));
     EXPECT_EQ(senderLog.received, (QStringList{BuildAcceptance(4), BuildCompletion()}));
 
     // A code the sender never expects: reset and the broken-connection text.
-    ASSERT_EQ(receiver.Send(BuildInvitation({QStringLiteral("x"), 3})), 0);
+    ASSERT_EQ(receiver.Send(BuildInvitation({QStringLiteral("x"), 3})), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return senderLog.Has("broken"); }));
     EXPECT_EQ(senderLog.broken, QStringList{QStringLiteral("与对方连接异常导致断开。")});
     // The link only reports; its owner's window shows the box.
@@ -140,7 +140,7 @@ TEST_F(PeerLinkNet, ChatPairRunsToTheEndAndUsesItsOwnCode) {
 
 TEST_F(PeerLinkNet, AdmissionWithTheStoredDigest) {
     PeerLink receiver(PeerRole::FileReceiver, answerer.session.linkContext);
-    ASSERT_EQ(receiver.Listen(), 0);
+    ASSERT_EQ(receiver.Listen(), SocketError::None);
     LinkLog receiverLog(receiver);
 
     // Nothing stored: a caller with a digest is admitted too.
@@ -159,7 +159,7 @@ TEST_F(PeerLinkNet, AdmissionWithTheStoredDigest) {
         if (!typed.isEmpty())
             sender.SetVerificationDigest(Digest(typed));
         LinkLog senderLog(sender);
-        ASSERT_EQ(sender.Connect(kAnswererAddress), 0);
+        ASSERT_EQ(sender.Connect(kAnswererAddress), SocketError::None);
         ASSERT_TRUE(WaitUntil([&] { return !senderLog.refusals.isEmpty(); }));
         EXPECT_EQ(senderLog.refusals, QStringList{refusal});
         EXPECT_EQ(sender.state(), PeerLink::State::Idle);
@@ -189,8 +189,8 @@ TEST_F(PeerLinkNet, BlockedCallerGetsTheBlockNote) {
     PeerLink responder(PeerRole::ChatResponder, blocking);
     PeerLink initiator(PeerRole::ChatInitiator, caller.session.linkContext);
     LinkLog responderLog(responder), initiatorLog(initiator);
-    ASSERT_EQ(responder.Listen(), 0);
-    ASSERT_EQ(initiator.Connect(kAnswererAddress), 0);
+    ASSERT_EQ(responder.Listen(), SocketError::None);
+    ASSERT_EQ(initiator.Connect(kAnswererAddress), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return !initiatorLog.refusals.isEmpty(); }));
     const QString expected =
         QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:请勿打扰");
@@ -221,8 +221,8 @@ TEST_F(PeerLinkNet, VersionCheckGivesEachSideItsMessage) {
             from.SetProtocolVersion(c.callerVersion);
             to.SetProtocolVersion(c.answererVersion);
             LinkLog fromLog(from), toLog(to);
-            ASSERT_EQ(to.Listen(), 0);
-            ASSERT_EQ(from.Connect(kAnswererAddress), 0);
+            ASSERT_EQ(to.Listen(), SocketError::None);
+            ASSERT_EQ(from.Connect(kAnswererAddress), SocketError::None);
             ASSERT_TRUE(WaitUntil([&] { return !fromLog.refusals.isEmpty(); }));
             EXPECT_EQ(fromLog.refusals, QStringList{c.text});
             EXPECT_FALSE(fromLog.Has("verified"));
@@ -238,10 +238,11 @@ TEST_F(PeerLinkNet, VersionCheckGivesEachSideItsMessage) {
 TEST_F(PeerLinkNet, FirstMessageMustBeThirtyTwoBytes) {
     PeerLink receiver(PeerRole::FileReceiver, answerer.session.linkContext);
     LinkLog receiverLog(receiver);
-    ASSERT_EQ(receiver.Listen(), 0);
+    ASSERT_EQ(receiver.Listen(), SocketError::None);
     for (int units : {15, 17}) {
         RawEnd raw;
-        ASSERT_EQ(raw.socket.Connect(kAnswererAddress, kFileControlPort, kCallerAddress), 0);
+        ASSERT_EQ(raw.socket.Connect(kAnswererAddress, kFileControlPort, kCallerAddress),
+                  SocketError::None);
         ASSERT_TRUE(WaitUntil([&] { return raw.socket.state() == Socket::State::Connected; }));
         const int resetsBefore = receiverLog.resets;
         raw.SendBody(QString(units, QChar(0x4141)));
@@ -252,7 +253,8 @@ TEST_F(PeerLinkNet, FirstMessageMustBeThirtyTwoBytes) {
     }
     // Any 32 bytes, zeros and separators included, are answered with their response.
     RawEnd raw;
-    ASSERT_EQ(raw.socket.Connect(kAnswererAddress, kFileControlPort, kCallerAddress), 0);
+    ASSERT_EQ(raw.socket.Connect(kAnswererAddress, kFileControlPort, kCallerAddress),
+              SocketError::None);
     QString challenge(16, QChar(0));
     challenge[3] = QChar(C::Separator);
     challenge[9] = QChar(0xFFFF);
@@ -265,9 +267,9 @@ TEST_F(PeerLinkNet, FirstMessageMustBeThirtyTwoBytes) {
 
 TEST_F(PeerLinkNet, WrongResponseAtStepSixResetsTheAnswerer) {
     PeerLink responder(PeerRole::ChatResponder, answerer.session.linkContext);
-    ASSERT_EQ(responder.Listen(), 0);
+    ASSERT_EQ(responder.Listen(), SocketError::None);
     RawEnd raw;
-    ASSERT_EQ(raw.socket.Connect(kAnswererAddress, kChatPort, kCallerAddress), 0);
+    ASSERT_EQ(raw.socket.Connect(kAnswererAddress, kChatPort, kCallerAddress), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return raw.socket.state() == Socket::State::Connected; }));
     const QString mine = DrawChallenge();
     raw.SendBody(mine);
@@ -287,12 +289,13 @@ TEST_F(PeerLinkNet, AnswererTakesNothingBeforeAdmission) {
     // A caller that passes the handshake and skips the admission request is reset.
     PeerLink receiver(PeerRole::FileReceiver, answerer.session.linkContext);
     LinkLog receiverLog(receiver);
-    ASSERT_EQ(receiver.Listen(), 0);
+    ASSERT_EQ(receiver.Listen(), SocketError::None);
     for (const QString& skipped :
          {BuildCallerIntroduction(QStringLiteral("NVSSWFDSEN"), {}),
           BuildOffer({QStringLiteral("a"), 1, QString(), QString(), 1}), QString()}) {
         RawEnd raw;
-        ASSERT_EQ(raw.socket.Connect(kAnswererAddress, kFileControlPort, kCallerAddress), 0);
+        ASSERT_EQ(raw.socket.Connect(kAnswererAddress, kFileControlPort, kCallerAddress),
+                  SocketError::None);
         ASSERT_TRUE(WaitUntil([&] { return raw.socket.state() == Socket::State::Connected; }));
         const QString mine = DrawChallenge();
         raw.SendBody(mine);
@@ -313,11 +316,11 @@ TEST_F(PeerLinkNet, AnswererTakesNothingBeforeAdmission) {
 
 TEST_F(PeerLinkNet, WrongResponseAtStepThreeResetsTheCaller) {
     RawEnd raw;
-    ASSERT_EQ(raw.socket.Bind(kAnswererAddress, kFileControlPort), 0);
-    ASSERT_EQ(raw.socket.Listen(), 0);
+    ASSERT_EQ(raw.socket.Bind(kAnswererAddress, kFileControlPort), SocketError::None);
+    ASSERT_EQ(raw.socket.Listen(), SocketError::None);
     PeerLink sender(PeerRole::FileSender, caller.session.linkContext);
     LinkLog senderLog(sender);
-    ASSERT_EQ(sender.Connect(kAnswererAddress), 0);
+    ASSERT_EQ(sender.Connect(kAnswererAddress), SocketError::None);
     ASSERT_TRUE(raw.Receive(1));
     EXPECT_EQ(raw.messages.front().size(), 16);
     raw.SendBody(ChallengeResponse(QStringLiteral("not the challenge")));
@@ -332,9 +335,10 @@ TEST_F(PeerLinkNet, HandshakeTimeOutOnBothSides) {
     PeerLink responder(PeerRole::ChatResponder, answerer.session.linkContext);
     responder.SetHandshakeTimeout(200);
     LinkLog responderLog(responder);
-    ASSERT_EQ(responder.Listen(), 0);
+    ASSERT_EQ(responder.Listen(), SocketError::None);
     RawEnd silentCaller;
-    ASSERT_EQ(silentCaller.socket.Connect(kAnswererAddress, kChatPort, kCallerAddress), 0);
+    ASSERT_EQ(silentCaller.socket.Connect(kAnswererAddress, kChatPort, kCallerAddress),
+              SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return silentCaller.closed; }));
     EXPECT_TRUE(responderLog.Has("timed out"));
     EXPECT_EQ(responder.state(), PeerLink::State::Listening);
@@ -343,12 +347,12 @@ TEST_F(PeerLinkNet, HandshakeTimeOutOnBothSides) {
 
     // The caller reports it and leaves the rest to its owner.
     RawEnd silentAnswerer;
-    ASSERT_EQ(silentAnswerer.socket.Bind(kAnswererAddress, kChatPort), 0);
-    ASSERT_EQ(silentAnswerer.socket.Listen(), 0);
+    ASSERT_EQ(silentAnswerer.socket.Bind(kAnswererAddress, kChatPort), SocketError::None);
+    ASSERT_EQ(silentAnswerer.socket.Listen(), SocketError::None);
     PeerLink initiator(PeerRole::ChatInitiator, caller.session.linkContext);
     initiator.SetHandshakeTimeout(200);
     LinkLog initiatorLog(initiator);
-    ASSERT_EQ(initiator.Connect(kAnswererAddress), 0);
+    ASSERT_EQ(initiator.Connect(kAnswererAddress), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return initiatorLog.Has("timed out"); }));
     EXPECT_EQ(initiator.state(), PeerLink::State::Handshaking);
     EXPECT_TRUE(CallerBoxes().isEmpty());
@@ -356,11 +360,12 @@ TEST_F(PeerLinkNet, HandshakeTimeOutOnBothSides) {
 
 TEST_F(PeerLinkNet, RefusedConnectionReachesTheOwner) {
     PeerLink sender(PeerRole::FileSender, caller.session.linkContext);
-    QList<int> errors;
-    QObject::connect(&sender, &PeerLink::SocketError, &sender, [&](int n) { errors << n; });
-    ASSERT_EQ(sender.Connect(kAnswererAddress), 0);
+    QList<SocketError> errors;
+    QObject::connect(&sender, &PeerLink::SocketFailed, &sender,
+                     [&](SocketError e) { errors << e; });
+    ASSERT_EQ(sender.Connect(kAnswererAddress), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return !errors.isEmpty(); }));
-    EXPECT_EQ(errors, QList<int>{10061});
+    EXPECT_EQ(errors, QList<SocketError>{SocketError::ConnectionRefused});
     EXPECT_EQ(sender.state(), PeerLink::State::Idle);
 }
 

@@ -65,12 +65,12 @@ TEST(PersonalInfoWindow, RefusesAnEmptyOrBarredNickname) {
         window.txtLocalInfo(3)->setText(QString::fromUtf8(nick));
         ClickButton(&window, QStringLiteral("cmdDo1"));
         EXPECT_EQ(rig.fake.messageBox->shown.last().text, QStringLiteral("昵称不能为空。"));
-        EXPECT_EQ(rig.fake.messageBox->shown.last().style, MessageStyleOf(KindWarning));
+        EXPECT_EQ(rig.fake.messageBox->shown.last().style, MessageStyleOf(MessageKind::Warning));
     }
     window.txtLocalInfo(3)->setText(QStringLiteral("a|b"));
     ClickButton(&window, QStringLiteral("cmdDo1"));
     EXPECT_EQ(rig.fake.messageBox->shown.last().text, QStringLiteral("昵称中不能包含|字符。"));
-    EXPECT_EQ(rig.fake.messageBox->shown.last().style, MessageStyleOf(KindInfo));
+    EXPECT_EQ(rig.fake.messageBox->shown.last().style, MessageStyleOf(MessageKind::Info));
     // Nothing was stored, and the typed values stay.
     EXPECT_TRUE(rig.fake.settings->writeOrder.isEmpty());
     EXPECT_EQ(window.txtLocalInfo(4)->text(), QStringLiteral("30"));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "common/Handshake.h"
 #include "platform/SocketErrors.h"
 #include "protocol/Codes.h"
@@ -342,23 +344,17 @@ TEST(HandshakeSteps, AnswererAndCallerTables) {
     EXPECT_EQ(CallerHandshakeStep(3, QString(), callerChallenge).kind, HandshakeStep::Kind::Fail);
 }
 
-TEST(SocketErrors, TableOfNumbers) {
-    EXPECT_EQ(SocketErrorNumberOf(QAbstractSocket::AddressInUseError), 10048);
-    EXPECT_EQ(SocketErrorNumberOf(QAbstractSocket::SocketAddressNotAvailableError), 10049);
-    EXPECT_EQ(SocketErrorNumberOf(QAbstractSocket::NetworkError), 10053);
-    EXPECT_EQ(SocketErrorNumberOf(QAbstractSocket::RemoteHostClosedError), 10054);
-    EXPECT_EQ(SocketErrorNumberOf(QAbstractSocket::SocketTimeoutError), 10060);
-    EXPECT_EQ(SocketErrorNumberOf(QAbstractSocket::ConnectionRefusedError), 10061);
-    EXPECT_EQ(SocketErrorNumberOf(QAbstractSocket::HostNotFoundError), 11004);
-    EXPECT_EQ(SocketErrorNumberOf(QAbstractSocket::OperationError), 40006);
-    // Everything else gets a number that none of the above can be taken for.
-    const int other = SocketErrorNumberOf(QAbstractSocket::SocketAccessError);
-    const int unknown = SocketErrorNumberOf(QAbstractSocket::UnknownSocketError);
-    for (int named : {10048, 10049, 10053, 10054, 10058, 10060, 10061, 11004, 40006}) {
-        EXPECT_NE(other, named);
-        EXPECT_NE(unknown, named);
-    }
-    EXPECT_NE(other, unknown);
+TEST(SocketErrors, ErrnoValuesMapToTheErrorsTheEnginesTellApart) {
+    EXPECT_EQ(SocketErrorOfErrno(EADDRINUSE), SocketError::AddressInUse);
+    EXPECT_EQ(SocketErrorOfErrno(EADDRNOTAVAIL), SocketError::AddressNotAvailable);
+    EXPECT_EQ(SocketErrorOfErrno(ENETUNREACH), SocketError::ConnectionAborted);
+    EXPECT_EQ(SocketErrorOfErrno(ECONNREFUSED), SocketError::ConnectionRefused);
+    EXPECT_EQ(SocketErrorOfErrno(ETIMEDOUT), SocketError::TimedOut);
+    EXPECT_EQ(SocketErrorOfErrno(EACCES), SocketError::Other);
+    // A reset, a broken pipe and an abort on a connection all mean the peer reset it.
+    for (int reset : {ECONNRESET, EPIPE, ECONNABORTED})
+        EXPECT_EQ(ConnectionError(reset), SocketError::ConnectionReset);
+    EXPECT_EQ(ConnectionError(ENETDOWN), SocketError::ConnectionAborted);
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ using C = ProtocolCodes;
 struct ReceiverRig {
     struct Failure {
         QString text;
-        int kind = 0;
+        MessageKind kind = MessageKind::None;
         bool systemModal = false;
     };
 
@@ -39,7 +39,7 @@ struct ReceiverRig {
         engine = std::make_unique<FileReceiveEngine>(receiver.session);
         engine->SetCompletionPauseMs(0);
         QObject::connect(engine.get(), &FileReceiveEngine::Failure, engine.get(),
-                         [this](const QString& text, int kind, bool systemModal) {
+                         [this](const QString& text, MessageKind kind, bool systemModal) {
                              failures.append({text, kind, systemModal});
                          });
         return engine->StartFileListener();
@@ -356,7 +356,7 @@ TEST(FileReceiveEngine, AdmissionRefusalsReachTheSender) {
     {
         ScriptedSender sender;
         sender.link.SetVerificationDigest(Digest(QStringLiteral("wrong")));
-        ASSERT_EQ(sender.link.Connect(kAnswererAddress), 0);
+        ASSERT_EQ(sender.link.Connect(kAnswererAddress), SocketError::None);
         ASSERT_TRUE(WaitUntil([&] { return !sender.refusals.isEmpty(); }));
         EXPECT_EQ(
             sender.refusals[0],
@@ -368,7 +368,7 @@ TEST(FileReceiveEngine, AdmissionRefusalsReachTheSender) {
     rig.receiver.session.blockList = QStringList{EncodeAddressCode(kCallerAddress)};
     {
         ScriptedSender sender;
-        ASSERT_EQ(sender.link.Connect(kAnswererAddress), 0);
+        ASSERT_EQ(sender.link.Connect(kAnswererAddress), SocketError::None);
         ASSERT_TRUE(WaitUntil([&] { return !sender.refusals.isEmpty(); }));
         EXPECT_EQ(sender.refusals[0],
                   QStringLiteral(
@@ -522,7 +522,7 @@ TEST(FileReceiveEngine, TwentySilentTicksEndTheTransfer) {
     EXPECT_EQ(rig.Messages()[0],
               QStringLiteral("超时:无法与'小明'继续接收,原因可能是:\r\n\r\n-网络突然断开\r\n"
                              "-对方中途退出Tolvex\r\n-其它意外原因导致连接中断"));
-    EXPECT_EQ(rig.failures[0].kind, int(KindError));
+    EXPECT_EQ(rig.failures[0].kind, MessageKind::Error);
     EXPECT_TRUE(rig.failures[0].systemModal);
     ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
     EXPECT_FALSE(rig.receiver.session.activity.receiving());

@@ -94,14 +94,15 @@ TEST(ReceiveRules, NamesTimesAndNumbering) {
 
 TEST(ReceiverPage, PortInUseEndsTheProgramWithItsMessage) {
     Socket squatter;
-    ASSERT_EQ(squatter.Bind(kAnswererAddress, kFileControlPort), 0);
-    ASSERT_EQ(squatter.Listen(), 0);
+    ASSERT_EQ(squatter.Bind(kAnswererAddress, kFileControlPort), SocketError::None);
+    ASSERT_EQ(squatter.Listen(), SocketError::None);
     ReceiverRig rig;
     rig.receiver.mainWindow = std::make_unique<MainWindow>(rig.receiver.session);
     QSignalSpy ended(rig.receiver.mainWindow.get(), &MainWindow::ProgramEnded);
     EXPECT_FALSE(rig.receiver.mainWindow->Start());
     EXPECT_EQ(rig.Messages(), QStringList{QStringLiteral("Tolvex不能运行:端口已被其它程序使用。")});
-    EXPECT_EQ(rig.receiver.fake.messageBox->shown[0].style, MessageStyleOf(KindError, true));
+    EXPECT_EQ(rig.receiver.fake.messageBox->shown[0].style,
+              MessageStyleOf(MessageKind::Error, true));
     EXPECT_EQ(ended.count(), 1);
     EXPECT_FALSE(rig.receiver.fake.tray->shown);
 }
@@ -210,7 +211,8 @@ TEST(ReceiverPage, OfferedToTheUserAndAcceptedWithResume) {
     EXPECT_EQ(rig.Messages().last(),
               QStringLiteral("当前位置文件已接收 40% 内容,是否继续接收剩余字节？\r\n\r\n"
                              "点击 否 重新开始接收;点击 取消 重新选择保存位置。"));
-    EXPECT_EQ(rig.receiver.fake.messageBox->shown.last().style, MessageStyleOf(KindAskCancel));
+    EXPECT_EQ(rig.receiver.fake.messageBox->shown.last().style,
+              MessageStyleOf(MessageKind::AskCancel));
     EXPECT_EQ(rig.receiver.fake.dialogs->requests[0].proposedName, QStringLiteral("f.dat"));
     ASSERT_TRUE(sender.WaitForAnswer());
     EXPECT_EQ(sender.answers[0].first, C::OfferAccepted);
@@ -239,7 +241,8 @@ TEST(ReceiverPage, OfferedToTheUserAndAcceptedWithResume) {
     Click(receiver, "cmdDone2");
     EXPECT_EQ(rig.receiver.fake.shell->opened, QStringList{saveDir.path() + QLatin1Char('/')});
     EXPECT_EQ(rig.Messages().last(), QStringLiteral("无法打开文件:没有与该文件关联的程序。"));
-    EXPECT_EQ(rig.receiver.fake.messageBox->shown.last().style, MessageStyleOf(KindWarning));
+    EXPECT_EQ(rig.receiver.fake.messageBox->shown.last().style,
+              MessageStyleOf(MessageKind::Warning));
 }
 
 TEST(ReceiverPage, NoRestartsAndMismatchAsks) {

@@ -31,7 +31,7 @@ QByteArray Pattern(qint64 size) {
 }
 
 struct Failure {
-    int kind;
+    MessageKind kind;
     QString text;
     bool systemModal;
 };
@@ -58,7 +58,7 @@ protected:
             chunks.append({offset, size});
         });
         QObject::connect(&engine, &Engine::Failure, &engine,
-                         [this](int kind, const QString& text, bool modal) {
+                         [this](MessageKind kind, const QString& text, bool modal) {
                              failures.append({kind, text, modal});
                          });
         QObject::connect(&engine, &Engine::Outcome, &engine,
@@ -239,7 +239,7 @@ TEST_F(SendEngineNet, AnswersEndInTheirOutcomesAndBadOffsetsInTheReadError) {
         receiver.Answer(MessageBody(C::OfferAccepted, offset));
         ASSERT_TRUE(WaitUntil([&] { return !failures.isEmpty(); }));
         EXPECT_EQ(failures.front().text, QStringLiteral("无法继续发送:读取文件时发生错误。"));
-        EXPECT_EQ(failures.front().kind, int(KindError));
+        EXPECT_EQ(failures.front().kind, MessageKind::Error);
         EXPECT_TRUE(failures.front().systemModal);
         EXPECT_TRUE(chunks.isEmpty());
         EXPECT_FALSE(sender.session.activity.sending());
@@ -320,10 +320,10 @@ TEST_F(SendEngineNet, BytesFromTheReceiverOnTheDataConnectionBreakTheTransfer) {
     QObject::connect(&receiver.data, &Socket::SendProgress, &receiver.data,
                      [&](qint64 sent, qint64) { pouredOut += sent; });
     const QByteArray flood(64 * 1024 * 1024, 'x');
-    ASSERT_EQ(receiver.data.Send(flood), 0);
+    ASSERT_EQ(receiver.data.Send(flood), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return !failures.isEmpty(); }));
     EXPECT_EQ(failures.front().text, ConnectionBrokenMessage());
-    EXPECT_EQ(failures.front().kind, int(KindError));
+    EXPECT_EQ(failures.front().kind, MessageKind::Error);
     EXPECT_TRUE(outcomes.isEmpty());
     EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
     EXPECT_FALSE(sender.session.activity.sending());
@@ -357,13 +357,13 @@ TEST_F(SendEngineNet, RefusedConnectionsRetryUpToTheCountThenGiveUp) {
 TEST_F(SendEngineNet, SilenceEndsTheHandshakeAndTheTransfer) {
     {
         RawEnd silent;
-        ASSERT_EQ(silent.socket.Bind(kAnswererAddress, kFileControlPort), 0);
-        ASSERT_EQ(silent.socket.Listen(), 0);
+        ASSERT_EQ(silent.socket.Bind(kAnswererAddress, kFileControlPort), SocketError::None);
+        ASSERT_EQ(silent.socket.Listen(), SocketError::None);
         engine.SetVerificationTimeoutMs(300);
         engine.Start(Request(MakeFile(QStringLiteral("t.bin"), Pattern(10))));
         ASSERT_TRUE(WaitUntil([&] { return !failures.isEmpty(); }));
         EXPECT_EQ(failures.front().text, QStringLiteral("连接超时,请尝试重新连接。"));
-        EXPECT_EQ(failures.front().kind, int(KindWarning));
+        EXPECT_EQ(failures.front().kind, MessageKind::Warning);
         EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
     }
     failures.clear();

@@ -194,7 +194,7 @@ TEST_F(SenderNet, ResumeStartsAtTheOffsetAndBadOffsetsEndWithTheReadError) {
     receiver.Answer(MessageBody(C::OfferAccepted, QStringLiteral("-1")));
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     EXPECT_EQ(Boxes().front().text, QStringLiteral("无法继续发送:读取文件时发生错误。"));
-    EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError, true));
+    EXPECT_EQ(Boxes().front().style, MessageStyleOf(MessageKind::Error, true));
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     ASSERT_TRUE(ReceiverListening());
 }
@@ -288,7 +288,7 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
     window->close();
     ASSERT_EQ(Boxes().size(), 1);
     EXPECT_EQ(Boxes().front().text, QStringLiteral("确实要取消正在发送的文件么？"));
-    EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindAsk));
+    EXPECT_EQ(Boxes().front().style, MessageStyleOf(MessageKind::Ask));
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageSending);
 
@@ -397,7 +397,7 @@ TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
     auto expectMessage = [&](const QString& text) {
         ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
         EXPECT_EQ(Boxes().front().text, text);
-        EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError, true));
+        EXPECT_EQ(Boxes().front().style, MessageStyleOf(MessageKind::Error, true));
         EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
         EXPECT_EQ(window->phase(), SendWindow::Phase::Idle);
         EXPECT_FALSE(receiver.offer.has_value());
@@ -452,7 +452,7 @@ TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     EXPECT_EQ(Boxes().front().text,
               QStringLiteral("无法连接 127.0.0.3 ,原因可能是:\r\n\r\n-对方没有运行Tolvex"));
-    EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError, true));
+    EXPECT_EQ(Boxes().front().style, MessageStyleOf(MessageKind::Error, true));
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     Boxes().clear();
 
@@ -466,7 +466,7 @@ TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     ASSERT_EQ(Boxes().size(), 1);
     EXPECT_EQ(Boxes().front().text, QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"));
-    EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindError));
+    EXPECT_EQ(Boxes().front().style, MessageStyleOf(MessageKind::Error));
     EXPECT_EQ(counterLines, (QStringList{QString(), QStringLiteral("(已尝试连接 1 次)")}));
     EXPECT_EQ(window->RetryCount(), 2);
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
@@ -475,14 +475,14 @@ TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
 
 TEST_F(SenderNet, SilentListenerTimesOutTheVerification) {
     RawEnd silent;
-    ASSERT_EQ(silent.socket.Bind(kAnswererAddress, kFileControlPort), 0);
-    ASSERT_EQ(silent.socket.Listen(), 0);
+    ASSERT_EQ(silent.socket.Bind(kAnswererAddress, kFileControlPort), SocketError::None);
+    ASSERT_EQ(silent.socket.Listen(), SocketError::None);
     window->SetVerificationTimeoutMs(300);
     Fill(kAnswererAddress, MakeFile(QStringLiteral("t.bin"), Pattern(10)));
     window->SendClicked();
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     EXPECT_EQ(Boxes().front().text, QStringLiteral("连接超时,请尝试重新连接。"));
-    EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindWarning, true));
+    EXPECT_EQ(Boxes().front().style, MessageStyleOf(MessageKind::Warning, true));
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
 }
 

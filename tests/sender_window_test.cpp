@@ -56,15 +56,16 @@ TEST_F(SendWindowTest, FileCheckRefusesEmptyMissingAndEmptyFilesWithoutConnectin
     struct Case {
         QString path;
         QString text;
-        int kind;
+        MessageKind kind;
     };
     const QString missing = folder.path() + QStringLiteral("/没有.bin");
     const Case cases[] = {
-        {QStringLiteral("   "), QStringLiteral("必须选择一个文件。"), KindInfo},
-        {missing, QStringLiteral("发送的文件不存在。\r\n\r\n") + missing, KindWarning},
+        {QStringLiteral("   "), QStringLiteral("必须选择一个文件。"), MessageKind::Info},
+        {missing, QStringLiteral("发送的文件不存在。\r\n\r\n") + missing, MessageKind::Warning},
         {MakeFile(QStringLiteral("empty.bin"), 0), QStringLiteral("发送的文件必须大于0字节。"),
-         KindWarning},
-        {folder.path(), QStringLiteral("发送的文件不存在。\r\n\r\n") + folder.path(), KindWarning},
+         MessageKind::Warning},
+        {folder.path(), QStringLiteral("发送的文件不存在。\r\n\r\n") + folder.path(),
+         MessageKind::Warning},
     };
     for (const Case& c : cases) {
         window.txtFSInfo(2)->setText(c.path);
@@ -92,7 +93,7 @@ TEST_F(SendWindowTest, FilesAboveTwoGigabytesAreRefusedInTheFileBox) {
     EXPECT_TRUE(window.txtFSInfo(2)->text().isEmpty());
     ASSERT_EQ(Boxes().size(), 1);
     EXPECT_EQ(Boxes().front().text, QStringLiteral("发送的文件大小不能超过2G。"));
-    EXPECT_EQ(Boxes().front().style, MessageStyleOf(KindWarning));
+    EXPECT_EQ(Boxes().front().style, MessageStyleOf(MessageKind::Warning));
     EXPECT_FALSE(window.FileInfoTipPolling());
 
     const QString largest = MakeFile(QStringLiteral("largest.bin"), 2147483647LL);

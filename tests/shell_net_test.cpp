@@ -118,7 +118,7 @@ TEST(MainWindow, ExitQuestionListsEveryActivity) {
         ASSERT_EQ(rig.fake.messageBox->shown.size(), 1) << flags;
         EXPECT_EQ(rig.fake.messageBox->shown[0].text,
                   QStringLiteral("确实要退出Tolvex么？当前正在进行的事件:\r\n\r\n") + list);
-        EXPECT_EQ(rig.fake.messageBox->shown[0].style, MessageStyleOf(KindAsk));
+        EXPECT_EQ(rig.fake.messageBox->shown[0].style, MessageStyleOf(MessageKind::Ask));
         EXPECT_EQ(ended.count(), 0);
         EXPECT_TRUE(rig.fake.tray->shown);
         rig.window.ExitProgram();  // the scripted box now answers Yes
@@ -216,7 +216,7 @@ TEST(MainWindow, AlarmFiresOnceInItsMinute) {
     ASSERT_EQ(rig.fake.messageBox->shown.size(), 1);
     EXPECT_EQ(rig.fake.messageBox->shown[0].text, QStringLiteral("开会了"));
     EXPECT_EQ(rig.fake.messageBox->shown[0].title, QStringLiteral("Tolvex"));
-    EXPECT_EQ(rig.fake.messageBox->shown[0].style, MessageStyleOf(KindInfo, true));
+    EXPECT_EQ(rig.fake.messageBox->shown[0].style, MessageStyleOf(MessageKind::Info, true));
     EXPECT_EQ(rig.fake.shell->opened, QStringList{file});
 
     at(8, 31, 0);  // re-arms for the next day
@@ -246,7 +246,7 @@ TEST(MainWindow, HelpOpensTheShippedPageOrSaysItIsMissing) {
     rig.window.MenuEntry(9)->trigger();
     ASSERT_EQ(rig.fake.messageBox->shown.size(), 1);
     EXPECT_EQ(rig.fake.messageBox->shown[0].text, QStringLiteral("帮助文件不存在。"));
-    EXPECT_EQ(rig.fake.messageBox->shown[0].style, MessageStyleOf(KindWarning));
+    EXPECT_EQ(rig.fake.messageBox->shown[0].style, MessageStyleOf(MessageKind::Warning));
     EXPECT_TRUE(rig.fake.shell->opened.isEmpty());
 
     // The program in its build folder, with the page the build put beside it.
@@ -279,7 +279,7 @@ TEST(MainWindow, WhatNoProgramOpensIsReported) {
     ASSERT_EQ(rig.fake.messageBox->shown.size(), 3);
     for (const auto& shown : rig.fake.messageBox->shown) {
         EXPECT_EQ(shown.text, QStringLiteral("无法打开文件:没有与该文件关联的程序。"));
-        EXPECT_EQ(shown.style, MessageStyleOf(KindWarning));
+        EXPECT_EQ(shown.style, MessageStyleOf(MessageKind::Warning));
     }
 }
 

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -13,13 +14,13 @@ namespace {
 // Records the error numbers and the other events of one socket.
 struct Events {
     explicit Events(Socket& socket) {
-        QObject::connect(&socket, &Socket::Error, &socket, [this](int n) { errors << n; });
+        QObject::connect(&socket, &Socket::Error, &socket, [this](SocketError e) { errors << e; });
         QObject::connect(&socket, &Socket::Connected, &socket, [this] { ++connected; });
         QObject::connect(&socket, &Socket::ConnectionRequest, &socket, [this] { ++requests; });
         QObject::connect(&socket, &Socket::Closed, &socket, [this] { ++closed; });
         QObject::connect(&socket, &Socket::SendComplete, &socket, [this] { ++complete; });
     }
-    QList<int> errors;
+    QList<SocketError> errors;
     int connected = 0;
     int requests = 0;
     int closed = 0;
@@ -30,47 +31,47 @@ TEST(SocketErrorsNet, NumbersFromRealEvents) {
     // Nobody listens on 127.0.0.3:8511.
     Socket caller;
     Events callerEvents(caller);
-    ASSERT_EQ(caller.Connect(kAnswererAddress, 8511, kCallerAddress), 0);
+    ASSERT_EQ(caller.Connect(kAnswererAddress, 8511, kCallerAddress), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return !callerEvents.errors.isEmpty(); }));
-    EXPECT_EQ(callerEvents.errors, QList<int>{kErrConnectionRefused});
+    EXPECT_EQ(callerEvents.errors, QList<SocketError>{SocketError::ConnectionRefused});
     EXPECT_EQ(caller.state(), Socket::State::Failed);
 
     Socket listener;
-    ASSERT_EQ(listener.Bind(kCallerAddress, 8510), 0);
-    ASSERT_EQ(listener.Listen(), 0);
+    ASSERT_EQ(listener.Bind(kCallerAddress, 8510), SocketError::None);
+    ASSERT_EQ(listener.Listen(), SocketError::None);
     Socket second;
-    EXPECT_EQ(second.Bind(kCallerAddress, 8510), kErrAddressInUse);
+    EXPECT_EQ(second.Bind(kCallerAddress, 8510), SocketError::AddressInUse);
     EXPECT_EQ(second.state(), Socket::State::Closed);
 
     // TEST-NET is never a local address; it is only bound, never dialled.
-    EXPECT_EQ(second.Bind(QStringLiteral("192.0.2.1"), 8510), kErrAddressNotAvailable);
+    EXPECT_EQ(second.Bind(QStringLiteral("192.0.2.1"), 8510), SocketError::AddressNotAvailable);
 
     // Calls in the wrong state.
-    EXPECT_EQ(second.Listen(), kErrWrongState);
-    EXPECT_EQ(second.Send(QByteArray("x")), kErrWrongState);
-    EXPECT_EQ(listener.Accept(), kErrWrongState);  // no request waiting
-    EXPECT_EQ(listener.Bind(kCallerAddress, 8511), kErrWrongState);
+    EXPECT_EQ(second.Listen(), SocketError::WrongState);
+    EXPECT_EQ(second.Send(QByteArray("x")), SocketError::WrongState);
+    EXPECT_EQ(listener.Accept(), SocketError::WrongState);  // no request waiting
+    EXPECT_EQ(listener.Bind(kCallerAddress, 8511), SocketError::WrongState);
 }
 
 TEST(SocketNet, ListenerTakesOneCallerAndRefusesTheNext) {
     Socket listener;
     Events listenerEvents(listener);
-    ASSERT_EQ(listener.Bind(kAnswererAddress, 9170), 0);
+    ASSERT_EQ(listener.Bind(kAnswererAddress, 9170), SocketError::None);
     EXPECT_EQ(listener.LocalPort(), 9170);
     // Bound but not listening: callers are refused.
     Socket early;
     Events earlyEvents(early);
     early.Connect(kAnswererAddress, 9170, kCallerAddress);
     ASSERT_TRUE(WaitUntil([&] { return !earlyEvents.errors.isEmpty(); }));
-    EXPECT_EQ(earlyEvents.errors.front(), kErrConnectionRefused);
+    EXPECT_EQ(earlyEvents.errors.front(), SocketError::ConnectionRefused);
 
-    ASSERT_EQ(listener.Listen(), 0);
+    ASSERT_EQ(listener.Listen(), SocketError::None);
     Socket first;
     Events firstEvents(first);
-    ASSERT_EQ(first.Connect(kAnswererAddress, 9170, kCallerAddress), 0);
+    ASSERT_EQ(first.Connect(kAnswererAddress, 9170, kCallerAddress), SocketError::None);
     ASSERT_TRUE(
         WaitUntil([&] { return listenerEvents.requests > 0 && firstEvents.connected > 0; }));
-    ASSERT_EQ(listener.Accept(), 0);
+    ASSERT_EQ(listener.Accept(), SocketError::None);
     EXPECT_EQ(listener.state(), Socket::State::Connected);
     EXPECT_EQ(listener.RemoteHostIP(), kCallerAddress);
     EXPECT_EQ(listener.RemotePort(), first.LocalPort());
@@ -78,25 +79,24 @@ TEST(SocketNet, ListenerTakesOneCallerAndRefusesTheNext) {
     EXPECT_EQ(first.RemoteHost(), kAnswererAddress);
     // Both ends send each message at once, without waiting for the other's acknowledgement.
     for (Socket* end : {&listener, &first}) {
-        const int descriptor = end->LendForWriting();
+        const DescriptorLease lease = end->LendForWriting();
         int noDelay = 0;
         socklen_t length = sizeof noDelay;
-        ASSERT_EQ(::getsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &noDelay, &length), 0);
+        ASSERT_EQ(::getsockopt(lease.descriptor(), IPPROTO_TCP, TCP_NODELAY, &noDelay, &length), 0);
         EXPECT_NE(noDelay, 0);
-        end->TakeBackWriting();
     }
 
     Socket next;
     Events nextEvents(next);
     next.Connect(kAnswererAddress, 9170, kCallerAddress);
     ASSERT_TRUE(WaitUntil([&] { return !nextEvents.errors.isEmpty(); }));
-    EXPECT_EQ(nextEvents.errors.front(), kErrConnectionRefused);
+    EXPECT_EQ(nextEvents.errors.front(), SocketError::ConnectionRefused);
     EXPECT_EQ(nextEvents.connected, 0);
 
     // The owner resets and listens again: a new caller gets through.
     listener.Close();
-    ASSERT_EQ(listener.Bind(kAnswererAddress, 9170), 0);
-    ASSERT_EQ(listener.Listen(), 0);
+    ASSERT_EQ(listener.Bind(kAnswererAddress, 9170), SocketError::None);
+    ASSERT_EQ(listener.Listen(), SocketError::None);
     Socket again;
     Events againEvents(again);
     again.Connect(kAnswererAddress, 9170, kCallerAddress);
@@ -106,8 +106,8 @@ TEST(SocketNet, ListenerTakesOneCallerAndRefusesTheNext) {
 TEST(SocketNet, BigSendArrivesWholeThenPeerCloseShutsSending) {
     Socket listener;
     Events listenerEvents(listener);
-    ASSERT_EQ(listener.Bind(kAnswererAddress, 8511), 0);
-    ASSERT_EQ(listener.Listen(), 0);
+    ASSERT_EQ(listener.Bind(kAnswererAddress, 8511), SocketError::None);
+    ASSERT_EQ(listener.Listen(), SocketError::None);
     QObject::connect(&listener, &Socket::ConnectionRequest, &listener, [&] { listener.Accept(); });
     QByteArray received;
     qint64 announced = 0;
@@ -127,7 +127,7 @@ TEST(SocketNet, BigSendArrivesWholeThenPeerCloseShutsSending) {
     QByteArray chunk(4 * 1024 * 1024, Qt::Uninitialized);
     for (int k = 0; k < chunk.size(); ++k)
         chunk[k] = char(k * 7);
-    ASSERT_EQ(sender.Send(chunk), 0);
+    ASSERT_EQ(sender.Send(chunk), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return received.size() == chunk.size(); }, 30000));
     EXPECT_EQ(received, chunk);
     EXPECT_EQ(announced, chunk.size());
@@ -138,7 +138,7 @@ TEST(SocketNet, BigSendArrivesWholeThenPeerCloseShutsSending) {
     sender.Close();
     ASSERT_TRUE(WaitUntil([&] { return listenerEvents.closed > 0; }));
     EXPECT_EQ(listener.state(), Socket::State::PeerClosed);
-    EXPECT_EQ(listener.Send(QByteArray("late")), kErrShutDown);
+    EXPECT_EQ(listener.Send(QByteArray("late")), SocketError::ShutDown);
     EXPECT_EQ(senderEvents.closed, 0);  // closing one's own end raises no event
     EXPECT_TRUE(listenerEvents.errors.isEmpty());
 }
@@ -149,8 +149,8 @@ TEST(SocketNet, BigSendArrivesWholeThenPeerCloseShutsSending) {
 TEST(SocketNet, UnreadBytesStayWithinTheBoundAndHoldThePeerBack) {
     Socket listener;
     Events listenerEvents(listener);
-    ASSERT_EQ(listener.Bind(kAnswererAddress, 8511), 0);
-    ASSERT_EQ(listener.Listen(), 0);
+    ASSERT_EQ(listener.Bind(kAnswererAddress, 8511), SocketError::None);
+    ASSERT_EQ(listener.Listen(), SocketError::None);
     QObject::connect(&listener, &Socket::ConnectionRequest, &listener, [&] { listener.Accept(); });
     Socket writer;
     Events writerEvents(writer);
@@ -164,7 +164,7 @@ TEST(SocketNet, UnreadBytesStayWithinTheBoundAndHoldThePeerBack) {
     for (int k = 0; k < block.size(); ++k)
         block[k] = char(k * 13);
     const QByteArray flood = block.repeated(32 * 256);
-    ASSERT_EQ(writer.Send(flood), 0);
+    ASSERT_EQ(writer.Send(flood), SocketError::None);
     const qint64 bound = Socket::kDefaultReadBufferSize;
     ASSERT_TRUE(WaitUntil([&] { return listener.BytesBuffered() >= bound; }));
     EXPECT_FALSE(WaitUntil([&] { return listener.BytesBuffered() > bound; }, 500));
@@ -179,6 +179,48 @@ TEST(SocketNet, UnreadBytesStayWithinTheBoundAndHoldThePeerBack) {
     writer.Close();
     ASSERT_TRUE(WaitUntil([&] { return listenerEvents.closed > 0; }));
     EXPECT_TRUE(listenerEvents.errors.isEmpty());
+}
+
+TEST(SocketNet, ALentDescriptorIsTheLeasesUntilItComesBack) {
+    Socket listener;
+    ASSERT_EQ(listener.Bind(kAnswererAddress, 8511), SocketError::None);
+    ASSERT_EQ(listener.Listen(), SocketError::None);
+    QObject::connect(&listener, &Socket::ConnectionRequest, &listener, [&] { listener.Accept(); });
+    Socket writer;
+    Events writerEvents(writer);
+    writer.Connect(kAnswererAddress, 8511, kCallerAddress);
+    ASSERT_TRUE(WaitUntil([&] {
+        return writerEvents.connected > 0 && listener.state() == Socket::State::Connected;
+    }));
+    int arrivals = 0;
+    QObject::connect(&listener, &Socket::DataArrival, &listener, [&] { ++arrivals; });
+
+    // While lent for reading the socket neither reads nor tells of bytes.
+    QByteArray taken;
+    DescriptorLease lease = listener.LendForReading(&taken);
+    ASSERT_TRUE(lease);
+    EXPECT_FALSE(listener.LendForReading(&taken));  // one lease at a time
+    ASSERT_EQ(writer.Send("abc"), SocketError::None);
+    EXPECT_FALSE(WaitUntil([&] { return arrivals > 0; }, 300));
+    EXPECT_TRUE(listener.Read().isEmpty());
+    char byte = 0;
+    EXPECT_EQ(listener.ReadInto(&byte, 1), 0);
+    // Given back, the socket reads again what waited.
+    lease.Return();
+    EXPECT_FALSE(lease);
+    ASSERT_TRUE(WaitUntil([&] { return arrivals > 0; }));
+    EXPECT_EQ(listener.Read(), QByteArray("abc"));
+
+    // Closed while lent, the socket leaves the descriptor open for the lease's holder, and
+    // the lease closes it when it comes back.
+    lease = listener.LendForReading(&taken);
+    const int descriptor = lease.descriptor();
+    listener.Close();
+    EXPECT_NE(::fcntl(descriptor, F_GETFD), -1);
+    lease = DescriptorLease();
+    EXPECT_EQ(::fcntl(descriptor, F_GETFD), -1);
+    ASSERT_TRUE(
+        WaitUntil([&] { return writerEvents.closed > 0 || !writerEvents.errors.isEmpty(); }));
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ TEST(Startup, NoUsableAddressEndsWithTheMessage) {
     EXPECT_EQ(
         rig.fake.messageBox->shown[0].text,
         QStringLiteral("因未能获得可用IP地址,Tolvex无法运行。\r\n\r\n-请检查当前网络状况是否正常"));
-    EXPECT_EQ(rig.fake.messageBox->shown[0].style, MessageStyleOf(KindError));
+    EXPECT_EQ(rig.fake.messageBox->shown[0].style, MessageStyleOf(MessageKind::Error));
 }
 
 TEST(Startup, AddressTableFailureShowsTheDetail) {
@@ -183,7 +183,7 @@ TEST(AddressChoiceDialog, NeedsExactlyOneSelection) {
     ok->click();
     ASSERT_EQ(fake.messageBox->shown.size(), 1);
     EXPECT_EQ(fake.messageBox->shown[0].text, QStringLiteral("必须指定一个IP地址。"));
-    EXPECT_EQ(fake.messageBox->shown[0].style, MessageStyleOf(KindWarning));
+    EXPECT_EQ(fake.messageBox->shown[0].style, MessageStyleOf(MessageKind::Warning));
 
     list->item(0)->setSelected(true);
     list->item(1)->setSelected(true);

@@ -62,7 +62,7 @@ struct Caller {
     // The control connection up to the introduction; false on a refusal or a failure.
     bool Introduce(const QString& code = QString()) {
         link.SetVerificationDigest(code.isEmpty() ? QString() : Digest(code));
-        if (link.Connect(kAnswererAddress) != 0)
+        if (link.Connect(kAnswererAddress) != SocketError::None)
             return false;
         WaitUntil([&] { return introduced || !refusals.isEmpty() || resets > 0; });
         return introduced;
@@ -152,7 +152,8 @@ TEST(Stranger, DataPortTakesOnlyTheVerifiedCaller) {
     // Between the genuine sender's introduction and its data connection a stranger races to
     // 8511 and sends bytes of its own: it is dropped, and the receiver waits on.
     BareConnection stranger;
-    ASSERT_EQ(stranger.socket.Connect(kAnswererAddress, kFileDataPort, kStrangerAddress), 0);
+    ASSERT_EQ(stranger.socket.Connect(kAnswererAddress, kFileDataPort, kStrangerAddress),
+              SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return stranger.connected; }));
     stranger.socket.Send(QByteArray(5000, 'X'));
     ASSERT_TRUE(WaitUntil([&] { return stranger.dropped; }));
@@ -162,7 +163,8 @@ TEST(Stranger, DataPortTakesOnlyTheVerifiedCaller) {
     // A second stranger knocks at the same moment as the genuine sender: the genuine one is
     // taken whichever came first.
     BareConnection second;
-    ASSERT_EQ(second.socket.Connect(kAnswererAddress, kFileDataPort, kStrangerAddress), 0);
+    ASSERT_EQ(second.socket.Connect(kAnswererAddress, kFileDataPort, kStrangerAddress),
+              SocketError::None);
     ASSERT_TRUE(genuine.ConnectData());
     ASSERT_TRUE(WaitUntil([&] { return second.dropped; }));
 
@@ -212,7 +214,8 @@ TEST(Stranger, IdleCallersAreDroppedAndTheNextSenderGetsThrough) {
     // The handshake's own time-out ends at verification; stopping right after it is dropped
     // all the same.
     BareConnection bare;
-    ASSERT_EQ(bare.socket.Connect(kAnswererAddress, kFileControlPort, kStrangerAddress), 0);
+    ASSERT_EQ(bare.socket.Connect(kAnswererAddress, kFileControlPort, kStrangerAddress),
+              SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return bare.connected; }));
     const QString challenge = DrawChallenge();
     SendControlMessage(bare.socket, challenge);
@@ -236,7 +239,7 @@ TEST(Stranger, IdleChatCallersAreDroppedToo) {
     QObject::connect(
         &responder, &PeerLink::MessageReceived, &responder,
         [&](char16_t code, const QString& payload) { received << MessageBody(code, payload); });
-    ASSERT_EQ(responder.Listen(), 0);
+    ASSERT_EQ(responder.Listen(), SocketError::None);
 
     for (const bool invites : {false, true}) {
         LoopbackPeer caller(kStrangerAddress, QStringLiteral("闲人"));
@@ -245,7 +248,7 @@ TEST(Stranger, IdleChatCallersAreDroppedToo) {
         bool closed = false;
         QObject::connect(&initiator, &PeerLink::Introduced, &initiator, [&] { introduced = true; });
         QObject::connect(&initiator, &PeerLink::PeerClosed, &initiator, [&] { closed = true; });
-        ASSERT_EQ(initiator.Connect(kAnswererAddress), 0);
+        ASSERT_EQ(initiator.Connect(kAnswererAddress), SocketError::None);
         ASSERT_TRUE(WaitUntil([&] { return introduced; }));
         if (invites) {
             initiator.Send(BuildInvitation({QStringLiteral("你好"), 7}));

@@ -279,7 +279,7 @@ TEST_F(Transfer, AdmissionAndVersionFailuresGiveTheSenderItsMessages) {
     auto expectMessage = [&](const QString& text) {
         ASSERT_TRUE(WaitUntil([&] { return !SenderBoxes().isEmpty(); }));
         EXPECT_EQ(SenderBoxes().front().text, text);
-        EXPECT_EQ(SenderBoxes().front().style, MessageStyleOf(KindError, true));
+        EXPECT_EQ(SenderBoxes().front().style, MessageStyleOf(MessageKind::Error, true));
         EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
         ASSERT_TRUE(BothIdle());
         EXPECT_FALSE(to.session.activity.offerPending());

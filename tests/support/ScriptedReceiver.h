@@ -21,7 +21,7 @@ struct ScriptedReceiver {
         : link(PeerRole::FileReceiver, session.linkContext) {
         QObject::connect(&link, &PeerLink::DataListenerDue, &link, [this, &session] {
             data.Close();
-            if (data.Bind(session.localAddress, kFileDataPort) == 0)
+            if (data.Bind(session.localAddress, kFileDataPort) == SocketError::None)
                 data.Listen();
         });
         QObject::connect(&data, &Socket::ConnectionRequest, &data, [this] { data.Accept(); });
@@ -39,7 +39,7 @@ struct ScriptedReceiver {
         QObject::connect(&link, &PeerLink::ResetDone, &link, [this] { data.Close(); });
     }
 
-    bool Listen() { return link.Listen() == 0; }
+    bool Listen() { return link.Listen() == SocketError::None; }
     void Answer(const QString& body) { link.Send(body); }
     // The bytes received so far, unscrambled with the offer's key.
     QByteArray Plain() const {

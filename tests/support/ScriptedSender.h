@@ -39,7 +39,7 @@ struct ScriptedSender {
 
     // Runs the control connection up to the introduction and opens the data connection.
     bool Introduce() {
-        if (link.Connect(kAnswererAddress) != 0)
+        if (link.Connect(kAnswererAddress) != SocketError::None)
             return false;
         if (!WaitUntil([&] { return introduced; }))
             return false;

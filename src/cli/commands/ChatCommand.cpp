@@ -203,25 +203,26 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
             loop.Finish(StatusNetwork);
         });
     });
-    QObject::connect(&inviter, &ChatInviter::Failure, &loop, [&](int, const QString& text, bool) {
-        if (inviter.phase() != ChatInviter::Phase::Idle) {
-            output.Message(text);
-            return;  // the history log only
-        }
-        const bool badAddress = text == QStringLiteral("无效的IP或TVX地址,请重新输入。");
-        output.Message(badAddress ? BadAddressMessage(request.peerAddress) : text);
-        // A refusal at admission reaches the inviter before this command hears of it: the
-        // status is decided once the link's signal has gone round.
-        failed = true;
-        QTimer::singleShot(0, &loop, [&, badAddress] {
-            if (refusedAtAdmission)
-                loop.Finish(StatusRefused);
-            else if (badAddress)
-                loop.Finish(StatusUsage);
-            else
-                loop.Finish(StatusNetwork);
+    QObject::connect(
+        &inviter, &ChatInviter::Failure, &loop, [&](MessageKind, const QString& text, bool) {
+            if (inviter.phase() != ChatInviter::Phase::Idle) {
+                output.Message(text);
+                return;  // the history log only
+            }
+            const bool badAddress = text == QStringLiteral("无效的IP或TVX地址,请重新输入。");
+            output.Message(badAddress ? BadAddressMessage(request.peerAddress) : text);
+            // A refusal at admission reaches the inviter before this command hears of it: the
+            // status is decided once the link's signal has gone round.
+            failed = true;
+            QTimer::singleShot(0, &loop, [&, badAddress] {
+                if (refusedAtAdmission)
+                    loop.Finish(StatusRefused);
+                else if (badAddress)
+                    loop.Finish(StatusUsage);
+                else
+                    loop.Finish(StatusNetwork);
+            });
         });
-    });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
         if (inviter.chatActive()) {
             leave();

@@ -64,7 +64,7 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
     CommandLoop loop(StatusDone, [&] { progress.End(); });
 
     QObject::connect(&engine, &FileReceiveEngine::Failure, &loop,
-                     [&](const QString& text, int, bool) {
+                     [&](const QString& text, MessageKind, bool) {
                          progress.End();
                          output.Message(text);
                      });

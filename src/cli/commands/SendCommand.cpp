@@ -16,7 +16,7 @@ namespace {
 
 // The engine reports every failure as a text; the status follows from what failed.
 int FailureStatus(const QString& filePath, const QString& text) {
-    int kind = 0;
+    MessageKind kind = MessageKind::None;
     if (!FileSendEngine::FileProblem(filePath, &kind).isEmpty() ||
         text.contains(QStringLiteral("读取文件时发生错误")))
         return StatusLocalFile;
@@ -32,7 +32,7 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
     const QString peer = CheckCommandAddress(context, request.peerAddress);
     if (peer.isEmpty())
         return StatusUsage;
-    int kind = 0;
+    MessageKind kind = MessageKind::None;
     const QString problem = FileSendEngine::FileProblem(request.filePath, &kind);
     if (!problem.isEmpty()) {
         output.Message(problem);
@@ -88,17 +88,18 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
                              loop.Finish(StatusDone);
                          }
                      });
-    QObject::connect(&engine, &FileSendEngine::Failure, &loop, [&](int, const QString& text, bool) {
-        // A history log that cannot be written does not stop the transfer.
-        if (engine.phase() != FileSendEngine::Phase::Idle) {
-            output.Message(text);
-            return;
-        }
-        progress.End();
-        const int status = FailureStatus(request.filePath, text);
-        output.Message(status == StatusUsage ? BadAddressMessage(request.peerAddress) : text);
-        loop.Finish(status);
-    });
+    QObject::connect(
+        &engine, &FileSendEngine::Failure, &loop, [&](MessageKind, const QString& text, bool) {
+            // A history log that cannot be written does not stop the transfer.
+            if (engine.phase() != FileSendEngine::Phase::Idle) {
+                output.Message(text);
+                return;
+            }
+            progress.End();
+            const int status = FailureStatus(request.filePath, text);
+            output.Message(status == StatusUsage ? BadAddressMessage(request.peerAddress) : text);
+            loop.Finish(status);
+        });
     // The link may give up without a word (a handshake that goes wrong); the engine then
     // only returns to its input page.
     QObject::connect(&engine, &FileSendEngine::PageChanged, &loop, [&](int page) {

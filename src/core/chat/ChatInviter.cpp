@@ -28,15 +28,15 @@ ChatInviter::ChatInviter(Session& session, QObject* parent)
 
     connect(&m_link, &PeerLink::ResetDone, this, &ChatInviter::OnLinkReset);
     connect(&m_link, &PeerLink::Refused, this,
-            [this](const QString& text) { CloseAndReport(KindError, text, true); });
+            [this](const QString& text) { CloseAndReport(MessageKind::Error, text, true); });
     connect(&m_link, &PeerLink::ConnectionBroken, this,
-            [this](const QString& text) { CloseAndReport(KindError, text, true); });
+            [this](const QString& text) { CloseAndReport(MessageKind::Error, text, true); });
     connect(&m_link, &PeerLink::HandshakeTimedOut, this, &ChatInviter::OnHandshakeTimedOut);
     connect(&m_link, &PeerLink::Introduced, this,
             [this](const QString&, const QStringList& card) { OnIntroduced(card); });
     connect(&m_link, &PeerLink::MessageReceived, this, &ChatInviter::OnMessage);
     connect(&m_link, &PeerLink::PeerClosed, this, [this] { PeerLeft(); });
-    connect(&m_link, &PeerLink::SocketError, this, &ChatInviter::HandleConnectionError);
+    connect(&m_link, &PeerLink::SocketFailed, this, &ChatInviter::HandleConnectionError);
 }
 
 ChatInviter::~ChatInviter() {
@@ -93,9 +93,9 @@ void ChatInviter::ConnectToPeer() {
     m_link.SetVerificationDigest(
         m_request.verificationCode.isEmpty() ? QString() : Digest(m_request.verificationCode));
     m_phase = Phase::Connecting;
-    const int number = m_link.Connect(m_request.peerAddress);
-    if (number != 0)
-        HandleConnectionError(number);
+    const SocketError error = m_link.Connect(m_request.peerAddress);
+    if (error != SocketError::None)
+        HandleConnectionError(error);
 }
 
 void ChatInviter::OnLinkReset() {
@@ -109,7 +109,7 @@ void ChatInviter::OnLinkReset() {
 void ChatInviter::OnHandshakeTimedOut() {
     if (m_link.verified() || m_phase != Phase::Connecting)
         return;
-    CloseAndReport(KindWarning, QStringLiteral("连接超时,请尝试重新连接。"), true);
+    CloseAndReport(MessageKind::Warning, QStringLiteral("连接超时,请尝试重新连接。"), true);
 }
 
 // ---- The invitation ----
@@ -126,9 +126,9 @@ void ChatInviter::SendInvitation() {
         return;
     emit StepChanged(2);
     m_chatKey = DrawScrambleKey();
-    const int number = m_link.Send(BuildInvitation({m_request.note, m_chatKey}));
-    if (number != 0) {
-        HandleConnectionError(number);
+    const SocketError error = m_link.Send(BuildInvitation({m_request.note, m_chatKey}));
+    if (error != SocketError::None) {
+        HandleConnectionError(error);
         return;
     }
     m_phase = Phase::Inviting;
@@ -157,7 +157,7 @@ void ChatInviter::WriteInvitationLog() {
     const QString warning = AppendLogEntryQuietly(m_session, LogEvent::ChatSent,
                                                   {m_request.typedAddress, m_request.note});
     if (!warning.isEmpty())
-        emit Failure(KindWarning, warning, false);
+        emit Failure(MessageKind::Warning, warning, false);
 }
 
 // ---- Answers and chat ----
@@ -198,7 +198,7 @@ void ChatInviter::OnMessage(char16_t code, const QString& payload) {
             break;
     }
     // An answer out of its place: the peer does not follow the conversation.
-    CloseAndReport(KindError, ConnectionBrokenMessage(), true);
+    CloseAndReport(MessageKind::Error, ConnectionBrokenMessage(), true);
 }
 
 void ChatInviter::EnterChat(bool automatically, const QString& autoReplyText) {
@@ -223,10 +223,10 @@ void ChatInviter::ShowOutcome(int page) {
 bool ChatInviter::SendChatText(const QString& styledText) {
     if (m_phase != Phase::Chatting || !chatActive() || m_leftByUser)
         return false;
-    const int number =
+    const SocketError error =
         m_link.Send(MessageBody(C::InitiatorText, ScrambleChatText(styledText, m_chatKey)));
-    if (number != 0) {
-        HandleConnectionError(number);
+    if (error != SocketError::None) {
+        HandleConnectionError(error);
         return false;
     }
     return true;
@@ -244,9 +244,9 @@ void ChatInviter::Leave() {
         return;
     // The responder closes the connection on 19 14; that close is not the peer leaving.
     m_leftByUser = true;
-    const int number = m_link.Send(BuildInitiatorLeaves());
-    if (number != 0)
-        HandleConnectionError(number);
+    const SocketError error = m_link.Send(BuildInitiatorLeaves());
+    if (error != SocketError::None)
+        HandleConnectionError(error);
 }
 
 void ChatInviter::PeerLeft() {
@@ -285,14 +285,14 @@ void ChatInviter::CloseChat() {
         emit ChatClosed();
 }
 
-void ChatInviter::CloseAndReport(int kind, const QString& text, bool systemModal) {
+void ChatInviter::CloseAndReport(MessageKind kind, const QString& text, bool systemModal) {
     CloseChat();
     emit Failure(kind, text, systemModal);
 }
 
 // ---- Connection errors and retries ----
 
-void ChatInviter::HandleConnectionError(int number) {
+void ChatInviter::HandleConnectionError(SocketError error) {
     if (m_phase == Phase::Idle || m_retryPending)
         return;
     const QString& a = m_request.shownAddress;
@@ -301,21 +301,21 @@ void ChatInviter::HandleConnectionError(int number) {
     QString text;
     bool systemModal = true;
     bool retryable = false;
-    switch (number) {
-        case kErrAddressInUse:
+    switch (error) {
+        case SocketError::AddressInUse:
             retryable = true;
             text = QStringLiteral("无法向 ") + a +
                    QStringLiteral(
                        " 发出请求,原因可能是:\r\n\r\n-对方正在使用Tolvex\r\n-"
                        "其它程序正在使用端口");
             break;
-        case kErrAddressNotAvailable:
-        case kErrHostNotFound:
+        case SocketError::AddressNotAvailable:
+        case SocketError::HostNotFound:
             text = QStringLiteral("无效的IP或TVX地址,请重新输入。");
             systemModal = false;
             break;
-        case kErrConnectionAborted:
-        case kErrConnectionReset:
+        case SocketError::ConnectionAborted:
+        case SocketError::ConnectionReset:
             if (m_leftByUser) {
                 // The user has left; the end of the connection is no news.
                 CloseChat();
@@ -328,20 +328,20 @@ void ChatInviter::HandleConnectionError(int number) {
                        ",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出Tolvex\r\n-"
                        "其它意外原因导致连接中断");
             break;
-        case kErrShutDown:
-        case kErrTimedOut:
+        case SocketError::ShutDown:
+        case SocketError::TimedOut:
             retryable = true;
             text = QStringLiteral("无法连接 ") + a +
                    QStringLiteral(
                        " ,原因可能是:\r\n\r\n-对方没有登陆网络\r\n-防火墙阻止了连接\r\n-"
                        "双方处于不同的网络中");
             break;
-        case kErrConnectionRefused:
+        case SocketError::ConnectionRefused:
             retryable = true;
             text = QStringLiteral("无法连接 ") + a +
                    QStringLiteral(" ,原因可能是:\r\n\r\n-对方没有运行Tolvex");
             break;
-        case kErrWrongState:
+        case SocketError::WrongState:
             text = QStringLiteral("无法继续:网络连接发生错误。");
             break;
         default:
@@ -361,15 +361,15 @@ void ChatInviter::HandleConnectionError(int number) {
         });
         return;
     }
-    CloseAndReport(KindError, text, systemModal);
+    CloseAndReport(MessageKind::Error, text, systemModal);
 }
 
 void ChatInviter::RetryConnection() {
     ++m_retryCount;
     if (m_request.retryLimit <= m_retryCount) {
         m_keepPage = false;
-        CloseAndReport(KindError, QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"),
-                       false);
+        CloseAndReport(MessageKind::Error,
+                       QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"), false);
         return;
     }
     emit Retrying(m_retryCount);

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include "common/Messages.h"
 #include "protocol/PeerLink.h"
 
 namespace tvx {
@@ -136,7 +137,7 @@ signals:
     void ConnectionLost();
     // A message for the window to show with ShowMessage (kind as MessageKind). The state has
     // already been closed when it comes.
-    void Failure(int kind, const QString& text, bool systemModal);
+    void Failure(tvx::MessageKind kind, const QString& text, bool systemModal);
     // The chat state was cleared (CloseChat); chatActive() is now false.
     void ChatClosed();
 
@@ -150,11 +151,11 @@ private:
     void EnterChat(bool automatically, const QString& autoReplyText);
     void ShowOutcome(int page);
     void PeerLeft();
-    void HandleConnectionError(int number);
+    void HandleConnectionError(SocketError error);
     void RetryConnection();
     void WriteInvitationLog();
     void ShowPage(int page);
-    void CloseAndReport(int kind, const QString& text, bool systemModal);
+    void CloseAndReport(MessageKind kind, const QString& text, bool systemModal);
     void OnHandshakeTimedOut();
     void ReportWaiting();
     void ReportChatTime();

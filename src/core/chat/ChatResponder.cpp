@@ -17,9 +17,9 @@ namespace {
 
 using C = ProtocolCodes;
 
-bool IsBrokenConnection(int number) {
-    return number == kErrConnectionAborted || number == kErrConnectionReset ||
-           number == kErrWrongState;
+bool IsBrokenConnection(SocketError error) {
+    return error == SocketError::ConnectionAborted || error == SocketError::ConnectionReset ||
+           error == SocketError::WrongState;
 }
 
 }  // namespace
@@ -34,7 +34,7 @@ ChatResponder::ChatResponder(Session& session, QObject* parent)
     connect(&m_timCRChat, &QTimer::timeout, this, &ChatResponder::ReportChatTime);
     connect(&m_timCloseGrace, &QTimer::timeout, this, &ChatResponder::ResetResponder);
 
-    connect(&m_link, &PeerLink::SocketError, this, &ChatResponder::OnLinkSocketError);
+    connect(&m_link, &PeerLink::SocketFailed, this, &ChatResponder::OnLinkSocketError);
     connect(&m_link, &PeerLink::ResetDone, this, &ChatResponder::OnLinkReset);
     connect(&m_link, &PeerLink::Introduced, this, &ChatResponder::OnIntroduced);
     connect(&m_link, &PeerLink::MessageReceived, this, &ChatResponder::OnMessage);
@@ -61,9 +61,10 @@ QString ChatResponder::Timestamp() const {
     return ChatTimestamp(m_session.system().Now());
 }
 
-QString ChatResponder::ListenerFailureText(int number) {
-    return number == kErrAddressInUse ? QStringLiteral("Tolvex不能运行:端口已被其它程序使用。")
-                                      : QStringLiteral("错误:Tolvex无法初始化网络。");
+QString ChatResponder::ListenerFailureText(SocketError error) {
+    return error == SocketError::AddressInUse
+               ? QStringLiteral("Tolvex不能运行:端口已被其它程序使用。")
+               : QStringLiteral("错误:Tolvex无法初始化网络。");
 }
 
 // ---- Listening and reset ----
@@ -72,10 +73,10 @@ bool ChatResponder::Load() {
     LoadChatSettings(m_session.store(), m_session.settings);
     m_loaded = true;
     m_shuttingDown = false;
-    const int number = m_link.Listen();
-    if (number == 0)
+    const SocketError error = m_link.Listen();
+    if (error == SocketError::None)
         return true;
-    emit ListenerFailed(number);
+    emit ListenerFailed(error);
     return false;
 }
 
@@ -115,38 +116,39 @@ void ChatResponder::OnLinkReset() {
     emit ResetDone(keepWindow);
 
     if (m_loaded && m_link.state() != PeerLink::State::Listening) {
-        const int number = m_listenError != 0 ? m_listenError : int(kErrWrongState);
-        m_listenError = 0;
+        const SocketError error =
+            m_listenError != SocketError::None ? m_listenError : SocketError::WrongState;
+        m_listenError = SocketError::None;
         m_pendingFailure.clear();
-        emit ListenerFailed(number);
+        emit ListenerFailed(error);
         return;
     }
     if (!m_pendingFailure.isEmpty()) {
         const QString text = m_pendingFailure;
         m_pendingFailure.clear();
-        emit Failure(KindError, text, true);
+        emit Failure(MessageKind::Error, text, true);
     }
 }
 
-void ChatResponder::OnLinkSocketError(int number) {
+void ChatResponder::OnLinkSocketError(SocketError error) {
     // Listening again after a reset failed: the reset that is under way reports it.
     if (m_link.state() == PeerLink::State::Idle) {
-        m_listenError = number;
+        m_listenError = error;
         return;
     }
     // A connection's error; the link resets right after this.
-    HandleConnectionError(number);
+    HandleConnectionError(error);
 }
 
-void ChatResponder::HandleConnectionError(int number) {
+void ChatResponder::HandleConnectionError(SocketError error) {
     if (m_leftByUser || m_phase == Phase::Answered)
         return;  // the user has left or refused; the end of the connection is no news
-    if (chatInProgress() && IsBrokenConnection(number))
+    if (chatInProgress() && IsBrokenConnection(error))
         emit ConnectionLost();
     // Errors before an invitation are not reported.
     if (!m_invitationReceived)
         return;
-    m_pendingFailure = IsBrokenConnection(number)
+    m_pendingFailure = IsBrokenConnection(error)
                            ? QStringLiteral("无法与 ") + peerNickName() +
                                  QStringLiteral(" 继续交流") +
                                  QStringLiteral(
@@ -156,10 +158,10 @@ void ChatResponder::HandleConnectionError(int number) {
 }
 
 bool ChatResponder::SendOrFail(const QString& body) {
-    const int number = m_link.Send(body);
-    if (number == 0)
+    const SocketError error = m_link.Send(body);
+    if (error == SocketError::None)
         return true;
-    HandleConnectionError(number);
+    HandleConnectionError(error);
     ResetResponder();
     return false;
 }
@@ -236,7 +238,7 @@ void ChatResponder::WriteReceivedInvitationLog() {
     const QString warning = AppendLogEntryQuietly(
         m_session, LogEvent::ChatReceived, {m_peerFields.value(1), m_peerFields.value(0), note});
     if (!warning.isEmpty())
-        emit Failure(KindWarning, warning, false);
+        emit Failure(MessageKind::Warning, warning, false);
 }
 
 // ---- The user's answer ----

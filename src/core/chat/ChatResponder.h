@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include "common/Messages.h"
 #include "protocol/PeerLink.h"
 
 namespace tvx {
@@ -86,7 +87,7 @@ public:
     int chatKey() const { return m_chatKey; }
 
     // The message that ends the program when listening fails.
-    static QString ListenerFailureText(int number);
+    static QString ListenerFailureText(SocketError error);
 
     // ---- Seams for tests and the benchmark ----
 
@@ -127,15 +128,15 @@ signals:
     // The connection failed during the chat: the "意外离开" line. Failure follows.
     void ConnectionLost();
     // A message for the window to show with ShowMessage (kind as MessageKind).
-    void Failure(int kind, const QString& text, bool systemModal);
+    void Failure(tvx::MessageKind kind, const QString& text, bool systemModal);
     // ResetResponder ran: the window hides itself unless keepWindow (a chat ran on it).
     void ResetDone(bool keepWindow);
-    // Listening failed (error number); ListenerFailureText(number) is to be shown, system-modal,
+    // Listening failed (error); ListenerFailureText(error) is to be shown, system-modal,
     // and the program ends. Nothing listens any more.
-    void ListenerFailed(int number);
+    void ListenerFailed(SocketError error);
 
 private:
-    void OnLinkSocketError(int number);
+    void OnLinkSocketError(SocketError error);
     void OnLinkReset();
     void OnIntroduced(const QString& addressCode, const QStringList& card);
     void OnMessage(char16_t code, const QString& payload);
@@ -146,7 +147,7 @@ private:
     void PeerLeft(bool linkResetsItself);
     void WriteReceivedInvitationLog();
     bool SendOrFail(const QString& body);
-    void HandleConnectionError(int number);
+    void HandleConnectionError(SocketError error);
     void CountDownToRefusal();
     void ReportChatTime();
     qint64 Uptime() const;
@@ -169,7 +170,7 @@ private:
     bool m_keepWindow = false;
     qint64 m_chatStart = 0;
     QString m_pendingFailure;  // shown after the reset that follows a connection error
-    int m_listenError = 0;
+    SocketError m_listenError = SocketError::None;
     bool m_loaded = false;
     bool m_shuttingDown = false;
 };

@@ -2,43 +2,43 @@
 
 namespace tvx {
 
-QString MessageTitle(int kind) {
+QString MessageTitle(MessageKind kind) {
     switch (kind) {
-        case KindAsk:
-        case KindAskCancel:
+        case MessageKind::Ask:
+        case MessageKind::AskCancel:
             return QStringLiteral("询问");
-        case KindInfo:
+        case MessageKind::Info:
             return QStringLiteral("提示");
-        case KindWarning:
+        case MessageKind::Warning:
             return QStringLiteral("警告");
-        case KindError:
+        case MessageKind::Error:
             return QStringLiteral("错误");
-        case KindProduct:
+        case MessageKind::Product:
             return QStringLiteral("Tolvex");
         default:
             return QString();
     }
 }
 
-MessageStyle MessageStyleOf(int kind, bool systemModal) {
+MessageStyle MessageStyleOf(MessageKind kind, bool systemModal) {
     MessageStyle style;
     style.systemModal = systemModal;
     switch (kind) {
-        case KindAsk:
+        case MessageKind::Ask:
             style.buttons = MessageButtons::YesNo;
             style.icon = MessageIcon::Question;
             break;
-        case KindInfo:
-        case KindProduct:
+        case MessageKind::Info:
+        case MessageKind::Product:
             style.icon = MessageIcon::Information;
             break;
-        case KindWarning:
+        case MessageKind::Warning:
             style.icon = MessageIcon::Warning;
             break;
-        case KindError:
+        case MessageKind::Error:
             style.icon = MessageIcon::Error;
             break;
-        case KindAskCancel:
+        case MessageKind::AskCancel:
             style.buttons = MessageButtons::YesNoCancel;
             style.icon = MessageIcon::Question;
             break;
@@ -48,14 +48,14 @@ MessageStyle MessageStyleOf(int kind, bool systemModal) {
     return style;
 }
 
-MessageAnswer ShowMessage(MessageBoxService& box, QWidget* owner, const QString& text, int kind,
-                          bool systemModal) {
+MessageAnswer ShowMessage(MessageBoxService& box, QWidget* owner, const QString& text,
+                          MessageKind kind, bool systemModal) {
     return box.Show(owner, text, MessageTitle(kind), MessageStyleOf(kind, systemModal));
 }
 
 void ShowErrorWithDetail(MessageBoxService& box, QWidget* owner, const QString& text,
                          const QString& detail) {
-    ShowMessage(box, owner, text + QStringLiteral(":\r\n\r\n") + detail, KindError, false);
+    ShowMessage(box, owner, text + QStringLiteral(":\r\n\r\n") + detail, MessageKind::Error, false);
 }
 
 }  // namespace tvx

@@ -38,15 +38,16 @@ bool OpenWithShell(ShellService& shell, const QString& path) {
 bool OpenOrWarn(ShellService& shell, MessageBoxService& box, QWidget* owner, const QString& path) {
     if (OpenWithShell(shell, path))
         return true;
-    ShowMessage(box, owner, QStringLiteral("无法打开文件:没有与该文件关联的程序。"), KindWarning,
-                false);
+    ShowMessage(box, owner, QStringLiteral("无法打开文件:没有与该文件关联的程序。"),
+                MessageKind::Warning, false);
     return false;
 }
 
 void OpenFileChecked(ShellService& shell, MessageBoxService& box, QWidget* owner,
                      const QString& path) {
     if (!FileExists(path)) {
-        ShowMessage(box, owner, QStringLiteral("打开文件失败:文件不存在。"), KindError, false);
+        ShowMessage(box, owner, QStringLiteral("打开文件失败:文件不存在。"), MessageKind::Error,
+                    false);
         return;
     }
     OpenOrWarn(shell, box, owner, path);
@@ -57,8 +58,8 @@ void OpenHelpPage(const Session& session, QWidget* owner) {
     if (FileExists(help))
         OpenOrWarn(session.shell(), session.messageBox(), owner, help);
     else
-        ShowMessage(session.messageBox(), owner, QStringLiteral("帮助文件不存在。"), KindWarning,
-                    false);
+        ShowMessage(session.messageBox(), owner, QStringLiteral("帮助文件不存在。"),
+                    MessageKind::Warning, false);
 }
 
 QString GetFileTypeName(ShellService& shell, const QString& path) {

@@ -12,6 +12,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
+#include <utility>
 
 #include "platform/SocketErrors.h"
 
@@ -28,10 +29,6 @@ constexpr qint64 kFillStep = 64 * 1024;
 // with a close rather than a reset and the bytes queued before it still reach the peer.
 constexpr qint64 kDiscardOnClose = 4 * 1024 * 1024;
 constexpr int kConnectTimeoutMs = 30000;
-
-int ErrnoNumber(int errnoValue) {
-    return SocketErrorNumberOf(SocketErrorOfErrno(errnoValue));
-}
 
 bool WouldBlock(int errnoValue) {
     return errnoValue == EAGAIN || errnoValue == EWOULDBLOCK;
@@ -163,6 +160,13 @@ void Socket::UpdateNotifiers() {
 void Socket::Close() {
     ++generation_;
     Unwatch();
+    if (lent_ || writeLent_) {
+        // The worker may still use it: its lease closes it when it comes back.
+        writeQueue_.clear();
+        writeOffset_ = 0;
+        bytesToWrite_ = 0;
+        descriptor_ = -1;
+    }
     DropConnection();
     for (const int request : requests_)
         ::close(request);
@@ -196,16 +200,16 @@ void Socket::DropConnection() {
     bytesToWrite_ = 0;
 }
 
-int Socket::Bind(const QString& localAddress, quint16 localPort) {
+SocketError Socket::Bind(const QString& localAddress, quint16 localPort) {
     if (state_ != State::Closed)
-        return kErrWrongState;
+        return SocketError::WrongState;
     quint32 address = 0;
     if (!ParseIPv4(localAddress, &address))
-        return kErrAddressNotAvailable;
+        return SocketError::AddressNotAvailable;
 
     const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (descriptor < 0)
-        return ErrnoNumber(errno);
+        return SocketErrorOfErrno(errno);
     // As every listener on this system does, so a port left in TIME_WAIT can be bound again.
     const int reuse = 1;
     ::setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
@@ -213,7 +217,7 @@ int Socket::Bind(const QString& localAddress, quint16 localPort) {
     if (::bind(descriptor, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
         const int failure = errno;
         ::close(descriptor);
-        return ErrnoNumber(failure);
+        return SocketErrorOfErrno(failure);
     }
     sockaddr_in bound{};
     socklen_t length = sizeof bound;
@@ -222,17 +226,17 @@ int Socket::Bind(const QString& localAddress, quint16 localPort) {
     boundPort_ = ntohs(bound.sin_port);
     state_ = State::Bound;
     Watch(descriptor_);
-    return 0;
+    return SocketError::None;
 }
 
-int Socket::Listen() {
+SocketError Socket::Listen() {
     if (state_ != State::Bound)
-        return kErrWrongState;
+        return SocketError::WrongState;
     if (::listen(descriptor_, 5) != 0)
-        return ErrnoNumber(errno);
+        return SocketErrorOfErrno(errno);
     state_ = State::Listening;
     UpdateNotifiers();
-    return 0;
+    return SocketError::None;
 }
 
 // Takes every waiting request from the system and tells the owner of each.
@@ -269,13 +273,13 @@ void Socket::AcceptRequests() {
     }
 }
 
-int Socket::Accept() {
+SocketError Socket::Accept() {
     if (state_ != State::Listening || requests_.empty())
-        return kErrWrongState;
+        return SocketError::WrongState;
     const int request = requests_.front();
     requests_.pop_front();
     TakeRequest(request);
-    return 0;
+    return SocketError::None;
 }
 
 bool Socket::AcceptFrom(const QString& remoteAddress) {
@@ -309,21 +313,22 @@ void Socket::TakeRequest(int request) {
     ConnectionUp();
 }
 
-int Socket::Connect(const QString& remoteHost, quint16 remotePort, const QString& localAddress) {
+SocketError Socket::Connect(const QString& remoteHost, quint16 remotePort,
+                            const QString& localAddress) {
     if (state_ != State::Closed)
-        return kErrWrongState;
+        return SocketError::WrongState;
     quint32 local = 0;
     if (!localAddress.isEmpty() && !ParseIPv4(localAddress, &local))
-        return kErrAddressNotAvailable;
+        return SocketError::AddressNotAvailable;
     const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (descriptor < 0)
-        return ErrnoNumber(errno);
+        return SocketErrorOfErrno(errno);
     if (!localAddress.isEmpty()) {
         const sockaddr_in from = SocketAddress(local, 0);
         if (::bind(descriptor, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) {
             const int failure = errno;
             ::close(descriptor);
-            return ErrnoNumber(failure);
+            return SocketErrorOfErrno(failure);
         }
     }
     descriptor_ = descriptor;
@@ -335,9 +340,9 @@ int Socket::Connect(const QString& remoteHost, quint16 remotePort, const QString
         const quint64 generation = generation_;
         QTimer::singleShot(0, this, [this, generation] {
             if (generation == generation_ && state_ == State::Connecting)
-                Fail(kErrHostNotFound);
+                Fail(SocketError::HostNotFound);
         });
-        return 0;
+        return SocketError::None;
     }
     remoteAddress_ = remote;
     remotePort_ = remotePort;
@@ -346,7 +351,7 @@ int Socket::Connect(const QString& remoteHost, quint16 remotePort, const QString
     if (failure != 0) {
         // The failure is told as an event, as one found later would be.
         ReportLater(failure);
-        return 0;
+        return SocketError::None;
     }
     // Writable once connected or failed; a connection made at once is told the same way.
     Watch(descriptor_);
@@ -354,9 +359,9 @@ int Socket::Connect(const QString& remoteHost, quint16 remotePort, const QString
     const quint64 generation = generation_;
     QTimer::singleShot(kConnectTimeoutMs, this, [this, generation] {
         if (generation == generation_ && state_ == State::Connecting)
-            Fail(kErrTimedOut);
+            Fail(SocketError::TimedOut);
     });
-    return 0;
+    return SocketError::None;
 }
 
 // One connection attempt to the remote address; 0 when it is under way or made.
@@ -385,7 +390,7 @@ void Socket::FinishConnecting() {
             return;
     }
     if (failure != 0) {
-        Fail(ErrnoNumber(failure));
+        Fail(SocketErrorOfErrno(failure));
         return;
     }
     state_ = State::Connected;
@@ -408,17 +413,17 @@ void Socket::ConnectionUp() {
     Watch(descriptor_);
 }
 
-int Socket::Send(const QByteArray& bytes) {
+SocketError Socket::Send(const QByteArray& bytes) {
     if (state_ == State::PeerClosed)
-        return kErrShutDown;
+        return SocketError::ShutDown;
     if (state_ != State::Connected || writeLent_)
-        return kErrWrongState;
+        return SocketError::WrongState;
     if (bytes.isEmpty())
-        return 0;
+        return SocketError::None;
     writeQueue_.push_back(bytes);
     bytesToWrite_ += bytes.size();
     UpdateNotifiers();
-    return 0;
+    return SocketError::None;
 }
 
 void Socket::OnWritable() {
@@ -436,7 +441,7 @@ void Socket::OnWritable() {
         // Bytes that can no longer leave: the peer reset the connection. After the peer's
         // close the owner has heard all there is to hear.
         if (state_ == State::Connected)
-            Fail(ConnectionErrorNumber(failure));
+            Fail(ConnectionError(failure));
         return;
     }
     bytesToWrite_ -= sent;
@@ -539,30 +544,63 @@ qint64 Socket::TakeFromBuffer(char* data, qint64 maxSize) {
     return count;
 }
 
-int Socket::LendForReading(QByteArray* taken) {
-    if (state_ != State::Connected || descriptor_ < 0)
-        return -1;
+DescriptorLease Socket::Lend(bool writing) {
+    DescriptorLease lease;
+    lease.socket_ = this;
+    lease.descriptor_ = descriptor_;
+    lease.writing_ = writing;
+    lease.generation_ = generation_;
+    (writing ? writeLent_ : lent_) = true;
+    UpdateNotifiers();
+    return lease;
+}
+
+void Socket::TakeBack(bool writing) {
+    (writing ? writeLent_ : lent_) = false;
+    UpdateNotifiers();
+}
+
+DescriptorLease Socket::LendForReading(QByteArray* taken) {
+    if (state_ != State::Connected || descriptor_ < 0 || lent_)
+        return {};
     *taken = readBuffer_.mid(readStart_);
     readBuffer_.clear();
     readStart_ = 0;
-    lent_ = true;
-    UpdateNotifiers();
-    return descriptor_;
+    return Lend(false);
 }
 
-void Socket::TakeBackReading() {
-    lent_ = false;
-    UpdateNotifiers();
+DescriptorLease Socket::LendForWriting() {
+    if (state_ != State::Connected || descriptor_ < 0 || writeLent_ || !writeQueue_.empty())
+        return {};
+    return Lend(true);
 }
 
-int Socket::LendForWriting() {
-    if (state_ != State::Connected || descriptor_ < 0 || !writeQueue_.empty())
-        return -1;
-    writeLent_ = true;
-    return descriptor_;
+DescriptorLease& DescriptorLease::operator=(DescriptorLease&& other) noexcept {
+    if (this != &other) {
+        Return();
+        socket_ = other.socket_;
+        descriptor_ = std::exchange(other.descriptor_, -1);
+        writing_ = other.writing_;
+        generation_ = other.generation_;
+        other.socket_.clear();
+    }
+    return *this;
+}
+
+void DescriptorLease::Return() {
+    if (descriptor_ < 0)
+        return;
+    if (socket_ && socket_->generation_ == generation_)
+        socket_->TakeBack(writing_);
+    else
+        ::close(descriptor_);  // the socket was closed while the descriptor was out
+    descriptor_ = -1;
+    socket_.clear();
 }
 
 QByteArray Socket::Read() {
+    if (lent_)
+        return QByteArray();
     QByteArray bytes = readBuffer_.mid(readStart_);
     readBuffer_.clear();
     readStart_ = 0;
@@ -585,6 +623,8 @@ QByteArray Socket::Read() {
 }
 
 qint64 Socket::ReadInto(char* data, qint64 maxSize) {
+    if (lent_)
+        return 0;
     qint64 count = TakeFromBuffer(data, maxSize);
     if (count < maxSize && Buffered() == 0 && descriptor_ >= 0 &&
         (state_ == State::Connected || state_ == State::PeerClosed)) {
@@ -617,7 +657,7 @@ void Socket::ReadFailed(int errnoValue) {
         PeerClosedNow();
         return;
     }
-    Fail(ConnectionErrorNumber(errnoValue));
+    Fail(ConnectionError(errnoValue));
 }
 
 // Reports a failure met inside a call as the later event it is.
@@ -635,12 +675,12 @@ void Socket::PeerClosedNow() {
     emit Closed();
 }
 
-void Socket::Fail(int number) {
+void Socket::Fail(SocketError error) {
     if (state_ == State::Closed || state_ == State::Failed)
         return;
     state_ = State::Failed;
     UpdateNotifiers();
-    emit Error(number);
+    emit Error(error);
 }
 
 quint16 Socket::LocalPort() const {

@@ -2,16 +2,49 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <deque>
+
+#include "platform/SocketErrors.h"
 
 class QSocketNotifier;
 
 namespace tvx {
 
+class Socket;
+
+// A socket's connected descriptor, lent to a worker of the owner's on another thread
+// (Socket::LendForReading, Socket::LendForWriting). While it is out, the socket leaves alone
+// what was lent; when the socket is closed meanwhile, the descriptor is the lease's to close.
+// It goes back when the lease is returned or destroyed, so a worker that holds its lease in a
+// member declared before its thread has stopped before the descriptor goes back.
+class DescriptorLease {
+public:
+    DescriptorLease() = default;
+    DescriptorLease(DescriptorLease&& other) noexcept { *this = std::move(other); }
+    DescriptorLease& operator=(DescriptorLease&& other) noexcept;
+    DescriptorLease(const DescriptorLease&) = delete;
+    DescriptorLease& operator=(const DescriptorLease&) = delete;
+    ~DescriptorLease() { Return(); }
+
+    // -1 when nothing is lent.
+    int descriptor() const { return descriptor_; }
+    explicit operator bool() const { return descriptor_ >= 0; }
+    void Return();
+
+private:
+    friend class Socket;
+
+    QPointer<Socket> socket_;
+    int descriptor_ = -1;
+    bool writing_ = false;
+    quint64 generation_ = 0;  // the socket's, so a lease outlasting a Close closes the descriptor
+};
+
 // One TCP connection end with the operations and events every window works with. A socket
 // either listens (bind, listen, then accept one request on itself) or connects. Operations
-// return 0 or an error number (SocketErrors.h); failures that happen later arrive as Error.
+// return SocketError::None or what failed; failures that happen later arrive as Error.
 //
 // The socket works on the system's descriptor itself: received bytes stay with the system
 // until the owner reads them, straight into the owner's buffer, and queued arrays go to the
@@ -41,27 +74,29 @@ public:
     ~Socket() override;
 
     // Closes the connection or listener and forgets everything; no Closed event follows.
-    // Bytes still queued go out before the system closes the connection.
+    // Bytes still queued go out before the system closes the connection. A lent descriptor is
+    // left to its lease.
     void Close();
 
-    // Takes the local address and port now, so a port in use fails here (10048, 10049).
-    int Bind(const QString& localAddress, quint16 localPort);
-    int Listen();
+    // Takes the local address and port now, so a port in use fails here (AddressInUse,
+    // AddressNotAvailable).
+    SocketError Bind(const QString& localAddress, quint16 localPort);
+    SocketError Listen();
     // Accepts the pending connection request on this same socket: listening stops, and later
     // callers are refused by the system until the owner closes and listens again.
-    int Accept();
+    SocketError Accept();
     // As Accept, but only a request from the dotted remote address is taken; requests from
     // anywhere else are closed at once. False when none came from there: the socket then
     // keeps listening.
     bool AcceptFrom(const QString& remoteAddress);
     // Connects to a dotted address from local port 0; with a local address the connection
     // leaves from it.
-    int Connect(const QString& remoteHost, quint16 remotePort,
-                const QString& localAddress = QString());
+    SocketError Connect(const QString& remoteHost, quint16 remotePort,
+                        const QString& localAddress = QString());
 
     // Queues the bytes for sending. The socket shares the array, it does not copy it.
-    int Send(const QByteArray& bytes);
-    // Every byte available now.
+    SocketError Send(const QByteArray& bytes);
+    // Every byte available now (none while the descriptor is lent for reading).
     QByteArray Read();
     // Bounds what the socket takes in ahead of the owner's reads (0 or less: the default). The
     // system holds back the rest, so a slow reader does not fill memory. While the buffer is
@@ -69,18 +104,14 @@ public:
     void SetReadBufferSize(qint64 bytes);
     // Up to maxSize available bytes into data; the count read (0 when none).
     qint64 ReadInto(char* data, qint64 maxSize);
-    // Lends the connected descriptor to a reader of the owner's, on another thread: until
-    // TakeBackReading the socket neither reads nor tells of bytes or of the peer's close, and
-    // the owner stops that reader before it closes the socket. Bytes the socket had taken in
-    // go to `taken`. -1 without a connection.
-    int LendForReading(QByteArray* taken);
-    void TakeBackReading();
-    // Lends the connected descriptor to a writer of the owner's, on another thread: until
-    // TakeBackWriting nothing is sent through the socket, which still reads and tells of the
-    // peer's close. The owner stops that writer before it closes the socket. -1 without a
-    // connection or with bytes still queued.
-    int LendForWriting();
-    void TakeBackWriting() { writeLent_ = false; }
+    // Lends the connected descriptor to a reader on another thread: while the lease is out the
+    // socket neither reads nor tells of bytes or of the peer's close. Bytes the socket had
+    // taken in go to `taken`. An empty lease without a connection.
+    DescriptorLease LendForReading(QByteArray* taken);
+    // Lends the connected descriptor to a writer on another thread: while the lease is out
+    // nothing is sent through the socket, which still reads and tells of the peer's close. An
+    // empty lease without a connection or with bytes still queued.
+    DescriptorLease LendForWriting();
 
     State state() const { return state_; }
     // Bytes that can be read now: those taken in and those the system holds.
@@ -101,11 +132,14 @@ signals:
     void SendProgress(qint64 bytesSent, qint64 bytesRemaining);
     void SendComplete();
     void Closed();
-    void Error(int number);
+    void Error(tvx::SocketError error);
 
 private:
     class Lingering;
+    friend class DescriptorLease;
 
+    DescriptorLease Lend(bool writing);
+    void TakeBack(bool writing);
     void Watch(int descriptor);
     void Unwatch();
     void UpdateNotifiers();
@@ -113,7 +147,7 @@ private:
     void OnWritable();
     void AcceptRequests();
     void TakeRequest(int descriptor);
-    int StartConnecting();
+    int StartConnecting();  // 0 or errno
     void FinishConnecting();
     void ConnectionUp();
     qint64 KernelBytes() const;
@@ -123,7 +157,7 @@ private:
     void ReadFailed(int errnoValue);
     void ReportLater(int errnoValue);
     void PeerClosedNow();
-    void Fail(int number);
+    void Fail(SocketError error);
     void DropConnection();
 
     State state_ = State::Closed;
@@ -145,8 +179,8 @@ private:
     qsizetype readStart_ = 0;
     qint64 readLimit_ = kDefaultReadBufferSize;
     quint64 reads_ = 0;  // owner reads that took bytes, to tell whether DataArrival was answered
-    bool lent_ = false;
-    bool writeLent_ = false;
+    bool lent_ = false;  // for reading
+    bool writeLent_ = false;  // for writing
 
     std::deque<QByteArray> writeQueue_;
     qint64 writeOffset_ = 0;  // into the first queued array

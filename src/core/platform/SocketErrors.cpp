@@ -4,59 +4,28 @@
 
 namespace tvx {
 
-int SocketErrorNumberOf(QAbstractSocket::SocketError error) {
-    switch (error) {
-        case QAbstractSocket::AddressInUseError:
-            return kErrAddressInUse;
-        case QAbstractSocket::SocketAddressNotAvailableError:
-            return kErrAddressNotAvailable;
-        case QAbstractSocket::NetworkError:
-            return kErrConnectionAborted;
-        case QAbstractSocket::RemoteHostClosedError:
-            return kErrConnectionReset;
-        case QAbstractSocket::SocketTimeoutError:
-            return kErrTimedOut;
-        case QAbstractSocket::ConnectionRefusedError:
-            return kErrConnectionRefused;
-        case QAbstractSocket::HostNotFoundError:
-            return kErrHostNotFound;
-        case QAbstractSocket::OperationError:
-            return kErrWrongState;
-        default:
-            return kOtherSocketErrorBase + int(error);
-    }
-}
-
-QAbstractSocket::SocketError SocketErrorOfErrno(int errnoValue) {
+SocketError SocketErrorOfErrno(int errnoValue) {
     switch (errnoValue) {
         case EADDRINUSE:
-            return QAbstractSocket::AddressInUseError;
+            return SocketError::AddressInUse;
         case EADDRNOTAVAIL:
-            return QAbstractSocket::SocketAddressNotAvailableError;
-        case EACCES:
-        case EPERM:
-            return QAbstractSocket::SocketAccessError;
-        case ENOBUFS:
-        case ENOMEM:
-        case EMFILE:
-        case ENFILE:
-            return QAbstractSocket::SocketResourceError;
+            return SocketError::AddressNotAvailable;
         case EINVAL:
-            return QAbstractSocket::OperationError;
+            return SocketError::WrongState;
         case ECONNREFUSED:
-            return QAbstractSocket::ConnectionRefusedError;
+            return SocketError::ConnectionRefused;
         case ETIMEDOUT:
-            return QAbstractSocket::SocketTimeoutError;
+            return SocketError::TimedOut;
         case ECONNRESET:
         case EPIPE:
         case ECONNABORTED:
-            return QAbstractSocket::RemoteHostClosedError;
+            return SocketError::ConnectionReset;
         case ENETUNREACH:
         case EHOSTUNREACH:
         case ENETDOWN:
-            return QAbstractSocket::NetworkError;
+            return SocketError::ConnectionAborted;
         default:
-            return QAbstractSocket::UnknownSocketError;
+            return SocketError::Other;
     }
 }
 
@@ -64,9 +33,9 @@ bool IsConnectionReset(int errnoValue) {
     return errnoValue == ECONNRESET || errnoValue == EPIPE || errnoValue == ECONNABORTED;
 }
 
-int ConnectionErrorNumber(int errnoValue) {
-    return IsConnectionReset(errnoValue) ? kErrConnectionReset
-                                         : SocketErrorNumberOf(SocketErrorOfErrno(errnoValue));
+SocketError ConnectionError(int errnoValue) {
+    return IsConnectionReset(errnoValue) ? SocketError::ConnectionReset
+                                         : SocketErrorOfErrno(errnoValue);
 }
 
 }  // namespace tvx

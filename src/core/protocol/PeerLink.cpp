@@ -79,24 +79,24 @@ PeerLink::PeerLink(PeerRole role, LinkContext& context, QObject* parent)
     buffer_.SetMessageStarts(starts);
 }
 
-int PeerLink::Listen() {
+SocketError PeerLink::Listen() {
     if (!config_.listens || state_ != State::Idle)
-        return kErrWrongState;
-    const int number = StartListening();
-    keepListening_ = number == 0;
-    return number;
+        return SocketError::WrongState;
+    const SocketError error = StartListening();
+    keepListening_ = error == SocketError::None;
+    return error;
 }
 
-int PeerLink::StartListening() {
-    int number = socket_.Bind(context_.LocalAddress(), config_.port);
-    if (number == 0)
-        number = socket_.Listen();
-    if (number != 0) {
+SocketError PeerLink::StartListening() {
+    SocketError error = socket_.Bind(context_.LocalAddress(), config_.port);
+    if (error == SocketError::None)
+        error = socket_.Listen();
+    if (error != SocketError::None) {
         socket_.Close();
-        return number;
+        return error;
     }
     state_ = State::Listening;
-    return 0;
+    return SocketError::None;
 }
 
 void PeerLink::Stop() {
@@ -104,15 +104,16 @@ void PeerLink::Stop() {
     Reset();
 }
 
-int PeerLink::Connect(const QString& peerDottedAddress) {
+SocketError PeerLink::Connect(const QString& peerDottedAddress) {
     if (config_.listens || state_ != State::Idle)
-        return kErrWrongState;
-    const int number = socket_.Connect(peerDottedAddress, config_.port, context_.LocalAddress());
-    if (number != 0)
-        return number;
+        return SocketError::WrongState;
+    const SocketError error =
+        socket_.Connect(peerDottedAddress, config_.port, context_.LocalAddress());
+    if (error != SocketError::None)
+        return error;
     remoteAddress_ = peerDottedAddress;
     state_ = State::Connecting;
-    return 0;
+    return SocketError::None;
 }
 
 void PeerLink::Reset() {
@@ -126,30 +127,30 @@ void PeerLink::Reset() {
     peerCard_.clear();
     state_ = State::Idle;
     if (keepListening_) {
-        const int number = StartListening();
-        if (number != 0) {
+        const SocketError error = StartListening();
+        if (error != SocketError::None) {
             keepListening_ = false;
-            emit SocketError(number);
+            emit SocketFailed(error);
         }
     }
     emit ResetDone();
 }
 
-int PeerLink::Send(const QString& body) {
+SocketError PeerLink::Send(const QString& body) {
     return SendControlMessage(socket_, body);
 }
 
 bool PeerLink::SendInternal(const QString& body) {
-    const int number = SendControlMessage(socket_, body);
-    if (number == 0)
+    const SocketError error = SendControlMessage(socket_, body);
+    if (error == SocketError::None)
         return true;
-    emit SocketError(number);
+    emit SocketFailed(error);
     Reset();
     return false;
 }
 
 void PeerLink::OnConnectionRequest() {
-    if (socket_.Accept() != 0)
+    if (socket_.Accept() != SocketError::None)
         return;
     remoteAddress_ = socket_.RemoteHostIP();
     state_ = State::Handshaking;
@@ -189,8 +190,8 @@ void PeerLink::OnClosed() {
     Reset();
 }
 
-void PeerLink::OnSocketError(int number) {
-    emit SocketError(number);
+void PeerLink::OnSocketError(SocketError error) {
+    emit SocketFailed(error);
     Reset();
 }
 

@@ -57,16 +57,17 @@ public:
     // The version sent or checked in the handshake; the protocol's own by default.
     void SetProtocolVersion(const QString& version) { version_ = version; }
 
-    // Answerer: binds LocalAddress and the role's port and listens; 0 or the error number.
-    int Listen();
+    // Answerer: binds LocalAddress and the role's port and listens; SocketError::None or what
+    // failed.
+    SocketError Listen();
     // Answerer: stops listening for good (a reset no longer listens again).
     void Stop();
     // Caller: connects from local port 0 to the peer's dotted address on the role's port.
-    int Connect(const QString& peerDottedAddress);
+    SocketError Connect(const QString& peerDottedAddress);
     void Reset();
 
-    // Sends one control message body; 0 or the socket's error number.
-    int Send(const QString& body);
+    // Sends one control message body; SocketError::None or what failed.
+    SocketError Send(const QString& body);
 
     State state() const { return state_; }
     int counter() const { return buffer_.counter(); }
@@ -95,16 +96,16 @@ signals:
     // Answerer: the caller sent nothing it came for in time; the link resets after this.
     void BusinessTimedOut();
     void PeerClosed(PeerLink::State stateAtClose);
-    void SocketError(int number);
+    void SocketFailed(tvx::SocketError error);
     void ResetDone();
 
 private:
-    int StartListening();
+    SocketError StartListening();
     void OnConnectionRequest();
     void OnConnected();
     void OnDataArrival();
     void OnClosed();
-    void OnSocketError(int number);
+    void OnSocketError(SocketError error);
     void OnHandshakeTimeout();
     void OnBusinessTimeout();
 

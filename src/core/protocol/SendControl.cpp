@@ -4,7 +4,7 @@
 namespace tvx {
 
 // Kept apart from the rest of the wire routines so they need nothing but Qt Core.
-int SendControlMessage(Socket& connection, const QString& body) {
+SocketError SendControlMessage(Socket& connection, const QString& body) {
     return connection.Send(FrameControlMessage(body));
 }
 

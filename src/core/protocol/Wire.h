@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/SocketErrors.h"
+
 namespace tvx {
 
 class Socket;
@@ -23,7 +25,7 @@ QString MessageBody(char16_t code, const QString& payload = QString());
 // The bytes of a control message: the body's UTF-16LE bytes and the terminator 02 05.
 QByteArray FrameControlMessage(const QString& body);
 
-// Sends one control message in one send call; returns 0 or the socket's error number.
-int SendControlMessage(Socket& connection, const QString& body);
+// Sends one control message in one send call; returns SocketError::None or what failed.
+SocketError SendControlMessage(Socket& connection, const QString& body);
 
 }  // namespace tvx

@@ -182,7 +182,7 @@ void LoadBlockList(Session& session, QWidget* owner) {
     if (loaded.overLimit) {
         session.messageBox().Show(
             owner, QStringLiteral("屏蔽地址数量已超过最大限制500个,超出部分将被忽略。"),
-            kProgramTitle, MessageStyleOf(KindWarning));
+            kProgramTitle, MessageStyleOf(MessageKind::Warning));
     }
 }
 
@@ -224,7 +224,7 @@ bool RefuseDuplicateBlockEntry(MessageBoxService& box, QWidget* owner, const QSt
                                const QString& address) {
     if (!HoldsIgnoringCase(items, address))
         return false;
-    ShowMessage(box, owner, QStringLiteral("地址在列表中已存在。"), KindWarning, false);
+    ShowMessage(box, owner, QStringLiteral("地址在列表中已存在。"), MessageKind::Warning, false);
     return true;
 }
 
@@ -232,7 +232,8 @@ bool RefuseDuplicateAddressEntry(MessageBoxService& box, QWidget* owner, const Q
                                  const QString& name, const QString& address) {
     if (!HoldsIgnoringCase(items, name + QLatin1Char('|') + address))
         return false;
-    ShowMessage(box, owner, QStringLiteral("输入的地址已存在地址簿中。"), KindWarning, false);
+    ShowMessage(box, owner, QStringLiteral("输入的地址已存在地址簿中。"), MessageKind::Warning,
+                false);
     return true;
 }
 
@@ -253,7 +254,7 @@ bool AskToUpdateEntry(MessageBoxService& box, QWidget* owner, const QString& exi
                              QStringLiteral("\"") + QStringLiteral("\r\n") +
                              QStringLiteral("是否将该项更新为 \"") + replacement +
                              QStringLiteral("\" ？");
-    return ShowMessage(box, owner, question, KindAsk, false) == MessageAnswer::Yes;
+    return ShowMessage(box, owner, question, MessageKind::Ask, false) == MessageAnswer::Yes;
 }
 
 bool BlockPeer(Session& session, QWidget* owner, const QString& peerAddress) {
@@ -261,11 +262,12 @@ bool BlockPeer(Session& session, QWidget* owner, const QString& peerAddress) {
     const QString address = WithoutControls(peerAddress);
     if (session.blockList.contains(address)) {
         ShowMessage(session.messageBox(), owner, QStringLiteral("该地址已存在屏蔽列表中。"),
-                    KindWarning, false);
+                    MessageKind::Warning, false);
         return false;
     }
     session.blockList.append(address);
-    ShowMessage(session.messageBox(), owner, QStringLiteral("屏蔽地址操作成功。"), KindInfo, false);
+    ShowMessage(session.messageBox(), owner, QStringLiteral("屏蔽地址操作成功。"),
+                MessageKind::Info, false);
     return true;
 }
 
@@ -289,7 +291,7 @@ bool AddPeerToAddressBook(Session& session, QWidget* owner, const QString& nickN
     });
     if (present) {
         ShowMessage(session.messageBox(), owner, QStringLiteral("该地址已存在地址簿中。"),
-                    KindWarning, false);
+                    MessageKind::Warning, false);
         return false;
     }
     QString sameEntry;
@@ -301,20 +303,22 @@ bool AddPeerToAddressBook(Session& session, QWidget* owner, const QString& nickN
             return false;
         if (!ReplaceLine(path, sameLine, line, &error)) {
             ShowMessage(session.messageBox(), owner,
-                        kAddressBookWriteFailed + QStringLiteral("\r\n\r\n") + error, KindError,
-                        false);
+                        kAddressBookWriteFailed + QStringLiteral("\r\n\r\n") + error,
+                        MessageKind::Error, false);
             return false;
         }
-        ShowMessage(session.messageBox(), owner, QStringLiteral("更新地址操作成功。"), KindInfo,
-                    false);
+        ShowMessage(session.messageBox(), owner, QStringLiteral("更新地址操作成功。"),
+                    MessageKind::Info, false);
         return true;
     }
     if (!AppendLine(path, line, &error)) {
         ShowMessage(session.messageBox(), owner,
-                    kAddressBookWriteFailed + QStringLiteral("\r\n\r\n") + error, KindError, false);
+                    kAddressBookWriteFailed + QStringLiteral("\r\n\r\n") + error,
+                    MessageKind::Error, false);
         return false;
     }
-    ShowMessage(session.messageBox(), owner, QStringLiteral("添加地址操作成功。"), KindInfo, false);
+    ShowMessage(session.messageBox(), owner, QStringLiteral("添加地址操作成功。"),
+                MessageKind::Info, false);
     return true;
 }
 

@@ -216,7 +216,7 @@ bool AppendLogEntry(Session& session, QWidget* owner, LogEvent kind, const QStri
     const QString warning = AppendLogEntryQuietly(session, kind, values);
     if (warning.isEmpty())
         return true;
-    ShowMessage(session.messageBox(), owner, warning, KindWarning, false);
+    ShowMessage(session.messageBox(), owner, warning, MessageKind::Warning, false);
     return false;
 }
 
@@ -239,7 +239,8 @@ void ViewHistoryLog(Session& session, QWidget* owner) {
         OpenOrWarn(session.shell(), session.messageBox(), owner, path);
         return;
     }
-    ShowMessage(session.messageBox(), owner, QStringLiteral("暂时没有历史记录。"), KindInfo, false);
+    ShowMessage(session.messageBox(), owner, QStringLiteral("暂时没有历史记录。"),
+                MessageKind::Info, false);
 }
 
 }  // namespace tvx

@@ -18,7 +18,8 @@ namespace {
 
 constexpr qint64 kMegabyte = 1048576;
 
-PageTestFailure Failure(const char16_t* message, int kind, OptionsBox focus = OptionsBox::None) {
+PageTestFailure Failure(const char16_t* message, MessageKind kind,
+                        OptionsBox focus = OptionsBox::None) {
     return PageTestFailure{QString::fromUtf16(message), kind, focus};
 }
 
@@ -29,9 +30,9 @@ PageTestResult TestSizeBox(const QString& text, bool switchedOn, int low, int hi
     const OptionsBox focus = switchedOn ? box : OptionsBox::None;
     int value = 0;
     if (!OptionsNumber(text, &value))
-        return Failure(notNumeric, KindWarning, focus);
+        return Failure(notNumeric, MessageKind::Warning, focus);
     if (value < low || value > high)
-        return Failure(outOfRange, KindWarning, focus);
+        return Failure(outOfRange, MessageKind::Warning, focus);
     return std::nullopt;
 }
 
@@ -45,11 +46,11 @@ PageTestResult TestReminder(const OptionsInput& input) {
     if (!input.useTimer)
         return std::nullopt;
     if (!input.popText && !input.timerOpen)
-        return Failure(u"定时设置中最少要指定一个操作。", KindWarning);
+        return Failure(u"定时设置中最少要指定一个操作。", MessageKind::Warning);
     if (input.popText && TrimSpaces(input.popTextString).isEmpty())
-        return Failure(u"弹出文字不能为空。", KindWarning, OptionsBox::PopText);
+        return Failure(u"弹出文字不能为空。", MessageKind::Warning, OptionsBox::PopText);
     if (input.timerOpen && !FileExists(input.exeFilePath))
-        return Failure(u"选择的文件不存在。", KindWarning, OptionsBox::ExeFile);
+        return Failure(u"选择的文件不存在。", MessageKind::Warning, OptionsBox::ExeFile);
     return std::nullopt;
 }
 
@@ -149,7 +150,8 @@ PageTestResult TestRecvBuffer(const OptionsInput& input) {
 
 PageTestResult TestAutoSaveFolder(const OptionsInput& input) {
     if (input.autoRecvFile && !FolderExists(input.autoSavePath))
-        return Failure(u"选择的文件自动保存位置不存在。", KindError, OptionsBox::AutoSaveDir);
+        return Failure(u"选择的文件自动保存位置不存在。", MessageKind::Error,
+                       OptionsBox::AutoSaveDir);
     return std::nullopt;
 }
 

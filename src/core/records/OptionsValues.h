@@ -5,6 +5,8 @@
 #include <functional>
 #include <optional>
 
+#include "common/Messages.h"
+
 namespace tvx {
 
 struct Session;
@@ -74,7 +76,7 @@ enum class OptionsBox {
 
 struct PageTestFailure {
     QString message;
-    int kind = 0;  // a message kind
+    MessageKind kind = MessageKind::None;  // a message kind
     OptionsBox focus = OptionsBox::None;
 };
 using PageTestResult = std::optional<PageTestFailure>;

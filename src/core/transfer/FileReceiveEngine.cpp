@@ -64,13 +64,14 @@ public:
         QString writeError;
     };
 
-    // Reads `descriptor` (non-blocking) into `file` from `start` bytes into it, opening the
-    // file with the first bytes to write; `taken` holds bytes that were read before. `notify` runs
-    // on the thread after each step; it must only post.
-    SliceReceiver(QFile& file, int descriptor, QByteArray taken, qint64 start, qint64 length,
+    // Reads the lent descriptor (non-blocking; it goes back when the receiver goes) into `file`
+    // from `start` bytes into it, opening the file with the first bytes to write; `taken` holds
+    // bytes that were read before. `notify` runs on the thread after each step; it must only post.
+    SliceReceiver(QFile& file, DescriptorLease lease, QByteArray taken, qint64 start, qint64 length,
                   int key, qint64 gatherBytes, std::function<void()> notify)
         : m_file(file),
-          m_descriptor(descriptor),
+          m_lease(std::move(lease)),
+          m_descriptor(m_lease.descriptor()),
           m_length(length),
           m_key(key),
           m_gather(gatherBytes > 0),
@@ -199,7 +200,8 @@ private:
         m_noticed = m_received;
     }
 
-    QFile& m_file;  // only this thread touches it while the thread runs
+    QFile& m_file;            // only this thread touches it while the thread runs
+    DescriptorLease m_lease;  // before the worker: the thread stops before the descriptor goes back
     const int m_descriptor;
     const qint64 m_length;
     const int m_key;
@@ -220,7 +222,7 @@ FileReceiveEngine::FileReceiveEngine(Session& session, QObject* parent)
     connect(&m_link, &PeerLink::DataListenerDue, this, &FileReceiveEngine::OnDataListenerDue);
     connect(&m_link, &PeerLink::MessageReceived, this, &FileReceiveEngine::OnControlMessage);
     connect(&m_link, &PeerLink::PeerClosed, this, &FileReceiveEngine::OnPeerClosed);
-    connect(&m_link, &PeerLink::SocketError, this, &FileReceiveEngine::OnLinkSocketError);
+    connect(&m_link, &PeerLink::SocketFailed, this, &FileReceiveEngine::OnLinkSocketError);
     connect(&m_link, &PeerLink::ResetDone, this, &FileReceiveEngine::OnResetDone);
 
     connect(&m_data, &Socket::ConnectionRequest, this, &FileReceiveEngine::OnDataConnectionRequest);
@@ -249,21 +251,22 @@ FileReceiveEngine::~FileReceiveEngine() {
 bool FileReceiveEngine::StartFileListener() {
     m_starting = true;
     m_link.Stop();
-    int number = m_link.Listen();
-    if (number == 0) {
+    SocketError error = m_link.Listen();
+    if (error == SocketError::None) {
         m_data.Close();
-        number = m_data.Bind(m_session.localAddress, kFileDataPort);
+        error = m_data.Bind(m_session.localAddress, kFileDataPort);
     }
-    if (number == 0) {
+    if (error == SocketError::None) {
         m_starting = false;
         return true;
     }
     m_link.Stop();
     m_data.Close();
     m_starting = false;
-    emit Failure(number == 10048 ? QStringLiteral("Tolvex不能运行:端口已被其它程序使用。")
-                                 : QStringLiteral("错误:Tolvex无法初始化网络。"),
-                 KindError, true);
+    emit Failure(error == SocketError::AddressInUse
+                     ? QStringLiteral("Tolvex不能运行:端口已被其它程序使用。")
+                     : QStringLiteral("错误:Tolvex无法初始化网络。"),
+                 MessageKind::Error, true);
     emit ListenerFailed();
     return false;
 }
@@ -282,7 +285,7 @@ void FileReceiveEngine::Reset() {
     m_link.Reset();
 }
 
-void FileReceiveEngine::ResetAndReport(const QString& text, int kind, bool systemModal) {
+void FileReceiveEngine::ResetAndReport(const QString& text, MessageKind kind, bool systemModal) {
     m_pending = Pending{text, kind, systemModal, false};
     Reset();
 }
@@ -315,7 +318,7 @@ void FileReceiveEngine::OnResetDone() {
 
     // Listen again: the link has re-opened 8510; the data port is bound afresh.
     if (m_link.state() != PeerLink::State::Listening ||
-        m_data.Bind(m_session.localAddress, kFileDataPort) != 0) {
+        m_data.Bind(m_session.localAddress, kFileDataPort) != SocketError::None) {
         StartFileListener();
         if (m_link.state() != PeerLink::State::Listening)
             return;
@@ -335,7 +338,8 @@ void FileReceiveEngine::OnResetDone() {
 
 void FileReceiveEngine::OnDataListenerDue() {
     m_data.Close();
-    if (m_data.Bind(m_session.localAddress, kFileDataPort) != 0 || m_data.Listen() != 0)
+    if (m_data.Bind(m_session.localAddress, kFileDataPort) != SocketError::None ||
+        m_data.Listen() != SocketError::None)
         Reset();
 }
 
@@ -365,10 +369,10 @@ void FileReceiveEngine::OnControlMessage(char16_t code, const QString& payload) 
 }
 
 bool FileReceiveEngine::SendOrFail(const QString& body) {
-    const int number = m_link.Send(body);
-    if (number == 0)
+    const SocketError error = m_link.Send(body);
+    if (error == SocketError::None)
         return true;
-    ConnectionFailed(number);
+    ConnectionFailed(error);
     return false;
 }
 
@@ -388,25 +392,27 @@ void FileReceiveEngine::OnDataClosed() {
     }
 }
 
-void FileReceiveEngine::OnLinkSocketError(int number) {
+void FileReceiveEngine::OnLinkSocketError(SocketError error) {
     // The link resets right after this signal.
     if (!m_offerReceived)
         return;
-    const QString text = (number == 10053 || number == 10054 || number == 40006)
+    const QString text = (error == SocketError::ConnectionAborted ||
+                          error == SocketError::ConnectionReset || error == SocketError::WrongState)
                              ? (m_cancelledHere ? QString() : BrokenConnectionText(PeerNickName()))
                              : QStringLiteral("网络连接发生未知错误而断开。");
     if (!text.isEmpty())
-        m_pending = Pending{text, KindError, true, false};
+        m_pending = Pending{text, MessageKind::Error, true, false};
 }
 
-void FileReceiveEngine::OnDataError(int number) {
-    ConnectionFailed(number);
+void FileReceiveEngine::OnDataError(SocketError error) {
+    ConnectionFailed(error);
 }
 
-void FileReceiveEngine::ConnectionFailed(int number) {
+void FileReceiveEngine::ConnectionFailed(SocketError error) {
     QString text;
     if (m_offerReceived) {
-        if (number == 10053 || number == 10054 || number == 40006) {
+        if (error == SocketError::ConnectionAborted || error == SocketError::ConnectionReset ||
+            error == SocketError::WrongState) {
             if (!m_cancelledHere)
                 text = BrokenConnectionText(PeerNickName());
         } else {
@@ -416,7 +422,7 @@ void FileReceiveEngine::ConnectionFailed(int number) {
     if (text.isEmpty())
         Reset();
     else
-        ResetAndReport(text, KindError, true);
+        ResetAndReport(text, MessageKind::Error, true);
 }
 
 // ---- The offer ---------------------------------------------------------------------------
@@ -471,8 +477,8 @@ void FileReceiveEngine::ReceiveAutomatically() {
         Reset();
         if (!m_autoSaveErrorShown) {
             m_autoSaveErrorShown = true;
-            emit Failure(QStringLiteral("无法自动接收文件:保存文件的位置不存在。"), KindError,
-                         true);
+            emit Failure(QStringLiteral("无法自动接收文件:保存文件的位置不存在。"),
+                         MessageKind::Error, true);
             m_autoSaveErrorShown = false;
         }
         return;
@@ -589,7 +595,7 @@ bool FileReceiveEngine::DeleteTempBeforeRestart() {
         m_tempErrorShown = true;
         emit Failure(QStringLiteral("覆盖下列临时tvx文件时发生错误。") +
                          QStringLiteral("\r\n\r\n") + m_tempPath,
-                     KindError, true);
+                     MessageKind::Error, true);
         m_tempErrorShown = false;
     }
     return false;
@@ -632,15 +638,15 @@ void FileReceiveEngine::StartReceiverThread() {
     // disk while a buffer-full gathers.
     m_tempFile.setFileName(m_tempPath);
     QByteArray taken;
-    const int descriptor = m_data.LendForReading(&taken);
-    if (descriptor < 0)
+    DescriptorLease lease = m_data.LendForReading(&taken);
+    if (!lease)
         return;
     const SettingsRecord& settings = m_session.settings;
     const qint64 gather = settings.useRecvBuffer ? qMax<qint64>(settings.recvBufferBytes, 1) : 0;
     m_received = m_position;
-    m_receiver =
-        std::make_unique<SliceReceiver>(m_tempFile, descriptor, taken, m_position, m_offer.length,
-                                        m_offer.key, gather, [this] { m_receiverNotice.Post(); });
+    m_receiver = std::make_unique<SliceReceiver>(m_tempFile, std::move(lease), taken, m_position,
+                                                 m_offer.length, m_offer.key, gather,
+                                                 [this] { m_receiverNotice.Post(); });
 }
 
 void FileReceiveEngine::OnReceiverReport() {
@@ -666,7 +672,7 @@ void FileReceiveEngine::OnReceiverReport() {
         OnDataClosed();
     } else if (report.readError != 0) {
         CloseTempFile();
-        ConnectionFailed(ConnectionErrorNumber(report.readError));
+        ConnectionFailed(ConnectionError(report.readError));
     }
 }
 
@@ -689,7 +695,6 @@ void FileReceiveEngine::CloseTempFile() {
         m_position = report.written;
         m_received = report.received;
         m_receiver.reset();
-        m_data.TakeBackReading();
     }
     m_tempFile.close();
 }
@@ -698,7 +703,7 @@ void FileReceiveEngine::FailWrite(const QString& reason) {
     CloseTempFile();
     ResetAndReport(
         reason.isEmpty() ? kWriteError : kWriteError + QStringLiteral("\r\n\r\n") + reason,
-        KindError, true);
+        MessageKind::Error, true);
 }
 
 void FileReceiveEngine::SpeedTick() {
@@ -713,7 +718,7 @@ void FileReceiveEngine::SpeedTick() {
                            QStringLiteral("'继续接收") +
                            QStringLiteral(",原因可能是:\r\n\r\n-网络突然断开\r\n-"
                                           "对方中途退出Tolvex\r\n-其它意外原因导致连接中断"),
-                       KindError, true);
+                       MessageKind::Error, true);
     }
 }
 
@@ -730,7 +735,7 @@ void FileReceiveEngine::Complete() {
         return;
     if (!RenameToTarget()) {
         m_keepPage = false;
-        ResetAndReport(kWriteError, KindError, true);
+        ResetAndReport(kWriteError, MessageKind::Error, true);
         return;
     }
     if (m_automatic) {
@@ -755,7 +760,7 @@ bool FileReceiveEngine::RenameToTarget() {
             return false;
         emit Failure(
             QStringLiteral("覆盖下列文件时发生错误,接收的文件将自动更名...\r\n\r\n") + kept,
-            KindWarning, true);
+            MessageKind::Warning, true);
         return true;
     }
     m_targetPath = NumberedTargetPath(m_targetPath);
@@ -788,7 +793,7 @@ void FileReceiveEngine::TakeSenderCancel(const QString& note, bool resetHere) {
         m_offer.length > 0 && held >= 0 ? double(held) / double(m_offer.length) : 0;
     emit SenderCancelled(note, ratio);
     m_keepPage = true;
-    m_pending = Pending{QString(), 0, false, true};
+    m_pending = Pending{QString(), MessageKind::None, false, true};
     // After a close of the control connection the link resets by itself.
     if (resetHere)
         Reset();

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "common/Messages.h"
 #include "common/PostedNotice.h"
 #include "platform/Socket.h"
 #include "protocol/PeerLink.h"
@@ -81,7 +82,7 @@ public:
     // no longer waits or the transfer has ended instead.
     bool Accept(quint64 offer, Start start, bool replaceTarget);
     // Ends with a message once the link has been reset.
-    void ResetAndReport(const QString& text, int kind, bool systemModal);
+    void ResetAndReport(const QString& text, MessageKind kind, bool systemModal);
 
     // ---- Decisions while and after receiving.
     void Cancel(const QString& note);
@@ -133,7 +134,7 @@ signals:
     void SenderCancelled(const QString& note, double ratio);
     void SenderCancelPageWanted(bool automatic);
     // A message for the user: kind and modality as the message box takes them.
-    void Failure(const QString& text, int kind, bool systemModal);
+    void Failure(const QString& text, tvx::MessageKind kind, bool systemModal);
     // The history could not be written.
     void HistoryWarning(const QString& text);
     // The link has been reset; keepPage when the page shown is to stay.
@@ -145,7 +146,7 @@ private:
     void OnDataListenerDue();
     void OnControlMessage(char16_t code, const QString& payload);
     void OnPeerClosed();
-    void OnLinkSocketError(int number);
+    void OnLinkSocketError(SocketError error);
     void OnResetDone();
     void OnDataConnectionRequest();
     void OnDataArrival();
@@ -155,7 +156,7 @@ private:
     // Ends the receiving thread, which writes what it holds first, then closes the file.
     void CloseTempFile();
     void OnDataClosed();
-    void OnDataError(int number);
+    void OnDataError(SocketError error);
 
     void TakeOffer(const QString& payload);
     void ReceiveAutomatically();
@@ -164,7 +165,7 @@ private:
     void Complete();
     void FinishCompletion();
     void TakeSenderCancel(const QString& note, bool resetHere);
-    void ConnectionFailed(int number);
+    void ConnectionFailed(SocketError error);
 
     bool SendOrFail(const QString& body);
     // Drops held bytes that are not to be resumed and sends the acceptance; the position the
@@ -199,8 +200,9 @@ private:
     // Reads the data connection, unscrambles and writes on its own thread; it exists while
     // the file's bytes flow and the temporary file is open.
     class SliceReceiver;
-    std::unique_ptr<SliceReceiver> m_receiver;
+    // Declared before the thread's owner, so it outlives the thread that posts to it.
     PostedNotice m_receiverNotice{this, [this] { OnReceiverReport(); }};
+    std::unique_ptr<SliceReceiver> m_receiver;
     qint64 m_received = 0;  // the file's bytes that came, written or not
     qint64 m_position = 0;  // written to the temporary file
     TransferProgress m_progress{TransferProgress::Estimate::WholeBytesPerTick};
@@ -225,7 +227,7 @@ private:
     // What the reset is to report once it has run: a message, or the sender-cancelled page.
     struct Pending {
         QString text;
-        int kind = 0;
+        MessageKind kind = MessageKind::None;
         bool systemModal = false;
         bool senderCancelledPage = false;
     };

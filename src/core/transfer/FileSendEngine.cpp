@@ -54,12 +54,13 @@ public:
     };
 
     // Sends `file` (open, Unbuffered) from `start` to `length` in chunks of `chunkBytes` on
-    // the non-blocking `descriptor`; with `gated`, each chunk waits for Release. `notify` runs
-    // on the thread after each step; it must only post.
-    ChunkSender(QFile& file, int descriptor, qint64 start, qint64 length, qint64 chunkBytes,
+    // the lent non-blocking descriptor, which goes back when the sender goes; with `gated`, each
+    // chunk waits for Release. `notify` runs on the thread after each step; it must only post.
+    ChunkSender(QFile& file, DescriptorLease lease, qint64 start, qint64 length, qint64 chunkBytes,
                 int key, bool gated, std::function<void()> notify)
         : m_file(file),
-          m_descriptor(descriptor),
+          m_lease(std::move(lease)),
+          m_descriptor(m_lease.descriptor()),
           m_start(start),
           m_length(length),
           m_chunkBytes(chunkBytes),
@@ -231,7 +232,8 @@ private:
             m_noticed = m_sent;
     }
 
-    QFile& m_file;  // only this thread touches it while the thread runs
+    QFile& m_file;            // only this thread touches it while the thread runs
+    DescriptorLease m_lease;  // before the worker: the thread stops before the descriptor goes back
     const int m_descriptor;
     const qint64 m_start;
     const qint64 m_length;
@@ -269,12 +271,12 @@ FileSendEngine::FileSendEngine(Session& session, QObject* parent)
             [this](const QString&, const QStringList& card) { OnIntroduced(card); });
     connect(&m_link, &PeerLink::MessageReceived, this, &FileSendEngine::OnControlMessage);
     connect(&m_link, &PeerLink::PeerClosed, this, [this] { OnControlClosed(); });
-    connect(&m_link, &PeerLink::SocketError, this, &FileSendEngine::HandleConnectionError);
+    connect(&m_link, &PeerLink::SocketFailed, this, &FileSendEngine::HandleConnectionError);
 
     connect(&m_data, &Socket::Connected, this, &FileSendEngine::OnDataConnected);
     connect(&m_data, &Socket::DataArrival, this, &FileSendEngine::OnDataArrival);
-    connect(&m_data, &Socket::Closed, this, [this] { OnDataEnded(0); });
-    connect(&m_data, &Socket::Error, this, [this](int number) { OnDataEnded(number); });
+    connect(&m_data, &Socket::Closed, this, [this] { OnDataEnded(SocketError::None); });
+    connect(&m_data, &Socket::Error, this, [this](SocketError error) { OnDataEnded(error); });
 }
 
 FileSendEngine::~FileSendEngine() {
@@ -289,10 +291,10 @@ FileSendEngine::~FileSendEngine() {
         m_session.activity.SetSending(false);
 }
 
-QString FileSendEngine::FileProblem(const QString& path, int* kind) {
-    *kind = KindWarning;
+QString FileSendEngine::FileProblem(const QString& path, MessageKind* kind) {
+    *kind = MessageKind::Warning;
     if (TrimSpaces(path).isEmpty()) {
-        *kind = KindInfo;
+        *kind = MessageKind::Info;
         return QStringLiteral("必须选择一个文件。");
     }
     if (!FileExists(path))
@@ -344,7 +346,7 @@ void FileSendEngine::Cancel() {
 
 void FileSendEngine::Connect() {
     ++m_generation;
-    int kind = KindWarning;
+    MessageKind kind = MessageKind::Warning;
     const QString problem = FileProblem(m_request.filePath, &kind);
     if (!problem.isEmpty()) {
         // The file went away or grew between two attempts.
@@ -359,9 +361,9 @@ void FileSendEngine::Connect() {
     m_link.SetVerificationDigest(
         m_request.verificationCode.isEmpty() ? QString() : Digest(m_request.verificationCode));
     m_phase = Phase::Connecting;
-    const int number = m_link.Connect(m_request.peerAddress);
-    if (number != 0)
-        HandleConnectionError(number);
+    const SocketError error = m_link.Connect(m_request.peerAddress);
+    if (error != SocketError::None)
+        HandleConnectionError(error);
 }
 
 void FileSendEngine::OnLinkReset() {
@@ -375,9 +377,10 @@ void FileSendEngine::OnLinkReset() {
 void FileSendEngine::OnIntroduced(const QStringList& peerCard) {
     m_peerCard = peerCard;
     m_phase = Phase::DataConnecting;
-    const int number = m_data.Connect(m_request.peerAddress, kFileDataPort, m_session.localAddress);
-    if (number != 0)
-        HandleConnectionError(number);
+    const SocketError error =
+        m_data.Connect(m_request.peerAddress, kFileDataPort, m_session.localAddress);
+    if (error != SocketError::None)
+        HandleConnectionError(error);
 }
 
 void FileSendEngine::OnDataConnected() {
@@ -398,9 +401,9 @@ void FileSendEngine::SendOffer() {
     offer.modified = FileTimeText(m_request.filePath);
     offer.note = m_request.note;
     offer.key = m_dataKey;
-    const int number = m_link.Send(BuildOffer(offer));
-    if (number != 0) {
-        HandleConnectionError(number);
+    const SocketError error = m_link.Send(BuildOffer(offer));
+    if (error != SocketError::None) {
+        HandleConnectionError(error);
         return;
     }
     m_phase = Phase::WaitingForAnswer;
@@ -412,7 +415,7 @@ void FileSendEngine::SendOffer() {
                               FileSentLogValues(m_session.shell(), m_request.typedAddress,
                                                 m_request.filePath, m_request.note));
     if (!warning.isEmpty())
-        emit Failure(KindWarning, warning, false);
+        emit Failure(MessageKind::Warning, warning, false);
 }
 
 void FileSendEngine::BeginWaiting() {
@@ -432,7 +435,7 @@ void FileSendEngine::WaitTick() {
 void FileSendEngine::OnHandshakeTimedOut() {
     if (m_link.verified() || m_phase != Phase::Connecting)
         return;
-    ResetAndReport(QStringLiteral("连接超时,请尝试重新连接。"), KindWarning, true);
+    ResetAndReport(QStringLiteral("连接超时,请尝试重新连接。"), MessageKind::Warning, true);
 }
 
 // ---- Control messages ----
@@ -443,7 +446,7 @@ void FileSendEngine::OnControlMessage(char16_t code, const QString& payload) {
         case C::OfferAccepted:
             if (m_phase != Phase::WaitingForAnswer) {
                 // A second acceptance would restart the stream from a wrong place.
-                ResetAndReport(ConnectionBrokenMessage(), KindError, true);
+                ResetAndReport(ConnectionBrokenMessage(), MessageKind::Error, true);
                 return;
             }
             OnAcceptance(payload);
@@ -498,15 +501,15 @@ void FileSendEngine::OnControlClosed() {
 void FileSendEngine::OnDataArrival() {
     if (m_phase == Phase::Idle || m_phase == Phase::DataLost)
         return;
-    ResetAndReport(ConnectionBrokenMessage(), KindError, true);
+    ResetAndReport(ConnectionBrokenMessage(), MessageKind::Error, true);
 }
 
-void FileSendEngine::OnDataEnded(int errorNumber) {
+void FileSendEngine::OnDataEnded(SocketError error) {
     if (m_phase == Phase::Idle)
         return;
     if (m_phase == Phase::DataConnecting || m_phase == Phase::Offering) {
-        if (errorNumber != 0) {
-            HandleConnectionError(errorNumber);
+        if (error != SocketError::None) {
+            HandleConnectionError(error);
         } else {
             Reset();
         }
@@ -521,11 +524,11 @@ void FileSendEngine::OnDataEnded(int errorNumber) {
     m_data.Close();
     const bool wasSending = m_session.activity.sending();
     m_phase = Phase::DataLost;
-    m_dataEndError = errorNumber;
+    m_dataEndError = error;
     After(m_closeGraceMs, [this, wasSending] {
         if (m_phase != Phase::DataLost)
             return;
-        if (m_dataEndError != 0) {
+        if (m_dataEndError != SocketError::None) {
             HandleConnectionError(m_dataEndError);
         } else if (wasSending && !m_cancelledBySender) {
             PeerCancelled(QString());
@@ -560,9 +563,9 @@ void FileSendEngine::OnAcceptance(const QString& payload) {
         ReadFailed();
         return;
     }
-    const int descriptor = m_data.LendForWriting();
-    if (descriptor < 0) {
-        HandleConnectionError(kErrWrongState);
+    DescriptorLease lease = m_data.LendForWriting();
+    if (!lease) {
+        HandleConnectionError(SocketError::WrongState);
         return;
     }
     const qint64 chunkBytes = qMax<qint64>(m_session.settings.sendBufferBytes, 1);
@@ -571,7 +574,7 @@ void FileSendEngine::OnAcceptance(const QString& payload) {
     // while somebody hears of each chunk.
     m_chunksHeard = isSignalConnected(QMetaMethod::fromSignal(&FileSendEngine::ChunkSent));
     m_sender =
-        std::make_unique<ChunkSender>(m_file, descriptor, m_position, m_fileSize, chunkBytes,
+        std::make_unique<ChunkSender>(m_file, std::move(lease), m_position, m_fileSize, chunkBytes,
                                       m_dataKey, m_chunksHeard, [this] { m_senderNotice.Post(); });
 }
 
@@ -616,7 +619,7 @@ void FileSendEngine::OnSenderReport() {
     if (report.readFailed) {
         ReadFailed();
     } else if (report.peerClosed || report.sendError != 0) {
-        OnDataEnded(report.peerClosed ? 0 : ConnectionErrorNumber(report.sendError));
+        OnDataEnded(report.peerClosed ? SocketError::None : ConnectionError(report.sendError));
     } else if (report.done) {
         // The control connection tells when the receiver has it all.
         StopSender();
@@ -629,12 +632,11 @@ void FileSendEngine::StopSender() {
         return;
     m_sender->Stop();
     m_sender.reset();
-    m_data.TakeBackWriting();
     m_releasing = false;
 }
 
 void FileSendEngine::ReadFailed() {
-    ResetAndReport(QStringLiteral("无法继续发送:读取文件时发生错误。"), KindError, true);
+    ResetAndReport(QStringLiteral("无法继续发送:读取文件时发生错误。"), MessageKind::Error, true);
 }
 
 void FileSendEngine::SpeedTick() {
@@ -645,7 +647,7 @@ void FileSendEngine::SpeedTick() {
                            QStringLiteral(" 继续发送") +
                            QStringLiteral(",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出"
                                           "Tolvex\r\n-其它意外原因导致连接中断"),
-                       KindError, true);
+                       MessageKind::Error, true);
     }
 }
 
@@ -655,11 +657,11 @@ bool FileSendEngine::CancelSending(const QString& note) {
     m_cancelledBySender = true;
     m_timSendSpeed.stop();
     StopSender();
-    const int number = m_link.Send(BuildSenderCancel(note));
+    const SocketError error = m_link.Send(BuildSenderCancel(note));
     emit PageChanged(PageInput);
     // The peer closes both connections on the cancel, and that close resets the engine.
-    if (number != 0)
-        HandleConnectionError(number);
+    if (error != SocketError::None)
+        HandleConnectionError(error);
     return true;
 }
 
@@ -687,28 +689,28 @@ void FileSendEngine::ReportOutcome(int page, const QString& line, const QString&
 
 // ---- Errors, retries and the reset ----
 
-void FileSendEngine::HandleConnectionError(int number) {
+void FileSendEngine::HandleConnectionError(SocketError error) {
     if (m_phase == Phase::Idle || m_retryPending)
         return;
     const QString& a = m_request.shownAddress;
     QString text;
     bool systemModal = true;
     bool retryable = false;
-    switch (number) {
-        case kErrAddressInUse:
+    switch (error) {
+        case SocketError::AddressInUse:
             retryable = true;
             text = QStringLiteral("无法向 ") + a +
                    QStringLiteral(
                        " 发出请求,原因可能是:\r\n\r\n-对方正在使用Tolvex\r\n-"
                        "其它程序正在使用端口");
             break;
-        case kErrAddressNotAvailable:
-        case kErrHostNotFound:
+        case SocketError::AddressNotAvailable:
+        case SocketError::HostNotFound:
             text = QStringLiteral("无效的IP或TVX地址,请重新输入。");
             systemModal = false;
             break;
-        case kErrConnectionAborted:
-        case kErrConnectionReset:
+        case SocketError::ConnectionAborted:
+        case SocketError::ConnectionReset:
             if (m_cancelledBySender) {
                 Reset();
                 return;
@@ -718,20 +720,20 @@ void FileSendEngine::HandleConnectionError(int number) {
                        ",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出Tolvex\r\n-"
                        "其它意外原因导致连接中断");
             break;
-        case kErrShutDown:
-        case kErrTimedOut:
+        case SocketError::ShutDown:
+        case SocketError::TimedOut:
             retryable = true;
             text = QStringLiteral("无法连接 ") + a +
                    QStringLiteral(
                        " ,原因可能是:\r\n\r\n-对方没有登陆网络\r\n-防火墙阻止了连接\r\n-"
                        "双方处于不同的网络中");
             break;
-        case kErrConnectionRefused:
+        case SocketError::ConnectionRefused:
             retryable = true;
             text = QStringLiteral("无法连接 ") + a +
                    QStringLiteral(" ,原因可能是:\r\n\r\n-对方没有运行Tolvex");
             break;
-        case kErrWrongState:
+        case SocketError::WrongState:
             text = QStringLiteral("无法继续:网络连接发生错误。");
             break;
         default:
@@ -742,7 +744,7 @@ void FileSendEngine::HandleConnectionError(int number) {
         QueueRetry();
         return;
     }
-    ResetAndReport(text, KindError, systemModal);
+    ResetAndReport(text, MessageKind::Error, systemModal);
 }
 
 void FileSendEngine::QueueRetry() {
@@ -760,8 +762,8 @@ void FileSendEngine::QueueRetry() {
 void FileSendEngine::RetryConnection() {
     ++m_retryCount;
     if (m_retryAttempts <= m_retryCount) {
-        ResetAndReport(QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"), KindError,
-                       false);
+        ResetAndReport(QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"),
+                       MessageKind::Error, false);
         return;
     }
     emit StatusLine(QStringLiteral("(已尝试连接 ") + QString::number(m_retryCount) +
@@ -769,7 +771,7 @@ void FileSendEngine::RetryConnection() {
     Connect();
 }
 
-void FileSendEngine::ResetAndReport(const QString& text, int kind, bool systemModal) {
+void FileSendEngine::ResetAndReport(const QString& text, MessageKind kind, bool systemModal) {
     Reset();
     emit Failure(kind, text, systemModal);
 }
@@ -799,7 +801,7 @@ void FileSendEngine::Reset() {
     m_progress.Reset();
     m_fileSize = 0;
     m_cancelledBySender = false;
-    m_dataEndError = 0;
+    m_dataEndError = SocketError::None;
     m_file.close();
     m_releasedChunks = 0;
     m_sendingShown = false;

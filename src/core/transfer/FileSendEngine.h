@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "common/Messages.h"
 #include "common/PostedNotice.h"
 #include "platform/Socket.h"
 #include "protocol/PeerLink.h"
@@ -73,7 +74,7 @@ public:
     ~FileSendEngine() override;
 
     // Why the file cannot be sent, with the message kind to show it in; empty when it can.
-    static QString FileProblem(const QString& path, int* kind);
+    static QString FileProblem(const QString& path, MessageKind* kind);
 
     // ---- Decisions ----
 
@@ -113,7 +114,7 @@ public:
     // As the clock and the sockets would call them.
     void SpeedTick();
     void WaitTick();
-    void HandleConnectionError(int number);
+    void HandleConnectionError(SocketError error);
     void RetryConnection();
 
 signals:
@@ -140,7 +141,7 @@ signals:
     void Outcome(int page, const QString& line, const QString& note);
     // A message for the window to show with ShowMessage (kind as MessageKind). Except for a
     // failed history-log write, the transfer has already been closed when it comes.
-    void Failure(int kind, const QString& text, bool systemModal);
+    void Failure(tvx::MessageKind kind, const QString& text, bool systemModal);
     // The receiver refused admission (code, block list) or speaks another version: the text
     // to show (Error, system-modal). The engine closes right after.
     void Refused(const QString& text);
@@ -153,7 +154,7 @@ private:
     void Connect();
     void QueueRetry();
     void Reset();
-    void ResetAndReport(const QString& text, int kind, bool systemModal);
+    void ResetAndReport(const QString& text, MessageKind kind, bool systemModal);
     void ReportOutcome(int page, const QString& line, const QString& note);
     void SetSending(bool sending);
 
@@ -163,7 +164,7 @@ private:
     void OnControlClosed();
     void OnDataConnected();
     void OnDataArrival();
-    void OnDataEnded(int errorNumber);
+    void OnDataEnded(SocketError error);
     void OnHandshakeTimedOut();
     void SendOffer();
     void BeginWaiting();
@@ -202,8 +203,9 @@ private:
     // The file stays open while the sending thread reads and sends it.
     QFile m_file;
     class ChunkSender;
-    std::unique_ptr<ChunkSender> m_sender;
+    // Declared before the thread's owner, so it outlives the thread that posts to it.
     PostedNotice m_senderNotice{this, [this] { OnSenderReport(); }};
+    std::unique_ptr<ChunkSender> m_sender;
     bool m_chunksHeard = false;  // ChunkSent has listeners: the thread waits for each release
     int m_releasedChunks = 0;    // chunks the thread may send
     bool m_releasing = false;
@@ -215,7 +217,7 @@ private:
     quint64 m_generation = 0;
     bool m_resetting = false;
     bool m_retryPending = false;
-    int m_dataEndError = 0;
+    SocketError m_dataEndError = SocketError::None;
     int m_pauseMs = kProgressPauseMs;
     int m_closeGraceMs = kCloseGraceMs;
 };

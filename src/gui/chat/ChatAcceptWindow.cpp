@@ -77,7 +77,7 @@ ChatAcceptWindow::ChatAcceptWindow(Session& session, QWidget* parent)
                          m_session.system().Now());
     });
     connect(responder, &ChatResponder::Failure, this,
-            [this](int kind, const QString& text, bool systemModal) {
+            [this](MessageKind kind, const QString& text, bool systemModal) {
                 ShowMessage(m_session.messageBox(), this, text, kind, systemModal);
             });
     connect(responder, &ChatResponder::ResetDone, this, &ChatAcceptWindow::OnResetDone);
@@ -239,10 +239,10 @@ void ChatAcceptWindow::Shutdown() {
     m_responder->Shutdown();
 }
 
-void ChatAcceptWindow::OnListenerFailed(int number) {
+void ChatAcceptWindow::OnListenerFailed(SocketError error) {
     // Nothing can answer invitations any more; the program ends after the message.
     ShowMessage(m_session.messageBox(), m_owner ? m_owner : this,
-                ChatResponder::ListenerFailureText(number), KindError, true);
+                ChatResponder::ListenerFailureText(error), MessageKind::Error, true);
     emit ListenerFailed();
 }
 
@@ -324,7 +324,7 @@ void ChatAcceptWindow::OnChatEntered(bool automatically, const QString& timestam
 void ChatAcceptWindow::SendText() {
     if (!m_responder->chatInProgress()) {
         ShowMessage(m_session.messageBox(), this, QStringLiteral("无法发送,对方已离开聊天室。"),
-                    KindWarning, false);
+                    MessageKind::Warning, false);
         return;
     }
     if (TrimLines(m_chat->InputText()).isEmpty()) {
@@ -342,8 +342,8 @@ void ChatAcceptWindow::SendText() {
 }
 
 void ChatAcceptWindow::LeaveChat() {
-    if (ShowMessage(m_session.messageBox(), this, QStringLiteral("确实要离开聊天室么？"), KindAsk,
-                    false) == MessageAnswer::No)
+    if (ShowMessage(m_session.messageBox(), this, QStringLiteral("确实要离开聊天室么？"),
+                    MessageKind::Ask, false) == MessageAnswer::No)
         return;
     hide();
     m_responder->Leave();

@@ -5,6 +5,8 @@
 #include <QWidget>
 #include <array>
 
+#include "common/Messages.h"
+#include "platform/SocketErrors.h"
 #include "records/PeerInfoWindow.h"
 
 class QCheckBox;
@@ -79,7 +81,7 @@ private:
     void OnTextReceived(const QString& styledText);
     void OnPeerLeftChat();
     void OnResetDone(bool keepWindow);
-    void OnListenerFailed(int number);
+    void OnListenerFailed(SocketError error);
 
     Session& m_session;
     ChatResponder* m_responder;

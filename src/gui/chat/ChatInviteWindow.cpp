@@ -625,7 +625,7 @@ void ChatInviteWindow::EnterChatPage() {
 void ChatInviteWindow::SendText() {
     if (!m_inviter->chatActive()) {
         ShowMessage(m_session.messageBox(), this, QStringLiteral("无法发送,对方已离开聊天室。"),
-                    KindWarning, false);
+                    MessageKind::Warning, false);
         return;
     }
     if (TrimLines(m_chat->InputText()).isEmpty()) {
@@ -643,8 +643,8 @@ void ChatInviteWindow::SendText() {
 }
 
 void ChatInviteWindow::LeaveChat() {
-    if (ShowMessage(m_session.messageBox(), this, QStringLiteral("确实要离开聊天室么？"), KindAsk,
-                    false) == MessageAnswer::No)
+    if (ShowMessage(m_session.messageBox(), this, QStringLiteral("确实要离开聊天室么？"),
+                    MessageKind::Ask, false) == MessageAnswer::No)
         return;
     // The chat may have ended while the question was open; leaving then only returns to input.
     m_inviter->Leave();
@@ -665,7 +665,7 @@ void ChatInviteWindow::OnPeerLeftChat() {
     ActivateWindow(this);
 }
 
-void ChatInviteWindow::OnFailure(int kind, const QString& text, bool systemModal) {
+void ChatInviteWindow::OnFailure(MessageKind kind, const QString& text, bool systemModal) {
     ShowMessage(m_session.messageBox(), this, text, kind, systemModal);
 }
 

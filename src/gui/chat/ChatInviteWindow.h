@@ -6,6 +6,7 @@
 #include <array>
 
 #include "address/AddressPicker.h"
+#include "common/Messages.h"
 #include "records/PeerInfoWindow.h"
 
 class QCheckBox;
@@ -98,7 +99,7 @@ private:
     void EnterChatPage();
     void OnPeerLeftChat();
     void OnTextReceived(const QString& styledText);
-    void OnFailure(int kind, const QString& text, bool systemModal);
+    void OnFailure(MessageKind kind, const QString& text, bool systemModal);
 
     Session& m_session;
     ChatInviter* m_inviter;

@@ -217,7 +217,7 @@ bool SaveAsRtf(Session& session, QWidget* owner, const QTextEdit* transcript, bo
     if (file.open(QIODevice::WriteOnly) && file.write(rtf) == rtf.size() && file.commit())
         return true;
     ShowMessage(session.messageBox(), owner, QStringLiteral("保存文字时错误:") + file.errorString(),
-                KindError, false);
+                MessageKind::Error, false);
     return false;
 }
 

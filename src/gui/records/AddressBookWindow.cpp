@@ -139,7 +139,7 @@ bool AddressBookWindow::TakeInput(const QString& nameEmptyText, QString* entry) 
     m_txtInputAdress[2]->setText(address);
     MessageBoxService& box = m_session.messageBox();
     if (name.isEmpty()) {
-        ShowMessage(box, this, nameEmptyText, KindInfo, false);
+        ShowMessage(box, this, nameEmptyText, MessageKind::Info, false);
         m_txtInputAdress[1]->setFocus();
         return false;
     }
@@ -147,12 +147,13 @@ bool AddressBookWindow::TakeInput(const QString& nameEmptyText, QString* entry) 
         ShowMessage(
             box, this,
             QStringLiteral("用户名中不能包含") + QStringLiteral("|") + QStringLiteral("字符。"),
-            KindInfo, false);
+            MessageKind::Info, false);
         m_txtInputAdress[1]->setFocus();
         return false;
     }
     if (ResolvePeerAddress(address).isEmpty()) {
-        ShowMessage(box, this, QStringLiteral("无效的IP或TVX地址,请重新输入。"), KindError, false);
+        ShowMessage(box, this, QStringLiteral("无效的IP或TVX地址,请重新输入。"), MessageKind::Error,
+                    false);
         m_txtInputAdress[2]->setFocus();
         return false;
     }
@@ -183,7 +184,7 @@ void AddressBookWindow::EditEntry() {
     const int row = FirstSelectedRow(m_lstAdrs);
     if (row < 0) {
         ShowMessage(m_session.messageBox(), this, QStringLiteral("目前尚未选择任何地址。"),
-                    KindWarning, false);
+                    MessageKind::Warning, false);
         return;
     }
     QString entry;
@@ -203,8 +204,8 @@ void AddressBookWindow::InvertEntrySelection() {
 
 void AddressBookWindow::SaveBook() {
     if (WriteBook())
-        ShowMessage(m_session.messageBox(), this, QStringLiteral("地址簿保存成功。"), KindInfo,
-                    false);
+        ShowMessage(m_session.messageBox(), this, QStringLiteral("地址簿保存成功。"),
+                    MessageKind::Info, false);
 }
 
 bool AddressBookWindow::WriteBook() {
@@ -214,7 +215,7 @@ bool AddressBookWindow::WriteBook() {
         ShowMessage(m_session.messageBox(), this,
                     QStringLiteral("将用户地址保存到地址簿时发生错误。") +
                         QStringLiteral("\r\n\r\n") + error,
-                    KindError, false);
+                    MessageKind::Error, false);
         return false;
     }
     m_savedEntries = entries;
@@ -229,9 +230,9 @@ void AddressBookWindow::closeEvent(QCloseEvent* event) {
     // Only the user's own close asks; the program's end closes without questions, as it
     // ends everything else.
     if (event->spontaneous() && HasUnsavedChanges()) {
-        const MessageAnswer answer =
-            ShowMessage(m_session.messageBox(), this,
-                        QStringLiteral("地址簿已被修改，是否保存修改？"), KindAskCancel, false);
+        const MessageAnswer answer = ShowMessage(m_session.messageBox(), this,
+                                                 QStringLiteral("地址簿已被修改，是否保存修改？"),
+                                                 MessageKind::AskCancel, false);
         // Yes closes only once the file is written; a failed save has said why.
         if (answer == MessageAnswer::Cancel || (answer == MessageAnswer::Yes && !WriteBook())) {
             event->ignore();
@@ -314,8 +315,8 @@ void AddressBookWindow::AddFoundPeerToBook() {
     } else {
         // More than the book loads would be lost at the next start.
         if (m_lstAdrs->count() >= kMaxListEntries) {
-            ShowMessage(box, this, QStringLiteral("地址簿数量已达到最大限制500个。"), KindWarning,
-                        false);
+            ShowMessage(box, this, QStringLiteral("地址簿数量已达到最大限制500个。"),
+                        MessageKind::Warning, false);
             return;
         }
         m_lstAdrs->addItem(entry);

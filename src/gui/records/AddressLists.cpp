@@ -25,14 +25,15 @@ void LoadAddressBook(Session& session, QListWidget* list, QWidget* owner, bool s
     if (loaded.overLimit && showLimitMessage) {
         session.messageBox().Show(
             owner, QStringLiteral("地址簿数量已超过最大限制500个，超出部分将被忽略。"),
-            kProgramTitle, MessageStyleOf(KindWarning));
+            kProgramTitle, MessageStyleOf(MessageKind::Warning));
     }
 }
 
 int DeleteSelectedEntries(MessageBoxService& box, QWidget* owner, QListWidget* list) {
     const QList<QListWidgetItem*> selected = list->selectedItems();
     if (selected.isEmpty()) {
-        ShowMessage(box, owner, QStringLiteral("目前尚未选择任何地址。"), KindWarning, false);
+        ShowMessage(box, owner, QStringLiteral("目前尚未选择任何地址。"), MessageKind::Warning,
+                    false);
         return 0;
     }
     // The question lets events run: the window may close or the list change meanwhile.
@@ -43,7 +44,7 @@ int DeleteSelectedEntries(MessageBoxService& box, QWidget* owner, QListWidget* l
         const QPersistentModelIndex index(list->model()->index(list->row(selected.first()), 0));
         const QString text = QStringLiteral("确实要删除地址 \"") + selected.first()->text() +
                              QStringLiteral("\" 么？");
-        if (ShowMessage(box, owner, text, KindAsk, false) == MessageAnswer::No)
+        if (ShowMessage(box, owner, text, MessageKind::Ask, false) == MessageAnswer::No)
             return 0;
         if (!guard || !index.isValid())
             return 0;
@@ -52,7 +53,7 @@ int DeleteSelectedEntries(MessageBoxService& box, QWidget* owner, QListWidget* l
     }
     const QString text = QStringLiteral("确实要删除选择的 ") + QString::number(selected.size()) +
                          QStringLiteral(" 个地址么？");
-    if (ShowMessage(box, owner, text, KindAsk, false) == MessageAnswer::No)
+    if (ShowMessage(box, owner, text, MessageKind::Ask, false) == MessageAnswer::No)
         return 0;
     if (!guard)
         return 0;
@@ -77,8 +78,8 @@ bool ShowAddressPicker(Session& session, QWidget* owner, PickerPurpose purpose,
     // Copies found on the network are worth a picker of their own.
     const bool found = session.presence && session.presence->PeerCount() > 0;
     if (!found && (!book.isFile() || book.size() == 0)) {
-        ShowMessage(session.messageBox(), owner, QStringLiteral("当前地址簿为空。"), KindInfo,
-                    false);
+        ShowMessage(session.messageBox(), owner, QStringLiteral("当前地址簿为空。"),
+                    MessageKind::Info, false);
         return false;
     }
     if (openPicker)

@@ -585,7 +585,7 @@ void OptionsDialog::ChooseAutoSaveFolder() {
 bool OptionsDialog::AcceptBlockInput(const QString& address) {
     if (ResolvePeerAddress(address).isEmpty()) {
         ShowMessage(m_session.messageBox(), this, QStringLiteral("无效的IP或TVX地址,请重新输入。"),
-                    KindError, false);
+                    MessageKind::Error, false);
         m_txtInputAdress->setFocus();
         return false;
     }
@@ -622,7 +622,7 @@ void OptionsDialog::EditBlockedAddress() {
     const int row = FirstSelectedRow(m_lstIP);
     if (row < 0) {
         ShowMessage(m_session.messageBox(), this, QStringLiteral("目前尚未选择任何地址。"),
-                    KindWarning, false);
+                    MessageKind::Warning, false);
         return;
     }
     if (!AcceptBlockInput(address))
@@ -674,7 +674,7 @@ void OptionsDialog::ApplyAndClose() {
             return;
         case ApplyOutcome::StoreFailed:
         case ApplyOutcome::BlockFileFailed:
-            ShowMessage(m_session.messageBox(), this, outcome.message, KindError, false);
+            ShowMessage(m_session.messageBox(), this, outcome.message, MessageKind::Error, false);
             close();
             return;
     }

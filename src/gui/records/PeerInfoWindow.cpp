@@ -84,7 +84,7 @@ bool PeerInfoWindow::eventFilter(QObject* watched, QEvent* event) {
         m_session.shell().SetClipboardText(QString());
         m_session.shell().SetClipboardText(m_txtGuestInfo[1]->text());
         ShowMessage(m_session.messageBox(), this, QStringLiteral("对方地址已复制到剪贴板。"),
-                    KindInfo, false);
+                    MessageKind::Info, false);
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -93,7 +93,7 @@ void PeerInfoWindow::AddToAddressBook() {
     if (ShowMessage(m_session.messageBox(), this,
                     QStringLiteral("确实要将该用户地址加入地址簿么？") + QStringLiteral("\r\n") +
                         QStringLiteral("添加后可在\"地址簿\"中编辑。"),
-                    KindAsk, false) == MessageAnswer::No)
+                    MessageKind::Ask, false) == MessageAnswer::No)
         return;
     AddPeerToAddressBook(m_session, this, m_txtGuestInfo[2]->text(), m_txtGuestInfo[1]->text());
 }
@@ -102,7 +102,7 @@ void PeerInfoWindow::AddToBlockList() {
     if (ShowMessage(m_session.messageBox(), this,
                     QStringLiteral("确实要将此用户地址加入屏蔽列表么？") + QStringLiteral("\r\n") +
                         QStringLiteral("要解除屏蔽请在\"选项-安全\"中设置。"),
-                    KindAsk, false) == MessageAnswer::No)
+                    MessageKind::Ask, false) == MessageAnswer::No)
         return;
     BlockPeer(m_session, this, m_txtGuestInfo[1]->text());
 }

@@ -157,8 +157,8 @@ void PersonalInfoWindow::CopyAddress(int index) {
     m_session.shell().SetClipboardText(m_txtLocalInfo[index]->text());
     const QString label = index == 1 ? QStringLiteral("TVX") : QStringLiteral("IP");
     ShowMessage(m_session.messageBox(), this,
-                QStringLiteral("本地") + label + QStringLiteral("地址已复制到剪贴板。"), KindInfo,
-                false);
+                QStringLiteral("本地") + label + QStringLiteral("地址已复制到剪贴板。"),
+                MessageKind::Info, false);
 }
 
 void PersonalInfoWindow::ChangeAddressCode() {
@@ -180,8 +180,8 @@ void PersonalInfoWindow::SaveCard() {
     const QString nickName = TrimSpaces(m_txtLocalInfo[3]->text());
     m_txtLocalInfo[3]->setText(nickName);
     if (nickName.isEmpty()) {
-        ShowMessage(m_session.messageBox(), this, QStringLiteral("昵称不能为空。"), KindWarning,
-                    false);
+        ShowMessage(m_session.messageBox(), this, QStringLiteral("昵称不能为空。"),
+                    MessageKind::Warning, false);
         m_txtLocalInfo[3]->setFocus();
         return;
     }
@@ -189,7 +189,7 @@ void PersonalInfoWindow::SaveCard() {
         ShowMessage(
             m_session.messageBox(), this,
             QStringLiteral("昵称中不能包含") + QStringLiteral("|") + QStringLiteral("字符。"),
-            KindInfo, false);
+            MessageKind::Info, false);
         m_txtLocalInfo[3]->setFocus();
         return;
     }

@@ -375,7 +375,8 @@ void MainWindow::CheckAlarm() {
     // Set before the box opens, so that ticks while it is open do not fire again.
     m_alarmFired = true;
     if (settings.popText)
-        ShowMessage(m_session.messageBox(), this, settings.popTextString, KindProduct, true);
+        ShowMessage(m_session.messageBox(), this, settings.popTextString, MessageKind::Product,
+                    true);
     if (settings.timerOpen && FileExists(settings.exeFilePath))
         OpenFileChecked(m_session.shell(), m_session.messageBox(), this, settings.exeFilePath);
 }
@@ -398,7 +399,7 @@ void MainWindow::ExitProgram() {
         const QString question = QStringLiteral("确实要退出") + QStringLiteral("Tolvex") +
                                  QStringLiteral("么？") + QStringLiteral("当前正在进行的事件:") +
                                  QStringLiteral("\r\n\r\n") + list;
-        if (ShowMessage(m_session.messageBox(), this, question, KindAsk, false) ==
+        if (ShowMessage(m_session.messageBox(), this, question, MessageKind::Ask, false) ==
             MessageAnswer::No)
             return;
     }

@@ -46,7 +46,8 @@ AddressChoiceDialog::AddressChoiceDialog(MessageBoxService& messageBox,
 void AddressChoiceDialog::AcceptChoice() {
     const QList<QListWidgetItem*> selected = m_lstIP->selectedItems();
     if (selected.size() != 1) {
-        ShowMessage(m_messageBox, this, QStringLiteral("必须指定一个IP地址。"), KindWarning, false);
+        ShowMessage(m_messageBox, this, QStringLiteral("必须指定一个IP地址。"),
+                    MessageKind::Warning, false);
         return;
     }
     m_chosen = selected.first()->text();

@@ -54,8 +54,8 @@ StartupOutcome FindLocalAddresses(Session& session) {
 StartupOutcome RunStartup(Session& session, const StartupOptions& options, InstanceLock& lock,
                           const AddressChooser& chooser) {
     if (!lock.Acquire(session.store().Folder())) {
-        ShowMessage(session.messageBox(), nullptr, QStringLiteral("Tolvex已经运行。"), KindWarning,
-                    false);
+        ShowMessage(session.messageBox(), nullptr, QStringLiteral("Tolvex已经运行。"),
+                    MessageKind::Warning, false);
         return StartupOutcome::AlreadyRunning;
     }
 
@@ -75,7 +75,7 @@ StartupOutcome RunStartup(Session& session, const StartupOptions& options, Insta
         ShowMessage(session.messageBox(), nullptr,
                     QStringLiteral(
                         "因未能获得可用IP地址,Tolvex无法运行。\r\n\r\n-请检查当前网络状况是否正常"),
-                    KindError, false);
+                    MessageKind::Error, false);
         return StartupOutcome::NoAddress;
     }
     if (session.localAddressList.size() == 1) {

@@ -282,12 +282,12 @@ void ReceiverPage::SetLabel(const char* name, const QString& text) {
     findChild<QLabel*>(QLatin1String(name))->setText(text);
 }
 
-void ReceiverPage::ShowFailure(const QString& text, int kind, bool systemModal) {
+void ReceiverPage::ShowFailure(const QString& text, MessageKind kind, bool systemModal) {
     ShowMessage(m_session.messageBox(), m_window, text, kind, systemModal);
 }
 
 void ReceiverPage::ShowHistoryWarning(const QString& text) {
-    ShowMessage(m_session.messageBox(), m_window, text, KindWarning, false);
+    ShowMessage(m_session.messageBox(), m_window, text, MessageKind::Warning, false);
 }
 
 void ReceiverPage::HideAfterReset(bool keepPage) {
@@ -364,7 +364,7 @@ void ReceiverPage::AcceptOffer() {
             // a file is told that it stays as it was.
             if (FileExists(chosen)) {
                 ShowMessage(m_session.messageBox(), m_window,
-                            QStringLiteral("对方已取消文件发送。"), KindWarning, false);
+                            QStringLiteral("对方已取消文件发送。"), MessageKind::Warning, false);
             }
             return;
         }
@@ -373,7 +373,7 @@ void ReceiverPage::AcceptOffer() {
                 ShowMessage(m_session.messageBox(), m_window,
                             QStringLiteral("确实要拒收文件") + QLatin1Char('"') + offered +
                                 QLatin1Char('"') + QStringLiteral("么？"),
-                            KindAsk, false);
+                            MessageKind::Ask, false);
             if (answer != MessageAnswer::No) {
                 Refuse(offer);
                 return;
@@ -397,8 +397,8 @@ void ReceiverPage::AcceptOffer() {
                     PercentText(double(held) / double(length)) +
                     QStringLiteral(" 内容,是否继续接收剩余字节？") + QStringLiteral("\r\n\r\n") +
                     QStringLiteral("点击 否 重新开始接收;点击 取消 重新选择保存位置。");
-                const MessageAnswer answer =
-                    ShowMessage(m_session.messageBox(), m_window, question, KindAskCancel, false);
+                const MessageAnswer answer = ShowMessage(m_session.messageBox(), m_window, question,
+                                                         MessageKind::AskCancel, false);
                 if (answer == MessageAnswer::Cancel)
                     continue;
                 m_engine.Accept(
@@ -410,8 +410,8 @@ void ReceiverPage::AcceptOffer() {
             case FileReceiveEngine::Held::TooLong: {
                 const MessageAnswer answer = ShowMessage(
                     m_session.messageBox(), m_window,
-                    QStringLiteral("当前待续传文件与对方的文件不匹配,是否重新开始接收？"), KindAsk,
-                    false);
+                    QStringLiteral("当前待续传文件与对方的文件不匹配,是否重新开始接收？"),
+                    MessageKind::Ask, false);
                 if (answer == MessageAnswer::No)
                     continue;
                 m_engine.Accept(offer, Start::FromFirstByte, replace);
@@ -508,7 +508,7 @@ void ReceiverPage::CloseFinishedPage() {
 
 void ReceiverPage::CancelReceiving() {
     if (ShowMessage(m_session.messageBox(), m_window,
-                    QStringLiteral("确实要取消正在接收的文件么？"), KindAsk,
+                    QStringLiteral("确实要取消正在接收的文件么？"), MessageKind::Ask,
                     false) != MessageAnswer::Yes)
         return;
     if (!m_session.activity.receiving())

@@ -123,7 +123,7 @@ SendWindow::SendWindow(Session& session, QWidget* parent)
     connect(&m_engine, &FileSendEngine::SpeedTicked, this, &SendWindow::UpdateSpeed);
     connect(&m_engine, &FileSendEngine::Outcome, this, &SendWindow::ShowOutcome);
     connect(&m_engine, &FileSendEngine::Failure, this,
-            [this](int kind, const QString& text, bool systemModal) {
+            [this](MessageKind kind, const QString& text, bool systemModal) {
                 ShowMessage(m_session.messageBox(), this, text, kind, systemModal);
             });
     connect(&m_engine, &FileSendEngine::Refused, this, &SendWindow::ShowLinkMessage);
@@ -633,7 +633,7 @@ void SendWindow::FileBoxChanged() {
         if (size < 0 || size > kMaxFileLength) {
             m_txtFSInfo[2]->clear();
             ShowMessage(m_session.messageBox(), this, QStringLiteral("发送的文件大小不能超过2G。"),
-                        KindWarning, false);
+                        MessageKind::Warning, false);
             return;
         }
         const QIcon icon = GetFileIcon(m_session.shell(), path, IconSmall);
@@ -666,7 +666,7 @@ void SendWindow::FileTipTick() {
 // ---- Starting and connecting ----
 
 bool SendWindow::CheckFile() {
-    int kind = KindWarning;
+    MessageKind kind = MessageKind::Warning;
     const QString warning = FileSendEngine::FileProblem(m_txtFSInfo[2]->text(), &kind);
     if (warning.isEmpty())
         return true;
@@ -746,7 +746,7 @@ void SendWindow::CancelSendingClicked() {
         return;
     const MessageAnswer answer =
         ShowMessage(m_session.messageBox(), this, QStringLiteral("确实要取消正在发送的文件么？"),
-                    KindAsk, false);
+                    MessageKind::Ask, false);
     // The transfer may have ended while the question was open.
     if (answer == MessageAnswer::No)
         return;
@@ -756,7 +756,7 @@ void SendWindow::CancelSendingClicked() {
 // ---- Outcomes ----
 
 void SendWindow::ShowLinkMessage(const QString& text) {
-    ShowMessage(m_session.messageBox(), this, text, KindError, true);
+    ShowMessage(m_session.messageBox(), this, text, MessageKind::Error, true);
 }
 
 void SendWindow::ShowOutcome(int page, const QString& line, const QString& note) {
