@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
     request.peerAddress = kResponderAddress;
     request.shownAddress = kResponderAddress;
     inviter.StartInvitation(request);
-    if (!RunUntil([&] { return inviter.chatActive() && responder.chatInProgress(); }, 10000)) {
+    if (!RunUntil([&] { return inviter.chatting() && responder.chatting(); }, 10000)) {
         std::fprintf(stderr, "chat_bench: the chat did not open\n");
         return 1;
     }
@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
                                                              : "NOT ALL IN ORDER");
 
     inviter.Leave();
-    RunUntil([&] { return !inviter.chatActive(); }, 5000);
+    RunUntil([&] { return !inviter.chatting(); }, 5000);
     responder.Shutdown();
     return pingDone && pingOrder && floodDone && floodOrder ? 0 : 1;
 }

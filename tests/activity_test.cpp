@@ -11,27 +11,27 @@ TEST(Activity, AnnouncesEveryChangeAndOnlyChanges) {
     QSignalSpy changed(&activity, &Activity::Changed);
     QSignalSpy waiting(&activity, &Activity::WaitingChanged);
 
-    activity.SetSending(true);
-    activity.SetSending(true);
-    activity.SetReceiving(true);
-    activity.SetChatActive(true);
-    activity.SetChatInProgress(true);
+    activity.SetSendWindowSending(true);
+    activity.SetSendWindowSending(true);
+    activity.SetMainWindowReceiving(true);
+    activity.SetInviteWindowChatting(true);
+    activity.SetAcceptWindowChatting(true);
     EXPECT_EQ(changed.count(), 4);
-    EXPECT_TRUE(activity.sending());
-    EXPECT_TRUE(activity.receiving());
+    EXPECT_TRUE(activity.sendWindowSending());
+    EXPECT_TRUE(activity.mainWindowReceiving());
     EXPECT_TRUE(activity.chatting());
     // Running work is not something that waits for the user.
     EXPECT_FALSE(activity.waiting());
     EXPECT_EQ(waiting.count(), 0);
 
-    activity.SetChatActive(false);
+    activity.SetInviteWindowChatting(false);
     EXPECT_TRUE(activity.chatting());
-    activity.SetChatInProgress(false);
+    activity.SetAcceptWindowChatting(false);
     EXPECT_FALSE(activity.chatting());
-    activity.SetSending(false);
-    activity.SetSending(false);
+    activity.SetSendWindowSending(false);
+    activity.SetSendWindowSending(false);
     EXPECT_EQ(changed.count(), 7);
-    EXPECT_FALSE(activity.sending());
+    EXPECT_FALSE(activity.sendWindowSending());
 }
 
 TEST(Activity, WaitingChangesWithTheFirstAndTheLastThingThatWaits) {
@@ -39,21 +39,21 @@ TEST(Activity, WaitingChangesWithTheFirstAndTheLastThingThatWaits) {
     QSignalSpy changed(&activity, &Activity::Changed);
     QSignalSpy waiting(&activity, &Activity::WaitingChanged);
 
-    activity.SetOfferPending(true);
+    activity.SetOfferWaiting(true);
     ASSERT_EQ(waiting.count(), 1);
     EXPECT_TRUE(waiting.takeFirst().at(0).toBool());
     // A second waiting thing, and the first one answered: something still waits.
-    activity.SetInvitationPending(true);
-    activity.SetOfferPending(false);
+    activity.SetInvitationWaiting(true);
+    activity.SetOfferWaiting(false);
     EXPECT_TRUE(activity.waiting());
-    EXPECT_TRUE(activity.invitationPending());
+    EXPECT_TRUE(activity.invitationWaiting());
     EXPECT_EQ(waiting.count(), 0);
 
     // The listener reads the new state when it is told: Changed comes first.
     QList<bool> seen;
     QObject::connect(&activity, &Activity::WaitingChanged, &activity,
                      [&](bool now) { seen << now << activity.waiting(); });
-    activity.SetInvitationPending(false);
+    activity.SetInvitationWaiting(false);
     EXPECT_EQ(seen, (QList<bool>{false, false}));
     ASSERT_EQ(waiting.count(), 1);
     EXPECT_FALSE(waiting.takeFirst().at(0).toBool());

@@ -125,10 +125,10 @@ protected:
     // Runs an invitation by hand to the open chat on both sides.
     bool OpenChat(const QString& note = QString()) {
         inviter.StartInvitation(To(kAnswererAddress, note));
-        if (!WaitUntil([&] { return responder.invitationPending(); }))
+        if (!WaitUntil([&] { return responder.invitationWaiting(); }))
             return false;
         responder.Accept();
-        return WaitUntil([&] { return inviter.chatActive(); });
+        return WaitUntil([&] { return inviter.chatting(); });
     }
 
     QTemporaryDir folder;
@@ -145,7 +145,7 @@ TEST_F(ChatNet, InvitationByIpv4AcceptedTextsKeepTheirStyleAndTheUsersLeaveIsNot
     answerer.session.settings.useLogFile = true;
     ASSERT_TRUE(responder.Load());
     inviter.StartInvitation(To(kAnswererAddress, QStringLiteral("聊聊?")));
-    ASSERT_TRUE(WaitUntil([&] { return responder.invitationPending(); }));
+    ASSERT_TRUE(WaitUntil([&] { return responder.invitationWaiting(); }));
     ASSERT_TRUE(WaitUntil([&] { return in.steps.size() == 3; }));
 
     EXPECT_EQ(in.steps, (QList<int>{1, 2, 3}));
@@ -156,7 +156,7 @@ TEST_F(ChatNet, InvitationByIpv4AcceptedTextsKeepTheirStyleAndTheUsersLeaveIsNot
     EXPECT_EQ(out.pages, QList<int>{ChatResponder::PageInvitation});
     EXPECT_EQ(out.countDown, QList<int>{60});
     EXPECT_EQ(out.blinks, 1);
-    EXPECT_TRUE(answerer.session.activity.invitationPending());
+    EXPECT_TRUE(answerer.session.activity.invitationWaiting());
     EXPECT_EQ(responder.peerNickName(), QStringLiteral("小明"));
     EXPECT_EQ(responder.peerFields().value(0), caller.session.localAddressCode);
     EXPECT_EQ(inviter.peerNickName(), QStringLiteral("小红"));
@@ -170,14 +170,14 @@ TEST_F(ChatNet, InvitationByIpv4AcceptedTextsKeepTheirStyleAndTheUsersLeaveIsNot
     EXPECT_EQ(in.status.last(), QStringLiteral("(已等待 ") + FormatDuration(75) + ")");
 
     responder.Accept();
-    ASSERT_TRUE(WaitUntil([&] { return inviter.chatActive(); }));
+    ASSERT_TRUE(WaitUntil([&] { return inviter.chatting(); }));
     EXPECT_TRUE(in.accepted);
     EXPECT_FALSE(in.acceptedAutomatically);
     EXPECT_EQ(in.pages.last(), int(ChatInviter::PageChat));
     EXPECT_EQ(out.entered, QList<bool>{false});
     EXPECT_EQ(out.pages.last(), int(ChatResponder::PageChat));
-    EXPECT_TRUE(answerer.session.activity.chatInProgress());
-    EXPECT_FALSE(answerer.session.activity.invitationPending());
+    EXPECT_TRUE(answerer.session.activity.acceptWindowChatting());
+    EXPECT_FALSE(answerer.session.activity.invitationWaiting());
 
     // Texts both ways with their styles, leading and trailing spaces, line breaks, and the
     // one character that this chat's key scrambles into the terminator's value.
@@ -196,14 +196,14 @@ TEST_F(ChatNet, InvitationByIpv4AcceptedTextsKeepTheirStyleAndTheUsersLeaveIsNot
     // The user leaves: the responder is told, the close that follows is not news here.
     inviter.Leave();
     EXPECT_EQ(in.pages.last(), int(ChatInviter::PageInput));
-    ASSERT_TRUE(WaitUntil([&] { return !inviter.chatActive(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !inviter.chatting(); }));
     ASSERT_TRUE(WaitUntil([&] { return responder.link().state() == PeerLink::State::Listening; }));
     EXPECT_EQ(out.peerLeft, 1);
     EXPECT_EQ(in.peerLeft, 0);
     EXPECT_TRUE(in.failures.isEmpty());
     EXPECT_TRUE(out.failures.isEmpty());
     EXPECT_EQ(out.resets, QList<bool>{true});  // the window stays with its transcript
-    EXPECT_FALSE(answerer.session.activity.chatInProgress());
+    EXPECT_FALSE(answerer.session.activity.acceptWindowChatting());
     EXPECT_EQ(in.pages.last(), int(ChatInviter::PageInput));
     EXPECT_FALSE(inviter.SendChatText(kStyleA + "x"));
 
@@ -230,7 +230,7 @@ TEST_F(ChatNet, InvitationByTvxAddressAcceptedAutomaticallyAndThePeerLeaving) {
 
     const QString code = EncodeAddressCode(kAnswererAddress);
     inviter.StartInvitation(To(code));
-    ASSERT_TRUE(WaitUntil([&] { return inviter.chatActive(); }));
+    ASSERT_TRUE(WaitUntil([&] { return inviter.chatting(); }));
     EXPECT_TRUE(in.acceptedAutomatically);
     EXPECT_EQ(in.autoReply, QStringLiteral("马上回来"));
     EXPECT_EQ(inviter.shownAddress(), code);
@@ -238,7 +238,7 @@ TEST_F(ChatNet, InvitationByTvxAddressAcceptedAutomaticallyAndThePeerLeaving) {
     EXPECT_TRUE(out.invitations.isEmpty());
     EXPECT_TRUE(out.countDown.isEmpty());
     EXPECT_EQ(out.blinks, 0);
-    EXPECT_FALSE(answerer.session.activity.invitationPending());
+    EXPECT_FALSE(answerer.session.activity.invitationWaiting());
     QFile received(answerer.session.appFolder + kLogFileName);
     ASSERT_TRUE(received.open(QIODevice::ReadOnly));
     EXPECT_TRUE(FromAnsi(received.readAll()).contains(QStringLiteral("(无)")));
@@ -250,7 +250,7 @@ TEST_F(ChatNet, InvitationByTvxAddressAcceptedAutomaticallyAndThePeerLeaving) {
     ASSERT_TRUE(WaitUntil([&] { return in.peerLeft == 1; }));
     ASSERT_TRUE(WaitUntil([&] { return responder.link().state() == PeerLink::State::Listening; }));
     EXPECT_EQ(out.peerLeft, 0);
-    EXPECT_FALSE(inviter.chatActive());
+    EXPECT_FALSE(inviter.chatting());
     EXPECT_EQ(in.pages.last(), int(ChatInviter::PageChat));  // the transcript stays
     EXPECT_FALSE(inviter.SendChatText(kStyleA + "x"));
     EXPECT_TRUE(in.failures.isEmpty());
@@ -258,7 +258,7 @@ TEST_F(ChatNet, InvitationByTvxAddressAcceptedAutomaticallyAndThePeerLeaving) {
 
     answerer.session.settings.autoChatTip.clear();
     inviter.StartInvitation(To(kAnswererAddress));
-    ASSERT_TRUE(WaitUntil([&] { return inviter.chatActive(); }));
+    ASSERT_TRUE(WaitUntil([&] { return inviter.chatting(); }));
     EXPECT_EQ(in.autoReply, kDefaultAutoChatTip);
 }
 
@@ -267,7 +267,7 @@ TEST_F(ChatNet, RefusalTrimsTheNoteTheCountDownSendsItAsTypedAndCanBePaused) {
     responder.SetCloseGraceMs(60000);
 
     inviter.StartInvitation(To(kAnswererAddress));
-    ASSERT_TRUE(WaitUntil([&] { return responder.invitationPending(); }));
+    ASSERT_TRUE(WaitUntil([&] { return responder.invitationWaiting(); }));
     responder.Refuse(QStringLiteral("  正忙 稍后  "));
     ASSERT_TRUE(WaitUntil([&] { return in.refused.has_value(); }));
     EXPECT_EQ(*in.refused, QStringLiteral("正忙 稍后"));
@@ -282,13 +282,13 @@ TEST_F(ChatNet, RefusalTrimsTheNoteTheCountDownSendsItAsTypedAndCanBePaused) {
     out.countDown.clear();
     responder.SetRefusalNote(QStringLiteral("  不在  "));
     inviter.StartInvitation(To(kAnswererAddress));
-    ASSERT_TRUE(WaitUntil([&] { return responder.invitationPending(); }));
+    ASSERT_TRUE(WaitUntil([&] { return responder.invitationWaiting(); }));
     ASSERT_TRUE(WaitUntil([&] { return responder.countDown() <= 55; }));
     responder.SetCountDownRunning(false);
     const int paused = responder.countDown();
     QTest::qWait(200);
     EXPECT_EQ(responder.countDown(), paused);
-    EXPECT_TRUE(responder.invitationPending());
+    EXPECT_TRUE(responder.invitationWaiting());
     responder.SetCountDownRunning(true);
     ASSERT_TRUE(WaitUntil([&] { return in.autoRefused.has_value(); }));
     EXPECT_EQ(*in.autoRefused, QStringLiteral("  不在  "));
@@ -296,7 +296,7 @@ TEST_F(ChatNet, RefusalTrimsTheNoteTheCountDownSendsItAsTypedAndCanBePaused) {
     EXPECT_EQ(out.countDown.last(), 0);
     EXPECT_EQ(out.countDown.size(), 61);  // 60 down to 0, none skipped or repeated by the pause
     EXPECT_EQ(in.pages.last(), int(ChatInviter::PageAutoRefused));
-    EXPECT_FALSE(answerer.session.activity.invitationPending());
+    EXPECT_FALSE(answerer.session.activity.invitationWaiting());
     ASSERT_TRUE(WaitUntil([&] { return out.resets.size() == 2; }));
     EXPECT_TRUE(in.failures.isEmpty());
 }
@@ -316,8 +316,8 @@ TEST_F(ChatNet, FiveHundredTextsFromEachSideAtOnceArriveInOrderNoneMerged) {
     ASSERT_TRUE(WaitUntil([&] { return in.texts.size() >= 500 && out.texts.size() >= 500; }));
     EXPECT_EQ(out.texts, fromInviter);
     EXPECT_EQ(in.texts, fromResponder);
-    EXPECT_TRUE(inviter.chatActive());
-    EXPECT_TRUE(responder.chatInProgress());
+    EXPECT_TRUE(inviter.chatting());
+    EXPECT_TRUE(responder.chatting());
 }
 
 // The input box stops at its limit, a line break counted once; a peer's longer text is cut to
@@ -339,7 +339,7 @@ TEST_F(ChatNet, ATextLongerThanTheInputBoxAllowsIsCutToItsLength) {
     EXPECT_TRUE(out.texts[1] == kStyleB + dragons.left(kMaxChatTextLength));
     EXPECT_TRUE(out.texts[2] == kStyleA + halves.left(kMaxChatTextLength - 1));
     EXPECT_TRUE(in.texts[0] == kStyleB + dragons.left(kMaxChatTextLength));
-    EXPECT_TRUE(responder.chatInProgress());
+    EXPECT_TRUE(responder.chatting());
 }
 
 // A caller reduced to the shared link, so that the test can glue bytes on the wire.
@@ -370,7 +370,7 @@ TEST_F(ChatNet, GluedMessagesAreHandledOneByOneOnBothSides) {
     RawCaller raw(caller.session);
     ASSERT_TRUE(raw.Introduce());
     raw.link.Send(BuildInvitation({QStringLiteral("hi"), 77}));
-    ASSERT_TRUE(WaitUntil([&] { return responder.invitationPending(); }));
+    ASSERT_TRUE(WaitUntil([&] { return responder.invitationWaiting(); }));
     responder.Accept();
     ASSERT_TRUE(WaitUntil([&] { return raw.received.size() == 1; }));
     EXPECT_EQ(raw.received, QStringList{BuildInvitationAccepted()});
@@ -405,7 +405,7 @@ TEST_F(ChatNet, GluedMessagesAreHandledOneByOneOnBothSides) {
     ASSERT_TRUE(WaitUntil([&] { return in.peerLeft == 1; }));
     EXPECT_TRUE(in.accepted);
     EXPECT_EQ(in.texts, QStringList{c});
-    EXPECT_FALSE(inviter.chatActive());
+    EXPECT_FALSE(inviter.chatting());
     EXPECT_EQ(in.pages.last(), int(ChatInviter::PageChat));
     EXPECT_TRUE(in.failures.isEmpty());
 }
@@ -430,7 +430,7 @@ TEST_F(ChatNet, AnInvitationWhoseKeyIsNotOneTo254ResetsWithoutAWord) {
     EXPECT_TRUE(out.invitations.isEmpty());
     EXPECT_TRUE(out.failures.isEmpty());
     EXPECT_EQ(out.blinks, 0);
-    EXPECT_FALSE(answerer.session.activity.invitationPending());
+    EXPECT_FALSE(answerer.session.activity.invitationWaiting());
 
     // A caller that stays after being refused is dropped, so that others can call again.
     raw.link.Reset();
@@ -438,7 +438,7 @@ TEST_F(ChatNet, AnInvitationWhoseKeyIsNotOneTo254ResetsWithoutAWord) {
     responder.SetCloseGraceMs(100);
     ASSERT_TRUE(raw.Introduce());
     raw.link.Send(BuildInvitation({QStringLiteral("hi"), 9}));
-    ASSERT_TRUE(WaitUntil([&] { return responder.invitationPending(); }));
+    ASSERT_TRUE(WaitUntil([&] { return responder.invitationWaiting(); }));
     responder.Refuse(QString());
     ASSERT_TRUE(WaitUntil([&] { return raw.closed; }));
     EXPECT_EQ(raw.received, QStringList{BuildInvitationRefused(QString())});
@@ -458,7 +458,7 @@ TEST_F(ChatNet, ConnectionLostDuringTheChatIsReportedOnEachSide) {
     EXPECT_EQ(in.failures[0].text,
               QStringLiteral("无法与 127.0.0.3 继续交流,原因可能是:\r\n\r\n-网络突然断开\r\n-"
                              "对方中途退出Tolvex\r\n-其它意外原因导致连接中断"));
-    EXPECT_FALSE(inviter.chatActive());
+    EXPECT_FALSE(inviter.chatting());
     EXPECT_EQ(in.pages.last(), int(ChatInviter::PageChat));
     // The inviter closed; the responder sees the peer leave.
     ASSERT_TRUE(WaitUntil([&] { return out.peerLeft == 1; }));
@@ -473,7 +473,7 @@ TEST_F(ChatNet, ConnectionLostDuringTheChatIsReportedOnEachSide) {
                              "对方中途退出Tolvex\r\n-其它意外原因导致连接中断"));
     EXPECT_EQ(out.resets.last(), true);
     EXPECT_EQ(responder.link().state(), PeerLink::State::Listening);
-    EXPECT_FALSE(answerer.session.activity.chatInProgress());
+    EXPECT_FALSE(answerer.session.activity.acceptWindowChatting());
 }
 
 TEST_F(ChatNet, AdmissionRefusalsAndVersionsAreReportedToTheInviter) {
@@ -490,7 +490,7 @@ TEST_F(ChatNet, AdmissionRefusalsAndVersionsAreReportedToTheInviter) {
     // The right code passes.
     request.verificationCode = QStringLiteral("芝麻");
     inviter.StartInvitation(request);
-    ASSERT_TRUE(WaitUntil([&] { return responder.invitationPending(); }));
+    ASSERT_TRUE(WaitUntil([&] { return responder.invitationWaiting(); }));
     inviter.Cancel();
     ASSERT_TRUE(WaitUntil([&] { return responder.link().state() == PeerLink::State::Listening; }));
 

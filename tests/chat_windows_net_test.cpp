@@ -102,14 +102,15 @@ protected:
     }
 
     bool InvitationShown() {
-        return WaitUntil([&] { return to.session.activity.invitationPending(); });
+        return WaitUntil([&] { return to.session.activity.invitationWaiting(); });
     }
 
     bool BothChatting() {
         return WaitUntil([&] {
             return invite->CurrentPage() == ChatInviteWindow::PageChat &&
                    accept->CurrentPage() == ChatAcceptWindow::PageChat &&
-                   from.session.activity.chatActive() && to.session.activity.chatInProgress();
+                   from.session.activity.inviteWindowChatting() &&
+                   to.session.activity.acceptWindowChatting();
         });
     }
 
@@ -199,7 +200,7 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     EXPECT_TRUE(RenderToPng(*invite, QStringLiteral("chat-invite-2-progress")));
     to.fake.tray->Send(TrayClick::Left);
     EXPECT_TRUE(accept->isVisible());
-    EXPECT_FALSE(to.session.activity.invitationPending());
+    EXPECT_FALSE(to.session.activity.invitationWaiting());
     EXPECT_TRUE(RenderToPng(*accept, QStringLiteral("chat-accept-1-invitation")));
     to.mainWindow->BlinkTrayIcon();
     EXPECT_FALSE(to.mainWindow->IsBlinking());
@@ -311,7 +312,7 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     Click(invite, "cmdChatDo2");
     EXPECT_EQ(from.fake.messageBox->shown.last().text, QStringLiteral("确实要离开聊天室么？"));
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageInput);
-    ASSERT_TRUE(WaitUntil([&] { return !to.session.activity.chatInProgress(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !to.session.activity.acceptWindowChatting(); }));
     ASSERT_TRUE(BothIdle());
     EXPECT_TRUE(accept->isVisible());
     EXPECT_EQ(accept->CurrentPage(), ChatAcceptWindow::PageChat);
@@ -325,7 +326,7 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     EXPECT_EQ(to.fake.messageBox->shown.front().text,
               QStringLiteral("无法发送,对方已离开聊天室。"));
     EXPECT_TRUE(RenderToPng(*accept, QStringLiteral("chat-accept-3-peer-left")));
-    EXPECT_FALSE(from.session.activity.chatActive());
+    EXPECT_FALSE(from.session.activity.inviteWindowChatting());
     // The inviter's own leave is not reported to it as the peer leaving.
     EXPECT_FALSE(TranscriptText(TranscriptOf(invite)).contains(QStringLiteral("已经离开")));
 
@@ -351,7 +352,7 @@ TEST_F(ChatWindows, InvitedByTvxAcceptedAutomaticallyTheAnswererLeavesThenCloseB
     // The answering window came forward by itself; nothing blinks, nothing waits.
     EXPECT_TRUE(accept->isVisible());
     EXPECT_FALSE(to.mainWindow->IsBlinking());
-    EXPECT_FALSE(to.session.activity.invitationPending());
+    EXPECT_FALSE(to.session.activity.invitationWaiting());
     EXPECT_EQ(accept->TextOf(QStringLiteral("lblCRTip1")),
               QStringLiteral("收到邀请 (3月5日 8:04:09)"));
     EXPECT_EQ(TranscriptText(TranscriptOf(invite)),
@@ -367,7 +368,7 @@ TEST_F(ChatWindows, InvitedByTvxAcceptedAutomaticallyTheAnswererLeavesThenCloseB
     accept->close();
     EXPECT_EQ(to.fake.messageBox->shown.last().text, QStringLiteral("确实要离开聊天室么？"));
     EXPECT_FALSE(accept->isVisible());
-    ASSERT_TRUE(WaitUntil([&] { return !from.session.activity.chatActive(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !from.session.activity.inviteWindowChatting(); }));
     ASSERT_TRUE(BothIdle());
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageChat);
     EXPECT_EQ(invite->TextOf(QStringLiteral("lblCSTip2")), QStringLiteral("对方用户离开聊天室。"));
@@ -477,7 +478,7 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     EXPECT_TRUE(invite->isVisible());
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageInput);
     ASSERT_TRUE(BothIdle());
-    EXPECT_FALSE(to.session.activity.invitationPending());
+    EXPECT_FALSE(to.session.activity.invitationWaiting());
     EXPECT_FALSE(accept->isVisible());
     EXPECT_TRUE(from.fake.messageBox->shown.isEmpty());
 

@@ -132,7 +132,7 @@ TEST_F(CommandLine, SendsToTheDesktopCopyWhichAcceptsRefusesOrAsksForItsCode) {
     const QByteArray content = Pattern(3 * 1024 * 1024 + 17);
     const QString path = MakeFile(QStringLiteral("a.bin"), content);
     auto offerShown = [&] {
-        return WaitUntil([&] { return desktop.session.activity.offerPending(); }, 15000);
+        return WaitUntil([&] { return desktop.session.activity.offerWaiting(); }, 15000);
     };
 
     // By IPv4, with a note, accepted by the desktop's user.
@@ -183,7 +183,7 @@ TEST_F(CommandLine, SendsToTheDesktopCopyWhichAcceptsRefusesOrAsksForItsCode) {
         EXPECT_TRUE(send->Err().endsWith(
             QStringLiteral("发送连接请求失败:验证码无效。\n-没有使用验证码或验证码错误\n")))
             << qPrintable(send->Err());
-        EXPECT_FALSE(desktop.session.activity.offerPending());
+        EXPECT_FALSE(desktop.session.activity.offerWaiting());
     }
 
     // By TVX address with the right code, received automatically by the desktop.
@@ -364,7 +364,7 @@ TEST_F(CommandLine, ChatsWithTheDesktopCopyUntilTheEndOfInput) {
     ASSERT_NE(accept, nullptr);
 
     auto chat = Run(kCallerAddress, {QStringLiteral("chat"), kAnswererAddress});
-    ASSERT_TRUE(WaitUntil([&] { return desktop.session.activity.invitationPending(); }, 15000))
+    ASSERT_TRUE(WaitUntil([&] { return desktop.session.activity.invitationWaiting(); }, 15000))
         << qPrintable(chat->Err());
     ClickButton(accept, QStringLiteral("cmdRecvQuery1"));
     ASSERT_TRUE(chat->ErrorSays(QStringLiteral("小红 进入聊天室...["))) << qPrintable(chat->Err());

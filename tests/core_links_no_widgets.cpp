@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
                       inviter.link().state() == tvx::PeerLink::State::Idle &&
                       responder.link().state() == tvx::PeerLink::State::Idle &&
                       receiver.ControlLink().state() == tvx::PeerLink::State::Idle &&
-                      !session.activity.sending() && !session.activity.waiting();
+                      !session.activity.sendWindowSending() && !session.activity.waiting();
     if (!idle) {
         std::fprintf(stderr, "core_links_no_widgets: an engine did not start idle\n");
         return 1;

@@ -100,13 +100,13 @@ struct BusRig {
 TEST(Notifications, WithoutAServiceNothingIsSentAndNothingFails) {
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
     BusRig rig;
-    rig.session.activity.SetOfferPending(true);
+    rig.session.activity.SetOfferWaiting(true);
     emit rig.window->Receiver()->OfferWaiting(QStringLiteral("小明"), QStringLiteral("a.txt"), 10);
     EXPECT_FALSE(rig.session.notifications().Notify(NotifyKind::Invitation, QStringLiteral("x"),
                                                     QStringLiteral("y")));
     QTest::qWait(200);
     EXPECT_FALSE(rig.window->isVisible());
-    EXPECT_TRUE(rig.session.activity.offerPending());
+    EXPECT_TRUE(rig.session.activity.offerWaiting());
 
     // A service that appears later is used from then on.
     FakeNotificationServer server(QStringLiteral("late"));
@@ -123,7 +123,7 @@ TEST(Notifications, EachWaitingEventNotifiesOnceAndItsActionBringsItsWindowForwa
     QWidget& chatAcceptWindow = *rig.window->AcceptWindow();
 
     // A file offer that waits for the user.
-    rig.session.activity.SetOfferPending(true);
+    rig.session.activity.SetOfferWaiting(true);
     emit rig.window->Receiver()->OfferWaiting(QStringLiteral("小明"), QStringLiteral("报告.docx"),
                                               5 * 1048576);
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.notes.size() == 1; }, 5000));
@@ -138,7 +138,7 @@ TEST(Notifications, EachWaitingEventNotifiesOnceAndItsActionBringsItsWindowForwa
     EXPECT_FALSE(rig.window->isVisible());
     server.Click(1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.window->isVisible(); }, 5000));
-    EXPECT_FALSE(rig.session.activity.offerPending());
+    EXPECT_FALSE(rig.session.activity.offerWaiting());
     EXPECT_FALSE(chatAcceptWindow.isVisible());
     rig.window->hide();
     // The next blink tick sees the offer answered and takes its notification back.
@@ -146,7 +146,7 @@ TEST(Notifications, EachWaitingEventNotifiesOnceAndItsActionBringsItsWindowForwa
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.closed == QList<uint>{1}; }, 5000));
 
     // A chat invitation, raised by the chat window through the main window.
-    rig.session.activity.SetInvitationPending(true);
+    rig.session.activity.SetInvitationWaiting(true);
     rig.window->NotifyWaiting(NotifyKind::Invitation, QStringLiteral("收到文字交流邀请"),
                               QStringLiteral("小明 邀请你文字交流"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.notes.size() == 2; }, 5000));
@@ -154,7 +154,7 @@ TEST(Notifications, EachWaitingEventNotifiesOnceAndItsActionBringsItsWindowForwa
     EXPECT_EQ(server.notes[1].body, QStringLiteral("小明 邀请你文字交流"));
     server.Click(2);
     ASSERT_TRUE(QTest::qWaitFor([&] { return chatAcceptWindow.isVisible(); }, 5000));
-    EXPECT_FALSE(rig.session.activity.invitationPending());
+    EXPECT_FALSE(rig.session.activity.invitationWaiting());
     EXPECT_FALSE(rig.window->isVisible());
 
     // A file received automatically: the pop-up tip comes and the notification with it.

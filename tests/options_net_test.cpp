@@ -72,7 +72,7 @@ protected:
         return WaitUntil([&] {
             return window->phase() == SendWindow::Phase::Idle &&
                    to.receiver().ControlLink().state() == PeerLink::State::Listening &&
-                   !to.session.activity.receiving();
+                   !to.session.activity.mainWindowReceiving();
         });
     }
 
@@ -95,7 +95,7 @@ TEST_F(OptionsAtWork, ANewCodeAndABlockedAddressActOnTheNextSender) {
     EXPECT_EQ(SenderMessage(),
               QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
     Send(path, QStringLiteral("芝麻开门"));
-    ASSERT_TRUE(WaitUntil([&] { return to.session.activity.offerPending(); }));
+    ASSERT_TRUE(WaitUntil([&] { return to.session.activity.offerWaiting(); }));
     to.receiver().findChild<QPushButton*>(QStringLiteral("cmdRefuse"))->click();
     ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageRefused; }));
     window->ResultConfirmed();
@@ -113,7 +113,7 @@ TEST_F(OptionsAtWork, ANewCodeAndABlockedAddressActOnTheNextSender) {
     EXPECT_EQ(
         SenderMessage(),
         QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:暂不接收"));
-    EXPECT_FALSE(to.session.activity.offerPending());
+    EXPECT_FALSE(to.session.activity.offerWaiting());
 }
 
 TEST_F(OptionsAtWork, SendBufferOffAndAutomaticReceivingTakeEffectAtOnce) {

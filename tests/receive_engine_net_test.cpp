@@ -88,7 +88,7 @@ TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
         ASSERT_TRUE(WaitUntil([&] { return !waiting.isEmpty(); }));
         EXPECT_EQ(waiting, (QStringList{QStringLiteral("小明"), QStringLiteral("x.txt"),
                                         QStringLiteral("10")}));
-        EXPECT_TRUE(rig.receiver.session.activity.offerPending());
+        EXPECT_TRUE(rig.receiver.session.activity.offerWaiting());
         EXPECT_TRUE(engine.CountDownRunning());
         engine.SetRefuseNote(QStringLiteral("  忙  "));
         int expired = 0;
@@ -99,7 +99,7 @@ TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
         EXPECT_EQ(expired, 1);
         EXPECT_EQ(sender.answers[0].first, C::OfferRefusedAuto);
         EXPECT_EQ(sender.answers[0].second, QStringLiteral("  忙  "));
-        EXPECT_FALSE(rig.receiver.session.activity.offerPending());
+        EXPECT_FALSE(rig.receiver.session.activity.offerWaiting());
         sender.Close();
         ASSERT_TRUE(rig.WaitListening());
     }
@@ -138,7 +138,7 @@ TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
         EXPECT_EQ(engine.HeldLength(), 400);
         ASSERT_TRUE(
             engine.Accept(engine.OfferKey(), FileReceiveEngine::Start::AfterHeldBytes, false));
-        EXPECT_TRUE(rig.receiver.session.activity.receiving());
+        EXPECT_TRUE(rig.receiver.session.activity.mainWindowReceiving());
         ASSERT_TRUE(sender.WaitForAnswer());
         EXPECT_EQ(sender.answers[0].second, QStringLiteral("400"));
         EXPECT_EQ(engine.Progress().PercentText(), QStringLiteral("40%"));
@@ -154,7 +154,7 @@ TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
         EXPECT_EQ(received, QStringList{target});
         EXPECT_EQ(ReadAll(target), content);
         EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
-        EXPECT_FALSE(rig.receiver.session.activity.receiving());
+        EXPECT_FALSE(rig.receiver.session.activity.mainWindowReceiving());
     }
     {
         // The sender's cancel reaches the user as the share held and its note.
@@ -281,7 +281,7 @@ TEST(FileReceiveEngine, ADecisionForAnOfferThatHasGoneIsIgnored) {
     ScriptedSender next;
     ASSERT_TRUE(next.Introduce());
     next.Offer(QStringLiteral("n.bin"), 100);
-    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerWaiting(); }));
     const quint64 waiting = engine.OfferKey();
     EXPECT_NE(waiting, gone);
 
@@ -504,7 +504,7 @@ TEST(FileReceiveEngine, TwentySilentTicksEndTheTransfer) {
     ScriptedSender sender;
     ASSERT_TRUE(sender.Introduce());
     sender.Offer(QStringLiteral("s.bin"), 100);
-    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerWaiting(); }));
     receiver.StopWaiting();
     receiver.ChooseTarget(receiver.OfferKey(), saveDir.filePath(QStringLiteral("s.bin")));
     ASSERT_TRUE(
@@ -525,7 +525,7 @@ TEST(FileReceiveEngine, TwentySilentTicksEndTheTransfer) {
     EXPECT_EQ(rig.failures[0].kind, MessageKind::Error);
     EXPECT_TRUE(rig.failures[0].systemModal);
     ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
-    EXPECT_FALSE(rig.receiver.session.activity.receiving());
+    EXPECT_FALSE(rig.receiver.session.activity.mainWindowReceiving());
 }
 
 TEST(FileReceiveEngine, AnAutomaticTransferThatGoesSilentFreesTheReceiver) {

@@ -138,7 +138,7 @@ TEST(ReceiverPage, AutomaticReceivingNumbersOrOverwrites) {
     EXPECT_TRUE(
         rig.receiver.mainWindow->Tip()->Text().startsWith(QStringLiteral("已自动接收 2 次文件")));
     EXPECT_TRUE(rig.Messages().isEmpty());
-    EXPECT_FALSE(rig.receiver.session.activity.receiving());
+    EXPECT_FALSE(rig.receiver.session.activity.mainWindowReceiving());
     // One notification per file received automatically, none for an offer to answer.
     const auto& raised = rig.receiver.fake.notifications->raised;
     ASSERT_EQ(raised.size(), 2);
@@ -195,7 +195,7 @@ TEST(ReceiverPage, OfferedToTheUserAndAcceptedWithResume) {
     ASSERT_TRUE(sender.Introduce());
     sender.Offer(QStringLiteral("f.dat"), content.size(), QStringLiteral("请查收"));
     ReceiverPage& receiver = rig.receiver.receiver();
-    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerWaiting(); }));
     EXPECT_EQ(receiver.CurrentPage(), ReceiverPage::PageOffer);
     EXPECT_TRUE(rig.receiver.mainWindow->IsBlinking());
     EXPECT_FALSE(rig.receiver.mainWindow->isVisible());
@@ -218,7 +218,7 @@ TEST(ReceiverPage, OfferedToTheUserAndAcceptedWithResume) {
     EXPECT_EQ(sender.answers[0].first, C::OfferAccepted);
     EXPECT_EQ(sender.answers[0].second, QStringLiteral("400"));
     EXPECT_EQ(receiver.CurrentPage(), ReceiverPage::PageReceiving);
-    EXPECT_TRUE(rig.receiver.session.activity.receiving());
+    EXPECT_TRUE(rig.receiver.session.activity.mainWindowReceiving());
     EXPECT_EQ(receiver.TextOf(QStringLiteral("lblRecvPercent")), QStringLiteral("40%"));
     EXPECT_EQ(ReadAll(target), QByteArray("old"));
 
@@ -259,7 +259,7 @@ TEST(ReceiverPage, NoRestartsAndMismatchAsks) {
         ScriptedSender sender;
         ASSERT_TRUE(sender.Introduce());
         sender.Offer(QStringLiteral("g.dat"), content.size());
-        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerWaiting(); }));
         rig.receiver.fake.dialogs->paths << target;
         rig.receiver.fake.messageBox->answers << MessageAnswer::No;
         Click(receiver, "cmdAccept");
@@ -284,7 +284,7 @@ TEST(ReceiverPage, NoRestartsAndMismatchAsks) {
         ScriptedSender sender;
         ASSERT_TRUE(sender.Introduce());
         sender.Offer(QStringLiteral("g.dat"), content.size());
-        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerWaiting(); }));
         rig.receiver.fake.dialogs->paths << target << target;
         rig.receiver.fake.messageBox->answers << MessageAnswer::No << MessageAnswer::Yes;
         const int before = rig.receiver.fake.messageBox->shown.size();
@@ -315,7 +315,7 @@ TEST(ReceiverPage, SenderCancelWhileTheSaveDialogIsOpenKeepsTheExistingFile) {
     ScriptedSender sender;
     ASSERT_TRUE(sender.Introduce());
     sender.Offer(QStringLiteral("r.doc"), 1000);
-    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerWaiting(); }));
 
     std::unique_ptr<ScriptedSender> next;
     rig.receiver.fake.dialogs->whileOpen = [&](const ScriptedDialogs::Request&) {
@@ -327,7 +327,7 @@ TEST(ReceiverPage, SenderCancelWhileTheSaveDialogIsOpenKeepsTheExistingFile) {
         next = std::make_unique<ScriptedSender>();
         ASSERT_TRUE(next->Introduce());
         next->Offer(QStringLiteral("r.doc"), 1000);
-        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerWaiting(); }));
     };
     rig.receiver.fake.dialogs->paths << target;
     Click(receiver, "cmdAccept");
@@ -339,7 +339,7 @@ TEST(ReceiverPage, SenderCancelWhileTheSaveDialogIsOpenKeepsTheExistingFile) {
     EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
     EXPECT_TRUE(sender.answers.isEmpty());
     EXPECT_FALSE(WaitUntil([&] { return !next->answers.isEmpty(); }, 300));
-    EXPECT_TRUE(rig.receiver.session.activity.offerPending());
+    EXPECT_TRUE(rig.receiver.session.activity.offerWaiting());
     EXPECT_EQ(receiver.CurrentPage(), ReceiverPage::PageOffer);
     Click(receiver, "cmdRefuse");
     ASSERT_TRUE(next->WaitForAnswer());
@@ -357,13 +357,13 @@ TEST(ReceiverPage, RefusalsAndTheCountDown) {
         ScriptedSender sender;
         ASSERT_TRUE(sender.Introduce());
         sender.Offer(QStringLiteral("x.txt"), 10);
-        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerWaiting(); }));
         refuseNote->setPlainText(QStringLiteral("  不要  "));
         Click(receiver, "cmdRefuse");
         ASSERT_TRUE(sender.WaitForAnswer());
         EXPECT_EQ(sender.answers[0].first, C::OfferRefused);
         EXPECT_EQ(sender.answers[0].second, QStringLiteral("不要"));
-        EXPECT_FALSE(rig.receiver.session.activity.offerPending());
+        EXPECT_FALSE(rig.receiver.session.activity.offerWaiting());
         sender.Close();
         ASSERT_TRUE(rig.WaitListening());
     }
@@ -371,7 +371,7 @@ TEST(ReceiverPage, RefusalsAndTheCountDown) {
         ScriptedSender sender;
         ASSERT_TRUE(sender.Introduce());
         sender.Offer(QStringLiteral("x.txt"), 10);
-        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerWaiting(); }));
         refuseNote->setPlainText(QStringLiteral("  忙  "));
         for (int tick = 0; tick < 18; ++tick)
             receiver.Engine().CountDownTick();
@@ -403,7 +403,7 @@ TEST(ReceiverPage, ReceiverCancelCanDeleteTheBytes) {
     ScriptedSender sender;
     ASSERT_TRUE(sender.Introduce());
     sender.Offer(QStringLiteral("c.bin"), content.size());
-    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerWaiting(); }));
     rig.receiver.fake.dialogs->paths << target;
     Click(receiver, "cmdAccept");
     ASSERT_TRUE(sender.WaitForAnswer());
@@ -481,7 +481,7 @@ TEST(ReceiverPage, CloseBoxRefusesTheOfferOrAsksToCancel) {
     ScriptedSender sender;
     ASSERT_TRUE(sender.Introduce());
     sender.Offer(QStringLiteral("w.bin"), 100);
-    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerWaiting(); }));
     rig.receiver.fake.tray->Send(TrayClick::Left);
     EXPECT_TRUE(rig.receiver.mainWindow->isVisible());
     rig.receiver.mainWindow->close();
@@ -507,7 +507,7 @@ TEST(ReceiverPage, OfferPageNamesTheTypeAndANotificationAnnouncesIt) {
         ScriptedSender sender;
         ASSERT_TRUE(sender.Introduce());
         sender.Offer(name, 5 * 1048576);
-        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerWaiting(); }));
         EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferFileType")), type) << name.toStdString();
         // Nothing is written to find the type out.
         EXPECT_FALSE(QFile::exists(QDir::temp().filePath(name)));
@@ -540,7 +540,7 @@ TEST(ReceiverPage, RenderThePages) {
         ASSERT_TRUE(sender.Introduce());
         sender.Offer(QStringLiteral("季度报告.doc"), content.size(),
                      QStringLiteral("请查收，谢谢"));
-        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerWaiting(); }));
         EXPECT_TRUE(RenderToPng(window, QStringLiteral("receive-1-offer")));
         rig.receiver.fake.dialogs->paths << saveDir.filePath(QStringLiteral("季度报告.doc"));
         Click(receiver, "cmdAccept");
@@ -560,7 +560,7 @@ TEST(ReceiverPage, RenderThePages) {
         ScriptedSender sender;
         ASSERT_TRUE(sender.Introduce());
         sender.Offer(QStringLiteral("b.bin"), content.size());
-        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerPending(); }));
+        ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerWaiting(); }));
         rig.receiver.fake.dialogs->paths << saveDir.filePath(QStringLiteral("b.bin"));
         Click(receiver, "cmdAccept");
         ASSERT_TRUE(sender.WaitForAnswer());

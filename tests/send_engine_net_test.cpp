@@ -157,7 +157,7 @@ TEST_F(SendEngineNet, ResumedFileArrivesExactlyWithProgressOfferLogAndCompletion
     EXPECT_EQ(chunks, expected);
     EXPECT_GE(progressReports, 1);
     EXPECT_TRUE(pages.contains(Engine::PageSending));
-    EXPECT_TRUE(sender.session.activity.sending());
+    EXPECT_TRUE(sender.session.activity.sendWindowSending());
     EXPECT_TRUE(engine.speedTickRunning());
     engine.SpeedTick();
     EXPECT_EQ(engine.progress().SpeedText(), QStringLiteral("128 KB/S"));
@@ -170,7 +170,7 @@ TEST_F(SendEngineNet, ResumedFileArrivesExactlyWithProgressOfferLogAndCompletion
               QStringLiteral("文件已成功发送到 127.0.0.3 。\r\n\r\n源文件 ") + path +
                   QStringLiteral("\r\n\r\n完成时间 8:04:09 ,用时 0 秒。"));
     EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
-    EXPECT_FALSE(sender.session.activity.sending());
+    EXPECT_FALSE(sender.session.activity.sendWindowSending());
     EXPECT_FALSE(engine.speedTickRunning());
     // The outcome page is kept: no input page after the sending page.
     EXPECT_EQ(pages.last(), Engine::PageSending);
@@ -242,7 +242,7 @@ TEST_F(SendEngineNet, AnswersEndInTheirOutcomesAndBadOffsetsInTheReadError) {
         EXPECT_EQ(failures.front().kind, MessageKind::Error);
         EXPECT_TRUE(failures.front().systemModal);
         EXPECT_TRUE(chunks.isEmpty());
-        EXPECT_FALSE(sender.session.activity.sending());
+        EXPECT_FALSE(sender.session.activity.sendWindowSending());
         EXPECT_EQ(pages.last(), Engine::PageInput);
         ASSERT_TRUE(ReceiverListening());
     }
@@ -261,7 +261,7 @@ TEST_F(SendEngineNet, SenderCancelCarriesTheNoteAndThePeersCloseEndsQuietly) {
     ASSERT_TRUE(WaitUntil([&] { return engine.phase() == Engine::Phase::Idle; }));
     EXPECT_TRUE(outcomes.isEmpty());
     EXPECT_TRUE(failures.isEmpty());
-    EXPECT_FALSE(sender.session.activity.sending());
+    EXPECT_FALSE(sender.session.activity.sendWindowSending());
 }
 
 // Without listeners to each chunk the sending thread does not wait for the event loop between
@@ -326,7 +326,7 @@ TEST_F(SendEngineNet, BytesFromTheReceiverOnTheDataConnectionBreakTheTransfer) {
     EXPECT_EQ(failures.front().kind, MessageKind::Error);
     EXPECT_TRUE(outcomes.isEmpty());
     EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
-    EXPECT_FALSE(sender.session.activity.sending());
+    EXPECT_FALSE(sender.session.activity.sendWindowSending());
     EXPECT_LT(receiver.bytes.size(), size);
     ASSERT_TRUE(WaitUntil([&] { return receiver.data.state() != Socket::State::Connected; }));
     EXPECT_LT(pouredOut, flood.size() / 2);
@@ -380,7 +380,7 @@ TEST_F(SendEngineNet, SilenceEndsTheHandshakeAndTheTransfer) {
     ASSERT_EQ(failures.size(), 1);
     EXPECT_TRUE(failures.front().text.startsWith(QStringLiteral("超时:无法向 127.0.0.3 继续发送")));
     EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
-    EXPECT_FALSE(sender.session.activity.sending());
+    EXPECT_FALSE(sender.session.activity.sendWindowSending());
 }
 
 }  // namespace

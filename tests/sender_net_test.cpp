@@ -128,7 +128,7 @@ TEST_F(SenderNet, FileArrivesWithTheWaitingSendingAndFinishedPages) {
     EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-waiting")));
 
     ASSERT_TRUE(AcceptAndReceive(0));
-    EXPECT_TRUE(sender.session.activity.sending());
+    EXPECT_TRUE(sender.session.activity.sendWindowSending());
     EXPECT_FALSE(window->WaitCounterRunning());
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageSending);
     EXPECT_EQ(firstPercent, QStringLiteral("0%"));
@@ -149,7 +149,7 @@ TEST_F(SenderNet, FileArrivesWithTheWaitingSendingAndFinishedPages) {
               QStringLiteral("文件已成功发送到 127.0.0.3 。\n\n源文件 ") + path +
                   QStringLiteral("\n\n完成时间 8:04:09 ,用时 0 秒。"));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")), QStringLiteral("文件已发送完成。"));
-    EXPECT_FALSE(sender.session.activity.sending());
+    EXPECT_FALSE(sender.session.activity.sendWindowSending());
     EXPECT_FALSE(window->SpeedTickRunning());
     EXPECT_TRUE(Boxes().isEmpty());
     EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-finished")));
@@ -261,7 +261,7 @@ TEST_F(SenderNet, RefusalsAndCancelsGiveTheirPages) {
         EXPECT_EQ(window->TextOf(QStringLiteral("lbl") + name + QStringLiteral("1")), c.line);
         EXPECT_EQ(window->TextOf(QStringLiteral("txt") + name), c.note);
         EXPECT_EQ(window->phase(), SendWindow::Phase::Idle);
-        EXPECT_FALSE(sender.session.activity.sending());
+        EXPECT_FALSE(sender.session.activity.sendWindowSending());
         EXPECT_TRUE(Boxes().isEmpty());
         if (c.page == SendWindow::PageRefused) {
             EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-refused")));
@@ -311,12 +311,12 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     ASSERT_TRUE(WaitUntil([&] { return receiver.senderCancel.has_value(); }));
     EXPECT_EQ(*receiver.senderCancel, QStringLiteral("不发了"));
-    EXPECT_TRUE(sender.session.activity.sending());
+    EXPECT_TRUE(sender.session.activity.sendWindowSending());
 
     // The receiver resets on the cancel; its close ends the transfer without a message.
     receiver.link.Reset();
     ASSERT_TRUE(WaitUntil([&] { return window->phase() == SendWindow::Phase::Idle; }));
-    EXPECT_FALSE(sender.session.activity.sending());
+    EXPECT_FALSE(sender.session.activity.sendWindowSending());
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     EXPECT_EQ(Boxes().size(), 2);
 }
@@ -504,7 +504,7 @@ TEST_F(SenderNet, TwentyTicksWithoutProgressEndTheTransfer) {
               QStringLiteral("超时:无法向 127.0.0.3 继续发送,原因可能是:\r\n\r\n-网络突然断开\r\n-"
                              "对方中途退出Tolvex\r\n-其它意外原因导致连接中断"));
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
-    EXPECT_FALSE(sender.session.activity.sending());
+    EXPECT_FALSE(sender.session.activity.sendWindowSending());
 }
 
 TEST_F(SenderNet, ScheduledSendStartsInItsMinuteAndClearsItsTickBox) {

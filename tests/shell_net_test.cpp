@@ -98,14 +98,14 @@ TEST(MainWindow, ExitQuestionListsEveryActivity) {
         MainWindowRig rig;
         rig.Load();
         Activity& a = rig.session.activity;
-        a.SetSending(flags & 1);
-        a.SetReceiving(flags & 2);
-        a.SetChatActive(flags & 4);
-        a.SetChatInProgress(flags & 8);
-        a.SetOfferPending(flags & 16);
-        a.SetInvitationPending(flags & 32);
+        a.SetSendWindowSending(flags & 1);
+        a.SetMainWindowReceiving(flags & 2);
+        a.SetInviteWindowChatting(flags & 4);
+        a.SetAcceptWindowChatting(flags & 8);
+        a.SetOfferWaiting(flags & 16);
+        a.SetInvitationWaiting(flags & 32);
         const QString list =
-            ActivityList(a.sending(), a.receiving(), a.chatActive() || a.chatInProgress());
+            ActivityList(a.sendWindowSending(), a.mainWindowReceiving(), a.chatting());
         QSignalSpy ended(&rig.window, &MainWindow::ProgramEnded);
         rig.fake.messageBox->answers << MessageAnswer::No;
         rig.window.ExitProgram();
@@ -131,7 +131,7 @@ TEST(MainWindow, BlinkAlternatesUntilNothingWaits) {
     MainWindowRig rig;
     rig.Load();
     const int before = rig.fake.tray->icons.size();
-    rig.session.activity.SetOfferPending(true);
+    rig.session.activity.SetOfferWaiting(true);
     rig.window.StartBlink();
     EXPECT_TRUE(rig.window.IsBlinking());
     rig.window.BlinkTrayIcon();
@@ -149,12 +149,12 @@ TEST(MainWindow, BlinkAlternatesUntilNothingWaits) {
     rig.fake.tray->Send(TrayClick::Right);
     EXPECT_TRUE(rig.window.TrayMenu()->isVisible());
     rig.window.TrayMenu()->hide();
-    EXPECT_TRUE(rig.session.activity.offerPending());
+    EXPECT_TRUE(rig.session.activity.offerWaiting());
     EXPECT_TRUE(rig.window.IsBlinking());
 
     // A left click brings the offer forward; the next tick stops the blinking.
     rig.fake.tray->Send(TrayClick::Left);
-    EXPECT_FALSE(rig.session.activity.offerPending());
+    EXPECT_FALSE(rig.session.activity.offerWaiting());
     EXPECT_TRUE(rig.window.isVisible());
     rig.window.BlinkTrayIcon();
     EXPECT_FALSE(rig.window.IsBlinking());
@@ -175,11 +175,11 @@ TEST(MainWindow, InvitationClickBringsTheChatWindow) {
     QWidget* chat = rig.window.AcceptWindow();
     ASSERT_NE(chat, nullptr);
     EXPECT_FALSE(chat->isVisible());
-    rig.session.activity.SetInvitationPending(true);
+    rig.session.activity.SetInvitationWaiting(true);
     rig.fake.tray->Send(TrayClick::Double);
     EXPECT_TRUE(chat->isVisible());
     EXPECT_FALSE(rig.window.isVisible());
-    EXPECT_FALSE(rig.session.activity.invitationPending());
+    EXPECT_FALSE(rig.session.activity.invitationWaiting());
 }
 
 TEST(MainWindow, AlarmFiresOnceInItsMinute) {

@@ -449,7 +449,7 @@ TEST(Stranger, OfferPageShowsTheNameAsOfferedAndTheDialogOneThatFits) {
     ASSERT_TRUE(caller.Introduce());
     ASSERT_TRUE(caller.ConnectData());
     caller.Offer(offered, 5, QStringLiteral("<h1>大字</h1>"));
-    ASSERT_TRUE(WaitUntil([&] { return rig.peer.session.activity.offerPending(); }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.peer.session.activity.offerWaiting(); }));
     EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferFileName")), offered);
     // What the peer sends shows as text on the page too, never as markup.
     for (const char* label : {"lblOfferFileName", "lblOfferNote"}) {

@@ -73,7 +73,7 @@ protected:
     }
 
     bool OfferShown() {
-        return WaitUntil([&] { return to.session.activity.offerPending(); });
+        return WaitUntil([&] { return to.session.activity.offerWaiting(); });
     }
 
     // The receiving user accepts into the given path.
@@ -90,7 +90,7 @@ protected:
         return WaitUntil([&] {
             return window->phase() == SendWindow::Phase::Idle &&
                    to.receiver().ControlLink().state() == PeerLink::State::Listening &&
-                   !to.session.activity.receiving();
+                   !to.session.activity.mainWindowReceiving();
         });
     }
 
@@ -123,7 +123,7 @@ TEST_F(Transfer, ByIpv4AcceptedByTheUserArrivesExactly) {
     EXPECT_TRUE(window->TextOf(QStringLiteral("lblSendFinish"))
                     .startsWith(QStringLiteral("文件已成功发送到 127.0.0.3 。")));
     EXPECT_TRUE(SenderBoxes().isEmpty());
-    EXPECT_FALSE(from.session.activity.sending());
+    EXPECT_FALSE(from.session.activity.sendWindowSending());
 }
 
 TEST_F(Transfer, ByTvxAddressReceivedAutomaticallyInOneOrTwoChunks) {
@@ -176,7 +176,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     to.receiver().findChild<QPlainTextEdit*>(QStringLiteral("txtRefuseNote"))->clear();
     Send(kAnswererAddress, path);
     ASSERT_TRUE(OfferShown());
-    while (to.session.activity.offerPending())
+    while (to.session.activity.offerWaiting())
         to.receiver().Engine().CountDownTick();
     ASSERT_TRUE(SenderOn(SendWindow::PageAutoRefused));
     EXPECT_EQ(
@@ -282,7 +282,7 @@ TEST_F(Transfer, AdmissionAndVersionFailuresGiveTheSenderItsMessages) {
         EXPECT_EQ(SenderBoxes().front().style, MessageStyleOf(MessageKind::Error, true));
         EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
         ASSERT_TRUE(BothIdle());
-        EXPECT_FALSE(to.session.activity.offerPending());
+        EXPECT_FALSE(to.session.activity.offerWaiting());
         SenderBoxes().clear();
     };
 

@@ -128,7 +128,7 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
         [&](const QString& line) {
             if (TrimLines(line).isEmpty())
                 return;
-            if (!inviter.chatActive()) {
+            if (!inviter.chatting()) {
                 output.Message(QStringLiteral("无法发送,对方已离开聊天室。"));
                 return;
             }
@@ -136,7 +136,7 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
                 inviter.SendChatText(plainStyle + piece);
         },
         [&] {
-            if (inviter.chatActive())
+            if (inviter.chatting())
                 leave();
             else
                 loop.Finish(StatusDone);
@@ -224,7 +224,7 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
             });
         });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
-        if (inviter.chatActive()) {
+        if (inviter.chatting()) {
             leave();
         } else {
             inviter.Cancel();

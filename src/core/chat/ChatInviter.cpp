@@ -43,11 +43,11 @@ ChatInviter::~ChatInviter() {
     m_closing = true;
     m_link.Reset();
     if (m_phase == Phase::Chatting)
-        m_session.activity.SetChatActive(false);
+        m_session.activity.SetInviteWindowChatting(false);
 }
 
-bool ChatInviter::chatActive() const {
-    return m_session.activity.chatActive();
+bool ChatInviter::chatting() const {
+    return m_session.activity.inviteWindowChatting();
 }
 
 qint64 ChatInviter::Uptime() const {
@@ -206,7 +206,7 @@ void ChatInviter::EnterChat(bool automatically, const QString& autoReplyText) {
     m_acceptedAutomatically = automatically;
     m_autoReplyText = autoReplyText;
     m_phase = Phase::Chatting;
-    m_session.activity.SetChatActive(true);
+    m_session.activity.SetInviteWindowChatting(true);
     m_keepPage = true;
     m_chatStart = Uptime();
     m_timCSChat.start();
@@ -221,7 +221,7 @@ void ChatInviter::ShowOutcome(int page) {
 }
 
 bool ChatInviter::SendChatText(const QString& styledText) {
-    if (m_phase != Phase::Chatting || !chatActive() || m_leftByUser)
+    if (m_phase != Phase::Chatting || !chatting() || m_leftByUser)
         return false;
     const SocketError error =
         m_link.Send(MessageBody(C::InitiatorText, ScrambleChatText(styledText, m_chatKey)));
@@ -240,7 +240,7 @@ void ChatInviter::ReportChatTime() {
 
 void ChatInviter::Leave() {
     ShowPage(PageInput);
-    if (m_phase != Phase::Chatting || !chatActive() || m_leftByUser)
+    if (m_phase != Phase::Chatting || !chatting() || m_leftByUser)
         return;
     // The responder closes the connection on 19 14; that close is not the peer leaving.
     m_leftByUser = true;
@@ -252,7 +252,7 @@ void ChatInviter::Leave() {
 void ChatInviter::PeerLeft() {
     if (m_phase == Phase::Idle)
         return;
-    if (m_phase == Phase::Chatting && chatActive() && !m_leftByUser)
+    if (m_phase == Phase::Chatting && chatting() && !m_leftByUser)
         emit PeerLeftChat();
     CloseChat();
 }
@@ -280,7 +280,7 @@ void ChatInviter::CloseChat() {
     m_leftByUser = false;
     m_acceptedAutomatically = false;
     m_autoReplyText.clear();
-    m_session.activity.SetChatActive(false);
+    m_session.activity.SetInviteWindowChatting(false);
     if (wasOpen)
         emit ChatClosed();
 }
@@ -321,7 +321,7 @@ void ChatInviter::HandleConnectionError(SocketError error) {
                 CloseChat();
                 return;
             }
-            if (m_phase == Phase::Chatting && chatActive())
+            if (m_phase == Phase::Chatting && chatting())
                 emit ConnectionLost();
             text = QStringLiteral("无法与 ") + a + QStringLiteral(" 继续交流") +
                    QStringLiteral(

@@ -80,7 +80,7 @@ public:
 
     Phase phase() const { return m_phase; }
     int page() const { return m_page; }
-    bool chatActive() const;
+    bool chatting() const;
     // The responder's card: nickname, sex code, age, phone, e-mail, home page, address, other.
     QStringList peerFields() const { return m_peerFields; }
     QString peerNickName() const { return m_peerFields.value(0); }
@@ -131,14 +131,14 @@ signals:
     void TextReceived(const QString& styledText);
     // The peer left the chat or closed the connection while the chat was active and the user
     // had not left: status "对方用户离开聊天室。", the "已经离开" line, ActivateWindow. The chat
-    // page stays (Phase::Idle, chatActive() false).
+    // page stays (Phase::Idle, chatting() false).
     void PeerLeftChat();
     // The connection failed during the active chat: the "意外离开" line. Failure follows.
     void ConnectionLost();
     // A message for the window to show with ShowMessage (kind as MessageKind). The state has
     // already been closed when it comes.
     void Failure(tvx::MessageKind kind, const QString& text, bool systemModal);
-    // The chat state was cleared (CloseChat); chatActive() is now false.
+    // The chat state was cleared (CloseChat); chatting() is now false.
     void ChatClosed();
 
 private:

@@ -45,11 +45,11 @@ ChatResponder::~ChatResponder() {
     Shutdown();
 }
 
-bool ChatResponder::chatInProgress() const {
-    return m_phase == Phase::Chatting && m_session.activity.chatInProgress();
+bool ChatResponder::chatting() const {
+    return m_phase == Phase::Chatting && m_session.activity.acceptWindowChatting();
 }
 
-bool ChatResponder::invitationPending() const {
+bool ChatResponder::invitationWaiting() const {
     return m_phase == Phase::Invited;
 }
 
@@ -87,9 +87,9 @@ void ChatResponder::Shutdown() {
     m_timCloseGrace.stop();
     m_link.Stop();
     if (m_phase == Phase::Chatting)
-        m_session.activity.SetChatInProgress(false);
+        m_session.activity.SetAcceptWindowChatting(false);
     if (m_phase == Phase::Invited)
-        m_session.activity.SetInvitationPending(false);
+        m_session.activity.SetInvitationWaiting(false);
     m_phase = Phase::Listening;
 }
 
@@ -103,9 +103,9 @@ void ChatResponder::OnLinkReset() {
     m_timCRChat.stop();
     m_timCloseGrace.stop();
     if (m_phase == Phase::Chatting)
-        m_session.activity.SetChatInProgress(false);
+        m_session.activity.SetAcceptWindowChatting(false);
     if (m_phase == Phase::Invited)
-        m_session.activity.SetInvitationPending(false);
+        m_session.activity.SetInvitationWaiting(false);
     m_phase = Phase::Listening;
     m_leftByUser = false;
     m_invitationReceived = false;
@@ -143,7 +143,7 @@ void ChatResponder::OnLinkSocketError(SocketError error) {
 void ChatResponder::HandleConnectionError(SocketError error) {
     if (m_leftByUser || m_phase == Phase::Answered)
         return;  // the user has left or refused; the end of the connection is no news
-    if (chatInProgress() && IsBrokenConnection(error))
+    if (chatting() && IsBrokenConnection(error))
         emit ConnectionLost();
     // Errors before an invitation are not reported.
     if (!m_invitationReceived)
@@ -223,7 +223,7 @@ void ChatResponder::TakeInvitation(const QString& payload) {
 void ChatResponder::ShowInvitation() {
     m_phase = Phase::Invited;
     m_countDown = kCountDownSeconds;
-    m_session.activity.SetInvitationPending(true);
+    m_session.activity.SetInvitationWaiting(true);
     emit InvitationReceived(m_invitationText, Timestamp());
     emit PageChanged(PageInvitation);
     emit CountDown(m_countDown);
@@ -264,7 +264,7 @@ void ChatResponder::CountDownToRefusal() {
         return;
     m_timCRAutoRefu.stop();
     m_phase = Phase::Answered;
-    m_session.activity.SetInvitationPending(false);
+    m_session.activity.SetInvitationWaiting(false);
     emit CountDownExpired();
     if (SendOrFail(BuildInvitationRefusedAuto(m_refusalNote)))
         m_timCloseGrace.start();
@@ -273,7 +273,7 @@ void ChatResponder::CountDownToRefusal() {
 void ChatResponder::Accept() {
     if (m_phase != Phase::Invited)
         return;
-    m_session.activity.SetInvitationPending(false);
+    m_session.activity.SetInvitationWaiting(false);
     m_timCRAutoRefu.stop();
     if (SendOrFail(BuildInvitationAccepted()))
         EnterChat(false);
@@ -284,7 +284,7 @@ void ChatResponder::Refuse(const QString& note) {
         return;
     m_timCRAutoRefu.stop();
     m_phase = Phase::Answered;
-    m_session.activity.SetInvitationPending(false);
+    m_session.activity.SetInvitationWaiting(false);
     if (SendOrFail(BuildInvitationRefused(note)))
         m_timCloseGrace.start();
 }
@@ -292,8 +292,8 @@ void ChatResponder::Refuse(const QString& note) {
 void ChatResponder::EnterChat(bool automatically) {
     m_timCRAutoRefu.stop();
     m_phase = Phase::Chatting;
-    m_session.activity.SetInvitationPending(false);
-    m_session.activity.SetChatInProgress(true);
+    m_session.activity.SetInvitationWaiting(false);
+    m_session.activity.SetAcceptWindowChatting(true);
     m_keepWindow = true;
     m_chatStart = Uptime();
     m_timCRChat.start();
@@ -304,7 +304,7 @@ void ChatResponder::EnterChat(bool automatically) {
 // ---- Chat ----
 
 bool ChatResponder::SendChatText(const QString& styledText) {
-    if (!chatInProgress() || m_leftByUser)
+    if (!chatting() || m_leftByUser)
         return false;
     return SendOrFail(MessageBody(C::ResponderText, ScrambleChatText(styledText, m_chatKey)));
 }
@@ -314,7 +314,7 @@ void ChatResponder::ReportChatTime() {
 }
 
 void ChatResponder::Leave() {
-    if (!chatInProgress() || m_leftByUser)
+    if (!chatting() || m_leftByUser)
         return;
     m_leftByUser = true;
     if (SendOrFail(BuildResponderLeaves()))
@@ -322,7 +322,7 @@ void ChatResponder::Leave() {
 }
 
 void ChatResponder::PeerLeft(bool linkResetsItself) {
-    if (chatInProgress() && !m_leftByUser)
+    if (chatting() && !m_leftByUser)
         emit PeerLeftChat();
     if (!linkResetsItself)
         ResetResponder();

@@ -75,8 +75,8 @@ public:
     // ---- State the window reads ----
 
     Phase phase() const { return m_phase; }
-    bool chatInProgress() const;
-    bool invitationPending() const;
+    bool chatting() const;
+    bool invitationWaiting() const;
     // The caller's introduction: TVX address, nickname, sex code, age, phone, e-mail, home page,
     // address, other info. Kept until the next introduction replaces it.
     QStringList peerFields() const { return m_peerFields; }

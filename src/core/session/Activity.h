@@ -4,33 +4,33 @@
 
 namespace tvx {
 
-// What a running copy is doing and what waits for its user. The engines and windows set it;
-// the main window asks it before ending the program (what would be cut off) and blinks the
-// tray icon while an offer or invitation waits.
+// What a running copy is doing and what waits for its user. The engines report into it; the
+// windows read it: the main window asks it before ending the program (what would be cut off)
+// and blinks the tray icon while an offer or invitation waits.
 class Activity : public QObject {
     Q_OBJECT
 
 public:
     using QObject::QObject;
 
-    bool sending() const { return sending_; }                      // the send window sends
-    bool receiving() const { return receiving_; }                  // the main window receives
-    bool chatActive() const { return chatActive_; }                // the chat window chats
-    bool chatInProgress() const { return chatInProgress_; }        // the accept window chats
-    bool offerPending() const { return offerPending_; }            // a file offer waits
-    bool invitationPending() const { return invitationPending_; }  // a chat invitation waits
+    bool sendWindowSending() const { return sending_; }      // the send window's file flows
+    bool mainWindowReceiving() const { return receiving_; }  // the main window's file flows
+    bool inviteWindowChatting() const { return inviteWindowChatting_; }  // the invite window chats
+    bool acceptWindowChatting() const { return acceptWindowChatting_; }  // the accept window chats
+    bool offerWaiting() const { return offerWaiting_; }                  // a file offer waits
+    bool invitationWaiting() const { return invitationWaiting_; }        // a chat invitation waits
 
     // Either chat window is chatting.
-    bool chatting() const { return chatActive_ || chatInProgress_; }
+    bool chatting() const { return inviteWindowChatting_ || acceptWindowChatting_; }
     // An offer or an invitation waits for the user.
-    bool waiting() const { return offerPending_ || invitationPending_; }
+    bool waiting() const { return offerWaiting_ || invitationWaiting_; }
 
-    void SetSending(bool on) { Set(sending_, on); }
-    void SetReceiving(bool on) { Set(receiving_, on); }
-    void SetChatActive(bool on) { Set(chatActive_, on); }
-    void SetChatInProgress(bool on) { Set(chatInProgress_, on); }
-    void SetOfferPending(bool on) { Set(offerPending_, on); }
-    void SetInvitationPending(bool on) { Set(invitationPending_, on); }
+    void SetSendWindowSending(bool on) { Set(sending_, on); }
+    void SetMainWindowReceiving(bool on) { Set(receiving_, on); }
+    void SetInviteWindowChatting(bool on) { Set(inviteWindowChatting_, on); }
+    void SetAcceptWindowChatting(bool on) { Set(acceptWindowChatting_, on); }
+    void SetOfferWaiting(bool on) { Set(offerWaiting_, on); }
+    void SetInvitationWaiting(bool on) { Set(invitationWaiting_, on); }
 
 signals:
     // One of the values changed.
@@ -43,10 +43,10 @@ private:
 
     bool sending_ = false;
     bool receiving_ = false;
-    bool chatActive_ = false;
-    bool chatInProgress_ = false;
-    bool offerPending_ = false;
-    bool invitationPending_ = false;
+    bool inviteWindowChatting_ = false;
+    bool acceptWindowChatting_ = false;
+    bool offerWaiting_ = false;
+    bool invitationWaiting_ = false;
 };
 
 }  // namespace tvx

@@ -309,8 +309,8 @@ void FileReceiveEngine::OnResetDone() {
     m_offerReceived = false;
     m_accepted = false;
     m_cancelledHere = false;
-    m_session.activity.SetReceiving(false);
-    m_session.activity.SetOfferPending(false);
+    m_session.activity.SetMainWindowReceiving(false);
+    m_session.activity.SetOfferWaiting(false);
     if (m_deleteHeldOnCancel && m_deleteOnReset)
         DeleteFileIfExists(m_tempPath);
     if (m_shuttingDown || m_starting)
@@ -378,14 +378,14 @@ bool FileReceiveEngine::SendOrFail(const QString& body) {
 
 void FileReceiveEngine::OnPeerClosed() {
     // The link resets itself after this; a close in the middle of a transfer is a cancel.
-    if (m_session.activity.receiving() && !m_cancelledHere)
+    if (m_session.activity.mainWindowReceiving() && !m_cancelledHere)
         TakeSenderCancel(QString(), false);
 }
 
 void FileReceiveEngine::OnDataClosed() {
     // While the receiving thread reads the connection it judges the close itself; this is a
     // close before any byte of the file, or after the user cancelled.
-    if (m_session.activity.receiving() && !m_cancelledHere) {
+    if (m_session.activity.mainWindowReceiving() && !m_cancelledHere) {
         TakeSenderCancel(QString(), true);
     } else {
         Reset();
@@ -503,7 +503,7 @@ void FileReceiveEngine::PutOfferToUser() {
     m_countDown = 60;
     m_timCountDown.start();
     m_waitingOffer = m_offerKey;
-    m_session.activity.SetOfferPending(true);
+    m_session.activity.SetOfferWaiting(true);
     emit OfferWaiting(PeerNickName(), m_offer.fileName, m_offer.length);
     WriteHistoryEntry();
 }
@@ -515,7 +515,7 @@ void FileReceiveEngine::CountDownTick() {
         return;
     m_timCountDown.stop();
     m_waitingOffer = 0;
-    m_session.activity.SetOfferPending(false);
+    m_session.activity.SetOfferWaiting(false);
     emit OfferExpired();
     SendOrFail(BuildOfferRefusedAuto(m_refuseNote));
     m_timCloseGrace.start();
@@ -533,13 +533,13 @@ void FileReceiveEngine::Refuse(quint64 offer, const QString& note) {
         return;
     m_waitingOffer = 0;
     m_timCountDown.stop();
-    m_session.activity.SetOfferPending(false);
+    m_session.activity.SetOfferWaiting(false);
     SendOrFail(BuildOfferRefused(note));
     m_timCloseGrace.start();
 }
 
 void FileReceiveEngine::StopWaiting() {
-    m_session.activity.SetOfferPending(false);
+    m_session.activity.SetOfferWaiting(false);
     m_timCountDown.stop();
 }
 
@@ -605,7 +605,7 @@ bool FileReceiveEngine::DeleteTempBeforeRestart() {
 
 void FileReceiveEngine::StartReceiving() {
     m_accepted = true;
-    m_session.activity.SetReceiving(true);
+    m_session.activity.SetMainWindowReceiving(true);
     m_progress.Start(m_offer.length, m_position);
     m_deleteOnReset = false;
     m_deleteHeldOnCancel = false;
@@ -678,7 +678,7 @@ void FileReceiveEngine::OnReceiverReport() {
 
 // Every byte is in the temporary file: close it and tell the sender.
 void FileReceiveEngine::FinishFile() {
-    m_session.activity.SetReceiving(false);
+    m_session.activity.SetMainWindowReceiving(false);
     m_timSpeed.stop();
     CloseTempFile();
     if (!SendOrFail(BuildCompletion()))
@@ -775,7 +775,7 @@ void FileReceiveEngine::FinishCompletion() {
 // ---- Cancelling --------------------------------------------------------------------------
 
 void FileReceiveEngine::Cancel(const QString& note) {
-    if (!m_session.activity.receiving())
+    if (!m_session.activity.mainWindowReceiving())
         return;  // it ended while the question was open
     m_cancelledHere = true;
     m_deleteOnReset = true;

@@ -288,7 +288,7 @@ FileSendEngine::~FileSendEngine() {
     m_data.Close();
     m_link.Reset();
     if (m_phase != Phase::Idle)
-        m_session.activity.SetSending(false);
+        m_session.activity.SetSendWindowSending(false);
 }
 
 QString FileSendEngine::FileProblem(const QString& path, MessageKind* kind) {
@@ -488,7 +488,7 @@ void FileSendEngine::PeerCancelled(const QString& note) {
 void FileSendEngine::OnControlClosed() {
     if (m_phase == Phase::Idle)
         return;
-    if (m_session.activity.sending() && !m_cancelledBySender) {
+    if (m_session.activity.sendWindowSending() && !m_cancelledBySender) {
         PeerCancelled(QString());
         return;
     }
@@ -522,7 +522,7 @@ void FileSendEngine::OnDataEnded(SocketError error) {
     // the data connection's end count.
     StopSender();
     m_data.Close();
-    const bool wasSending = m_session.activity.sending();
+    const bool wasSending = m_session.activity.sendWindowSending();
     m_phase = Phase::DataLost;
     m_dataEndError = error;
     After(m_closeGraceMs, [this, wasSending] {
@@ -777,7 +777,7 @@ void FileSendEngine::ResetAndReport(const QString& text, MessageKind kind, bool 
 }
 
 void FileSendEngine::SetSending(bool sending) {
-    m_session.activity.SetSending(sending);
+    m_session.activity.SetSendWindowSending(sending);
     emit SendingChanged(sending);
 }
 

@@ -322,7 +322,7 @@ void ChatAcceptWindow::OnChatEntered(bool automatically, const QString& timestam
 }
 
 void ChatAcceptWindow::SendText() {
-    if (!m_responder->chatInProgress()) {
+    if (!m_responder->chatting()) {
         ShowMessage(m_session.messageBox(), this, QStringLiteral("无法发送,对方已离开聊天室。"),
                     MessageKind::Warning, false);
         return;

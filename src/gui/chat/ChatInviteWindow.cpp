@@ -533,7 +533,7 @@ void ChatInviteWindow::ToggleScheduleBoxes() {
 
 void ChatInviteWindow::UpdateScheduleClock() {
     // Ticking the box during a chat neither arms nor disarms the clock.
-    if (m_session.activity.chatActive())
+    if (m_session.activity.inviteWindowChatting())
         return;
     if (m_chkUseTime->isChecked() && !m_timSend.isActive()) {
         m_timSend.start();
@@ -623,7 +623,7 @@ void ChatInviteWindow::EnterChatPage() {
 }
 
 void ChatInviteWindow::SendText() {
-    if (!m_inviter->chatActive()) {
+    if (!m_inviter->chatting()) {
         ShowMessage(m_session.messageBox(), this, QStringLiteral("无法发送,对方已离开聊天室。"),
                     MessageKind::Warning, false);
         return;

@@ -188,14 +188,14 @@ void MainWindow::OnTrayClicked(TrayClick click) {
     switch (click) {
         case TrayClick::Left:
         case TrayClick::Double:
-            if (m_session.activity.offerPending()) {
+            if (m_session.activity.offerWaiting()) {
                 ActivateWindow(this);
-                m_session.activity.SetOfferPending(false);
+                m_session.activity.SetOfferWaiting(false);
             }
-            if (m_session.activity.invitationPending()) {
+            if (m_session.activity.invitationWaiting()) {
                 if (m_chatAcceptWindow)
                     ActivateWindow(m_chatAcceptWindow);
-                m_session.activity.SetInvitationPending(false);
+                m_session.activity.SetInvitationWaiting(false);
             }
             break;
         case TrayClick::Right:
@@ -315,16 +315,16 @@ void MainWindow::NotificationActivated(NotifyKind kind) {
     switch (kind) {
         case NotifyKind::Offer:
             // As a click on the icon, and again while the offer stands once it has been shown.
-            if (m_session.activity.offerPending() || isVisible()) {
+            if (m_session.activity.offerWaiting() || isVisible()) {
                 ActivateWindow(this);
-                m_session.activity.SetOfferPending(false);
+                m_session.activity.SetOfferWaiting(false);
             }
             break;
         case NotifyKind::Invitation:
             if (m_chatAcceptWindow &&
-                (m_session.activity.invitationPending() || m_chatAcceptWindow->isVisible()))
+                (m_session.activity.invitationWaiting() || m_chatAcceptWindow->isVisible()))
                 ActivateWindow(m_chatAcceptWindow);
-            m_session.activity.SetInvitationPending(false);
+            m_session.activity.SetInvitationWaiting(false);
             break;
         case NotifyKind::AutoReceived:
             if (m_tip) {
@@ -357,9 +357,9 @@ void MainWindow::BlinkTrayIcon() {
 }
 
 void MainWindow::WithdrawAnswered() {
-    if (!m_session.activity.offerPending())
+    if (!m_session.activity.offerWaiting())
         m_session.notifications().Withdraw(NotifyKind::Offer);
-    if (!m_session.activity.invitationPending())
+    if (!m_session.activity.invitationWaiting())
         m_session.notifications().Withdraw(NotifyKind::Invitation);
 }
 
@@ -393,8 +393,8 @@ AutoReceiveTip* MainWindow::Tip() const {
 
 void MainWindow::ExitProgram() {
     const Activity& activity = m_session.activity;
-    const QString list =
-        ActivityList(activity.sending(), activity.receiving(), activity.chatting());
+    const QString list = ActivityList(activity.sendWindowSending(), activity.mainWindowReceiving(),
+                                      activity.chatting());
     if (!list.isEmpty()) {
         const QString question = QStringLiteral("确实要退出") + QStringLiteral("Tolvex") +
                                  QStringLiteral("么？") + QStringLiteral("当前正在进行的事件:") +

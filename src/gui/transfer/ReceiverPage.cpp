@@ -511,7 +511,7 @@ void ReceiverPage::CancelReceiving() {
                     QStringLiteral("确实要取消正在接收的文件么？"), MessageKind::Ask,
                     false) != MessageAnswer::Yes)
         return;
-    if (!m_session.activity.receiving())
+    if (!m_session.activity.mainWindowReceiving())
         return;  // it ended while the question was open
     m_window->hide();
     m_engine.Cancel(NoteText(m_txtCancelNote));
@@ -550,7 +550,7 @@ void ReceiverPage::ShowPeerInfo() {
 void ReceiverPage::HandleCloseBox() {
     if (CurrentPage() == PageOffer && m_engine.OfferWaits(m_engine.OfferKey())) {
         RefuseOffer();
-    } else if (CurrentPage() == PageReceiving && m_session.activity.receiving()) {
+    } else if (CurrentPage() == PageReceiving && m_session.activity.mainWindowReceiving()) {
         CancelReceiving();
     } else {
         m_window->hide();

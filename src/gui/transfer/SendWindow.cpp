@@ -837,7 +837,7 @@ void SendWindow::ScheduleToggled() {
 }
 
 void SendWindow::UpdateScheduleClock() {
-    const bool run = m_chkUseTime->isChecked() && !m_session.activity.sending();
+    const bool run = m_chkUseTime->isChecked() && !m_session.activity.sendWindowSending();
     if (run && !m_timSend.isActive()) {
         m_timSend.start();
     } else if (!run) {
