@@ -207,25 +207,6 @@ TEST(AddressChoiceDialog, ExitLeavesWithoutAnAddress) {
     EXPECT_TRUE(fake.messageBox->shown.isEmpty());
 }
 
-TEST(Options, AddressAndDataFolder) {
-    StartupOptions options;
-    QString error;
-    ASSERT_TRUE(ParseOptions({QStringLiteral("--address"), QStringLiteral("127.000.0.2"),
-                              QStringLiteral("--data-dir=/tmp/x")},
-                             options, error));
-    EXPECT_EQ(options.address, QStringLiteral("127.0.0.2"));
-    EXPECT_EQ(options.dataDir, QStringLiteral("/tmp/x"));
-    EXPECT_TRUE(ParseOptions({}, options, error));
-    EXPECT_TRUE(options.address.isEmpty());
-
-    EXPECT_FALSE(
-        ParseOptions({QStringLiteral("--address"), QStringLiteral("NVSSWFDSEN")}, options, error));
-    EXPECT_FALSE(ParseOptions({QStringLiteral("--address")}, options, error));
-    EXPECT_FALSE(ParseOptions({QStringLiteral("--verbose")}, options, error));
-    EXPECT_TRUE(error.contains(QStringLiteral("--verbose")));
-    EXPECT_FALSE(ParseOptions({QStringLiteral("extra")}, options, error));
-}
-
 // The built program: bad options end it at once with status 2 and one line on standard error.
 TEST(Program, RefusesBadOptions) {
     const QStringList bad[] = {{QStringLiteral("--address"), QStringLiteral("300.1.1.1")},
