@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 
 #include "address/AddressCode.h"
@@ -17,6 +15,7 @@
 #include "startup/LocalAddress.h"
 #include "startup/Options.h"
 #include "support/Fakes.h"
+#include "support/Wait.h"
 
 using namespace tvx;
 using tvx::test::FakePlatform;
@@ -238,10 +237,7 @@ TEST(Program, RunningCopyRefusesASecondStart) {
                    QStringLiteral("--data-dir"), data.path()});
     ASSERT_TRUE(program.waitForStarted(30000));
     const QString lockPath = config.path() + QStringLiteral("/Kestrane/Kestrane.lock");
-    QDeadlineTimer deadline(30000);
-    while (!QFile::exists(lockPath) && !deadline.hasExpired())
-        QThread::msleep(20);
-    ASSERT_TRUE(QFile::exists(lockPath));
+    ASSERT_TRUE(test::WaitUntil([&] { return QFile::exists(lockPath); }, 30000));
 
     FakePlatform fake(config.path() + QStringLiteral("/Kestrane"));
     Session session(fake.platform);
