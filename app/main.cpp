@@ -27,11 +27,7 @@ int main(int argc, char** argv) {
     if (command.kind != tvx::CommandRequest::Kind::Desktop)
         return tvx::RunCommand(command, argc, argv);
 
-    tvx::StartupOptions options;
-    if (!tvx::ParseOptions(arguments, options, error)) {
-        std::fprintf(stderr, "tolvex: %s\n", qPrintable(error));
-        return 2;
-    }
+    const tvx::StartupOptions& options = command.startup;
 
     // Log-out, shutdown and kill send SIGTERM, a terminal's Ctrl-C SIGINT: either ends the
     // program as "退出" does. Blocked before Qt starts its threads, read through a signalfd.

@@ -33,12 +33,7 @@ protected:
         QFile file(PathOf(name));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    QStringList Texts() const {
-        QStringList texts;
-        for (const auto& box : fake.messageBox->shown)
-            texts << box.text;
-        return texts;
-    }
+    QStringList Texts() const { return fake.messageBox->Texts(); }
 
     QTemporaryDir dir;
     FakePlatform fake;

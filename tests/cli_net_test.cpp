@@ -38,13 +38,6 @@
 namespace tvx::test {
 namespace {
 
-QByteArray Pattern(qint64 size, int seed = 0) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = char((i * 131 + i / 7 + seed) & 0xFF);
-    return bytes;
-}
-
 // One run of the program, with its own home (settings, card, data folder) and its output
 // gathered as it comes.
 class Cli {

@@ -39,12 +39,28 @@ TEST(CommandLineParsing, CommandsTakeTheirOptionsAnywhereAndTheDesktopKeepsItsOw
     ASSERT_TRUE(ParseCommandLine({"peers", "--wait", "0.5"}, request, error));
     EXPECT_EQ(request.waitMs, 500);
 
-    // No command word: the desktop program, whose options are checked as before.
-    ASSERT_TRUE(ParseCommandLine({"--address", "127.0.0.2", "--data-dir", "send"}, request, error));
+    // A word with one dash is an argument; the command word is found past the start-up
+    // options' values, also one that reads like a command.
+    ASSERT_TRUE(ParseCommandLine(
+        {"--data-dir", "chat", "--address=127.0.0.2", "send", "127.0.0.3", "-a.txt"}, request,
+        error))
+        << qPrintable(error);
+    EXPECT_EQ(request.kind, Kind::Send);
+    EXPECT_EQ(request.startup.dataDir, "chat");
+    EXPECT_EQ(request.peerAddress, "127.0.0.3");
+    EXPECT_EQ(request.filePath, "-a.txt");
+
+    // No command word: the desktop program with its options.
+    ASSERT_TRUE(
+        ParseCommandLine({"--address", "127.000.0.2", "--data-dir", "send"}, request, error));
     EXPECT_EQ(request.kind, Kind::Desktop);
-    ASSERT_TRUE(ParseCommandLine({"--frobnicate"}, request, error));
+    EXPECT_EQ(request.startup.address, "127.0.0.2");
+    EXPECT_EQ(request.startup.dataDir, "send");
+    ASSERT_TRUE(ParseCommandLine({}, request, error));
     EXPECT_EQ(request.kind, Kind::Desktop);
-    ASSERT_TRUE(ParseCommandLine({"chat", "--help"}, request, error));
+    EXPECT_TRUE(request.startup.address.isEmpty());
+    // Help wins wherever it stands, also where an option waits for its value.
+    ASSERT_TRUE(ParseCommandLine({"send", "127.0.0.3", "f", "--note", "--help"}, request, error));
     EXPECT_EQ(request.kind, Kind::Help);
 
     const QList<QStringList> wrong = {
@@ -64,6 +80,50 @@ TEST(CommandLineParsing, CommandsTakeTheirOptionsAnywhereAndTheDesktopKeepsItsOw
             << qPrintable(arguments.join(' '));
         EXPECT_FALSE(error.isEmpty());
         EXPECT_FALSE(error.contains(QLatin1Char('\n')));
+    }
+}
+
+// Each mistake is named in one line, in the words these lines have always used.
+TEST(CommandLineParsing, NamesEachMistakeExactly) {
+    const QList<QPair<QStringList, QString>> cases = {
+        {{"transfer", "x"}, "unknown command: transfer (see tolvex --help)"},
+        {{"send", "127.0.0.3", "f", "--to", "d"}, "unknown option for send: --to"},
+        {{"receive", "--bogus=1"}, "unknown option for receive: --bogus=1"},
+        {{"send", "127.0.0.3", "f", "--"}, "unknown option for send: --"},
+        {{"send", "127.0.0.3", "f", "--retry"}, "--retry needs a value"},
+        {{"receive", "--overwrite=1"}, "--overwrite takes no value"},
+        {{"send", "127.0.0.3", "f", "--retry", "1000"},
+         "--retry needs a whole number from 0 to 999"},
+        {{"receive", "--to="}, "--to needs a folder"},
+        {{"peers", "--wait", "forever"}, "--wait needs a number of seconds from 0 to 3600"},
+        {{"peers", "--address", "300.0.0.1"},
+         "invalid --address value: 300.0.0.1 (expected a dotted IPv4 address such as 127.0.0.2)"},
+        {{"peers", "--data-dir"}, "--data-dir needs a value"},
+        {{"peers", "--data-dir="}, "--data-dir needs a folder"},
+        {{"send", "127.0.0.3"}, "send needs ADDRESS FILE (see tolvex --help)"},
+        {{"chat"}, "chat needs ADDRESS (see tolvex --help)"},
+        {{"peers", "x"}, "peers takes no arguments (see tolvex --help)"},
+        // Of several mistakes the first is named, the command's own options before the start-up
+        // ones; a value that reads like an option is no option.
+        {{"send", "127.0.0.3", "f", "--retry", "-1", "--bogus"},
+         "--retry needs a whole number from 0 to 999"},
+        {{"peers", "--data-dir=", "--bogus"}, "unknown option for peers: --bogus"},
+        {{"chat", "127.0.0.3", "--code", "--note=x", "--note"}, "unknown option for chat: --note"},
+        {{"--data-dir=", "-x"}, "--data-dir needs a folder"},
+        // Without a command word: the desktop program's options.
+        {{"--frobnicate=1"}, "unknown option: --frobnicate=1"},
+        {{"-x"}, "unknown option: -x"},
+        {{"--"}, "unknown option: --"},
+        {{"--address"}, "--address needs a value"},
+        {{"--address", "NVSSWFDSEN"},
+         "invalid --address value: NVSSWFDSEN (expected a dotted IPv4 address such as 127.0.0.2)"},
+    };
+    for (const auto& [arguments, expected] : cases) {
+        CommandRequest request;
+        QString error;
+        EXPECT_FALSE(ParseCommandLine(arguments, request, error))
+            << qPrintable(arguments.join(' '));
+        EXPECT_EQ(error, expected) << qPrintable(arguments.join(' '));
     }
 }
 

@@ -29,12 +29,7 @@ struct Rig {
         session.appFolder = folder.path() + QLatin1Char('/');
         session.personalInfo.nickName = QStringLiteral("TESTPC");
     }
-    QStringList Messages() const {
-        QStringList texts;
-        for (const auto& shown : fake.messageBox->shown)
-            texts << shown.text;
-        return texts;
-    }
+    QStringList Messages() const { return fake.messageBox->Texts(); }
 
     QTemporaryDir folder;
     FakePlatform fake;

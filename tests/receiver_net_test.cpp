@@ -40,12 +40,7 @@ void Click(ReceiverPage& page, const char* name) {
 struct ReceiverRig {
     ReceiverRig() : receiver(kAnswererAddress, QStringLiteral("小红")) {}
     bool Start() { return receiver.Start(); }
-    QStringList Messages() const {
-        QStringList texts;
-        for (const auto& shown : receiver.fake.messageBox->shown)
-            texts << shown.text;
-        return texts;
-    }
+    QStringList Messages() const { return receiver.fake.messageBox->Texts(); }
     bool WaitListening() {
         return WaitUntil([&] {
             return receiver.receiver().ControlLink().state() == PeerLink::State::Listening;

@@ -23,13 +23,6 @@ using Engine = FileSendEngine;
 
 constexpr qint64 kChunk = 64 * 1024;
 
-QByteArray Pattern(qint64 size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = char((i * 37 + i / 5) & 0xFF);
-    return bytes;
-}
-
 struct Failure {
     MessageKind kind;
     QString text;

@@ -32,13 +32,6 @@ using C = ProtocolCodes;
 
 constexpr qint64 kChunk = 64 * 1024;
 
-QByteArray Pattern(qint64 size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = char((i * 131 + i / 7) & 0xFF);
-    return bytes;
-}
-
 class SenderNet : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 
 #include "address/AddressCode.h"
@@ -17,6 +15,7 @@
 #include "startup/LocalAddress.h"
 #include "startup/Options.h"
 #include "support/Fakes.h"
+#include "support/Wait.h"
 
 using namespace tvx;
 using tvx::test::FakePlatform;
@@ -207,25 +206,6 @@ TEST(AddressChoiceDialog, ExitLeavesWithoutAnAddress) {
     EXPECT_TRUE(fake.messageBox->shown.isEmpty());
 }
 
-TEST(Options, AddressAndDataFolder) {
-    StartupOptions options;
-    QString error;
-    ASSERT_TRUE(ParseOptions({QStringLiteral("--address"), QStringLiteral("127.000.0.2"),
-                              QStringLiteral("--data-dir=/tmp/x")},
-                             options, error));
-    EXPECT_EQ(options.address, QStringLiteral("127.0.0.2"));
-    EXPECT_EQ(options.dataDir, QStringLiteral("/tmp/x"));
-    EXPECT_TRUE(ParseOptions({}, options, error));
-    EXPECT_TRUE(options.address.isEmpty());
-
-    EXPECT_FALSE(
-        ParseOptions({QStringLiteral("--address"), QStringLiteral("NVSSWFDSEN")}, options, error));
-    EXPECT_FALSE(ParseOptions({QStringLiteral("--address")}, options, error));
-    EXPECT_FALSE(ParseOptions({QStringLiteral("--verbose")}, options, error));
-    EXPECT_TRUE(error.contains(QStringLiteral("--verbose")));
-    EXPECT_FALSE(ParseOptions({QStringLiteral("extra")}, options, error));
-}
-
 // The built program: bad options end it at once with status 2 and one line on standard error.
 TEST(Program, RefusesBadOptions) {
     const QStringList bad[] = {{QStringLiteral("--address"), QStringLiteral("300.1.1.1")},
@@ -257,10 +237,7 @@ TEST(Program, RunningCopyRefusesASecondStart) {
                    QStringLiteral("--data-dir"), data.path()});
     ASSERT_TRUE(program.waitForStarted(30000));
     const QString lockPath = config.path() + QStringLiteral("/Kestrane/Kestrane.lock");
-    QDeadlineTimer deadline(30000);
-    while (!QFile::exists(lockPath) && !deadline.hasExpired())
-        QThread::msleep(20);
-    ASSERT_TRUE(QFile::exists(lockPath));
+    ASSERT_TRUE(test::WaitUntil([&] { return QFile::exists(lockPath); }, 30000));
 
     FakePlatform fake(config.path() + QStringLiteral("/Kestrane"));
     Session session(fake.platform);

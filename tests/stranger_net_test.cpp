@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
-#include <QRandomGenerator>
 
 #include "chat/ChatAcceptWindow.h"
 #include "chat/ChatResponder.h"
@@ -23,6 +22,7 @@
 #include "protocol/WrongCodeLimit.h"
 #include "records/HistoryLog.h"
 #include "support/Files.h"
+#include "support/ScriptedSender.h"
 #include "support/TestPeer.h"
 #include "transfer/ReceiveRules.h"
 
@@ -33,82 +33,6 @@ using C = ProtocolCodes;
 
 // A third computer on the network, neither the sender nor the receiver.
 const QString kStrangerAddress = QStringLiteral("127.0.0.4");
-
-QByteArray RandomBytes(int size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& byte : bytes)
-        byte = char(QRandomGenerator::global()->bounded(256));
-    return bytes;
-}
-
-// A file sender written out by hand from the given address: the protocol's caller on the
-// control connection, a bare socket for the data connection.
-struct Caller {
-    explicit Caller(const QString& address, const QString& nickName = QStringLiteral("小明"))
-        : peer(address, nickName), link(PeerRole::FileSender, peer.session.linkContext) {
-        QObject::connect(&link, &PeerLink::Admitted, &link, [this] { admitted = true; });
-        QObject::connect(&link, &PeerLink::Introduced, &link, [this] { introduced = true; });
-        QObject::connect(&link, &PeerLink::Refused, &link,
-                         [this](const QString& text) { refusals << text; });
-        QObject::connect(&link, &PeerLink::MessageReceived, &link,
-                         [this](char16_t code, const QString& payload) {
-                             answers.append({code, payload});
-                         });
-        QObject::connect(&link, &PeerLink::PeerClosed, &link, [this] { closed = true; });
-        QObject::connect(&link, &PeerLink::ResetDone, &link, [this] { ++resets; });
-        QObject::connect(&data, &Socket::Connected, &data, [this] { dataConnected = true; });
-    }
-
-    // The control connection up to the introduction; false on a refusal or a failure.
-    bool Introduce(const QString& code = QString()) {
-        link.SetVerificationDigest(code.isEmpty() ? QString() : Digest(code));
-        if (link.Connect(kAnswererAddress) != SocketError::None)
-            return false;
-        WaitUntil([&] { return introduced || !refusals.isEmpty() || resets > 0; });
-        return introduced;
-    }
-    bool ConnectData() {
-        data.Connect(kAnswererAddress, kFileDataPort, peer.session.localAddress);
-        return WaitUntil([&] { return dataConnected; });
-    }
-    void Offer(const QString& name, qint64 length, const QString& note = QString()) {
-        link.Send(BuildOffer({name, length, QStringLiteral("2007-03-05 08:04:09"), note, key}));
-    }
-    bool WaitForAnswer(int count = 1) {
-        return WaitUntil([&] { return answers.size() >= count; });
-    }
-    void SendBytes(const QByteArray& plain, qint64 from, qint64 to = -1) {
-        QByteArray chunk = plain.mid(from, to < 0 ? -1 : to - from);
-        ScrambleBytes(chunk, key);
-        data.Send(chunk);
-    }
-    // Introduces itself, offers the file and sends it whole; true when the receiver has it.
-    bool SendFile(const QString& name, const QByteArray& content, const QString& note = {}) {
-        if (!Introduce() || !ConnectData())
-            return false;
-        Offer(name, content.size(), note);
-        if (!WaitForAnswer() || answers[0].first != C::OfferAccepted)
-            return false;
-        SendBytes(content, answers[0].second.toLongLong());
-        return WaitForAnswer(2) && answers[1].first == C::FileComplete;
-    }
-    void Close() {
-        data.Close();
-        link.Reset();
-    }
-
-    LoopbackPeer peer;
-    PeerLink link;
-    Socket data;
-    int key = 0x3C;
-    bool admitted = false;
-    bool introduced = false;
-    bool dataConnected = false;
-    bool closed = false;
-    int resets = 0;
-    QStringList refusals;
-    QList<QPair<char16_t, QString>> answers;
-};
 
 // A bare connection that records whether the other side dropped it.
 struct BareConnection {
@@ -146,8 +70,8 @@ TEST(Stranger, DataPortTakesOnlyTheVerifiedCaller) {
     rig.peer.ReceiveAutomatically();
     ASSERT_TRUE(rig.peer.Start());
     const QByteArray content = RandomBytes(200000);
-    Caller genuine(kCallerAddress);
-    ASSERT_TRUE(genuine.Introduce());
+    ScriptedSender genuine(kCallerAddress);
+    ASSERT_TRUE(genuine.ReachIntroduction());
 
     // Between the genuine sender's introduction and its data connection a stranger races to
     // 8511 and sends bytes of its own: it is dropped, and the receiver waits on.
@@ -190,11 +114,11 @@ TEST(Stranger, IdleCallersAreDroppedAndTheNextSenderGetsThrough) {
 
     // A caller that is introduced and then sends nothing holds the receiver: the next sender
     // is refused by the system ...
-    Caller idle(kStrangerAddress, QStringLiteral("闲人"));
-    ASSERT_TRUE(idle.Introduce());
+    ScriptedSender idle(kStrangerAddress, QStringLiteral("闲人"));
+    ASSERT_TRUE(idle.ReachIntroduction());
     {
-        Caller early(kCallerAddress);
-        EXPECT_FALSE(early.Introduce());
+        ScriptedSender early(kCallerAddress);
+        EXPECT_FALSE(early.ReachIntroduction());
         EXPECT_FALSE(idle.closed);
     }
     // ... until the business time runs out: the idle caller is dropped without a word and the
@@ -202,7 +126,7 @@ TEST(Stranger, IdleCallersAreDroppedAndTheNextSenderGetsThrough) {
     ASSERT_TRUE(WaitUntil([&] { return idle.closed; }, 10 * kBusinessMs));
     ASSERT_TRUE(rig.WaitListening());
     {
-        Caller genuine(kCallerAddress);
+        ScriptedSender genuine(kCallerAddress);
         ASSERT_TRUE(genuine.SendFile(QStringLiteral("after-idle.bin"), content));
         // An offer stops the clock: a transfer may take longer than the business time.
         EXPECT_FALSE(WaitUntil([&] { return genuine.closed; }, 2 * kBusinessMs));
@@ -272,8 +196,8 @@ TEST(Stranger, GuessingTheCodeIsShutOutForTheRestOfTheMinute) {
 
     // One connection per try, as a guessing loop would make them; true when admitted.
     auto tryFile = [&](const QString& from, const QString& code) {
-        Caller caller(from);
-        const bool admitted = caller.Introduce(code) && caller.admitted;
+        ScriptedSender caller(from);
+        const bool admitted = caller.ReachIntroduction(code) && caller.admitted;
         EXPECT_TRUE(admitted || caller.refusals.value(0).startsWith(
                                     QStringLiteral("发送连接请求失败:验证码无效。")));
         caller.Close();
@@ -344,7 +268,7 @@ TEST(Stranger, MarkupInTheHistoryLogShowsAsText) {
     const QString nick = QStringLiteral("<script>alert(\"x\")</script>");
     const QString name = QStringLiteral("<b>R&D<i>.txt");
     const QString note = QStringLiteral("<img src=x onerror=alert(1)>");
-    Caller caller(kStrangerAddress, nick);
+    ScriptedSender caller(kStrangerAddress, nick);
     ASSERT_TRUE(caller.SendFile(name, "abc", note));
     EXPECT_EQ(ReadAll(rig.peer.DownloadFolder() + name), QByteArray("abc"));
 
@@ -391,8 +315,8 @@ TEST(Stranger, NamesTheFileSystemCannotHoldArriveShortenedAndResume) {
 
     const QByteArray content = RandomBytes(300000);
     {
-        Caller first(kCallerAddress);
-        ASSERT_TRUE(first.Introduce());
+        ScriptedSender first(kCallerAddress);
+        ASSERT_TRUE(first.ReachIntroduction());
         ASSERT_TRUE(first.ConnectData());
         first.Offer(offered, content.size());
         ASSERT_TRUE(first.WaitForAnswer());
@@ -404,7 +328,7 @@ TEST(Stranger, NamesTheFileSystemCannotHoldArriveShortenedAndResume) {
     }
     EXPECT_EQ(ReadAll(folder + saved + QStringLiteral(".tvx")), content.left(123457));
     {
-        Caller again(kCallerAddress);
+        ScriptedSender again(kCallerAddress);
         ASSERT_TRUE(again.SendFile(offered, content));
         EXPECT_EQ(again.answers[0].second, QStringLiteral("123457"));
         again.Close();
@@ -413,7 +337,7 @@ TEST(Stranger, NamesTheFileSystemCannotHoldArriveShortenedAndResume) {
     EXPECT_EQ(ReadAll(folder + saved), content);
     // Sent once more, the numbered name is shortened to fit as well.
     {
-        Caller third(kCallerAddress);
+        ScriptedSender third(kCallerAddress);
         ASSERT_TRUE(third.SendFile(offered, content.left(10)));
         third.Close();
         ASSERT_TRUE(rig.WaitListening());
@@ -425,7 +349,7 @@ TEST(Stranger, NamesTheFileSystemCannotHoldArriveShortenedAndResume) {
 
     // Line breaks and tabs never reach a file name.
     {
-        Caller fourth(kCallerAddress);
+        ScriptedSender fourth(kCallerAddress);
         ASSERT_TRUE(fourth.SendFile(QStringLiteral("第一行\r\n第二行\t\x7f.txt"), "xyz"));
         fourth.Close();
         ASSERT_TRUE(rig.WaitListening());
@@ -445,8 +369,8 @@ TEST(Stranger, OfferPageShowsTheNameAsOfferedAndTheDialogOneThatFits) {
     ReceiverPage& receiver = rig.receiver();
     const QString offered =
         QStringLiteral("报告\n") + QString(120, QChar(0x8868)) + QStringLiteral(".doc");
-    Caller caller(kCallerAddress);
-    ASSERT_TRUE(caller.Introduce());
+    ScriptedSender caller(kCallerAddress);
+    ASSERT_TRUE(caller.ReachIntroduction());
     ASSERT_TRUE(caller.ConnectData());
     caller.Offer(offered, 5, QStringLiteral("<h1>大字</h1>"));
     ASSERT_TRUE(WaitUntil([&] { return rig.peer.session.activity.offerWaiting(); }));

@@ -24,13 +24,6 @@ namespace {
 
 constexpr qint64 kChunk = 64 * 1024;
 
-QByteArray Pattern(qint64 size, int seed = 0) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = char((i * 131 + i / 7 + seed) & 0xFF);
-    return bytes;
-}
-
 class Transfer : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -27,6 +27,13 @@ public:
     };
     MessageAnswer Show(QWidget* owner, const QString& text, const QString& title,
                        MessageStyle style) override;
+    // The texts of the boxes shown, in order.
+    QStringList Texts() const {
+        QStringList texts;
+        for (const Shown& box : shown)
+            texts << box.text;
+        return texts;
+    }
 
     QQueue<MessageAnswer> answers;
     QList<Shown> shown;

@@ -3,10 +3,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QStringList>
-#include <functional>
 
 #include "address/AddressCode.h"
 #include "platform/Socket.h"
@@ -14,23 +11,13 @@
 #include "protocol/Wire.h"
 #include "session/Session.h"
 #include "support/Fakes.h"
+#include "support/Wait.h"
 
 namespace tvx::test {
 
 // Two peers on one machine: each has its own loopback address and the fixed ports.
 inline const QString kCallerAddress = QStringLiteral("127.0.0.2");
 inline const QString kAnswererAddress = QStringLiteral("127.0.0.3");
-
-// Runs events until the condition holds or the time is up; returns the condition.
-inline bool WaitUntil(const std::function<bool()>& done, int milliseconds = 5000) {
-    QDeadlineTimer deadline(milliseconds);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 // The presence port of this test process, in place of the usual one, so that the copies a
 // test starts hear only each other and never a program running on the machine (or another

@@ -1,8 +1,10 @@
 #include "commands/CommandLine.h"
 
+#include <QCommandLineOption>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 
 #include "address/AddressCode.h"
@@ -16,6 +18,7 @@
 #include "records/PersonalInfo.h"
 #include "records/Settings.h"
 #include "session/Session.h"
+#include "startup/ArgumentParser.h"
 #include "startup/Language.h"
 #include "startup/LocalAddress.h"
 
@@ -28,30 +31,39 @@ namespace tvx {
 namespace {
 
 using Kind = CommandRequest::Kind;
+using Word = ArgumentParser::Word;
 
-bool IsGlobalOption(const QString& name) {
-    return name == QLatin1String("--address") || name == QLatin1String("--data-dir");
-}
-
-// The options each command takes besides the global ones, and whether they carry a value.
-struct OptionSpec {
-    const char* name;
-    bool hasValue;
-};
-
-QList<OptionSpec> OptionsOf(Kind kind) {
+// The options each command takes besides the start-up ones.
+QList<QCommandLineOption> OptionsOf(Kind kind) {
+    const QCommandLineOption code(QStringLiteral("code"), QString(), QStringLiteral("CODE"));
     switch (kind) {
         case Kind::Send:
-            return {{"--note", true}, {"--code", true}, {"--retry", true}};
+            return {QCommandLineOption(QStringLiteral("note"), QString(), QStringLiteral("TEXT")),
+                    code,
+                    QCommandLineOption(QStringLiteral("retry"), QString(), QStringLiteral("N"))};
         case Kind::Receive:
-            return {{"--to", true}, {"--code", true}, {"--overwrite", false}};
+            return {QCommandLineOption(QStringLiteral("to"), QString(), QStringLiteral("DIR")),
+                    code, QCommandLineOption(QStringLiteral("overwrite"))};
         case Kind::Chat:
-            return {{"--code", true}};
+            return {code};
         case Kind::Peers:
-            return {{"--wait", true}};
+            return {
+                QCommandLineOption(QStringLiteral("wait"), QString(), QStringLiteral("SECONDS"))};
         default:
             return {};
     }
+}
+
+Kind KindOf(const QString& word) {
+    if (word == QLatin1String("send"))
+        return Kind::Send;
+    if (word == QLatin1String("receive"))
+        return Kind::Receive;
+    if (word == QLatin1String("chat"))
+        return Kind::Chat;
+    if (word == QLatin1String("peers"))
+        return Kind::Peers;
+    return Kind::Desktop;
 }
 
 int PositionalCount(Kind kind) {
@@ -65,58 +77,34 @@ int PositionalCount(Kind kind) {
     }
 }
 
-QString CommandName(Kind kind) {
-    switch (kind) {
-        case Kind::Send:
-            return QStringLiteral("send");
-        case Kind::Receive:
-            return QStringLiteral("receive");
-        case Kind::Chat:
-            return QStringLiteral("chat");
-        default:
-            return QStringLiteral("peers");
-    }
+// A command word: neither an option nor a word with a dash ("-" alone is one).
+bool IsCommandWord(const Word& word) {
+    return !word.text.startsWith(QLatin1Char('-')) || word.text == QLatin1String("-");
 }
 
-// The command word: the first argument that is neither an option nor a global option's value.
-int FindCommandWord(const QStringList& arguments) {
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        if (IsGlobalOption(argument)) {
-            ++i;
-            continue;
-        }
-        if (!argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-"))
-            return i;
-    }
-    return -1;
-}
-
-bool TakeOption(Kind kind, const QString& name, const QString& value, CommandRequest& request,
+bool TakeOption(const QString& name, const QString& value, CommandRequest& request,
                 QString& error) {
-    if (name == QLatin1String("--note")) {
+    if (name == QLatin1String("note")) {
         request.note = value;
         request.note.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         request.note.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    } else if (name == QLatin1String("--code")) {
+    } else if (name == QLatin1String("code")) {
         request.code = value;
         request.codeGiven = true;
-    } else if (name == QLatin1String("--retry")) {
+    } else if (name == QLatin1String("retry")) {
         bool ok = false;
         request.retries = value.toInt(&ok);
         if (!ok || request.retries < 0 || request.retries > 999) {
             error = QStringLiteral("--retry needs a whole number from 0 to 999");
             return false;
         }
-    } else if (name == QLatin1String("--to")) {
+    } else if (name == QLatin1String("to")) {
         if (value.isEmpty()) {
             error = QStringLiteral("--to needs a folder");
             return false;
         }
         request.folder = value;
-    } else if (name == QLatin1String("--overwrite")) {
-        request.overwrite = true;
-    } else if (name == QLatin1String("--wait")) {
+    } else if (name == QLatin1String("wait")) {
         bool ok = false;
         const double seconds = value.toDouble(&ok);
         if (!ok || seconds < 0 || seconds > 3600) {
@@ -124,10 +112,126 @@ bool TakeOption(Kind kind, const QString& name, const QString& value, CommandReq
             return false;
         }
         request.waitMs = int(seconds * 1000);
-    } else {
-        error =
-            QStringLiteral("unknown option for ") + CommandName(kind) + QStringLiteral(": ") + name;
+    }
+    return true;
+}
+
+// The values of the command's own options, each checked; the last one counts.
+bool ReadCommandOptions(const ArgumentParser& parser, CommandRequest& request, QString& error) {
+    for (const QCommandLineOption& option : OptionsOf(request.kind)) {
+        const QString name = option.names().constFirst();
+        for (const QString& value : parser.Values(name)) {
+            if (!TakeOption(name, value, request, error))
+                return false;
+        }
+    }
+    request.overwrite = request.kind == Kind::Receive && parser.IsSet(QStringLiteral("overwrite"));
+    return true;
+}
+
+// A lone "--" among a command's words is an unknown option, not the end of the options.
+bool HoldsDoubleDash(const QList<Word>& words) {
+    return std::any_of(words.begin(), words.end(),
+                       [](const Word& word) { return word.text == QLatin1String("--"); });
+}
+
+bool IsStartupOption(const QString& dashed) {
+    const QList<QCommandLineOption> options = StartupOptionList();
+    return std::any_of(options.begin(), options.end(), [&](const QCommandLineOption& option) {
+        return QStringLiteral("--") + option.names().constFirst() == dashed;
+    });
+}
+
+// The desktop program takes options only.
+bool ParseDesktopOptions(const QStringList& arguments, StartupOptions& options, QString& error) {
+    const auto check = [](const QStringList& beginning, QString& mistake) {
+        ArgumentParser parser(StartupOptionList());
+        parser.Parse(beginning);
+        if (parser.HasUnknownOption() || !parser.Words().isEmpty()) {
+            mistake = QStringLiteral("unknown option: ") + beginning.last();
+            return false;
+        }
+        StartupOptions read;
+        return ReadStartupOptions(parser, read, mistake);
+    };
+    if (!FindFirstMistake(arguments, check, error))
         return false;
+    ArgumentParser parser(StartupOptionList());
+    parser.Parse(arguments);
+    if (!parser.MissingValue().isEmpty()) {
+        error = parser.MissingValue() + QStringLiteral(" needs a value");
+        return false;
+    }
+    return ReadStartupOptions(parser, options, error);
+}
+
+// A command's arguments, named by the word at `word`; as always, the command's own options are
+// checked before the start-up options, and the number of arguments last.
+bool ParseCommand(const QStringList& arguments, const Word& word, CommandRequest& request,
+                  QString& error) {
+    const Kind kind = request.kind;
+    const QList<QCommandLineOption> options = OptionsOf(kind) + StartupOptionList();
+    const auto commandCheck = [&](const QStringList& beginning, QString& mistake) {
+        ArgumentParser parser(options);
+        parser.Parse(beginning);
+        if (parser.HasUnknownOption() || HoldsDoubleDash(parser.Words())) {
+            mistake = QStringLiteral("unknown option for ") + word.text + QStringLiteral(": ") +
+                      beginning.last();
+            return false;
+        }
+        if (parser.HasFlagWithValue()) {
+            mistake = beginning.last().section(QLatin1Char('='), 0, 0) +
+                      QStringLiteral(" takes no value");
+            return false;
+        }
+        CommandRequest read;
+        read.kind = kind;
+        return ReadCommandOptions(parser, read, mistake);
+    };
+    const auto startupCheck = [&](const QStringList& beginning, QString& mistake) {
+        ArgumentParser parser(options);
+        parser.Parse(beginning);
+        StartupOptions read;
+        return ReadStartupOptions(parser, read, mistake);
+    };
+    if (!FindFirstMistake(arguments, commandCheck, error))
+        return false;
+
+    ArgumentParser parser(options);
+    parser.Parse(arguments);
+    const QString missing = parser.MissingValue();
+    if (!missing.isEmpty() && !IsStartupOption(missing)) {
+        error = missing + QStringLiteral(" needs a value");
+        return false;
+    }
+    ReadCommandOptions(parser, request, error);  // checked above
+    if (!FindFirstMistake(arguments, startupCheck, error))
+        return false;
+    if (!missing.isEmpty()) {
+        error = missing + QStringLiteral(" needs a value");
+        return false;
+    }
+    ReadStartupOptions(parser, request.startup, error);  // checked above
+
+    // The command word is no argument, unless an option before it took it for its value.
+    QStringList positional;
+    for (const Word& found : parser.Words()) {
+        if (found.index != word.index)
+            positional << found.text;
+    }
+    if (positional.size() != PositionalCount(kind)) {
+        error = word.text +
+                (kind == Kind::Send   ? QStringLiteral(" needs ADDRESS FILE")
+                 : kind == Kind::Chat ? QStringLiteral(" needs ADDRESS")
+                                      : QStringLiteral(" takes no arguments")) +
+                QStringLiteral(" (see tolvex --help)");
+        return false;
+    }
+    if (kind == Kind::Send) {
+        request.peerAddress = positional[0];
+        request.filePath = positional[1];
+    } else if (kind == Kind::Chat) {
+        request.peerAddress = positional[0];
     }
     return true;
 }
@@ -136,6 +240,7 @@ bool TakeOption(Kind kind, const QString& name, const QString& value, CommandReq
 
 bool ParseCommandLine(const QStringList& arguments, CommandRequest& request, QString& error) {
     request = CommandRequest();
+    // Help and version win wherever they stand, even where an option waits for its value.
     for (const QString& argument : arguments) {
         if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             request.kind = Kind::Help;
@@ -146,87 +251,21 @@ bool ParseCommandLine(const QStringList& arguments, CommandRequest& request, QSt
             return true;
         }
     }
-    const int word = FindCommandWord(arguments);
-    if (word < 0)
-        return true;  // the desktop program
-    const QString& command = arguments[word];
-    if (command == QLatin1String("send")) {
-        request.kind = Kind::Send;
-    } else if (command == QLatin1String("receive")) {
-        request.kind = Kind::Receive;
-    } else if (command == QLatin1String("chat")) {
-        request.kind = Kind::Chat;
-    } else if (command == QLatin1String("peers")) {
-        request.kind = Kind::Peers;
-    } else {
-        error =
-            QStringLiteral("unknown command: ") + command + QStringLiteral(" (see tolvex --help)");
-        return false;
-    }
 
-    QStringList global;
-    QStringList positional;
-    const QList<OptionSpec> specs = OptionsOf(request.kind);
-    for (int i = 0; i < arguments.size(); ++i) {
-        if (i == word)
-            continue;
-        const QString& argument = arguments[i];
-        if (!argument.startsWith(QLatin1String("--"))) {
-            positional << argument;
-            continue;
-        }
-        const int equals = argument.indexOf(QLatin1Char('='));
-        const QString name = equals > 0 ? argument.left(equals) : argument;
-        if (IsGlobalOption(name)) {
-            global << argument;
-            if (equals < 0 && i + 1 < arguments.size())
-                global << arguments[++i];
-            continue;
-        }
-        const auto spec = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) {
-            return name == QLatin1String(s.name);
-        });
-        if (spec == specs.end()) {
-            error = QStringLiteral("unknown option for ") + CommandName(request.kind) +
-                    QStringLiteral(": ") + argument;
-            return false;
-        }
-        QString value;
-        if (spec->hasValue) {
-            if (equals > 0) {
-                value = argument.mid(equals + 1);
-            } else if (i + 1 < arguments.size()) {
-                value = arguments[++i];
-            } else {
-                error = name + QStringLiteral(" needs a value");
-                return false;
-            }
-        } else if (equals > 0) {
-            error = name + QStringLiteral(" takes no value");
-            return false;
-        }
-        if (!TakeOption(request.kind, name, value, request, error))
-            return false;
-    }
-    if (!ParseOptions(global, request.startup, error))
-        return false;
-
-    const int wanted = PositionalCount(request.kind);
-    if (positional.size() != wanted) {
-        error = CommandName(request.kind) +
-                (request.kind == Kind::Send   ? QStringLiteral(" needs ADDRESS FILE")
-                 : request.kind == Kind::Chat ? QStringLiteral(" needs ADDRESS")
-                                              : QStringLiteral(" takes no arguments")) +
+    // The command word is the first word that is no start-up option's value.
+    ArgumentParser startup(StartupOptionList());
+    startup.Parse(arguments);
+    const QList<Word> words = startup.Words();
+    const auto word = std::find_if(words.begin(), words.end(), IsCommandWord);
+    if (word == words.end())
+        return ParseDesktopOptions(arguments, request.startup, error);
+    request.kind = KindOf(word->text);
+    if (request.kind == Kind::Desktop) {
+        error = QStringLiteral("unknown command: ") + word->text +
                 QStringLiteral(" (see tolvex --help)");
         return false;
     }
-    if (request.kind == Kind::Send) {
-        request.peerAddress = positional[0];
-        request.filePath = positional[1];
-    } else if (request.kind == Kind::Chat) {
-        request.peerAddress = positional[0];
-    }
-    return true;
+    return ParseCommand(arguments, *word, request, error);
 }
 
 QString HelpText() {

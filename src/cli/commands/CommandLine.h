@@ -33,8 +33,8 @@ struct CommandRequest {
     int waitMs = 2000;       // peers --wait
 };
 
-// Parses the arguments after the program name; false with a one-line reason on bad usage.
-// Kind::Desktop leaves the arguments to ParseOptions, as before the commands existed.
+// Parses the arguments after the program name, the desktop program's too (Kind::Desktop with
+// its start-up options); false with a one-line reason on bad usage.
 bool ParseCommandLine(const QStringList& arguments, CommandRequest& request, QString& error);
 
 QString HelpText();

@@ -1,18 +1,25 @@
 #pragma once
 
+#include <QCommandLineOption>
+#include <QList>
 #include <QString>
-#include <QStringList>
 
 namespace tvx {
 
-// Command-line options: --address A sets the local address without asking,
-// --data-dir DIR holds the data files instead of the per-user data folder.
+class ArgumentParser;
+
+// Command-line options of the desktop program, which every command takes too: --address A sets
+// the local address without asking, --data-dir DIR holds the data files instead of the per-user
+// data folder.
 struct StartupOptions {
     QString address;  // normalised dotted address, or empty
     QString dataDir;
 };
 
-// Parses the arguments after the program name; false with a one-line reason on error.
-bool ParseOptions(const QStringList& arguments, StartupOptions& options, QString& error);
+QList<QCommandLineOption> StartupOptionList();
+
+// Reads their values from a parser that has run with them; false with a one-line reason for a
+// bad one. A missing value is the caller's to name (ArgumentParser::MissingValue).
+bool ReadStartupOptions(const ArgumentParser& parser, StartupOptions& options, QString& error);
 
 }  // namespace tvx
