@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QSpinBox>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
@@ -279,10 +280,8 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
 
     // Ticking the timed invitation during a chat does not arm it.
     In<QCheckBox>(invite, "chkUseTime")->setChecked(true);
-    invite->ToggleScheduleBoxes();
     EXPECT_FALSE(invite->ScheduleClockRunning());
     In<QCheckBox>(invite, "chkUseTime")->setChecked(false);
-    invite->ToggleScheduleBoxes();
 
     // The elapsed time runs on both sides.
     from.fake.system->uptimeMs += 65000;
@@ -464,7 +463,7 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     EXPECT_TRUE(invite->ScheduleClockRunning());
     invite->CheckSchedule();
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageInput);
-    In<QLineEdit>(invite, "txtTime2")->setText(QStringLiteral("4"));
+    In<QSpinBox>(invite, "txtTime2")->setValue(4);
     invite->CheckSchedule();
     EXPECT_FALSE(In<QCheckBox>(invite, "chkUseTime")->isChecked());
     EXPECT_FALSE(invite->ScheduleClockRunning());

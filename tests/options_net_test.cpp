@@ -51,11 +51,11 @@ protected:
 
     void Send(const QString& path, const QString& code = QString()) {
         chunkSizes.clear();
-        window->chkFSPW()->setChecked(!code.isEmpty());
+        Find<QCheckBox>(window.get(), "chkFSPW")->setChecked(!code.isEmpty());
         window->VerificationToggled();
-        window->txtFSPW()->setText(code);
-        window->txtFSInfo(1)->setText(kAnswererAddress);
-        window->txtFSInfo(2)->setText(path);
+        Find<QLineEdit>(window.get(), "txtFSPW")->setText(code);
+        Find<QLineEdit>(window.get(), "txtFSInfo1")->setText(kAnswererAddress);
+        Find<QLineEdit>(window.get(), "txtFSInfo2")->setText(path);
         window->SendClicked();
     }
 
@@ -184,7 +184,7 @@ TEST_F(OptionsAtWork, TrayMenuOpensOptionsAboutAndTheAddressBook) {
     book->mnuFile()->trigger();
     ASSERT_NE(main.FileSendWindow(), nullptr);
     EXPECT_TRUE(main.FileSendWindow()->isVisible());
-    EXPECT_EQ(main.FileSendWindow()->txtFSInfo(1)->text(), QStringLiteral("NVSSWFDSEN"));
+    EXPECT_EQ(Find<QLineEdit>(main.FileSendWindow(), "txtFSInfo1")->text(), QStringLiteral("NVSSWFDSEN"));
     book->mnuChat()->trigger();
     EXPECT_EQ(invited, QStringList{QStringLiteral("NVSSWFDSEN")});
 }

@@ -24,6 +24,7 @@
 
 using namespace tvx;
 using tvx::test::ClickButton;
+using tvx::test::Find;
 using tvx::test::FakePlatform;
 
 namespace {
@@ -100,7 +101,7 @@ TEST(FoundPeersWindows, PickerListsFoundCopiesFirstAndADoubleClickFillsTheSendWi
     list->setCurrentRow(3);
     picker->PickSelectedEntry();
     ASSERT_FALSE(picker.isNull());
-    EXPECT_TRUE(send->txtFSInfo(1)->text().isEmpty());
+    EXPECT_TRUE(Find<QLineEdit>(send, "txtFSInfo1")->text().isEmpty());
 
     // A nickname change shows while the picker is open.
     PersonalInfoWindow card(copies.second.session);
@@ -113,7 +114,7 @@ TEST(FoundPeersWindows, PickerListsFoundCopiesFirstAndADoubleClickFillsTheSendWi
     // A pick hands over the TVX address the copy announced.
     list->setCurrentRow(2);
     picker->PickSelectedEntry();
-    EXPECT_EQ(send->txtFSInfo(1)->text(), thirdCode);
+    EXPECT_EQ(Find<QLineEdit>(send, "txtFSInfo1")->text(), thirdCode);
     EXPECT_TRUE(picker.isNull() || !picker->isVisible());
 }
 

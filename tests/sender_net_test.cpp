@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QProgressBar>
+#include <QSpinBox>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
@@ -17,6 +19,7 @@
 #include "common/Paths.h"
 #include "records/HistoryLog.h"
 #include "records/PeerInfoWindow.h"
+#include "support/Clicks.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/Render.h"
@@ -52,7 +55,7 @@ protected:
                          [this](qint64 offset, qint64 size) {
                              if (chunks.isEmpty()) {
                                  firstPercent = window->TextOf(QStringLiteral("lblSendProc11"));
-                                 firstWidth = window->ProgressWidth();
+                                 firstWidth = Find<QProgressBar>(window.get(), "picBox")->value();
                              }
                              chunks.append({offset, size});
                          });
@@ -66,9 +69,9 @@ protected:
     }
 
     void Fill(const QString& address, const QString& path, const QString& note = QString()) {
-        window->txtFSInfo(1)->setText(address);
-        window->txtFSInfo(2)->setText(path);
-        window->txtNote()->setPlainText(note);
+        Find<QLineEdit>(window.get(), "txtFSInfo1")->setText(address);
+        Find<QLineEdit>(window.get(), "txtFSInfo2")->setText(path);
+        Find<QPlainTextEdit>(window.get(), "txtFSInfo3")->setPlainText(note);
     }
 
     // Presses send and waits until the offer has reached the receiver.
@@ -136,7 +139,7 @@ TEST_F(SenderNet, FileArrivesWithTheWaitingSendingAndFinishedPages) {
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc2")), QStringLiteral("127.0.0.3"));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc4")), QStringLiteral("报告 1.bin"));
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc11")), QStringLiteral("100%"));
-    EXPECT_EQ(window->ProgressWidth(), 278);
+    EXPECT_EQ(Find<QProgressBar>(window.get(), "picBox")->value(), 278);
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc6")), QStringLiteral("192 KB"));
     window->Engine().SpeedTick();
     EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc8")), QStringLiteral("192 KB/S"));
@@ -305,7 +308,7 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
     EXPECT_EQ(card->txtGuestInfo(3), QStringLiteral("女士"));
     card->close();
 
-    window->txtCancelSend()->setText(QStringLiteral("  不发了  "));
+    Find<QLineEdit>(window.get(), "txtCancelSend")->setText(QStringLiteral("  不发了  "));
     sender.fake.messageBox->answers.enqueue(MessageAnswer::Yes);
     window->CancelSendingClicked();
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
@@ -378,7 +381,7 @@ TEST_F(SenderNet, TypingAndClickingDriveTheTransfer) {
     // Nobody listens now: the ticked retry box and its count reach the engine.
     receiver.link.Stop();
     window->findChild<QCheckBox*>(QStringLiteral("chkAutoTry"))->click();
-    auto* count = window->findChild<QLineEdit*>(QStringLiteral("txtAutoTryNum"));
+    auto* count = window->findChild<QSpinBox*>(QStringLiteral("txtAutoTryNum"));
     count->selectAll();
     QTest::keyClicks(count, QStringLiteral("3"));
     EXPECT_EQ(count->text(), QStringLiteral("3"));
@@ -410,21 +413,21 @@ TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
     window->SendClicked();
     expectMessage(
         QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
-    window->chkFSPW()->setChecked(true);
+    Find<QCheckBox>(window.get(), "chkFSPW")->setChecked(true);
     window->VerificationToggled();
-    EXPECT_TRUE(window->txtFSPW()->isVisible());
-    window->txtFSPW()->setText(QStringLiteral("错的"));
+    EXPECT_TRUE(Find<QLineEdit>(window.get(), "txtFSPW")->isVisible());
+    Find<QLineEdit>(window.get(), "txtFSPW")->setText(QStringLiteral("错的"));
     window->SendClicked();
     expectMessage(
         QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
-    window->txtFSPW()->setText(QStringLiteral("暗号"));
+    Find<QLineEdit>(window.get(), "txtFSPW")->setText(QStringLiteral("暗号"));
     ASSERT_TRUE(SendToOffer());
     receiver.link.Reset();
     ASSERT_TRUE(WaitUntil([&] { return window->phase() == SendWindow::Phase::Idle; }));
     ASSERT_TRUE(ReceiverListening());
     receiver.offer.reset();
     Boxes().clear();
-    window->chkFSPW()->setChecked(false);
+    Find<QCheckBox>(window.get(), "chkFSPW")->setChecked(false);
     window->VerificationToggled();
     peer.session.settings.passWord1.clear();
 
@@ -456,9 +459,8 @@ TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     Boxes().clear();
 
-    window->chkAutoTry()->setChecked(true);
-    window->AutoRetryToggled();
-    window->txtAutoTryNum()->setText(QStringLiteral("2"));
+    Find<QCheckBox>(window.get(), "chkAutoTry")->setChecked(true);
+    Find<QSpinBox>(window.get(), "txtAutoTryNum")->setValue(2);
     QStringList counterLines;
     QObject::connect(&window->ControlLink().socket(), &Socket::Error, window.get(),
                      [&] { counterLines << window->TextOf(QStringLiteral("lblLinkInfo4")); });
@@ -510,20 +512,19 @@ TEST_F(SenderNet, TwentyTicksWithoutProgressEndTheTransfer) {
 TEST_F(SenderNet, ScheduledSendStartsInItsMinuteAndClearsItsTickBox) {
     ASSERT_TRUE(receiver.Listen());
     Fill(kAnswererAddress, MakeFile(QStringLiteral("clock.bin"), Pattern(100)));
-    window->chkUseTime()->setChecked(true);
-    window->ScheduleToggled();
-    EXPECT_EQ(window->txtTime(1)->text(), QStringLiteral("8"));
-    EXPECT_EQ(window->txtTime(2)->text(), QStringLiteral("3"));
+    Find<QCheckBox>(window.get(), "chkUseTime")->setChecked(true);
+    EXPECT_EQ(Find<QSpinBox>(window.get(), "txtTime1")->text(), QStringLiteral("8"));
+    EXPECT_EQ(Find<QSpinBox>(window.get(), "txtTime2")->text(), QStringLiteral("3"));
     EXPECT_TRUE(window->ScheduleClockRunning());
-    window->txtTime(2)->setText(QStringLiteral("5"));
+    Find<QSpinBox>(window.get(), "txtTime2")->setValue(5);
 
     window->ScheduleTick();  // 8:04: not yet
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     sender.fake.system->now = QDateTime(QDate(2007, 3, 5), QTime(8, 5, 0));
     window->ScheduleTick();
-    EXPECT_FALSE(window->chkUseTime()->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>(window.get(), "chkUseTime")->isChecked());
     EXPECT_FALSE(window->ScheduleClockRunning());
-    EXPECT_FALSE(window->txtTime(1)->isVisible());
+    EXPECT_FALSE(Find<QSpinBox>(window.get(), "txtTime1")->isVisible());
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageConnecting);
     ASSERT_TRUE(WaitUntil([&] { return receiver.offer.has_value(); }));
     EXPECT_EQ(receiver.offer->fileName, QStringLiteral("clock.bin"));

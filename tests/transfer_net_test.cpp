@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QSpinBox>
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
@@ -11,6 +12,7 @@
 #include "common/Handshake.h"
 #include "common/Messages.h"
 #include "protocol/Codes.h"
+#include "support/Clicks.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/TestPeer.h"
@@ -66,9 +68,9 @@ protected:
     void Send(const QString& address, const QString& path, const QString& note = QString()) {
         chunks.clear();
         firstPercent.clear();
-        window->txtFSInfo(1)->setText(address);
-        window->txtFSInfo(2)->setText(path);
-        window->txtNote()->setPlainText(note);
+        Find<QLineEdit>(window.get(), "txtFSInfo1")->setText(address);
+        Find<QLineEdit>(window.get(), "txtFSInfo2")->setText(path);
+        Find<QPlainTextEdit>(window.get(), "txtFSInfo3")->setPlainText(note);
         window->SendClicked();
     }
 
@@ -213,7 +215,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     ASSERT_TRUE(BothIdle());
 
     // Cancelled by the sender while the bytes flow.
-    window->txtCancelSend()->setText(QStringLiteral("发错了"));
+    Find<QLineEdit>(window.get(), "txtCancelSend")->setText(QStringLiteral("发错了"));
     onChunk = [this](qint64 offset) {
         if (offset == 2 * kChunk)
             QTimer::singleShot(0, window.get(), [this] { window->CancelSendingClicked(); });
@@ -287,13 +289,13 @@ TEST_F(Transfer, AdmissionAndVersionFailuresGiveTheSenderItsMessages) {
     };
 
     to.session.settings.passWord1 = Digest(QStringLiteral("芝麻开门"));
-    window->chkFSPW()->setChecked(true);
+    Find<QCheckBox>(window.get(), "chkFSPW")->setChecked(true);
     window->VerificationToggled();
-    window->txtFSPW()->setText(QStringLiteral("芝麻关门"));
+    Find<QLineEdit>(window.get(), "txtFSPW")->setText(QStringLiteral("芝麻关门"));
     Send(kAnswererAddress, path);
     expectMessage(
         QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
-    window->txtFSPW()->setText(QStringLiteral("芝麻开门"));
+    Find<QLineEdit>(window.get(), "txtFSPW")->setText(QStringLiteral("芝麻开门"));
     Send(kAnswererAddress, path);
     ASSERT_TRUE(OfferShown());
     to.receiver().findChild<QPushButton*>(QStringLiteral("cmdRefuse"))->click();
@@ -321,15 +323,14 @@ TEST_F(Transfer, ScheduledSendDeliversInItsMinute) {
     to.ReceiveAutomatically();
     Start();
     const QByteArray content = Pattern(3000, 9);
-    window->txtFSInfo(1)->setText(kAnswererAddress);
-    window->txtFSInfo(2)->setText(MakeFile(QStringLiteral("定时.txt"), content));
-    window->chkUseTime()->setChecked(true);
-    window->ScheduleToggled();
-    window->txtTime(1)->setText(QStringLiteral("8"));
-    window->txtTime(2)->setText(QStringLiteral("6"));
+    Find<QLineEdit>(window.get(), "txtFSInfo1")->setText(kAnswererAddress);
+    Find<QLineEdit>(window.get(), "txtFSInfo2")->setText(MakeFile(QStringLiteral("定时.txt"), content));
+    Find<QCheckBox>(window.get(), "chkUseTime")->setChecked(true);
+    Find<QSpinBox>(window.get(), "txtTime1")->setValue(8);
+    Find<QSpinBox>(window.get(), "txtTime2")->setValue(6);
     from.fake.system->now = QDateTime(QDate(2007, 3, 5), QTime(8, 6, 0));
     window->ScheduleTick();
-    EXPECT_FALSE(window->chkUseTime()->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>(window.get(), "chkUseTime")->isChecked());
     ASSERT_TRUE(SenderOn(SendWindow::PageFinished));
     const QString target = to.DownloadFolder() + QStringLiteral("定时.txt");
     ASSERT_TRUE(WaitUntil([&] { return QFile::exists(target); }));

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QPointer>
-#include <QTimer>
 #include <QWidget>
 #include <array>
 
@@ -14,7 +13,6 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-class QScrollBar;
 class QStackedWidget;
 
 namespace tvx {
@@ -22,6 +20,7 @@ namespace tvx {
 struct Session;
 class ChatInviter;
 class ChatPage;
+class RetryScheduleBox;
 
 // The chat window ("交流发送"): invites a peer to a chat and then carries the chat. It shows
 // the conversation held by a ChatInviter: the input page, the progress of the connection,
@@ -58,10 +57,8 @@ public:
     void LeaveChat();
     // The refusal pages' button.
     void BackToInput();
-    // The check boxes show or hide the boxes that they switch on.
+    // "使用验证码" shows or hides the code box.
     void ToggleCodeBox();
-    void ToggleRetryBoxes();
-    void ToggleScheduleBoxes();
     // The scheduled invitation's clock: at the chosen hour and minute it invites.
     void CheckSchedule();
     void ShowPeerInfo();
@@ -72,7 +69,7 @@ public:
     // The peer-info window last opened from this window, while it is open.
     PeerInfoWindow* PeerInfo() const { return m_peerInfo; }
     AddressPicker* Picker() const { return m_picker; }
-    bool ScheduleClockRunning() const { return m_timSend.isActive(); }
+    bool ScheduleClockRunning() const;
     // Text of a label, box or button by object name (tests and screenshots).
     QString TextOf(const QString& objectName) const;
 
@@ -88,8 +85,6 @@ private:
     void ShowPage(int page);
     void ShowProgressStep(int step);
     void StartInvitation();
-    void SyncCountBox();
-    void SyncTimeBox(int index);
     void UpdateScheduleClock();
     QString NoteText() const;
     qint64 Uptime() const;
@@ -111,13 +106,7 @@ private:
     QPlainTextEdit* m_txtNote;  // txtCSInfo2
     QCheckBox* m_chkCSPW;
     QLineEdit* m_txtCSPW;
-    QCheckBox* m_chkAutoTry;
-    QLineEdit* m_txtAutoTryNum;
-    QScrollBar* m_vsbAutoTry;
-    QCheckBox* m_chkUseTime;
-    std::array<QLineEdit*, 3> m_txtTime{};
-    std::array<QScrollBar*, 3> m_vsrTime{};
-    std::array<QLabel*, 3> m_lblTimeUnit{};
+    RetryScheduleBox* m_retry;
     std::array<QPushButton*, 4> m_cmdCSDo{};
     std::array<QLabel*, 5> m_lblLinkInfo{};
     QGridLayout* m_stepGrid;
@@ -131,8 +120,6 @@ private:
     QPushButton* m_cmdAutoRefuRecv;
     QPointer<AddressPicker> m_picker;
     QPointer<PeerInfoWindow> m_peerInfo;
-
-    QTimer m_timSend;  // the scheduled invitation
 };
 
 }  // namespace tvx

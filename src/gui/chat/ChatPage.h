@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <array>
+#include <functional>
 
 #include "chat/Transcript.h"
 #include "protocol/PeerMessages.h"
@@ -44,6 +45,10 @@ public:
     QString StyledInput() const;
     void ClearInput();
     void FocusInput();
+    // What "发送" does in either window: nothing goes out once the peer has left (the user is
+    // told so) or when the input holds only blanks; otherwise send gets the styled input and,
+    // when it went out, the text is written into the transcript under the user's nickname.
+    void SendInput(bool peerPresent, const std::function<bool(const QString&)>& send);
 
     // The elapsed-time label: the chat's length in seconds as "hh:mm:ss".
     void ShowElapsed(qint64 seconds);

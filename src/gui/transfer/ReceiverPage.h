@@ -8,6 +8,7 @@
 class QCheckBox;
 class QLabel;
 class QPlainTextEdit;
+class QProgressBar;
 class QStackedWidget;
 
 namespace tvx {
@@ -98,7 +99,7 @@ private:
     quint64 m_cancelledOffer = 0;  // the offer page 4 tells of
 
     QStackedWidget* m_pages = nullptr;
-    QLabel* m_lblProgress = nullptr;
+    QProgressBar* m_lblProgress = nullptr;
     QPlainTextEdit* m_txtRefuseNote = nullptr;
     QPlainTextEdit* m_txtCancelNote = nullptr;
     QCheckBox* m_chkCountDown = nullptr;

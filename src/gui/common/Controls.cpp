@@ -1,0 +1,81 @@
+#include "common/Controls.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextEdit>
+
+#include "common/Text.h"
+
+namespace tvx {
+
+NumberBox::NumberBox(QWidget* parent, const QString& name, int low, int high) : QSpinBox(parent) {
+    setObjectName(name);
+    // Plain digits whatever the desktop's language.
+    setLocale(QLocale::c());
+    setRange(low, high);
+    setFixedWidth(54);
+}
+
+void NumberBox::SetIfInRange(int value) {
+    if (value >= minimum() && value <= maximum())
+        setValue(value);
+}
+
+QValidator::State NumberBox::validate(QString& text, int& position) const {
+    for (QChar character : text) {
+        if (character < QLatin1Char('0') || character > QLatin1Char('9'))
+            return QValidator::Invalid;
+    }
+    return QSpinBox::validate(text, position);
+}
+
+QProgressBar* NewProgressBar(QWidget* parent, const QString& name, int fullWidth,
+                             const QString& borderColour, const QString& fillColour) {
+    auto* bar = new QProgressBar(parent);
+    bar->setObjectName(name);
+    bar->setRange(0, fullWidth);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    bar->setFixedSize(fullWidth + 2, 14);
+    bar->setStyleSheet(QStringLiteral("QProgressBar { border: 1px solid %1; background: transparent; }"
+                                      " QProgressBar::chunk { background: %2; }")
+                           .arg(borderColour, fillColour));
+    return bar;
+}
+
+QPixmap PointerPicture() {
+    QPixmap picture(12, 12);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x20, 0x60, 0xC0));
+    const QPointF points[] = {{2, 1}, {11, 6}, {2, 11}};
+    painter.drawPolygon(points, 3);
+    return picture;
+}
+
+QString ControlText(const QWidget* window, const QString& objectName) {
+    QObject* control = window->findChild<QObject*>(objectName);
+    if (auto* label = qobject_cast<QLabel*>(control))
+        return label->text();
+    if (auto* line = qobject_cast<QLineEdit*>(control))
+        return line->text();
+    if (auto* number = qobject_cast<QSpinBox*>(control))
+        return number->text();
+    if (auto* text = qobject_cast<QPlainTextEdit*>(control))
+        return ToWireText(text->toPlainText());
+    if (auto* rich = qobject_cast<QTextEdit*>(control))
+        return ToWireText(rich->toPlainText());
+    if (auto* button = qobject_cast<QPushButton*>(control))
+        return button->text();
+    if (auto* check = qobject_cast<QCheckBox*>(control))
+        return check->text();
+    return QString();
+}
+
+}  // namespace tvx
