@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QSpinBox>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
@@ -10,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -26,6 +26,7 @@
 #include "platform/Tray.h"
 #include "protocol/Codes.h"
 #include "records/PeerInfoWindow.h"
+#include "support/Clicks.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/Render.h"
@@ -411,8 +412,8 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     Click(invite, "cmdCSDo1");
     AddressPicker* picker = invite->Picker();
     ASSERT_NE(picker, nullptr);
-    ASSERT_EQ(picker->lstUser()->count(), 1);
-    picker->lstUser()->setCurrentRow(0);
+    ASSERT_EQ(Find<QListWidget>(picker, "lstUser")->count(), 1);
+    Find<QListWidget>(picker, "lstUser")->setCurrentRow(0);
     picker->PickSelectedEntry();
     EXPECT_EQ(invite->TextOf(QStringLiteral("txtCSInfo1")), QStringLiteral("127.0.0.3"));
 

@@ -31,7 +31,7 @@ using C = ProtocolCodes;
 
 // Clicks a control of the page by its name, as the user would.
 void Click(ReceiverPage& page, const char* name) {
-    auto* control = qobject_cast<QAbstractButton*>(page.Control(QLatin1String(name)));
+    auto* control = qobject_cast<QAbstractButton*>(page.findChild<QWidget*>(QLatin1String(name)));
     ASSERT_NE(control, nullptr) << name;
     ASSERT_TRUE(control->isEnabled()) << name;
     control->click();
@@ -347,8 +347,8 @@ TEST(ReceiverPage, RefusalsAndTheCountDown) {
     ReceiverRig rig;
     ASSERT_TRUE(rig.Start());
     ReceiverPage& receiver = rig.receiver.receiver();
-    auto* refuseNote =
-        qobject_cast<QPlainTextEdit*>(receiver.Control(QStringLiteral("txtRefuseNote")));
+    auto* refuseNote = qobject_cast<QPlainTextEdit*>(
+        receiver.findChild<QWidget*>(QStringLiteral("txtRefuseNote")));
     ASSERT_NE(refuseNote, nullptr);
     {
         ScriptedSender sender;
@@ -406,8 +406,9 @@ TEST(ReceiverPage, ReceiverCancelCanDeleteTheBytes) {
     ASSERT_TRUE(sender.WaitForAnswer());
     sender.SendBytes(content, 0, 300);
     ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 300; }));
-    qobject_cast<QCheckBox*>(receiver.Control(QStringLiteral("chkDelete2")))->setChecked(true);
-    qobject_cast<QPlainTextEdit*>(receiver.Control(QStringLiteral("txtCancelNote")))
+    qobject_cast<QCheckBox*>(receiver.findChild<QWidget*>(QStringLiteral("chkDelete2")))
+        ->setChecked(true);
+    qobject_cast<QPlainTextEdit*>(receiver.findChild<QWidget*>(QStringLiteral("txtCancelNote")))
         ->setPlainText(QStringLiteral(" 太大了 "));
     rig.receiver.fake.messageBox->answers << MessageAnswer::Yes;
     Click(receiver, "cmdCancel");

@@ -1,5 +1,3 @@
-#include "common/RetryScheduleBox.h"
-
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -7,6 +5,7 @@
 #include <QSpinBox>
 #include <QTest>
 
+#include "common/RetryScheduleBox.h"
 #include "support/Clicks.h"
 
 // The retry count and the schedule boxes that the send and the chat invitation windows share:
@@ -39,6 +38,7 @@ TEST_F(RetryScheduleBoxTest, CountBoxTakesDigitsWithinTwoTo999) {
     Find<QCheckBox>(&box, "chkAutoTry")->click();
     EXPECT_TRUE(box.autoRetry());
     EXPECT_TRUE(count->isVisible());
+    EXPECT_TRUE(count->isAncestorOf(box.focusWidget()));
     // On one row the count box had its room: "定时发送在" stays where the pointer may be.
     QApplication::processEvents();
     EXPECT_EQ(Find<QCheckBox>(&box, "chkUseTime")->pos(), scheduleAt);
@@ -70,6 +70,7 @@ TEST_F(RetryScheduleBoxTest, TickingTheScheduleFillsAMinuteBeforeNowAndIsDueAtTh
     EXPECT_TRUE(box.scheduled());
     EXPECT_EQ(hour->value(), 9);
     EXPECT_EQ(minute->value(), 30);
+    EXPECT_TRUE(hour->isAncestorOf(box.focusWidget()));
     EXPECT_FALSE(box.IsDue());
     now = QTime(9, 30, 59);
     EXPECT_TRUE(box.IsDue());

@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <QProgressBar>
-#include <QSpinBox>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QSpinBox>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -10,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -210,13 +210,14 @@ TEST_F(SendWindowTest, AddressPickerFillsTheAddressBoxAndShowsTheWindow) {
     ASSERT_NE(window.Picker(), nullptr);
     AddressPicker* picker = window.Picker();
     EXPECT_EQ(picker->purpose(), PickerPurpose::SendFile);
-    ASSERT_EQ(picker->lstUser()->count(), 1);
-    EXPECT_EQ(picker->lstUser()->item(0)->text(), QStringLiteral("Alice|127.0.0.3"));
+    ASSERT_EQ(Find<QListWidget>(picker, "lstUser")->count(), 1);
+    EXPECT_EQ(Find<QListWidget>(picker, "lstUser")->item(0)->text(),
+              QStringLiteral("Alice|127.0.0.3"));
     EXPECT_TRUE(RenderToPng(*picker, QStringLiteral("address-picker")));
 
     picker->PickSelectedEntry();  // nothing selected
     EXPECT_TRUE(picker->isVisible());
-    picker->lstUser()->setCurrentRow(0);
+    Find<QListWidget>(picker, "lstUser")->setCurrentRow(0);
     picker->PickSelectedEntry();
     EXPECT_EQ(Find<QLineEdit>(&window, "txtFSInfo1")->text(), QStringLiteral("127.0.0.3"));
     EXPECT_TRUE(window.isVisible());

@@ -450,8 +450,9 @@ TEST(Stranger, OfferPageShowsTheNameAsOfferedAndTheDialogOneThatFits) {
     EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferFileName")), offered);
     // What the peer sends shows as text on the page too, never as markup.
     for (const char* label : {"lblOfferFileName", "lblOfferNote"}) {
-        EXPECT_EQ(qobject_cast<QLabel*>(receiver.Control(QLatin1String(label)))->textFormat(),
-                  Qt::PlainText);
+        EXPECT_EQ(
+            qobject_cast<QLabel*>(receiver.findChild<QWidget*>(QLatin1String(label)))->textFormat(),
+            Qt::PlainText);
     }
 
     QTemporaryDir saveDir;

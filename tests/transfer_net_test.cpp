@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <QSpinBox>
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <memory>
 
@@ -324,7 +324,8 @@ TEST_F(Transfer, ScheduledSendDeliversInItsMinute) {
     Start();
     const QByteArray content = Pattern(3000, 9);
     Find<QLineEdit>(window.get(), "txtFSInfo1")->setText(kAnswererAddress);
-    Find<QLineEdit>(window.get(), "txtFSInfo2")->setText(MakeFile(QStringLiteral("定时.txt"), content));
+    Find<QLineEdit>(window.get(), "txtFSInfo2")
+        ->setText(MakeFile(QStringLiteral("定时.txt"), content));
     Find<QCheckBox>(window.get(), "chkUseTime")->setChecked(true);
     Find<QSpinBox>(window.get(), "txtTime1")->setValue(8);
     Find<QSpinBox>(window.get(), "txtTime2")->setValue(6);

@@ -162,12 +162,7 @@ QWidget* ChatInviteWindow::BuildInputPage() {
     m_txtNote->setTabChangesFocus(true);
     m_txtNote->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_txtNote->installEventFilter(this);
-    connect(m_txtNote, &QPlainTextEdit::textChanged, this, [this] {
-        if (m_txtNote->toPlainText().size() > kNoteLimit) {
-            m_txtNote->setPlainText(m_txtNote->toPlainText().left(kNoteLimit));
-            m_txtNote->moveCursor(QTextCursor::End);
-        }
-    });
+    LimitLength(m_txtNote, kNoteLimit);
 
     m_cmdCSDo[1] = new QPushButton(page);
     m_cmdCSDo[1]->setIcon(QIcon(AddressBookPicture()));
@@ -191,8 +186,8 @@ QWidget* ChatInviteWindow::BuildInputPage() {
     SetLeftMargin(m_txtCSPW, 2);
 
     m_retry = new RetryScheduleBox(
-        RetryScheduleBox::Arrangement::TwoRows,
-        [this] { return m_session.system().Now().time(); }, page);
+        RetryScheduleBox::Arrangement::TwoRows, [this] { return m_session.system().Now().time(); },
+        page);
     connect(m_retry, &RetryScheduleBox::ScheduleToggled, this,
             &ChatInviteWindow::UpdateScheduleClock);
     connect(m_retry, &RetryScheduleBox::ClockTicked, this, &ChatInviteWindow::CheckSchedule);
@@ -226,19 +221,10 @@ QWidget* ChatInviteWindow::BuildInputPage() {
 
 QWidget* ChatInviteWindow::BuildProgressPage() {
     auto* page = new QWidget(m_pages);
-    const char16_t* steps[] = {u"", u"", u"连接成功,正在向对方发出邀请...",
-                               u"对方已收到邀请,正在等待其回应...", u""};
-    m_stepGrid = new QGridLayout;
-    m_stepGrid->setColumnMinimumWidth(0, 16);
-    for (int index = 1; index <= 4; ++index) {
-        m_lblLinkInfo[index] = NamedLabel(page, QStringLiteral("lblLinkInfo%1").arg(index),
-                                          QString::fromUtf16(steps[index]));
-        m_stepGrid->addWidget(m_lblLinkInfo[index], index - 1, 1);
-    }
-    m_imgPro = NamedLabel(page, QStringLiteral("imgPro"));
-    m_imgPro->setPixmap(PointerPicture());
-    m_stepGrid->addWidget(m_imgPro, 0, 0);
-    m_stepGrid->setColumnStretch(1, 1);
+    m_steps = new ConnectionSteps(QStringLiteral("连接成功,正在向对方发出邀请..."),
+                                  QStringLiteral("对方已收到邀请,正在等待其回应..."), page);
+    for (int index = 1; index <= 4; ++index)
+        m_lblLinkInfo[index] = m_steps->Line(index);
 
     m_cmdCSDo[3] = new QPushButton(QStringLiteral("取消"), page);
     auto* buttons = new QHBoxLayout;
@@ -247,7 +233,7 @@ QWidget* ChatInviteWindow::BuildProgressPage() {
 
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(12, 12, 0, 0);
-    layout->addLayout(m_stepGrid);
+    layout->addWidget(m_steps);
     layout->addStretch();
     layout->addLayout(buttons);
 
@@ -308,14 +294,7 @@ void ChatInviteWindow::ShowProgressStep(int step) {
     if (step == 1)
         m_lblLinkInfo[1]->setText(QStringLiteral("正在连接 ") + m_inviter->shownAddress() +
                                   QStringLiteral(" ..."));
-    for (int index = 1; index <= 3; ++index) {
-        QFont font = m_lblLinkInfo[index]->font();
-        font.setBold(index == step);
-        m_lblLinkInfo[index]->setFont(font);
-        m_lblLinkInfo[index]->setVisible(index <= step);
-    }
-    m_stepGrid->removeWidget(m_imgPro);
-    m_stepGrid->addWidget(m_imgPro, step - 1, 0);
+    m_steps->SetStep(step);
 }
 
 QString ChatInviteWindow::TextOf(const QString& objectName) const {
@@ -341,11 +320,7 @@ void ChatInviteWindow::RestoreInputs() {
 void ChatInviteWindow::ShowChatWindow() {
     if (!m_loaded)
         RestoreInputs();
-    show();
-    if (windowState() & Qt::WindowMinimized)
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-    raise();
-    activateWindow();
+    BringForward(this);
 }
 
 void ChatInviteWindow::TakePickedAddress(const QString& address) {
@@ -364,13 +339,9 @@ qint64 ChatInviteWindow::Uptime() const {
 bool ChatInviteWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut) {
         if (watched == m_txtAddress) {
-            const QString trimmed = TrimLines(m_txtAddress->text());
-            if (trimmed != m_txtAddress->text())
-                m_txtAddress->setText(trimmed);
+            TrimLineBox(m_txtAddress);
         } else if (watched == m_txtNote) {
-            const QString trimmed = FromWireText(TrimLines(NoteText()));
-            if (trimmed != m_txtNote->toPlainText())
-                m_txtNote->setPlainText(trimmed);
+            TrimNoteBox(m_txtNote);
         }
     }
     return QWidget::eventFilter(watched, event);
@@ -405,15 +376,8 @@ void ChatInviteWindow::CheckSchedule() {
 // ---- Invitation ----
 
 void ChatInviteWindow::PickAddress() {
-    ShowAddressPicker(
-        m_session, this, PickerPurpose::ChatInvitation,
-        [this](QWidget* owner, PickerPurpose purpose) {
-            if (m_picker)
-                m_picker->close();
-            m_picker = OpenAddressPicker(
-                m_session, owner, purpose,
-                [this](PickerPurpose, const QString& address) { TakePickedAddress(address); });
-        });
+    PickAddressFor(m_session, this, PickerPurpose::ChatInvitation, m_picker,
+                   [this](const QString& address) { TakePickedAddress(address); });
 }
 
 void ChatInviteWindow::CancelInvitation() {

@@ -8,7 +8,6 @@
 #include "records/PeerInfoWindow.h"
 
 class QCheckBox;
-class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -20,6 +19,7 @@ namespace tvx {
 struct Session;
 class ChatInviter;
 class ChatPage;
+class ConnectionSteps;
 class RetryScheduleBox;
 
 // The chat window ("交流发送"): invites a peer to a chat and then carries the chat. It shows
@@ -109,8 +109,7 @@ private:
     RetryScheduleBox* m_retry;
     std::array<QPushButton*, 4> m_cmdCSDo{};
     std::array<QLabel*, 5> m_lblLinkInfo{};
-    QGridLayout* m_stepGrid;
-    QLabel* m_imgPro;
+    ConnectionSteps* m_steps;
     ChatPage* m_chat;
     QLabel* m_lblRefuRecv;
     QPlainTextEdit* m_txtRefuRecv;

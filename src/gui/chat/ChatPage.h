@@ -32,12 +32,7 @@ public:
              QWidget* parent = nullptr);
 
     QTextEdit* rtxChat() const { return m_rtxChat; }
-    QTextEdit* txtChatText() const { return m_txtChatText; }
-    QPushButton* cmdChatDo(int index) const { return m_cmdChatDo[index]; }
-    QLabel* lblChat() const { return m_lblChat; }
-    ImageButton* ChatButton(int index) const { return m_chatButton[index]; }
     QMenu* FontMenu() const { return m_fontMenu; }
-    QMenu* TranscriptMenu() const { return m_transcriptMenu; }
 
     // The input box's text as typed, with "\r\n" line ends.
     QString InputText() const;

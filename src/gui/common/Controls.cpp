@@ -1,6 +1,7 @@
 #include "common/Controls.h"
 
 #include <QCheckBox>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -41,12 +42,16 @@ QProgressBar* NewProgressBar(QWidget* parent, const QString& name, int fullWidth
     bar->setValue(0);
     bar->setTextVisible(false);
     bar->setFixedSize(fullWidth + 2, 14);
-    bar->setStyleSheet(QStringLiteral("QProgressBar { border: 1px solid %1; background: transparent; }"
-                                      " QProgressBar::chunk { background: %2; }")
-                           .arg(borderColour, fillColour));
+    bar->setStyleSheet(
+        QStringLiteral("QProgressBar { border: 1px solid %1; background: transparent; }"
+                       " QProgressBar::chunk { background: %2; }")
+            .arg(borderColour, fillColour));
     return bar;
 }
 
+namespace {
+
+// The right-pointing marker beside the current step.
 QPixmap PointerPicture() {
     QPixmap picture(12, 12);
     picture.fill(Qt::transparent);
@@ -57,6 +62,57 @@ QPixmap PointerPicture() {
     const QPointF points[] = {{2, 1}, {11, 6}, {2, 11}};
     painter.drawPolygon(points, 3);
     return picture;
+}
+
+}  // namespace
+
+ConnectionSteps::ConnectionSteps(const QString& step2, const QString& step3, QWidget* parent)
+    : QWidget(parent), m_grid(new QGridLayout(this)) {
+    const QString texts[] = {QString(), QString(), step2, step3, QString()};
+    m_grid->setContentsMargins(0, 0, 0, 0);
+    m_grid->setColumnMinimumWidth(0, 16);
+    for (int index = 1; index <= 4; ++index) {
+        m_lblLinkInfo[index] = new QLabel(texts[index], this);
+        m_lblLinkInfo[index]->setObjectName(QStringLiteral("lblLinkInfo%1").arg(index));
+        m_grid->addWidget(m_lblLinkInfo[index], index - 1, 1);
+    }
+    m_imgPro = new QLabel(this);
+    m_imgPro->setObjectName(QStringLiteral("imgPro"));
+    m_imgPro->setPixmap(PointerPicture());
+    m_grid->addWidget(m_imgPro, 0, 0);
+    m_grid->setColumnStretch(1, 1);
+}
+
+void ConnectionSteps::SetStep(int step) {
+    for (int index = 1; index <= 3; ++index) {
+        QFont font = m_lblLinkInfo[index]->font();
+        font.setBold(index == step);
+        m_lblLinkInfo[index]->setFont(font);
+        m_lblLinkInfo[index]->setVisible(index <= step);
+    }
+    m_grid->removeWidget(m_imgPro);
+    m_grid->addWidget(m_imgPro, step - 1, 0);
+}
+
+void LimitLength(QPlainTextEdit* box, int limit) {
+    QObject::connect(box, &QPlainTextEdit::textChanged, box, [box, limit] {
+        if (box->toPlainText().size() > limit) {
+            box->setPlainText(box->toPlainText().left(limit));
+            box->moveCursor(QTextCursor::End);
+        }
+    });
+}
+
+void TrimLineBox(QLineEdit* box) {
+    const QString trimmed = TrimLines(box->text());
+    if (trimmed != box->text())
+        box->setText(trimmed);
+}
+
+void TrimNoteBox(QPlainTextEdit* box) {
+    const QString trimmed = FromWireText(TrimLines(ToWireText(box->toPlainText())));
+    if (trimmed != box->toPlainText())
+        box->setPlainText(trimmed);
 }
 
 QString ControlText(const QWidget* window, const QString& objectName) {

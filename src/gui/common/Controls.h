@@ -1,11 +1,15 @@
 #pragma once
 
-#include <QPixmap>
 #include <QProgressBar>
 #include <QSpinBox>
 #include <QString>
+#include <QWidget>
+#include <array>
 
-class QWidget;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
 
 namespace tvx {
 
@@ -30,8 +34,31 @@ protected:
 QProgressBar* NewProgressBar(QWidget* parent, const QString& name, int fullWidth,
                              const QString& borderColour, const QString& fillColour);
 
-// The right-pointing marker beside the current step of a connection's progress.
-QPixmap PointerPicture();
+// The lines of a connection attempt: line 1 to 3 are its steps, shown up to the current one,
+// which is bold with the pointer beside it; line 4 is the counter line below them.
+class ConnectionSteps : public QWidget {
+    Q_OBJECT
+
+public:
+    // The texts of steps 2 and 3; step 1 names the peer and is set when the attempt starts.
+    ConnectionSteps(const QString& step2, const QString& step3, QWidget* parent);
+
+    QLabel* Line(int index) const { return m_lblLinkInfo[index]; }
+    void SetStep(int step);
+
+private:
+    std::array<QLabel*, 5> m_lblLinkInfo{};
+    QGridLayout* m_grid;
+    QLabel* m_imgPro;
+};
+
+// Cuts what is typed or pasted beyond limit characters.
+void LimitLength(QPlainTextEdit* box, int limit);
+
+// What the address and note boxes do when they lose the focus: blanks and empty lines at
+// both ends go.
+void TrimLineBox(QLineEdit* box);
+void TrimNoteBox(QPlainTextEdit* box);
 
 // The text a label, box, button or check box of the window shows, found by object name;
 // multi-line boxes give their lines with "\r\n". Empty when there is no such control.

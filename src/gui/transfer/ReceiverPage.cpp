@@ -187,10 +187,9 @@ void ReceiverPage::BuildPages() {
     AddRow(grid2, 5, QStringLiteral("接收速度:"), NamedLabel(receiving, "lblRecvSpeed"));
     AddRow(grid2, 6, QStringLiteral("剩余时间:"), NamedLabel(receiving, "lblRecvRemaining"));
     // The track is framed in the colour of the text, as a plain box frame is.
-    m_lblProgress = NewProgressBar(receiving, QStringLiteral("picProgress"),
-                                   TransferProgress::kBarWidth,
-                                   receiving->palette().color(QPalette::WindowText).name(),
-                                   QStringLiteral("#0080FF"));
+    m_lblProgress = NewProgressBar(
+        receiving, QStringLiteral("picProgress"), TransferProgress::kBarWidth,
+        receiving->palette().color(QPalette::WindowText).name(), QStringLiteral("#0080FF"));
     grid2->addWidget(m_lblProgress, 7, 0, 1, 2);
     grid2->addWidget(NamedLabel(receiving, "lblRecvPercent"), 7, 2);
     grid2->addWidget(new QLabel(QStringLiteral("取消附言:"), receiving), 8, 0, Qt::AlignTop);
@@ -261,10 +260,6 @@ void ReceiverPage::ShowPage(int page) {
 
 int ReceiverPage::CurrentPage() const {
     return m_pages->currentIndex() + 1;
-}
-
-QWidget* ReceiverPage::Control(const QString& objectName) const {
-    return findChild<QWidget*>(objectName);
 }
 
 QString ReceiverPage::TextOf(const QString& objectName) const {

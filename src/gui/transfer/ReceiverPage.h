@@ -62,7 +62,6 @@ public:
     void SetCompletionPauseMs(int milliseconds) { m_engine.SetCompletionPauseMs(milliseconds); }
     // Text of a labelled control, by object name (tests and screenshots).
     QString TextOf(const QString& objectName) const;
-    QWidget* Control(const QString& objectName) const;
 
 signals:
     void AutoReceived(const QString& targetPath);

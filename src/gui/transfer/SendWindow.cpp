@@ -148,12 +148,7 @@ QWidget* SendWindow::BuildInputPage() {
     m_txtNote->setObjectName(QStringLiteral("txtFSInfo3"));
     m_txtNote->setTabChangesFocus(true);
     m_txtNote->installEventFilter(this);
-    connect(m_txtNote, &QPlainTextEdit::textChanged, this, [this] {
-        if (m_txtNote->toPlainText().size() > kNoteLimit) {
-            m_txtNote->setPlainText(m_txtNote->toPlainText().left(kNoteLimit));
-            m_txtNote->moveCursor(QTextCursor::End);
-        }
-    });
+    LimitLength(m_txtNote, kNoteLimit);
 
     m_picFileIcoSmall[1] = new QLabel(page);
     m_picFileIcoSmall[1]->setObjectName(QStringLiteral("picFileIcoSmall1"));
@@ -226,20 +221,10 @@ QWidget* SendWindow::BuildInputPage() {
 
 QWidget* SendWindow::BuildConnectingPage() {
     auto* page = new QWidget(m_pages);
-    const char16_t* steps[] = {u"", u"", u"连接成功,正在向对方发出请求...",
-                               u"对方已收到请求,正在等待其回应...", u""};
-    m_stepGrid = new QGridLayout;
-    m_stepGrid->setColumnMinimumWidth(0, 16);
-    for (int index = 1; index <= 4; ++index) {
-        m_lblLinkInfo[index] = new QLabel(QString::fromUtf16(steps[index]), page);
-        m_lblLinkInfo[index]->setObjectName(QStringLiteral("lblLinkInfo%1").arg(index));
-        m_stepGrid->addWidget(m_lblLinkInfo[index], index - 1, 1);
-    }
-    m_imgPro = new QLabel(page);
-    m_imgPro->setObjectName(QStringLiteral("imgPro"));
-    m_imgPro->setPixmap(PointerPicture());
-    m_stepGrid->addWidget(m_imgPro, 0, 0);
-    m_stepGrid->setColumnStretch(1, 1);
+    m_steps = new ConnectionSteps(QStringLiteral("连接成功,正在向对方发出请求..."),
+                                  QStringLiteral("对方已收到请求,正在等待其回应..."), page);
+    for (int index = 1; index <= 4; ++index)
+        m_lblLinkInfo[index] = m_steps->Line(index);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -247,7 +232,7 @@ QWidget* SendWindow::BuildConnectingPage() {
 
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(12, 12, 0, 0);
-    layout->addLayout(m_stepGrid);
+    layout->addWidget(m_steps);
     layout->addStretch();
     layout->addLayout(buttons);
     return page;
@@ -347,14 +332,7 @@ int SendWindow::CurrentPage() const {
 }
 
 void SendWindow::SetStep(int step) {
-    for (int index = 1; index <= 3; ++index) {
-        QFont font = m_lblLinkInfo[index]->font();
-        font.setBold(index == step);
-        m_lblLinkInfo[index]->setFont(font);
-        m_lblLinkInfo[index]->setVisible(index <= step);
-    }
-    m_stepGrid->removeWidget(m_imgPro);
-    m_stepGrid->addWidget(m_imgPro, step - 1, 0);
+    m_steps->SetStep(step);
 }
 
 QString SendWindow::TextOf(const QString& objectName) const {
@@ -384,11 +362,7 @@ void SendWindow::RestoreInputs() {
 void SendWindow::ShowSendWindow() {
     if (!m_loaded)
         RestoreInputs();
-    show();
-    if (windowState() & Qt::WindowMinimized)
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-    raise();
-    activateWindow();
+    BringForward(this);
 }
 
 void SendWindow::TakePickedAddress(const QString& address) {
@@ -442,13 +416,9 @@ bool SendWindow::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     } else if (type == QEvent::FocusOut && watched == m_txtFSInfo[1]) {
-        const QString trimmed = TrimLines(m_txtFSInfo[1]->text());
-        if (trimmed != m_txtFSInfo[1]->text())
-            m_txtFSInfo[1]->setText(trimmed);
+        TrimLineBox(m_txtFSInfo[1]);
     } else if (type == QEvent::FocusOut && watched == m_txtNote) {
-        const QString trimmed = FromWireText(TrimLines(NoteText()));
-        if (trimmed != m_txtNote->toPlainText())
-            m_txtNote->setPlainText(trimmed);
+        TrimNoteBox(m_txtNote);
     } else if (type == QEvent::MouseButtonDblClick && watched == m_picFileIcoSmall[1]) {
         FileIconDoubleClicked();
         return true;
@@ -466,14 +436,8 @@ QString SendWindow::NoteText() const {
 // ---- Page 1 ----
 
 void SendWindow::AddressBookClicked() {
-    ShowAddressPicker(
-        m_session, this, PickerPurpose::SendFile, [this](QWidget* owner, PickerPurpose purpose) {
-            if (m_picker)
-                m_picker->close();
-            m_picker = OpenAddressPicker(
-                m_session, owner, purpose,
-                [this](PickerPurpose, const QString& address) { TakePickedAddress(address); });
-        });
+    PickAddressFor(m_session, this, PickerPurpose::SendFile, m_picker,
+                   [this](const QString& address) { TakePickedAddress(address); });
 }
 
 void SendWindow::ChooseFileClicked() {

@@ -10,7 +10,6 @@
 #include "transfer/FileSendEngine.h"
 
 class QCheckBox;
-class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QMimeData;
@@ -22,6 +21,7 @@ class QStackedWidget;
 namespace tvx {
 
 struct Session;
+class ConnectionSteps;
 class FileInfoTip;
 class RetryScheduleBox;
 
@@ -148,8 +148,7 @@ private:
     RetryScheduleBox* m_retry;
     std::array<QLabel*, 3> m_lblFSTip{};
     std::array<QLabel*, 5> m_lblLinkInfo{};
-    QGridLayout* m_stepGrid;
-    QLabel* m_imgPro;
+    ConnectionSteps* m_steps;
     std::array<QLabel*, 12> m_lblSendProc{};
     QProgressBar* m_picBox;
     QLineEdit* m_txtCancelSend;
