@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "address/AddressPicker.h"
+#include "common/Controls.h"
 #include "common/Handshake.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
@@ -51,14 +52,14 @@ protected:
         window = std::make_unique<SendWindow>(sender.session);
         window->SetPauseMs(0);
         window->SetCloseGraceMs(100);
-        QObject::connect(window.get(), &SendWindow::ChunkSent, window.get(),
-                         [this](qint64 offset, qint64 size) {
-                             if (chunks.isEmpty()) {
-                                 firstPercent = window->TextOf(QStringLiteral("lblSendProc11"));
-                                 firstWidth = Find<QProgressBar>(window.get(), "picBox")->value();
-                             }
-                             chunks.append({offset, size});
-                         });
+        QObject::connect(
+            window.get(), &SendWindow::ChunkSent, window.get(), [this](qint64 offset, qint64 size) {
+                if (chunks.isEmpty()) {
+                    firstPercent = ControlText(window.get(), QStringLiteral("lblSendProc11"));
+                    firstWidth = Find<QProgressBar>(window.get(), "picBox")->value();
+                }
+                chunks.append({offset, size});
+            });
         window->ShowSendWindow();
     }
 
@@ -120,13 +121,15 @@ TEST_F(SenderNet, FileArrivesWithTheWaitingSendingAndFinishedPages) {
     // The note box's line breaks go out as the protocol's.
     EXPECT_EQ(receiver.offer->note, QStringLiteral("第一行\r\n第二行"));
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageConnecting);
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo1")),
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblLinkInfo1")),
               QStringLiteral("正在连接用户 127.0.0.3 ..."));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo4")), QStringLiteral("(已等待 0 秒)"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblLinkInfo4")),
+              QStringLiteral("(已等待 0 秒)"));
     sender.fake.system->uptimeMs += 65000;
     window->Engine().WaitTick();
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo4")), QStringLiteral("(已等待 1 分 5 秒)"));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")),
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblLinkInfo4")),
+              QStringLiteral("(已等待 1 分 5 秒)"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblFSTip2")),
               QStringLiteral("正在尝试连接对方计算机,并发送文件请求。"));
     EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-waiting")));
 
@@ -136,22 +139,26 @@ TEST_F(SenderNet, FileArrivesWithTheWaitingSendingAndFinishedPages) {
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageSending);
     EXPECT_EQ(firstPercent, QStringLiteral("0%"));
     EXPECT_EQ(firstWidth, 1);
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc2")), QStringLiteral("127.0.0.3"));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc4")), QStringLiteral("报告 1.bin"));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc11")), QStringLiteral("100%"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendProc2")),
+              QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendProc4")),
+              QStringLiteral("报告 1.bin"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendProc11")), QStringLiteral("100%"));
     EXPECT_EQ(Find<QProgressBar>(window.get(), "picBox")->value(), 278);
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc6")), QStringLiteral("192 KB"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendProc6")), QStringLiteral("192 KB"));
     window->Engine().SpeedTick();
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc8")), QStringLiteral("192 KB/S"));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc10")), QStringLiteral("0 秒"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendProc8")),
+              QStringLiteral("192 KB/S"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendProc10")), QStringLiteral("0 秒"));
     EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-sending")));
 
     receiver.Answer(BuildCompletion());
     ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageFinished; }));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendFinish")),
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendFinish")),
               QStringLiteral("文件已成功发送到 127.0.0.3 。\n\n源文件 ") + path +
                   QStringLiteral("\n\n完成时间 8:04:09 ,用时 0 秒。"));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")), QStringLiteral("文件已发送完成。"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblFSTip2")),
+              QStringLiteral("文件已发送完成。"));
     EXPECT_FALSE(sender.session.activity.sending());
     EXPECT_FALSE(window->SpeedTickRunning());
     EXPECT_TRUE(Boxes().isEmpty());
@@ -169,7 +176,7 @@ TEST_F(SenderNet, TheTypedTvxAddressNamesThePeerUpperCased) {
     ASSERT_TRUE(AcceptAndReceive(0));
     receiver.Answer(BuildCompletion());
     ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageFinished; }));
-    EXPECT_TRUE(window->TextOf(QStringLiteral("lblSendFinish"))
+    EXPECT_TRUE(ControlText(window.get(), QStringLiteral("lblSendFinish"))
                     .startsWith(QStringLiteral("文件已成功发送到 ") + code.toUpper()));
 }
 
@@ -185,7 +192,8 @@ TEST_F(SenderNet, ResumeStartsAtTheOffsetAndBadOffsetsEndWithTheReadError) {
     EXPECT_EQ(firstWidth, 139);
     // Speed and remaining time count only the bytes sent after the offset.
     window->Engine().SpeedTick();
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc8")), QStringLiteral("128 KB/S"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendProc8")),
+              QStringLiteral("128 KB/S"));
     receiver.link.Reset();
     ASSERT_TRUE(WaitUntil([&] { return window->phase() == SendWindow::Phase::Idle; }));
     ASSERT_TRUE(ReceiverListening());
@@ -256,13 +264,15 @@ TEST_F(SenderNet, RefusalsAndCancelsGiveTheirPages) {
         }
         ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == c.page; }));
         EXPECT_TRUE(window->isVisible());
-        EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")), QString::fromUtf16(tips[c.page]));
+        EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblFSTip2")),
+                  QString::fromUtf16(tips[c.page]));
         const QString name = c.page == SendWindow::PageRefused ? QStringLiteral("RefuRecv")
                              : c.page == SendWindow::PageAutoRefused
                                  ? QStringLiteral("AutoRefuRecv")
                                  : QStringLiteral("CanclRecv");
-        EXPECT_EQ(window->TextOf(QStringLiteral("lbl") + name + QStringLiteral("1")), c.line);
-        EXPECT_EQ(window->TextOf(QStringLiteral("txt") + name), c.note);
+        EXPECT_EQ(ControlText(window.get(), QStringLiteral("lbl") + name + QStringLiteral("1")),
+                  c.line);
+        EXPECT_EQ(ControlText(window.get(), QStringLiteral("txt") + name), c.note);
         EXPECT_EQ(window->phase(), SendWindow::Phase::Idle);
         EXPECT_FALSE(sender.session.activity.sending());
         EXPECT_TRUE(Boxes().isEmpty());
@@ -462,8 +472,9 @@ TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
     Find<QCheckBox>(window.get(), "chkAutoTry")->setChecked(true);
     Find<QSpinBox>(window.get(), "txtAutoTryNum")->setValue(2);
     QStringList counterLines;
-    QObject::connect(&window->ControlLink().socket(), &Socket::Error, window.get(),
-                     [&] { counterLines << window->TextOf(QStringLiteral("lblLinkInfo4")); });
+    QObject::connect(&window->ControlLink().socket(), &Socket::Error, window.get(), [&] {
+        counterLines << ControlText(window.get(), QStringLiteral("lblLinkInfo4"));
+    });
     window->SendClicked();
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     ASSERT_EQ(Boxes().size(), 1);

@@ -14,6 +14,7 @@
 #include <QUrl>
 
 #include "address/AddressPicker.h"
+#include "common/Controls.h"
 #include "common/Messages.h"
 #include "support/Clicks.h"
 #include "support/Fakes.h"
@@ -179,10 +180,10 @@ TEST_F(SendWindowTest, RememberedInputsAreRestoredAndKept) {
     window.ShowSendWindow();
     EXPECT_EQ(Find<QLineEdit>(&window, "txtFSInfo1")->text(), QStringLiteral("127.0.0.3"));
     EXPECT_EQ(Find<QLineEdit>(&window, "txtFSInfo2")->text(), path);
-    EXPECT_EQ(window.TextOf(QStringLiteral("txtFSInfo3")), QStringLiteral("你好\r\n再见"));
+    EXPECT_EQ(ControlText(&window, QStringLiteral("txtFSInfo3")), QStringLiteral("你好\r\n再见"));
     EXPECT_TRUE(window.FileInfoTipPolling());
     EXPECT_EQ(window.CurrentPage(), SendWindow::PageInput);
-    EXPECT_EQ(window.TextOf(QStringLiteral("lblFSTip2")),
+    EXPECT_EQ(ControlText(&window, QStringLiteral("lblFSTip2")),
               QStringLiteral("输入对方IP或TVX地址后即可发送文件,支持断点续传。"));
     EXPECT_EQ(Find<QLineEdit>(&window, "txtFSInfo1")->maxLength(), 15);
     EXPECT_EQ(Find<QLineEdit>(&window, "txtFSPW")->maxLength(), 15);

@@ -11,6 +11,7 @@
 
 #include "chat/ChatAcceptWindow.h"
 #include "chat/ChatResponder.h"
+#include "common/Controls.h"
 #include "common/Format.h"
 #include "common/Handshake.h"
 #include "platform/FileSystem.h"
@@ -447,7 +448,7 @@ TEST(Stranger, OfferPageShowsTheNameAsOfferedAndTheDialogOneThatFits) {
     ASSERT_TRUE(caller.ConnectData());
     caller.Offer(offered, 5, QStringLiteral("<h1>大字</h1>"));
     ASSERT_TRUE(WaitUntil([&] { return rig.peer.session.activity.offerPending(); }));
-    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferFileName")), offered);
+    EXPECT_EQ(ControlText(&receiver, QStringLiteral("lblOfferFileName")), offered);
     // What the peer sends shows as text on the page too, never as markup.
     for (const char* label : {"lblOfferFileName", "lblOfferNote"}) {
         EXPECT_EQ(
@@ -466,7 +467,7 @@ TEST(Stranger, OfferPageShowsTheNameAsOfferedAndTheDialogOneThatFits) {
     caller.SendBytes("hello", 0);
     ASSERT_TRUE(caller.WaitForAnswer(2));
     EXPECT_EQ(ReadAll(saveDir.filePath(proposed)), QByteArray("hello"));
-    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblRecvFileName")), offered);
+    EXPECT_EQ(ControlText(&receiver, QStringLiteral("lblRecvFileName")), offered);
 }
 
 TEST(Stranger, ShorteningKeepsWholeCharacters) {

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "common/Controls.h"
 #include "common/Handshake.h"
 #include "common/Messages.h"
 #include "protocol/Codes.h"
@@ -48,14 +49,14 @@ protected:
         window = std::make_unique<SendWindow>(from.session);
         window->SetPauseMs(0);
         window->SetCloseGraceMs(200);
-        QObject::connect(window.get(), &SendWindow::ChunkSent, window.get(),
-                         [this](qint64 offset, qint64 size) {
-                             if (chunks.isEmpty())
-                                 firstPercent = window->TextOf(QStringLiteral("lblSendProc11"));
-                             chunks.append({offset, size});
-                             if (onChunk)
-                                 onChunk(offset);
-                         });
+        QObject::connect(
+            window.get(), &SendWindow::ChunkSent, window.get(), [this](qint64 offset, qint64 size) {
+                if (chunks.isEmpty())
+                    firstPercent = ControlText(window.get(), QStringLiteral("lblSendProc11"));
+                chunks.append({offset, size});
+                if (onChunk)
+                    onChunk(offset);
+            });
         window->ShowSendWindow();
     }
 
@@ -122,7 +123,7 @@ TEST_F(Transfer, ByIpv4AcceptedByTheUserArrivesExactly) {
     EXPECT_EQ(ReadAll(target), content);
     EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
     EXPECT_EQ(chunks.size(), 6);
-    EXPECT_TRUE(window->TextOf(QStringLiteral("lblSendFinish"))
+    EXPECT_TRUE(ControlText(window.get(), QStringLiteral("lblSendFinish"))
                     .startsWith(QStringLiteral("文件已成功发送到 127.0.0.3 。")));
     EXPECT_TRUE(SenderBoxes().isEmpty());
     EXPECT_FALSE(from.session.activity.sending());
@@ -146,7 +147,7 @@ TEST_F(Transfer, ByTvxAddressReceivedAutomaticallyInOneOrTwoChunks) {
         ASSERT_TRUE(WaitUntil([&] { return QFile::exists(target); }));
         EXPECT_EQ(ReadAll(target), content);
         EXPECT_EQ(chunks, c.chunks);
-        EXPECT_TRUE(window->TextOf(QStringLiteral("lblSendFinish"))
+        EXPECT_TRUE(ControlText(window.get(), QStringLiteral("lblSendFinish"))
                         .startsWith(QStringLiteral("文件已成功发送到 ") +
                                     to.session.localAddressCode.toUpper()));
         window->ResultConfirmed();
@@ -168,9 +169,9 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
         ->setPlainText(QStringLiteral("  不需要  "));
     to.receiver().findChild<QPushButton*>(QStringLiteral("cmdRefuse"))->click();
     ASSERT_TRUE(SenderOn(SendWindow::PageRefused));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblRefuRecv1")),
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblRefuRecv1")),
               QStringLiteral("对方用户 127.0.0.3 拒绝接收文件") + quoted + QStringLiteral("。"));
-    EXPECT_EQ(window->TextOf(QStringLiteral("txtRefuRecv")), QStringLiteral("不需要"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("txtRefuRecv")), QStringLiteral("不需要"));
     window->ResultConfirmed();
     ASSERT_TRUE(BothIdle());
 
@@ -182,9 +183,9 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
         to.receiver().Engine().CountDownTick();
     ASSERT_TRUE(SenderOn(SendWindow::PageAutoRefused));
     EXPECT_EQ(
-        window->TextOf(QStringLiteral("lblAutoRefuRecv1")),
+        ControlText(window.get(), QStringLiteral("lblAutoRefuRecv1")),
         QStringLiteral("对方用户 127.0.0.3 自动拒绝接收文件") + quoted + QStringLiteral("。"));
-    EXPECT_EQ(window->TextOf(QStringLiteral("txtAutoRefuRecv")),
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("txtAutoRefuRecv")),
               QStringLiteral("(对方用户可能不在计算机前)"));
     window->ResultConfirmed();
     ASSERT_TRUE(BothIdle());
@@ -204,10 +205,10 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     ASSERT_TRUE(OfferShown());
     AcceptInto(to.DownloadFolder() + QStringLiteral("a.bin"));
     ASSERT_TRUE(SenderOn(SendWindow::PageReceiverCancelled));
-    EXPECT_TRUE(window->TextOf(QStringLiteral("lblCanclRecv1"))
+    EXPECT_TRUE(ControlText(window.get(), QStringLiteral("lblCanclRecv1"))
                     .startsWith(QStringLiteral("对方用户 127.0.0.3 取消接收文件") + quoted +
                                 QStringLiteral(",目前已发送 ")));
-    EXPECT_EQ(window->TextOf(QStringLiteral("txtCanclRecv")), QStringLiteral("换一个"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("txtCanclRecv")), QStringLiteral("换一个"));
     // The cancel stopped the transfer short of the whole file (how many chunks the system
     // took before it arrived depends on its buffers).
     EXPECT_FALSE(QFile::exists(to.DownloadFolder() + QStringLiteral("a.bin")));
@@ -225,10 +226,10 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     AcceptInto(to.DownloadFolder() + QStringLiteral("b.bin"));
     ASSERT_TRUE(WaitUntil(
         [&] { return to.receiver().CurrentPage() == ReceiverPage::PageSenderCancelled; }));
-    EXPECT_TRUE(to.receiver()
-                    .TextOf(QStringLiteral("lblCancelLine"))
+    EXPECT_TRUE(ControlText(&to.receiver(), QStringLiteral("lblCancelLine"))
                     .startsWith(QStringLiteral("对方用户 小明 取消发送文件") + quoted));
-    EXPECT_EQ(to.receiver().TextOf(QStringLiteral("lblCancelNote")), QStringLiteral("发错了"));
+    EXPECT_EQ(ControlText(&to.receiver(), QStringLiteral("lblCancelNote")),
+              QStringLiteral("发错了"));
     ASSERT_TRUE(BothIdle());
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     EXPECT_FALSE(QFile::exists(to.DownloadFolder() + QStringLiteral("b.bin")));

@@ -15,7 +15,6 @@
 #include "chat/ChatPage.h"
 #include "chat/ChatResponder.h"
 #include "chat/Transcript.h"
-#include "common/Controls.h"
 #include "common/Format.h"
 #include "common/Messages.h"
 #include "common/Text.h"
@@ -199,10 +198,6 @@ void ChatAcceptWindow::ShowPage(int page) {
 
 int ChatAcceptWindow::CurrentPage() const {
     return m_pages->currentIndex() + 1;
-}
-
-QString ChatAcceptWindow::TextOf(const QString& objectName) const {
-    return ControlText(this, objectName);
 }
 
 // ---- Loading ----

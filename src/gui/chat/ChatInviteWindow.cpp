@@ -297,14 +297,6 @@ void ChatInviteWindow::ShowProgressStep(int step) {
     m_steps->SetStep(step);
 }
 
-QString ChatInviteWindow::TextOf(const QString& objectName) const {
-    return ControlText(this, objectName);
-}
-
-bool ChatInviteWindow::ScheduleClockRunning() const {
-    return m_retry->clockRunning();
-}
-
 // ---- Loading and showing ----
 
 void ChatInviteWindow::RestoreInputs() {

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "address/AddressPicker.h"
+#include "common/RetryScheduleBox.h"
 #include "records/PeerInfoWindow.h"
 
 class QCheckBox;
@@ -20,7 +21,6 @@ struct Session;
 class ChatInviter;
 class ChatPage;
 class ConnectionSteps;
-class RetryScheduleBox;
 
 // The chat window ("交流发送"): invites a peer to a chat and then carries the chat. It shows
 // the conversation held by a ChatInviter: the input page, the progress of the connection,
@@ -69,9 +69,7 @@ public:
     // The peer-info window last opened from this window, while it is open.
     PeerInfoWindow* PeerInfo() const { return m_peerInfo; }
     AddressPicker* Picker() const { return m_picker; }
-    bool ScheduleClockRunning() const;
-    // Text of a label, box or button by object name (tests and screenshots).
-    QString TextOf(const QString& objectName) const;
+    bool ScheduleClockRunning() const { return m_retry->clockRunning(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -262,16 +262,6 @@ int ReceiverPage::CurrentPage() const {
     return m_pages->currentIndex() + 1;
 }
 
-QString ReceiverPage::TextOf(const QString& objectName) const {
-    if (auto* label = findChild<QLabel*>(objectName))
-        return label->text();
-    if (auto* check = findChild<QCheckBox*>(objectName))
-        return check->text();
-    if (auto* box = findChild<QPlainTextEdit*>(objectName))
-        return box->toPlainText();
-    return QString();
-}
-
 void ReceiverPage::SetLabel(const char* name, const QString& text) {
     findChild<QLabel*>(QLatin1String(name))->setText(text);
 }

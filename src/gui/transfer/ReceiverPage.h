@@ -60,8 +60,6 @@ public:
     bool CountDownRunning() const { return m_engine.CountDownRunning(); }
     // Shortens the pause before the finished page (tests).
     void SetCompletionPauseMs(int milliseconds) { m_engine.SetCompletionPauseMs(milliseconds); }
-    // Text of a labelled control, by object name (tests and screenshots).
-    QString TextOf(const QString& objectName) const;
 
 signals:
     void AutoReceived(const QString& targetPath);

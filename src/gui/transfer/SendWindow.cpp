@@ -335,14 +335,6 @@ void SendWindow::SetStep(int step) {
     m_steps->SetStep(step);
 }
 
-QString SendWindow::TextOf(const QString& objectName) const {
-    return ControlText(this, objectName);
-}
-
-bool SendWindow::ScheduleClockRunning() const {
-    return m_retry->clockRunning();
-}
-
 // ---- Loading and showing ----
 
 void SendWindow::RestoreInputs() {

@@ -7,6 +7,7 @@
 #include <array>
 
 #include "address/AddressPicker.h"
+#include "common/RetryScheduleBox.h"
 #include "transfer/FileSendEngine.h"
 
 class QCheckBox;
@@ -23,7 +24,6 @@ namespace tvx {
 struct Session;
 class ConnectionSteps;
 class FileInfoTip;
-class RetryScheduleBox;
 
 // The send window: the view of a FileSendEngine. It takes the address, the file and the note,
 // checks them, starts the engine and shows its pages, progress and outcomes; it runs the send
@@ -90,13 +90,10 @@ public:
     int StallTicks() const { return m_engine.progress().StallTicks(); }
     bool WaitCounterRunning() const { return m_engine.waitCounterRunning(); }
     bool SpeedTickRunning() const { return m_engine.speedTickRunning(); }
-    bool ScheduleClockRunning() const;
+    bool ScheduleClockRunning() const { return m_retry->clockRunning(); }
     bool FileInfoTipPolling() const { return m_timFileInfoTip.isActive(); }
     FileInfoTip* Tip() const { return m_tip; }
     AddressPicker* Picker() const { return m_picker; }
-
-    // Text of a label or box by object name (tests and screenshots).
-    QString TextOf(const QString& objectName) const;
 
 signals:
     // A chunk of the file has been read and is about to go to the data connection (the
