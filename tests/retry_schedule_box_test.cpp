@@ -43,7 +43,7 @@ TEST_F(RetryScheduleBoxTest, CountBoxTakesDigitsWithinTwoTo999) {
     QApplication::processEvents();
     EXPECT_EQ(Find<QCheckBox>(&box, "chkUseTime")->pos(), scheduleAt);
 
-    Type(count, QStringLiteral("5x+-"));
+    Type(count, QStringLiteral("+5x-"));
     EXPECT_EQ(count->text(), QStringLiteral("5"));
     EXPECT_EQ(box.retryLimit(), 5);
     // "1" and "0" are not counts: the value stays, and the box shows it again when left.
