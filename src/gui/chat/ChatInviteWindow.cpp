@@ -128,7 +128,13 @@ void ChatInviteWindow::BuildPages() {
     m_pages = new QStackedWidget(this);
     m_pages->addWidget(new QWidget(m_pages));  // no page 0
     m_picCSbox[PageInput] = BuildInputPage();
-    m_picCSbox[PageProgress] = BuildProgressPage();
+    m_cmdCSDo[3] = new QPushButton(QStringLiteral("取消"), m_pages);
+    m_steps = new ConnectingPage(QStringLiteral("连接成功,正在向对方发出邀请..."),
+                                 QStringLiteral("对方已收到邀请,正在等待其回应..."), m_cmdCSDo[3],
+                                 m_pages);
+    for (int index = 1; index <= 4; ++index)
+        m_lblLinkInfo[index] = m_steps->Line(index);
+    m_picCSbox[PageProgress] = m_steps;
     m_chat = new ChatPage(m_session, kInputColour, QStringLiteral("mnuCS"), m_pages);
     m_picCSbox[PageChat] = m_chat;
     m_picCSbox[PageRefused] = BuildRefusalPage(PageRefused, QStringLiteral("RefuRecv"));
@@ -137,6 +143,11 @@ void ChatInviteWindow::BuildPages() {
         m_picCSbox[page]->setObjectName(QStringLiteral("picCSbox%1").arg(page));
         m_pages->addWidget(m_picCSbox[page]);
     }
+    for (int index = 1; index <= 3; ++index)
+        m_cmdCSDo[index]->setObjectName(QStringLiteral("cmdCSDo%1").arg(index));
+    connect(m_cmdCSDo[1], &QPushButton::clicked, this, &ChatInviteWindow::PickAddress);
+    connect(m_cmdCSDo[2], &QPushButton::clicked, this, &ChatInviteWindow::StartInvitation);
+    connect(m_cmdCSDo[3], &QPushButton::clicked, this, &ChatInviteWindow::CancelInvitation);
     connect(m_chat, &ChatPage::SendClicked, this, &ChatInviteWindow::SendText);
     connect(m_chat, &ChatPage::LeaveClicked, this, &ChatInviteWindow::LeaveChat);
     connect(m_chat, &ChatPage::PeerInfoClicked, this, &ChatInviteWindow::ShowPeerInfo);
@@ -216,32 +227,6 @@ QWidget* ChatInviteWindow::BuildInputPage() {
     layout->addWidget(m_retry);
     layout->addLayout(buttons);
 
-    return page;
-}
-
-QWidget* ChatInviteWindow::BuildProgressPage() {
-    auto* page = new QWidget(m_pages);
-    m_steps = new ConnectionSteps(QStringLiteral("连接成功,正在向对方发出邀请..."),
-                                  QStringLiteral("对方已收到邀请,正在等待其回应..."), page);
-    for (int index = 1; index <= 4; ++index)
-        m_lblLinkInfo[index] = m_steps->Line(index);
-
-    m_cmdCSDo[3] = new QPushButton(QStringLiteral("取消"), page);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(m_cmdCSDo[3]);
-
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(12, 12, 0, 0);
-    layout->addWidget(m_steps);
-    layout->addStretch();
-    layout->addLayout(buttons);
-
-    for (int index = 1; index <= 3; ++index)
-        m_cmdCSDo[index]->setObjectName(QStringLiteral("cmdCSDo%1").arg(index));
-    connect(m_cmdCSDo[1], &QPushButton::clicked, this, &ChatInviteWindow::PickAddress);
-    connect(m_cmdCSDo[2], &QPushButton::clicked, this, &ChatInviteWindow::StartInvitation);
-    connect(m_cmdCSDo[3], &QPushButton::clicked, this, &ChatInviteWindow::CancelInvitation);
     return page;
 }
 

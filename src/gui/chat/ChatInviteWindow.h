@@ -20,7 +20,7 @@ namespace tvx {
 struct Session;
 class ChatInviter;
 class ChatPage;
-class ConnectionSteps;
+class ConnectingPage;
 
 // The chat window ("交流发送"): invites a peer to a chat and then carries the chat. It shows
 // the conversation held by a ChatInviter: the input page, the progress of the connection,
@@ -78,7 +78,6 @@ protected:
 private:
     void BuildPages();
     QWidget* BuildInputPage();
-    QWidget* BuildProgressPage();
     QWidget* BuildRefusalPage(int page, const QString& name);
     void ShowPage(int page);
     void ShowProgressStep(int step);
@@ -107,7 +106,7 @@ private:
     RetryScheduleBox* m_retry;
     std::array<QPushButton*, 4> m_cmdCSDo{};
     std::array<QLabel*, 5> m_lblLinkInfo{};
-    ConnectionSteps* m_steps;
+    ConnectingPage* m_steps;
     ChatPage* m_chat;
     QLabel* m_lblRefuRecv;
     QPlainTextEdit* m_txtRefuRecv;

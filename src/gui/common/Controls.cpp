@@ -2,12 +2,14 @@
 
 #include <QCheckBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextEdit>
+#include <QVBoxLayout>
 
 #include "common/Text.h"
 
@@ -66,10 +68,10 @@ QPixmap PointerPicture() {
 
 }  // namespace
 
-ConnectionSteps::ConnectionSteps(const QString& step2, const QString& step3, QWidget* parent)
-    : QWidget(parent), m_grid(new QGridLayout(this)) {
+ConnectingPage::ConnectingPage(const QString& step2, const QString& step3, QPushButton* cancel,
+                               QWidget* parent)
+    : QWidget(parent), m_grid(new QGridLayout) {
     const QString texts[] = {QString(), QString(), step2, step3, QString()};
-    m_grid->setContentsMargins(0, 0, 0, 0);
     m_grid->setColumnMinimumWidth(0, 16);
     for (int index = 1; index <= 4; ++index) {
         m_lblLinkInfo[index] = new QLabel(texts[index], this);
@@ -81,9 +83,18 @@ ConnectionSteps::ConnectionSteps(const QString& step2, const QString& step3, QWi
     m_imgPro->setPixmap(PointerPicture());
     m_grid->addWidget(m_imgPro, 0, 0);
     m_grid->setColumnStretch(1, 1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 12, 0, 0);
+    layout->addLayout(m_grid);
+    layout->addStretch();
+    layout->addLayout(buttons);
 }
 
-void ConnectionSteps::SetStep(int step) {
+void ConnectingPage::SetStep(int step) {
     for (int index = 1; index <= 3; ++index) {
         QFont font = m_lblLinkInfo[index]->font();
         font.setBold(index == step);

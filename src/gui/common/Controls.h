@@ -10,6 +10,7 @@ class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
 
 namespace tvx {
 
@@ -34,14 +35,16 @@ protected:
 QProgressBar* NewProgressBar(QWidget* parent, const QString& name, int fullWidth,
                              const QString& borderColour, const QString& fillColour);
 
-// The lines of a connection attempt: line 1 to 3 are its steps, shown up to the current one,
-// which is bold with the pointer beside it; line 4 is the counter line below them.
-class ConnectionSteps : public QWidget {
+// The page shown while a connection attempt runs: lines 1 to 3 are its steps, shown up to the
+// current one, which is bold with the pointer beside it; line 4 is the counter line below
+// them; the cancel button sits at the bottom.
+class ConnectingPage : public QWidget {
     Q_OBJECT
 
 public:
     // The texts of steps 2 and 3; step 1 names the peer and is set when the attempt starts.
-    ConnectionSteps(const QString& step2, const QString& step3, QWidget* parent);
+    ConnectingPage(const QString& step2, const QString& step3, QPushButton* cancel,
+                   QWidget* parent);
 
     QLabel* Line(int index) const { return m_lblLinkInfo[index]; }
     void SetStep(int step);

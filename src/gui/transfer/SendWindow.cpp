@@ -103,7 +103,12 @@ void SendWindow::BuildPages() {
     m_pages = new QStackedWidget(this);
     m_pages->addWidget(new QWidget(m_pages));  // no page 0
     m_picFSbox[1] = BuildInputPage();
-    m_picFSbox[2] = BuildConnectingPage();
+    m_steps =
+        new ConnectingPage(QStringLiteral("连接成功,正在向对方发出请求..."),
+                           QStringLiteral("对方已收到请求,正在等待其回应..."), m_cmdDo[4], m_pages);
+    for (int index = 1; index <= 4; ++index)
+        m_lblLinkInfo[index] = m_steps->Line(index);
+    m_picFSbox[2] = m_steps;
     m_picFSbox[3] = BuildSendingPage();
     m_picFSbox[4] = BuildResultPage(PageFinished, m_lblSendFinish, QString(), m_txtRefuRecv,
                                     m_cmdSendFinish, QStringLiteral("SendFinish"));
@@ -216,25 +221,6 @@ QWidget* SendWindow::BuildInputPage() {
     layout->addWidget(m_retry);
     layout->addLayout(buttons);
 
-    return page;
-}
-
-QWidget* SendWindow::BuildConnectingPage() {
-    auto* page = new QWidget(m_pages);
-    m_steps = new ConnectionSteps(QStringLiteral("连接成功,正在向对方发出请求..."),
-                                  QStringLiteral("对方已收到请求,正在等待其回应..."), page);
-    for (int index = 1; index <= 4; ++index)
-        m_lblLinkInfo[index] = m_steps->Line(index);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(m_cmdDo[4]);
-
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(12, 12, 0, 0);
-    layout->addWidget(m_steps);
-    layout->addStretch();
-    layout->addLayout(buttons);
     return page;
 }
 

@@ -22,7 +22,7 @@ class QStackedWidget;
 namespace tvx {
 
 struct Session;
-class ConnectionSteps;
+class ConnectingPage;
 class FileInfoTip;
 
 // The send window: the view of a FileSendEngine. It takes the address, the file and the note,
@@ -108,7 +108,6 @@ protected:
 private:
     void BuildPages();
     QWidget* BuildInputPage();
-    QWidget* BuildConnectingPage();
     QWidget* BuildSendingPage();
     QWidget* BuildResultPage(int page, QLabel*& line, const QString& noteLabel,
                              QPlainTextEdit*& note, QPushButton*& button, const QString& name);
@@ -145,7 +144,7 @@ private:
     RetryScheduleBox* m_retry;
     std::array<QLabel*, 3> m_lblFSTip{};
     std::array<QLabel*, 5> m_lblLinkInfo{};
-    ConnectionSteps* m_steps;
+    ConnectingPage* m_steps;
     std::array<QLabel*, 12> m_lblSendProc{};
     QProgressBar* m_picBox;
     QLineEdit* m_txtCancelSend;
