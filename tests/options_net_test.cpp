@@ -52,7 +52,6 @@ protected:
     void Send(const QString& path, const QString& code = QString()) {
         chunkSizes.clear();
         Find<QCheckBox>(window.get(), "chkFSPW")->setChecked(!code.isEmpty());
-        window->VerificationToggled();
         Find<QLineEdit>(window.get(), "txtFSPW")->setText(code);
         Find<QLineEdit>(window.get(), "txtFSInfo1")->setText(kAnswererAddress);
         Find<QLineEdit>(window.get(), "txtFSInfo2")->setText(path);

@@ -424,7 +424,6 @@ TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
     expectMessage(
         QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
     Find<QCheckBox>(window.get(), "chkFSPW")->setChecked(true);
-    window->VerificationToggled();
     EXPECT_TRUE(Find<QLineEdit>(window.get(), "txtFSPW")->isVisible());
     Find<QLineEdit>(window.get(), "txtFSPW")->setText(QStringLiteral("错的"));
     window->SendClicked();
@@ -438,7 +437,6 @@ TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
     receiver.offer.reset();
     Boxes().clear();
     Find<QCheckBox>(window.get(), "chkFSPW")->setChecked(false);
-    window->VerificationToggled();
     peer.session.settings.passWord1.clear();
 
     // A sender on the block list.

@@ -291,7 +291,6 @@ TEST_F(Transfer, AdmissionAndVersionFailuresGiveTheSenderItsMessages) {
 
     to.session.settings.passWord1 = Digest(QStringLiteral("芝麻开门"));
     Find<QCheckBox>(window.get(), "chkFSPW")->setChecked(true);
-    window->VerificationToggled();
     Find<QLineEdit>(window.get(), "txtFSPW")->setText(QStringLiteral("芝麻关门"));
     Send(kAnswererAddress, path);
     expectMessage(

@@ -1,6 +1,5 @@
 #include "chat/ChatInviteWindow.h"
 
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -182,19 +181,8 @@ QWidget* ChatInviteWindow::BuildInputPage() {
     m_cmdCSDo[2] = new QPushButton(QStringLiteral("发送邀请(&S)"), page);
     m_cmdCSDo[2]->setDefault(true);
 
-    m_chkCSPW = new QCheckBox(QStringLiteral("使用验证码"), page);
-    m_chkCSPW->setObjectName(QStringLiteral("chkCSPW"));
-    m_txtCSPW = new QLineEdit(page);
-    m_txtCSPW->setObjectName(QStringLiteral("txtCSPW"));
-    m_txtCSPW->setMaxLength(15);
-    m_txtCSPW->setEchoMode(QLineEdit::Password);
-    m_txtCSPW->setStyleSheet(
-        QStringLiteral("lineedit-password-character: 42; background-color: #FFFFE1;"));
-    m_txtCSPW->setAttribute(Qt::WA_InputMethodEnabled, false);
-    m_txtCSPW->setVisible(false);
-    m_chkCSPW->setToolTip(QStringLiteral("勾选并在这里输入对方设置的验证码"));
-    connect(m_chkCSPW, &QCheckBox::clicked, this, &ChatInviteWindow::ToggleCodeBox);
-    SetLeftMargin(m_txtCSPW, 2);
+    m_code = new CodeRow(QStringLiteral("chkCSPW"), QStringLiteral("txtCSPW"),
+                         CodeRow::Look::Yellow, page);
 
     m_retry = new RetryScheduleBox(
         RetryScheduleBox::Arrangement::TwoRows, [this] { return m_session.system().Now().time(); },
@@ -211,11 +199,6 @@ QWidget* ChatInviteWindow::BuildInputPage() {
     grid->addWidget(m_txtNote, 1, 1, 1, 2);
     grid->setColumnStretch(1, 1);
 
-    auto* code = new QHBoxLayout;
-    code->addWidget(m_chkCSPW);
-    code->addWidget(m_txtCSPW);
-    code->addStretch();
-
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(m_cmdCSDo[2]);
@@ -223,7 +206,7 @@ QWidget* ChatInviteWindow::BuildInputPage() {
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(grid, 1);
-    layout->addLayout(code);
+    layout->addWidget(m_code);
     layout->addWidget(m_retry);
     layout->addLayout(buttons);
 
@@ -326,13 +309,6 @@ bool ChatInviteWindow::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- Input page ----
 
-void ChatInviteWindow::ToggleCodeBox() {
-    const bool on = m_chkCSPW->isChecked();
-    m_txtCSPW->setVisible(on);
-    if (on)
-        m_txtCSPW->setFocus();
-}
-
 void ChatInviteWindow::UpdateScheduleClock() {
     // Ticking the box during a chat neither arms nor disarms the clock.
     if (m_session.activity.chatActive())
@@ -373,8 +349,8 @@ void ChatInviteWindow::StartInvitation() {
     request.peerAddress = target;
     request.shownAddress = m_txtAddress->text().toUpper();
     request.note = NoteText();
-    if (m_chkCSPW->isChecked())
-        request.verificationCode = m_txtCSPW->text();
+    if (m_code->ticked())
+        request.verificationCode = m_code->code();
     request.autoRetry = m_retry->autoRetry();
     request.retryLimit = m_retry->retryLimit();
     if (m_session.settings.saveSendInfo2) {

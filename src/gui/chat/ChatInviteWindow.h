@@ -8,7 +8,6 @@
 #include "common/RetryScheduleBox.h"
 #include "records/PeerInfoWindow.h"
 
-class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -20,6 +19,7 @@ namespace tvx {
 struct Session;
 class ChatInviter;
 class ChatPage;
+class CodeRow;
 class ConnectingPage;
 
 // The chat window ("交流发送"): invites a peer to a chat and then carries the chat. It shows
@@ -57,8 +57,6 @@ public:
     void LeaveChat();
     // The refusal pages' button.
     void BackToInput();
-    // "使用验证码" shows or hides the code box.
-    void ToggleCodeBox();
     // The scheduled invitation's clock: at the chosen hour and minute it invites.
     void CheckSchedule();
     void ShowPeerInfo();
@@ -101,8 +99,7 @@ private:
     std::array<QLabel*, 3> m_lblCSTip{};
     QLineEdit* m_txtAddress;    // txtCSInfo1
     QPlainTextEdit* m_txtNote;  // txtCSInfo2
-    QCheckBox* m_chkCSPW;
-    QLineEdit* m_txtCSPW;
+    CodeRow* m_code;
     RetryScheduleBox* m_retry;
     std::array<QPushButton*, 4> m_cmdCSDo{};
     std::array<QLabel*, 5> m_lblLinkInfo{};

@@ -105,6 +105,48 @@ void ConnectingPage::SetStep(int step) {
     m_grid->addWidget(m_imgPro, step - 1, 0);
 }
 
+CodeRow::CodeRow(const QString& checkName, const QString& boxName, Look look, QWidget* parent)
+    : QWidget(parent),
+      m_check(new QCheckBox(QStringLiteral("使用验证码"), this)),
+      m_box(new QLineEdit(this)) {
+    m_check->setObjectName(checkName);
+    m_box->setObjectName(boxName);
+    m_box->setMaxLength(15);
+    m_box->setEchoMode(QLineEdit::Password);
+    m_box->setAttribute(Qt::WA_InputMethodEnabled, false);
+    m_box->setVisible(false);
+    const QString tip = QStringLiteral("勾选并在这里输入对方设置的验证码");
+    m_check->setToolTip(tip);
+    if (look == Look::Yellow) {
+        m_box->setStyleSheet(
+            QStringLiteral("lineedit-password-character: 42; background-color: #FFFFE1;"));
+        const QMargins margins = m_box->textMargins();
+        m_box->setTextMargins(2, margins.top(), margins.right(), margins.bottom());
+    } else {
+        m_box->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+        m_box->setToolTip(tip);
+    }
+    connect(m_check, &QCheckBox::toggled, this, [this](bool on) {
+        m_box->setVisible(on);
+        if (on)
+            m_box->setFocus();
+    });
+
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(m_check);
+    row->addWidget(m_box);
+    row->addStretch();
+}
+
+bool CodeRow::ticked() const {
+    return m_check->isChecked();
+}
+
+QString CodeRow::code() const {
+    return m_box->text();
+}
+
 void LimitLength(QPlainTextEdit* box, int limit) {
     QObject::connect(box, &QPlainTextEdit::textChanged, box, [box, limit] {
         if (box->toPlainText().size() > limit) {

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <array>
 
+class QCheckBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
@@ -53,6 +54,26 @@ private:
     std::array<QLabel*, 5> m_lblLinkInfo{};
     QGridLayout* m_grid;
     QLabel* m_imgPro;
+};
+
+// "使用验证码" and the code box beside it (at most 15 characters, shown as "*"), which is
+// visible and takes the focus while the check box is ticked.
+class CodeRow : public QWidget {
+    Q_OBJECT
+
+public:
+    // The chat window's code box is light yellow with a little room before the text; the send
+    // window's is plain and shows the check box's tool tip too.
+    enum class Look { Plain, Yellow };
+
+    CodeRow(const QString& checkName, const QString& boxName, Look look, QWidget* parent);
+
+    bool ticked() const;
+    QString code() const;
+
+private:
+    QCheckBox* m_check;
+    QLineEdit* m_box;
 };
 
 // Cuts what is typed or pasted beyond limit characters.

@@ -1,7 +1,6 @@
 #include "transfer/SendWindow.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDragEnterEvent>
@@ -172,19 +171,8 @@ QWidget* SendWindow::BuildInputPage() {
     connect(m_cmdDo[3], &QPushButton::clicked, this, &SendWindow::SendClicked);
     connect(m_cmdDo[4], &QPushButton::clicked, this, &SendWindow::CancelClicked);
 
-    m_chkFSPW = new QCheckBox(QStringLiteral("使用验证码"), page);
-    m_chkFSPW->setObjectName(QStringLiteral("chkFSPW"));
-    m_txtFSPW = new QLineEdit(page);
-    m_txtFSPW->setObjectName(QStringLiteral("txtFSPW"));
-    m_txtFSPW->setMaxLength(15);
-    m_txtFSPW->setEchoMode(QLineEdit::Password);
-    m_txtFSPW->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
-    m_txtFSPW->setAttribute(Qt::WA_InputMethodEnabled, false);
-    m_txtFSPW->setVisible(false);
-    const QString codeTip = QStringLiteral("勾选并在这里输入对方设置的验证码");
-    m_chkFSPW->setToolTip(codeTip);
-    m_txtFSPW->setToolTip(codeTip);
-    connect(m_chkFSPW, &QCheckBox::clicked, this, &SendWindow::VerificationToggled);
+    m_code = new CodeRow(QStringLiteral("chkFSPW"), QStringLiteral("txtFSPW"), CodeRow::Look::Plain,
+                         page);
 
     m_retry = new RetryScheduleBox(
         RetryScheduleBox::Arrangement::OneRow, [this] { return m_session.system().Now().time(); },
@@ -204,11 +192,6 @@ QWidget* SendWindow::BuildInputPage() {
     grid->addWidget(m_txtNote, 2, 2, 1, 2);
     grid->setColumnStretch(2, 1);
 
-    auto* code = new QHBoxLayout;
-    code->addWidget(m_chkFSPW);
-    code->addWidget(m_txtFSPW);
-    code->addStretch();
-
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(m_cmdDo[3]);
@@ -217,7 +200,7 @@ QWidget* SendWindow::BuildInputPage() {
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(grid, 1);
-    layout->addLayout(code);
+    layout->addWidget(m_code);
     layout->addWidget(m_retry);
     layout->addLayout(buttons);
 
@@ -431,13 +414,6 @@ void SendWindow::CancelClicked() {
     m_engine.Cancel();
 }
 
-void SendWindow::VerificationToggled() {
-    const bool on = m_chkFSPW->isChecked();
-    m_txtFSPW->setVisible(on);
-    if (on)
-        m_txtFSPW->setFocus();
-}
-
 bool SendWindow::FileDropped(const QMimeData* data) {
     if (!data || !data->hasUrls() || data->urls().isEmpty())
         return false;
@@ -526,8 +502,8 @@ void SendWindow::SendClicked() {
     request.typedAddress = m_txtFSInfo[1]->text();
     request.filePath = m_txtFSInfo[2]->text();
     request.note = NoteText();
-    const QString code = m_txtFSPW->text();
-    if (m_chkFSPW->isChecked() && !code.isEmpty())
+    const QString code = m_code->code();
+    if (m_code->ticked() && !code.isEmpty())
         request.verificationCode = code;
     if (m_session.settings.saveSendInfo1) {
         SettingsStore& store = m_session.store();

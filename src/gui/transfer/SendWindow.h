@@ -10,7 +10,6 @@
 #include "common/RetryScheduleBox.h"
 #include "transfer/FileSendEngine.h"
 
-class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QMimeData;
@@ -22,6 +21,7 @@ class QStackedWidget;
 namespace tvx {
 
 struct Session;
+class CodeRow;
 class ConnectingPage;
 class FileInfoTip;
 
@@ -63,7 +63,6 @@ public:
     void CancelClicked();         // while connecting or waiting for the answer
     void CancelSendingClicked();  // "取消发送": asks, then cancels the running transfer
     void ResultConfirmed();       // "确定" of pages 4 to 7
-    void VerificationToggled();
     void FileIconDoubleClicked();
     void ReceiverClicked();
     // A drop on the file box: the first item unless it is a folder. True when taken.
@@ -138,8 +137,7 @@ private:
     std::array<QLineEdit*, 3> m_txtFSInfo{};
     QPlainTextEdit* m_txtNote;
     std::array<QLabel*, 2> m_picFileIcoSmall{};
-    QCheckBox* m_chkFSPW;
-    QLineEdit* m_txtFSPW;
+    CodeRow* m_code;
     std::array<QPushButton*, 5> m_cmdDo{};
     RetryScheduleBox* m_retry;
     std::array<QLabel*, 3> m_lblFSTip{};
