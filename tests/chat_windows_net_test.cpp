@@ -221,19 +221,23 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     // The peer's card from the chat page's third button and from the caller's name.
     Click(invite, "imgChatBtn3");
     ASSERT_NE(invite->PeerInfo(), nullptr);
-    EXPECT_EQ(invite->PeerInfo()->txtGuestInfo(1), QStringLiteral("127.0.0.3"));
-    EXPECT_EQ(invite->PeerInfo()->txtGuestInfo(2), QStringLiteral("小红"));
+    EXPECT_EQ(ControlText(invite->PeerInfo(), QStringLiteral("txtGuestInfo1")),
+              QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(ControlText(invite->PeerInfo(), QStringLiteral("txtGuestInfo2")),
+              QStringLiteral("小红"));
     invite->PeerInfo()->close();
     QTest::mouseClick(In<QLabel>(accept, "lblDesc0"), Qt::LeftButton);
     ASSERT_NE(accept->PeerInfo(), nullptr);
-    EXPECT_EQ(accept->PeerInfo()->txtGuestInfo(1), from.session.localAddressCode);
-    EXPECT_EQ(accept->PeerInfo()->txtGuestInfo(2), QStringLiteral("小明"));
+    EXPECT_EQ(ControlText(accept->PeerInfo(), QStringLiteral("txtGuestInfo1")),
+              from.session.localAddressCode);
+    EXPECT_EQ(ControlText(accept->PeerInfo(), QStringLiteral("txtGuestInfo2")),
+              QStringLiteral("小明"));
     accept->PeerInfo()->close();
 
     // The inviter writes in bold, 16 points and a chosen colour; the line goes both ways.
     from.fake.dialogs->colors.enqueue(0x000000FF);  // red
     Click(invite, "imgChatBtn1");
-    QMenu* font = invite->Chat()->FontMenu();
+    QMenu* font = In<QMenu>(invite, "mnuCSFont");
     MenuEntry(font, FontBold)->trigger();
     MenuEntry(font, FontSize16)->trigger();
     Say(invite, QStringLiteral(" 你好 world "));
@@ -256,7 +260,7 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     }
 
     // The answer in the answering window's own colour (orange), italic and underlined.
-    QMenu* acceptFont = accept->Chat()->FontMenu();
+    QMenu* acceptFont = In<QMenu>(accept, "mnuCRFont");
     MenuEntry(acceptFont, FontItalic)->trigger();
     MenuEntry(acceptFont, FontUnderline)->trigger();
     // Enter makes a new line; Ctrl+Enter sends as the button does.

@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include "address/AddressCode.h"
+#include "common/Controls.h"
 #include "platform/System.h"
 #include "records/PeerInfoWindow.h"
 #include "records/PersonalInfoWindow.h"
@@ -150,13 +151,14 @@ TEST(PeerInfoWindow, ShowsTheReceivedCard) {
     PeerInfoWindow* window = ShowPeerInfo(
         rig.session, {"XXEEEXEEEF", "小明", "1", "20", "", "", "", "", "第一行\r\n第二行"});
     EXPECT_EQ(window->windowTitle(), QStringLiteral("对方信息"));
-    EXPECT_EQ(window->txtGuestInfo(1), QStringLiteral("XXEEEXEEEF"));
-    EXPECT_EQ(window->txtGuestInfo(2), QStringLiteral("小明"));
-    EXPECT_EQ(window->txtGuestInfo(3), QStringLiteral("先生"));
-    EXPECT_EQ(window->txtGuestInfo(4), QStringLiteral("20"));
-    EXPECT_EQ(window->txtGuestInfo(9), QStringLiteral("第一行\n第二行"));
+    EXPECT_EQ(ControlText(window, QStringLiteral("txtGuestInfo1")), QStringLiteral("XXEEEXEEEF"));
+    EXPECT_EQ(ControlText(window, QStringLiteral("txtGuestInfo2")), QStringLiteral("小明"));
+    EXPECT_EQ(ControlText(window, QStringLiteral("txtGuestInfo3")), QStringLiteral("先生"));
+    EXPECT_EQ(ControlText(window, QStringLiteral("txtGuestInfo4")), QStringLiteral("20"));
+    EXPECT_EQ(ControlText(window, QStringLiteral("txtGuestInfo9")),
+              QStringLiteral("第一行\r\n第二行"));
     window->Fill({"XXEEEXEEEF", "x", "7"});
-    EXPECT_EQ(window->txtGuestInfo(3), QString());
+    EXPECT_EQ(ControlText(window, QStringLiteral("txtGuestInfo3")), QString());
     ClickButton(window, QStringLiteral("cmdDo3"));
 }
 

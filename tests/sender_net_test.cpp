@@ -114,7 +114,7 @@ protected:
 TEST_F(SenderNet, FileArrivesWithTheWaitingSendingAndFinishedPages) {
     const QByteArray content = Pattern(3 * kChunk + 123);
     const QString path = MakeFile(QStringLiteral("报告 1.bin"), content);
-    Fill(QStringLiteral("127.0.0.3"), path, QStringLiteral("第一行\n第二行"));
+    Fill(QStringLiteral("127.0.0.3"), path, QStringLiteral("第一行\r\n第二行"));
     ASSERT_TRUE(receiver.Listen());
 
     ASSERT_TRUE(SendToOffer());
@@ -313,9 +313,9 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
             card = info;
     }
     ASSERT_NE(card, nullptr);
-    EXPECT_EQ(card->txtGuestInfo(1), QStringLiteral("127.0.0.3"));
-    EXPECT_EQ(card->txtGuestInfo(2), QStringLiteral("小红"));
-    EXPECT_EQ(card->txtGuestInfo(3), QStringLiteral("女士"));
+    EXPECT_EQ(ControlText(card, QStringLiteral("txtGuestInfo1")), QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(ControlText(card, QStringLiteral("txtGuestInfo2")), QStringLiteral("小红"));
+    EXPECT_EQ(ControlText(card, QStringLiteral("txtGuestInfo3")), QStringLiteral("女士"));
     card->close();
 
     Find<QLineEdit>(window.get(), "txtCancelSend")->setText(QStringLiteral("  不发了  "));

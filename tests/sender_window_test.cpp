@@ -103,9 +103,12 @@ TEST_F(SendWindowTest, FilesAboveTwoGigabytesAreRefusedInTheFileBox) {
     EXPECT_EQ(Find<QLineEdit>(&window, "txtFSInfo2")->text(), largest);
     EXPECT_EQ(Boxes().size(), 1);
     EXPECT_TRUE(window.FileInfoTipPolling());
-    EXPECT_EQ(window.Tip()->Line(1), QStringLiteral("类型: BIN 文件"));
-    EXPECT_EQ(window.Tip()->Line(2), QStringLiteral("大小: 2.0 GB (2,147,483,647 字节)"));
-    EXPECT_TRUE(window.Tip()->Line(3).startsWith(QStringLiteral("修改时间: ")));
+    EXPECT_EQ(ControlText(window.Tip(), QStringLiteral("lblTipLine1")),
+              QStringLiteral("类型: BIN 文件"));
+    EXPECT_EQ(ControlText(window.Tip(), QStringLiteral("lblTipLine2")),
+              QStringLiteral("大小: 2.0 GB (2,147,483,647 字节)"));
+    EXPECT_TRUE(ControlText(window.Tip(), QStringLiteral("lblTipLine3"))
+                    .startsWith(QStringLiteral("修改时间: ")));
     EXPECT_TRUE(RenderToPng(*window.Tip(), QStringLiteral("send-file-info-tip")));
     window.Tip()->hide();
 

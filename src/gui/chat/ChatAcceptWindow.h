@@ -53,7 +53,6 @@ public:
 
     int CurrentPage() const;
     ChatResponder& Responder() { return *m_responder; }
-    ChatPage* Chat() const { return m_chat; }
     // The peer-info window last opened from this window, while it is open.
     PeerInfoWindow* PeerInfo() const { return m_peerInfo; }
     bool Flashing() const { return m_timCRFlash.isActive(); }

@@ -63,7 +63,6 @@ public:
 
     int CurrentPage() const;
     ChatInviter& Inviter() { return *m_inviter; }
-    ChatPage* Chat() const { return m_chat; }
     // The peer-info window last opened from this window, while it is open.
     PeerInfoWindow* PeerInfo() const { return m_peerInfo; }
     AddressPicker* Picker() const { return m_picker; }

@@ -32,7 +32,6 @@ public:
              QWidget* parent = nullptr);
 
     QTextEdit* rtxChat() const { return m_rtxChat; }
-    QMenu* FontMenu() const { return m_fontMenu; }
 
     // The input box's text as typed, with "\r\n" line ends.
     QString InputText() const;
