@@ -48,16 +48,16 @@ protected:
     }
     QString BookPath() const { return session.appFolder + kAddressBookFileName; }
     void Type(const QString& name, const QString& address) {
-        window->txtInputAdress(1)->setText(name);
-        window->txtInputAdress(2)->setText(address);
+        Find<QLineEdit>(window, "txtInputAdress1")->setText(name);
+        Find<QLineEdit>(window, "txtInputAdress2")->setText(address);
     }
-    QStringList Entries() { return ItemTexts(window->lstAdrs()); }
+    QStringList Entries() { return ItemTexts(Find<QListWidget>(window, "lstAdrs")); }
     QString LastMessage() { return fake.messageBox->shown.last().text; }
     MessageStyle LastStyle() { return fake.messageBox->shown.last().style; }
     void Select(std::initializer_list<int> rows) {
-        window->lstAdrs()->clearSelection();
+        Find<QListWidget>(window, "lstAdrs")->clearSelection();
         for (int row : rows)
-            window->lstAdrs()->item(row)->setSelected(true);
+            Find<QListWidget>(window, "lstAdrs")->item(row)->setSelected(true);
     }
 
     QTemporaryDir folder;
@@ -71,17 +71,17 @@ TEST_F(AddressBook, AddingAndEditingRefuseWhatCannotBeAnEntry) {
     Open();
     EXPECT_EQ(window->windowTitle(), QStringLiteral("联系列表"));
     EXPECT_EQ(window->size(), QSize(6030 / 15, 7230 / 15));
-    EXPECT_EQ(window->lblAdrs()->text(), QStringLiteral("联系列表中共有 1 个地址:"));
+    EXPECT_EQ(Find<QLabel>(window, "lblAdrs1")->text(), QStringLiteral("联系列表中共有 1 个地址:"));
 
     Type(QStringLiteral(" Alice "), QStringLiteral("192.168.1.20"));
     ClickButton(window, QStringLiteral("cmdAdrs1"));
     EXPECT_EQ(Entries(),
               (QStringList{QStringLiteral("老王|10.0.0.5"), QStringLiteral("Alice|192.168.1.20")}));
     // Only the new entry is selected, the boxes are empty and the count follows.
-    EXPECT_EQ(window->lstAdrs()->selectedItems(),
-              QList<QListWidgetItem*>{window->lstAdrs()->item(1)});
-    EXPECT_TRUE(window->txtInputAdress(1)->text().isEmpty());
-    EXPECT_EQ(window->lblAdrs()->text(), QStringLiteral("联系列表中共有 2 个地址:"));
+    EXPECT_EQ(Find<QListWidget>(window, "lstAdrs")->selectedItems(),
+              QList<QListWidgetItem*>{Find<QListWidget>(window, "lstAdrs")->item(1)});
+    EXPECT_TRUE(Find<QLineEdit>(window, "txtInputAdress1")->text().isEmpty());
+    EXPECT_EQ(Find<QLabel>(window, "lblAdrs1")->text(), QStringLiteral("联系列表中共有 2 个地址:"));
 
     struct Refusal {
         QString name;
@@ -118,12 +118,12 @@ TEST_F(AddressBook, AddingAndEditingRefuseWhatCannotBeAnEntry) {
     ClickButton(window, QStringLiteral("cmdAdrs1"));
     EXPECT_EQ(Entries().last(), QStringLiteral("Bob|192.168.1.20"));
 
-    window->lstAdrs()->clearSelection();
+    Find<QListWidget>(window, "lstAdrs")->clearSelection();
     ClickButton(window, QStringLiteral("cmdAdrs2"));
     EXPECT_EQ(LastMessage(), QStringLiteral("目前尚未选择任何地址。"));
     // Editing changes the selected entry, not the current one left by a Ctrl+click.
-    window->lstAdrs()->setCurrentRow(2, QItemSelectionModel::NoUpdate);
-    window->lstAdrs()->item(0)->setSelected(true);
+    Find<QListWidget>(window, "lstAdrs")->setCurrentRow(2, QItemSelectionModel::NoUpdate);
+    Find<QListWidget>(window, "lstAdrs")->item(0)->setSelected(true);
     Type(QStringLiteral("王五"), QStringLiteral("NVSSWFDSEN"));
     ClickButton(window, QStringLiteral("cmdAdrs2"));
     EXPECT_EQ(Entries(),
@@ -147,9 +147,9 @@ TEST_F(AddressBook, DeleteInvertAndSaveOnlyWhenAsked) {
     EXPECT_EQ(Entries().size(), 4);
     ClickButton(window, QStringLiteral("cmdAdrs3"));
     EXPECT_EQ(Entries(), QStringList{QStringLiteral("乙|10.0.0.2")});
-    EXPECT_EQ(window->lblAdrs()->text(), QStringLiteral("联系列表中共有 1 个地址:"));
+    EXPECT_EQ(Find<QLabel>(window, "lblAdrs1")->text(), QStringLiteral("联系列表中共有 1 个地址:"));
     ClickButton(window, QStringLiteral("cmdAdrs4"));
-    EXPECT_TRUE(window->lstAdrs()->item(0)->isSelected());
+    EXPECT_TRUE(Find<QListWidget>(window, "lstAdrs")->item(0)->isSelected());
 
     // The program's own close, at its end, drops the edits without a question.
     const int messages = int(fake.messageBox->shown.size());
@@ -252,11 +252,12 @@ TEST_F(AddressBook, AFoundCopyUnderAnEarlierCodeUpdatesItsEntry) {
                        EncodeAddressCode("192.168.1.8", 0x33),
                        QStringLiteral("Bob"),
                        {}};
-    ShowFoundPeers(window->lstOnline(), 0, {bob, other});
-    EXPECT_EQ(ItemTexts(window->lstOnline()), (QStringList{QStringLiteral("Bob (192.168.1.7)"),
-                                                           QStringLiteral("Bob (192.168.1.8)")}));
+    ShowFoundPeers(Find<QListWidget>(window, "lstOnline"), 0, {bob, other});
+    EXPECT_EQ(
+        ItemTexts(Find<QListWidget>(window, "lstOnline")),
+        (QStringList{QStringLiteral("Bob (192.168.1.7)"), QStringLiteral("Bob (192.168.1.8)")}));
 
-    window->lstOnline()->setCurrentRow(0);
+    Find<QListWidget>(window, "lstOnline")->setCurrentRow(0);
     fake.messageBox->answers << MessageAnswer::No;
     window->AddFoundPeerToBook();
     ASSERT_EQ(fake.messageBox->shown.size(), 1);
@@ -270,17 +271,17 @@ TEST_F(AddressBook, AFoundCopyUnderAnEarlierCodeUpdatesItsEntry) {
     window->AddFoundPeerToBook();
     EXPECT_EQ(Entries(),
               (QStringList{QStringLiteral("老王|10.0.0.5"), QStringLiteral("Bob|") + current}));
-    EXPECT_EQ(window->lstAdrs()->selectedItems(),
-              QList<QListWidgetItem*>{window->lstAdrs()->item(1)});
+    EXPECT_EQ(Find<QListWidget>(window, "lstAdrs")->selectedItems(),
+              QList<QListWidgetItem*>{Find<QListWidget>(window, "lstAdrs")->item(1)});
     EXPECT_TRUE(window->HasUnsavedChanges());
 
     // The other Bob is another address: a new entry.
-    window->lstOnline()->setCurrentRow(1);
+    Find<QListWidget>(window, "lstOnline")->setCurrentRow(1);
     const int shown = int(fake.messageBox->shown.size());
     window->AddFoundPeerToBook();
     EXPECT_EQ(fake.messageBox->shown.size(), shown);
     EXPECT_EQ(Entries().size(), 3);
-    EXPECT_EQ(window->lblAdrs()->text(), QStringLiteral("联系列表中共有 3 个地址:"));
+    EXPECT_EQ(Find<QLabel>(window, "lblAdrs1")->text(), QStringLiteral("联系列表中共有 3 个地址:"));
 }
 
 TEST_F(AddressBook, ContextMenuNeedsASelectionAndNamesTheSelectedEntry) {
@@ -288,13 +289,13 @@ TEST_F(AddressBook, ContextMenuNeedsASelectionAndNamesTheSelectedEntry) {
     Open();
     QSignalSpy sends(window.data(), &AddressBookWindow::SendFileRequested);
     QSignalSpy invitations(window.data(), &AddressBookWindow::InvitationRequested);
-    window->lstAdrs()->clearSelection();
+    Find<QListWidget>(window, "lstAdrs")->clearSelection();
     window->ShowContextMenu(QPoint(10, 10));
     EXPECT_FALSE(window->mnuFile()->isEnabled());
     EXPECT_FALSE(window->mnuChat()->isEnabled());
     window->ContextMenu()->hide();
 
-    window->lstAdrs()->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    Find<QListWidget>(window, "lstAdrs")->setCurrentRow(0, QItemSelectionModel::NoUpdate);
     Select({1});
     window->ShowContextMenu(QPoint(10, 10));
     EXPECT_TRUE(window->mnuFile()->isEnabled());

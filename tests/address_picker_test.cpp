@@ -9,6 +9,7 @@
 
 #include "address/AddressCode.h"
 #include "address/AddressPicker.h"
+#include "support/Clicks.h"
 #include "support/Fakes.h"
 
 // The address picker on its own: the load rule, the pick for either window and the close on
@@ -47,10 +48,11 @@ TEST_F(AddressPickerTest, LoadsAtMostFiveHundredValidLinesWithoutAMessage) {
             QStringLiteral("P%1|10.0.%2.%3\r\n").arg(i).arg(i / 250).arg(i % 250 + 1).toLatin1();
     WriteBook(book);
     QPointer<AddressPicker> picker = Open(PickerPurpose::SendFile);
-    ASSERT_EQ(picker->lstUser()->count(), 500);
+    ASSERT_EQ(Find<QListWidget>(picker, "lstUser")->count(), 500);
     // "|10.0.0.1" splits into two parts; the name is empty but the line counts.
-    EXPECT_EQ(picker->lstUser()->item(0)->text(), QStringLiteral("|10.0.0.1"));
-    EXPECT_EQ(picker->lstUser()->item(499)->text(), QStringLiteral("P498|10.0.1.249"));
+    EXPECT_EQ(Find<QListWidget>(picker, "lstUser")->item(0)->text(), QStringLiteral("|10.0.0.1"));
+    EXPECT_EQ(Find<QListWidget>(picker, "lstUser")->item(499)->text(),
+              QStringLiteral("P498|10.0.1.249"));
     EXPECT_TRUE(fake.messageBox->shown.isEmpty());
     EXPECT_EQ(picker->windowTitle(), QStringLiteral("地址簿列表"));
     picker->close();
@@ -59,7 +61,7 @@ TEST_F(AddressPickerTest, LoadsAtMostFiveHundredValidLinesWithoutAMessage) {
 TEST_F(AddressPickerTest, AllLinesInvalidStillOpensWithAnEmptyList) {
     WriteBook("Bob\r\nAlice|999.1.1.1\r\n");
     QPointer<AddressPicker> picker = Open(PickerPurpose::ChatInvitation);
-    EXPECT_EQ(picker->lstUser()->count(), 0);
+    EXPECT_EQ(Find<QListWidget>(picker, "lstUser")->count(), 0);
     picker->PickSelectedEntry();
     EXPECT_TRUE(picks.isEmpty());
     picker->close();
@@ -69,7 +71,7 @@ TEST_F(AddressPickerTest, DoubleClickHandsTheStoredAddressToItsWindowAndCloses) 
     const QString code = EncodeAddressCode(QStringLiteral("192.168.1.20"));
     WriteBook(("Alice|" + code + "\r\nBob|10.0.0.5\r\n").toLatin1());
     QPointer<AddressPicker> picker = Open(PickerPurpose::ChatInvitation);
-    picker->lstUser()->setCurrentRow(0);
+    Find<QListWidget>(picker, "lstUser")->setCurrentRow(0);
     picker->PickSelectedEntry();
     // A TVX address stays a TVX address; the window checks it when it is used.
     EXPECT_EQ(picks, QStringList{QStringLiteral("2:") + code});
@@ -81,7 +83,7 @@ TEST_F(AddressPickerTest, DoubleClickHandsTheStoredAddressToItsWindowAndCloses) 
 TEST_F(AddressPickerTest, LosingTheFocusClosesWithoutAPick) {
     WriteBook("Bob|10.0.0.5\r\n");
     QPointer<AddressPicker> picker = Open(PickerPurpose::SendFile);
-    picker->lstUser()->setCurrentRow(0);
+    Find<QListWidget>(picker, "lstUser")->setCurrentRow(0);
     QEvent deactivate(QEvent::WindowDeactivate);
     QCoreApplication::sendEvent(picker, &deactivate);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

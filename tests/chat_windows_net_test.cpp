@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -21,10 +22,12 @@
 #include "chat/ChatPage.h"
 #include "chat/ChatResponder.h"
 #include "chat/Transcript.h"
+#include "common/Controls.h"
 #include "common/Messages.h"
 #include "platform/Tray.h"
 #include "protocol/Codes.h"
 #include "records/PeerInfoWindow.h"
+#include "support/Clicks.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/Render.h"
@@ -149,10 +152,10 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     Start();
     EXPECT_TRUE(invite->isVisible());
     EXPECT_EQ(invite->windowTitle(), QStringLiteral("交流发送"));
-    EXPECT_EQ(invite->TextOf(QStringLiteral("lblCSTip1")), QStringLiteral("发送邀请"));
-    EXPECT_EQ(invite->TextOf(QStringLiteral("lblCSTip2")),
+    EXPECT_EQ(ControlText(invite, QStringLiteral("lblCSTip1")), QStringLiteral("发送邀请"));
+    EXPECT_EQ(ControlText(invite, QStringLiteral("lblCSTip2")),
               QStringLiteral("输入对方IP或TVX地址后即可发送交流邀请。"));
-    EXPECT_EQ(invite->TextOf(QStringLiteral("txtAutoTryNum")), QStringLiteral("99"));
+    EXPECT_EQ(ControlText(invite, QStringLiteral("txtAutoTryNum")), QStringLiteral("99"));
     EXPECT_FALSE(accept->isVisible());
     // The input page with every control showing, for the eye.
     In<QCheckBox>(invite, "chkCSPW")->click();
@@ -172,9 +175,10 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
               QStringLiteral("聊两句?"));
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageProgress);
     ASSERT_TRUE(WaitUntil([&] {
-        return invite->TextOf(QStringLiteral("lblLinkInfo4")) == QStringLiteral("(已等待 0 秒)");
+        return ControlText(invite, QStringLiteral("lblLinkInfo4")) ==
+               QStringLiteral("(已等待 0 秒)");
     }));
-    EXPECT_EQ(invite->TextOf(QStringLiteral("lblLinkInfo1")),
+    EXPECT_EQ(ControlText(invite, QStringLiteral("lblLinkInfo1")),
               QStringLiteral("正在连接 127.0.0.3 ..."));
     EXPECT_TRUE(In<QLabel>(invite, "lblLinkInfo3")->font().bold());
     EXPECT_FALSE(In<QLabel>(invite, "lblLinkInfo1")->font().bold());
@@ -183,14 +187,14 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     EXPECT_FALSE(accept->isVisible());
     EXPECT_TRUE(to.mainWindow->IsBlinking());
     EXPECT_EQ(accept->CurrentPage(), ChatAcceptWindow::PageInvitation);
-    EXPECT_EQ(accept->TextOf(QStringLiteral("lblCRTip1")),
+    EXPECT_EQ(ControlText(accept, QStringLiteral("lblCRTip1")),
               QStringLiteral("收到邀请 (3月5日 8:04:09)"));
-    EXPECT_EQ(accept->TextOf(QStringLiteral("lblCRTip2")),
+    EXPECT_EQ(ControlText(accept, QStringLiteral("lblCRTip2")),
               QStringLiteral("是否接受来自下列用户的交流邀请？"));
-    EXPECT_EQ(accept->TextOf(QStringLiteral("lblDesc0")), QStringLiteral("小明"));
-    EXPECT_EQ(accept->TextOf(QStringLiteral("txtCRInfo6")), QStringLiteral("聊两句?"));
+    EXPECT_EQ(ControlText(accept, QStringLiteral("lblDesc0")), QStringLiteral("小明"));
+    EXPECT_EQ(ControlText(accept, QStringLiteral("txtCRInfo6")), QStringLiteral("聊两句?"));
     EXPECT_TRUE(In<QCheckBox>(accept, "chkAutoNo")->isChecked());
-    EXPECT_EQ(accept->TextOf(QStringLiteral("chkAutoNo")), QStringLiteral("60 秒后自动拒绝"));
+    EXPECT_EQ(ControlText(accept, QStringLiteral("chkAutoNo")), QStringLiteral("60 秒后自动拒绝"));
     // One desktop notification goes with it.
     const auto& raised = to.fake.notifications->raised;
     ASSERT_EQ(raised.size(), 1);
@@ -207,34 +211,38 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
 
     Click(accept, "cmdRecvQuery1");
     ASSERT_TRUE(BothChatting());
-    EXPECT_EQ(invite->TextOf(QStringLiteral("lblCSTip2")), QStringLiteral("正在聊天中..."));
-    EXPECT_EQ(accept->TextOf(QStringLiteral("lblCRTip2")), QStringLiteral("正在聊天中..."));
+    EXPECT_EQ(ControlText(invite, QStringLiteral("lblCSTip2")), QStringLiteral("正在聊天中..."));
+    EXPECT_EQ(ControlText(accept, QStringLiteral("lblCRTip2")), QStringLiteral("正在聊天中..."));
     EXPECT_EQ(TranscriptText(TranscriptOf(invite)),
               QStringLiteral("小红 进入聊天室...[3月5日 8:04:09]\n"));
     EXPECT_EQ(TranscriptText(TranscriptOf(accept)),
               QStringLiteral("小明 进入聊天室...[3月5日 8:04:09]\n"));
-    EXPECT_EQ(invite->TextOf(QStringLiteral("lblChat")), QStringLiteral("00:00:00"));
+    EXPECT_EQ(ControlText(invite, QStringLiteral("lblChat")), QStringLiteral("00:00:00"));
 
     // The peer's card from the chat page's third button and from the caller's name.
     Click(invite, "imgChatBtn3");
     ASSERT_NE(invite->PeerInfo(), nullptr);
-    EXPECT_EQ(invite->PeerInfo()->txtGuestInfo(1), QStringLiteral("127.0.0.3"));
-    EXPECT_EQ(invite->PeerInfo()->txtGuestInfo(2), QStringLiteral("小红"));
+    EXPECT_EQ(ControlText(invite->PeerInfo(), QStringLiteral("txtGuestInfo1")),
+              QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(ControlText(invite->PeerInfo(), QStringLiteral("txtGuestInfo2")),
+              QStringLiteral("小红"));
     invite->PeerInfo()->close();
     QTest::mouseClick(In<QLabel>(accept, "lblDesc0"), Qt::LeftButton);
     ASSERT_NE(accept->PeerInfo(), nullptr);
-    EXPECT_EQ(accept->PeerInfo()->txtGuestInfo(1), from.session.localAddressCode);
-    EXPECT_EQ(accept->PeerInfo()->txtGuestInfo(2), QStringLiteral("小明"));
+    EXPECT_EQ(ControlText(accept->PeerInfo(), QStringLiteral("txtGuestInfo1")),
+              from.session.localAddressCode);
+    EXPECT_EQ(ControlText(accept->PeerInfo(), QStringLiteral("txtGuestInfo2")),
+              QStringLiteral("小明"));
     accept->PeerInfo()->close();
 
     // The inviter writes in bold, 16 points and a chosen colour; the line goes both ways.
     from.fake.dialogs->colors.enqueue(0x000000FF);  // red
     Click(invite, "imgChatBtn1");
-    QMenu* font = invite->Chat()->FontMenu();
+    QMenu* font = In<QMenu>(invite, "mnuCSFont");
     MenuEntry(font, FontBold)->trigger();
     MenuEntry(font, FontSize16)->trigger();
     Say(invite, QStringLiteral(" 你好 world "));
-    EXPECT_TRUE(invite->TextOf(QStringLiteral("txtChatText")).isEmpty());
+    EXPECT_TRUE(ControlText(invite, QStringLiteral("txtChatText")).isEmpty());
     EXPECT_TRUE(TranscriptText(TranscriptOf(invite))
                     .endsWith(QStringLiteral("\n小明 8:04:09\n 你好 world ")));
     ASSERT_TRUE(WaitUntil([&] {
@@ -253,12 +261,12 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     }
 
     // The answer in the answering window's own colour (orange), italic and underlined.
-    QMenu* acceptFont = accept->Chat()->FontMenu();
+    QMenu* acceptFont = In<QMenu>(accept, "mnuCRFont");
     MenuEntry(acceptFont, FontItalic)->trigger();
     MenuEntry(acceptFont, FontUnderline)->trigger();
     // Enter makes a new line; Ctrl+Enter sends as the button does.
     SayWithKeys(accept, QStringLiteral("收到\n第二行"), Qt::Key_Return, Qt::ControlModifier);
-    EXPECT_TRUE(accept->TextOf(QStringLiteral("txtChatText")).isEmpty());
+    EXPECT_TRUE(ControlText(accept, QStringLiteral("txtChatText")).isEmpty());
     ASSERT_TRUE(WaitUntil(
         [&] { return TranscriptText(TranscriptOf(invite)).contains(QStringLiteral("第二行")); }));
     EXPECT_TRUE(TranscriptText(TranscriptOf(invite))
@@ -275,22 +283,20 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     // Only spaces and line breaks are not sent; the box is emptied.
     SayWithKeys(invite, QStringLiteral("   \n  "), Qt::Key_Enter,
                 Qt::ControlModifier | Qt::KeypadModifier);
-    EXPECT_TRUE(invite->TextOf(QStringLiteral("txtChatText")).isEmpty());
+    EXPECT_TRUE(ControlText(invite, QStringLiteral("txtChatText")).isEmpty());
     EXPECT_FALSE(TranscriptText(TranscriptOf(invite)).endsWith(QStringLiteral("小明 8:04:09\n")));
 
     // Ticking the timed invitation during a chat does not arm it.
     In<QCheckBox>(invite, "chkUseTime")->setChecked(true);
-    invite->ToggleScheduleBoxes();
     EXPECT_FALSE(invite->ScheduleClockRunning());
     In<QCheckBox>(invite, "chkUseTime")->setChecked(false);
-    invite->ToggleScheduleBoxes();
 
     // The elapsed time runs on both sides.
     from.fake.system->uptimeMs += 65000;
     to.fake.system->uptimeMs += 3723000;
     EXPECT_TRUE(WaitUntil([&] {
-        return invite->TextOf(QStringLiteral("lblChat")) == QStringLiteral("00:01:05") &&
-               accept->TextOf(QStringLiteral("lblChat")) == QStringLiteral("01:02:03");
+        return ControlText(invite, QStringLiteral("lblChat")) == QStringLiteral("00:01:05") &&
+               ControlText(accept, QStringLiteral("lblChat")) == QStringLiteral("01:02:03");
     }));
 
     // Ending the program now asks, naming the chat, on either side.
@@ -316,7 +322,8 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     ASSERT_TRUE(BothIdle());
     EXPECT_TRUE(accept->isVisible());
     EXPECT_EQ(accept->CurrentPage(), ChatAcceptWindow::PageChat);
-    EXPECT_EQ(accept->TextOf(QStringLiteral("lblCRTip2")), QStringLiteral("对方用户离开聊天室。"));
+    EXPECT_EQ(ControlText(accept, QStringLiteral("lblCRTip2")),
+              QStringLiteral("对方用户离开聊天室。"));
     EXPECT_TRUE(TranscriptText(TranscriptOf(accept))
                     .endsWith(QStringLiteral("收到\n第二行\n\n小明 已经离开聊天室...[3月5日 "
                                              "8:04:09]\n")));
@@ -336,7 +343,7 @@ TEST_F(ChatWindows, InvitedByIpv4AcceptedByHandTextsBothWaysAndTheInviterLeaves)
     ASSERT_TRUE(InvitationShown());
     EXPECT_TRUE(accept->isVisible());
     EXPECT_EQ(accept->CurrentPage(), ChatAcceptWindow::PageInvitation);
-    EXPECT_EQ(accept->TextOf(QStringLiteral("txtCRInfo6")), QStringLiteral("聊两句?"));
+    EXPECT_EQ(ControlText(accept, QStringLiteral("txtCRInfo6")), QStringLiteral("聊两句?"));
     Click(accept, "cmdRecvQuery1");
     ASSERT_TRUE(BothChatting());
     EXPECT_EQ(TranscriptText(TranscriptOf(accept)),
@@ -353,7 +360,7 @@ TEST_F(ChatWindows, InvitedByTvxAcceptedAutomaticallyTheAnswererLeavesThenCloseB
     EXPECT_TRUE(accept->isVisible());
     EXPECT_FALSE(to.mainWindow->IsBlinking());
     EXPECT_FALSE(to.session.activity.invitationWaiting());
-    EXPECT_EQ(accept->TextOf(QStringLiteral("lblCRTip1")),
+    EXPECT_EQ(ControlText(accept, QStringLiteral("lblCRTip1")),
               QStringLiteral("收到邀请 (3月5日 8:04:09)"));
     EXPECT_EQ(TranscriptText(TranscriptOf(invite)),
               QStringLiteral("小红 自动进入聊天室...[3月5日 8:04:09]\n稍后回复你\n"));
@@ -371,7 +378,8 @@ TEST_F(ChatWindows, InvitedByTvxAcceptedAutomaticallyTheAnswererLeavesThenCloseB
     ASSERT_TRUE(WaitUntil([&] { return !from.session.activity.inviteWindowChatting(); }));
     ASSERT_TRUE(BothIdle());
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageChat);
-    EXPECT_EQ(invite->TextOf(QStringLiteral("lblCSTip2")), QStringLiteral("对方用户离开聊天室。"));
+    EXPECT_EQ(ControlText(invite, QStringLiteral("lblCSTip2")),
+              QStringLiteral("对方用户离开聊天室。"));
     EXPECT_TRUE(TranscriptText(TranscriptOf(invite))
                     .endsWith(QStringLiteral("我回来了\n\n小红 已经离开聊天室...[3月5日 "
                                              "8:04:09]\n")));
@@ -392,7 +400,7 @@ TEST_F(ChatWindows, InvitedByTvxAcceptedAutomaticallyTheAnswererLeavesThenCloseB
     EXPECT_FALSE(invite->isVisible());
     from.mainWindow->MenuEntry(2)->trigger();
     EXPECT_TRUE(invite->isVisible());
-    EXPECT_EQ(invite->TextOf(QStringLiteral("txtCSInfo1")), to.session.localAddressCode);
+    EXPECT_EQ(ControlText(invite, QStringLiteral("txtCSInfo1")), to.session.localAddressCode);
 }
 
 TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
@@ -413,10 +421,10 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     Click(invite, "cmdCSDo1");
     AddressPicker* picker = invite->Picker();
     ASSERT_NE(picker, nullptr);
-    ASSERT_EQ(picker->lstUser()->count(), 1);
-    picker->lstUser()->setCurrentRow(0);
+    ASSERT_EQ(Find<QListWidget>(picker, "lstUser")->count(), 1);
+    Find<QListWidget>(picker, "lstUser")->setCurrentRow(0);
     picker->PickSelectedEntry();
-    EXPECT_EQ(invite->TextOf(QStringLiteral("txtCSInfo1")), QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(ControlText(invite, QStringLiteral("txtCSInfo1")), QStringLiteral("127.0.0.3"));
 
     // Refused by the close box of the answering window, without a note.
     Click(invite, "cmdCSDo2");
@@ -426,11 +434,11 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     accept->close();
     EXPECT_FALSE(accept->isVisible());
     ASSERT_TRUE(WaitUntil([&] { return invite->CurrentPage() == ChatInviteWindow::PageRefused; }));
-    EXPECT_EQ(invite->TextOf(QStringLiteral("lblCSTip2")),
+    EXPECT_EQ(ControlText(invite, QStringLiteral("lblCSTip2")),
               QStringLiteral("对方用户拒绝接受邀请。"));
-    EXPECT_EQ(invite->TextOf(QStringLiteral("lblRefuRecv")),
+    EXPECT_EQ(ControlText(invite, QStringLiteral("lblRefuRecv")),
               QStringLiteral("对方用户 127.0.0.3 拒绝接受邀请。"));
-    EXPECT_EQ(invite->TextOf(QStringLiteral("txtRefuRecv")), QStringLiteral("(无)"));
+    EXPECT_EQ(ControlText(invite, QStringLiteral("txtRefuRecv")), QStringLiteral("(无)"));
     EXPECT_TRUE(RenderToPng(*invite, QStringLiteral("chat-invite-4-refused")));
     ASSERT_TRUE(BothIdle());
     Click(invite, "cmdRufuRecv");
@@ -441,7 +449,8 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     Click(invite, "cmdCSDo2");
     ASSERT_TRUE(InvitationShown());
     ASSERT_TRUE(WaitUntil([&] {
-        return accept->TextOf(QStringLiteral("chkAutoNo")) == QStringLiteral("59 秒后自动拒绝");
+        return ControlText(accept, QStringLiteral("chkAutoNo")) ==
+               QStringLiteral("59 秒后自动拒绝");
     }));
     to.fake.tray->Send(TrayClick::Left);
     Click(accept, "chkAutoNo");
@@ -450,7 +459,7 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     Click(accept, "cmdRecvQuery2");
     EXPECT_FALSE(accept->isVisible());
     ASSERT_TRUE(WaitUntil([&] { return invite->CurrentPage() == ChatInviteWindow::PageRefused; }));
-    EXPECT_EQ(invite->TextOf(QStringLiteral("txtRefuRecv")), QStringLiteral("在开会"));
+    EXPECT_EQ(ControlText(invite, QStringLiteral("txtRefuRecv")), QStringLiteral("在开会"));
     ASSERT_TRUE(BothIdle());
     // The close box on an outcome page hides the window and shows the input page.
     invite->close();
@@ -461,18 +470,19 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     // waits acts as "取消" and the answering side gives up.
     from.mainWindow->MenuEntry(2)->trigger();
     Click(invite, "chkUseTime");
-    EXPECT_EQ(invite->TextOf(QStringLiteral("txtTime2")), QStringLiteral("3"));
+    EXPECT_EQ(ControlText(invite, QStringLiteral("txtTime2")), QStringLiteral("3"));
     EXPECT_TRUE(invite->ScheduleClockRunning());
     invite->CheckSchedule();
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageInput);
-    In<QLineEdit>(invite, "txtTime2")->setText(QStringLiteral("4"));
+    In<QSpinBox>(invite, "txtTime2")->setValue(4);
     invite->CheckSchedule();
     EXPECT_FALSE(In<QCheckBox>(invite, "chkUseTime")->isChecked());
     EXPECT_FALSE(invite->ScheduleClockRunning());
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageProgress);
     ASSERT_TRUE(InvitationShown());
     ASSERT_TRUE(WaitUntil([&] {
-        return invite->TextOf(QStringLiteral("lblLinkInfo4")).startsWith(QStringLiteral("(已等待"));
+        return ControlText(invite, QStringLiteral("lblLinkInfo4"))
+            .startsWith(QStringLiteral("(已等待"));
     }));
     invite->close();
     EXPECT_TRUE(invite->isVisible());
@@ -485,11 +495,11 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     // The page of an automatic refusal never shows the note that came with it.
     emit invite->Inviter().AutoRefused(QStringLiteral("不在"));
     emit invite->Inviter().PageChanged(ChatInviteWindow::PageAutoRefused);
-    EXPECT_EQ(invite->TextOf(QStringLiteral("lblCSTip2")),
+    EXPECT_EQ(ControlText(invite, QStringLiteral("lblCSTip2")),
               QStringLiteral("对方用户自动拒受邀请。"));
-    EXPECT_EQ(invite->TextOf(QStringLiteral("lblAutoRefuRecv")),
+    EXPECT_EQ(ControlText(invite, QStringLiteral("lblAutoRefuRecv")),
               QStringLiteral("对方用户 127.0.0.3 自动拒绝接受邀请。"));
-    EXPECT_EQ(invite->TextOf(QStringLiteral("txtAutoRefuRecv")),
+    EXPECT_EQ(ControlText(invite, QStringLiteral("txtAutoRefuRecv")),
               QStringLiteral("(对方用户可能不在计算机前)"));
     EXPECT_TRUE(RenderToPng(*invite, QStringLiteral("chat-invite-5-auto-refused")));
     Click(invite, "cmdAutoRefuRecv");

@@ -22,6 +22,7 @@
 
 #include "address/AddressCode.h"
 #include "chat/ChatAcceptWindow.h"
+#include "common/Controls.h"
 #include "common/Handshake.h"
 #include "presence/PresenceService.h"
 #include "protocol/Codes.h"
@@ -133,7 +134,7 @@ TEST_F(CommandLine, SendsToTheDesktopCopyWhichAcceptsRefusesOrAsksForItsCode) {
         auto send = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress, path,
                                          QStringLiteral("--note"), QStringLiteral("看看这个")});
         ASSERT_TRUE(offerShown());
-        EXPECT_EQ(desktop.receiver().TextOf(QStringLiteral("lblOfferNote")),
+        EXPECT_EQ(ControlText(&desktop.receiver(), QStringLiteral("lblOfferNote")),
                   QStringLiteral("看看这个"));
         desktop.fake.dialogs->paths.enqueue(desktop.DownloadFolder() + QStringLiteral("a.bin"));
         desktop.receiver().findChild<QPushButton*>(QStringLiteral("cmdAccept"))->click();

@@ -115,8 +115,8 @@ protected:
         return *dialog;
     }
 
-    QLineEdit* Box(const char* name) { return dialog->Box(name); }
-    QCheckBox* Check(const char* name) { return dialog->Check(name); }
+    QLineEdit* Box(const char* name) { return Find<QLineEdit>(dialog, name); }
+    QCheckBox* Check(const char* name) { return Find<QCheckBox>(dialog, name); }
     QList<ScriptedMessageBox::Shown>& Boxes() { return fake.messageBox->shown; }
     QString LastMessage() { return Boxes().isEmpty() ? QString() : Boxes().last().text; }
     QWidget* Focused() { return dialog->focusWidget(); }
@@ -348,18 +348,18 @@ TEST_F(Options, TimeBoxesFollowTheirSpinnersAndChoicesFillTheirBoxes) {
     EXPECT_FALSE(Check("chkPopText")->isEnabled());
     Check("chkUseTimer")->setChecked(true);
     EXPECT_TRUE(Box("txtTime1")->isEnabled());
-    EXPECT_TRUE(dialog->vsrTime(2)->isEnabled());
+    EXPECT_TRUE(Find<QScrollBar>(dialog, "vsrTime2")->isEnabled());
     EXPECT_FALSE(Box("txtAutoSaveDir")->isEnabled());
     Check("chkAutoRecvFile")->setChecked(true);
     EXPECT_TRUE(dialog->findChild<QRadioButton*>(QStringLiteral("optSaveFile2"))->isEnabled());
 
     QLineEdit* hour = Box("txtTime1");
-    dialog->vsrTime(1)->setValue(8);
+    Find<QScrollBar>(dialog, "vsrTime1")->setValue(8);
     EXPECT_EQ(hour->text(), QStringLiteral("8"));
     hour->setText(QStringLiteral("30"));
     EXPECT_EQ(hour->text(), QStringLiteral("8"));
     hour->setText(QStringLiteral("21"));
-    EXPECT_EQ(dialog->vsrTime(1)->value(), 21);
+    EXPECT_EQ(Find<QScrollBar>(dialog, "vsrTime1")->value(), 21);
     dialog->show();
     hour->setFocus();
     hour->end(false);
@@ -368,7 +368,7 @@ TEST_F(Options, TimeBoxesFollowTheirSpinnersAndChoicesFillTheirBoxes) {
     // Cleared, the box waits for the next digits and counts as 0.
     hour->clear();
     QTest::keyClicks(hour, QStringLiteral("7"));
-    EXPECT_EQ(dialog->vsrTime(1)->value(), 7);
+    EXPECT_EQ(Find<QScrollBar>(dialog, "vsrTime1")->value(), 7);
 
     dialog->FillCurrentTime();  // the clock says 8:04
     EXPECT_EQ(Box("txtTime1")->text(), QStringLiteral("8"));
@@ -398,7 +398,7 @@ TEST_F(Options, BlockListPageEditsACopyThatOnlyOkSaves) {
     LoadSettings();
     Open();
     dialog->SwitchToPage(PageSecurity);
-    QListWidget* list = dialog->lstIP();
+    QListWidget* list = Find<QListWidget>(dialog, "lstIP");
     QLineEdit* input = Box("txtInputAdress");
 
     input->setText(QStringLiteral(" 10.0.0.7 "));
@@ -444,7 +444,7 @@ TEST_F(Options, BlockListPageEditsACopyThatOnlyOkSaves) {
 
     Open();
     dialog->SwitchToPage(PageSecurity);
-    EXPECT_EQ(ItemTexts(dialog->lstIP()), session.blockList);
+    EXPECT_EQ(ItemTexts(Find<QListWidget>(dialog, "lstIP")), session.blockList);
     Box("txtInputAdress")->setText(QStringLiteral("NVSSWFDSEN"));
     ClickButton(dialog, QStringLiteral("cmdSafe1"));
     ClickButton(dialog, QStringLiteral("cmdDo1"));

@@ -51,11 +51,10 @@ protected:
 
     void Send(const QString& path, const QString& code = QString()) {
         chunkSizes.clear();
-        window->chkFSPW()->setChecked(!code.isEmpty());
-        window->VerificationToggled();
-        window->txtFSPW()->setText(code);
-        window->txtFSInfo(1)->setText(kAnswererAddress);
-        window->txtFSInfo(2)->setText(path);
+        Find<QCheckBox>(window.get(), "chkFSPW")->setChecked(!code.isEmpty());
+        Find<QLineEdit>(window.get(), "txtFSPW")->setText(code);
+        Find<QLineEdit>(window.get(), "txtFSInfo1")->setText(kAnswererAddress);
+        Find<QLineEdit>(window.get(), "txtFSInfo2")->setText(path);
         window->SendClicked();
     }
 
@@ -85,7 +84,7 @@ protected:
 
 TEST_F(OptionsAtWork, ANewCodeAndABlockedAddressActOnTheNextSender) {
     OptionsDialog& options = OpenOptions(to);
-    options.Box("txtFRPW")->setText(QStringLiteral("芝麻开门"));
+    Find<QLineEdit>(&options, "txtFRPW")->setText(QStringLiteral("芝麻开门"));
     ClickButton(&options, QStringLiteral("cmdDo1"));
     EXPECT_EQ(to.fake.settings->values[QStringLiteral("PassWord1")],
               Digest(QStringLiteral("芝麻开门")));
@@ -104,9 +103,9 @@ TEST_F(OptionsAtWork, ANewCodeAndABlockedAddressActOnTheNextSender) {
     // Blocked from the security page, with a note the dialog trims.
     OptionsDialog& again = OpenOptions(to);
     again.SwitchToPage(PageSecurity);
-    again.Box("txtInputAdress")->setText(kCallerAddress);
+    Find<QLineEdit>(&again, "txtInputAdress")->setText(kCallerAddress);
     ClickButton(&again, QStringLiteral("cmdSafe1"));
-    again.Box("txtBlockTxt")->setText(QStringLiteral("  暂不接收  "));
+    Find<QLineEdit>(&again, "txtBlockTxt")->setText(QStringLiteral("  暂不接收  "));
     ClickButton(&again, QStringLiteral("cmdDo1"));
     EXPECT_EQ(ReadAll(to.session.appFolder + kBlockListFileName), QByteArray("127.0.0.2\r\n"));
     Send(path, QStringLiteral("芝麻开门"));
@@ -120,13 +119,13 @@ TEST_F(OptionsAtWork, SendBufferOffAndAutomaticReceivingTakeEffectAtOnce) {
     EXPECT_EQ(from.session.settings.sendBufferBytes, 524288);
     OptionsDialog& sending = OpenOptions(from);
     sending.SwitchToPage(PageFileTransfer);
-    EXPECT_FALSE(sending.Check("chkUseFSBuffer")->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>(&sending, "chkUseFSBuffer")->isChecked());
     ClickButton(&sending, QStringLiteral("cmdDo1"));
 
     OptionsDialog& receiving = OpenOptions(to);
     receiving.SwitchToPage(PageFileTransfer);
-    receiving.Check("chkAutoRecvFile")->setChecked(true);
-    receiving.Box("txtAutoSaveDir")->setText(to.downloads.path());
+    Find<QCheckBox>(&receiving, "chkAutoRecvFile")->setChecked(true);
+    Find<QLineEdit>(&receiving, "txtAutoSaveDir")->setText(to.downloads.path());
     ClickButton(&receiving, QStringLiteral("cmdDo1"));
     EXPECT_EQ(to.session.settings.autoSavePath, to.DownloadFolder());
 
@@ -156,15 +155,15 @@ TEST_F(OptionsAtWork, TrayMenuOpensOptionsAboutAndTheAddressBook) {
 
     // The daily alarm follows the dialog at once.
     EXPECT_FALSE(main.IsAlarmArmed());
-    options->Check("chkUseTimer")->setChecked(true);
-    options->Check("chkPopText")->setChecked(true);
-    options->Box("txtPopText")->setText(QStringLiteral("下班"));
+    Find<QCheckBox>(options, "chkUseTimer")->setChecked(true);
+    Find<QCheckBox>(options, "chkPopText")->setChecked(true);
+    Find<QLineEdit>(options, "txtPopText")->setText(QStringLiteral("下班"));
     ClickButton(options, QStringLiteral("cmdDo1"));
     EXPECT_TRUE(main.IsAlarmArmed());
     main.MenuEntry(10)->trigger();
     ASSERT_NE(main.Options(), nullptr);
     EXPECT_EQ(main.Options()->CurrentPage(), PageAbout);
-    main.Options()->Check("chkUseTimer")->setChecked(false);
+    Find<QCheckBox>(main.Options(), "chkUseTimer")->setChecked(false);
     ClickButton(main.Options(), QStringLiteral("cmdDo1"));
     EXPECT_FALSE(main.IsAlarmArmed());
 
@@ -177,14 +176,15 @@ TEST_F(OptionsAtWork, TrayMenuOpensOptionsAboutAndTheAddressBook) {
     AddressBookWindow* book = main.AddressBook();
     ASSERT_NE(book, nullptr);
     EXPECT_TRUE(book->isVisible());
-    EXPECT_EQ(book->lstAdrs()->count(), 2);
+    EXPECT_EQ(Find<QListWidget>(book, "lstAdrs")->count(), 2);
     main.MenuEntry(5)->trigger();
     EXPECT_EQ(main.AddressBook(), book);
-    book->lstAdrs()->item(1)->setSelected(true);
+    Find<QListWidget>(book, "lstAdrs")->item(1)->setSelected(true);
     book->mnuFile()->trigger();
     ASSERT_NE(main.FileSendWindow(), nullptr);
     EXPECT_TRUE(main.FileSendWindow()->isVisible());
-    EXPECT_EQ(main.FileSendWindow()->txtFSInfo(1)->text(), QStringLiteral("NVSSWFDSEN"));
+    EXPECT_EQ(Find<QLineEdit>(main.FileSendWindow(), "txtFSInfo1")->text(),
+              QStringLiteral("NVSSWFDSEN"));
     book->mnuChat()->trigger();
     EXPECT_EQ(invited, QStringList{QStringLiteral("NVSSWFDSEN")});
 }

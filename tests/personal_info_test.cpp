@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include "address/AddressCode.h"
+#include "common/Controls.h"
 #include "platform/System.h"
 #include "records/PeerInfoWindow.h"
 #include "records/PersonalInfoWindow.h"
@@ -19,6 +20,7 @@
 using namespace tvx;
 using tvx::test::ClickButton;
 using tvx::test::FakePlatform;
+using tvx::test::Find;
 
 namespace {
 
@@ -44,31 +46,32 @@ TEST(PersonalInfoWindow, ShowsTheRunningValues) {
     rig.session.personalInfo.otherInfo = QStringLiteral("a\r\nb");
     PersonalInfoWindow window(rig.session);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("个人信息"));
-    EXPECT_EQ(window.txtLocalInfo(1)->text(), rig.session.localAddressCode);
-    EXPECT_EQ(window.txtLocalInfo(2)->text(), QStringLiteral("192.168.0.5"));
-    EXPECT_TRUE(window.txtLocalInfo(1)->isReadOnly());
-    EXPECT_EQ(window.txtLocalInfo(3)->text(), QStringLiteral("TESTPC"));
-    EXPECT_EQ(window.cobSex()->currentText(), QStringLiteral("女士"));
-    EXPECT_EQ(window.txtOtherInfo()->toPlainText(), QStringLiteral("a\nb"));
+    EXPECT_EQ(Find<QLineEdit>(&window, "txtLocalInfo1")->text(), rig.session.localAddressCode);
+    EXPECT_EQ(Find<QLineEdit>(&window, "txtLocalInfo2")->text(), QStringLiteral("192.168.0.5"));
+    EXPECT_TRUE(Find<QLineEdit>(&window, "txtLocalInfo1")->isReadOnly());
+    EXPECT_EQ(Find<QLineEdit>(&window, "txtLocalInfo3")->text(), QStringLiteral("TESTPC"));
+    EXPECT_EQ(Find<QComboBox>(&window, "cobSex")->currentText(), QStringLiteral("女士"));
+    EXPECT_EQ(Find<QPlainTextEdit>(&window, "txtLocalInfo9")->toPlainText(),
+              QStringLiteral("a\nb"));
 }
 
 TEST(PersonalInfoWindow, RefusesAnEmptyOrBarredNickname) {
     Rig rig;
     PersonalInfoWindow window(rig.session);
-    window.txtLocalInfo(4)->setText(QStringLiteral("30"));
+    Find<QLineEdit>(&window, "txtLocalInfo4")->setText(QStringLiteral("30"));
     for (const char* nick : {"", "   "}) {
-        window.txtLocalInfo(3)->setText(QString::fromUtf8(nick));
+        Find<QLineEdit>(&window, "txtLocalInfo3")->setText(QString::fromUtf8(nick));
         ClickButton(&window, QStringLiteral("cmdDo1"));
         EXPECT_EQ(rig.fake.messageBox->shown.last().text, QStringLiteral("昵称不能为空。"));
         EXPECT_EQ(rig.fake.messageBox->shown.last().style, MessageStyleOf(MessageKind::Warning));
     }
-    window.txtLocalInfo(3)->setText(QStringLiteral("a|b"));
+    Find<QLineEdit>(&window, "txtLocalInfo3")->setText(QStringLiteral("a|b"));
     ClickButton(&window, QStringLiteral("cmdDo1"));
     EXPECT_EQ(rig.fake.messageBox->shown.last().text, QStringLiteral("昵称中不能包含|字符。"));
     EXPECT_EQ(rig.fake.messageBox->shown.last().style, MessageStyleOf(MessageKind::Info));
     // Nothing was stored, and the typed values stay.
     EXPECT_TRUE(rig.fake.settings->writeOrder.isEmpty());
-    EXPECT_EQ(window.txtLocalInfo(4)->text(), QStringLiteral("30"));
+    EXPECT_EQ(Find<QLineEdit>(&window, "txtLocalInfo4")->text(), QStringLiteral("30"));
     EXPECT_EQ(rig.session.personalInfo.nickName, QStringLiteral("TESTPC"));
 }
 
@@ -76,10 +79,10 @@ TEST(PersonalInfoWindow, SavingWritesTheEightKeysInOrder) {
     Rig rig;
     PersonalInfoWindow window(rig.session);
     window.show();
-    window.txtLocalInfo(3)->setText(QStringLiteral(" 小王 "));
-    window.cobSex()->setCurrentIndex(1);
-    window.txtLocalInfo(5)->setText(QStringLiteral(" 123 "));
-    window.txtOtherInfo()->setPlainText(QStringLiteral("\n\nhello\n"));
+    Find<QLineEdit>(&window, "txtLocalInfo3")->setText(QStringLiteral(" 小王 "));
+    Find<QComboBox>(&window, "cobSex")->setCurrentIndex(1);
+    Find<QLineEdit>(&window, "txtLocalInfo5")->setText(QStringLiteral(" 123 "));
+    Find<QPlainTextEdit>(&window, "txtLocalInfo9")->setPlainText(QStringLiteral("\n\nhello\n"));
     ClickButton(&window, QStringLiteral("cmdDo1"));
     EXPECT_TRUE(rig.fake.messageBox->shown.isEmpty());
     EXPECT_EQ(rig.fake.settings->writeOrder,
@@ -100,23 +103,23 @@ TEST(PersonalInfoWindow, LeavingABoxTrimsIt) {
     PersonalInfoWindow window(rig.session);
     window.show();
     QApplication::setActiveWindow(&window);
-    window.txtLocalInfo(6)->setFocus();
-    window.txtLocalInfo(6)->setText(QStringLiteral("  a@b  "));
+    Find<QLineEdit>(&window, "txtLocalInfo6")->setFocus();
+    Find<QLineEdit>(&window, "txtLocalInfo6")->setText(QStringLiteral("  a@b  "));
     QFocusEvent out(QEvent::FocusOut);
-    QApplication::sendEvent(window.txtLocalInfo(6), &out);
-    EXPECT_EQ(window.txtLocalInfo(6)->text(), QStringLiteral("a@b"));
-    window.txtOtherInfo()->setPlainText(QStringLiteral("\n  x \n\n"));
-    QApplication::sendEvent(window.txtOtherInfo(), &out);
-    EXPECT_EQ(window.txtOtherInfo()->toPlainText(), QStringLiteral("x"));
+    QApplication::sendEvent(Find<QLineEdit>(&window, "txtLocalInfo6"), &out);
+    EXPECT_EQ(Find<QLineEdit>(&window, "txtLocalInfo6")->text(), QStringLiteral("a@b"));
+    Find<QPlainTextEdit>(&window, "txtLocalInfo9")->setPlainText(QStringLiteral("\n  x \n\n"));
+    QApplication::sendEvent(Find<QPlainTextEdit>(&window, "txtLocalInfo9"), &out);
+    EXPECT_EQ(Find<QPlainTextEdit>(&window, "txtLocalInfo9")->toPlainText(), QStringLiteral("x"));
 }
 
 TEST(PersonalInfoWindow, FreshCodeAlwaysDiffersAndTakesEffectAtOnce) {
     Rig rig;
     PersonalInfoWindow window(rig.session);
     for (int i = 0; i < 200; ++i) {
-        const QString before = window.txtLocalInfo(1)->text();
+        const QString before = Find<QLineEdit>(&window, "txtLocalInfo1")->text();
         ClickButton(&window, QStringLiteral("cmdDo3"));
-        const QString after = window.txtLocalInfo(1)->text();
+        const QString after = Find<QLineEdit>(&window, "txtLocalInfo1")->text();
         ASSERT_NE(after, before);
         ASSERT_EQ(ResolvePeerAddress(after), QStringLiteral("192.168.0.5"));
         ASSERT_EQ(rig.session.localAddressCode, after);
@@ -130,10 +133,10 @@ TEST(PersonalInfoWindow, RightClickCopiesAnAddress) {
     Rig rig;
     PersonalInfoWindow window(rig.session);
     window.show();
-    QTest::mouseClick(window.txtLocalInfo(2), Qt::RightButton);
+    QTest::mouseClick(Find<QLineEdit>(&window, "txtLocalInfo2"), Qt::RightButton);
     EXPECT_EQ(rig.fake.shell->clipboard, QStringLiteral("192.168.0.5"));
     EXPECT_EQ(rig.Messages().last(), QStringLiteral("本地IP地址已复制到剪贴板。"));
-    QTest::mouseClick(window.txtLocalInfo(1), Qt::RightButton);
+    QTest::mouseClick(Find<QLineEdit>(&window, "txtLocalInfo1"), Qt::RightButton);
     EXPECT_EQ(rig.fake.shell->clipboard, rig.session.localAddressCode);
     EXPECT_EQ(rig.Messages().last(), QStringLiteral("本地TVX地址已复制到剪贴板。"));
 }
@@ -143,13 +146,14 @@ TEST(PeerInfoWindow, ShowsTheReceivedCard) {
     PeerInfoWindow* window = ShowPeerInfo(
         rig.session, {"XXEEEXEEEF", "小明", "1", "20", "", "", "", "", "第一行\r\n第二行"});
     EXPECT_EQ(window->windowTitle(), QStringLiteral("对方信息"));
-    EXPECT_EQ(window->txtGuestInfo(1), QStringLiteral("XXEEEXEEEF"));
-    EXPECT_EQ(window->txtGuestInfo(2), QStringLiteral("小明"));
-    EXPECT_EQ(window->txtGuestInfo(3), QStringLiteral("先生"));
-    EXPECT_EQ(window->txtGuestInfo(4), QStringLiteral("20"));
-    EXPECT_EQ(window->txtGuestInfo(9), QStringLiteral("第一行\n第二行"));
+    EXPECT_EQ(ControlText(window, QStringLiteral("txtGuestInfo1")), QStringLiteral("XXEEEXEEEF"));
+    EXPECT_EQ(ControlText(window, QStringLiteral("txtGuestInfo2")), QStringLiteral("小明"));
+    EXPECT_EQ(ControlText(window, QStringLiteral("txtGuestInfo3")), QStringLiteral("先生"));
+    EXPECT_EQ(ControlText(window, QStringLiteral("txtGuestInfo4")), QStringLiteral("20"));
+    EXPECT_EQ(ControlText(window, QStringLiteral("txtGuestInfo9")),
+              QStringLiteral("第一行\r\n第二行"));
     window->Fill({"XXEEEXEEEF", "x", "7"});
-    EXPECT_EQ(window->txtGuestInfo(3), QString());
+    EXPECT_EQ(ControlText(window, QStringLiteral("txtGuestInfo3")), QString());
     ClickButton(window, QStringLiteral("cmdDo3"));
 }
 

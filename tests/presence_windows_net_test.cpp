@@ -25,6 +25,7 @@
 using namespace tvx;
 using tvx::test::ClickButton;
 using tvx::test::FakePlatform;
+using tvx::test::Find;
 
 namespace {
 
@@ -88,7 +89,7 @@ TEST(FoundPeersWindows, PickerListsFoundCopiesFirstAndADoubleClickFillsTheSendWi
     send->AddressBookClicked();
     QPointer<AddressPicker> picker = send->Picker();
     ASSERT_FALSE(picker.isNull());
-    QListWidget* list = picker->lstUser();
+    QListWidget* list = Find<QListWidget>(picker, "lstUser");
     const QString thirdCode = copies.third.session.localAddressCode;
     // A found copy shows its IPv4 address beside its nickname.
     EXPECT_EQ(Texts(list),
@@ -100,11 +101,11 @@ TEST(FoundPeersWindows, PickerListsFoundCopiesFirstAndADoubleClickFillsTheSendWi
     list->setCurrentRow(3);
     picker->PickSelectedEntry();
     ASSERT_FALSE(picker.isNull());
-    EXPECT_TRUE(send->txtFSInfo(1)->text().isEmpty());
+    EXPECT_TRUE(Find<QLineEdit>(send, "txtFSInfo1")->text().isEmpty());
 
     // A nickname change shows while the picker is open.
     PersonalInfoWindow card(copies.second.session);
-    card.txtLocalInfo(3)->setText(QStringLiteral("老王"));
+    Find<QLineEdit>(&card, "txtLocalInfo3")->setText(QStringLiteral("老王"));
     ClickButton(&card, QStringLiteral("cmdDo1"));
     ASSERT_TRUE(test::WaitUntil(
         [&] { return list->item(1)->text() == QStringLiteral("老王 (127.0.0.3)"); }, 1000));
@@ -113,7 +114,7 @@ TEST(FoundPeersWindows, PickerListsFoundCopiesFirstAndADoubleClickFillsTheSendWi
     // A pick hands over the TVX address the copy announced.
     list->setCurrentRow(2);
     picker->PickSelectedEntry();
-    EXPECT_EQ(send->txtFSInfo(1)->text(), thirdCode);
+    EXPECT_EQ(Find<QLineEdit>(send, "txtFSInfo1")->text(), thirdCode);
     EXPECT_TRUE(picker.isNull() || !picker->isVisible());
 }
 
@@ -123,12 +124,13 @@ TEST(FoundPeersWindows, AddressBookShowsFoundCopiesFollowsThemAndAddsOneToTheBoo
     me.window.MenuEntry(5)->trigger();
     AddressBookWindow* book = me.window.AddressBook();
     ASSERT_NE(book, nullptr);
-    QListWidget* online = book->lstOnline();
+    QListWidget* online = Find<QListWidget>(book, "lstOnline");
     const QString thirdCode = copies.third.session.localAddressCode;
     EXPECT_TRUE(online->isVisible());
     EXPECT_EQ(Texts(online),
               (QStringList{QStringLiteral("小王 (127.0.0.3)"), QStringLiteral("A|B (127.0.0.4)")}));
-    EXPECT_EQ(Texts(book->lstAdrs()), QStringList{QStringLiteral("Office|10.0.0.7")});
+    EXPECT_EQ(Texts(Find<QListWidget>(book, "lstAdrs")),
+              QStringList{QStringLiteral("Office|10.0.0.7")});
     online->setCurrentRow(1);
     EXPECT_TRUE(test::RenderToPng(*book, QStringLiteral("address_book_found_peers")));
 
@@ -141,11 +143,11 @@ TEST(FoundPeersWindows, AddressBookShowsFoundCopiesFollowsThemAndAddsOneToTheBoo
 
     // Added under the add button's rules: no "|" in the name, no duplicate.
     book->AddFoundPeerToBook();
-    EXPECT_EQ(Texts(book->lstAdrs()),
+    EXPECT_EQ(Texts(Find<QListWidget>(book, "lstAdrs")),
               (QStringList{QStringLiteral("Office|10.0.0.7"), QStringLiteral("AB|") + thirdCode}));
-    EXPECT_EQ(book->lblAdrs()->text(), QStringLiteral("联系列表中共有 2 个地址:"));
+    EXPECT_EQ(Find<QLabel>(book, "lblAdrs1")->text(), QStringLiteral("联系列表中共有 2 个地址:"));
     book->AddFoundPeerToBook();
-    EXPECT_EQ(book->lstAdrs()->count(), 2);
+    EXPECT_EQ(Find<QListWidget>(book, "lstAdrs")->count(), 2);
     ASSERT_FALSE(me.fake.messageBox->shown.isEmpty());
     EXPECT_EQ(me.fake.messageBox->shown.last().text, QStringLiteral("输入的地址已存在地址簿中。"));
 
@@ -155,7 +157,7 @@ TEST(FoundPeersWindows, AddressBookShowsFoundCopiesFollowsThemAndAddsOneToTheBoo
     hiding.window.MenuEntry(8)->trigger();
     OptionsDialog* options = hiding.window.Options();
     ASSERT_NE(options, nullptr);
-    QCheckBox* discoverable = options->Check("chkDiscoverable");
+    QCheckBox* discoverable = Find<QCheckBox>(options, "chkDiscoverable");
     ASSERT_NE(discoverable, nullptr);
     EXPECT_EQ(discoverable->text(), QStringLiteral("在局域网中显示本机"));
     EXPECT_TRUE(discoverable->isChecked());
@@ -176,7 +178,7 @@ TEST(FoundPeersWindows, AddressBookShowsFoundCopiesFollowsThemAndAddsOneToTheBoo
     // A copy that ends leaves the list at once.
     copies.third.window.MenuEntry(12)->trigger();
     ASSERT_TRUE(test::WaitUntil([&] { return online->count() == 0; }, 500));
-    EXPECT_EQ(book->lstAdrs()->count(), 2);
+    EXPECT_EQ(Find<QListWidget>(book, "lstAdrs")->count(), 2);
 }
 
 TEST(FoundPeersWindows, CopiesOnLoopbackAddressesAnnounceToLoopbackAddressesOnly) {

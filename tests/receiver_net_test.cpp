@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <memory>
 
+#include "common/Controls.h"
 #include "common/Handshake.h"
 #include "platform/DesktopPlatform.h"
 #include "platform/System.h"
@@ -31,7 +32,7 @@ using C = ProtocolCodes;
 
 // Clicks a control of the page by its name, as the user would.
 void Click(ReceiverPage& page, const char* name) {
-    auto* control = qobject_cast<QAbstractButton*>(page.Control(QLatin1String(name)));
+    auto* control = qobject_cast<QAbstractButton*>(page.findChild<QWidget*>(QLatin1String(name)));
     ASSERT_NE(control, nullptr) << name;
     ASSERT_TRUE(control->isEnabled()) << name;
     control->click();
@@ -194,11 +195,14 @@ TEST(ReceiverPage, OfferedToTheUserAndAcceptedWithResume) {
     EXPECT_EQ(receiver.CurrentPage(), ReceiverPage::PageOffer);
     EXPECT_TRUE(rig.receiver.mainWindow->IsBlinking());
     EXPECT_FALSE(rig.receiver.mainWindow->isVisible());
-    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferNote")), QStringLiteral("请查收"));
-    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferFileSize")), QStringLiteral("1000 字节"));
+    EXPECT_EQ(ControlText(&receiver, QStringLiteral("lblOfferNote")), QStringLiteral("请查收"));
+    EXPECT_EQ(ControlText(&receiver, QStringLiteral("lblOfferFileSize")),
+              QStringLiteral("1000 字节"));
     // The stand-in clock says 2007-03-05, the day the file was changed.
-    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferFileTime")), QStringLiteral("今天 08:04:09"));
-    EXPECT_EQ(receiver.TextOf(QStringLiteral("chkCountDown")), QStringLiteral("60 秒后自动拒绝"));
+    EXPECT_EQ(ControlText(&receiver, QStringLiteral("lblOfferFileTime")),
+              QStringLiteral("今天 08:04:09"));
+    EXPECT_EQ(ControlText(&receiver, QStringLiteral("chkCountDown")),
+              QStringLiteral("60 秒后自动拒绝"));
 
     rig.receiver.fake.dialogs->paths << target;
     rig.receiver.fake.messageBox->answers << MessageAnswer::Yes;
@@ -214,7 +218,7 @@ TEST(ReceiverPage, OfferedToTheUserAndAcceptedWithResume) {
     EXPECT_EQ(sender.answers[0].second, QStringLiteral("400"));
     EXPECT_EQ(receiver.CurrentPage(), ReceiverPage::PageReceiving);
     EXPECT_TRUE(rig.receiver.session.activity.mainWindowReceiving());
-    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblRecvPercent")), QStringLiteral("40%"));
+    EXPECT_EQ(ControlText(&receiver, QStringLiteral("lblRecvPercent")), QStringLiteral("40%"));
     EXPECT_EQ(ReadAll(target), QByteArray("old"));
 
     sender.SendBytes(content, 400);
@@ -223,7 +227,7 @@ TEST(ReceiverPage, OfferedToTheUserAndAcceptedWithResume) {
     EXPECT_EQ(ReadAll(target), content);
     EXPECT_EQ(QDir(saveDir.path()).entryList(QDir::Files), QStringList{QStringLiteral("f.dat")});
     ASSERT_TRUE(WaitUntil([&] { return receiver.CurrentPage() == ReceiverPage::PageFinished; }));
-    EXPECT_TRUE(receiver.TextOf(QStringLiteral("lblDoneText"))
+    EXPECT_TRUE(ControlText(&receiver, QStringLiteral("lblDoneText"))
                     .startsWith(QStringLiteral("文件已成功从 小明 接收。\n\n保存到 ") + target));
     EXPECT_TRUE(rig.receiver.mainWindow->isVisible());
     sender.Close();
@@ -268,8 +272,8 @@ TEST(ReceiverPage, NoRestartsAndMismatchAsks) {
     }
     // The sender's close left page 4 and the temporary file for a later resume.
     EXPECT_EQ(receiver.CurrentPage(), ReceiverPage::PageSenderCancelled);
-    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblCancelNote")), QStringLiteral("(无)"));
-    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblCancelLine")),
+    EXPECT_EQ(ControlText(&receiver, QStringLiteral("lblCancelNote")), QStringLiteral("(无)"));
+    EXPECT_EQ(ControlText(&receiver, QStringLiteral("lblCancelLine")),
               QStringLiteral("对方用户 小明 取消发送文件\"g.dat\",目前已接收 60% 。"));
     EXPECT_EQ(ReadAll(target + QStringLiteral(".tvx")), content.left(600));
 
@@ -345,8 +349,8 @@ TEST(ReceiverPage, RefusalsAndTheCountDown) {
     ReceiverRig rig;
     ASSERT_TRUE(rig.Start());
     ReceiverPage& receiver = rig.receiver.receiver();
-    auto* refuseNote =
-        qobject_cast<QPlainTextEdit*>(receiver.Control(QStringLiteral("txtRefuseNote")));
+    auto* refuseNote = qobject_cast<QPlainTextEdit*>(
+        receiver.findChild<QWidget*>(QStringLiteral("txtRefuseNote")));
     ASSERT_NE(refuseNote, nullptr);
     {
         ScriptedSender sender;
@@ -373,7 +377,7 @@ TEST(ReceiverPage, RefusalsAndTheCountDown) {
         EXPECT_EQ(receiver.CountDown(), 42);
         Click(receiver, "chkCountDown");
         EXPECT_FALSE(receiver.CountDownRunning());
-        EXPECT_EQ(receiver.TextOf(QStringLiteral("chkCountDown")),
+        EXPECT_EQ(ControlText(&receiver, QStringLiteral("chkCountDown")),
                   QStringLiteral("42 秒后自动拒绝"));
         Click(receiver, "chkCountDown");
         EXPECT_TRUE(receiver.CountDownRunning());
@@ -404,8 +408,9 @@ TEST(ReceiverPage, ReceiverCancelCanDeleteTheBytes) {
     ASSERT_TRUE(sender.WaitForAnswer());
     sender.SendBytes(content, 0, 300);
     ASSERT_TRUE(WaitUntil([&] { return receiver.Position() == 300; }));
-    qobject_cast<QCheckBox*>(receiver.Control(QStringLiteral("chkDelete2")))->setChecked(true);
-    qobject_cast<QPlainTextEdit*>(receiver.Control(QStringLiteral("txtCancelNote")))
+    qobject_cast<QCheckBox*>(receiver.findChild<QWidget*>(QStringLiteral("chkDelete2")))
+        ->setChecked(true);
+    qobject_cast<QPlainTextEdit*>(receiver.findChild<QWidget*>(QStringLiteral("txtCancelNote")))
         ->setPlainText(QStringLiteral(" 太大了 "));
     rig.receiver.fake.messageBox->answers << MessageAnswer::Yes;
     Click(receiver, "cmdCancel");
@@ -437,7 +442,7 @@ TEST(ReceiverPage, SenderCancelMessageShowsItsNote) {
     ASSERT_TRUE(WaitUntil([&] { return rig.receiver.receiver().Position() == 50; }));
     sender.link.Send(BuildSenderCancel(QStringLiteral("  算了 ")));
     ASSERT_TRUE(WaitUntil([&] { return sender.closed; }));
-    EXPECT_EQ(rig.receiver.receiver().TextOf(QStringLiteral("lblCancelNote")),
+    EXPECT_EQ(ControlText(&rig.receiver.receiver(), QStringLiteral("lblCancelNote")),
               QStringLiteral("算了"));
     EXPECT_EQ(rig.receiver.receiver().CurrentPage(), ReceiverPage::PageSenderCancelled);
 }
@@ -503,7 +508,8 @@ TEST(ReceiverPage, OfferPageNamesTheTypeAndANotificationAnnouncesIt) {
         ASSERT_TRUE(sender.Introduce());
         sender.Offer(name, 5 * 1048576);
         ASSERT_TRUE(WaitUntil([&] { return rig.receiver.session.activity.offerWaiting(); }));
-        EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferFileType")), type) << name.toStdString();
+        EXPECT_EQ(ControlText(&receiver, QStringLiteral("lblOfferFileType")), type)
+            << name.toStdString();
         // Nothing is written to find the type out.
         EXPECT_FALSE(QFile::exists(QDir::temp().filePath(name)));
         if (name == offers[0].first) {

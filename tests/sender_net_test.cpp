@@ -5,18 +5,22 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
 #include "address/AddressPicker.h"
+#include "common/Controls.h"
 #include "common/Handshake.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
 #include "records/HistoryLog.h"
 #include "records/PeerInfoWindow.h"
+#include "support/Clicks.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/Render.h"
@@ -41,14 +45,14 @@ protected:
         window = std::make_unique<SendWindow>(sender.session);
         window->SetPauseMs(0);
         window->SetCloseGraceMs(100);
-        QObject::connect(window.get(), &SendWindow::ChunkSent, window.get(),
-                         [this](qint64 offset, qint64 size) {
-                             if (chunks.isEmpty()) {
-                                 firstPercent = window->TextOf(QStringLiteral("lblSendProc11"));
-                                 firstWidth = window->ProgressWidth();
-                             }
-                             chunks.append({offset, size});
-                         });
+        QObject::connect(
+            window.get(), &SendWindow::ChunkSent, window.get(), [this](qint64 offset, qint64 size) {
+                if (chunks.isEmpty()) {
+                    firstPercent = ControlText(window.get(), QStringLiteral("lblSendProc11"));
+                    firstWidth = Find<QProgressBar>(window.get(), "picBox")->value();
+                }
+                chunks.append({offset, size});
+            });
         window->ShowSendWindow();
     }
 
@@ -59,9 +63,9 @@ protected:
     }
 
     void Fill(const QString& address, const QString& path, const QString& note = QString()) {
-        window->txtFSInfo(1)->setText(address);
-        window->txtFSInfo(2)->setText(path);
-        window->txtNote()->setPlainText(note);
+        Find<QLineEdit>(window.get(), "txtFSInfo1")->setText(address);
+        Find<QLineEdit>(window.get(), "txtFSInfo2")->setText(path);
+        Find<QPlainTextEdit>(window.get(), "txtFSInfo3")->setPlainText(note);
     }
 
     // Presses send and waits until the offer has reached the receiver.
@@ -103,20 +107,22 @@ protected:
 TEST_F(SenderNet, FileArrivesWithTheWaitingSendingAndFinishedPages) {
     const QByteArray content = Pattern(3 * kChunk + 123);
     const QString path = MakeFile(QStringLiteral("报告 1.bin"), content);
-    Fill(QStringLiteral("127.0.0.3"), path, QStringLiteral("第一行\n第二行"));
+    Fill(QStringLiteral("127.0.0.3"), path, QStringLiteral("第一行\r\n第二行"));
     ASSERT_TRUE(receiver.Listen());
 
     ASSERT_TRUE(SendToOffer());
     // The note box's line breaks go out as the protocol's.
     EXPECT_EQ(receiver.offer->note, QStringLiteral("第一行\r\n第二行"));
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageConnecting);
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo1")),
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblLinkInfo1")),
               QStringLiteral("正在连接用户 127.0.0.3 ..."));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo4")), QStringLiteral("(已等待 0 秒)"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblLinkInfo4")),
+              QStringLiteral("(已等待 0 秒)"));
     sender.fake.system->uptimeMs += 65000;
     window->Engine().WaitTick();
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblLinkInfo4")), QStringLiteral("(已等待 1 分 5 秒)"));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")),
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblLinkInfo4")),
+              QStringLiteral("(已等待 1 分 5 秒)"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblFSTip2")),
               QStringLiteral("正在尝试连接对方计算机,并发送文件请求。"));
     EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-waiting")));
 
@@ -126,22 +132,26 @@ TEST_F(SenderNet, FileArrivesWithTheWaitingSendingAndFinishedPages) {
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageSending);
     EXPECT_EQ(firstPercent, QStringLiteral("0%"));
     EXPECT_EQ(firstWidth, 1);
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc2")), QStringLiteral("127.0.0.3"));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc4")), QStringLiteral("报告 1.bin"));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc11")), QStringLiteral("100%"));
-    EXPECT_EQ(window->ProgressWidth(), 278);
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc6")), QStringLiteral("192 KB"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendProc2")),
+              QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendProc4")),
+              QStringLiteral("报告 1.bin"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendProc11")), QStringLiteral("100%"));
+    EXPECT_EQ(Find<QProgressBar>(window.get(), "picBox")->value(), 278);
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendProc6")), QStringLiteral("192 KB"));
     window->Engine().SpeedTick();
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc8")), QStringLiteral("192 KB/S"));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc10")), QStringLiteral("0 秒"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendProc8")),
+              QStringLiteral("192 KB/S"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendProc10")), QStringLiteral("0 秒"));
     EXPECT_TRUE(RenderToPng(*window, QStringLiteral("send-window-sending")));
 
     receiver.Answer(BuildCompletion());
     ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageFinished; }));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendFinish")),
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendFinish")),
               QStringLiteral("文件已成功发送到 127.0.0.3 。\n\n源文件 ") + path +
                   QStringLiteral("\n\n完成时间 8:04:09 ,用时 0 秒。"));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")), QStringLiteral("文件已发送完成。"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblFSTip2")),
+              QStringLiteral("文件已发送完成。"));
     EXPECT_FALSE(sender.session.activity.sendWindowSending());
     EXPECT_FALSE(window->SpeedTickRunning());
     EXPECT_TRUE(Boxes().isEmpty());
@@ -159,7 +169,7 @@ TEST_F(SenderNet, TheTypedTvxAddressNamesThePeerUpperCased) {
     ASSERT_TRUE(AcceptAndReceive(0));
     receiver.Answer(BuildCompletion());
     ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageFinished; }));
-    EXPECT_TRUE(window->TextOf(QStringLiteral("lblSendFinish"))
+    EXPECT_TRUE(ControlText(window.get(), QStringLiteral("lblSendFinish"))
                     .startsWith(QStringLiteral("文件已成功发送到 ") + code.toUpper()));
 }
 
@@ -175,7 +185,8 @@ TEST_F(SenderNet, ResumeStartsAtTheOffsetAndBadOffsetsEndWithTheReadError) {
     EXPECT_EQ(firstWidth, 139);
     // Speed and remaining time count only the bytes sent after the offset.
     window->Engine().SpeedTick();
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblSendProc8")), QStringLiteral("128 KB/S"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblSendProc8")),
+              QStringLiteral("128 KB/S"));
     receiver.link.Reset();
     ASSERT_TRUE(WaitUntil([&] { return window->phase() == SendWindow::Phase::Idle; }));
     ASSERT_TRUE(ReceiverListening());
@@ -246,13 +257,15 @@ TEST_F(SenderNet, RefusalsAndCancelsGiveTheirPages) {
         }
         ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == c.page; }));
         EXPECT_TRUE(window->isVisible());
-        EXPECT_EQ(window->TextOf(QStringLiteral("lblFSTip2")), QString::fromUtf16(tips[c.page]));
+        EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblFSTip2")),
+                  QString::fromUtf16(tips[c.page]));
         const QString name = c.page == SendWindow::PageRefused ? QStringLiteral("RefuRecv")
                              : c.page == SendWindow::PageAutoRefused
                                  ? QStringLiteral("AutoRefuRecv")
                                  : QStringLiteral("CanclRecv");
-        EXPECT_EQ(window->TextOf(QStringLiteral("lbl") + name + QStringLiteral("1")), c.line);
-        EXPECT_EQ(window->TextOf(QStringLiteral("txt") + name), c.note);
+        EXPECT_EQ(ControlText(window.get(), QStringLiteral("lbl") + name + QStringLiteral("1")),
+                  c.line);
+        EXPECT_EQ(ControlText(window.get(), QStringLiteral("txt") + name), c.note);
         EXPECT_EQ(window->phase(), SendWindow::Phase::Idle);
         EXPECT_FALSE(sender.session.activity.sendWindowSending());
         EXPECT_TRUE(Boxes().isEmpty());
@@ -293,12 +306,12 @@ TEST_F(SenderNet, SenderCancelAsksSendsTheNoteAndEndsWhenThePeerCloses) {
             card = info;
     }
     ASSERT_NE(card, nullptr);
-    EXPECT_EQ(card->txtGuestInfo(1), QStringLiteral("127.0.0.3"));
-    EXPECT_EQ(card->txtGuestInfo(2), QStringLiteral("小红"));
-    EXPECT_EQ(card->txtGuestInfo(3), QStringLiteral("女士"));
+    EXPECT_EQ(ControlText(card, QStringLiteral("txtGuestInfo1")), QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(ControlText(card, QStringLiteral("txtGuestInfo2")), QStringLiteral("小红"));
+    EXPECT_EQ(ControlText(card, QStringLiteral("txtGuestInfo3")), QStringLiteral("女士"));
     card->close();
 
-    window->txtCancelSend()->setText(QStringLiteral("  不发了  "));
+    Find<QLineEdit>(window.get(), "txtCancelSend")->setText(QStringLiteral("  不发了  "));
     sender.fake.messageBox->answers.enqueue(MessageAnswer::Yes);
     window->CancelSendingClicked();
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
@@ -371,7 +384,7 @@ TEST_F(SenderNet, TypingAndClickingDriveTheTransfer) {
     // Nobody listens now: the ticked retry box and its count reach the engine.
     receiver.link.Stop();
     window->findChild<QCheckBox*>(QStringLiteral("chkAutoTry"))->click();
-    auto* count = window->findChild<QLineEdit*>(QStringLiteral("txtAutoTryNum"));
+    auto* count = window->findChild<QSpinBox*>(QStringLiteral("txtAutoTryNum"));
     count->selectAll();
     QTest::keyClicks(count, QStringLiteral("3"));
     EXPECT_EQ(count->text(), QStringLiteral("3"));
@@ -403,22 +416,20 @@ TEST_F(SenderNet, AdmissionRefusalsAndVersionsGiveTheSenderItsMessages) {
     window->SendClicked();
     expectMessage(
         QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
-    window->chkFSPW()->setChecked(true);
-    window->VerificationToggled();
-    EXPECT_TRUE(window->txtFSPW()->isVisible());
-    window->txtFSPW()->setText(QStringLiteral("错的"));
+    Find<QCheckBox>(window.get(), "chkFSPW")->setChecked(true);
+    EXPECT_TRUE(Find<QLineEdit>(window.get(), "txtFSPW")->isVisible());
+    Find<QLineEdit>(window.get(), "txtFSPW")->setText(QStringLiteral("错的"));
     window->SendClicked();
     expectMessage(
         QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
-    window->txtFSPW()->setText(QStringLiteral("暗号"));
+    Find<QLineEdit>(window.get(), "txtFSPW")->setText(QStringLiteral("暗号"));
     ASSERT_TRUE(SendToOffer());
     receiver.link.Reset();
     ASSERT_TRUE(WaitUntil([&] { return window->phase() == SendWindow::Phase::Idle; }));
     ASSERT_TRUE(ReceiverListening());
     receiver.offer.reset();
     Boxes().clear();
-    window->chkFSPW()->setChecked(false);
-    window->VerificationToggled();
+    Find<QCheckBox>(window.get(), "chkFSPW")->setChecked(false);
     peer.session.settings.passWord1.clear();
 
     // A sender on the block list.
@@ -449,12 +460,12 @@ TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     Boxes().clear();
 
-    window->chkAutoTry()->setChecked(true);
-    window->AutoRetryToggled();
-    window->txtAutoTryNum()->setText(QStringLiteral("2"));
+    Find<QCheckBox>(window.get(), "chkAutoTry")->setChecked(true);
+    Find<QSpinBox>(window.get(), "txtAutoTryNum")->setValue(2);
     QStringList counterLines;
-    QObject::connect(&window->ControlLink().socket(), &Socket::Error, window.get(),
-                     [&] { counterLines << window->TextOf(QStringLiteral("lblLinkInfo4")); });
+    QObject::connect(&window->ControlLink().socket(), &Socket::Error, window.get(), [&] {
+        counterLines << ControlText(window.get(), QStringLiteral("lblLinkInfo4"));
+    });
     window->SendClicked();
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     ASSERT_EQ(Boxes().size(), 1);
@@ -503,20 +514,19 @@ TEST_F(SenderNet, TwentyTicksWithoutProgressEndTheTransfer) {
 TEST_F(SenderNet, ScheduledSendStartsInItsMinuteAndClearsItsTickBox) {
     ASSERT_TRUE(receiver.Listen());
     Fill(kAnswererAddress, MakeFile(QStringLiteral("clock.bin"), Pattern(100)));
-    window->chkUseTime()->setChecked(true);
-    window->ScheduleToggled();
-    EXPECT_EQ(window->txtTime(1)->text(), QStringLiteral("8"));
-    EXPECT_EQ(window->txtTime(2)->text(), QStringLiteral("3"));
+    Find<QCheckBox>(window.get(), "chkUseTime")->setChecked(true);
+    EXPECT_EQ(Find<QSpinBox>(window.get(), "txtTime1")->text(), QStringLiteral("8"));
+    EXPECT_EQ(Find<QSpinBox>(window.get(), "txtTime2")->text(), QStringLiteral("3"));
     EXPECT_TRUE(window->ScheduleClockRunning());
-    window->txtTime(2)->setText(QStringLiteral("5"));
+    Find<QSpinBox>(window.get(), "txtTime2")->setValue(5);
 
     window->ScheduleTick();  // 8:04: not yet
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     sender.fake.system->now = QDateTime(QDate(2007, 3, 5), QTime(8, 5, 0));
     window->ScheduleTick();
-    EXPECT_FALSE(window->chkUseTime()->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>(window.get(), "chkUseTime")->isChecked());
     EXPECT_FALSE(window->ScheduleClockRunning());
-    EXPECT_FALSE(window->txtTime(1)->isVisible());
+    EXPECT_FALSE(Find<QSpinBox>(window.get(), "txtTime1")->isVisible());
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageConnecting);
     ASSERT_TRUE(WaitUntil([&] { return receiver.offer.has_value(); }));
     EXPECT_EQ(receiver.offer->fileName, QStringLiteral("clock.bin"));

@@ -10,6 +10,7 @@
 
 #include "chat/ChatAcceptWindow.h"
 #include "chat/ChatResponder.h"
+#include "common/Controls.h"
 #include "common/Format.h"
 #include "common/Handshake.h"
 #include "platform/FileSystem.h"
@@ -374,11 +375,12 @@ TEST(Stranger, OfferPageShowsTheNameAsOfferedAndTheDialogOneThatFits) {
     ASSERT_TRUE(caller.ConnectData());
     caller.Offer(offered, 5, QStringLiteral("<h1>大字</h1>"));
     ASSERT_TRUE(WaitUntil([&] { return rig.peer.session.activity.offerWaiting(); }));
-    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblOfferFileName")), offered);
+    EXPECT_EQ(ControlText(&receiver, QStringLiteral("lblOfferFileName")), offered);
     // What the peer sends shows as text on the page too, never as markup.
     for (const char* label : {"lblOfferFileName", "lblOfferNote"}) {
-        EXPECT_EQ(qobject_cast<QLabel*>(receiver.Control(QLatin1String(label)))->textFormat(),
-                  Qt::PlainText);
+        EXPECT_EQ(
+            qobject_cast<QLabel*>(receiver.findChild<QWidget*>(QLatin1String(label)))->textFormat(),
+            Qt::PlainText);
     }
 
     QTemporaryDir saveDir;
@@ -392,7 +394,7 @@ TEST(Stranger, OfferPageShowsTheNameAsOfferedAndTheDialogOneThatFits) {
     caller.SendBytes("hello", 0);
     ASSERT_TRUE(caller.WaitForAnswer(2));
     EXPECT_EQ(ReadAll(saveDir.filePath(proposed)), QByteArray("hello"));
-    EXPECT_EQ(receiver.TextOf(QStringLiteral("lblRecvFileName")), offered);
+    EXPECT_EQ(ControlText(&receiver, QStringLiteral("lblRecvFileName")), offered);
 }
 
 TEST(Stranger, ShorteningKeepsWholeCharacters) {

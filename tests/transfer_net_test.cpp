@@ -5,12 +5,15 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <memory>
 
+#include "common/Controls.h"
 #include "common/Handshake.h"
 #include "common/Messages.h"
 #include "protocol/Codes.h"
+#include "support/Clicks.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/TestPeer.h"
@@ -39,14 +42,14 @@ protected:
         window = std::make_unique<SendWindow>(from.session);
         window->SetPauseMs(0);
         window->SetCloseGraceMs(200);
-        QObject::connect(window.get(), &SendWindow::ChunkSent, window.get(),
-                         [this](qint64 offset, qint64 size) {
-                             if (chunks.isEmpty())
-                                 firstPercent = window->TextOf(QStringLiteral("lblSendProc11"));
-                             chunks.append({offset, size});
-                             if (onChunk)
-                                 onChunk(offset);
-                         });
+        QObject::connect(
+            window.get(), &SendWindow::ChunkSent, window.get(), [this](qint64 offset, qint64 size) {
+                if (chunks.isEmpty())
+                    firstPercent = ControlText(window.get(), QStringLiteral("lblSendProc11"));
+                chunks.append({offset, size});
+                if (onChunk)
+                    onChunk(offset);
+            });
         window->ShowSendWindow();
     }
 
@@ -59,9 +62,9 @@ protected:
     void Send(const QString& address, const QString& path, const QString& note = QString()) {
         chunks.clear();
         firstPercent.clear();
-        window->txtFSInfo(1)->setText(address);
-        window->txtFSInfo(2)->setText(path);
-        window->txtNote()->setPlainText(note);
+        Find<QLineEdit>(window.get(), "txtFSInfo1")->setText(address);
+        Find<QLineEdit>(window.get(), "txtFSInfo2")->setText(path);
+        Find<QPlainTextEdit>(window.get(), "txtFSInfo3")->setPlainText(note);
         window->SendClicked();
     }
 
@@ -113,7 +116,7 @@ TEST_F(Transfer, ByIpv4AcceptedByTheUserArrivesExactly) {
     EXPECT_EQ(ReadAll(target), content);
     EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
     EXPECT_EQ(chunks.size(), 6);
-    EXPECT_TRUE(window->TextOf(QStringLiteral("lblSendFinish"))
+    EXPECT_TRUE(ControlText(window.get(), QStringLiteral("lblSendFinish"))
                     .startsWith(QStringLiteral("文件已成功发送到 127.0.0.3 。")));
     EXPECT_TRUE(SenderBoxes().isEmpty());
     EXPECT_FALSE(from.session.activity.sendWindowSending());
@@ -137,7 +140,7 @@ TEST_F(Transfer, ByTvxAddressReceivedAutomaticallyInOneOrTwoChunks) {
         ASSERT_TRUE(WaitUntil([&] { return QFile::exists(target); }));
         EXPECT_EQ(ReadAll(target), content);
         EXPECT_EQ(chunks, c.chunks);
-        EXPECT_TRUE(window->TextOf(QStringLiteral("lblSendFinish"))
+        EXPECT_TRUE(ControlText(window.get(), QStringLiteral("lblSendFinish"))
                         .startsWith(QStringLiteral("文件已成功发送到 ") +
                                     to.session.localAddressCode.toUpper()));
         window->ResultConfirmed();
@@ -159,9 +162,9 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
         ->setPlainText(QStringLiteral("  不需要  "));
     to.receiver().findChild<QPushButton*>(QStringLiteral("cmdRefuse"))->click();
     ASSERT_TRUE(SenderOn(SendWindow::PageRefused));
-    EXPECT_EQ(window->TextOf(QStringLiteral("lblRefuRecv1")),
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblRefuRecv1")),
               QStringLiteral("对方用户 127.0.0.3 拒绝接收文件") + quoted + QStringLiteral("。"));
-    EXPECT_EQ(window->TextOf(QStringLiteral("txtRefuRecv")), QStringLiteral("不需要"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("txtRefuRecv")), QStringLiteral("不需要"));
     window->ResultConfirmed();
     ASSERT_TRUE(BothIdle());
 
@@ -173,9 +176,9 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
         to.receiver().Engine().CountDownTick();
     ASSERT_TRUE(SenderOn(SendWindow::PageAutoRefused));
     EXPECT_EQ(
-        window->TextOf(QStringLiteral("lblAutoRefuRecv1")),
+        ControlText(window.get(), QStringLiteral("lblAutoRefuRecv1")),
         QStringLiteral("对方用户 127.0.0.3 自动拒绝接收文件") + quoted + QStringLiteral("。"));
-    EXPECT_EQ(window->TextOf(QStringLiteral("txtAutoRefuRecv")),
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("txtAutoRefuRecv")),
               QStringLiteral("(对方用户可能不在计算机前)"));
     window->ResultConfirmed();
     ASSERT_TRUE(BothIdle());
@@ -195,10 +198,10 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     ASSERT_TRUE(OfferShown());
     AcceptInto(to.DownloadFolder() + QStringLiteral("a.bin"));
     ASSERT_TRUE(SenderOn(SendWindow::PageReceiverCancelled));
-    EXPECT_TRUE(window->TextOf(QStringLiteral("lblCanclRecv1"))
+    EXPECT_TRUE(ControlText(window.get(), QStringLiteral("lblCanclRecv1"))
                     .startsWith(QStringLiteral("对方用户 127.0.0.3 取消接收文件") + quoted +
                                 QStringLiteral(",目前已发送 ")));
-    EXPECT_EQ(window->TextOf(QStringLiteral("txtCanclRecv")), QStringLiteral("换一个"));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("txtCanclRecv")), QStringLiteral("换一个"));
     // The cancel stopped the transfer short of the whole file (how many chunks the system
     // took before it arrived depends on its buffers).
     EXPECT_FALSE(QFile::exists(to.DownloadFolder() + QStringLiteral("a.bin")));
@@ -206,7 +209,7 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     ASSERT_TRUE(BothIdle());
 
     // Cancelled by the sender while the bytes flow.
-    window->txtCancelSend()->setText(QStringLiteral("发错了"));
+    Find<QLineEdit>(window.get(), "txtCancelSend")->setText(QStringLiteral("发错了"));
     onChunk = [this](qint64 offset) {
         if (offset == 2 * kChunk)
             QTimer::singleShot(0, window.get(), [this] { window->CancelSendingClicked(); });
@@ -216,10 +219,10 @@ TEST_F(Transfer, RefusalsAndCancelsGiveBothSidesTheirPages) {
     AcceptInto(to.DownloadFolder() + QStringLiteral("b.bin"));
     ASSERT_TRUE(WaitUntil(
         [&] { return to.receiver().CurrentPage() == ReceiverPage::PageSenderCancelled; }));
-    EXPECT_TRUE(to.receiver()
-                    .TextOf(QStringLiteral("lblCancelLine"))
+    EXPECT_TRUE(ControlText(&to.receiver(), QStringLiteral("lblCancelLine"))
                     .startsWith(QStringLiteral("对方用户 小明 取消发送文件") + quoted));
-    EXPECT_EQ(to.receiver().TextOf(QStringLiteral("lblCancelNote")), QStringLiteral("发错了"));
+    EXPECT_EQ(ControlText(&to.receiver(), QStringLiteral("lblCancelNote")),
+              QStringLiteral("发错了"));
     ASSERT_TRUE(BothIdle());
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     EXPECT_FALSE(QFile::exists(to.DownloadFolder() + QStringLiteral("b.bin")));
@@ -280,13 +283,12 @@ TEST_F(Transfer, AdmissionAndVersionFailuresGiveTheSenderItsMessages) {
     };
 
     to.session.settings.passWord1 = Digest(QStringLiteral("芝麻开门"));
-    window->chkFSPW()->setChecked(true);
-    window->VerificationToggled();
-    window->txtFSPW()->setText(QStringLiteral("芝麻关门"));
+    Find<QCheckBox>(window.get(), "chkFSPW")->setChecked(true);
+    Find<QLineEdit>(window.get(), "txtFSPW")->setText(QStringLiteral("芝麻关门"));
     Send(kAnswererAddress, path);
     expectMessage(
         QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
-    window->txtFSPW()->setText(QStringLiteral("芝麻开门"));
+    Find<QLineEdit>(window.get(), "txtFSPW")->setText(QStringLiteral("芝麻开门"));
     Send(kAnswererAddress, path);
     ASSERT_TRUE(OfferShown());
     to.receiver().findChild<QPushButton*>(QStringLiteral("cmdRefuse"))->click();
@@ -314,15 +316,15 @@ TEST_F(Transfer, ScheduledSendDeliversInItsMinute) {
     to.ReceiveAutomatically();
     Start();
     const QByteArray content = Pattern(3000, 9);
-    window->txtFSInfo(1)->setText(kAnswererAddress);
-    window->txtFSInfo(2)->setText(MakeFile(QStringLiteral("定时.txt"), content));
-    window->chkUseTime()->setChecked(true);
-    window->ScheduleToggled();
-    window->txtTime(1)->setText(QStringLiteral("8"));
-    window->txtTime(2)->setText(QStringLiteral("6"));
+    Find<QLineEdit>(window.get(), "txtFSInfo1")->setText(kAnswererAddress);
+    Find<QLineEdit>(window.get(), "txtFSInfo2")
+        ->setText(MakeFile(QStringLiteral("定时.txt"), content));
+    Find<QCheckBox>(window.get(), "chkUseTime")->setChecked(true);
+    Find<QSpinBox>(window.get(), "txtTime1")->setValue(8);
+    Find<QSpinBox>(window.get(), "txtTime2")->setValue(6);
     from.fake.system->now = QDateTime(QDate(2007, 3, 5), QTime(8, 6, 0));
     window->ScheduleTick();
-    EXPECT_FALSE(window->chkUseTime()->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>(window.get(), "chkUseTime")->isChecked());
     ASSERT_TRUE(SenderOn(SendWindow::PageFinished));
     const QString target = to.DownloadFolder() + QStringLiteral("定时.txt");
     ASSERT_TRUE(WaitUntil([&] { return QFile::exists(target); }));

@@ -16,4 +16,12 @@ inline void ClickButton(QWidget* window, const QString& objectName) {
     button->click();
 }
 
+// The window's control of this type and object name; a test failure when there is none.
+template <typename Control>
+Control* Find(const QWidget* window, const char* objectName) {
+    auto* control = window->findChild<Control*>(QString::fromLatin1(objectName));
+    EXPECT_NE(control, nullptr) << objectName;
+    return control;
+}
+
 }  // namespace tvx::test

@@ -30,6 +30,14 @@ QString TrimLines(const QString& text) {
     return result;
 }
 
+QString ToWireText(const QString& boxText) {
+    return QString(boxText).replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+}
+
+QString FromWireText(const QString& wireText) {
+    return QString(wireText).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
 QString PadTwo(const QString& text) {
     return text.size() == 1 ? QLatin1Char('0') + text : text;
 }

@@ -13,6 +13,10 @@ QString CutAtNul(const QString& text);
 // Trims spaces, then leading and trailing "\r\n" pairs, trimming spaces again after each.
 QString TrimLines(const QString& text);
 
+// Multi-line boxes hold "\n"; notes and cards travel and are stored with "\r\n".
+QString ToWireText(const QString& boxText);
+QString FromWireText(const QString& wireText);
+
 // "0" before a one-character text; the text unchanged otherwise.
 QString PadTwo(const QString& text);
 

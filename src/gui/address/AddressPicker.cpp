@@ -99,4 +99,16 @@ AddressPicker* OpenAddressPicker(Session& session, QWidget* owner, PickerPurpose
     return picker;
 }
 
+void PickAddressFor(Session& session, QWidget* owner, PickerPurpose purpose,
+                    QPointer<AddressPicker>& picker, std::function<void(const QString&)> take) {
+    ShowAddressPicker(
+        session, owner, purpose, [&session, &picker, take](QWidget* at, PickerPurpose opened) {
+            if (picker)
+                picker->close();
+            picker =
+                OpenAddressPicker(session, at, opened,
+                                  [take](PickerPurpose, const QString& address) { take(address); });
+        });
+}
+
 }  // namespace tvx

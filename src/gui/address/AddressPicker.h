@@ -33,8 +33,6 @@ public:
     void LoadEntries();
     // Hands the selected entry's address to the window that opened the picker and closes.
     void PickSelectedEntry();
-
-    QListWidget* lstUser() const { return m_lstUser; }
     PickerPurpose purpose() const { return m_purpose; }
 
 protected:
@@ -55,5 +53,11 @@ private:
 // picker deletes itself when it closes.
 AddressPicker* OpenAddressPicker(Session& session, QWidget* owner, PickerPurpose purpose,
                                  AddressPicker::PickHandler onPick);
+
+// The address-book button of the send and the chat windows: when the address book has
+// entries, a picker for the purpose opens beside the owner in place of the window's last one
+// (kept in picker), and the picked address goes to take.
+void PickAddressFor(Session& session, QWidget* owner, PickerPurpose purpose,
+                    QPointer<AddressPicker>& picker, std::function<void(const QString&)> take);
 
 }  // namespace tvx

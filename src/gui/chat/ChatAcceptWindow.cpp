@@ -30,14 +30,6 @@ namespace {
 constexpr int kNoteLimit = 200;
 constexpr quint32 kInputColour = 0x000080FF;
 
-QString ToBoxText(const QString& wireText) {
-    return QString(wireText).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-}
-
-QString ToWireText(const QString& boxText) {
-    return QString(boxText).replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-}
-
 QLineEdit* ReadOnlyBox(QWidget* parent, const QString& name) {
     auto* box = new QLineEdit(parent);
     box->setObjectName(name);
@@ -208,23 +200,6 @@ int ChatAcceptWindow::CurrentPage() const {
     return m_pages->currentIndex() + 1;
 }
 
-QString ChatAcceptWindow::TextOf(const QString& objectName) const {
-    QObject* control = findChild<QObject*>(objectName);
-    if (auto* label = qobject_cast<QLabel*>(control))
-        return label->text();
-    if (auto* line = qobject_cast<QLineEdit*>(control))
-        return line->text();
-    if (auto* text = qobject_cast<QPlainTextEdit*>(control))
-        return ToWireText(text->toPlainText());
-    if (auto* rich = qobject_cast<QTextEdit*>(control))
-        return ToWireText(rich->toPlainText());
-    if (auto* check = qobject_cast<QCheckBox*>(control))
-        return check->text();
-    if (auto* button = qobject_cast<QPushButton*>(control))
-        return button->text();
-    return QString();
-}
-
 // ---- Loading ----
 
 bool ChatAcceptWindow::StartListening(QWidget* owner) {
@@ -259,7 +234,7 @@ void ChatAcceptWindow::OnInvitationReceived(const QString& text, const QString& 
         m_txtCRInfo[index]->setText(fields.value(index));
         m_txtCRInfo[index]->setCursorPosition(0);
     }
-    m_txtInvitation->setPlainText(text.isEmpty() ? QStringLiteral("(无)") : ToBoxText(text));
+    m_txtInvitation->setPlainText(text.isEmpty() ? QStringLiteral("(无)") : FromWireText(text));
     // The refusal note keeps what the user last typed there.
     m_responder->SetRefusalNote(ToWireText(m_txtRefusal->toPlainText()));
     m_chkAutoNo->setChecked(true);
@@ -322,23 +297,8 @@ void ChatAcceptWindow::OnChatEntered(bool automatically, const QString& timestam
 }
 
 void ChatAcceptWindow::SendText() {
-    if (!m_responder->chatting()) {
-        ShowMessage(m_session.messageBox(), this, QStringLiteral("无法发送,对方已离开聊天室。"),
-                    MessageKind::Warning, false);
-        return;
-    }
-    if (TrimLines(m_chat->InputText()).isEmpty()) {
-        m_chat->ClearInput();
-        m_chat->FocusInput();
-        return;
-    }
-    const QString styled = m_chat->StyledInput();
-    if (!m_responder->SendChatText(styled))
-        return;
-    m_chat->ClearInput();
-    AppendChatLine(m_chat->rtxChat(), m_session.personalInfo.nickName, styled,
-                   m_session.system().Now());
-    m_chat->FocusInput();
+    m_chat->SendInput(m_responder->chatting(),
+                      [this](const QString& styled) { return m_responder->SendChatText(styled); });
 }
 
 void ChatAcceptWindow::LeaveChat() {

@@ -55,12 +55,9 @@ public:
 
     int CurrentPage() const;
     ChatResponder& Responder() { return *m_responder; }
-    ChatPage* Chat() const { return m_chat; }
     // The peer-info window last opened from this window, while it is open.
     PeerInfoWindow* PeerInfo() const { return m_peerInfo; }
     bool Flashing() const { return m_timCRFlash.isActive(); }
-    // Text of a label, box, check box or button by object name (tests and screenshots).
-    QString TextOf(const QString& objectName) const;
 
 signals:
     // An invitation waits for the user: the inviter's nickname, for the desktop notification.

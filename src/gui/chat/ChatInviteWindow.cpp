@@ -1,6 +1,5 @@
 #include "chat/ChatInviteWindow.h"
 
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -10,8 +9,6 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
-#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTextEdit>
 #include <QVBoxLayout>
@@ -21,8 +18,10 @@
 #include "chat/ChatInviter.h"
 #include "chat/ChatPage.h"
 #include "chat/Transcript.h"
+#include "common/Controls.h"
 #include "common/Format.h"
 #include "common/Messages.h"
+#include "common/RetryScheduleBox.h"
 #include "common/Text.h"
 #include "common/Windows.h"
 #include "records/AddressFiles.h"
@@ -47,28 +46,6 @@ const char16_t* const kPageTips[] = {
     u"对方用户自动拒受邀请。",
 };
 
-// Multi-line boxes hold "\n"; notes travel and are stored with "\r\n".
-QString ToWireText(const QString& boxText) {
-    return QString(boxText).replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-}
-
-QString ToBoxText(const QString& wireText) {
-    return QString(wireText).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-}
-
-// The right-pointing marker beside the current step of the progress page.
-QPixmap PointerPicture() {
-    QPixmap picture(12, 12);
-    picture.fill(Qt::transparent);
-    QPainter painter(&picture);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0x20, 0x60, 0xC0));
-    const QPointF points[] = {{2, 1}, {11, 6}, {2, 11}};
-    painter.drawPolygon(points, 3);
-    return picture;
-}
-
 // The address-book picture, as on the send window's button: a small bound book.
 QPixmap AddressBookPicture() {
     QPixmap picture(16, 16);
@@ -84,29 +61,6 @@ QPixmap AddressBookPicture() {
     for (int y : {4, 8, 12})
         painter.drawLine(QPointF(2, y), QPointF(4.5, y));
     return picture;
-}
-
-// A digits-only box of at most three characters beside its spinner.
-QLineEdit* NumberBox(QWidget* parent, const QString& name) {
-    auto* box = new QLineEdit(parent);
-    box->setObjectName(name);
-    box->setMaxLength(3);
-    box->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), box));
-    box->setFixedWidth(36);
-    return box;
-}
-
-QScrollBar* Spinner(QWidget* parent, const QString& name, int low, int high) {
-    auto* spinner = new QScrollBar(Qt::Vertical, parent);
-    spinner->setObjectName(name);
-    spinner->setRange(low, high);
-    spinner->setPageStep(1);
-    // Up raises the value, as a spinner does.
-    spinner->setInvertedAppearance(true);
-    spinner->setInvertedControls(true);
-    spinner->setFixedSize(16, 24);
-    return spinner;
 }
 
 QLabel* NamedLabel(QWidget* parent, const QString& name, const QString& text = QString()) {
@@ -133,7 +87,7 @@ ChatInviteWindow::ChatInviteWindow(Session& session, QWidget* parent)
     connect(inviter, &ChatInviter::Refused, this, [this](const QString& note) {
         m_lblRefuRecv->setText(QStringLiteral("对方用户 ") + m_inviter->shownAddress() +
                                QStringLiteral(" 拒绝接受邀请。"));
-        m_txtRefuRecv->setPlainText(note.isEmpty() ? QStringLiteral("(无)") : ToBoxText(note));
+        m_txtRefuRecv->setPlainText(note.isEmpty() ? QStringLiteral("(无)") : FromWireText(note));
     });
     connect(inviter, &ChatInviter::AutoRefused, this, [this] {
         m_lblAutoRefuRecv->setText(QStringLiteral("对方用户 ") + m_inviter->shownAddress() +
@@ -147,9 +101,6 @@ ChatInviteWindow::ChatInviteWindow(Session& session, QWidget* parent)
                          m_session.system().Now());
     });
     connect(inviter, &ChatInviter::Failure, this, &ChatInviteWindow::OnFailure);
-
-    m_timSend.setInterval(1000);
-    connect(&m_timSend, &QTimer::timeout, this, &ChatInviteWindow::CheckSchedule);
 
     resize(m_session.display.PixelsX(6600), m_session.display.PixelsY(6600));
     CenterForm(m_session.display, this);
@@ -176,7 +127,13 @@ void ChatInviteWindow::BuildPages() {
     m_pages = new QStackedWidget(this);
     m_pages->addWidget(new QWidget(m_pages));  // no page 0
     m_picCSbox[PageInput] = BuildInputPage();
-    m_picCSbox[PageProgress] = BuildProgressPage();
+    m_cmdCSDo[3] = new QPushButton(QStringLiteral("取消"), m_pages);
+    m_steps = new ConnectingPage(QStringLiteral("连接成功,正在向对方发出邀请..."),
+                                 QStringLiteral("对方已收到邀请,正在等待其回应..."), m_cmdCSDo[3],
+                                 m_pages);
+    for (int index = 1; index <= 4; ++index)
+        m_lblLinkInfo[index] = m_steps->Line(index);
+    m_picCSbox[PageProgress] = m_steps;
     m_chat = new ChatPage(m_session, kInputColour, QStringLiteral("mnuCS"), m_pages);
     m_picCSbox[PageChat] = m_chat;
     m_picCSbox[PageRefused] = BuildRefusalPage(PageRefused, QStringLiteral("RefuRecv"));
@@ -185,6 +142,11 @@ void ChatInviteWindow::BuildPages() {
         m_picCSbox[page]->setObjectName(QStringLiteral("picCSbox%1").arg(page));
         m_pages->addWidget(m_picCSbox[page]);
     }
+    for (int index = 1; index <= 3; ++index)
+        m_cmdCSDo[index]->setObjectName(QStringLiteral("cmdCSDo%1").arg(index));
+    connect(m_cmdCSDo[1], &QPushButton::clicked, this, &ChatInviteWindow::PickAddress);
+    connect(m_cmdCSDo[2], &QPushButton::clicked, this, &ChatInviteWindow::StartInvitation);
+    connect(m_cmdCSDo[3], &QPushButton::clicked, this, &ChatInviteWindow::CancelInvitation);
     connect(m_chat, &ChatPage::SendClicked, this, &ChatInviteWindow::SendText);
     connect(m_chat, &ChatPage::LeaveClicked, this, &ChatInviteWindow::LeaveChat);
     connect(m_chat, &ChatPage::PeerInfoClicked, this, &ChatInviteWindow::ShowPeerInfo);
@@ -210,12 +172,7 @@ QWidget* ChatInviteWindow::BuildInputPage() {
     m_txtNote->setTabChangesFocus(true);
     m_txtNote->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_txtNote->installEventFilter(this);
-    connect(m_txtNote, &QPlainTextEdit::textChanged, this, [this] {
-        if (m_txtNote->toPlainText().size() > kNoteLimit) {
-            m_txtNote->setPlainText(m_txtNote->toPlainText().left(kNoteLimit));
-            m_txtNote->moveCursor(QTextCursor::End);
-        }
-    });
+    LimitLength(m_txtNote, kNoteLimit);
 
     m_cmdCSDo[1] = new QPushButton(page);
     m_cmdCSDo[1]->setIcon(QIcon(AddressBookPicture()));
@@ -224,46 +181,15 @@ QWidget* ChatInviteWindow::BuildInputPage() {
     m_cmdCSDo[2] = new QPushButton(QStringLiteral("发送邀请(&S)"), page);
     m_cmdCSDo[2]->setDefault(true);
 
-    m_chkCSPW = new QCheckBox(QStringLiteral("使用验证码"), page);
-    m_chkCSPW->setObjectName(QStringLiteral("chkCSPW"));
-    m_txtCSPW = new QLineEdit(page);
-    m_txtCSPW->setObjectName(QStringLiteral("txtCSPW"));
-    m_txtCSPW->setMaxLength(15);
-    m_txtCSPW->setEchoMode(QLineEdit::Password);
-    m_txtCSPW->setStyleSheet(
-        QStringLiteral("lineedit-password-character: 42; background-color: #FFFFE1;"));
-    m_txtCSPW->setAttribute(Qt::WA_InputMethodEnabled, false);
-    m_txtCSPW->setVisible(false);
-    m_chkCSPW->setToolTip(QStringLiteral("勾选并在这里输入对方设置的验证码"));
-    connect(m_chkCSPW, &QCheckBox::clicked, this, &ChatInviteWindow::ToggleCodeBox);
-    SetLeftMargin(m_txtCSPW, 2);
+    m_code = new CodeRow(QStringLiteral("chkCSPW"), QStringLiteral("txtCSPW"),
+                         CodeRow::Look::Yellow, page);
 
-    m_chkAutoTry = new QCheckBox(QStringLiteral("自动重试(次)"), page);
-    m_chkAutoTry->setObjectName(QStringLiteral("chkAutoTry"));
-    m_txtAutoTryNum = NumberBox(page, QStringLiteral("txtAutoTryNum"));
-    m_vsbAutoTry = Spinner(page, QStringLiteral("vsbAutoTry"), 2, 999);
-    m_vsbAutoTry->setValue(99);
-    m_txtAutoTryNum->setText(QStringLiteral("99"));
-    connect(m_chkAutoTry, &QCheckBox::clicked, this, &ChatInviteWindow::ToggleRetryBoxes);
-    connect(m_vsbAutoTry, &QScrollBar::valueChanged, this,
-            [this](int value) { m_txtAutoTryNum->setText(QString::number(value)); });
-    connect(m_txtAutoTryNum, &QLineEdit::textChanged, this, &ChatInviteWindow::SyncCountBox);
-
-    m_chkUseTime = new QCheckBox(QStringLiteral("定时发送在"), page);
-    m_chkUseTime->setObjectName(QStringLiteral("chkUseTime"));
-    connect(m_chkUseTime, &QCheckBox::clicked, this, &ChatInviteWindow::ToggleScheduleBoxes);
-    const char16_t* units[] = {u"", u"时", u"分"};
-    for (int index : {1, 2}) {
-        m_txtTime[index] = NumberBox(page, QStringLiteral("txtTime%1").arg(index));
-        m_vsrTime[index] =
-            Spinner(page, QStringLiteral("vsrTime%1").arg(index), 0, index == 1 ? 23 : 59);
-        m_lblTimeUnit[index] = new QLabel(QString::fromUtf16(units[index]), page);
-        m_txtTime[index]->setText(QStringLiteral("0"));
-        connect(m_vsrTime[index], &QScrollBar::valueChanged, this,
-                [this, index](int value) { m_txtTime[index]->setText(QString::number(value)); });
-        connect(m_txtTime[index], &QLineEdit::textChanged, this,
-                [this, index] { SyncTimeBox(index); });
-    }
+    m_retry = new RetryScheduleBox(
+        RetryScheduleBox::Arrangement::TwoRows, [this] { return m_session.system().Now().time(); },
+        page);
+    connect(m_retry, &RetryScheduleBox::ScheduleToggled, this,
+            &ChatInviteWindow::UpdateScheduleClock);
+    connect(m_retry, &RetryScheduleBox::ClockTicked, this, &ChatInviteWindow::CheckSchedule);
 
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("对方地址:"), page), 0, 0);
@@ -273,27 +199,6 @@ QWidget* ChatInviteWindow::BuildInputPage() {
     grid->addWidget(m_txtNote, 1, 1, 1, 2);
     grid->setColumnStretch(1, 1);
 
-    auto* code = new QHBoxLayout;
-    code->addWidget(m_chkCSPW);
-    code->addWidget(m_txtCSPW);
-    code->addStretch();
-
-    auto* retry = new QHBoxLayout;
-    retry->setSpacing(2);
-    retry->addWidget(m_chkAutoTry);
-    retry->addWidget(m_txtAutoTryNum);
-    retry->addWidget(m_vsbAutoTry);
-    retry->addStretch();
-    auto* schedule = new QHBoxLayout;
-    schedule->setSpacing(2);
-    schedule->addWidget(m_chkUseTime);
-    for (int index : {1, 2}) {
-        schedule->addWidget(m_txtTime[index]);
-        schedule->addWidget(m_vsrTime[index]);
-        schedule->addWidget(m_lblTimeUnit[index]);
-    }
-    schedule->addStretch();
-
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(m_cmdCSDo[2]);
@@ -301,53 +206,10 @@ QWidget* ChatInviteWindow::BuildInputPage() {
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(grid, 1);
-    layout->addLayout(code);
-    layout->addLayout(retry);
-    layout->addLayout(schedule);
+    layout->addWidget(m_code);
+    layout->addWidget(m_retry);
     layout->addLayout(buttons);
 
-    m_txtAutoTryNum->setVisible(false);
-    m_vsbAutoTry->setVisible(false);
-    for (int index : {1, 2}) {
-        m_txtTime[index]->setVisible(false);
-        m_vsrTime[index]->setVisible(false);
-        m_lblTimeUnit[index]->setVisible(false);
-    }
-    return page;
-}
-
-QWidget* ChatInviteWindow::BuildProgressPage() {
-    auto* page = new QWidget(m_pages);
-    const char16_t* steps[] = {u"", u"", u"连接成功,正在向对方发出邀请...",
-                               u"对方已收到邀请,正在等待其回应...", u""};
-    m_stepGrid = new QGridLayout;
-    m_stepGrid->setColumnMinimumWidth(0, 16);
-    for (int index = 1; index <= 4; ++index) {
-        m_lblLinkInfo[index] = NamedLabel(page, QStringLiteral("lblLinkInfo%1").arg(index),
-                                          QString::fromUtf16(steps[index]));
-        m_stepGrid->addWidget(m_lblLinkInfo[index], index - 1, 1);
-    }
-    m_imgPro = NamedLabel(page, QStringLiteral("imgPro"));
-    m_imgPro->setPixmap(PointerPicture());
-    m_stepGrid->addWidget(m_imgPro, 0, 0);
-    m_stepGrid->setColumnStretch(1, 1);
-
-    m_cmdCSDo[3] = new QPushButton(QStringLiteral("取消"), page);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(m_cmdCSDo[3]);
-
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(12, 12, 0, 0);
-    layout->addLayout(m_stepGrid);
-    layout->addStretch();
-    layout->addLayout(buttons);
-
-    for (int index = 1; index <= 3; ++index)
-        m_cmdCSDo[index]->setObjectName(QStringLiteral("cmdCSDo%1").arg(index));
-    connect(m_cmdCSDo[1], &QPushButton::clicked, this, &ChatInviteWindow::PickAddress);
-    connect(m_cmdCSDo[2], &QPushButton::clicked, this, &ChatInviteWindow::StartInvitation);
-    connect(m_cmdCSDo[3], &QPushButton::clicked, this, &ChatInviteWindow::CancelInvitation);
     return page;
 }
 
@@ -400,31 +262,7 @@ void ChatInviteWindow::ShowProgressStep(int step) {
     if (step == 1)
         m_lblLinkInfo[1]->setText(QStringLiteral("正在连接 ") + m_inviter->shownAddress() +
                                   QStringLiteral(" ..."));
-    for (int index = 1; index <= 3; ++index) {
-        QFont font = m_lblLinkInfo[index]->font();
-        font.setBold(index == step);
-        m_lblLinkInfo[index]->setFont(font);
-        m_lblLinkInfo[index]->setVisible(index <= step);
-    }
-    m_stepGrid->removeWidget(m_imgPro);
-    m_stepGrid->addWidget(m_imgPro, step - 1, 0);
-}
-
-QString ChatInviteWindow::TextOf(const QString& objectName) const {
-    QObject* control = findChild<QObject*>(objectName);
-    if (auto* label = qobject_cast<QLabel*>(control))
-        return label->text();
-    if (auto* line = qobject_cast<QLineEdit*>(control))
-        return line->text();
-    if (auto* text = qobject_cast<QPlainTextEdit*>(control))
-        return ToWireText(text->toPlainText());
-    if (auto* rich = qobject_cast<QTextEdit*>(control))
-        return ToWireText(rich->toPlainText());
-    if (auto* button = qobject_cast<QPushButton*>(control))
-        return button->text();
-    if (auto* check = qobject_cast<QCheckBox*>(control))
-        return check->text();
-    return QString();
+    m_steps->SetStep(step);
 }
 
 // ---- Loading and showing ----
@@ -434,7 +272,7 @@ void ChatInviteWindow::RestoreInputs() {
     if (m_session.settings.saveSendInfo2) {
         SettingsStore& store = m_session.store();
         m_txtAddress->setText(ReadSetting(store, QStringLiteral("Address2")));
-        m_txtNote->setPlainText(ToBoxText(ReadSetting(store, QStringLiteral("Message2"))));
+        m_txtNote->setPlainText(FromWireText(ReadSetting(store, QStringLiteral("Message2"))));
     }
     ShowPage(PageInput);
 }
@@ -442,11 +280,7 @@ void ChatInviteWindow::RestoreInputs() {
 void ChatInviteWindow::ShowChatWindow() {
     if (!m_loaded)
         RestoreInputs();
-    show();
-    if (windowState() & Qt::WindowMinimized)
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-    raise();
-    activateWindow();
+    BringForward(this);
 }
 
 void ChatInviteWindow::TakePickedAddress(const QString& address) {
@@ -465,13 +299,9 @@ qint64 ChatInviteWindow::Uptime() const {
 bool ChatInviteWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut) {
         if (watched == m_txtAddress) {
-            const QString trimmed = TrimLines(m_txtAddress->text());
-            if (trimmed != m_txtAddress->text())
-                m_txtAddress->setText(trimmed);
+            TrimLineBox(m_txtAddress);
         } else if (watched == m_txtNote) {
-            const QString trimmed = ToBoxText(TrimLines(NoteText()));
-            if (trimmed != m_txtNote->toPlainText())
-                m_txtNote->setPlainText(trimmed);
+            TrimNoteBox(m_txtNote);
         }
     }
     return QWidget::eventFilter(watched, event);
@@ -479,93 +309,28 @@ bool ChatInviteWindow::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- Input page ----
 
-void ChatInviteWindow::ToggleCodeBox() {
-    const bool on = m_chkCSPW->isChecked();
-    m_txtCSPW->setVisible(on);
-    if (on)
-        m_txtCSPW->setFocus();
-}
-
-void ChatInviteWindow::ToggleRetryBoxes() {
-    const bool on = m_chkAutoTry->isChecked();
-    m_txtAutoTryNum->setVisible(on);
-    m_vsbAutoTry->setVisible(on);
-    if (on)
-        m_txtAutoTryNum->setFocus();
-}
-
-void ChatInviteWindow::SyncCountBox() {
-    bool ok = false;
-    const int value = m_txtAutoTryNum->text().toInt(&ok);
-    if (ok && value > 1 && value <= m_vsbAutoTry->maximum()) {
-        m_vsbAutoTry->setValue(value);
-    } else {
-        m_txtAutoTryNum->setText(QString::number(m_vsbAutoTry->value()));
-    }
-}
-
-void ChatInviteWindow::SyncTimeBox(int index) {
-    bool ok = false;
-    const int value = m_txtTime[index]->text().toInt(&ok);
-    if (ok && value >= 0 && value <= m_vsrTime[index]->maximum()) {
-        m_vsrTime[index]->setValue(value);
-    } else {
-        m_txtTime[index]->setText(QString::number(m_vsrTime[index]->value()));
-    }
-}
-
-void ChatInviteWindow::ToggleScheduleBoxes() {
-    const bool on = m_chkUseTime->isChecked();
-    if (on) {
-        const QTime now = m_session.system().Now().time();
-        m_txtTime[1]->setText(QString::number(now.hour()));
-        m_txtTime[2]->setText(QString::number(now.minute() - 1));
-    }
-    for (int index : {1, 2}) {
-        m_txtTime[index]->setVisible(on);
-        m_vsrTime[index]->setVisible(on);
-        m_lblTimeUnit[index]->setVisible(on);
-    }
-    if (on)
-        m_txtTime[1]->setFocus();
-    UpdateScheduleClock();
-}
-
 void ChatInviteWindow::UpdateScheduleClock() {
     // Ticking the box during a chat neither arms nor disarms the clock.
     if (m_session.activity.inviteWindowChatting())
         return;
-    if (m_chkUseTime->isChecked() && !m_timSend.isActive()) {
-        m_timSend.start();
-    } else if (!m_chkUseTime->isChecked()) {
-        m_timSend.stop();
-    }
+    m_retry->RunClock(m_retry->scheduled());
 }
 
 void ChatInviteWindow::CheckSchedule() {
-    const QTime now = m_session.system().Now().time();
-    if (m_txtTime[1]->text().toInt() != now.hour() || m_txtTime[2]->text().toInt() != now.minute())
+    if (!m_retry->IsDue())
         return;
     // A chat or an invitation under way is never replaced; the clock keeps waiting.
     if (CurrentPage() != PageInput || m_inviter->phase() != ChatInviter::Phase::Idle)
         return;
-    m_chkUseTime->setChecked(false);
-    ToggleScheduleBoxes();
+    m_retry->ClearSchedule();
     StartInvitation();
 }
 
 // ---- Invitation ----
 
 void ChatInviteWindow::PickAddress() {
-    ShowAddressPicker(
-        m_session, this, PickerPurpose::ChatInvitation,
-        [this](QWidget* owner, PickerPurpose purpose) {
-            if (m_picker)
-                m_picker->close();
-            m_picker = OpenAddressPicker(
-                m_session, owner, purpose,
-                [this](PickerPurpose, const QString& address) { TakePickedAddress(address); });
-        });
+    PickAddressFor(m_session, this, PickerPurpose::ChatInvitation, m_picker,
+                   [this](const QString& address) { TakePickedAddress(address); });
 }
 
 void ChatInviteWindow::CancelInvitation() {
@@ -584,10 +349,10 @@ void ChatInviteWindow::StartInvitation() {
     request.peerAddress = target;
     request.shownAddress = m_txtAddress->text().toUpper();
     request.note = NoteText();
-    if (m_chkCSPW->isChecked())
-        request.verificationCode = m_txtCSPW->text();
-    request.autoRetry = m_chkAutoTry->isChecked();
-    request.retryLimit = m_txtAutoTryNum->text().toInt();
+    if (m_code->ticked())
+        request.verificationCode = m_code->code();
+    request.autoRetry = m_retry->autoRetry();
+    request.retryLimit = m_retry->retryLimit();
     if (m_session.settings.saveSendInfo2) {
         SettingsStore& store = m_session.store();
         WriteSetting(store, QStringLiteral("Address2"), request.shownAddress);
@@ -623,23 +388,8 @@ void ChatInviteWindow::EnterChatPage() {
 }
 
 void ChatInviteWindow::SendText() {
-    if (!m_inviter->chatting()) {
-        ShowMessage(m_session.messageBox(), this, QStringLiteral("无法发送,对方已离开聊天室。"),
-                    MessageKind::Warning, false);
-        return;
-    }
-    if (TrimLines(m_chat->InputText()).isEmpty()) {
-        m_chat->ClearInput();
-        m_chat->FocusInput();
-        return;
-    }
-    const QString styled = m_chat->StyledInput();
-    if (!m_inviter->SendChatText(styled))
-        return;
-    m_chat->ClearInput();
-    AppendChatLine(m_chat->rtxChat(), m_session.personalInfo.nickName, styled,
-                   m_session.system().Now());
-    m_chat->FocusInput();
+    m_chat->SendInput(m_inviter->chatting(),
+                      [this](const QString& styled) { return m_inviter->SendChatText(styled); });
 }
 
 void ChatInviteWindow::LeaveChat() {

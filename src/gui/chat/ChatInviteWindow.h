@@ -1,21 +1,18 @@
 #pragma once
 
 #include <QPointer>
-#include <QTimer>
 #include <QWidget>
 #include <array>
 
 #include "address/AddressPicker.h"
 #include "common/Messages.h"
+#include "common/RetryScheduleBox.h"
 #include "records/PeerInfoWindow.h"
 
-class QCheckBox;
-class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-class QScrollBar;
 class QStackedWidget;
 
 namespace tvx {
@@ -23,6 +20,8 @@ namespace tvx {
 struct Session;
 class ChatInviter;
 class ChatPage;
+class CodeRow;
+class ConnectingPage;
 
 // The chat window ("交流发送"): invites a peer to a chat and then carries the chat. It shows
 // the conversation held by a ChatInviter: the input page, the progress of the connection,
@@ -59,23 +58,16 @@ public:
     void LeaveChat();
     // The refusal pages' button.
     void BackToInput();
-    // The check boxes show or hide the boxes that they switch on.
-    void ToggleCodeBox();
-    void ToggleRetryBoxes();
-    void ToggleScheduleBoxes();
     // The scheduled invitation's clock: at the chosen hour and minute it invites.
     void CheckSchedule();
     void ShowPeerInfo();
 
     int CurrentPage() const;
     ChatInviter& Inviter() { return *m_inviter; }
-    ChatPage* Chat() const { return m_chat; }
     // The peer-info window last opened from this window, while it is open.
     PeerInfoWindow* PeerInfo() const { return m_peerInfo; }
     AddressPicker* Picker() const { return m_picker; }
-    bool ScheduleClockRunning() const { return m_timSend.isActive(); }
-    // Text of a label, box or button by object name (tests and screenshots).
-    QString TextOf(const QString& objectName) const;
+    bool ScheduleClockRunning() const { return m_retry->clockRunning(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -84,13 +76,10 @@ protected:
 private:
     void BuildPages();
     QWidget* BuildInputPage();
-    QWidget* BuildProgressPage();
     QWidget* BuildRefusalPage(int page, const QString& name);
     void ShowPage(int page);
     void ShowProgressStep(int step);
     void StartInvitation();
-    void SyncCountBox();
-    void SyncTimeBox(int index);
     void UpdateScheduleClock();
     QString NoteText() const;
     qint64 Uptime() const;
@@ -110,19 +99,11 @@ private:
     std::array<QLabel*, 3> m_lblCSTip{};
     QLineEdit* m_txtAddress;    // txtCSInfo1
     QPlainTextEdit* m_txtNote;  // txtCSInfo2
-    QCheckBox* m_chkCSPW;
-    QLineEdit* m_txtCSPW;
-    QCheckBox* m_chkAutoTry;
-    QLineEdit* m_txtAutoTryNum;
-    QScrollBar* m_vsbAutoTry;
-    QCheckBox* m_chkUseTime;
-    std::array<QLineEdit*, 3> m_txtTime{};
-    std::array<QScrollBar*, 3> m_vsrTime{};
-    std::array<QLabel*, 3> m_lblTimeUnit{};
+    CodeRow* m_code;
+    RetryScheduleBox* m_retry;
     std::array<QPushButton*, 4> m_cmdCSDo{};
     std::array<QLabel*, 5> m_lblLinkInfo{};
-    QGridLayout* m_stepGrid;
-    QLabel* m_imgPro;
+    ConnectingPage* m_steps;
     ChatPage* m_chat;
     QLabel* m_lblRefuRecv;
     QPlainTextEdit* m_txtRefuRecv;
@@ -132,8 +113,6 @@ private:
     QPushButton* m_cmdAutoRefuRecv;
     QPointer<AddressPicker> m_picker;
     QPointer<PeerInfoWindow> m_peerInfo;
-
-    QTimer m_timSend;  // the scheduled invitation
 };
 
 }  // namespace tvx

@@ -12,6 +12,8 @@
 #include "chat/Transcript.h"
 #include "common/FontStyle.h"
 #include "common/Format.h"
+#include "common/Messages.h"
+#include "common/Text.h"
 #include "session/Session.h"
 
 namespace tvx {
@@ -84,7 +86,7 @@ ChatPage::ChatPage(Session& session, quint32 inputColour, const QString& menuPre
 }
 
 QString ChatPage::InputText() const {
-    return m_txtChatText->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return ToWireText(m_txtChatText->toPlainText());
 }
 
 QString ChatPage::StyledInput() const {
@@ -97,6 +99,25 @@ void ChatPage::ClearInput() {
 
 void ChatPage::FocusInput() {
     m_txtChatText->setFocus();
+}
+
+void ChatPage::SendInput(bool peerPresent, const std::function<bool(const QString&)>& send) {
+    if (!peerPresent) {
+        ShowMessage(m_session.messageBox(), window(), QStringLiteral("无法发送,对方已离开聊天室。"),
+                    MessageKind::Warning, false);
+        return;
+    }
+    if (TrimLines(InputText()).isEmpty()) {
+        ClearInput();
+        FocusInput();
+        return;
+    }
+    const QString styled = StyledInput();
+    if (!send(styled))
+        return;
+    ClearInput();
+    AppendChatLine(m_rtxChat, m_session.personalInfo.nickName, styled, m_session.system().Now());
+    FocusInput();
 }
 
 void ChatPage::ShowElapsed(qint64 seconds) {

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <array>
+#include <functional>
 
 #include "chat/Transcript.h"
 #include "protocol/PeerMessages.h"
@@ -31,12 +32,6 @@ public:
              QWidget* parent = nullptr);
 
     QTextEdit* rtxChat() const { return m_rtxChat; }
-    QTextEdit* txtChatText() const { return m_txtChatText; }
-    QPushButton* cmdChatDo(int index) const { return m_cmdChatDo[index]; }
-    QLabel* lblChat() const { return m_lblChat; }
-    ImageButton* ChatButton(int index) const { return m_chatButton[index]; }
-    QMenu* FontMenu() const { return m_fontMenu; }
-    QMenu* TranscriptMenu() const { return m_transcriptMenu; }
 
     // The input box's text as typed, with "\r\n" line ends.
     QString InputText() const;
@@ -44,6 +39,10 @@ public:
     QString StyledInput() const;
     void ClearInput();
     void FocusInput();
+    // What "发送" does in either window: nothing goes out once the peer has left (the user is
+    // told so) or when the input holds only blanks; otherwise send gets the styled input and,
+    // when it went out, the text is written into the transcript under the user's nickname.
+    void SendInput(bool peerPresent, const std::function<bool(const QString&)>& send);
 
     // The elapsed-time label: the chat's length in seconds as "hh:mm:ss".
     void ShowElapsed(qint64 seconds);

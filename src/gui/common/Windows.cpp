@@ -18,12 +18,16 @@ void CenterForm(const DisplayMetrics& display, QWidget* form) {
 }
 
 void ActivateWindow(QWidget* form) {
+    BringForward(form);
+    QApplication::alert(form, 1000);
+}
+
+void BringForward(QWidget* form) {
     form->show();
     if (form->windowState() & Qt::WindowMinimized)
         form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
     form->raise();
     form->activateWindow();
-    QApplication::alert(form, 1000);
 }
 
 }  // namespace tvx

@@ -13,6 +13,9 @@ void CenterForm(const DisplayMetrics& display, QWidget* form);
 // Shows, restores and raises the window, then asks the desktop to flash it once.
 void ActivateWindow(QWidget* form);
 
+// Shows, restores and raises the window and gives it the keyboard, without flashing.
+void BringForward(QWidget* form);
+
 // Closes and deletes the window when the reference is set, then clears the reference.
 template <typename Form>
 void UnloadWindow(QPointer<Form>& form) {

@@ -52,13 +52,9 @@ public:
     // The list differs from the file as last loaded or saved.
     bool HasUnsavedChanges() const;
 
-    QListWidget* lstAdrs() const { return m_lstAdrs; }
-    QLineEdit* txtInputAdress(int index) const { return m_txtInputAdress[index]; }
-    QLabel* lblAdrs() const { return m_lblAdrs; }
     QAction* mnuFile() const { return m_mnuFile; }
     QAction* mnuChat() const { return m_mnuChat; }
     QMenu* ContextMenu() { return &m_mnuList; }
-    QListWidget* lstOnline() const { return m_lstOnline; }
     QMenu* FoundPeerMenu() { return &m_mnuOnline; }
 
 signals:

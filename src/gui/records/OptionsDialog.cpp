@@ -455,14 +455,6 @@ OptionsInput OptionsDialog::Input() const {
     return in;
 }
 
-QLineEdit* OptionsDialog::Box(const char* objectName) const {
-    return findChild<QLineEdit*>(QLatin1String(objectName));
-}
-
-QCheckBox* OptionsDialog::Check(const char* objectName) const {
-    return findChild<QCheckBox*>(QLatin1String(objectName));
-}
-
 void OptionsDialog::ApplyEnablingRules() {
     // A disabled box is drawn on the button face by the style's disabled palette.
     m_txtLogFileSize->setEnabled(m_chkUseLogFile->isChecked());

@@ -50,11 +50,6 @@ public:
     // What the controls hold now.
     OptionsInput Input() const;
 
-    QLineEdit* Box(const char* objectName) const;
-    QCheckBox* Check(const char* objectName) const;
-    QScrollBar* vsrTime(int index) const { return m_vsrTime[index]; }
-    QListWidget* lstIP() const { return m_lstIP; }
-
 signals:
     // OK has switched the main window's daily alarm on or off.
     void AlarmSwitched(bool on);

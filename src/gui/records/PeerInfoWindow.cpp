@@ -72,12 +72,6 @@ void PeerInfoWindow::Fill(const QStringList& peerFields) {
         peerFields.value(8).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }
 
-QString PeerInfoWindow::txtGuestInfo(int index) const {
-    if (index == 9)
-        return m_txtOtherInfo->toPlainText();
-    return m_txtGuestInfo[index]->text();
-}
-
 bool PeerInfoWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_txtGuestInfo[1] && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {

@@ -26,8 +26,6 @@ public:
     void AddToAddressBook();
     void AddToBlockList();
 
-    QString txtGuestInfo(int index) const;
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -22,15 +22,6 @@ namespace tvx {
 
 namespace {
 
-// Multi-line boxes hold "\n"; the card keeps "\r\n" line breaks.
-QString ToCardText(const QString& boxText) {
-    return QString(boxText).replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-}
-
-QString ToBoxText(const QString& cardText) {
-    return QString(cardText).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-}
-
 const int kOtherInfoLimit = 200;
 
 }  // namespace
@@ -119,21 +110,21 @@ PersonalInfoWindow::PersonalInfoWindow(Session& session, QWidget* parent)
     m_txtLocalInfo[6]->setText(card.email);
     m_txtLocalInfo[7]->setText(card.homePage);
     m_txtLocalInfo[8]->setText(card.address);
-    m_txtOtherInfo->setPlainText(ToBoxText(card.otherInfo));
+    m_txtOtherInfo->setPlainText(FromWireText(card.otherInfo));
 
     adjustSize();
     CenterForm(m_session.display, this);
 }
 
 QString PersonalInfoWindow::OtherInfoText() const {
-    return TrimLines(ToCardText(m_txtOtherInfo->toPlainText()));
+    return TrimLines(ToWireText(m_txtOtherInfo->toPlainText()));
 }
 
 bool PersonalInfoWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut) {
         // Leaving a box trims it; the free-text box also loses outer blank lines.
         if (watched == m_txtOtherInfo) {
-            const QString trimmed = ToBoxText(OtherInfoText());
+            const QString trimmed = FromWireText(OtherInfoText());
             if (trimmed != m_txtOtherInfo->toPlainText())
                 m_txtOtherInfo->setPlainText(trimmed);
         } else if (auto* box = qobject_cast<QLineEdit*>(watched)) {

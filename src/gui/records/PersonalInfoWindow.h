@@ -24,10 +24,6 @@ public:
     // A new TVX address for the same IP address ("变换本地TVX").
     void ChangeAddressCode();
 
-    QLineEdit* txtLocalInfo(int index) const { return m_txtLocalInfo[index]; }
-    QPlainTextEdit* txtOtherInfo() const { return m_txtOtherInfo; }
-    QComboBox* cobSex() const { return m_cobSex; }
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

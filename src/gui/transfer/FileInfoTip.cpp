@@ -80,14 +80,11 @@ void FileInfoTip::Prepare(const QString& path) {
     m_lines[3]->setText(QStringLiteral("修改时间: ") + FileTimeText(path));
     int widest = 0;
     for (int index = 1; index <= 3; ++index)
-        widest = qMax(widest, m_lines[index]->fontMetrics().horizontalAdvance(Line(index)));
+        widest =
+            qMax(widest, m_lines[index]->fontMetrics().horizontalAdvance(m_lines[index]->text()));
     // The widest line plus room for the icon; never narrower than the layout needs.
     const QSize wanted = sizeHint();
     setFixedSize(qMax(widest + m_session.display.PixelsX(975), wanted.width()), wanted.height());
-}
-
-QString FileInfoTip::Line(int index) const {
-    return m_lines[index]->text();
 }
 
 }  // namespace tvx

@@ -23,7 +23,6 @@ public:
 
     // Fills the three lines from the file and sizes the window to the widest of them.
     void Prepare(const QString& path);
-    QString Line(int index) const;  // 1 type, 2 size, 3 modification time
 
 private:
     Session& m_session;

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/Controls.h"
 #include "common/FileIcons.h"
 #include "common/Format.h"
 #include "common/Messages.h"
@@ -185,14 +186,11 @@ void ReceiverPage::BuildPages() {
     AddRow(grid2, 4, QStringLiteral("已接收:"), NamedLabel(receiving, "lblRecvBytes"));
     AddRow(grid2, 5, QStringLiteral("接收速度:"), NamedLabel(receiving, "lblRecvSpeed"));
     AddRow(grid2, 6, QStringLiteral("剩余时间:"), NamedLabel(receiving, "lblRecvRemaining"));
-    auto* track = new QFrame(receiving);
-    track->setFrameShape(QFrame::Box);
-    track->setFixedSize(TransferProgress::kBarWidth + 2, 14);
-    m_lblProgress = new QLabel(track);
-    m_lblProgress->setObjectName(QStringLiteral("picProgress"));
-    m_lblProgress->setGeometry(1, 1, 1, 12);
-    m_lblProgress->setStyleSheet(QStringLiteral("background-color: #0080FF;"));
-    grid2->addWidget(track, 7, 0, 1, 2);
+    // The track is framed in the colour of the text, as a plain box frame is.
+    m_lblProgress = NewProgressBar(
+        receiving, QStringLiteral("picProgress"), TransferProgress::kBarWidth,
+        receiving->palette().color(QPalette::WindowText).name(), QStringLiteral("#0080FF"));
+    grid2->addWidget(m_lblProgress, 7, 0, 1, 2);
     grid2->addWidget(NamedLabel(receiving, "lblRecvPercent"), 7, 2);
     grid2->addWidget(new QLabel(QStringLiteral("取消附言:"), receiving), 8, 0, Qt::AlignTop);
     m_txtCancelNote = NoteBox(receiving, "txtCancelNote");
@@ -262,20 +260,6 @@ void ReceiverPage::ShowPage(int page) {
 
 int ReceiverPage::CurrentPage() const {
     return m_pages->currentIndex() + 1;
-}
-
-QWidget* ReceiverPage::Control(const QString& objectName) const {
-    return findChild<QWidget*>(objectName);
-}
-
-QString ReceiverPage::TextOf(const QString& objectName) const {
-    if (auto* label = findChild<QLabel*>(objectName))
-        return label->text();
-    if (auto* check = findChild<QCheckBox*>(objectName))
-        return check->text();
-    if (auto* box = findChild<QPlainTextEdit*>(objectName))
-        return box->toPlainText();
-    return QString();
 }
 
 void ReceiverPage::SetLabel(const char* name, const QString& text) {
@@ -428,7 +412,7 @@ void ReceiverPage::ShowReceiving() {
     const qint64 position = progress.Position();
     // A resumed transfer's bar starts at the whole pixels already held.
     m_progressWidth = position > 0 ? int(progress.Fraction() * TransferProgress::kBarWidth) : 1;
-    m_lblProgress->resize(std::max(1, m_progressWidth), m_lblProgress->height());
+    m_lblProgress->setValue(std::max(1, m_progressWidth));
     SetLabel("lblRecvPercent", position > 0 ? progress.PercentText() : QStringLiteral("0%"));
     SetLabel("lblRecvNickName", QStringLiteral("<a href=\"peer\">") +
                                     m_engine.PeerNickName().toHtmlEscaped() +
@@ -453,7 +437,7 @@ void ReceiverPage::ShowProgress(const TransferProgress& progress) {
     const int width = progress.BarWidth();
     if (width != m_progressWidth) {
         m_progressWidth = width;
-        m_lblProgress->resize(width, m_lblProgress->height());
+        m_lblProgress->setValue(width);
     }
 }
 

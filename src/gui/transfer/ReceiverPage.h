@@ -8,6 +8,7 @@
 class QCheckBox;
 class QLabel;
 class QPlainTextEdit;
+class QProgressBar;
 class QStackedWidget;
 
 namespace tvx {
@@ -59,9 +60,6 @@ public:
     bool CountDownRunning() const { return m_engine.CountDownRunning(); }
     // Shortens the pause before the finished page (tests).
     void SetCompletionPauseMs(int milliseconds) { m_engine.SetCompletionPauseMs(milliseconds); }
-    // Text of a labelled control, by object name (tests and screenshots).
-    QString TextOf(const QString& objectName) const;
-    QWidget* Control(const QString& objectName) const;
 
 signals:
     void AutoReceived(const QString& targetPath);
@@ -98,7 +96,7 @@ private:
     quint64 m_cancelledOffer = 0;  // the offer page 4 tells of
 
     QStackedWidget* m_pages = nullptr;
-    QLabel* m_lblProgress = nullptr;
+    QProgressBar* m_lblProgress = nullptr;
     QPlainTextEdit* m_txtRefuseNote = nullptr;
     QPlainTextEdit* m_txtCancelNote = nullptr;
     QCheckBox* m_chkCountDown = nullptr;

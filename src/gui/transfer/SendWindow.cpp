@@ -1,7 +1,6 @@
 #include "transfer/SendWindow.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDragEnterEvent>
@@ -12,21 +11,20 @@
 #include <QLineEdit>
 #include <QMetaMethod>
 #include <QMimeData>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
-#include <QScrollBar>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
 #include "address/AddressCode.h"
 #include "address/AddressInput.h"
 #include "address/AddressPicker.h"
+#include "common/Controls.h"
 #include "common/FileIcons.h"
 #include "common/Format.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
+#include "common/RetryScheduleBox.h"
 #include "common/ShellRoutines.h"
 #include "common/Text.h"
 #include "common/Windows.h"
@@ -56,51 +54,6 @@ const char16_t* const kPageTips[] = {
     u"对方用户取消接收文件。",
 };
 
-// Multi-line boxes hold "\n"; notes travel and are stored with "\r\n".
-QString ToWireText(const QString& boxText) {
-    return QString(boxText).replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-}
-
-QString ToBoxText(const QString& wireText) {
-    return QString(wireText).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-}
-
-// The right-pointing marker beside the current step of page 2.
-QPixmap PointerPicture() {
-    QPixmap picture(12, 12);
-    picture.fill(Qt::transparent);
-    QPainter painter(&picture);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0x20, 0x60, 0xC0));
-    const QPointF points[] = {{2, 1}, {11, 6}, {2, 11}};
-    painter.drawPolygon(points, 3);
-    return picture;
-}
-
-// A digits-only box of at most three characters beside its spinner.
-QLineEdit* NumberBox(QWidget* parent, const QString& name) {
-    auto* box = new QLineEdit(parent);
-    box->setObjectName(name);
-    box->setMaxLength(3);
-    box->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), box));
-    box->setFixedWidth(36);
-    return box;
-}
-
-QScrollBar* Spinner(QWidget* parent, const QString& name, int low, int high) {
-    auto* spinner = new QScrollBar(Qt::Vertical, parent);
-    spinner->setObjectName(name);
-    spinner->setRange(low, high);
-    spinner->setPageStep(1);
-    // Up raises the value, as a spinner does.
-    spinner->setInvertedAppearance(true);
-    spinner->setInvertedControls(true);
-    spinner->setFixedSize(16, 24);
-    return spinner;
-}
-
 }  // namespace
 
 SendWindow::SendWindow(Session& session, QWidget* parent)
@@ -110,9 +63,7 @@ SendWindow::SendWindow(Session& session, QWidget* parent)
 
     BuildPages();
 
-    m_timSend.setInterval(1000);
     m_timFileInfoTip.setInterval(50);
-    connect(&m_timSend, &QTimer::timeout, this, &SendWindow::ScheduleTick);
     connect(&m_timFileInfoTip, &QTimer::timeout, this, &SendWindow::FileTipTick);
 
     connect(&m_engine, &FileSendEngine::PageChanged, this, &SendWindow::ShowPage);
@@ -130,8 +81,7 @@ SendWindow::SendWindow(Session& session, QWidget* parent)
     connect(&m_engine, &FileSendEngine::ConnectionBroken, this, &SendWindow::ShowLinkMessage);
     connect(&m_engine, &FileSendEngine::SendingChanged, this, &SendWindow::UpdateScheduleClock);
     // The retry boxes count at each failure, also when changed while connecting.
-    connect(m_chkAutoTry, &QCheckBox::toggled, this, &SendWindow::PassRetryPolicy);
-    connect(m_txtAutoTryNum, &QLineEdit::textChanged, this, &SendWindow::PassRetryPolicy);
+    connect(m_retry, &RetryScheduleBox::RetryChanged, this, &SendWindow::PassRetryPolicy);
 
     resize(m_session.display.PixelsX(6600), m_session.display.PixelsY(5400));
     CenterForm(m_session.display, this);
@@ -152,7 +102,12 @@ void SendWindow::BuildPages() {
     m_pages = new QStackedWidget(this);
     m_pages->addWidget(new QWidget(m_pages));  // no page 0
     m_picFSbox[1] = BuildInputPage();
-    m_picFSbox[2] = BuildConnectingPage();
+    m_steps =
+        new ConnectingPage(QStringLiteral("连接成功,正在向对方发出请求..."),
+                           QStringLiteral("对方已收到请求,正在等待其回应..."), m_cmdDo[4], m_pages);
+    for (int index = 1; index <= 4; ++index)
+        m_lblLinkInfo[index] = m_steps->Line(index);
+    m_picFSbox[2] = m_steps;
     m_picFSbox[3] = BuildSendingPage();
     m_picFSbox[4] = BuildResultPage(PageFinished, m_lblSendFinish, QString(), m_txtRefuRecv,
                                     m_cmdSendFinish, QStringLiteral("SendFinish"));
@@ -197,12 +152,7 @@ QWidget* SendWindow::BuildInputPage() {
     m_txtNote->setObjectName(QStringLiteral("txtFSInfo3"));
     m_txtNote->setTabChangesFocus(true);
     m_txtNote->installEventFilter(this);
-    connect(m_txtNote, &QPlainTextEdit::textChanged, this, [this] {
-        if (m_txtNote->toPlainText().size() > kNoteLimit) {
-            m_txtNote->setPlainText(m_txtNote->toPlainText().left(kNoteLimit));
-            m_txtNote->moveCursor(QTextCursor::End);
-        }
-    });
+    LimitLength(m_txtNote, kNoteLimit);
 
     m_picFileIcoSmall[1] = new QLabel(page);
     m_picFileIcoSmall[1]->setObjectName(QStringLiteral("picFileIcoSmall1"));
@@ -221,46 +171,14 @@ QWidget* SendWindow::BuildInputPage() {
     connect(m_cmdDo[3], &QPushButton::clicked, this, &SendWindow::SendClicked);
     connect(m_cmdDo[4], &QPushButton::clicked, this, &SendWindow::CancelClicked);
 
-    m_chkFSPW = new QCheckBox(QStringLiteral("使用验证码"), page);
-    m_chkFSPW->setObjectName(QStringLiteral("chkFSPW"));
-    m_txtFSPW = new QLineEdit(page);
-    m_txtFSPW->setObjectName(QStringLiteral("txtFSPW"));
-    m_txtFSPW->setMaxLength(15);
-    m_txtFSPW->setEchoMode(QLineEdit::Password);
-    m_txtFSPW->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
-    m_txtFSPW->setAttribute(Qt::WA_InputMethodEnabled, false);
-    m_txtFSPW->setVisible(false);
-    const QString codeTip = QStringLiteral("勾选并在这里输入对方设置的验证码");
-    m_chkFSPW->setToolTip(codeTip);
-    m_txtFSPW->setToolTip(codeTip);
-    connect(m_chkFSPW, &QCheckBox::clicked, this, &SendWindow::VerificationToggled);
+    m_code = new CodeRow(QStringLiteral("chkFSPW"), QStringLiteral("txtFSPW"), CodeRow::Look::Plain,
+                         page);
 
-    m_chkAutoTry = new QCheckBox(QStringLiteral("自动重试(次)"), page);
-    m_chkAutoTry->setObjectName(QStringLiteral("chkAutoTry"));
-    m_txtAutoTryNum = NumberBox(page, QStringLiteral("txtAutoTryNum"));
-    m_vsbAutoTry = Spinner(page, QStringLiteral("vsbAutoTry"), 2, 999);
-    m_vsbAutoTry->setValue(99);
-    m_txtAutoTryNum->setText(QStringLiteral("99"));
-    connect(m_chkAutoTry, &QCheckBox::clicked, this, &SendWindow::AutoRetryToggled);
-    connect(m_vsbAutoTry, &QScrollBar::valueChanged, this,
-            [this](int value) { m_txtAutoTryNum->setText(QString::number(value)); });
-    connect(m_txtAutoTryNum, &QLineEdit::textChanged, this, &SendWindow::SyncCountBox);
-
-    m_chkUseTime = new QCheckBox(QStringLiteral("定时发送在"), page);
-    m_chkUseTime->setObjectName(QStringLiteral("chkUseTime"));
-    connect(m_chkUseTime, &QCheckBox::clicked, this, &SendWindow::ScheduleToggled);
-    const char16_t* units[] = {u"", u"时", u"分"};
-    for (int index : {1, 2}) {
-        m_txtTime[index] = NumberBox(page, QStringLiteral("txtTime%1").arg(index));
-        m_vsrTime[index] =
-            Spinner(page, QStringLiteral("vsrTime%1").arg(index), 0, index == 1 ? 23 : 59);
-        m_lblTimeUnit[index] = new QLabel(QString::fromUtf16(units[index]), page);
-        m_txtTime[index]->setText(QStringLiteral("0"));
-        connect(m_vsrTime[index], &QScrollBar::valueChanged, this,
-                [this, index](int value) { m_txtTime[index]->setText(QString::number(value)); });
-        connect(m_txtTime[index], &QLineEdit::textChanged, this,
-                [this, index] { SyncTimeBox(index); });
-    }
+    m_retry = new RetryScheduleBox(
+        RetryScheduleBox::Arrangement::OneRow, [this] { return m_session.system().Now().time(); },
+        page);
+    connect(m_retry, &RetryScheduleBox::ScheduleToggled, this, &SendWindow::UpdateScheduleClock);
+    connect(m_retry, &RetryScheduleBox::ClockTicked, this, &SendWindow::ScheduleTick);
 
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("对方地址:"), page), 0, 0);
@@ -274,25 +192,6 @@ QWidget* SendWindow::BuildInputPage() {
     grid->addWidget(m_txtNote, 2, 2, 1, 2);
     grid->setColumnStretch(2, 1);
 
-    auto* code = new QHBoxLayout;
-    code->addWidget(m_chkFSPW);
-    code->addWidget(m_txtFSPW);
-    code->addStretch();
-
-    auto* retry = new QHBoxLayout;
-    retry->setSpacing(2);
-    retry->addWidget(m_chkAutoTry);
-    retry->addWidget(m_txtAutoTryNum);
-    retry->addWidget(m_vsbAutoTry);
-    retry->addSpacing(16);
-    retry->addWidget(m_chkUseTime);
-    for (int index : {1, 2}) {
-        retry->addWidget(m_txtTime[index]);
-        retry->addWidget(m_vsrTime[index]);
-        retry->addWidget(m_lblTimeUnit[index]);
-    }
-    retry->addStretch();
-
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(m_cmdDo[3]);
@@ -301,52 +200,10 @@ QWidget* SendWindow::BuildInputPage() {
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(grid, 1);
-    layout->addLayout(code);
-    layout->addLayout(retry);
+    layout->addWidget(m_code);
+    layout->addWidget(m_retry);
     layout->addLayout(buttons);
 
-    // The count box keeps its room while hidden, so ticking the box moves nothing beside it.
-    for (QWidget* box :
-         {static_cast<QWidget*>(m_txtAutoTryNum), static_cast<QWidget*>(m_vsbAutoTry)}) {
-        QSizePolicy policy = box->sizePolicy();
-        policy.setRetainSizeWhenHidden(true);
-        box->setSizePolicy(policy);
-        box->setVisible(false);
-    }
-    for (int index : {1, 2}) {
-        m_txtTime[index]->setVisible(false);
-        m_vsrTime[index]->setVisible(false);
-        m_lblTimeUnit[index]->setVisible(false);
-    }
-    return page;
-}
-
-QWidget* SendWindow::BuildConnectingPage() {
-    auto* page = new QWidget(m_pages);
-    const char16_t* steps[] = {u"", u"", u"连接成功,正在向对方发出请求...",
-                               u"对方已收到请求,正在等待其回应...", u""};
-    m_stepGrid = new QGridLayout;
-    m_stepGrid->setColumnMinimumWidth(0, 16);
-    for (int index = 1; index <= 4; ++index) {
-        m_lblLinkInfo[index] = new QLabel(QString::fromUtf16(steps[index]), page);
-        m_lblLinkInfo[index]->setObjectName(QStringLiteral("lblLinkInfo%1").arg(index));
-        m_stepGrid->addWidget(m_lblLinkInfo[index], index - 1, 1);
-    }
-    m_imgPro = new QLabel(page);
-    m_imgPro->setObjectName(QStringLiteral("imgPro"));
-    m_imgPro->setPixmap(PointerPicture());
-    m_stepGrid->addWidget(m_imgPro, 0, 0);
-    m_stepGrid->setColumnStretch(1, 1);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(m_cmdDo[4]);
-
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(12, 12, 0, 0);
-    layout->addLayout(m_stepGrid);
-    layout->addStretch();
-    layout->addLayout(buttons);
     return page;
 }
 
@@ -374,13 +231,8 @@ QWidget* SendWindow::BuildSendingPage() {
     }
     grid->setColumnStretch(1, 1);
 
-    m_picBox = new QWidget(page);
-    m_picBox->setObjectName(QStringLiteral("picBox"));
-    m_picBox->setFixedSize(TransferProgress::kBarWidth + 2, 14);
-    m_picBox->setStyleSheet(QStringLiteral("#picBox { border: 1px solid #808080; }"));
-    m_picBar = new QWidget(m_picBox);
-    m_picBar->setStyleSheet(QStringLiteral("background: #1060D0;"));
-    m_picBar->setGeometry(1, 1, 1, 12);
+    m_picBox = NewProgressBar(page, QStringLiteral("picBox"), TransferProgress::kBarWidth,
+                              QStringLiteral("#808080"), QStringLiteral("#1060D0"));
     auto* bar = new QHBoxLayout;
     bar->addWidget(m_picBox);
     bar->addWidget(m_lblSendProc[11]);
@@ -449,31 +301,7 @@ int SendWindow::CurrentPage() const {
 }
 
 void SendWindow::SetStep(int step) {
-    for (int index = 1; index <= 3; ++index) {
-        QFont font = m_lblLinkInfo[index]->font();
-        font.setBold(index == step);
-        m_lblLinkInfo[index]->setFont(font);
-        m_lblLinkInfo[index]->setVisible(index <= step);
-    }
-    m_stepGrid->removeWidget(m_imgPro);
-    m_stepGrid->addWidget(m_imgPro, step - 1, 0);
-}
-
-QString SendWindow::TextOf(const QString& objectName) const {
-    QObject* control = findChild<QObject*>(objectName);
-    if (auto* label = qobject_cast<QLabel*>(control))
-        return label->text();
-    if (auto* line = qobject_cast<QLineEdit*>(control))
-        return line->text();
-    if (auto* text = qobject_cast<QPlainTextEdit*>(control))
-        return ToWireText(text->toPlainText());
-    if (auto* button = qobject_cast<QPushButton*>(control))
-        return button->text();
-    return QString();
-}
-
-int SendWindow::ProgressWidth() const {
-    return m_picBar->width();
+    m_steps->SetStep(step);
 }
 
 // ---- Loading and showing ----
@@ -484,7 +312,7 @@ void SendWindow::RestoreInputs() {
         SettingsStore& store = m_session.store();
         m_txtFSInfo[1]->setText(ReadSetting(store, QStringLiteral("Address1")));
         m_txtFSInfo[2]->setText(ReadSetting(store, QStringLiteral("SendFilePath")));
-        m_txtNote->setPlainText(ToBoxText(ReadSetting(store, QStringLiteral("Message1"))));
+        m_txtNote->setPlainText(FromWireText(ReadSetting(store, QStringLiteral("Message1"))));
         FileBoxChanged();
     } else {
         m_picFileIcoSmall[1]->setPixmap(GenericFilePicture(16));
@@ -495,11 +323,7 @@ void SendWindow::RestoreInputs() {
 void SendWindow::ShowSendWindow() {
     if (!m_loaded)
         RestoreInputs();
-    show();
-    if (windowState() & Qt::WindowMinimized)
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-    raise();
-    activateWindow();
+    BringForward(this);
 }
 
 void SendWindow::TakePickedAddress(const QString& address) {
@@ -553,13 +377,9 @@ bool SendWindow::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     } else if (type == QEvent::FocusOut && watched == m_txtFSInfo[1]) {
-        const QString trimmed = TrimLines(m_txtFSInfo[1]->text());
-        if (trimmed != m_txtFSInfo[1]->text())
-            m_txtFSInfo[1]->setText(trimmed);
+        TrimLineBox(m_txtFSInfo[1]);
     } else if (type == QEvent::FocusOut && watched == m_txtNote) {
-        const QString trimmed = ToBoxText(TrimLines(NoteText()));
-        if (trimmed != m_txtNote->toPlainText())
-            m_txtNote->setPlainText(trimmed);
+        TrimNoteBox(m_txtNote);
     } else if (type == QEvent::MouseButtonDblClick && watched == m_picFileIcoSmall[1]) {
         FileIconDoubleClicked();
         return true;
@@ -577,14 +397,8 @@ QString SendWindow::NoteText() const {
 // ---- Page 1 ----
 
 void SendWindow::AddressBookClicked() {
-    ShowAddressPicker(
-        m_session, this, PickerPurpose::SendFile, [this](QWidget* owner, PickerPurpose purpose) {
-            if (m_picker)
-                m_picker->close();
-            m_picker = OpenAddressPicker(
-                m_session, owner, purpose,
-                [this](PickerPurpose, const QString& address) { TakePickedAddress(address); });
-        });
+    PickAddressFor(m_session, this, PickerPurpose::SendFile, m_picker,
+                   [this](const QString& address) { TakePickedAddress(address); });
 }
 
 void SendWindow::ChooseFileClicked() {
@@ -598,13 +412,6 @@ void SendWindow::ChooseFileClicked() {
 
 void SendWindow::CancelClicked() {
     m_engine.Cancel();
-}
-
-void SendWindow::VerificationToggled() {
-    const bool on = m_chkFSPW->isChecked();
-    m_txtFSPW->setVisible(on);
-    if (on)
-        m_txtFSPW->setFocus();
 }
 
 bool SendWindow::FileDropped(const QMimeData* data) {
@@ -695,8 +502,8 @@ void SendWindow::SendClicked() {
     request.typedAddress = m_txtFSInfo[1]->text();
     request.filePath = m_txtFSInfo[2]->text();
     request.note = NoteText();
-    const QString code = m_txtFSPW->text();
-    if (m_chkFSPW->isChecked() && !code.isEmpty())
+    const QString code = m_code->code();
+    if (m_code->ticked() && !code.isEmpty())
         request.verificationCode = code;
     if (m_session.settings.saveSendInfo1) {
         SettingsStore& store = m_session.store();
@@ -721,7 +528,7 @@ void SendWindow::FillSendingPage() {
     m_lblSendProc[6]->setText(FormatSizeWithBytes(qint32(progress.Position())));
     m_lblSendProc[8]->setText(progress.SpeedText());
     m_lblSendProc[10]->setText(progress.RemainingText());
-    m_picBar->setFixedWidth(progress.BarWidth());
+    m_picBox->setValue(progress.BarWidth());
     m_lblSendProc[11]->setText(progress.PercentText());
 }
 
@@ -730,8 +537,8 @@ void SendWindow::UpdateProgress() {
     if (progress.Total() <= 0)
         return;
     const int width = progress.BarWidth();
-    if (width != m_picBar->width())
-        m_picBar->setFixedWidth(width);
+    if (width != m_picBox->value())
+        m_picBox->setValue(width);
     m_lblSendProc[11]->setText(progress.PercentText());
     m_lblSendProc[6]->setText(progress.BytesText());
 }
@@ -761,7 +568,7 @@ void SendWindow::ShowLinkMessage(const QString& text) {
 
 void SendWindow::ShowOutcome(int page, const QString& line, const QString& note) {
     if (page == PageFinished) {
-        m_lblSendFinish->setText(ToBoxText(line));
+        m_lblSendFinish->setText(FromWireText(line));
     } else {
         QLabel* label = page == PageRefused       ? m_lblRefuRecv[1]
                         : page == PageAutoRefused ? m_lblAutoRefuRecv[1]
@@ -770,7 +577,7 @@ void SendWindow::ShowOutcome(int page, const QString& line, const QString& note)
                               : page == PageAutoRefused ? m_txtAutoRefuRecv
                                                         : m_txtCanclRecv;
         label->setText(line);
-        box->setPlainText(ToBoxText(note));
+        box->setPlainText(FromWireText(note));
     }
     ShowPage(page);
     ActivateWindow(this);
@@ -785,72 +592,19 @@ void SendWindow::ReceiverClicked() {
 }
 
 void SendWindow::PassRetryPolicy() {
-    m_engine.SetRetryPolicy(m_chkAutoTry->isChecked(), m_txtAutoTryNum->text().toInt());
+    m_engine.SetRetryPolicy(m_retry->autoRetry(), m_retry->retryLimit());
 }
 
-// ---- Retry count and scheduled send ----
-
-void SendWindow::AutoRetryToggled() {
-    const bool on = m_chkAutoTry->isChecked();
-    PassRetryPolicy();
-    m_txtAutoTryNum->setVisible(on);
-    m_vsbAutoTry->setVisible(on);
-    if (on)
-        m_txtAutoTryNum->setFocus();
-}
-
-void SendWindow::SyncCountBox() {
-    bool ok = false;
-    const int value = m_txtAutoTryNum->text().toInt(&ok);
-    if (ok && value > 1 && value <= m_vsbAutoTry->maximum()) {
-        m_vsbAutoTry->setValue(value);
-    } else {
-        m_txtAutoTryNum->setText(QString::number(m_vsbAutoTry->value()));
-    }
-}
-
-void SendWindow::SyncTimeBox(int index) {
-    bool ok = false;
-    const int value = m_txtTime[index]->text().toInt(&ok);
-    if (ok && value >= 0 && value <= m_vsrTime[index]->maximum()) {
-        m_vsrTime[index]->setValue(value);
-    } else {
-        m_txtTime[index]->setText(QString::number(m_vsrTime[index]->value()));
-    }
-}
-
-void SendWindow::ScheduleToggled() {
-    const bool on = m_chkUseTime->isChecked();
-    if (on) {
-        const QTime now = m_session.system().Now().time();
-        m_txtTime[1]->setText(QString::number(now.hour()));
-        m_txtTime[2]->setText(QString::number(now.minute() - 1));
-    }
-    for (int index : {1, 2}) {
-        m_txtTime[index]->setVisible(on);
-        m_vsrTime[index]->setVisible(on);
-        m_lblTimeUnit[index]->setVisible(on);
-    }
-    if (on)
-        m_txtTime[1]->setFocus();
-    UpdateScheduleClock();
-}
+// ---- Scheduled send ----
 
 void SendWindow::UpdateScheduleClock() {
-    const bool run = m_chkUseTime->isChecked() && !m_session.activity.sendWindowSending();
-    if (run && !m_timSend.isActive()) {
-        m_timSend.start();
-    } else if (!run) {
-        m_timSend.stop();
-    }
+    m_retry->RunClock(m_retry->scheduled() && !m_session.activity.sendWindowSending());
 }
 
 void SendWindow::ScheduleTick() {
-    const QTime now = m_session.system().Now().time();
-    if (m_txtTime[1]->text().toInt() != now.hour() || m_txtTime[2]->text().toInt() != now.minute())
+    if (!m_retry->IsDue())
         return;
-    m_chkUseTime->setChecked(false);
-    ScheduleToggled();
+    m_retry->ClearSchedule();
     SendClicked();
 }
 

@@ -7,21 +7,22 @@
 #include <array>
 
 #include "address/AddressPicker.h"
+#include "common/RetryScheduleBox.h"
 #include "transfer/FileSendEngine.h"
 
-class QCheckBox;
-class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QMimeData;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
-class QScrollBar;
 class QStackedWidget;
 
 namespace tvx {
 
 struct Session;
+class CodeRow;
+class ConnectingPage;
 class FileInfoTip;
 
 // The send window: the view of a FileSendEngine. It takes the address, the file and the note,
@@ -62,9 +63,6 @@ public:
     void CancelClicked();         // while connecting or waiting for the answer
     void CancelSendingClicked();  // "取消发送": asks, then cancels the running transfer
     void ResultConfirmed();       // "确定" of pages 4 to 7
-    void VerificationToggled();
-    void AutoRetryToggled();
-    void ScheduleToggled();
     void FileIconDoubleClicked();
     void ReceiverClicked();
     // A drop on the file box: the first item unless it is a folder. True when taken.
@@ -89,27 +87,12 @@ public:
     int DataKey() const { return m_engine.dataKey(); }
     int RetryCount() const { return m_engine.retryCount(); }
     int StallTicks() const { return m_engine.progress().StallTicks(); }
-    int ProgressWidth() const;
     bool WaitCounterRunning() const { return m_engine.waitCounterRunning(); }
     bool SpeedTickRunning() const { return m_engine.speedTickRunning(); }
-    bool ScheduleClockRunning() const { return m_timSend.isActive(); }
+    bool ScheduleClockRunning() const { return m_retry->clockRunning(); }
     bool FileInfoTipPolling() const { return m_timFileInfoTip.isActive(); }
     FileInfoTip* Tip() const { return m_tip; }
     AddressPicker* Picker() const { return m_picker; }
-
-    QLineEdit* txtFSInfo(int index) const { return m_txtFSInfo[index]; }  // 1 address, 2 file
-    QPlainTextEdit* txtNote() const { return m_txtNote; }                 // box 3
-    QCheckBox* chkFSPW() const { return m_chkFSPW; }
-    QLineEdit* txtFSPW() const { return m_txtFSPW; }
-    QCheckBox* chkAutoTry() const { return m_chkAutoTry; }
-    QLineEdit* txtAutoTryNum() const { return m_txtAutoTryNum; }
-    QScrollBar* vsbAutoTry() const { return m_vsbAutoTry; }
-    QCheckBox* chkUseTime() const { return m_chkUseTime; }
-    QLineEdit* txtTime(int index) const { return m_txtTime[index]; }
-    QScrollBar* vsrTime(int index) const { return m_vsrTime[index]; }
-    QLineEdit* txtCancelSend() const { return m_txtCancelSend; }
-    // Text of a label or box by object name (tests and screenshots).
-    QString TextOf(const QString& objectName) const;
 
 signals:
     // A chunk of the file has been read and is about to go to the data connection (the
@@ -124,7 +107,6 @@ protected:
 private:
     void BuildPages();
     QWidget* BuildInputPage();
-    QWidget* BuildConnectingPage();
     QWidget* BuildSendingPage();
     QWidget* BuildResultPage(int page, QLabel*& line, const QString& noteLabel,
                              QPlainTextEdit*& note, QPushButton*& button, const QString& name);
@@ -141,8 +123,6 @@ private:
     void PassRetryPolicy();
 
     void FileBoxChanged();
-    void SyncCountBox();
-    void SyncTimeBox(int index);
     void UpdateScheduleClock();
     QString NoteText() const;
 
@@ -157,23 +137,14 @@ private:
     std::array<QLineEdit*, 3> m_txtFSInfo{};
     QPlainTextEdit* m_txtNote;
     std::array<QLabel*, 2> m_picFileIcoSmall{};
-    QCheckBox* m_chkFSPW;
-    QLineEdit* m_txtFSPW;
+    CodeRow* m_code;
     std::array<QPushButton*, 5> m_cmdDo{};
-    QCheckBox* m_chkAutoTry;
-    QLineEdit* m_txtAutoTryNum;
-    QScrollBar* m_vsbAutoTry;
-    QCheckBox* m_chkUseTime;
-    std::array<QLineEdit*, 3> m_txtTime{};
-    std::array<QScrollBar*, 3> m_vsrTime{};
-    std::array<QLabel*, 3> m_lblTimeUnit{};
+    RetryScheduleBox* m_retry;
     std::array<QLabel*, 3> m_lblFSTip{};
     std::array<QLabel*, 5> m_lblLinkInfo{};
-    QGridLayout* m_stepGrid;
-    QLabel* m_imgPro;
+    ConnectingPage* m_steps;
     std::array<QLabel*, 12> m_lblSendProc{};
-    QWidget* m_picBox;
-    QWidget* m_picBar;
+    QProgressBar* m_picBox;
     QLineEdit* m_txtCancelSend;
     QPushButton* m_cmdSendProc;
     QLabel* m_lblSendFinish;
@@ -190,7 +161,6 @@ private:
     FileInfoTip* m_tip;
     QPointer<AddressPicker> m_picker;
 
-    QTimer m_timSend;
     QTimer m_timFileInfoTip;
 };
 
