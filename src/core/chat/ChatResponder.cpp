@@ -93,6 +93,10 @@ void ChatResponder::Shutdown() {
     m_phase = Phase::Listening;
 }
 
+void ChatResponder::InvitationSeen() {
+    m_session.activity.SetInvitationWaiting(false);
+}
+
 void ChatResponder::ResetResponder() {
     m_link.Reset();
 }

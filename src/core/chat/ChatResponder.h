@@ -71,6 +71,9 @@ public:
     void Leave();
     // Closes the connection, clears the state and listens again.
     void ResetResponder();
+    // The user has seen the waiting invitation (the window came up): it no longer calls for
+    // attention, though it still waits for an answer.
+    void InvitationSeen();
 
     // ---- State the window reads ----
 

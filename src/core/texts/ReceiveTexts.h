@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+#include "platform/SocketErrors.h"
+#include "texts/UserMessage.h"
+#include "transfer/FileReceiveEngine.h"
+
+namespace tvx {
+
+// The receiving side's words: what the main window's page, the chat accept window and the
+// receive command show for the engines' outcomes.
+
+// The message for an outcome that is reported (Received and SenderCancelled have their pages
+// and lines of their own and give an empty message).
+UserMessage ReceiveMessage(const ReceiveOutcome& outcome);
+
+// A listener could not be started (file or chat ports); the program ends after it.
+UserMessage ListenerFailureMessage(SocketError error);
+
+// "The sender cancelled the file ..., so much has been received."
+QString SenderCancelledLine(const QString& peerName, const QString& fileName, double share);
+
+// A note as shown: "(无)" when it holds nothing but spaces.
+QString NoteOrNone(const QString& note);
+
+}  // namespace tvx
