@@ -19,6 +19,10 @@ QString WriteErrorText(const QString& reason) {
     return reason.isEmpty() ? text : text + kParagraph + reason;
 }
 
+QString UnknownNetworkErrorText() {
+    return QStringLiteral("网络连接发生未知错误而断开。");
+}
+
 }  // namespace
 
 UserMessage ReceiveMessage(const ReceiveOutcome& outcome) {
@@ -46,12 +50,26 @@ UserMessage ReceiveMessage(const ReceiveOutcome& outcome) {
             return Error(QStringLiteral("无法与 ") + outcome.peerName +
                          QStringLiteral(" 继续接收") + ConnectionLostReasons());
         case K::NetworkError:
-            return Error(QStringLiteral("网络连接发生未知错误而断开。"));
+            return Error(UnknownNetworkErrorText());
         case K::Stalled:
             return Error(QStringLiteral("超时:无法与'") + outcome.peerName +
                          QStringLiteral("'继续接收") + ConnectionLostReasons());
         case K::ListenerFailed:
             return ListenerFailureMessage(outcome.socketError);
+        case K::HistoryNotWritten:
+            return UserMessage{MessageKind::Warning, outcome.systemError, false};
+    }
+    return UserMessage{};
+}
+
+UserMessage ChatAnswerMessage(const ChatAnswerOutcome& outcome) {
+    using K = ChatAnswerOutcome::Kind;
+    switch (outcome.kind) {
+        case K::ConnectionLost:
+            return Error(QStringLiteral("无法与 ") + outcome.peerName +
+                         QStringLiteral(" 继续交流") + ConnectionLostReasons());
+        case K::NetworkError:
+            return Error(UnknownNetworkErrorText());
         case K::HistoryNotWritten:
             return UserMessage{MessageKind::Warning, outcome.systemError, false};
     }
@@ -71,7 +89,11 @@ QString SenderCancelledLine(const QString& peerName, const QString& fileName, do
 }
 
 QString NoteOrNone(const QString& note) {
-    return TrimSpaces(note).isEmpty() ? QStringLiteral("(无)") : note;
+    return TrimSpaces(note).isEmpty() ? EmptyNoteText() : note;
+}
+
+QString EmptyNoteText() {
+    return QStringLiteral("(无)");
 }
 
 }  // namespace tvx

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "chat/ChatResponder.h"
 #include "platform/SocketErrors.h"
 #include "texts/UserMessage.h"
 #include "transfer/FileReceiveEngine.h"
@@ -15,13 +16,18 @@ namespace tvx {
 // and lines of their own and give an empty message).
 UserMessage ReceiveMessage(const ReceiveOutcome& outcome);
 
+// The message for what the answering side of a chat reports.
+UserMessage ChatAnswerMessage(const ChatAnswerOutcome& outcome);
+
 // A listener could not be started (file or chat ports); the program ends after it.
 UserMessage ListenerFailureMessage(SocketError error);
 
 // "The sender cancelled the file ..., so much has been received."
 QString SenderCancelledLine(const QString& peerName, const QString& fileName, double share);
 
-// A note as shown: "(无)" when it holds nothing but spaces.
+// A note as shown: EmptyNoteText() when it holds nothing but spaces.
 QString NoteOrNone(const QString& note);
+// What stands for a note or invitation text that holds nothing.
+QString EmptyNoteText();
 
 }  // namespace tvx
