@@ -130,6 +130,7 @@ TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
         EXPECT_EQ(engine.HeldLength(), 400);
         ASSERT_TRUE(
             engine.Accept(engine.OfferKey(), FileReceiveEngine::Start::AfterHeldBytes, false));
+        EXPECT_EQ(engine.phase(), FileReceiveEngine::Phase::Receiving);
         EXPECT_TRUE(rig.receiver.session.activity.mainWindowReceiving());
         ASSERT_TRUE(sender.WaitForAnswer());
         EXPECT_EQ(sender.answers[0].second, QStringLiteral("400"));
@@ -147,6 +148,7 @@ TEST(FileReceiveEngine, DecisionsAreCallsAndOutcomesAreSignals) {
         EXPECT_EQ(ReadAll(target), content);
         EXPECT_FALSE(QFile::exists(target + QStringLiteral(".tvx")));
         EXPECT_FALSE(rig.receiver.session.activity.mainWindowReceiving());
+        EXPECT_EQ(engine.phase(), FileReceiveEngine::Phase::Finishing);
     }
     {
         // The sender's cancel reaches the user as the share held and its note.

@@ -108,18 +108,14 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
                      [&](const TransferProgress& p) { progress.Update(p); });
     QObject::connect(&engine, &FileReceiveEngine::SpeedMeasured, &loop,
                      [&](const TransferProgress& p) { progress.Update(p); });
-    QObject::connect(
-        &engine, &FileReceiveEngine::Received, &loop,
-        [&](const QString& targetPath, qint64 elapsedSeconds, bool) {
-            progress.End();
-            output.Message(QStringLiteral("文件已成功从 ") + engine.PeerNickName() +
-                           QStringLiteral(" 接收。") + QStringLiteral("\r\n") +
-                           QStringLiteral("保存到 ") + targetPath + QStringLiteral("\r\n") +
-                           QStringLiteral("完成时间 ") +
-                           session.system().Now().time().toString(QStringLiteral("H:mm:ss")) +
-                           QStringLiteral(" ,用时 ") + FormatDuration(qint32(elapsedSeconds)) +
-                           QStringLiteral("。"));
-        });
+    QObject::connect(&engine, &FileReceiveEngine::Received, &loop,
+                     [&](const QString& targetPath, qint64 elapsedSeconds, bool) {
+                         progress.End();
+                         output.Message(ReceivedText(
+                             engine.PeerNickName(), targetPath,
+                             session.system().Now().time().toString(QStringLiteral("H:mm:ss")),
+                             elapsedSeconds, QStringLiteral("\r\n")));
+                     });
     QObject::connect(&engine, &FileReceiveEngine::SenderCancelled, &loop,
                      [&](const QString& note, double ratio) {
                          progress.End();

@@ -28,7 +28,6 @@ QString UnknownNetworkErrorText() {
 UserMessage ReceiveMessage(const ReceiveOutcome& outcome) {
     using K = ReceiveOutcome::Kind;
     switch (outcome.kind) {
-        case K::Received:
         case K::SenderCancelled:
             return UserMessage{};
         case K::WriteFailed:
@@ -86,6 +85,14 @@ QString SenderCancelledLine(const QString& peerName, const QString& fileName, do
     return QStringLiteral("对方用户 ") + peerName + QStringLiteral(" 取消发送文件") +
            QLatin1Char('"') + fileName + QLatin1Char('"') + QStringLiteral(",目前已接收 ") +
            PercentText(share) + QStringLiteral(" 。");
+}
+
+QString ReceivedText(const QString& peerName, const QString& path, const QString& finishTime,
+                     qint64 elapsedSeconds, const QString& lineBreak) {
+    return QStringLiteral("文件已成功从 ") + peerName + QStringLiteral(" 接收。") + lineBreak +
+           QStringLiteral("保存到 ") + path + lineBreak + QStringLiteral("完成时间 ") + finishTime +
+           QStringLiteral(" ,用时 ") + FormatDuration(qint32(elapsedSeconds)) +
+           QStringLiteral("。");
 }
 
 QString NoteOrNone(const QString& note) {

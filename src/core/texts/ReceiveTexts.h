@@ -12,8 +12,8 @@ namespace tvx {
 // The receiving side's words: what the main window's page, the chat accept window and the
 // receive command show for the engines' outcomes.
 
-// The message for an outcome that is reported (Received and SenderCancelled have their pages
-// and lines of their own and give an empty message).
+// The message for an outcome that is reported (SenderCancelled has its page and lines of its
+// own and gives an empty message).
 UserMessage ReceiveMessage(const ReceiveOutcome& outcome);
 
 // The message for what the answering side of a chat reports.
@@ -24,6 +24,11 @@ UserMessage ListenerFailureMessage(SocketError error);
 
 // "The sender cancelled the file ..., so much has been received."
 QString SenderCancelledLine(const QString& peerName, const QString& fileName, double share);
+
+// A file received whole: from whom, where it went, when it finished (H:mm:ss) and how long
+// it took; lineBreak separates the three parts.
+QString ReceivedText(const QString& peerName, const QString& path, const QString& finishTime,
+                     qint64 elapsedSeconds, const QString& lineBreak);
 
 // A note as shown: EmptyNoteText() when it holds nothing but spaces.
 QString NoteOrNone(const QString& note);

@@ -28,7 +28,6 @@ struct Session;
 // make the words (texts/ReceiveTexts.h).
 struct ReceiveOutcome {
     enum class Kind {
-        Received,               // path: the file, complete
         SenderCancelled,        // note and share: what the sender wrote, how much is held
         WriteFailed,            // path: the temporary file; systemError when the system said why
         TooManyBytes,           // the sender sent beyond the offered length
@@ -42,7 +41,7 @@ struct ReceiveOutcome {
         ListenerFailed,         // socketError: the ports cannot be had; the program ends
         HistoryNotWritten,      // systemError: the records' own report
     };
-    Kind kind = Kind::Received;
+    Kind kind = Kind::WriteFailed;
     QString path;
     QString systemError;
     SocketError socketError = SocketError::None;

@@ -466,12 +466,9 @@ void ReceiverPage::ShowSpeed(const TransferProgress& progress) {
 
 void ReceiverPage::ShowFinished(const QString& targetPath, qint64 elapsedSeconds, bool openWanted) {
     SetLabel("lblDoneText",
-             QStringLiteral("文件已成功从 ") + m_engine.PeerNickName() + QStringLiteral(" 接收。") +
-                 QStringLiteral("\n\n") + QStringLiteral("保存到 ") + targetPath +
-                 QStringLiteral("\n\n") + QStringLiteral("完成时间 ") +
-                 m_session.system().Now().time().toString(QStringLiteral("H:mm:ss")) +
-                 QStringLiteral(" ,用时 ") + FormatDuration(qint32(elapsedSeconds)) +
-                 QStringLiteral("。"));
+             ReceivedText(m_engine.PeerNickName(), targetPath,
+                          m_session.system().Now().time().toString(QStringLiteral("H:mm:ss")),
+                          elapsedSeconds, QStringLiteral("\n\n")));
     ShowPage(PageFinished);
     ActivateWindow(m_window);
     if (openWanted) {
