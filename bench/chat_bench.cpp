@@ -23,6 +23,7 @@
 #include "common/Messages.h"
 #include "platform/Platform.h"
 #include "session/Session.h"
+#include "texts/ReceiveTexts.h"
 
 namespace tvx {
 namespace {
@@ -112,8 +113,7 @@ int main(int argc, char** argv) {
                          std::fprintf(stderr, "inviter: %s\n", qPrintable(text));
                      });
     QObject::connect(&responder, &ChatResponder::ListenerFailed, &responder, [](SocketError error) {
-        std::fprintf(stderr, "responder: %s\n",
-                     qPrintable(ChatResponder::ListenerFailureText(error)));
+        std::fprintf(stderr, "responder: %s\n", qPrintable(ListenerFailureMessage(error).text));
     });
     if (!responder.Load())
         return 1;

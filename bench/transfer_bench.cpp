@@ -61,6 +61,7 @@
 #include "platform/System.h"
 #include "protocol/PeerMessages.h"
 #include "session/Session.h"
+#include "texts/ReceiveTexts.h"
 #include "transfer/FileReceiveEngine.h"
 #include "transfer/FileSendEngine.h"
 
@@ -410,10 +411,13 @@ int RunReceiver(int argc, char** argv) {
         if (received)
             app.quit();
     });
-    QObject::connect(&engine, &tvx::FileReceiveEngine::Failure, &app, [&](const QString& text) {
-        std::fprintf(stderr, "receiver: %s\n", qPrintable(text));
-        app.exit(1);
-    });
+    QObject::connect(
+        &engine, &tvx::FileReceiveEngine::Reported, &app, [&](const tvx::ReceiveOutcome& outcome) {
+            if (outcome.kind == tvx::ReceiveOutcome::Kind::HistoryNotWritten)
+                return;
+            std::fprintf(stderr, "receiver: %s\n", qPrintable(tvx::ReceiveMessage(outcome).text));
+            app.exit(1);
+        });
     QTimer::singleShot(kChildTimeoutMs, &app, [&] { app.exit(1); });
     if (!engine.StartFileListener())
         return 1;

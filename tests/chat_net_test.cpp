@@ -75,7 +75,6 @@ struct InviterLog {
 // Everything the responder tells its window.
 struct ResponderLog {
     explicit ResponderLog(ChatResponder& r) {
-        QObject::connect(&r, &ChatResponder::PageChanged, &context, [this](int p) { pages << p; });
         QObject::connect(&r, &ChatResponder::InvitationReceived, &context,
                          [this](const QString& text, const QString&) { invitations << text; });
         QObject::connect(&r, &ChatResponder::CountDown, &context,
@@ -88,22 +87,20 @@ struct ResponderLog {
                          [this](const QString& text) { texts << text; });
         QObject::connect(&r, &ChatResponder::PeerLeftChat, &context, [this] { ++peerLeft; });
         QObject::connect(&r, &ChatResponder::ConnectionLost, &context, [this] { ++lost; });
-        QObject::connect(&r, &ChatResponder::Failure, &context,
-                         [this](MessageKind kind, const QString& text, bool modal) {
-                             failures << Shown{kind, text, modal};
-                         });
+        QObject::connect(&r, &ChatResponder::Reported, &context,
+                         [this](const ChatAnswerOutcome& outcome) { failures << outcome; });
         QObject::connect(&r, &ChatResponder::ResetDone, &context,
                          [this](bool keep) { resets << keep; });
         QObject::connect(&r, &ChatResponder::ListenerFailed, &context,
                          [this](SocketError error) { listenerFailures << error; });
     }
     QObject context;
-    QList<int> pages, countDown;
+    QList<int> countDown;
     QList<SocketError> listenerFailures;
     QStringList invitations, texts;
     QList<bool> entered, resets;
     int expired = 0, blinks = 0, peerLeft = 0, lost = 0;
-    QList<Shown> failures;
+    QList<ChatAnswerOutcome> failures;
 };
 
 class ChatNet : public ::testing::Test {
@@ -153,7 +150,7 @@ TEST_F(ChatNet, InvitationByIpv4AcceptedTextsKeepTheirStyleAndTheUsersLeaveIsNot
     EXPECT_EQ(in.status.last(), QStringLiteral("(已等待 0 秒)"));
     EXPECT_EQ(inviter.phase(), ChatInviter::Phase::Inviting);
     EXPECT_EQ(out.invitations, QStringList{QStringLiteral("聊聊?")});
-    EXPECT_EQ(out.pages, QList<int>{ChatResponder::PageInvitation});
+    EXPECT_EQ(responder.phase(), ChatResponder::Phase::Invited);
     EXPECT_EQ(out.countDown, QList<int>{60});
     EXPECT_EQ(out.blinks, 1);
     EXPECT_TRUE(answerer.session.activity.invitationWaiting());
@@ -175,7 +172,7 @@ TEST_F(ChatNet, InvitationByIpv4AcceptedTextsKeepTheirStyleAndTheUsersLeaveIsNot
     EXPECT_FALSE(in.acceptedAutomatically);
     EXPECT_EQ(in.pages.last(), int(ChatInviter::PageChat));
     EXPECT_EQ(out.entered, QList<bool>{false});
-    EXPECT_EQ(out.pages.last(), int(ChatResponder::PageChat));
+    EXPECT_EQ(responder.phase(), ChatResponder::Phase::Chatting);
     EXPECT_TRUE(answerer.session.activity.acceptWindowChatting());
     EXPECT_FALSE(answerer.session.activity.invitationWaiting());
 
@@ -468,9 +465,9 @@ TEST_F(ChatNet, ConnectionLostDuringTheChatIsReportedOnEachSide) {
     emit responder.link().socket().Error(SocketError::ConnectionAborted);
     EXPECT_EQ(out.lost, 1);
     ASSERT_EQ(out.failures.size(), 1);
-    EXPECT_EQ(out.failures[0].text,
-              QStringLiteral("无法与 小明 继续交流,原因可能是:\r\n\r\n-网络突然断开\r\n-"
-                             "对方中途退出Tolvex\r\n-其它意外原因导致连接中断"));
+    EXPECT_EQ(out.failures[0].kind, ChatAnswerOutcome::Kind::ConnectionLost);
+    EXPECT_EQ(out.failures[0].socketError, SocketError::ConnectionAborted);
+    EXPECT_EQ(out.failures[0].peerName, QStringLiteral("小明"));
     EXPECT_EQ(out.resets.last(), true);
     EXPECT_EQ(responder.link().state(), PeerLink::State::Listening);
     EXPECT_FALSE(answerer.session.activity.acceptWindowChatting());
@@ -558,10 +555,6 @@ TEST_F(ChatNet, RetriesAgainstNobodyListeningAndTheHandshakeDeadline) {
     ASSERT_EQ(squatter.Listen(), SocketError::None);
     EXPECT_FALSE(responder.Load());
     EXPECT_EQ(out.listenerFailures, QList<SocketError>{SocketError::AddressInUse});
-    EXPECT_EQ(ChatResponder::ListenerFailureText(SocketError::AddressInUse),
-              QStringLiteral("Tolvex不能运行:端口已被其它程序使用。"));
-    EXPECT_EQ(ChatResponder::ListenerFailureText(SocketError::AddressNotAvailable),
-              QStringLiteral("错误:Tolvex无法初始化网络。"));
 }
 
 // The chat keys were never read, so a blocked file sender got no note. The chat responder's

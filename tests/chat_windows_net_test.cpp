@@ -506,6 +506,40 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageInput);
 }
 
+// What the responder reports shows in the accept window's boxes with today's texts.
+TEST(ChatListener, ReportedOutcomesShowTheirMessages) {
+    TestPeer peer(kAnswererAddress, QStringLiteral("小红"));
+    ASSERT_TRUE(peer.Start());
+    ChatAcceptWindow* accept = peer.mainWindow->AcceptWindow();
+    ASSERT_NE(accept, nullptr);
+    using K = ChatAnswerOutcome::Kind;
+    const struct {
+        K kind;
+        QString text;
+        MessageStyle style;
+    } cases[] = {
+        {K::ConnectionLost,
+         QStringLiteral("无法与 小明 继续交流,原因可能是:\r\n\r\n-网络突然断开\r\n-"
+                        "对方中途退出Tolvex\r\n-其它意外原因导致连接中断"),
+         MessageStyleOf(MessageKind::Error, true)},
+        {K::NetworkError, QStringLiteral("网络连接发生未知错误而断开。"),
+         MessageStyleOf(MessageKind::Error, true)},
+        {K::HistoryNotWritten, QStringLiteral("history: disk full"),
+         MessageStyleOf(MessageKind::Warning, false)},
+    };
+    for (const auto& c : cases) {
+        ChatAnswerOutcome outcome;
+        outcome.kind = c.kind;
+        outcome.peerName = QStringLiteral("小明");
+        outcome.systemError = QStringLiteral("history: disk full");
+        emit accept->Responder().Reported(outcome);
+        ASSERT_FALSE(peer.fake.messageBox->shown.isEmpty());
+        EXPECT_EQ(peer.fake.messageBox->shown.last().text, c.text);
+        EXPECT_EQ(peer.fake.messageBox->shown.last().style, c.style);
+        EXPECT_EQ(peer.fake.messageBox->shown.last().owner, accept);
+    }
+}
+
 TEST(ChatListener, PortInUseEndsTheProgramWithTheMainWindowsMessage) {
     Socket squatter;
     ASSERT_EQ(squatter.Bind(kAnswererAddress, kChatPort), SocketError::None);

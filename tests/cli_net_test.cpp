@@ -328,6 +328,13 @@ TEST_F(CommandLine, CtrlCSaysTheSendWasCancelledOrThePartialFileKept) {
 
 TEST_F(CommandLine, ReceiveNeedsThePortsAndRefusesAWrongCode) {
     {
+        // A folder that is not there is a local file's failure, before any port is taken.
+        auto receive = Run(kAnswererAddress, {QStringLiteral("receive"), QStringLiteral("--to"),
+                                              received.filePath(QStringLiteral("none"))});
+        EXPECT_EQ(receive->Finish(), 4);
+        EXPECT_EQ(receive->Err(), QStringLiteral("无法自动接收文件:保存文件的位置不存在。\n"));
+    }
+    {
         TestPeer desktop{kAnswererAddress, QStringLiteral("小红")};
         ASSERT_TRUE(desktop.Start());
         auto receive = Run(kAnswererAddress, {QStringLiteral("receive")});

@@ -103,6 +103,67 @@ TEST(ReceiverPage, PortInUseEndsTheProgramWithItsMessage) {
     EXPECT_FALSE(rig.receiver.fake.tray->shown);
 }
 
+// Every reported outcome shows its text in its box; the engine tests assert the outcomes.
+TEST(ReceiverPage, OutcomesShowTheirMessages) {
+    ReceiverRig rig;
+    ASSERT_TRUE(rig.Start());
+    using K = ReceiveOutcome::Kind;
+    const QString reasons = QStringLiteral(
+        ",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出Tolvex\r\n-其它意外原因导致连接中断");
+    const QString writeError = QStringLiteral("无法继续接收:写入文件时发生错误。");
+    const struct {
+        K kind;
+        QString path, systemError;
+        SocketError socketError;
+        QString text;
+        MessageStyle style;
+    } cases[] = {
+        {K::WriteFailed, "/d/a.tvx", "No space left on device", SocketError::None,
+         writeError + "\r\n\r\nNo space left on device", MessageStyleOf(MessageKind::Error, true)},
+        {K::TooManyBytes, "/d/a.tvx", "", SocketError::None, writeError,
+         MessageStyleOf(MessageKind::Error, true)},
+        {K::RenameFailed, "/d/a.tvx", "", SocketError::None, writeError,
+         MessageStyleOf(MessageKind::Error, true)},
+        {K::ReplaceFailedRenamed, "/d/a", "", SocketError::None,
+         QStringLiteral("覆盖下列文件时发生错误,接收的文件将自动更名...\r\n\r\n/d/a"),
+         MessageStyleOf(MessageKind::Warning, true)},
+        {K::TempFileNotReplaced, "/d/a.tvx", "", SocketError::None,
+         QStringLiteral("覆盖下列临时tvx文件时发生错误。\r\n\r\n/d/a.tvx"),
+         MessageStyleOf(MessageKind::Error, true)},
+        {K::AutoSaveFolderMissing, "/d", "", SocketError::None,
+         QStringLiteral("无法自动接收文件:保存文件的位置不存在。"),
+         MessageStyleOf(MessageKind::Error, true)},
+        {K::ConnectionLost, "", "", SocketError::ConnectionReset,
+         QStringLiteral("无法与 小明 继续接收") + reasons,
+         MessageStyleOf(MessageKind::Error, true)},
+        {K::NetworkError, "", "", SocketError::TimedOut,
+         QStringLiteral("网络连接发生未知错误而断开。"), MessageStyleOf(MessageKind::Error, true)},
+        {K::Stalled, "", "", SocketError::None,
+         QStringLiteral("超时:无法与'小明'继续接收") + reasons,
+         MessageStyleOf(MessageKind::Error, true)},
+        {K::ListenerFailed, "", "", SocketError::AddressNotAvailable,
+         QStringLiteral("错误:Tolvex无法初始化网络。"), MessageStyleOf(MessageKind::Error, true)},
+        {K::HistoryNotWritten, "", "history: disk full", SocketError::None,
+         QStringLiteral("history: disk full"), MessageStyleOf(MessageKind::Warning, false)},
+    };
+    QSignalSpy listenerFailed(&rig.receiver.receiver(), &ReceiverPage::ListenerFailed);
+    for (const auto& c : cases) {
+        ReceiveOutcome outcome;
+        outcome.kind = c.kind;
+        outcome.path = c.path;
+        outcome.systemError = c.systemError;
+        outcome.socketError = c.socketError;
+        outcome.peerName = QStringLiteral("小明");
+        emit rig.receiver.receiver().Engine().Reported(outcome);
+        ASSERT_FALSE(rig.receiver.fake.messageBox->shown.isEmpty());
+        EXPECT_EQ(rig.Messages().last(), c.text);
+        EXPECT_EQ(rig.receiver.fake.messageBox->shown.last().style, c.style)
+            << c.text.toStdString();
+    }
+    EXPECT_EQ(rig.Messages().size(), int(std::size(cases)));
+    EXPECT_EQ(listenerFailed.count(), 1);
+}
+
 TEST(ReceiverPage, AutomaticReceivingNumbersOrOverwrites) {
     ReceiverRig rig;
     rig.receiver.ReceiveAutomatically(false);

@@ -12,6 +12,7 @@
 #include "common/Text.h"
 #include "platform/Headless.h"
 #include "session/Session.h"
+#include "texts/ReceiveTexts.h"
 #include "transfer/FileReceiveEngine.h"
 #include "transfer/ReceiveRules.h"
 
@@ -19,8 +20,16 @@ namespace tvx {
 
 namespace {
 
-QString NoteText(const QString& note) {
-    return TrimSpaces(note).isEmpty() ? QStringLiteral("(无)") : note;
+// The exit status an outcome ends the command with.
+int ReceiveStatus(ReceiveOutcome::Kind kind) {
+    switch (kind) {
+        case ReceiveOutcome::Kind::ListenerFailed:
+            return StatusNetwork;
+        case ReceiveOutcome::Kind::AutoSaveFolderMissing:
+            return StatusLocalFile;
+        default:
+            return StatusDone;
+    }
 }
 
 // Takes the waiting offer as the user of the receiving page would with the folder's path for
@@ -48,8 +57,11 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
     const QString folder = request.folder.isEmpty() ? QDir::currentPath()
                                                     : QFileInfo(request.folder).absoluteFilePath();
     if (!FolderExists(folder)) {
-        output.Message(QStringLiteral("无法自动接收文件:保存文件的位置不存在。"));
-        return StatusLocalFile;
+        ReceiveOutcome missing;
+        missing.kind = ReceiveOutcome::Kind::AutoSaveFolderMissing;
+        missing.path = folder;
+        output.Message(ReceiveMessage(missing).text);
+        return ReceiveStatus(missing.kind);
     }
     // Every offer is decided here, at once, whatever the desktop's automatic receiving says.
     session.settings.autoRecvFile = false;
@@ -63,15 +75,16 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
 
     CommandLoop loop(StatusDone, [&] { progress.End(); });
 
-    QObject::connect(&engine, &FileReceiveEngine::Failure, &loop,
-                     [&](const QString& text, MessageKind, bool) {
-                         progress.End();
-                         output.Message(text);
+    QObject::connect(&engine, &FileReceiveEngine::Reported, &loop,
+                     [&](const ReceiveOutcome& outcome) {
+                         if (outcome.kind != ReceiveOutcome::Kind::HistoryNotWritten)
+                             progress.End();
+                         output.Message(ReceiveMessage(outcome).text);
+                         // The command receives on after a failed transfer; only the end of
+                         // its listener ends it.
+                         if (outcome.kind == ReceiveOutcome::Kind::ListenerFailed)
+                             loop.Finish(ReceiveStatus(outcome.kind));
                      });
-    QObject::connect(&engine, &FileReceiveEngine::HistoryWarning, &loop,
-                     [&](const QString& text) { output.Message(text); });
-    QObject::connect(&engine, &FileReceiveEngine::ListenerFailed, &loop,
-                     [&] { loop.Finish(StatusNetwork); });
     const auto decide = [&](quint64 offer) {
         AcceptOffer(engine, output, offer, folder, request.overwrite);
     };
@@ -95,27 +108,20 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
                      [&](const TransferProgress& p) { progress.Update(p); });
     QObject::connect(&engine, &FileReceiveEngine::SpeedMeasured, &loop,
                      [&](const TransferProgress& p) { progress.Update(p); });
-    QObject::connect(
-        &engine, &FileReceiveEngine::Received, &loop,
-        [&](const QString& targetPath, qint64 elapsedSeconds, bool) {
-            progress.End();
-            output.Message(QStringLiteral("文件已成功从 ") + engine.PeerNickName() +
-                           QStringLiteral(" 接收。") + QStringLiteral("\r\n") +
-                           QStringLiteral("保存到 ") + targetPath + QStringLiteral("\r\n") +
-                           QStringLiteral("完成时间 ") +
-                           session.system().Now().time().toString(QStringLiteral("H:mm:ss")) +
-                           QStringLiteral(" ,用时 ") + FormatDuration(qint32(elapsedSeconds)) +
-                           QStringLiteral("。"));
-        });
+    QObject::connect(&engine, &FileReceiveEngine::Received, &loop,
+                     [&](const QString& targetPath, qint64 elapsedSeconds, bool) {
+                         progress.End();
+                         output.Message(ReceivedText(
+                             engine.PeerNickName(), targetPath,
+                             session.system().Now().time().toString(QStringLiteral("H:mm:ss")),
+                             elapsedSeconds, QStringLiteral("\r\n")));
+                     });
     QObject::connect(&engine, &FileReceiveEngine::SenderCancelled, &loop,
                      [&](const QString& note, double ratio) {
                          progress.End();
-                         output.Message(QStringLiteral("对方用户 ") + engine.PeerNickName() +
-                                        QStringLiteral(" 取消发送文件") + QLatin1Char('"') +
-                                        engine.Offer().fileName + QLatin1Char('"') +
-                                        QStringLiteral(",目前已接收 ") + PercentText(ratio) +
-                                        QStringLiteral(" 。"));
-                         output.Message(QStringLiteral("取消附言:") + NoteText(note));
+                         output.Message(SenderCancelledLine(engine.PeerNickName(),
+                                                            engine.Offer().fileName, ratio));
+                         output.Message(QStringLiteral("取消附言:") + NoteOrNone(note));
                      });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
         // The temporary file of a transfer under way stays for a later resume, and the user
@@ -137,7 +143,7 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
     });
 
     if (!engine.StartFileListener())
-        return StatusNetwork;
+        return ReceiveStatus(ReceiveOutcome::Kind::ListenerFailed);
     output.Message(QStringLiteral("Tolvex ") + session.localAddress + QStringLiteral(" (") +
                    session.localAddressCode + QStringLiteral(") 正在等待接收文件,保存到 ") +
                    folder);

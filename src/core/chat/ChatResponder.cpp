@@ -10,6 +10,7 @@
 #include "records/HistoryLog.h"
 #include "records/Settings.h"
 #include "session/Session.h"
+#include "texts/ReceiveTexts.h"
 
 namespace tvx {
 
@@ -46,7 +47,7 @@ ChatResponder::~ChatResponder() {
 }
 
 bool ChatResponder::chatting() const {
-    return m_phase == Phase::Chatting && m_session.activity.acceptWindowChatting();
+    return m_phase == Phase::Chatting;
 }
 
 bool ChatResponder::invitationWaiting() const {
@@ -59,12 +60,6 @@ qint64 ChatResponder::Uptime() const {
 
 QString ChatResponder::Timestamp() const {
     return ChatTimestamp(m_session.system().Now());
-}
-
-QString ChatResponder::ListenerFailureText(SocketError error) {
-    return error == SocketError::AddressInUse
-               ? QStringLiteral("Tolvex不能运行:端口已被其它程序使用。")
-               : QStringLiteral("错误:Tolvex无法初始化网络。");
 }
 
 // ---- Listening and reset ----
@@ -93,6 +88,10 @@ void ChatResponder::Shutdown() {
     m_phase = Phase::Listening;
 }
 
+void ChatResponder::InvitationSeen() {
+    m_session.activity.SetInvitationWaiting(false);
+}
+
 void ChatResponder::ResetResponder() {
     m_link.Reset();
 }
@@ -119,14 +118,14 @@ void ChatResponder::OnLinkReset() {
         const SocketError error =
             m_listenError != SocketError::None ? m_listenError : SocketError::WrongState;
         m_listenError = SocketError::None;
-        m_pendingFailure.clear();
+        m_pending.reset();
         emit ListenerFailed(error);
         return;
     }
-    if (!m_pendingFailure.isEmpty()) {
-        const QString text = m_pendingFailure;
-        m_pendingFailure.clear();
-        emit Failure(MessageKind::Error, text, true);
+    if (m_pending) {
+        const ChatAnswerOutcome outcome = *m_pending;
+        m_pending.reset();
+        emit Reported(outcome);
     }
 }
 
@@ -148,13 +147,12 @@ void ChatResponder::HandleConnectionError(SocketError error) {
     // Errors before an invitation are not reported.
     if (!m_invitationReceived)
         return;
-    m_pendingFailure = IsBrokenConnection(error)
-                           ? QStringLiteral("无法与 ") + peerNickName() +
-                                 QStringLiteral(" 继续交流") +
-                                 QStringLiteral(
-                                     ",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出Tolvex\r\n-"
-                                     "其它意外原因导致连接中断")
-                           : QStringLiteral("网络连接发生未知错误而断开。");
+    ChatAnswerOutcome outcome;
+    outcome.kind = IsBrokenConnection(error) ? ChatAnswerOutcome::Kind::ConnectionLost
+                                             : ChatAnswerOutcome::Kind::NetworkError;
+    outcome.socketError = error;
+    outcome.peerName = peerNickName();
+    m_pending = outcome;
 }
 
 bool ChatResponder::SendOrFail(const QString& body) {
@@ -225,7 +223,6 @@ void ChatResponder::ShowInvitation() {
     m_countDown = kCountDownSeconds;
     m_session.activity.SetInvitationWaiting(true);
     emit InvitationReceived(m_invitationText, Timestamp());
-    emit PageChanged(PageInvitation);
     emit CountDown(m_countDown);
     m_timCRAutoRefu.start();
     WriteReceivedInvitationLog();
@@ -234,11 +231,16 @@ void ChatResponder::ShowInvitation() {
 }
 
 void ChatResponder::WriteReceivedInvitationLog() {
-    const QString note = m_invitationText.isEmpty() ? QStringLiteral("(无)") : m_invitationText;
+    const QString note = m_invitationText.isEmpty() ? EmptyNoteText() : m_invitationText;
     const QString warning = AppendLogEntryQuietly(
         m_session, LogEvent::ChatReceived, {m_peerFields.value(1), m_peerFields.value(0), note});
-    if (!warning.isEmpty())
-        emit Failure(MessageKind::Warning, warning, false);
+    if (!warning.isEmpty()) {
+        ChatAnswerOutcome outcome;
+        outcome.kind = ChatAnswerOutcome::Kind::HistoryNotWritten;
+        outcome.peerName = peerNickName();
+        outcome.systemError = warning;
+        emit Reported(outcome);
+    }
 }
 
 // ---- The user's answer ----
@@ -298,7 +300,6 @@ void ChatResponder::EnterChat(bool automatically) {
     m_chatStart = Uptime();
     m_timCRChat.start();
     emit ChatEntered(automatically, Timestamp());
-    emit PageChanged(PageChat);
 }
 
 // ---- Chat ----

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <optional>
 
 #include "common/Messages.h"
 #include "protocol/PeerLink.h"
@@ -12,9 +13,23 @@ namespace tvx {
 
 struct Session;
 
+// What the user of the answering side is to hear of; the front ends make the words
+// (texts/ReceiveTexts.h).
+struct ChatAnswerOutcome {
+    enum class Kind {
+        ConnectionLost,     // socketError; peerName: the caller
+        NetworkError,       // socketError: any other failure of the connection
+        HistoryNotWritten,  // systemError: the records' own report
+    };
+    Kind kind = Kind::ConnectionLost;
+    SocketError socketError = SocketError::None;
+    QString peerName;
+    QString systemError;
+};
+
 // The answering side of a chat: listens on 9170 of the local address through the shared link
-// (handshake, admission with "PassWord2" and the block list, introduction), shows an incoming
-// invitation with its 60-second count-down or accepts it at once with "AutoChat", and carries
+// (handshake, admission with the chat code and the block list, introduction), shows an incoming
+// invitation with its 60-second count-down or accepts it at once (automatic chat), and carries
 // the chat. One caller at a time; every way out ends in ResetResponder, which listens again.
 // There is one per program, made at start-up; the chat accept window shows it.
 //
@@ -24,9 +39,6 @@ class ChatResponder : public QObject {
     Q_OBJECT
 
 public:
-    // The window's pages.
-    enum Page { PageInvitation = 1, PageChat = 2 };
-
     enum class Phase {
         Listening,   // no caller (or a caller not yet introduced)
         Introduced,  // a caller is introduced; no invitation yet
@@ -51,26 +63,29 @@ public:
 
     // ---- Decisions ----
 
-    // "接受(&A)": sends 13 1D and enters the chat.
+    // The user accepts: sends 13 1D and enters the chat.
     void Accept();
-    // "拒绝(&R)" (and the close box on the invitation page): sends 1E 12 with the note trimmed of
-    // spaces. The window hides itself; the caller's close then resets.
+    // The user refuses (or closes the invitation): sends 1E 12 with the note trimmed of spaces.
+    // The window hides itself; the caller's close then resets.
     void Refuse(const QString& note);
     // The refusal note box's text as typed, sent untrimmed when the count-down runs out. The
     // window keeps it current (for example on every change of the box).
     void SetRefusalNote(const QString& note) { m_refusalNote = note; }
-    // "chkAutoNo": the count-down runs exactly while it is ticked; ticking again resumes from
-    // the seconds left.
+    // The automatic refusal box: the count-down runs exactly while it is ticked; ticking again
+    // resumes from the seconds left.
     void SetCountDownRunning(bool on);
-    // "发送(&S)": sends the styled text (style code + text as typed). True when it went out.
-    // False when no chat is in progress (the window warns "无法发送,对方已离开聊天室。") or when
-    // the send failed (reported by Failure, the responder has reset).
+    // Sends the styled text (style code + text as typed). True when it went out. False when no
+    // chat is in progress (the window warns that the caller has left) or when the send failed
+    // (reported by Reported, the responder has reset).
     bool SendChatText(const QString& styledText);
-    // "离开" after the user said Yes: sends 0B 15 when a chat is in progress and marks the leave
-    // as the user's, so that the caller's close that follows is not reported as it leaving.
+    // The user leaves (after saying Yes): sends 0B 15 when a chat is in progress and marks the
+    // leave as the user's, so that the caller's close that follows is not reported as it leaving.
     void Leave();
     // Closes the connection, clears the state and listens again.
     void ResetResponder();
+    // The user has seen the waiting invitation (the window came up): it no longer calls for
+    // attention, though it still waits for an answer.
+    void InvitationSeen();
 
     // ---- State the window reads ----
 
@@ -86,9 +101,6 @@ public:
     bool countDownRunning() const { return m_timCRAutoRefu.isActive(); }
     int chatKey() const { return m_chatKey; }
 
-    // The message that ends the program when listening fails.
-    static QString ListenerFailureText(SocketError error);
-
     // ---- Seams for tests and the benchmark ----
 
     PeerLink& link() { return m_link; }
@@ -97,24 +109,21 @@ public:
     void SetCountDownTickMs(int milliseconds) { m_timCRAutoRefu.setInterval(milliseconds); }
 
 signals:
-    // Show page p (Page).
-    void PageChanged(int page);
-    // An invitation waits for the user: the title "收到邀请 (" timestamp ")", the status
-    // "是否接受来自下列用户的交流邀请？", the caller's card from peerFields(), the invitation
-    // text ("(无)" when empty), chkAutoNo ticked. PageChanged(1) and the first CountDown(60)
-    // follow; the window is not brought forward (the tray blinks).
+    // An invitation waits for the user: the window shows its invitation page with the caller's
+    // card from peerFields() and the text, the automatic refusal ticked. The first
+    // CountDown(60) follows; the window is not brought forward (the tray blinks).
     void InvitationReceived(const QString& text, const QString& timestamp);
-    // Seconds left of the count-down: chkAutoNo's caption, N followed by " 秒后自动拒绝".
+    // Seconds left of the count-down, as the automatic refusal box shows them.
     void CountDown(int secondsLeft);
     // The count-down ran out and 11 16 went out: the window hides itself.
     void CountDownExpired();
     // The waiting invitation is to be announced on the desktop (the tray icon blinks by the
     // session's activity, which says an invitation waits).
     void BlinkWanted();
-    // The chat begins: status "正在聊天中...", elapsed "00:00:00", input box emptied, the
-    // "进入" line with peerNickName(). Automatically: the title reads "收到邀请 (" timestamp
-    // ")" and the window comes forward, the transcript is kept; by hand it is emptied first.
-    // PageChanged(2) follows.
+    // The chat begins: the window shows its chat page, the elapsed time from zero, the input
+    // emptied and the line that the caller entered. Automatically the title names the
+    // invitation's time and the window comes forward, the transcript is kept; by hand it is
+    // emptied first.
     void ChatEntered(bool automatically, const QString& timestamp);
     // Seconds since the chat began, every second (FormatClock for lblChat).
     void ChatSeconds(qint64 seconds);
@@ -123,16 +132,18 @@ signals:
     // kMaxChatTextLength characters of text (a longer one is cut).
     void TextReceived(const QString& styledText);
     // The caller left or closed while the chat was in progress and the user had not left:
-    // status "对方用户离开聊天室。", the "已经离开" line, ActivateWindow. ResetDone follows.
+    // the window says so and comes forward. ResetDone follows.
     void PeerLeftChat();
-    // The connection failed during the chat: the "意外离开" line. Failure follows.
+    // The connection failed during the chat: the window notes the caller's unexpected leave.
+    // Reported follows.
     void ConnectionLost();
-    // A message for the window to show with ShowMessage (kind as MessageKind).
-    void Failure(tvx::MessageKind kind, const QString& text, bool systemModal);
+    // Something the user is to hear of: a connection that failed after the invitation came,
+    // or a history entry not written.
+    void Reported(const tvx::ChatAnswerOutcome& outcome);
     // ResetResponder ran: the window hides itself unless keepWindow (a chat ran on it).
     void ResetDone(bool keepWindow);
-    // Listening failed (error); ListenerFailureText(error) is to be shown, system-modal,
-    // and the program ends. Nothing listens any more.
+    // Listening failed (error): the program ends after telling the user. Nothing listens any
+    // more.
     void ListenerFailed(SocketError error);
 
 private:
@@ -169,7 +180,8 @@ private:
     bool m_leftByUser = false;
     bool m_keepWindow = false;
     qint64 m_chatStart = 0;
-    QString m_pendingFailure;  // shown after the reset that follows a connection error
+    // Reported after the reset that follows a connection error.
+    std::optional<ChatAnswerOutcome> m_pending;
     SocketError m_listenError = SocketError::None;
     bool m_loaded = false;
     bool m_shuttingDown = false;

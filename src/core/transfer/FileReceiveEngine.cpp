@@ -35,13 +35,9 @@ using C = ProtocolCodes;
 
 constexpr qint64 kReadAheadBytes = 1024 * 1024;
 
-const QString kWriteError = QStringLiteral("无法继续接收:写入文件时发生错误。");
-
-QString BrokenConnectionText(const QString& nickName) {
-    return QStringLiteral("无法与 ") + nickName + QStringLiteral(" 继续接收") +
-           QStringLiteral(
-               ",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出Tolvex\r\n-"
-               "其它意外原因导致连接中断");
+bool IsBrokenConnection(SocketError error) {
+    return error == SocketError::ConnectionAborted || error == SocketError::ConnectionReset ||
+           error == SocketError::WrongState;
 }
 
 }  // namespace
@@ -263,11 +259,9 @@ bool FileReceiveEngine::StartFileListener() {
     m_link.Stop();
     m_data.Close();
     m_starting = false;
-    emit Failure(error == SocketError::AddressInUse
-                     ? QStringLiteral("Tolvex不能运行:端口已被其它程序使用。")
-                     : QStringLiteral("错误:Tolvex无法初始化网络。"),
-                 MessageKind::Error, true);
-    emit ListenerFailed();
+    ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::ListenerFailed);
+    outcome.socketError = error;
+    emit Reported(outcome);
     return false;
 }
 
@@ -285,9 +279,23 @@ void FileReceiveEngine::Reset() {
     m_link.Reset();
 }
 
-void FileReceiveEngine::ResetAndReport(const QString& text, MessageKind kind, bool systemModal) {
-    m_pending = Pending{text, kind, systemModal, false};
+void FileReceiveEngine::ResetAndReport(const ReceiveOutcome& outcome) {
+    m_pending = outcome;
     Reset();
+}
+
+ReceiveOutcome FileReceiveEngine::Outcome(ReceiveOutcome::Kind kind) const {
+    ReceiveOutcome outcome;
+    outcome.kind = kind;
+    outcome.peerName = PeerNickName();
+    return outcome;
+}
+
+void FileReceiveEngine::SetPhase(Phase phase) {
+    m_phase = phase;
+    // A cancelled transfer still counts until the link has been reset.
+    m_session.activity.SetMainWindowReceiving(
+        !m_automatic && (phase == Phase::Receiving || phase == Phase::Cancelled));
 }
 
 // Runs after every reset of the control link, whoever started it.
@@ -306,10 +314,7 @@ void FileReceiveEngine::OnResetDone() {
 
     m_position = 0;
     m_progress.Reset();
-    m_offerReceived = false;
-    m_accepted = false;
-    m_cancelledHere = false;
-    m_session.activity.SetMainWindowReceiving(false);
+    SetPhase(Phase::Listening);
     m_session.activity.SetOfferWaiting(false);
     if (m_deleteHeldOnCancel && m_deleteOnReset)
         DeleteFileIfExists(m_tempPath);
@@ -326,12 +331,12 @@ void FileReceiveEngine::OnResetDone() {
 
     if (!m_pending)
         return;
-    const Pending pending = *m_pending;
+    const ReceiveOutcome pending = *m_pending;
     m_pending.reset();
-    if (pending.senderCancelledPage)
+    if (pending.kind == ReceiveOutcome::Kind::SenderCancelled)
         emit SenderCancelPageWanted(m_automatic);
     else
-        emit Failure(pending.text, pending.kind, pending.systemModal);
+        emit Reported(pending);
 }
 
 // ---- Control connection ------------------------------------------------------------------
@@ -378,14 +383,14 @@ bool FileReceiveEngine::SendOrFail(const QString& body) {
 
 void FileReceiveEngine::OnPeerClosed() {
     // The link resets itself after this; a close in the middle of a transfer is a cancel.
-    if (m_session.activity.mainWindowReceiving() && !m_cancelledHere)
+    if (ReceivingHere())
         TakeSenderCancel(QString(), false);
 }
 
 void FileReceiveEngine::OnDataClosed() {
     // While the receiving thread reads the connection it judges the close itself; this is a
     // close before any byte of the file, or after the user cancelled.
-    if (m_session.activity.mainWindowReceiving() && !m_cancelledHere) {
+    if (ReceivingHere()) {
         TakeSenderCancel(QString(), true);
     } else {
         Reset();
@@ -394,14 +399,15 @@ void FileReceiveEngine::OnDataClosed() {
 
 void FileReceiveEngine::OnLinkSocketError(SocketError error) {
     // The link resets right after this signal.
-    if (!m_offerReceived)
+    if (m_phase == Phase::Listening)
         return;
-    const QString text = (error == SocketError::ConnectionAborted ||
-                          error == SocketError::ConnectionReset || error == SocketError::WrongState)
-                             ? (m_cancelledHere ? QString() : BrokenConnectionText(PeerNickName()))
-                             : QStringLiteral("网络连接发生未知错误而断开。");
-    if (!text.isEmpty())
-        m_pending = Pending{text, MessageKind::Error, true, false};
+    if (IsBrokenConnection(error) && m_phase == Phase::Cancelled)
+        return;
+    ReceiveOutcome outcome =
+        Outcome(IsBrokenConnection(error) ? ReceiveOutcome::Kind::ConnectionLost
+                                          : ReceiveOutcome::Kind::NetworkError);
+    outcome.socketError = error;
+    m_pending = outcome;
 }
 
 void FileReceiveEngine::OnDataError(SocketError error) {
@@ -409,20 +415,15 @@ void FileReceiveEngine::OnDataError(SocketError error) {
 }
 
 void FileReceiveEngine::ConnectionFailed(SocketError error) {
-    QString text;
-    if (m_offerReceived) {
-        if (error == SocketError::ConnectionAborted || error == SocketError::ConnectionReset ||
-            error == SocketError::WrongState) {
-            if (!m_cancelledHere)
-                text = BrokenConnectionText(PeerNickName());
-        } else {
-            text = QStringLiteral("网络连接发生未知错误而断开。");
-        }
-    }
-    if (text.isEmpty())
+    if (m_phase == Phase::Listening || (IsBrokenConnection(error) && m_phase == Phase::Cancelled)) {
         Reset();
-    else
-        ResetAndReport(text, MessageKind::Error, true);
+        return;
+    }
+    ReceiveOutcome outcome =
+        Outcome(IsBrokenConnection(error) ? ReceiveOutcome::Kind::ConnectionLost
+                                          : ReceiveOutcome::Kind::NetworkError);
+    outcome.socketError = error;
+    ResetAndReport(outcome);
 }
 
 // ---- The offer ---------------------------------------------------------------------------
@@ -431,7 +432,7 @@ void FileReceiveEngine::TakeOffer(const QString& payload) {
     std::optional<FileOffer> offer = ParseOffer(payload);
     const QString name = offer ? SafeOfferName(offer->fileName) : QString();
     // An offer that cannot be taken safely ends the connection; nothing touches the disk.
-    if (!offer || name.isEmpty() || m_offerReceived) {
+    if (!offer || name.isEmpty() || m_phase != Phase::Listening) {
         Reset();
         return;
     }
@@ -441,7 +442,7 @@ void FileReceiveEngine::TakeOffer(const QString& payload) {
     m_targetPath.clear();
     m_tempPath.clear();
     m_saveName = ReceivedFileName(name);
-    m_offerReceived = true;
+    SetPhase(Phase::Offered);
     m_identity = QStringList{m_link.peerAddressCode()} + m_link.peerCard();
     m_deleteOnReset = false;
     m_replaceTarget = false;
@@ -461,8 +462,11 @@ void FileReceiveEngine::WriteHistoryEntry() {
         m_session, LogEvent::FileReceived,
         {PeerNickName(), m_identity.value(0), m_offer.fileName, m_typeName,
          FormatSizeWithBytes(qint32(m_offer.length)), m_friendlyTime, m_offer.note});
-    if (!warning.isEmpty())
-        emit HistoryWarning(warning);
+    if (!warning.isEmpty()) {
+        ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::HistoryNotWritten);
+        outcome.systemError = warning;
+        emit Reported(outcome);
+    }
 }
 
 qint64 FileReceiveEngine::HeldLength() const {
@@ -477,8 +481,9 @@ void FileReceiveEngine::ReceiveAutomatically() {
         Reset();
         if (!m_autoSaveErrorShown) {
             m_autoSaveErrorShown = true;
-            emit Failure(QStringLiteral("无法自动接收文件:保存文件的位置不存在。"),
-                         MessageKind::Error, true);
+            ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::AutoSaveFolderMissing);
+            outcome.path = folder;
+            emit Reported(outcome);
             m_autoSaveErrorShown = false;
         }
         return;
@@ -492,7 +497,7 @@ void FileReceiveEngine::ReceiveAutomatically() {
         return;
     m_position = start;
     m_progress.Start(m_offer.length, start);
-    m_accepted = true;
+    SetPhase(Phase::Receiving);
     m_timSpeed.start();
     WriteHistoryEntry();
 }
@@ -536,6 +541,10 @@ void FileReceiveEngine::Refuse(quint64 offer, const QString& note) {
     m_session.activity.SetOfferWaiting(false);
     SendOrFail(BuildOfferRefused(note));
     m_timCloseGrace.start();
+}
+
+void FileReceiveEngine::OfferSeen() {
+    m_session.activity.SetOfferWaiting(false);
 }
 
 void FileReceiveEngine::StopWaiting() {
@@ -593,9 +602,9 @@ bool FileReceiveEngine::DeleteTempBeforeRestart() {
     Reset();
     if (!alreadyShown) {
         m_tempErrorShown = true;
-        emit Failure(QStringLiteral("覆盖下列临时tvx文件时发生错误。") +
-                         QStringLiteral("\r\n\r\n") + m_tempPath,
-                     MessageKind::Error, true);
+        ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::TempFileNotReplaced);
+        outcome.path = m_tempPath;
+        emit Reported(outcome);
         m_tempErrorShown = false;
     }
     return false;
@@ -604,8 +613,7 @@ bool FileReceiveEngine::DeleteTempBeforeRestart() {
 // ---- Receiving ---------------------------------------------------------------------------
 
 void FileReceiveEngine::StartReceiving() {
-    m_accepted = true;
-    m_session.activity.SetMainWindowReceiving(true);
+    SetPhase(Phase::Receiving);
     m_progress.Start(m_offer.length, m_position);
     m_deleteOnReset = false;
     m_deleteHeldOnCancel = false;
@@ -615,12 +623,12 @@ void FileReceiveEngine::StartReceiving() {
 }
 
 void FileReceiveEngine::OnDataArrival() {
-    if (!m_accepted) {
+    if (m_phase == Phase::Listening || m_phase == Phase::Offered) {
         // Bytes before the acceptance break the protocol.
         Reset();
         return;
     }
-    if (m_cancelledHere || (!m_receiver && m_position >= m_offer.length)) {
+    if (m_phase == Phase::Cancelled || (!m_receiver && m_position >= m_offer.length)) {
         // The user has cancelled: bytes still in flight are dropped, so the file is not
         // completed behind the user's back while the sender closes. Bytes after the last one
         // offered are dropped too: the file is whole and stays so.
@@ -659,10 +667,10 @@ void FileReceiveEngine::OnReceiverReport() {
     if (!m_automatic)
         emit ProgressChanged(m_progress);
     if (report.writeFailed) {
-        FailWrite(report.writeError);
+        FailWrite(ReceiveOutcome::Kind::WriteFailed, report.writeError);
     } else if (report.beyond) {
         // More than was offered: keep what is whole for a resume and stop.
-        FailWrite(QString());
+        FailWrite(ReceiveOutcome::Kind::TooManyBytes, QString());
     } else if (m_position == m_offer.length) {
         FinishFile();
     } else if (report.closed || IsConnectionReset(report.readError)) {
@@ -678,7 +686,7 @@ void FileReceiveEngine::OnReceiverReport() {
 
 // Every byte is in the temporary file: close it and tell the sender.
 void FileReceiveEngine::FinishFile() {
-    m_session.activity.SetMainWindowReceiving(false);
+    SetPhase(Phase::Finishing);
     m_timSpeed.stop();
     CloseTempFile();
     if (!SendOrFail(BuildCompletion()))
@@ -699,11 +707,12 @@ void FileReceiveEngine::CloseTempFile() {
     m_tempFile.close();
 }
 
-void FileReceiveEngine::FailWrite(const QString& reason) {
+void FileReceiveEngine::FailWrite(ReceiveOutcome::Kind kind, const QString& reason) {
     CloseTempFile();
-    ResetAndReport(
-        reason.isEmpty() ? kWriteError : kWriteError + QStringLiteral("\r\n\r\n") + reason,
-        MessageKind::Error, true);
+    ReceiveOutcome outcome = Outcome(kind);
+    outcome.path = m_tempPath;
+    outcome.systemError = reason;
+    ResetAndReport(outcome);
 }
 
 void FileReceiveEngine::SpeedTick() {
@@ -714,11 +723,7 @@ void FileReceiveEngine::SpeedTick() {
         // off; what arrived stays for a resume, and the listeners serve the next sender.
         Reset();
     } else if (stalled) {
-        ResetAndReport(QStringLiteral("超时:无法与'") + PeerNickName() +
-                           QStringLiteral("'继续接收") +
-                           QStringLiteral(",原因可能是:\r\n\r\n-网络突然断开\r\n-"
-                                          "对方中途退出Tolvex\r\n-其它意外原因导致连接中断"),
-                       MessageKind::Error, true);
+        ResetAndReport(Outcome(ReceiveOutcome::Kind::Stalled));
     }
 }
 
@@ -735,7 +740,9 @@ void FileReceiveEngine::Complete() {
         return;
     if (!RenameToTarget()) {
         m_keepPage = false;
-        ResetAndReport(kWriteError, MessageKind::Error, true);
+        ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::RenameFailed);
+        outcome.path = m_tempPath;
+        ResetAndReport(outcome);
         return;
     }
     if (m_automatic) {
@@ -758,9 +765,9 @@ bool FileReceiveEngine::RenameToTarget() {
         m_targetPath = NumberedTargetPath(m_targetPath);
         if (!QFile::rename(m_tempPath, m_targetPath))
             return false;
-        emit Failure(
-            QStringLiteral("覆盖下列文件时发生错误,接收的文件将自动更名...\r\n\r\n") + kept,
-            MessageKind::Warning, true);
+        ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::ReplaceFailedRenamed);
+        outcome.path = kept;
+        emit Reported(outcome);
         return true;
     }
     m_targetPath = NumberedTargetPath(m_targetPath);
@@ -775,9 +782,9 @@ void FileReceiveEngine::FinishCompletion() {
 // ---- Cancelling --------------------------------------------------------------------------
 
 void FileReceiveEngine::Cancel(const QString& note) {
-    if (!m_session.activity.mainWindowReceiving())
+    if (!ReceivingHere())
         return;  // it ended while the question was open
-    m_cancelledHere = true;
+    SetPhase(Phase::Cancelled);
     m_deleteOnReset = true;
     // Bytes still on their way are dropped from here on, so the file is not completed behind
     // the user's back while the sender closes.
@@ -793,7 +800,10 @@ void FileReceiveEngine::TakeSenderCancel(const QString& note, bool resetHere) {
         m_offer.length > 0 && held >= 0 ? double(held) / double(m_offer.length) : 0;
     emit SenderCancelled(note, ratio);
     m_keepPage = true;
-    m_pending = Pending{QString(), MessageKind::None, false, true};
+    ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::SenderCancelled);
+    outcome.note = note;
+    outcome.share = ratio;
+    m_pending = outcome;
     // After a close of the control connection the link resets by itself.
     if (resetHere)
         Reset();

@@ -24,10 +24,45 @@ struct Session;
 // last byte has arrived. Every end goes through Reset(), which listens again; the temporary
 // file stays for a later resume unless the user chose to delete it or the transfer completed.
 // The user's decisions come in as calls; what the user is to see goes out as signals.
+// What ended a transfer, or what the user is to hear of while one goes on; the front ends
+// make the words (texts/ReceiveTexts.h).
+struct ReceiveOutcome {
+    enum class Kind {
+        SenderCancelled,        // note and share: what the sender wrote, how much is held
+        WriteFailed,            // path: the temporary file; systemError when the system said why
+        TooManyBytes,           // the sender sent beyond the offered length
+        RenameFailed,           // path: the complete temporary file that could not be renamed
+        ReplaceFailedRenamed,   // path: the file that stays; the new one took a numbered name
+        TempFileNotReplaced,    // path: the held temporary file that could not be deleted
+        AutoSaveFolderMissing,  // path: the automatic folder
+        ConnectionLost,         // socketError; peerName: who was sending
+        NetworkError,           // socketError: any other failure of the connection
+        Stalled,                // no byte for too long; peerName
+        ListenerFailed,         // socketError: the ports cannot be had; the program ends
+        HistoryNotWritten,      // systemError: the records' own report
+    };
+    Kind kind = Kind::WriteFailed;
+    QString path;
+    QString systemError;
+    SocketError socketError = SocketError::None;
+    QString peerName;
+    QString note;
+    double share = 0;
+};
+
 class FileReceiveEngine : public QObject {
     Q_OBJECT
 
 public:
+    // Where the engine stands with the current sender.
+    enum class Phase {
+        Listening,  // no offer
+        Offered,    // an offer came and is not accepted (it may wait for the user)
+        Receiving,  // accepted: the bytes flow
+        Cancelled,  // the user here cancelled while receiving; the rest is dropped
+        Finishing,  // every byte is in; the file is being completed
+    };
+
     explicit FileReceiveEngine(Session& session, QObject* parent = nullptr);
     ~FileReceiveEngine() override;
 
@@ -41,8 +76,7 @@ public:
     // 4 MB written at once ran at a third of the speed of the same bytes in 512 KB writes).
     static constexpr qint64 kWriteSliceBytes = 512 * 1024;
 
-    // Listens on 8510 and binds 8511; on failure reports it (Failure, then ListenerFailed) and
-    // returns false.
+    // Listens on 8510 and binds 8511; on failure reports ListenerFailed and returns false.
     bool StartFileListener();
     // Stops for good, as the program ends.
     void Shutdown();
@@ -64,6 +98,8 @@ public:
     void SetCountDownRunning(bool running);
     // The user has begun to answer: the offer no longer waits and the count-down stops.
     void StopWaiting();
+    // The user has seen the waiting offer (the window came up): it no longer calls for attention.
+    void OfferSeen();
     // Takes the user's chosen file: a name too long for its folder (or for the temporary file)
     // is shortened. Returns the target the bytes will be renamed to; empty when the offer no
     // longer waits.
@@ -81,8 +117,8 @@ public:
     // received file gets a numbered name when the target exists by then. False when the offer
     // no longer waits or the transfer has ended instead.
     bool Accept(quint64 offer, Start start, bool replaceTarget);
-    // Ends with a message once the link has been reset.
-    void ResetAndReport(const QString& text, MessageKind kind, bool systemModal);
+    // Ends with an outcome reported once the link has been reset.
+    void ResetAndReport(const ReceiveOutcome& outcome);
 
     // ---- Decisions while and after receiving.
     void Cancel(const QString& note);
@@ -111,8 +147,10 @@ public:
     const TransferProgress& Progress() const { return m_progress; }
     int CountDown() const { return m_countDown; }
     bool CountDownRunning() const { return m_timCountDown.isActive(); }
-    bool OfferReceived() const { return m_offerReceived; }
-    bool Accepted() const { return m_accepted; }
+    Phase phase() const { return m_phase; }
+    bool OfferReceived() const { return m_phase != Phase::Listening; }
+    // A file accepted by the user is flowing (not one taken automatically).
+    bool ReceivingHere() const { return m_phase == Phase::Receiving && !m_automatic; }
     bool Automatic() const { return m_automatic; }
 
 signals:
@@ -133,14 +171,12 @@ signals:
     // The sender cancelled (or went away) with held/offered bytes; the page follows the reset.
     void SenderCancelled(const QString& note, double ratio);
     void SenderCancelPageWanted(bool automatic);
-    // A message for the user: kind and modality as the message box takes them.
-    void Failure(const QString& text, tvx::MessageKind kind, bool systemModal);
-    // The history could not be written.
-    void HistoryWarning(const QString& text);
+    // Something the user is to hear of: a transfer that ended badly, a file that took another
+    // name, a history entry not written, or (ListenerFailed) the ports cannot be had and the
+    // program is to end.
+    void Reported(const tvx::ReceiveOutcome& outcome);
     // The link has been reset; keepPage when the page shown is to stay.
     void ResetDone(bool keepPage);
-    // The listener cannot run; the user has been told and the program is to end.
-    void ListenerFailed();
 
 private:
     void OnDataListenerDue();
@@ -176,7 +212,10 @@ private:
     bool RenameToTarget();
     void WriteHistoryEntry();
     // Ends the transfer with the write-error message, and the reason when there is one.
-    void FailWrite(const QString& reason);
+    void FailWrite(ReceiveOutcome::Kind kind, const QString& reason);
+    ReceiveOutcome Outcome(ReceiveOutcome::Kind kind) const;
+    // Moves to the phase and reports into the activity whether a file the user took flows.
+    void SetPhase(Phase phase);
     bool OpenWanted() const;
 
     Session& m_session;
@@ -210,11 +249,9 @@ private:
     int m_countDown = 0;
     quint64 m_offerKey = 0;      // the latest offer's key; keys count the offers
     quint64 m_waitingOffer = 0;  // the key of the offer waiting for the user, 0 when none
-    bool m_offerReceived = false;
+    Phase m_phase = Phase::Listening;
     bool m_replaceTarget = false;  // the received file replaces an existing target
-    bool m_accepted = false;
-    bool m_automatic = false;
-    bool m_cancelledHere = false;
+    bool m_automatic = false;      // the offer was taken into the automatic folder
     bool m_deleteOnReset = false;
     bool m_deleteHeldOnCancel = false;
     bool m_keepPage = false;
@@ -224,14 +261,8 @@ private:
     bool m_starting = false;  // StartFileListener is resetting the link
     int m_completionPauseMs = 500;
 
-    // What the reset is to report once it has run: a message, or the sender-cancelled page.
-    struct Pending {
-        QString text;
-        MessageKind kind = MessageKind::None;
-        bool systemModal = false;
-        bool senderCancelledPage = false;
-    };
-    std::optional<Pending> m_pending;
+    // What the reset is to report once it has run (SenderCancelled: the sender-cancelled page).
+    std::optional<ReceiveOutcome> m_pending;
 };
 
 }  // namespace tvx

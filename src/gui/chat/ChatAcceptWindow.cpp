@@ -22,6 +22,7 @@
 #include "records/PeerInfoWindow.h"
 #include "records/PersonalInfo.h"
 #include "session/Session.h"
+#include "texts/ReceiveTexts.h"
 
 namespace tvx {
 
@@ -48,7 +49,6 @@ ChatAcceptWindow::ChatAcceptWindow(Session& session, QWidget* parent)
     BuildPages();
 
     ChatResponder* responder = m_responder;
-    connect(responder, &ChatResponder::PageChanged, this, &ChatAcceptWindow::ShowPage);
     connect(responder, &ChatResponder::InvitationReceived, this,
             &ChatAcceptWindow::OnInvitationReceived);
     connect(responder, &ChatResponder::CountDown, this, [this](int secondsLeft) {
@@ -68,10 +68,10 @@ ChatAcceptWindow::ChatAcceptWindow(Session& session, QWidget* parent)
         AppendSystemLine(m_chat->rtxChat(), SystemLineLost, m_responder->peerNickName(), QString(),
                          m_session.system().Now());
     });
-    connect(responder, &ChatResponder::Failure, this,
-            [this](MessageKind kind, const QString& text, bool systemModal) {
-                ShowMessage(m_session.messageBox(), this, text, kind, systemModal);
-            });
+    connect(responder, &ChatResponder::Reported, this, [this](const ChatAnswerOutcome& outcome) {
+        const UserMessage message = ChatAnswerMessage(outcome);
+        ShowMessage(m_session.messageBox(), this, message.text, message.kind, message.systemModal);
+    });
     connect(responder, &ChatResponder::ResetDone, this, &ChatAcceptWindow::OnResetDone);
     connect(responder, &ChatResponder::ListenerFailed, this, &ChatAcceptWindow::OnListenerFailed);
     connect(m_txtRefusal, &QPlainTextEdit::textChanged, this,
@@ -216,8 +216,9 @@ void ChatAcceptWindow::Shutdown() {
 
 void ChatAcceptWindow::OnListenerFailed(SocketError error) {
     // Nothing can answer invitations any more; the program ends after the message.
-    ShowMessage(m_session.messageBox(), m_owner ? m_owner : this,
-                ChatResponder::ListenerFailureText(error), MessageKind::Error, true);
+    const UserMessage message = ListenerFailureMessage(error);
+    ShowMessage(m_session.messageBox(), m_owner ? m_owner : this, message.text, message.kind,
+                message.systemModal);
     emit ListenerFailed();
 }
 
@@ -234,12 +235,13 @@ void ChatAcceptWindow::OnInvitationReceived(const QString& text, const QString& 
         m_txtCRInfo[index]->setText(fields.value(index));
         m_txtCRInfo[index]->setCursorPosition(0);
     }
-    m_txtInvitation->setPlainText(text.isEmpty() ? QStringLiteral("(无)") : FromWireText(text));
+    m_txtInvitation->setPlainText(text.isEmpty() ? EmptyNoteText() : FromWireText(text));
     // The refusal note keeps what the user last typed there.
     m_responder->SetRefusalNote(ToWireText(m_txtRefusal->toPlainText()));
     m_chkAutoNo->setChecked(true);
     m_chkAutoNo->setText(QString::number(ChatResponder::kCountDownSeconds) +
                          QStringLiteral(" 秒后自动拒绝"));
+    ShowPage(PageInvitation);
     m_timCRFlash.start();
 }
 

@@ -7,6 +7,7 @@
 
 #include "chat/ChatAcceptWindow.h"
 #include "chat/ChatInviteWindow.h"
+#include "chat/ChatResponder.h"
 #include "common/Format.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
@@ -190,12 +191,11 @@ void MainWindow::OnTrayClicked(TrayClick click) {
         case TrayClick::Double:
             if (m_session.activity.offerWaiting()) {
                 ActivateWindow(this);
-                m_session.activity.SetOfferWaiting(false);
+                m_receiver->Engine().OfferSeen();
             }
-            if (m_session.activity.invitationWaiting()) {
-                if (m_chatAcceptWindow)
-                    ActivateWindow(m_chatAcceptWindow);
-                m_session.activity.SetInvitationWaiting(false);
+            if (m_session.activity.invitationWaiting() && m_chatAcceptWindow) {
+                ActivateWindow(m_chatAcceptWindow);
+                m_chatAcceptWindow->Responder().InvitationSeen();
             }
             break;
         case TrayClick::Right:
@@ -317,14 +317,15 @@ void MainWindow::NotificationActivated(NotifyKind kind) {
             // As a click on the icon, and again while the offer stands once it has been shown.
             if (m_session.activity.offerWaiting() || isVisible()) {
                 ActivateWindow(this);
-                m_session.activity.SetOfferWaiting(false);
+                m_receiver->Engine().OfferSeen();
             }
             break;
         case NotifyKind::Invitation:
             if (m_chatAcceptWindow &&
-                (m_session.activity.invitationWaiting() || m_chatAcceptWindow->isVisible()))
+                (m_session.activity.invitationWaiting() || m_chatAcceptWindow->isVisible())) {
                 ActivateWindow(m_chatAcceptWindow);
-            m_session.activity.SetInvitationWaiting(false);
+                m_chatAcceptWindow->Responder().InvitationSeen();
+            }
             break;
         case NotifyKind::AutoReceived:
             if (m_tip) {

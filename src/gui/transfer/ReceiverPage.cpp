@@ -27,6 +27,7 @@
 #include "records/HistoryLog.h"
 #include "records/PeerInfoWindow.h"
 #include "session/Session.h"
+#include "texts/ReceiveTexts.h"
 #include "transfer/ReceiveRules.h"
 
 namespace tvx {
@@ -108,10 +109,8 @@ ReceiverPage::ReceiverPage(Session& session, QWidget* window, QWidget* parent)
     connect(engine, &FileReceiveEngine::SenderCancelled, this, &ReceiverPage::FillSenderCancelled);
     connect(engine, &FileReceiveEngine::SenderCancelPageWanted, this,
             &ReceiverPage::ShowSenderCancelled);
-    connect(engine, &FileReceiveEngine::Failure, this, &ReceiverPage::ShowFailure);
-    connect(engine, &FileReceiveEngine::HistoryWarning, this, &ReceiverPage::ShowHistoryWarning);
+    connect(engine, &FileReceiveEngine::Reported, this, &ReceiverPage::ShowOutcome);
     connect(engine, &FileReceiveEngine::ResetDone, this, &ReceiverPage::HideAfterReset);
-    connect(engine, &FileReceiveEngine::ListenerFailed, this, &ReceiverPage::ListenerFailed);
 
     // The notes and the delete box are the engine's to use when it refuses or resets by itself.
     connect(m_txtRefuseNote, &QPlainTextEdit::textChanged, this,
@@ -266,12 +265,13 @@ void ReceiverPage::SetLabel(const char* name, const QString& text) {
     findChild<QLabel*>(QLatin1String(name))->setText(text);
 }
 
-void ReceiverPage::ShowFailure(const QString& text, MessageKind kind, bool systemModal) {
-    ShowMessage(m_session.messageBox(), m_window, text, kind, systemModal);
-}
-
-void ReceiverPage::ShowHistoryWarning(const QString& text) {
-    ShowMessage(m_session.messageBox(), m_window, text, MessageKind::Warning, false);
+void ReceiverPage::ShowOutcome(const ReceiveOutcome& outcome) {
+    const UserMessage message = ReceiveMessage(outcome);
+    if (!message.isEmpty())
+        ShowMessage(m_session.messageBox(), m_window, message.text, message.kind,
+                    message.systemModal);
+    if (outcome.kind == ReceiveOutcome::Kind::ListenerFailed)
+        emit ListenerFailed();
 }
 
 void ReceiverPage::HideAfterReset(bool keepPage) {
@@ -450,12 +450,9 @@ void ReceiverPage::ShowSpeed(const TransferProgress& progress) {
 
 void ReceiverPage::ShowFinished(const QString& targetPath, qint64 elapsedSeconds, bool openWanted) {
     SetLabel("lblDoneText",
-             QStringLiteral("文件已成功从 ") + m_engine.PeerNickName() + QStringLiteral(" 接收。") +
-                 QStringLiteral("\n\n") + QStringLiteral("保存到 ") + targetPath +
-                 QStringLiteral("\n\n") + QStringLiteral("完成时间 ") +
-                 m_session.system().Now().time().toString(QStringLiteral("H:mm:ss")) +
-                 QStringLiteral(" ,用时 ") + FormatDuration(qint32(elapsedSeconds)) +
-                 QStringLiteral("。"));
+             ReceivedText(m_engine.PeerNickName(), targetPath,
+                          m_session.system().Now().time().toString(QStringLiteral("H:mm:ss")),
+                          elapsedSeconds, QStringLiteral("\n\n")));
     ShowPage(PageFinished);
     ActivateWindow(m_window);
     if (openWanted) {
@@ -495,22 +492,17 @@ void ReceiverPage::CancelReceiving() {
                     QStringLiteral("确实要取消正在接收的文件么？"), MessageKind::Ask,
                     false) != MessageAnswer::Yes)
         return;
-    if (!m_session.activity.mainWindowReceiving())
+    if (!m_engine.ReceivingHere())
         return;  // it ended while the question was open
     m_window->hide();
     m_engine.Cancel(NoteText(m_txtCancelNote));
 }
 
 void ReceiverPage::FillSenderCancelled(const QString& note, double ratio) {
-    SetLabel("lblCancelLine", QStringLiteral("对方用户 ") + m_engine.PeerNickName() +
-                                  QStringLiteral(" 取消发送文件") + QLatin1Char('"') +
-                                  m_engine.Offer().fileName + QLatin1Char('"') +
-                                  QStringLiteral(",目前已接收 ") + PercentText(ratio) +
-                                  QStringLiteral(" 。"));
+    SetLabel("lblCancelLine",
+             SenderCancelledLine(m_engine.PeerNickName(), m_engine.Offer().fileName, ratio));
     SetLabel("lblCancelNote",
-             TrimSpaces(note).isEmpty()
-                 ? QStringLiteral("(无)")
-                 : QString(note).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+             NoteOrNone(QString(note).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))));
     m_chkDelete[4]->setChecked(false);
     m_cancelledOffer = m_engine.OfferKey();
 }
@@ -534,7 +526,7 @@ void ReceiverPage::ShowPeerInfo() {
 void ReceiverPage::HandleCloseBox() {
     if (CurrentPage() == PageOffer && m_engine.OfferWaits(m_engine.OfferKey())) {
         RefuseOffer();
-    } else if (CurrentPage() == PageReceiving && m_session.activity.mainWindowReceiving()) {
+    } else if (CurrentPage() == PageReceiving && m_engine.ReceivingHere()) {
         CancelReceiving();
     } else {
         m_window->hide();

@@ -85,8 +85,7 @@ private:
     void Refuse(quint64 offer);
     void FillSenderCancelled(const QString& note, double ratio);
     void ShowSenderCancelled(bool automatic);
-    void ShowFailure(const QString& text, MessageKind kind, bool systemModal);
-    void ShowHistoryWarning(const QString& text);
+    void ShowOutcome(const ReceiveOutcome& outcome);
     void HideAfterReset(bool keepPage);
 
     Session& m_session;
