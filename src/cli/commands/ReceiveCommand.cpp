@@ -42,9 +42,8 @@ void AcceptOffer(FileReceiveEngine& engine, TerminalOutput& output, quint64 offe
     engine.StopWaiting();
     engine.ChooseTarget(offer, WithTrailingSlash(folder) + engine.SaveName());
     if (engine.HeldBytes() == FileReceiveEngine::Held::Resumable) {
-        output.Message(QStringLiteral("当前位置文件已接收 ") +
-                       PercentText(double(engine.HeldLength()) / double(engine.Offer().length)) +
-                       QStringLiteral(" 内容,继续接收剩余字节。"));
+        output.Message(HeldShareText(double(engine.HeldLength()) / double(engine.Offer().length)) +
+                       QStringLiteral(",继续接收剩余字节。"));
     }
     engine.Accept(offer, FileReceiveEngine::Start::AfterHeldBytes, overwrite);
 }
@@ -91,8 +90,7 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
     QObject::connect(
         &engine, &FileReceiveEngine::OfferWaiting, &loop,
         [&](const QString& nickName, const QString& fileName, qint64 length) {
-            output.Message(QStringLiteral("收到文件") + QStringLiteral(" (") +
-                           ChatTimestamp(session.system().Now()) + QStringLiteral("): ") +
+            output.Message(OfferArrivedText(session.system().Now()) + QStringLiteral(": ") +
                            nickName + QStringLiteral(" \"") + fileName + QStringLiteral("\" ") +
                            FormatSizeWithBytes(qint32(length)));
             if (!TrimSpaces(engine.Offer().note).isEmpty())

@@ -103,4 +103,12 @@ QString EmptyNoteText() {
     return QStringLiteral("(无)");
 }
 
+QString OfferArrivedText(const QDateTime& when) {
+    return QStringLiteral("收到文件 (") + ChatTimestamp(when) + QLatin1Char(')');
+}
+
+QString HeldShareText(double share) {
+    return QStringLiteral("当前位置文件已接收 ") + PercentText(share) + QStringLiteral(" 内容");
+}
+
 }  // namespace tvx

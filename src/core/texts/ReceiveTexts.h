@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 
 #include "chat/ChatResponder.h"
@@ -29,6 +30,11 @@ QString SenderCancelledLine(const QString& peerName, const QString& fileName, do
 // it took; lineBreak separates the three parts.
 QString ReceivedText(const QString& peerName, const QString& path, const QString& finishTime,
                      qint64 elapsedSeconds, const QString& lineBreak);
+
+// The heading of an offer that arrived at the given time: "received a file (time)".
+QString OfferArrivedText(const QDateTime& when);
+// How much of the file is already here, ahead of the question or notice about resuming.
+QString HeldShareText(double share);
 
 // A note as shown: EmptyNoteText() when it holds nothing but spaces.
 QString NoteOrNone(const QString& note);

@@ -285,8 +285,7 @@ void ReceiverPage::ShowOffer(const QString& nickName, const QString& fileName, q
     const FileOffer& offer = m_engine.Offer();
     const QIcon icon = GetFileIcon(m_session.shell(), m_engine.SaveName(), IconLarge);
     findChild<QLabel*>(QStringLiteral("picFileIcon"))->setPixmap(icon.pixmap(32, 32));
-    SetLabel("lblOfferStatus1", QStringLiteral("收到文件") + QStringLiteral(" (") +
-                                    ChatTimestamp(m_session.system().Now()) + QLatin1Char(')'));
+    SetLabel("lblOfferStatus1", OfferArrivedText(m_session.system().Now()));
     SetLabel("lblOfferNickName", QStringLiteral("<a href=\"peer\">") + nickName.toHtmlEscaped() +
                                      QStringLiteral("</a>"));
     auto* name = findChild<QLabel*>(QStringLiteral("lblOfferFileName"));
@@ -377,9 +376,8 @@ void ReceiverPage::AcceptOffer() {
                 const qint64 held = m_engine.HeldLength();
                 const qint64 length = m_engine.Offer().length;
                 const QString question =
-                    QStringLiteral("当前位置文件已接收 ") +
-                    PercentText(double(held) / double(length)) +
-                    QStringLiteral(" 内容,是否继续接收剩余字节？") + QStringLiteral("\r\n\r\n") +
+                    HeldShareText(double(held) / double(length)) +
+                    QStringLiteral(",是否继续接收剩余字节？") + QStringLiteral("\r\n\r\n") +
                     QStringLiteral("点击 否 重新开始接收;点击 取消 重新选择保存位置。");
                 const MessageAnswer answer = ShowMessage(m_session.messageBox(), m_window, question,
                                                          MessageKind::AskCancel, false);
