@@ -18,6 +18,7 @@
 #include "records/HistoryLog.h"
 #include "support/Loopback.h"
 #include "support/TestPeer.h"
+#include "texts/SendTexts.h"
 
 namespace tvx::test {
 namespace {
@@ -577,7 +578,9 @@ TEST(ChatSettings, ABlockedFileSenderGetsTheTrimmedBlockText) {
     PeerLink link(PeerRole::FileSender, sender.session.linkContext);
     QStringList refusals;
     QObject::connect(&link, &PeerLink::Refused, &link,
-                     [&](const QString& text) { refusals << text; });
+                     [&](LinkRefusal refusal, const QString& note) {
+                         refusals << LinkRefusalText(refusal, note);
+                     });
     ASSERT_EQ(link.Connect(kAnswererAddress), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return !refusals.isEmpty(); }));
     EXPECT_EQ(refusals[0], QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。") +

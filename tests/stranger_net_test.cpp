@@ -25,6 +25,7 @@
 #include "support/Files.h"
 #include "support/TestPeer.h"
 #include "transfer/ReceiveRules.h"
+#include "texts/SendTexts.h"
 
 namespace tvx::test {
 namespace {
@@ -49,7 +50,9 @@ struct Caller {
         QObject::connect(&link, &PeerLink::Admitted, &link, [this] { admitted = true; });
         QObject::connect(&link, &PeerLink::Introduced, &link, [this] { introduced = true; });
         QObject::connect(&link, &PeerLink::Refused, &link,
-                         [this](const QString& text) { refusals << text; });
+                         [this](LinkRefusal refusal, const QString& note) {
+                             refusals << LinkRefusalText(refusal, note);
+                         });
         QObject::connect(&link, &PeerLink::MessageReceived, &link,
                          [this](char16_t code, const QString& payload) {
                              answers.append({code, payload});

@@ -10,6 +10,7 @@
 #include "protocol/PeerMessages.h"
 #include "protocol/Wire.h"
 #include "support/Loopback.h"
+#include "texts/SendTexts.h"
 
 namespace tvx::test {
 
@@ -33,7 +34,9 @@ struct ScriptedSender {
                          });
         QObject::connect(&link, &PeerLink::PeerClosed, &link, [this] { closed = true; });
         QObject::connect(&link, &PeerLink::Refused, &link,
-                         [this](const QString& text) { refusals << text; });
+                         [this](LinkRefusal refusal, const QString& note) {
+                             refusals << LinkRefusalText(refusal, note);
+                         });
         QObject::connect(&data, &Socket::Connected, &data, [this] { dataConnected = true; });
     }
 

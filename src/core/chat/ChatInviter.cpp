@@ -9,6 +9,7 @@
 #include "protocol/Wire.h"
 #include "records/HistoryLog.h"
 #include "session/Session.h"
+#include "texts/SendTexts.h"
 
 namespace tvx {
 
@@ -27,10 +28,11 @@ ChatInviter::ChatInviter(Session& session, QObject* parent)
     connect(&m_timCSChat, &QTimer::timeout, this, &ChatInviter::ReportChatTime);
 
     connect(&m_link, &PeerLink::ResetDone, this, &ChatInviter::OnLinkReset);
-    connect(&m_link, &PeerLink::Refused, this,
-            [this](const QString& text) { CloseAndReport(MessageKind::Error, text, true); });
+    connect(&m_link, &PeerLink::Refused, this, [this](LinkRefusal refusal, const QString& note) {
+        CloseAndReport(MessageKind::Error, LinkRefusalText(refusal, note), true);
+    });
     connect(&m_link, &PeerLink::ConnectionBroken, this,
-            [this](const QString& text) { CloseAndReport(MessageKind::Error, text, true); });
+            [this] { CloseAndReport(MessageKind::Error, ConnectionBrokenMessage(), true); });
     connect(&m_link, &PeerLink::HandshakeTimedOut, this, &ChatInviter::OnHandshakeTimedOut);
     connect(&m_link, &PeerLink::Introduced, this,
             [this](const QString&, const QStringList& card) { OnIntroduced(card); });

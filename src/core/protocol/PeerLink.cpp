@@ -246,7 +246,9 @@ void PeerLink::HandleHandshake(const QString& message) {
     const VersionVerdict verdict = CheckVersion(version_, peerVersion);
     if (verdict != VersionVerdict::Equal) {
         Reset();
-        emit Refused(VersionMessage(verdict));
+        emit Refused(verdict == VersionVerdict::OwnOlder ? LinkRefusal::OwnVersionTooLow
+                                                         : LinkRefusal::PeerVersionTooLow,
+                     QString());
         return;
     }
     emit Verified();
@@ -325,18 +327,18 @@ void PeerLink::HandleAtCaller(const QString& message) {
     const std::optional<CodedMessage> coded = SplitCode(message);
     if (!coded) {
         Reset();
-        emit ConnectionBroken(ConnectionBrokenMessage());
+        emit ConnectionBroken();
         return;
     }
     const int counter = buffer_.counter();
     switch (coded->code) {
         case C::RefusedCode:
         case C::RefusedBlocked: {
-            const QString text = coded->code == C::RefusedCode
-                                     ? RefusedCodeMessage()
-                                     : RefusedBlockedMessage(coded->payload);
+            const LinkRefusal refusal =
+                coded->code == C::RefusedCode ? LinkRefusal::WrongCode : LinkRefusal::Blocked;
+            const QString note = refusal == LinkRefusal::Blocked ? coded->payload : QString();
             Reset();
-            emit Refused(text);
+            emit Refused(refusal, note);
             return;
         }
         case C::Admitted:
@@ -368,7 +370,7 @@ void PeerLink::HandleAtCaller(const QString& message) {
         return;
     }
     Reset();
-    emit ConnectionBroken(ConnectionBrokenMessage());
+    emit ConnectionBroken();
 }
 
 }  // namespace tvx
