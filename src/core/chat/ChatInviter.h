@@ -6,6 +6,8 @@
 #include <QTimer>
 
 #include "common/Messages.h"
+#include "chat/InviteFailure.h"
+#include "protocol/CallerLink.h"
 #include "protocol/PeerLink.h"
 
 namespace tvx {
@@ -87,7 +89,7 @@ public:
     QString shownAddress() const { return m_request.shownAddress; }
     bool acceptedAutomatically() const { return m_acceptedAutomatically; }
     QString autoReplyText() const { return m_autoReplyText; }
-    int retryCount() const { return m_retryCount; }
+    int retryCount() const { return m_caller.retryCount(); }
     int chatKey() const { return m_chatKey; }
 
     // ---- Seams for tests and the benchmark ----
@@ -107,10 +109,8 @@ signals:
     // Progress step 1, 2 or 3 (the marker and the bold label); steps 2 and 3 come after the
     // 500 ms pause. Step 1's label reads "正在连接 ", shownAddress(), " ...".
     void StepChanged(int step);
-    // The progress page's status line lblLinkInfo(4): "", "(已等待 0 秒)", "(已等待 ...)" or
-    // "(已尝试连接 N 次)".
-    void StatusLine(const QString& text);
-    // Seconds since the invitation, every second while waiting for the answer.
+    // Seconds since the invitation: 0 with step 3, then every second while waiting for the
+    // answer.
     void WaitSeconds(qint64 seconds);
     // An automatic retry is about to connect again; count is 1 for the first retry.
     void Retrying(int count);
@@ -133,11 +133,13 @@ signals:
     // had not left: status "对方用户离开聊天室。", the "已经离开" line, ActivateWindow. The chat
     // page stays (Phase::Idle, chatting() false).
     void PeerLeftChat();
-    // The connection failed during the active chat: the "意外离开" line. Failure follows.
+    // The connection failed during the active chat: the "意外离开" line. Failed follows.
     void ConnectionLost();
-    // A message for the window to show with ShowMessage (kind as MessageKind). The state has
-    // already been closed when it comes.
-    void Failure(tvx::MessageKind kind, const QString& text, bool systemModal);
+    // The invitation or the chat was closed for this reason; the state has already been
+    // closed when it comes.
+    void Failed(const tvx::InviteFailure& failure);
+    // The history log could not take the invitation; the invitation stands. The warning.
+    void LogWriteFailed(const QString& warning);
     // The chat state was cleared (CloseChat); chatting() is now false.
     void ChatClosed();
 
@@ -152,10 +154,10 @@ private:
     void ShowOutcome(int page);
     void PeerLeft();
     void HandleConnectionError(SocketError error);
-    void RetryConnection();
+    InviteFailure FailureOf(InviteFailure::Kind kind) const;
     void WriteInvitationLog();
     void ShowPage(int page);
-    void CloseAndReport(MessageKind kind, const QString& text, bool systemModal);
+    void CloseAndReport(const InviteFailure& failure);
     void OnHandshakeTimedOut();
     void ReportWaiting();
     void ReportChatTime();
@@ -163,7 +165,8 @@ private:
     void After(int milliseconds, void (ChatInviter::*step)());
 
     Session& m_session;
-    PeerLink m_link;
+    CallerLink m_caller;
+    PeerLink& m_link;
     QTimer m_timWait;
     QTimer m_timCSChat;
 
@@ -176,14 +179,12 @@ private:
     QString m_autoReplyText;
     bool m_keepPage = false;
     bool m_leftByUser = false;
-    int m_retryCount = 0;
     qint64 m_waitStart = 0;
     qint64 m_chatStart = 0;
 
     // Each close starts a new generation; a paused step of an older one does nothing.
     quint64 m_generation = 0;
     bool m_closing = false;
-    bool m_retryPending = false;
     int m_pauseMs = kProgressPauseMs;
     bool m_textsAfterLeave = false;
 };

@@ -1,6 +1,7 @@
 #include "texts/SendTexts.h"
 
 #include "common/Format.h"
+#include "protocol/CallerLink.h"
 #include "protocol/PeerMessages.h"
 #include "transfer/TransferProgress.h"
 
@@ -18,7 +19,9 @@ UserMessage Shown(MessageKind kind, const QString& text, bool systemModal) {
     return message;
 }
 
-QString NetworkErrorText(SocketError error, const QString& a) {
+// What a caller says when its connection failed; `broken` ends the sentence of a connection
+// that ended midway.
+QString NetworkErrorText(SocketError error, const QString& a, const QString& broken) {
     switch (error) {
         case SocketError::AddressInUse:
             return QStringLiteral("无法向 ") + a +
@@ -29,8 +32,7 @@ QString NetworkErrorText(SocketError error, const QString& a) {
             return QStringLiteral("无效的IP或TVX地址,请重新输入。");
         case SocketError::ConnectionAborted:
         case SocketError::ConnectionReset:
-            return QStringLiteral("无法向 ") + a + QStringLiteral(" 继续发送") +
-                   ConnectionLostReasons();
+            return broken + ConnectionLostReasons();
         case SocketError::ShutDown:
         case SocketError::TimedOut:
             return QStringLiteral("无法连接 ") + a +
@@ -44,6 +46,28 @@ QString NetworkErrorText(SocketError error, const QString& a) {
         default:
             return QStringLiteral("网络连接发生未知错误而断开。");
     }
+}
+
+UserMessage CallerMessage(InviteFailure::Kind kind, const InviteFailure& data,
+                          const QString& broken) {
+    switch (kind) {
+        case InviteFailure::Kind::LinkRefused:
+            return Shown(MessageKind::Error, LinkRefusalText(data.refusal, data.note), true);
+        case InviteFailure::Kind::ProtocolBroken:
+            return Shown(MessageKind::Error, ConnectionBrokenMessage(), true);
+        case InviteFailure::Kind::HandshakeTimedOut:
+            return Shown(MessageKind::Warning, QStringLiteral("连接超时,请尝试重新连接。"), true);
+        case InviteFailure::Kind::NetworkError: {
+            const bool badAddress =
+                ClassifyCallerError(data.error) == CallerFailure::BadAddress;
+            return Shown(MessageKind::Error, NetworkErrorText(data.error, data.peer, broken),
+                         !badAddress);
+        }
+        case InviteFailure::Kind::RetriesUsedUp:
+            return Shown(MessageKind::Error,
+                         QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"), false);
+    }
+    return UserMessage();
 }
 
 }  // namespace
@@ -80,8 +104,19 @@ UserMessage FileProblemMessage(FileProblem problem, const QString& path) {
     return UserMessage();
 }
 
+UserMessage InviteFailureMessage(const InviteFailure& failure) {
+    return CallerMessage(failure.kind, failure,
+                         QStringLiteral("无法与 ") + failure.peer + QStringLiteral(" 继续交流"));
+}
+
 UserMessage SendFailureMessage(const SendOutcome& outcome) {
     const QString& a = outcome.peer;
+    InviteFailure caller;
+    caller.peer = a;
+    caller.refusal = outcome.refusal;
+    caller.note = outcome.note;
+    caller.error = outcome.error;
+    const QString broken = QStringLiteral("无法向 ") + a + QStringLiteral(" 继续发送");
     switch (outcome.kind) {
         case Kind::Completed:
         case Kind::Refused:
@@ -91,24 +126,20 @@ UserMessage SendFailureMessage(const SendOutcome& outcome) {
         case Kind::Dropped:
             break;
         case Kind::LinkRefused:
-            return Shown(MessageKind::Error, LinkRefusalText(outcome.refusal, outcome.note), true);
+            return CallerMessage(InviteFailure::Kind::LinkRefused, caller, broken);
         case Kind::ProtocolBroken:
-            return Shown(MessageKind::Error, ConnectionBrokenMessage(), true);
+            return CallerMessage(InviteFailure::Kind::ProtocolBroken, caller, broken);
         case Kind::HandshakeTimedOut:
-            return Shown(MessageKind::Warning, QStringLiteral("连接超时,请尝试重新连接。"), true);
-        case Kind::NetworkError: {
-            const bool badAddress = outcome.error == SocketError::AddressNotAvailable ||
-                                    outcome.error == SocketError::HostNotFound;
-            return Shown(MessageKind::Error, NetworkErrorText(outcome.error, a), !badAddress);
-        }
+            return CallerMessage(InviteFailure::Kind::HandshakeTimedOut, caller, broken);
+        case Kind::NetworkError:
+            return CallerMessage(InviteFailure::Kind::NetworkError, caller, broken);
         case Kind::FileProblem:
             return FileProblemMessage(outcome.fileProblem, outcome.filePath);
         case Kind::ReadFailed:
             return Shown(MessageKind::Error, QStringLiteral("无法继续发送:读取文件时发生错误。"),
                          true);
         case Kind::RetriesUsedUp:
-            return Shown(MessageKind::Error,
-                         QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"), false);
+            return CallerMessage(InviteFailure::Kind::RetriesUsedUp, caller, broken);
         case Kind::Stalled:
             return Shown(MessageKind::Error,
                          QStringLiteral("超时:无法向 ") + a + QStringLiteral(" 继续发送") +

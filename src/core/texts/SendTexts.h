@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "chat/InviteFailure.h"
 #include "protocol/PeerLink.h"
 #include "texts/UserMessage.h"
 #include "transfer/SendOutcome.h"
@@ -17,6 +18,9 @@ UserMessage FileProblemMessage(FileProblem problem, const QString& path);
 // The message box that ends a send; empty for the outcomes that show a page of their own
 // (completed, refused, cancelled by the receiver) and for the silent ones.
 UserMessage SendFailureMessage(const SendOutcome& outcome);
+// The message box that closes an invitation or a chat.
+UserMessage InviteFailureMessage(const InviteFailure& failure);
+
 // The line and the note of a page that ends a send (completed, refused, cancelled by the
 // receiver).
 QString SendOutcomeLine(const SendOutcome& outcome);
