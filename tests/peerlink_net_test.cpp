@@ -28,8 +28,7 @@ struct LinkLog {
                              refusals << refusal;
                              notes << note;
                          });
-        QObject::connect(&link, &PeerLink::ConnectionBroken, &link,
-                         [this] { events << "broken"; });
+        QObject::connect(&link, &PeerLink::ConnectionBroken, &link, [this] { events << "broken"; });
         QObject::connect(&link, &PeerLink::HandshakeTimedOut, &link,
                          [this] { events << "timed out"; });
         QObject::connect(&link, &PeerLink::ResetDone, &link, [this] { ++resets; });

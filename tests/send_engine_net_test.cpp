@@ -40,7 +40,8 @@ protected:
         sender.session.settings.sendBufferBytes = kChunk;
         engine.SetPauseMs(0);
         engine.SetCloseGraceMs(100);
-        QObject::connect(&engine, &Engine::StepChanged, &engine, [this](int step) { steps << step; });
+        QObject::connect(&engine, &Engine::StepChanged, &engine,
+                         [this](int step) { steps << step; });
         QObject::connect(&engine, &Engine::StreamStarted, &engine, [this] { streamed = true; });
         QObject::connect(&engine, &Engine::Waiting, &engine,
                          [this](qint64 seconds) { waits << seconds; });

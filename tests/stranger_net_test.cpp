@@ -24,8 +24,8 @@
 #include "records/HistoryLog.h"
 #include "support/Files.h"
 #include "support/TestPeer.h"
-#include "transfer/ReceiveRules.h"
 #include "texts/SendTexts.h"
+#include "transfer/ReceiveRules.h"
 
 namespace tvx::test {
 namespace {

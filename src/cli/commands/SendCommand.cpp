@@ -30,7 +30,7 @@ int FailureStatus(const SendOutcome& outcome) {
             return StatusLocalFile;
         case Kind::NetworkError:
             return ClassifyCallerError(outcome.error) == CallerFailure::BadAddress ? StatusUsage
-                                                                                    : StatusNetwork;
+                                                                                   : StatusNetwork;
         default:
             return StatusNetwork;
     }

@@ -62,7 +62,7 @@ ChatInviter::~ChatInviter() {
 }
 
 bool ChatInviter::chatting() const {
-    return m_session.activity.inviteWindowChatting();
+    return m_phase == Phase::Chatting;
 }
 
 qint64 ChatInviter::Uptime() const {

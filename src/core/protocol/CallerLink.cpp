@@ -51,8 +51,7 @@ void CallerLink::RestartCount() {
 }
 
 SocketError CallerLink::Dial(const QString& peerAddress, const QString& verificationCode) {
-    m_link.SetVerificationDigest(verificationCode.isEmpty() ? QString()
-                                                            : Digest(verificationCode));
+    m_link.SetVerificationDigest(verificationCode.isEmpty() ? QString() : Digest(verificationCode));
     return m_link.Connect(peerAddress);
 }
 

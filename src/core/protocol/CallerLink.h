@@ -33,7 +33,7 @@ public:
     CallerLink(PeerRole role, LinkContext& context, QObject* parent = nullptr);
 
     PeerLink& link() { return m_link; }
-    // The "自动重试(次)" box: `attempts` counts the first one too.
+    // The automatic retry box and its count: `attempts` counts the first one too.
     void SetRetryPolicy(bool autoRetry, int attempts);
     // A new call: no retries used yet.
     void RestartCount();

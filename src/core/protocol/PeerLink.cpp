@@ -116,6 +116,12 @@ SocketError PeerLink::Connect(const QString& peerDottedAddress) {
     return SocketError::None;
 }
 
+void PeerLink::ResetExplained() {
+    resetExplained_ = true;
+    Reset();
+    resetExplained_ = false;
+}
+
 void PeerLink::Reset() {
     handshakeTimer_.stop();
     businessTimer_.stop();
@@ -245,7 +251,7 @@ void PeerLink::HandleHandshake(const QString& message) {
     const QString peerVersion = PeerVersionOf(step.text, config_.versionInFirstField);
     const VersionVerdict verdict = CheckVersion(version_, peerVersion);
     if (verdict != VersionVerdict::Equal) {
-        Reset();
+        ResetExplained();
         emit Refused(verdict == VersionVerdict::OwnOlder ? LinkRefusal::OwnVersionTooLow
                                                          : LinkRefusal::PeerVersionTooLow,
                      QString());
@@ -326,7 +332,7 @@ void PeerLink::TakeIntroduction(const QString& payload) {
 void PeerLink::HandleAtCaller(const QString& message) {
     const std::optional<CodedMessage> coded = SplitCode(message);
     if (!coded) {
-        Reset();
+        ResetExplained();
         emit ConnectionBroken();
         return;
     }
@@ -337,7 +343,7 @@ void PeerLink::HandleAtCaller(const QString& message) {
             const LinkRefusal refusal =
                 coded->code == C::RefusedCode ? LinkRefusal::WrongCode : LinkRefusal::Blocked;
             const QString note = refusal == LinkRefusal::Blocked ? coded->payload : QString();
-            Reset();
+            ResetExplained();
             emit Refused(refusal, note);
             return;
         }
@@ -369,7 +375,7 @@ void PeerLink::HandleAtCaller(const QString& message) {
         emit MessageReceived(coded->code, coded->payload);
         return;
     }
-    Reset();
+    ResetExplained();
     emit ConnectionBroken();
 }
 

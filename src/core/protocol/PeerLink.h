@@ -80,6 +80,8 @@ public:
     State state() const { return state_; }
     int counter() const { return buffer_.counter(); }
     bool verified() const { return buffer_.verified(); }
+    // During ResetDone: a Refused or ConnectionBroken follows at once and tells why.
+    bool resetExplained() const { return resetExplained_; }
     Socket& socket() { return socket_; }
     // The peer's dotted address as this end's socket sees it (answerer) or as dialled (caller).
     QString remoteAddress() const { return remoteAddress_; }
@@ -123,6 +125,8 @@ private:
     void Admit(const QString& digest);
     void TakeIntroduction(const QString& payload);
     bool SendInternal(const QString& body);
+    // A reset that Refused or ConnectionBroken explains right after.
+    void ResetExplained();
 
     LinkContext& context_;
     RoleConfig config_;
@@ -139,6 +143,7 @@ private:
     QString remoteAddress_;
     QString peerAddressCode_;
     QStringList peerCard_;
+    bool resetExplained_ = false;
 };
 
 }  // namespace tvx

@@ -25,8 +25,9 @@ QString NetworkErrorText(SocketError error, const QString& a, const QString& bro
     switch (error) {
         case SocketError::AddressInUse:
             return QStringLiteral("无法向 ") + a +
-                   QStringLiteral(" 发出请求,原因可能是:\r\n\r\n-对方正在使用Tolvex\r\n-"
-                                  "其它程序正在使用端口");
+                   QStringLiteral(
+                       " 发出请求,原因可能是:\r\n\r\n-对方正在使用Tolvex\r\n-"
+                       "其它程序正在使用端口");
         case SocketError::AddressNotAvailable:
         case SocketError::HostNotFound:
             return QStringLiteral("无效的IP或TVX地址,请重新输入。");
@@ -36,8 +37,9 @@ QString NetworkErrorText(SocketError error, const QString& a, const QString& bro
         case SocketError::ShutDown:
         case SocketError::TimedOut:
             return QStringLiteral("无法连接 ") + a +
-                   QStringLiteral(" ,原因可能是:\r\n\r\n-对方没有登陆网络\r\n-防火墙阻止了连接\r\n-"
-                                  "双方处于不同的网络中");
+                   QStringLiteral(
+                       " ,原因可能是:\r\n\r\n-对方没有登陆网络\r\n-防火墙阻止了连接\r\n-"
+                       "双方处于不同的网络中");
         case SocketError::ConnectionRefused:
             return QStringLiteral("无法连接 ") + a +
                    QStringLiteral(" ,原因可能是:\r\n\r\n-对方没有运行Tolvex");
@@ -58,8 +60,7 @@ UserMessage CallerMessage(InviteFailure::Kind kind, const InviteFailure& data,
         case InviteFailure::Kind::HandshakeTimedOut:
             return Shown(MessageKind::Warning, QStringLiteral("连接超时,请尝试重新连接。"), true);
         case InviteFailure::Kind::NetworkError: {
-            const bool badAddress =
-                ClassifyCallerError(data.error) == CallerFailure::BadAddress;
+            const bool badAddress = ClassifyCallerError(data.error) == CallerFailure::BadAddress;
             return Shown(MessageKind::Error, NetworkErrorText(data.error, data.peer, broken),
                          !badAddress);
         }

@@ -362,14 +362,11 @@ void FileSendEngine::Connect() {
 
 void FileSendEngine::OnLinkReset() {
     // The link gives up silently on a failed handshake; the engine follows it. Resets that
-    // the engine makes itself, and a retry about to start, are not followed. A refusal or a
-    // broken connection that the link reports right after its reset tells why instead.
-    if (m_resetting || m_caller.retryPending() || m_phase == Phase::Idle)
+    // the engine makes itself, a retry about to start and a reset that the link explains
+    // right after (a refusal, a broken connection) are not followed.
+    if (m_resetting || m_caller.retryPending() || m_phase == Phase::Idle || m_link.resetExplained())
         return;
-    After(0, [this] {
-        if (m_phase != Phase::Idle)
-            End(SilentEnd());
-    });
+    End(SilentEnd());
 }
 
 void FileSendEngine::OnIntroduced(const QStringList& peerCard) {
@@ -451,8 +448,9 @@ void FileSendEngine::OnControlMessage(char16_t code, const QString& payload) {
             return;
         case C::OfferRefused:
         case C::OfferRefusedAuto: {
-            SendOutcome outcome = OutcomeOf(code == C::OfferRefused ? SendOutcome::Kind::Refused
-                                                                    : SendOutcome::Kind::AutoRefused);
+            SendOutcome outcome =
+                OutcomeOf(code == C::OfferRefused ? SendOutcome::Kind::Refused
+                                                  : SendOutcome::Kind::AutoRefused);
             outcome.note = payload;
             End(outcome);
             return;

@@ -53,7 +53,7 @@ public:
         QString typedAddress;      // the address box's text as typed (history log)
         QString filePath;          // checked with FileProblem
         QString note;              // line breaks as "\r\n"
-        QString verificationCode;  // empty when "使用验证码" is off or the code is blank
+        QString verificationCode;  // empty when the code box is off or blank
     };
 
     static constexpr int kProgressPauseMs = 500;
@@ -70,11 +70,12 @@ public:
 
     // Connecting page, step 1, connect. Anything still open is closed first.
     void Start(const Request& request);
-    // "自动重试(次)" and its count box; read at each failure, as the boxes may change meanwhile.
+    // The automatic retry box and its count; read at each failure, as the boxes may change
+    // meanwhile.
     void SetRetryPolicy(bool autoRetry, int attempts);
-    // "取消" while connecting or waiting: closes everything; ends Cancelled.
+    // Cancel while connecting or waiting: closes everything; ends Cancelled.
     void Cancel();
-    // "取消发送" after the user confirmed: sends the cancel with the note; the peer's close
+    // Cancel sending after the user confirmed: sends the cancel with the note; the peer's close
     // that follows ends the transfer (Cancelled). False when nothing was sending.
     bool CancelSending(const QString& note);
 
@@ -171,7 +172,7 @@ private:
     Session& m_session;
     CallerLink m_caller;
     PeerLink& m_link;  // sckFS1, the control connection
-    Socket m_data;    // sckFS2, the data connection
+    Socket m_data;     // sckFS2, the data connection
     QTimer m_timWait;
     QTimer m_timSendSpeed;
 

@@ -20,20 +20,20 @@ enum class FileProblem {
 // How one send ended, with what a front end needs to tell the user.
 struct SendOutcome {
     enum class Kind {
-        Completed,         // the receiver has the whole file
-        Refused,           // the receiver's user said no; note
-        AutoRefused,       // the receiver refused by itself; note
-        PeerCancelled,     // the receiver stopped it at `sent` of `size`; note
-        Cancelled,         // this side stopped it (or started anew)
-        Dropped,           // the connection ended without a word
-        LinkRefused,       // turned away in the handshake: refusal, note
-        ProtocolBroken,    // the receiver sent what it should not have
+        Completed,       // the receiver has the whole file
+        Refused,         // the receiver's user said no; note
+        AutoRefused,     // the receiver refused by itself; note
+        PeerCancelled,   // the receiver stopped it at `sent` of `size`; note
+        Cancelled,       // this side stopped it (or started anew)
+        Dropped,         // the connection ended without a word
+        LinkRefused,     // turned away in the handshake: refusal, note
+        ProtocolBroken,  // the receiver sent what it should not have
         HandshakeTimedOut,
-        NetworkError,      // error
-        FileProblem,       // fileProblem: the file changed between two attempts
-        ReadFailed,        // the file could not be read on: systemError
-        RetriesUsedUp,     // attempts
-        Stalled,           // nothing went out for too long
+        NetworkError,   // error
+        FileProblem,    // fileProblem: the file changed between two attempts
+        ReadFailed,     // the file could not be read on: systemError
+        RetriesUsedUp,  // attempts
+        Stalled,        // nothing went out for too long
     };
 
     Kind kind = Kind::Cancelled;
@@ -48,8 +48,8 @@ struct SendOutcome {
     qint64 sent = 0;  // bytes the receiver held at the end
     qint64 size = 0;
     int attempts = 0;
-    QTime finishedAt;      // Completed: the local time
-    qint64 seconds = 0;    // Completed: how long the bytes took
+    QTime finishedAt;    // Completed: the local time
+    qint64 seconds = 0;  // Completed: how long the bytes took
 };
 
 }  // namespace tvx
