@@ -24,6 +24,7 @@
 #include "platform/Platform.h"
 #include "session/Session.h"
 #include "texts/ReceiveTexts.h"
+#include "texts/SendTexts.h"
 
 namespace tvx {
 namespace {
@@ -108,10 +109,9 @@ int main(int argc, char** argv) {
     ChatInviter inviter(inviting.session);
     ChatResponder responder(answering.session);
     inviter.SetPauseMs(0);
-    QObject::connect(&inviter, &ChatInviter::Failure, &inviter,
-                     [](MessageKind, const QString& text, bool) {
-                         std::fprintf(stderr, "inviter: %s\n", qPrintable(text));
-                     });
+    QObject::connect(&inviter, &ChatInviter::Failed, &inviter, [](const InviteFailure& failure) {
+        std::fprintf(stderr, "inviter: %s\n", qPrintable(InviteFailureMessage(failure).text));
+    });
     QObject::connect(&responder, &ChatResponder::ListenerFailed, &responder, [](SocketError error) {
         std::fprintf(stderr, "responder: %s\n", qPrintable(ListenerFailureMessage(error).text));
     });

@@ -62,6 +62,7 @@
 #include "protocol/PeerMessages.h"
 #include "session/Session.h"
 #include "texts/ReceiveTexts.h"
+#include "texts/SendTexts.h"
 #include "transfer/FileReceiveEngine.h"
 #include "transfer/FileSendEngine.h"
 
@@ -372,22 +373,21 @@ int RunSender(int argc, char** argv) {
         clock.start();
         cpuAtStart = OwnCpu();
     });
-    QObject::connect(&engine, &tvx::FileSendEngine::Outcome, &app, [&](int page) {
-        seconds = clock.isValid() ? clock.nsecsElapsed() / 1e9 : -1;
-        outcome = page;
-        app.quit();
-    });
-    QObject::connect(&engine, &tvx::FileSendEngine::Failure, &app,
-                     [&](tvx::MessageKind, const QString& text) {
-                         std::fprintf(stderr, "sender: %s\n", qPrintable(text));
-                         app.exit(1);
+    QObject::connect(&engine, &tvx::FileSendEngine::Ended, &app,
+                     [&](const tvx::SendOutcome& ended) {
+                         seconds = clock.isValid() ? clock.nsecsElapsed() / 1e9 : -1;
+                         outcome = int(ended.kind);
+                         const tvx::UserMessage failure = tvx::SendFailureMessage(ended);
+                         if (!failure.isEmpty())
+                             std::fprintf(stderr, "sender: %s\n", qPrintable(failure.text));
+                         app.quit();
                      });
     QTimer::singleShot(kChildTimeoutMs, &app, [&] { app.exit(1); });
     engine.Start(request);
     app.exec();
     std::printf("RESULT %.6f %lld %lld %lld %.3f\n", seconds, idle, OwnPeakKiB(),
                 peer.session.settings.sendBufferBytes, OwnCpu() - cpuAtStart);
-    return outcome == tvx::FileSendEngine::PageFinished ? 0 : 1;
+    return outcome == int(tvx::SendOutcome::Kind::Completed) ? 0 : 1;
 }
 
 // --child-receive FOLDER MB: receives one file automatically into FOLDER and prints

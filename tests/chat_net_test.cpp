@@ -18,6 +18,7 @@
 #include "records/HistoryLog.h"
 #include "support/Loopback.h"
 #include "support/TestPeer.h"
+#include "texts/SendTexts.h"
 
 namespace tvx::test {
 namespace {
@@ -39,8 +40,8 @@ struct InviterLog {
     explicit InviterLog(ChatInviter& c) {
         QObject::connect(&c, &ChatInviter::PageChanged, &context, [this](int p) { pages << p; });
         QObject::connect(&c, &ChatInviter::StepChanged, &context, [this](int s) { steps << s; });
-        QObject::connect(&c, &ChatInviter::StatusLine, &context,
-                         [this](const QString& t) { status << t; });
+        QObject::connect(&c, &ChatInviter::WaitSeconds, &context,
+                         [this](qint64 seconds) { waits << seconds; });
         QObject::connect(&c, &ChatInviter::Retrying, &context, [this](int n) { retries << n; });
         QObject::connect(&c, &ChatInviter::Accepted, &context,
                          [this](bool automatically, const QString& reply) {
@@ -56,20 +57,19 @@ struct InviterLog {
                          [this](const QString& text) { texts << text; });
         QObject::connect(&c, &ChatInviter::PeerLeftChat, &context, [this] { ++peerLeft; });
         QObject::connect(&c, &ChatInviter::ConnectionLost, &context, [this] { ++lost; });
-        QObject::connect(&c, &ChatInviter::Failure, &context,
-                         [this](MessageKind kind, const QString& text, bool modal) {
-                             failures << Shown{kind, text, modal};
-                         });
+        QObject::connect(&c, &ChatInviter::Failed, &context,
+                         [this](const InviteFailure& failure) { failures << failure; });
         QObject::connect(&c, &ChatInviter::ChatClosed, &context, [this] { ++closed; });
     }
     QObject context;
     QList<int> pages, steps, retries;
-    QStringList status, texts;
+    QList<qint64> waits;
+    QStringList texts;
     bool accepted = false, acceptedAutomatically = false;
     QString autoReply;
     std::optional<QString> refused, autoRefused;
     int peerLeft = 0, lost = 0, closed = 0;
-    QList<Shown> failures;
+    QList<InviteFailure> failures;
 };
 
 // Everything the responder tells its window.
@@ -147,7 +147,7 @@ TEST_F(ChatNet, InvitationByIpv4AcceptedTextsKeepTheirStyleAndTheUsersLeaveIsNot
 
     EXPECT_EQ(in.steps, (QList<int>{1, 2, 3}));
     EXPECT_EQ(in.pages, (QList<int>{ChatInviter::PageProgress}));
-    EXPECT_EQ(in.status.last(), QStringLiteral("(已等待 0 秒)"));
+    EXPECT_EQ(in.waits, QList<qint64>{0});
     EXPECT_EQ(inviter.phase(), ChatInviter::Phase::Inviting);
     EXPECT_EQ(out.invitations, QStringList{QStringLiteral("聊聊?")});
     EXPECT_EQ(responder.phase(), ChatResponder::Phase::Invited);
@@ -163,8 +163,8 @@ TEST_F(ChatNet, InvitationByIpv4AcceptedTextsKeepTheirStyleAndTheUsersLeaveIsNot
 
     // Waiting counts the seconds since the invitation.
     caller.fake.system->uptimeMs += 75000;
-    ASSERT_TRUE(WaitUntil([&] { return in.status.last() != QStringLiteral("(已等待 0 秒)"); }));
-    EXPECT_EQ(in.status.last(), QStringLiteral("(已等待 ") + FormatDuration(75) + ")");
+    ASSERT_TRUE(WaitUntil([&] { return in.waits.last() != 0; }));
+    EXPECT_EQ(in.waits.last(), 75);
 
     responder.Accept();
     ASSERT_TRUE(WaitUntil([&] { return inviter.chatting(); }));
@@ -450,11 +450,8 @@ TEST_F(ChatNet, ConnectionLostDuringTheChatIsReportedOnEachSide) {
     emit inviter.link().socket().Error(SocketError::ConnectionReset);
     EXPECT_EQ(in.lost, 1);
     ASSERT_EQ(in.failures.size(), 1);
-    EXPECT_EQ(in.failures[0].kind, MessageKind::Error);
-    EXPECT_TRUE(in.failures[0].systemModal);
-    EXPECT_EQ(in.failures[0].text,
-              QStringLiteral("无法与 127.0.0.3 继续交流,原因可能是:\r\n\r\n-网络突然断开\r\n-"
-                             "对方中途退出Tolvex\r\n-其它意外原因导致连接中断"));
+    EXPECT_EQ(in.failures[0].kind, InviteFailure::Kind::NetworkError);
+    EXPECT_EQ(in.failures[0].error, SocketError::ConnectionReset);
     EXPECT_FALSE(inviter.chatting());
     EXPECT_EQ(in.pages.last(), int(ChatInviter::PageChat));
     // The inviter closed; the responder sees the peer leave.
@@ -481,8 +478,8 @@ TEST_F(ChatNet, AdmissionRefusalsAndVersionsAreReportedToTheInviter) {
     request.verificationCode = QStringLiteral("芝麻开门");
     inviter.StartInvitation(request);
     ASSERT_TRUE(WaitUntil([&] { return !in.failures.isEmpty(); }));
-    EXPECT_EQ(in.failures[0].text, RefusedCodeMessage());
-    EXPECT_TRUE(in.failures[0].systemModal);
+    EXPECT_EQ(in.failures[0].kind, InviteFailure::Kind::LinkRefused);
+    EXPECT_EQ(in.failures[0].refusal, LinkRefusal::WrongCode);
     EXPECT_EQ(in.pages.last(), int(ChatInviter::PageInput));
     // The right code passes.
     request.verificationCode = QStringLiteral("芝麻");
@@ -497,7 +494,8 @@ TEST_F(ChatNet, AdmissionRefusalsAndVersionsAreReportedToTheInviter) {
     answerer.session.settings.blockText = QStringLiteral("  请勿打扰  ");
     inviter.StartInvitation(To(kAnswererAddress));
     ASSERT_TRUE(WaitUntil([&] { return in.failures.size() == 2; }));
-    EXPECT_EQ(in.failures[1].text, RefusedBlockedMessage(QStringLiteral("请勿打扰")));
+    EXPECT_EQ(in.failures[1].refusal, LinkRefusal::Blocked);
+    EXPECT_EQ(in.failures[1].note, QStringLiteral("请勿打扰"));
     EXPECT_EQ(out.invitations.size(), 1);  // only the one with the right code
     ASSERT_TRUE(WaitUntil([&] { return responder.link().state() == PeerLink::State::Listening; }));
 
@@ -506,7 +504,7 @@ TEST_F(ChatNet, AdmissionRefusalsAndVersionsAreReportedToTheInviter) {
     responder.link().SetProtocolVersion(QString(QChar(char16_t(0x0600))));
     inviter.StartInvitation(To(kAnswererAddress));
     ASSERT_TRUE(WaitUntil([&] { return in.failures.size() == 3; }));
-    EXPECT_EQ(in.failures[2].text, QStringLiteral("无法继续:本地使用的版本太低,请升级后重试。"));
+    EXPECT_EQ(in.failures[2].refusal, LinkRefusal::OwnVersionTooLow);
     EXPECT_EQ(inviter.phase(), ChatInviter::Phase::Idle);
     // Nothing was shown by the link itself: the window shows every message.
     EXPECT_TRUE(caller.fake.messageBox->shown.isEmpty());
@@ -521,19 +519,17 @@ TEST_F(ChatNet, RetriesAgainstNobodyListeningAndTheHandshakeDeadline) {
     inviter.StartInvitation(request);
     ASSERT_TRUE(WaitUntil([&] { return !in.failures.isEmpty(); }));
     EXPECT_EQ(in.retries, QList<int>{1});
-    EXPECT_TRUE(in.status.contains(QStringLiteral("(已尝试连接 1 次)")));
     EXPECT_EQ(inviter.retryCount(), 2);
-    EXPECT_EQ(in.failures[0].text, QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"));
-    EXPECT_FALSE(in.failures[0].systemModal);
+    EXPECT_EQ(in.failures[0].kind, InviteFailure::Kind::RetriesUsedUp);
+    EXPECT_EQ(in.failures[0].attempts, 2);
     EXPECT_EQ(in.pages.last(), int(ChatInviter::PageInput));
     EXPECT_EQ(in.failures.size(), 1);
 
     // Without the retry the refusal is told at once.
     inviter.StartInvitation(To(kAnswererAddress));
     ASSERT_TRUE(WaitUntil([&] { return in.failures.size() == 2; }));
-    EXPECT_EQ(in.failures[1].text,
-              QStringLiteral("无法连接 127.0.0.3 ,原因可能是:\r\n\r\n-对方没有运行Tolvex"));
-    EXPECT_TRUE(in.failures[1].systemModal);
+    EXPECT_EQ(in.failures[1].kind, InviteFailure::Kind::NetworkError);
+    EXPECT_EQ(in.failures[1].error, SocketError::ConnectionRefused);
 
     // A listener that takes the connection and never answers the challenge.
     Socket silent;
@@ -543,9 +539,7 @@ TEST_F(ChatNet, RetriesAgainstNobodyListeningAndTheHandshakeDeadline) {
     inviter.SetHandshakeTimeout(300);
     inviter.StartInvitation(To(kAnswererAddress));
     ASSERT_TRUE(WaitUntil([&] { return in.failures.size() == 3; }));
-    EXPECT_EQ(in.failures[2].kind, MessageKind::Warning);
-    EXPECT_EQ(in.failures[2].text, QStringLiteral("连接超时,请尝试重新连接。"));
-    EXPECT_TRUE(in.failures[2].systemModal);
+    EXPECT_EQ(in.failures[2].kind, InviteFailure::Kind::HandshakeTimedOut);
     EXPECT_EQ(inviter.phase(), ChatInviter::Phase::Idle);
     silent.Close();
 
@@ -570,7 +564,9 @@ TEST(ChatSettings, ABlockedFileSenderGetsTheTrimmedBlockText) {
     PeerLink link(PeerRole::FileSender, sender.session.linkContext);
     QStringList refusals;
     QObject::connect(&link, &PeerLink::Refused, &link,
-                     [&](const QString& text) { refusals << text; });
+                     [&](LinkRefusal refusal, const QString& note) {
+                         refusals << LinkRefusalText(refusal, note);
+                     });
     ASSERT_EQ(link.Connect(kAnswererAddress), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return !refusals.isEmpty(); }));
     EXPECT_EQ(refusals[0], QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。") +

@@ -24,11 +24,11 @@ struct LinkLog {
         QObject::connect(&link, &PeerLink::Introduced, &link,
                          [this](const QString&, const QStringList&) { events << "introduced"; });
         QObject::connect(&link, &PeerLink::Refused, &link,
-                         [this](const QString& text) { refusals << text; });
-        QObject::connect(&link, &PeerLink::ConnectionBroken, &link, [this](const QString& text) {
-            events << "broken";
-            broken << text;
-        });
+                         [this](LinkRefusal refusal, const QString& note) {
+                             refusals << refusal;
+                             notes << note;
+                         });
+        QObject::connect(&link, &PeerLink::ConnectionBroken, &link, [this] { events << "broken"; });
         QObject::connect(&link, &PeerLink::HandshakeTimedOut, &link,
                          [this] { events << "timed out"; });
         QObject::connect(&link, &PeerLink::ResetDone, &link, [this] { ++resets; });
@@ -39,8 +39,8 @@ struct LinkLog {
     }
     bool Has(const QString& event) const { return events.contains(event); }
     QStringList events;
-    QStringList refusals;
-    QStringList broken;
+    QList<LinkRefusal> refusals;
+    QStringList notes;  // one per refusal
     QStringList received;
     int resets = 0;
 };
@@ -95,10 +95,9 @@ TEST_F(PeerLinkNet, FilePairRunsToTheEndAndCarriesTheTransferMessages) {
     ASSERT_TRUE(WaitUntil([&] { return senderLog.received.size() == 2; }));
     EXPECT_EQ(senderLog.received, (QStringList{BuildAcceptance(4), BuildCompletion()}));
 
-    // A code the sender never expects: reset and the broken-connection text.
+    // A code the sender never expects: reset and reported as a broken connection.
     ASSERT_EQ(receiver.Send(BuildInvitation({QStringLiteral("x"), 3})), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return senderLog.Has("broken"); }));
-    EXPECT_EQ(senderLog.broken, QStringList{QStringLiteral("与对方连接异常导致断开。")});
     // The link only reports; its owner's window shows the box.
     EXPECT_TRUE(CallerBoxes().isEmpty());
     EXPECT_EQ(sender.state(), PeerLink::State::Idle);
@@ -153,7 +152,6 @@ TEST_F(PeerLinkNet, AdmissionWithTheStoredDigest) {
     ASSERT_TRUE(WaitUntil([&] { return receiver.state() == PeerLink::State::Listening; }));
 
     answerer.session.settings.passWord1 = Digest(QStringLiteral("暗号"));
-    const QString refusal = RefusedCodeMessage();
     for (const QString& typed : {QString(), QStringLiteral("wrong")}) {
         PeerLink sender(PeerRole::FileSender, caller.session.linkContext);
         if (!typed.isEmpty())
@@ -161,7 +159,7 @@ TEST_F(PeerLinkNet, AdmissionWithTheStoredDigest) {
         LinkLog senderLog(sender);
         ASSERT_EQ(sender.Connect(kAnswererAddress), SocketError::None);
         ASSERT_TRUE(WaitUntil([&] { return !senderLog.refusals.isEmpty(); }));
-        EXPECT_EQ(senderLog.refusals, QStringList{refusal});
+        EXPECT_EQ(senderLog.refusals, QList<LinkRefusal>{LinkRefusal::WrongCode});
         EXPECT_EQ(sender.state(), PeerLink::State::Idle);
         ASSERT_TRUE(WaitUntil([&] { return receiver.state() == PeerLink::State::Listening; }));
     }
@@ -192,9 +190,8 @@ TEST_F(PeerLinkNet, BlockedCallerGetsTheBlockNote) {
     ASSERT_EQ(responder.Listen(), SocketError::None);
     ASSERT_EQ(initiator.Connect(kAnswererAddress), SocketError::None);
     ASSERT_TRUE(WaitUntil([&] { return !initiatorLog.refusals.isEmpty(); }));
-    const QString expected =
-        QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:请勿打扰");
-    EXPECT_EQ(initiatorLog.refusals, QStringList{expected});
+    EXPECT_EQ(initiatorLog.refusals, QList<LinkRefusal>{LinkRefusal::Blocked});
+    EXPECT_EQ(initiatorLog.notes, QStringList{QStringLiteral("请勿打扰")});
     EXPECT_EQ(blocking.asked, QStringList{kCallerAddress});
     EXPECT_FALSE(responderLog.Has("admitted"));
     ASSERT_TRUE(WaitUntil([&] { return responder.state() == PeerLink::State::Listening; }));
@@ -204,13 +201,13 @@ TEST_F(PeerLinkNet, VersionCheckGivesEachSideItsMessage) {
     struct Case {
         QString callerVersion;
         QString answererVersion;
-        QString text;
+        LinkRefusal refusal;
     };
     const QString v5(QChar(C::Version));
     const QString v6(QChar(WireUnit(0x00, 0x06)));
     const QList<Case> cases{
-        {v6, v5, QStringLiteral("无法继续:对方使用的版本太低,请通知对方升级后重试。")},
-        {v5, v6, QStringLiteral("无法继续:本地使用的版本太低,请升级后重试。")},
+        {v6, v5, LinkRefusal::PeerVersionTooLow},
+        {v5, v6, LinkRefusal::OwnVersionTooLow},
     };
     for (PeerRole role : {PeerRole::FileSender, PeerRole::ChatInitiator}) {
         const bool file = role == PeerRole::FileSender;
@@ -224,7 +221,7 @@ TEST_F(PeerLinkNet, VersionCheckGivesEachSideItsMessage) {
             ASSERT_EQ(to.Listen(), SocketError::None);
             ASSERT_EQ(from.Connect(kAnswererAddress), SocketError::None);
             ASSERT_TRUE(WaitUntil([&] { return !fromLog.refusals.isEmpty(); }));
-            EXPECT_EQ(fromLog.refusals, QStringList{c.text});
+            EXPECT_EQ(fromLog.refusals, QList<LinkRefusal>{c.refusal});
             EXPECT_FALSE(fromLog.Has("verified"));
             // The answerer only sees the close.
             ASSERT_TRUE(WaitUntil([&] { return toLog.resets > 0; }));

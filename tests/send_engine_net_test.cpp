@@ -23,17 +23,7 @@ using Engine = FileSendEngine;
 
 constexpr qint64 kChunk = 64 * 1024;
 
-struct Failure {
-    MessageKind kind;
-    QString text;
-    bool systemModal;
-};
-
-struct Outcome {
-    int page;
-    QString line;
-    QString note;
-};
+using Kind = SendOutcome::Kind;
 
 class SendEngineNet : public ::testing::Test {
 protected:
@@ -43,21 +33,18 @@ protected:
         sender.session.settings.sendBufferBytes = kChunk;
         engine.SetPauseMs(0);
         engine.SetCloseGraceMs(100);
-        QObject::connect(&engine, &Engine::PageChanged, &engine,
-                         [this](int page) { pages << page; });
-        QObject::connect(&engine, &Engine::StatusLine, &engine,
-                         [this](const QString& text) { statusLines << text; });
+        QObject::connect(&engine, &Engine::StepChanged, &engine,
+                         [this](int step) { steps << step; });
+        QObject::connect(&engine, &Engine::StreamStarted, &engine, [this] { streamed = true; });
+        QObject::connect(&engine, &Engine::Waiting, &engine,
+                         [this](qint64 seconds) { waits << seconds; });
+        QObject::connect(&engine, &Engine::Retrying, &engine,
+                         [this](int attempt) { retries << attempt; });
         QObject::connect(&engine, &Engine::ChunkSent, &engine, [this](qint64 offset, qint64 size) {
             chunks.append({offset, size});
         });
-        QObject::connect(&engine, &Engine::Failure, &engine,
-                         [this](MessageKind kind, const QString& text, bool modal) {
-                             failures.append({kind, text, modal});
-                         });
-        QObject::connect(&engine, &Engine::Outcome, &engine,
-                         [this](int page, const QString& line, const QString& note) {
-                             outcomes.append({page, line, note});
-                         });
+        QObject::connect(&engine, &Engine::Ended, &engine,
+                         [this](const SendOutcome& outcome) { ends.append(outcome); });
     }
 
     Engine::Request Request(const QString& path, const QString& note = QString()) {
@@ -101,11 +88,12 @@ protected:
     LoopbackPeer peer{kAnswererAddress, QStringLiteral("小红")};
     ScriptedReceiver receiver{peer.session};
     Engine engine{sender.session};
-    QList<int> pages;
-    QStringList statusLines;
+    QList<int> steps;
+    bool streamed = false;
+    QList<qint64> waits;
+    QList<int> retries;
     QList<QPair<qint64, qint64>> chunks;
-    QList<Failure> failures;
-    QList<Outcome> outcomes;
+    QList<SendOutcome> ends;
 };
 
 TEST_F(SendEngineNet, RunsWithoutAnyWidgetApplication) {
@@ -126,7 +114,7 @@ TEST_F(SendEngineNet, ResumedFileArrivesExactlyWithProgressOfferLogAndCompletion
                      [&] { startPercent = engine.progress().PercentText(); });
 
     ASSERT_TRUE(StartToOffer(Request(path, QStringLiteral("第一行\r\n第二行"))));
-    EXPECT_EQ(pages.front(), Engine::PageConnecting);
+    EXPECT_EQ(steps, (QList<int>{1, 2, 3}));
     EXPECT_EQ(receiver.offer->fileName, QStringLiteral("报告.bin"));
     EXPECT_EQ(receiver.offer->length, content.size());
     EXPECT_EQ(receiver.offer->note, QStringLiteral("第一行\r\n第二行"));
@@ -135,7 +123,7 @@ TEST_F(SendEngineNet, ResumedFileArrivesExactlyWithProgressOfferLogAndCompletion
     EXPECT_GE(engine.dataKey(), 1);
     EXPECT_LE(engine.dataKey(), 254);
     EXPECT_EQ(engine.phase(), Engine::Phase::WaitingForAnswer);
-    EXPECT_EQ(statusLines.last(), QStringLiteral("(已等待 0 秒)"));
+    EXPECT_EQ(waits, QList<qint64>{0});
     EXPECT_EQ(engine.peerCard().value(0), QStringLiteral("小红"));
     QFile log(sender.session.appFolder + kLogFileName);
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
@@ -149,7 +137,7 @@ TEST_F(SendEngineNet, ResumedFileArrivesExactlyWithProgressOfferLogAndCompletion
         {2 * kChunk, kChunk}, {3 * kChunk, kChunk}, {4 * kChunk, 7}};
     EXPECT_EQ(chunks, expected);
     EXPECT_GE(progressReports, 1);
-    EXPECT_TRUE(pages.contains(Engine::PageSending));
+    EXPECT_TRUE(streamed);
     EXPECT_TRUE(sender.session.activity.sendWindowSending());
     EXPECT_TRUE(engine.speedTickRunning());
     engine.SpeedTick();
@@ -157,17 +145,17 @@ TEST_F(SendEngineNet, ResumedFileArrivesExactlyWithProgressOfferLogAndCompletion
     EXPECT_EQ(engine.progress().PercentText(), QStringLiteral("100%"));
 
     receiver.Answer(BuildCompletion());
-    ASSERT_TRUE(WaitUntil([&] { return !outcomes.isEmpty(); }));
-    EXPECT_EQ(outcomes.front().page, Engine::PageFinished);
-    EXPECT_EQ(outcomes.front().line,
-              QStringLiteral("文件已成功发送到 127.0.0.3 。\r\n\r\n源文件 ") + path +
-                  QStringLiteral("\r\n\r\n完成时间 8:04:09 ,用时 0 秒。"));
+    ASSERT_TRUE(WaitUntil([&] { return !ends.isEmpty(); }));
+    ASSERT_EQ(ends.size(), 1);
+    const SendOutcome& done = ends.front();
+    EXPECT_EQ(done.kind, Kind::Completed);
+    EXPECT_EQ(done.peer, QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(done.filePath, path);
+    EXPECT_EQ(done.finishedAt, QTime(8, 4, 9));
+    EXPECT_EQ(done.seconds, 0);
     EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
     EXPECT_FALSE(sender.session.activity.sendWindowSending());
     EXPECT_FALSE(engine.speedTickRunning());
-    // The outcome page is kept: no input page after the sending page.
-    EXPECT_EQ(pages.last(), Engine::PageSending);
-    EXPECT_TRUE(failures.isEmpty());
     EXPECT_TRUE(ReceiverListening());
 }
 
@@ -197,46 +185,41 @@ TEST_F(SendEngineNet, AnswersEndInTheirOutcomesAndBadOffsetsInTheReadError) {
     const QString path = MakeFile(QStringLiteral("a.bin"), Pattern(1000));
     struct Case {
         QString answer;
-        int page;
+        Kind kind;
         QString note;
     };
     const Case cases[] = {
-        {BuildOfferRefused(QStringLiteral("不要了")), Engine::PageRefused,
-         QStringLiteral("不要了")},
-        {BuildOfferRefused(QString()), Engine::PageRefused, QStringLiteral("(无)")},
-        {BuildOfferRefusedAuto(QStringLiteral("x")), Engine::PageAutoRefused,
-         QStringLiteral("(对方用户可能不在计算机前)")},
-        {BuildReceiverCancel(QStringLiteral("满了")), Engine::PageReceiverCancelled,
-         QStringLiteral("满了")},
+        {BuildOfferRefused(QStringLiteral("不要了")), Kind::Refused, QStringLiteral("不要了")},
+        {BuildOfferRefused(QString()), Kind::Refused, QString()},
+        {BuildOfferRefusedAuto(QStringLiteral("x")), Kind::AutoRefused, QStringLiteral("x")},
+        {BuildReceiverCancel(QStringLiteral("满了")), Kind::PeerCancelled, QStringLiteral("满了")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.note.toStdString());
-        outcomes.clear();
+        ends.clear();
         ASSERT_TRUE(StartToOffer(Request(path)));
         receiver.Answer(c.answer);
-        ASSERT_TRUE(WaitUntil([&] { return !outcomes.isEmpty(); }));
-        EXPECT_EQ(outcomes.front().page, c.page);
-        EXPECT_EQ(outcomes.front().note, c.note);
+        ASSERT_TRUE(WaitUntil([&] { return !ends.isEmpty(); }));
+        ASSERT_EQ(ends.size(), 1);
+        EXPECT_EQ(ends.front().kind, c.kind);
+        EXPECT_EQ(ends.front().note, c.note);
+        EXPECT_EQ(ends.front().fileName, QStringLiteral("a.bin"));
         EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
         receiver.link.Reset();
         ASSERT_TRUE(ReceiverListening());
     }
-    EXPECT_TRUE(failures.isEmpty());
 
     for (const QString& offset :
          {QStringLiteral("-1"), QStringLiteral("abc"), QStringLiteral("1000"),
           QStringLiteral("1001"), QStringLiteral("1.5"), QStringLiteral(" 5")}) {
         SCOPED_TRACE(offset.toStdString());
-        failures.clear();
+        ends.clear();
         ASSERT_TRUE(StartToOffer(Request(path)));
         receiver.Answer(MessageBody(C::OfferAccepted, offset));
-        ASSERT_TRUE(WaitUntil([&] { return !failures.isEmpty(); }));
-        EXPECT_EQ(failures.front().text, QStringLiteral("无法继续发送:读取文件时发生错误。"));
-        EXPECT_EQ(failures.front().kind, MessageKind::Error);
-        EXPECT_TRUE(failures.front().systemModal);
+        ASSERT_TRUE(WaitUntil([&] { return !ends.isEmpty(); }));
+        EXPECT_EQ(ends.front().kind, Kind::ReadFailed);
         EXPECT_TRUE(chunks.isEmpty());
         EXPECT_FALSE(sender.session.activity.sendWindowSending());
-        EXPECT_EQ(pages.last(), Engine::PageInput);
         ASSERT_TRUE(ReceiverListening());
     }
 }
@@ -247,13 +230,12 @@ TEST_F(SendEngineNet, SenderCancelCarriesTheNoteAndThePeersCloseEndsQuietly) {
     EXPECT_FALSE(engine.CancelSending(QStringLiteral("太早")));  // nothing is sending yet
     ASSERT_TRUE(AcceptAndReceive(0));
     EXPECT_TRUE(engine.CancelSending(QStringLiteral("发错了")));
-    EXPECT_EQ(pages.last(), Engine::PageInput);
     ASSERT_TRUE(WaitUntil([&] { return receiver.senderCancel.has_value(); }));
     EXPECT_EQ(*receiver.senderCancel, QStringLiteral("发错了"));
     receiver.link.Reset();
     ASSERT_TRUE(WaitUntil([&] { return engine.phase() == Engine::Phase::Idle; }));
-    EXPECT_TRUE(outcomes.isEmpty());
-    EXPECT_TRUE(failures.isEmpty());
+    ASSERT_EQ(ends.size(), 1);
+    EXPECT_EQ(ends.front().kind, Kind::Cancelled);
     EXPECT_FALSE(sender.session.activity.sendWindowSending());
 }
 
@@ -268,11 +250,11 @@ TEST_F(SendEngineNet, WithoutChunkListenersTheStreamRunsFreelyAndStillStops) {
     ASSERT_TRUE(AcceptAndReceive(3 * kChunk + 5));
     EXPECT_EQ(receiver.Plain(), content.mid(3 * kChunk + 5));
     EXPECT_TRUE(chunks.isEmpty());
-    EXPECT_TRUE(pages.contains(Engine::PageSending));
+    EXPECT_TRUE(streamed);
     EXPECT_EQ(engine.progress().PercentText(), QStringLiteral("100%"));
     receiver.Answer(BuildCompletion());
-    ASSERT_TRUE(WaitUntil([&] { return !outcomes.isEmpty(); }));
-    EXPECT_EQ(outcomes.front().page, Engine::PageFinished);
+    ASSERT_TRUE(WaitUntil([&] { return !ends.isEmpty(); }));
+    EXPECT_EQ(ends.front().kind, Kind::Completed);
     receiver.link.Reset();
     ASSERT_TRUE(ReceiverListening());
 
@@ -287,18 +269,19 @@ TEST_F(SendEngineNet, WithoutChunkListenersTheStreamRunsFreelyAndStillStops) {
     receiver.link.Reset();
     ASSERT_TRUE(WaitUntil([&] { return engine.phase() == Engine::Phase::Idle; }));
     EXPECT_LT(receiver.bytes.size(), size / 2);
-    EXPECT_TRUE(failures.isEmpty());
+    EXPECT_EQ(ends.last().kind, Kind::Cancelled);
     ASSERT_TRUE(ReceiverListening());
 
-    outcomes.clear();
+    ends.clear();
     ASSERT_TRUE(StartToOffer(Request(big)));
     receiver.Answer(BuildAcceptance(0));
     ASSERT_TRUE(WaitUntil([&] { return receiver.bytes.size() >= 1024 * 1024; }));
     receiver.data.Close();
-    ASSERT_TRUE(WaitUntil([&] { return !outcomes.isEmpty(); }));
-    EXPECT_EQ(outcomes.front().page, Engine::PageReceiverCancelled);
-    EXPECT_FALSE(outcomes.front().line.contains(QStringLiteral("100%")));
-    EXPECT_TRUE(failures.isEmpty());
+    ASSERT_TRUE(WaitUntil([&] { return !ends.isEmpty(); }));
+    ASSERT_EQ(ends.size(), 1);
+    EXPECT_EQ(ends.front().kind, Kind::PeerCancelled);
+    EXPECT_EQ(ends.front().size, size);
+    EXPECT_LT(ends.front().sent, size);
 }
 
 // The receiver has nothing to say on the data connection: one that pours bytes back while the
@@ -314,10 +297,9 @@ TEST_F(SendEngineNet, BytesFromTheReceiverOnTheDataConnectionBreakTheTransfer) {
                      [&](qint64 sent, qint64) { pouredOut += sent; });
     const QByteArray flood(64 * 1024 * 1024, 'x');
     ASSERT_EQ(receiver.data.Send(flood), SocketError::None);
-    ASSERT_TRUE(WaitUntil([&] { return !failures.isEmpty(); }));
-    EXPECT_EQ(failures.front().text, ConnectionBrokenMessage());
-    EXPECT_EQ(failures.front().kind, MessageKind::Error);
-    EXPECT_TRUE(outcomes.isEmpty());
+    ASSERT_TRUE(WaitUntil([&] { return !ends.isEmpty(); }));
+    ASSERT_EQ(ends.size(), 1);
+    EXPECT_EQ(ends.front().kind, Kind::ProtocolBroken);
     EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
     EXPECT_FALSE(sender.session.activity.sendWindowSending());
     EXPECT_LT(receiver.bytes.size(), size);
@@ -329,20 +311,19 @@ TEST_F(SendEngineNet, RefusedConnectionsRetryUpToTheCountThenGiveUp) {
     // Nobody listens on 127.0.0.3:8510.
     const QString path = MakeFile(QStringLiteral("r.bin"), Pattern(10));
     engine.Start(Request(path));
-    ASSERT_TRUE(WaitUntil([&] { return !failures.isEmpty(); }));
-    EXPECT_EQ(failures.front().text,
-              QStringLiteral("无法连接 127.0.0.3 ,原因可能是:\r\n\r\n-对方没有运行Tolvex"));
-    EXPECT_TRUE(failures.front().systemModal);
-    failures.clear();
-    statusLines.clear();
+    ASSERT_TRUE(WaitUntil([&] { return !ends.isEmpty(); }));
+    EXPECT_EQ(ends.front().kind, Kind::NetworkError);
+    EXPECT_EQ(ends.front().error, SocketError::ConnectionRefused);
+    EXPECT_TRUE(retries.isEmpty());
+    ends.clear();
 
     engine.SetRetryPolicy(true, 3);
     engine.Start(Request(path));
-    ASSERT_TRUE(WaitUntil([&] { return !failures.isEmpty(); }));
-    EXPECT_EQ(failures.front().text, QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"));
-    EXPECT_FALSE(failures.front().systemModal);
-    EXPECT_EQ(statusLines, (QStringList{QString(), QStringLiteral("(已尝试连接 1 次)"),
-                                        QStringLiteral("(已尝试连接 2 次)")}));
+    ASSERT_TRUE(WaitUntil([&] { return !ends.isEmpty(); }));
+    ASSERT_EQ(ends.size(), 1);
+    EXPECT_EQ(ends.front().kind, Kind::RetriesUsedUp);
+    EXPECT_EQ(ends.front().attempts, 3);
+    EXPECT_EQ(retries, (QList<int>{1, 2}));
     EXPECT_EQ(engine.retryCount(), 3);
     EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
 }
@@ -354,12 +335,11 @@ TEST_F(SendEngineNet, SilenceEndsTheHandshakeAndTheTransfer) {
         ASSERT_EQ(silent.socket.Listen(), SocketError::None);
         engine.SetVerificationTimeoutMs(300);
         engine.Start(Request(MakeFile(QStringLiteral("t.bin"), Pattern(10))));
-        ASSERT_TRUE(WaitUntil([&] { return !failures.isEmpty(); }));
-        EXPECT_EQ(failures.front().text, QStringLiteral("连接超时,请尝试重新连接。"));
-        EXPECT_EQ(failures.front().kind, MessageKind::Warning);
+        ASSERT_TRUE(WaitUntil([&] { return !ends.isEmpty(); }));
+        EXPECT_EQ(ends.front().kind, Kind::HandshakeTimedOut);
         EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
     }
-    failures.clear();
+    ends.clear();
     engine.SetVerificationTimeoutMs(20000);
     ASSERT_TRUE(receiver.Listen());
     ASSERT_TRUE(StartToOffer(Request(MakeFile(QStringLiteral("s.bin"), Pattern(3000)))));
@@ -367,11 +347,11 @@ TEST_F(SendEngineNet, SilenceEndsTheHandshakeAndTheTransfer) {
     engine.SpeedTick();  // the bytes sent count as progress
     for (int tick = 1; tick < TransferProgress::kStallLimit; ++tick)
         engine.SpeedTick();
-    EXPECT_TRUE(failures.isEmpty());
+    EXPECT_TRUE(ends.isEmpty());
     EXPECT_EQ(engine.phase(), Engine::Phase::Sending);
     engine.SpeedTick();
-    ASSERT_EQ(failures.size(), 1);
-    EXPECT_TRUE(failures.front().text.startsWith(QStringLiteral("超时:无法向 127.0.0.3 继续发送")));
+    ASSERT_EQ(ends.size(), 1);
+    EXPECT_EQ(ends.front().kind, Kind::Stalled);
     EXPECT_EQ(engine.phase(), Engine::Phase::Idle);
     EXPECT_FALSE(sender.session.activity.sendWindowSending());
 }

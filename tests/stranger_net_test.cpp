@@ -25,6 +25,7 @@
 #include "support/Files.h"
 #include "support/ScriptedSender.h"
 #include "support/TestPeer.h"
+#include "texts/SendTexts.h"
 #include "transfer/ReceiveRules.h"
 
 namespace tvx::test {

@@ -11,6 +11,7 @@
 #include "protocol/Wire.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
+#include "texts/SendTexts.h"
 
 namespace tvx::test {
 
@@ -29,7 +30,9 @@ struct ScriptedSender {
                          });
         QObject::connect(&link, &PeerLink::PeerClosed, &link, [this] { closed = true; });
         QObject::connect(&link, &PeerLink::Refused, &link,
-                         [this](const QString& text) { refusals << text; });
+                         [this](LinkRefusal refusal, const QString& note) {
+                             refusals << LinkRefusalText(refusal, note);
+                         });
         QObject::connect(&link, &PeerLink::ResetDone, &link, [this] { ++resets; });
         QObject::connect(&data, &Socket::Connected, &data, [this] { dataConnected = true; });
     }

@@ -15,6 +15,7 @@
 #include "platform/Headless.h"
 #include "protocol/PeerMessages.h"
 #include "session/Session.h"
+#include "texts/SendTexts.h"
 
 namespace tvx {
 
@@ -113,7 +114,6 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
     // What the peer wrote before it saw the leave at the end of input is still printed.
     inviter.SetTextsAfterLeave(true);
     CommandLoop loop(StatusNetwork);
-    bool refusedAtAdmission = false;
     bool failed = false;
     const QString plainStyle = FontStyleCode(0, false, false, false, 9);
 
@@ -142,8 +142,6 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
                 loop.Finish(StatusDone);
         });
 
-    QObject::connect(&inviter.link(), &PeerLink::Refused, &loop,
-                     [&] { refusedAtAdmission = true; });
     QObject::connect(&inviter, &ChatInviter::StepChanged, &loop, [&](int step) {
         if (step == 1) {
             output.Message(QStringLiteral("正在连接 ") + inviter.shownAddress() +
@@ -203,26 +201,24 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
             loop.Finish(StatusNetwork);
         });
     });
-    QObject::connect(
-        &inviter, &ChatInviter::Failure, &loop, [&](MessageKind, const QString& text, bool) {
-            if (inviter.phase() != ChatInviter::Phase::Idle) {
-                output.Message(text);
-                return;  // the history log only
-            }
-            const bool badAddress = text == QStringLiteral("无效的IP或TVX地址,请重新输入。");
-            output.Message(badAddress ? BadAddressMessage(request.peerAddress) : text);
-            // A refusal at admission reaches the inviter before this command hears of it: the
-            // status is decided once the link's signal has gone round.
-            failed = true;
-            QTimer::singleShot(0, &loop, [&, badAddress] {
-                if (refusedAtAdmission)
-                    loop.Finish(StatusRefused);
-                else if (badAddress)
-                    loop.Finish(StatusUsage);
-                else
-                    loop.Finish(StatusNetwork);
-            });
-        });
+    // The history log that cannot be written does not stop the invitation.
+    QObject::connect(&inviter, &ChatInviter::LogWriteFailed, &loop,
+                     [&](const QString& warning) { output.Message(warning); });
+    QObject::connect(&inviter, &ChatInviter::Failed, &loop, [&](const InviteFailure& failure) {
+        failed = true;
+        if (loop.finished())
+            return;
+        const bool badAddress = failure.kind == InviteFailure::Kind::NetworkError &&
+                                ClassifyCallerError(failure.error) == CallerFailure::BadAddress;
+        output.Message(badAddress ? BadAddressMessage(request.peerAddress)
+                                  : InviteFailureMessage(failure).text);
+        if (failure.kind == InviteFailure::Kind::LinkRefused)
+            loop.Finish(StatusRefused);
+        else if (badAddress)
+            loop.Finish(StatusUsage);
+        else
+            loop.Finish(StatusNetwork);
+    });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
         if (inviter.chatting()) {
             leave();

@@ -1,6 +1,5 @@
 // tolvex send: one file to a running copy, with the send window's messages on standard error.
 #include <QFileInfo>
-#include <QTimer>
 
 #include "commands/Commands.h"
 #include "commands/TerminalOutput.h"
@@ -8,21 +7,33 @@
 #include "platform/Headless.h"
 #include "protocol/PeerMessages.h"
 #include "session/Session.h"
+#include "texts/SendTexts.h"
 #include "transfer/FileSendEngine.h"
 
 namespace tvx {
 
 namespace {
 
-// The engine reports every failure as a text; the status follows from what failed.
-int FailureStatus(const QString& filePath, const QString& text) {
-    MessageKind kind = MessageKind::None;
-    if (!FileSendEngine::FileProblem(filePath, &kind).isEmpty() ||
-        text.contains(QStringLiteral("读取文件时发生错误")))
-        return StatusLocalFile;
-    if (text == QStringLiteral("无效的IP或TVX地址,请重新输入。"))
-        return StatusUsage;
-    return StatusNetwork;
+// The status a failed send ends the command with, from what failed.
+int FailureStatus(const SendOutcome& outcome) {
+    using Kind = SendOutcome::Kind;
+    switch (outcome.kind) {
+        case Kind::Completed:
+            return StatusDone;
+        case Kind::Refused:
+        case Kind::AutoRefused:
+        case Kind::PeerCancelled:
+        case Kind::LinkRefused:
+            return StatusRefused;
+        case Kind::FileProblem:
+        case Kind::ReadFailed:
+            return StatusLocalFile;
+        case Kind::NetworkError:
+            return ClassifyCallerError(outcome.error) == CallerFailure::BadAddress ? StatusUsage
+                                                                                   : StatusNetwork;
+        default:
+            return StatusNetwork;
+    }
 }
 
 }  // namespace
@@ -32,10 +43,9 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
     const QString peer = CheckCommandAddress(context, request.peerAddress);
     if (peer.isEmpty())
         return StatusUsage;
-    MessageKind kind = MessageKind::None;
-    const QString problem = FileSendEngine::FileProblem(request.filePath, &kind);
-    if (!problem.isEmpty()) {
-        output.Message(problem);
+    const FileProblem problem = FileSendEngine::CheckFile(request.filePath);
+    if (problem != FileProblem::None) {
+        output.Message(FileProblemMessage(problem, request.filePath).text);
         return StatusLocalFile;
     }
 
@@ -48,27 +58,15 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
 
     CommandLoop loop(StatusNetwork, [&] { progress.End(); });
 
-    // The refusals of the handshake come as signals and are written here.
-    QObject::connect(&engine, &FileSendEngine::Refused, &loop, [&](const QString& text) {
-        output.Message(text);
-        loop.Finish(StatusRefused);
-    });
-    QObject::connect(&engine, &FileSendEngine::ConnectionBroken, &loop, [&](const QString& text) {
-        output.Message(text);
-        loop.Finish(StatusNetwork);
-    });
     QObject::connect(&engine, &FileSendEngine::StepChanged, &loop, [&](int step) {
         if (step == 1) {
-            output.Message(QStringLiteral("正在连接用户 ") + engine.request().shownAddress +
-                           QStringLiteral(" ..."));
+            output.Message(SendConnectingLine(engine.request().shownAddress));
         } else if (step == 3) {
-            output.Message(QStringLiteral("对方已收到请求,正在等待其回应..."));
+            output.Message(SendWaitingForAnswerLine());
         }
     });
-    QObject::connect(&engine, &FileSendEngine::StatusLine, &loop, [&](const QString& text) {
-        if (text.startsWith(QStringLiteral("(已尝试连接")))
-            output.Message(text);
-    });
+    QObject::connect(&engine, &FileSendEngine::Retrying, &loop,
+                     [&](int attempt) { output.Message(SendTriedLine(attempt)); });
     QObject::connect(&engine, &FileSendEngine::SendingStarted, &loop, [&] {
         progress.Begin(engine.fileName());
         progress.Update(engine.progress());
@@ -77,40 +75,28 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
                      [&] { progress.Update(engine.progress()); });
     QObject::connect(&engine, &FileSendEngine::SpeedTicked, &loop,
                      [&] { progress.Update(engine.progress()); });
-    QObject::connect(&engine, &FileSendEngine::Outcome, &loop,
-                     [&](int page, const QString& line, const QString& note) {
-                         progress.End();
-                         output.Message(line);
-                         if (page != FileSendEngine::PageFinished) {
-                             output.Message(QStringLiteral("附言:") + note);
-                             loop.Finish(StatusRefused);
-                         } else {
-                             loop.Finish(StatusDone);
-                         }
-                     });
-    QObject::connect(
-        &engine, &FileSendEngine::Failure, &loop, [&](MessageKind, const QString& text, bool) {
-            // A history log that cannot be written does not stop the transfer.
-            if (engine.phase() != FileSendEngine::Phase::Idle) {
-                output.Message(text);
-                return;
-            }
-            progress.End();
-            const int status = FailureStatus(request.filePath, text);
-            output.Message(status == StatusUsage ? BadAddressMessage(request.peerAddress) : text);
-            loop.Finish(status);
-        });
-    // The link may give up without a word (a handshake that goes wrong); the engine then
-    // only returns to its input page.
-    QObject::connect(&engine, &FileSendEngine::PageChanged, &loop, [&](int page) {
-        if (page != FileSendEngine::PageInput)
+    // A history log that cannot be written does not stop the transfer.
+    QObject::connect(&engine, &FileSendEngine::LogWriteFailed, &loop,
+                     [&](const QString& warning) { output.Message(warning); });
+    QObject::connect(&engine, &FileSendEngine::Ended, &loop, [&](const SendOutcome& outcome) {
+        // This side's own cancel is reported where it is made.
+        if (loop.finished() || outcome.kind == SendOutcome::Kind::Cancelled)
             return;
-        QTimer::singleShot(0, &loop, [&] {
-            if (!loop.finished() && engine.phase() == FileSendEngine::Phase::Idle) {
-                output.Message(ConnectionBrokenMessage());
-                loop.Finish(StatusNetwork);
-            }
-        });
+        progress.End();
+        const int status = FailureStatus(outcome);
+        const QString line = SendOutcomeLine(outcome);
+        if (!line.isEmpty()) {
+            output.Message(line);
+            if (status != StatusDone)
+                output.Message(QStringLiteral("附言:") + SendOutcomeNote(outcome));
+        } else if (status == StatusUsage) {
+            output.Message(BadAddressMessage(request.peerAddress));
+        } else {
+            // The link may give up without a word (a handshake that goes wrong).
+            const UserMessage message = SendFailureMessage(outcome);
+            output.Message(message.isEmpty() ? ConnectionBrokenMessage() : message.text);
+        }
+        loop.Finish(status);
     });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
         // Said after the bar, with how far the bytes had come.

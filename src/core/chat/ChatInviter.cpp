@@ -19,7 +19,10 @@ using C = ProtocolCodes;
 }  // namespace
 
 ChatInviter::ChatInviter(Session& session, QObject* parent)
-    : QObject(parent), m_session(session), m_link(PeerRole::ChatInitiator, session.linkContext) {
+    : QObject(parent),
+      m_session(session),
+      m_caller(PeerRole::ChatInitiator, session.linkContext),
+      m_link(m_caller.link()) {
     // Every message of the link goes to the window by Failure.
     m_timWait.setInterval(1000);
     m_timCSChat.setInterval(1000);
@@ -27,11 +30,23 @@ ChatInviter::ChatInviter(Session& session, QObject* parent)
     connect(&m_timCSChat, &QTimer::timeout, this, &ChatInviter::ReportChatTime);
 
     connect(&m_link, &PeerLink::ResetDone, this, &ChatInviter::OnLinkReset);
-    connect(&m_link, &PeerLink::Refused, this,
-            [this](const QString& text) { CloseAndReport(MessageKind::Error, text, true); });
+    connect(&m_link, &PeerLink::Refused, this, [this](LinkRefusal refusal, const QString& note) {
+        InviteFailure failure = FailureOf(InviteFailure::Kind::LinkRefused);
+        failure.refusal = refusal;
+        failure.note = note;
+        CloseAndReport(failure);
+    });
     connect(&m_link, &PeerLink::ConnectionBroken, this,
-            [this](const QString& text) { CloseAndReport(MessageKind::Error, text, true); });
-    connect(&m_link, &PeerLink::HandshakeTimedOut, this, &ChatInviter::OnHandshakeTimedOut);
+            [this] { CloseAndReport(FailureOf(InviteFailure::Kind::ProtocolBroken)); });
+    connect(&m_caller, &CallerLink::HandshakeTimedOut, this, &ChatInviter::OnHandshakeTimedOut);
+    connect(&m_caller, &CallerLink::RetryDue, this, [this](int attempt) {
+        emit Retrying(attempt);
+        ConnectToPeer();
+    });
+    connect(&m_caller, &CallerLink::RetriesUsedUp, this, [this] {
+        m_keepPage = false;
+        CloseAndReport(FailureOf(InviteFailure::Kind::RetriesUsedUp));
+    });
     connect(&m_link, &PeerLink::Introduced, this,
             [this](const QString&, const QStringList& card) { OnIntroduced(card); });
     connect(&m_link, &PeerLink::MessageReceived, this, &ChatInviter::OnMessage);
@@ -47,7 +62,7 @@ ChatInviter::~ChatInviter() {
 }
 
 bool ChatInviter::chatting() const {
-    return m_session.activity.inviteWindowChatting();
+    return m_phase == Phase::Chatting;
 }
 
 qint64 ChatInviter::Uptime() const {
@@ -77,8 +92,8 @@ void ChatInviter::StartInvitation(const Request& request) {
     m_request = request;
     if (m_request.typedAddress.isEmpty())
         m_request.typedAddress = m_request.shownAddress;
-    emit StatusLine(QString());
-    m_retryCount = 0;
+    m_caller.RestartCount();
+    m_caller.SetRetryPolicy(m_request.autoRetry, m_request.retryLimit);
     emit StepChanged(1);
     ShowPage(PageProgress);
     ConnectToPeer();
@@ -90,10 +105,8 @@ void ChatInviter::ConnectToPeer() {
     m_link.Reset();
     m_closing = false;
     m_peerFields.clear();
-    m_link.SetVerificationDigest(
-        m_request.verificationCode.isEmpty() ? QString() : Digest(m_request.verificationCode));
     m_phase = Phase::Connecting;
-    const SocketError error = m_link.Connect(m_request.peerAddress);
+    const SocketError error = m_caller.Dial(m_request.peerAddress, m_request.verificationCode);
     if (error != SocketError::None)
         HandleConnectionError(error);
 }
@@ -101,15 +114,15 @@ void ChatInviter::ConnectToPeer() {
 void ChatInviter::OnLinkReset() {
     // The link gives up silently on a failed handshake or introduction; the chat follows it.
     // Closes made here, and a retry about to start, are not followed.
-    if (m_closing || m_retryPending || m_phase == Phase::Idle)
+    if (m_closing || m_caller.retryPending() || m_phase == Phase::Idle)
         return;
     CloseChat();
 }
 
 void ChatInviter::OnHandshakeTimedOut() {
-    if (m_link.verified() || m_phase != Phase::Connecting)
+    if (m_phase != Phase::Connecting)
         return;
-    CloseAndReport(MessageKind::Warning, QStringLiteral("连接超时,请尝试重新连接。"), true);
+    CloseAndReport(FailureOf(InviteFailure::Kind::HandshakeTimedOut));
 }
 
 // ---- The invitation ----
@@ -140,16 +153,13 @@ void ChatInviter::BeginWaiting() {
     if (m_phase != Phase::Inviting)
         return;
     emit StepChanged(3);
-    emit StatusLine(QStringLiteral("(已等待 0 秒)"));
+    emit WaitSeconds(0);
     m_waitStart = Uptime();
     m_timWait.start();
 }
 
 void ChatInviter::ReportWaiting() {
-    const qint64 waited = Uptime() - m_waitStart;
-    emit WaitSeconds(waited);
-    emit StatusLine(QStringLiteral("(已等待 ") + FormatDuration(qint32(waited)) +
-                    QStringLiteral(")"));
+    emit WaitSeconds(Uptime() - m_waitStart);
 }
 
 void ChatInviter::WriteInvitationLog() {
@@ -157,7 +167,7 @@ void ChatInviter::WriteInvitationLog() {
     const QString warning = AppendLogEntryQuietly(m_session, LogEvent::ChatSent,
                                                   {m_request.typedAddress, m_request.note});
     if (!warning.isEmpty())
-        emit Failure(MessageKind::Warning, warning, false);
+        emit LogWriteFailed(warning);
 }
 
 // ---- Answers and chat ----
@@ -198,7 +208,7 @@ void ChatInviter::OnMessage(char16_t code, const QString& payload) {
             break;
     }
     // An answer out of its place: the peer does not follow the conversation.
-    CloseAndReport(MessageKind::Error, ConnectionBrokenMessage(), true);
+    CloseAndReport(FailureOf(InviteFailure::Kind::ProtocolBroken));
 }
 
 void ChatInviter::EnterChat(bool automatically, const QString& autoReplyText) {
@@ -265,8 +275,7 @@ void ChatInviter::Cancel() {
 void ChatInviter::CloseChat() {
     ++m_generation;
     m_closing = true;
-    m_retryPending = false;
-    m_link.Reset();
+    m_caller.Reset();
     m_closing = false;
     m_timWait.stop();
     m_timCSChat.stop();
@@ -285,97 +294,39 @@ void ChatInviter::CloseChat() {
         emit ChatClosed();
 }
 
-void ChatInviter::CloseAndReport(MessageKind kind, const QString& text, bool systemModal) {
+void ChatInviter::CloseAndReport(const InviteFailure& failure) {
     CloseChat();
-    emit Failure(kind, text, systemModal);
+    emit Failed(failure);
 }
 
 // ---- Connection errors and retries ----
 
 void ChatInviter::HandleConnectionError(SocketError error) {
-    if (m_phase == Phase::Idle || m_retryPending)
+    if (m_phase == Phase::Idle || m_caller.retryPending())
         return;
-    const QString& a = m_request.shownAddress;
+    if (ClassifyCallerError(error) == CallerFailure::Broken) {
+        if (m_leftByUser) {
+            // The user has left; the end of the connection is no news.
+            CloseChat();
+            return;
+        }
+        if (m_phase == Phase::Chatting && chatting())
+            emit ConnectionLost();
+    }
     // Only a connection that never got as far as the invitation is tried again.
-    const bool retry = m_request.autoRetry && m_phase == Phase::Connecting;
-    QString text;
-    bool systemModal = true;
-    bool retryable = false;
-    switch (error) {
-        case SocketError::AddressInUse:
-            retryable = true;
-            text = QStringLiteral("无法向 ") + a +
-                   QStringLiteral(
-                       " 发出请求,原因可能是:\r\n\r\n-对方正在使用Tolvex\r\n-"
-                       "其它程序正在使用端口");
-            break;
-        case SocketError::AddressNotAvailable:
-        case SocketError::HostNotFound:
-            text = QStringLiteral("无效的IP或TVX地址,请重新输入。");
-            systemModal = false;
-            break;
-        case SocketError::ConnectionAborted:
-        case SocketError::ConnectionReset:
-            if (m_leftByUser) {
-                // The user has left; the end of the connection is no news.
-                CloseChat();
-                return;
-            }
-            if (m_phase == Phase::Chatting && chatting())
-                emit ConnectionLost();
-            text = QStringLiteral("无法与 ") + a + QStringLiteral(" 继续交流") +
-                   QStringLiteral(
-                       ",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出Tolvex\r\n-"
-                       "其它意外原因导致连接中断");
-            break;
-        case SocketError::ShutDown:
-        case SocketError::TimedOut:
-            retryable = true;
-            text = QStringLiteral("无法连接 ") + a +
-                   QStringLiteral(
-                       " ,原因可能是:\r\n\r\n-对方没有登陆网络\r\n-防火墙阻止了连接\r\n-"
-                       "双方处于不同的网络中");
-            break;
-        case SocketError::ConnectionRefused:
-            retryable = true;
-            text = QStringLiteral("无法连接 ") + a +
-                   QStringLiteral(" ,原因可能是:\r\n\r\n-对方没有运行Tolvex");
-            break;
-        case SocketError::WrongState:
-            text = QStringLiteral("无法继续:网络连接发生错误。");
-            break;
-        default:
-            text = QStringLiteral("网络连接发生未知错误而断开。");
-            break;
-    }
-    if (retryable && retry) {
-        // The failed connection finishes its own clean-up first; the next attempt follows at
-        // once, without a pause.
-        m_retryPending = true;
-        const quint64 generation = m_generation;
-        QTimer::singleShot(0, this, [this, generation] {
-            if (generation != m_generation || !m_retryPending)
-                return;
-            m_retryPending = false;
-            RetryConnection();
-        });
+    if (m_phase == Phase::Connecting && m_caller.RetryAfter(error))
         return;
-    }
-    CloseAndReport(MessageKind::Error, text, systemModal);
+    InviteFailure failure = FailureOf(InviteFailure::Kind::NetworkError);
+    failure.error = error;
+    CloseAndReport(failure);
 }
 
-void ChatInviter::RetryConnection() {
-    ++m_retryCount;
-    if (m_request.retryLimit <= m_retryCount) {
-        m_keepPage = false;
-        CloseAndReport(MessageKind::Error,
-                       QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"), false);
-        return;
-    }
-    emit Retrying(m_retryCount);
-    emit StatusLine(QStringLiteral("(已尝试连接 ") + QString::number(m_retryCount) +
-                    QStringLiteral(" 次)"));
-    ConnectToPeer();
+InviteFailure ChatInviter::FailureOf(InviteFailure::Kind kind) const {
+    InviteFailure failure;
+    failure.kind = kind;
+    failure.peer = m_request.shownAddress;
+    failure.attempts = m_caller.retryCount();
+    return failure;
 }
 
 }  // namespace tvx

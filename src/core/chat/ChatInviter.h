@@ -5,7 +5,9 @@
 #include <QStringList>
 #include <QTimer>
 
+#include "chat/InviteFailure.h"
 #include "common/Messages.h"
+#include "protocol/CallerLink.h"
 #include "protocol/PeerLink.h"
 
 namespace tvx {
@@ -47,8 +49,8 @@ public:
         QString shownAddress;      // the address box's text upper-cased; names the peer
         QString typedAddress;      // the address box's text as typed (history log); empty: shown
         QString note;              // the invitation text, line breaks as "\r\n"
-        QString verificationCode;  // the typed code; empty when "使用验证码" is off or blank
-        bool autoRetry = false;    // "自动重试(次)" ticked
+        QString verificationCode;  // the typed code; empty when the code box is off or blank
+        bool autoRetry = false;    // automatic retry ticked
         int retryLimit = 99;       // the count box's value: attempts in all
     };
 
@@ -59,17 +61,17 @@ public:
 
     // ---- Decisions ----
 
-    // "发送邀请(&S)" after the address check: progress page, step 1, connect. A chat or attempt
+    // Send invitation, after the address check: progress page, step 1, connect. A chat or attempt
     // still open is closed first.
     void StartInvitation(const Request& request);
-    // "取消" on the progress page (and the close box there): closes and shows the input page.
+    // Cancel on the progress page (and the close box there): closes and shows the input page.
     void Cancel();
-    // "发送(&S)": sends the styled text (style code + text as typed). True when it went out: the
+    // Send: sends the styled text (style code + text as typed). True when it went out: the
     // window then appends its own chat line. False when no chat is active (the window warns
-    // "无法发送,对方已离开聊天室。") or when the send failed (reported by Failure). The window
+    // that the peer has left) or when the send failed (reported by Failed). The window
     // tests for an empty text (TrimLines) before calling.
     bool SendChatText(const QString& styledText);
-    // "离开" after the user said Yes: input page; when the chat is active, sends 19 14 and marks
+    // Leave, after the user said Yes: input page; when the chat is active, sends 19 14 and marks
     // the leave as the user's, so the close that follows is not reported as the peer leaving.
     void Leave();
     // Closes the connection and clears the state of the chat (ChatActive, AutoReplyText). The
@@ -87,7 +89,7 @@ public:
     QString shownAddress() const { return m_request.shownAddress; }
     bool acceptedAutomatically() const { return m_acceptedAutomatically; }
     QString autoReplyText() const { return m_autoReplyText; }
-    int retryCount() const { return m_retryCount; }
+    int retryCount() const { return m_caller.retryCount(); }
     int chatKey() const { return m_chatKey; }
 
     // ---- Seams for tests and the benchmark ----
@@ -102,15 +104,13 @@ public:
 signals:
     // Show page p (Page). Pages 3, 4 and 5 follow Accepted, Refused and AutoRefused, which
     // carry what the page shows; the chat page's entry (empty transcript and input box, the
-    // "自动进入"/"进入" line, ActivateWindow) is the window's on PageChanged(PageChat).
+    // line of entering, ActivateWindow) is the window's on PageChanged(PageChat).
     void PageChanged(int page);
     // Progress step 1, 2 or 3 (the marker and the bold label); steps 2 and 3 come after the
-    // 500 ms pause. Step 1's label reads "正在连接 ", shownAddress(), " ...".
+    // 500 ms pause. Step 1's label names shownAddress().
     void StepChanged(int step);
-    // The progress page's status line lblLinkInfo(4): "", "(已等待 0 秒)", "(已等待 ...)" or
-    // "(已尝试连接 N 次)".
-    void StatusLine(const QString& text);
-    // Seconds since the invitation, every second while waiting for the answer.
+    // Seconds since the invitation: 0 with step 3, then every second while waiting for the
+    // answer.
     void WaitSeconds(qint64 seconds);
     // An automatic retry is about to connect again; count is 1 for the first retry.
     void Retrying(int count);
@@ -123,21 +123,24 @@ signals:
     // Refused by the peer's user with the note (trimmed by the peer); PageChanged(4) follows.
     void Refused(const QString& note);
     // Refused by the peer's count-down (the note that came with it is not shown: the page
-    // reads "(对方用户可能不在计算机前)"); PageChanged(5) follows.
+    // says the peer's user may be away); PageChanged(5) follows.
     void AutoRefused(const QString& note);
     // A chat text from the peer, unscrambled: an 11-character style code and the text. It has
     // at least the style code's length (a shorter one is padded with spaces) and at most
     // kMaxChatTextLength characters of text (a longer one is cut).
     void TextReceived(const QString& styledText);
     // The peer left the chat or closed the connection while the chat was active and the user
-    // had not left: status "对方用户离开聊天室。", the "已经离开" line, ActivateWindow. The chat
+    // had not left: the status and the line that the peer left, ActivateWindow. The chat
     // page stays (Phase::Idle, chatting() false).
     void PeerLeftChat();
-    // The connection failed during the active chat: the "意外离开" line. Failure follows.
+    // The connection failed during the active chat: the line of the peer's unexpected leave.
+    // Failed follows.
     void ConnectionLost();
-    // A message for the window to show with ShowMessage (kind as MessageKind). The state has
-    // already been closed when it comes.
-    void Failure(tvx::MessageKind kind, const QString& text, bool systemModal);
+    // The invitation or the chat was closed for this reason; the state has already been
+    // closed when it comes.
+    void Failed(const tvx::InviteFailure& failure);
+    // The history log could not take the invitation; the invitation stands. The warning.
+    void LogWriteFailed(const QString& warning);
     // The chat state was cleared (CloseChat); chatting() is now false.
     void ChatClosed();
 
@@ -152,10 +155,10 @@ private:
     void ShowOutcome(int page);
     void PeerLeft();
     void HandleConnectionError(SocketError error);
-    void RetryConnection();
+    InviteFailure FailureOf(InviteFailure::Kind kind) const;
     void WriteInvitationLog();
     void ShowPage(int page);
-    void CloseAndReport(MessageKind kind, const QString& text, bool systemModal);
+    void CloseAndReport(const InviteFailure& failure);
     void OnHandshakeTimedOut();
     void ReportWaiting();
     void ReportChatTime();
@@ -163,7 +166,8 @@ private:
     void After(int milliseconds, void (ChatInviter::*step)());
 
     Session& m_session;
-    PeerLink m_link;
+    CallerLink m_caller;
+    PeerLink& m_link;
     QTimer m_timWait;
     QTimer m_timCSChat;
 
@@ -176,14 +180,12 @@ private:
     QString m_autoReplyText;
     bool m_keepPage = false;
     bool m_leftByUser = false;
-    int m_retryCount = 0;
     qint64 m_waitStart = 0;
     qint64 m_chatStart = 0;
 
     // Each close starts a new generation; a paused step of an older one does nothing.
     quint64 m_generation = 0;
     bool m_closing = false;
-    bool m_retryPending = false;
     int m_pauseMs = kProgressPauseMs;
     bool m_textsAfterLeave = false;
 };

@@ -116,6 +116,12 @@ SocketError PeerLink::Connect(const QString& peerDottedAddress) {
     return SocketError::None;
 }
 
+void PeerLink::ResetExplained() {
+    resetExplained_ = true;
+    Reset();
+    resetExplained_ = false;
+}
+
 void PeerLink::Reset() {
     handshakeTimer_.stop();
     businessTimer_.stop();
@@ -245,8 +251,10 @@ void PeerLink::HandleHandshake(const QString& message) {
     const QString peerVersion = PeerVersionOf(step.text, config_.versionInFirstField);
     const VersionVerdict verdict = CheckVersion(version_, peerVersion);
     if (verdict != VersionVerdict::Equal) {
-        Reset();
-        emit Refused(VersionMessage(verdict));
+        ResetExplained();
+        emit Refused(verdict == VersionVerdict::OwnOlder ? LinkRefusal::OwnVersionTooLow
+                                                         : LinkRefusal::PeerVersionTooLow,
+                     QString());
         return;
     }
     emit Verified();
@@ -324,19 +332,19 @@ void PeerLink::TakeIntroduction(const QString& payload) {
 void PeerLink::HandleAtCaller(const QString& message) {
     const std::optional<CodedMessage> coded = SplitCode(message);
     if (!coded) {
-        Reset();
-        emit ConnectionBroken(ConnectionBrokenMessage());
+        ResetExplained();
+        emit ConnectionBroken();
         return;
     }
     const int counter = buffer_.counter();
     switch (coded->code) {
         case C::RefusedCode:
         case C::RefusedBlocked: {
-            const QString text = coded->code == C::RefusedCode
-                                     ? RefusedCodeMessage()
-                                     : RefusedBlockedMessage(coded->payload);
-            Reset();
-            emit Refused(text);
+            const LinkRefusal refusal =
+                coded->code == C::RefusedCode ? LinkRefusal::WrongCode : LinkRefusal::Blocked;
+            const QString note = refusal == LinkRefusal::Blocked ? coded->payload : QString();
+            ResetExplained();
+            emit Refused(refusal, note);
             return;
         }
         case C::Admitted:
@@ -367,8 +375,8 @@ void PeerLink::HandleAtCaller(const QString& message) {
         emit MessageReceived(coded->code, coded->payload);
         return;
     }
-    Reset();
-    emit ConnectionBroken(ConnectionBrokenMessage());
+    ResetExplained();
+    emit ConnectionBroken();
 }
 
 }  // namespace tvx

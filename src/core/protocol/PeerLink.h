@@ -12,6 +12,14 @@
 
 namespace tvx {
 
+// Why an answerer turned a caller away in the handshake or admission.
+enum class LinkRefusal {
+    WrongCode,         // 1A 12: no verification code or a wrong one
+    Blocked,           // 1A 13 with the block note
+    OwnVersionTooLow,  // the answerer speaks a newer version
+    PeerVersionTooLow,
+};
+
 // What tells the four roles apart on a control or chat connection.
 struct RoleConfig {
     PeerRole role = PeerRole::FileReceiver;
@@ -34,8 +42,8 @@ struct RoleConfig {
 //
 // Every failure ends in Reset(): the socket closes, the buffer empties, the counter goes back
 // to 0 and the verified flag to false; an answerer then listens again. Refusals, a version
-// that differs and an unexpected code at a caller come to the owner by signal with the text
-// the user is to read; the link shows nothing itself. Every message of an arrival is handled
+// that differs and an unexpected code at a caller come to the owner by signal as what
+// happened; the link shows nothing itself. Every message of an arrival is handled
 // in turn, in arrival order.
 class PeerLink : public QObject {
     Q_OBJECT
@@ -72,6 +80,8 @@ public:
     State state() const { return state_; }
     int counter() const { return buffer_.counter(); }
     bool verified() const { return buffer_.verified(); }
+    // During ResetDone: a Refused or ConnectionBroken follows at once and tells why.
+    bool resetExplained() const { return resetExplained_; }
     Socket& socket() { return socket_; }
     // The peer's dotted address as this end's socket sees it (answerer) or as dialled (caller).
     QString remoteAddress() const { return remoteAddress_; }
@@ -85,12 +95,11 @@ signals:
     void Introduced(const QString& peerAddressCode, const QStringList& peerCard);
     // File receiver: re-open the data listener now, before the reply goes out.
     void DataListenerDue();
-    // Caller: admission refused or versions differ; the link has reset. The text is what the
-    // user is to read (Error, system-modal).
-    void Refused(const QString& text);
-    // Caller: an unexpected code; the link has reset. The text is "与对方连接异常导致断开。",
-    // shown as Refused's.
-    void ConnectionBroken(const QString& text);
+    // Caller: admission refused or versions differ; the link has reset. The note is the
+    // answerer's block note (Blocked only).
+    void Refused(tvx::LinkRefusal refusal, const QString& note);
+    // Caller: an unexpected code; the link has reset.
+    void ConnectionBroken();
     void MessageReceived(char16_t code, const QString& payload);
     void HandshakeTimedOut();
     // Answerer: the caller sent nothing it came for in time; the link resets after this.
@@ -116,6 +125,8 @@ private:
     void Admit(const QString& digest);
     void TakeIntroduction(const QString& payload);
     bool SendInternal(const QString& body);
+    // A reset that Refused or ConnectionBroken explains right after.
+    void ResetExplained();
 
     LinkContext& context_;
     RoleConfig config_;
@@ -132,6 +143,7 @@ private:
     QString remoteAddress_;
     QString peerAddressCode_;
     QStringList peerCard_;
+    bool resetExplained_ = false;
 };
 
 }  // namespace tvx

@@ -25,14 +25,6 @@ namespace tvx {
 
 using C = ProtocolCodes;
 
-namespace {
-
-QString NoteOrNone(const QString& note) {
-    return note.isEmpty() ? QStringLiteral("(无)") : note;
-}
-
-}  // namespace
-
 // Reads, scrambles and sends the file on a thread of its own, on the data connection the
 // engine lends it, as a plain copy would: the event loop is not woken for every bit of room
 // in the connection. Chunks keep their boundaries. While one chunk goes out the next is
@@ -250,7 +242,10 @@ private:
 };
 
 FileSendEngine::FileSendEngine(Session& session, QObject* parent)
-    : QObject(parent), m_session(session), m_link(PeerRole::FileSender, session.linkContext) {
+    : QObject(parent),
+      m_session(session),
+      m_caller(PeerRole::FileSender, session.linkContext),
+      m_link(m_caller.link()) {
     m_timWait.setInterval(1000);
     m_timSendSpeed.setInterval(1000);
     connect(&m_timWait, &QTimer::timeout, this, &FileSendEngine::WaitTick);
@@ -258,15 +253,21 @@ FileSendEngine::FileSendEngine(Session& session, QObject* parent)
 
     connect(&m_link, &PeerLink::ResetDone, this, &FileSendEngine::OnLinkReset);
     // The window shows the link's message before the engine closes, as the box is modal.
-    connect(&m_link, &PeerLink::Refused, this, [this](const QString& text) {
-        emit Refused(text);
-        Reset();
+    connect(&m_link, &PeerLink::Refused, this, [this](LinkRefusal refusal, const QString& note) {
+        SendOutcome outcome = OutcomeOf(SendOutcome::Kind::LinkRefused);
+        outcome.refusal = refusal;
+        outcome.note = note;
+        End(outcome);
     });
-    connect(&m_link, &PeerLink::ConnectionBroken, this, [this](const QString& text) {
-        emit ConnectionBroken(text);
-        Reset();
+    connect(&m_link, &PeerLink::ConnectionBroken, this,
+            [this] { End(SendOutcome::Kind::ProtocolBroken); });
+    connect(&m_caller, &CallerLink::HandshakeTimedOut, this, &FileSendEngine::OnHandshakeTimedOut);
+    connect(&m_caller, &CallerLink::RetryDue, this, [this](int attempt) {
+        emit Retrying(attempt);
+        Connect();
     });
-    connect(&m_link, &PeerLink::HandshakeTimedOut, this, &FileSendEngine::OnHandshakeTimedOut);
+    connect(&m_caller, &CallerLink::RetriesUsedUp, this,
+            [this] { End(SendOutcome::Kind::RetriesUsedUp); });
     connect(&m_link, &PeerLink::Introduced, this,
             [this](const QString&, const QStringList& card) { OnIntroduced(card); });
     connect(&m_link, &PeerLink::MessageReceived, this, &FileSendEngine::OnControlMessage);
@@ -291,21 +292,18 @@ FileSendEngine::~FileSendEngine() {
         m_session.activity.SetSendWindowSending(false);
 }
 
-QString FileSendEngine::FileProblem(const QString& path, MessageKind* kind) {
-    *kind = MessageKind::Warning;
-    if (TrimSpaces(path).isEmpty()) {
-        *kind = MessageKind::Info;
-        return QStringLiteral("必须选择一个文件。");
-    }
+FileProblem FileSendEngine::CheckFile(const QString& path) {
+    if (TrimSpaces(path).isEmpty())
+        return FileProblem::NotChosen;
     if (!FileExists(path))
-        return QStringLiteral("发送的文件不存在。") + QStringLiteral("\r\n\r\n") + path;
+        return FileProblem::Missing;
     const qint64 size = QFileInfo(path).size();
     if (size == 0)
-        return QStringLiteral("发送的文件必须大于0字节。");
+        return FileProblem::Empty;
     // The file may have grown since it was put into the box.
     if (size < 0 || size > kMaxFileLength)
-        return QStringLiteral("发送的文件大小不能超过2G。");
-    return QString();
+        return FileProblem::TooLarge;
+    return FileProblem::None;
 }
 
 qint64 FileSendEngine::Uptime() const {
@@ -328,29 +326,27 @@ void FileSendEngine::Start(const Request& request) {
     m_request = request;
     m_fileName = FileNameOf(request.filePath);
     m_fileSize = QFileInfo(request.filePath).size();
-    m_retryCount = 0;
-    emit StatusLine(QString());
+    m_caller.RestartCount();
     emit StepChanged(1);
-    emit PageChanged(PageConnecting);
     Connect();
 }
 
 void FileSendEngine::SetRetryPolicy(bool autoRetry, int attempts) {
-    m_autoRetry = autoRetry;
-    m_retryAttempts = attempts;
+    m_caller.SetRetryPolicy(autoRetry, attempts);
 }
 
 void FileSendEngine::Cancel() {
-    Reset();
+    End(SendOutcome::Kind::Cancelled);
 }
 
 void FileSendEngine::Connect() {
     ++m_generation;
-    MessageKind kind = MessageKind::Warning;
-    const QString problem = FileProblem(m_request.filePath, &kind);
-    if (!problem.isEmpty()) {
+    const FileProblem problem = CheckFile(m_request.filePath);
+    if (problem != FileProblem::None) {
         // The file went away or grew between two attempts.
-        ResetAndReport(problem, kind, false);
+        SendOutcome outcome = OutcomeOf(SendOutcome::Kind::FileProblem);
+        outcome.fileProblem = problem;
+        End(outcome);
         return;
     }
     m_resetting = true;
@@ -358,20 +354,19 @@ void FileSendEngine::Connect() {
     m_link.Reset();
     m_resetting = false;
     m_peerCard.clear();
-    m_link.SetVerificationDigest(
-        m_request.verificationCode.isEmpty() ? QString() : Digest(m_request.verificationCode));
     m_phase = Phase::Connecting;
-    const SocketError error = m_link.Connect(m_request.peerAddress);
+    const SocketError error = m_caller.Dial(m_request.peerAddress, m_request.verificationCode);
     if (error != SocketError::None)
         HandleConnectionError(error);
 }
 
 void FileSendEngine::OnLinkReset() {
     // The link gives up silently on a failed handshake; the engine follows it. Resets that
-    // the engine makes itself, and a retry about to start, are not followed.
-    if (m_resetting || m_retryPending || m_phase == Phase::Idle)
+    // the engine makes itself, a retry about to start and a reset that the link explains
+    // right after (a refusal, a broken connection) are not followed.
+    if (m_resetting || m_caller.retryPending() || m_phase == Phase::Idle || m_link.resetExplained())
         return;
-    Reset();
+    End(SilentEnd());
 }
 
 void FileSendEngine::OnIntroduced(const QStringList& peerCard) {
@@ -415,38 +410,35 @@ void FileSendEngine::SendOffer() {
                               FileSentLogValues(m_session.shell(), m_request.typedAddress,
                                                 m_request.filePath, m_request.note));
     if (!warning.isEmpty())
-        emit Failure(MessageKind::Warning, warning, false);
+        emit LogWriteFailed(warning);
 }
 
 void FileSendEngine::BeginWaiting() {
     if (m_phase != Phase::WaitingForAnswer)
         return;
     emit StepChanged(3);
-    emit StatusLine(QStringLiteral("(已等待 0 秒)"));
+    emit Waiting(0);
     m_timWait.start();
 }
 
 void FileSendEngine::WaitTick() {
-    const qint64 waited = Uptime() - m_waitStart;
-    emit StatusLine(QStringLiteral("(已等待 ") + FormatDuration(qint32(waited)) +
-                    QStringLiteral(")"));
+    emit Waiting(Uptime() - m_waitStart);
 }
 
 void FileSendEngine::OnHandshakeTimedOut() {
-    if (m_link.verified() || m_phase != Phase::Connecting)
+    if (m_phase != Phase::Connecting)
         return;
-    ResetAndReport(QStringLiteral("连接超时,请尝试重新连接。"), MessageKind::Warning, true);
+    End(SendOutcome::Kind::HandshakeTimedOut);
 }
 
 // ---- Control messages ----
 
 void FileSendEngine::OnControlMessage(char16_t code, const QString& payload) {
-    const QString& shown = m_request.shownAddress;
     switch (code) {
         case C::OfferAccepted:
             if (m_phase != Phase::WaitingForAnswer) {
                 // A second acceptance would restart the stream from a wrong place.
-                ResetAndReport(ConnectionBrokenMessage(), MessageKind::Error, true);
+                End(SendOutcome::Kind::ProtocolBroken);
                 return;
             }
             OnAcceptance(payload);
@@ -455,18 +447,14 @@ void FileSendEngine::OnControlMessage(char16_t code, const QString& payload) {
             Finished();
             return;
         case C::OfferRefused:
-            ReportOutcome(PageRefused,
-                          QStringLiteral("对方用户 ") + shown + QStringLiteral(" 拒绝接收文件\"") +
-                              m_fileName + QStringLiteral("\"。"),
-                          NoteOrNone(payload));
+        case C::OfferRefusedAuto: {
+            SendOutcome outcome =
+                OutcomeOf(code == C::OfferRefused ? SendOutcome::Kind::Refused
+                                                  : SendOutcome::Kind::AutoRefused);
+            outcome.note = payload;
+            End(outcome);
             return;
-        case C::OfferRefusedAuto:
-            ReportOutcome(PageAutoRefused,
-                          QStringLiteral("对方用户 ") + shown +
-                              QStringLiteral(" 自动拒绝接收文件\"") + m_fileName +
-                              QStringLiteral("\"。"),
-                          QStringLiteral("(对方用户可能不在计算机前)"));
-            return;
+        }
         case C::ReceiverCancel:
             PeerCancelled(payload);
             return;
@@ -476,23 +464,19 @@ void FileSendEngine::OnControlMessage(char16_t code, const QString& payload) {
 }
 
 void FileSendEngine::PeerCancelled(const QString& note) {
-    const double fraction = m_fileSize > 0 ? double(m_position) / double(m_fileSize) : 0.0;
-    ReportOutcome(PageReceiverCancelled,
-                  QStringLiteral("对方用户 ") + m_request.shownAddress +
-                      QStringLiteral(" 取消接收文件\"") + m_fileName +
-                      QStringLiteral("\",目前已发送 ") + TransferProgress::PercentText(fraction) +
-                      QStringLiteral(" 。"),
-                  NoteOrNone(note));
+    SendOutcome outcome = OutcomeOf(SendOutcome::Kind::PeerCancelled);
+    outcome.note = note;
+    End(outcome);
 }
 
 void FileSendEngine::OnControlClosed() {
     if (m_phase == Phase::Idle)
         return;
-    if (m_session.activity.sendWindowSending() && !m_cancelledBySender) {
+    if (Streaming() && !m_cancelledBySender) {
         PeerCancelled(QString());
         return;
     }
-    Reset();
+    End(SilentEnd());
 }
 
 // The receiver never writes on the data connection: bytes from it there break the protocol,
@@ -501,7 +485,7 @@ void FileSendEngine::OnControlClosed() {
 void FileSendEngine::OnDataArrival() {
     if (m_phase == Phase::Idle || m_phase == Phase::DataLost)
         return;
-    ResetAndReport(ConnectionBrokenMessage(), MessageKind::Error, true);
+    End(SendOutcome::Kind::ProtocolBroken);
 }
 
 void FileSendEngine::OnDataEnded(SocketError error) {
@@ -511,7 +495,7 @@ void FileSendEngine::OnDataEnded(SocketError error) {
         if (error != SocketError::None) {
             HandleConnectionError(error);
         } else {
-            Reset();
+            End(SilentEnd());
         }
         return;
     }
@@ -522,7 +506,8 @@ void FileSendEngine::OnDataEnded(SocketError error) {
     // the data connection's end count.
     StopSender();
     m_data.Close();
-    const bool wasSending = m_session.activity.sendWindowSending();
+    const bool wasSending = Streaming();
+    m_lostWhileStreaming = wasSending;
     m_phase = Phase::DataLost;
     m_dataEndError = error;
     After(m_closeGraceMs, [this, wasSending] {
@@ -533,7 +518,7 @@ void FileSendEngine::OnDataEnded(SocketError error) {
         } else if (wasSending && !m_cancelledBySender) {
             PeerCancelled(QString());
         } else {
-            Reset();
+            End(SilentEnd());
         }
     });
 }
@@ -599,7 +584,7 @@ void FileSendEngine::OnSenderReport() {
     }
     if (!m_sendingShown && report.readyIndex >= 0) {
         m_sendingShown = true;
-        emit PageChanged(PageSending);
+        emit StreamStarted();
         if (generation != m_generation || !m_sender)
             return;
     }
@@ -636,19 +621,16 @@ void FileSendEngine::StopSender() {
 }
 
 void FileSendEngine::ReadFailed() {
-    ResetAndReport(QStringLiteral("无法继续发送:读取文件时发生错误。"), MessageKind::Error, true);
+    SendOutcome outcome = OutcomeOf(SendOutcome::Kind::ReadFailed);
+    outcome.systemError = m_file.errorString();
+    End(outcome);
 }
 
 void FileSendEngine::SpeedTick() {
     const bool stalled = m_progress.Tick();
     emit SpeedTicked();
-    if (stalled) {
-        ResetAndReport(QStringLiteral("超时:无法向 ") + m_request.shownAddress +
-                           QStringLiteral(" 继续发送") +
-                           QStringLiteral(",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出"
-                                          "Tolvex\r\n-其它意外原因导致连接中断"),
-                       MessageKind::Error, true);
-    }
+    if (stalled)
+        End(SendOutcome::Kind::Stalled);
 }
 
 bool FileSendEngine::CancelSending(const QString& note) {
@@ -658,7 +640,6 @@ bool FileSendEngine::CancelSending(const QString& note) {
     m_timSendSpeed.stop();
     StopSender();
     const SocketError error = m_link.Send(BuildSenderCancel(note));
-    emit PageChanged(PageInput);
     // The peer closes both connections on the cancel, and that close resets the engine.
     if (error != SocketError::None)
         HandleConnectionError(error);
@@ -669,111 +650,58 @@ bool FileSendEngine::CancelSending(const QString& note) {
 
 void FileSendEngine::Finished() {
     m_timSendSpeed.stop();
-    const QString text = QStringLiteral("文件已成功发送到 ") + m_request.shownAddress +
-                         QStringLiteral(" 。") + QStringLiteral("\r\n\r\n") +
-                         QStringLiteral("源文件 ") + m_request.filePath +
-                         QStringLiteral("\r\n\r\n") + QStringLiteral("完成时间 ") +
-                         m_session.system().Now().time().toString(QStringLiteral("H:mm:ss")) +
-                         QStringLiteral(" ,用时 ") +
-                         FormatDuration(qint32(Uptime() - m_sendingStart)) + QStringLiteral("。");
-    m_keepPage = true;
+    SendOutcome outcome = OutcomeOf(SendOutcome::Kind::Completed);
+    outcome.sent = m_fileSize;
+    outcome.finishedAt = m_session.system().Now().time();
+    outcome.seconds = Uptime() - m_sendingStart;
     Reset();
-    After(m_pauseMs, [this, text] { emit Outcome(PageFinished, text, QString()); });
+    After(m_pauseMs, [this, outcome] { emit Ended(outcome); });
 }
 
-void FileSendEngine::ReportOutcome(int page, const QString& line, const QString& note) {
-    m_keepPage = true;
+SendOutcome FileSendEngine::OutcomeOf(SendOutcome::Kind kind) const {
+    SendOutcome outcome;
+    outcome.kind = kind;
+    outcome.peer = m_request.shownAddress;
+    outcome.fileName = m_fileName;
+    outcome.filePath = m_request.filePath;
+    outcome.sent = m_position;
+    outcome.size = m_fileSize;
+    outcome.attempts = m_caller.retryCount();
+    return outcome;
+}
+
+void FileSendEngine::End(SendOutcome::Kind kind) {
+    End(OutcomeOf(kind));
+}
+
+void FileSendEngine::End(SendOutcome outcome) {
     Reset();
-    emit Outcome(page, line, note);
+    emit Ended(outcome);
+}
+
+SendOutcome::Kind FileSendEngine::SilentEnd() const {
+    return m_cancelledBySender ? SendOutcome::Kind::Cancelled : SendOutcome::Kind::Dropped;
+}
+
+bool FileSendEngine::Streaming() const {
+    return m_phase == Phase::Sending || (m_phase == Phase::DataLost && m_lostWhileStreaming);
 }
 
 // ---- Errors, retries and the reset ----
 
 void FileSendEngine::HandleConnectionError(SocketError error) {
-    if (m_phase == Phase::Idle || m_retryPending)
+    if (m_phase == Phase::Idle || m_caller.retryPending())
         return;
-    const QString& a = m_request.shownAddress;
-    QString text;
-    bool systemModal = true;
-    bool retryable = false;
-    switch (error) {
-        case SocketError::AddressInUse:
-            retryable = true;
-            text = QStringLiteral("无法向 ") + a +
-                   QStringLiteral(
-                       " 发出请求,原因可能是:\r\n\r\n-对方正在使用Tolvex\r\n-"
-                       "其它程序正在使用端口");
-            break;
-        case SocketError::AddressNotAvailable:
-        case SocketError::HostNotFound:
-            text = QStringLiteral("无效的IP或TVX地址,请重新输入。");
-            systemModal = false;
-            break;
-        case SocketError::ConnectionAborted:
-        case SocketError::ConnectionReset:
-            if (m_cancelledBySender) {
-                Reset();
-                return;
-            }
-            text = QStringLiteral("无法向 ") + a + QStringLiteral(" 继续发送") +
-                   QStringLiteral(
-                       ",原因可能是:\r\n\r\n-网络突然断开\r\n-对方中途退出Tolvex\r\n-"
-                       "其它意外原因导致连接中断");
-            break;
-        case SocketError::ShutDown:
-        case SocketError::TimedOut:
-            retryable = true;
-            text = QStringLiteral("无法连接 ") + a +
-                   QStringLiteral(
-                       " ,原因可能是:\r\n\r\n-对方没有登陆网络\r\n-防火墙阻止了连接\r\n-"
-                       "双方处于不同的网络中");
-            break;
-        case SocketError::ConnectionRefused:
-            retryable = true;
-            text = QStringLiteral("无法连接 ") + a +
-                   QStringLiteral(" ,原因可能是:\r\n\r\n-对方没有运行Tolvex");
-            break;
-        case SocketError::WrongState:
-            text = QStringLiteral("无法继续:网络连接发生错误。");
-            break;
-        default:
-            text = QStringLiteral("网络连接发生未知错误而断开。");
-            break;
-    }
-    if (retryable && m_autoRetry) {
-        QueueRetry();
+    if (m_cancelledBySender &&
+        (error == SocketError::ConnectionAborted || error == SocketError::ConnectionReset)) {
+        End(SendOutcome::Kind::Cancelled);
         return;
     }
-    ResetAndReport(text, MessageKind::Error, systemModal);
-}
-
-void FileSendEngine::QueueRetry() {
-    // The failed connection finishes its own clean-up first; the next attempt follows at once.
-    m_retryPending = true;
-    const quint64 generation = m_generation;
-    QTimer::singleShot(0, this, [this, generation] {
-        if (generation != m_generation || !m_retryPending)
-            return;
-        m_retryPending = false;
-        RetryConnection();
-    });
-}
-
-void FileSendEngine::RetryConnection() {
-    ++m_retryCount;
-    if (m_retryAttempts <= m_retryCount) {
-        ResetAndReport(QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"),
-                       MessageKind::Error, false);
+    if (m_caller.RetryAfter(error))
         return;
-    }
-    emit StatusLine(QStringLiteral("(已尝试连接 ") + QString::number(m_retryCount) +
-                    QStringLiteral(" 次)"));
-    Connect();
-}
-
-void FileSendEngine::ResetAndReport(const QString& text, MessageKind kind, bool systemModal) {
-    Reset();
-    emit Failure(kind, text, systemModal);
+    SendOutcome outcome = OutcomeOf(SendOutcome::Kind::NetworkError);
+    outcome.error = error;
+    End(outcome);
 }
 
 void FileSendEngine::SetSending(bool sending) {
@@ -784,23 +712,18 @@ void FileSendEngine::SetSending(bool sending) {
 void FileSendEngine::Reset() {
     ++m_generation;
     m_resetting = true;
-    m_retryPending = false;
     StopSender();
     m_data.Close();
-    m_link.Reset();
+    m_caller.Reset();
     m_resetting = false;
     m_timWait.stop();
     m_timSendSpeed.stop();
-    if (m_keepPage) {
-        m_keepPage = false;
-    } else {
-        emit PageChanged(PageInput);
-    }
     m_phase = Phase::Idle;
     m_position = 0;
     m_progress.Reset();
     m_fileSize = 0;
     m_cancelledBySender = false;
+    m_lostWhileStreaming = false;
     m_dataEndError = SocketError::None;
     m_file.close();
     m_releasedChunks = 0;

@@ -13,7 +13,8 @@
 #include "common/Messages.h"
 #include "common/PostedNotice.h"
 #include "platform/Socket.h"
-#include "protocol/PeerLink.h"
+#include "protocol/CallerLink.h"
+#include "transfer/SendOutcome.h"
 #include "transfer/TransferProgress.h"
 
 namespace tvx {
@@ -27,24 +28,13 @@ struct Session;
 // that does not finish the handshake in time and on a transfer that stays silent for twenty
 // speed ticks, and writes the offer to the history log.
 //
-// Everything a window shows comes by signal; every user decision is a call. The window checks
-// the address and the file, saves the remembered inputs and runs the timed send itself, then
-// calls Start.
+// What happens comes by signal as numbers and typed outcomes; every user decision is a call.
+// The window checks the address and the file, saves the remembered inputs and runs the timed
+// send itself, then calls Start.
 class FileSendEngine : public QObject {
     Q_OBJECT
 
 public:
-    // The send window's pages, numbered as the window numbers them.
-    enum Page {
-        PageInput = 1,
-        PageConnecting = 2,
-        PageSending = 3,
-        PageFinished = 4,
-        PageRefused = 5,
-        PageAutoRefused = 6,
-        PageReceiverCancelled = 7,
-    };
-
     // Where the transfer is between two resets.
     enum class Phase {
         Idle,
@@ -63,7 +53,7 @@ public:
         QString typedAddress;      // the address box's text as typed (history log)
         QString filePath;          // checked with FileProblem
         QString note;              // line breaks as "\r\n"
-        QString verificationCode;  // empty when "使用验证码" is off or the code is blank
+        QString verificationCode;  // empty when the code box is off or blank
     };
 
     static constexpr int kProgressPauseMs = 500;
@@ -73,19 +63,20 @@ public:
     explicit FileSendEngine(Session& session, QObject* parent = nullptr);
     ~FileSendEngine() override;
 
-    // Why the file cannot be sent, with the message kind to show it in; empty when it can.
-    static QString FileProblem(const QString& path, MessageKind* kind);
+    // Why the file cannot be sent; FileProblem::None when it can.
+    static tvx::FileProblem CheckFile(const QString& path);
 
     // ---- Decisions ----
 
     // Connecting page, step 1, connect. Anything still open is closed first.
     void Start(const Request& request);
-    // "自动重试(次)" and its count box; read at each failure, as the boxes may change meanwhile.
+    // The automatic retry box and its count; read at each failure, as the boxes may change
+    // meanwhile.
     void SetRetryPolicy(bool autoRetry, int attempts);
-    // "取消" while connecting or waiting: closes everything and shows the input page.
+    // Cancel while connecting or waiting: closes everything; ends Cancelled.
     void Cancel();
-    // "取消发送" after the user confirmed: sends the cancel with the note and shows the input
-    // page; the peer's close that follows ends the transfer. False when nothing was sending.
+    // Cancel sending after the user confirmed: sends the cancel with the note; the peer's close
+    // that follows ends the transfer (Cancelled). False when nothing was sending.
     bool CancelSending(const QString& note);
 
     // ---- State the window reads ----
@@ -101,7 +92,7 @@ public:
     qint64 position() const { return m_position; }
     qint64 fileSize() const { return m_fileSize; }
     int dataKey() const { return m_dataKey; }
-    int retryCount() const { return m_retryCount; }
+    int retryCount() const { return m_caller.retryCount(); }
     bool waitCounterRunning() const { return m_timWait.isActive(); }
     bool speedTickRunning() const { return m_timSendSpeed.isActive(); }
 
@@ -115,18 +106,19 @@ public:
     void SpeedTick();
     void WaitTick();
     void HandleConnectionError(SocketError error);
-    void RetryConnection();
 
 signals:
-    // Show page p (Page). Pages 4 to 7 follow Outcome, which carries what they show.
-    void PageChanged(int page);
-    // Connecting step 1, 2 or 3; steps 2 and 3 come after the 500 ms pause.
+    // Connecting step 1, 2 or 3; step 1 comes from Start, steps 2 and 3 after the 500 ms pause.
     void StepChanged(int step);
-    // The connecting page's status line: "", "(已等待 ...)" or "(已尝试连接 N 次)".
-    void StatusLine(const QString& text);
+    // Step 3: the peer's user has had the offer for so many seconds (0 at first, then each
+    // second).
+    void Waiting(qint64 seconds);
+    // A failed connection is tried again; `attempt` counts from 1.
+    void Retrying(int attempt);
     // The receiver accepted: the sending page is to be filled from progress() and request();
-    // PageChanged(PageSending) follows once the first chunk is out.
+    // StreamStarted follows once the first chunk is out.
     void SendingStarted();
+    void StreamStarted();
     // Bytes went out (at most every 100 ms, and always at the end).
     void ProgressChanged();
     // One speed tick: the speed and the time left in progress() are new.
@@ -136,26 +128,25 @@ signals:
     // out the next is already read and waits behind it. Emitted only when the transfer began
     // with listeners connected: the sending thread then waits for the event loop at each chunk.
     void ChunkSent(qint64 offset, qint64 size);
-    // The transfer ended with page 4 to 7: its line and, for pages 5 to 7, the note. The
-    // window shows the page and brings itself forward.
-    void Outcome(int page, const QString& line, const QString& note);
-    // A message for the window to show with ShowMessage (kind as MessageKind). Except for a
-    // failed history-log write, the transfer has already been closed when it comes.
-    void Failure(tvx::MessageKind kind, const QString& text, bool systemModal);
-    // The receiver refused admission (code, block list) or speaks another version: the text
-    // to show (Error, system-modal). The engine closes right after.
-    void Refused(const QString& text);
-    // The receiver sent what it should not have; the text to show as Refused's.
-    void ConnectionBroken(const QString& text);
+    // The send is over and the engine idle again (Completed comes after the 500 ms pause).
+    void Ended(const tvx::SendOutcome& outcome);
+    // The history log could not take the offer; the transfer goes on. The warning to show.
+    void LogWriteFailed(const QString& warning);
     // The process-wide sending flag changed (the timed send waits while it is set).
     void SendingChanged(bool sending);
 
 private:
     void Connect();
-    void QueueRetry();
     void Reset();
-    void ResetAndReport(const QString& text, MessageKind kind, bool systemModal);
-    void ReportOutcome(int page, const QString& line, const QString& note);
+    // Resets and reports how the send ended.
+    void End(SendOutcome::Kind kind);
+    void End(SendOutcome outcome);
+    SendOutcome OutcomeOf(SendOutcome::Kind kind) const;
+    // How a send ends that nobody explains: this side's cancel, or the peer's silence.
+    SendOutcome::Kind SilentEnd() const;
+    // The receiver accepted and the file was going out (also while the data connection's end
+    // waits for the control connection to explain it).
+    bool Streaming() const;
     void SetSending(bool sending);
 
     void OnLinkReset();
@@ -179,26 +170,24 @@ private:
     void After(int milliseconds, const std::function<void()>& step);
 
     Session& m_session;
-    PeerLink m_link;  // sckFS1, the control connection
-    Socket m_data;    // sckFS2, the data connection
+    CallerLink m_caller;
+    PeerLink& m_link;  // sckFS1, the control connection
+    Socket m_data;     // sckFS2, the data connection
     QTimer m_timWait;
     QTimer m_timSendSpeed;
 
     // State of one send; Reset() puts it back.
     Request m_request;
     Phase m_phase = Phase::Idle;
-    bool m_autoRetry = false;
-    int m_retryAttempts = 99;
     QString m_fileName;
     qint64 m_fileSize = 0;
     qint64 m_position = 0;
     TransferProgress m_progress{TransferProgress::Estimate::RoundedSeconds};
-    int m_retryCount = 0;
     qint64 m_waitStart = 0;
     qint64 m_sendingStart = 0;
     int m_dataKey = 0;
     bool m_cancelledBySender = false;
-    bool m_keepPage = false;
+    bool m_lostWhileStreaming = false;
     QStringList m_peerCard;
     // The file stays open while the sending thread reads and sends it.
     QFile m_file;
@@ -216,7 +205,6 @@ private:
     // queued in an older one does nothing.
     quint64 m_generation = 0;
     bool m_resetting = false;
-    bool m_retryPending = false;
     SocketError m_dataEndError = SocketError::None;
     int m_pauseMs = kProgressPauseMs;
     int m_closeGraceMs = kCloseGraceMs;

@@ -29,6 +29,7 @@
 #include "records/PeerInfoWindow.h"
 #include "records/Settings.h"
 #include "session/Session.h"
+#include "texts/SendTexts.h"
 
 namespace tvx {
 
@@ -80,9 +81,15 @@ ChatInviteWindow::ChatInviteWindow(Session& session, QWidget* parent)
 
     ChatInviter* inviter = m_inviter;
     connect(inviter, &ChatInviter::PageChanged, this, &ChatInviteWindow::OnPageChanged);
-    connect(inviter, &ChatInviter::StepChanged, this, &ChatInviteWindow::ShowProgressStep);
-    connect(inviter, &ChatInviter::StatusLine, this,
-            [this](const QString& text) { m_lblLinkInfo[4]->setText(text); });
+    connect(inviter, &ChatInviter::StepChanged, this, [this](int step) {
+        if (step == 1)
+            m_lblLinkInfo[4]->clear();
+        ShowProgressStep(step);
+    });
+    connect(inviter, &ChatInviter::WaitSeconds, this,
+            [this](qint64 seconds) { m_lblLinkInfo[4]->setText(SendWaitedLine(seconds)); });
+    connect(inviter, &ChatInviter::Retrying, this,
+            [this](int attempt) { m_lblLinkInfo[4]->setText(SendTriedLine(attempt)); });
     connect(inviter, &ChatInviter::ChatSeconds, m_chat, &ChatPage::ShowElapsed);
     connect(inviter, &ChatInviter::Refused, this, [this](const QString& note) {
         m_lblRefuRecv->setText(QStringLiteral("对方用户 ") + m_inviter->shownAddress() +
@@ -100,7 +107,10 @@ ChatInviteWindow::ChatInviteWindow(Session& session, QWidget* parent)
         AppendSystemLine(m_chat->rtxChat(), SystemLineLost, m_inviter->peerNickName(), QString(),
                          m_session.system().Now());
     });
-    connect(inviter, &ChatInviter::Failure, this, &ChatInviteWindow::OnFailure);
+    connect(inviter, &ChatInviter::Failed, this, &ChatInviteWindow::OnFailure);
+    connect(inviter, &ChatInviter::LogWriteFailed, this, [this](const QString& warning) {
+        ShowMessage(m_session.messageBox(), this, warning, MessageKind::Warning, false);
+    });
 
     resize(m_session.display.PixelsX(6600), m_session.display.PixelsY(6600));
     CenterForm(m_session.display, this);
@@ -415,8 +425,9 @@ void ChatInviteWindow::OnPeerLeftChat() {
     ActivateWindow(this);
 }
 
-void ChatInviteWindow::OnFailure(MessageKind kind, const QString& text, bool systemModal) {
-    ShowMessage(m_session.messageBox(), this, text, kind, systemModal);
+void ChatInviteWindow::OnFailure(const InviteFailure& failure) {
+    const UserMessage message = InviteFailureMessage(failure);
+    ShowMessage(m_session.messageBox(), this, message.text, message.kind, message.systemModal);
 }
 
 void ChatInviteWindow::BackToInput() {

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "address/AddressPicker.h"
+#include "chat/InviteFailure.h"
 #include "common/Messages.h"
 #include "common/RetryScheduleBox.h"
 #include "records/PeerInfoWindow.h"
@@ -88,7 +89,7 @@ private:
     void EnterChatPage();
     void OnPeerLeftChat();
     void OnTextReceived(const QString& styledText);
-    void OnFailure(MessageKind kind, const QString& text, bool systemModal);
+    void OnFailure(const InviteFailure& failure);
 
     Session& m_session;
     ChatInviter* m_inviter;

@@ -34,6 +34,7 @@
 #include "records/PeerInfoWindow.h"
 #include "records/Settings.h"
 #include "session/Session.h"
+#include "texts/SendTexts.h"
 #include "transfer/FileInfoTip.h"
 #include "transfer/TransferProgress.h"
 
@@ -66,19 +67,19 @@ SendWindow::SendWindow(Session& session, QWidget* parent)
     m_timFileInfoTip.setInterval(50);
     connect(&m_timFileInfoTip, &QTimer::timeout, this, &SendWindow::FileTipTick);
 
-    connect(&m_engine, &FileSendEngine::PageChanged, this, &SendWindow::ShowPage);
-    connect(&m_engine, &FileSendEngine::StepChanged, this, &SendWindow::SetStep);
-    connect(&m_engine, &FileSendEngine::StatusLine, m_lblLinkInfo[4], &QLabel::setText);
+    connect(&m_engine, &FileSendEngine::StepChanged, this, &SendWindow::OnStep);
+    connect(&m_engine, &FileSendEngine::Waiting, this,
+            [this](qint64 seconds) { m_lblLinkInfo[4]->setText(SendWaitedLine(seconds)); });
+    connect(&m_engine, &FileSendEngine::Retrying, this,
+            [this](int attempt) { m_lblLinkInfo[4]->setText(SendTriedLine(attempt)); });
     connect(&m_engine, &FileSendEngine::SendingStarted, this, &SendWindow::FillSendingPage);
+    connect(&m_engine, &FileSendEngine::StreamStarted, this, [this] { ShowPage(PageSending); });
     connect(&m_engine, &FileSendEngine::ProgressChanged, this, &SendWindow::UpdateProgress);
     connect(&m_engine, &FileSendEngine::SpeedTicked, this, &SendWindow::UpdateSpeed);
-    connect(&m_engine, &FileSendEngine::Outcome, this, &SendWindow::ShowOutcome);
-    connect(&m_engine, &FileSendEngine::Failure, this,
-            [this](MessageKind kind, const QString& text, bool systemModal) {
-                ShowMessage(m_session.messageBox(), this, text, kind, systemModal);
-            });
-    connect(&m_engine, &FileSendEngine::Refused, this, &SendWindow::ShowLinkMessage);
-    connect(&m_engine, &FileSendEngine::ConnectionBroken, this, &SendWindow::ShowLinkMessage);
+    connect(&m_engine, &FileSendEngine::Ended, this, &SendWindow::ShowEnd);
+    connect(&m_engine, &FileSendEngine::LogWriteFailed, this, [this](const QString& warning) {
+        ShowMessage(m_session.messageBox(), this, warning, MessageKind::Warning, false);
+    });
     connect(&m_engine, &FileSendEngine::SendingChanged, this, &SendWindow::UpdateScheduleClock);
     // The retry boxes count at each failure, also when changed while connecting.
     connect(m_retry, &RetryScheduleBox::RetryChanged, this, &SendWindow::PassRetryPolicy);
@@ -473,11 +474,11 @@ void SendWindow::FileTipTick() {
 // ---- Starting and connecting ----
 
 bool SendWindow::CheckFile() {
-    MessageKind kind = MessageKind::Warning;
-    const QString warning = FileSendEngine::FileProblem(m_txtFSInfo[2]->text(), &kind);
+    const QString path = m_txtFSInfo[2]->text();
+    const UserMessage warning = FileProblemMessage(FileSendEngine::CheckFile(path), path);
     if (warning.isEmpty())
         return true;
-    ShowMessage(m_session.messageBox(), this, warning, kind, false);
+    ShowMessage(m_session.messageBox(), this, warning.text, warning.kind, warning.systemModal);
     m_txtFSInfo[2]->setFocus();
     return false;
 }
@@ -512,8 +513,7 @@ void SendWindow::SendClicked() {
         WriteSetting(store, QStringLiteral("Message1"), request.note);
     }
 
-    m_lblLinkInfo[1]->setText(QStringLiteral("正在连接用户 ") + request.shownAddress +
-                              QStringLiteral(" ..."));
+    m_lblLinkInfo[1]->setText(SendConnectingLine(request.shownAddress));
     PassRetryPolicy();
     m_engine.Start(request);
 }
@@ -555,15 +555,50 @@ void SendWindow::CancelSendingClicked() {
         ShowMessage(m_session.messageBox(), this, QStringLiteral("确实要取消正在发送的文件么？"),
                     MessageKind::Ask, false);
     // The transfer may have ended while the question was open.
-    if (answer == MessageAnswer::No)
+    if (answer == MessageAnswer::No || !m_engine.sending() || m_engine.cancelledBySender())
         return;
+    // The peer's close that follows ends the transfer.
+    ShowPage(PageInput);
     m_engine.CancelSending(m_txtCancelSend->text());
 }
 
 // ---- Outcomes ----
 
-void SendWindow::ShowLinkMessage(const QString& text) {
-    ShowMessage(m_session.messageBox(), this, text, MessageKind::Error, true);
+void SendWindow::OnStep(int step) {
+    if (step == 1)
+        m_lblLinkInfo[4]->clear();
+    SetStep(step);
+    if (step == 1)
+        ShowPage(PageConnecting);
+}
+
+void SendWindow::ShowEnd(const SendOutcome& outcome) {
+    using Kind = SendOutcome::Kind;
+    int page = PageInput;
+    switch (outcome.kind) {
+        case Kind::Completed:
+            page = PageFinished;
+            break;
+        case Kind::Refused:
+            page = PageRefused;
+            break;
+        case Kind::AutoRefused:
+            page = PageAutoRefused;
+            break;
+        case Kind::PeerCancelled:
+            page = PageReceiverCancelled;
+            break;
+        default:
+            break;
+    }
+    if (page != PageInput) {
+        ShowOutcome(page, SendOutcomeLine(outcome), SendOutcomeNote(outcome));
+        return;
+    }
+    ShowPage(PageInput);
+    const UserMessage message = SendFailureMessage(outcome);
+    if (!message.isEmpty())
+        ShowMessage(m_session.messageBox(), this, message.text, message.kind, message.systemModal);
 }
 
 void SendWindow::ShowOutcome(int page, const QString& line, const QString& note) {

@@ -34,13 +34,13 @@ class SendWindow : public QWidget {
 
 public:
     enum Page {
-        PageInput = FileSendEngine::PageInput,
-        PageConnecting = FileSendEngine::PageConnecting,
-        PageSending = FileSendEngine::PageSending,
-        PageFinished = FileSendEngine::PageFinished,
-        PageRefused = FileSendEngine::PageRefused,
-        PageAutoRefused = FileSendEngine::PageAutoRefused,
-        PageReceiverCancelled = FileSendEngine::PageReceiverCancelled,
+        PageInput = 1,
+        PageConnecting = 2,
+        PageSending = 3,
+        PageFinished = 4,
+        PageRefused = 5,
+        PageAutoRefused = 6,
+        PageReceiverCancelled = 7,
     };
     using Phase = FileSendEngine::Phase;
 
@@ -117,9 +117,10 @@ private:
     void FillSendingPage();
     void UpdateProgress();
     void UpdateSpeed();
+    void OnStep(int step);
+    // The page or the message box that tells how the send ended.
+    void ShowEnd(const SendOutcome& outcome);
     void ShowOutcome(int page, const QString& line, const QString& note);
-    // The control link's refusal, version difference or broken connection.
-    void ShowLinkMessage(const QString& text);
     void PassRetryPolicy();
 
     void FileBoxChanged();

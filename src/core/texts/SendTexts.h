@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+#include "chat/InviteFailure.h"
+#include "protocol/PeerLink.h"
+#include "texts/UserMessage.h"
+#include "transfer/SendOutcome.h"
+
+namespace tvx {
+
+// What the caller's user reads when an answerer turns it away in the handshake.
+QString LinkRefusalText(LinkRefusal refusal, const QString& note);
+
+// Why the file cannot be sent, in the box it goes in.
+UserMessage FileProblemMessage(FileProblem problem, const QString& path);
+
+// The message box that ends a send; empty for the outcomes that show a page of their own
+// (completed, refused, cancelled by the receiver) and for the silent ones.
+UserMessage SendFailureMessage(const SendOutcome& outcome);
+// The message box that closes an invitation or a chat.
+UserMessage InviteFailureMessage(const InviteFailure& failure);
+
+// The line and the note of a page that ends a send (completed, refused, cancelled by the
+// receiver).
+QString SendOutcomeLine(const SendOutcome& outcome);
+QString SendOutcomeNote(const SendOutcome& outcome);
+
+// Step 1 and step 3 of connecting, as the send window and the command line say them.
+QString SendConnectingLine(const QString& peer);
+QString SendWaitingForAnswerLine();
+
+// The connecting page's status line while the peer's user decides, and after a retry.
+QString SendWaitedLine(qint64 seconds);
+QString SendTriedLine(int attempts);
+
+}  // namespace tvx

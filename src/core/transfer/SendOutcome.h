@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QTime>
+
+#include "platform/Socket.h"
+#include "protocol/PeerLink.h"
+
+namespace tvx {
+
+// Why a file cannot be sent as it stands.
+enum class FileProblem {
+    None,
+    NotChosen,  // the path is blank
+    Missing,
+    Empty,
+    TooLarge,  // above the protocol's 2 GiB - 1
+};
+
+// How one send ended, with what a front end needs to tell the user.
+struct SendOutcome {
+    enum class Kind {
+        Completed,       // the receiver has the whole file
+        Refused,         // the receiver's user said no; note
+        AutoRefused,     // the receiver refused by itself; note
+        PeerCancelled,   // the receiver stopped it at `sent` of `size`; note
+        Cancelled,       // this side stopped it (or started anew)
+        Dropped,         // the connection ended without a word
+        LinkRefused,     // turned away in the handshake: refusal, note
+        ProtocolBroken,  // the receiver sent what it should not have
+        HandshakeTimedOut,
+        NetworkError,   // error
+        FileProblem,    // fileProblem: the file changed between two attempts
+        ReadFailed,     // the file could not be read on: systemError
+        RetriesUsedUp,  // attempts
+        Stalled,        // nothing went out for too long
+    };
+
+    Kind kind = Kind::Cancelled;
+    QString peer;      // the address as shown
+    QString fileName;  // without folder
+    QString filePath;
+    QString note;  // the peer's note or block note as sent
+    LinkRefusal refusal = LinkRefusal::WrongCode;
+    SocketError error = SocketError::None;
+    tvx::FileProblem fileProblem = tvx::FileProblem::None;
+    QString systemError;
+    qint64 sent = 0;  // bytes the receiver held at the end
+    qint64 size = 0;
+    int attempts = 0;
+    QTime finishedAt;    // Completed: the local time
+    qint64 seconds = 0;  // Completed: how long the bytes took
+};
+
+}  // namespace tvx
