@@ -38,7 +38,8 @@ struct Shown {
 // Everything the inviter tells its window.
 struct InviterLog {
     explicit InviterLog(ChatInviter& c) {
-        QObject::connect(&c, &ChatInviter::PageChanged, &context, [this](int p) { pages << p; });
+        QObject::connect(&c, &ChatInviter::StageChanged, &context,
+                         [this](ChatInviter::Stage s) { stages << s; });
         QObject::connect(&c, &ChatInviter::StepChanged, &context, [this](int s) { steps << s; });
         QObject::connect(&c, &ChatInviter::WaitSeconds, &context,
                          [this](qint64 seconds) { waits << seconds; });
@@ -62,7 +63,8 @@ struct InviterLog {
         QObject::connect(&c, &ChatInviter::ChatClosed, &context, [this] { ++closed; });
     }
     QObject context;
-    QList<int> pages, steps, retries;
+    QList<ChatInviter::Stage> stages;
+    QList<int> steps, retries;
     QList<qint64> waits;
     QStringList texts;
     bool accepted = false, acceptedAutomatically = false;
@@ -146,7 +148,7 @@ TEST_F(ChatNet, InvitationByIpv4AcceptedTextsKeepTheirStyleAndTheUsersLeaveIsNot
     ASSERT_TRUE(WaitUntil([&] { return in.steps.size() == 3; }));
 
     EXPECT_EQ(in.steps, (QList<int>{1, 2, 3}));
-    EXPECT_EQ(in.pages, (QList<int>{ChatInviter::PageProgress}));
+    EXPECT_EQ(in.stages, (QList<ChatInviter::Stage>{ChatInviter::Stage::Progress}));
     EXPECT_EQ(in.waits, QList<qint64>{0});
     EXPECT_EQ(inviter.phase(), ChatInviter::Phase::Inviting);
     EXPECT_EQ(out.invitations, QStringList{QStringLiteral("聊聊?")});
@@ -170,7 +172,7 @@ TEST_F(ChatNet, InvitationByIpv4AcceptedTextsKeepTheirStyleAndTheUsersLeaveIsNot
     ASSERT_TRUE(WaitUntil([&] { return inviter.chatting(); }));
     EXPECT_TRUE(in.accepted);
     EXPECT_FALSE(in.acceptedAutomatically);
-    EXPECT_EQ(in.pages.last(), int(ChatInviter::PageChat));
+    EXPECT_EQ(in.stages.last(), ChatInviter::Stage::Chat);
     EXPECT_EQ(out.entered, QList<bool>{false});
     EXPECT_EQ(responder.phase(), ChatResponder::Phase::Chatting);
     EXPECT_TRUE(answerer.session.activity.acceptWindowChatting());
@@ -192,7 +194,7 @@ TEST_F(ChatNet, InvitationByIpv4AcceptedTextsKeepTheirStyleAndTheUsersLeaveIsNot
 
     // The user leaves: the responder is told, the close that follows is not news here.
     inviter.Leave();
-    EXPECT_EQ(in.pages.last(), int(ChatInviter::PageInput));
+    EXPECT_EQ(in.stages.last(), ChatInviter::Stage::Input);
     ASSERT_TRUE(WaitUntil([&] { return !inviter.chatting(); }));
     ASSERT_TRUE(WaitUntil([&] { return responder.link().state() == PeerLink::State::Listening; }));
     EXPECT_EQ(out.peerLeft, 1);
@@ -201,7 +203,7 @@ TEST_F(ChatNet, InvitationByIpv4AcceptedTextsKeepTheirStyleAndTheUsersLeaveIsNot
     EXPECT_TRUE(out.failures.isEmpty());
     EXPECT_EQ(out.resets, QList<bool>{true});  // the window stays with its transcript
     EXPECT_FALSE(answerer.session.activity.acceptWindowChatting());
-    EXPECT_EQ(in.pages.last(), int(ChatInviter::PageInput));
+    EXPECT_EQ(in.stages.last(), ChatInviter::Stage::Input);
     EXPECT_FALSE(inviter.SendChatText(kStyleA + "x"));
 
     // Both sides wrote their entry of the invitation.
@@ -248,7 +250,7 @@ TEST_F(ChatNet, InvitationByTvxAddressAcceptedAutomaticallyAndThePeerLeaving) {
     ASSERT_TRUE(WaitUntil([&] { return responder.link().state() == PeerLink::State::Listening; }));
     EXPECT_EQ(out.peerLeft, 0);
     EXPECT_FALSE(inviter.chatting());
-    EXPECT_EQ(in.pages.last(), int(ChatInviter::PageChat));  // the transcript stays
+    EXPECT_EQ(in.stages.last(), ChatInviter::Stage::Chat);  // the transcript stays
     EXPECT_FALSE(inviter.SendChatText(kStyleA + "x"));
     EXPECT_TRUE(in.failures.isEmpty());
     EXPECT_TRUE(out.failures.isEmpty());
@@ -268,7 +270,7 @@ TEST_F(ChatNet, RefusalTrimsTheNoteTheCountDownSendsItAsTypedAndCanBePaused) {
     responder.Refuse(QStringLiteral("  正忙 稍后  "));
     ASSERT_TRUE(WaitUntil([&] { return in.refused.has_value(); }));
     EXPECT_EQ(*in.refused, QStringLiteral("正忙 稍后"));
-    EXPECT_EQ(in.pages.last(), int(ChatInviter::PageRefused));
+    EXPECT_EQ(in.stages.last(), ChatInviter::Stage::Refused);
     EXPECT_EQ(inviter.phase(), ChatInviter::Phase::Idle);
     // The inviter closes at once; the responder listens again without a word.
     ASSERT_TRUE(WaitUntil([&] { return responder.link().state() == PeerLink::State::Listening; }));
@@ -292,7 +294,7 @@ TEST_F(ChatNet, RefusalTrimsTheNoteTheCountDownSendsItAsTypedAndCanBePaused) {
     EXPECT_EQ(out.expired, 1);
     EXPECT_EQ(out.countDown.last(), 0);
     EXPECT_EQ(out.countDown.size(), 61);  // 60 down to 0, none skipped or repeated by the pause
-    EXPECT_EQ(in.pages.last(), int(ChatInviter::PageAutoRefused));
+    EXPECT_EQ(in.stages.last(), ChatInviter::Stage::AutoRefused);
     EXPECT_FALSE(answerer.session.activity.invitationWaiting());
     ASSERT_TRUE(WaitUntil([&] { return out.resets.size() == 2; }));
     EXPECT_TRUE(in.failures.isEmpty());
@@ -403,7 +405,7 @@ TEST_F(ChatNet, GluedMessagesAreHandledOneByOneOnBothSides) {
     EXPECT_TRUE(in.accepted);
     EXPECT_EQ(in.texts, QStringList{c});
     EXPECT_FALSE(inviter.chatting());
-    EXPECT_EQ(in.pages.last(), int(ChatInviter::PageChat));
+    EXPECT_EQ(in.stages.last(), ChatInviter::Stage::Chat);
     EXPECT_TRUE(in.failures.isEmpty());
 }
 
@@ -453,7 +455,7 @@ TEST_F(ChatNet, ConnectionLostDuringTheChatIsReportedOnEachSide) {
     EXPECT_EQ(in.failures[0].kind, InviteFailure::Kind::NetworkError);
     EXPECT_EQ(in.failures[0].error, SocketError::ConnectionReset);
     EXPECT_FALSE(inviter.chatting());
-    EXPECT_EQ(in.pages.last(), int(ChatInviter::PageChat));
+    EXPECT_EQ(in.stages.last(), ChatInviter::Stage::Chat);
     // The inviter closed; the responder sees the peer leave.
     ASSERT_TRUE(WaitUntil([&] { return out.peerLeft == 1; }));
 
@@ -480,7 +482,7 @@ TEST_F(ChatNet, AdmissionRefusalsAndVersionsAreReportedToTheInviter) {
     ASSERT_TRUE(WaitUntil([&] { return !in.failures.isEmpty(); }));
     EXPECT_EQ(in.failures[0].kind, InviteFailure::Kind::LinkRefused);
     EXPECT_EQ(in.failures[0].refusal, LinkRefusal::WrongCode);
-    EXPECT_EQ(in.pages.last(), int(ChatInviter::PageInput));
+    EXPECT_EQ(in.stages.last(), ChatInviter::Stage::Input);
     // The right code passes.
     request.verificationCode = QStringLiteral("芝麻");
     inviter.StartInvitation(request);
@@ -522,7 +524,7 @@ TEST_F(ChatNet, RetriesAgainstNobodyListeningAndTheHandshakeDeadline) {
     EXPECT_EQ(inviter.retryCount(), 2);
     EXPECT_EQ(in.failures[0].kind, InviteFailure::Kind::RetriesUsedUp);
     EXPECT_EQ(in.failures[0].attempts, 2);
-    EXPECT_EQ(in.pages.last(), int(ChatInviter::PageInput));
+    EXPECT_EQ(in.stages.last(), ChatInviter::Stage::Input);
     EXPECT_EQ(in.failures.size(), 1);
 
     // Without the retry the refusal is told at once.

@@ -494,7 +494,7 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
 
     // The page of an automatic refusal never shows the note that came with it.
     emit invite->Inviter().AutoRefused(QStringLiteral("不在"));
-    emit invite->Inviter().PageChanged(ChatInviteWindow::PageAutoRefused);
+    emit invite->Inviter().StageChanged(ChatInviter::Stage::AutoRefused);
     EXPECT_EQ(ControlText(invite, QStringLiteral("lblCSTip2")),
               QStringLiteral("对方用户自动拒受邀请。"));
     EXPECT_EQ(ControlText(invite, QStringLiteral("lblAutoRefuRecv")),

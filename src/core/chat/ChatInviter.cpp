@@ -44,7 +44,7 @@ ChatInviter::ChatInviter(Session& session, QObject* parent)
         ConnectToPeer();
     });
     connect(&m_caller, &CallerLink::RetriesUsedUp, this, [this] {
-        m_keepPage = false;
+        m_keepStage = false;
         CloseAndReport(FailureOf(InviteFailure::Kind::RetriesUsedUp));
     });
     connect(&m_link, &PeerLink::Introduced, this,
@@ -77,16 +77,16 @@ void ChatInviter::After(int milliseconds, void (ChatInviter::*step)()) {
     });
 }
 
-void ChatInviter::ShowPage(int page) {
-    m_page = page;
-    emit PageChanged(page);
+void ChatInviter::ShowStage(Stage stage) {
+    m_stage = stage;
+    emit StageChanged(stage);
 }
 
 // ---- Starting ----
 
 void ChatInviter::StartInvitation(const Request& request) {
     if (m_phase != Phase::Idle) {
-        m_keepPage = false;
+        m_keepStage = false;
         CloseChat();
     }
     m_request = request;
@@ -95,7 +95,7 @@ void ChatInviter::StartInvitation(const Request& request) {
     m_caller.RestartCount();
     m_caller.SetRetryPolicy(m_request.autoRetry, m_request.retryLimit);
     emit StepChanged(1);
-    ShowPage(PageProgress);
+    ShowStage(Stage::Progress);
     ConnectToPeer();
 }
 
@@ -185,13 +185,13 @@ void ChatInviter::OnMessage(char16_t code, const QString& payload) {
             if (m_phase != Phase::Inviting)
                 break;
             emit Refused(payload);
-            ShowOutcome(PageRefused);
+            ShowOutcome(Stage::Refused);
             return;
         case C::InvitationRefusedAuto:
             if (m_phase != Phase::Inviting)
                 break;
             emit AutoRefused(payload);
-            ShowOutcome(PageAutoRefused);
+            ShowOutcome(Stage::AutoRefused);
             return;
         case C::ResponderText:
             if (m_phase != Phase::Chatting)
@@ -217,17 +217,17 @@ void ChatInviter::EnterChat(bool automatically, const QString& autoReplyText) {
     m_autoReplyText = autoReplyText;
     m_phase = Phase::Chatting;
     m_session.activity.SetInviteWindowChatting(true);
-    m_keepPage = true;
+    m_keepStage = true;
     m_chatStart = Uptime();
     m_timCSChat.start();
     emit Accepted(automatically, autoReplyText);
-    ShowPage(PageChat);
+    ShowStage(Stage::Chat);
 }
 
-void ChatInviter::ShowOutcome(int page) {
-    m_keepPage = true;
+void ChatInviter::ShowOutcome(Stage stage) {
+    m_keepStage = true;
     CloseChat();
-    ShowPage(page);
+    ShowStage(stage);
 }
 
 bool ChatInviter::SendChatText(const QString& styledText) {
@@ -249,7 +249,7 @@ void ChatInviter::ReportChatTime() {
 // ---- Leaving ----
 
 void ChatInviter::Leave() {
-    ShowPage(PageInput);
+    ShowStage(Stage::Input);
     if (m_phase != Phase::Chatting || !chatting() || m_leftByUser)
         return;
     // The responder closes the connection on 19 14; that close is not the peer leaving.
@@ -268,7 +268,7 @@ void ChatInviter::PeerLeft() {
 }
 
 void ChatInviter::Cancel() {
-    m_keepPage = false;
+    m_keepStage = false;
     CloseChat();
 }
 
@@ -279,10 +279,10 @@ void ChatInviter::CloseChat() {
     m_closing = false;
     m_timWait.stop();
     m_timCSChat.stop();
-    if (m_keepPage) {
-        m_keepPage = false;
-    } else if (m_page != PageInput) {
-        ShowPage(PageInput);
+    if (m_keepStage) {
+        m_keepStage = false;
+    } else if (m_stage != Stage::Input) {
+        ShowStage(Stage::Input);
     }
     const bool wasOpen = m_phase != Phase::Idle;
     m_phase = Phase::Idle;

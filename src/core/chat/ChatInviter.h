@@ -27,17 +27,12 @@ class ChatInviter : public QObject {
     Q_OBJECT
 
 public:
-    // The window's pages, numbered as the window numbers them.
-    enum Page {
-        PageInput = 1,
-        PageProgress = 2,
-        PageChat = 3,
-        PageRefused = 4,
-        PageAutoRefused = 5
-    };
+    // What the user is shown of the invitation: the input, the progress of connecting and
+    // inviting, the chat, or a refusal that stays until the next invitation.
+    enum class Stage { Input, Progress, Chat, Refused, AutoRefused };
 
     enum class Phase {
-        Idle,        // nothing open (input page, or a page kept after an outcome)
+        Idle,        // nothing open (the input, or a stage kept after an outcome)
         Connecting,  // connection, handshake, admission, introduction
         Inviting,    // the invitation is out; the peer's user decides
         Chatting,    // accepted: texts go both ways (ChatActive)
@@ -64,7 +59,7 @@ public:
     // Send invitation, after the address check: progress page, step 1, connect. A chat or attempt
     // still open is closed first.
     void StartInvitation(const Request& request);
-    // Cancel on the progress page (and the close box there): closes and shows the input page.
+    // Cancel during the progress (and the close box then): closes and shows the input.
     void Cancel();
     // Send: sends the styled text (style code + text as typed). True when it went out: the
     // window then appends its own chat line. False when no chat is active (the window warns
@@ -75,13 +70,13 @@ public:
     // the leave as the user's, so the close that follows is not reported as the peer leaving.
     void Leave();
     // Closes the connection and clears the state of the chat (ChatActive, AutoReplyText). The
-    // page goes back to input unless an outcome page is being kept.
+    // stage goes back to the input unless an outcome is being kept.
     void CloseChat();
 
     // ---- State the window reads ----
 
     Phase phase() const { return m_phase; }
-    int page() const { return m_page; }
+    Stage stage() const { return m_stage; }
     bool chatting() const;
     // The responder's card: nickname, sex code, age, phone, e-mail, home page, address, other.
     QStringList peerFields() const { return m_peerFields; }
@@ -102,10 +97,10 @@ public:
     PeerLink& link() { return m_link; }
 
 signals:
-    // Show page p (Page). Pages 3, 4 and 5 follow Accepted, Refused and AutoRefused, which
-    // carry what the page shows; the chat page's entry (empty transcript and input box, the
-    // line of entering, ActivateWindow) is the window's on PageChanged(PageChat).
-    void PageChanged(int page);
+    // The stage to show. Chat, Refused and AutoRefused follow Accepted, Refused and
+    // AutoRefused, which carry what is shown; entering the chat (empty transcript and input
+    // box, the line of entering, bringing the window up) is the window's on Stage::Chat.
+    void StageChanged(tvx::ChatInviter::Stage stage);
     // Progress step 1, 2 or 3 (the marker and the bold label); steps 2 and 3 come after the
     // 500 ms pause. Step 1's label names shownAddress().
     void StepChanged(int step);
@@ -117,13 +112,14 @@ signals:
     // Seconds since the chat began, every second of the chat (FormatClock for lblChat).
     void ChatSeconds(qint64 seconds);
 
-    // The peer's user accepted (automatically: with its auto-reply text). PageChanged(3)
+    // The peer's user accepted (automatically: with its auto-reply text). StageChanged(Chat)
     // follows at once.
     void Accepted(bool automatically, const QString& autoReplyText);
-    // Refused by the peer's user with the note (trimmed by the peer); PageChanged(4) follows.
+    // Refused by the peer's user with the note (trimmed by the peer); StageChanged(Refused)
+    // follows.
     void Refused(const QString& note);
     // Refused by the peer's count-down (the note that came with it is not shown: the page
-    // says the peer's user may be away); PageChanged(5) follows.
+    // says the peer's user may be away); StageChanged(AutoRefused) follows.
     void AutoRefused(const QString& note);
     // A chat text from the peer, unscrambled: an 11-character style code and the text. It has
     // at least the style code's length (a shorter one is padded with spaces) and at most
@@ -152,12 +148,12 @@ private:
     void BeginWaiting();
     void OnMessage(char16_t code, const QString& payload);
     void EnterChat(bool automatically, const QString& autoReplyText);
-    void ShowOutcome(int page);
+    void ShowOutcome(Stage stage);
     void PeerLeft();
     void HandleConnectionError(SocketError error);
     InviteFailure FailureOf(InviteFailure::Kind kind) const;
     void WriteInvitationLog();
-    void ShowPage(int page);
+    void ShowStage(Stage stage);
     void CloseAndReport(const InviteFailure& failure);
     void OnHandshakeTimedOut();
     void ReportWaiting();
@@ -173,12 +169,12 @@ private:
 
     Request m_request;
     Phase m_phase = Phase::Idle;
-    int m_page = PageInput;
+    Stage m_stage = Stage::Input;
     QStringList m_peerFields;
     int m_chatKey = 0;
     bool m_acceptedAutomatically = false;
     QString m_autoReplyText;
-    bool m_keepPage = false;
+    bool m_keepStage = false;
     bool m_leftByUser = false;
     qint64 m_waitStart = 0;
     qint64 m_chatStart = 0;

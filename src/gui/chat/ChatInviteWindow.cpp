@@ -80,7 +80,7 @@ ChatInviteWindow::ChatInviteWindow(Session& session, QWidget* parent)
     BuildPages();
 
     ChatInviter* inviter = m_inviter;
-    connect(inviter, &ChatInviter::PageChanged, this, &ChatInviteWindow::OnPageChanged);
+    connect(inviter, &ChatInviter::StageChanged, this, &ChatInviteWindow::OnStageChanged);
     connect(inviter, &ChatInviter::StepChanged, this, [this](int step) {
         if (step == 1)
             m_lblLinkInfo[4]->clear();
@@ -372,16 +372,27 @@ void ChatInviteWindow::StartInvitation() {
     m_inviter->StartInvitation(request);
 }
 
-void ChatInviteWindow::OnPageChanged(int page) {
-    if (page < PageInput || page > PageAutoRefused)
-        return;
-    if (page == PageChat) {
-        EnterChatPage();
-        return;
+void ChatInviteWindow::OnStageChanged(ChatInviter::Stage stage) {
+    using Stage = ChatInviter::Stage;
+    switch (stage) {
+        case Stage::Input:
+            ShowPage(PageInput);
+            break;
+        case Stage::Progress:
+            ShowPage(PageProgress);
+            break;
+        case Stage::Chat:
+            EnterChatPage();
+            break;
+        case Stage::Refused:
+            ShowPage(PageRefused);
+            ActivateWindow(this);
+            break;
+        case Stage::AutoRefused:
+            ShowPage(PageAutoRefused);
+            ActivateWindow(this);
+            break;
     }
-    ShowPage(page);
-    if (page == PageRefused || page == PageAutoRefused)
-        ActivateWindow(this);
 }
 
 void ChatInviteWindow::EnterChatPage() {

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "address/AddressPicker.h"
+#include "chat/ChatInviter.h"
 #include "chat/InviteFailure.h"
 #include "common/Messages.h"
 #include "common/RetryScheduleBox.h"
@@ -19,7 +20,6 @@ class QStackedWidget;
 namespace tvx {
 
 struct Session;
-class ChatInviter;
 class ChatPage;
 class CodeRow;
 class ConnectingPage;
@@ -85,7 +85,7 @@ private:
     QString NoteText() const;
     qint64 Uptime() const;
 
-    void OnPageChanged(int page);
+    void OnStageChanged(ChatInviter::Stage stage);
     void EnterChatPage();
     void OnPeerLeftChat();
     void OnTextReceived(const QString& styledText);
