@@ -9,6 +9,7 @@
 #include "protocol/PeerMessages.h"
 #include "protocol/ReceiveBuffer.h"
 #include "protocol/Wire.h"
+#include "texts/SendTexts.h"
 
 namespace tvx::test {
 namespace {
@@ -252,11 +253,11 @@ TEST(Messages, IntroductionsKeepTheirFieldCount) {
 }
 
 TEST(Messages, AdmissionRefusalTexts) {
-    EXPECT_EQ(RefusedCodeMessage(),
+    EXPECT_EQ(LinkRefusalText(LinkRefusal::WrongCode, QString()),
               QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误"));
-    EXPECT_EQ(RefusedBlockedMessage(QStringLiteral("走开")),
+    EXPECT_EQ(LinkRefusalText(LinkRefusal::Blocked, QStringLiteral("走开")),
               QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:走开"));
-    EXPECT_EQ(RefusedBlockedMessage(QStringLiteral("  ")),
+    EXPECT_EQ(LinkRefusalText(LinkRefusal::Blocked, QStringLiteral("  ")),
               QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:(无)"));
     EXPECT_EQ(BuildAdmissionRequest(Digest("x")).size(), 33);
 }
@@ -275,9 +276,9 @@ TEST(Version, BinaryComparisonAndMessages) {
     EXPECT_EQ(CheckVersion(v5, QString()), VersionVerdict::OwnNewer);
     EXPECT_EQ(CompareBinary(QString(QChar(0xFFFF)), QString(QChar(0x0001))), 1);
 
-    EXPECT_EQ(VersionMessage(VersionVerdict::OwnOlder),
+    EXPECT_EQ(LinkRefusalText(LinkRefusal::OwnVersionTooLow, QString()),
               QStringLiteral("无法继续:本地使用的版本太低,请升级后重试。"));
-    EXPECT_EQ(VersionMessage(VersionVerdict::OwnNewer),
+    EXPECT_EQ(LinkRefusalText(LinkRefusal::PeerVersionTooLow, QString()),
               QStringLiteral("无法继续:对方使用的版本太低,请通知对方升级后重试。"));
     const QString rest = v5 + QChar(C::Separator) + QStringLiteral("reserved");
     EXPECT_EQ(PeerVersionOf(rest, true), v5);

@@ -197,7 +197,7 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
         QTimer::singleShot(0, &loop, [&] {
             if (loop.finished() || failed)
                 return;
-            output.Message(ConnectionBrokenMessage());
+            output.Message(ConnectionBrokenText());
             loop.Finish(StatusNetwork);
         });
     });

@@ -94,7 +94,7 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
         } else {
             // The link may give up without a word (a handshake that goes wrong).
             const UserMessage message = SendFailureMessage(outcome);
-            output.Message(message.isEmpty() ? ConnectionBrokenMessage() : message.text);
+            output.Message(message.isEmpty() ? ConnectionBrokenText() : message.text);
         }
         loop.Finish(status);
     });

@@ -75,18 +75,6 @@ VersionVerdict CheckVersion(const QString& ownVersion, const QString& peerVersio
     return order < 0 ? VersionVerdict::OwnOlder : VersionVerdict::OwnNewer;
 }
 
-QString VersionMessage(VersionVerdict verdict) {
-    switch (verdict) {
-        case VersionVerdict::OwnOlder:
-            return QStringLiteral("无法继续:本地使用的版本太低,请升级后重试。");
-        case VersionVerdict::OwnNewer:
-            return QStringLiteral("无法继续:对方使用的版本太低,请通知对方升级后重试。");
-        case VersionVerdict::Equal:
-            break;
-    }
-    return QString();
-}
-
 QString BuildAdmissionRequest(const QString& digest) {
     return MessageBody(C::AdmissionRequest, digest);
 }
@@ -98,19 +86,6 @@ QString BuildRefusedCode() {
 }
 QString BuildRefusedBlocked(const QString& blockNote) {
     return MessageBody(C::RefusedBlocked, blockNote);
-}
-
-QString RefusedCodeMessage() {
-    return QStringLiteral("发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误");
-}
-
-QString RefusedBlockedMessage(const QString& blockNote) {
-    return QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。") +
-           NoteBlock(blockNote);
-}
-
-QString ConnectionBrokenMessage() {
-    return QStringLiteral("与对方连接异常导致断开。");
 }
 
 QString BuildCallerIntroduction(const QString& addressCode, const QStringList& card) {

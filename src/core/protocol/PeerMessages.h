@@ -29,8 +29,6 @@ int CompareBinary(const QString& left, const QString& right);
 
 enum class VersionVerdict { Equal, OwnOlder, OwnNewer };
 VersionVerdict CheckVersion(const QString& ownVersion, const QString& peerVersion);
-// The text shown when the versions differ; empty when they are equal.
-QString VersionMessage(VersionVerdict verdict);
 
 // 18 4B with the digest of the verification code, or alone when there is none.
 QString BuildAdmissionRequest(const QString& digest);
@@ -38,12 +36,6 @@ QString BuildAdmitted();
 QString BuildRefusedCode();
 // 1A 13 and the block note as given (the answerer trims it).
 QString BuildRefusedBlocked(const QString& blockNote);
-
-// What the caller shows on the two refusals of admission.
-QString RefusedCodeMessage();
-QString RefusedBlockedMessage(const QString& blockNote);
-// What a caller shows when the peer sends a code it does not expect.
-QString ConnectionBrokenMessage();
 
 // The card has eight fields in the order of PersonalInfo::Fields().
 constexpr int kCardFields = 8;

@@ -56,7 +56,7 @@ UserMessage CallerMessage(InviteFailure::Kind kind, const InviteFailure& data,
         case InviteFailure::Kind::LinkRefused:
             return Shown(MessageKind::Error, LinkRefusalText(data.refusal, data.note), true);
         case InviteFailure::Kind::ProtocolBroken:
-            return Shown(MessageKind::Error, ConnectionBrokenMessage(), true);
+            return Shown(MessageKind::Error, ConnectionBrokenText(), true);
         case InviteFailure::Kind::HandshakeTimedOut:
             return Shown(MessageKind::Warning, QStringLiteral("连接超时,请尝试重新连接。"), true);
         case InviteFailure::Kind::NetworkError: {
@@ -76,15 +76,21 @@ UserMessage CallerMessage(InviteFailure::Kind kind, const InviteFailure& data,
 QString LinkRefusalText(LinkRefusal refusal, const QString& note) {
     switch (refusal) {
         case LinkRefusal::WrongCode:
-            return RefusedCodeMessage();
+            return QStringLiteral(
+                "发送连接请求失败:验证码无效。\r\n\r\n-没有使用验证码或验证码错误");
         case LinkRefusal::Blocked:
-            return RefusedBlockedMessage(note);
+            return QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。") +
+                   NoteBlock(note);
         case LinkRefusal::OwnVersionTooLow:
-            return VersionMessage(VersionVerdict::OwnOlder);
+            return QStringLiteral("无法继续:本地使用的版本太低,请升级后重试。");
         case LinkRefusal::PeerVersionTooLow:
-            return VersionMessage(VersionVerdict::OwnNewer);
+            return QStringLiteral("无法继续:对方使用的版本太低,请通知对方升级后重试。");
     }
     return QString();
+}
+
+QString ConnectionBrokenText() {
+    return QStringLiteral("与对方连接异常导致断开。");
 }
 
 UserMessage FileProblemMessage(FileProblem problem, const QString& path) {

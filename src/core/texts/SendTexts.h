@@ -11,6 +11,8 @@ namespace tvx {
 
 // What the caller's user reads when an answerer turns it away in the handshake.
 QString LinkRefusalText(LinkRefusal refusal, const QString& note);
+// What a caller shows when the peer sends a code it does not expect.
+QString ConnectionBrokenText();
 
 // Why the file cannot be sent, in the box it goes in.
 UserMessage FileProblemMessage(FileProblem problem, const QString& path);
