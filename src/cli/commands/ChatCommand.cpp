@@ -129,7 +129,7 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
             if (TrimLines(line).isEmpty())
                 return;
             if (!inviter.chatting()) {
-                output.Message(QStringLiteral("无法发送,对方已离开聊天室。"));
+                output.Message(PeerLeftCannotSendText());
                 return;
             }
             for (const QString& piece : ChatPieces(line))
@@ -147,7 +147,7 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
             output.Message(QStringLiteral("正在连接 ") + inviter.shownAddress() +
                            QStringLiteral(" ..."));
         } else if (step == 3) {
-            output.Message(QStringLiteral("对方已收到邀请,正在等待其回应..."));
+            output.Message(InviteWaitingForAnswerLine());
         }
     });
     QObject::connect(&inviter, &ChatInviter::Accepted, &loop,
@@ -161,15 +161,13 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
                          reader.Start();
                      });
     QObject::connect(&inviter, &ChatInviter::Refused, &loop, [&](const QString& note) {
-        output.Message(QStringLiteral("对方用户 ") + inviter.shownAddress() +
-                       QStringLiteral(" 拒绝接受邀请。"));
-        output.Message(QStringLiteral("附言:") + (note.isEmpty() ? QStringLiteral("(无)") : note));
+        output.Message(InviteRefusedLine(inviter.shownAddress()));
+        output.Message(QStringLiteral("附言:") + (note.isEmpty() ? EmptyNoteText() : note));
         loop.Finish(StatusRefused);
     });
     QObject::connect(&inviter, &ChatInviter::AutoRefused, &loop, [&] {
-        output.Message(QStringLiteral("对方用户 ") + inviter.shownAddress() +
-                       QStringLiteral(" 自动拒绝接受邀请。"));
-        output.Message(QStringLiteral("(对方用户可能不在计算机前)"));
+        output.Message(InviteAutoRefusedLine(inviter.shownAddress()));
+        output.Message(InviteAutoRefusedNote());
         loop.Finish(StatusRefused);
     });
     QObject::connect(&inviter, &ChatInviter::TextReceived, &loop, [&](const QString& styled) {

@@ -99,10 +99,6 @@ QString NoteOrNone(const QString& note) {
     return TrimSpaces(note).isEmpty() ? EmptyNoteText() : note;
 }
 
-QString EmptyNoteText() {
-    return QStringLiteral("(无)");
-}
-
 QString OfferArrivedText(const QDateTime& when) {
     return QStringLiteral("收到文件 (") + ChatTimestamp(when) + QLatin1Char(')');
 }

@@ -38,7 +38,5 @@ QString HeldShareText(double share);
 
 // A note as shown: EmptyNoteText() when it holds nothing but spaces.
 QString NoteOrNone(const QString& note);
-// What stands for a note or invitation text that holds nothing.
-QString EmptyNoteText();
 
 }  // namespace tvx

@@ -204,6 +204,26 @@ QString SendWaitingForAnswerLine() {
     return QStringLiteral("对方已收到请求,正在等待其回应...");
 }
 
+QString InviteWaitingForAnswerLine() {
+    return QStringLiteral("对方已收到邀请,正在等待其回应...");
+}
+
+QString InviteRefusedLine(const QString& peer) {
+    return QStringLiteral("对方用户 ") + peer + QStringLiteral(" 拒绝接受邀请。");
+}
+
+QString InviteAutoRefusedLine(const QString& peer) {
+    return QStringLiteral("对方用户 ") + peer + QStringLiteral(" 自动拒绝接受邀请。");
+}
+
+QString InviteAutoRefusedNote() {
+    return QStringLiteral("(对方用户可能不在计算机前)");
+}
+
+QString PeerLeftCannotSendText() {
+    return QStringLiteral("无法发送,对方已离开聊天室。");
+}
+
 QString SendWaitedLine(qint64 seconds) {
     return QStringLiteral("(已等待 ") + FormatDuration(qint32(seconds)) + QStringLiteral(")");
 }

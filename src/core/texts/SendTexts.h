@@ -36,4 +36,14 @@ QString SendWaitingForAnswerLine();
 QString SendWaitedLine(qint64 seconds);
 QString SendTriedLine(int attempts);
 
+// The chat invitation's progress and refusals, as the invite window and the chat command
+// show them.
+QString InviteWaitingForAnswerLine();
+QString InviteRefusedLine(const QString& peer);
+QString InviteAutoRefusedLine(const QString& peer);
+// Stands for the note of an automatic refusal, which is not shown.
+QString InviteAutoRefusedNote();
+// A text typed after the peer has left the chat.
+QString PeerLeftCannotSendText();
+
 }  // namespace tvx

@@ -17,6 +17,9 @@ struct UserMessage {
     bool isEmpty() const { return text.isEmpty(); }
 };
 
+// What stands for a note or invitation text that holds nothing.
+QString EmptyNoteText();
+
 // The reasons shown after "could not go on with ..." when a connection broke midway.
 QString ConnectionLostReasons();
 

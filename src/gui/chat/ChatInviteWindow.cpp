@@ -92,14 +92,12 @@ ChatInviteWindow::ChatInviteWindow(Session& session, QWidget* parent)
             [this](int attempt) { m_lblLinkInfo[4]->setText(SendTriedLine(attempt)); });
     connect(inviter, &ChatInviter::ChatSeconds, m_chat, &ChatPage::ShowElapsed);
     connect(inviter, &ChatInviter::Refused, this, [this](const QString& note) {
-        m_lblRefuRecv->setText(QStringLiteral("对方用户 ") + m_inviter->shownAddress() +
-                               QStringLiteral(" 拒绝接受邀请。"));
-        m_txtRefuRecv->setPlainText(note.isEmpty() ? QStringLiteral("(无)") : FromWireText(note));
+        m_lblRefuRecv->setText(InviteRefusedLine(m_inviter->shownAddress()));
+        m_txtRefuRecv->setPlainText(note.isEmpty() ? EmptyNoteText() : FromWireText(note));
     });
     connect(inviter, &ChatInviter::AutoRefused, this, [this] {
-        m_lblAutoRefuRecv->setText(QStringLiteral("对方用户 ") + m_inviter->shownAddress() +
-                                   QStringLiteral(" 自动拒绝接受邀请。"));
-        m_txtAutoRefuRecv->setPlainText(QStringLiteral("(对方用户可能不在计算机前)"));
+        m_lblAutoRefuRecv->setText(InviteAutoRefusedLine(m_inviter->shownAddress()));
+        m_txtAutoRefuRecv->setPlainText(InviteAutoRefusedNote());
     });
     connect(inviter, &ChatInviter::TextReceived, this, &ChatInviteWindow::OnTextReceived);
     connect(inviter, &ChatInviter::PeerLeftChat, this, &ChatInviteWindow::OnPeerLeftChat);
@@ -139,8 +137,7 @@ void ChatInviteWindow::BuildPages() {
     m_picCSbox[PageInput] = BuildInputPage();
     m_cmdCSDo[3] = new QPushButton(QStringLiteral("取消"), m_pages);
     m_steps = new ConnectingPage(QStringLiteral("连接成功,正在向对方发出邀请..."),
-                                 QStringLiteral("对方已收到邀请,正在等待其回应..."), m_cmdCSDo[3],
-                                 m_pages);
+                                 InviteWaitingForAnswerLine(), m_cmdCSDo[3], m_pages);
     for (int index = 1; index <= 4; ++index)
         m_lblLinkInfo[index] = m_steps->Line(index);
     m_picCSbox[PageProgress] = m_steps;

@@ -15,6 +15,7 @@
 #include "common/Messages.h"
 #include "common/Text.h"
 #include "session/Session.h"
+#include "texts/SendTexts.h"
 
 namespace tvx {
 
@@ -103,7 +104,7 @@ void ChatPage::FocusInput() {
 
 void ChatPage::SendInput(bool peerPresent, const std::function<bool(const QString&)>& send) {
     if (!peerPresent) {
-        ShowMessage(m_session.messageBox(), window(), QStringLiteral("无法发送,对方已离开聊天室。"),
+        ShowMessage(m_session.messageBox(), window(), PeerLeftCannotSendText(),
                     MessageKind::Warning, false);
         return;
     }

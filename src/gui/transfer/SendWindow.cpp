@@ -103,9 +103,8 @@ void SendWindow::BuildPages() {
     m_pages = new QStackedWidget(this);
     m_pages->addWidget(new QWidget(m_pages));  // no page 0
     m_picFSbox[1] = BuildInputPage();
-    m_steps =
-        new ConnectingPage(QStringLiteral("连接成功,正在向对方发出请求..."),
-                           QStringLiteral("对方已收到请求,正在等待其回应..."), m_cmdDo[4], m_pages);
+    m_steps = new ConnectingPage(QStringLiteral("连接成功,正在向对方发出请求..."),
+                                 SendWaitingForAnswerLine(), m_cmdDo[4], m_pages);
     for (int index = 1; index <= 4; ++index)
         m_lblLinkInfo[index] = m_steps->Line(index);
     m_picFSbox[2] = m_steps;
