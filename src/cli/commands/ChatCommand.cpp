@@ -15,6 +15,7 @@
 #include "platform/Headless.h"
 #include "protocol/PeerMessages.h"
 #include "session/Session.h"
+#include "texts/ChatTexts.h"
 #include "texts/SendTexts.h"
 
 namespace tvx {
@@ -23,12 +24,6 @@ namespace {
 
 // How long a leave waits for the peer to close before the command ends anyway.
 constexpr int kLeaveGraceMs = 2000;
-
-// The transcript's grey line for someone entering or leaving: "name 进入聊天室...[time]".
-QString RoomLine(const QString& name, const QString& word, const QDateTime& now) {
-    return name + QLatin1Char(' ') + word + QStringLiteral("聊天室...[") + ChatTimestamp(now) +
-           QLatin1Char(']');
-}
 
 // Standard input, read as it comes: whole lines go out one by one, the end of input leaves.
 class LineReader : public QObject {
@@ -150,16 +145,16 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
             output.Message(InviteWaitingForAnswerLine());
         }
     });
-    QObject::connect(&inviter, &ChatInviter::Accepted, &loop,
-                     [&](bool automatically, const QString& autoReplyText) {
-                         output.Message(RoomLine(
-                             inviter.peerNickName(),
-                             automatically ? QStringLiteral("自动进入") : QStringLiteral("进入"),
-                             session.system().Now()));
-                         if (automatically)
-                             output.Message(autoReplyText);
-                         reader.Start();
-                     });
+    QObject::connect(
+        &inviter, &ChatInviter::Accepted, &loop,
+        [&](bool automatically, const QString& autoReplyText) {
+            output.Message(RoomLine(inviter.peerNickName(),
+                                    automatically ? RoomEvent::AutoEnter : RoomEvent::Enter,
+                                    session.system().Now()));
+            if (automatically)
+                output.Message(autoReplyText);
+            reader.Start();
+        });
     QObject::connect(&inviter, &ChatInviter::Refused, &loop, [&](const QString& note) {
         output.Message(InviteRefusedLine(inviter.shownAddress()));
         output.Message(QStringLiteral("附言:") + (note.isEmpty() ? EmptyNoteText() : note));
@@ -176,14 +171,12 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
         output.Result(styled.mid(kStyleCodeLength));
     });
     QObject::connect(&inviter, &ChatInviter::PeerLeftChat, &loop, [&] {
-        output.Message(
-            RoomLine(inviter.peerNickName(), QStringLiteral("已经离开"), session.system().Now()));
+        output.Message(RoomLine(inviter.peerNickName(), RoomEvent::Left, session.system().Now()));
         output.Message(QStringLiteral("对方用户离开聊天室。"));
         loop.Finish(StatusDone);
     });
     QObject::connect(&inviter, &ChatInviter::ConnectionLost, &loop, [&] {
-        output.Message(
-            RoomLine(inviter.peerNickName(), QStringLiteral("意外离开"), session.system().Now()));
+        output.Message(RoomLine(inviter.peerNickName(), RoomEvent::Lost, session.system().Now()));
     });
     QObject::connect(&inviter, &ChatInviter::ChatClosed, &loop, [&] {
         // After the user's leave the peer's close ends the chat. Any other close has told why

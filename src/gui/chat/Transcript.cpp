@@ -23,6 +23,7 @@
 #include "common/ShellRoutines.h"
 #include "common/Text.h"
 #include "session/Session.h"
+#include "texts/ChatTexts.h"
 
 namespace tvx {
 
@@ -121,21 +122,6 @@ void ShowEnd(QTextEdit* transcript) {
     end.movePosition(QTextCursor::End);
     transcript->setTextCursor(end);
     transcript->ensureCursorVisible();
-}
-
-QString SystemLineWord(int kind) {
-    switch (kind) {
-        case SystemLineAutoEnter:
-            return QStringLiteral("自动进入");
-        case SystemLineEnter:
-            return QStringLiteral("进入");
-        case SystemLineLeft:
-            return QStringLiteral("已经离开");
-        case SystemLineLost:
-            return QStringLiteral("意外离开");
-        default:
-            return QString();
-    }
 }
 
 // The style of a chat text's 11-character code, over the grey header's values.
@@ -240,13 +226,29 @@ void PrepareTranscript(QTextEdit* transcript) {
     SetLeftMargin(transcript, kBoxMargin);
 }
 
+namespace {
+
+RoomEvent RoomEventOf(int kind) {
+    switch (kind) {
+        case SystemLineAutoEnter:
+            return RoomEvent::AutoEnter;
+        case SystemLineLeft:
+            return RoomEvent::Left;
+        case SystemLineLost:
+            return RoomEvent::Lost;
+        default:
+            return RoomEvent::Enter;
+    }
+}
+
+}  // namespace
+
 void AppendSystemLine(QTextEdit* transcript, int kind, const QString& name,
                       const QString& autoReplyText, const QDateTime& now) {
     QString line;
     if (kind == SystemLineLeft || kind == SystemLineLost)
         line += QLatin1String("\r\n\r\n");
-    line += name + QLatin1Char(' ') + SystemLineWord(kind) + QStringLiteral("聊天室...[") +
-            ChatTimestamp(now) + QLatin1String("]\r\n");
+    line += RoomLine(name, RoomEventOf(kind), now) + QLatin1String("\r\n");
     if (kind == SystemLineAutoEnter)
         line += autoReplyText + QLatin1String("\r\n");
     AppendPlain(transcript, line, GreyFormat());
