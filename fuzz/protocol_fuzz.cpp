@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "address/AddressCode.h"
+#include "common/Format.h"
 #include "common/Text.h"
 #include "platform/FileSystem.h"
 #include "protocol/Codes.h"
@@ -102,7 +103,7 @@ const Parser kParsers[] = {
             Check(ScrambleText(chat->styleCode + chat->text, in.key) == in.payload);
         }
     },
-    [](const Input& in) { RefusedBlockedMessage(in.payload); },
+    [](const Input& in) { NoteBlock(in.payload); },  // the refusal's block note
     [](const Input& in) {
         // The point size of a chat text's style code.
         Check(std::isfinite(LenientNumber(in.payload)));
