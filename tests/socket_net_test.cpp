@@ -27,6 +27,26 @@ struct Events {
     int complete = 0;
 };
 
+// A listener on the answerer's address that takes one writer from the caller's.
+struct ConnectedPair {
+    bool Connect() {
+        if (listener.Bind(kAnswererAddress, 8511) != SocketError::None ||
+            listener.Listen() != SocketError::None)
+            return false;
+        QObject::connect(&listener, &Socket::ConnectionRequest, &listener,
+                         [this] { listener.Accept(); });
+        writer.Connect(kAnswererAddress, 8511, kCallerAddress);
+        return WaitUntil([&] {
+            return writerEvents.connected > 0 && listener.state() == Socket::State::Connected;
+        });
+    }
+
+    Socket listener;
+    Events listenerEvents{listener};
+    Socket writer;
+    Events writerEvents{writer};
+};
+
 TEST(SocketErrorsNet, NumbersFromRealEvents) {
     // Nobody listens on 127.0.0.3:8511.
     Socket caller;
@@ -147,17 +167,11 @@ TEST(SocketNet, BigSendArrivesWholeThenPeerCloseShutsSending) {
 // all it writes; the bytes are not lost but wait in the system until the owner reads, and the
 // peer's close is heard after them.
 TEST(SocketNet, UnreadBytesStayWithinTheBoundAndHoldThePeerBack) {
-    Socket listener;
-    Events listenerEvents(listener);
-    ASSERT_EQ(listener.Bind(kAnswererAddress, 8511), SocketError::None);
-    ASSERT_EQ(listener.Listen(), SocketError::None);
-    QObject::connect(&listener, &Socket::ConnectionRequest, &listener, [&] { listener.Accept(); });
-    Socket writer;
-    Events writerEvents(writer);
-    writer.Connect(kAnswererAddress, 8511, kCallerAddress);
-    ASSERT_TRUE(WaitUntil([&] {
-        return writerEvents.connected > 0 && listener.state() == Socket::State::Connected;
-    }));
+    ConnectedPair pair;
+    ASSERT_TRUE(pair.Connect());
+    Socket& listener = pair.listener;
+    Socket& writer = pair.writer;
+    Events& listenerEvents = pair.listenerEvents;
 
     // Far more than the system's buffers of both ends hold.
     QByteArray block(4093, Qt::Uninitialized);
@@ -182,16 +196,11 @@ TEST(SocketNet, UnreadBytesStayWithinTheBoundAndHoldThePeerBack) {
 }
 
 TEST(SocketNet, ALentDescriptorIsTheLeasesUntilItComesBack) {
-    Socket listener;
-    ASSERT_EQ(listener.Bind(kAnswererAddress, 8511), SocketError::None);
-    ASSERT_EQ(listener.Listen(), SocketError::None);
-    QObject::connect(&listener, &Socket::ConnectionRequest, &listener, [&] { listener.Accept(); });
-    Socket writer;
-    Events writerEvents(writer);
-    writer.Connect(kAnswererAddress, 8511, kCallerAddress);
-    ASSERT_TRUE(WaitUntil([&] {
-        return writerEvents.connected > 0 && listener.state() == Socket::State::Connected;
-    }));
+    ConnectedPair pair;
+    ASSERT_TRUE(pair.Connect());
+    Socket& listener = pair.listener;
+    Socket& writer = pair.writer;
+    Events& writerEvents = pair.writerEvents;
     int arrivals = 0;
     QObject::connect(&listener, &Socket::DataArrival, &listener, [&] { ++arrivals; });
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QMetaType>
-
 namespace tvx {
 
 // What went wrong with a socket, in the words the engines tell apart; every other failure is
@@ -30,5 +28,3 @@ bool IsConnectionReset(int errnoValue);
 SocketError ConnectionError(int errnoValue);
 
 }  // namespace tvx
-
-Q_DECLARE_METATYPE(tvx::SocketError)
