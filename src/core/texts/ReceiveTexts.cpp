@@ -2,6 +2,7 @@
 
 #include "common/Format.h"
 #include "common/Text.h"
+#include "texts/BatchTexts.h"
 #include "transfer/ReceiveRules.h"
 
 namespace tvx {
@@ -57,6 +58,9 @@ UserMessage ReceiveMessage(const ReceiveOutcome& outcome) {
             return ListenerFailureMessage(outcome.socketError);
         case K::HistoryNotWritten:
             return UserMessage{MessageKind::Warning, outcome.systemError, false};
+        case K::BatchRefused:
+        case K::NoSpace:
+            return BatchRefusedHereMessage(outcome);
     }
     return UserMessage{};
 }

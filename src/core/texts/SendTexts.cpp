@@ -3,6 +3,7 @@
 #include "common/Format.h"
 #include "protocol/CallerLink.h"
 #include "protocol/PeerMessages.h"
+#include "texts/BatchTexts.h"
 #include "transfer/TransferProgress.h"
 
 namespace tvx {
@@ -152,12 +153,54 @@ UserMessage SendFailureMessage(const SendOutcome& outcome) {
                          QStringLiteral("超时:无法向 ") + a + QStringLiteral(" 继续发送") +
                              ConnectionLostReasons(),
                          true);
+        case Kind::BatchStopped:
+            return Shown(MessageKind::Error, BatchStopText(outcome.stop), true);
     }
     return UserMessage();
 }
 
+// A batch's end as its page says it: what arrived, or who refused or cancelled it.
+QString BatchOutcomeLine(const SendOutcome& outcome) {
+    const QString& a = outcome.peer;
+    const QString what = GroupThousands(outcome.files) + QStringLiteral(" 个文件");
+    switch (outcome.kind) {
+        case Kind::Completed: {
+            QString line = GroupThousands(outcome.filesDone) +
+                           QStringLiteral(" 个文件已成功发送到 ") + a + QStringLiteral(" 。");
+            if (outcome.filesThere > 0)
+                line += QStringLiteral("(其中 ") + GroupThousands(outcome.filesThere) +
+                        QStringLiteral(" 个对方已有)");
+            if (!outcome.refused.isEmpty())
+                line += QStringLiteral("\r\n\r\n对方拒绝了 ") +
+                        GroupThousands(outcome.refused.size()) + QStringLiteral(" 个文件。");
+            line += QStringLiteral("\r\n\r\n") + QStringLiteral("完成时间 ") +
+                    outcome.finishedAt.toString(QStringLiteral("H:mm:ss")) +
+                    QStringLiteral(" ,用时 ") + FormatDuration(qint32(outcome.seconds)) +
+                    QStringLiteral("。");
+            return line;
+        }
+        case Kind::Refused:
+            return QStringLiteral("对方用户 ") + a + QStringLiteral(" 拒绝接收 ") + what +
+                   QStringLiteral("。");
+        case Kind::AutoRefused:
+            return QStringLiteral("对方用户 ") + a + QStringLiteral(" 自动拒绝接收 ") + what +
+                   QStringLiteral("。");
+        case Kind::PeerCancelled: {
+            const double fraction =
+                outcome.size > 0 ? double(outcome.sent) / double(outcome.size) : 0.0;
+            return QStringLiteral("对方用户 ") + a + QStringLiteral(" 取消接收 ") + what +
+                   QStringLiteral(",目前已发送 ") + TransferProgress::PercentText(fraction) +
+                   QStringLiteral(" 。");
+        }
+        default:
+            return QString();
+    }
+}
+
 QString SendOutcomeLine(const SendOutcome& outcome) {
     const QString& a = outcome.peer;
+    if (outcome.batch)
+        return BatchOutcomeLine(outcome);
     switch (outcome.kind) {
         case Kind::Completed:
             return QStringLiteral("文件已成功发送到 ") + a + QStringLiteral(" 。") +

@@ -814,4 +814,21 @@ void FileReceiveEngine::DeleteHeldBytes(quint64 offer) {
         DeleteFileIfExists(m_tempPath);
 }
 
+bool FileReceiveEngine::AcceptBatch(quint64, const QString&) {
+    return false;
+}
+
+bool FileReceiveEngine::BatchOffered() const {
+    return false;
+}
+
+const BatchSummary& FileReceiveEngine::batchSummary() const {
+    static const BatchSummary none;
+    return none;
+}
+
+BatchProgress FileReceiveEngine::batchProgress() const {
+    return BatchProgress();
+}
+
 }  // namespace tvx

@@ -12,6 +12,7 @@
 #include "platform/Socket.h"
 #include "protocol/PeerLink.h"
 #include "protocol/PeerMessages.h"
+#include "transfer/SendOutcome.h"
 #include "transfer/TransferProgress.h"
 
 namespace tvx {
@@ -40,6 +41,8 @@ struct ReceiveOutcome {
         Stalled,                // no byte for too long; peerName
         ListenerFailed,         // socketError: the ports cannot be had; the program ends
         HistoryNotWritten,      // systemError: the records' own report
+        BatchRefused,           // stop: a batch broke the rules and was turned away; peerName
+        NoSpace,                // stop.needed/available: the batch does not fit; path: folder
     };
     Kind kind = Kind::WriteFailed;
     QString path;
@@ -48,6 +51,17 @@ struct ReceiveOutcome {
     QString peerName;
     QString note;
     double share = 0;
+    BatchStop stop;
+};
+
+// What a batch offer shows the user before it is taken.
+struct BatchSummary {
+    QString nickName;
+    qint64 folders = 0;
+    qint64 files = 0;
+    qint64 totalBytes = 0;
+    QStringList topNames;  // the chosen items at the top of the batch, as they will be named
+    QString note;
 };
 
 class FileReceiveEngine : public QObject {
@@ -117,6 +131,11 @@ public:
     // received file gets a numbered name when the target exists by then. False when the offer
     // no longer waits or the transfer has ended instead.
     bool Accept(quint64 offer, Start start, bool replaceTarget);
+    // Accepts a waiting batch into the folder: its tree goes under it, a top name that stands
+    // there already takes a numbered name (or is merged into, with "ExistFile"), and a batch
+    // that was cut there before continues. When the batch cannot fit, it is refused and
+    // NoSpace reported. False when the offer no longer waits or the batch was refused.
+    bool AcceptBatch(quint64 offer, const QString& folder);
     // Ends with an outcome reported once the link has been reset.
     void ResetAndReport(const ReceiveOutcome& outcome);
 
@@ -152,6 +171,10 @@ public:
     // A file accepted by the user is flowing (not one taken automatically).
     bool ReceivingHere() const { return m_phase == Phase::Receiving && !m_automatic; }
     bool Automatic() const { return m_automatic; }
+    // The offer (waiting or taken) is a batch.
+    bool BatchOffered() const;
+    const BatchSummary& batchSummary() const;
+    BatchProgress batchProgress() const;
 
 signals:
     // An offer now waits for the user; its details are in Offer(), TypeName(), FriendlyTime().
@@ -164,6 +187,12 @@ signals:
     void ProgressChanged(const TransferProgress& progress);
     // Once a second while receiving: the speed and the time left have been measured anew.
     void SpeedMeasured(const TransferProgress& progress);
+    // A batch offer now waits for the user (batchSummary()); the count-down runs as for a file.
+    void BatchOfferWaiting(const tvx::BatchSummary& summary);
+    // A batch is complete in `folder`: `targets` are its top items as named there, `files`
+    // the files it holds. After the short pause for one the user accepted.
+    void BatchReceived(const QString& folder, const QStringList& targets, qint64 files,
+                       qint64 elapsedSeconds, bool automatic);
     // A file the user accepted is complete, after the short pause.
     void Received(const QString& targetPath, qint64 elapsedSeconds, bool openWanted);
     // A file accepted automatically is complete.

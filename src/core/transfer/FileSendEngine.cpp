@@ -731,4 +731,8 @@ void FileSendEngine::Reset() {
     SetSending(false);
 }
 
+BatchProgress FileSendEngine::batchProgress() const {
+    return BatchProgress();
+}
+
 }  // namespace tvx

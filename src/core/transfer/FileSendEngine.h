@@ -14,6 +14,7 @@
 #include "common/PostedNotice.h"
 #include "platform/Socket.h"
 #include "protocol/CallerLink.h"
+#include "transfer/BatchSelection.h"
 #include "transfer/SendOutcome.h"
 #include "transfer/TransferProgress.h"
 
@@ -48,10 +49,14 @@ public:
 
     // One send as the user asked for it.
     struct Request {
-        QString peerAddress;       // dotted, as CheckTargetAddress resolved it
-        QString shownAddress;      // the address box's text upper-cased; names the peer
-        QString typedAddress;      // the address box's text as typed (history log)
-        QString filePath;          // checked with FileProblem
+        QString peerAddress;   // dotted, as CheckTargetAddress resolved it
+        QString shownAddress;  // the address box's text upper-cased; names the peer
+        QString typedAddress;  // the address box's text as typed (history log)
+        QString filePath;      // checked with FileProblem; unused for a batch
+        // Several files or folders, walked once; null for a single file. A batch goes in one
+        // offer to a peer that announces batches, and as single offers one after another to
+        // any other.
+        std::shared_ptr<const BatchSelection> batch;
         QString note;              // line breaks as "\r\n"
         QString verificationCode;  // empty when the code box is off or blank
     };
@@ -93,6 +98,9 @@ public:
     qint64 fileSize() const { return m_fileSize; }
     int dataKey() const { return m_dataKey; }
     int retryCount() const { return m_caller.retryCount(); }
+    bool batch() const { return m_request.batch != nullptr; }
+    // A batch's files: done, total and the one on its way.
+    BatchProgress batchProgress() const;
     bool waitCounterRunning() const { return m_timWait.isActive(); }
     bool speedTickRunning() const { return m_timSendSpeed.isActive(); }
 
@@ -128,6 +136,9 @@ signals:
     // out the next is already read and waits behind it. Emitted only when the transfer began
     // with listeners connected: the sending thread then waits for the event loop at each chunk.
     void ChunkSent(qint64 offset, qint64 size);
+    // A batch: the peer takes one file per offer, so the files go one after another, each
+    // with its bare name (told once per send).
+    void OneByOne(qint64 files);
     // The send is over and the engine idle again (Completed comes after the 500 ms pause).
     void Ended(const tvx::SendOutcome& outcome);
     // The history log could not take the offer; the transfer goes on. The warning to show.

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTime>
 
 #include "platform/Socket.h"
+#include "protocol/BatchMessages.h"
 #include "protocol/PeerLink.h"
 
 namespace tvx {
@@ -34,6 +36,7 @@ struct SendOutcome {
         ReadFailed,     // the file could not be read on: systemError
         RetriesUsedUp,  // attempts
         Stalled,        // nothing went out for too long
+        BatchStopped,   // the receiving program could not take the batch: stop
     };
 
     Kind kind = Kind::Cancelled;
@@ -50,6 +53,24 @@ struct SendOutcome {
     int attempts = 0;
     QTime finishedAt;    // Completed: the local time
     qint64 seconds = 0;  // Completed: how long the bytes took
+
+    // A batch (several files or folders). sent and size then count the whole batch's bytes.
+    bool batch = false;
+    bool oneByOne = false;  // the peer took the files as single offers, one after another
+    qint64 files = 0;       // files in the batch
+    qint64 filesDone = 0;   // of which the receiver holds (also those it already had)
+    qint64 filesThere = 0;  // of which it already had from an earlier, cut send
+    QStringList skipped;    // paths on this computer that did not go (links, unreadable...)
+    QStringList refused;    // one by one: files the peer's user refused
+    BatchStop stop;         // BatchStopped: why
+};
+
+// Where a batch stands, for the windows and the command line.
+struct BatchProgress {
+    qint64 filesDone = 0;  // files complete (at the receiver: written; also those already there)
+    qint64 filesTotal = 0;
+    QString currentPath;  // the file on its way, relative to the batch
+    qint64 currentSize = 0;
 };
 
 }  // namespace tvx
