@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
@@ -194,6 +195,40 @@ TEST_F(SendWindowTest, SeveralFilesAndFoldersShowWhatWillGo) {
     EXPECT_EQ(Boxes().front().text, QStringLiteral("选择的文件和文件夹都不能发送。"));
     EXPECT_EQ(window.phase(), SendWindow::Phase::Idle);
     EXPECT_EQ(window.CurrentPage(), SendWindow::PageInput);
+}
+
+TEST_F(SendWindowTest, BatchTellsOfOneByOneOnceAndOfSkippedFilesAtItsEnd) {
+    SendWindow window(session);
+    window.ShowSendWindow();
+    QLabel* oneByOne = Find<QLabel>(&window, "lblOneByOne");
+    EXPECT_TRUE(oneByOne->isHidden());
+    emit window.Engine().OneByOne(1204);
+    EXPECT_FALSE(oneByOne->isHidden());
+    EXPECT_EQ(oneByOne->text(), QStringLiteral("对方不支持一次接收多个文件, 1,204 个文件将逐个发送"
+                                               "(不含文件夹结构), 对方会逐个确认。"));
+
+    SendOutcome outcome;
+    outcome.kind = SendOutcome::Kind::Refused;
+    outcome.batch = true;
+    outcome.peer = QStringLiteral("127.0.0.3");
+    outcome.files = 3;
+    outcome.skipped = {QStringLiteral("/相册/链接"), QStringLiteral("/相册/管道")};
+    emit window.Engine().Ended(outcome);
+    EXPECT_EQ(window.CurrentPage(), SendWindow::PageRefused);
+    EXPECT_TRUE(Boxes().isEmpty());  // nothing went: what did not go does not matter
+    window.ResultConfirmed();
+    EXPECT_TRUE(oneByOne->isHidden());
+
+    outcome.kind = SendOutcome::Kind::Completed;
+    outcome.filesDone = 3;
+    outcome.finishedAt = QTime(9, 5, 7);
+    emit window.Engine().Ended(outcome);
+    EXPECT_EQ(window.CurrentPage(), SendWindow::PageFinished);
+    EXPECT_TRUE(ControlText(&window, QStringLiteral("lblSendFinish"))
+                    .startsWith(QStringLiteral("3 个文件已成功发送到 127.0.0.3 。")));
+    ASSERT_EQ(Boxes().size(), 1);
+    EXPECT_EQ(Boxes().front().text, QStringLiteral("下列 2 项未发送:\r\n/相册/链接\r\n/相册/管道"));
+    EXPECT_EQ(Boxes().front().style, MessageStyleOf(MessageKind::Warning));
 }
 
 TEST_F(SendWindowTest, ChosenFileGoesIntoTheBox) {

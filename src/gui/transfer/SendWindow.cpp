@@ -66,7 +66,8 @@ bool MakesBatch(const QStringList& paths) {
 // links are never followed).
 QString FollowChosenLink(const QString& path) {
     const QFileInfo info(path);
-    return info.isSymLink() ? info.symLinkTarget() : path;
+    const QString target = info.isSymLink() ? info.canonicalFilePath() : QString();
+    return target.isEmpty() ? path : target;
 }
 
 // A label whose text may be longer than the window: it is cut at the window's edge instead of
