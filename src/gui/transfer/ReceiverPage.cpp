@@ -550,7 +550,7 @@ void ReceiverPage::ShowFinished(const QString& targetPath, qint64 elapsedSeconds
                           m_session.system().Now().time().toString(QStringLiteral("H:mm:ss")),
                           elapsedSeconds, QStringLiteral("\n\n")));
     findChild<QPushButton*>(QStringLiteral("cmdDone1"))->show();
-    m_batchFolder.clear();
+    m_doneFolder.clear();
     ShowPage(PageFinished);
     ActivateWindow(m_window);
     if (openWanted) {
@@ -561,7 +561,7 @@ void ReceiverPage::ShowFinished(const QString& targetPath, qint64 elapsedSeconds
 }
 
 void ReceiverPage::ShowBatchReceived(const QString& folder, const QStringList& targets,
-                                     qint64 files, qint64 elapsedSeconds, bool automatic) {
+                                     qint64 files, qint64 /*elapsedSeconds*/, bool automatic) {
     if (automatic) {
         // Counted in the tip as a file is, named by its first top item.
         if (m_window->isVisible())
@@ -569,10 +569,9 @@ void ReceiverPage::ShowBatchReceived(const QString& folder, const QStringList& t
         emit AutoReceived(targets.isEmpty() ? folder : WithTrailingSlash(folder) + targets.front());
         return;
     }
-    Q_UNUSED(elapsedSeconds);
     SetLabel("lblDoneText", BatchReceivedLine(m_engine.PeerNickName(), files,
                                               m_engine.batchSummary().totalBytes, folder));
-    m_batchFolder = folder;
+    m_doneFolder = folder;
     // A batch has no one file to open; its folder opens.
     findChild<QPushButton*>(QStringLiteral("cmdDone1"))->hide();
     ShowPage(PageFinished);
@@ -595,7 +594,7 @@ void ReceiverPage::OpenReceivedFile() {
 void ReceiverPage::OpenReceivedFolder() {
     m_window->hide();
     OpenOrWarn(m_session.shell(), m_session.messageBox(), m_window,
-               m_batchFolder.isEmpty() ? FolderOf(m_engine.TargetPath()) : m_batchFolder);
+               m_doneFolder.isEmpty() ? FolderOf(m_engine.TargetPath()) : m_doneFolder);
 }
 
 void ReceiverPage::CloseFinishedPage() {

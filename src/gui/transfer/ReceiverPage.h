@@ -102,7 +102,8 @@ private:
     FileReceiveEngine m_engine;
     int m_progressWidth = 1;
     quint64 m_cancelledOffer = 0;  // the offer page 4 tells of
-    QString m_batchFolder;         // the folder a batch goes into (or went into: page 3)
+    QString m_batchFolder;         // the folder the batch being received goes into
+    QString m_doneFolder;          // page 3: the folder a batch went into
 
     QStackedWidget* m_pages = nullptr;
     QProgressBar* m_lblProgress = nullptr;
