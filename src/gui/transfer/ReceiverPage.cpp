@@ -343,12 +343,13 @@ void ReceiverPage::ShowBatchOffer(const BatchSummary& summary) {
 void ReceiverPage::ShowFileRows(bool file) {
     for (const char* name : {"lblOfferFileTime", "lblOfferFileTimeCaption"})
         findChild<QLabel*>(QLatin1String(name))->setVisible(file);
-    // A file's name may widen the window, as it always has; a batch's names are cut at its
-    // edge (their tool tip holds more).
+    // A file's name may widen the window, as it always has; a batch's lines wrap, and what is
+    // still too wide is cut at its edge (the names' tool tip holds more).
     for (const char* name : {"lblOfferFileName", "lblOfferFileType"}) {
-        findChild<QLabel*>(QLatin1String(name))
-            ->setSizePolicy(file ? QSizePolicy::Preferred : QSizePolicy::Ignored,
-                            QSizePolicy::Preferred);
+        auto* label = findChild<QLabel*>(QLatin1String(name));
+        label->setSizePolicy(file ? QSizePolicy::Preferred : QSizePolicy::Ignored,
+                             QSizePolicy::Preferred);
+        label->setWordWrap(!file);
     }
 }
 
