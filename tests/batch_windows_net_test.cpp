@@ -153,6 +153,23 @@ TEST_F(BatchWindows, ReceiverIsAskedOnceAndGetsTheTree) {
     EXPECT_EQ(QDir(to.fake.shell->opened.front()), QDir(folder));
 }
 
+TEST_F(BatchWindows, NoFolderChosenAsksOnceMoreThenRefuses) {
+    Start();
+    SendBatch(QString());
+    ASSERT_TRUE(WaitUntil([&] { return to.session.activity.offerWaiting(); }));
+    // The first folder dialog is closed and the user goes back to it; the second one too, and
+    // then the batch is refused.
+    to.fake.messageBox->answers << MessageAnswer::No << MessageAnswer::Yes;
+    ClickButton(&to.receiver(), QStringLiteral("cmdAccept"));
+    ASSERT_TRUE(WaitUntil([&] { return window->CurrentPage() == SendWindow::PageRefused; }));
+    EXPECT_EQ(to.fake.dialogs->requests.size(), 2);
+    ASSERT_EQ(to.fake.messageBox->Texts(),
+              QStringList(2, QStringLiteral("确实要拒收这 4 个文件么？")));
+    EXPECT_EQ(ControlText(window.get(), QStringLiteral("lblRefuRecv1")),
+              QStringLiteral("对方用户 127.0.0.3 拒绝接收 4 个文件。"));
+    EXPECT_TRUE(QDir(to.DownloadFolder()).isEmpty());
+}
+
 TEST_F(BatchWindows, AutomaticBatchCountsInTheTip) {
     to.ReceiveAutomatically();
     Start();
