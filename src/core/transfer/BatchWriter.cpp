@@ -44,7 +44,7 @@ void BatchWriter::Update(Change change, bool tell) {
         [&](Report& r) {
             r.received = m_received;
             r.filesDone = m_filesDone;
-            r.current = m_open >= 0 ? m_open : m_expected;
+            r.current = m_open >= 0 ? m_open : m_expected >= 0 ? m_expected : m_last;
             change(r);
         },
         tell);
@@ -229,6 +229,7 @@ bool BatchWriter::FinishFile() {
         m_open = -1;
         return Fail(index, failure ? failure : errno);
     }
+    m_last = m_open;
     m_open = -1;
     ++m_filesDone;
     return true;
