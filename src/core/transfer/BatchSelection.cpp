@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -33,6 +34,11 @@ BatchSelection BatchSelection::Scan(const QStringList& chosenPaths) {
     for (QString path : chosenPaths) {
         while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
             path.chop(1);
+        // A chosen item that is a link stands for what it points to, as a single chosen file
+        // does; below a chosen folder no link is followed.
+        const QFileInfo chosen(path);
+        if (chosen.isSymLink() && !chosen.canonicalFilePath().isEmpty())
+            path = chosen.canonicalFilePath();
         const QString name = FileNameOf(path);
         if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) {
             selection.Skip(path, SkippedPath::Why::Unreadable);

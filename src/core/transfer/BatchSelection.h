@@ -28,7 +28,8 @@ struct SkippedPath {
 // relative to the folder each chosen item stands in.
 class BatchSelection {
 public:
-    // Walks the chosen files and folders; links are listed as skipped, never followed.
+    // Walks the chosen files and folders. A chosen item that is a link is followed; links below
+    // a chosen folder are listed as skipped, never followed.
     static BatchSelection Scan(const QStringList& chosenPaths);
 
     const QList<BatchEntry>& entries() const { return m_entries; }

@@ -62,14 +62,6 @@ bool MakesBatch(const QStringList& paths) {
     return paths.size() > 1 || (paths.size() == 1 && QFileInfo(paths.front()).isDir());
 }
 
-// A chosen item that is a symbolic link stands for what it points to (inside a chosen folder
-// links are never followed).
-QString FollowChosenLink(const QString& path) {
-    const QFileInfo info(path);
-    const QString target = info.isSymLink() ? info.canonicalFilePath() : QString();
-    return target.isEmpty() ? path : target;
-}
-
 // A label whose text may be longer than the window: it is cut at the window's edge instead of
 // widening it. Names come from the file system, so the text is never taken for markup.
 QLabel* CutLabel(QWidget* parent, const QString& name) {
@@ -530,12 +522,9 @@ QStringList SendWindow::ChosenPaths() const {
 }
 
 std::shared_ptr<const BatchSelection> SendWindow::WalkSelection(const QStringList& paths) {
-    QStringList items;
-    for (const QString& path : paths)
-        items.append(FollowChosenLink(path));
     // A large folder takes a moment to walk; nothing else can happen meanwhile.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    m_batch = std::make_shared<const BatchSelection>(BatchSelection::Scan(items));
+    m_batch = std::make_shared<const BatchSelection>(BatchSelection::Scan(paths));
     QApplication::restoreOverrideCursor();
     m_batchText = m_txtFSInfo[2]->text();
     ShowBatch();
