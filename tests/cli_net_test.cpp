@@ -230,7 +230,7 @@ TEST_F(CommandLine, BadUsageBadAddressMissingFileAndNobodyListening) {
 
     Cli help(home.path(), {QStringLiteral("--help")});
     EXPECT_EQ(help.Finish(), 0);
-    EXPECT_TRUE(help.Out().contains(QStringLiteral("send ADDRESS FILE")));
+    EXPECT_TRUE(help.Out().contains(QStringLiteral("send ADDRESS PATH...")));
     Cli version(home.path(), {QStringLiteral("--version")});
     EXPECT_EQ(version.Finish(), 0);
     EXPECT_TRUE(version.Out().startsWith(QStringLiteral("tolvex ")));
