@@ -44,13 +44,16 @@ int FailureStatus(const SendOutcome& outcome) {
 }
 
 // Walks the chosen files and folders, the typed paths made absolute so that "." and "../x" go
-// under their real names, and says what goes and what does not. Null, after the reason, when
-// a typed path is missing or nothing can go.
+// under their real names, and says what goes and what does not. A link the user names is
+// followed, as for a single file; the walk follows none inside a folder. Null, after the
+// reason, when a typed path is missing or nothing can go.
 std::shared_ptr<const BatchSelection> ScanChosen(TerminalOutput& output, const QStringList& typed) {
     QStringList chosen;
     for (const QString& path : typed) {
-        const QFileInfo info(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
-        if (!info.exists() && !info.isSymLink()) {
+        QFileInfo info(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
+        if (info.isSymLink())
+            info = QFileInfo(info.canonicalFilePath());
+        if (!info.exists()) {
             output.Message(FileProblemMessage(FileProblem::Missing, path).text);
             return nullptr;
         }
