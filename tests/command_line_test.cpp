@@ -168,6 +168,16 @@ TEST(TerminalProgressLine, ShowsPercentBytesOfTheTotalSpeedAndTimeLeftButNoneWhe
     EXPECT_TRUE(TerminalProgress::BarLine(QStringLiteral("a.bin"), progress)
                     .endsWith(QStringLiteral("剩余 ") + progress.RemainingText()));
     EXPECT_NE(progress.RemainingText(), QStringLiteral("-"));
+
+    // A batch: the count and the file on its way, shortened as a name is, and bytes past 2 GB.
+    TransferProgress batch;
+    batch.Start(qint64(3) << 30, 0);
+    batch.SetPosition(qint64(5) << 29);
+    const BatchProgress files{1999, 2000,
+                              QStringLiteral("照片/2026/春节/一个很长很长很长的名字.jpg"), 100};
+    EXPECT_EQ(TerminalProgress::BatchBarLine(files, batch),
+              QStringLiteral("文件 2,000/2,000: 照片/2026/春节/...长很长的名字.jpg "
+                             "[####################----]  83%  2.5 GB / 3.0 GB  -  剩余 -"));
 }
 
 }  // namespace
