@@ -301,7 +301,9 @@ TEST_F(PeerLinkNet, AnswererTakesNothingBeforeAdmission) {
         ASSERT_TRUE(raw.Receive(2));
         raw.SendBody(ChallengeResponse(raw.messages[1]));
         ASSERT_TRUE(raw.Receive(3));
-        EXPECT_EQ(raw.messages[2], BuildVerifiedReply(QChar(C::Version), true));
+        // The reserved field announces batches, which plain senders ignore.
+        EXPECT_EQ(raw.messages[2],
+                  BuildVerifiedReply(QChar(C::Version), true, QStringLiteral("batch/1")));
         raw.SendBody(skipped);
         ASSERT_TRUE(WaitUntil([&] { return raw.closed; }));
         EXPECT_EQ(raw.messages.size(), 3);

@@ -166,9 +166,11 @@ std::optional<BatchHeader> ParseBatchOffer(const QString& payload) {
     const QStringList fields = SplitFields(payload);
     if (fields.size() < 6)
         return std::nullopt;
-    const auto entries = Number(fields[0], kMaxBatchEntries);
-    const auto folders = Number(fields[1], kMaxBatchEntries);
-    const auto files = Number(fields[2], kMaxBatchEntries);
+    // Counts above the bound parse, so that the receiver can say why it refuses them.
+    constexpr qint64 kCountLimit = 999999999;
+    const auto entries = Number(fields[0], kCountLimit);
+    const auto folders = Number(fields[1], kCountLimit);
+    const auto files = Number(fields[2], kCountLimit);
     const auto total = Number(fields[3], kMaxBatchEntries * kMaxBatchFileLength);
     const auto key = Number(fields[4], 254);
     if (!entries || !folders || !files || !total || !key || *key < 1 ||

@@ -48,8 +48,9 @@ struct BatchHeader {
     QString note;
 };
 QString BuildBatchOffer(const BatchHeader& header);
-// Nothing unless every number parses and they agree (folders + files = entries, at most
-// kMaxBatchEntries); the note is the rest of the payload and may hold separators.
+// Nothing unless every number parses and they agree (folders + files = entries); counts above
+// kMaxBatchEntries parse, for the receiver to refuse. The note is the rest of the payload and
+// may hold separators.
 std::optional<BatchHeader> ParseBatchOffer(const QString& payload);
 
 struct BatchEntry {

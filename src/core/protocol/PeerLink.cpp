@@ -1,6 +1,7 @@
 #include "protocol/PeerLink.h"
 
 #include "platform/SocketErrors.h"
+#include "protocol/BatchMessages.h"
 #include "protocol/Codes.h"
 #include "protocol/HandshakeSteps.h"
 #include "protocol/PeerMessages.h"
@@ -20,14 +21,17 @@ RoleConfig RoleConfig::For(PeerRole role) {
             config.port = kFileControlPort;
             config.reservedFieldInReply = true;
             config.opensDataListener = true;
-            config.codesAfterIntroduction = {C::FileOffer, C::SenderCancel};
-            config.businessCodes = {C::FileOffer};
+            // A batch's list must be complete within the business time-out, as an offer must.
+            config.codesAfterIntroduction = {C::FileOffer, C::SenderCancel, BatchCodes::Offer,
+                                             BatchCodes::Entries, BatchCodes::ListEnd};
+            config.businessCodes = {C::FileOffer, BatchCodes::ListEnd};
             break;
         case PeerRole::FileSender:
             config.port = kFileControlPort;
             config.versionInFirstField = true;
-            config.codesAfterIntroduction = {C::OfferAccepted, C::OfferRefused, C::OfferRefusedAuto,
-                                             C::ReceiverCancel, C::FileComplete};
+            config.codesAfterIntroduction = {
+                C::OfferAccepted, C::OfferRefused,  C::OfferRefusedAuto,  C::ReceiverCancel,
+                C::FileComplete,  BatchCodes::Plan, BatchCodes::Accepted, BatchCodes::Stopped};
             break;
         case PeerRole::ChatInitiator:
             config.port = kChatPort;
@@ -50,7 +54,8 @@ PeerLink::PeerLink(PeerRole role, LinkContext& context, QObject* parent)
     : QObject(parent),
       context_(context),
       config_(RoleConfig::For(role)),
-      version_(QChar(C::Version)) {
+      version_(QChar(C::Version)),
+      announced_(config_.reservedFieldInReply ? OwnFeatureField() : QString()) {
     handshakeTimer_.setSingleShot(true);
     handshakeTimer_.setInterval(kHandshakeTimeoutMs);
     connect(&handshakeTimer_, &QTimer::timeout, this, &PeerLink::OnHandshakeTimeout);
@@ -131,6 +136,7 @@ void PeerLink::Reset() {
     remoteAddress_.clear();
     peerAddressCode_.clear();
     peerCard_.clear();
+    peerVerifiedRest_.clear();
     state_ = State::Idle;
     if (keepListening_) {
         const SocketError error = StartListening();
@@ -243,11 +249,12 @@ void PeerLink::HandleHandshake(const QString& message) {
     buffer_.SetVerified();
     state_ = State::Verified;
     if (config_.listens) {
-        if (SendInternal(BuildVerifiedReply(version_, config_.reservedFieldInReply))) {
+        if (SendInternal(BuildVerifiedReply(version_, config_.reservedFieldInReply, announced_))) {
             emit Verified();
         }
         return;
     }
+    peerVerifiedRest_ = step.text;
     const QString peerVersion = PeerVersionOf(step.text, config_.versionInFirstField);
     const VersionVerdict verdict = CheckVersion(version_, peerVersion);
     if (verdict != VersionVerdict::Equal) {

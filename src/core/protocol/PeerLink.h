@@ -64,6 +64,9 @@ public:
     void SetVerificationDigest(const QString& digest) { verificationDigest_ = digest; }
     // The version sent or checked in the handshake; the protocol's own by default.
     void SetProtocolVersion(const QString& version) { version_ = version; }
+    // File receiver: what its verified reply announces in the reserved field (this program's
+    // features by default; empty as a peer that knows none).
+    void SetAnnouncedFeatures(const QString& features) { announced_ = features; }
 
     // Answerer: binds LocalAddress and the role's port and listens; SocketError::None or what
     // failed.
@@ -88,6 +91,8 @@ public:
     // The caller's TVX address, known to the answerer only.
     QString peerAddressCode() const { return peerAddressCode_; }
     QStringList peerCard() const { return peerCard_; }
+    // Caller: the answerer's verified reply after 55 AA (its version and reserved field).
+    QString peerVerifiedRest() const { return peerVerifiedRest_; }
 
 signals:
     void Verified();
@@ -132,6 +137,8 @@ private:
     RoleConfig config_;
     QString verificationDigest_;
     QString version_;
+    QString announced_;
+    QString peerVerifiedRest_;
 
     Socket socket_;
     ReceiveBuffer buffer_;

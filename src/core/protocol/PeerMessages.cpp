@@ -41,10 +41,11 @@ std::optional<CodedMessage> SplitCode(const QString& message) {
     return CodedMessage{message.front().unicode(), message.mid(1)};
 }
 
-QString BuildVerifiedReply(const QString& version, bool withReservedField) {
+QString BuildVerifiedReply(const QString& version, bool withReservedField,
+                           const QString& reserved) {
     QString reply = QChar(C::Verified) + version;
     if (withReservedField)
-        reply += QChar(C::Separator);
+        reply += QChar(C::Separator) + reserved;
     return reply;
 }
 

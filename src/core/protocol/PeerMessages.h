@@ -17,8 +17,10 @@ std::optional<CodedMessage> SplitCode(const QString& message);
 
 // ---- Handshake, version, admission, introduction ----
 
-// 55 AA and the own version; the file receiver adds 03 04 and an empty reserved field.
-QString BuildVerifiedReply(const QString& version, bool withReservedField);
+// 55 AA and the own version; the file receiver adds 03 04 and the reserved field, which this
+// program fills with its feature words (empty as the plain protocol has it).
+QString BuildVerifiedReply(const QString& version, bool withReservedField,
+                           const QString& reserved = QString());
 // The peer's version from a verified reply's rest (after 55 AA): the file sender takes the
 // first field, the chat initiator the whole rest.
 QString PeerVersionOf(const QString& rest, bool firstFieldOnly);

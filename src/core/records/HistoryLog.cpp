@@ -11,6 +11,7 @@
 #include "common/Text.h"
 #include "platform/System.h"
 #include "session/Session.h"
+#include "texts/BatchTexts.h"
 
 namespace tvx {
 
@@ -231,6 +232,18 @@ QStringList FileSentLogValues(ShellService& shell, const QString& targetAddress,
             FormatSizeWithBytes(size),
             FileTimeText(filePath),
             note};
+}
+
+QStringList BatchLogValues(const QStringList& peer, const QStringList& topNames, qint64 folders,
+                           qint64 files, qint64 totalBytes, const QDateTime& when,
+                           const QString& note) {
+    return peer +
+           QStringList{
+               BatchTopNamesLine(topNames),
+               BatchSummaryLine(folders, files, totalBytes).section(QStringLiteral(", 共 "), 0, 0),
+               BatchSizeText(totalBytes) + QStringLiteral(" (") + GroupThousands(totalBytes) +
+                   QStringLiteral(" 字节)"),
+               when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), note};
 }
 
 void ViewHistoryLog(Session& session, QWidget* owner) {

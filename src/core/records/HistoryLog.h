@@ -55,6 +55,12 @@ QString AppendLogEntryQuietly(Session& session, LogEvent kind, const QStringList
 QStringList FileSentLogValues(ShellService& shell, const QString& targetAddress,
                               const QString& filePath, const QString& note);
 
+// The values of a batch, sent or received, as one entry: the peer (address typed, or nickname
+// and TVX address), the top names, what it holds, its size, the time and the note.
+QStringList BatchLogValues(const QStringList& peer, const QStringList& topNames, qint64 folders,
+                           qint64 files, qint64 totalBytes, const QDateTime& when,
+                           const QString& note);
+
 // Opens the log with the program associated with ".htm", or says there is none yet.
 void ViewHistoryLog(Session& session, QWidget* owner);
 

@@ -21,6 +21,7 @@
 #include "common/Text.h"
 #include "platform/FileSystem.h"
 #include "platform/SocketErrors.h"
+#include "protocol/BatchMessages.h"
 #include "protocol/Codes.h"
 #include "records/AddressFiles.h"
 #include "records/HistoryLog.h"
@@ -302,6 +303,10 @@ void FileReceiveEngine::SetPhase(Phase phase) {
 void FileReceiveEngine::OnResetDone() {
     m_waitingOffer = 0;
     CloseTempFile();
+    m_batchList.reset();
+    m_batchJob.reset();
+    m_batchStopped = false;
+    m_batchSkipped = 0;
     m_data.Close();
     m_timCountDown.stop();
     m_timSpeed.stop();
@@ -370,6 +375,12 @@ void FileReceiveEngine::OnControlMessage(char16_t code, const QString& payload) 
         TakeOffer(payload);
     } else if (code == C::SenderCancel) {
         TakeSenderCancel(payload, true);
+    } else if (code == BatchCodes::Offer) {
+        TakeBatchOffer(payload);
+    } else if (code == BatchCodes::Entries) {
+        TakeBatchEntries(payload);
+    } else if (code == BatchCodes::ListEnd) {
+        TakeBatchListEnd();
     }
 }
 
@@ -432,7 +443,7 @@ void FileReceiveEngine::TakeOffer(const QString& payload) {
     std::optional<FileOffer> offer = ParseOffer(payload);
     const QString name = offer ? SafeOfferName(offer->fileName) : QString();
     // An offer that cannot be taken safely ends the connection; nothing touches the disk.
-    if (!offer || name.isEmpty() || m_phase != Phase::Listening) {
+    if (!offer || name.isEmpty() || m_phase != Phase::Listening || m_batchList) {
         Reset();
         return;
     }
@@ -553,7 +564,7 @@ void FileReceiveEngine::StopWaiting() {
 }
 
 QString FileReceiveEngine::ChooseTarget(quint64 offer, const QString& chosen) {
-    if (!OfferWaits(offer))
+    if (!OfferWaits(offer) || m_batchList)
         return QString();
     m_targetPath =
         FolderOf(chosen) + FitFileName(FileNameOf(chosen), FileNameLimit(FolderOf(chosen)));
@@ -569,7 +580,7 @@ FileReceiveEngine::Held FileReceiveEngine::HeldBytes() const {
 }
 
 bool FileReceiveEngine::Accept(quint64 offer, Start start, bool replaceTarget) {
-    if (!OfferWaits(offer) || m_targetPath.isEmpty())
+    if (!OfferWaits(offer) || m_targetPath.isEmpty() || m_batchList)
         return false;
     m_waitingOffer = 0;
     m_replaceTarget = replaceTarget;
@@ -626,6 +637,20 @@ void FileReceiveEngine::OnDataArrival() {
     if (m_phase == Phase::Listening || m_phase == Phase::Offered) {
         // Bytes before the acceptance break the protocol.
         Reset();
+        return;
+    }
+    if (m_batchJob) {
+        if (m_phase != Phase::Receiving) {
+            m_data.Read();  // cancelled, stopped or complete: nothing more is written
+        } else if (!m_writer) {
+            QByteArray taken;
+            DescriptorLease lease = m_data.LendForReading(&taken);
+            if (lease) {
+                m_writer = std::make_unique<BatchWriter>(m_batchJob, std::move(lease), taken,
+                                                         m_batchList->header().key,
+                                                         [this] { m_writerNotice.Post(); });
+            }
+        }
         return;
     }
     if (m_phase == Phase::Cancelled || (!m_receiver && m_position >= m_offer.length)) {
@@ -697,6 +722,10 @@ void FileReceiveEngine::FinishFile() {
 // Ends the receiving thread (it writes what it gathered first), gives the connection back to
 // the socket and closes the temporary file.
 void FileReceiveEngine::CloseTempFile() {
+    if (m_writer) {
+        m_writer->Stop();
+        m_writer.reset();
+    }
     if (m_receiver) {
         m_receiver->Stop();
         const SliceReceiver::Report report = m_receiver->Snapshot();
@@ -796,8 +825,9 @@ void FileReceiveEngine::TakeSenderCancel(const QString& note, bool resetHere) {
     m_waitingOffer = 0;
     CloseTempFile();
     const qint64 held = HeldLength();
-    const double ratio =
-        m_offer.length > 0 && held >= 0 ? double(held) / double(m_offer.length) : 0;
+    const double ratio = m_batchJob                        ? m_progress.Fraction()
+                         : m_offer.length > 0 && held >= 0 ? double(held) / double(m_offer.length)
+                                                           : 0;
     emit SenderCancelled(note, ratio);
     m_keepPage = true;
     ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::SenderCancelled);
@@ -814,21 +844,245 @@ void FileReceiveEngine::DeleteHeldBytes(quint64 offer) {
         DeleteFileIfExists(m_tempPath);
 }
 
-bool FileReceiveEngine::AcceptBatch(quint64, const QString&) {
-    return false;
+// ---- Batches -----------------------------------------------------------------------------
+
+void FileReceiveEngine::TakeBatchOffer(const QString& payload) {
+    if (m_phase != Phase::Listening || m_batchList) {
+        Reset();
+        return;
+    }
+    m_identity = QStringList{m_link.peerAddressCode()} + m_link.peerCard();
+    const std::optional<BatchHeader> header = ParseBatchOffer(payload);
+    BatchStop stop;
+    if (header && header->entries > kMaxBatchEntries)
+        stop.reason = BatchStopReason::TooMany;
+    m_batchList = std::make_unique<BatchList>(header.value_or(BatchHeader()));
+    if (!header || header->entries > kMaxBatchEntries) {
+        ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::BatchRefused);
+        outcome.stop = stop;
+        StopBatch(stop, outcome);
+    }
+}
+
+void FileReceiveEngine::TakeBatchEntries(const QString& payload) {
+    if (m_batchStopped)
+        return;
+    if (!m_batchList || m_phase != Phase::Listening) {
+        Reset();
+        return;
+    }
+    std::optional<QList<BatchEntry>> entries = ParseBatchEntries(payload);
+    std::optional<BatchStop> stop =
+        entries ? m_batchList->Add(std::move(*entries)) : std::optional<BatchStop>(BatchStop());
+    if (stop) {
+        ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::BatchRefused);
+        outcome.stop = *stop;
+        StopBatch(*stop, outcome);
+    }
+}
+
+void FileReceiveEngine::TakeBatchListEnd() {
+    if (m_batchStopped)
+        return;
+    if (!m_batchList || m_phase != Phase::Listening) {
+        Reset();
+        return;
+    }
+    if (const std::optional<BatchStop> stop = m_batchList->Finish()) {
+        ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::BatchRefused);
+        outcome.stop = *stop;
+        StopBatch(*stop, outcome);
+        return;
+    }
+    OfferBatch();
+}
+
+void FileReceiveEngine::StopBatch(const BatchStop& stop, const ReceiveOutcome& outcome) {
+    m_batchStopped = true;
+    m_waitingOffer = 0;
+    m_timCountDown.stop();
+    m_timSpeed.stop();
+    m_session.activity.SetOfferWaiting(false);
+    CloseTempFile();
+    if (m_phase == Phase::Receiving)
+        SetPhase(Phase::Cancelled);
+    if (!SendOrFail(BuildBatchStopped(stop)))
+        return;
+    m_timCloseGrace.start();
+    emit Reported(outcome);
+}
+
+void FileReceiveEngine::OfferBatch() {
+    const BatchHeader& header = m_batchList->header();
+    ++m_offerKey;
+    m_offer = FileOffer();
+    m_offer.note = header.note;
+    m_offer.length = header.totalBytes;
+    m_targetPath.clear();
+    m_tempPath.clear();
+    m_deleteOnReset = false;
+    m_replaceTarget = false;
+    SetPhase(Phase::Offered);
+    m_batchSummary = BatchSummary();
+    m_batchSummary.nickName = PeerNickName();
+    m_batchSummary.folders = header.folders;
+    m_batchSummary.files = header.files;
+    m_batchSummary.totalBytes = header.totalBytes;
+    m_batchSummary.topNames = m_batchList->topNames();
+    m_batchSummary.note = header.note;
+
+    const QString warning = AppendLogEntryQuietly(
+        m_session, LogEvent::FileReceived,
+        BatchLogValues({PeerNickName(), m_identity.value(0)}, m_batchSummary.topNames,
+                       header.folders, header.files, header.totalBytes, m_session.system().Now(),
+                       header.note));
+    if (!warning.isEmpty()) {
+        ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::HistoryNotWritten);
+        outcome.systemError = warning;
+        emit Reported(outcome);
+    }
+
+    if (m_session.settings.autoRecvFile) {
+        m_automatic = true;
+        const QString folder = m_session.settings.autoSavePath;
+        if (!FolderExists(folder)) {
+            Reset();
+            ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::AutoSaveFolderMissing);
+            outcome.path = folder;
+            emit Reported(outcome);
+            return;
+        }
+        StartBatch(folder);
+        return;
+    }
+    m_automatic = false;
+    m_refuseNote.clear();
+    m_countDown = 60;
+    m_timCountDown.start();
+    m_waitingOffer = m_offerKey;
+    m_session.activity.SetOfferWaiting(true);
+    emit BatchOfferWaiting(m_batchSummary);
+}
+
+bool FileReceiveEngine::AcceptBatch(quint64 offer, const QString& folder) {
+    if (!OfferWaits(offer) || !m_batchList)
+        return false;
+    m_waitingOffer = 0;
+    m_timCountDown.stop();
+    m_session.activity.SetOfferWaiting(false);
+    return StartBatch(folder);
+}
+
+bool FileReceiveEngine::StartBatch(const QString& folder) {
+    const BatchPreparation prepared =
+        PrepareBatch(*m_batchList, folder, m_session.settings.existFile,
+                     m_session.appFolder + QStringLiteral("batches"));
+    if (prepared.stop) {
+        ReceiveOutcome outcome = Outcome(prepared.stop->reason == BatchStopReason::NoSpace
+                                             ? ReceiveOutcome::Kind::NoSpace
+                                             : ReceiveOutcome::Kind::WriteFailed);
+        outcome.stop = *prepared.stop;
+        outcome.path = folder;
+        outcome.systemError = prepared.error;
+        StopBatch(*prepared.stop, outcome);
+        return false;
+    }
+    m_batchJob = prepared.job;
+    for (const QString& message : BuildBatchPlan(m_batchJob->plan)) {
+        if (!SendOrFail(message))
+            return false;
+    }
+    if (!SendOrFail(BuildBatchAccepted()))
+        return false;
+    m_position = m_batchJob->bytesThere;
+    m_batchProgress = BatchProgress();
+    m_batchProgress.filesTotal = m_batchList->header().files;
+    m_batchProgress.filesDone = m_batchJob->filesThere;
+    if (m_automatic) {
+        SetPhase(Phase::Receiving);
+        m_progress.Start(m_offer.length, m_position);
+        m_timSpeed.start();
+        m_startTime = UptimeSeconds(m_session.system().UptimeMs());
+    } else {
+        StartReceiving();
+    }
+    if (m_batchJob->filesToCome == 0)
+        FinishBatch();
+    return true;
+}
+
+void FileReceiveEngine::OnWriterReport() {
+    if (!m_writer)
+        return;
+    const BatchWriter::Report report = m_writer->Snapshot();
+    m_received = m_batchJob->bytesThere + report.received;
+    m_position = m_received;
+    m_progress.SetPosition(m_received);
+    m_batchProgress.filesDone = m_batchJob->filesThere + report.filesDone;
+    m_batchSkipped = report.skipped.size();
+    if (report.current >= 0 && report.current < m_batchJob->entries.size()) {
+        m_batchProgress.currentPath = m_batchJob->entries[report.current].path;
+        m_batchProgress.currentSize = m_batchJob->entries[report.current].size;
+    }
+    if (!m_automatic)
+        emit ProgressChanged(m_progress);
+    if (report.writeFailed) {
+        BatchStop stop;
+        stop.reason = BatchStopReason::WriteFailed;
+        stop.index = report.failedIndex;
+        ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::WriteFailed);
+        outcome.path = report.failedIndex >= 0
+                           ? m_batchJob->folder + m_batchJob->entries[report.failedIndex].path
+                           : m_batchJob->folder;
+        outcome.systemError = report.writeError;
+        StopBatch(stop, outcome);
+    } else if (report.broken) {
+        // The sender broke the stream's rules: what is whole stays, the rest for a resume.
+        CloseTempFile();
+        Reset();
+    } else if (report.finished) {
+        FinishBatch();
+    } else if (report.closed || IsConnectionReset(report.readError)) {
+        CloseTempFile();
+        OnDataClosed();
+    } else if (report.readError != 0) {
+        CloseTempFile();
+        ConnectionFailed(ConnectionError(report.readError));
+    }
+}
+
+void FileReceiveEngine::FinishBatch() {
+    SetPhase(Phase::Finishing);
+    m_timSpeed.stop();
+    CloseTempFile();
+    FinishBatchJournal(*m_batchJob);
+    if (!SendOrFail(BuildCompletion()))
+        return;
+    const QString folder = m_batchJob->folder;
+    const QStringList targets = m_batchJob->targets;
+    const qint64 files = m_batchList->header().files - m_batchSkipped;
+    const bool automatic = m_automatic;
+    m_keepPage = !automatic;
+    if (automatic) {
+        emit BatchReceived(folder, targets, files, 0, true);
+        return;
+    }
+    const qint64 elapsed = UptimeSeconds(m_session.system().UptimeMs()) - m_startTime;
+    QTimer::singleShot(m_completionPauseMs, this, [this, folder, targets, files, elapsed] {
+        emit BatchReceived(folder, targets, files, elapsed, false);
+    });
 }
 
 bool FileReceiveEngine::BatchOffered() const {
-    return false;
+    return m_batchList != nullptr;
 }
 
 const BatchSummary& FileReceiveEngine::batchSummary() const {
-    static const BatchSummary none;
-    return none;
+    return m_batchSummary;
 }
 
 BatchProgress FileReceiveEngine::batchProgress() const {
-    return BatchProgress();
+    return m_batchProgress;
 }
 
 }  // namespace tvx

@@ -12,6 +12,8 @@
 #include "platform/Socket.h"
 #include "protocol/PeerLink.h"
 #include "protocol/PeerMessages.h"
+#include "transfer/BatchReception.h"
+#include "transfer/BatchWriter.h"
 #include "transfer/SendOutcome.h"
 #include "transfer/TransferProgress.h"
 
@@ -224,6 +226,17 @@ private:
     void OnDataError(SocketError error);
 
     void TakeOffer(const QString& payload);
+    void TakeBatchOffer(const QString& payload);
+    void TakeBatchEntries(const QString& payload);
+    void TakeBatchListEnd();
+    // The list is complete and sound: the batch is put to the user or taken automatically.
+    void OfferBatch();
+    bool StartBatch(const QString& folder);
+    // Turns the batch away (or stops it) with the reason the sender is told; the outcome is
+    // reported here at once and the sender's close follows.
+    void StopBatch(const BatchStop& stop, const ReceiveOutcome& outcome);
+    void OnWriterReport();
+    void FinishBatch();
     void ReceiveAutomatically();
     void PutOfferToUser();
     void StartReceiving();
@@ -289,6 +302,17 @@ private:
     bool m_shuttingDown = false;
     bool m_starting = false;  // StartFileListener is resetting the link
     int m_completionPauseMs = 500;
+
+    // A batch: its list as it arrives and once checked, the job once accepted, and the thread
+    // that writes it.
+    std::unique_ptr<BatchList> m_batchList;
+    std::shared_ptr<BatchJob> m_batchJob;
+    bool m_batchStopped = false;  // turned away; what the sender still sends is dropped
+    BatchSummary m_batchSummary;
+    BatchProgress m_batchProgress;
+    qint64 m_batchSkipped = 0;
+    PostedNotice m_writerNotice{this, [this] { OnWriterReport(); }};
+    std::unique_ptr<BatchWriter> m_writer;
 
     // What the reset is to report once it has run (SenderCancelled: the sender-cancelled page).
     std::optional<ReceiveOutcome> m_pending;

@@ -16,6 +16,7 @@
 #include "common/ReportingWorker.h"
 #include "common/Text.h"
 #include "platform/SocketErrors.h"
+#include "protocol/BatchMessages.h"
 #include "protocol/Codes.h"
 #include "protocol/PeerMessages.h"
 #include "records/HistoryLog.h"
@@ -274,6 +275,11 @@ FileSendEngine::FileSendEngine(Session& session, QObject* parent)
     connect(&m_link, &PeerLink::PeerClosed, this, [this] { OnControlClosed(); });
     connect(&m_link, &PeerLink::SocketFailed, this, &FileSendEngine::HandleConnectionError);
 
+    // A long list goes out as the connection takes it, not all into memory at once.
+    connect(&m_link.socket(), &Socket::SendProgress, this, [this] {
+        if (m_phase == Phase::WaitingForAnswer && batch() && !m_oneByOne)
+            SendListPieces();
+    });
     connect(&m_data, &Socket::Connected, this, &FileSendEngine::OnDataConnected);
     connect(&m_data, &Socket::DataArrival, this, &FileSendEngine::OnDataArrival);
     connect(&m_data, &Socket::Closed, this, [this] { OnDataEnded(SocketError::None); });
@@ -324,8 +330,27 @@ void FileSendEngine::Start(const Request& request) {
     if (m_phase != Phase::Idle)
         Reset();
     m_request = request;
-    m_fileName = FileNameOf(request.filePath);
-    m_fileSize = QFileInfo(request.filePath).size();
+    m_oneByOne = false;
+    m_oneByOneTold = false;
+    m_batchLogged = false;
+    m_fileIndex = -1;
+    m_progressBase = 0;
+    m_filesDone = m_filesThere = m_bytesThere = 0;
+    m_skipped.clear();
+    m_refused.clear();
+    m_unreadable.clear();
+    m_stop = BatchStop();
+    m_batchProgress = BatchProgress();
+    if (request.batch) {
+        m_filePath.clear();
+        m_fileName = request.batch->topNames().value(0);
+        m_fileSize = request.batch->totalBytes();
+        m_batchProgress.filesTotal = request.batch->files();
+    } else {
+        m_filePath = request.filePath;
+        m_fileName = FileNameOf(request.filePath);
+        m_fileSize = QFileInfo(request.filePath).size();
+    }
     m_caller.RestartCount();
     emit StepChanged(1);
     Connect();
@@ -341,7 +366,7 @@ void FileSendEngine::Cancel() {
 
 void FileSendEngine::Connect() {
     ++m_generation;
-    const FileProblem problem = CheckFile(m_request.filePath);
+    const FileProblem problem = batch() ? FileProblem::None : CheckFile(m_filePath);
     if (problem != FileProblem::None) {
         // The file went away or grew between two attempts.
         SendOutcome outcome = OutcomeOf(SendOutcome::Kind::FileProblem);
@@ -371,6 +396,21 @@ void FileSendEngine::OnLinkReset() {
 
 void FileSendEngine::OnIntroduced(const QStringList& peerCard) {
     m_peerCard = peerCard;
+    if (batch() && !m_oneByOne && !AnnouncesBatches(m_link.peerVerifiedRest())) {
+        // The peer takes one file per offer: the batch's files go one after another.
+        m_oneByOne = true;
+        if (!m_oneByOneTold) {
+            m_oneByOneTold = true;
+            const quint64 generation = m_generation;
+            emit OneByOne(m_request.batch->files());
+            if (generation != m_generation)
+                return;
+        }
+        if (NextSingleFile(-1) < 0) {
+            Finished();
+            return;
+        }
+    }
     m_phase = Phase::DataConnecting;
     const SocketError error =
         m_data.Connect(m_request.peerAddress, kFileDataPort, m_session.localAddress);
@@ -388,12 +428,16 @@ void FileSendEngine::OnDataConnected() {
 void FileSendEngine::SendOffer() {
     if (m_phase != Phase::Offering)
         return;
+    if (batch() && !m_oneByOne) {
+        SendBatchOffer();
+        return;
+    }
     emit StepChanged(2);
     m_dataKey = DrawScrambleKey();
     FileOffer offer;
     offer.fileName = m_fileName;
     offer.length = m_fileSize;
-    offer.modified = FileTimeText(m_request.filePath);
+    offer.modified = FileTimeText(m_filePath);
     offer.note = m_request.note;
     offer.key = m_dataKey;
     const SocketError error = m_link.Send(BuildOffer(offer));
@@ -404,13 +448,89 @@ void FileSendEngine::SendOffer() {
     m_phase = Phase::WaitingForAnswer;
     m_waitStart = Uptime();
     After(m_pauseMs, [this] { BeginWaiting(); });
-    // The log records the offer whatever becomes of it; a failed write is reported.
-    const QString warning =
-        AppendLogEntryQuietly(m_session, LogEvent::FileSent,
-                              FileSentLogValues(m_session.shell(), m_request.typedAddress,
-                                                m_request.filePath, m_request.note));
+    // The log records the offer whatever becomes of it (a batch once); a failed write is
+    // reported.
+    if (m_batchLogged)
+        return;
+    m_batchLogged = batch();
+    const QStringList values =
+        batch() ? BatchLogValues({m_request.typedAddress}, m_request.batch->topNames(),
+                                 m_request.batch->folders(), m_request.batch->files(),
+                                 m_request.batch->totalBytes(), m_session.system().Now(),
+                                 m_request.note)
+                : FileSentLogValues(m_session.shell(), m_request.typedAddress, m_filePath,
+                                    m_request.note);
+    const QString warning = AppendLogEntryQuietly(m_session, LogEvent::FileSent, values);
     if (!warning.isEmpty())
         emit LogWriteFailed(warning);
+}
+
+void FileSendEngine::SendBatchOffer() {
+    const quint64 generation = m_generation;
+    emit StepChanged(2);
+    if (generation != m_generation)
+        return;
+    const BatchSelection& selection = *m_request.batch;
+    m_dataKey = DrawScrambleKey();
+    BatchHeader header;
+    header.entries = selection.entries().size();
+    header.folders = selection.folders();
+    header.files = selection.files();
+    header.totalBytes = selection.totalBytes();
+    header.key = m_dataKey;
+    header.note = m_request.note;
+    m_batchStart.clear();
+    m_batchStart.reserve(selection.entries().size());
+    for (const BatchEntry& entry : selection.entries())
+        m_batchStart.append(entry.folder ? -1 : 0);
+    m_planAfter = -1;
+    m_filesThere = m_bytesThere = 0;
+    m_listSent = 0;
+    const SocketError error = m_link.Send(BuildBatchOffer(header));
+    if (error != SocketError::None) {
+        HandleConnectionError(error);
+        return;
+    }
+    m_phase = Phase::WaitingForAnswer;
+    m_waitStart = Uptime();
+    After(m_pauseMs, [this] { BeginWaiting(); });
+    SendListPieces();
+    if (m_phase != Phase::WaitingForAnswer || m_batchLogged)
+        return;
+    m_batchLogged = true;
+    const QString warning = AppendLogEntryQuietly(
+        m_session, LogEvent::FileSent,
+        BatchLogValues({m_request.typedAddress}, selection.topNames(), selection.folders(),
+                       selection.files(), selection.totalBytes(), m_session.system().Now(),
+                       m_request.note));
+    if (!warning.isEmpty())
+        emit LogWriteFailed(warning);
+}
+
+// Hands the list to the connection while little of it waits there; the rest follows as the
+// connection drains. The end of the list goes last.
+void FileSendEngine::SendListPieces() {
+    constexpr qint64 kQueued = 256 * 1024;
+    const QList<BatchEntry>& entries = m_request.batch->entries();
+    while (m_listSent <= entries.size() && m_link.socket().BytesToWrite() < kQueued) {
+        QStringList messages;
+        if (m_listSent == entries.size()) {
+            messages.append(BuildBatchListEnd());
+            ++m_listSent;
+        } else {
+            const qsizetype count =
+                qMin<qsizetype>(kEntriesPerMessage, entries.size() - m_listSent);
+            messages = BuildBatchEntries(entries.mid(m_listSent, count));
+            m_listSent += count;
+        }
+        for (const QString& message : messages) {
+            const SocketError error = m_link.Send(message);
+            if (error != SocketError::None) {
+                HandleConnectionError(error);
+                return;
+            }
+        }
+    }
 }
 
 void FileSendEngine::BeginWaiting() {
@@ -434,9 +554,30 @@ void FileSendEngine::OnHandshakeTimedOut() {
 // ---- Control messages ----
 
 void FileSendEngine::OnControlMessage(char16_t code, const QString& payload) {
+    const bool inBatch = batch() && !m_oneByOne;
     switch (code) {
+        case BatchCodes::Plan:
+        case BatchCodes::Accepted:
+            if (!inBatch || m_phase != Phase::WaitingForAnswer ||
+                m_listSent <= m_request.batch->entries().size()) {
+                End(SendOutcome::Kind::ProtocolBroken);
+                return;
+            }
+            if (code == BatchCodes::Plan)
+                OnBatchPlan(payload);
+            else
+                OnBatchAccepted();
+            return;
+        case BatchCodes::Stopped:
+            if (!inBatch) {
+                End(SendOutcome::Kind::ProtocolBroken);
+                return;
+            }
+            m_stop = ParseBatchStopped(payload);
+            End(SendOutcome::Kind::BatchStopped);
+            return;
         case C::OfferAccepted:
-            if (m_phase != Phase::WaitingForAnswer) {
+            if (m_phase != Phase::WaitingForAnswer || inBatch) {
                 // A second acceptance would restart the stream from a wrong place.
                 End(SendOutcome::Kind::ProtocolBroken);
                 return;
@@ -444,9 +585,21 @@ void FileSendEngine::OnControlMessage(char16_t code, const QString& payload) {
             OnAcceptance(payload);
             return;
         case C::FileComplete:
-            Finished();
+            if (m_oneByOne)
+                SingleFileDone(true);
+            else if (inBatch && m_phase != Phase::Sending)
+                End(SendOutcome::Kind::ProtocolBroken);
+            else
+                Finished();
             return;
         case C::OfferRefused:
+            if (m_oneByOne) {
+                // One file of several: the peer's user did not want this one.
+                m_refused.append(m_filePath);
+                SingleFileDone(false);
+                return;
+            }
+            [[fallthrough]];
         case C::OfferRefusedAuto: {
             SendOutcome outcome =
                 OutcomeOf(code == C::OfferRefused ? SendOutcome::Kind::Refused
@@ -535,15 +688,23 @@ void FileSendEngine::OnAcceptance(const QString& payload) {
         return;
     }
     m_position = *offset;
-    // Speed counts bytes sent in this transfer, not the part the receiver already held.
-    m_progress.Start(m_fileSize, m_position);
+    // Speed counts bytes sent in this transfer, not the part the receiver already held. One by
+    // one, the bar shows the whole batch.
+    if (m_oneByOne) {
+        m_progress.Start(m_request.batch->totalBytes(), m_progressBase + m_position);
+        m_batchProgress.filesDone = m_filesDone;
+        m_batchProgress.currentPath = m_request.batch->entries()[m_fileIndex].path;
+        m_batchProgress.currentSize = m_fileSize;
+    } else {
+        m_progress.Start(m_fileSize, m_position);
+    }
     m_phase = Phase::Sending;
     emit SendingStarted();
 
     m_timSendSpeed.start();
     m_progressShown.invalidate();
     m_sendingStart = Uptime();
-    m_file.setFileName(m_request.filePath);
+    m_file.setFileName(m_filePath);
     if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !m_file.seek(m_position)) {
         ReadFailed();
         return;
@@ -590,7 +751,7 @@ void FileSendEngine::OnSenderReport() {
     }
     if (m_phase == Phase::Sending && report.sent > m_position) {
         m_position = qMin(report.sent, m_fileSize);
-        m_progress.SetPosition(m_position);
+        m_progress.SetPosition(m_progressBase + m_position);
         // Redrawing the page more often would cost more than moving the bytes; the last
         // report always goes out.
         if (m_position == m_fileSize || !m_progressShown.isValid() ||
@@ -613,11 +774,152 @@ void FileSendEngine::OnSenderReport() {
 
 // Ends the sending thread and gives the connection back to the socket.
 void FileSendEngine::StopSender() {
+    if (m_streamer) {
+        m_streamer->Stop();
+        m_unreadable = m_streamer->Snapshot().unreadable;
+        m_streamer.reset();
+    }
     if (!m_sender)
         return;
     m_sender->Stop();
     m_sender.reset();
     m_releasing = false;
+}
+
+// ---- Batches ----
+
+void FileSendEngine::OnBatchPlan(const QString& payload) {
+    const QList<BatchEntry>& entries = m_request.batch->entries();
+    const std::optional<QList<PlanItem>> items =
+        ParseBatchPlan(payload, entries.size(), m_planAfter);
+    if (!items) {
+        End(SendOutcome::Kind::ProtocolBroken);
+        return;
+    }
+    for (const PlanItem& item : *items) {
+        if (item.offset >= 0) {
+            if (entries[item.first].folder || item.offset >= entries[item.first].size) {
+                End(SendOutcome::Kind::ProtocolBroken);
+                return;
+            }
+            m_batchStart[item.first] = item.offset;
+            m_bytesThere += item.offset;
+        } else {
+            for (qint64 i = item.first; i <= item.last; ++i) {
+                if (entries[i].folder)
+                    continue;
+                m_batchStart[i] = -1;
+                ++m_filesThere;
+                m_bytesThere += entries[i].size;
+            }
+        }
+        m_planAfter = item.last;
+    }
+}
+
+void FileSendEngine::OnBatchAccepted() {
+    m_timWait.stop();
+    SetSending(true);
+    m_position = m_bytesThere;
+    m_progress.Start(m_fileSize, m_position);
+    m_batchProgress.filesDone = m_filesThere;
+    m_phase = Phase::Sending;
+    const quint64 generation = m_generation;
+    emit SendingStarted();
+    if (generation != m_generation)
+        return;
+    m_timSendSpeed.start();
+    m_progressShown.invalidate();
+    m_sendingStart = Uptime();
+    DescriptorLease lease = m_data.LendForWriting();
+    if (!lease) {
+        HandleConnectionError(SocketError::WrongState);
+        return;
+    }
+    m_unreadable.clear();
+    m_streamer = std::make_unique<BatchStreamer>(m_request.batch, m_batchStart, std::move(lease),
+                                                 m_dataKey, [this] { m_streamerNotice.Post(); });
+}
+
+void FileSendEngine::OnStreamerReport() {
+    if (!m_streamer)
+        return;
+    const quint64 generation = m_generation;
+    const BatchStreamer::Report report = m_streamer->Snapshot();
+    m_unreadable = report.unreadable;
+    if (!m_sendingShown && (report.sent > 0 || report.filesDone > 0 || report.done)) {
+        m_sendingShown = true;
+        emit StreamStarted();
+        if (generation != m_generation || !m_streamer)
+            return;
+    }
+    m_position = m_bytesThere + report.sent;
+    m_progress.SetPosition(m_position);
+    m_batchProgress.filesDone = m_filesThere + report.filesDone;
+    if (report.current >= 0) {
+        const BatchEntry& entry = m_request.batch->entries()[report.current];
+        m_batchProgress.currentPath = entry.path;
+        m_batchProgress.currentSize = entry.size;
+    }
+    if (report.done || !m_progressShown.isValid() ||
+        m_progressShown.elapsed() >= kProgressRefreshMs) {
+        emit ProgressChanged();
+        m_progressShown.start();
+        if (generation != m_generation || !m_streamer)
+            return;
+    }
+    if (report.peerClosed || report.sendError != 0) {
+        OnDataEnded(report.peerClosed ? SocketError::None : ConnectionError(report.sendError));
+    } else if (report.done) {
+        // The control connection tells when the receiver has it all.
+        StopSender();
+    }
+}
+
+qint64 FileSendEngine::NextSingleFile(qint64 after) {
+    const BatchSelection& selection = *m_request.batch;
+    for (qint64 i = after + 1; i < selection.entries().size(); ++i) {
+        if (selection.entries()[i].folder)
+            continue;
+        const QString path = selection.LocalPath(i);
+        if (CheckFile(path) != FileProblem::None) {
+            // Empty, above what a single offer carries, or gone.
+            m_skipped.append(path);
+            continue;
+        }
+        m_fileIndex = i;
+        m_filePath = path;
+        m_fileName = FileNameOf(path);
+        m_fileSize = QFileInfo(path).size();
+        return i;
+    }
+    return -1;
+}
+
+void FileSendEngine::SingleFileDone(bool received) {
+    if (received)
+        ++m_filesDone;
+    m_progressBase += m_request.batch->entries()[m_fileIndex].size;
+    m_batchProgress.filesDone = m_filesDone;
+    if (NextSingleFile(m_fileIndex) < 0) {
+        Finished();
+        return;
+    }
+    // The peer takes one offer per connection: the next file comes on new ones.
+    ++m_generation;
+    m_resetting = true;
+    StopSender();
+    m_data.Close();
+    m_link.Reset();
+    m_resetting = false;
+    m_timSendSpeed.stop();
+    m_file.close();
+    m_position = 0;
+    m_sendingShown = false;
+    m_phase = Phase::Connecting;
+    SetSending(false);
+    m_caller.RestartCount();
+    After(m_pauseMs, [this] { Connect(); });
 }
 
 void FileSendEngine::ReadFailed() {
@@ -650,6 +952,9 @@ bool FileSendEngine::CancelSending(const QString& note) {
 
 void FileSendEngine::Finished() {
     m_timSendSpeed.stop();
+    StopSender();
+    if (batch() && !m_oneByOne)
+        m_filesDone = m_request.batch->files() - m_unreadable.size();
     SendOutcome outcome = OutcomeOf(SendOutcome::Kind::Completed);
     outcome.sent = m_fileSize;
     outcome.finishedAt = m_session.system().Now().time();
@@ -667,6 +972,24 @@ SendOutcome FileSendEngine::OutcomeOf(SendOutcome::Kind kind) const {
     outcome.sent = m_position;
     outcome.size = m_fileSize;
     outcome.attempts = m_caller.retryCount();
+    if (!batch())
+        return outcome;
+    const BatchSelection& selection = *m_request.batch;
+    outcome.batch = true;
+    outcome.oneByOne = m_oneByOne;
+    outcome.filePath.clear();
+    outcome.size = selection.totalBytes();
+    outcome.sent = m_oneByOne ? m_progressBase + m_position : m_position;
+    outcome.files = selection.files();
+    outcome.filesDone = m_filesDone;
+    outcome.filesThere = m_filesThere;
+    for (const SkippedPath& skipped : selection.skipped())
+        outcome.skipped.append(skipped.path);
+    for (qint64 index : m_unreadable)
+        outcome.skipped.append(selection.LocalPath(index));
+    outcome.skipped += m_skipped;
+    outcome.refused = m_refused;
+    outcome.stop = m_stop;
     return outcome;
 }
 
@@ -732,7 +1055,7 @@ void FileSendEngine::Reset() {
 }
 
 BatchProgress FileSendEngine::batchProgress() const {
-    return BatchProgress();
+    return m_batchProgress;
 }
 
 }  // namespace tvx

@@ -15,6 +15,7 @@
 #include "platform/Socket.h"
 #include "protocol/CallerLink.h"
 #include "transfer/BatchSelection.h"
+#include "transfer/BatchStreamer.h"
 #include "transfer/SendOutcome.h"
 #include "transfer/TransferProgress.h"
 
@@ -169,6 +170,17 @@ private:
     void OnDataEnded(SocketError error);
     void OnHandshakeTimedOut();
     void SendOffer();
+    // A batch to a peer that takes it: the totals, the list in pieces, its end.
+    void SendBatchOffer();
+    void SendListPieces();
+    void OnBatchPlan(const QString& payload);
+    void OnBatchAccepted();
+    void OnStreamerReport();
+    // One by one: the next entry that can go as a single offer, after `after`; the ones that
+    // cannot (empty, too large, gone) are noted as skipped. -1 when none is left.
+    qint64 NextSingleFile(qint64 after);
+    // One by one: the file went (or was refused); the next one connects, or the batch ends.
+    void SingleFileDone(bool received);
     void BeginWaiting();
     void OnAcceptance(const QString& payload);
     void OnSenderReport();
@@ -200,6 +212,28 @@ private:
     bool m_cancelledBySender = false;
     bool m_lostWhileStreaming = false;
     QStringList m_peerCard;
+    // The file that goes now: the request's, or one of a batch's sent one by one.
+    QString m_filePath;
+    qint64 m_progressBase = 0;  // one by one: the batch's bytes before this file
+
+    // A batch's state over its whole send (retries and one-by-one files included).
+    bool m_oneByOne = false;
+    bool m_oneByOneTold = false;
+    qint64 m_fileIndex = -1;     // one by one: the entry being offered
+    qint64 m_listSent = 0;       // entries of the list handed to the connection so far
+    QList<qint64> m_batchStart;  // per entry where its bytes begin, -1 when it does not go
+    qint64 m_planAfter = -1;
+    qint64 m_filesDone = 0;
+    qint64 m_filesThere = 0;
+    qint64 m_bytesThere = 0;
+    QStringList m_skipped;
+    QStringList m_refused;
+    QList<qint64> m_unreadable;  // entries the stream could not read
+    bool m_batchLogged = false;
+    BatchStop m_stop;
+    BatchProgress m_batchProgress;
+    PostedNotice m_streamerNotice{this, [this] { OnStreamerReport(); }};
+    std::unique_ptr<BatchStreamer> m_streamer;
     // The file stays open while the sending thread reads and sends it.
     QFile m_file;
     class ChunkSender;
