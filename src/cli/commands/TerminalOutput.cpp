@@ -137,9 +137,12 @@ void TerminalProgress::Begin(const QString& fileName) {
 }
 
 void TerminalProgress::BeginBatch(const BatchProgress& batch) {
+    // Files sent one by one each begin anew: the batch's bar and clock go on.
+    m_lastBatch = batch;
+    if (m_active && m_batch)
+        return;
     Begin(QString());
     m_batch = true;
-    m_lastBatch = batch;
 }
 
 void TerminalProgress::Update(const TransferProgress& progress, const BatchProgress& batch) {
