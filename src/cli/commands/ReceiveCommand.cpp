@@ -159,9 +159,17 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
         const QString done = engine.Progress().PercentText();
         progress.Update(engine.Progress());
         const QString held = engine.TargetPath() + QStringLiteral(".tvx");
+        const bool batch = engine.BatchOffered();
+        const qint64 files = engine.batchSummary().files;
         engine.Shutdown();
         progress.End();
-        if (wasReceiving && FileExists(held)) {
+        if (wasReceiving && batch) {
+            // The complete files and the partial one stay where they are.
+            output.Message(QStringLiteral("已停止接收 ") + GroupThousands(files) +
+                           QStringLiteral(" 个文件,目前已接收 ") + done + QStringLiteral(" 。") +
+                           QStringLiteral("\r\n") +
+                           QStringLiteral("再次接收同一批文件时将从中断处继续。"));
+        } else if (wasReceiving && FileExists(held)) {
             output.Message(QStringLiteral("已停止接收文件\"") + engine.Offer().fileName +
                            QStringLiteral("\",目前已接收 ") + done + QStringLiteral(" 。") +
                            QStringLiteral("\r\n") + QStringLiteral("临时文件已保留:") + held +
