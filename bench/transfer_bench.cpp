@@ -1085,15 +1085,16 @@ QString MiB(qint64 peakKiB, qint64 idleKiB) {
         .arg((peakKiB - idleKiB) / 1024.0, 6, 'f', 1);
 }
 
-// `plain` 0 when the row has no plain counterpart.
+// `plain` 0 when the row has no plain counterpart; `worst` also holds the average CPU times.
 void PrintBatchRow(const QString& name, int done, int runs, double tolvex, double plain,
                    const Run& worst, bool exact) {
     const QString plainText = plain > 0 ? QString::number(plain, 'f', 1) : QStringLiteral("-");
     const QString ratio = plain > 0 ? QString::number(tolvex / plain, 'f', 2) : QStringLiteral("-");
-    std::printf("%-22s %2d/%-2d %12.1f %12s %6s %20s %20s %6s\n", qPrintable(name), done, runs,
-                tolvex, qPrintable(plainText), qPrintable(ratio),
+    std::printf("%-22s %2d/%-2d %12.1f %12s %6s %20s %20s %6s %7.2fs %7.2fs\n", qPrintable(name),
+                done, runs, tolvex, qPrintable(plainText), qPrintable(ratio),
                 qPrintable(MiB(worst.senderPeak, worst.senderIdle)),
-                qPrintable(MiB(worst.receiverPeak, worst.receiverIdle)), exact ? "yes" : "NO");
+                qPrintable(MiB(worst.receiverPeak, worst.receiverIdle)), exact ? "yes" : "NO",
+                worst.senderCpu, worst.receiverCpu);
     std::fflush(stdout);
 }
 
@@ -1118,13 +1119,15 @@ bool RunBatchRows(const QString& tolvex, const QString& work, int runs) {
     const QString downloads = work + QStringLiteral("/batch-downloads");
     QByteArray said;
     int failures = 0;
-    std::printf("%-22s %5s %12s %12s %6s %20s %20s %6s\n", "batch row", "runs", "Tolvex", "plain",
-                "ratio", "sender peak MiB", "recv peak MiB", "exact");
+    std::printf("%-22s %5s %12s %12s %6s %20s %20s %6s %8s %8s\n", "batch row", "runs", "Tolvex",
+                "plain", "ratio", "sender peak MiB", "recv peak MiB", "exact", "send cpu",
+                "recv cpu");
     std::fflush(stdout);
 
     const auto row = [&](const QString& name, const QString& folder, qint64 files, qint64 bytes,
                          bool small, int alternations, bool withPlain) {
         std::vector<double> own, plain;
+        double senderCpu = 0, receiverCpu = 0;
         Run worst;
         bool exact = true;
         const QString target = downloads + QLatin1Char('/') + QFileInfo(folder).fileName();
@@ -1144,6 +1147,8 @@ bool RunBatchRows(const QString& tolvex, const QString& work, int runs) {
                 own.push_back(run.seconds);
                 exact = exact && SameTree(folder, target);
                 KeepWorst(run, worst);
+                senderCpu += run.senderCpu;
+                receiverCpu += run.receiverCpu;
             } else {
                 ++failures;
                 std::printf("  %s %d failed:\n%s", qPrintable(name), k + 1, said.constData());
@@ -1178,6 +1183,8 @@ bool RunBatchRows(const QString& tolvex, const QString& work, int runs) {
             return;
         }
         const double scale = small ? double(files) : bytes / 1e6;
+        worst.senderCpu = senderCpu / double(own.size());
+        worst.receiverCpu = receiverCpu / double(own.size());
         PrintBatchRow(name, int(own.size()), alternations, scale / Median(own),
                       plain.empty() ? 0.0 : scale / Median(plain), worst, exact);
         if (!exact)
