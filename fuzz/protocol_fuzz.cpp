@@ -5,17 +5,20 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "address/AddressCode.h"
 #include "common/Format.h"
 #include "common/Text.h"
 #include "platform/FileSystem.h"
+#include "protocol/BatchMessages.h"
 #include "protocol/Codes.h"
 #include "protocol/HandshakeSteps.h"
 #include "protocol/PeerMessages.h"
 #include "protocol/PresenceMessages.h"
 #include "protocol/ReceiveBuffer.h"
 #include "protocol/Wire.h"
+#include "transfer/BatchReception.h"
 #include "transfer/ReceiveRules.h"
 
 namespace {
@@ -55,6 +58,37 @@ void CheckReceivedName(const QString& offered) {
             Check(fitted == name);
         const QString numbered = FitMarkedName(fitted, QStringLiteral("(12)"), limit);
         Check(numbered.contains(QStringLiteral("(12)")));
+    }
+}
+
+// A batch's list that parsed: it builds back to what parses the same, and once the receiver
+// has checked it every path is one it may write below its folder.
+void CheckBatchEntries(const QList<BatchEntry>& entries) {
+    for (const QString& message : BuildBatchEntries(entries)) {
+        const std::optional<QList<BatchEntry>> again =
+            ParseBatchEntries(SplitCode(message)->payload);
+        Check(again.has_value());
+    }
+    BatchHeader header;
+    header.entries = entries.size();
+    for (const BatchEntry& entry : entries) {
+        Check(entry.size >= 0 && entry.size <= kMaxBatchFileLength);
+        header.folders += entry.folder ? 1 : 0;
+        header.totalBytes += entry.size;
+    }
+    header.files = header.entries - header.folders;
+    BatchList list(header);
+    if (list.Add(entries) || list.Finish())
+        return;
+    for (const BatchEntry& entry : list.entries()) {
+        const QStringList components = entry.path.split(QLatin1Char('/'));
+        Check(components.size() <= kMaxBatchDepth);
+        for (const QString& component : components) {
+            Check(!component.isEmpty() && component != QLatin1String(".") &&
+                  component != QLatin1String("..") && !component.contains(QLatin1Char('\\')));
+            for (const QChar c : component)
+                Check(c.unicode() >= 0x20 && c.unicode() != 0x7F);
+        }
     }
 }
 
@@ -129,6 +163,44 @@ const Parser kParsers[] = {
     },
     [](const Input& in) {
         Check(FromWire(FrameControlMessage(in.message)).chopped(1) == in.message);
+    },
+    [](const Input& in) { AnnouncesBatches(in.payload); },
+    [](const Input& in) {
+        const std::optional<BatchHeader> header = ParseBatchOffer(in.payload);
+        if (!header)
+            return;
+        Check(header->key >= 1 && header->key <= 254);
+        Check(header->folders + header->files == header->entries);
+        const std::optional<BatchHeader> again =
+            ParseBatchOffer(SplitCode(BuildBatchOffer(*header))->payload);
+        Check(again && again->entries == header->entries && again->note == header->note);
+    },
+    [](const Input& in) {
+        if (const std::optional<QList<BatchEntry>> entries = ParseBatchEntries(in.payload))
+            CheckBatchEntries(*entries);
+    },
+    [](const Input& in) {
+        const std::optional<QList<PlanItem>> items = ParseBatchPlan(in.payload, 1000, -1);
+        if (!items)
+            return;
+        qint64 after = -1;
+        for (const PlanItem& item : *items) {
+            Check(item.first > after && item.last >= item.first && item.last < 1000);
+            Check(item.offset == -1 || (item.offset > 0 && item.first == item.last));
+            after = item.last;
+        }
+    },
+    [](const Input& in) { ParseBatchStopped(in.payload); },
+    [](const Input& in) {
+        if (in.bytes.size() < kRecordHeaderBytes)
+            return;
+        const std::optional<RecordHeader> header = ReadRecordHeader(in.bytes.constData());
+        if (!header)
+            return;
+        Check(header->length <= kMaxRecordPayload);
+        char again[kRecordHeaderBytes];
+        WriteRecordHeader(again, *header);
+        Check(memcmp(again, in.bytes.constData(), kRecordHeaderBytes) == 0);
     },
 };
 

@@ -98,11 +98,14 @@ protected:
         return source.path() + QStringLiteral("/tree/") + relative;
     }
 
-    bool Send(const QStringList& paths) {
+    // Walks the paths and sends what it found; `afterWalk` may change the tree in between.
+    bool Send(const QStringList& paths, const std::function<void()>& afterWalk = {}) {
         FileSendEngine::Request request;
         request.peerAddress = request.shownAddress = request.typedAddress = kAnswererAddress;
         request.note = QStringLiteral("照片");
         request.batch = std::make_shared<BatchSelection>(BatchSelection::Scan(paths));
+        if (afterWalk)
+            afterWalk();
         const int before = int(ends.size());
         engine.Start(request);
         return WaitUntil([&] { return ends.size() > before; }, 30000);
@@ -157,12 +160,20 @@ TEST_F(BatchNet, ATreeArrivesWholeAfterOneQuestionAndASecondCopyTakesANumberedNa
                   .lastModified()
                   .toSecsSinceEpoch());
 
-    // The same batch again, after the first completed: the names stand, so the copy is numbered.
+    // The same batch again, after the first completed: the names stand, so the copy is
+    // numbered. A file that went after the walk is skipped and the rest goes on.
     ASSERT_TRUE(WaitUntil(
         [&] { return receiver.engine->ControlLink().state() == PeerLink::State::Listening; }));
-    ASSERT_TRUE(Send(chosen));
+    const QString gone = Root(QStringLiteral("相册/2024/说明 (1).txt"));
+    ASSERT_TRUE(Send(chosen, [&] { QFile::remove(gone); }));
     EXPECT_EQ(ends.last().kind, Kind::Completed);
     EXPECT_EQ(ends.last().filesThere, 0);
+    EXPECT_EQ(ends.last().filesDone, 4);
+    EXPECT_TRUE(ends.last().skipped.contains(gone));
+    EXPECT_FALSE(
+        QFileInfo::exists(receiver.Folder() + QStringLiteral("/相册(1)/2024/说明 (1).txt")));
+    EXPECT_FALSE(
+        QFileInfo::exists(receiver.Folder() + QStringLiteral("/相册(1)/2024/说明 (1).txt.tvx")));
     EXPECT_EQ(receiver.targets, (QStringList{"相册(1)", "单独(1).txt"}));
     EXPECT_EQ(ReadAll(receiver.Folder() + QStringLiteral("/相册(1)/大/big.bin")),
               Pattern(3 * 1024 * 1024 + 17));

@@ -4,6 +4,7 @@
 
 #include "common/Handshake.h"
 #include "platform/SocketErrors.h"
+#include "protocol/BatchMessages.h"
 #include "protocol/Codes.h"
 #include "protocol/HandshakeSteps.h"
 #include "protocol/PeerMessages.h"
@@ -260,6 +261,64 @@ TEST(Messages, AdmissionRefusalTexts) {
     EXPECT_EQ(LinkRefusalText(LinkRefusal::Blocked, QStringLiteral("  ")),
               QStringLiteral("发送连接请求失败:当前IP不在对方允许连接的范围内。\r\n\r\n附言:(无)"));
     EXPECT_EQ(BuildAdmissionRequest(Digest("x")).size(), 33);
+}
+
+TEST(BatchMessages, TheListAndThePlanAsDocumented) {
+    // The reserved field announces batches; a plain receiver leaves it empty.
+    EXPECT_TRUE(AnnouncesBatches(QString(QChar(C::Version)) + QChar(C::Separator) +
+                                 QStringLiteral("tls/1 batch/1")));
+    EXPECT_FALSE(AnnouncesBatches(QString(QChar(C::Version)) + QChar(C::Separator)));
+    EXPECT_FALSE(AnnouncesBatches(QString(QChar(C::Version)) + QChar(C::Separator) +
+                                  QStringLiteral("batch/10")));
+
+    EXPECT_EQ(FrameControlMessage(BuildBatchOffer({2, 1, 1, 10, 7, QString()})),
+              Bytes({0xB1, 0xE4, '2', 0,   3, 4, '1', 0,   3, 4, '1', 0, 3,
+                     4,    '1',  0,   '0', 0, 3, 4,   '7', 0, 3, 4,   2, 5}));
+    // "%", the separator and the terminator inside a name travel escaped, and come back.
+    const QString name = QStringLiteral("a%b") + QChar(C::Separator) + QChar(C::Terminator);
+    const QList<BatchEntry> entries{{true, 0, 0, QStringLiteral("相册")},
+                                    {false, 5, 1700000000, QStringLiteral("相册/") + name}};
+    const QStringList messages = BuildBatchEntries(entries);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], QChar(0xE4B2) + QStringLiteral("D:0:0:相册") + QChar(C::Separator) +
+                               QStringLiteral("F:5:1700000000:相册/a%0025b%0403%0502"));
+    const auto parsed = ParseBatchEntries(messages[0].mid(1));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->at(1).path, entries[1].path);
+    EXPECT_EQ(parsed->at(1).modified, 1700000000);
+    // An escaped "/" cannot hide a separator inside a component; lower-case hex is not taken.
+    EXPECT_FALSE(ParseBatchEntries(QStringLiteral("F:1:0:a%002Fb")));
+    EXPECT_FALSE(ParseBatchEntries(QStringLiteral("F:1:0:a%002fb")));
+    EXPECT_FALSE(ParseBatchEntries(QStringLiteral("D:3:0:a")));  // a folder has no size
+    EXPECT_FALSE(ParseBatchEntries(QStringLiteral("F:1099511627777:0:a")));
+
+    // The plan: ascending, not overlapping, within the list, resumed offsets above 0.
+    const QStringList plan = BuildBatchPlan({{0, 4, -1}, {6, 6, 100}});
+    ASSERT_EQ(plan.size(), 1);
+    EXPECT_EQ(plan[0].mid(1),
+              QStringLiteral("0-4") + QChar(C::Separator) + QStringLiteral("6+100"));
+    EXPECT_TRUE(ParseBatchPlan(plan[0].mid(1), 7, -1));
+    EXPECT_FALSE(ParseBatchPlan(plan[0].mid(1), 6, -1));  // index 6 of 6 entries
+    EXPECT_FALSE(ParseBatchPlan(plan[0].mid(1), 7, 4));   // overlaps an earlier message
+    EXPECT_FALSE(ParseBatchPlan(QStringLiteral("3-1"), 7, -1));
+    EXPECT_FALSE(ParseBatchPlan(QStringLiteral("3+0"), 7, -1));
+
+    const BatchStop stop =
+        ParseBatchStopped(BuildBatchStopped({BatchStopReason::NoSpace, -1, 9, 4}).mid(1));
+    EXPECT_EQ(stop.reason, BatchStopReason::NoSpace);
+    EXPECT_EQ(stop.needed, 9);
+    EXPECT_EQ(stop.available, 4);
+    EXPECT_EQ(ParseBatchStopped(QStringLiteral("later")).reason, BatchStopReason::BadList);
+
+    // A record header: type, index and length big-endian; lengths out of bounds do not parse.
+    char header[kRecordHeaderBytes];
+    WriteRecordHeader(header, {RecordType::Data, 258, 1024});
+    EXPECT_EQ(QByteArray(header, kRecordHeaderBytes), Bytes({1, 0, 0, 1, 2, 0, 0, 4, 0}));
+    EXPECT_FALSE(ReadRecordHeader(Bytes({1, 0, 0, 0, 0, 0, 0, 0, 0}).constData()));
+    EXPECT_FALSE(ReadRecordHeader(Bytes({1, 0, 0, 0, 0, 0, 0x10, 0, 1}).constData()));
+    EXPECT_FALSE(ReadRecordHeader(Bytes({2, 0, 0, 0, 0, 0, 0, 0, 1}).constData()));
+    EXPECT_FALSE(ReadRecordHeader(Bytes({4, 0, 0, 0, 0, 0, 0, 0, 0}).constData()));
+    EXPECT_TRUE(ReadRecordHeader(Bytes({3, 0, 0, 0, 9, 0, 0, 0, 0}).constData()));
 }
 
 TEST(Version, BinaryComparisonAndMessages) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -6,6 +7,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
@@ -66,8 +68,6 @@ TEST_F(SendWindowTest, FileCheckRefusesEmptyMissingAndEmptyFilesWithoutConnectin
         {missing, QStringLiteral("发送的文件不存在。\r\n\r\n") + missing, MessageKind::Warning},
         {MakeFile(QStringLiteral("empty.bin"), 0), QStringLiteral("发送的文件必须大于0字节。"),
          MessageKind::Warning},
-        {folder.path(), QStringLiteral("发送的文件不存在。\r\n\r\n") + folder.path(),
-         MessageKind::Warning},
     };
     for (const Case& c : cases) {
         Find<QLineEdit>(&window, "txtFSInfo2")->setText(c.path);
@@ -118,24 +118,117 @@ TEST_F(SendWindowTest, FilesAboveTwoGigabytesAreRefusedInTheFileBox) {
     EXPECT_FALSE(window.FileInfoTipPolling());
 }
 
-TEST_F(SendWindowTest, DropTakesTheFirstFileAndIgnoresFolders) {
+TEST_F(SendWindowTest, SeveralFilesAndFoldersShowWhatWillGo) {
     SendWindow window(session);
-    const QString first = MakeFile(QStringLiteral("1.txt"), 3);
-    const QString second = MakeFile(QStringLiteral("2.txt"), 3);
-    Find<QLineEdit>(&window, "txtFSInfo2")->setText(QStringLiteral("before"));
+    window.ShowSendWindow();
+    Find<QLineEdit>(&window, "txtFSInfo1")->setText(QStringLiteral("127.0.0.3"));
+    const QString first = MakeFile(QStringLiteral("a.txt"), 1000);
+    const QString second = MakeFile(QStringLiteral("b.txt"), 2000);
+    const QString album = folder.path() + QStringLiteral("/相册");
+    ASSERT_TRUE(QDir().mkpath(album + QStringLiteral("/旧")));
+    MakeFile(QStringLiteral("相册/1.jpg"), 3000);
+    MakeFile(QStringLiteral("相册/旧/2.jpg"), 4000);
+    ASSERT_TRUE(QFile::link(first, album + QStringLiteral("/链接")));
+    QLineEdit* box = Find<QLineEdit>(&window, "txtFSInfo2");
+    QWidget* panel = Find<QWidget>(&window, "picBatch");
+    const auto shown = [&window](const char* name) {
+        return ControlText(&window, QString::fromLatin1(name));
+    };
 
-    QMimeData folderDrop;
-    folderDrop.setUrls({QUrl::fromLocalFile(folder.path())});
-    EXPECT_FALSE(window.FileDropped(&folderDrop));
+    // One file chosen keeps the window as it was.
+    fake.dialogs->paths.enqueue(first);
+    window.ChooseFileClicked();
+    EXPECT_EQ(box->text(), first);
+    EXPECT_TRUE(panel->isHidden());
+    EXPECT_TRUE(window.FileInfoTipPolling());
+
+    // Two files from the open dialog.
+    fake.dialogs->paths.enqueue(first + QLatin1Char('\n') + second);
+    window.ChooseFileClicked();
+    EXPECT_EQ(fake.dialogs->requests.back().kind, QStringLiteral("open files"));
+    EXPECT_EQ(box->text(),
+              QLatin1Char('"') + first + QStringLiteral("\" \"") + second + QLatin1Char('"'));
+    EXPECT_FALSE(panel->isHidden());
+    EXPECT_FALSE(window.FileInfoTipPolling());
+    EXPECT_EQ(shown("lblBatchSummary"), QStringLiteral("2 个文件, 共 2 KB"));
+    EXPECT_EQ(shown("lblBatchNames"), QStringLiteral("a.txt、b.txt"));
+    EXPECT_TRUE(Find<QWidget>(&window, "txtBatchSkipped")->isHidden());
+
+    // Two files and a folder dropped: the folder's tree counts, its link does not go.
+    QMimeData drop;
+    drop.setUrls({QUrl::fromLocalFile(first), QUrl::fromLocalFile(second),
+                  QUrl::fromLocalFile(album + QLatin1Char('/'))});
+    EXPECT_TRUE(window.FileDropped(&drop));
+    EXPECT_EQ(shown("lblBatchSummary"), QStringLiteral("2 个文件夹, 4 个文件, 共 9 KB"));
+    EXPECT_EQ(shown("lblBatchNames"), QStringLiteral("a.txt、b.txt、相册"));
+    EXPECT_FALSE(Find<QWidget>(&window, "txtBatchSkipped")->isHidden());
+    EXPECT_EQ(shown("txtBatchSkipped"), album + QStringLiteral("/链接 (符号链接, 未发送)"));
+    EXPECT_TRUE(RenderToPng(window, QStringLiteral("send-window-batch")));
+
+    // The folder button: that folder alone.
+    fake.dialogs->paths.enqueue(album);
+    window.ChooseFolderClicked();
+    EXPECT_EQ(fake.dialogs->requests.back().kind, QStringLiteral("folder"));
+    EXPECT_EQ(box->text(), album);
+    EXPECT_EQ(shown("lblBatchSummary"), QStringLiteral("2 个文件夹, 2 个文件, 共 6 KB"));
+
+    // Typing replaces the choice; a text drop is not taken.
+    box->setText(second);
+    EXPECT_TRUE(panel->isHidden());
     QMimeData textDrop;
     textDrop.setText(first);
     EXPECT_FALSE(window.FileDropped(&textDrop));
-    EXPECT_EQ(Find<QLineEdit>(&window, "txtFSInfo2")->text(), QStringLiteral("before"));
+    EXPECT_EQ(box->text(), second);
 
-    QMimeData twoFiles;
-    twoFiles.setUrls({QUrl::fromLocalFile(first), QUrl::fromLocalFile(second)});
-    EXPECT_TRUE(window.FileDropped(&twoFiles));
-    EXPECT_EQ(Find<QLineEdit>(&window, "txtFSInfo2")->text(), first);
+    // Items of which nothing can go start no send.
+    QList<QUrl> pipes;
+    for (const QString& name : {QStringLiteral("/管道1"), QStringLiteral("/管道2")}) {
+        const QString pipe = folder.path() + name;
+        ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        pipes.append(QUrl::fromLocalFile(pipe));
+    }
+    QMimeData nothing;
+    nothing.setUrls(pipes);
+    ASSERT_TRUE(window.FileDropped(&nothing));
+    window.SendClicked();
+    ASSERT_EQ(Boxes().size(), 1);
+    EXPECT_EQ(Boxes().front().text, QStringLiteral("选择的文件和文件夹都不能发送。"));
+    EXPECT_EQ(window.phase(), SendWindow::Phase::Idle);
+    EXPECT_EQ(window.CurrentPage(), SendWindow::PageInput);
+}
+
+TEST_F(SendWindowTest, BatchTellsOfOneByOneOnceAndOfSkippedFilesAtItsEnd) {
+    SendWindow window(session);
+    window.ShowSendWindow();
+    QLabel* oneByOne = Find<QLabel>(&window, "lblOneByOne");
+    EXPECT_TRUE(oneByOne->isHidden());
+    emit window.Engine().OneByOne(1204);
+    EXPECT_FALSE(oneByOne->isHidden());
+    EXPECT_EQ(oneByOne->text(), QStringLiteral("对方不支持一次接收多个文件, 1,204 个文件将逐个发送"
+                                               "(不含文件夹结构), 对方会逐个确认。"));
+
+    SendOutcome outcome;
+    outcome.kind = SendOutcome::Kind::Refused;
+    outcome.batch = true;
+    outcome.peer = QStringLiteral("127.0.0.3");
+    outcome.files = 3;
+    outcome.skipped = {QStringLiteral("/相册/链接"), QStringLiteral("/相册/管道")};
+    emit window.Engine().Ended(outcome);
+    EXPECT_EQ(window.CurrentPage(), SendWindow::PageRefused);
+    EXPECT_TRUE(Boxes().isEmpty());  // nothing went: what did not go does not matter
+    window.ResultConfirmed();
+    EXPECT_TRUE(oneByOne->isHidden());
+
+    outcome.kind = SendOutcome::Kind::Completed;
+    outcome.filesDone = 3;
+    outcome.finishedAt = QTime(9, 5, 7);
+    emit window.Engine().Ended(outcome);
+    EXPECT_EQ(window.CurrentPage(), SendWindow::PageFinished);
+    EXPECT_TRUE(ControlText(&window, QStringLiteral("lblSendFinish"))
+                    .startsWith(QStringLiteral("3 个文件已成功发送到 127.0.0.3 。")));
+    ASSERT_EQ(Boxes().size(), 1);
+    EXPECT_EQ(Boxes().front().text, QStringLiteral("下列 2 项未发送:\r\n/相册/链接\r\n/相册/管道"));
+    EXPECT_EQ(Boxes().front().style, MessageStyleOf(MessageKind::Warning));
 }
 
 TEST_F(SendWindowTest, ChosenFileGoesIntoTheBox) {

@@ -20,6 +20,15 @@ QString ScriptedDialogs::OpenFile(QWidget*, const QString& title, const FileFilt
     return paths.isEmpty() ? QString() : paths.dequeue();
 }
 
+QStringList ScriptedDialogs::OpenFiles(QWidget*, const QString& title, const FileFilter& filter,
+                                       DialogOptions options) {
+    requests.append({QStringLiteral("open files"), title, QString(), filter, options});
+    if (whileOpen)
+        whileOpen(requests.last());
+    const QString answer = paths.isEmpty() ? QString() : paths.dequeue();
+    return answer.isEmpty() ? QStringList() : answer.split(QLatin1Char('\n'));
+}
+
 QString ScriptedDialogs::SaveFile(QWidget*, const QString& title, const QString& proposedName,
                                   const FileFilter& filter, DialogOptions options) {
     requests.append({QStringLiteral("save"), title, proposedName, filter, options});

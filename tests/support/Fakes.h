@@ -44,7 +44,7 @@ public:
 class ScriptedDialogs : public DialogService {
 public:
     struct Request {
-        QString kind;  // "open", "save", "folder", "color"
+        QString kind;  // "open", "open files", "save", "folder", "color"
         QString title;
         QString proposedName;
         FileFilter filter;
@@ -52,6 +52,9 @@ public:
     };
     QString OpenFile(QWidget* owner, const QString& title, const FileFilter& filter,
                      DialogOptions options) override;
+    // Takes one answer from paths: the chosen files separated by '\n'.
+    QStringList OpenFiles(QWidget* owner, const QString& title, const FileFilter& filter,
+                          DialogOptions options) override;
     QString SaveFile(QWidget* owner, const QString& title, const QString& proposedName,
                      const FileFilter& filter, DialogOptions options) override;
     QString BrowseFolder(QWidget* owner, const QString& title) override;

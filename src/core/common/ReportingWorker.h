@@ -5,12 +5,20 @@
 
 #include <QtGlobal>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
 
 namespace tvx {
+
+// A monotonic clock in milliseconds, for a thread that reports at most so often.
+inline qint64 SteadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // The shared part of a worker thread that an event loop watches: the thread keeps a Report
 // under a lock and, when the event loop should look at it, calls `notify` (which must only

@@ -2,6 +2,7 @@
 
 #include <QFlags>
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -32,6 +33,9 @@ public:
     // Full path of the chosen file, or empty when the user cancels.
     virtual QString OpenFile(QWidget* owner, const QString& title, const FileFilter& filter,
                              DialogOptions options) = 0;
+    // Full paths of the chosen files (one or more), or none when the user cancels.
+    virtual QStringList OpenFiles(QWidget* owner, const QString& title, const FileFilter& filter,
+                                  DialogOptions options) = 0;
     virtual QString SaveFile(QWidget* owner, const QString& title, const QString& proposedName,
                              const FileFilter& filter, DialogOptions options) = 0;
     // The chosen folder, or empty when the user cancels.

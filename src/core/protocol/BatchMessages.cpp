@@ -3,6 +3,7 @@
 #include <QtEndian>
 
 #include "protocol/Codes.h"
+#include "protocol/PeerMessages.h"
 #include "protocol/Wire.h"
 
 namespace tvx {
@@ -12,21 +13,6 @@ namespace {
 using B = BatchCodes;
 
 const QString kBatchFeature = QStringLiteral("batch/1");
-
-// Plain decimal digits, at most 18 of them, not above the limit.
-std::optional<qint64> Number(QStringView text, qint64 limit) {
-    if (text.isEmpty() || text.size() > 18)
-        return std::nullopt;
-    qint64 value = 0;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
-        value = value * 10 + (c.unicode() - '0');
-    }
-    if (value > limit)
-        return std::nullopt;
-    return value;
-}
 
 // The separator, the terminator and the escape mark itself never travel inside a path.
 bool NeedsEscape(char16_t unit) {
@@ -95,9 +81,9 @@ std::optional<BatchEntry> ParseEntry(QStringView field) {
     if (kind != QLatin1String("F") && kind != QLatin1String("D"))
         return std::nullopt;
     const auto size =
-        Number(field.mid(colons[0] + 1, colons[1] - colons[0] - 1), kMaxBatchFileLength);
+        ParseDecimal(field.mid(colons[0] + 1, colons[1] - colons[0] - 1), kMaxBatchFileLength);
     const auto modified =
-        Number(field.mid(colons[1] + 1, colons[2] - colons[1] - 1), kMaxBatchFileLength);
+        ParseDecimal(field.mid(colons[1] + 1, colons[2] - colons[1] - 1), kMaxBatchFileLength);
     const QStringView path = field.mid(colons[2] + 1);
     if (!size || !modified || path.isEmpty())
         return std::nullopt;
@@ -168,11 +154,11 @@ std::optional<BatchHeader> ParseBatchOffer(const QString& payload) {
         return std::nullopt;
     // Counts above the bound parse, so that the receiver can say why it refuses them.
     constexpr qint64 kCountLimit = 999999999;
-    const auto entries = Number(fields[0], kCountLimit);
-    const auto folders = Number(fields[1], kCountLimit);
-    const auto files = Number(fields[2], kCountLimit);
-    const auto total = Number(fields[3], kMaxBatchEntries * kMaxBatchFileLength);
-    const auto key = Number(fields[4], 254);
+    const auto entries = ParseDecimal(fields[0], kCountLimit);
+    const auto folders = ParseDecimal(fields[1], kCountLimit);
+    const auto files = ParseDecimal(fields[2], kCountLimit);
+    const auto total = ParseDecimal(fields[3], kMaxBatchEntries * kMaxBatchFileLength);
+    const auto key = ParseDecimal(fields[4], 254);
     if (!entries || !folders || !files || !total || !key || *key < 1 ||
         *folders + *files != *entries || *entries == 0)
         return std::nullopt;
@@ -228,9 +214,9 @@ std::optional<QList<PlanItem>> ParseBatchPlan(const QString& payload, qint64 ent
         const qsizetype mark = dash >= 0 ? dash : plus;
         if (mark < 0 || (dash >= 0 && plus >= 0))
             return std::nullopt;
-        const auto first = Number(field.left(mark), entries - 1);
+        const auto first = ParseDecimal(field.left(mark), entries - 1);
         const auto second =
-            Number(field.mid(mark + 1), dash >= 0 ? entries - 1 : kMaxBatchFileLength);
+            ParseDecimal(field.mid(mark + 1), dash >= 0 ? entries - 1 : kMaxBatchFileLength);
         if (!first || !second || *first <= after)
             return std::nullopt;
         PlanItem item;
@@ -273,10 +259,10 @@ BatchStop ParseBatchStopped(const QString& payload) {
     }
     constexpr qint64 kLimit = 999999999999999999;
     if (stop.reason == BatchStopReason::NoSpace) {
-        stop.needed = Number(fields.value(1), kLimit).value_or(0);
-        stop.available = Number(fields.value(2), kLimit).value_or(0);
+        stop.needed = ParseDecimal(fields.value(1), kLimit).value_or(0);
+        stop.available = ParseDecimal(fields.value(2), kLimit).value_or(0);
     } else {
-        stop.index = Number(fields.value(1), kLimit).value_or(-1);
+        stop.index = ParseDecimal(fields.value(1), kLimit).value_or(-1);
     }
     return stop;
 }

@@ -12,7 +12,17 @@ namespace {
 using C = ProtocolCodes;
 
 // Plain decimal digits only, no sign, blank or grouping; nothing above the limit.
-std::optional<qint64> ParseDecimal(const QString& text, qint64 limit) {
+
+QStringList CardOf(const QStringList& fields, qsizetype from) {
+    QStringList card = fields.mid(from, kCardFields);
+    while (card.size() < kCardFields)
+        card.append(QString());
+    return card;
+}
+
+}  // namespace
+
+std::optional<qint64> ParseDecimal(QStringView text, qint64 limit) {
     if (text.isEmpty() || text.size() > 18)
         return std::nullopt;
     qint64 value = 0;
@@ -25,15 +35,6 @@ std::optional<qint64> ParseDecimal(const QString& text, qint64 limit) {
         return std::nullopt;
     return value;
 }
-
-QStringList CardOf(const QStringList& fields, qsizetype from) {
-    QStringList card = fields.mid(from, kCardFields);
-    while (card.size() < kCardFields)
-        card.append(QString());
-    return card;
-}
-
-}  // namespace
 
 std::optional<CodedMessage> SplitCode(const QString& message) {
     if (message.isEmpty())

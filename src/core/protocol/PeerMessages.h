@@ -15,6 +15,9 @@ struct CodedMessage {
 };
 std::optional<CodedMessage> SplitCode(const QString& message);
 
+// A number as the protocol writes it: plain decimal digits, at most 18, not above `limit`.
+std::optional<qint64> ParseDecimal(QStringView text, qint64 limit);
+
 // ---- Handshake, version, admission, introduction ----
 
 // 55 AA and the own version; the file receiver adds 03 04 and the reserved field, which this

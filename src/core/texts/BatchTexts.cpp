@@ -11,6 +11,11 @@ QString OneDecimal(qint64 bytes, qint64 unit) {
     return QString::number(double(bytes) / double(unit), 'f', 1);
 }
 
+// Closes a list cut after some of its items.
+QString MoreItemsLine(qint64 items) {
+    return QStringLiteral("... 等 ") + GroupThousands(items) + QStringLiteral(" 项");
+}
+
 }  // namespace
 
 QString BatchSizeText(qint64 bytes) {
@@ -82,8 +87,7 @@ QString SkippedFilesText(const QStringList& paths, int shown) {
     for (const QString& path : paths.mid(0, shown))
         text += QStringLiteral("\r\n") + path;
     if (paths.size() > shown)
-        text +=
-            QStringLiteral("\r\n... 等 ") + GroupThousands(paths.size()) + QStringLiteral(" 项");
+        text += QStringLiteral("\r\n") + MoreItemsLine(paths.size());
     return text;
 }
 
@@ -147,6 +151,29 @@ QString BatchReceivedLine(const QString& peerName, qint64 files, qint64 totalByt
     return QStringLiteral("已从 ") + peerName + QStringLiteral(" 接收 ") + GroupThousands(files) +
            QStringLiteral(" 个文件 (共 ") + BatchSizeText(totalBytes) + QStringLiteral(") 到 ") +
            folder;
+}
+
+QString SkippedPathsText(const QList<SkippedPath>& skipped, int shown) {
+    QStringList lines;
+    for (const SkippedPath& item : skipped.mid(0, shown))
+        lines.append(SkippedPathLine(item));
+    if (skipped.size() > shown)
+        lines.append(MoreItemsLine(skipped.size()));
+    return lines.join(QStringLiteral("\r\n"));
+}
+
+UserMessage NothingToSendMessage() {
+    return UserMessage{MessageKind::Warning, QStringLiteral("选择的文件和文件夹都不能发送。"),
+                       false};
+}
+
+QString BatchOfferNotice(const BatchSummary& summary) {
+    return summary.nickName + QStringLiteral(" 发来 ") +
+           BatchSummaryLine(summary.folders, summary.files, summary.totalBytes);
+}
+
+QString RefuseBatchQuestion(qint64 files) {
+    return QStringLiteral("确实要拒收这 ") + GroupThousands(files) + QStringLiteral(" 个文件么？");
 }
 
 }  // namespace tvx

@@ -9,6 +9,7 @@
 
 namespace tvx {
 
+struct BatchSummary;
 struct ReceiveOutcome;
 
 // A size of any length: "2.3 GB", as FormatSize shows sizes below 2 GB, with "TB" above.
@@ -34,5 +35,15 @@ UserMessage BatchRefusedHereMessage(const ReceiveOutcome& outcome);
 // A batch was received: "已从 NICK 接收 N 个文件 (共 SIZE) 到 FOLDER".
 QString BatchReceivedLine(const QString& peerName, qint64 files, qint64 totalBytes,
                           const QString& folder);
+
+// The send window's list of what does not go: one SkippedPathLine a line (at most `shown`,
+// then "... 等 N 项").
+QString SkippedPathsText(const QList<SkippedPath>& skipped, int shown = 50);
+// Nothing the user chose can go (everything was skipped).
+UserMessage NothingToSendMessage();
+// The desktop notice of a batch offer: "NICK 发来 3 个文件夹, 1,204 个文件, 共 2.3 GB".
+QString BatchOfferNotice(const BatchSummary& summary);
+// Asked when the user closes the folder dialog of a batch offer without a choice.
+QString RefuseBatchQuestion(qint64 files);
 
 }  // namespace tvx

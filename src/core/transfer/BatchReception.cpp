@@ -18,6 +18,8 @@ namespace tvx {
 
 namespace {
 
+constexpr qsizetype kKeptJournals = 100;
+
 BatchStop Stop(BatchStopReason reason, qint64 index = -1) {
     BatchStop stop;
     stop.reason = reason;
@@ -31,9 +33,10 @@ bool UnsafeComponent(const QString& component) {
            component.contains(QChar(0));
 }
 
-// What a path's first component is called here: the top name, or its target.
+// What a path's first component is called here: the top name, or its target. An unchanged
+// path stays shared with the list, which matters for a list of 100,000 entries.
 QString Retopped(const QString& path, const QString& top, const QString& target) {
-    return target + path.mid(top.size());
+    return target == top ? path : target + path.mid(top.size());
 }
 
 }  // namespace
@@ -246,7 +249,12 @@ BatchPreparation PrepareBatch(const BatchList& list, const QString& folder, bool
         i = last - 1;
     }
 
+    // Journals of batches that were never finished are kept for a while, not for ever.
     QDir().mkpath(journalFolder);
+    const QFileInfoList journals =
+        QDir(journalFolder).entryInfoList({QStringLiteral("batch-*")}, QDir::Files, QDir::Time);
+    for (qsizetype k = kKeptJournals; k < journals.size(); ++k)
+        QFile::remove(journals[k].filePath());
     QSaveFile out(job->journalPath);
     if (out.open(QIODevice::WriteOnly)) {
         QString text = job->folder + QLatin1Char('\n');

@@ -8,7 +8,6 @@
 
 #include <QFile>
 #include <cerrno>
-#include <chrono>
 
 #include "platform/SocketErrors.h"
 #include "protocol/PeerMessages.h"
@@ -22,12 +21,6 @@ namespace {
 constexpr qint64 kGather = 1024 * 1024;
 constexpr qint64 kBufferBytes = kGather + kRecordHeaderBytes + kMaxRecordPayload;
 constexpr qint64 kNoticeMs = 20;
-
-qint64 NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 }  // namespace
 
@@ -122,7 +115,7 @@ bool BatchStreamer::SendFile(qint64 index) {
     ++m_pendingFiles;
     if (!readable)
         m_worker.Update([index](Report& r) { r.unreadable.append(index); }, false);
-    const qint64 now = NowMs();
+    const qint64 now = SteadyMs();
     if (m_filled >= kGather || now - m_lastNotice >= kNoticeMs) {
         m_lastNotice = now;
         return Flush();

@@ -8,7 +8,6 @@
 
 #include <QFile>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "protocol/PeerMessages.h"
@@ -20,12 +19,6 @@ namespace {
 constexpr qint64 kReadBytes = 2 * 1024 * 1024;
 constexpr qint64 kWriteSlice = 512 * 1024;
 constexpr qint64 kNoticeMs = 20;
-
-qint64 NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 }  // namespace
 
@@ -51,7 +44,7 @@ void BatchWriter::Update(Change change, bool tell) {
         [&](Report& r) {
             r.received = m_received;
             r.filesDone = m_filesDone;
-            r.current = m_open >= 0 ? m_open : m_expected;
+            r.current = m_open >= 0 ? m_open : m_expected >= 0 ? m_expected : m_last;
             change(r);
         },
         tell);
@@ -145,7 +138,7 @@ bool BatchWriter::Take(char* bytes, qint64 count) {
             return false;
         }
     }
-    const qint64 now = NowMs();
+    const qint64 now = SteadyMs();
     if (now - m_lastNotice >= kNoticeMs) {
         m_lastNotice = now;
         Update([](Report&) {});
@@ -236,6 +229,7 @@ bool BatchWriter::FinishFile() {
         m_open = -1;
         return Fail(index, failure ? failure : errno);
     }
+    m_last = m_open;
     m_open = -1;
     ++m_filesDone;
     return true;

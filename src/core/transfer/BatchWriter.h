@@ -71,6 +71,7 @@ private:
     qint64 m_payloadLeft = 0;  // of the Data record being read
     qint64 m_expected = -1;    // the next entry that is to come
     qint64 m_open = -1;        // the entry whose file is open
+    qint64 m_last = -1;        // the entry completed last
     int m_file = -1;
     int m_folder = -1;     // where the open file lies (the tree's descriptor)
     QByteArray m_name;     // its final name there

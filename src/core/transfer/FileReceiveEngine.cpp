@@ -469,10 +469,12 @@ void FileReceiveEngine::TakeOffer(const QString& payload) {
 }
 
 void FileReceiveEngine::WriteHistoryEntry() {
-    const QString warning = AppendLogEntryQuietly(
-        m_session, LogEvent::FileReceived,
-        {PeerNickName(), m_identity.value(0), m_offer.fileName, m_typeName,
-         FormatSizeWithBytes(qint32(m_offer.length)), m_friendlyTime, m_offer.note});
+    WriteHistoryEntry({PeerNickName(), m_identity.value(0), m_offer.fileName, m_typeName,
+                       FormatSizeWithBytes(qint32(m_offer.length)), m_friendlyTime, m_offer.note});
+}
+
+void FileReceiveEngine::WriteHistoryEntry(const QStringList& values) {
+    const QString warning = AppendLogEntryQuietly(m_session, LogEvent::FileReceived, values);
     if (!warning.isEmpty()) {
         ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::HistoryNotWritten);
         outcome.systemError = warning;
@@ -931,16 +933,9 @@ void FileReceiveEngine::OfferBatch() {
     m_batchSummary.topNames = m_batchList->topNames();
     m_batchSummary.note = header.note;
 
-    const QString warning = AppendLogEntryQuietly(
-        m_session, LogEvent::FileReceived,
-        BatchLogValues({PeerNickName(), m_identity.value(0)}, m_batchSummary.topNames,
-                       header.folders, header.files, header.totalBytes, m_session.system().Now(),
-                       header.note));
-    if (!warning.isEmpty()) {
-        ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::HistoryNotWritten);
-        outcome.systemError = warning;
-        emit Reported(outcome);
-    }
+    WriteHistoryEntry(BatchLogValues({PeerNickName(), m_identity.value(0)}, m_batchSummary.topNames,
+                                     header.folders, header.files, header.totalBytes,
+                                     m_session.system().Now(), header.note));
 
     if (m_session.settings.autoRecvFile) {
         m_automatic = true;

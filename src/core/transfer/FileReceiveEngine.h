@@ -253,6 +253,7 @@ private:
     // Renames the complete temporary file to the target; false when it stays where it is.
     bool RenameToTarget();
     void WriteHistoryEntry();
+    void WriteHistoryEntry(const QStringList& values);
     // Ends the transfer with the write-error message, and the reason when there is one.
     void FailWrite(ReceiveOutcome::Kind kind, const QString& reason);
     ReceiveOutcome Outcome(ReceiveOutcome::Kind kind) const;

@@ -448,8 +448,12 @@ void FileSendEngine::SendOffer() {
     m_phase = Phase::WaitingForAnswer;
     m_waitStart = Uptime();
     After(m_pauseMs, [this] { BeginWaiting(); });
-    // The log records the offer whatever becomes of it (a batch once); a failed write is
-    // reported.
+    LogOffer();
+}
+
+// The log records the offer whatever becomes of it (a batch once, however its files go); a
+// failed write is reported.
+void FileSendEngine::LogOffer() {
     if (m_batchLogged)
         return;
     m_batchLogged = batch();
@@ -495,16 +499,8 @@ void FileSendEngine::SendBatchOffer() {
     m_waitStart = Uptime();
     After(m_pauseMs, [this] { BeginWaiting(); });
     SendListPieces();
-    if (m_phase != Phase::WaitingForAnswer || m_batchLogged)
-        return;
-    m_batchLogged = true;
-    const QString warning = AppendLogEntryQuietly(
-        m_session, LogEvent::FileSent,
-        BatchLogValues({m_request.typedAddress}, selection.topNames(), selection.folders(),
-                       selection.files(), selection.totalBytes(), m_session.system().Now(),
-                       m_request.note));
-    if (!warning.isEmpty())
-        emit LogWriteFailed(warning);
+    if (m_phase == Phase::WaitingForAnswer)
+        LogOffer();
 }
 
 // Hands the list to the connection while little of it waits there; the rest follows as the

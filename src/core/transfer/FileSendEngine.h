@@ -173,6 +173,7 @@ private:
     // A batch to a peer that takes it: the totals, the list in pieces, its end.
     void SendBatchOffer();
     void SendListPieces();
+    void LogOffer();
     void OnBatchPlan(const QString& payload);
     void OnBatchAccepted();
     void OnStreamerReport();

@@ -28,6 +28,8 @@ class QtDialogService : public DialogService {
 public:
     QString OpenFile(QWidget* owner, const QString& title, const FileFilter& filter,
                      DialogOptions options) override;
+    QStringList OpenFiles(QWidget* owner, const QString& title, const FileFilter& filter,
+                          DialogOptions options) override;
     QString SaveFile(QWidget* owner, const QString& title, const QString& proposedName,
                      const FileFilter& filter, DialogOptions options) override;
     QString BrowseFolder(QWidget* owner, const QString& title) override;

@@ -42,6 +42,18 @@ QString QtDialogService::OpenFile(QWidget* owner, const QString& title, const Fi
     return QDir::toNativeSeparators(Remember(chosen, m_openFolder));
 }
 
+QStringList QtDialogService::OpenFiles(QWidget* owner, const QString& title,
+                                       const FileFilter& filter, DialogOptions /*options*/) {
+    QStringList chosen =
+        QFileDialog::getOpenFileNames(owner, title, StartFolder(m_openFolder), QtFilter(filter),
+                                      nullptr, QFileDialog::DontUseNativeDialog);
+    if (!chosen.isEmpty())
+        Remember(chosen.front(), m_openFolder);
+    for (QString& path : chosen)
+        path = QDir::toNativeSeparators(path);
+    return chosen;
+}
+
 QString QtDialogService::SaveFile(QWidget* owner, const QString& title, const QString& proposedName,
                                   const FileFilter& filter, DialogOptions options) {
     QFileDialog::Options qtOptions = QFileDialog::DontUseNativeDialog;

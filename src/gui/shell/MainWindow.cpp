@@ -23,6 +23,7 @@
 #include "session/Session.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/TrayPictures.h"
+#include "texts/BatchTexts.h"
 #include "transfer/ReceiverPage.h"
 #include "transfer/SendWindow.h"
 
@@ -49,6 +50,10 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
     m_pages->addWidget(m_receiver);
     connect(m_receiver, &ReceiverPage::AutoReceived, this, &MainWindow::ShowAutoReceiveTip);
     connect(m_receiver, &ReceiverPage::OfferWaiting, this, &MainWindow::NotifyOffer);
+    connect(
+        m_receiver, &ReceiverPage::BatchOfferWaiting, this, [this](const BatchSummary& summary) {
+            NotifyWaiting(NotifyKind::Offer, QStringLiteral("收到文件"), BatchOfferNotice(summary));
+        });
     connect(m_receiver, &ReceiverPage::AutoReceived, this, &MainWindow::NotifyAutoReceived);
     connect(&m_session.notifications(), &NotificationService::Activated, this,
             &MainWindow::NotificationActivated);

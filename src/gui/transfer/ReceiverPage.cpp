@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -27,6 +28,7 @@
 #include "records/HistoryLog.h"
 #include "records/PeerInfoWindow.h"
 #include "session/Session.h"
+#include "texts/BatchTexts.h"
 #include "texts/ReceiveTexts.h"
 #include "transfer/ReceiveRules.h"
 
@@ -70,12 +72,17 @@ QPlainTextEdit* NoteBox(QWidget* parent, const char* name) {
     return box;
 }
 
-// One "caption: value" row of a page's grid.
+// One "caption: value" row of a page's grid; the caption is named after the value.
 void AddRow(QGridLayout* grid, int row, const QString& caption, QWidget* value,
             Qt::Alignment captionAlignment = {}) {
-    grid->addWidget(new QLabel(caption, grid->parentWidget()), row, 0, captionAlignment);
+    auto* label = new QLabel(caption, grid->parentWidget());
+    label->setObjectName(value->objectName() + QStringLiteral("Caption"));
+    grid->addWidget(label, row, 0, captionAlignment);
     grid->addWidget(value, row, 1, 1, 2);
 }
+
+// Top names in the tool tip of a batch offer's name line.
+constexpr int kTipNames = 30;
 
 // Buttons at the right end of a row.
 QHBoxLayout* ButtonRow(std::initializer_list<QWidget*> buttons) {
@@ -99,6 +106,8 @@ ReceiverPage::ReceiverPage(Session& session, QWidget* window, QWidget* parent)
 
     FileReceiveEngine* engine = &m_engine;
     connect(engine, &FileReceiveEngine::OfferWaiting, this, &ReceiverPage::ShowOffer);
+    connect(engine, &FileReceiveEngine::BatchOfferWaiting, this, &ReceiverPage::ShowBatchOffer);
+    connect(engine, &FileReceiveEngine::BatchReceived, this, &ReceiverPage::ShowBatchReceived);
     connect(engine, &FileReceiveEngine::CountDownChanged, this, &ReceiverPage::ShowCountDown);
     connect(engine, &FileReceiveEngine::OfferExpired, this, &ReceiverPage::HideOnExpiry);
     connect(engine, &FileReceiveEngine::ReceivingStarted, this, &ReceiverPage::ShowReceiving);
@@ -282,6 +291,7 @@ void ReceiverPage::HideAfterReset(bool keepPage) {
 // ---- The offer ---------------------------------------------------------------------------
 
 void ReceiverPage::ShowOffer(const QString& nickName, const QString& fileName, qint64 length) {
+    ShowFileRows(true);
     const FileOffer& offer = m_engine.Offer();
     const QIcon icon = GetFileIcon(m_session.shell(), m_engine.SaveName(), IconLarge);
     findChild<QLabel*>(QStringLiteral("picFileIcon"))->setPixmap(icon.pixmap(32, 32));
@@ -303,6 +313,44 @@ void ReceiverPage::ShowOffer(const QString& nickName, const QString& fileName, q
     ShowCountDown(m_engine.CountDown());
     ShowPage(PageOffer);
     emit OfferWaiting(nickName, fileName, length);
+}
+
+void ReceiverPage::ShowBatchOffer(const BatchSummary& summary) {
+    ShowFileRows(false);
+    findChild<QLabel*>(QStringLiteral("picFileIcon"))
+        ->setPixmap(style()->standardIcon(QStyle::SP_DirIcon).pixmap(32, 32));
+    SetLabel("lblOfferStatus1", OfferArrivedText(m_session.system().Now()));
+    SetLabel("lblOfferNickName", QStringLiteral("<a href=\"peer\">") +
+                                     summary.nickName.toHtmlEscaped() + QStringLiteral("</a>"));
+    auto* what = findChild<QLabel*>(QStringLiteral("lblOfferFileName"));
+    what->setText(BatchSummaryLine(summary.folders, summary.files, summary.totalBytes));
+    what->setToolTip(QString());
+    auto* names = findChild<QLabel*>(QStringLiteral("lblOfferFileType"));
+    names->setText(BatchTopNamesLine(summary.topNames));
+    names->setToolTip(BatchTopNamesLine(summary.topNames, kTipNames));
+    SetLabel("lblOfferFileSize", BatchSizeText(summary.totalBytes));
+    SetLabel("lblOfferNote",
+             summary.note.isEmpty()
+                 ? QStringLiteral("(无)")
+                 : QString(summary.note).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    m_txtRefuseNote->clear();
+    m_chkCountDown->setChecked(true);
+    ShowCountDown(m_engine.CountDown());
+    ShowPage(PageOffer);
+    emit BatchOfferWaiting(summary);
+}
+
+void ReceiverPage::ShowFileRows(bool file) {
+    for (const char* name : {"lblOfferFileTime", "lblOfferFileTimeCaption"})
+        findChild<QLabel*>(QLatin1String(name))->setVisible(file);
+    // A file's name may widen the window, as it always has; a batch's lines wrap, and what is
+    // still too wide is cut at its edge (the names' tool tip holds more).
+    for (const char* name : {"lblOfferFileName", "lblOfferFileType"}) {
+        auto* label = findChild<QLabel*>(QLatin1String(name));
+        label->setSizePolicy(file ? QSizePolicy::Preferred : QSizePolicy::Ignored,
+                             QSizePolicy::Preferred);
+        label->setWordWrap(!file);
+    }
 }
 
 void ReceiverPage::ShowCountDown(int seconds) {
@@ -337,6 +385,10 @@ void ReceiverPage::AcceptOffer() {
     if (!m_engine.OfferWaits(offer))
         return;
     m_engine.StopWaiting();
+    if (m_engine.BatchOffered()) {
+        AcceptBatch(offer);
+        return;
+    }
     const QString offered = m_engine.Offer().fileName;
     const QString proposed = FitFileName(m_engine.SaveName(), FileNameLimit(QDir::homePath()));
     for (;;) {
@@ -403,6 +455,31 @@ void ReceiverPage::AcceptOffer() {
     }
 }
 
+// A batch goes into a folder the user chooses; what stands there already is the engine's to
+// number or resume. As for a file, an answer for an offer that has gone is dropped.
+void ReceiverPage::AcceptBatch(quint64 offer) {
+    const qint64 files = m_engine.batchSummary().files;
+    for (;;) {
+        const QString folder =
+            CutAtNul(m_session.dialogs().BrowseFolder(m_window, QStringLiteral("选择保存位置")));
+        if (!m_engine.OfferWaits(offer))
+            return;
+        if (folder.isEmpty()) {
+            const MessageAnswer answer =
+                ShowMessage(m_session.messageBox(), m_window, RefuseBatchQuestion(files),
+                            MessageKind::Ask, false);
+            if (answer != MessageAnswer::No) {
+                Refuse(offer);
+                return;
+            }
+            continue;
+        }
+        m_batchFolder = folder;
+        m_engine.AcceptBatch(offer, folder);
+        return;
+    }
+}
+
 // ---- Receiving ---------------------------------------------------------------------------
 
 void ReceiverPage::ShowReceiving() {
@@ -415,11 +492,19 @@ void ReceiverPage::ShowReceiving() {
     SetLabel("lblRecvNickName", QStringLiteral("<a href=\"peer\">") +
                                     m_engine.PeerNickName().toHtmlEscaped() +
                                     QStringLiteral("</a>"));
-    SetLabel("lblRecvFileName", m_engine.Offer().fileName);
     auto* target = findChild<QLabel*>(QStringLiteral("lblRecvTarget"));
-    target->setText(m_engine.TargetPath());
-    target->setToolTip(m_engine.TargetPath());
-    SetLabel("lblRecvBytes", FormatSizeWithBytes(qint32(progress.Total())));
+    if (m_engine.BatchOffered()) {
+        if (m_engine.Automatic())
+            m_batchFolder = m_session.settings.autoSavePath;
+        target->setText(m_batchFolder);
+        target->setToolTip(m_batchFolder);
+        ShowBatchProgress();
+    } else {
+        SetLabel("lblRecvFileName", m_engine.Offer().fileName);
+        target->setText(m_engine.TargetPath());
+        target->setToolTip(m_engine.TargetPath());
+        SetLabel("lblRecvBytes", FormatSizeWithBytes(qint32(progress.Total())));
+    }
     SetLabel("lblRecvSpeed", progress.SpeedText());
     SetLabel("lblRecvRemaining", progress.RemainingText());
     m_txtCancelNote->clear();
@@ -431,12 +516,26 @@ void ReceiverPage::ShowProgress(const TransferProgress& progress) {
     if (progress.Total() <= 0)
         return;
     SetLabel("lblRecvPercent", progress.PercentText());
-    SetLabel("lblRecvBytes", progress.BytesText());
+    if (m_engine.BatchOffered())
+        ShowBatchProgress();
+    else
+        SetLabel("lblRecvBytes", progress.BytesText());
     const int width = progress.BarWidth();
     if (width != m_progressWidth) {
         m_progressWidth = width;
         m_lblProgress->setValue(width);
     }
+}
+
+// A batch's page names the file on its way and counts the whole batch's bytes.
+void ReceiverPage::ShowBatchProgress() {
+    const BatchProgress files = m_engine.batchProgress();
+    const TransferProgress& bytes = m_engine.Progress();
+    auto* name = findChild<QLabel*>(QStringLiteral("lblRecvFileName"));
+    name->setText(BatchFileLine(files));
+    name->setToolTip(files.currentPath);
+    SetLabel("lblRecvBytes", BatchSizeText(bytes.Position()) + QStringLiteral(" / ") +
+                                 BatchSizeText(bytes.Total()));
 }
 
 void ReceiverPage::ShowSpeed(const TransferProgress& progress) {
@@ -451,6 +550,8 @@ void ReceiverPage::ShowFinished(const QString& targetPath, qint64 elapsedSeconds
              ReceivedText(m_engine.PeerNickName(), targetPath,
                           m_session.system().Now().time().toString(QStringLiteral("H:mm:ss")),
                           elapsedSeconds, QStringLiteral("\n\n")));
+    findChild<QPushButton*>(QStringLiteral("cmdDone1"))->show();
+    m_doneFolder.clear();
     ShowPage(PageFinished);
     ActivateWindow(m_window);
     if (openWanted) {
@@ -458,6 +559,24 @@ void ReceiverPage::ShowFinished(const QString& targetPath, qint64 elapsedSeconds
         ShowPage(PageFinished);
         ActivateWindow(m_window);
     }
+}
+
+void ReceiverPage::ShowBatchReceived(const QString& folder, const QStringList& targets,
+                                     qint64 files, qint64 /*elapsedSeconds*/, bool automatic) {
+    if (automatic) {
+        // Counted in the tip as a file is, named by its first top item.
+        if (m_window->isVisible())
+            m_window->hide();
+        emit AutoReceived(targets.isEmpty() ? folder : WithTrailingSlash(folder) + targets.front());
+        return;
+    }
+    SetLabel("lblDoneText", BatchReceivedLine(m_engine.PeerNickName(), files,
+                                              m_engine.batchSummary().totalBytes, folder));
+    m_doneFolder = folder;
+    // A batch has no one file to open; its folder opens.
+    findChild<QPushButton*>(QStringLiteral("cmdDone1"))->hide();
+    ShowPage(PageFinished);
+    ActivateWindow(m_window);
 }
 
 void ReceiverPage::EndAutomatic(const QString& targetPath, bool openWanted) {
@@ -476,7 +595,7 @@ void ReceiverPage::OpenReceivedFile() {
 void ReceiverPage::OpenReceivedFolder() {
     m_window->hide();
     OpenOrWarn(m_session.shell(), m_session.messageBox(), m_window,
-               FolderOf(m_engine.TargetPath()));
+               m_doneFolder.isEmpty() ? FolderOf(m_engine.TargetPath()) : m_doneFolder);
 }
 
 void ReceiverPage::CloseFinishedPage() {
@@ -497,8 +616,11 @@ void ReceiverPage::CancelReceiving() {
 }
 
 void ReceiverPage::FillSenderCancelled(const QString& note, double ratio) {
-    SetLabel("lblCancelLine",
-             SenderCancelledLine(m_engine.PeerNickName(), m_engine.Offer().fileName, ratio));
+    // A batch is named by its top items.
+    const QString what = m_engine.BatchOffered()
+                             ? BatchTopNamesLine(m_engine.batchSummary().topNames)
+                             : m_engine.Offer().fileName;
+    SetLabel("lblCancelLine", SenderCancelledLine(m_engine.PeerNickName(), what, ratio));
     SetLabel("lblCancelNote",
              NoteOrNone(QString(note).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))));
     m_chkDelete[4]->setChecked(false);

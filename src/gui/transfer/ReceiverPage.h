@@ -65,6 +65,7 @@ signals:
     void AutoReceived(const QString& targetPath);
     // An offer now waits for the user (page 1 filled, the count-down running).
     void OfferWaiting(const QString& nickName, const QString& fileName, qint64 length);
+    void BatchOfferWaiting(const tvx::BatchSummary& summary);
     // The listener cannot run; the user has been told and the program is to end.
     void ListenerFailed();
 
@@ -74,12 +75,20 @@ private:
     void SetLabel(const char* name, const QString& text);
 
     void ShowOffer(const QString& nickName, const QString& fileName, qint64 length);
+    void ShowBatchOffer(const BatchSummary& summary);
+    // The rows of page 1 that only a single file has, and how its name lines take long text.
+    void ShowFileRows(bool file);
+    // Asks for the folder a batch goes into until the user has decided.
+    void AcceptBatch(quint64 offer);
     void ShowCountDown(int seconds);
     void HideOnExpiry();
     void ShowReceiving();
     void ShowProgress(const TransferProgress& progress);
     void ShowSpeed(const TransferProgress& progress);
     void ShowFinished(const QString& targetPath, qint64 elapsedSeconds, bool openWanted);
+    void ShowBatchReceived(const QString& folder, const QStringList& targets, qint64 files,
+                           qint64 elapsedSeconds, bool automatic);
+    void ShowBatchProgress();
     void EndAutomatic(const QString& targetPath, bool openWanted);
     // Refuses the offer of that key when it still waits.
     void Refuse(quint64 offer);
@@ -93,6 +102,8 @@ private:
     FileReceiveEngine m_engine;
     int m_progressWidth = 1;
     quint64 m_cancelledOffer = 0;  // the offer page 4 tells of
+    QString m_batchFolder;         // the folder the batch being received goes into
+    QString m_doneFolder;          // page 3: the folder a batch went into
 
     QStackedWidget* m_pages = nullptr;
     QProgressBar* m_lblProgress = nullptr;

@@ -14,6 +14,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QStyle>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "address/AddressCode.h"
@@ -34,6 +36,7 @@
 #include "records/PeerInfoWindow.h"
 #include "records/Settings.h"
 #include "session/Session.h"
+#include "texts/BatchTexts.h"
 #include "texts/SendTexts.h"
 #include "transfer/FileInfoTip.h"
 #include "transfer/TransferProgress.h"
@@ -43,6 +46,39 @@ namespace tvx {
 namespace {
 
 constexpr int kNoteLimit = 200;
+// Top names in the tool tip of the batch's name line.
+constexpr int kTipNames = 30;
+
+// Several chosen items as the file box shows them: each path in double quotes.
+QString ListText(const QStringList& paths) {
+    QStringList quoted;
+    for (const QString& path : paths)
+        quoted.append(QLatin1Char('"') + path + QLatin1Char('"'));
+    return quoted.join(QLatin1Char(' '));
+}
+
+// Several items, or a folder, go as a batch; one plain file goes alone.
+bool MakesBatch(const QStringList& paths) {
+    return paths.size() > 1 || (paths.size() == 1 && QFileInfo(paths.front()).isDir());
+}
+
+// A chosen item that is a symbolic link stands for what it points to (inside a chosen folder
+// links are never followed).
+QString FollowChosenLink(const QString& path) {
+    const QFileInfo info(path);
+    const QString target = info.isSymLink() ? info.canonicalFilePath() : QString();
+    return target.isEmpty() ? path : target;
+}
+
+// A label whose text may be longer than the window: it is cut at the window's edge instead of
+// widening it. Names come from the file system, so the text is never taken for markup.
+QLabel* CutLabel(QWidget* parent, const QString& name) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    return label;
+}
 
 const char16_t* const kPageTips[] = {
     u"",
@@ -76,6 +112,7 @@ SendWindow::SendWindow(Session& session, QWidget* parent)
     connect(&m_engine, &FileSendEngine::StreamStarted, this, [this] { ShowPage(PageSending); });
     connect(&m_engine, &FileSendEngine::ProgressChanged, this, &SendWindow::UpdateProgress);
     connect(&m_engine, &FileSendEngine::SpeedTicked, this, &SendWindow::UpdateSpeed);
+    connect(&m_engine, &FileSendEngine::OneByOne, this, &SendWindow::ShowOneByOne);
     connect(&m_engine, &FileSendEngine::Ended, this, &SendWindow::ShowEnd);
     connect(&m_engine, &FileSendEngine::LogWriteFailed, this, [this](const QString& warning) {
         ShowMessage(m_session.messageBox(), this, warning, MessageKind::Warning, false);
@@ -130,9 +167,17 @@ void SendWindow::BuildPages() {
     m_lblFSTip[2]->setFrameShadow(QFrame::Sunken);
     m_lblFSTip[2]->setContentsMargins(4, 2, 4, 2);
 
+    // Told once when the peer takes the batch file by file; it stays until the next send.
+    m_lblOneByOne = new QLabel(this);
+    m_lblOneByOne->setObjectName(QStringLiteral("lblOneByOne"));
+    m_lblOneByOne->setWordWrap(true);
+    m_lblOneByOne->setStyleSheet(QStringLiteral("color: #A05000;"));
+    m_lblOneByOne->hide();
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 6);
     layout->addWidget(m_pages, 1);
+    layout->addWidget(m_lblOneByOne);
     layout->addWidget(m_lblFSTip[2]);
 }
 
@@ -170,6 +215,30 @@ QWidget* SendWindow::BuildInputPage() {
     connect(m_cmdDo[2], &QPushButton::clicked, this, &SendWindow::ChooseFileClicked);
     connect(m_cmdDo[3], &QPushButton::clicked, this, &SendWindow::SendClicked);
     connect(m_cmdDo[4], &QPushButton::clicked, this, &SendWindow::CancelClicked);
+    m_cmdFolder = new QToolButton(page);
+    m_cmdFolder->setObjectName(QStringLiteral("cmdFolder"));
+    m_cmdFolder->setIcon(style()->standardIcon(QStyle::SP_DirIcon));
+    m_cmdFolder->setToolTip(QStringLiteral("选择文件夹..."));
+    connect(m_cmdFolder, &QToolButton::clicked, this, &SendWindow::ChooseFolderClicked);
+
+    // What a batch holds, under the file box while the box names several items or a folder.
+    m_picBatch = new QWidget(page);
+    m_picBatch->setObjectName(QStringLiteral("picBatch"));
+    m_lblBatchSummary = CutLabel(m_picBatch, QStringLiteral("lblBatchSummary"));
+    m_lblBatchNames = CutLabel(m_picBatch, QStringLiteral("lblBatchNames"));
+    m_lblBatchNames->setStyleSheet(QStringLiteral("color: #505050;"));
+    m_txtBatchSkipped = new QPlainTextEdit(m_picBatch);
+    m_txtBatchSkipped->setObjectName(QStringLiteral("txtBatchSkipped"));
+    m_txtBatchSkipped->setReadOnly(true);
+    m_txtBatchSkipped->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_txtBatchSkipped->setFixedHeight(m_txtBatchSkipped->fontMetrics().lineSpacing() * 3 + 10);
+    auto* batch = new QVBoxLayout(m_picBatch);
+    batch->setContentsMargins(0, 0, 0, 0);
+    batch->setSpacing(2);
+    batch->addWidget(m_lblBatchSummary);
+    batch->addWidget(m_lblBatchNames);
+    batch->addWidget(m_txtBatchSkipped);
+    m_picBatch->hide();
 
     m_code = new CodeRow(QStringLiteral("chkFSPW"), QStringLiteral("txtFSPW"), CodeRow::Look::Plain,
                          page);
@@ -187,10 +256,16 @@ QWidget* SendWindow::BuildInputPage() {
     grid->addWidget(new QLabel(QStringLiteral("发送文件:"), page), 1, 0);
     grid->addWidget(m_picFileIcoSmall[1], 1, 1);
     grid->addWidget(m_txtFSInfo[2], 1, 2);
-    grid->addWidget(m_cmdDo[2], 1, 3);
-    grid->addWidget(new QLabel(QStringLiteral("附言:"), page), 2, 0, Qt::AlignTop);
-    grid->addWidget(m_txtNote, 2, 2, 1, 2);
+    auto* choose = new QHBoxLayout;
+    choose->setSpacing(2);
+    choose->addWidget(m_cmdDo[2], 1);
+    choose->addWidget(m_cmdFolder);
+    grid->addLayout(choose, 1, 3);
+    grid->addWidget(m_picBatch, 2, 2, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("附言:"), page), 3, 0, Qt::AlignTop);
+    grid->addWidget(m_txtNote, 3, 2, 1, 2);
     grid->setColumnStretch(2, 1);
+    grid->setRowStretch(3, 1);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -290,6 +365,8 @@ QWidget* SendWindow::BuildResultPage(int page, QLabel*& line, const QString& not
 }
 
 void SendWindow::ShowPage(int page) {
+    if (page == PageInput)
+        m_lblOneByOne->hide();
     for (int index = 1; index <= 7; ++index)
         m_picFSbox[index]->setEnabled(index == page);
     m_pages->setCurrentIndex(page);
@@ -311,9 +388,13 @@ void SendWindow::RestoreInputs() {
     if (m_session.settings.saveSendInfo1) {
         SettingsStore& store = m_session.store();
         m_txtFSInfo[1]->setText(ReadSetting(store, QStringLiteral("Address1")));
-        m_txtFSInfo[2]->setText(ReadSetting(store, QStringLiteral("SendFilePath")));
+        const QString path = ReadSetting(store, QStringLiteral("SendFilePath"));
+        m_txtFSInfo[2]->setText(path);
         m_txtNote->setPlainText(FromWireText(ReadSetting(store, QStringLiteral("Message1"))));
         FileBoxChanged();
+        // A folder sent last time shows what it holds now.
+        if (!path.isEmpty() && MakesBatch({path}))
+            WalkSelection({path});
     } else {
         m_picFileIcoSmall[1]->setPixmap(GenericFilePicture(16));
     }
@@ -402,12 +483,80 @@ void SendWindow::AddressBookClicked() {
 }
 
 void SendWindow::ChooseFileClicked() {
-    const QString path = ChooseOpenFile(m_session.dialogs(), this);
-    if (path.isEmpty())
+    QStringList paths = m_session.dialogs().OpenFiles(this, QStringLiteral("选择文件"),
+                                                      kAllFilesFilter, kOpenFileOptions);
+    for (QString& path : paths)
+        path = CutAtNul(path);
+    paths.removeAll(QString());
+    if (paths.isEmpty())
         return;
-    m_txtFSInfo[2]->setText(path);
+    TakeChosen(paths);
+    if (paths.size() == 1)
+        m_txtFSInfo[2]->setCursorPosition(m_txtFSInfo[2]->text().size());
+    m_txtFSInfo[2]->setFocus();
+}
+
+void SendWindow::ChooseFolderClicked() {
+    const QString folder =
+        CutAtNul(m_session.dialogs().BrowseFolder(this, QStringLiteral("选择文件夹")));
+    if (folder.isEmpty())
+        return;
+    TakeChosen({folder});
     m_txtFSInfo[2]->setCursorPosition(m_txtFSInfo[2]->text().size());
     m_txtFSInfo[2]->setFocus();
+}
+
+void SendWindow::TakeChosen(const QStringList& paths) {
+    if (paths.size() > 1) {
+        m_chosen = paths;
+        m_chosenText = ListText(paths);
+    } else {
+        m_chosen.clear();
+        m_chosenText.clear();
+    }
+    m_txtFSInfo[2]->setText(paths.size() > 1 ? m_chosenText : paths.front());
+    // A list reads from its first item.
+    if (paths.size() > 1)
+        m_txtFSInfo[2]->setCursorPosition(0);
+    if (MakesBatch(paths))
+        WalkSelection(paths);
+}
+
+QStringList SendWindow::ChosenPaths() const {
+    const QString text = m_txtFSInfo[2]->text();
+    if (!m_chosen.isEmpty() && text == m_chosenText)
+        return m_chosen;
+    return {text};
+}
+
+std::shared_ptr<const BatchSelection> SendWindow::WalkSelection(const QStringList& paths) {
+    QStringList items;
+    for (const QString& path : paths)
+        items.append(FollowChosenLink(path));
+    // A large folder takes a moment to walk; nothing else can happen meanwhile.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_batch = std::make_shared<const BatchSelection>(BatchSelection::Scan(items));
+    QApplication::restoreOverrideCursor();
+    m_batchText = m_txtFSInfo[2]->text();
+    ShowBatch();
+    return m_batch;
+}
+
+void SendWindow::ShowBatch() {
+    const BatchSelection& batch = *m_batch;
+    m_lblBatchSummary->setText(
+        BatchSummaryLine(batch.folders(), batch.files(), batch.totalBytes()));
+    m_lblBatchNames->setText(BatchTopNamesLine(batch.topNames()));
+    m_lblBatchNames->setToolTip(BatchTopNamesLine(batch.topNames(), kTipNames));
+    m_txtBatchSkipped->setPlainText(FromWireText(SkippedPathsText(batch.skipped())));
+    m_txtBatchSkipped->setVisible(!batch.skipped().isEmpty());
+    m_picBatch->show();
+    m_picFileIcoSmall[1]->setPixmap(style()->standardIcon(QStyle::SP_DirIcon).pixmap(16, 16));
+}
+
+void SendWindow::HideBatch() {
+    m_picBatch->hide();
+    m_batchText.clear();
 }
 
 void SendWindow::CancelClicked() {
@@ -415,15 +564,19 @@ void SendWindow::CancelClicked() {
 }
 
 bool SendWindow::FileDropped(const QMimeData* data) {
-    if (!data || !data->hasUrls() || data->urls().isEmpty())
+    if (!data || !data->hasUrls())
         return false;
-    const QUrl first = data->urls().front();
-    if (!first.isLocalFile())
+    QStringList paths;
+    for (const QUrl& url : data->urls()) {
+        QString path = url.isLocalFile() ? url.toLocalFile() : QString();
+        while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+            path.chop(1);
+        if (!path.isEmpty() && !paths.contains(path))
+            paths.append(path);
+    }
+    if (paths.isEmpty())
         return false;
-    const QString path = first.toLocalFile();
-    if (QFileInfo(path).isDir())
-        return false;
-    m_txtFSInfo[2]->setText(path);
+    TakeChosen(paths);
     return true;
 }
 
@@ -435,6 +588,12 @@ void SendWindow::FileIconDoubleClicked() {
 
 void SendWindow::FileBoxChanged() {
     const QString path = m_txtFSInfo[2]->text();
+    if (path != m_batchText)
+        HideBatch();
+    if (path != m_chosenText) {
+        m_chosen.clear();
+        m_chosenText.clear();
+    }
     if (FileExists(path)) {
         const qint64 size = QFileInfo(path).size();
         if (size < 0 || size > kMaxFileLength) {
@@ -493,14 +652,31 @@ void SendWindow::SendClicked() {
     }
     const QString target =
         CheckTargetAddress(m_session.messageBox(), this, m_txtFSInfo[1], m_session.localAddress);
-    if (target.isEmpty() || !CheckFile())
+    if (target.isEmpty())
         return;
+    // Several items or a folder are walked again as they stand now: a timed send may come
+    // long after the choice.
+    const QStringList paths = ChosenPaths();
+    std::shared_ptr<const BatchSelection> batch;
+    if (MakesBatch(paths)) {
+        batch = WalkSelection(paths);
+        if (batch->isEmpty()) {
+            const UserMessage warning = NothingToSendMessage();
+            ShowMessage(m_session.messageBox(), this, warning.text, warning.kind,
+                        warning.systemModal);
+            return;
+        }
+    } else if (!CheckFile()) {
+        return;
+    }
 
     FileSendEngine::Request request;
     request.peerAddress = target;
     request.shownAddress = m_txtFSInfo[1]->text().toUpper();
     request.typedAddress = m_txtFSInfo[1]->text();
-    request.filePath = m_txtFSInfo[2]->text();
+    if (!batch)
+        request.filePath = m_txtFSInfo[2]->text();
+    request.batch = batch;
     request.note = NoteText();
     const QString code = m_code->code();
     if (m_code->ticked() && !code.isEmpty())
@@ -508,7 +684,9 @@ void SendWindow::SendClicked() {
     if (m_session.settings.saveSendInfo1) {
         SettingsStore& store = m_session.store();
         WriteSetting(store, QStringLiteral("Address1"), request.shownAddress);
-        WriteSetting(store, QStringLiteral("SendFilePath"), request.filePath);
+        // A list of several items is not kept; a file or a folder is.
+        if (paths.size() == 1)
+            WriteSetting(store, QStringLiteral("SendFilePath"), paths.front());
         WriteSetting(store, QStringLiteral("Message1"), request.note);
     }
 
@@ -522,9 +700,15 @@ void SendWindow::SendClicked() {
 void SendWindow::FillSendingPage() {
     const TransferProgress& progress = m_engine.progress();
     m_lblSendProc[2]->setText(m_engine.request().shownAddress);
-    m_lblSendProc[4]->setText(m_engine.fileName());
-    m_lblSendProc[4]->setToolTip(m_engine.request().filePath);
-    m_lblSendProc[6]->setText(FormatSizeWithBytes(qint32(progress.Position())));
+    if (m_engine.batch()) {
+        m_lblSendProc[3]->setText(QStringLiteral("当前文件:"));
+        ShowBatchProgress();
+    } else {
+        m_lblSendProc[3]->setText(QStringLiteral("文件名:"));
+        m_lblSendProc[4]->setText(m_engine.fileName());
+        m_lblSendProc[4]->setToolTip(m_engine.request().filePath);
+        m_lblSendProc[6]->setText(FormatSizeWithBytes(qint32(progress.Position())));
+    }
     m_lblSendProc[8]->setText(progress.SpeedText());
     m_lblSendProc[10]->setText(progress.RemainingText());
     m_picBox->setValue(progress.BarWidth());
@@ -539,7 +723,19 @@ void SendWindow::UpdateProgress() {
     if (width != m_picBox->value())
         m_picBox->setValue(width);
     m_lblSendProc[11]->setText(progress.PercentText());
-    m_lblSendProc[6]->setText(progress.BytesText());
+    if (m_engine.batch())
+        ShowBatchProgress();
+    else
+        m_lblSendProc[6]->setText(progress.BytesText());
+}
+
+void SendWindow::ShowBatchProgress() {
+    const BatchProgress files = m_engine.batchProgress();
+    const TransferProgress& bytes = m_engine.progress();
+    m_lblSendProc[4]->setText(BatchFileLine(files));
+    m_lblSendProc[4]->setToolTip(files.currentPath);
+    m_lblSendProc[6]->setText(BatchSizeText(bytes.Position()) + QStringLiteral(" / ") +
+                              BatchSizeText(bytes.Total()));
 }
 
 void SendWindow::UpdateSpeed() {
@@ -592,6 +788,9 @@ void SendWindow::ShowEnd(const SendOutcome& outcome) {
     }
     if (page != PageInput) {
         ShowOutcome(page, SendOutcomeLine(outcome), SendOutcomeNote(outcome));
+        if (outcome.kind == Kind::Completed && !outcome.skipped.isEmpty())
+            ShowMessage(m_session.messageBox(), this, SkippedFilesText(outcome.skipped),
+                        MessageKind::Warning, false);
         return;
     }
     ShowPage(PageInput);
@@ -623,6 +822,11 @@ void SendWindow::ResultConfirmed() {
 
 void SendWindow::ReceiverClicked() {
     ShowPeerInfo(m_session, QStringList{m_engine.request().shownAddress} + m_engine.peerCard());
+}
+
+void SendWindow::ShowOneByOne(qint64 files) {
+    m_lblOneByOne->setText(OneByOneNotice(files));
+    m_lblOneByOne->show();
 }
 
 void SendWindow::PassRetryPolicy() {

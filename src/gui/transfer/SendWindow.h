@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <memory>
 
 #include "address/AddressPicker.h"
 #include "common/RetryScheduleBox.h"
@@ -17,6 +18,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QStackedWidget;
+class QToolButton;
 
 namespace tvx {
 
@@ -58,14 +60,17 @@ public:
     // What the user does, public so that tests can drive them as the user and the clock would.
     // The buttons cmdDo1 to cmdDo4: address book, file, send, cancel.
     void AddressBookClicked();
+    // Several files may be chosen; one file goes into the file box as before.
     void ChooseFileClicked();
+    // The small button beside the file box: one folder.
+    void ChooseFolderClicked();
     void SendClicked();
     void CancelClicked();         // while connecting or waiting for the answer
     void CancelSendingClicked();  // "取消发送": asks, then cancels the running transfer
     void ResultConfirmed();       // "确定" of pages 4 to 7
     void FileIconDoubleClicked();
     void ReceiverClicked();
-    // A drop on the file box: the first item unless it is a folder. True when taken.
+    // A drop on the file box: every local file and folder in it. True when taken.
     bool FileDropped(const QMimeData* data);
     void ScheduleTick();
     void FileTipTick();
@@ -114,8 +119,18 @@ private:
     void SetStep(int step);
 
     bool CheckFile();
+    // Takes the items the user chose: one goes into the file box as its path, several as a
+    // list; several or a folder are walked and shown as the batch they make.
+    void TakeChosen(const QStringList& paths);
+    // What the file box names: the chosen items while it shows their list, else its text.
+    QStringList ChosenPaths() const;
+    // Walks the items and shows what will go.
+    std::shared_ptr<const BatchSelection> WalkSelection(const QStringList& paths);
+    void ShowBatch();
+    void HideBatch();
     void FillSendingPage();
     void UpdateProgress();
+    void ShowBatchProgress();
     void UpdateSpeed();
     void OnStep(int step);
     // The page or the message box that tells how the send ended.
@@ -125,6 +140,7 @@ private:
 
     void FileBoxChanged();
     void UpdateScheduleClock();
+    void ShowOneByOne(qint64 files);
     QString NoteText() const;
 
     Session& m_session;
@@ -140,6 +156,12 @@ private:
     std::array<QLabel*, 2> m_picFileIcoSmall{};
     CodeRow* m_code;
     std::array<QPushButton*, 5> m_cmdDo{};
+    QToolButton* m_cmdFolder;
+    QWidget* m_picBatch;
+    QLabel* m_lblBatchSummary;
+    QLabel* m_lblBatchNames;
+    QPlainTextEdit* m_txtBatchSkipped;
+    QLabel* m_lblOneByOne;
     RetryScheduleBox* m_retry;
     std::array<QLabel*, 3> m_lblFSTip{};
     std::array<QLabel*, 5> m_lblLinkInfo{};
@@ -163,6 +185,14 @@ private:
     QPointer<AddressPicker> m_picker;
 
     QTimer m_timFileInfoTip;
+
+    // Several chosen items and the text the file box shows for them; typing in the box
+    // replaces them with what is typed.
+    QStringList m_chosen;
+    QString m_chosenText;
+    // The last walk of chosen items and the file box text it was made for.
+    std::shared_ptr<const BatchSelection> m_batch;
+    QString m_batchText;
 };
 
 }  // namespace tvx
