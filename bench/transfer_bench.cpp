@@ -16,11 +16,15 @@
 // the engines do (the floor for any transfer that keeps this wire format), and each row gets
 // a line with its median and the transfer's ratio to it.
 //
+// The batch rows (RunBatchRows) send folders with `tolvex send` to `tolvex receive`: many
+// small files against `tar | socat` to `socat | tar`, four large files against the plain copy,
+// and the peak memory of a batch of 100,000 entries.
+//
 //   tolvex_bench [--size BYTES|NNNM|NNNG] [--runs N] [--dir FOLDER] [--tolvex PROGRAM]
-//                [--rows engines|cli|all] [--scrambling]
+//                [--rows engines|cli|batch|all] [--scrambling]
 //
 // The command-line rows run PROGRAM; they are skipped with a line saying so when it does not
-// take the send and receive commands.
+// take the send and receive commands (the batch rows also when socat or tar is missing).
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -36,11 +40,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
@@ -48,6 +54,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -61,6 +68,7 @@
 #include "platform/System.h"
 #include "protocol/PeerMessages.h"
 #include "session/Session.h"
+#include "texts/BatchTexts.h"
 #include "texts/ReceiveTexts.h"
 #include "texts/SendTexts.h"
 #include "transfer/FileReceiveEngine.h"
@@ -225,8 +233,9 @@ struct PlainCopy {
     double senderCpu = 0, receiverCpu = 0;
 };
 
-// With a `scramblingKey` both sides scramble what they read, as the engines do.
-PlainCopy PlainCopyRun(const QString& source, const QString& target, qint64 bufferBytes,
+// With a `scramblingKey` both sides scramble what they read, as the engines do. Several files
+// go one after another over the one connection, each written to its own target.
+PlainCopy PlainCopyRun(const QStringList& sources, const QStringList& targets, qint64 bufferBytes,
                        int scramblingKey = 0) {
     PlainCopy result;
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -241,31 +250,45 @@ PlainCopy PlainCopyRun(const QString& source, const QString& target, qint64 buff
     socklen_t length = sizeof where;
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&where), &length);
 
+    std::vector<qint64> sizes;
+    for (const QString& source : sources)
+        sizes.push_back(QFileInfo(source).size());
     bool received = false;
     // The receiving side reads as much at a time as the receiving engine's thread does.
     const qint64 receiveBytes = qMax(bufferBytes, tvx::FileReceiveEngine::kReadSliceBytes);
     std::thread receiver([&] {
         const double cpuAtStart = ThreadCpuSeconds();
         const int connection = ::accept(listener, nullptr, nullptr);
-        const int out = ::open(target.toLocal8Bit().constData(),
-                               O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         tvx::PageBuffer buffer{size_t(receiveBytes)};
         ssize_t n = 0;
-        bool ok = connection >= 0 && out >= 0;
-        while (ok && (n = ::recv(connection, buffer.data(), buffer.size(), 0)) > 0) {
-            if (scramblingKey != 0)
-                tvx::ScrambleBytes(buffer.data(), n, scramblingKey);
-            // Written in the pieces the receiving engine writes in.
-            for (ssize_t written = 0; ok && written < n;) {
-                const ssize_t part =
-                    qMin<ssize_t>(n - written, tvx::FileReceiveEngine::kWriteSliceBytes);
-                ok = ::write(out, buffer.data() + written, part) == part;
-                written += part;
+        bool ok = connection >= 0;
+        for (qsizetype file = 0; ok && file < targets.size(); ++file) {
+            const int out = ::open(targets[file].toLocal8Bit().constData(),
+                                   O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            ok = out >= 0;
+            // The last file takes the rest up to the end of the connection.
+            const bool last = file + 1 == targets.size();
+            qint64 left = last ? std::numeric_limits<qint64>::max() : sizes[file];
+            while (ok && left > 0 &&
+                   (n = ::recv(connection, buffer.data(), size_t(qMin<qint64>(left, buffer.size())),
+                               0)) > 0) {
+                if (scramblingKey != 0)
+                    tvx::ScrambleBytes(buffer.data(), n, scramblingKey);
+                // Written in the pieces the receiving engine writes in.
+                for (ssize_t written = 0; ok && written < n;) {
+                    const ssize_t part =
+                        qMin<ssize_t>(n - written, tvx::FileReceiveEngine::kWriteSliceBytes);
+                    ok = ::write(out, buffer.data() + written, part) == part;
+                    written += part;
+                }
+                left -= n;
             }
+            ok = ok && (last ? n == 0 : left == 0);
+            if (out >= 0)
+                ::close(out);
         }
-        ::close(out);
         ::close(connection);
-        received = ok && n == 0;
+        received = ok;
         result.receiverCpu = ThreadCpuSeconds() - cpuAtStart;
     });
 
@@ -278,19 +301,24 @@ PlainCopy PlainCopyRun(const QString& source, const QString& target, qint64 buff
     inet_pton(AF_INET, "127.0.0.2", &from.sin_addr);
     bool ok = ::bind(connection, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
               ::connect(connection, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0;
-    const int in = ::open(source.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
     tvx::PageBuffer buffer{size_t(bufferBytes)};
-    ssize_t n = 0;
-    while (ok && (n = ::read(in, buffer.data(), buffer.size())) > 0) {
-        if (scramblingKey != 0)
-            tvx::ScrambleBytes(buffer.data(), n, scramblingKey);
-        for (ssize_t sent = 0; ok && sent < n;) {
-            const ssize_t s = ::send(connection, buffer.data() + sent, n - sent, 0);
-            ok = s > 0;
-            sent += s;
+    for (const QString& source : sources) {
+        const int in = ::open(source.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+        ok = ok && in >= 0;
+        ssize_t n = 0;
+        while (ok && (n = ::read(in, buffer.data(), buffer.size())) > 0) {
+            if (scramblingKey != 0)
+                tvx::ScrambleBytes(buffer.data(), n, scramblingKey);
+            for (ssize_t sent = 0; ok && sent < n;) {
+                const ssize_t s = ::send(connection, buffer.data() + sent, n - sent, 0);
+                ok = s > 0;
+                sent += s;
+            }
         }
+        ok = ok && n == 0;
+        if (in >= 0)
+            ::close(in);
     }
-    ::close(in);
     ::close(connection);
     result.senderCpu = ThreadCpuSeconds() - cpuAtStart;
     receiver.join();
@@ -493,8 +521,18 @@ struct Spawned {
     bool ended = false;
     qint64 peakKiB = -1;
 
+    int errorFd = -1;  // the read end of the program's standard error, when it is gathered
+    QByteArray error;
+
+    ~Spawned() {
+        if (errorFd >= 0)
+            ::close(errorFd);
+    }
+
+    // With `gatherError` the program's standard error comes into `error` (ReadError); a pipe,
+    // not a terminal, so the command line writes no bar.
     bool Start(const QString& program, const QStringList& arguments,
-               const QByteArrayList& environment) {
+               const QByteArrayList& environment, bool gatherError = false) {
         std::vector<QByteArray> owned{program.toLocal8Bit()};
         for (const QString& a : arguments)
             owned.push_back(a.toLocal8Bit());
@@ -510,9 +548,26 @@ struct Spawned {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        int pipeEnds[2] = {-1, -1};
+        if (gatherError) {
+            if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
+                return false;
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+        }
         const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
+        if (gatherError) {
+            ::close(pipeEnds[1]);
+            errorFd = pipeEnds[0];
+            ::fcntl(errorFd, F_SETFL, O_NONBLOCK);
+        }
         return failed == 0;
+    }
+    void ReadError() {
+        char bytes[4096];
+        ssize_t n = 0;
+        while (errorFd >= 0 && (n = ::read(errorFd, bytes, sizeof bytes)) > 0)
+            error.append(bytes, n);
     }
     bool Poll() {
         if (!ended && pid > 0 && ::wait4(pid, &status, WNOHANG, &usage) == pid)
@@ -584,8 +639,9 @@ private:
     int m_fd;
 };
 
-// Whether the program takes the command-line send and receive commands; the reason when not.
-QString CliProblem(const QString& tolvex) {
+// Whether the program takes the command-line send and receive commands (with `batches`, send
+// of several paths); the reason when not.
+QString CliProblem(const QString& tolvex, bool batches = false) {
     if (!QFileInfo(tolvex).isExecutable())
         return QStringLiteral("%1 is not an executable program").arg(tolvex);
     QProcess probe;
@@ -604,19 +660,23 @@ QString CliProblem(const QString& tolvex) {
         !help.contains(QStringLiteral("--to")))
         return QStringLiteral("%1 lacks the `send ADDRESS FILE` and `receive --to DIR` commands")
             .arg(tolvex);
+    if (batches && !help.contains(QStringLiteral("PATH...")))
+        return QStringLiteral("%1 lacks `send ADDRESS PATH...`").arg(tolvex);
+    if (batches && (QStandardPaths::findExecutable(QStringLiteral("socat")).isEmpty() ||
+                    QStandardPaths::findExecutable(QStringLiteral("tar")).isEmpty()))
+        return QStringLiteral("socat or tar is not installed");
     return QString();
 }
 
-// `tolvex send` to `tolvex receive --to`. The settings file holds the buffers; the clock runs
-// from the moment the receiver's temporary file appears to the moment the finished file does.
-bool CliRun(const QString& tolvex, const QString& work, const QString& source,
-            const QString& downloads, int bufferMb, Run& run) {
+// The environment of the command-line programs: a settings file of their own that holds the
+// buffers; empty when it cannot be written.
+QByteArrayList CliEnvironment(const QString& work, int bufferMb) {
     const QString config = work + QStringLiteral("/config");
     QDir().mkpath(config + QStringLiteral("/Kestrane"));
     {
         QFile ini(config + QStringLiteral("/Kestrane/Kestrane.ini"));
         if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return false;
+            return {};
         QTextStream out(&ini);
         out << "[Settings]\nExistFile=1\n";
         if (bufferMb > 0) {
@@ -631,10 +691,20 @@ bool CliRun(const QString& tolvex, const QString& work, const QString& source,
             environment << QByteArray(*e);
     }
     environment << "XDG_CONFIG_HOME=" + config.toLocal8Bit() << "QT_QPA_PLATFORM=offscreen";
+    for (const char* data : {"/data-receive", "/data-send"})
+        QDir().mkpath(work + QLatin1String(data));
+    return environment;
+}
+
+// `tolvex send` to `tolvex receive --to`. The settings file holds the buffers; the clock runs
+// from the moment the receiver's temporary file appears to the moment the finished file does.
+bool CliRun(const QString& tolvex, const QString& work, const QString& source,
+            const QString& downloads, int bufferMb, Run& run) {
+    const QByteArrayList environment = CliEnvironment(work, bufferMb);
+    if (environment.isEmpty())
+        return false;
     const QString dataFor[] = {work + QStringLiteral("/data-receive"),
                                work + QStringLiteral("/data-send")};
-    for (const QString& folder : dataFor)
-        QDir().mkpath(folder);
 
     Spawned receiver;
     if (!receiver.Start(
@@ -717,7 +787,7 @@ bool RunRow(const Row& row, const QString& program, const QString& tolvex, const
     // One plain copy from a warm page cache; with a key it scrambles both ways.
     const auto copyOnce = [&](int scramblingKey) {
         Warm(source);
-        const PlainCopy result = PlainCopyRun(source, copy, chunk, scramblingKey);
+        const PlainCopy result = PlainCopyRun({source}, {copy}, chunk, scramblingKey);
         QFile::remove(copy);
         return result;
     };
@@ -794,6 +864,363 @@ bool RunRow(const Row& row, const QString& program, const QString& tolvex, const
     return failures == 0 && exact;
 }
 
+// ---- Batches: a folder of many small files, a folder of a few large ones ----
+
+constexpr quint16 kTarPort = 8600;
+
+// A folder of `folders` folders of `perFolder` random files of `fileBytes` each (a multiple
+// of 4), and `loose` more such files at its top.
+bool MakeTree(const QString& root, int folders, int perFolder, int loose, qint64 fileBytes) {
+    QByteArray bytes(fileBytes, Qt::Uninitialized);
+    const auto write = [&](const QString& path) {
+        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()),
+                                              bytes.size() / 4);
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    if (!QDir().mkpath(root))
+        return false;
+    for (int d = 0; d < folders; ++d) {
+        const QString folder = root + QStringLiteral("/d%1").arg(d, 3, 10, QLatin1Char('0'));
+        if (!QDir().mkpath(folder))
+            return false;
+        for (int f = 0; f < perFolder; ++f) {
+            if (!write(folder + QStringLiteral("/f%1.bin").arg(f, 4, 10, QLatin1Char('0'))))
+                return false;
+        }
+    }
+    for (int f = 0; f < loose; ++f) {
+        if (!write(root + QStringLiteral("/loose%1.bin").arg(f)))
+            return false;
+    }
+    return true;
+}
+
+// The folders and files under `root`, relative to it, sorted.
+QStringList EntriesUnder(const QString& root) {
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        entries << it.next().mid(root.size() + 1);
+    entries.sort();
+    return entries;
+}
+
+// The same folders and files, each file with the same bytes.
+bool SameTree(const QString& a, const QString& b) {
+    const QStringList entries = EntriesUnder(a);
+    if (entries != EntriesUnder(b))
+        return false;
+    return std::all_of(entries.begin(), entries.end(), [&](const QString& entry) {
+        const QString path = a + QLatin1Char('/') + entry;
+        return QFileInfo(path).isDir() || SameContent(path, b + QLatin1Char('/') + entry);
+    });
+}
+
+// As Warm, for every file under `root`.
+void WarmTree(const QString& root) {
+    ::sync();
+    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        if (file.open(QIODevice::ReadOnly)) {
+            while (!file.atEnd() && !file.read(1 << 22).isEmpty()) {
+            }
+        }
+    }
+}
+
+void EmptyFolder(const QString& folder) {
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+}
+
+// Until `done` holds, gathering what the programs write to standard error and their peak
+// memory; woken by their output, and at least every 2 ms.
+bool WatchUntil(const std::vector<Spawned*>& programs, const std::function<bool()>& done,
+                int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<pollfd> wait;
+    for (Spawned* program : programs) {
+        if (program->errorFd >= 0)
+            wait.push_back({program->errorFd, POLLIN, 0});
+    }
+    for (;;) {
+        for (Spawned* program : programs) {
+            program->ReadError();
+            program->NotePeak();
+        }
+        if (done())
+            return true;
+        if (clock.elapsed() > milliseconds)
+            return false;
+        ::poll(wait.data(), nfds_t(wait.size()), 2);
+    }
+}
+
+QByteArrayList OwnEnvironment() {
+    QByteArrayList environment;
+    for (char** e = environ; *e; ++e)
+        environment << QByteArray(*e);
+    return environment;
+}
+
+// `tar -cf - DIR | socat` to `socat | tar -xf -` over the same loopback addresses and the same
+// kind of TCP connection; the clock runs from the start of the sending pipeline to the end of
+// the receiving one, when every file is written.
+bool TarRun(const QString& folder, const QString& downloads, double& seconds) {
+    const QFileInfo source(folder);
+    Spawned receiver;
+    if (!receiver.Start(QStringLiteral("/bin/sh"),
+                        {QStringLiteral("-c"),
+                         QStringLiteral("socat -u TCP-LISTEN:%1,bind=%2,reuseaddr STDOUT | "
+                                        "tar -xf - -C '%3'")
+                             .arg(kTarPort)
+                             .arg(kReceiverAddress, downloads)},
+                        OwnEnvironment()) ||
+        !WaitFor([] { return Listening(kReceiverAddress, kTarPort); }, 10000)) {
+        receiver.Kill();
+        return false;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    Spawned sender;
+    if (!sender.Start(QStringLiteral("/bin/sh"),
+                      {QStringLiteral("-c"),
+                       QStringLiteral("tar -cf - -C '%1' '%2' | socat -u STDIN TCP:%3:%4,bind=%5")
+                           .arg(source.path(), source.fileName(), kReceiverAddress)
+                           .arg(kTarPort)
+                           .arg(kSenderAddress)},
+                      OwnEnvironment())) {
+        receiver.Kill();
+        return false;
+    }
+    const bool received = receiver.Wait(kChildTimeoutMs) && receiver.Succeeded();
+    seconds = clock.nsecsElapsed() / 1e9;
+    const bool sent = sender.Wait(10000) && sender.Succeeded();
+    receiver.Kill();
+    sender.Kill();
+    return received && sent;
+}
+
+// `tolvex send FOLDER` to `tolvex receive --to`. The clock runs from the sender's start (with
+// `fromStart`, as the tar pipeline's does) or from the receiver's first folder of the batch (its
+// acceptance, as the file rows' clock starts with the temporary file) to the receiver's line
+// that the batch is complete. Each program's standard error is gathered; `said` holds both
+// when the run failed.
+bool CliBatchRun(const QString& tolvex, const QString& work, const QString& folder, qint64 files,
+                 qint64 bytes, const QString& downloads, bool fromStart, Run& run,
+                 QByteArray& said) {
+    const QByteArrayList environment = CliEnvironment(work, 0);
+    if (environment.isEmpty())
+        return false;
+    Spawned receiver;
+    if (!receiver.Start(tolvex,
+                        {QStringLiteral("--address"), kReceiverAddress,
+                         QStringLiteral("--data-dir"), work + QStringLiteral("/data-receive"),
+                         QStringLiteral("receive"), QStringLiteral("--to"), downloads},
+                        environment, true) ||
+        !WaitFor([] { return Listening(kReceiverAddress, 8510); }, 10000)) {
+        receiver.Kill();
+        return false;
+    }
+    run.receiverIdle = StatusKiB(receiver.pid, "VmHWM:");
+    const double receiverCpuBefore = CpuSeconds(receiver.pid);
+    // The end of the receiver's line for this batch, whoever the sender is.
+    const QString line = tvx::BatchReceivedLine(QStringLiteral("\x01"), files, bytes, downloads);
+    const QByteArray complete = line.mid(line.indexOf(QLatin1Char('\x01')) + 1).toUtf8();
+
+    FolderWatch watch(downloads);
+    QElapsedTimer clock;
+    clock.start();
+    Spawned sender;
+    if (!sender.Start(
+            tolvex,
+            {QStringLiteral("--address"), kSenderAddress, QStringLiteral("--data-dir"),
+             work + QStringLiteral("/data-send"), QStringLiteral("send"), kReceiverAddress, folder},
+            environment, true)) {
+        receiver.Kill();
+        return false;
+    }
+    const QString top = downloads + QLatin1Char('/') + QFileInfo(folder).fileName();
+    bool started = true;
+    if (!fromStart) {
+        started =
+            watch.WaitFor([&] { return QFileInfo::exists(top) || sender.Poll(); }, kChildTimeoutMs);
+        clock.start();
+    }
+    const bool finished =
+        started &&
+        WatchUntil(
+            {&receiver, &sender},
+            [&] {
+                return receiver.error.contains(complete) || (sender.Poll() && !sender.Succeeded());
+            },
+            kChildTimeoutMs) &&
+        receiver.error.contains(complete);
+    run.seconds = clock.nsecsElapsed() / 1e9;
+    const bool sent = WatchUntil(
+                          {&sender}, [&] { return sender.Poll(); }, 30000) &&
+                      sender.Succeeded();
+    run.receiverCpu = CpuSeconds(receiver.pid) - receiverCpuBefore;
+    receiver.NotePeak();
+    receiver.Kill();
+    sender.Kill();
+    receiver.ReadError();
+    sender.ReadError();
+    run.senderIdle = run.receiverIdle;  // the same program before any transfer
+    run.senderPeak = sender.peakKiB;
+    run.receiverPeak = receiver.peakKiB;
+    run.senderCpu = CpuSeconds(sender.usage);
+    if (!(finished && sent))
+        said = "sender:\n" + sender.error + "receiver:\n" + receiver.error;
+    return finished && sent;
+}
+
+QString MiB(qint64 peakKiB, qint64 idleKiB) {
+    return QStringLiteral("%1 (+%2)")
+        .arg(peakKiB / 1024.0, 7, 'f', 1)
+        .arg((peakKiB - idleKiB) / 1024.0, 6, 'f', 1);
+}
+
+// `plain` 0 when the row has no plain counterpart; `worst` also holds the average CPU times.
+void PrintBatchRow(const QString& name, int done, int runs, double tolvex, double plain,
+                   const Run& worst, bool exact) {
+    const QString plainText = plain > 0 ? QString::number(plain, 'f', 1) : QStringLiteral("-");
+    const QString ratio = plain > 0 ? QString::number(tolvex / plain, 'f', 2) : QStringLiteral("-");
+    std::printf("%-22s %2d/%-2d %12.1f %12s %6s %20s %20s %6s %7.2fs %7.2fs\n", qPrintable(name),
+                done, runs, tolvex, qPrintable(plainText), qPrintable(ratio),
+                qPrintable(MiB(worst.senderPeak, worst.senderIdle)),
+                qPrintable(MiB(worst.receiverPeak, worst.receiverIdle)), exact ? "yes" : "NO",
+                worst.senderCpu, worst.receiverCpu);
+    std::fflush(stdout);
+}
+
+void KeepWorst(const Run& run, Run& worst) {
+    if (run.senderPeak - run.senderIdle > worst.senderPeak - worst.senderIdle) {
+        worst.senderPeak = run.senderPeak;
+        worst.senderIdle = run.senderIdle;
+    }
+    if (run.receiverPeak - run.receiverIdle > worst.receiverPeak - worst.receiverIdle) {
+        worst.receiverPeak = run.receiverPeak;
+        worst.receiverIdle = run.receiverIdle;
+    }
+}
+
+// The three batch rows, each Tolvex run alternating with its plain counterpart:
+//   cli 10,000 files   100 folders of 100 files of 4 KiB, against tar and socat (files/s);
+//   cli 4 x 256 MiB    a folder of four random files, against the plain copy of the same
+//                      bytes over one connection (MB/s);
+//   cli 100,000 files  one batch of 100,000 entries (99,900 files of 1 KiB in 100 folders):
+//                      the peak memory of both sides (one run, files/s for information).
+bool RunBatchRows(const QString& tolvex, const QString& work, int runs) {
+    const QString downloads = work + QStringLiteral("/batch-downloads");
+    QByteArray said;
+    int failures = 0;
+    std::printf("%-22s %5s %12s %12s %6s %20s %20s %6s %8s %8s\n", "batch row", "runs", "Tolvex",
+                "plain", "ratio", "sender peak MiB", "recv peak MiB", "exact", "send cpu",
+                "recv cpu");
+    std::fflush(stdout);
+
+    const auto row = [&](const QString& name, const QString& folder, qint64 files, qint64 bytes,
+                         bool small, int alternations, bool withPlain) {
+        std::vector<double> own, plain;
+        double senderCpu = 0, receiverCpu = 0;
+        Run worst;
+        bool exact = true;
+        const QString target = downloads + QLatin1Char('/') + QFileInfo(folder).fileName();
+        const QStringList sources = [&] {
+            QStringList paths;
+            for (const QString& entry : EntriesUnder(folder))
+                paths << folder + QLatin1Char('/') + entry;
+            return paths;
+        }();
+        for (int k = 0; k < alternations; ++k) {
+            EmptyFolder(downloads);
+            WarmTree(folder);
+            Run run;
+            const bool ok =
+                CliBatchRun(tolvex, work, folder, files, bytes, downloads, small, run, said);
+            if (ok) {
+                own.push_back(run.seconds);
+                exact = exact && SameTree(folder, target);
+                KeepWorst(run, worst);
+                senderCpu += run.senderCpu;
+                receiverCpu += run.receiverCpu;
+            } else {
+                ++failures;
+                std::printf("  %s %d failed:\n%s", qPrintable(name), k + 1, said.constData());
+            }
+            EmptyFolder(downloads);
+            double seconds = -1;
+            if (withPlain) {
+                WarmTree(folder);
+                if (small) {
+                    if (TarRun(folder, downloads, seconds))
+                        exact = exact && SameTree(folder, target);
+                    else
+                        seconds = -1;
+                } else {
+                    QStringList targets;
+                    for (const QString& source : sources)
+                        targets << downloads + QLatin1Char('/') + QFileInfo(source).fileName();
+                    seconds = PlainCopyRun(sources, targets, 524288).seconds;
+                }
+                if (seconds > 0)
+                    plain.push_back(seconds);
+            }
+            const double scale = small ? double(files) : bytes / 1e6;
+            std::printf("  %s %d: %.1f %s, %s %.1f\n", qPrintable(name), k + 1,
+                        ok ? scale / run.seconds : 0.0, small ? "files/s" : "MB/s",
+                        small ? "tar|socat" : "plain", seconds > 0 ? scale / seconds : 0.0);
+            std::fflush(stdout);
+        }
+        EmptyFolder(downloads);
+        if (own.empty()) {
+            std::printf("%-22s all runs failed\n", qPrintable(name));
+            return;
+        }
+        const double scale = small ? double(files) : bytes / 1e6;
+        worst.senderCpu = senderCpu / double(own.size());
+        worst.receiverCpu = receiverCpu / double(own.size());
+        PrintBatchRow(name, int(own.size()), alternations, scale / Median(own),
+                      plain.empty() ? 0.0 : scale / Median(plain), worst, exact);
+        if (!exact)
+            ++failures;
+    };
+
+    const QString smallFiles = work + QStringLiteral("/small");
+    const QString largeFiles = work + QStringLiteral("/large");
+    const QString manyFiles = work + QStringLiteral("/many");
+    if (!MakeTree(smallFiles, 100, 100, 0, 4096)) {
+        std::fprintf(stderr, "tolvex_bench: cannot make %s\n", qPrintable(smallFiles));
+        return false;
+    }
+    row(QStringLiteral("cli 10,000 files/s"), smallFiles, 10000, 10000 * 4096, true, runs, true);
+    QDir(smallFiles).removeRecursively();
+
+    QDir().mkpath(largeFiles);
+    for (int f = 0; f < 4; ++f) {
+        if (!MakeRandomFile(largeFiles + QStringLiteral("/part%1.bin").arg(f), 256 * kMegabyte)) {
+            std::fprintf(stderr, "tolvex_bench: cannot make %s\n", qPrintable(largeFiles));
+            return false;
+        }
+    }
+    row(QStringLiteral("cli 4 x 256 MiB MB/s"), largeFiles, 4, 4 * 256 * kMegabyte, false, runs,
+        true);
+    QDir(largeFiles).removeRecursively();
+
+    if (!MakeTree(manyFiles, 99, 1009, 9, 1024)) {
+        std::fprintf(stderr, "tolvex_bench: cannot make %s\n", qPrintable(manyFiles));
+        return false;
+    }
+    row(QStringLiteral("cli 100,000 files/s"), manyFiles, 99900, 99900 * 1024, true, 1, false);
+    QDir(manyFiles).removeRecursively();
+    return failures == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -826,7 +1253,7 @@ int main(int argc, char** argv) {
         } else {
             std::fprintf(stderr,
                          "usage: tolvex_bench [--size BYTES|NNNM|NNNG] [--runs N] [--dir FOLDER] "
-                         "[--tolvex PROGRAM] [--rows engines|cli|all] [--scrambling]\n");
+                         "[--tolvex PROGRAM] [--rows engines|cli|batch|all] [--scrambling]\n");
             return 2;
         }
     }
@@ -839,6 +1266,18 @@ int main(int argc, char** argv) {
     QTemporaryDir work(folder + QStringLiteral("/tolvex-bench-XXXXXX"));
     if (!work.isValid())
         return 1;
+    int failures = 0;
+    const bool all = rows == QStringLiteral("all");
+    if (all || rows == QStringLiteral("batch")) {
+        const QString problem = CliProblem(tolvex, true);
+        if (!problem.isEmpty()) {
+            std::printf("batch rows skipped: %s\n", qPrintable(problem));
+        } else if (!RunBatchRows(tolvex, work.path(), runs)) {
+            ++failures;
+        }
+        if (!all)
+            return failures == 0 ? 0 : 1;
+    }
     const QString source = work.path() + QStringLiteral("/source.bin");
     if (!MakeRandomFile(source, size)) {
         std::fprintf(stderr, "tolvex_bench: cannot make %s\n", qPrintable(source));
@@ -852,7 +1291,6 @@ int main(int argc, char** argv) {
                 }())));
     PrintRowHeader();
     std::fflush(stdout);
-    int failures = 0;
     if (rows != QStringLiteral("cli")) {
         for (const Row& row : {Row{QStringLiteral("engines default"), false, 0},
                                Row{QStringLiteral("engines 4 MB"), false, 4}}) {

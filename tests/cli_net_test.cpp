@@ -3,6 +3,8 @@
 // command-line process on another address.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QDir>
@@ -34,6 +36,7 @@
 #include "support/Files.h"
 #include "support/Loopback.h"
 #include "support/TestPeer.h"
+#include "support/Trees.h"
 #include "transfer/ReceiverPage.h"
 
 namespace tvx::test {
@@ -230,7 +233,7 @@ TEST_F(CommandLine, BadUsageBadAddressMissingFileAndNobodyListening) {
 
     Cli help(home.path(), {QStringLiteral("--help")});
     EXPECT_EQ(help.Finish(), 0);
-    EXPECT_TRUE(help.Out().contains(QStringLiteral("send ADDRESS FILE")));
+    EXPECT_TRUE(help.Out().contains(QStringLiteral("send ADDRESS PATH...")));
     Cli version(home.path(), {QStringLiteral("--version")});
     EXPECT_EQ(version.Finish(), 0);
     EXPECT_TRUE(version.Out().startsWith(QStringLiteral("tolvex ")));
@@ -324,6 +327,74 @@ TEST_F(CommandLine, CtrlCSaysTheSendWasCancelledOrThePartialFileKept) {
     EXPECT_TRUE(receive->Err().contains(QStringLiteral("\n临时文件已保留:") + held + "\n"));
     EXPECT_TRUE(QFile::exists(held));
     send->process().kill();
+}
+
+// Folders between two command-line copies: asked once, the tree arrives exact (nested and empty
+// folders, an empty file, Chinese names and one that only GBK, not GB2312, holds). Links and
+// pipes inside a folder do not go; the sender names them and ends with 4 while the rest arrives.
+TEST_F(CommandLine, SendsFoldersWithTheirTreeAndSkipsLinksAndPipes) {
+    auto receive =
+        Run(kAnswererAddress, {QStringLiteral("receive"), QStringLiteral("--to"), received.path()});
+    ASSERT_TRUE(receive->ErrorSays(QStringLiteral("正在等待接收文件")));
+    const auto make = [](const QString& path, const QByteArray& content) {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        ASSERT_TRUE(WriteFile(path, content));
+    };
+
+    // The folder is named relative to the sender's working folder, which is `home`.
+    const QString photos = home.path() + QStringLiteral("/照片");
+    make(photos + QStringLiteral("/2026/春节/a.bin"), Pattern(3 * 1024 * 1024 + 5, 1));
+    make(photos + QStringLiteral("/2026/春节/喆堃.txt"), QByteArray("gbk"));
+    make(photos + QStringLiteral("/b 空格.txt"), Pattern(70000, 2));
+    make(photos + QStringLiteral("/空文件"), QByteArray());
+    ASSERT_TRUE(QDir().mkpath(photos + QStringLiteral("/2026/空")));
+    ASSERT_TRUE(QDir().mkpath(photos + QStringLiteral("/空的")));
+    const QString single = MakeFile(QStringLiteral("说明.txt"), Pattern(1000, 3));
+    {
+        auto send = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress,
+                                         QStringLiteral("照片/"), single});
+        ASSERT_EQ(send->Finish(60000), 0) << qPrintable(send->Err());
+        const QString summary = QStringLiteral("5 个文件夹, 5 个文件, 共 3.1 MB");
+        EXPECT_TRUE(send->Err().startsWith(summary + QLatin1Char('\n'))) << qPrintable(send->Err());
+        EXPECT_TRUE(send->Err().contains(QStringLiteral("5 个文件已成功发送到 127.0.0.3 。")))
+            << qPrintable(send->Err());
+        ASSERT_TRUE(receive->ErrorSays(QStringLiteral("已从 小刚 接收 5 个文件 (共 3.1 MB) 到 ") +
+                                       received.path()))
+            << qPrintable(receive->Err());
+        EXPECT_EQ(receive->Err().count(summary), 1) << qPrintable(receive->Err());
+    }
+    EXPECT_EQ(TreeListing(Received(QStringLiteral("照片"))), TreeListing(photos));
+    EXPECT_EQ(ReadAll(Received(QStringLiteral("说明.txt"))), Pattern(1000, 3));
+
+    const QString papers = files.path() + QStringLiteral("/资料");
+    make(papers + QStringLiteral("/ok.txt"), Pattern(5000, 4));
+    make(papers + QStringLiteral("/下/深.txt"), Pattern(6000, 5));
+    ASSERT_EQ(::symlink("ok.txt", QFile::encodeName(papers + QStringLiteral("/link")).constData()),
+              0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(papers + QStringLiteral("/下/fifo")).constData(), 0600),
+              0);
+    {
+        auto send = Run(kCallerAddress, {QStringLiteral("send"), kAnswererAddress, papers});
+        EXPECT_EQ(send->Finish(60000), 4) << qPrintable(send->Err());
+        const QString err = send->Err();
+        EXPECT_TRUE(err.contains(papers + QStringLiteral("/link (符号链接, 未发送)\n")))
+            << qPrintable(err);
+        EXPECT_TRUE(err.contains(papers + QStringLiteral("/下/fifo (不是普通文件, 未发送)\n")))
+            << qPrintable(err);
+        EXPECT_TRUE(err.contains(QStringLiteral("2 个文件已成功发送到 127.0.0.3 。")))
+            << qPrintable(err);
+        EXPECT_TRUE(err.endsWith(QStringLiteral("下列 2 项未发送:\n") + papers +
+                                 QStringLiteral("/link\n") + papers + QStringLiteral("/下/fifo\n")))
+            << qPrintable(err);
+    }
+    ASSERT_TRUE(receive->ErrorSays(QStringLiteral("已从 小刚 接收 2 个文件")))
+        << qPrintable(receive->Err());
+    QTemporaryDir expected;
+    make(expected.filePath(QStringLiteral("ok.txt")), Pattern(5000, 4));
+    make(expected.filePath(QStringLiteral("下/深.txt")), Pattern(6000, 5));
+    EXPECT_EQ(TreeListing(Received(QStringLiteral("资料"))), TreeListing(expected.path()));
+    receive->process().terminate();
+    EXPECT_EQ(receive->Finish(), 0);
 }
 
 TEST_F(CommandLine, ReceiveNeedsThePortsAndRefusesAWrongCode) {

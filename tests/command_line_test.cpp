@@ -21,7 +21,7 @@ TEST(CommandLineParsing, CommandsTakeTheirOptionsAnywhereAndTheDesktopKeepsItsOw
     EXPECT_EQ(request.startup.address, "127.0.0.2");
     EXPECT_EQ(request.startup.dataDir, "/tmp/d");
     EXPECT_EQ(request.peerAddress, "ABCDEFGHIJ");
-    EXPECT_EQ(request.filePath, "a b.txt");
+    EXPECT_EQ(request.paths, QStringList{"a b.txt"});
     EXPECT_EQ(request.retries, 3);
     EXPECT_EQ(request.note, QStringLiteral("第一行\r\n第二行"));
     EXPECT_FALSE(request.codeGiven);
@@ -48,7 +48,13 @@ TEST(CommandLineParsing, CommandsTakeTheirOptionsAnywhereAndTheDesktopKeepsItsOw
     EXPECT_EQ(request.kind, Kind::Send);
     EXPECT_EQ(request.startup.dataDir, "chat");
     EXPECT_EQ(request.peerAddress, "127.0.0.3");
-    EXPECT_EQ(request.filePath, "-a.txt");
+    EXPECT_EQ(request.paths, QStringList{"-a.txt"});
+
+    // Several files and folders, options among them.
+    ASSERT_TRUE(
+        ParseCommandLine({"send", "127.0.0.3", "a", "--code", "x", "b/", "-c"}, request, error))
+        << qPrintable(error);
+    EXPECT_EQ(request.paths, (QStringList{"a", "b/", "-c"}));
 
     // No command word: the desktop program with its options.
     ASSERT_TRUE(
@@ -65,7 +71,6 @@ TEST(CommandLineParsing, CommandsTakeTheirOptionsAnywhereAndTheDesktopKeepsItsOw
 
     const QList<QStringList> wrong = {
         {"send", "127.0.0.3"},
-        {"send", "127.0.0.3", "f", "extra"},
         {"send", "127.0.0.3", "f", "--retry", "-1"},
         {"send", "127.0.0.3", "f", "--retry"},
         {"chat", "127.0.0.3", "--note", "x"},
@@ -100,7 +105,7 @@ TEST(CommandLineParsing, NamesEachMistakeExactly) {
          "invalid --address value: 300.0.0.1 (expected a dotted IPv4 address such as 127.0.0.2)"},
         {{"peers", "--data-dir"}, "--data-dir needs a value"},
         {{"peers", "--data-dir="}, "--data-dir needs a folder"},
-        {{"send", "127.0.0.3"}, "send needs ADDRESS FILE (see tolvex --help)"},
+        {{"send", "127.0.0.3"}, "send needs ADDRESS PATH... (see tolvex --help)"},
         {{"chat"}, "chat needs ADDRESS (see tolvex --help)"},
         {{"peers", "x"}, "peers takes no arguments (see tolvex --help)"},
         // Of several mistakes the first is named, the command's own options before the start-up
@@ -163,6 +168,16 @@ TEST(TerminalProgressLine, ShowsPercentBytesOfTheTotalSpeedAndTimeLeftButNoneWhe
     EXPECT_TRUE(TerminalProgress::BarLine(QStringLiteral("a.bin"), progress)
                     .endsWith(QStringLiteral("剩余 ") + progress.RemainingText()));
     EXPECT_NE(progress.RemainingText(), QStringLiteral("-"));
+
+    // A batch: the count and the file on its way, shortened as a name is, and bytes past 2 GB.
+    TransferProgress batch;
+    batch.Start(qint64(3) << 30, 0);
+    batch.SetPosition(qint64(5) << 29);
+    const BatchProgress files{1999, 2000,
+                              QStringLiteral("照片/2026/春节/一个很长很长很长的名字.jpg"), 100};
+    EXPECT_EQ(TerminalProgress::BatchBarLine(files, batch),
+              QStringLiteral("文件 2,000/2,000: 照片/2026/春节/...长很长的名字.jpg "
+                             "[####################----]  83%  2.5 GB / 3.0 GB  -  剩余 -"));
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cstdio>
+#include <limits>
+#include <utility>
 
 #include "address/AddressCode.h"
 #include "commands/Commands.h"
@@ -66,14 +68,15 @@ Kind KindOf(const QString& word) {
     return Kind::Desktop;
 }
 
-int PositionalCount(Kind kind) {
+// The fewest and the most arguments a command takes; send takes any number of paths.
+std::pair<int, int> PositionalCounts(Kind kind) {
     switch (kind) {
         case Kind::Send:
-            return 2;
+            return {2, std::numeric_limits<int>::max()};
         case Kind::Chat:
-            return 1;
+            return {1, 1};
         default:
-            return 0;
+            return {0, 0};
     }
 }
 
@@ -219,9 +222,10 @@ bool ParseCommand(const QStringList& arguments, const Word& word, CommandRequest
         if (found.index != word.index)
             positional << found.text;
     }
-    if (positional.size() != PositionalCount(kind)) {
+    const auto [fewest, most] = PositionalCounts(kind);
+    if (positional.size() < fewest || positional.size() > most) {
         error = word.text +
-                (kind == Kind::Send   ? QStringLiteral(" needs ADDRESS FILE")
+                (kind == Kind::Send   ? QStringLiteral(" needs ADDRESS PATH...")
                  : kind == Kind::Chat ? QStringLiteral(" needs ADDRESS")
                                       : QStringLiteral(" takes no arguments")) +
                 QStringLiteral(" (see tolvex --help)");
@@ -229,7 +233,7 @@ bool ParseCommand(const QStringList& arguments, const Word& word, CommandRequest
     }
     if (kind == Kind::Send) {
         request.peerAddress = positional[0];
-        request.filePath = positional[1];
+        request.paths = positional.mid(1);
     } else if (kind == Kind::Chat) {
         request.peerAddress = positional[0];
     }
@@ -276,12 +280,15 @@ QString HelpText() {
         "Without a command the desktop program starts.\n"
         "\n"
         "Commands (no display needed):\n"
-        "  send ADDRESS FILE [--note TEXT] [--code CODE] [--retry N]\n"
-        "      Send FILE to the copy at ADDRESS (IPv4 or TVX address), resuming where the\n"
-        "      peer's temporary file ends. --retry N tries N more times when no connection.\n"
+        "  send ADDRESS PATH... [--note TEXT] [--code CODE] [--retry N]\n"
+        "      Send files and folders to the copy at ADDRESS (IPv4 or TVX address) in one\n"
+        "      offer, resuming where an earlier send stopped. Folders keep their tree with\n"
+        "      another Tolvex copy; other peers get the files one by one. Links, devices and\n"
+        "      unreadable files are skipped (exit status 4 when any was). --retry N tries N\n"
+        "      more times when no connection.\n"
         "  receive [--to DIR] [--code CODE] [--overwrite]\n"
-        "      Receive files on ports 8510/8511 into DIR (default: the current folder) until\n"
-        "      interrupted; existing names get a number unless --overwrite.\n"
+        "      Receive files and folders on ports 8510/8511 into DIR (default: the current\n"
+        "      folder) until interrupted; existing names get a number unless --overwrite.\n"
         "  chat ADDRESS [--code CODE]\n"
         "      Invite the copy at ADDRESS to a chat; each line of input is sent, the peer's\n"
         "      lines are printed with their time; end of input leaves the chat.\n"
@@ -297,7 +304,7 @@ QString HelpText() {
         "\n"
         "Exit status: 0 done; 1 refused, cancelled or stopped by the peer; 2 bad usage or a\n"
         "bad address; 3 network failure (no connection, time-out, port in use, connection\n"
-        "lost); 4 a local file error.\n");
+        "lost); 4 a local file error, or a send that skipped some of the chosen files.\n");
 }
 
 QString VersionText() {

@@ -23,7 +23,7 @@ struct CommandRequest {
     StartupOptions startup;  // --address and --data-dir, for every command
 
     QString peerAddress;  // send, chat: as typed
-    QString filePath;     // send
+    QStringList paths;    // send: the files and folders, as typed
     QString note;         // send --note
     QString code;         // send, receive, chat --code
     bool codeGiven = false;

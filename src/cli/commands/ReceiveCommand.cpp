@@ -1,4 +1,5 @@
-// tolvex receive: a receiver without a window that takes every offer into one folder.
+// tolvex receive: a receiver without a window that takes every offer, a file or a batch of
+// files and folders, into one folder.
 #include <QDir>
 #include <QFileInfo>
 #include <QTimer>
@@ -12,6 +13,7 @@
 #include "common/Text.h"
 #include "platform/Headless.h"
 #include "session/Session.h"
+#include "texts/BatchTexts.h"
 #include "texts/ReceiveTexts.h"
 #include "transfer/FileReceiveEngine.h"
 #include "transfer/ReceiveRules.h"
@@ -98,14 +100,43 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
             // Decided once the engine has finished putting the offer up.
             QTimer::singleShot(0, &engine, [&, offer = engine.OfferKey()] { decide(offer); });
         });
+    // A batch is asked once and taken whole into the folder, its tree kept.
+    QObject::connect(
+        &engine, &FileReceiveEngine::BatchOfferWaiting, &loop, [&](const BatchSummary& summary) {
+            output.Message(OfferArrivedText(session.system().Now()) + QStringLiteral(": ") +
+                           summary.nickName + QLatin1Char(' ') +
+                           BatchSummaryLine(summary.folders, summary.files, summary.totalBytes));
+            output.Message(BatchTopNamesLine(summary.topNames));
+            if (!TrimSpaces(summary.note).isEmpty())
+                output.Message(QStringLiteral("附言:") + summary.note);
+            QTimer::singleShot(0, &engine, [&, offer = engine.OfferKey()] {
+                if (!engine.OfferWaits(offer))
+                    return;
+                engine.StopWaiting();
+                engine.AcceptBatch(offer, folder);
+            });
+        });
+    const auto update = [&](const TransferProgress& p) {
+        if (engine.BatchOffered())
+            progress.Update(p, engine.batchProgress());
+        else
+            progress.Update(p);
+    };
     QObject::connect(&engine, &FileReceiveEngine::ReceivingStarted, &loop, [&] {
-        progress.Begin(engine.Offer().fileName);
-        progress.Update(engine.Progress());
+        if (engine.BatchOffered())
+            progress.BeginBatch(engine.batchProgress());
+        else
+            progress.Begin(engine.Offer().fileName);
+        update(engine.Progress());
     });
-    QObject::connect(&engine, &FileReceiveEngine::ProgressChanged, &loop,
-                     [&](const TransferProgress& p) { progress.Update(p); });
-    QObject::connect(&engine, &FileReceiveEngine::SpeedMeasured, &loop,
-                     [&](const TransferProgress& p) { progress.Update(p); });
+    QObject::connect(&engine, &FileReceiveEngine::ProgressChanged, &loop, update);
+    QObject::connect(&engine, &FileReceiveEngine::SpeedMeasured, &loop, update);
+    QObject::connect(&engine, &FileReceiveEngine::BatchReceived, &loop,
+                     [&](const QString& where, const QStringList&, qint64 files, qint64, bool) {
+                         progress.End();
+                         output.Message(BatchReceivedLine(engine.PeerNickName(), files,
+                                                          engine.batchSummary().totalBytes, where));
+                     });
     QObject::connect(&engine, &FileReceiveEngine::Received, &loop,
                      [&](const QString& targetPath, qint64 elapsedSeconds, bool) {
                          progress.End();
@@ -128,9 +159,17 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
         const QString done = engine.Progress().PercentText();
         progress.Update(engine.Progress());
         const QString held = engine.TargetPath() + QStringLiteral(".tvx");
+        const bool batch = engine.BatchOffered();
+        const qint64 files = engine.batchSummary().files;
         engine.Shutdown();
         progress.End();
-        if (wasReceiving && FileExists(held)) {
+        if (wasReceiving && batch) {
+            // The complete files and the partial one stay where they are.
+            output.Message(QStringLiteral("已停止接收 ") + GroupThousands(files) +
+                           QStringLiteral(" 个文件,目前已接收 ") + done + QStringLiteral(" 。") +
+                           QStringLiteral("\r\n") +
+                           QStringLiteral("再次接收同一批文件时将从中断处继续。"));
+        } else if (wasReceiving && FileExists(held)) {
             output.Message(QStringLiteral("已停止接收文件\"") + engine.Offer().fileName +
                            QStringLiteral("\",目前已接收 ") + done + QStringLiteral(" 。") +
                            QStringLiteral("\r\n") + QStringLiteral("临时文件已保留:") + held +

@@ -1,12 +1,18 @@
-// tolvex send: one file to a running copy, with the send window's messages on standard error.
+// tolvex send: files and folders to a running copy, with the send window's messages on
+// standard error.
+#include <QDir>
 #include <QFileInfo>
+#include <memory>
+#include <utility>
 
 #include "commands/Commands.h"
 #include "commands/TerminalOutput.h"
+#include "common/Format.h"
 #include "common/Messages.h"
 #include "platform/Headless.h"
 #include "protocol/PeerMessages.h"
 #include "session/Session.h"
+#include "texts/BatchTexts.h"
 #include "texts/SendTexts.h"
 #include "transfer/FileSendEngine.h"
 
@@ -24,6 +30,7 @@ int FailureStatus(const SendOutcome& outcome) {
         case Kind::AutoRefused:
         case Kind::PeerCancelled:
         case Kind::LinkRefused:
+        case Kind::BatchStopped:
             return StatusRefused;
         case Kind::FileProblem:
         case Kind::ReadFailed:
@@ -36,6 +43,32 @@ int FailureStatus(const SendOutcome& outcome) {
     }
 }
 
+// Walks the chosen files and folders, the typed paths made absolute so that "." and "../x" go
+// under their real names, and says what goes and what does not. A link the user names is
+// followed, as for a single file; the walk follows none inside a folder. Null, after the
+// reason, when a typed path is missing or nothing can go.
+std::shared_ptr<const BatchSelection> ScanChosen(TerminalOutput& output, const QStringList& typed) {
+    QStringList chosen;
+    for (const QString& path : typed) {
+        QFileInfo info(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
+        if (info.isSymLink())
+            info = QFileInfo(info.canonicalFilePath());
+        if (!info.exists()) {
+            output.Message(FileProblemMessage(FileProblem::Missing, path).text);
+            return nullptr;
+        }
+        chosen << info.filePath();
+    }
+    auto selection = std::make_shared<const BatchSelection>(BatchSelection::Scan(chosen));
+    output.Message(
+        BatchSummaryLine(selection->folders(), selection->files(), selection->totalBytes()));
+    for (const SkippedPath& skipped : selection->skipped())
+        output.Message(SkippedPathLine(skipped));
+    if (selection->isEmpty())
+        return nullptr;
+    return selection;
+}
+
 }  // namespace
 
 int RunSendCommand(CommandContext& context, const CommandRequest& request) {
@@ -43,10 +76,19 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
     const QString peer = CheckCommandAddress(context, request.peerAddress);
     if (peer.isEmpty())
         return StatusUsage;
-    const FileProblem problem = FileSendEngine::CheckFile(request.filePath);
-    if (problem != FileProblem::None) {
-        output.Message(FileProblemMessage(problem, request.filePath).text);
-        return StatusLocalFile;
+    // One plain file goes as it always has; anything else is walked first.
+    std::shared_ptr<const BatchSelection> batch;
+    const QString& firstPath = request.paths.constFirst();
+    if (request.paths.size() == 1 && !QFileInfo(firstPath).isDir()) {
+        const FileProblem problem = FileSendEngine::CheckFile(firstPath);
+        if (problem != FileProblem::None) {
+            output.Message(FileProblemMessage(problem, firstPath).text);
+            return StatusLocalFile;
+        }
+    } else {
+        batch = ScanChosen(output, request.paths);
+        if (!batch)
+            return StatusLocalFile;
     }
 
     FileSendEngine engine(context.session);
@@ -67,14 +109,26 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
     });
     QObject::connect(&engine, &FileSendEngine::Retrying, &loop,
                      [&](int attempt) { output.Message(SendTriedLine(attempt)); });
+    const auto update = [&] {
+        if (batch)
+            progress.Update(engine.progress(), engine.batchProgress());
+        else
+            progress.Update(engine.progress());
+    };
     QObject::connect(&engine, &FileSendEngine::SendingStarted, &loop, [&] {
-        progress.Begin(engine.fileName());
-        progress.Update(engine.progress());
+        if (batch)
+            progress.BeginBatch(engine.batchProgress());
+        else
+            progress.Begin(engine.fileName());
+        update();
     });
-    QObject::connect(&engine, &FileSendEngine::ProgressChanged, &loop,
-                     [&] { progress.Update(engine.progress()); });
-    QObject::connect(&engine, &FileSendEngine::SpeedTicked, &loop,
-                     [&] { progress.Update(engine.progress()); });
+    QObject::connect(&engine, &FileSendEngine::ProgressChanged, &loop, update);
+    QObject::connect(&engine, &FileSendEngine::SpeedTicked, &loop, update);
+    bool oneByOneTold = false;
+    QObject::connect(&engine, &FileSendEngine::OneByOne, &loop, [&](qint64 files) {
+        if (!std::exchange(oneByOneTold, true))
+            output.Message(OneByOneNotice(files));
+    });
     // A history log that cannot be written does not stop the transfer.
     QObject::connect(&engine, &FileSendEngine::LogWriteFailed, &loop,
                      [&](const QString& warning) { output.Message(warning); });
@@ -83,7 +137,7 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
         if (loop.finished() || outcome.kind == SendOutcome::Kind::Cancelled)
             return;
         progress.End();
-        const int status = FailureStatus(outcome);
+        int status = FailureStatus(outcome);
         const QString line = SendOutcomeLine(outcome);
         if (!line.isEmpty()) {
             output.Message(line);
@@ -96,6 +150,12 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
             const UserMessage message = SendFailureMessage(outcome);
             output.Message(message.isEmpty() ? ConnectionBrokenText() : message.text);
         }
+        // The rest went; what did not is named once more at the end.
+        if (!outcome.skipped.isEmpty()) {
+            output.Message(SkippedFilesText(outcome.skipped));
+            if (status == StatusDone)
+                status = StatusLocalFile;
+        }
         loop.Finish(status);
     });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
@@ -106,8 +166,10 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
         if (!engine.CancelSending(QString()))
             engine.Cancel();
         progress.End();
-        QString line = QStringLiteral("已取消发送文件\"") + QFileInfo(request.filePath).fileName() +
-                       QLatin1Char('"');
+        QString line = batch ? QStringLiteral("已取消发送 ") + GroupThousands(batch->files()) +
+                                   QStringLiteral(" 个文件")
+                             : QStringLiteral("已取消发送文件\"") +
+                                   QFileInfo(firstPath).fileName() + QLatin1Char('"');
         if (wasSending)
             line += QStringLiteral(",目前已发送 ") + done + QStringLiteral(" ");
         output.Message(line + QStringLiteral("。"));
@@ -118,7 +180,10 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
     send.peerAddress = peer;
     send.shownAddress = request.peerAddress.toUpper();
     send.typedAddress = request.peerAddress;
-    send.filePath = request.filePath;
+    if (batch)
+        send.batch = batch;
+    else
+        send.filePath = firstPath;
     send.note = request.note;
     send.verificationCode = request.code;
     engine.Start(send);

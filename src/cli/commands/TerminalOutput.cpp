@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 
 #include "common/Format.h"
+#include "texts/BatchTexts.h"
 
 namespace tvx {
 
@@ -41,10 +41,18 @@ QString ShortName(const QString& name) {
     return name.left(kMax / 2 - 1) + QStringLiteral("...") + name.right(kMax / 2 - 2);
 }
 
-// "72.4 MB / 286.1 MB": the bytes moved and the file's size.
+// "72.4 MB / 286.1 MB": the bytes moved and the size of the file or the batch, which may pass
+// 2 GB.
 QString BytesOfTotal(const TransferProgress& progress) {
-    return progress.BytesText() + QStringLiteral(" / ") +
-           FormatSize(qint32(std::clamp<qint64>(progress.Total(), 0, 0x7FFFFFFF)));
+    return BatchSizeText(progress.Position()) + QStringLiteral(" / ") +
+           BatchSizeText(progress.Total());
+}
+
+// The count and the file on its way, with the path shortened as a file's name is.
+QString BatchLabel(const BatchProgress& batch) {
+    BatchProgress shown = batch;
+    shown.currentPath = ShortName(batch.currentPath);
+    return BatchFileLine(shown);
 }
 
 }  // namespace
@@ -83,6 +91,15 @@ void TerminalOutput::EndProgressLine() {
 }
 
 QString TerminalProgress::BarLine(const QString& fileName, const TransferProgress& progress) {
+    return Bar(ShortName(fileName), progress);
+}
+
+QString TerminalProgress::BatchBarLine(const BatchProgress& batch,
+                                       const TransferProgress& progress) {
+    return Bar(BatchLabel(batch), progress);
+}
+
+QString TerminalProgress::Bar(const QString& label, const TransferProgress& progress) {
     const int filled = qBound(0, int(progress.Fraction() * kBarCells), kBarCells);
     // The engines keep their last estimate through a stall; the bar shows none once nothing
     // has moved for a while, and nothing left at the end.
@@ -90,7 +107,7 @@ QString TerminalProgress::BarLine(const QString& fileName, const TransferProgres
     const bool stalled = progress.StallTicks() >= kStalledTicks;
     const QString bar =
         QString(filled, QLatin1Char('#')) + QString(kBarCells - filled, QLatin1Char('-'));
-    return ShortName(fileName) + QStringLiteral(" [") + bar + QStringLiteral("] ") +
+    return label + QStringLiteral(" [") + bar + QStringLiteral("] ") +
            progress.PercentText().rightJustified(4) + QStringLiteral("  ") +
            BytesOfTotal(progress) + QStringLiteral("  ") + progress.SpeedText() +
            QStringLiteral("  剩余 ") +
@@ -106,12 +123,32 @@ QString TerminalProgress::SummaryLine(const QString& fileName, const TransferPro
            FormatDuration(qint32(elapsedMs / 1000));
 }
 
+QString TerminalProgress::Line(const TransferProgress& progress) const {
+    return m_batch ? BatchBarLine(m_lastBatch, progress) : BarLine(m_fileName, progress);
+}
+
 void TerminalProgress::Begin(const QString& fileName) {
     m_fileName = fileName;
+    m_batch = false;
     m_active = true;
     m_started.start();
     m_drawn.invalidate();
     m_last = TransferProgress();
+}
+
+void TerminalProgress::BeginBatch(const BatchProgress& batch) {
+    // Files sent one by one each begin anew: the batch's bar and clock go on.
+    m_lastBatch = batch;
+    if (m_active && m_batch)
+        return;
+    Begin(QString());
+    m_batch = true;
+}
+
+void TerminalProgress::Update(const TransferProgress& progress, const BatchProgress& batch) {
+    if (m_active && m_batch)
+        m_lastBatch = batch;
+    Update(progress);
 }
 
 void TerminalProgress::Update(const TransferProgress& progress) {
@@ -123,7 +160,7 @@ void TerminalProgress::Update(const TransferProgress& progress) {
     if (m_drawn.isValid() && m_drawn.elapsed() < kRedrawMs)
         return;
     m_drawn.start();
-    m_output.DrawProgressLine(BarLine(m_fileName, progress));
+    m_output.DrawProgressLine(Line(progress));
 }
 
 void TerminalProgress::End() {
@@ -131,10 +168,11 @@ void TerminalProgress::End() {
         return;
     m_active = false;
     if (m_output.ErrorIsTerminal()) {
-        m_output.DrawProgressLine(BarLine(m_fileName, m_last));
+        m_output.DrawProgressLine(Line(m_last));
         m_output.EndProgressLine();
     } else {
-        m_output.Message(SummaryLine(m_fileName, m_last, m_started.elapsed()));
+        const QString name = m_batch ? BatchFileLine(m_lastBatch) : m_fileName;
+        m_output.Message(SummaryLine(name, m_last, m_started.elapsed()));
     }
 }
 

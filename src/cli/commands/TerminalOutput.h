@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include "transfer/SendOutcome.h"
 #include "transfer/TransferProgress.h"
 
 namespace tvx {
@@ -34,9 +35,10 @@ private:
     bool m_progressLineOpen = false;
 };
 
-// One file's progress on standard error. On a terminal a one-line bar (percentage, bytes of
-// the total, speed, time left) is redrawn at most ten times a second and left standing at the
-// end; otherwise one line is written when the file's transfer ends.
+// One file's or one batch's progress on standard error. On a terminal a one-line bar
+// (percentage, bytes of the total, speed, time left) is redrawn at most ten times a second and
+// left standing at the end; otherwise one line is written when the transfer ends. A batch's
+// bar begins with the file count and the file on its way, and counts the whole batch's bytes.
 class TerminalProgress {
 public:
     static constexpr int kRedrawMs = 100;
@@ -48,6 +50,8 @@ public:
 
     void Begin(const QString& fileName);
     void Update(const TransferProgress& progress);
+    void BeginBatch(const BatchProgress& batch);
+    void Update(const TransferProgress& progress, const BatchProgress& batch);
     // The transfer ended, complete or not, where the last update left it; nothing when no
     // file had begun. (The engines reset their progress before they report the end.)
     void End();
@@ -55,13 +59,20 @@ public:
 
     // The bar's text for a file at the given progress.
     static QString BarLine(const QString& fileName, const TransferProgress& progress);
+    // The bar's text for a batch: the count, the file on its way and the batch's bytes.
+    static QString BatchBarLine(const BatchProgress& batch, const TransferProgress& progress);
     // The one line written per file when standard error is not a terminal.
     static QString SummaryLine(const QString& fileName, const TransferProgress& progress,
                                qint64 elapsedMs);
 
 private:
+    static QString Bar(const QString& label, const TransferProgress& progress);
+    QString Line(const TransferProgress& progress) const;
+
     TerminalOutput& m_output;
     QString m_fileName;
+    bool m_batch = false;
+    BatchProgress m_lastBatch;
     bool m_active = false;
     QElapsedTimer m_started;
     QElapsedTimer m_drawn;
