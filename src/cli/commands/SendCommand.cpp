@@ -50,9 +50,7 @@ int FailureStatus(const SendOutcome& outcome) {
 std::shared_ptr<const BatchSelection> ScanChosen(TerminalOutput& output, const QStringList& typed) {
     QStringList chosen;
     for (const QString& path : typed) {
-        QFileInfo info(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
-        if (info.isSymLink())
-            info = QFileInfo(info.canonicalFilePath());
+        const QFileInfo info(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
         if (!info.exists()) {
             output.Message(FileProblemMessage(FileProblem::Missing, path).text);
             return nullptr;
