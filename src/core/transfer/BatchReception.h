@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "protocol/BatchMessages.h"
 
@@ -30,6 +31,8 @@ public:
     const QStringList& topNames() const { return m_topNames; }
     // The same list always gives the same identity; a resumed batch is known by it.
     QString Identity() const;
+    // The entries leave the list (for the job that writes them).
+    QList<BatchEntry> TakeEntries() { return std::exchange(m_entries, {}); }
 
 private:
     BatchHeader m_header;
@@ -53,17 +56,17 @@ struct BatchJob {
     QList<PlanItem> plan;  // what the sender is told
 };
 
-// Prepares the job in `folder`: a batch begun there before (its journal in `journalFolder`)
-// keeps its targets and continues; otherwise a top name that stands in the folder takes a
-// numbered name, or is merged into when `replace`. Nothing is followed through a symbolic link
-// below the folder. Fails with NoSpace when the bytes to come do not fit, WriteFailed when
-// the folder cannot be used; the journal is written only on success.
+// Prepares the job in `folder`, taking the list's entries: a batch begun there before (its journal
+// in `journalFolder`) keeps its targets and continues; otherwise a top name that stands in the
+// folder takes a numbered name, or is merged into when `replace`. Nothing is followed through a
+// symbolic link below the folder. Fails with NoSpace when the bytes to come do not fit, WriteFailed
+// when the folder cannot be used; the journal is written only on success.
 struct BatchPreparation {
     std::shared_ptr<BatchJob> job;
     std::optional<BatchStop> stop;
     QString error;  // the system's reason for WriteFailed
 };
-BatchPreparation PrepareBatch(const BatchList& list, const QString& folder, bool replace,
+BatchPreparation PrepareBatch(BatchList& list, const QString& folder, bool replace,
                               const QString& journalFolder);
 
 // The batch is complete: its journal goes.

@@ -50,6 +50,7 @@ private:
     const int m_descriptor;
     const int m_key;
     PageBuffer m_buffer;
+    PageBuffer m_slice;  // where the file's bytes are read first
     qint64 m_filled = 0;
     qint64 m_pendingBytes = 0;  // file bytes in the buffer
     qint64 m_pendingFiles = 0;

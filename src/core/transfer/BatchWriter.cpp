@@ -187,13 +187,16 @@ bool BatchWriter::OpenFile(qint64 index) {
     m_name = FolderTree::Name(entry.path.mid(slash + 1));
     const QByteArray temp = m_name + QByteArrayLiteral(".tvx");
     const qint64 start = m_job->start[index];
-    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (start == 0 ? O_TRUNC : 0);
-    m_file = ::openat(m_folder, temp.constData(), flags, 0666);
+    m_file =
+        ::openat(m_folder, temp.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (m_file < 0)
         return Fail(index, errno);
+    // Cut only what is there beyond the start: a file truncated to nothing makes some file
+    // systems (ext4) write it out at its close, which stalls a stream of files.
     struct stat info;
     if (::fstat(m_file, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < start ||
-        ::ftruncate(m_file, start) != 0 || ::lseek(m_file, start, SEEK_SET) != start)
+        (info.st_size != start && ::ftruncate(m_file, start) != 0) ||
+        ::lseek(m_file, start, SEEK_SET) != start)
         return Fail(index, errno ? errno : EIO);
     m_open = index;
     m_written = start;
