@@ -1,5 +1,6 @@
 #pragma once
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -59,6 +60,12 @@ public:
     bool stopping() const { return m_stopping; }
     // An eventfd that becomes readable when the thread is to stop.
     int wake() const { return m_wake; }
+    // Waits until the descriptor is ready for `events` (POLLIN, POLLOUT), the thread is to
+    // stop, or the time is up; true when the time ran out with neither.
+    bool WaitReady(int descriptor, short events, int milliseconds) const {
+        pollfd waits[2] = {{descriptor, events, 0}, {m_wake, POLLIN, 0}};
+        return ::poll(waits, 2, milliseconds) == 0;
+    }
 
     // Changes the report under the lock; with `tell` the event loop is told to look.
     template <typename Change>

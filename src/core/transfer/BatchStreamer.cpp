@@ -145,8 +145,7 @@ bool BatchStreamer::Flush() {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd waits[2] = {{m_descriptor, POLLOUT, 0}, {m_worker.wake(), POLLIN, 0}};
-            ::poll(waits, 2, 100);
+            m_worker.WaitReady(m_descriptor, POLLOUT, 100);
             continue;
         }
         const int failure = errno;

@@ -88,8 +88,7 @@ void BatchWriter::Run(const QByteArray& taken) {
             Update([failure](Report& r) { r.readError = failure; });
             return;
         }
-        pollfd waits[2] = {{m_descriptor, POLLIN, 0}, {m_worker.wake(), POLLIN, 0}};
-        ::poll(waits, 2, 100);
+        m_worker.WaitReady(m_descriptor, POLLIN, 100);
     }
 }
 

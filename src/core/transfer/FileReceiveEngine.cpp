@@ -110,8 +110,7 @@ private:
             }
             // Progress not yet reported goes out once the connection has been quiet a moment.
             const bool unreported = m_received != m_noticed;
-            pollfd waits[2] = {{m_descriptor, POLLIN, 0}, {m_worker.wake(), POLLIN, 0}};
-            if (::poll(waits, 2, unreported ? 20 : 100) == 0 && unreported)
+            if (m_worker.WaitReady(m_descriptor, POLLIN, unreported ? 20 : 100) && unreported)
                 Update([](Report&) {});
         }
         Flush();
@@ -700,15 +699,21 @@ void FileReceiveEngine::OnReceiverReport() {
         FailWrite(ReceiveOutcome::Kind::TooManyBytes, QString());
     } else if (m_position == m_offer.length) {
         FinishFile();
-    } else if (report.closed || IsConnectionReset(report.readError)) {
-        // The sender went away before the last byte: a cancel, as the close of the
-        // connection would have been.
-        CloseTempFile();
-        OnDataClosed();
-    } else if (report.readError != 0) {
-        CloseTempFile();
-        ConnectionFailed(ConnectionError(report.readError));
+    } else {
+        DataConnectionEnded(report.closed, report.readError);
     }
+}
+
+// The receiving thread found the data connection ended: the sender went away before the last
+// byte (a cancel, as the close of the connection would have been), or it failed.
+void FileReceiveEngine::DataConnectionEnded(bool closed, int readError) {
+    if (!closed && readError == 0)
+        return;
+    CloseTempFile();
+    if (closed || IsConnectionReset(readError))
+        OnDataClosed();
+    else
+        ConnectionFailed(ConnectionError(readError));
 }
 
 // Every byte is in the temporary file: close it and tell the sender.
@@ -1037,12 +1042,8 @@ void FileReceiveEngine::OnWriterReport() {
         Reset();
     } else if (report.finished) {
         FinishBatch();
-    } else if (report.closed || IsConnectionReset(report.readError)) {
-        CloseTempFile();
-        OnDataClosed();
-    } else if (report.readError != 0) {
-        CloseTempFile();
-        ConnectionFailed(ConnectionError(report.readError));
+    } else {
+        DataConnectionEnded(report.closed, report.readError);
     }
 }
 

@@ -219,6 +219,7 @@ private:
     void OnDataArrival();
     void StartReceiverThread();
     void OnReceiverReport();
+    void DataConnectionEnded(bool closed, int readError);
     void FinishFile();
     // Ends the receiving thread, which writes what it holds first, then closes the file.
     void CloseTempFile();

@@ -195,8 +195,7 @@ private:
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 // Progress not yet reported goes out once the connection has been full a moment.
                 const bool unreported = m_sent != m_noticed;
-                pollfd waits[2] = {{m_descriptor, POLLOUT, 0}, {m_worker.wake(), POLLIN, 0}};
-                if (::poll(waits, 2, unreported ? 20 : 100) == 0 && unreported)
+                if (m_worker.WaitReady(m_descriptor, POLLOUT, unreported ? 20 : 100) && unreported)
                     Update([](Report&) {});
                 continue;
             }
@@ -445,9 +444,7 @@ void FileSendEngine::SendOffer() {
         HandleConnectionError(error);
         return;
     }
-    m_phase = Phase::WaitingForAnswer;
-    m_waitStart = Uptime();
-    After(m_pauseMs, [this] { BeginWaiting(); });
+    OfferSent();
     LogOffer();
 }
 
@@ -495,9 +492,7 @@ void FileSendEngine::SendBatchOffer() {
         HandleConnectionError(error);
         return;
     }
-    m_phase = Phase::WaitingForAnswer;
-    m_waitStart = Uptime();
-    After(m_pauseMs, [this] { BeginWaiting(); });
+    OfferSent();
     SendListPieces();
     if (m_phase == Phase::WaitingForAnswer)
         LogOffer();
@@ -527,6 +522,13 @@ void FileSendEngine::SendListPieces() {
             }
         }
     }
+}
+
+// The offer is out: the peer's user decides, and the wait shows after the pause.
+void FileSendEngine::OfferSent() {
+    m_phase = Phase::WaitingForAnswer;
+    m_waitStart = Uptime();
+    After(m_pauseMs, [this] { BeginWaiting(); });
 }
 
 void FileSendEngine::BeginWaiting() {

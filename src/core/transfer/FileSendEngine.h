@@ -182,6 +182,7 @@ private:
     qint64 NextSingleFile(qint64 after);
     // One by one: the file went (or was refused); the next one connects, or the batch ends.
     void SingleFileDone(bool received);
+    void OfferSent();
     void BeginWaiting();
     void OnAcceptance(const QString& payload);
     void OnSenderReport();
