@@ -18,6 +18,7 @@
 #include "protocol/PresenceMessages.h"
 #include "protocol/ReceiveBuffer.h"
 #include "protocol/Wire.h"
+#include "security/KnownPeers.h"
 #include "transfer/BatchReception.h"
 #include "transfer/ReceiveRules.h"
 
@@ -97,8 +98,10 @@ using Parser = void (*)(const Input&);
 const Parser kParsers[] = {
     [](const Input& in) {
         QString answererChallenge = QStringLiteral("0123456789abcdef");
-        AnswererHandshakeStep(in.counter % 4, in.message, answererChallenge);
+        AnswererHandshakeStep(in.counter % 4, in.message, answererChallenge,
+                              IsMarkedChallenge(in.message));
         CallerHandshakeStep(in.counter % 4, in.message, answererChallenge);
+        Check(!IsMarkedChallenge(answererChallenge) || answererChallenge.size() == 16);
     },
     [](const Input& in) { Check(SplitCode(in.message).has_value() == !in.message.isEmpty()); },
     [](const Input& in) {
@@ -191,6 +194,13 @@ const Parser kParsers[] = {
         }
     },
     [](const Input& in) { ParseBatchStopped(in.payload); },
+    [](const Input& in) {
+        // The known-peers file: every entry read is a dotted address with a whole digest.
+        const QHash<QString, QByteArray> pins = KnownPeers::Parse(in.bytes);
+        Check(pins.size() <= KnownPeers::kMaxPeers);
+        for (auto pin = pins.cbegin(); pin != pins.cend(); ++pin)
+            Check(IsDottedAddress(pin.key()) && pin.value().size() == 32);
+    },
     [](const Input& in) {
         if (in.bytes.size() < kRecordHeaderBytes)
             return;

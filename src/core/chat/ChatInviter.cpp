@@ -34,6 +34,8 @@ ChatInviter::ChatInviter(Session& session, QObject* parent)
         InviteFailure failure = FailureOf(InviteFailure::Kind::LinkRefused);
         failure.refusal = refusal;
         failure.note = note;
+        failure.peerFingerprint = m_link.peerFingerprint();
+        failure.pinnedFingerprint = m_link.pinnedFingerprint();
         CloseAndReport(failure);
     });
     connect(&m_link, &PeerLink::ConnectionBroken, this,
@@ -106,6 +108,7 @@ void ChatInviter::ConnectToPeer() {
     m_closing = false;
     m_peerFields.clear();
     m_phase = Phase::Connecting;
+    m_link.SetTrust(m_request.acceptNewIdentity, m_request.allowPlain);
     const SocketError error = m_caller.Dial(m_request.peerAddress, m_request.verificationCode);
     if (error != SocketError::None)
         HandleConnectionError(error);

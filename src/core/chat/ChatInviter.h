@@ -47,6 +47,10 @@ public:
         QString verificationCode;  // the typed code; empty when the code box is off or blank
         bool autoRetry = false;    // automatic retry ticked
         int retryLimit = 99;       // the count box's value: attempts in all
+        // The user agreed: a known peer's new certificate is taken, a known peer's plain wire
+        // is accepted.
+        bool acceptNewIdentity = false;
+        bool allowPlain = false;
     };
 
     static constexpr int kProgressPauseMs = 500;
@@ -81,6 +85,9 @@ public:
     // The responder's card: nickname, sex code, age, phone, e-mail, home page, address, other.
     QStringList peerFields() const { return m_peerFields; }
     QString peerNickName() const { return m_peerFields.value(0); }
+    // Once introduced: whether the chat runs inside TLS, and the peer's certificate.
+    bool encrypted() const { return m_link.encrypted(); }
+    QByteArray peerFingerprint() const { return m_link.peerFingerprint(); }
     QString shownAddress() const { return m_request.shownAddress; }
     bool acceptedAutomatically() const { return m_acceptedAutomatically; }
     QString autoReplyText() const { return m_autoReplyText; }

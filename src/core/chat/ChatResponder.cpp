@@ -37,6 +37,7 @@ ChatResponder::ChatResponder(Session& session, QObject* parent)
 
     connect(&m_link, &PeerLink::SocketFailed, this, &ChatResponder::OnLinkSocketError);
     connect(&m_link, &PeerLink::ResetDone, this, &ChatResponder::OnLinkReset);
+    connect(&m_link, &PeerLink::CallerRejected, this, &ChatResponder::CallerRejected);
     connect(&m_link, &PeerLink::Introduced, this, &ChatResponder::OnIntroduced);
     connect(&m_link, &PeerLink::MessageReceived, this, &ChatResponder::OnMessage);
     connect(&m_link, &PeerLink::PeerClosed, this, [this] { PeerLeft(true); });

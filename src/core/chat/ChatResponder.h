@@ -95,6 +95,9 @@ public:
     // The caller's introduction: TVX address, nickname, sex code, age, phone, e-mail, home page,
     // address, other info. Kept until the next introduction replaces it.
     QStringList peerFields() const { return m_peerFields; }
+    // Once introduced: whether the chat runs inside TLS, and the peer's certificate.
+    bool encrypted() const { return m_link.encrypted(); }
+    QByteArray peerFingerprint() const { return m_link.peerFingerprint(); }
     QString peerNickName() const { return m_peerFields.value(1); }
     QString invitationText() const { return m_invitationText; }
     int countDown() const { return m_countDown; }
@@ -109,6 +112,9 @@ public:
     void SetCountDownTickMs(int milliseconds) { m_timCRAutoRefu.setInterval(milliseconds); }
 
 signals:
+    // A caller was turned away for its encryption: a plain one where encryption is required or
+    // where it was met encrypted before, or one with a certificate other than the pinned one.
+    void CallerRejected(tvx::LinkRefusal refusal, const QString& address);
     // An invitation waits for the user: the window shows its invitation page with the caller's
     // card from peerFields() and the text, the automatic refusal ticked. The first
     // CountDown(60) follows; the window is not brought forward (the tray blinks).

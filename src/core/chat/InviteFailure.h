@@ -21,6 +21,9 @@ struct InviteFailure {
     QString peer;  // the address as shown
     LinkRefusal refusal = LinkRefusal::WrongCode;
     QString note;  // the block note
+    // IdentityChanged: the certificate the peer showed and the one pinned before (SHA-256).
+    QByteArray peerFingerprint;
+    QByteArray pinnedFingerprint;
     SocketError error = SocketError::None;
     int attempts = 0;
 };

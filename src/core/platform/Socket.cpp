@@ -15,6 +15,8 @@
 #include <utility>
 
 #include "platform/SocketErrors.h"
+#include "security/TlsChannel.h"
+#include "security/TlsIdentity.h"
 
 namespace tvx {
 
@@ -49,14 +51,16 @@ sockaddr_in SocketAddress(quint32 address, quint16 port) {
     return where;
 }
 
-// Sends from the front of the queue until it is empty or the system takes no more. The
-// count sent, or -1 with errno set when the connection failed.
-qint64 WriteQueued(int descriptor, std::deque<QByteArray>& queue, qint64& offset) {
+// Sends from the front of the queue until it is empty or the system takes no more, through
+// TLS when there is a channel. The count sent, or -1 with errno set when the connection failed.
+qint64 WriteQueued(int descriptor, TlsChannel* tls, std::deque<QByteArray>& queue, qint64& offset) {
     qint64 sent = 0;
     while (!queue.empty()) {
         const QByteArray& front = queue.front();
-        const ssize_t n = ::send(descriptor, front.constData() + offset,
-                                 size_t(front.size() - offset), MSG_NOSIGNAL);
+        const char* bytes = front.constData() + offset;
+        const size_t size = size_t(front.size() - offset);
+        const ssize_t n =
+            tls ? tls->Transmit(bytes, size) : ::send(descriptor, bytes, size, MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -91,14 +95,16 @@ void Discard(int descriptor, qint64 limit) {
 // closes the descriptor. It belongs to the socket, so it goes at the latest with it.
 class Socket::Lingering : public QObject {
 public:
-    Lingering(QObject* parent, int descriptor, std::deque<QByteArray> queue, qint64 offset)
+    Lingering(QObject* parent, int descriptor, std::shared_ptr<TlsChannel> tls,
+              std::deque<QByteArray> queue, qint64 offset)
         : QObject(parent),
           descriptor_(descriptor),
+          tls_(std::move(tls)),
           queue_(std::move(queue)),
           offset_(offset),
           notifier_(descriptor, QSocketNotifier::Write) {
         connect(&notifier_, &QSocketNotifier::activated, this, [this] {
-            if (WriteQueued(descriptor_, queue_, offset_) < 0 || queue_.empty()) {
+            if (WriteQueued(descriptor_, tls_.get(), queue_, offset_) < 0 || queue_.empty()) {
                 notifier_.setEnabled(false);
                 deleteLater();
             }
@@ -111,6 +117,7 @@ public:
 
 private:
     const int descriptor_;
+    std::shared_ptr<TlsChannel> tls_;
     std::deque<QByteArray> queue_;
     qint64 offset_;
     QSocketNotifier notifier_;
@@ -146,11 +153,28 @@ void Socket::UpdateNotifiers() {
         Unwatch();
         return;
     }
-    const bool reading = state_ == State::Listening ||
-                         (state_ == State::Connected && !lent_ && Buffered() < readLimit_);
-    const bool writing =
+    bool reading = state_ == State::Listening ||
+                   (state_ == State::Connected && !lent_ && Buffered() < readLimit_);
+    bool writing =
         state_ == State::Connecting ||
         ((state_ == State::Connected || state_ == State::PeerClosed) && !writeQueue_.empty());
+    if (tlsHandshaking_ && state_ == State::Connected) {
+        // Plain bytes queued before the handshake leave first; then it waits for what it needs.
+        reading = writeQueue_.empty() && !tlsWantsWrite_;
+        writing = !writeQueue_.empty() || tlsWantsWrite_;
+    } else if (tls_ && reading && state_ == State::Connected && !tlsReadQueued_ &&
+               tls_->PendingBytes() > 0) {
+        // Decrypted bytes wait inside TLS, where the descriptor does not show them.
+        tlsReadQueued_ = true;
+        const quint64 generation = generation_;
+        QTimer::singleShot(0, this, [this, generation] {
+            if (generation != generation_)
+                return;
+            tlsReadQueued_ = false;
+            if (tls_ && !tlsHandshaking_ && state_ == State::Connected && !lent_)
+                OnReadableTls();
+        });
+    }
     if (reader_->isEnabled() != reading)
         reader_->setEnabled(reading);
     if (writer_->isEnabled() != writing)
@@ -182,6 +206,10 @@ void Socket::Close() {
     readStart_ = 0;
     lent_ = false;
     writeLent_ = false;
+    tls_.reset();
+    tlsHandshaking_ = false;
+    tlsWantsWrite_ = false;
+    tlsReadQueued_ = false;
     state_ = State::Closed;
 }
 
@@ -189,9 +217,13 @@ void Socket::DropConnection() {
     const bool connection = state_ == State::Connected || state_ == State::PeerClosed;
     if (connection && descriptor_ >= 0) {
         Discard(descriptor_, kDiscardOnClose);
-        if (!writeQueue_.empty() && WriteQueued(descriptor_, writeQueue_, writeOffset_) >= 0 &&
+        TlsChannel* tls = tlsHandshaking_ ? nullptr : tls_.get();
+        if (tlsHandshaking_ && tls_)
+            writeQueue_.clear();  // nothing may leave plainly once TLS has been asked for
+        if (!writeQueue_.empty() && WriteQueued(descriptor_, tls, writeQueue_, writeOffset_) >= 0 &&
             !writeQueue_.empty()) {
-            new Lingering(this, descriptor_, std::move(writeQueue_), writeOffset_);
+            new Lingering(this, descriptor_, tls ? tls_ : nullptr, std::move(writeQueue_),
+                          writeOffset_);
             descriptor_ = -1;
         }
     }
@@ -413,10 +445,58 @@ void Socket::ConnectionUp() {
     Watch(descriptor_);
 }
 
+SocketError Socket::StartTls(const TlsIdentity& identity, bool server) {
+    if (state_ != State::Connected || lent_ || writeLent_ || tls_ || Buffered() > 0)
+        return SocketError::WrongState;
+    auto channel = std::make_shared<TlsChannel>(identity.context(), descriptor_, server);
+    if (!channel->valid())
+        return SocketError::Other;
+    tls_ = std::move(channel);
+    tlsHandshaking_ = true;
+    tlsWantsWrite_ = !server;  // the client speaks first
+    UpdateNotifiers();
+    return SocketError::None;
+}
+
+void Socket::TlsStep() {
+    if (!writeQueue_.empty()) {
+        UpdateNotifiers();
+        return;
+    }
+    switch (tls_->Handshake()) {
+        case TlsChannel::Step::Done: {
+            tlsHandshaking_ = false;
+            tlsWantsWrite_ = false;
+            UpdateNotifiers();
+            emit Encrypted();
+            return;
+        }
+        case TlsChannel::Step::WantRead:
+            tlsWantsWrite_ = false;
+            UpdateNotifiers();
+            return;
+        case TlsChannel::Step::WantWrite:
+            tlsWantsWrite_ = true;
+            UpdateNotifiers();
+            return;
+        case TlsChannel::Step::Failed:
+            Fail(SocketError::Other);
+            return;
+    }
+}
+
+QByteArray Socket::PeerFingerprint() const {
+    return encrypted() ? tls_->PeerFingerprint() : QByteArray();
+}
+
+QByteArray Socket::ExportKey(const char* label, int size) const {
+    return encrypted() ? tls_->ExportKey(label, size) : QByteArray();
+}
+
 SocketError Socket::Send(const QByteArray& bytes) {
     if (state_ == State::PeerClosed)
         return SocketError::ShutDown;
-    if (state_ != State::Connected || writeLent_)
+    if (state_ != State::Connected || writeLent_ || tlsHandshaking_)
         return SocketError::WrongState;
     if (bytes.isEmpty())
         return SocketError::None;
@@ -431,7 +511,22 @@ void Socket::OnWritable() {
         FinishConnecting();
         return;
     }
-    const qint64 sent = WriteQueued(descriptor_, writeQueue_, writeOffset_);
+    if (tlsHandshaking_ && state_ == State::Connected) {
+        if (!writeQueue_.empty()) {
+            const qint64 sent = WriteQueued(descriptor_, nullptr, writeQueue_, writeOffset_);
+            if (sent < 0) {
+                Fail(ConnectionError(errno));
+                return;
+            }
+            bytesToWrite_ -= sent;
+            if (!writeQueue_.empty())
+                return;
+        }
+        TlsStep();
+        return;
+    }
+    const qint64 sent =
+        WriteQueued(descriptor_, encrypted() ? tls_.get() : nullptr, writeQueue_, writeOffset_);
     if (sent < 0) {
         const int failure = errno;
         writeQueue_.clear();
@@ -458,6 +553,8 @@ void Socket::OnWritable() {
 qint64 Socket::KernelBytes() const {
     if (descriptor_ < 0 || (state_ != State::Connected && state_ != State::PeerClosed))
         return 0;
+    if (tls_)
+        return tlsHandshaking_ ? 0 : tls_->PendingBytes();
     int count = 0;
     return ::ioctl(descriptor_, FIONREAD, &count) == 0 ? count : 0;
 }
@@ -473,6 +570,14 @@ void Socket::OnReadable() {
     }
     if (state_ != State::Connected) {
         UpdateNotifiers();
+        return;
+    }
+    if (tlsHandshaking_) {
+        TlsStep();
+        return;
+    }
+    if (tls_) {
+        OnReadableTls();
         return;
     }
     if (KernelBytes() == 0) {
@@ -531,6 +636,65 @@ qint64 Socket::FillReadBuffer() {
     return added;
 }
 
+// Decrypts what has arrived into the socket's buffer, as far as there is room.
+qint64 Socket::FillFromTls(bool* closed, int* failure) {
+    qint64 added = 0;
+    for (;;) {
+        const qint64 room = qMin(kFillStep, readLimit_ - Buffered());
+        if (room <= 0)
+            break;
+        if (readStart_ > 0) {
+            readBuffer_.remove(0, readStart_);
+            readStart_ = 0;
+        }
+        const qsizetype end = readBuffer_.size();
+        readBuffer_.resize(end + room);
+        const ssize_t n = tls_->Receive(readBuffer_.data() + end, size_t(room));
+        readBuffer_.resize(end + qMax<ssize_t>(n, 0));
+        if (n > 0) {
+            added += n;
+            continue;
+        }
+        if (n == 0)
+            *closed = true;
+        else if (errno == EINTR)
+            continue;
+        else if (!WouldBlock(errno))
+            *failure = errno;
+        break;
+    }
+    return added;
+}
+
+// As OnReadable, for an encrypted connection: every decrypted byte goes through the socket's
+// buffer, and the owner hears of it for as long as it keeps reading.
+void Socket::OnReadableTls() {
+    const QPointer<Socket> alive(this);
+    const quint64 generation = generation_;
+    bool closed = false;
+    int failure = 0;
+    FillFromTls(&closed, &failure);
+    while (Buffered() > 0 && !lent_) {
+        const quint64 reads = reads_;
+        emit DataArrival(BytesAvailable());
+        if (!alive || generation != generation_ || state_ != State::Connected)
+            return;
+        if (reads_ == reads)
+            break;  // left for later
+        if (!closed && failure == 0)
+            FillFromTls(&closed, &failure);
+    }
+    if (closed) {
+        PeerClosedNow();
+        return;
+    }
+    if (failure != 0) {
+        ReadFailed(failure);
+        return;
+    }
+    UpdateNotifiers();
+}
+
 qint64 Socket::TakeFromBuffer(char* data, qint64 maxSize) {
     const qint64 count = qMin(Buffered(), maxSize);
     if (count <= 0)
@@ -550,6 +714,7 @@ DescriptorLease Socket::Lend(bool writing) {
     lease.descriptor_ = descriptor_;
     lease.writing_ = writing;
     lease.generation_ = generation_;
+    lease.tls_ = tls_;
     (writing ? writeLent_ : lent_) = true;
     UpdateNotifiers();
     return lease;
@@ -561,7 +726,7 @@ void Socket::TakeBack(bool writing) {
 }
 
 DescriptorLease Socket::LendForReading(QByteArray* taken) {
-    if (state_ != State::Connected || descriptor_ < 0 || lent_)
+    if (state_ != State::Connected || descriptor_ < 0 || lent_ || tlsHandshaking_)
         return {};
     *taken = readBuffer_.mid(readStart_);
     readBuffer_.clear();
@@ -570,7 +735,8 @@ DescriptorLease Socket::LendForReading(QByteArray* taken) {
 }
 
 DescriptorLease Socket::LendForWriting() {
-    if (state_ != State::Connected || descriptor_ < 0 || writeLent_ || !writeQueue_.empty())
+    if (state_ != State::Connected || descriptor_ < 0 || writeLent_ || !writeQueue_.empty() ||
+        tlsHandshaking_)
         return {};
     return Lend(true);
 }
@@ -582,6 +748,7 @@ DescriptorLease& DescriptorLease::operator=(DescriptorLease&& other) noexcept {
         descriptor_ = std::exchange(other.descriptor_, -1);
         writing_ = other.writing_;
         generation_ = other.generation_;
+        tls_ = std::move(other.tls_);
         other.socket_.clear();
     }
     return *this;
@@ -596,14 +763,41 @@ void DescriptorLease::Return() {
         ::close(descriptor_);  // the socket was closed while the descriptor was out
     descriptor_ = -1;
     socket_.clear();
+    tls_.reset();
+}
+
+ssize_t DescriptorLease::Receive(void* data, size_t size) {
+    return tls_ ? tls_->Receive(data, size) : ::recv(descriptor_, data, size, 0);
+}
+
+ssize_t DescriptorLease::Transmit(const void* data, size_t size, int flags) {
+    return tls_ ? tls_->Transmit(data, size) : ::send(descriptor_, data, size, flags);
 }
 
 QByteArray Socket::Read() {
-    if (lent_)
+    if (lent_ || tlsHandshaking_)
         return QByteArray();
     QByteArray bytes = readBuffer_.mid(readStart_);
     readBuffer_.clear();
     readStart_ = 0;
+    if (tls_) {
+        // What TLS has decrypted and what has arrived, up to the socket's own bound.
+        while (bytes.size() < readLimit_) {
+            const qsizetype end = bytes.size();
+            bytes.resize(end + kFillStep);
+            const ssize_t n = tls_->Receive(bytes.data() + end, size_t(kFillStep));
+            bytes.resize(end + qMax<ssize_t>(n, 0));
+            if (n > 0 || (n < 0 && errno == EINTR))
+                continue;
+            if (n < 0 && !WouldBlock(errno))
+                ReportLater(errno);
+            break;  // the close is noticed with the next event
+        }
+        if (!bytes.isEmpty())
+            ++reads_;
+        UpdateNotifiers();
+        return bytes;
+    }
     const qint64 waiting = KernelBytes();
     if (waiting > 0) {
         const qsizetype end = bytes.size();
@@ -623,14 +817,15 @@ QByteArray Socket::Read() {
 }
 
 qint64 Socket::ReadInto(char* data, qint64 maxSize) {
-    if (lent_)
+    if (lent_ || tlsHandshaking_)
         return 0;
     qint64 count = TakeFromBuffer(data, maxSize);
     if (count < maxSize && Buffered() == 0 && descriptor_ >= 0 &&
         (state_ == State::Connected || state_ == State::PeerClosed)) {
         ssize_t n;
         do {
-            n = ::recv(descriptor_, data + count, size_t(maxSize - count), 0);
+            n = tls_ ? tls_->Receive(data + count, size_t(maxSize - count))
+                     : ::recv(descriptor_, data + count, size_t(maxSize - count), 0);
         } while (n < 0 && errno == EINTR);
         if (n > 0)
             count += n;

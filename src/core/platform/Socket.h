@@ -1,10 +1,13 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <deque>
+#include <memory>
 
 #include "platform/SocketErrors.h"
 
@@ -13,6 +16,8 @@ class QSocketNotifier;
 namespace tvx {
 
 class Socket;
+class TlsChannel;
+class TlsIdentity;
 
 // A socket's connected descriptor, lent to a worker of the owner's on another thread
 // (Socket::LendForReading, Socket::LendForWriting). While it is out, the socket leaves alone
@@ -33,6 +38,12 @@ public:
     explicit operator bool() const { return descriptor_ >= 0; }
     void Return();
 
+    // As recv and send on the descriptor (non-blocking), through TLS on an encrypted
+    // connection. Before waiting for the descriptor to be ready, read until EAGAIN: TLS may
+    // hold bytes that the descriptor no longer shows.
+    ssize_t Receive(void* data, size_t size);
+    ssize_t Transmit(const void* data, size_t size, int flags);
+
 private:
     friend class Socket;
 
@@ -40,6 +51,7 @@ private:
     int descriptor_ = -1;
     bool writing_ = false;
     quint64 generation_ = 0;  // the socket's, so a lease outlasting a Close closes the descriptor
+    std::shared_ptr<TlsChannel> tls_;
 };
 
 // One TCP connection end with the operations and events every window works with. A socket
@@ -94,6 +106,17 @@ public:
     SocketError Connect(const QString& remoteHost, quint16 remotePort,
                         const QString& localAddress = QString());
 
+    // Turns the connection into a TLS 1.3 one with this copy's identity, as the server (the
+    // end that answered) or the client. Bytes queued before go out plainly first; bytes taken in
+    // before must have been read. Encrypted follows when the handshake is done, or Error
+    // (Other) when it fails; meanwhile nothing can be sent, read or lent.
+    SocketError StartTls(const TlsIdentity& identity, bool server);
+    bool encrypted() const { return tls_ != nullptr && !tlsHandshaking_; }
+    // SHA-256 of the peer's certificate once encrypted; empty otherwise.
+    QByteArray PeerFingerprint() const;
+    // Keying material of the TLS session (RFC 5705); empty when not encrypted.
+    QByteArray ExportKey(const char* label, int size) const;
+
     // Queues the bytes for sending. The socket shares the array, it does not copy it.
     SocketError Send(const QByteArray& bytes);
     // Every byte available now (none while the descriptor is lent for reading).
@@ -133,6 +156,7 @@ signals:
     void SendComplete();
     void Closed();
     void Error(tvx::SocketError error);
+    void Encrypted();
 
 private:
     class Lingering;
@@ -159,6 +183,9 @@ private:
     void PeerClosedNow();
     void Fail(SocketError error);
     void DropConnection();
+    void TlsStep();
+    void OnReadableTls();
+    qint64 FillFromTls(bool* closed, int* failure);
 
     State state_ = State::Closed;
     int descriptor_ = -1;  // bound, listening or connected
@@ -181,6 +208,11 @@ private:
     quint64 reads_ = 0;  // owner reads that took bytes, to tell whether DataArrival was answered
     bool lent_ = false;  // for reading
     bool writeLent_ = false;  // for writing
+
+    std::shared_ptr<TlsChannel> tls_;
+    bool tlsHandshaking_ = false;  // includes the wait for plain bytes queued before
+    bool tlsWantsWrite_ = false;
+    bool tlsReadQueued_ = false;
 
     std::deque<QByteArray> writeQueue_;
     qint64 writeOffset_ = 0;  // into the first queued array

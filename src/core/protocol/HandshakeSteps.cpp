@@ -16,16 +16,32 @@ HandshakeStep Fail() {
     return {HandshakeStep::Kind::Fail, QString()};
 }
 
+// "TVX/TLS1" as the challenge's first four units, the low byte of each first.
+QString ChallengeMark() {
+    static const QChar units[] = {QChar(0x5654), QChar(0x2F58), QChar(0x4C54), QChar(0x3153)};
+    return QString(units, 4);
+}
+
 }  // namespace
 
-QString DrawChallenge() {
+QString DrawChallenge(bool marked) {
     QString challenge = MakeChallenge();
-    while (challenge.contains(QChar(ProtocolCodes::Terminator)))
+    if (marked)
+        challenge.replace(0, 4, ChallengeMark());
+    while (challenge.contains(QChar(ProtocolCodes::Terminator))) {
         challenge = MakeChallenge();
+        if (marked)
+            challenge.replace(0, 4, ChallengeMark());
+    }
     return challenge;
 }
 
-HandshakeStep AnswererHandshakeStep(int counter, const QString& message, QString& ownChallenge) {
+bool IsMarkedChallenge(const QString& challenge) {
+    return challenge.size() == kChallengeUnits && challenge.startsWith(ChallengeMark());
+}
+
+HandshakeStep AnswererHandshakeStep(int counter, const QString& message, QString& ownChallenge,
+                                    bool markOwn) {
     switch (counter) {
         case 1:
             if (message.size() != kChallengeUnits)
@@ -34,7 +50,7 @@ HandshakeStep AnswererHandshakeStep(int counter, const QString& message, QString
         case 2:
             if (message != QString(QChar(ProtocolCodes::AskChallenge)))
                 return Fail();
-            ownChallenge = DrawChallenge();
+            ownChallenge = DrawChallenge(markOwn);
             return Reply(ownChallenge);
         case 3:
             if (ownChallenge.isEmpty() || message != ChallengeResponse(ownChallenge))

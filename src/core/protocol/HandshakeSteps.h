@@ -25,11 +25,16 @@ struct HandshakeStep {
 };
 
 // A fresh challenge of 32 bytes. It never holds the terminator, so a challenge that arrives
-// in pieces cannot look complete before its end.
-QString DrawChallenge();
+// in pieces cannot look complete before its end. A marked one begins with the eight bytes
+// "TVX/TLS1" (the rest random): the sign that this end turns the connection into TLS once
+// verified. Design peers take any 32 bytes as a challenge.
+QString DrawChallenge(bool marked = false);
+bool IsMarkedChallenge(const QString& challenge);
 
-// The answerer's step; at counter 2 it draws its challenge into ownChallenge.
-HandshakeStep AnswererHandshakeStep(int counter, const QString& message, QString& ownChallenge);
+// The answerer's step; at counter 2 it draws its challenge into ownChallenge, marked when
+// `markOwn`.
+HandshakeStep AnswererHandshakeStep(int counter, const QString& message, QString& ownChallenge,
+                                    bool markOwn = false);
 // The caller's step, given the challenge it sent at the start.
 HandshakeStep CallerHandshakeStep(int counter, const QString& message, const QString& ownChallenge);
 

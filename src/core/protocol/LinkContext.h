@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 namespace tvx {
 
+class TlsIdentity;
 class WrongCodeLimit;
 
 enum class PeerRole { FileReceiver, FileSender, ChatInitiator, ChatResponder };
@@ -38,6 +40,20 @@ public:
     virtual bool IsBlocked(const QString& remoteDottedAddress) const = 0;
     // The note a blocked caller is told, trimmed.
     virtual QString BlockNote() const = 0;
+
+    // ---- Encryption (none by default: the plain wire only) ----
+
+    // This copy's key and certificate; null: it speaks the plain wire only.
+    virtual const TlsIdentity* Identity() const { return nullptr; }
+    // The fingerprint pinned for a peer's dotted address; empty when the peer is new.
+    virtual QByteArray PinnedFingerprint(const QString& /*dottedAddress*/) { return {}; }
+    virtual void PinFingerprint(const QString& /*dottedAddress*/, const QByteArray& /*fp*/) {}
+    // Plain peers are refused both ways.
+    virtual bool RequireEncryption() const { return false; }
+    // What the user agreed to ahead for every connection (command-line flags): a pinned peer
+    // that shows another certificate, or that speaks only the plain wire.
+    virtual bool AcceptChangedIdentity() const { return false; }
+    virtual bool AllowPlainFromPinned() const { return false; }
 };
 
 }  // namespace tvx

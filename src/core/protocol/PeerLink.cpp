@@ -1,5 +1,7 @@
 #include "protocol/PeerLink.h"
 
+#include <QMessageAuthenticationCode>
+
 #include "platform/SocketErrors.h"
 #include "protocol/BatchMessages.h"
 #include "protocol/Codes.h"
@@ -11,6 +13,22 @@
 namespace tvx {
 
 using C = ProtocolCodes;
+
+namespace {
+
+// The label under which both ends export keying material for the admission digest.
+constexpr char kAdmissionLabel[] = "EXPORTER-Tolvex-admission";
+constexpr int kAdmissionKeyBytes = 32;
+
+// The admission digest on an encrypted connection: the code's digest bound to this TLS session,
+// so that a digest relayed into another session is worth nothing.
+QString BoundDigest(const QString& codeDigest, const QByteArray& keyingMaterial) {
+    return QString::fromLatin1(QMessageAuthenticationCode::hash(codeDigest.toUtf8(), keyingMaterial,
+                                                                QCryptographicHash::Sha256)
+                                   .toHex());
+}
+
+}  // namespace
 
 RoleConfig RoleConfig::For(PeerRole role) {
     RoleConfig config;
@@ -74,6 +92,7 @@ PeerLink::PeerLink(PeerRole role, LinkContext& context, QObject* parent)
     connect(&socket_, &Socket::DataArrival, this, &PeerLink::OnDataArrival);
     connect(&socket_, &Socket::Closed, this, &PeerLink::OnClosed);
     connect(&socket_, &Socket::Error, this, &PeerLink::OnSocketError);
+    connect(&socket_, &Socket::Encrypted, this, &PeerLink::OnEncrypted);
 
     // What can begin a message once verified: admission and introduction, then the role's own
     // codes. Anything else after a terminator belongs to the message before it.
@@ -117,6 +136,9 @@ SocketError PeerLink::Connect(const QString& peerDottedAddress) {
     if (error != SocketError::None)
         return error;
     remoteAddress_ = peerDottedAddress;
+    peerMarked_ = false;
+    peerFingerprint_.clear();
+    pinnedFingerprint_.clear();
     state_ = State::Connecting;
     return SocketError::None;
 }
@@ -165,6 +187,9 @@ void PeerLink::OnConnectionRequest() {
     if (socket_.Accept() != SocketError::None)
         return;
     remoteAddress_ = socket_.RemoteHostIP();
+    peerMarked_ = false;
+    peerFingerprint_.clear();
+    pinnedFingerprint_.clear();
     state_ = State::Handshaking;
     handshakeTimer_.start();
     if (!config_.businessCodes.isEmpty())
@@ -174,7 +199,7 @@ void PeerLink::OnConnectionRequest() {
 void PeerLink::OnConnected() {
     state_ = State::Handshaking;
     handshakeTimer_.start();
-    challenge_ = DrawChallenge();
+    challenge_ = DrawChallenge(context_.Identity() != nullptr);
     SendInternal(challenge_);
 }
 
@@ -191,6 +216,9 @@ void PeerLink::OnDataArrival() {
                 return;
             case ReceiveBuffer::Outcome::Message:
                 Handle(message);
+                // What follows the verified reply is TLS, read by the socket itself.
+                if (state_ == State::Securing)
+                    return;
                 break;
         }
     }
@@ -198,17 +226,27 @@ void PeerLink::OnDataArrival() {
 
 void PeerLink::OnClosed() {
     const State stateAtClose = state_;
+    if (stateAtClose == State::Securing && !config_.listens) {
+        ResetExplained();
+        emit Refused(LinkRefusal::SecureFailed, QString());
+        return;
+    }
     emit PeerClosed(stateAtClose);
     Reset();
 }
 
 void PeerLink::OnSocketError(SocketError error) {
+    if (state_ == State::Securing && !config_.listens) {
+        ResetExplained();
+        emit Refused(LinkRefusal::SecureFailed, QString());
+        return;
+    }
     emit SocketFailed(error);
     Reset();
 }
 
 void PeerLink::OnHandshakeTimeout() {
-    if (buffer_.verified())
+    if (buffer_.verified() && state_ != State::Securing)
         return;
     emit HandshakeTimedOut();
     // The caller's owner decides what follows; an answerer just starts over.
@@ -233,8 +271,14 @@ void PeerLink::Handle(const QString& message) {
 
 void PeerLink::HandleHandshake(const QString& message) {
     const int counter = buffer_.counter();
-    const HandshakeStep step = config_.listens ? AnswererHandshakeStep(counter, message, challenge_)
-                                               : CallerHandshakeStep(counter, message, challenge_);
+    // The peer's challenge tells whether it turns the connection into TLS once verified; an
+    // answerer that can says so in its own challenge.
+    if (counter == (config_.listens ? 1 : 2))
+        peerMarked_ = IsMarkedChallenge(message);
+    const bool markOwn = peerMarked_ && context_.Identity();
+    const HandshakeStep step = config_.listens
+                                   ? AnswererHandshakeStep(counter, message, challenge_, markOwn)
+                                   : CallerHandshakeStep(counter, message, challenge_);
     switch (step.kind) {
         case HandshakeStep::Kind::Fail:
             Reset();
@@ -249,8 +293,14 @@ void PeerLink::HandleHandshake(const QString& message) {
     buffer_.SetVerified();
     state_ = State::Verified;
     if (config_.listens) {
+        const bool secure = peerMarked_ && context_.Identity();
+        if (!secure && RefusePlain())
+            return;
         if (SendInternal(BuildVerifiedReply(version_, config_.reservedFieldInReply, announced_))) {
-            emit Verified();
+            if (secure)
+                Secure();
+            else
+                emit Verified();
         }
         return;
     }
@@ -264,9 +314,91 @@ void PeerLink::HandleHandshake(const QString& message) {
                      QString());
         return;
     }
+    if (peerMarked_ && context_.Identity() && IsMarkedChallenge(challenge_)) {
+        Secure();
+        return;
+    }
+    if (RefusePlain())
+        return;
     emit Verified();
     if (state_ == State::Verified)
         SendInternal(BuildAdmissionRequest(verificationDigest_));
+}
+
+// A peer on the plain wire is turned away when encryption is required, or when it was met
+// encrypted before (a downgrade) and the user has not agreed to the plain wire.
+bool PeerLink::RefusePlain() {
+    LinkRefusal refusal = LinkRefusal::PlainPeer;
+    if (!context_.RequireEncryption()) {
+        if (!context_.Identity())
+            return false;
+        pinnedFingerprint_ = context_.PinnedFingerprint(remoteAddress_);
+        if (pinnedFingerprint_.isEmpty() || allowPlain_ || context_.AllowPlainFromPinned())
+            return false;
+        refusal = LinkRefusal::Downgrade;
+    }
+    if (config_.listens) {
+        const QString address = remoteAddress_;
+        Reset();
+        emit CallerRejected(refusal, address);
+    } else {
+        ResetExplained();
+        emit Refused(refusal, QString());
+    }
+    return true;
+}
+
+// Both ends marked their challenges: TLS begins right after the verified reply, with the
+// answerer as the server. Nothing plain may follow the reply.
+void PeerLink::Secure() {
+    state_ = State::Securing;
+    handshakeTimer_.start();
+    if (buffer_.empty() &&
+        socket_.StartTls(*context_.Identity(), config_.listens) == SocketError::None)
+        return;
+    if (config_.listens) {
+        Reset();
+    } else {
+        ResetExplained();
+        emit Refused(LinkRefusal::SecureFailed, QString());
+    }
+}
+
+// The TLS handshake is done: the peer's certificate is checked against the one pinned for its
+// address (or pinned now, the first time), and admission follows inside TLS.
+void PeerLink::OnEncrypted() {
+    if (state_ != State::Securing)
+        return;
+    handshakeTimer_.stop();
+    peerFingerprint_ = socket_.PeerFingerprint();
+    pinnedFingerprint_ = context_.PinnedFingerprint(remoteAddress_);
+    const bool changed = !pinnedFingerprint_.isEmpty() && pinnedFingerprint_ != peerFingerprint_;
+    if (peerFingerprint_.isEmpty() ||
+        (changed && !acceptChangedIdentity_ && !context_.AcceptChangedIdentity())) {
+        const LinkRefusal refusal =
+            peerFingerprint_.isEmpty() ? LinkRefusal::SecureFailed : LinkRefusal::IdentityChanged;
+        if (config_.listens) {
+            const QString address = remoteAddress_;
+            Reset();
+            emit CallerRejected(refusal, address);
+        } else {
+            ResetExplained();
+            emit Refused(refusal, QString());
+        }
+        return;
+    }
+    if (pinnedFingerprint_ != peerFingerprint_)
+        context_.PinFingerprint(remoteAddress_, peerFingerprint_);
+    state_ = State::Verified;
+    emit Verified();
+    if (config_.listens || state_ != State::Verified)
+        return;
+    const QString digest =
+        verificationDigest_.isEmpty()
+            ? QString()
+            : BoundDigest(verificationDigest_,
+                          socket_.ExportKey(kAdmissionLabel, kAdmissionKeyBytes));
+    SendInternal(BuildAdmissionRequest(digest));
 }
 
 void PeerLink::HandleAtAnswerer(const QString& message) {
@@ -305,7 +437,11 @@ void PeerLink::Admit(const QString& digest) {
             SendInternal(BuildRefusedCode());
             return;
         }
-        if (stored != digest) {
+        const QString expected =
+            socket_.encrypted()
+                ? BoundDigest(stored, socket_.ExportKey(kAdmissionLabel, kAdmissionKeyBytes))
+                : stored;
+        if (expected != digest) {
             wrongCodes.CountWrong(remoteAddress_, now);
             SendInternal(BuildRefusedCode());
             return;

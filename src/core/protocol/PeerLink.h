@@ -18,6 +18,11 @@ enum class LinkRefusal {
     Blocked,           // 1A 13 with the block note
     OwnVersionTooLow,  // the answerer speaks a newer version
     PeerVersionTooLow,
+    // Encryption (this program's own; design peers never see these):
+    PlainPeer,        // the peer speaks only the plain wire and encryption is required
+    Downgrade,        // a peer met encrypted before now speaks only the plain wire
+    IdentityChanged,  // a peer met encrypted before shows another certificate
+    SecureFailed,     // the TLS handshake failed
 };
 
 // What tells the four roles apart on a control or chat connection.
@@ -49,7 +54,17 @@ class PeerLink : public QObject {
     Q_OBJECT
 
 public:
-    enum class State { Idle, Listening, Connecting, Handshaking, Verified, Admitted, Introduced };
+    // Securing: verified, the connection turning into TLS before admission.
+    enum class State {
+        Idle,
+        Listening,
+        Connecting,
+        Handshaking,
+        Securing,
+        Verified,
+        Admitted,
+        Introduced
+    };
     Q_ENUM(State)
 
     static constexpr int kHandshakeTimeoutMs = 20000;
@@ -67,6 +82,12 @@ public:
     // File receiver: what its verified reply announces in the reserved field (this program's
     // features by default; empty as a peer that knows none).
     void SetAnnouncedFeatures(const QString& features) { announced_ = features; }
+    // Caller: what the user agreed to for this call, on top of the context's: a known peer's
+    // new certificate is taken (and pinned), a known peer's plain wire is accepted.
+    void SetTrust(bool acceptChangedIdentity, bool allowPlain) {
+        acceptChangedIdentity_ = acceptChangedIdentity;
+        allowPlain_ = allowPlain;
+    }
 
     // Answerer: binds LocalAddress and the role's port and listens; SocketError::None or what
     // failed.
@@ -93,6 +114,13 @@ public:
     QStringList peerCard() const { return peerCard_; }
     // Caller: the answerer's verified reply after 55 AA (its version and reserved field).
     QString peerVerifiedRest() const { return peerVerifiedRest_; }
+    // Whether this connection runs inside TLS.
+    bool encrypted() const { return socket_.encrypted(); }
+    const TlsIdentity* identity() const { return context_.Identity(); }
+    // The certificate the peer showed on this connection, and the one pinned for it before;
+    // both stay after a refusal for its report, until the next connection begins.
+    QByteArray peerFingerprint() const { return peerFingerprint_; }
+    QByteArray pinnedFingerprint() const { return pinnedFingerprint_; }
 
 signals:
     void Verified();
@@ -109,6 +137,9 @@ signals:
     void HandshakeTimedOut();
     // Answerer: the caller sent nothing it came for in time; the link resets after this.
     void BusinessTimedOut();
+    // Answerer: a caller was turned away for want of encryption or for its certificate; the
+    // link has reset.
+    void CallerRejected(tvx::LinkRefusal refusal, const QString& remoteAddress);
     void PeerClosed(PeerLink::State stateAtClose);
     void SocketFailed(tvx::SocketError error);
     void ResetDone();
@@ -123,6 +154,9 @@ private:
     void OnHandshakeTimeout();
     void OnBusinessTimeout();
 
+    void OnEncrypted();
+    void Secure();
+    bool RefusePlain();
     void Handle(const QString& message);
     void HandleHandshake(const QString& message);
     void HandleAtAnswerer(const QString& message);
@@ -139,6 +173,11 @@ private:
     QString version_;
     QString announced_;
     QString peerVerifiedRest_;
+    bool acceptChangedIdentity_ = false;
+    bool allowPlain_ = false;
+    bool peerMarked_ = false;  // the peer's challenge carried the sign for TLS
+    QByteArray peerFingerprint_;
+    QByteArray pinnedFingerprint_;
 
     Socket socket_;
     ReceiveBuffer buffer_;

@@ -38,6 +38,8 @@ public:
     // buffer is one message when its last character is the terminator.
     Outcome Append(const QByteArray& bytes, QString& message);
 
+    // Nothing received waits to be handled.
+    bool empty() const { return read_ >= text_.size() && !hasOddByte_; }
     int counter() const { return counter_; }
     bool verified() const { return verified_; }
     void SetVerified() { verified_ = true; }

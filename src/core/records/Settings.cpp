@@ -73,6 +73,7 @@ void LoadMainSettings(SettingsStore& store, SettingsRecord& r) {
     if (r.autoOpenFileType.isEmpty())
         r.autoOpenFileType = kDefaultAutoOpenFileType;
     r.discoverable = ReadDiscoverable(store);
+    r.requireEncryption = ReadFlag(store, QStringLiteral("RequireEncryption"));
 }
 
 void LoadChatSettings(SettingsStore& store, SettingsRecord& r) {

@@ -51,6 +51,8 @@ struct SettingsRecord {
     QString blockText;
     // Other copies on the network may list this one (on when the key is missing).
     bool discoverable = true;
+    // "RequireEncryption": peers that speak only the plain wire are refused both ways.
+    bool requireEncryption = false;
 
     // Derived sizes in bytes.
     qint64 sendBufferBytes = 524288;

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 #include "common/Display.h"
 #include "platform/Platform.h"
@@ -9,6 +10,8 @@
 #include "protocol/WrongCodeLimit.h"
 #include "records/PersonalInfo.h"
 #include "records/Settings.h"
+#include "security/KnownPeers.h"
+#include "security/TlsIdentity.h"
 #include "session/Activity.h"
 #include "session/SessionLinkContext.h"
 
@@ -59,6 +62,15 @@ struct Session {
 
     // Wrong verification codes per caller address, for the file and chat answerers alike.
     WrongCodeLimit wrongCodes;
+
+    // This copy's key and certificate (null: the plain wire only) and the peers met encrypted.
+    // Start-up loads both from the data folder (LoadSecurity).
+    std::unique_ptr<TlsIdentity> identity;
+    KnownPeers knownPeers;
+    // What the user agreed to ahead on the command line: a known peer's new certificate, a
+    // known peer's plain wire.
+    bool acceptChangedIdentity = false;
+    bool allowPlainFromPinned = false;
 
     // What the links read of this copy: address, card, stored codes, block list.
     SessionLinkContext linkContext{*this};

@@ -39,4 +39,37 @@ QString SessionLinkContext::BlockNote() const {
     return TrimSpaces(session_.settings.blockText);
 }
 
+const TlsIdentity* SessionLinkContext::Identity() const {
+    return session_.identity.get();
+}
+
+QByteArray SessionLinkContext::PinnedFingerprint(const QString& dottedAddress) {
+    return session_.knownPeers.Pinned(dottedAddress);
+}
+
+void SessionLinkContext::PinFingerprint(const QString& dottedAddress,
+                                        const QByteArray& fingerprint) {
+    session_.knownPeers.Pin(dottedAddress, fingerprint);
+}
+
+bool SessionLinkContext::RequireEncryption() const {
+    return session_.settings.requireEncryption;
+}
+
+bool SessionLinkContext::AcceptChangedIdentity() const {
+    return session_.acceptChangedIdentity;
+}
+
+bool SessionLinkContext::AllowPlainFromPinned() const {
+    return session_.allowPlainFromPinned;
+}
+
+// Reads or makes this copy's identity and the known peers in the data folder. Without an
+// identity the copy speaks the plain wire only; `error` says why.
+bool LoadSecurity(Session& session, QString* error) {
+    session.knownPeers = KnownPeers(session.appFolder + KnownPeers::FileName());
+    session.identity = TlsIdentity::LoadOrCreate(session.appFolder, error);
+    return session.identity != nullptr;
+}
+
 }  // namespace tvx

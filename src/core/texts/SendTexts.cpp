@@ -3,6 +3,7 @@
 #include "common/Format.h"
 #include "protocol/CallerLink.h"
 #include "protocol/PeerMessages.h"
+#include "security/TlsIdentity.h"
 #include "texts/BatchTexts.h"
 #include "transfer/TransferProgress.h"
 
@@ -55,7 +56,10 @@ UserMessage CallerMessage(InviteFailure::Kind kind, const InviteFailure& data,
                           const QString& broken) {
     switch (kind) {
         case InviteFailure::Kind::LinkRefused:
-            return Shown(MessageKind::Error, LinkRefusalText(data.refusal, data.note), true);
+            return Shown(MessageKind::Error,
+                         LinkRefusalText(data.refusal, data.note, data.pinnedFingerprint,
+                                         data.peerFingerprint),
+                         true);
         case InviteFailure::Kind::ProtocolBroken:
             return Shown(MessageKind::Error, ConnectionBrokenText(), true);
         case InviteFailure::Kind::HandshakeTimedOut:
@@ -74,7 +78,8 @@ UserMessage CallerMessage(InviteFailure::Kind kind, const InviteFailure& data,
 
 }  // namespace
 
-QString LinkRefusalText(LinkRefusal refusal, const QString& note) {
+QString LinkRefusalText(LinkRefusal refusal, const QString& note, const QByteArray& pinned,
+                        const QByteArray& shown) {
     switch (refusal) {
         case LinkRefusal::WrongCode:
             return QStringLiteral(
@@ -86,6 +91,21 @@ QString LinkRefusalText(LinkRefusal refusal, const QString& note) {
             return QStringLiteral("无法继续:本地使用的版本太低,请升级后重试。");
         case LinkRefusal::PeerVersionTooLow:
             return QStringLiteral("无法继续:对方使用的版本太低,请通知对方升级后重试。");
+        case LinkRefusal::PlainPeer:
+            return QStringLiteral("无法继续:对方不支持加密连接,而本机设置为只与加密的对方连接。");
+        case LinkRefusal::Downgrade:
+            return QStringLiteral(
+                "无法继续:以前与对方的连接是加密的,这次对方却只提供未加密的连接,"
+                "可能有人在冒充对方或阻断了加密。");
+        case LinkRefusal::IdentityChanged:
+            return QStringLiteral(
+                       "无法继续:对方的证书与上次不同,可能有人在冒充对方。\r\n\r\n"
+                       "上次的指纹:") +
+                   FingerprintCode(pinned) + QStringLiteral("\r\n这次的指纹:") +
+                   FingerprintCode(shown) +
+                   QStringLiteral("\r\n\r\n请与对方核对本次显示的指纹(对方可在“个人信息”中看到)。");
+        case LinkRefusal::SecureFailed:
+            return QStringLiteral("无法继续:与对方建立加密连接失败。");
     }
     return QString();
 }
@@ -124,6 +144,8 @@ UserMessage SendFailureMessage(const SendOutcome& outcome) {
     caller.refusal = outcome.refusal;
     caller.note = outcome.note;
     caller.error = outcome.error;
+    caller.peerFingerprint = outcome.peerFingerprint;
+    caller.pinnedFingerprint = outcome.pinnedFingerprint;
     const QString broken = QStringLiteral("无法向 ") + a + QStringLiteral(" 继续发送");
     switch (outcome.kind) {
         case Kind::Completed:

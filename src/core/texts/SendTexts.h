@@ -9,8 +9,12 @@
 
 namespace tvx {
 
-// What the caller's user reads when an answerer turns it away in the handshake.
-QString LinkRefusalText(LinkRefusal refusal, const QString& note);
+// What the caller's user reads when an answerer turns it away in the handshake, or when this
+// end turns the answerer away for its encryption (`pinned`, `shown`: the certificate pinned
+// before and the one shown, for IdentityChanged).
+QString LinkRefusalText(LinkRefusal refusal, const QString& note,
+                        const QByteArray& pinned = QByteArray(),
+                        const QByteArray& shown = QByteArray());
 // What a caller shows when the peer sends a code it does not expect.
 QString ConnectionBrokenText();
 

@@ -137,7 +137,7 @@ bool BatchStreamer::Flush() {
         if (m_worker.stopping())
             return false;
         const ssize_t n =
-            ::send(m_descriptor, m_buffer.data() + done, size_t(m_filled - done), MSG_NOSIGNAL);
+            m_lease.Transmit(m_buffer.data() + done, size_t(m_filled - done), MSG_NOSIGNAL);
         if (n > 0) {
             done += n;
             continue;

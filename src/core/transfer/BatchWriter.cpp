@@ -69,7 +69,7 @@ void BatchWriter::Run(const QByteArray& taken) {
             return;
     }
     while (!m_worker.stopping()) {
-        const ssize_t n = ::recv(m_descriptor, m_buffer.data(), m_buffer.size(), 0);
+        const ssize_t n = m_lease.Receive(m_buffer.data(), m_buffer.size());
         if (n > 0) {
             if (!Take(m_buffer.data(), n))
                 return;

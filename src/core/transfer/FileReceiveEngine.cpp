@@ -89,7 +89,7 @@ private:
             return;
         while (!m_worker.stopping()) {
             char* free = m_buffer.data() + m_filled;
-            const ssize_t n = ::recv(m_descriptor, free, m_buffer.size() - m_filled, 0);
+            const ssize_t n = m_lease.Receive(free, m_buffer.size() - m_filled);
             if (n > 0) {
                 if (!Taken(n))
                     return;
@@ -220,8 +220,14 @@ FileReceiveEngine::FileReceiveEngine(Session& session, QObject* parent)
     connect(&m_link, &PeerLink::PeerClosed, this, &FileReceiveEngine::OnPeerClosed);
     connect(&m_link, &PeerLink::SocketFailed, this, &FileReceiveEngine::OnLinkSocketError);
     connect(&m_link, &PeerLink::ResetDone, this, &FileReceiveEngine::OnResetDone);
+    connect(&m_link, &PeerLink::CallerRejected, this, &FileReceiveEngine::CallerRejected);
 
     connect(&m_data, &Socket::ConnectionRequest, this, &FileReceiveEngine::OnDataConnectionRequest);
+    // The data connection of an encrypted control connection must show the same certificate.
+    connect(&m_data, &Socket::Encrypted, this, [this] {
+        if (m_data.PeerFingerprint() != m_link.peerFingerprint())
+            Reset();
+    });
     connect(&m_data, &Socket::DataArrival, this, &FileReceiveEngine::OnDataArrival);
     connect(&m_data, &Socket::Closed, this, &FileReceiveEngine::OnDataClosed);
     connect(&m_data, &Socket::Error, this, &FileReceiveEngine::OnDataError);
@@ -361,6 +367,10 @@ void FileReceiveEngine::OnDataConnectionRequest() {
     // from any other address is closed and the listener waits on for the genuine one.
     if (!m_data.AcceptFrom(m_link.remoteAddress()))
         return;
+    if (m_link.encrypted() && m_data.StartTls(*m_link.identity(), true) != SocketError::None) {
+        Reset();
+        return;
+    }
     // Bounds what the connection takes in ahead of the slices: the receive buffer's
     // buffer-full when it is to gather one, otherwise a little. Beyond that the system holds
     // the bytes, so a writer that falls behind holds the sender back instead of filling memory.

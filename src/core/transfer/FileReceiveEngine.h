@@ -161,6 +161,10 @@ public:
     QString FriendlyTime() const { return m_friendlyTime; }
     QStringList Identity() const { return m_identity; }
     QString PeerNickName() const { return m_identity.value(1); }
+    // While a sender is connected: whether the connections run inside TLS, and the sender's
+    // certificate.
+    bool Encrypted() const { return m_link.encrypted(); }
+    QByteArray PeerFingerprint() const { return m_link.peerFingerprint(); }
     QString TargetPath() const { return m_targetPath; }
     qint64 Position() const { return m_position; }
     // The bytes received so far, counting those gathering in the receive buffer.
@@ -179,6 +183,9 @@ public:
     BatchProgress batchProgress() const;
 
 signals:
+    // A caller was turned away for its encryption: a plain one where encryption is required or
+    // where it was met encrypted before, or one with a certificate other than the pinned one.
+    void CallerRejected(tvx::LinkRefusal refusal, const QString& address);
     // An offer now waits for the user; its details are in Offer(), TypeName(), FriendlyTime().
     void OfferWaiting(const QString& nickName, const QString& fileName, qint64 length);
     void CountDownChanged(int seconds);

@@ -178,7 +178,7 @@ private:
         while (done < size) {
             if (m_worker.stopping())
                 return false;
-            const ssize_t n = ::send(m_descriptor, bytes + done, size_t(size - done), flags);
+            const ssize_t n = m_lease.Transmit(bytes + done, size_t(size - done), flags);
             if (n > 0) {
                 done += n;
                 m_sent += n;
@@ -257,6 +257,8 @@ FileSendEngine::FileSendEngine(Session& session, QObject* parent)
         SendOutcome outcome = OutcomeOf(SendOutcome::Kind::LinkRefused);
         outcome.refusal = refusal;
         outcome.note = note;
+        outcome.peerFingerprint = m_link.peerFingerprint();
+        outcome.pinnedFingerprint = m_link.pinnedFingerprint();
         End(outcome);
     });
     connect(&m_link, &PeerLink::ConnectionBroken, this,
@@ -280,6 +282,7 @@ FileSendEngine::FileSendEngine(Session& session, QObject* parent)
             SendListPieces();
     });
     connect(&m_data, &Socket::Connected, this, &FileSendEngine::OnDataConnected);
+    connect(&m_data, &Socket::Encrypted, this, &FileSendEngine::OnDataEncrypted);
     connect(&m_data, &Socket::DataArrival, this, &FileSendEngine::OnDataArrival);
     connect(&m_data, &Socket::Closed, this, [this] { OnDataEnded(SocketError::None); });
     connect(&m_data, &Socket::Error, this, [this](SocketError error) { OnDataEnded(error); });
@@ -329,6 +332,8 @@ void FileSendEngine::Start(const Request& request) {
     if (m_phase != Phase::Idle)
         Reset();
     m_request = request;
+    m_encrypted = false;
+    m_peerFingerprint.clear();
     m_oneByOne = false;
     m_oneByOneTold = false;
     m_batchLogged = false;
@@ -379,6 +384,7 @@ void FileSendEngine::Connect() {
     m_resetting = false;
     m_peerCard.clear();
     m_phase = Phase::Connecting;
+    m_link.SetTrust(m_request.acceptNewIdentity, m_request.allowPlain);
     const SocketError error = m_caller.Dial(m_request.peerAddress, m_request.verificationCode);
     if (error != SocketError::None)
         HandleConnectionError(error);
@@ -395,6 +401,8 @@ void FileSendEngine::OnLinkReset() {
 
 void FileSendEngine::OnIntroduced(const QStringList& peerCard) {
     m_peerCard = peerCard;
+    m_encrypted = m_link.encrypted();
+    m_peerFingerprint = m_encrypted ? m_link.peerFingerprint() : QByteArray();
     if (batch() && !m_oneByOne && !AnnouncesBatches(m_link.peerVerifiedRest())) {
         // The peer takes one file per offer: the batch's files go one after another.
         m_oneByOne = true;
@@ -420,6 +428,27 @@ void FileSendEngine::OnIntroduced(const QStringList& peerCard) {
 void FileSendEngine::OnDataConnected() {
     if (m_phase != Phase::DataConnecting)
         return;
+    if (m_encrypted) {
+        // The data connection runs inside TLS too, to the certificate of the control connection.
+        const SocketError error = m_data.StartTls(*m_link.identity(), false);
+        if (error != SocketError::None)
+            HandleConnectionError(error);
+        return;
+    }
+    DataReady();
+}
+
+void FileSendEngine::OnDataEncrypted() {
+    if (m_phase != Phase::DataConnecting)
+        return;
+    if (m_data.PeerFingerprint() != m_peerFingerprint) {
+        End(SendOutcome::Kind::ProtocolBroken);
+        return;
+    }
+    DataReady();
+}
+
+void FileSendEngine::DataReady() {
     m_phase = Phase::Offering;
     After(m_pauseMs, [this] { SendOffer(); });
 }
@@ -970,6 +999,8 @@ SendOutcome FileSendEngine::OutcomeOf(SendOutcome::Kind kind) const {
     outcome.sent = m_position;
     outcome.size = m_fileSize;
     outcome.attempts = m_caller.retryCount();
+    outcome.encrypted = m_encrypted;
+    outcome.peerFingerprint = m_peerFingerprint;
     if (!batch())
         return outcome;
     const BatchSelection& selection = *m_request.batch;

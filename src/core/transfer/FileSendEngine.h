@@ -60,6 +60,10 @@ public:
         std::shared_ptr<const BatchSelection> batch;
         QString note;              // line breaks as "\r\n"
         QString verificationCode;  // empty when the code box is off or blank
+        // The user agreed: a known peer's new certificate is taken, a known peer's plain wire
+        // is accepted.
+        bool acceptNewIdentity = false;
+        bool allowPlain = false;
     };
 
     static constexpr int kProgressPauseMs = 500;
@@ -94,6 +98,9 @@ public:
     QString fileName() const { return m_fileName; }
     // The receiver's card: nickname, sex code, age, phone, e-mail, home page, address, other.
     QStringList peerCard() const { return m_peerCard; }
+    // Once introduced: whether the connections run inside TLS, and the peer's certificate.
+    bool encrypted() const { return m_encrypted; }
+    QByteArray peerFingerprint() const { return m_peerFingerprint; }
     const TransferProgress& progress() const { return m_progress; }
     qint64 position() const { return m_position; }
     qint64 fileSize() const { return m_fileSize; }
@@ -166,6 +173,8 @@ private:
     void OnControlMessage(char16_t code, const QString& payload);
     void OnControlClosed();
     void OnDataConnected();
+    void OnDataEncrypted();
+    void DataReady();
     void OnDataArrival();
     void OnDataEnded(SocketError error);
     void OnHandshakeTimedOut();
@@ -214,6 +223,8 @@ private:
     bool m_cancelledBySender = false;
     bool m_lostWhileStreaming = false;
     QStringList m_peerCard;
+    bool m_encrypted = false;
+    QByteArray m_peerFingerprint;
     // The file that goes now: the request's, or one of a batch's sent one by one.
     QString m_filePath;
     qint64 m_progressBase = 0;  // one by one: the batch's bytes before this file

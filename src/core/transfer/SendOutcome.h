@@ -45,6 +45,11 @@ struct SendOutcome {
     QString filePath;
     QString note;  // the peer's note or block note as sent
     LinkRefusal refusal = LinkRefusal::WrongCode;
+    // The connection ran inside TLS; the peer's certificate (SHA-256). LinkRefused with
+    // IdentityChanged: the certificate shown and the one pinned before.
+    bool encrypted = false;
+    QByteArray peerFingerprint;
+    QByteArray pinnedFingerprint;
     SocketError error = SocketError::None;
     tvx::FileProblem fileProblem = tvx::FileProblem::None;
     QString systemError;

@@ -9,6 +9,8 @@
 #include "common/Paths.h"
 #include "common/Windows.h"
 #include "presence/PresenceService.h"
+#include "session/Session.h"
+#include "session/SessionLinkContext.h"
 #include "startup/AddressChoiceDialog.h"
 #include "startup/LocalAddress.h"
 
@@ -101,6 +103,9 @@ StartupOutcome RunStartup(Session& session, const StartupOptions& options, Insta
     QDir().mkpath(folder);
     session.appFolder = WithTrailingSlash(folder);
     session.executablePath = QCoreApplication::applicationFilePath();
+    QString securityError;
+    if (!LoadSecurity(session, &securityError))
+        qWarning("tolvex: no key pair, connections stay unencrypted: %s", qPrintable(securityError));
     return StartupOutcome::Running;
 }
 
