@@ -16,6 +16,7 @@
 #include "protocol/PeerMessages.h"
 #include "session/Session.h"
 #include "texts/ChatTexts.h"
+#include "texts/SecurityTexts.h"
 #include "texts/SendTexts.h"
 
 namespace tvx {
@@ -141,6 +142,8 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
         if (step == 1) {
             output.Message(QStringLiteral("正在连接 ") + inviter.shownAddress() +
                            QStringLiteral(" ..."));
+        } else if (step == 2) {
+            output.Message(EncryptionLine(inviter.encrypted(), inviter.peerFingerprint()));
         } else if (step == 3) {
             output.Message(InviteWaitingForAnswerLine());
         }
@@ -203,6 +206,9 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
                                 ClassifyCallerError(failure.error) == CallerFailure::BadAddress;
         output.Message(badAddress ? BadAddressMessage(request.peerAddress)
                                   : InviteFailureMessage(failure).text);
+        if (failure.kind == InviteFailure::Kind::LinkRefused &&
+            !TrustFlagHint(failure.refusal).isEmpty())
+            output.Message(TrustFlagHint(failure.refusal));
         if (failure.kind == InviteFailure::Kind::LinkRefused)
             loop.Finish(StatusRefused);
         else if (badAddress)

@@ -20,6 +20,7 @@
 #include "records/PersonalInfo.h"
 #include "records/Settings.h"
 #include "session/Session.h"
+#include "session/SessionLinkContext.h"
 #include "startup/ArgumentParser.h"
 #include "startup/Language.h"
 #include "startup/LocalAddress.h"
@@ -38,16 +39,25 @@ using Word = ArgumentParser::Word;
 // The options each command takes besides the start-up ones.
 QList<QCommandLineOption> OptionsOf(Kind kind) {
     const QCommandLineOption code(QStringLiteral("code"), QString(), QStringLiteral("CODE"));
+    const QList<QCommandLineOption> trust = {
+        QCommandLineOption(QStringLiteral("require-encryption")),
+        QCommandLineOption(QStringLiteral("accept-new-identity")),
+        QCommandLineOption(QStringLiteral("allow-plain"))};
     switch (kind) {
         case Kind::Send:
-            return {QCommandLineOption(QStringLiteral("note"), QString(), QStringLiteral("TEXT")),
-                    code,
-                    QCommandLineOption(QStringLiteral("retry"), QString(), QStringLiteral("N"))};
+            return QList<QCommandLineOption>{QCommandLineOption(QStringLiteral("note"), QString(),
+                                                                QStringLiteral("TEXT")),
+                                             code,
+                                             QCommandLineOption(QStringLiteral("retry"), QString(),
+                                                                QStringLiteral("N"))} +
+                   trust;
         case Kind::Receive:
-            return {QCommandLineOption(QStringLiteral("to"), QString(), QStringLiteral("DIR")),
-                    code, QCommandLineOption(QStringLiteral("overwrite"))};
+            return QList<QCommandLineOption>{
+                       QCommandLineOption(QStringLiteral("to"), QString(), QStringLiteral("DIR")),
+                       code, QCommandLineOption(QStringLiteral("overwrite"))} +
+                   trust;
         case Kind::Chat:
-            return {code};
+            return QList<QCommandLineOption>{code} + trust;
         case Kind::Peers:
             return {
                 QCommandLineOption(QStringLiteral("wait"), QString(), QStringLiteral("SECONDS"))};
@@ -129,6 +139,11 @@ bool ReadCommandOptions(const ArgumentParser& parser, CommandRequest& request, Q
         }
     }
     request.overwrite = request.kind == Kind::Receive && parser.IsSet(QStringLiteral("overwrite"));
+    const bool connects =
+        request.kind == Kind::Send || request.kind == Kind::Receive || request.kind == Kind::Chat;
+    request.requireEncryption = connects && parser.IsSet(QStringLiteral("require-encryption"));
+    request.acceptNewIdentity = connects && parser.IsSet(QStringLiteral("accept-new-identity"));
+    request.allowPlain = connects && parser.IsSet(QStringLiteral("allow-plain"));
     return true;
 }
 
@@ -369,6 +384,10 @@ bool PrepareSession(Session& session, const CommandRequest& request, TerminalOut
     session.personalInfo = LoadPersonalInfo(session.store(), session.system());
     LoadMainSettings(session.store(), session.settings);
     LoadChatSettings(session.store(), session.settings);
+    // What the user agreed to for this run, both as caller and as answerer.
+    session.settings.requireEncryption |= request.requireEncryption;
+    session.acceptChangedIdentity = request.acceptNewIdentity;
+    session.allowPlainFromPinned = request.allowPlain;
 
     const QString folder = options.dataDir.isEmpty()
                                ? session.system().DataFolder()
@@ -379,6 +398,11 @@ bool PrepareSession(Session& session, const CommandRequest& request, TerminalOut
     session.appFolder = WithTrailingSlash(folder);
     session.executablePath = QCoreApplication::applicationFilePath();
     session.blockList = ReadBlockListFile(session.appFolder + kBlockListFileName).entries;
+    QString securityError;
+    if (request.kind != Kind::Peers && !LoadSecurity(session, &securityError)) {
+        std::fprintf(stderr, "tolvex: no key pair, connections stay unencrypted: %s\n",
+                     qPrintable(securityError));
+    }
     return true;
 }
 

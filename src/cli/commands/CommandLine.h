@@ -31,6 +31,10 @@ struct CommandRequest {
     QString folder;          // receive --to (empty: the current folder)
     bool overwrite = false;  // receive --overwrite
     int waitMs = 2000;       // peers --wait
+    // send, receive, chat: --require-encryption, --accept-new-identity, --allow-plain
+    bool requireEncryption = false;
+    bool acceptNewIdentity = false;
+    bool allowPlain = false;
 };
 
 // Parses the arguments after the program name, the desktop program's too (Kind::Desktop with

@@ -15,6 +15,7 @@
 #include "session/Session.h"
 #include "texts/BatchTexts.h"
 #include "texts/ReceiveTexts.h"
+#include "texts/SecurityTexts.h"
 #include "transfer/FileReceiveEngine.h"
 #include "transfer/ReceiveRules.h"
 
@@ -95,6 +96,7 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
             output.Message(OfferArrivedText(session.system().Now()) + QStringLiteral(": ") +
                            nickName + QStringLiteral(" \"") + fileName + QStringLiteral("\" ") +
                            FormatSizeWithBytes(qint32(length)));
+            output.Message(EncryptionLine(engine.Encrypted(), engine.PeerFingerprint()));
             if (!TrimSpaces(engine.Offer().note).isEmpty())
                 output.Message(QStringLiteral("附言:") + engine.Offer().note);
             // Decided once the engine has finished putting the offer up.
@@ -107,6 +109,7 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
                            summary.nickName + QLatin1Char(' ') +
                            BatchSummaryLine(summary.folders, summary.files, summary.totalBytes));
             output.Message(BatchTopNamesLine(summary.topNames));
+            output.Message(EncryptionLine(engine.Encrypted(), engine.PeerFingerprint()));
             if (!TrimSpaces(summary.note).isEmpty())
                 output.Message(QStringLiteral("附言:") + summary.note);
             QTimer::singleShot(0, &engine, [&, offer = engine.OfferKey()] {
@@ -179,6 +182,12 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
         loop.Finish(StatusDone);
     });
 
+    QObject::connect(&engine, &FileReceiveEngine::CallerRejected, &loop,
+                     [&](LinkRefusal refusal, const QString& address) {
+                         output.Message(CallerRejectedText(refusal, address));
+                         if (!TrustFlagHint(refusal).isEmpty())
+                             output.Message(TrustFlagHint(refusal));
+                     });
     if (!engine.StartFileListener())
         return ReceiveStatus(ReceiveOutcome::Kind::ListenerFailed);
     output.Message(QStringLiteral("Tolvex ") + session.localAddress + QStringLiteral(" (") +

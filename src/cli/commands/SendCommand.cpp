@@ -13,6 +13,7 @@
 #include "protocol/PeerMessages.h"
 #include "session/Session.h"
 #include "texts/BatchTexts.h"
+#include "texts/SecurityTexts.h"
 #include "texts/SendTexts.h"
 #include "transfer/FileSendEngine.h"
 
@@ -101,6 +102,8 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
     QObject::connect(&engine, &FileSendEngine::StepChanged, &loop, [&](int step) {
         if (step == 1) {
             output.Message(SendConnectingLine(engine.request().shownAddress));
+        } else if (step == 2) {
+            output.Message(EncryptionLine(engine.encrypted(), engine.peerFingerprint()));
         } else if (step == 3) {
             output.Message(SendWaitingForAnswerLine());
         }
@@ -147,6 +150,9 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
             // The link may give up without a word (a handshake that goes wrong).
             const UserMessage message = SendFailureMessage(outcome);
             output.Message(message.isEmpty() ? ConnectionBrokenText() : message.text);
+            if (outcome.kind == SendOutcome::Kind::LinkRefused &&
+                !TrustFlagHint(outcome.refusal).isEmpty())
+                output.Message(TrustFlagHint(outcome.refusal));
         }
         // The rest went; what did not is named once more at the end.
         if (!outcome.skipped.isEmpty()) {
