@@ -7,7 +7,7 @@ set -euo pipefail
 # folder.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgtest-dev libgmock-dev
           fonts-noto-cjk xvfb xauth qt6-translations-l10n shared-mime-info desktop-file-utils
-          appstream man-db dpkg-dev file dbus tar socat)
+          appstream man-db dpkg-dev file dbus tar socat tcpdump)
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
