@@ -2,6 +2,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -15,6 +16,7 @@
 #include "protocol/Codes.h"
 #include "protocol/HandshakeSteps.h"
 #include "protocol/PeerMessages.h"
+#include "records/HistoryLog.h"
 #include "security/TlsIdentity.h"
 #include "support/Files.h"
 #include "support/Loopback.h"
@@ -156,6 +158,7 @@ protected:
 TEST_F(EncryptionNet, TwoCopiesEncryptAFileAndAChatAndTheWireHoldsNoneOfItsSecrets) {
     const QString code = QStringLiteral("口令-7391");
     receiver.peer.session.settings.passWord1 = Digest(code);
+    sender.session.settings.useLogFile = true;
     Capture capture;
 
     FileSendEngine::Request request = To(kAnswererAddress);
@@ -172,6 +175,23 @@ TEST_F(EncryptionNet, TwoCopiesEncryptAFileAndAChatAndTheWireHoldsNoneOfItsSecre
               sender.session.identity->fingerprint());
     EXPECT_EQ(KnownPeers(source.filePath(KnownPeers::FileName())).Pinned(kAnswererAddress),
               receiver.peer.session.identity->fingerprint());
+    // The history log says the send was encrypted, and to whom.
+    EXPECT_TRUE(QString::fromLocal8Bit(ReadAll(sender.session.appFolder + kLogFileName))
+                    .contains(FingerprintCode(sent.peerFingerprint)));
+
+    // A folder goes through the batch's threads inside TLS too.
+    const QString folder = source.filePath(QStringLiteral("相册"));
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/内")));
+    const QByteArray photo = RandomBytes(2 * 1024 * 1024 + 5);
+    ASSERT_TRUE(WriteFile(folder + QStringLiteral("/内/照片.jpg"), photo));
+    ASSERT_TRUE(WriteFile(folder + QStringLiteral("/说明.txt"), "zebra-quartz notes"));
+    FileSendEngine::Request tree = To(kAnswererAddress);
+    tree.verificationCode = code;
+    tree.batch = std::make_shared<BatchSelection>(BatchSelection::Scan({folder}));
+    const SendOutcome batch = Send(tree);
+    EXPECT_EQ(batch.kind, Kind::Completed);
+    EXPECT_TRUE(batch.encrypted);
+    EXPECT_EQ(ReadAll(receiver.Saved(QStringLiteral("相册/内/照片.jpg"))), photo);
 
     ChatInviter inviter(sender.session);
     ChatResponder responder(receiver.peer.session);
@@ -203,8 +223,8 @@ TEST_F(EncryptionNet, TwoCopiesEncryptAFileAndAChatAndTheWireHoldsNoneOfItsSecre
     ASSERT_TRUE(wire.contains("TVX/TLS1"));
     // (Under a busy processor the kernel may drop a few packets from the capture.)
     ASSERT_GT(wire.size(), content.size() / 2);
-    for (const qsizetype at : {qsizetype(4096), content.size() / 2, content.size() - 64}) {
-        const QByteArray sample = content.mid(at, 48);
+    for (const QByteArray& sample : {content.mid(4096, 48), content.mid(content.size() / 2, 48),
+                                     content.right(48), photo.mid(1024 * 1024, 48)}) {
         for (int key = 0; key < 256; ++key)
             ASSERT_FALSE(wire.contains(Xored(sample, quint8(key)))) << "file bytes, key " << key;
     }

@@ -193,6 +193,8 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
     output.Message(QStringLiteral("Tolvex ") + session.localAddress + QStringLiteral(" (") +
                    session.localAddressCode + QStringLiteral(") 正在等待接收文件,保存到 ") +
                    folder);
+    output.Message(
+        OwnFingerprintLine(session.identity ? session.identity->fingerprint() : QByteArray()));
     return loop.Run();
 }
 

@@ -9,6 +9,7 @@
 #include "protocol/Wire.h"
 #include "records/HistoryLog.h"
 #include "session/Session.h"
+#include "texts/SecurityTexts.h"
 
 namespace tvx {
 
@@ -167,8 +168,9 @@ void ChatInviter::ReportWaiting() {
 
 void ChatInviter::WriteInvitationLog() {
     // The invitation stays sent whether or not the entry could be written.
-    const QString warning = AppendLogEntryQuietly(m_session, LogEvent::ChatSent,
-                                                  {m_request.typedAddress, m_request.note});
+    const QString warning = AppendLogEntryQuietly(
+        m_session, LogEvent::ChatSent, {m_request.typedAddress, m_request.note},
+        encrypted() ? EncryptionLine(true, peerFingerprint()) : QString());
     if (!warning.isEmpty())
         emit LogWriteFailed(warning);
 }

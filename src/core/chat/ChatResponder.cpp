@@ -11,6 +11,7 @@
 #include "records/Settings.h"
 #include "session/Session.h"
 #include "texts/ReceiveTexts.h"
+#include "texts/SecurityTexts.h"
 
 namespace tvx {
 
@@ -234,7 +235,8 @@ void ChatResponder::ShowInvitation() {
 void ChatResponder::WriteReceivedInvitationLog() {
     const QString note = m_invitationText.isEmpty() ? EmptyNoteText() : m_invitationText;
     const QString warning = AppendLogEntryQuietly(
-        m_session, LogEvent::ChatReceived, {m_peerFields.value(1), m_peerFields.value(0), note});
+        m_session, LogEvent::ChatReceived, {m_peerFields.value(1), m_peerFields.value(0), note},
+        encrypted() ? EncryptionLine(true, peerFingerprint()) : QString());
     if (!warning.isEmpty()) {
         ChatAnswerOutcome outcome;
         outcome.kind = ChatAnswerOutcome::Kind::HistoryNotWritten;

@@ -134,7 +134,8 @@ QString LogFileHeader() {
         "<body>\r\n");
 }
 
-QString BuildLogEntry(LogEvent kind, const QString& now, const QStringList& values) {
+QString BuildLogEntry(LogEvent kind, const QString& now, const QStringList& values,
+                      const QString& connection) {
     const EntryLayout layout = LayoutOf(kind);
     QString entry = QString(kOpeningTemplate).replace(QStringLiteral("%COLOUR%"), layout.colour);
     entry += Row(1, QStringLiteral("事件类型"), layout.eventName);
@@ -153,6 +154,8 @@ QString BuildLogEntry(LogEvent kind, const QString& now, const QStringList& valu
         }
         entry += Row(i + 3, layout.labels[i], value);
     }
+    if (!connection.isEmpty())
+        entry += Row(int(layout.labels.size()) + 3, QStringLiteral("连接"), connection);
     return entry + kClosing;
 }
 
@@ -198,12 +201,13 @@ QString LogHeaderFor(const QString& path, int logFileSizeMb, QString* error) {
     return QString();
 }
 
-QString AppendLogEntryQuietly(Session& session, LogEvent kind, const QStringList& values) {
+QString AppendLogEntryQuietly(Session& session, LogEvent kind, const QStringList& values,
+                              const QString& connection) {
     if (!session.settings.useLogFile)
         return QString();
     const QString path = session.appFolder + kLogFileName;
-    const QString entry =
-        BuildLogEntry(kind, LogTimeText(session.system().Now()), EscapedLogValues(values));
+    const QString entry = BuildLogEntry(kind, LogTimeText(session.system().Now()),
+                                        EscapedLogValues(values), connection.toHtmlEscaped());
     QString error;
     const QString start = LogHeaderFor(path, session.settings.logFileSize, &error);
     if (error.isEmpty() &&

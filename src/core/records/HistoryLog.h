@@ -28,8 +28,11 @@ enum class LogEvent { FileSent, FileReceived, ChatSent, ChatReceived };
 QString LogFileHeader();
 
 // The entry's text without the line break that follows it in the file. `now` fills the
-// time row; values go in as they are given (AppendLogEntry gives them escaped).
-QString BuildLogEntry(LogEvent kind, const QString& now, const QStringList& values);
+// time row; values go in as they are given (AppendLogEntry gives them escaped). A connection
+// line (an encrypted connection's, with the peer's fingerprint code) adds a last row "连接";
+// entries of plain connections stay as they always were.
+QString BuildLogEntry(LogEvent kind, const QString& now, const QStringList& values,
+                      const QString& connection = QString());
 
 // The values with "&", "<", ">" and '"' escaped for HTML: names, addresses, notes and file
 // names come from peers and files, and must show as text in the browser, never run in it.
@@ -49,7 +52,8 @@ QString LogHeaderFor(const QString& path, int logFileSizeMb, QString* error = nu
 // every case. False only after such a failure.
 bool AppendLogEntry(Session& session, QWidget* owner, LogEvent kind, const QStringList& values);
 // The same for owners without a window: the warning to show after a failed write, or empty.
-QString AppendLogEntryQuietly(Session& session, LogEvent kind, const QStringList& values);
+QString AppendLogEntryQuietly(Session& session, LogEvent kind, const QStringList& values,
+                              const QString& connection = QString());
 
 // The values of a sent file offer, taken from the file itself.
 QStringList FileSentLogValues(ShellService& shell, const QString& targetAddress,

@@ -26,6 +26,7 @@
 #include "records/AddressFiles.h"
 #include "records/HistoryLog.h"
 #include "session/Session.h"
+#include "texts/SecurityTexts.h"
 #include "transfer/ReceiveRules.h"
 
 namespace tvx {
@@ -483,7 +484,9 @@ void FileReceiveEngine::WriteHistoryEntry() {
 }
 
 void FileReceiveEngine::WriteHistoryEntry(const QStringList& values) {
-    const QString warning = AppendLogEntryQuietly(m_session, LogEvent::FileReceived, values);
+    const QString warning =
+        AppendLogEntryQuietly(m_session, LogEvent::FileReceived, values,
+                              Encrypted() ? EncryptionLine(true, PeerFingerprint()) : QString());
     if (!warning.isEmpty()) {
         ReceiveOutcome outcome = Outcome(ReceiveOutcome::Kind::HistoryNotWritten);
         outcome.systemError = warning;

@@ -21,6 +21,7 @@
 #include "protocol/PeerMessages.h"
 #include "records/HistoryLog.h"
 #include "session/Session.h"
+#include "texts/SecurityTexts.h"
 
 namespace tvx {
 
@@ -490,7 +491,9 @@ void FileSendEngine::LogOffer() {
                                  m_request.note)
                 : FileSentLogValues(m_session.shell(), m_request.typedAddress, m_filePath,
                                     m_request.note);
-    const QString warning = AppendLogEntryQuietly(m_session, LogEvent::FileSent, values);
+    const QString warning =
+        AppendLogEntryQuietly(m_session, LogEvent::FileSent, values,
+                              m_encrypted ? EncryptionLine(true, m_peerFingerprint) : QString());
     if (!warning.isEmpty())
         emit LogWriteFailed(warning);
 }
