@@ -33,6 +33,11 @@ TEST(CommandLineParsing, CommandsTakeTheirOptionsAnywhereAndTheDesktopKeepsItsOw
     EXPECT_EQ(request.folder, "in");
     EXPECT_TRUE(request.codeGiven);
     EXPECT_TRUE(request.code.isEmpty());
+    EXPECT_FALSE(request.requireEncryption || request.acceptNewIdentity || request.allowPlain);
+    ASSERT_TRUE(ParseCommandLine({"chat", "x", "--allow-plain", "--require-encryption"}, request,
+                                 error));
+    EXPECT_TRUE(request.requireEncryption && request.allowPlain && !request.acceptNewIdentity);
+    EXPECT_FALSE(ParseCommandLine({"peers", "--allow-plain"}, request, error));
 
     ASSERT_TRUE(ParseCommandLine({"peers"}, request, error));
     EXPECT_EQ(request.waitMs, 2000);
