@@ -97,7 +97,7 @@ diff "$work/installed.txt" "$work/packaged.txt" || fail "package tree differs fr
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version: $(dpkg-deb -f "$deb" Version)"
 [[ $deb == */tolvex_${version}_*.deb ]] || fail "package file name: $deb"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6core6 libqt6widgets6 libqt6network6 libqt6dbus6 qt6-qpa-plugins; do
+for needed in libqt6core6 libqt6widgets6 libqt6network6 libqt6dbus6 libssl3 qt6-qpa-plugins; do
     grep -q "$needed" <<<"$depends" || fail "Depends lacks $needed: $depends"
 done
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/ufw/applications.d/tolvex ||
