@@ -31,6 +31,10 @@ protected:
         ASSERT_TRUE(folder.isValid());
         sender.session.appFolder = folder.path() + QLatin1Char('/');
         sender.session.settings.sendBufferBytes = kChunk;
+        // A sender that would encrypt, before a receiver that knows only the plain wire: no
+        // mark in its challenge, nothing in its reserved field.
+        sender.session.identity = TlsIdentity::CreateTransient();
+        receiver.link.SetAnnouncedFeatures(QString());
         engine.SetPauseMs(0);
         engine.SetCloseGraceMs(100);
         QObject::connect(&engine, &Engine::StepChanged, &engine,
