@@ -34,8 +34,8 @@ TEST(CommandLineParsing, CommandsTakeTheirOptionsAnywhereAndTheDesktopKeepsItsOw
     EXPECT_TRUE(request.codeGiven);
     EXPECT_TRUE(request.code.isEmpty());
     EXPECT_FALSE(request.requireEncryption || request.acceptNewIdentity || request.allowPlain);
-    ASSERT_TRUE(ParseCommandLine({"chat", "x", "--allow-plain", "--require-encryption"}, request,
-                                 error));
+    ASSERT_TRUE(
+        ParseCommandLine({"chat", "x", "--allow-plain", "--require-encryption"}, request, error));
     EXPECT_TRUE(request.requireEncryption && request.allowPlain && !request.acceptNewIdentity);
     EXPECT_FALSE(ParseCommandLine({"peers", "--allow-plain"}, request, error));
 

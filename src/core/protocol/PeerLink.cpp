@@ -227,8 +227,7 @@ void PeerLink::OnDataArrival() {
 void PeerLink::OnClosed() {
     const State stateAtClose = state_;
     if (stateAtClose == State::Securing && !config_.listens) {
-        ResetExplained();
-        emit Refused(LinkRefusal::SecureFailed, QString());
+        TurnAway(LinkRefusal::SecureFailed);
         return;
     }
     emit PeerClosed(stateAtClose);
@@ -237,8 +236,7 @@ void PeerLink::OnClosed() {
 
 void PeerLink::OnSocketError(SocketError error) {
     if (state_ == State::Securing && !config_.listens) {
-        ResetExplained();
-        emit Refused(LinkRefusal::SecureFailed, QString());
+        TurnAway(LinkRefusal::SecureFailed);
         return;
     }
     emit SocketFailed(error);
@@ -337,15 +335,23 @@ bool PeerLink::RefusePlain() {
             return false;
         refusal = LinkRefusal::Downgrade;
     }
+    TurnAway(refusal);
+    return true;
+}
+
+// Ends a connection for its encryption: an answerer tells its owner whom it turned away, a
+// caller why.
+void PeerLink::TurnAway(LinkRefusal refusal) {
     if (config_.listens) {
         const QString address = remoteAddress_;
         Reset();
-        emit CallerRejected(refusal, address);
+        // A handshake that breaks is a stranger's noise, not news for the user.
+        if (refusal != LinkRefusal::SecureFailed)
+            emit CallerRejected(refusal, address);
     } else {
         ResetExplained();
         emit Refused(refusal, QString());
     }
-    return true;
 }
 
 // Both ends marked their challenges: TLS begins right after the verified reply, with the
@@ -356,12 +362,7 @@ void PeerLink::Secure() {
     if (buffer_.empty() &&
         socket_.StartTls(*context_.Identity(), config_.listens) == SocketError::None)
         return;
-    if (config_.listens) {
-        Reset();
-    } else {
-        ResetExplained();
-        emit Refused(LinkRefusal::SecureFailed, QString());
-    }
+    TurnAway(LinkRefusal::SecureFailed);
 }
 
 // The TLS handshake is done: the peer's certificate is checked against the one pinned for its
@@ -375,16 +376,8 @@ void PeerLink::OnEncrypted() {
     const bool changed = !pinnedFingerprint_.isEmpty() && pinnedFingerprint_ != peerFingerprint_;
     if (peerFingerprint_.isEmpty() ||
         (changed && !acceptChangedIdentity_ && !context_.AcceptChangedIdentity())) {
-        const LinkRefusal refusal =
-            peerFingerprint_.isEmpty() ? LinkRefusal::SecureFailed : LinkRefusal::IdentityChanged;
-        if (config_.listens) {
-            const QString address = remoteAddress_;
-            Reset();
-            emit CallerRejected(refusal, address);
-        } else {
-            ResetExplained();
-            emit Refused(refusal, QString());
-        }
+        TurnAway(peerFingerprint_.isEmpty() ? LinkRefusal::SecureFailed
+                                            : LinkRefusal::IdentityChanged);
         return;
     }
     if (pinnedFingerprint_ != peerFingerprint_)

@@ -157,6 +157,7 @@ private:
     void OnEncrypted();
     void Secure();
     bool RefusePlain();
+    void TurnAway(LinkRefusal refusal);
     void Handle(const QString& message);
     void HandleHandshake(const QString& message);
     void HandleAtAnswerer(const QString& message);
