@@ -603,13 +603,23 @@ void Socket::OnReadable() {
             return;
         // Bytes the owner leaves for later are taken in, so that this event does not repeat
         // for them until more arrive; the owner hears of what was added.
-        if (reads_ != reads || lent_ || FillReadBuffer() == 0)
+        if (reads_ != reads || lent_)
+            break;
+        // The close itself is noticed when nothing is left to read.
+        bool closed = false;
+        int failure = 0;
+        const qint64 added = FillReadBuffer(&closed, &failure);
+        if (failure != 0)
+            ReportLater(failure);
+        if (added == 0)
             break;
     }
     UpdateNotifiers();
 }
 
-qint64 Socket::FillReadBuffer() {
+// Takes what has arrived (decrypted, on an encrypted connection) into the socket's buffer, as
+// far as there is room. `closed`: the peer's close was met; `failure`: the errno of a failed read.
+qint64 Socket::FillReadBuffer(bool* closed, int* failure) {
     qint64 added = 0;
     for (;;) {
         const qint64 room = qMin(kFillStep, readLimit_ - Buffered());
@@ -621,35 +631,9 @@ qint64 Socket::FillReadBuffer() {
         }
         const qsizetype end = readBuffer_.size();
         readBuffer_.resize(end + room);
-        const ssize_t n = ::recv(descriptor_, readBuffer_.data() + end, size_t(room), 0);
-        readBuffer_.resize(end + qMax<ssize_t>(n, 0));
-        if (n > 0) {
-            added += n;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && !WouldBlock(errno))
-            ReportLater(errno);
-        break;  // the close itself is noticed when nothing is left to read
-    }
-    return added;
-}
-
-// Decrypts what has arrived into the socket's buffer, as far as there is room.
-qint64 Socket::FillFromTls(bool* closed, int* failure) {
-    qint64 added = 0;
-    for (;;) {
-        const qint64 room = qMin(kFillStep, readLimit_ - Buffered());
-        if (room <= 0)
-            break;
-        if (readStart_ > 0) {
-            readBuffer_.remove(0, readStart_);
-            readStart_ = 0;
-        }
-        const qsizetype end = readBuffer_.size();
-        readBuffer_.resize(end + room);
-        const ssize_t n = tls_->Receive(readBuffer_.data() + end, size_t(room));
+        char* into = readBuffer_.data() + end;
+        const ssize_t n =
+            tls_ ? tls_->Receive(into, size_t(room)) : ::recv(descriptor_, into, size_t(room), 0);
         readBuffer_.resize(end + qMax<ssize_t>(n, 0));
         if (n > 0) {
             added += n;
@@ -673,7 +657,7 @@ void Socket::OnReadableTls() {
     const quint64 generation = generation_;
     bool closed = false;
     int failure = 0;
-    FillFromTls(&closed, &failure);
+    FillReadBuffer(&closed, &failure);
     while (Buffered() > 0 && !lent_) {
         const quint64 reads = reads_;
         emit DataArrival(BytesAvailable());
@@ -682,7 +666,7 @@ void Socket::OnReadableTls() {
         if (reads_ == reads)
             break;  // left for later
         if (!closed && failure == 0)
-            FillFromTls(&closed, &failure);
+            FillReadBuffer(&closed, &failure);
     }
     if (closed) {
         PeerClosedNow();

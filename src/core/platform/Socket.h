@@ -177,7 +177,7 @@ private:
     qint64 KernelBytes() const;
     qint64 Buffered() const { return readBuffer_.size() - readStart_; }
     qint64 TakeFromBuffer(char* data, qint64 maxSize);
-    qint64 FillReadBuffer();
+    qint64 FillReadBuffer(bool* closed, int* failure);
     void ReadFailed(int errnoValue);
     void ReportLater(int errnoValue);
     void PeerClosedNow();
@@ -185,7 +185,6 @@ private:
     void DropConnection();
     void TlsStep();
     void OnReadableTls();
-    qint64 FillFromTls(bool* closed, int* failure);
 
     State state_ = State::Closed;
     int descriptor_ = -1;  // bound, listening or connected
