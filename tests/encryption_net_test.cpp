@@ -374,6 +374,8 @@ TEST_F(EncryptionNet, AManInTheMiddleCannotRelayTheCodeIntoAnotherSession) {
     toReceiver.SendBody(BuildAdmissionRequest(relayed));
     ASSERT_TRUE(toReceiver.Step(4));
     EXPECT_EQ(toReceiver.messages[3], QString(QChar(C::RefusedCode)));
+    // Turned away, the middle is not remembered by the receiver.
+    EXPECT_TRUE(receiver.peer.session.knownPeers.Pinned(kMiddleAddress).isEmpty());
     engine.Cancel();
 }
 

@@ -380,7 +380,9 @@ void PeerLink::OnEncrypted() {
                                             : LinkRefusal::IdentityChanged);
         return;
     }
-    if (pinnedFingerprint_ != peerFingerprint_)
+    // A caller pins whom it chose to call; an answerer pins a caller once it is admitted, so a
+    // stranger turned away leaves nothing behind.
+    if (!config_.listens && pinnedFingerprint_ != peerFingerprint_)
         context_.PinFingerprint(remoteAddress_, peerFingerprint_);
     state_ = State::Verified;
     emit Verified();
@@ -445,6 +447,8 @@ void PeerLink::Admit(const QString& digest) {
         SendInternal(BuildRefusedBlocked(context_.BlockNote()));
         return;
     }
+    if (socket_.encrypted() && pinnedFingerprint_ != peerFingerprint_)
+        context_.PinFingerprint(remoteAddress_, peerFingerprint_);
     if (!SendInternal(BuildAdmitted()))
         return;
     state_ = State::Admitted;
