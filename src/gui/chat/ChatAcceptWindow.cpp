@@ -274,7 +274,7 @@ void ChatAcceptWindow::ShowPeerInfo() {
     QStringList fields = m_responder->peerFields();
     while (fields.size() < 9)
         fields << QString();
-    m_peerInfo = tvx::ShowPeerInfo(m_session, fields);
+    m_peerInfo = tvx::ShowPeerInfo(m_session, fields, m_responder->peerFingerprint());
 }
 
 // ---- Chat ----

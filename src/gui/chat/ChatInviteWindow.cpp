@@ -446,7 +446,7 @@ void ChatInviteWindow::ShowPeerInfo() {
     QStringList fields = QStringList{m_inviter->shownAddress()} + m_inviter->peerFields();
     while (fields.size() < 9)
         fields << QString();
-    m_peerInfo = tvx::ShowPeerInfo(m_session, fields);
+    m_peerInfo = tvx::ShowPeerInfo(m_session, fields, m_inviter->peerFingerprint());
 }
 
 void ChatInviteWindow::closeEvent(QCloseEvent* event) {

@@ -640,7 +640,7 @@ void ReceiverPage::CloseCancelledPage() {
 }
 
 void ReceiverPage::ShowPeerInfo() {
-    tvx::ShowPeerInfo(m_session, m_engine.Identity());
+    tvx::ShowPeerInfo(m_session, m_engine.Identity(), m_engine.PeerFingerprint());
 }
 
 void ReceiverPage::HandleCloseBox() {

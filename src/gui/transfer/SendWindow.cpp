@@ -810,7 +810,8 @@ void SendWindow::ResultConfirmed() {
 }
 
 void SendWindow::ReceiverClicked() {
-    ShowPeerInfo(m_session, QStringList{m_engine.request().shownAddress} + m_engine.peerCard());
+    ShowPeerInfo(m_session, QStringList{m_engine.request().shownAddress} + m_engine.peerCard(),
+                 m_engine.peerFingerprint());
 }
 
 void SendWindow::ShowOneByOne(qint64 files) {
