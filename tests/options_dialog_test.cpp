@@ -58,7 +58,8 @@ const QStringList kWriteOrder = {QStringLiteral("UseLogFile"),
                                  QStringLiteral("PassWord2"),
                                  QStringLiteral("AutoChat"),
                                  QStringLiteral("AutoChatTip"),
-                                 QStringLiteral("BlockText")};
+                                 QStringLiteral("BlockText"),
+                                 QStringLiteral("RequireEncryption")};
 
 class Options : public ::testing::Test {
 protected:
@@ -100,6 +101,7 @@ protected:
         v[QStringLiteral("AutoChat")] = QStringLiteral("1");
         v[QStringLiteral("AutoChatTip")] = QStringLiteral("稍后回复");
         v[QStringLiteral("BlockText")] = QStringLiteral("暂不接收");
+        v[QStringLiteral("RequireEncryption")] = QStringLiteral("1");
         fake.autoStart->entries[QStringLiteral("Kestrane")] = kExecutable;
         session.blockList = {QStringLiteral("10.0.0.7"), QStringLiteral("192.168.001.002")};
     }
@@ -142,6 +144,7 @@ TEST_F(Options, OkWithNothingChangedRewritesTheSameValuesInOrder) {
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("选项"));
     EXPECT_TRUE(Check("chkAutoRun")->isChecked());
     EXPECT_FALSE(Check("chkDiscoverable")->isChecked());
+    EXPECT_TRUE(Check("chkRequireEncryption")->isChecked());
     EXPECT_TRUE(dialog->findChild<QRadioButton*>(QStringLiteral("optSaveFile1"))->isChecked());
     QSignalSpy alarm(dialog.data(), &OptionsDialog::AlarmSwitched);
 
@@ -176,6 +179,7 @@ TEST_F(Options, CodesAreClearedOrReplacedByDigestsAndUncheckedKeysStay) {
     Check("chkAutoChat")->setChecked(false);
     Box("txtAutoChatTip")->setText(QStringLiteral("不会写入"));
     Box("txtBlockTxt")->setText(QStringLiteral("  走开  "));
+    Check("chkRequireEncryption")->setChecked(false);
     QSignalSpy alarm(dialog.data(), &OptionsDialog::AlarmSwitched);
     ClickButton(dialog, QStringLiteral("cmdDo1"));
 
@@ -192,6 +196,8 @@ TEST_F(Options, CodesAreClearedOrReplacedByDigestsAndUncheckedKeysStay) {
     EXPECT_EQ(v[QStringLiteral("AutoChatTip")], QStringLiteral("稍后回复"));
     EXPECT_EQ(v[QStringLiteral("BlockText")], QStringLiteral("走开"));
     EXPECT_EQ(session.settings.blockText, QStringLiteral("走开"));
+    EXPECT_EQ(v[QStringLiteral("RequireEncryption")], QStringLiteral("0"));
+    EXPECT_FALSE(session.settings.requireEncryption);
     // A send buffer switched off in the dialog is smaller than at start-up.
     EXPECT_EQ(session.settings.sendBufferBytes, 131072);
     ASSERT_EQ(alarm.count(), 1);
@@ -200,6 +206,7 @@ TEST_F(Options, CodesAreClearedOrReplacedByDigestsAndUncheckedKeysStay) {
     // Reopened, the dialog shows what was kept.
     Open();
     EXPECT_FALSE(Check("chkAutoRun")->isChecked());
+    EXPECT_FALSE(Check("chkRequireEncryption")->isChecked());
     EXPECT_TRUE(Box("txtFRPW")->text().isEmpty());
     EXPECT_FALSE(Box("txtCRPW")->text().isEmpty());
     EXPECT_EQ(Box("txtLogFileSize")->text(), QStringLiteral("7"));

@@ -13,9 +13,11 @@
 #include "platform/System.h"
 #include "records/PeerInfoWindow.h"
 #include "records/PersonalInfoWindow.h"
+#include "security/TlsIdentity.h"
 #include "session/Session.h"
 #include "support/Clicks.h"
 #include "support/Fakes.h"
+#include "texts/SecurityTexts.h"
 
 using namespace tvx;
 using tvx::test::ClickButton;
@@ -53,6 +55,15 @@ TEST(PersonalInfoWindow, ShowsTheRunningValues) {
     EXPECT_EQ(Find<QComboBox>(&window, "cobSex")->currentText(), QStringLiteral("女士"));
     EXPECT_EQ(Find<QPlainTextEdit>(&window, "txtLocalInfo9")->toPlainText(),
               QStringLiteral("a\nb"));
+    EXPECT_EQ(ControlText(&window, QStringLiteral("txtFingerprint")), OwnFingerprintLine({}));
+
+    // With a key the code is shown, to be read aloud or copied but not changed.
+    rig.session.identity = TlsIdentity::CreateTransient();
+    PersonalInfoWindow keyed(rig.session);
+    auto* code = Find<QLineEdit>(&keyed, "txtFingerprint");
+    EXPECT_EQ(code->text(), OwnFingerprintLine(rig.session.identity->fingerprint()));
+    EXPECT_TRUE(code->text().contains(FingerprintCode(rig.session.identity->fingerprint())));
+    EXPECT_TRUE(code->isReadOnly());
 }
 
 TEST(PersonalInfoWindow, RefusesAnEmptyOrBarredNickname) {
@@ -143,8 +154,13 @@ TEST(PersonalInfoWindow, RightClickCopiesAnAddress) {
 
 TEST(PeerInfoWindow, ShowsTheReceivedCard) {
     Rig rig;
+    const QByteArray fingerprint =
+        QByteArray::fromHex("0badc0ffee0ddf00d0000000000000000000000000000000000000000000001f");
     PeerInfoWindow* window = ShowPeerInfo(
-        rig.session, {"XXEEEXEEEF", "小明", "1", "20", "", "", "", "", "第一行\r\n第二行"});
+        rig.session, {"XXEEEXEEEF", "小明", "1", "20", "", "", "", "", "第一行\r\n第二行"},
+        fingerprint);
+    EXPECT_EQ(ControlText(window, QStringLiteral("txtFingerprint")),
+              EncryptionLine(true, fingerprint));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("对方信息"));
     EXPECT_EQ(ControlText(window, QStringLiteral("txtGuestInfo1")), QStringLiteral("XXEEEXEEEF"));
     EXPECT_EQ(ControlText(window, QStringLiteral("txtGuestInfo2")), QStringLiteral("小明"));
@@ -154,6 +170,9 @@ TEST(PeerInfoWindow, ShowsTheReceivedCard) {
               QStringLiteral("第一行\r\n第二行"));
     window->Fill({"XXEEEXEEEF", "x", "7"});
     EXPECT_EQ(ControlText(window, QStringLiteral("txtGuestInfo3")), QString());
+    // A peer on the plain wire has no code to show.
+    window->ShowFingerprint(QByteArray());
+    EXPECT_EQ(ControlText(window, QStringLiteral("txtFingerprint")), EncryptionLine(false, {}));
     ClickButton(window, QStringLiteral("cmdDo3"));
 }
 

@@ -6,6 +6,7 @@
 #include "platform/Tray.h"
 #include "records/PeerInfoWindow.h"
 #include "records/PersonalInfoWindow.h"
+#include "security/TlsIdentity.h"
 #include "session/Session.h"
 #include "shell/AutoReceiveTip.h"
 #include "shell/MainWindow.h"
@@ -66,6 +67,7 @@ TEST(Render, MainWindowMenuTipAndPersonalInfo) {
     mainWindow.ShowAutoReceiveTip(QStringLiteral("/home/u/收到/报告.doc"));
     Render(*mainWindow.Tip(), QStringLiteral("auto-receive-tip"));
 
+    session.identity = TlsIdentity::CreateTransient();
     PersonalInfoWindow personal(session);
     Render(personal, QStringLiteral("personal-info"));
 
@@ -74,6 +76,7 @@ TEST(Render, MainWindowMenuTipAndPersonalInfo) {
                QStringLiteral("28"), QStringLiteral("010-12345678"),
                QStringLiteral("xm@example.com"), QString(), QStringLiteral("北京"),
                QStringLiteral("你好\r\n再见")});
+    peer.ShowFingerprint(session.identity->fingerprint());
     Render(peer, QStringLiteral("peer-info"));
 }
 

@@ -7,7 +7,8 @@
 namespace tvx {
 
 // What a desktop notification announces; its default action brings the matching window forward.
-enum class NotifyKind { Offer, Invitation, AutoReceived };
+// CallerRejected only tells: a caller was turned away for its encryption.
+enum class NotifyKind { Offer, Invitation, AutoReceived, CallerRejected };
 
 // Desktop notifications beside the tray icon. Where the desktop has no notification service
 // nothing is shown and nothing fails.

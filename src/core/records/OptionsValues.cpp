@@ -133,6 +133,7 @@ OptionsInput OptionsInputFromSession(Session& session) {
     in.autoChatTip = r.autoChatTip;
     in.blockList = session.blockList;
     in.blockText = r.blockText;
+    in.requireEncryption = r.requireEncryption;
     return in;
 }
 
@@ -291,6 +292,8 @@ ApplyOutcome ApplyOptions(Session& session, const OptionsInput& in, ShownCodes& 
     }
     r.blockText = TrimSpaces(in.blockText);
     put.Put(QStringLiteral("BlockText"), r.blockText);
+    r.requireEncryption = in.requireEncryption;
+    put.Put(QStringLiteral("RequireEncryption"), r.requireEncryption);
     if (put.Failed())
         return storeFailed();
 

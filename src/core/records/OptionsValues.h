@@ -57,6 +57,7 @@ struct OptionsInput {
 
     QStringList blockList;
     QString blockText;
+    bool requireEncryption = false;  // peers that speak only the plain wire are refused
 };
 
 // The controls as the dialog fills them when it opens: the running settings, the block list

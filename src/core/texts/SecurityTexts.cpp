@@ -54,4 +54,8 @@ QString CallerRejectedText(LinkRefusal refusal, const QString& address) {
     }
 }
 
+QString CallerRejectedSummary() {
+    return QStringLiteral("已拒绝连接");
+}
+
 }  // namespace tvx

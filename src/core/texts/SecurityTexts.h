@@ -19,7 +19,8 @@ QString TrustQuestion(LinkRefusal refusal);
 // Command line: the flag that overrules such a refusal, in a sentence; empty for the others.
 QString TrustFlagHint(LinkRefusal refusal);
 
-// An answerer's notice of a caller it turned away for its encryption.
+// An answerer's notice of a caller it turned away for its encryption, and its title.
 QString CallerRejectedText(LinkRefusal refusal, const QString& address);
+QString CallerRejectedSummary();
 
 }  // namespace tvx

@@ -23,6 +23,7 @@
 #include "records/PersonalInfo.h"
 #include "session/Session.h"
 #include "texts/ReceiveTexts.h"
+#include "texts/SecurityTexts.h"
 
 namespace tvx {
 
@@ -129,22 +130,29 @@ QWidget* ChatAcceptWindow::BuildInvitationPage() {
     m_lblDesc0->setStyleSheet(QStringLiteral("color: #0040C0; text-decoration: underline;"));
     m_lblDesc0->setToolTip(QStringLiteral("查看对方信息"));
     m_lblDesc0->installEventFilter(this);
+    // Whether the connection is encrypted, with the inviter's code to compare.
+    m_lblCRSecurity = new QLabel(page);
+    m_lblCRSecurity->setObjectName(QStringLiteral("lblCRSecurity"));
+    m_lblCRSecurity->setTextFormat(Qt::PlainText);
+    m_lblCRSecurity->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_lblCRSecurity->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("发送用户:"), page), 0, 0);
     grid->addWidget(m_lblDesc0, 0, 1, 1, 3);
+    grid->addWidget(m_lblCRSecurity, 1, 1, 1, 3);
     const char16_t* captions[] = {u"", u"", u"性别:", u"年龄:", u"电话:", u"电邮:"};
     for (int index = 2; index <= 5; ++index)
         m_txtCRInfo[index] = ReadOnlyBox(page, QStringLiteral("txtCRInfo%1").arg(index));
     // Sex and age share a row, as do phone and e-mail.
-    grid->addWidget(new QLabel(QString::fromUtf16(captions[2]), page), 1, 0);
-    grid->addWidget(m_txtCRInfo[2], 1, 1);
-    grid->addWidget(new QLabel(QString::fromUtf16(captions[3]), page), 1, 2);
-    grid->addWidget(m_txtCRInfo[3], 1, 3);
-    grid->addWidget(new QLabel(QString::fromUtf16(captions[4]), page), 2, 0);
-    grid->addWidget(m_txtCRInfo[4], 2, 1);
-    grid->addWidget(new QLabel(QString::fromUtf16(captions[5]), page), 2, 2);
-    grid->addWidget(m_txtCRInfo[5], 2, 3);
+    grid->addWidget(new QLabel(QString::fromUtf16(captions[2]), page), 2, 0);
+    grid->addWidget(m_txtCRInfo[2], 2, 1);
+    grid->addWidget(new QLabel(QString::fromUtf16(captions[3]), page), 2, 2);
+    grid->addWidget(m_txtCRInfo[3], 2, 3);
+    grid->addWidget(new QLabel(QString::fromUtf16(captions[4]), page), 3, 0);
+    grid->addWidget(m_txtCRInfo[4], 3, 1);
+    grid->addWidget(new QLabel(QString::fromUtf16(captions[5]), page), 3, 2);
+    grid->addWidget(m_txtCRInfo[5], 3, 3);
 
     m_txtInvitation = new QPlainTextEdit(page);
     m_txtInvitation->setObjectName(QStringLiteral("txtCRInfo6"));
@@ -159,14 +167,14 @@ QWidget* ChatAcceptWindow::BuildInvitationPage() {
             m_txtRefusal->moveCursor(QTextCursor::End);
         }
     });
-    grid->addWidget(new QLabel(QStringLiteral("附言:"), page), 3, 0, Qt::AlignTop);
-    grid->addWidget(m_txtInvitation, 3, 1, 1, 3);
-    grid->addWidget(new QLabel(QStringLiteral("拒绝附言:"), page), 4, 0, Qt::AlignTop);
-    grid->addWidget(m_txtRefusal, 4, 1, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("附言:"), page), 4, 0, Qt::AlignTop);
+    grid->addWidget(m_txtInvitation, 4, 1, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("拒绝附言:"), page), 5, 0, Qt::AlignTop);
+    grid->addWidget(m_txtRefusal, 5, 1, 1, 3);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(3, 1);
-    grid->setRowStretch(3, 3);
-    grid->setRowStretch(4, 2);
+    grid->setRowStretch(4, 3);
+    grid->setRowStretch(5, 2);
 
     m_chkAutoNo = new QCheckBox(page);
     m_chkAutoNo->setObjectName(QStringLiteral("chkAutoNo"));
@@ -230,6 +238,8 @@ void ChatAcceptWindow::OnInvitationReceived(const QString& text, const QString& 
                            QStringLiteral(")"));
     m_lblCRTip[2]->setText(QStringLiteral("是否接受来自下列用户的交流邀请？"));
     m_lblDesc0->setText(fields.value(1));
+    m_lblCRSecurity->setText(
+        EncryptionLine(m_responder->encrypted(), m_responder->peerFingerprint()));
     m_txtCRInfo[2]->setText(SexWord(fields.value(2)));
     for (int index = 3; index <= 5; ++index) {
         m_txtCRInfo[index]->setText(fields.value(index));
@@ -274,7 +284,7 @@ void ChatAcceptWindow::ShowPeerInfo() {
     QStringList fields = m_responder->peerFields();
     while (fields.size() < 9)
         fields << QString();
-    m_peerInfo = tvx::ShowPeerInfo(m_session, fields);
+    m_peerInfo = tvx::ShowPeerInfo(m_session, fields, m_responder->peerFingerprint());
 }
 
 // ---- Chat ----
@@ -283,6 +293,7 @@ void ChatAcceptWindow::OnChatEntered(bool automatically, const QString& timestam
     m_timCRFlash.stop();
     m_lblCRTip[2]->setText(QStringLiteral("正在聊天中..."));
     m_chat->ShowElapsed(0);
+    m_chat->ShowSecurity(m_responder->encrypted(), m_responder->peerFingerprint());
     if (automatically) {
         m_lblCRTip[1]->setText(QStringLiteral("收到邀请") + QStringLiteral(" (") + timestamp +
                                QStringLiteral(")"));

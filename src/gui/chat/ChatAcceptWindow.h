@@ -88,6 +88,7 @@ private:
     std::array<QWidget*, 3> m_picCRbox{};
     std::array<QLabel*, 3> m_lblCRTip{};
     QLabel* m_lblDesc0;
+    QLabel* m_lblCRSecurity;
     std::array<QLineEdit*, 6> m_txtCRInfo{};  // 2 to 5; 6 and 7 are the note boxes
     QPlainTextEdit* m_txtInvitation;          // txtCRInfo6
     QPlainTextEdit* m_txtRefusal;             // txtCRInfo7

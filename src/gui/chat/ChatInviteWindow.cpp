@@ -29,6 +29,7 @@
 #include "records/PeerInfoWindow.h"
 #include "records/Settings.h"
 #include "session/Session.h"
+#include "texts/SecurityTexts.h"
 #include "texts/SendTexts.h"
 
 namespace tvx {
@@ -366,6 +367,7 @@ void ChatInviteWindow::StartInvitation() {
         WriteSetting(store, QStringLiteral("Message2"), request.note);
     }
     m_lblLinkInfo[4]->clear();
+    m_request = request;
     m_inviter->StartInvitation(request);
 }
 
@@ -394,6 +396,7 @@ void ChatInviteWindow::OnStageChanged(ChatInviter::Stage stage) {
 
 void ChatInviteWindow::EnterChatPage() {
     m_chat->ShowElapsed(0);
+    m_chat->ShowSecurity(m_inviter->encrypted(), m_inviter->peerFingerprint());
     m_chat->ClearInput();
     m_chat->rtxChat()->clear();
     const bool automatically = m_inviter->acceptedAutomatically();
@@ -436,6 +439,31 @@ void ChatInviteWindow::OnPeerLeftChat() {
 void ChatInviteWindow::OnFailure(const InviteFailure& failure) {
     const UserMessage message = InviteFailureMessage(failure);
     ShowMessage(m_session.messageBox(), this, message.text, message.kind, message.systemModal);
+    if (failure.kind == InviteFailure::Kind::LinkRefused)
+        AskToTrust(failure.refusal);
+}
+
+void ChatInviteWindow::AskToTrust(LinkRefusal refusal) {
+    const QString question = TrustQuestion(refusal);
+    if (question.isEmpty() || ShowMessage(m_session.messageBox(), this, question, MessageKind::Ask,
+                                          false) != MessageAnswer::Yes)
+        return;
+    ChatInviter::Request again = m_request;
+    if (refusal == LinkRefusal::IdentityChanged)
+        again.acceptNewIdentity = true;
+    else
+        again.allowPlain = true;
+    // Started from the event loop: the inviter is still reporting the end of the last attempt.
+    QMetaObject::invokeMethod(
+        this,
+        [this, again] {
+            if (m_inviter->phase() != ChatInviter::Phase::Idle)
+                return;
+            m_lblLinkInfo[4]->clear();
+            m_request = again;
+            m_inviter->StartInvitation(again);
+        },
+        Qt::QueuedConnection);
 }
 
 void ChatInviteWindow::BackToInput() {
@@ -446,7 +474,7 @@ void ChatInviteWindow::ShowPeerInfo() {
     QStringList fields = QStringList{m_inviter->shownAddress()} + m_inviter->peerFields();
     while (fields.size() < 9)
         fields << QString();
-    m_peerInfo = tvx::ShowPeerInfo(m_session, fields);
+    m_peerInfo = tvx::ShowPeerInfo(m_session, fields, m_inviter->peerFingerprint());
 }
 
 void ChatInviteWindow::closeEvent(QCloseEvent* event) {

@@ -90,9 +90,13 @@ private:
     void OnPeerLeftChat();
     void OnTextReceived(const QString& styledText);
     void OnFailure(const InviteFailure& failure);
+    // After a refusal the user may overrule (a known peer's new certificate, a known peer on
+    // the plain wire): asks, and on Yes invites again with the user's consent.
+    void AskToTrust(LinkRefusal refusal);
 
     Session& m_session;
     ChatInviter* m_inviter;
+    ChatInviter::Request m_request;  // the last invitation as the user asked for it
     bool m_loaded = false;
 
     QStackedWidget* m_pages;

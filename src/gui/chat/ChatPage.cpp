@@ -15,6 +15,7 @@
 #include "common/Messages.h"
 #include "common/Text.h"
 #include "session/Session.h"
+#include "texts/SecurityTexts.h"
 #include "texts/SendTexts.h"
 
 namespace tvx {
@@ -26,6 +27,7 @@ ChatPage::ChatPage(Session& session, quint32 inputColour, const QString& menuPre
       m_rtxChat(new QTextEdit(this)),
       m_txtChatText(new QTextEdit(this)),
       m_lblChat(new QLabel(QStringLiteral("00:00:00"), this)),
+      m_lblSecurity(new QLabel(this)),
       m_fontMenu(BuildFontMenu(menuPrefix, this)),
       m_transcriptMenu(BuildTranscriptMenu(menuPrefix, this)) {
     m_rtxChat->setObjectName(QStringLiteral("rtxChat"));
@@ -40,6 +42,11 @@ ChatPage::ChatPage(Session& session, quint32 inputColour, const QString& menuPre
     m_txtChatText->installEventFilter(this);
 
     m_lblChat->setObjectName(QStringLiteral("lblChat"));
+    m_lblSecurity->setObjectName(QStringLiteral("lblSecurity"));
+    m_lblSecurity->setTextFormat(Qt::PlainText);
+    m_lblSecurity->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Cut at the page's edge rather than widening the window.
+    m_lblSecurity->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     const char16_t* captions[] = {u"", u"发送(&S)", u"离开"};
     for (int index : {1, 2}) {
@@ -69,7 +76,8 @@ ChatPage::ChatPage(Session& session, quint32 inputColour, const QString& menuPre
     tools->setSpacing(2);
     for (int index = 1; index <= 3; ++index)
         tools->addWidget(m_chatButton[index]);
-    tools->addStretch();
+    tools->addSpacing(6);
+    tools->addWidget(m_lblSecurity, 1);
     tools->addWidget(m_lblChat);
 
     auto* buttons = new QHBoxLayout;
@@ -124,6 +132,10 @@ void ChatPage::SendInput(bool peerPresent, const std::function<bool(const QStrin
 void ChatPage::ShowElapsed(qint64 seconds) {
     const qint64 limit = std::numeric_limits<qint32>::max();
     m_lblChat->setText(FormatClock(qint32(qBound(qint64(0), seconds, limit))));
+}
+
+void ChatPage::ShowSecurity(bool encrypted, const QByteArray& peerFingerprint) {
+    m_lblSecurity->setText(EncryptionLine(encrypted, peerFingerprint));
 }
 
 void ChatPage::ChooseColourClicked() {

@@ -46,6 +46,8 @@ public:
 
     // The elapsed-time label: the chat's length in seconds as "hh:mm:ss".
     void ShowElapsed(qint64 seconds);
+    // Whether the chat's connection is encrypted, with the peer's fingerprint code.
+    void ShowSecurity(bool encrypted, const QByteArray& peerFingerprint);
 
     // Picture buttons: 1 the colour dialog, 2 the font menu at the button.
     void ChooseColourClicked();
@@ -68,6 +70,7 @@ private:
     QTextEdit* m_txtChatText;
     std::array<QPushButton*, 3> m_cmdChatDo{};
     QLabel* m_lblChat;
+    QLabel* m_lblSecurity;
     std::array<ImageButton*, 4> m_chatButton{};
     QMenu* m_fontMenu;
     QMenu* m_transcriptMenu;

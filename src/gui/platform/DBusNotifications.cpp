@@ -78,14 +78,19 @@ bool DBusNotificationService::Notify(NotifyKind kind, const QString& summary, co
     hints.insert(QStringLiteral("desktop-entry"), DesktopEntryId());
     if (!m_imagePath.isEmpty())
         hints.insert(QStringLiteral("image-path"), m_imagePath);
-    hints.insert(QStringLiteral("category"), kind == NotifyKind::AutoReceived
-                                                 ? QStringLiteral("transfer.complete")
-                                                 : QStringLiteral("transfer"));
+    hints.insert(QStringLiteral("category"),
+                 kind == NotifyKind::AutoReceived     ? QStringLiteral("transfer.complete")
+                 : kind == NotifyKind::CallerRejected ? QStringLiteral("network.error")
+                                                      : QStringLiteral("transfer"));
+    // A refused caller's notice only tells; there is nothing to open.
+    const QStringList actions =
+        kind == NotifyKind::CallerRejected
+            ? QStringList()
+            : QStringList{QStringLiteral("default"), QStringLiteral("打开")};
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     call << DesktopEntryName() << uint(0) << m_appIcon << summary
-         << (m_bodyMarkup ? body.toHtmlEscaped() : body)
-         << QStringList{QStringLiteral("default"), QStringLiteral("打开")} << hints << int(-1);
+         << (m_bodyMarkup ? body.toHtmlEscaped() : body) << actions << hints << int(-1);
     // Asynchronous: the user-interface thread never waits for the desktop.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

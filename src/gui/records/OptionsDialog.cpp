@@ -347,6 +347,8 @@ QWidget* OptionsDialog::BuildSecurityPage() {
     buttons->addStretch();
     auto* noteLabel = new QLabel(QStringLiteral("屏蔽附言:"), page);
     m_txtBlockTxt = NewBox(page, QStringLiteral("txtBlockTxt"), kTextLength);
+    m_chkRequireEncryption = NewCheck(page, QStringLiteral("chkRequireEncryption"),
+                                      QStringLiteral("只与加密的对方连接"));
 
     auto* layout = new QGridLayout(page);
     layout->addWidget(listLabel, 0, 0, 1, 2);
@@ -356,6 +358,7 @@ QWidget* OptionsDialog::BuildSecurityPage() {
     layout->addWidget(m_txtInputAdress, 2, 1);
     layout->addWidget(noteLabel, 3, 0);
     layout->addWidget(m_txtBlockTxt, 3, 1, 1, 2);
+    layout->addWidget(m_chkRequireEncryption, 4, 0, 1, 3);
     return page;
 }
 
@@ -420,6 +423,7 @@ void OptionsDialog::Fill(const OptionsInput& in) {
     m_lstIP->clear();
     m_lstIP->addItems(in.blockList);
     m_txtBlockTxt->setText(in.blockText);
+    m_chkRequireEncryption->setChecked(in.requireEncryption);
 }
 
 OptionsInput OptionsDialog::Input() const {
@@ -452,6 +456,7 @@ OptionsInput OptionsDialog::Input() const {
     in.autoChatTip = m_txtAutoChatTip->text();
     in.blockList = ItemTexts(m_lstIP);
     in.blockText = m_txtBlockTxt->text();
+    in.requireEncryption = m_chkRequireEncryption->isChecked();
     return in;
 }
 

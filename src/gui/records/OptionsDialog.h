@@ -125,6 +125,7 @@ private:
     QLineEdit* m_txtInputAdress = nullptr;
     std::array<QPushButton*, 5> m_cmdSafe{};  // 1 to 4
     QLineEdit* m_txtBlockTxt = nullptr;
+    QCheckBox* m_chkRequireEncryption = nullptr;
 
     QLabel* m_lblHomePage = nullptr;
     QLabel* m_lblEmail = nullptr;

@@ -13,11 +13,15 @@
 #include "common/Windows.h"
 #include "records/AddressFiles.h"
 #include "session/Session.h"
+#include "texts/SecurityTexts.h"
 
 namespace tvx {
 
 PeerInfoWindow::PeerInfoWindow(Session& session, QWidget* parent)
-    : QWidget(parent), m_session(session), m_txtOtherInfo(new QPlainTextEdit(this)) {
+    : QWidget(parent),
+      m_session(session),
+      m_txtOtherInfo(new QPlainTextEdit(this)),
+      m_txtFingerprint(new QLineEdit(this)) {
     setObjectName(QStringLiteral("PeerInfoWindow"));
     setWindowTitle(QStringLiteral("对方信息"));
     setWindowIcon(QIcon());
@@ -31,6 +35,8 @@ PeerInfoWindow::PeerInfoWindow(Session& session, QWidget* parent)
     m_txtOtherInfo->setReadOnly(true);
     m_txtGuestInfo[1]->setContextMenuPolicy(Qt::NoContextMenu);
     m_txtGuestInfo[1]->installEventFilter(this);
+    m_txtFingerprint->setObjectName(QStringLiteral("txtFingerprint"));
+    m_txtFingerprint->setReadOnly(true);
 
     auto* form = new QFormLayout;
     const char16_t* labels[] = {u"地址",  u"昵称:", u"性别:", u"年龄:", u"电话:",
@@ -38,6 +44,7 @@ PeerInfoWindow::PeerInfoWindow(Session& session, QWidget* parent)
     for (int index = 1; index <= 8; ++index)
         form->addRow(QString::fromUtf16(labels[index - 1]), m_txtGuestInfo[index]);
     form->addRow(QString::fromUtf16(labels[8]), m_txtOtherInfo);
+    form->addRow(m_txtFingerprint);
 
     const char16_t* captions[] = {u"加入地址簿", u"加入黑名单", u"确定"};
     auto* buttons = new QHBoxLayout;
@@ -70,6 +77,11 @@ void PeerInfoWindow::Fill(const QStringList& peerFields) {
     }
     m_txtOtherInfo->setPlainText(
         peerFields.value(8).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}
+
+void PeerInfoWindow::ShowFingerprint(const QByteArray& fingerprint) {
+    m_txtFingerprint->setText(EncryptionLine(!fingerprint.isEmpty(), fingerprint));
+    m_txtFingerprint->setCursorPosition(0);
 }
 
 bool PeerInfoWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -109,10 +121,12 @@ QString SexWord(const QString& code) {
     return sex >= 0 && sex <= 2 ? names[sex] : QString();
 }
 
-PeerInfoWindow* ShowPeerInfo(Session& session, const QStringList& peerFields) {
+PeerInfoWindow* ShowPeerInfo(Session& session, const QStringList& peerFields,
+                             const QByteArray& fingerprint) {
     auto* window = new PeerInfoWindow(session);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->Fill(peerFields);
+    window->ShowFingerprint(fingerprint);
     window->show();
     return window;
 }

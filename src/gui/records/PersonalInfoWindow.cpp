@@ -17,6 +17,7 @@
 #include "presence/PresenceService.h"
 #include "records/Settings.h"
 #include "session/Session.h"
+#include "texts/SecurityTexts.h"
 
 namespace tvx {
 
@@ -64,6 +65,15 @@ PersonalInfoWindow::PersonalInfoWindow(Session& session, QWidget* parent)
     auto* networkForm = new QFormLayout(network);
     networkForm->addRow(QStringLiteral("TVX"), m_txtLocalInfo[1]);
     networkForm->addRow(QStringLiteral("IP"), m_txtLocalInfo[2]);
+    // The code the user reads aloud to a peer who compares it; it can be selected and copied.
+    auto* fingerprint = new QLineEdit(
+        OwnFingerprintLine(m_session.identity ? m_session.identity->fingerprint() : QByteArray()),
+        network);
+    fingerprint->setObjectName(QStringLiteral("txtFingerprint"));
+    fingerprint->setReadOnly(true);
+    fingerprint->setFocusPolicy(Qt::ClickFocus);
+    fingerprint->setCursorPosition(0);
+    networkForm->addRow(fingerprint);
 
     auto* personal = new QGroupBox(QStringLiteral("个人信息"), this);
     auto* personalForm = new QFormLayout(personal);

@@ -24,6 +24,7 @@
 #include "shell/AutoReceiveTip.h"
 #include "shell/TrayPictures.h"
 #include "texts/BatchTexts.h"
+#include "texts/SecurityTexts.h"
 #include "transfer/ReceiverPage.h"
 #include "transfer/SendWindow.h"
 
@@ -55,6 +56,8 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
             NotifyWaiting(NotifyKind::Offer, QStringLiteral("收到文件"), BatchOfferNotice(summary));
         });
     connect(m_receiver, &ReceiverPage::AutoReceived, this, &MainWindow::NotifyAutoReceived);
+    connect(&m_receiver->Engine(), &FileReceiveEngine::CallerRejected, this,
+            &MainWindow::NotifyCallerRejected);
     connect(&m_session.notifications(), &NotificationService::Activated, this,
             &MainWindow::NotificationActivated);
     // The address book's "发送邀请" fills the chat window's address box and shows it.
@@ -162,6 +165,8 @@ bool MainWindow::Start() {
         return false;
     }
     connect(m_chatAcceptWindow, &ChatAcceptWindow::ListenerFailed, this, &MainWindow::EndProgram);
+    connect(&m_chatAcceptWindow->Responder(), &ChatResponder::CallerRejected, this,
+            &MainWindow::NotifyCallerRejected);
     StartPresence();
     return true;
 }
@@ -316,6 +321,11 @@ void MainWindow::NotifyAutoReceived(const QString& targetPath) {
                   FileNameOf(targetPath) + QStringLiteral(" 已保存到 ") + FolderOf(targetPath));
 }
 
+void MainWindow::NotifyCallerRejected(LinkRefusal refusal, const QString& address) {
+    NotifyWaiting(NotifyKind::CallerRejected, CallerRejectedSummary(),
+                  CallerRejectedText(refusal, address));
+}
+
 void MainWindow::NotificationActivated(NotifyKind kind) {
     switch (kind) {
         case NotifyKind::Offer:
@@ -337,6 +347,8 @@ void MainWindow::NotificationActivated(NotifyKind kind) {
                 m_tip->show();
                 m_tip->raise();
             }
+            break;
+        case NotifyKind::CallerRejected:
             break;
     }
 }

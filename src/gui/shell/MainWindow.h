@@ -10,6 +10,7 @@
 
 #include "platform/Notifications.h"
 #include "platform/Tray.h"
+#include "protocol/PeerLink.h"
 
 class QStackedWidget;
 
@@ -59,7 +60,8 @@ public:
     void ShowAddressBook();
 
     // Raises a desktop notification beside the blinking icon, for an offer or invitation that
-    // waits for the user or a file received automatically. Its default action brings the
+    // waits for the user, a file received automatically or a caller turned away for its
+    // encryption. Its default action brings the
     // waiting window forward as a click on the icon would (NotifyKind::Invitation: the chat
     // accept window). Nothing happens where the desktop has no notification service.
     void NotifyWaiting(NotifyKind kind, const QString& summary, const QString& body);
@@ -111,6 +113,8 @@ private:
     void ShowHelp();
     void NotifyOffer(const QString& nickName, const QString& fileName, qint64 length);
     void NotifyAutoReceived(const QString& targetPath);
+    // A caller turned away for its encryption (a plain peer, a downgrade, a new certificate).
+    void NotifyCallerRejected(LinkRefusal refusal, const QString& address);
     void ArmAlarm(bool on);
     void WithdrawAnswered();
     void StartPresence();

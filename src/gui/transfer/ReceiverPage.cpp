@@ -30,6 +30,7 @@
 #include "session/Session.h"
 #include "texts/BatchTexts.h"
 #include "texts/ReceiveTexts.h"
+#include "texts/SecurityTexts.h"
 #include "transfer/ReceiveRules.h"
 
 namespace tvx {
@@ -156,30 +157,32 @@ void ReceiverPage::BuildPages() {
                                 QStringLiteral("是否接收下列文件？接收完成后请检查它是否安全的。")),
                      1, 0, 1, 3);
     AddRow(grid1, 2, QStringLiteral("发送用户:"), nickLink(offer, "lblOfferNickName"));
+    // Whether the connection is encrypted, with the sender's code to compare.
+    grid1->addWidget(NamedLabel(offer, "lblOfferSecurity"), 3, 1, 1, 2);
     auto* icon = NamedLabel(offer, "picFileIcon");
     icon->setFixedSize(32, 32);
-    grid1->addWidget(icon, 3, 0, 2, 1, Qt::AlignTop);
-    grid1->addWidget(NamedLabel(offer, "lblOfferFileName"), 3, 1, 1, 2);
-    grid1->addWidget(NamedLabel(offer, "lblOfferFileType"), 4, 1, 1, 2);
-    AddRow(grid1, 5, QStringLiteral("文件大小:"), NamedLabel(offer, "lblOfferFileSize"));
-    AddRow(grid1, 6, QStringLiteral("修改时间:"), NamedLabel(offer, "lblOfferFileTime"));
-    grid1->addWidget(new QLabel(QStringLiteral("附言:"), offer), 7, 0, Qt::AlignTop);
+    grid1->addWidget(icon, 4, 0, 2, 1, Qt::AlignTop);
+    grid1->addWidget(NamedLabel(offer, "lblOfferFileName"), 4, 1, 1, 2);
+    grid1->addWidget(NamedLabel(offer, "lblOfferFileType"), 5, 1, 1, 2);
+    AddRow(grid1, 6, QStringLiteral("文件大小:"), NamedLabel(offer, "lblOfferFileSize"));
+    AddRow(grid1, 7, QStringLiteral("修改时间:"), NamedLabel(offer, "lblOfferFileTime"));
+    grid1->addWidget(new QLabel(QStringLiteral("附言:"), offer), 8, 0, Qt::AlignTop);
     auto* note = NamedLabel(offer, "lblOfferNote");
     note->setWordWrap(true);
-    grid1->addWidget(note, 7, 1, 1, 2);
-    grid1->addWidget(new QLabel(QStringLiteral("拒绝附言:"), offer), 8, 0, Qt::AlignTop);
+    grid1->addWidget(note, 8, 1, 1, 2);
+    grid1->addWidget(new QLabel(QStringLiteral("拒绝附言:"), offer), 9, 0, Qt::AlignTop);
     m_txtRefuseNote = NoteBox(offer, "txtRefuseNote");
-    grid1->addWidget(m_txtRefuseNote, 8, 1, 1, 2);
+    grid1->addWidget(m_txtRefuseNote, 9, 1, 1, 2);
     m_chkCountDown = new QCheckBox(offer);
     m_chkCountDown->setObjectName(QStringLiteral("chkCountDown"));
     connect(m_chkCountDown, &QCheckBox::clicked, this, &ReceiverPage::SetCountDownRunning);
-    grid1->addWidget(m_chkCountDown, 9, 0, 1, 3);
+    grid1->addWidget(m_chkCountDown, 10, 0, 1, 3);
     auto* accept = NamedButton(offer, "cmdAccept", QStringLiteral("接收(&A)"));
     auto* refuse = NamedButton(offer, "cmdRefuse", QStringLiteral("拒绝(&R)"));
     connect(accept, &QPushButton::clicked, this, &ReceiverPage::AcceptOffer);
     connect(refuse, &QPushButton::clicked, this, &ReceiverPage::RefuseOffer);
-    grid1->addLayout(ButtonRow({accept, refuse}), 10, 0, 1, 3);
-    grid1->setRowStretch(11, 1);
+    grid1->addLayout(ButtonRow({accept, refuse}), 11, 0, 1, 3);
+    grid1->setRowStretch(12, 1);
     grid1->setColumnStretch(2, 1);
 
     // Page 2: receiving.
@@ -189,27 +192,28 @@ void ReceiverPage::BuildPages() {
         NamedLabel(receiving, "lblRecvStatus", QStringLiteral("正在接收文件，请等待...")), 0, 0, 1,
         3);
     AddRow(grid2, 1, QStringLiteral("发送用户:"), nickLink(receiving, "lblRecvNickName"));
-    AddRow(grid2, 2, QStringLiteral("文件名称:"), NamedLabel(receiving, "lblRecvFileName"));
-    AddRow(grid2, 3, QStringLiteral("保存到:"), NamedLabel(receiving, "lblRecvTarget"));
-    AddRow(grid2, 4, QStringLiteral("已接收:"), NamedLabel(receiving, "lblRecvBytes"));
-    AddRow(grid2, 5, QStringLiteral("接收速度:"), NamedLabel(receiving, "lblRecvSpeed"));
-    AddRow(grid2, 6, QStringLiteral("剩余时间:"), NamedLabel(receiving, "lblRecvRemaining"));
+    grid2->addWidget(NamedLabel(receiving, "lblRecvSecurity"), 2, 1, 1, 2);
+    AddRow(grid2, 3, QStringLiteral("文件名称:"), NamedLabel(receiving, "lblRecvFileName"));
+    AddRow(grid2, 4, QStringLiteral("保存到:"), NamedLabel(receiving, "lblRecvTarget"));
+    AddRow(grid2, 5, QStringLiteral("已接收:"), NamedLabel(receiving, "lblRecvBytes"));
+    AddRow(grid2, 6, QStringLiteral("接收速度:"), NamedLabel(receiving, "lblRecvSpeed"));
+    AddRow(grid2, 7, QStringLiteral("剩余时间:"), NamedLabel(receiving, "lblRecvRemaining"));
     // The track is framed in the colour of the text, as a plain box frame is.
     m_lblProgress = NewProgressBar(
         receiving, QStringLiteral("picProgress"), TransferProgress::kBarWidth,
         receiving->palette().color(QPalette::WindowText).name(), QStringLiteral("#0080FF"));
-    grid2->addWidget(m_lblProgress, 7, 0, 1, 2);
-    grid2->addWidget(NamedLabel(receiving, "lblRecvPercent"), 7, 2);
-    grid2->addWidget(new QLabel(QStringLiteral("取消附言:"), receiving), 8, 0, Qt::AlignTop);
+    grid2->addWidget(m_lblProgress, 8, 0, 1, 2);
+    grid2->addWidget(NamedLabel(receiving, "lblRecvPercent"), 8, 2);
+    grid2->addWidget(new QLabel(QStringLiteral("取消附言:"), receiving), 9, 0, Qt::AlignTop);
     m_txtCancelNote = NoteBox(receiving, "txtCancelNote");
-    grid2->addWidget(m_txtCancelNote, 8, 1, 1, 2);
+    grid2->addWidget(m_txtCancelNote, 9, 1, 1, 2);
     m_chkDelete[2] = new QCheckBox(kDeleteCaption, receiving);
     m_chkDelete[2]->setObjectName(QStringLiteral("chkDelete2"));
-    grid2->addWidget(m_chkDelete[2], 9, 0, 1, 3);
+    grid2->addWidget(m_chkDelete[2], 10, 0, 1, 3);
     auto* cancel = NamedButton(receiving, "cmdCancel", QStringLiteral("取消接收"));
     connect(cancel, &QPushButton::clicked, this, &ReceiverPage::CancelReceiving);
-    grid2->addLayout(ButtonRow({cancel}), 10, 0, 1, 3);
-    grid2->setRowStretch(11, 1);
+    grid2->addLayout(ButtonRow({cancel}), 11, 0, 1, 3);
+    grid2->setRowStretch(12, 1);
     grid2->setColumnStretch(2, 1);
 
     // Page 3: finished.
@@ -274,6 +278,10 @@ void ReceiverPage::SetLabel(const char* name, const QString& text) {
     findChild<QLabel*>(QLatin1String(name))->setText(text);
 }
 
+QString ReceiverPage::SecurityLine() const {
+    return EncryptionLine(m_engine.Encrypted(), m_engine.PeerFingerprint());
+}
+
 void ReceiverPage::ShowOutcome(const ReceiveOutcome& outcome) {
     const UserMessage message = ReceiveMessage(outcome);
     if (!message.isEmpty())
@@ -298,6 +306,7 @@ void ReceiverPage::ShowOffer(const QString& nickName, const QString& fileName, q
     SetLabel("lblOfferStatus1", OfferArrivedText(m_session.system().Now()));
     SetLabel("lblOfferNickName", QStringLiteral("<a href=\"peer\">") + nickName.toHtmlEscaped() +
                                      QStringLiteral("</a>"));
+    SetLabel("lblOfferSecurity", SecurityLine());
     auto* name = findChild<QLabel*>(QStringLiteral("lblOfferFileName"));
     name->setText(fileName);
     name->setToolTip(fileName);
@@ -322,6 +331,7 @@ void ReceiverPage::ShowBatchOffer(const BatchSummary& summary) {
     SetLabel("lblOfferStatus1", OfferArrivedText(m_session.system().Now()));
     SetLabel("lblOfferNickName", QStringLiteral("<a href=\"peer\">") +
                                      summary.nickName.toHtmlEscaped() + QStringLiteral("</a>"));
+    SetLabel("lblOfferSecurity", SecurityLine());
     auto* what = findChild<QLabel*>(QStringLiteral("lblOfferFileName"));
     what->setText(BatchSummaryLine(summary.folders, summary.files, summary.totalBytes));
     what->setToolTip(QString());
@@ -492,6 +502,7 @@ void ReceiverPage::ShowReceiving() {
     SetLabel("lblRecvNickName", QStringLiteral("<a href=\"peer\">") +
                                     m_engine.PeerNickName().toHtmlEscaped() +
                                     QStringLiteral("</a>"));
+    SetLabel("lblRecvSecurity", SecurityLine());
     auto* target = findChild<QLabel*>(QStringLiteral("lblRecvTarget"));
     if (m_engine.BatchOffered()) {
         if (m_engine.Automatic())
@@ -640,7 +651,7 @@ void ReceiverPage::CloseCancelledPage() {
 }
 
 void ReceiverPage::ShowPeerInfo() {
-    tvx::ShowPeerInfo(m_session, m_engine.Identity());
+    tvx::ShowPeerInfo(m_session, m_engine.Identity(), m_engine.PeerFingerprint());
 }
 
 void ReceiverPage::HandleCloseBox() {

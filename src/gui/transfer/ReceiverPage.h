@@ -73,6 +73,8 @@ private:
     void BuildPages();
     void ShowPage(int page);
     void SetLabel(const char* name, const QString& text);
+    // Whether the connection is encrypted, with the sender's fingerprint code.
+    QString SecurityLine() const;
 
     void ShowOffer(const QString& nickName, const QString& fileName, qint64 length);
     void ShowBatchOffer(const BatchSummary& summary);

@@ -37,6 +37,7 @@
 #include "records/Settings.h"
 #include "session/Session.h"
 #include "texts/BatchTexts.h"
+#include "texts/SecurityTexts.h"
 #include "texts/SendTexts.h"
 #include "transfer/FileInfoTip.h"
 #include "transfer/TransferProgress.h"
@@ -296,6 +297,10 @@ QWidget* SendWindow::BuildSendingPage() {
         grid->addWidget(m_lblSendProc[2 * row + 1], row, 0);
         grid->addWidget(m_lblSendProc[2 * row + 2], row, 1);
     }
+    // Whether the connection is encrypted, with the receiver's code to compare.
+    m_lblSecurity = CutLabel(page, QStringLiteral("lblSecurity"));
+    m_lblSecurity->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    grid->addWidget(m_lblSecurity, 5, 0, 1, 2);
     grid->setColumnStretch(1, 1);
 
     m_picBox = NewProgressBar(page, QStringLiteral("picBox"), TransferProgress::kBarWidth,
@@ -689,6 +694,7 @@ void SendWindow::SendClicked() {
 void SendWindow::FillSendingPage() {
     const TransferProgress& progress = m_engine.progress();
     m_lblSendProc[2]->setText(m_engine.request().shownAddress);
+    m_lblSecurity->setText(EncryptionLine(m_engine.encrypted(), m_engine.peerFingerprint()));
     if (m_engine.batch()) {
         m_lblSendProc[3]->setText(QStringLiteral("当前文件:"));
         ShowBatchProgress();
@@ -786,6 +792,31 @@ void SendWindow::ShowEnd(const SendOutcome& outcome) {
     const UserMessage message = SendFailureMessage(outcome);
     if (!message.isEmpty())
         ShowMessage(m_session.messageBox(), this, message.text, message.kind, message.systemModal);
+    if (outcome.kind == Kind::LinkRefused)
+        AskToTrust(outcome);
+}
+
+void SendWindow::AskToTrust(const SendOutcome& outcome) {
+    const QString question = TrustQuestion(outcome.refusal);
+    if (question.isEmpty() || ShowMessage(m_session.messageBox(), this, question, MessageKind::Ask,
+                                          false) != MessageAnswer::Yes)
+        return;
+    FileSendEngine::Request again = m_engine.request();
+    if (outcome.refusal == LinkRefusal::IdentityChanged)
+        again.acceptNewIdentity = true;
+    else
+        again.allowPlain = true;
+    // Started from the event loop: the engine is still reporting the end of the last attempt.
+    QMetaObject::invokeMethod(
+        this,
+        [this, again] {
+            if (m_engine.phase() != Phase::Idle || CurrentPage() != PageInput)
+                return;
+            m_lblLinkInfo[1]->setText(SendConnectingLine(again.shownAddress));
+            PassRetryPolicy();
+            m_engine.Start(again);
+        },
+        Qt::QueuedConnection);
 }
 
 void SendWindow::ShowOutcome(int page, const QString& line, const QString& note) {
@@ -810,7 +841,8 @@ void SendWindow::ResultConfirmed() {
 }
 
 void SendWindow::ReceiverClicked() {
-    ShowPeerInfo(m_session, QStringList{m_engine.request().shownAddress} + m_engine.peerCard());
+    ShowPeerInfo(m_session, QStringList{m_engine.request().shownAddress} + m_engine.peerCard(),
+                 m_engine.peerFingerprint());
 }
 
 void SendWindow::ShowOneByOne(qint64 files) {

@@ -136,6 +136,9 @@ private:
     // The page or the message box that tells how the send ended.
     void ShowEnd(const SendOutcome& outcome);
     void ShowOutcome(int page, const QString& line, const QString& note);
+    // After a refusal the user may overrule (a known peer's new certificate, a known peer on
+    // the plain wire): asks, and on Yes sends the same again with the user's consent.
+    void AskToTrust(const SendOutcome& outcome);
     void PassRetryPolicy();
 
     void FileBoxChanged();
@@ -167,6 +170,7 @@ private:
     std::array<QLabel*, 5> m_lblLinkInfo{};
     ConnectingPage* m_steps;
     std::array<QLabel*, 12> m_lblSendProc{};
+    QLabel* m_lblSecurity;
     QProgressBar* m_picBox;
     QLineEdit* m_txtCancelSend;
     QPushButton* m_cmdSendProc;
