@@ -182,10 +182,16 @@ TEST_F(EncryptionWindows, CallersTurnedAwayAreAnnouncedOnTheDesktop) {
     window->SendClicked();
     ASSERT_TRUE(WaitUntil([&] { return !to.fake.notifications->raised.isEmpty(); }));
 
+    // The same caller again within the minute is not announced again: a stranger who keeps
+    // calling cannot flood the desktop.
     from.mainWindow->MenuEntry(2)->trigger();
     ChatInviteWindow* invite = from.mainWindow->ChatWindow();
     invite->Inviter().SetPauseMs(0);
     Find<QLineEdit>(invite, "txtCSInfo1")->setText(to.session.localAddress);
+    ClickButton(invite, QStringLiteral("cmdCSDo2"));
+    ASSERT_TRUE(WaitUntil([&] { return invite->Inviter().phase() == ChatInviter::Phase::Idle; }));
+    EXPECT_EQ(to.fake.notifications->raised.size(), 1);
+    to.fake.system->uptimeMs += 61000;
     ClickButton(invite, QStringLiteral("cmdCSDo2"));
     ASSERT_TRUE(WaitUntil([&] { return to.fake.notifications->raised.size() == 2; }));
 

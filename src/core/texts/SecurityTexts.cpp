@@ -38,6 +38,15 @@ QString TrustFlagHint(LinkRefusal refusal) {
     }
 }
 
+namespace {
+
+// How a receiving user takes a known peer as it is now.
+QString ForgetHint() {
+    return QStringLiteral("与对方核对无误后,在数据目录的 known-peers 文件中删去它的那一行即可。");
+}
+
+}  // namespace
+
 QString CallerRejectedText(LinkRefusal refusal, const QString& address) {
     switch (refusal) {
         case LinkRefusal::PlainPeer:
@@ -45,10 +54,10 @@ QString CallerRejectedText(LinkRefusal refusal, const QString& address) {
                    QStringLiteral(" 的未加密连接(本机设置为只与加密的对方连接)。");
         case LinkRefusal::Downgrade:
             return QStringLiteral("已拒绝 ") + address +
-                   QStringLiteral(" 的未加密连接:以前与它的连接是加密的。");
+                   QStringLiteral(" 的未加密连接:以前与它的连接是加密的。") + ForgetHint();
         case LinkRefusal::IdentityChanged:
             return QStringLiteral("已拒绝 ") + address +
-                   QStringLiteral(" 的连接:它的证书与上次不同。");
+                   QStringLiteral(" 的连接:它的证书与上次不同。") + ForgetHint();
         default:
             return QStringLiteral("已拒绝 ") + address + QStringLiteral(" 的连接:加密失败。");
     }

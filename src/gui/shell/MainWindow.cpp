@@ -322,8 +322,17 @@ void MainWindow::NotifyAutoReceived(const QString& targetPath) {
 }
 
 void MainWindow::NotifyCallerRejected(LinkRefusal refusal, const QString& address) {
-    NotifyWaiting(NotifyKind::CallerRejected, CallerRejectedSummary(),
-                  CallerRejectedText(refusal, address));
+    // Each caller and reason at most once a minute: whoever keeps calling cannot flood the
+    // desktop with notices.
+    const QString text = CallerRejectedText(refusal, address);
+    const qint64 now = m_session.system().UptimeMs();
+    const auto told = m_rejectionsTold.constFind(text);
+    if (told != m_rejectionsTold.cend() && now - *told < kRejectionNoticeGapMs)
+        return;
+    if (m_rejectionsTold.size() >= 256)
+        m_rejectionsTold.clear();
+    m_rejectionsTold.insert(text, now);
+    NotifyWaiting(NotifyKind::CallerRejected, CallerRejectedSummary(), text);
 }
 
 void MainWindow::NotificationActivated(NotifyKind kind) {

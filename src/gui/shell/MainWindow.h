@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAction>
+#include <QHash>
 #include <QMenu>
 #include <QPointer>
 #include <QTimer>
@@ -135,6 +136,9 @@ private:
     QPointer<OptionsDialog> m_options;
     QPointer<AddressBookWindow> m_addressBook;
     InvitationOpener m_openInvitation;
+    // When each refused-caller notice was last raised, by its text.
+    static constexpr qint64 kRejectionNoticeGapMs = 60000;
+    QHash<QString, qint64> m_rejectionsTold;
     SendWindow* m_sendWindow = nullptr;
     ChatInviteWindow* m_chatWindow = nullptr;
     ChatAcceptWindow* m_chatAcceptWindow = nullptr;
