@@ -1310,11 +1310,12 @@ QString ProgramSuite() {
 // The sender reads 512 KB and writes them to TLS at once; the receiver gathers 2 MB, as
 // much as the receiving engine takes at a time, from TLS and writes them in 512 KB pieces.
 // Blocking descriptors: the floor for any transfer inside TLS over loopback.
-double OwnTlsCopyRun(const QString& source, const QString& target) {
+PlainCopy OwnTlsCopyRun(const QString& source, const QString& target) {
+    PlainCopy result;
     const std::unique_ptr<tvx::TlsIdentity> clientIdentity = tvx::TlsIdentity::CreateTransient();
     const std::unique_ptr<tvx::TlsIdentity> serverIdentity = tvx::TlsIdentity::CreateTransient();
     if (!clientIdentity || !serverIdentity)
-        return -1;
+        return result;
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in where{};
     where.sin_family = AF_INET;
@@ -1322,7 +1323,7 @@ double OwnTlsCopyRun(const QString& source, const QString& target) {
     if (::bind(listener, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
         ::listen(listener, 1) != 0) {
         ::close(listener);
-        return -1;
+        return result;
     }
     socklen_t length = sizeof where;
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&where), &length);
@@ -1330,6 +1331,7 @@ double OwnTlsCopyRun(const QString& source, const QString& target) {
     bool received = false;
     QElapsedTimer clock;
     std::thread receiver([&] {
+        const double cpuAtStart = ThreadCpuSeconds();
         const int connection = ::accept(listener, nullptr, nullptr);
         SSL* tls = SSL_new(serverIdentity->context());
         bool ok =
@@ -1365,8 +1367,10 @@ double OwnTlsCopyRun(const QString& source, const QString& target) {
         if (connection >= 0)
             ::close(connection);
         received = ok;
+        result.receiverCpu = ThreadCpuSeconds() - cpuAtStart;
     });
 
+    const double cpuAtStart = ThreadCpuSeconds();
     const int connection = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in from{};
     from.sin_family = AF_INET;
@@ -1387,17 +1391,21 @@ double OwnTlsCopyRun(const QString& source, const QString& target) {
     ok = ok && n == 0;
     if (in >= 0)
         ::close(in);
+    // The receiver's end of the stream; on failure a receiver still waiting for the caller is
+    // woken.
     if (ok)
         SSL_shutdown(tls);
     else
-        ::shutdown(listener, SHUT_RDWR);  // wakes a receiver that still waits for the caller  //
-                                          // the receiver's end of the stream
+        ::shutdown(listener, SHUT_RDWR);
     SSL_free(tls);
     ::close(connection);
+    result.senderCpu = ThreadCpuSeconds() - cpuAtStart;
     receiver.join();
     const double seconds = clock.nsecsElapsed() / 1e9;
     ::close(listener);
-    return ok && received ? seconds : -1;
+    if (ok && received)
+        result.seconds = seconds;
+    return result;
 }
 
 struct TlsCopy {
@@ -1511,7 +1519,7 @@ bool RunTlsRow(const QString& tolvex, const QString& work, const QString& source
 
     std::vector<double> encrypted, tlsCopy, ownTlsCopy, keylessSeconds, plain;
     std::vector<double> encryptedHandshake, keylessHandshake;
-    double encryptedCpu[2] = {0, 0}, keylessCpu[2] = {0, 0};
+    double encryptedCpu[2] = {0, 0}, keylessCpu[2] = {0, 0}, ownCpu[2] = {0, 0};
     Run worst;
     bool exact = true;
     int failures = 0;
@@ -1563,9 +1571,12 @@ bool RunTlsRow(const QString& tolvex, const QString& work, const QString& source
         }
         QFile::remove(copyTarget);
         Warm(source);
-        const double ownCopy = OwnTlsCopyRun(source, copyTarget);
+        const PlainCopy own = OwnTlsCopyRun(source, copyTarget);
+        const double ownCopy = own.seconds;
         if (ownCopy > 0) {
             ownTlsCopy.push_back(ownCopy);
+            ownCpu[0] += own.senderCpu;
+            ownCpu[1] += own.receiverCpu;
             exact = exact && SameContent(source, copyTarget);
         } else {
             std::printf("  tls %d: the benchmark's own TLS copy failed\n", k + 1);
@@ -1624,11 +1635,15 @@ bool RunTlsRow(const QString& tolvex, const QString& work, const QString& source
     std::printf("  peak memory, encrypted: sender %s, receiver %s (target: at most +32)\n",
                 qPrintable(memory(worst.senderPeak, worst.senderIdle)),
                 qPrintable(memory(worst.receiverPeak, worst.receiverIdle)));
+    const auto average = [](double sum, const std::vector<double>& runsDone) {
+        return runsDone.empty() ? 0.0 : sum / double(runsDone.size());
+    };
     std::printf(
-        "  cpu per transfer, sender / receiver: encrypted %.2f / %.2f s, keyless %.2f / %.2f s\n",
-        encryptedCpu[0] / n, encryptedCpu[1] / n,
-        keylessSeconds.empty() ? 0.0 : keylessCpu[0] / double(keylessSeconds.size()),
-        keylessSeconds.empty() ? 0.0 : keylessCpu[1] / double(keylessSeconds.size()));
+        "  cpu per transfer, sender / receiver: encrypted %.2f / %.2f s, keyless %.2f / %.2f s, "
+        "own TLS copy %.2f / %.2f s\n",
+        encryptedCpu[0] / n, encryptedCpu[1] / n, average(keylessCpu[0], keylessSeconds),
+        average(keylessCpu[1], keylessSeconds), average(ownCpu[0], ownTlsCopy),
+        average(ownCpu[1], ownTlsCopy));
     std::printf("  cipher suite: Tolvex %s, TLS copy %s\n", qPrintable(ProgramSuite()),
                 qPrintable(copySuite.isEmpty() ? QStringLiteral("?") : copySuite));
     std::fflush(stdout);
