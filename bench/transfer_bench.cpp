@@ -16,19 +16,25 @@
 // the engines do (the floor for any transfer that keeps this wire format), and each row gets
 // a line with its median and the transfer's ratio to it.
 //
+// The tls row (RunTlsRow) times `tolvex send` to `tolvex receive` encrypted against a plain
+// TLS 1.3 copy with socat, against the plain copy and against the same programs without key
+// pairs, with the handshake's time and the encrypted programs' peak memory.
+//
 // The batch rows (RunBatchRows) send folders with `tolvex send` to `tolvex receive`: many
 // small files against `tar | socat` to `socat | tar`, four large files against the plain copy,
 // and the peak memory of a batch of 100,000 entries.
 //
 //   tolvex_bench [--size BYTES|NNNM|NNNG] [--runs N] [--dir FOLDER] [--tolvex PROGRAM]
-//                [--rows engines|cli|batch|all] [--scrambling]
+//                [--rows engines|cli|batch|tls|all] [--scrambling]
 //
 // The command-line rows run PROGRAM; they are skipped with a line saying so when it does not
-// take the send and receive commands (the batch rows also when socat or tar is missing).
+// take the send and receive commands (the batch rows also when socat or tar is missing, the
+// tls row when socat is).
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -67,9 +73,11 @@
 #include "platform/Shell.h"
 #include "platform/System.h"
 #include "protocol/PeerMessages.h"
+#include "security/TlsIdentity.h"
 #include "session/Session.h"
 #include "texts/BatchTexts.h"
 #include "texts/ReceiveTexts.h"
+#include "texts/SecurityTexts.h"
 #include "texts/SendTexts.h"
 #include "transfer/FileReceiveEngine.h"
 #include "transfer/FileSendEngine.h"
@@ -668,6 +676,37 @@ QString CliProblem(const QString& tolvex, bool batches = false) {
     return QString();
 }
 
+// Until `done` holds, gathering what the programs write to standard error and their peak
+// memory; woken by their output, and at least every 2 ms.
+bool WatchUntil(const std::vector<Spawned*>& programs, const std::function<bool()>& done,
+                int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<pollfd> wait;
+    for (Spawned* program : programs) {
+        if (program->errorFd >= 0)
+            wait.push_back({program->errorFd, POLLIN, 0});
+    }
+    for (;;) {
+        for (Spawned* program : programs) {
+            program->ReadError();
+            program->NotePeak();
+        }
+        if (done())
+            return true;
+        if (clock.elapsed() > milliseconds)
+            return false;
+        ::poll(wait.data(), nfds_t(wait.size()), 2);
+    }
+}
+
+QByteArrayList OwnEnvironment() {
+    QByteArrayList environment;
+    for (char** e = environ; *e; ++e)
+        environment << QByteArray(*e);
+    return environment;
+}
+
 // The environment of the command-line programs: a settings file of their own that holds the
 // buffers; empty when it cannot be written.
 QByteArrayList CliEnvironment(const QString& work, int bufferMb) {
@@ -696,22 +735,36 @@ QByteArrayList CliEnvironment(const QString& work, int bufferMb) {
     return environment;
 }
 
+// What the encrypted row also asks of a command-line run: its own data folders, a line both
+// programs must print, and the handshake's time.
+struct CliCheck {
+    QString dataSuffix;  // after "data-receive" and "data-send"
+    QByteArray mustSay;  // else the run fails, whatever arrived
+    double handshakeSeconds = -1;
+    QByteArray said;  // both programs' output when the run failed
+};
+
 // `tolvex send` to `tolvex receive --to`. The settings file holds the buffers; the clock runs
 // from the moment the receiver's temporary file appears to the moment the finished file does.
+// With a `check` both programs' standard error is gathered, and the handshake is timed from
+// the sender's line that it connects to the receiver's offer line: both connections, their
+// handshakes and the offer.
 bool CliRun(const QString& tolvex, const QString& work, const QString& source,
-            const QString& downloads, int bufferMb, Run& run) {
+            const QString& downloads, int bufferMb, Run& run, CliCheck* check = nullptr) {
     const QByteArrayList environment = CliEnvironment(work, bufferMb);
     if (environment.isEmpty())
         return false;
-    const QString dataFor[] = {work + QStringLiteral("/data-receive"),
-                               work + QStringLiteral("/data-send")};
+    const QString suffix = check ? check->dataSuffix : QString();
+    const QString dataFor[] = {work + QStringLiteral("/data-receive") + suffix,
+                               work + QStringLiteral("/data-send") + suffix};
+    const bool gather = check != nullptr;
 
     Spawned receiver;
     if (!receiver.Start(
             tolvex,
             {QStringLiteral("--address"), kReceiverAddress, QStringLiteral("--data-dir"),
              dataFor[0], QStringLiteral("receive"), QStringLiteral("--to"), downloads},
-            environment) ||
+            environment, gather) ||
         !WaitFor([] { return Listening(kReceiverAddress, 8510); }, 10000)) {
         receiver.Kill();
         return false;
@@ -727,14 +780,34 @@ bool CliRun(const QString& tolvex, const QString& work, const QString& source,
     if (!sender.Start(tolvex,
                       {QStringLiteral("--address"), kSenderAddress, QStringLiteral("--data-dir"),
                        dataFor[1], QStringLiteral("send"), kReceiverAddress, source},
-                      environment)) {
+                      environment, gather)) {
         receiver.Kill();
         return false;
     }
+    bool offered = true;
+    if (check) {
+        const QByteArray connecting = tvx::SendConnectingLine(kReceiverAddress).toUtf8();
+        // Only the offer line names the file in quotes.
+        const QByteArray offer = ('"' + QFileInfo(source).fileName() + '"').toUtf8();
+        QElapsedTimer handshake;
+        offered = WatchUntil(
+                      {&receiver, &sender},
+                      [&] {
+                          if (!handshake.isValid() && sender.error.contains(connecting))
+                              handshake.start();
+                          return receiver.error.contains(offer) || sender.Poll() || receiver.Poll();
+                      },
+                      kChildTimeoutMs) &&
+                  handshake.isValid() && receiver.error.contains(offer);
+        if (offered)
+            check->handshakeSeconds = handshake.nsecsElapsed() / 1e9;
+    }
     QElapsedTimer clock;
-    const bool started = watch.WaitFor(
-        [&] { return QFile::exists(temporary) || QFile::exists(target) || sender.Poll(); },
-        kChildTimeoutMs);
+    const bool started =
+        offered &&
+        watch.WaitFor(
+            [&] { return QFile::exists(temporary) || QFile::exists(target) || sender.Poll(); },
+            kChildTimeoutMs);
     clock.start();
     const bool finished =
         started && watch.WaitFor(
@@ -759,7 +832,14 @@ bool CliRun(const QString& tolvex, const QString& work, const QString& source,
     run.senderCpu = CpuSeconds(sender.usage);
     if (run.receiverCpu < 0)
         run.receiverCpu = CpuSeconds(receiver.usage);
-    return finished && sent && QFile::exists(target);
+    bool said = true;
+    if (check) {
+        receiver.ReadError();
+        sender.ReadError();
+        said = receiver.error.contains(check->mustSay) && sender.error.contains(check->mustSay);
+        check->said = "sender:\n" + sender.error + "receiver:\n" + receiver.error;
+    }
+    return finished && sent && said && QFile::exists(target);
 }
 
 // ---- A row: five alternations ----
@@ -934,37 +1014,6 @@ void WarmTree(const QString& root) {
 void EmptyFolder(const QString& folder) {
     QDir(folder).removeRecursively();
     QDir().mkpath(folder);
-}
-
-// Until `done` holds, gathering what the programs write to standard error and their peak
-// memory; woken by their output, and at least every 2 ms.
-bool WatchUntil(const std::vector<Spawned*>& programs, const std::function<bool()>& done,
-                int milliseconds) {
-    QElapsedTimer clock;
-    clock.start();
-    std::vector<pollfd> wait;
-    for (Spawned* program : programs) {
-        if (program->errorFd >= 0)
-            wait.push_back({program->errorFd, POLLIN, 0});
-    }
-    for (;;) {
-        for (Spawned* program : programs) {
-            program->ReadError();
-            program->NotePeak();
-        }
-        if (done())
-            return true;
-        if (clock.elapsed() > milliseconds)
-            return false;
-        ::poll(wait.data(), nfds_t(wait.size()), 2);
-    }
-}
-
-QByteArrayList OwnEnvironment() {
-    QByteArrayList environment;
-    for (char** e = environ; *e; ++e)
-        environment << QByteArray(*e);
-    return environment;
 }
 
 // `tar -cf - DIR | socat` to `socat | tar -xf -` over the same loopback addresses and the same
@@ -1221,6 +1270,386 @@ bool RunBatchRows(const QString& tolvex, const QString& work, int runs) {
     return failures == 0;
 }
 
+// ---- Encrypted transfers: two copies with key pairs against a plain TLS 1.3 copy ----
+
+constexpr quint16 kTlsCopyPort = 8601;
+
+// The cipher suite two copies of the program agree on: a handshake in memory between two
+// fresh identities, whose contexts hold every TLS setting the connections use.
+QString ProgramSuite() {
+    const std::unique_ptr<tvx::TlsIdentity> one = tvx::TlsIdentity::CreateTransient();
+    const std::unique_ptr<tvx::TlsIdentity> other = tvx::TlsIdentity::CreateTransient();
+    if (!one || !other)
+        return QStringLiteral("?");
+    SSL* client = SSL_new(one->context());
+    SSL* server = SSL_new(other->context());
+    BIO* clientEnd = nullptr;
+    BIO* serverEnd = nullptr;
+    QString suite = QStringLiteral("?");
+    if (client && server && BIO_new_bio_pair(&clientEnd, 0, &serverEnd, 0) == 1) {
+        SSL_set_bio(client, clientEnd, clientEnd);
+        SSL_set_bio(server, serverEnd, serverEnd);
+        SSL_set_connect_state(client);
+        SSL_set_accept_state(server);
+        bool done = false;
+        for (int k = 0; k < 20 && !done; ++k) {
+            const int fromClient = SSL_do_handshake(client);
+            const int fromServer = SSL_do_handshake(server);
+            done = fromClient == 1 && fromServer == 1;
+        }
+        if (done)
+            suite = QString::fromLatin1(SSL_get_cipher_name(client));
+    }
+    SSL_free(client);
+    SSL_free(server);
+    return suite;
+}
+
+// The benchmark's own TLS copy: the plain copy's two threads, the connection inside TLS 1.3
+// with two fresh identities of the program's kind, so with every setting its connections use.
+// The sender reads 512 KB and writes them to TLS at once; the receiver gathers 2 MB, as
+// much as the receiving engine takes at a time, from TLS and writes them in 512 KB pieces.
+// Blocking descriptors: the floor for any transfer inside TLS over loopback.
+PlainCopy OwnTlsCopyRun(const QString& source, const QString& target) {
+    PlainCopy result;
+    const std::unique_ptr<tvx::TlsIdentity> clientIdentity = tvx::TlsIdentity::CreateTransient();
+    const std::unique_ptr<tvx::TlsIdentity> serverIdentity = tvx::TlsIdentity::CreateTransient();
+    if (!clientIdentity || !serverIdentity)
+        return result;
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.3", &where.sin_addr);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
+        ::listen(listener, 1) != 0) {
+        ::close(listener);
+        return result;
+    }
+    socklen_t length = sizeof where;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&where), &length);
+
+    bool received = false;
+    QElapsedTimer clock;
+    std::thread receiver([&] {
+        const double cpuAtStart = ThreadCpuSeconds();
+        const int connection = ::accept(listener, nullptr, nullptr);
+        SSL* tls = SSL_new(serverIdentity->context());
+        bool ok =
+            connection >= 0 && tls && SSL_set_fd(tls, connection) == 1 && SSL_accept(tls) == 1;
+        const int out = ::open(target.toLocal8Bit().constData(),
+                               O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ok = ok && out >= 0;
+        // As the other copies' clocks: from the receiver's file to its end.
+        clock.start();
+        tvx::PageBuffer buffer{size_t(tvx::FileReceiveEngine::kReadSliceBytes)};
+        bool end = false;
+        while (ok && !end) {
+            size_t filled = 0;
+            while (filled < buffer.size()) {
+                size_t n = 0;
+                if (SSL_read_ex(tls, buffer.data() + filled, buffer.size() - filled, &n) != 1) {
+                    end = SSL_get_error(tls, 0) == SSL_ERROR_ZERO_RETURN;
+                    ok = end;
+                    break;
+                }
+                filled += n;
+            }
+            for (size_t written = 0; ok && written < filled;) {
+                const size_t part = qMin<size_t>(filled - written,
+                                                 size_t(tvx::FileReceiveEngine::kWriteSliceBytes));
+                ok = ::write(out, buffer.data() + written, part) == ssize_t(part);
+                written += part;
+            }
+        }
+        if (out >= 0)
+            ::close(out);
+        SSL_free(tls);
+        if (connection >= 0)
+            ::close(connection);
+        received = ok;
+        result.receiverCpu = ThreadCpuSeconds() - cpuAtStart;
+    });
+
+    const double cpuAtStart = ThreadCpuSeconds();
+    const int connection = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.2", &from.sin_addr);
+    SSL* tls = SSL_new(clientIdentity->context());
+    bool ok = tls && ::bind(connection, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
+              ::connect(connection, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 &&
+              SSL_set_fd(tls, connection) == 1 && SSL_connect(tls) == 1;
+    const int in = ::open(source.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+    ok = ok && in >= 0;
+    tvx::PageBuffer buffer{524288};
+    ssize_t n = 0;
+    while (ok && (n = ::read(in, buffer.data(), buffer.size())) > 0) {
+        // The program's contexts allow partial writes.
+        for (size_t sent = 0, part = 0; ok && sent < size_t(n); sent += part)
+            ok = SSL_write_ex(tls, buffer.data() + sent, size_t(n) - sent, &part) == 1;
+    }
+    ok = ok && n == 0;
+    if (in >= 0)
+        ::close(in);
+    // The receiver's end of the stream; on failure a receiver still waiting for the caller is
+    // woken.
+    if (ok)
+        SSL_shutdown(tls);
+    else
+        ::shutdown(listener, SHUT_RDWR);
+    SSL_free(tls);
+    ::close(connection);
+    result.senderCpu = ThreadCpuSeconds() - cpuAtStart;
+    receiver.join();
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    ::close(listener);
+    if (ok && received)
+        result.seconds = seconds;
+    return result;
+}
+
+struct TlsCopy {
+    double seconds = -1;
+    QString suite;  // as the receiving socat reports it
+    QByteArray said;
+};
+
+// The plain TLS 1.3 copy: `socat OPENSSL:` reading the file 512 KB at a time into
+// `socat OPENSSL-LISTEN:` that reads as much at a time as the receiving engine (2 MB) and
+// writes the file, neither checking the other's certificate, OpenSSL's default suites. The
+// clock runs from the moment the receiving socat creates the file (after the TLS handshake)
+// to its end.
+bool SocatTlsRun(const QString& socat, const QString& pem, const QString& source,
+                 const QString& target, TlsCopy& copy) {
+    const QString tls = QStringLiteral("verify=0,openssl-min-proto-version=TLS1.3");
+    Spawned receiver;
+    if (!receiver.Start(
+            socat,
+            {QStringLiteral("-d"), QStringLiteral("-d"), QStringLiteral("-u"), QStringLiteral("-b"),
+             QString::number(tvx::FileReceiveEngine::kReadSliceBytes),
+             QStringLiteral("OPENSSL-LISTEN:%1,bind=%2,reuseaddr,cert=%3,%4")
+                 .arg(kTlsCopyPort)
+                 .arg(kReceiverAddress, pem, tls),
+             QStringLiteral("CREATE:") + target},
+            OwnEnvironment(), true) ||
+        !WaitFor([] { return Listening(kReceiverAddress, kTlsCopyPort); }, 10000)) {
+        receiver.Kill();
+        return false;
+    }
+    FolderWatch watch(QFileInfo(target).path());
+    Spawned sender;
+    if (!sender.Start(socat,
+                      {QStringLiteral("-u"), QStringLiteral("-b"), QStringLiteral("524288"),
+                       QStringLiteral("OPEN:") + source,
+                       QStringLiteral("OPENSSL:%1:%2,bind=%3,%4")
+                           .arg(kReceiverAddress)
+                           .arg(kTlsCopyPort)
+                           .arg(kSenderAddress, tls)},
+                      OwnEnvironment(), true)) {
+        receiver.Kill();
+        return false;
+    }
+    QElapsedTimer clock;
+    const bool started = watch.WaitFor(
+        [&] { return QFile::exists(target) || receiver.Poll() || sender.Poll(); }, kChildTimeoutMs);
+    clock.start();
+    // Woken by the end of the receiver's standard error.
+    const bool received = started &&
+                          WatchUntil(
+                              {&receiver}, [&] { return receiver.Poll(); }, kChildTimeoutMs) &&
+                          receiver.Succeeded();
+    copy.seconds = clock.nsecsElapsed() / 1e9;
+    const bool sent = sender.Wait(10000) && sender.Succeeded();
+    receiver.Kill();
+    sender.Kill();
+    receiver.ReadError();
+    sender.ReadError();
+    const QByteArray using_ = "SSL connection using ";
+    const qsizetype at = receiver.error.indexOf(using_);
+    if (at >= 0) {
+        const qsizetype from = at + using_.size();
+        copy.suite = QString::fromLatin1(
+            receiver.error.mid(from, receiver.error.indexOf('\n', from) - from).trimmed());
+    }
+    copy.said = "sender:\n" + sender.error + "receiver:\n" + receiver.error;
+    return received && sent;
+}
+
+// The encrypted row, five alternations (`runs`) of five transfers of the file:
+//   encrypted   `tolvex send` to `tolvex receive`, both with key pairs made at their first
+//               start in data folders kept from run to run (so from the second run on each
+//               has pinned the other); each program must print that the connection is
+//               encrypted, else the run fails;
+//   socat TLS   socat to socat over TLS 1.3 (SocatTlsRun);
+//   own TLS     the benchmark's own TLS copy (OwnTlsCopyRun);
+//   keyless     the same two commands with data folders where a folder takes the key file's
+//               name, so that neither can make a key pair and both speak the plain wire; each
+//               must print that the connection is not encrypted;
+//   plain copy  the plain copy of the file rows, 512 KB buffers (no encryption).
+// It prints the medians, the encrypted transfer's ratio to the socat TLS copy (target: at
+// least 0.8), to the benchmark's own, to the plain copy and to the keyless transfer, the
+// handshakes' medians, and the peak memory of the encrypted programs over the idle program (target:
+// at most 32 MiB above it).
+bool RunTlsRow(const QString& tolvex, const QString& work, const QString& source, qint64 size,
+               int runs) {
+    const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
+    if (socat.isEmpty()) {
+        std::printf("tls row skipped: socat is not installed\n");
+        return true;
+    }
+    const QString keyless = QStringLiteral("-keyless");
+    for (const QString& side : {QStringLiteral("/data-receive"), QStringLiteral("/data-send")})
+        QDir().mkpath(work + side + keyless + QLatin1Char('/') + tvx::TlsIdentity::FileName());
+    // The TLS copy's throw-away certificate: a key pair of the program's own kind (P-256), key
+    // and certificate in one file.
+    const QString copyFolder = work + QStringLiteral("/tls-copy");
+    QString error;
+    if (!tvx::TlsIdentity::LoadOrCreate(copyFolder, &error)) {
+        std::printf("tls row: cannot make a certificate: %s\n", qPrintable(error));
+        return false;
+    }
+    const QString pem = copyFolder + QLatin1Char('/') + tvx::TlsIdentity::FileName();
+    const QString downloads = work + QStringLiteral("/downloads");
+    QDir().mkpath(downloads);
+    const QString target = downloads + QLatin1Char('/') + QFileInfo(source).fileName();
+    const QString copyTarget = work + QStringLiteral("/tls-copy.bin");
+    const QString plainTarget = work + QStringLiteral("/plain-copy.bin");
+    const QByteArray encryptedLine = tvx::EncryptionLine(true, QByteArray()).toUtf8();
+    const QByteArray plainLine = tvx::EncryptionLine(false, QByteArray()).toUtf8();
+
+    std::vector<double> encrypted, tlsCopy, ownTlsCopy, keylessSeconds, plain;
+    std::vector<double> encryptedHandshake, keylessHandshake;
+    double encryptedCpu[2] = {0, 0}, keylessCpu[2] = {0, 0}, ownCpu[2] = {0, 0};
+    Run worst;
+    bool exact = true;
+    int failures = 0;
+    QString copySuite;
+    // One Tolvex transfer; false when it failed or did not say what it must.
+    const auto tolvexOnce = [&](const QString& suffix, const QByteArray& mustSay, int k,
+                                std::vector<double>& seconds, std::vector<double>& handshakes,
+                                double cpu[2]) {
+        Warm(source);
+        Run run;
+        CliCheck check;
+        check.dataSuffix = suffix;
+        check.mustSay = mustSay;
+        const bool ok = CliRun(tolvex, work, source, downloads, 0, run, &check) && run.seconds > 0;
+        if (ok) {
+            seconds.push_back(run.seconds);
+            handshakes.push_back(check.handshakeSeconds);
+            exact = exact && SameContent(source, target);
+            cpu[0] += run.senderCpu;
+            cpu[1] += run.receiverCpu;
+            if (suffix != keyless)
+                KeepWorst(run, worst);
+        } else {
+            ++failures;
+            std::printf("  tls %d: the %s transfer FAILED%s; what the programs said:\n%s", k + 1,
+                        suffix == keyless ? "keyless" : "encrypted",
+                        check.said.contains(mustSay)
+                            ? ""
+                            : qPrintable(QStringLiteral(": a program did not print \"%1\"")
+                                             .arg(QString::fromUtf8(mustSay))),
+                        check.said.constData());
+        }
+        QFile::remove(target);
+        QFile::remove(target + QStringLiteral(".tvx"));
+        return ok ? size / 1e6 / run.seconds : 0.0;
+    };
+    for (int k = 0; k < runs; ++k) {
+        const double encryptedSpeed = tolvexOnce(QStringLiteral("-tls"), encryptedLine, k,
+                                                 encrypted, encryptedHandshake, encryptedCpu);
+        Warm(source);
+        TlsCopy copy;
+        if (SocatTlsRun(socat, pem, source, copyTarget, copy) && copy.seconds > 0) {
+            tlsCopy.push_back(copy.seconds);
+            exact = exact && SameContent(source, copyTarget);
+            copySuite = copy.suite;
+        } else {
+            copy.seconds = -1;
+            std::printf("  tls %d: the TLS copy failed:\n%s", k + 1, copy.said.constData());
+        }
+        QFile::remove(copyTarget);
+        Warm(source);
+        const PlainCopy own = OwnTlsCopyRun(source, copyTarget);
+        const double ownCopy = own.seconds;
+        if (ownCopy > 0) {
+            ownTlsCopy.push_back(ownCopy);
+            ownCpu[0] += own.senderCpu;
+            ownCpu[1] += own.receiverCpu;
+            exact = exact && SameContent(source, copyTarget);
+        } else {
+            std::printf("  tls %d: the benchmark's own TLS copy failed\n", k + 1);
+        }
+        QFile::remove(copyTarget);
+        const double keylessSpeed =
+            tolvexOnce(keyless, plainLine, k, keylessSeconds, keylessHandshake, keylessCpu);
+        Warm(source);
+        const PlainCopy plainCopy = PlainCopyRun({source}, {plainTarget}, 524288);
+        if (plainCopy.seconds > 0)
+            plain.push_back(plainCopy.seconds);
+        QFile::remove(plainTarget);
+        std::printf(
+            "  tls %d: encrypted %.1f MB/s (handshake %.1f ms), socat TLS %.1f MB/s, own TLS "
+            "%.1f MB/s, keyless %.1f MB/s (handshake %.1f ms), plain %.1f MB/s\n",
+            k + 1, encryptedSpeed, encryptedSpeed > 0 ? encryptedHandshake.back() * 1e3 : 0.0,
+            copy.seconds > 0 ? size / 1e6 / copy.seconds : 0.0,
+            ownCopy > 0 ? size / 1e6 / ownCopy : 0.0, keylessSpeed,
+            keylessSpeed > 0 ? keylessHandshake.back() * 1e3 : 0.0,
+            plainCopy.seconds > 0 ? size / 1e6 / plainCopy.seconds : 0.0);
+        std::fflush(stdout);
+    }
+    if (encrypted.empty() || tlsCopy.empty() || plain.empty()) {
+        std::printf("tls row: all runs failed\n");
+        std::fflush(stdout);
+        return false;
+    }
+    const double mb = size / 1e6;
+    const double own = Median(encrypted);
+    const auto ratio = [&](const std::vector<double>& other) {
+        return other.empty() ? 0.0 : Median(other) / own;
+    };
+    const auto speed = [&](const std::vector<double>& seconds) {
+        return seconds.empty() ? 0.0 : mb / Median(seconds);
+    };
+    const int n = int(encrypted.size());
+    std::printf("tls row, %d/%d encrypted runs, medians; every file exact: %s\n", n, runs,
+                exact ? "yes" : "NO");
+    std::printf("  %-30s %8.1f MB/s\n", "encrypted Tolvex", mb / own);
+    std::printf("  %-30s %8.1f MB/s, ratio %.2f (target >= 0.8)\n", "TLS 1.3 copy, socat",
+                speed(tlsCopy), ratio(tlsCopy));
+    std::printf("  %-30s %8.1f MB/s, ratio %.2f\n", "TLS 1.3 copy, the benchmark's",
+                speed(ownTlsCopy), ratio(ownTlsCopy));
+    std::printf("  %-30s %8.1f MB/s, ratio %.2f\n", "plain copy, unencrypted", speed(plain),
+                ratio(plain));
+    std::printf("  %-30s %8.1f MB/s, ratio %.2f\n", "keyless Tolvex, plain wire",
+                speed(keylessSeconds), ratio(keylessSeconds));
+    std::printf("  handshake, connect to offer shown: encrypted %.1f ms, keyless %.1f ms\n",
+                Median(encryptedHandshake) * 1e3,
+                keylessHandshake.empty() ? 0.0 : Median(keylessHandshake) * 1e3);
+    const auto memory = [](qint64 peakKiB, qint64 idleKiB) {
+        return QStringLiteral("%1 MiB (+%2)")
+            .arg(peakKiB / 1024.0, 0, 'f', 1)
+            .arg((peakKiB - idleKiB) / 1024.0, 0, 'f', 1);
+    };
+    std::printf("  peak memory, encrypted: sender %s, receiver %s (target: at most +32)\n",
+                qPrintable(memory(worst.senderPeak, worst.senderIdle)),
+                qPrintable(memory(worst.receiverPeak, worst.receiverIdle)));
+    const auto average = [](double sum, const std::vector<double>& runsDone) {
+        return runsDone.empty() ? 0.0 : sum / double(runsDone.size());
+    };
+    std::printf(
+        "  cpu per transfer, sender / receiver: encrypted %.2f / %.2f s, keyless %.2f / %.2f s, "
+        "own TLS copy %.2f / %.2f s\n",
+        encryptedCpu[0] / n, encryptedCpu[1] / n, average(keylessCpu[0], keylessSeconds),
+        average(keylessCpu[1], keylessSeconds), average(ownCpu[0], ownTlsCopy),
+        average(ownCpu[1], ownTlsCopy));
+    std::printf("  cipher suite: Tolvex %s, TLS copy %s\n", qPrintable(ProgramSuite()),
+                qPrintable(copySuite.isEmpty() ? QStringLiteral("?") : copySuite));
+    std::fflush(stdout);
+    return failures == 0 && exact;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -1246,14 +1675,18 @@ int main(int argc, char** argv) {
             folder = args[++i];
         } else if (args[i] == QStringLiteral("--tolvex") && i + 1 < args.size()) {
             tolvex = args[++i];
-        } else if (args[i] == QStringLiteral("--rows") && i + 1 < args.size()) {
+        } else if (args[i] == QStringLiteral("--rows") && i + 1 < args.size() &&
+                   QStringList{QStringLiteral("engines"), QStringLiteral("cli"),
+                               QStringLiteral("batch"), QStringLiteral("tls"),
+                               QStringLiteral("all")}
+                       .contains(args[i + 1])) {
             rows = args[++i];
         } else if (args[i] == QStringLiteral("--scrambling")) {
             scrambling = true;
         } else {
             std::fprintf(stderr,
                          "usage: tolvex_bench [--size BYTES|NNNM|NNNG] [--runs N] [--dir FOLDER] "
-                         "[--tolvex PROGRAM] [--rows engines|cli|batch|all] [--scrambling]\n");
+                         "[--tolvex PROGRAM] [--rows engines|cli|batch|tls|all] [--scrambling]\n");
             return 2;
         }
     }
@@ -1289,9 +1722,10 @@ int main(int argc, char** argv) {
                     return load.open(QIODevice::ReadOnly) ? load.readAll().trimmed()
                                                           : QByteArray("?");
                 }())));
-    PrintRowHeader();
+    if (all || rows == QStringLiteral("engines") || rows == QStringLiteral("cli"))
+        PrintRowHeader();
     std::fflush(stdout);
-    if (rows != QStringLiteral("cli")) {
+    if (all || rows == QStringLiteral("engines")) {
         for (const Row& row : {Row{QStringLiteral("engines default"), false, 0},
                                Row{QStringLiteral("engines 4 MB"), false, 4}}) {
             if (!RunRow(row, app.applicationFilePath(), tolvex, work.path(), source, size, runs,
@@ -1299,7 +1733,7 @@ int main(int argc, char** argv) {
                 ++failures;
         }
     }
-    if (rows != QStringLiteral("engines")) {
+    if (all || rows == QStringLiteral("cli")) {
         const QString problem = CliProblem(tolvex);
         if (!problem.isEmpty()) {
             std::printf("cli rows skipped: %s\n", qPrintable(problem));
@@ -1311,6 +1745,13 @@ int main(int argc, char** argv) {
                     ++failures;
             }
         }
+    }
+    if (all || rows == QStringLiteral("tls")) {
+        const QString problem = CliProblem(tolvex);
+        if (!problem.isEmpty())
+            std::printf("tls row skipped: %s\n", qPrintable(problem));
+        else if (!RunTlsRow(tolvex, work.path(), source, size, runs))
+            ++failures;
     }
     return failures == 0 ? 0 : 1;
 }
