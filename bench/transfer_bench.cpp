@@ -744,6 +744,16 @@ struct CliCheck {
     QByteArray said;  // both programs' output when the run failed
 };
 
+// The suffix of the data folders ("/data-receive", "/data-send") whose programs have no key
+// pair and speak the plain wire: a folder stands where the key file would be, so it can be
+// neither read nor made. Made on first use.
+QString KeylessData(const QString& work) {
+    const QString suffix = QStringLiteral("-keyless");
+    for (const QString& side : {QStringLiteral("/data-receive"), QStringLiteral("/data-send")})
+        QDir().mkpath(work + side + suffix + QLatin1Char('/') + tvx::TlsIdentity::FileName());
+    return suffix;
+}
+
 // `tolvex send` to `tolvex receive --to`. The settings file holds the buffers; the clock runs
 // from the moment the receiver's temporary file appears to the moment the finished file does.
 // With a `check` both programs' standard error is gathered, and the handshake is timed from
@@ -754,7 +764,9 @@ bool CliRun(const QString& tolvex, const QString& work, const QString& source,
     const QByteArrayList environment = CliEnvironment(work, bufferMb);
     if (environment.isEmpty())
         return false;
-    const QString suffix = check ? check->dataSuffix : QString();
+    // The engines and cli rows time the unencrypted engine against the plain copy, as they always
+    // have: their programs get data folders where no key pair can be made (see KeylessData).
+    const QString suffix = check ? check->dataSuffix : KeylessData(work);
     const QString dataFor[] = {work + QStringLiteral("/data-receive") + suffix,
                                work + QStringLiteral("/data-send") + suffix};
     const bool gather = check != nullptr;
@@ -1066,11 +1078,12 @@ bool CliBatchRun(const QString& tolvex, const QString& work, const QString& fold
     if (environment.isEmpty())
         return false;
     Spawned receiver;
-    if (!receiver.Start(tolvex,
-                        {QStringLiteral("--address"), kReceiverAddress,
-                         QStringLiteral("--data-dir"), work + QStringLiteral("/data-receive"),
-                         QStringLiteral("receive"), QStringLiteral("--to"), downloads},
-                        environment, true) ||
+    if (!receiver.Start(
+            tolvex,
+            {QStringLiteral("--address"), kReceiverAddress, QStringLiteral("--data-dir"),
+             work + QStringLiteral("/data-receive") + KeylessData(work), QStringLiteral("receive"),
+             QStringLiteral("--to"), downloads},
+            environment, true) ||
         !WaitFor([] { return Listening(kReceiverAddress, 8510); }, 10000)) {
         receiver.Kill();
         return false;
@@ -1085,11 +1098,11 @@ bool CliBatchRun(const QString& tolvex, const QString& work, const QString& fold
     QElapsedTimer clock;
     clock.start();
     Spawned sender;
-    if (!sender.Start(
-            tolvex,
-            {QStringLiteral("--address"), kSenderAddress, QStringLiteral("--data-dir"),
-             work + QStringLiteral("/data-send"), QStringLiteral("send"), kReceiverAddress, folder},
-            environment, true)) {
+    if (!sender.Start(tolvex,
+                      {QStringLiteral("--address"), kSenderAddress, QStringLiteral("--data-dir"),
+                       work + QStringLiteral("/data-send") + KeylessData(work),
+                       QStringLiteral("send"), kReceiverAddress, folder},
+                      environment, true)) {
         receiver.Kill();
         return false;
     }
@@ -1497,9 +1510,7 @@ bool RunTlsRow(const QString& tolvex, const QString& work, const QString& source
         std::printf("tls row skipped: socat is not installed\n");
         return true;
     }
-    const QString keyless = QStringLiteral("-keyless");
-    for (const QString& side : {QStringLiteral("/data-receive"), QStringLiteral("/data-send")})
-        QDir().mkpath(work + side + keyless + QLatin1Char('/') + tvx::TlsIdentity::FileName());
+    const QString keyless = KeylessData(work);
     // The TLS copy's throw-away certificate: a key pair of the program's own kind (P-256), key
     // and certificate in one file.
     const QString copyFolder = work + QStringLiteral("/tls-copy");

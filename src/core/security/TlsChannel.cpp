@@ -80,13 +80,23 @@ ssize_t TlsChannel::Receive(void* data, size_t size) {
         errno = EBADF;
         return -1;
     }
-    size_t count = 0;
-    ERR_clear_error();
-    errno = 0;
-    const int result = SSL_read_ex(ssl_, data, size, &count);
-    if (result == 1)
-        return ssize_t(count);
-    return Failed(ssl_, result);
+    // Record after record while they fill the buffer, as one recv would take all that has
+    // arrived: a reader then writes its file in pieces as large as a plain connection's. What
+    // stops the loop after some bytes (nothing more yet, the close, an error) is met again by the
+    // next call.
+    size_t total = 0;
+    for (;;) {
+        size_t count = 0;
+        ERR_clear_error();
+        errno = 0;
+        const int result =
+            SSL_read_ex(ssl_, static_cast<char*>(data) + total, size - total, &count);
+        if (result != 1)
+            return total > 0 ? ssize_t(total) : Failed(ssl_, result);
+        total += count;
+        if (total == size)
+            return ssize_t(total);
+    }
 }
 
 ssize_t TlsChannel::Transmit(const void* data, size_t size) {
