@@ -241,22 +241,31 @@ struct PlainCopy {
     double senderCpu = 0, receiverCpu = 0;
 };
 
+// A listener on the receiving address at a port the system picks, which `where` then names;
+// -1 when none can be had.
+int ListenOnReceiver(sockaddr_in* where) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    where->sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.3", &where->sin_addr);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(where), sizeof *where) != 0 ||
+        ::listen(listener, 1) != 0) {
+        ::close(listener);
+        return -1;
+    }
+    socklen_t length = sizeof *where;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(where), &length);
+    return listener;
+}
+
 // With a `scramblingKey` both sides scramble what they read, as the engines do. Several files
 // go one after another over the one connection, each written to its own target.
 PlainCopy PlainCopyRun(const QStringList& sources, const QStringList& targets, qint64 bufferBytes,
                        int scramblingKey = 0) {
     PlainCopy result;
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in where{};
-    where.sin_family = AF_INET;
-    inet_pton(AF_INET, "127.0.0.3", &where.sin_addr);
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
-        ::listen(listener, 1) != 0) {
-        ::close(listener);
+    const int listener = ListenOnReceiver(&where);
+    if (listener < 0)
         return result;
-    }
-    socklen_t length = sizeof where;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&where), &length);
 
     std::vector<qint64> sizes;
     for (const QString& source : sources)
@@ -1329,17 +1338,10 @@ PlainCopy OwnTlsCopyRun(const QString& source, const QString& target) {
     const std::unique_ptr<tvx::TlsIdentity> serverIdentity = tvx::TlsIdentity::CreateTransient();
     if (!clientIdentity || !serverIdentity)
         return result;
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in where{};
-    where.sin_family = AF_INET;
-    inet_pton(AF_INET, "127.0.0.3", &where.sin_addr);
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
-        ::listen(listener, 1) != 0) {
-        ::close(listener);
+    const int listener = ListenOnReceiver(&where);
+    if (listener < 0)
         return result;
-    }
-    socklen_t length = sizeof where;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&where), &length);
 
     bool received = false;
     QElapsedTimer clock;

@@ -23,6 +23,7 @@
 #include "common/Messages.h"
 #include "common/RetryScheduleBox.h"
 #include "common/Text.h"
+#include "common/TrustQuestion.h"
 #include "common/Windows.h"
 #include "records/AddressFiles.h"
 #include "records/AddressLists.h"
@@ -444,15 +445,9 @@ void ChatInviteWindow::OnFailure(const InviteFailure& failure) {
 }
 
 void ChatInviteWindow::AskToTrust(LinkRefusal refusal) {
-    const QString question = TrustQuestion(refusal);
-    if (question.isEmpty() || ShowMessage(m_session.messageBox(), this, question, MessageKind::Ask,
-                                          false) != MessageAnswer::Yes)
-        return;
     ChatInviter::Request again = m_request;
-    if (refusal == LinkRefusal::IdentityChanged)
-        again.acceptNewIdentity = true;
-    else
-        again.allowPlain = true;
+    if (!tvx::AskToTrust(m_session.messageBox(), this, refusal, again))
+        return;
     // Started from the event loop: the inviter is still reporting the end of the last attempt.
     QMetaObject::invokeMethod(
         this,

@@ -29,6 +29,7 @@
 #include "common/RetryScheduleBox.h"
 #include "common/ShellRoutines.h"
 #include "common/Text.h"
+#include "common/TrustQuestion.h"
 #include "common/Windows.h"
 #include "protocol/PeerMessages.h"
 #include "records/AddressFiles.h"
@@ -797,15 +798,9 @@ void SendWindow::ShowEnd(const SendOutcome& outcome) {
 }
 
 void SendWindow::AskToTrust(const SendOutcome& outcome) {
-    const QString question = TrustQuestion(outcome.refusal);
-    if (question.isEmpty() || ShowMessage(m_session.messageBox(), this, question, MessageKind::Ask,
-                                          false) != MessageAnswer::Yes)
-        return;
     FileSendEngine::Request again = m_engine.request();
-    if (outcome.refusal == LinkRefusal::IdentityChanged)
-        again.acceptNewIdentity = true;
-    else
-        again.allowPlain = true;
+    if (!tvx::AskToTrust(m_session.messageBox(), this, outcome.refusal, again))
+        return;
     // Started from the event loop: the engine is still reporting the end of the last attempt.
     QMetaObject::invokeMethod(
         this,
