@@ -366,7 +366,7 @@ void PeerLink::Secure() {
 }
 
 // The TLS handshake is done: the peer's certificate is checked against the one pinned for its
-// address (or pinned now, the first time), and admission follows inside TLS.
+// address, and admission follows inside TLS.
 void PeerLink::OnEncrypted() {
     if (state_ != State::Securing)
         return;
