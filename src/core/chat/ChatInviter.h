@@ -89,6 +89,8 @@ public:
     bool encrypted() const { return m_link.encrypted(); }
     QByteArray peerFingerprint() const { return m_link.peerFingerprint(); }
     QString shownAddress() const { return m_request.shownAddress; }
+    // The last invitation as the user asked for it.
+    const Request& request() const { return m_request; }
     bool acceptedAutomatically() const { return m_acceptedAutomatically; }
     QString autoReplyText() const { return m_autoReplyText; }
     int retryCount() const { return m_caller.retryCount(); }

@@ -761,28 +761,19 @@ ssize_t DescriptorLease::Transmit(const void* data, size_t size, int flags) {
 QByteArray Socket::Read() {
     if (lent_ || tlsHandshaking_)
         return QByteArray();
+    if (tls_) {
+        // What TLS has decrypted and what has arrived, up to the socket's own bound; the close
+        // is noticed with the next event.
+        bool closed = false;
+        int failure = 0;
+        FillReadBuffer(&closed, &failure);
+        if (failure != 0)
+            ReportLater(failure);
+    }
     QByteArray bytes = readBuffer_.mid(readStart_);
     readBuffer_.clear();
     readStart_ = 0;
-    if (tls_) {
-        // What TLS has decrypted and what has arrived, up to the socket's own bound.
-        while (bytes.size() < readLimit_) {
-            const qsizetype end = bytes.size();
-            bytes.resize(end + kFillStep);
-            const ssize_t n = tls_->Receive(bytes.data() + end, size_t(kFillStep));
-            bytes.resize(end + qMax<ssize_t>(n, 0));
-            if (n > 0 || (n < 0 && errno == EINTR))
-                continue;
-            if (n < 0 && !WouldBlock(errno))
-                ReportLater(errno);
-            break;  // the close is noticed with the next event
-        }
-        if (!bytes.isEmpty())
-            ++reads_;
-        UpdateNotifiers();
-        return bytes;
-    }
-    const qint64 waiting = KernelBytes();
+    const qint64 waiting = tls_ ? 0 : KernelBytes();
     if (waiting > 0) {
         const qsizetype end = bytes.size();
         bytes.resize(end + waiting);

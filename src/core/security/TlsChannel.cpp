@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "security/TlsIdentity.h"
+
 namespace tvx {
 
 TlsChannel::TlsChannel(ssl_ctx_st* context, int descriptor, bool server) {
@@ -139,11 +141,9 @@ QByteArray TlsChannel::PeerFingerprint() {
     X509* certificate = SSL_get1_peer_certificate(ssl_);
     if (!certificate)
         return QByteArray();
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    const bool ok = X509_digest(certificate, EVP_sha256(), digest, &length) == 1;
+    const QByteArray fingerprint = CertificateFingerprint(certificate);
     X509_free(certificate);
-    return ok ? QByteArray(reinterpret_cast<const char*>(digest), int(length)) : QByteArray();
+    return fingerprint;
 }
 
 QByteArray TlsChannel::ExportKey(const char* label, int size) {

@@ -34,14 +34,6 @@ int AcceptAnyCertificate(int, X509_STORE_CTX*) {
     return 1;
 }
 
-QByteArray Fingerprint(X509* certificate) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (X509_digest(certificate, EVP_sha256(), digest, &length) != 1)
-        return QByteArray();
-    return QByteArray(reinterpret_cast<const char*>(digest), int(length));
-}
-
 Owned<X509> MakeCertificate(EVP_PKEY* key) {
     Owned<X509> certificate(X509_new());
     if (!certificate)
@@ -107,7 +99,7 @@ std::unique_ptr<TlsIdentity> TlsIdentity::FromPem(const QByteArray& pem) {
     SSL_CTX_set_mode(context.get(),
                      SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     std::unique_ptr<TlsIdentity> identity(new TlsIdentity);
-    identity->fingerprint_ = Fingerprint(certificate.get());
+    identity->fingerprint_ = CertificateFingerprint(certificate.get());
     if (identity->fingerprint_.isEmpty())
         return nullptr;
     identity->context_ = context.release();
@@ -156,6 +148,14 @@ std::unique_ptr<TlsIdentity> TlsIdentity::CreateTransient() {
 
 TlsIdentity::~TlsIdentity() {
     SSL_CTX_free(context_);
+}
+
+QByteArray CertificateFingerprint(X509* certificate) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (X509_digest(certificate, EVP_sha256(), digest, &length) != 1)
+        return QByteArray();
+    return QByteArray(reinterpret_cast<const char*>(digest), int(length));
 }
 
 QString FingerprintCode(const QByteArray& fingerprint) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 struct ssl_ctx_st;
+struct x509_st;
 
 namespace tvx {
 
@@ -43,6 +44,9 @@ private:
     ssl_ctx_st* context_ = nullptr;
     QByteArray fingerprint_;
 };
+
+// SHA-256 of a certificate (DER), 32 bytes; empty when it cannot be taken.
+QByteArray CertificateFingerprint(x509_st* certificate);
 
 // The fingerprint as people read it aloud: 20 digits in four groups of five, made from its
 // first 80 bits ("04823 19930 55710 26841").

@@ -368,7 +368,6 @@ void ChatInviteWindow::StartInvitation() {
         WriteSetting(store, QStringLiteral("Message2"), request.note);
     }
     m_lblLinkInfo[4]->clear();
-    m_request = request;
     m_inviter->StartInvitation(request);
 }
 
@@ -445,7 +444,7 @@ void ChatInviteWindow::OnFailure(const InviteFailure& failure) {
 }
 
 void ChatInviteWindow::AskToTrust(LinkRefusal refusal) {
-    ChatInviter::Request again = m_request;
+    ChatInviter::Request again = m_inviter->request();
     if (!tvx::AskToTrust(m_session.messageBox(), this, refusal, again))
         return;
     // Started from the event loop: the inviter is still reporting the end of the last attempt.
@@ -455,7 +454,6 @@ void ChatInviteWindow::AskToTrust(LinkRefusal refusal) {
             if (m_inviter->phase() != ChatInviter::Phase::Idle)
                 return;
             m_lblLinkInfo[4]->clear();
-            m_request = again;
             m_inviter->StartInvitation(again);
         },
         Qt::QueuedConnection);

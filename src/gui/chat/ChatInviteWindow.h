@@ -96,7 +96,6 @@ private:
 
     Session& m_session;
     ChatInviter* m_inviter;
-    ChatInviter::Request m_request;  // the last invitation as the user asked for it
     bool m_loaded = false;
 
     QStackedWidget* m_pages;

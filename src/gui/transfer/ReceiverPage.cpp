@@ -43,6 +43,12 @@ constexpr int kNoteLimit = 200;
 
 const QString kDeleteCaption = QStringLiteral("删除已接收字节(以后将不能续传)");
 
+// An offer's note as the offer page shows it: its line breaks as the label's, "(无)" for none.
+QString OfferNoteText(const QString& note) {
+    return note.isEmpty() ? EmptyNoteText()
+                          : QString(note).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
 // A label whose text the user reads; its object name lets tests find it. Names and notes
 // come from peers, so the text is never taken for markup.
 QLabel* NamedLabel(QWidget* parent, const char* name, const QString& text = QString()) {
@@ -313,10 +319,7 @@ void ReceiverPage::ShowOffer(const QString& nickName, const QString& fileName, q
     SetLabel("lblOfferFileType", m_engine.TypeName());
     SetLabel("lblOfferFileSize", FormatSizeWithBytes(qint32(length)));
     SetLabel("lblOfferFileTime", m_engine.FriendlyTime());
-    SetLabel("lblOfferNote",
-             offer.note.isEmpty()
-                 ? QStringLiteral("(无)")
-                 : QString(offer.note).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    SetLabel("lblOfferNote", OfferNoteText(offer.note));
     m_txtRefuseNote->clear();
     m_chkCountDown->setChecked(true);
     ShowCountDown(m_engine.CountDown());
@@ -339,10 +342,7 @@ void ReceiverPage::ShowBatchOffer(const BatchSummary& summary) {
     names->setText(BatchTopNamesLine(summary.topNames));
     names->setToolTip(BatchTopNamesLine(summary.topNames, kTipNames));
     SetLabel("lblOfferFileSize", BatchSizeText(summary.totalBytes));
-    SetLabel("lblOfferNote",
-             summary.note.isEmpty()
-                 ? QStringLiteral("(无)")
-                 : QString(summary.note).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    SetLabel("lblOfferNote", OfferNoteText(summary.note));
     m_txtRefuseNote->clear();
     m_chkCountDown->setChecked(true);
     ShowCountDown(m_engine.CountDown());
