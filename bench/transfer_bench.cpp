@@ -20,16 +20,19 @@
 // TLS 1.3 copy with socat, against the plain copy and against the same programs without key
 // pairs, with the handshake's time and the encrypted programs' peak memory.
 //
+// The web row (RunWebRow) uploads the file with `curl -F` to `tolvex web` and downloads it
+// from there with curl, each against the plain copy, with the page program's peak memory.
+//
 // The batch rows (RunBatchRows) send folders with `tolvex send` to `tolvex receive`: many
 // small files against `tar | socat` to `socat | tar`, four large files against the plain copy,
 // and the peak memory of a batch of 100,000 entries.
 //
 //   tolvex_bench [--size BYTES|NNNM|NNNG] [--runs N] [--dir FOLDER] [--tolvex PROGRAM]
-//                [--rows engines|cli|batch|tls|all] [--scrambling]
+//                [--rows engines|cli|batch|tls|web|all] [--scrambling]
 //
 // The command-line rows run PROGRAM; they are skipped with a line saying so when it does not
 // take the send and receive commands (the batch rows also when socat or tar is missing, the
-// tls row when socat is).
+// tls row when socat is, the web row when it lacks the web command or curl is missing).
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -50,8 +53,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -173,12 +180,16 @@ void Warm(const QString& path) {
     }
 }
 
-bool SameContent(const QString& a, const QString& b) {
+// Whether b holds the bytes of a (with an `offset`, from there on, with more after them).
+bool SameContent(const QString& a, const QString& b, qint64 offset = 0) {
     QFile fa(a), fb(b);
-    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly) || fa.size() != fb.size())
+    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly) ||
+        (offset == 0 && fa.size() != fb.size()) || !fb.seek(offset) ||
+        fb.size() - offset < fa.size())
         return false;
     while (!fa.atEnd()) {
-        if (fa.read(1 << 22) != fb.read(1 << 22))
+        const QByteArray chunk = fa.read(1 << 22);
+        if (chunk.isEmpty() || chunk != fb.read(chunk.size()))
             return false;
     }
     return true;
@@ -547,9 +558,12 @@ struct Spawned {
     }
 
     // With `gatherError` the program's standard error comes into `error` (ReadError); a pipe,
-    // not a terminal, so the command line writes no bar.
+    // not a terminal, so the command line writes no bar. With `gatherOutput` its standard
+    // output comes there too.
     bool Start(const QString& program, const QStringList& arguments,
-               const QByteArrayList& environment, bool gatherError = false) {
+               const QByteArrayList& environment, bool gatherError = false,
+               bool gatherOutput = false) {
+        gatherError = gatherError || gatherOutput;
         std::vector<QByteArray> owned{program.toLocal8Bit()};
         for (const QString& a : arguments)
             owned.push_back(a.toLocal8Bit());
@@ -562,15 +576,17 @@ struct Spawned {
         for (QByteArray& e : env)
             envp.push_back(e.data());
         envp.push_back(nullptr);
+        int pipeEnds[2] = {-1, -1};
+        if (gatherError && ::pipe2(pipeEnds, O_CLOEXEC) != 0)
+            return false;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        int pipeEnds[2] = {-1, -1};
-        if (gatherError) {
-            if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
-                return false;
+        if (gatherOutput)
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+        else
+            posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        if (gatherError)
             posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
-        }
         const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         if (gatherError) {
@@ -656,11 +672,12 @@ private:
     int m_fd;
 };
 
-// Whether the program takes the command-line send and receive commands (with `batches`, send
-// of several paths); the reason when not.
-QString CliProblem(const QString& tolvex, bool batches = false) {
-    if (!QFileInfo(tolvex).isExecutable())
-        return QStringLiteral("%1 is not an executable program").arg(tolvex);
+// The program's `--help`; empty with the reason in `problem` when it gives none.
+QString ProgramHelp(const QString& tolvex, QString& problem) {
+    if (!QFileInfo(tolvex).isExecutable()) {
+        problem = QStringLiteral("%1 is not an executable program").arg(tolvex);
+        return QString();
+    }
     QProcess probe;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -670,9 +687,19 @@ QString CliProblem(const QString& tolvex, bool batches = false) {
     if (!probe.waitForFinished(10000)) {
         probe.kill();
         probe.waitForFinished(2000);
-        return QStringLiteral("%1 --help did not answer").arg(tolvex);
+        problem = QStringLiteral("%1 --help did not answer").arg(tolvex);
+        return QString();
     }
-    const QString help = QString::fromLocal8Bit(probe.readAll());
+    return QString::fromLocal8Bit(probe.readAll());
+}
+
+// Whether the program takes the command-line send and receive commands (with `batches`, send
+// of several paths); the reason when not.
+QString CliProblem(const QString& tolvex, bool batches = false) {
+    QString problem;
+    const QString help = ProgramHelp(tolvex, problem);
+    if (help.isEmpty())
+        return problem;
     if (!help.contains(QStringLiteral("send")) || !help.contains(QStringLiteral("receive")) ||
         !help.contains(QStringLiteral("--to")))
         return QStringLiteral("%1 lacks the `send ADDRESS FILE` and `receive --to DIR` commands")
@@ -1663,6 +1690,450 @@ bool RunTlsRow(const QString& tolvex, const QString& work, const QString& source
     return failures == 0 && exact;
 }
 
+// ---- The web page: curl against `tolvex web` ----
+
+constexpr quint16 kWebFirstPort = 8530;
+
+// Whether the program takes the `web` command with offered files, and curl is here; the
+// reason when not.
+QString WebProblem(const QString& tolvex) {
+    QString problem;
+    const QString help = ProgramHelp(tolvex, problem);
+    if (help.isEmpty())
+        return problem;
+    if (!help.contains(QStringLiteral("web")) || !help.contains(QStringLiteral("--share")))
+        return QStringLiteral("%1 lacks the `web --share FILE` command").arg(tolvex);
+    if (QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty())
+        return QStringLiteral("curl is not installed");
+    return QString();
+}
+
+// One `tolvex web` on the receiving address, offering the random file and saving uploads into
+// a folder, logged in as a browser would be: the page's address, the cookie jar and token of
+// the session, the offered file's id, and the program's peak memory once it serves (idle).
+struct WebPage {
+    Spawned program;
+    QString url;  // "http://127.0.0.3:PORT/"
+    QString cookieJar;
+    QString token;
+    qint64 fileId = -1;
+    qint64 idleKiB = -1;
+    QByteArray said;  // why the start failed, with the program's output
+
+    ~WebPage() { Stop(); }
+    // As a user ends the command: interrupted; killed when it does not end.
+    void Stop() {
+        if (program.pid > 0 && !program.Poll()) {
+            ::kill(program.pid, SIGINT);
+            if (!WaitFor([this] { return program.Poll(); }, 5000, 2000))
+                program.Kill();
+        }
+    }
+};
+
+// curl from the sending address with `arguments`; its standard output, or a null array when
+// it failed.
+QByteArray CurlOutput(const QString& curl, const QStringList& arguments) {
+    QProcess process;
+    process.start(
+        curl, QStringList{QStringLiteral("-sS"), QStringLiteral("--interface"), kSenderAddress} +
+                  arguments);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        process.kill();
+        process.waitForFinished(2000);
+        return QByteArray();
+    }
+    const QByteArray output = process.readAllStandardOutput();
+    return output.isNull() ? QByteArray("") : output;
+}
+
+// Starts `tolvex web` on `port` and logs in with the code it prints: POST /api/login, then
+// GET /api/state for the offered file's id.
+bool StartWebPage(const QString& tolvex, const QString& curl, const QString& work,
+                  const QString& source, const QString& received, quint16 port, WebPage& page) {
+    const QByteArrayList environment = CliEnvironment(work, 0);
+    if (environment.isEmpty())
+        return false;
+    QDir().mkpath(work + QStringLiteral("/data-web"));
+    if (!page.program.Start(
+            tolvex,
+            {QStringLiteral("--address"), kReceiverAddress, QStringLiteral("--data-dir"),
+             work + QStringLiteral("/data-web"), QStringLiteral("web"), QStringLiteral("--to"),
+             received, QStringLiteral("--share"), source, QStringLiteral("--port"),
+             QString::number(port)},
+            environment, true, true)) {
+        page.said = "cannot start " + tolvex.toLocal8Bit() + '\n';
+        return false;
+    }
+    // The address line and the code line, whatever punctuation stands between word and value.
+    const QRegularExpression urlPattern(QStringLiteral("(http://[0-9.]+:[0-9]+/)"));
+    const QRegularExpression codePattern(QStringLiteral("代码\\D{0,3}([0-9]{6})\\b"));
+    QRegularExpressionMatch urlMatch, codeMatch;
+    const bool serving = WatchUntil(
+        {&page.program},
+        [&] {
+            const QString said = QString::fromUtf8(page.program.error);
+            urlMatch = urlPattern.match(said);
+            codeMatch = codePattern.match(said);
+            return (urlMatch.hasMatch() && codeMatch.hasMatch() &&
+                    Listening(kReceiverAddress, port)) ||
+                   page.program.Poll();
+        },
+        10000);
+    if (!serving || page.program.Poll()) {
+        page.said = "the page did not start; the program said:\n" + page.program.error;
+        return false;
+    }
+    page.url = urlMatch.captured(1);
+    page.cookieJar = work + QStringLiteral("/web-cookies.txt");
+    QFile::remove(page.cookieJar);
+    const QByteArray login =
+        CurlOutput(curl, {QStringLiteral("-c"), page.cookieJar, QStringLiteral("-d"),
+                          QStringLiteral("code=") + codeMatch.captured(1),
+                          page.url + QStringLiteral("api/login")});
+    page.token = QJsonDocument::fromJson(login).object().value(QStringLiteral("token")).toString();
+    const QByteArray state = CurlOutput(
+        curl, {QStringLiteral("-b"), page.cookieJar, page.url + QStringLiteral("api/state")});
+    const QJsonArray files =
+        QJsonDocument::fromJson(state).object().value(QStringLiteral("files")).toArray();
+    for (const QJsonValue& file : files) {
+        if (file.toObject().value(QStringLiteral("name")).toString() ==
+            QFileInfo(source).fileName())
+            page.fileId = file.toObject().value(QStringLiteral("id")).toInteger(-1);
+    }
+    page.program.ReadError();
+    if (page.token.isEmpty() || page.fileId < 0) {
+        page.said =
+            "login " + login + ", state " + state + "; the program said:\n" + page.program.error;
+        return false;
+    }
+    page.idleKiB = StatusKiB(page.program.pid, "VmHWM:");
+    return page.idleKiB > 0;
+}
+
+// One timed curl against the page: the clock runs from curl's start to its end (the upload's
+// answer comes once the file is complete under its name; the download's last byte is
+// written). `run` gets the page program's idle and peak memory and its processor time during
+// the transfer as the receiver's or the sender's (`upload`), curl's as the other side's.
+bool WebCurlRun(const QString& curl, WebPage& page, const QStringList& arguments, bool upload,
+                Run& run, QByteArray& answer) {
+    const double pageCpuBefore = CpuSeconds(page.program.pid);
+    Spawned client;
+    QElapsedTimer clock;
+    clock.start();
+    if (!client.Start(
+            curl,
+            QStringList{QStringLiteral("-sS"), QStringLiteral("--interface"), kSenderAddress} +
+                arguments,
+            OwnEnvironment(), true, true))
+        return false;
+    // VmHWM only grows and the page still runs afterwards, so one reading at the end holds
+    // its peak; only curl's end is waited for here.
+    const bool ended = WatchUntil(
+                           {&client}, [&] { return client.Poll(); }, kChildTimeoutMs) &&
+                       client.Succeeded();
+    run.seconds = clock.nsecsElapsed() / 1e9;
+    client.Kill();
+    client.ReadError();
+    answer = client.error;
+    const double pageCpu = CpuSeconds(page.program.pid) - pageCpuBefore;
+    const qint64 peak = StatusKiB(page.program.pid, "VmHWM:");
+    (upload ? run.receiverIdle : run.senderIdle) = page.idleKiB;
+    (upload ? run.receiverPeak : run.senderPeak) = peak;
+    (upload ? run.receiverCpu : run.senderCpu) = pageCpu;
+    (upload ? run.senderCpu : run.receiverCpu) = CpuSeconds(client.usage);
+    return ended && !page.program.Poll();
+}
+
+// The floor curl itself sets: the same curl command against a bare HTTP end in this program
+// (one thread, one connection) that takes the upload's body as it comes, up to 2 MB at a time,
+// and writes it to a file in 512 KB pieces without looking into it, or sends the file read
+// 512 KB at a time after a bare header. It answers "100 Continue" when curl asks for it, as
+// an HTTP/1.1 server does. The speed any page can reach with curl over loopback.
+class BareHttpEnd {
+public:
+    // Serves one request on the receiving address at `port`: the upload's body goes to
+    // `target`, or `source` is sent as the answer.
+    BareHttpEnd(quint16 port, const QString& source, const QString& target)
+        : m_listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in where{};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(port);
+        inet_pton(AF_INET, "127.0.0.3", &where.sin_addr);
+        const int on = 1;
+        ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
+            ::listen(m_listener, 4) != 0)
+            return;
+        m_thread = std::thread([this, source, target] { Serve(source, target); });
+    }
+    ~BareHttpEnd() {
+        ::shutdown(m_listener, SHUT_RDWR);
+        if (m_thread.joinable())
+            m_thread.join();
+        ::close(m_listener);
+    }
+    BareHttpEnd(const BareHttpEnd&) = delete;
+    BareHttpEnd& operator=(const BareHttpEnd&) = delete;
+
+    bool listening() const { return m_thread.joinable(); }
+    // Whether the request was served whole; valid once curl has ended.
+    bool Served() {
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_served;
+    }
+
+private:
+    void Serve(const QString& source, const QString& target) {
+        const int connection = ::accept(m_listener, nullptr, nullptr);
+        if (connection < 0)
+            return;
+        tvx::PageBuffer buffer{size_t(tvx::FileReceiveEngine::kReadSliceBytes)};
+        QByteArray head;
+        qsizetype end = -1;
+        ssize_t n = 0;
+        while ((end = head.indexOf("\r\n\r\n")) < 0 && head.size() < 65536 &&
+               (n = ::recv(connection, buffer.data(), 4096, 0)) > 0)
+            head.append(buffer.data(), n);
+        const auto sendAll = [&](const char* bytes, qint64 size) {
+            for (qint64 sent = 0; sent < size;) {
+                const ssize_t s = ::send(connection, bytes + sent, size_t(size - sent), 0);
+                if (s <= 0)
+                    return false;
+                sent += s;
+            }
+            return true;
+        };
+        bool ok = end >= 0;
+        if (ok && head.startsWith("POST ")) {
+            const QByteArray lower = head.left(end).toLower();
+            const qsizetype at = lower.indexOf("\r\ncontent-length:");
+            qint64 left =
+                at < 0 ? -1 : lower.mid(at + 17, 24).split('\r').front().trimmed().toLongLong();
+            if (lower.contains("\r\nexpect: 100-continue"))
+                ok = sendAll("HTTP/1.1 100 Continue\r\n\r\n", 25);
+            const int out = ::open(target.toLocal8Bit().constData(),
+                                   O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            ok = ok && out >= 0 && left >= 0;
+            // What came with the header belongs to the body.
+            const QByteArray early = head.mid(end + 4);
+            ok = ok && ::write(out, early.constData(), size_t(early.size())) == early.size();
+            left -= early.size();
+            while (ok && left > 0 &&
+                   (n = ::recv(connection, buffer.data(), size_t(qMin<qint64>(left, buffer.size())),
+                               0)) > 0) {
+                for (ssize_t written = 0; ok && written < n;) {
+                    const ssize_t part =
+                        qMin<ssize_t>(n - written, tvx::FileReceiveEngine::kWriteSliceBytes);
+                    ok = ::write(out, buffer.data() + written, size_t(part)) == part;
+                    written += part;
+                }
+                left -= n;
+            }
+            if (out >= 0)
+                ::close(out);
+            const char answer[] =
+                "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            ok = ok && left == 0 && sendAll(answer, qstrlen(answer));
+        } else if (ok) {
+            const int in = ::open(source.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+            const QByteArray answer =
+                "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                "Content-Length: " +
+                QByteArray::number(QFileInfo(source).size()) + "\r\nConnection: close\r\n\r\n";
+            ok = in >= 0 && sendAll(answer.constData(), answer.size());
+            while (ok && (n = ::read(in, buffer.data(), 524288)) > 0)
+                ok = sendAll(buffer.data(), n);
+            ok = ok && n == 0;
+            if (in >= 0)
+                ::close(in);
+        }
+        ::shutdown(connection, SHUT_WR);
+        ::close(connection);
+        m_served = ok;
+    }
+
+    int m_listener;
+    std::thread m_thread;
+    bool m_served = false;
+};
+
+// The web row, `runs` alternations of six copies of the random file:
+//   upload       `curl -F file=@FILE` with the session's cookie and token to POST /api/upload
+//                of a fresh `tolvex web`, which saves it into an empty folder (multipart, as a
+//                browser's form sends it);
+//   curl floor   the same curl command against BareHttpEnd;
+//   plain        the plain copy of the file rows, 512 KB buffers;
+//   download     `curl -o OUT` of GET /api/file/ID, the same file offered by a fresh `tolvex
+//                web`; then its curl floor and a plain copy again.
+// Each transfer has a page program of its own, started and logged in before the clock: its
+// peak memory (VmHWM) after the transfer over its idle figure once it serves. It prints each
+// way's median, the plain copies' median beside it and the ratio (target: at least 0.7), the
+// curl floor's median and the ratio to it, the page program's peak memory over idle (target:
+// at most 32 MiB above it), the processor time of the page program, of curl and of the plain
+// copy, and whether every file was exact.
+bool RunWebRow(const QString& tolvex, const QString& work, const QString& source, qint64 size,
+               int runs) {
+    const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
+    const QString received = work + QStringLiteral("/web-received");
+    const QString arrived = received + QLatin1Char('/') + QFileInfo(source).fileName();
+    const QString fetched = work + QStringLiteral("/web-fetched.bin");
+    const QString plainTarget = work + QStringLiteral("/plain-copy.bin");
+    struct Way {
+        QString name;
+        std::vector<double> seconds, plain, floor;
+        Run worst;
+        double pageCpu = 0, curlCpu = 0, plainCpu = 0;
+    };
+    Way up, down;
+    up.name = QStringLiteral("web upload");
+    down.name = QStringLiteral("web download");
+    bool exact = true;
+    int failures = 0;
+    quint16 port = kWebFirstPort;
+    const auto plainOnce = [&](Way& way) {
+        Warm(source);
+        const PlainCopy plain = PlainCopyRun({source}, {plainTarget}, 524288);
+        QFile::remove(plainTarget);
+        if (plain.seconds > 0) {
+            way.plain.push_back(plain.seconds);
+            way.plainCpu += plain.senderCpu + plain.receiverCpu;
+        }
+        return plain.seconds > 0 ? size / 1e6 / plain.seconds : 0.0;
+    };
+    // curl against the bare end; the upload's body must hold the file's bytes right after the
+    // part's header.
+    const auto floorOnce = [&](Way& way, bool upload) {
+        QFile::remove(fetched);
+        Warm(source);
+        const quint16 floorPort = port++;
+        BareHttpEnd end(floorPort, source, fetched);
+        const QString url = QStringLiteral("http://%1:%2/").arg(kReceiverAddress).arg(floorPort);
+        const QStringList arguments =
+            upload ? QStringList{QStringLiteral("-F"), QStringLiteral("file=@") + source,
+                                 url + QStringLiteral("upload")}
+                   : QStringList{QStringLiteral("-o"), fetched, url + QStringLiteral("file")};
+        Spawned client;
+        QElapsedTimer clock;
+        clock.start();
+        bool ok = end.listening() &&
+                  client.Start(curl,
+                               QStringList{QStringLiteral("-sS"), QStringLiteral("--interface"),
+                                           kSenderAddress} +
+                                   arguments,
+                               OwnEnvironment(), true, true) &&
+                  WatchUntil(
+                      {&client}, [&] { return client.Poll(); }, kChildTimeoutMs) &&
+                  client.Succeeded();
+        const double seconds = clock.nsecsElapsed() / 1e9;
+        client.Kill();
+        ok = end.Served() && ok;
+        qint64 offset = 0;
+        if (ok && upload) {
+            QFile body(fetched);
+            offset = body.open(QIODevice::ReadOnly) ? body.read(4096).indexOf("\r\n\r\n") : -1;
+            ok = offset >= 0;
+            offset += 4;
+        }
+        ok = ok && SameContent(source, fetched, offset);
+        QFile::remove(fetched);
+        if (ok)
+            way.floor.push_back(seconds);
+        else
+            std::printf("  %s: the curl floor FAILED\n%s", qPrintable(way.name),
+                        client.error.constData());
+        return ok ? size / 1e6 / seconds : 0.0;
+    };
+    // One transfer of a way; its speed, 0 when it failed.
+    const auto webOnce = [&](Way& way, bool upload, int k) {
+        EmptyFolder(received);
+        QFile::remove(fetched);
+        Warm(source);
+        WebPage page;
+        // A port of its own each time, so that no connection left from the last page matters.
+        const quint16 pagePort = port++;
+        Run run;
+        QByteArray answer;
+        bool ok = StartWebPage(tolvex, curl, work, source, received, pagePort, page);
+        if (ok) {
+            const QStringList arguments =
+                upload ? QStringList{QStringLiteral("-F"),
+                                     QStringLiteral("file=@") + source,
+                                     QStringLiteral("-H"),
+                                     QStringLiteral("X-Tolvex-Token: ") + page.token,
+                                     QStringLiteral("-b"),
+                                     page.cookieJar,
+                                     page.url + QStringLiteral("api/upload")}
+                       : QStringList{QStringLiteral("-b"), page.cookieJar, QStringLiteral("-o"),
+                                     fetched,
+                                     page.url + QStringLiteral("api/file/%1").arg(page.fileId)};
+            ok = WebCurlRun(curl, page, arguments, upload, run, answer) && run.seconds > 0 &&
+                 (!upload || answer.contains("\"saved\""));
+        }
+        page.Stop();
+        page.program.ReadError();
+        if (ok) {
+            way.seconds.push_back(run.seconds);
+            exact = exact && SameContent(source, upload ? arrived : fetched);
+            KeepWorst(run, way.worst);
+            way.pageCpu += upload ? run.receiverCpu : run.senderCpu;
+            way.curlCpu += upload ? run.senderCpu : run.receiverCpu;
+        } else {
+            ++failures;
+            std::printf("  %s %d FAILED; curl said:\n%s\n%s", qPrintable(way.name), k + 1,
+                        answer.constData(),
+                        page.said.isEmpty()
+                            ? ("the program said:\n" + page.program.error).constData()
+                            : page.said.constData());
+        }
+        EmptyFolder(received);
+        QFile::remove(fetched);
+        return ok ? size / 1e6 / run.seconds : 0.0;
+    };
+    for (int k = 0; k < runs; ++k) {
+        const double upSpeed = webOnce(up, true, k);
+        const double upFloor = floorOnce(up, true);
+        const double upPlain = plainOnce(up);
+        const double downSpeed = webOnce(down, false, k);
+        const double downFloor = floorOnce(down, false);
+        const double downPlain = plainOnce(down);
+        std::printf(
+            "  web %d: upload %.1f MB/s, curl floor %.1f MB/s, plain %.1f MB/s; download "
+            "%.1f MB/s, curl floor %.1f MB/s, plain %.1f MB/s\n",
+            k + 1, upSpeed, upFloor, upPlain, downSpeed, downFloor, downPlain);
+        std::fflush(stdout);
+    }
+    QDir(received).removeRecursively();
+    const double mb = size / 1e6;
+    std::printf("%-16s %5s %11s %11s %6s %11s %6s %20s %10s %8s %9s %6s\n", "web row", "runs",
+                "Tolvex MB/s", "plain MB/s", "ratio", "floor MB/s", "ratio", "Tolvex peak MiB",
+                "Tolvex cpu", "curl cpu", "plain cpu", "exact");
+    for (const Way* way : {&up, &down}) {
+        if (way->seconds.empty() || way->plain.empty()) {
+            std::printf("%-16s all runs failed\n", qPrintable(way->name));
+            continue;
+        }
+        const double own = Median(way->seconds), plain = Median(way->plain);
+        const int n = int(way->seconds.size());
+        const Run& w = way->worst;
+        const bool isUp = way == &up;
+        const double floor = way->floor.empty() ? -1 : Median(way->floor);
+        std::printf(
+            "%-16s %2d/%-2d %11.1f %11.1f %6.2f %11.1f %6.2f %20s %9.2fs %7.2fs %8.2fs %6s\n",
+            qPrintable(way->name), n, runs, mb / own, mb / plain, plain / own,
+            floor > 0 ? mb / floor : 0.0, floor > 0 ? floor / own : 0.0,
+            qPrintable(
+                MiB(isUp ? w.receiverPeak : w.senderPeak, isUp ? w.receiverIdle : w.senderIdle)),
+            way->pageCpu / n, way->curlCpu / n, way->plainCpu / double(way->plain.size()),
+            exact ? "yes" : "NO");
+    }
+    std::printf("targets: ratio at least 0.7 each way, peak at most 32 MiB above the idle page\n");
+    std::fflush(stdout);
+    return failures == 0 && exact;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -1691,15 +2162,16 @@ int main(int argc, char** argv) {
         } else if (args[i] == QStringLiteral("--rows") && i + 1 < args.size() &&
                    QStringList{QStringLiteral("engines"), QStringLiteral("cli"),
                                QStringLiteral("batch"), QStringLiteral("tls"),
-                               QStringLiteral("all")}
+                               QStringLiteral("web"), QStringLiteral("all")}
                        .contains(args[i + 1])) {
             rows = args[++i];
         } else if (args[i] == QStringLiteral("--scrambling")) {
             scrambling = true;
         } else {
-            std::fprintf(stderr,
-                         "usage: tolvex_bench [--size BYTES|NNNM|NNNG] [--runs N] [--dir FOLDER] "
-                         "[--tolvex PROGRAM] [--rows engines|cli|batch|tls|all] [--scrambling]\n");
+            std::fprintf(
+                stderr,
+                "usage: tolvex_bench [--size BYTES|NNNM|NNNG] [--runs N] [--dir FOLDER] "
+                "[--tolvex PROGRAM] [--rows engines|cli|batch|tls|web|all] [--scrambling]\n");
             return 2;
         }
     }
@@ -1764,6 +2236,13 @@ int main(int argc, char** argv) {
         if (!problem.isEmpty())
             std::printf("tls row skipped: %s\n", qPrintable(problem));
         else if (!RunTlsRow(tolvex, work.path(), source, size, runs))
+            ++failures;
+    }
+    if (all || rows == QStringLiteral("web")) {
+        const QString problem = WebProblem(tolvex);
+        if (!problem.isEmpty())
+            std::printf("web row skipped: %s\n", qPrintable(problem));
+        else if (!RunWebRow(tolvex, work.path(), source, size, runs))
             ++failures;
     }
     return failures == 0 ? 0 : 1;
