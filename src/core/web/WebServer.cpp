@@ -18,14 +18,15 @@
 #include <QJsonObject>
 #include <QNetworkInterface>
 #include <QRandomGenerator>
-#include <QTimer>
 #include <QUrlQuery>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 #include "common/Paths.h"
 #include "platform/FileSystem.h"
@@ -146,10 +147,13 @@ public:
         std::lock_guard lock(m_mutex);
         return m_shares;
     }
-    // Closes connections that have not finished their request's headers in time.
-    void CloseSlowConnections();
 
 private:
+    // Closes connections that have not finished their request's headers in time, on a thread
+    // of its own so that a busy owner does not hold it up.
+    void CloseSlowConnections();
+    void Watch();
+
     struct Connection {
         int fd = -1;
         qint64 startMs = 0;
@@ -196,6 +200,9 @@ private:
     WrongCodeLimit m_wrongCodes;
     QHash<MHD_Connection*, Connection> m_connections;
     QHash<QByteArray, QByteArray> m_page;  // path -> bytes
+    std::thread m_watcher;
+    std::condition_variable m_watchWake;
+    bool m_watching = false;
 };
 
 // Writes one upload's file parts into the folder: each to a temporary name, renamed when its
@@ -460,10 +467,30 @@ WebServer::StartFailure WebServerCore::Start(const QString& address, quint16 por
         ::close(listener);
         return WebServer::StartFailure::Failed;
     }
+    m_watching = true;
+    m_watcher = std::thread([this] { Watch(); });
     return WebServer::StartFailure::None;
 }
 
+void WebServerCore::Watch() {
+    std::unique_lock lock(m_mutex);
+    while (m_watching) {
+        m_watchWake.wait_for(lock, std::chrono::milliseconds(200));
+        lock.unlock();
+        CloseSlowConnections();
+        lock.lock();
+    }
+}
+
 void WebServerCore::Stop() {
+    if (m_watcher.joinable()) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_watching = false;
+        }
+        m_watchWake.notify_all();
+        m_watcher.join();
+    }
     if (m_daemon) {
         MHD_stop_daemon(m_daemon);  // ends every request first (OnCompleted)
         m_daemon = nullptr;
@@ -850,9 +877,6 @@ WebServer::WebServer(Session& session, QObject* parent)
               this, [this, event] { emit Happened(event); }, Qt::QueuedConnection);
       })) {
     qRegisterMetaType<WebEvent>();
-    m_watchdog = new QTimer(this);
-    m_watchdog->setInterval(500);
-    connect(m_watchdog, &QTimer::timeout, this, [this] { m_core->CloseSlowConnections(); });
 }
 
 WebServer::~WebServer() {
@@ -878,7 +902,6 @@ WebServer::StartFailure WebServer::Start(const QString& receiveFolder, quint16 p
     }
     m_port = m_core->port();
     m_phase = Phase::Serving;
-    m_watchdog->start();
     emit PhaseChanged(m_phase);
     return StartFailure::None;
 }
@@ -886,7 +909,6 @@ WebServer::StartFailure WebServer::Start(const QString& receiveFolder, quint16 p
 void WebServer::Stop() {
     if (m_phase == Phase::Stopped)
         return;
-    m_watchdog->stop();
     m_core->Stop();
     m_code.clear();
     m_phase = Phase::Stopped;
