@@ -87,6 +87,7 @@ let browser = null;
 function stopAll() {
   if (program && program.exitCode === null && program.signalCode === null) program.kill('SIGKILL');
   if (browser) browser.process()?.kill('SIGKILL');
+  fs.rmSync(temp, { recursive: true, force: true });
 }
 process.on('exit', stopAll);
 const watchdog = setTimeout(() => {
@@ -153,8 +154,10 @@ async function run() {
     timeout: kStepLimitMs,
     protocolTimeout: kStepLimitMs,
     userDataDir: folder('profile'),
-    // No proxy from the environment between the browser and the loopback page.
-    args: ['--no-proxy-server', '--no-first-run', '--lang=zh-CN',
+    // No proxy from the environment between the browser and the loopback page, and no name
+    // resolves: the browser's own services reach no host off this machine.
+    args: ['--no-proxy-server', `--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE ${kAddress}`,
+           '--no-first-run', '--lang=zh-CN',
            ...(process.getuid() === 0 ? ['--no-sandbox'] : [])],
   });
   const page = await browser.newPage();
@@ -320,6 +323,5 @@ try {
   // Killed below.
 }
 stopAll();
-fs.rmSync(temp, { recursive: true, force: true });
 console.log(`${passed} passed, ${failed} failed`);
 process.exit(failed ? 1 : 0);
