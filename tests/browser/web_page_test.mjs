@@ -225,9 +225,26 @@ async function run() {
   check(download.guid && await sameBytes(path.join(downloads, download.guid), offered.bytes),
         'the downloaded file is exact');
 
-  // Two files through the file input: one request each, in order.
+  // Two files through the file input: one request each, in order. The upload is slowed at
+  // first so the bars are seen part-way.
+  const network = await page.createCDPSession();
+  await network.send('Network.enable');
+  await network.send('Network.emulateNetworkConditions', {
+    offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: 1024 * 1024,
+  });
   const input = await page.$('#files');
   await input.uploadFile(path.join(sources, big.name), path.join(sources, small.name));
+  const midway = await waitFor(() => page.evaluate(() => {
+    const bar = document.querySelector('#uploads progress');
+    const all = document.querySelector('#overall-bar');
+    return bar && bar.value > 0.1 && bar.value < 0.9 && all.value > 0 && all.value < bar.value
+      ? { file: bar.value, overall: all.value } : null;
+  }));
+  check(midway, 'the file\'s bar and the overall bar move while it uploads', JSON.stringify(midway));
+  await shoot(page, 'uploading');
+  await network.send('Network.emulateNetworkConditions', {
+    offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: -1,
+  });
   const overall = await waitFor(async () => {
     const text = await textOf(page, '#overall-text');
     return text.startsWith('全部完成') || text.startsWith('完成') ? text : null;

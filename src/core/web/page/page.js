@@ -152,7 +152,7 @@
     overall.hidden = batch.files === 0;
     overallBar.value = batch.weight ? batch.weightDone / batch.weight : 0;
     if (batch.finished < batch.files) {
-      overallText.textContent = batch.finished + ' / ' + batch.files + ' 个文件';
+      overallText.textContent = '正在发送第 ' + (batch.finished + 1) + ' / ' + batch.files + ' 个';
     } else if (batch.failed) {
       overallText.textContent = '完成,' + batch.failed + ' 个文件未发送';
     } else {
