@@ -393,6 +393,14 @@ async function run() {
     check(
         complaints.length === 0, 'the page ran without errors or refused resources',
         complaints.join(' | '));
+
+    // Interrupted, the program ends the page and leaves by itself, the sanitizers' checks at its
+    // exit included.
+    program.kill('SIGINT');
+    const ended = await waitFor(() => program.exitCode !== null || program.signalCode !== null);
+    check(
+        ended && program.exitCode === 0, 'the program ends cleanly when interrupted',
+        `exit ${program.exitCode}, signal ${program.signalCode}: ${started.output.err}`);
 }
 
 let crashed = null;
