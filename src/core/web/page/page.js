@@ -212,14 +212,14 @@
         showOverall();
     }
 
-    function uploadError(status, body) {
+    function uploadError(status) {
         if (status === 500)
             return '电脑无法保存这个文件(磁盘可能已满,或没有写入权限)。';
         if (status === 400)
             return '电脑没有接受这个文件(请求有误)。';
         if (status === 413)
             return '文件太大,电脑没有接受。';
-        return '发送失败(HTTP ' + status + (body.error ? ',' + body.error : '') + ')。';
+        return '发送失败(HTTP ' + status + ')。';
     }
 
     function sendNext() {
@@ -260,7 +260,7 @@
                 finish(
                     upload, true, name === upload.file.name ? '已发送' : '已发送,保存为 ' + name);
             } else {
-                finish(upload, false, uploadError(request.status, body));
+                finish(upload, false, uploadError(request.status));
             }
             done();
         });
