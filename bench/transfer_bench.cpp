@@ -1984,7 +1984,7 @@ bool RunWebRow(const QString& tolvex, const QString& work, const QString& source
     struct Way {
         QString name;
         std::vector<double> seconds, plain, floor;
-        Run worst;
+        qint64 peakKiB = -1, idleKiB = -1;  // the page program's, in the run that grew most
         double pageCpu = 0, curlCpu = 0, plainCpu = 0;
     };
     Way up, down;
@@ -2077,7 +2077,13 @@ bool RunWebRow(const QString& tolvex, const QString& work, const QString& source
         if (ok) {
             way.seconds.push_back(run.seconds);
             exact = exact && SameContent(source, upload ? arrived : fetched);
-            KeepWorst(run, way.worst);
+            // The run with the highest growth, the first one even when it has none.
+            const qint64 peak = upload ? run.receiverPeak : run.senderPeak;
+            const qint64 idle = upload ? run.receiverIdle : run.senderIdle;
+            if (way.peakKiB < 0 || peak - idle > way.peakKiB - way.idleKiB) {
+                way.peakKiB = peak;
+                way.idleKiB = idle;
+            }
             way.pageCpu += upload ? run.receiverCpu : run.senderCpu;
             way.curlCpu += upload ? run.senderCpu : run.receiverCpu;
         } else {
@@ -2117,17 +2123,13 @@ bool RunWebRow(const QString& tolvex, const QString& work, const QString& source
         }
         const double own = Median(way->seconds), plain = Median(way->plain);
         const int n = int(way->seconds.size());
-        const Run& w = way->worst;
-        const bool isUp = way == &up;
         const double floor = way->floor.empty() ? -1 : Median(way->floor);
         std::printf(
             "%-16s %2d/%-2d %11.1f %11.1f %6.2f %11.1f %6.2f %20s %9.2fs %7.2fs %8.2fs %6s\n",
             qPrintable(way->name), n, runs, mb / own, mb / plain, plain / own,
             floor > 0 ? mb / floor : 0.0, floor > 0 ? floor / own : 0.0,
-            qPrintable(
-                MiB(isUp ? w.receiverPeak : w.senderPeak, isUp ? w.receiverIdle : w.senderIdle)),
-            way->pageCpu / n, way->curlCpu / n, way->plainCpu / double(way->plain.size()),
-            exact ? "yes" : "NO");
+            qPrintable(MiB(way->peakKiB, way->idleKiB)), way->pageCpu / n, way->curlCpu / n,
+            way->plainCpu / double(way->plain.size()), exact ? "yes" : "NO");
     }
     std::printf("targets: ratio at least 0.7 each way, peak at most 32 MiB above the idle page\n");
     std::fflush(stdout);
