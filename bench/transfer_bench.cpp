@@ -1878,7 +1878,7 @@ public:
     BareHttpEnd& operator=(const BareHttpEnd&) = delete;
 
     bool listening() const { return m_thread.joinable(); }
-    // Whether the request was served whole; valid once curl has ended.
+    // Whether the request was served whole; only once curl has ended after connecting.
     bool Served() {
         if (m_thread.joinable())
             m_thread.join();
@@ -2029,7 +2029,7 @@ bool RunWebRow(const QString& tolvex, const QString& work, const QString& source
                   client.Succeeded();
         const double seconds = clock.nsecsElapsed() / 1e9;
         client.Kill();
-        ok = end.Served() && ok;
+        ok = ok && end.Served();  // a curl that never came leaves it to the destructor
         qint64 offset = 0;
         if (ok && upload) {
             QFile body(fetched);
