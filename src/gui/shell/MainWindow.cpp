@@ -27,6 +27,7 @@
 #include "texts/SecurityTexts.h"
 #include "transfer/ReceiverPage.h"
 #include "transfer/SendWindow.h"
+#include "web/WebWindow.h"
 
 namespace tvx {
 
@@ -99,6 +100,7 @@ MainWindow::~MainWindow() {
     delete m_personalInfo.data();
     delete m_options.data();
     delete m_addressBook.data();
+    delete m_webWindow.data();
 }
 
 bool MainWindow::Start() {
@@ -131,6 +133,12 @@ bool MainWindow::Start() {
             connect(entry, &QAction::triggered, this, item.action);
         m_mnuItem[index] = entry;
     }
+    // Entry 13 came later: it sits after the chat entry, and the others keep their numbers.
+    auto* web = new QAction(QStringLiteral("网页传输(&W)..."), &m_mnuTray);
+    web->setObjectName(QStringLiteral("mnuItem13"));
+    m_mnuTray.insertAction(m_mnuItem[3], web);
+    connect(web, &QAction::triggered, this, &MainWindow::ShowWebWindow);
+    m_mnuItem[13] = web;
 
     const QString tip = (QStringLiteral("Tolvex") + QStringLiteral("\r") + QStringLiteral("IP:") +
                          m_session.localAddress)
@@ -246,6 +254,22 @@ void MainWindow::ShowChatWindow() {
     ChatWindow()->ShowChatWindow();
 }
 
+void MainWindow::ShowWebWindow() {
+    if (m_webWindow && m_webWindow->Serving()) {
+        BringForward(m_webWindow);
+        return;
+    }
+    // Each opening is a new page with a new code; the window ends it when it closes.
+    auto* window = new WebWindow(m_session);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    if (window->Open())
+        m_webWindow = window;
+}
+
+WebWindow* MainWindow::PageWindow() const {
+    return m_webWindow && m_webWindow->Serving() ? m_webWindow.data() : nullptr;
+}
+
 void MainWindow::ShowPersonalInfo() {
     if (!m_personalInfo) {
         m_personalInfo = new PersonalInfoWindow(m_session);
@@ -357,6 +381,10 @@ void MainWindow::NotificationActivated(NotifyKind kind) {
                 m_tip->raise();
             }
             break;
+        case NotifyKind::WebArrived:
+            if (m_webWindow && m_webWindow->Serving())
+                ActivateWindow(m_webWindow);
+            break;
         case NotifyKind::CallerRejected:
             break;
     }
@@ -445,6 +473,8 @@ void MainWindow::EndProgram() {
     m_receiver->Shutdown();
     if (m_chatAcceptWindow)
         m_chatAcceptWindow->Shutdown();
+    if (m_webWindow)
+        m_webWindow->close();
     m_session.tray().Remove();
     emit ProgramEnded();
 }
