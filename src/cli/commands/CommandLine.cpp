@@ -61,6 +61,10 @@ QList<QCommandLineOption> OptionsOf(Kind kind) {
         case Kind::Peers:
             return {
                 QCommandLineOption(QStringLiteral("wait"), QString(), QStringLiteral("SECONDS"))};
+        case Kind::Web:
+            return {QCommandLineOption(QStringLiteral("to"), QString(), QStringLiteral("DIR")),
+                    QCommandLineOption(QStringLiteral("share"), QString(), QStringLiteral("FILE")),
+                    QCommandLineOption(QStringLiteral("port"), QString(), QStringLiteral("N"))};
         default:
             return {};
     }
@@ -75,6 +79,8 @@ Kind KindOf(const QString& word) {
         return Kind::Chat;
     if (word == QLatin1String("peers"))
         return Kind::Peers;
+    if (word == QLatin1String("web"))
+        return Kind::Web;
     return Kind::Desktop;
 }
 
@@ -83,6 +89,8 @@ std::pair<int, int> PositionalCounts(Kind kind) {
     switch (kind) {
         case Kind::Send:
             return {2, std::numeric_limits<int>::max()};
+        case Kind::Web:  // further files to offer, after --share FILE
+            return {0, std::numeric_limits<int>::max()};
         case Kind::Chat:
             return {1, 1};
         default:
@@ -125,6 +133,19 @@ bool TakeOption(const QString& name, const QString& value, CommandRequest& reque
             return false;
         }
         request.waitMs = int(seconds * 1000);
+    } else if (name == QLatin1String("share")) {
+        if (value.isEmpty()) {
+            error = QStringLiteral("--share needs a file");
+            return false;
+        }
+        request.shares << value;
+    } else if (name == QLatin1String("port")) {
+        bool ok = false;
+        request.port = value.toInt(&ok);
+        if (!ok || request.port < 1 || request.port > 65535) {
+            error = QStringLiteral("--port needs a port number from 1 to 65535");
+            return false;
+        }
     }
     return true;
 }
@@ -251,6 +272,8 @@ bool ParseCommand(const QStringList& arguments, const Word& word, CommandRequest
         request.paths = positional.mid(1);
     } else if (kind == Kind::Chat) {
         request.peerAddress = positional[0];
+    } else if (kind == Kind::Web) {
+        request.shares += positional;
     }
     return true;
 }
@@ -310,6 +333,13 @@ QString HelpText() {
         "  peers [--wait SECONDS]\n"
         "      Ask the copies on the network and print nickname, TVX address and IPv4\n"
         "      address of each one that answers within SECONDS (default 2).\n"
+        "  web [--to DIR] [--share FILE...] [--port N]\n"
+        "      Serve a page on http://ADDRESS:8530/ (or port N) for browsers without Tolvex,\n"
+        "      such as a phone's, until interrupted: it prints the address, its QR code and a\n"
+        "      six-digit code to type there. Files sent from the page arrive in DIR (default:\n"
+        "      the automatic-receiving folder, else the current folder); the shared files can\n"
+        "      be downloaded. Only computers of the local subnet are served. The page is plain\n"
+        "      HTTP: others on the network can read what is sent; use it on a trusted one.\n"
         "\n"
         "Encryption (send, receive, chat): two Tolvex copies talk over TLS 1.3; the first\n"
         "contact pins the peer's certificate, whose fingerprint code is printed.\n"
@@ -405,7 +435,8 @@ bool PrepareSession(Session& session, const CommandRequest& request, TerminalOut
     session.executablePath = QCoreApplication::applicationFilePath();
     session.blockList = ReadBlockListFile(session.appFolder + kBlockListFileName).entries;
     QString securityError;
-    if (request.kind != Kind::Peers && !LoadSecurity(session, &securityError)) {
+    if (request.kind != Kind::Peers && request.kind != Kind::Web &&
+        !LoadSecurity(session, &securityError)) {
         std::fprintf(stderr, "tolvex: no key pair, connections stay unencrypted: %s\n",
                      qPrintable(securityError));
     }
@@ -447,6 +478,8 @@ int RunCommand(const CommandRequest& request, int argc, char** argv) {
             return RunChatCommand(context, request);
         case Kind::Peers:
             return RunPeersCommand(context, request);
+        case Kind::Web:
+            return RunWebCommand(context, request);
         default:
             return StatusUsage;
     }

@@ -18,7 +18,7 @@ enum CommandStatus {
 
 // The command line as parsed: no command runs the desktop program with its own options.
 struct CommandRequest {
-    enum class Kind { Desktop, Help, Version, Send, Receive, Chat, Peers };
+    enum class Kind { Desktop, Help, Version, Send, Receive, Chat, Peers, Web };
     Kind kind = Kind::Desktop;
     StartupOptions startup;  // --address and --data-dir, for every command
 
@@ -28,9 +28,11 @@ struct CommandRequest {
     QString code;         // send, receive, chat --code
     bool codeGiven = false;
     int retries = 0;         // send --retry: further attempts after the first
-    QString folder;          // receive --to (empty: the current folder)
+    QString folder;          // receive, web --to (empty: the current folder)
     bool overwrite = false;  // receive --overwrite
     int waitMs = 2000;       // peers --wait
+    QStringList shares;      // web --share FILE and further words: the files offered
+    int port = 0;            // web --port (0: the page's own port)
     // send, receive, chat: --require-encryption, --accept-new-identity, --allow-plain
     bool requireEncryption = false;
     bool acceptNewIdentity = false;

@@ -1,0 +1,58 @@
+// tolvex web: the page for browsers without Tolvex, served until interrupted.
+#include <QDir>
+#include <QFileInfo>
+
+#include "commands/Commands.h"
+#include "commands/TerminalOutput.h"
+#include "common/Paths.h"
+#include "platform/Headless.h"
+#include "session/Session.h"
+#include "texts/WebTexts.h"
+#include "web/QrCode.h"
+#include "web/WebServer.h"
+
+namespace tvx {
+
+int RunWebCommand(CommandContext& context, const CommandRequest& request) {
+    TerminalOutput& output = context.output;
+    Session& session = context.session;
+    QString folder = QFileInfo(request.folder).absoluteFilePath();
+    if (request.folder.isEmpty()) {
+        folder = session.settings.autoRecvFile && FolderExists(session.settings.autoSavePath)
+                     ? session.settings.autoSavePath
+                     : QDir::currentPath();
+    }
+    WebServer server(session);
+    for (const QString& path : request.shares) {
+        if (server.Share(path) == 0) {
+            output.Message(QStringLiteral("无法提供下载,不是可读的文件:") + path);
+            return StatusLocalFile;
+        }
+    }
+    const quint16 port = request.port > 0 ? quint16(request.port) : WebServer::kDefaultPort;
+    const WebServer::StartFailure failure = server.Start(folder, port);
+    if (failure != WebServer::StartFailure::None) {
+        output.Message(WebStartFailureText(failure, port, folder));
+        return failure == WebServer::StartFailure::FolderMissing ? StatusLocalFile : StatusNetwork;
+    }
+
+    CommandLoop loop(StatusDone);
+    QObject::connect(&server, &WebServer::Happened, &loop,
+                     [&](const WebEvent& event) { output.Message(WebEventLine(event)); });
+    QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
+        server.Stop();
+        loop.Finish(StatusDone);
+    });
+
+    output.Result(QStringLiteral("网页地址:") + server.Url());
+    output.Result(QrHalfBlocks(EncodeQr(server.Url().toUtf8())).chopped(1));
+    output.Result(QStringLiteral("代码:") + server.Code());
+    output.Message(QStringLiteral("收到的文件保存到 ") + folder);
+    for (const WebShare& share : server.Shares())
+        output.Message(QStringLiteral("提供下载:") + share.path);
+    output.Message(WebPlainHttpNote());
+    output.Message(QStringLiteral("按 Ctrl+C 停止。"));
+    return loop.Run();
+}
+
+}  // namespace tvx
