@@ -63,9 +63,13 @@ QString WebReceiveFolderTitle() {
     return QStringLiteral("选择网页传输的接收文件夹");
 }
 
-QString WebShareRefusedText(const QStringList& paths) {
-    return QStringLiteral("以下文件无法提供下载(只能提供可读的文件,不能是文件夹):") +
-           QStringLiteral("\r\n\r\n") + paths.join(QStringLiteral("\r\n"));
+QString WebShareRefusedText(const QStringList& paths, int shown) {
+    QString text = QStringLiteral("以下 %1 项无法提供下载(只能提供可读的文件,不能是文件夹):")
+                       .arg(paths.size()) +
+                   QStringLiteral("\r\n\r\n") + paths.mid(0, shown).join(QStringLiteral("\r\n"));
+    if (paths.size() > shown)
+        text += QStringLiteral("\r\n...");
+    return text;
 }
 
 QString WebArrivedSummary() {

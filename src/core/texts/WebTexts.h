@@ -20,8 +20,9 @@ QString WebPlainHttpNote();
 QString WebScanHint();
 // The title of the folder dialog that asks where the page's uploads go.
 QString WebReceiveFolderTitle();
-// Files the user chose to offer that cannot be offered (folders, unreadable files), one a line.
-QString WebShareRefusedText(const QStringList& paths);
+// Files the user chose to offer that cannot be offered (folders, unreadable files): how many,
+// then the first `shown` of them, one a line.
+QString WebShareRefusedText(const QStringList& paths, int shown = 20);
 // The desktop notification of a file that arrived through the page: its summary, the body for
 // one file, and the body that gathers those that came while the last one was still on screen.
 QString WebArrivedSummary();
