@@ -21,6 +21,7 @@
 #include "security/KnownPeers.h"
 #include "transfer/BatchReception.h"
 #include "transfer/ReceiveRules.h"
+#include "web/MultipartReader.h"
 
 namespace {
 
@@ -200,6 +201,49 @@ const Parser kParsers[] = {
         Check(pins.size() <= KnownPeers::kMaxPeers);
         for (auto pin = pins.cbegin(); pin != pins.cend(); ++pin)
             Check(IsDottedAddress(pin.key()) && pin.value().size() == 32);
+    },
+    [](const Input& in) {
+        // A browser's upload body: read whole and in two pieces, the same parts come out, and
+        // a part's bytes only ever come between its beginning and its end.
+        struct Parts : MultipartReader::Sink {
+            bool PartBegins(const MultipartReader::Part& part) override {
+                Check(!open);
+                Check(part.fileName.toUtf8().size() <= MultipartReader::kMaxFileNameBytes * 3);
+                open = true;
+                seen += "[" + part.fileName.toUtf8() + "|";
+                return true;
+            }
+            bool PartData(const char* data, std::size_t size) override {
+                Check(open && size > 0);
+                seen.append(data, qsizetype(size));
+                return true;
+            }
+            bool PartEnds() override {
+                Check(open);
+                open = false;
+                seen += "]";
+                return true;
+            }
+            bool open = false;
+            QByteArray seen;
+        };
+        const QByteArray boundary = MultipartReader::BoundaryOf(
+            "multipart/form-data; boundary=" + in.bytes.left(in.bytes.indexOf('\n')));
+        Check(boundary.size() <= MultipartReader::kMaxBoundaryBytes);
+        const QByteArray used = boundary.isEmpty() ? QByteArray("b") : boundary;
+        Parts whole;
+        MultipartReader one(used);
+        const bool wholeOk = one.Feed(in.bytes.constData(), std::size_t(in.bytes.size()), whole);
+        Parts split;
+        MultipartReader two(used);
+        const qsizetype cut = in.bytes.size() / 2;
+        const bool splitOk =
+            two.Feed(in.bytes.constData(), std::size_t(cut), split) &&
+            two.Feed(in.bytes.constData() + cut, std::size_t(in.bytes.size() - cut), split);
+        Check(wholeOk == splitOk && one.state() == two.state());
+        if (wholeOk)
+            Check(whole.seen == split.seen);
+        HeaderParameter(in.bytes, "filename");
     },
     [](const Input& in) {
         if (in.bytes.size() < kRecordHeaderBytes)

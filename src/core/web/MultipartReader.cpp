@@ -75,7 +75,9 @@ bool SplitParameters(const QByteArray& value, QList<QPair<QByteArray, QByteArray
                         closed = true;
                         break;
                     }
-                    if (c == '\\' && i < n)
+                    // A backslash escapes only a quote or a backslash: browsers send the
+                    // others as they are (a Windows path, say).
+                    if (c == '\\' && i < n && (value[i] == '"' || value[i] == '\\'))
                         parameter += value[i++];
                     else
                         parameter += c;

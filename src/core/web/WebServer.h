@@ -5,8 +5,6 @@
 #include <QVector>
 #include <memory>
 
-class QTimer;
-
 namespace tvx {
 
 struct Session;
@@ -104,7 +102,6 @@ private:
     QString m_code;
     quint16 m_port = 0;
     std::unique_ptr<WebServerCore> m_core;
-    QTimer* m_watchdog = nullptr;  // closes connections too slow with their headers
     QString m_servedBase;
     int m_servedPrefix = -1;
     int m_idleSeconds = kIdleTimeoutSeconds;
