@@ -439,6 +439,13 @@ TEST(MainWindow, WebEntryOpensOnePageWhoseNoticeBringsItForwardAndExitEndsIt) {
     rig.fake.notifications->Activate(NotifyKind::WebArrived);
     EXPECT_TRUE(page->isVisible());
 
+    // Exit asks first while the page serves; Yes ends it with the program.
+    rig.fake.messageBox->answers << MessageAnswer::No;
+    rig.window.MenuEntry(12)->trigger();
+    ASSERT_EQ(rig.fake.messageBox->shown.size(), 1);
+    EXPECT_TRUE(
+        rig.fake.messageBox->shown[0].text.endsWith(QStringLiteral("    >> 正在网页传输...\r\n")));
+    EXPECT_EQ(rig.window.PageWindow(), page);
     rig.window.MenuEntry(12)->trigger();
     EXPECT_EQ(rig.window.PageWindow(), nullptr);
     EXPECT_TRUE(test::WaitUntil([&] { return page.isNull(); }));

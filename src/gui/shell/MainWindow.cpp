@@ -31,7 +31,7 @@
 
 namespace tvx {
 
-QString ActivityList(bool sending, bool receiving, bool chatting) {
+QString ActivityList(bool sending, bool receiving, bool chatting, bool webPage) {
     const QString prefix = QStringLiteral("    >> 正在");
     QString list;
     if (sending)
@@ -40,6 +40,8 @@ QString ActivityList(bool sending, bool receiving, bool chatting) {
         list += prefix + QStringLiteral("接收文件...") + QStringLiteral("\r\n");
     if (chatting)
         list += prefix + QStringLiteral("文字交流...") + QStringLiteral("\r\n");
+    if (webPage)
+        list += prefix + QStringLiteral("网页传输...") + QStringLiteral("\r\n");
     return list;
 }
 
@@ -448,8 +450,9 @@ AutoReceiveTip* MainWindow::Tip() const {
 
 void MainWindow::ExitProgram() {
     const Activity& activity = m_session.activity;
+    // The web page counts too: ending the program ends it, and a phone's upload with it.
     const QString list = ActivityList(activity.sendWindowSending(), activity.mainWindowReceiving(),
-                                      activity.chatting());
+                                      activity.chatting(), PageWindow() != nullptr);
     if (!list.isEmpty()) {
         const QString question = QStringLiteral("确实要退出") + QStringLiteral("Tolvex") +
                                  QStringLiteral("么？") + QStringLiteral("当前正在进行的事件:") +

@@ -30,7 +30,7 @@ class SendWindow;
 class WebWindow;
 
 // "确实要退出Tolvex么？..." lines: one per running activity, in a fixed order.
-QString ActivityList(bool sending, bool receiving, bool chatting);
+QString ActivityList(bool sending, bool receiving, bool chatting, bool webPage = false);
 
 // The main window: hidden while the program runs, it owns the notification-area icon with
 // its menu, the blinking that announces a waiting offer or invitation, the daily alarm and
