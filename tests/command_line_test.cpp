@@ -44,6 +44,14 @@ TEST(CommandLineParsing, CommandsTakeTheirOptionsAnywhereAndTheDesktopKeepsItsOw
     ASSERT_TRUE(ParseCommandLine({"peers", "--wait", "0.5"}, request, error));
     EXPECT_EQ(request.waitMs, 500);
 
+    // web: the files after --share and further words are all offered.
+    ASSERT_TRUE(ParseCommandLine(
+        {"web", "--share", "a", "b", "--port=9000", "--share=c", "--to", "in"}, request, error));
+    EXPECT_EQ(request.kind, CommandRequest::Kind::Web);
+    EXPECT_EQ(request.shares, (QStringList{"a", "c", "b"}));
+    EXPECT_EQ(request.port, 9000);
+    EXPECT_EQ(request.folder, QStringLiteral("in"));
+
     // A word with one dash is an argument; the command word is found past the start-up
     // options' values, also one that reads like a command.
     ASSERT_TRUE(ParseCommandLine(
@@ -113,6 +121,8 @@ TEST(CommandLineParsing, NamesEachMistakeExactly) {
         {{"send", "127.0.0.3"}, "send needs ADDRESS PATH... (see tolvex --help)"},
         {{"chat"}, "chat needs ADDRESS (see tolvex --help)"},
         {{"peers", "x"}, "peers takes no arguments (see tolvex --help)"},
+        {{"web", "--port", "0"}, "--port needs a port number from 1 to 65535"},
+        {{"web", "--code", "1"}, "unknown option for web: --code"},
         // Of several mistakes the first is named, the command's own options before the start-up
         // ones; a value that reads like an option is no option.
         {{"send", "127.0.0.3", "f", "--retry", "-1", "--bogus"},

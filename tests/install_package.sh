@@ -65,7 +65,7 @@ gzip -dc "$changelog" >"$work/changelog"
     fail "the changelog's last entry is not $version"
 man_text=$(MANWIDTH=80 LANG=C.UTF-8 man --warnings -l "$man_page" 2>"$work/man.err")
 [ ! -s "$work/man.err" ] || { cat "$work/man.err" >&2; fail "man page warnings"; }
-for word in --address --data-dir Kestrane 8510 9170 "Tolvex $version"; do
+for word in --address --data-dir Kestrane 8510 9170 8530 "Tolvex $version"; do
     grep -q -- "$word" <<<"$man_text" || fail "man page lacks $word"
 done
 
@@ -83,6 +83,7 @@ awk '/^Files:/ { files = 1; copyright = 0; license = 0; text = 0 }
      END { if (files && (!copyright || !license || !text)) bad = 1; exit bad }' "$copyright" ||
     fail "copyright: a Files paragraph lacks Copyright, License or the licence text"
 grep -q '^ports=8510,8511,9170/tcp|9171/udp$' "$prefix/etc/ufw/applications.d/tolvex" || fail "ufw ports"
+grep -q '^ports=8530/tcp$' "$prefix/etc/ufw/applications.d/tolvex" || fail "ufw web page port"
 
 # The package: the same tree under /usr, the firewall profile under /etc.
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/package" >"$work/cpack.log" ||
@@ -97,7 +98,8 @@ diff "$work/installed.txt" "$work/packaged.txt" || fail "package tree differs fr
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version: $(dpkg-deb -f "$deb" Version)"
 [[ $deb == */tolvex_${version}_*.deb ]] || fail "package file name: $deb"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6core6 libqt6widgets6 libqt6network6 libqt6dbus6 libssl3 qt6-qpa-plugins; do
+for needed in libqt6core6 libqt6widgets6 libqt6network6 libqt6dbus6 libssl3 libmicrohttpd12 \
+    libqrencode4 qt6-qpa-plugins; do
     grep -q "$needed" <<<"$depends" || fail "Depends lacks $needed: $depends"
 done
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/ufw/applications.d/tolvex ||

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -20,6 +21,7 @@
 #include "support/Loopback.h"
 #include "support/Render.h"
 #include "transfer/SendWindow.h"
+#include "web/WebWindow.h"
 
 using namespace tvx;
 using tvx::test::FakePlatform;
@@ -52,21 +54,18 @@ TEST(MainWindow, LoadAddsTheIconWithItsTipAndTheMenu) {
     EXPECT_EQ(rig.window.windowTitle(), QStringLiteral("文件接收"));
     EXPECT_FALSE(rig.window.isVisible());
 
-    const QStringList expected = {QStringLiteral("文件发送(&F)"),
-                                  QStringLiteral("文字交流(&T)"),
-                                  QString(),
-                                  QStringLiteral("个人信息(&P)"),
-                                  QStringLiteral("联系列表(&L)"),
-                                  QStringLiteral("历史记录(&S)"),
-                                  QString(),
-                                  QStringLiteral("选项(&O)..."),
-                                  QStringLiteral("帮助(&H)..."),
-                                  QStringLiteral("关于(&A)..."),
-                                  QString(),
-                                  QStringLiteral("退出(&X)")};
+    const QStringList expected = {
+        QStringLiteral("文件发送(&F)"),    QStringLiteral("文字交流(&T)"),
+        QStringLiteral("网页传输(&W)..."), QString(),
+        QStringLiteral("个人信息(&P)"),    QStringLiteral("联系列表(&L)"),
+        QStringLiteral("历史记录(&S)"),    QString(),
+        QStringLiteral("选项(&O)..."),     QStringLiteral("帮助(&H)..."),
+        QStringLiteral("关于(&A)..."),     QString(),
+        QStringLiteral("退出(&X)"),
+    };
     const QList<QAction*> actions = rig.window.TrayMenu()->actions();
-    ASSERT_EQ(actions.size(), 12);
-    for (int i = 0; i < 12; ++i) {
+    ASSERT_EQ(actions.size(), 13);
+    for (int i = 0; i < 13; ++i) {
         EXPECT_EQ(actions[i]->isSeparator(), expected[i].isEmpty()) << i;
         if (!expected[i].isEmpty()) {
             EXPECT_EQ(actions[i]->text(), expected[i]);
@@ -413,6 +412,43 @@ TEST(MainWindow, SendEntryOpensTheOneSendWindow) {
     rig.window.MenuEntry(1)->trigger();
     EXPECT_EQ(rig.window.FileSendWindow(), send);
     EXPECT_TRUE(send->isVisible());
+}
+
+TEST(MainWindow, WebEntryOpensOnePageWhoseNoticeBringsItForwardAndExitEndsIt) {
+    MainWindowRig rig;
+    rig.Load();
+    ASSERT_TRUE(QDir(rig.folder.path()).mkdir(QStringLiteral("in")));
+    rig.session.settings.autoRecvFile = true;
+    rig.session.settings.autoSavePath = rig.folder.path() + QStringLiteral("/in/");
+    EXPECT_EQ(rig.window.MenuEntry(13)->text(), QStringLiteral("网页传输(&W)..."));
+    EXPECT_EQ(rig.window.PageWindow(), nullptr);
+
+    rig.window.MenuEntry(13)->trigger();
+    QPointer<WebWindow> page = rig.window.PageWindow();
+    ASSERT_NE(page, nullptr);
+    EXPECT_TRUE(page->isVisible());
+    EXPECT_EQ(page->Server().Url(), QStringLiteral("http://127.0.0.2:8530/"));
+    const QString code = page->Server().Code();
+    page->hide();
+    rig.window.MenuEntry(13)->trigger();
+    EXPECT_EQ(rig.window.PageWindow(), page);
+    EXPECT_EQ(page->Server().Code(), code);
+    EXPECT_TRUE(page->isVisible());
+
+    page->hide();
+    rig.fake.notifications->Activate(NotifyKind::WebArrived);
+    EXPECT_TRUE(page->isVisible());
+
+    // Exit asks first while the page serves; Yes ends it with the program.
+    rig.fake.messageBox->answers << MessageAnswer::No;
+    rig.window.MenuEntry(12)->trigger();
+    ASSERT_EQ(rig.fake.messageBox->shown.size(), 1);
+    EXPECT_TRUE(
+        rig.fake.messageBox->shown[0].text.endsWith(QStringLiteral("    >> 正在网页传输...\r\n")));
+    EXPECT_EQ(rig.window.PageWindow(), page);
+    rig.window.MenuEntry(12)->trigger();
+    EXPECT_EQ(rig.window.PageWindow(), nullptr);
+    EXPECT_TRUE(test::WaitUntil([&] { return page.isNull(); }));
 }
 
 TEST(MainWindow, RunningCopiesFindEachOtherByTheirCardsAndExitSaysGoodbye) {

@@ -7,8 +7,9 @@
 namespace tvx {
 
 // What a desktop notification announces; its default action brings the matching window forward.
-// CallerRejected only tells: a caller was turned away for its encryption.
-enum class NotifyKind { Offer, Invitation, AutoReceived, CallerRejected };
+// CallerRejected only tells: a caller was turned away for its encryption. WebArrived: a file
+// came in through the web page.
+enum class NotifyKind { Offer, Invitation, AutoReceived, CallerRejected, WebArrived };
 
 // Desktop notifications beside the tray icon. Where the desktop has no notification service
 // nothing is shown and nothing fails.

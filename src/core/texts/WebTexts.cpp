@@ -1,5 +1,6 @@
 #include "texts/WebTexts.h"
 
+#include "common/Paths.h"
 #include "texts/BatchTexts.h"
 
 namespace tvx {
@@ -51,6 +52,37 @@ QString WebPlainHttpNote() {
     return QStringLiteral(
         "网页传输不加密:同一网络中的其他人可以看到传输的文件内容。"
         "只在信任的网络中使用,传完后请停止。");
+}
+
+QString WebScanHint() {
+    return QStringLiteral(
+        "用手机扫描二维码,或在同一网络中的电脑浏览器里打开上面的地址,然后输入代码。");
+}
+
+QString WebReceiveFolderTitle() {
+    return QStringLiteral("选择网页传输的接收文件夹");
+}
+
+QString WebShareRefusedText(const QStringList& paths, int shown) {
+    QString text = QStringLiteral("以下 %1 项无法提供下载(只能提供可读的文件,不能是文件夹):")
+                       .arg(paths.size()) +
+                   QStringLiteral("\r\n\r\n") + paths.mid(0, shown).join(QStringLiteral("\r\n"));
+    if (paths.size() > shown)
+        text += QStringLiteral("\r\n...");
+    return text;
+}
+
+QString WebArrivedSummary() {
+    return QStringLiteral("网页传输收到文件");
+}
+
+QString WebArrivedNotice(const WebEvent& event) {
+    return QStringLiteral("%1(%2)来自 %3,已保存到 %4")
+        .arg(event.name, BatchSizeText(event.size), event.address, FolderOf(event.path));
+}
+
+QString WebArrivedMoreNotice(int files) {
+    return QStringLiteral("又收到 %1 个文件,详见网页传输窗口").arg(files);
 }
 
 }  // namespace tvx

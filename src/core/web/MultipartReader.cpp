@@ -1,5 +1,7 @@
 #include "web/MultipartReader.h"
 
+#include <string.h>  // memmem
+
 #include <QList>
 #include <QPair>
 #include <algorithm>
@@ -216,24 +218,24 @@ bool MultipartReader::ScanBody(const char* data, std::size_t size, std::size_t& 
         if (!EmitHeld(next < 0 ? held : std::size_t(next), sink))
             return false;
     }
-    std::size_t from = pos;
-    while (from < size) {
+    // memmem skips through the bytes several times faster than stopping at every CR.
+    if (const void* found = ::memmem(data + pos, size - pos, delimiter, d)) {
+        const std::size_t at = std::size_t(static_cast<const char*>(found) - data);
+        if (sink && at > pos && !sink->PartData(data + pos, at - pos))
+            return Fail();
+        pos = at + d;
+        return FoundDelimiter(sink);
+    }
+    // No whole delimiter: one may begin in the last bytes and end in the next piece.
+    for (std::size_t from = size - std::min(size - pos, d - 1); from < size;) {
         const void* cr = std::memchr(data + from, '\r', size - from);
         if (!cr)
             break;
         const std::size_t at = std::size_t(static_cast<const char*>(cr) - data);
-        const std::size_t rest = size - at;
-        if (rest >= d) {
-            if (std::memcmp(data + at, delimiter, d) == 0) {
-                if (sink && at > pos && !sink->PartData(data + pos, at - pos))
-                    return Fail();
-                pos = at + d;
-                return FoundDelimiter(sink);
-            }
-        } else if (std::memcmp(data + at, delimiter, rest) == 0) {
+        if (std::memcmp(data + at, delimiter, size - at) == 0) {
             if (sink && at > pos && !sink->PartData(data + pos, at - pos))
                 return Fail();
-            m_held = QByteArray(data + at, qsizetype(rest));
+            m_held = QByteArray(data + at, qsizetype(size - at));
             pos = size;
             return true;
         }

@@ -10,6 +10,9 @@ namespace tvx {
 // Reads a multipart/form-data body (RFC 7578) as it arrives, piece by piece, without gathering
 // it: a part's bytes are handed on as they come, and only the few bytes that may begin a
 // boundary wait for the next piece. Part headers, the boundary and file names are bounded.
+// The HTTP server library has a form reader of its own, but it copies every byte through a
+// buffer of its own and bounds a part's headers only by that buffer's size; this one hands the
+// pieces on where they lie and says exactly what it accepts. It is in the fuzz target's table.
 class MultipartReader {
 public:
     static constexpr int kMaxBoundaryBytes = 70;

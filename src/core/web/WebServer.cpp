@@ -34,6 +34,7 @@
 #include "session/Session.h"
 #include "transfer/ReceiveRules.h"
 #include "web/MultipartReader.h"
+#include "web/WebUpload.h"
 
 namespace tvx {
 
@@ -49,18 +50,10 @@ constexpr int kThreads = 4;
 // bounds are answered before this fills; the rest is read buffer for uploads.
 constexpr size_t kConnectionMemory = 256 * 1024;
 const char kCookieName[] = "tvx-session";
-const char kTempPrefix[] = ".tolvex-web-";
 
 qint64 NowMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-QByteArray RandomHex(int bytes) {
-    QByteArray raw(bytes, Qt::Uninitialized);
-    QRandomGenerator::system()->generate(reinterpret_cast<quint32*>(raw.data()),
-                                         reinterpret_cast<quint32*>(raw.data() + bytes));
-    return raw.toHex();
 }
 
 bool SameSecret(const QByteArray& a, const QByteArray& b) {
@@ -85,21 +78,6 @@ int SubnetPrefixOf(const QHostAddress& local) {
     return local.isLoopback() ? 8 : 32;
 }
 
-// rename() that never replaces: EEXIST when something stands at `to`.
-bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the flag: check, then rename (a race here only loses a name).
-    struct stat info {};
-    if (::lstat(to.constData(), &info) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::rename(from.constData(), to.constData()) == 0;
-}
-
 QString SystemErrorText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
@@ -121,9 +99,7 @@ QByteArray AttachmentHeader(const QString& name) {
 // Everything the server library's threads share with the owner, under one lock.
 class WebServerCore {
 public:
-    using Reporter = std::function<void(const WebEvent&)>;
-
-    WebServerCore(Session& session, Reporter reporter)
+    WebServerCore(Session& session, WebReporter reporter)
         : m_session(session), m_report(std::move(reporter)) {}
     ~WebServerCore() { Stop(); }
 
@@ -161,7 +137,6 @@ private:
         bool shut = false;
     };
     struct Request;
-    class Upload;
 
     static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url,
                                 const char* method, const char* version, const char* uploadData,
@@ -183,7 +158,7 @@ private:
     bool ServesAddress(const sockaddr* address) const;
 
     Session& m_session;
-    Reporter m_report;
+    WebReporter m_report;
     mutable std::mutex m_mutex;
     MHD_Daemon* m_daemon = nullptr;
     quint16 m_port = 0;
@@ -205,128 +180,6 @@ private:
     bool m_watching = false;
 };
 
-// Writes one upload's file parts into the folder: each to a temporary name, renamed when its
-// part ends.
-class WebServerCore::Upload : public MultipartReader::Sink {
-public:
-    Upload(WebServerCore& core, QString folder, bool replace, QString address)
-        : m_core(core),
-          m_folder(std::move(folder)),
-          m_replace(replace),
-          m_address(std::move(address)) {}
-    ~Upload() override { Abort(); }
-
-    bool PartBegins(const MultipartReader::Part& part) override;
-    bool PartData(const char* data, std::size_t size) override;
-    bool PartEnds() override;
-    // Removes the file being written, if any; true when there was one.
-    bool Abort();
-
-    QJsonArray saved;
-    int errorNumber = 0;
-    QString name;  // of the part being written
-    qint64 written = 0;
-
-private:
-    WebServerCore& m_core;
-    QString m_folder;
-    bool m_replace;
-    QString m_address;
-    int m_fd = -1;
-    QByteArray m_tempPath;
-};
-
-bool WebServerCore::Upload::PartBegins(const MultipartReader::Part& part) {
-    if (!part.isFile)
-        return true;
-    name = ReceivedFileName(SafeOfferName(part.fileName));
-    if (name.isEmpty())
-        name = QStringLiteral("file");
-    written = 0;
-    // A fresh name of our own, made with the usual permissions (mkstemp would make it 0600).
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        m_tempPath = QFile::encodeName(WithTrailingSlash(m_folder) + QLatin1String(kTempPrefix) +
-                                       QString::fromLatin1(RandomHex(6)));
-        m_fd = ::open(m_tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (m_fd >= 0)
-            return true;
-        if (errno != EEXIST)
-            break;
-    }
-    errorNumber = errno;
-    return false;
-}
-
-bool WebServerCore::Upload::PartData(const char* data, std::size_t size) {
-    if (m_fd < 0)
-        return true;  // a form field: dropped
-    while (size > 0) {
-        const ssize_t done = ::write(m_fd, data, size);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0) {
-            errorNumber = done < 0 ? errno : ENOSPC;
-            return false;
-        }
-        data += done;
-        size -= std::size_t(done);
-        written += done;
-    }
-    return true;
-}
-
-bool WebServerCore::Upload::PartEnds() {
-    if (m_fd < 0)
-        return true;
-    const int closed = ::close(m_fd);
-    m_fd = -1;
-    if (closed != 0) {
-        errorNumber = errno;
-        ::unlink(m_tempPath.constData());
-        return false;
-    }
-    const QString folder = WithTrailingSlash(m_folder);
-    QString target = folder + FitFileName(name, FileNameLimit(m_folder));
-    bool renamed = false;
-    if (m_replace) {
-        renamed = ::rename(m_tempPath.constData(), QFile::encodeName(target).constData()) == 0;
-    } else {
-        // Another upload or a receiver may take the same name meanwhile: try the next number.
-        for (int attempt = 0; attempt < 100 && !renamed; ++attempt) {
-            target = NumberedTargetPath(target);
-            renamed = RenameNoReplace(m_tempPath, QFile::encodeName(target));
-            if (!renamed && errno != EEXIST)
-                break;
-        }
-    }
-    if (!renamed) {
-        errorNumber = errno;
-        ::unlink(m_tempPath.constData());
-        return false;
-    }
-    const QString savedName = FileNameOf(target);
-    saved.append(QJsonObject{{QStringLiteral("name"), savedName},
-                             {QStringLiteral("size"), double(written)}});
-    WebEvent event;
-    event.kind = WebEvent::Kind::Arrived;
-    event.name = savedName;
-    event.path = target;
-    event.size = written;
-    event.address = m_address;
-    m_core.m_report(event);
-    name.clear();
-    return true;
-}
-
-bool WebServerCore::Upload::Abort() {
-    if (m_fd < 0)
-        return false;
-    ::close(m_fd);
-    m_fd = -1;
-    ::unlink(m_tempPath.constData());
-    return true;
-}
-
 // One request, from its first call to its end.
 struct WebServerCore::Request {
     enum class Kind { Answered, Login, Upload, Download };
@@ -335,7 +188,7 @@ struct WebServerCore::Request {
     QByteArray body;  // the login form
     bool tooLarge = false;
     std::unique_ptr<MultipartReader> reader;
-    std::unique_ptr<Upload> upload;
+    std::unique_ptr<WebUpload> upload;
     bool readFailed = false;
     QString fileName;  // download
     qint64 fileSize = 0;
@@ -627,7 +480,7 @@ MHD_Result WebServerCore::Handle(MHD_Connection* connection, const QByteArray& u
             *uploadSize = 0;
             return MHD_YES;
         }
-        Upload& upload = *request.upload;
+        WebUpload& upload = *request.upload;
         if (upload.errorNumber != 0) {
             WebEvent event;
             event.kind = WebEvent::Kind::UploadFailed;
@@ -685,7 +538,10 @@ MHD_Result WebServerCore::Begin(MHD_Connection* connection, const QByteArray& ur
     if (url.startsWith("/api/file/")) {
         if (!get)
             return AnswerError(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "method");
-        return Download(connection, url.mid(10), *request);
+        const MHD_Result answered = Download(connection, url.mid(10), *request);
+        if (method == MHD_HTTP_METHOD_HEAD)
+            request->kind = Request::Kind::Answered;  // nothing was fetched
+        return answered;
     }
     if (url != "/api/login" && url != "/api/upload")
         return AnswerError(connection, MHD_HTTP_NOT_FOUND, "not-found");
@@ -719,7 +575,7 @@ MHD_Result WebServerCore::Begin(MHD_Connection* connection, const QByteArray& ur
     }
     request->kind = Request::Kind::Upload;
     request->reader = std::make_unique<MultipartReader>(boundary);
-    request->upload = std::make_unique<Upload>(*this, folder, replace, address);
+    request->upload = std::make_unique<WebUpload>(folder, replace, address, m_report);
     return MHD_YES;
 }
 
@@ -851,7 +707,7 @@ void WebServerCore::OnCompleted(void* cls, MHD_Connection* connection, void** co
     WebEvent event;
     event.address = request->address;
     if (request->kind == Request::Kind::Upload && request->upload) {
-        Upload& upload = *request->upload;
+        WebUpload& upload = *request->upload;
         event.name = upload.name;
         event.size = upload.written;
         if (upload.Abort()) {

@@ -79,7 +79,8 @@ bool DBusNotificationService::Notify(NotifyKind kind, const QString& summary, co
     if (!m_imagePath.isEmpty())
         hints.insert(QStringLiteral("image-path"), m_imagePath);
     hints.insert(QStringLiteral("category"),
-                 kind == NotifyKind::AutoReceived     ? QStringLiteral("transfer.complete")
+                 kind == NotifyKind::AutoReceived || kind == NotifyKind::WebArrived
+                     ? QStringLiteral("transfer.complete")
                  : kind == NotifyKind::CallerRejected ? QStringLiteral("network.error")
                                                       : QStringLiteral("transfer"));
     // A refused caller's notice only tells; there is nothing to open.

@@ -27,10 +27,11 @@
 #include "texts/SecurityTexts.h"
 #include "transfer/ReceiverPage.h"
 #include "transfer/SendWindow.h"
+#include "web/WebWindow.h"
 
 namespace tvx {
 
-QString ActivityList(bool sending, bool receiving, bool chatting) {
+QString ActivityList(bool sending, bool receiving, bool chatting, bool webPage) {
     const QString prefix = QStringLiteral("    >> 正在");
     QString list;
     if (sending)
@@ -39,6 +40,8 @@ QString ActivityList(bool sending, bool receiving, bool chatting) {
         list += prefix + QStringLiteral("接收文件...") + QStringLiteral("\r\n");
     if (chatting)
         list += prefix + QStringLiteral("文字交流...") + QStringLiteral("\r\n");
+    if (webPage)
+        list += prefix + QStringLiteral("网页传输...") + QStringLiteral("\r\n");
     return list;
 }
 
@@ -99,6 +102,7 @@ MainWindow::~MainWindow() {
     delete m_personalInfo.data();
     delete m_options.data();
     delete m_addressBook.data();
+    delete m_webWindow.data();
 }
 
 bool MainWindow::Start() {
@@ -131,6 +135,12 @@ bool MainWindow::Start() {
             connect(entry, &QAction::triggered, this, item.action);
         m_mnuItem[index] = entry;
     }
+    // Entry 13 came later: it sits after the chat entry, and the others keep their numbers.
+    auto* web = new QAction(QStringLiteral("网页传输(&W)..."), &m_mnuTray);
+    web->setObjectName(QStringLiteral("mnuItem13"));
+    m_mnuTray.insertAction(m_mnuItem[3], web);
+    connect(web, &QAction::triggered, this, &MainWindow::ShowWebWindow);
+    m_mnuItem[13] = web;
 
     const QString tip = (QStringLiteral("Tolvex") + QStringLiteral("\r") + QStringLiteral("IP:") +
                          m_session.localAddress)
@@ -246,6 +256,22 @@ void MainWindow::ShowChatWindow() {
     ChatWindow()->ShowChatWindow();
 }
 
+void MainWindow::ShowWebWindow() {
+    if (m_webWindow && m_webWindow->Serving()) {
+        BringForward(m_webWindow);
+        return;
+    }
+    // Each opening is a new page with a new code; the window ends it when it closes.
+    auto* window = new WebWindow(m_session);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    if (window->Open())
+        m_webWindow = window;
+}
+
+WebWindow* MainWindow::PageWindow() const {
+    return m_webWindow && m_webWindow->Serving() ? m_webWindow.data() : nullptr;
+}
+
 void MainWindow::ShowPersonalInfo() {
     if (!m_personalInfo) {
         m_personalInfo = new PersonalInfoWindow(m_session);
@@ -357,6 +383,10 @@ void MainWindow::NotificationActivated(NotifyKind kind) {
                 m_tip->raise();
             }
             break;
+        case NotifyKind::WebArrived:
+            if (m_webWindow && m_webWindow->Serving())
+                ActivateWindow(m_webWindow);
+            break;
         case NotifyKind::CallerRejected:
             break;
     }
@@ -420,8 +450,9 @@ AutoReceiveTip* MainWindow::Tip() const {
 
 void MainWindow::ExitProgram() {
     const Activity& activity = m_session.activity;
+    // The web page counts too: ending the program ends it, and a phone's upload with it.
     const QString list = ActivityList(activity.sendWindowSending(), activity.mainWindowReceiving(),
-                                      activity.chatting());
+                                      activity.chatting(), PageWindow() != nullptr);
     if (!list.isEmpty()) {
         const QString question = QStringLiteral("确实要退出") + QStringLiteral("Tolvex") +
                                  QStringLiteral("么？") + QStringLiteral("当前正在进行的事件:") +
@@ -445,6 +476,8 @@ void MainWindow::EndProgram() {
     m_receiver->Shutdown();
     if (m_chatAcceptWindow)
         m_chatAcceptWindow->Shutdown();
+    if (m_webWindow)
+        m_webWindow->close();
     m_session.tray().Remove();
     emit ProgramEnded();
 }

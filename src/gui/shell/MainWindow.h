@@ -27,9 +27,10 @@ class PersonalInfoWindow;
 class ReceiverPage;
 class PresenceService;
 class SendWindow;
+class WebWindow;
 
 // "确实要退出Tolvex么？..." lines: one per running activity, in a fixed order.
-QString ActivityList(bool sending, bool receiving, bool chatting);
+QString ActivityList(bool sending, bool receiving, bool chatting, bool webPage = false);
 
 // The main window: hidden while the program runs, it owns the notification-area icon with
 // its menu, the blinking that announces a waiting offer or invitation, the daily alarm and
@@ -64,7 +65,8 @@ public:
     // waits for the user, a file received automatically or a caller turned away for its
     // encryption. Its default action brings the
     // waiting window forward as a click on the icon would (NotifyKind::Invitation: the chat
-    // accept window). Nothing happens where the desktop has no notification service.
+    // accept window; NotifyKind::WebArrived: the web page's window). Nothing happens where the
+    // desktop has no notification service.
     void NotifyWaiting(NotifyKind kind, const QString& summary, const QString& body);
 
     // Handlers, public so that tests can drive them as the desktop would.
@@ -92,6 +94,8 @@ public:
     // The chat window, loaded on first use; the answering chat window, loaded at start.
     ChatInviteWindow* ChatWindow();
     ChatAcceptWindow* AcceptWindow() const { return m_chatAcceptWindow; }
+    // The web page's window while the page is served; null when it is not.
+    WebWindow* PageWindow() const;
     bool IsBlinking() const { return m_timBlink.isActive(); }
     bool IsAlarmArmed() const { return m_timAlarm.isActive(); }
     OptionsDialog* Options() const;
@@ -108,6 +112,7 @@ private:
     void ShowPersonalInfo();
     void ShowSendWindow();
     void ShowChatWindow();
+    void ShowWebWindow();
     void ShowHistoryLog();
     void ShowOptions();
     void ShowAbout();
@@ -122,7 +127,7 @@ private:
 
     Session& m_session;
     QMenu m_mnuTray;
-    std::array<QAction*, 13> m_mnuItem{};  // entries 1 to 12; 0 unused
+    std::array<QAction*, 14> m_mnuItem{};  // entries 1 to 13; 0 unused
     QTimer m_timBlink;
     QTimer m_timAlarm;
     bool m_blinkPhase = false;
@@ -135,6 +140,7 @@ private:
     QPointer<PersonalInfoWindow> m_personalInfo;
     QPointer<OptionsDialog> m_options;
     QPointer<AddressBookWindow> m_addressBook;
+    QPointer<WebWindow> m_webWindow;
     InvitationOpener m_openInvitation;
     // When each refused-caller notice was last raised, by its text.
     static constexpr qint64 kRejectionNoticeGapMs = 60000;
