@@ -237,6 +237,8 @@ TEST_F(WebServerTest, ServesTheSubnetOnlyAndTheCodeOpensASession) {
     EXPECT_EQ(download.Header("Content-Disposition"),
               "attachment; filename=\"__ ___.txt\"; "
               "filename*=UTF-8''%E6%8A%A5%E5%91%8A%20%22%E7%BB%88%22.txt");
+    for (const Reply& reply : {page, download})
+        EXPECT_EQ(reply.Header("Referrer-Policy"), "no-referrer");
     EXPECT_EQ(Ask("127.0.0.10", "GET", "/api/file/1", {}).status, 401);
     EXPECT_EQ(Ask("127.0.0.10", "GET", "/api/file/99", cookie).status, 404);
     EXPECT_EQ(Ask("127.0.0.10", "GET", "/api/file/..%2F..%2Fetc%2Fpasswd", cookie).status, 404);

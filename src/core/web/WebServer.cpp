@@ -196,6 +196,18 @@ struct WebServerCore::Request {
 
 namespace {
 
+// What every response carries: no script or style from elsewhere, no guessing of types, no
+// address of the page handed on, nothing kept in a cache.
+void AddCommonHeaders(MHD_Response* response) {
+    MHD_add_response_header(response, "Content-Security-Policy",
+                            "default-src 'none'; script-src 'self'; style-src 'self'; "
+                            "img-src 'self'; connect-src 'self'; form-action 'self'; "
+                            "frame-ancestors 'none'; base-uri 'none'");
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
+    MHD_add_response_header(response, "Cache-Control", "no-store");
+}
+
 MHD_Result Answer(MHD_Connection* connection, unsigned status, const QByteArray& body,
                   const char* type, const QList<QPair<QByteArray, QByteArray>>& headers = {}) {
     MHD_Response* response = MHD_create_response_from_buffer(
@@ -205,13 +217,7 @@ MHD_Result Answer(MHD_Connection* connection, unsigned status, const QByteArray&
     MHD_add_response_header(response, "Content-Type", type);
     for (const auto& [name, value] : headers)
         MHD_add_response_header(response, name.constData(), value.constData());
-    MHD_add_response_header(response, "Content-Security-Policy",
-                            "default-src 'none'; script-src 'self'; style-src 'self'; "
-                            "img-src 'self'; connect-src 'self'; form-action 'self'; "
-                            "frame-ancestors 'none'; base-uri 'none'");
-    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
-    MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
-    MHD_add_response_header(response, "Cache-Control", "no-store");
+    AddCommonHeaders(response);
     const MHD_Result queued = MHD_queue_response(connection, status, response);
     MHD_destroy_response(response);
     return queued;
@@ -668,9 +674,7 @@ MHD_Result WebServerCore::Download(MHD_Connection* connection, const QByteArray&
     MHD_add_response_header(response, "Content-Type", "application/octet-stream");
     MHD_add_response_header(response, "Content-Disposition",
                             AttachmentHeader(share.name).constData());
-    MHD_add_response_header(response, "Content-Security-Policy", "default-src 'none'");
-    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
-    MHD_add_response_header(response, "Cache-Control", "no-store");
+    AddCommonHeaders(response);
     request.kind = Request::Kind::Download;
     request.fileName = share.name;
     request.fileSize = qint64(info.st_size);
