@@ -1748,8 +1748,8 @@ QByteArray CurlOutput(const QString& curl, const QStringList& arguments) {
     return output.isNull() ? QByteArray("") : output;
 }
 
-// Starts `tolvex web` on `port` and logs in with the code it prints: POST /api/login, then
-// GET /api/state for the offered file's id.
+// Starts `tolvex web` on `port` and logs in with the code it prints: GET /api/state for the
+// login's token, POST /api/login, then GET /api/state for the offered file's id.
 bool StartWebPage(const QString& tolvex, const QString& curl, const QString& work,
                   const QString& source, const QString& received, quint16 port, WebPage& page) {
     const QByteArrayList environment = CliEnvironment(work, 0);
@@ -1788,10 +1788,17 @@ bool StartWebPage(const QString& tolvex, const QString& curl, const QString& wor
     page.url = urlMatch.captured(1);
     page.cookieJar = work + QStringLiteral("/web-cookies.txt");
     QFile::remove(page.cookieJar);
-    const QByteArray login =
-        CurlOutput(curl, {QStringLiteral("-c"), page.cookieJar, QStringLiteral("-d"),
-                          QStringLiteral("code=") + codeMatch.captured(1),
-                          page.url + QStringLiteral("api/login")});
+    // The state request without a session hands out the login's cookie and token.
+    const QByteArray loginState =
+        CurlOutput(curl, {QStringLiteral("-c"), page.cookieJar, QStringLiteral("-b"),
+                          page.cookieJar, page.url + QStringLiteral("api/state")});
+    const QString loginToken =
+        QJsonDocument::fromJson(loginState).object().value(QStringLiteral("login")).toString();
+    const QByteArray login = CurlOutput(
+        curl, {QStringLiteral("-c"), page.cookieJar, QStringLiteral("-b"), page.cookieJar,
+               QStringLiteral("-H"), QStringLiteral("X-Tolvex-Token: ") + loginToken,
+               QStringLiteral("-d"), QStringLiteral("code=") + codeMatch.captured(1),
+               page.url + QStringLiteral("api/login")});
     page.token = QJsonDocument::fromJson(login).object().value(QStringLiteral("token")).toString();
     const QByteArray state = CurlOutput(
         curl, {QStringLiteral("-b"), page.cookieJar, page.url + QStringLiteral("api/state")});

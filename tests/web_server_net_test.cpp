@@ -129,11 +129,21 @@ protected:
         return Parse(client.ReadUntilClosed());
     }
 
+    // What a login from the address carries: the login cookie and token the state request
+    // hands out while there is no session.
+    QByteArray LoginHeaders(const char* from) {
+        const Reply state = Ask(from, "GET", "/api/state");
+        EXPECT_EQ(state.status, 401);
+        return "Cookie: " + state.Header("Set-Cookie").split(';').first() +
+               "\r\nX-Tolvex-Token: " + state.json().value("login").toString().toLatin1() + "\r\n";
+    }
+    Reply PostCode(const char* from, const QByteArray& code) {
+        return Ask(from, "POST", "/api/login", LoginHeaders(from), "code=" + code);
+    }
+
     // Logs in from the address: the cookie header line and the token.
     QPair<QByteArray, QByteArray> LogIn(const char* from) {
-        const Reply reply =
-            Ask(from, "POST", "/api/login", "Content-Type: application/x-www-form-urlencoded\r\n",
-                "code=" + server->Code().toLatin1());
+        const Reply reply = PostCode(from, server->Code().toLatin1());
         EXPECT_EQ(reply.status, 200);
         const QByteArray cookie = reply.Header("Set-Cookie").split(';').first();
         return {"Cookie: " + cookie + "\r\n", reply.json().value("token").toString().toLatin1()};
@@ -193,26 +203,35 @@ TEST_F(WebServerTest, ServesTheSubnetOnlyAndTheCodeOpensASession) {
     EXPECT_EQ(page.status, 200);
     EXPECT_TRUE(page.Header("Content-Security-Policy").contains("script-src 'self'"));
     EXPECT_EQ(page.Header("X-Content-Type-Options"), "nosniff");
-    EXPECT_EQ(Ask("127.0.0.9", "GET", "/api/state").status, 401);
+    // The login is a form post with a token too: without it even the right code is refused,
+    // and nothing is counted against the address.
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        const Reply bare =
+            Ask("127.0.0.9", "POST", "/api/login", {}, "code=" + server->Code().toLatin1());
+        EXPECT_EQ(bare.status, 403);
+        EXPECT_EQ(bare.json().value("error").toString(), QStringLiteral("bad-token"));
+    }
+    const Reply noSession = Ask("127.0.0.9", "GET", "/api/state");
+    EXPECT_EQ(noSession.status, 401);
+    EXPECT_TRUE(QRegularExpression(
+                    QStringLiteral("^tvx-login=[0-9a-f]{32}; Path=/; HttpOnly; SameSite=Strict$"))
+                    .match(QString::fromLatin1(noSession.Header("Set-Cookie")))
+                    .hasMatch());
     EXPECT_EQ(Ask("127.0.0.9", "GET", "/etc/passwd").status, 404);
 
     // Five wrong codes shut the address out for the minute, the right code too; others are
     // not affected.
     const QByteArray wrong = server->Code() == QLatin1String("000000") ? "111111" : "000000";
     for (int attempt = 1; attempt <= 5; ++attempt) {
-        const Reply reply = Ask("127.0.0.9", "POST", "/api/login", {}, "code=" + wrong);
+        const Reply reply = PostCode("127.0.0.9", wrong);
         EXPECT_EQ(reply.status, attempt < 5 ? 403 : 429) << attempt;
     }
-    EXPECT_EQ(
-        Ask("127.0.0.9", "POST", "/api/login", {}, "code=" + server->Code().toLatin1()).status,
-        429);
+    EXPECT_EQ(PostCode("127.0.0.9", server->Code().toLatin1()).status, 429);
     ASSERT_TRUE(WaitUntil([&] { return !events.isEmpty(); }));
     EXPECT_EQ(events.last().kind, WebEvent::Kind::AddressLockedOut);
-    EXPECT_EQ(Ask("127.0.0.10", "POST", "/api/login", {}, "code=" + QByteArray(300, '1')).status,
-              413);
+    EXPECT_EQ(PostCode("127.0.0.10", QByteArray(300, '1')).status, 413);
 
-    const Reply login =
-        Ask("127.0.0.10", "POST", "/api/login", {}, "code=" + server->Code().toLatin1());
+    const Reply login = PostCode("127.0.0.10", server->Code().toLatin1());
     ASSERT_EQ(login.status, 200);
     const QByteArray setCookie = login.Header("Set-Cookie");
     EXPECT_TRUE(QRegularExpression(

@@ -90,9 +90,15 @@ struct Browser {
         return reply;
     }
     bool Login(const QString& code) {
+        // The login's own token comes with the state request that finds no session.
+        QNetworkReply* state =
+            Wait(http.get(QNetworkRequest(QUrl(base + QStringLiteral("api/state")))));
+        const QString login =
+            QJsonDocument::fromJson(state->readAll()).object().value("login").toString();
         QNetworkRequest request(QUrl(base + QStringLiteral("api/login")));
         request.setHeader(QNetworkRequest::ContentTypeHeader,
                           QStringLiteral("application/x-www-form-urlencoded"));
+        request.setRawHeader("X-Tolvex-Token", login.toLatin1());
         QNetworkReply* reply = Wait(http.post(request, "code=" + code.toLatin1()));
         token = QJsonDocument::fromJson(reply->readAll()).object().value("token").toString();
         return reply->error() == QNetworkReply::NoError && !token.isEmpty();

@@ -16,9 +16,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMessageAuthenticationCode>
 #include <QNetworkInterface>
 #include <QRandomGenerator>
 #include <QUrlQuery>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -50,6 +52,7 @@ constexpr int kThreads = 4;
 // bounds are answered before this fills; the rest is read buffer for uploads.
 constexpr size_t kConnectionMemory = 256 * 1024;
 const char kCookieName[] = "tvx-session";
+const char kLoginCookieName[] = "tvx-login";
 
 qint64 NowMs() {
     using namespace std::chrono;
@@ -92,6 +95,48 @@ QByteArray AttachmentHeader(const QString& name) {
                      : '_';
     return "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''" +
            name.toUtf8().toPercentEncoding();
+}
+
+// Cookies handed out, each with the token its posts must carry; beyond the bound the oldest
+// makes way.
+class CookieTable {
+public:
+    explicit CookieTable(int bound) : m_bound(bound) {}
+
+    // The cookie's token; empty when the cookie is not one of ours.
+    QByteArray TokenOf(const QByteArray& cookie) const {
+        return cookie.isEmpty() ? QByteArray() : m_tokens.value(cookie);
+    }
+    // A new cookie (128 random bits) and its token.
+    QPair<QByteArray, QByteArray> Issue() {
+        const QByteArray cookie = RandomHex(16);
+        const QByteArray token = RandomHex(16);
+        if (m_order.size() >= m_bound)
+            m_tokens.remove(m_order.takeFirst());
+        m_tokens.insert(cookie, token);
+        m_order.append(cookie);
+        return {cookie, token};
+    }
+    void Clear() {
+        m_tokens.clear();
+        m_order.clear();
+    }
+
+private:
+    int m_bound;
+    QHash<QByteArray, QByteArray> m_tokens;
+    QList<QByteArray> m_order;
+};
+
+// A login cookie as this server makes them: 32 lower-case hex digits.
+bool IsLoginCookie(const QByteArray& cookie) {
+    return cookie.size() == 32 && std::all_of(cookie.begin(), cookie.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+QByteArray CookieHeader(const char* name, const QByteArray& value) {
+    return QByteArray(name) + '=' + value + "; Path=/; HttpOnly; SameSite=Strict";
 }
 
 }  // namespace
@@ -155,6 +200,8 @@ private:
     MHD_Result Download(MHD_Connection* connection, const QByteArray& idText, Request& request);
     MHD_Result Static(MHD_Connection* connection, const QByteArray& url);
     bool ValidSession(MHD_Connection* connection, QByteArray* token = nullptr) const;
+    // The token a login with this cookie must carry; empty for anything but a cookie of ours.
+    QByteArray LoginToken(const QByteArray& cookie) const;
     bool ServesAddress(const sockaddr* address) const;
 
     Session& m_session;
@@ -170,8 +217,10 @@ private:
     bool m_replace = false;
     QVector<WebShare> m_shares;
     quint32 m_nextShare = 1;
-    QHash<QByteArray, QByteArray> m_sessions;  // cookie -> token
-    QList<QByteArray> m_sessionOrder;
+    CookieTable m_sessions{kMaxSessions};  // after the code: uploads, the list, downloads
+    // Before it, the login's token is a keyed digest of its cookie: nothing is kept per
+    // browser, so nobody can crowd a browser's pair out.
+    QByteArray m_loginKey;
     WrongCodeLimit m_wrongCodes;
     QHash<MHD_Connection*, Connection> m_connections;
     QHash<QByteArray, QByteArray> m_page;  // path -> bytes
@@ -301,8 +350,8 @@ WebServer::StartFailure WebServerCore::Start(const QString& address, quint16 por
         m_servedMask = prefix <= 0 ? 0 : quint32(0xFFFFFFFFu << (32 - std::min(prefix, 32)));
         m_servedBase = (servedPrefix >= 0 ? servedBase : localV4) & m_servedMask;
         m_headerDeadlineMs = headerDeadlineMs;
-        m_sessions.clear();
-        m_sessionOrder.clear();
+        m_sessions.Clear();
+        m_loginKey = RandomHex(32);
         m_wrongCodes = WrongCodeLimit();
     }
 
@@ -355,8 +404,8 @@ void WebServerCore::Stop() {
         m_daemon = nullptr;
     }
     std::lock_guard lock(m_mutex);
-    m_sessions.clear();
-    m_sessionOrder.clear();
+    m_sessions.Clear();
+    m_loginKey.clear();
     m_connections.clear();
     m_code.clear();
 }
@@ -420,15 +469,20 @@ bool WebServerCore::ServesAddress(const sockaddr* address) const {
 
 bool WebServerCore::ValidSession(MHD_Connection* connection, QByteArray* token) const {
     const QByteArray cookie = HeaderValue(connection, MHD_COOKIE_KIND, kCookieName);
-    if (cookie.isEmpty())
-        return false;
     std::lock_guard lock(m_mutex);
-    const auto found = m_sessions.constFind(cookie);
-    if (found == m_sessions.cend())
-        return false;
+    const QByteArray known = m_sessions.TokenOf(cookie);
     if (token)
-        *token = found.value();
-    return true;
+        *token = known;
+    return !known.isEmpty();
+}
+
+QByteArray WebServerCore::LoginToken(const QByteArray& cookie) const {
+    if (!IsLoginCookie(cookie))
+        return {};
+    std::lock_guard lock(m_mutex);
+    return QMessageAuthenticationCode::hash(cookie, m_loginKey, QCryptographicHash::Sha256)
+        .toHex()
+        .left(32);
 }
 
 MHD_Result WebServerCore::OnRequest(void* cls, MHD_Connection* connection, const char* url,
@@ -560,6 +614,12 @@ MHD_Result WebServerCore::Begin(MHD_Connection* connection, const QByteArray& ur
         return AnswerError(connection, MHD_HTTP_FORBIDDEN, "bad-origin");
 
     if (url == "/api/login") {
+        // The login is a form post too: it carries the token handed out with its cookie by
+        // the state request that found no session.
+        const QByteArray loginCookie = HeaderValue(connection, MHD_COOKIE_KIND, kLoginCookieName);
+        if (!SameSecret(HeaderValue(connection, MHD_HEADER_KIND, "X-Tolvex-Token"),
+                        LoginToken(loginCookie)))
+            return AnswerError(connection, MHD_HTTP_FORBIDDEN, "bad-token");
         request->kind = Request::Kind::Login;
         return MHD_YES;
     }
@@ -615,23 +675,27 @@ MHD_Result WebServerCore::Login(MHD_Connection* connection, Request& request) {
         return AnswerError(connection, MHD_HTTP_FORBIDDEN, "wrong-code");
     }
     m_wrongCodes.CountRight(request.address);
-    const QByteArray cookie = RandomHex(16);
-    const QByteArray token = RandomHex(16);
-    if (m_sessionOrder.size() >= kMaxSessions)
-        m_sessions.remove(m_sessionOrder.takeFirst());
-    m_sessions.insert(cookie, token);
-    m_sessionOrder.append(cookie);
+    const auto [cookie, token] = m_sessions.Issue();
     lock.unlock();
     return AnswerJson(connection, MHD_HTTP_OK,
                       QJsonObject{{QStringLiteral("token"), QString::fromLatin1(token)}},
-                      {{"Set-Cookie", QByteArray(kCookieName) + '=' + cookie +
-                                          "; Path=/; HttpOnly; SameSite=Strict"}});
+                      {{"Set-Cookie", CookieHeader(kCookieName, cookie)}});
 }
 
 MHD_Result WebServerCore::State(MHD_Connection* connection) {
     QByteArray token;
-    if (!ValidSession(connection, &token))
-        return AnswerError(connection, MHD_HTTP_UNAUTHORIZED, "no-session");
+    if (!ValidSession(connection, &token)) {
+        // Not logged in: the token the login must carry, with its cookie (the one the browser
+        // holds already, when it is still ours).
+        QByteArray cookie = HeaderValue(connection, MHD_COOKIE_KIND, kLoginCookieName);
+        if (!IsLoginCookie(cookie))
+            cookie = RandomHex(16);
+        const QByteArray loginToken = LoginToken(cookie);
+        return AnswerJson(connection, MHD_HTTP_UNAUTHORIZED,
+                          QJsonObject{{QStringLiteral("error"), "no-session"},
+                                      {QStringLiteral("login"), QString::fromLatin1(loginToken)}},
+                          {{"Set-Cookie", CookieHeader(kLoginCookieName, cookie)}});
+    }
     QJsonArray files;
     for (const WebShare& share : Shares()) {
         files.append(QJsonObject{{QStringLiteral("id"), double(share.id)},

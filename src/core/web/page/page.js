@@ -20,6 +20,8 @@
     const refreshButton = byId('refresh');
 
     let token = '';
+    // The token the login must carry; the server hands it out while no session is open.
+    let loginToken = '';
     let lockTimer = 0;
     // Files waiting to go, the request under way, and the current batch's totals for the overall
     // bar (a file counts by its size, at least 1, so empty files move the bar too).
@@ -65,6 +67,7 @@
     // whatever was under way ends and the code is asked again.
     function backToCode(text) {
         token = '';
+        fetchLoginToken();
         if (current)
             current.abort();
         while (queue.length)
@@ -77,6 +80,7 @@
 
     function enterPage(newToken) {
         token = newToken;
+        loginToken = '';
         say(loginMessage, '');
         show('main');
         loadOffered();
@@ -95,6 +99,8 @@
             enterPage(body.token);
             showOffered(body.files);
         } else {
+            if (typeof body.login === 'string')
+                loginToken = body.login;
             show('login');
             codeInput.focus();
         }
@@ -119,6 +125,28 @@
         lockTimer = setInterval(tick, 1000);
     }
 
+    async function fetchLoginToken() {
+        try {
+            const body = await readJson(await fetch('/api/state', {cache: 'no-store'}));
+            if (typeof body.login === 'string')
+                loginToken = body.login;
+        } catch (error) {
+            // The login says so when it cannot reach the computer.
+        }
+    }
+
+    async function postCode(code) {
+        const response = await fetch('/api/login', {
+            method: 'POST',
+            headers: {
+                'Content-Type': 'application/x-www-form-urlencoded',
+                'X-Tolvex-Token': loginToken,
+            },
+            body: 'code=' + code,
+        });
+        return {response, body: await readJson(response)};
+    }
+
     async function logIn(event) {
         event.preventDefault();
         const code = codeInput.value.trim();
@@ -128,19 +156,22 @@
             return;
         }
         loginButton.disabled = true;
-        let response;
+        let answer;
         try {
-            response = await fetch('/api/login', {
-                method: 'POST',
-                headers: {'Content-Type': 'application/x-www-form-urlencoded'},
-                body: 'code=' + code,
-            });
+            if (!loginToken)
+                await fetchLoginToken();
+            answer = await postCode(code);
+            // The page was started again since this one loaded: once more with a fresh token.
+            if (answer.response.status === 403 && answer.body.error === 'bad-token') {
+                await fetchLoginToken();
+                answer = await postCode(code);
+            }
         } catch (error) {
             loginButton.disabled = false;
             say(loginMessage, '无法连接这台电脑。请确认电脑上的网页传输还开着。');
             return;
         }
-        const body = await readJson(response);
+        const {response, body} = answer;
         loginButton.disabled = false;
         if (response.ok && typeof body.token === 'string') {
             enterPage(body.token);
