@@ -75,6 +75,12 @@ void TerminalOutput::Result(const QString& text) {
     std::fflush(stdout);
 }
 
+void TerminalOutput::Picture(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
 void TerminalOutput::DrawProgressLine(const QString& text) {
     // Back to the line's start, the new text, and the rest of the old one wiped.
     QString line = Printable(text);

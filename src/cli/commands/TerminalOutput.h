@@ -22,6 +22,9 @@ public:
     void Message(const QString& text);
     // A line of standard output.
     void Result(const QString& text);
+    // Lines of standard output drawn by this program itself (the QR code), with its own colour
+    // sequences: never text from a peer.
+    void Picture(const QString& text);
 
     // Redraws the progress line in place (terminal only).
     void DrawProgressLine(const QString& text);

@@ -1,4 +1,6 @@
 // tolvex web: the page for browsers without Tolvex, served until interrupted.
+#include <unistd.h>
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -45,7 +47,9 @@ int RunWebCommand(CommandContext& context, const CommandRequest& request) {
     });
 
     output.Result(QStringLiteral("网页地址:") + server.Url());
-    output.Result(QrHalfBlocks(EncodeQr(server.Url().toUtf8())).chopped(1));
+    // On a terminal the code is drawn in colours of its own, so that it reads whatever the
+    // terminal's own colours are; piped, it stays plain text.
+    output.Picture(QrHalfBlocks(EncodeQr(server.Url().toUtf8()), 2, ::isatty(STDOUT_FILENO) == 1));
     output.Result(QStringLiteral("代码:") + server.Code());
     output.Message(QStringLiteral("收到的文件保存到 ") + folder);
     for (const WebShare& share : server.Shares())

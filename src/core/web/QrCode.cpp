@@ -23,7 +23,7 @@ QrMatrix EncodeQr(const QByteArray& text) {
     return result;
 }
 
-QString QrHalfBlocks(const QrMatrix& code, int quiet) {
+QString QrHalfBlocks(const QrMatrix& code, int quiet, bool colours) {
     if (code.isEmpty())
         return {};
     const int side = code.size + 2 * quiet;
@@ -37,6 +37,8 @@ QString QrHalfBlocks(const QrMatrix& code, int quiet) {
     };
     QString text;
     for (int y = 0; y < side; y += 2) {
+        if (colours)
+            text += QStringLiteral("\x1b[97;40m");
         for (int x = 0; x < side; ++x) {
             const bool top = light(x, y);
             const bool bottom = y + 1 < side ? light(x, y + 1) : false;
@@ -49,6 +51,8 @@ QString QrHalfBlocks(const QrMatrix& code, int quiet) {
             else
                 text += QLatin1Char(' ');
         }
+        if (colours)
+            text += QStringLiteral("\x1b[0m");
         text += QLatin1Char('\n');
     }
     return text;

@@ -18,9 +18,11 @@ struct QrMatrix {
 // The text as a QR code (byte mode, error correction level M, the smallest version it fits).
 QrMatrix EncodeQr(const QByteArray& text);
 
-// The code drawn for a terminal with half blocks, two rows of modules per line, dark modules
-// as the terminal's background and light ones as "█", with a quiet zone of `quiet` modules
-// around it, so that it reads on dark and light terminals alike. Lines end in "\n".
-QString QrHalfBlocks(const QrMatrix& code, int quiet = 2);
+// The code drawn for a terminal with half blocks, two rows of modules per line: light modules
+// (and a quiet zone of `quiet` modules around) are drawn, dark ones left blank, which reads
+// right on a terminal with light text on a dark background. With `colours` every line is
+// drawn white on black (ANSI), so that it reads right on a light terminal too. Lines end in
+// "\n".
+QString QrHalfBlocks(const QrMatrix& code, int quiet = 2, bool colours = false);
 
 }  // namespace tvx
