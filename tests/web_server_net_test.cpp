@@ -116,6 +116,10 @@ protected:
 
     void Start() { ASSERT_EQ(server->Start(folder.path(), 0), WebServer::StartFailure::None); }
 
+    QByteArray Host() const {
+        return kServerAddress.toLatin1() + ':' + QByteArray::number(server->Port());
+    }
+
     // One request on a connection of its own, from the given address.
     Reply Ask(const char* from, const QByteArray& method, const QByteArray& path,
               const QByteArray& headers = {}, const QByteArray& body = {}) {
@@ -218,6 +222,13 @@ TEST_F(WebServerTest, ServesTheSubnetOnlyAndTheCodeOpensASession) {
                     .match(QString::fromLatin1(noSession.Header("Set-Cookie")))
                     .hasMatch());
     EXPECT_EQ(Ask("127.0.0.9", "GET", "/etc/passwd").status, 404);
+    // Under any name but its address (a name that was made to resolve to it), nothing.
+    {
+        RawClient rebound("127.0.0.9", server->Port());
+        rebound.Send("GET / HTTP/1.1\r\nHost: evil.example:" + QByteArray::number(server->Port()) +
+                     "\r\nConnection: close\r\n\r\n");
+        EXPECT_EQ(Parse(rebound.ReadUntilClosed()).status, 421);
+    }
 
     // Five wrong codes shut the address out for the minute, the right code too; others are
     // not affected.
@@ -336,7 +347,7 @@ TEST_F(WebServerTest, UploadsKeepToTheFolderAndLeaveNothingWhenCut) {
                                  "Content-Disposition: form-data; name=\"f\"; "
                                  "filename=\"half.bin\"\r\n\r\n" +
                                  QByteArray(200000, 'h');
-        client.Send("POST /api/upload HTTP/1.1\r\nHost: x\r\n" + login.first +
+        client.Send("POST /api/upload HTTP/1.1\r\nHost: " + Host() + "\r\n" + login.first +
                     "X-Tolvex-Token: " + login.second +
                     "\r\nContent-Type: multipart/form-data; boundary=XyZ\r\n"
                     "Content-Length: 10000000\r\n\r\n" +

@@ -210,6 +210,7 @@ private:
     MHD_Daemon* m_daemon = nullptr;
     quint16 m_port = 0;
     QByteArray m_code;
+    QByteArray m_host;  // "ADDRESS:PORT": the only Host the page answers to
     quint32 m_servedBase = 0;
     quint32 m_servedMask = 0;
     int m_headerDeadlineMs = 0;
@@ -344,6 +345,7 @@ WebServer::StartFailure WebServerCore::Start(const QString& address, quint16 por
         std::lock_guard lock(m_mutex);
         m_port = ntohs(bound.sin_port);
         m_code = code;
+        m_host = (address + QLatin1Char(':') + QString::number(m_port)).toLatin1();
         m_folder = folder;
         m_replace = m_session.settings.existFile;
         const int prefix = servedPrefix >= 0 ? servedPrefix : SubnetPrefixOf(local);
@@ -582,6 +584,17 @@ MHD_Result WebServerCore::Begin(MHD_Connection* connection, const QByteArray& ur
         return AnswerError(connection, MHD_HTTP_URI_TOO_LONG, "too-long");
     if (tally.bytes > kMaxHeaderBytes || tally.lines > kMaxHeaderLines)
         return AnswerError(connection, MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, "too-large");
+
+    // A page reached under another name is another site's: a name of the attacker's that
+    // resolves to this address (DNS rebinding) gets nothing, not even the page.
+    const QByteArray host = HeaderValue(connection, MHD_HEADER_KIND, "Host");
+    bool ourHost = false;
+    {
+        std::lock_guard lock(m_mutex);
+        ourHost = host == m_host || (m_port == 80 && host + ":80" == m_host);
+    }
+    if (!ourHost)
+        return AnswerError(connection, MHD_HTTP_MISDIRECTED_REQUEST, "bad-host");
 
     const bool get = method == MHD_HTTP_METHOD_GET || method == MHD_HTTP_METHOD_HEAD;
     const bool post = method == MHD_HTTP_METHOD_POST;
