@@ -268,6 +268,31 @@ int ListenOnReceiver(sockaddr_in* where) {
     return listener;
 }
 
+// Writes the bytes in the pieces the receiving engine writes in; false when a write fails.
+bool WriteInSlices(int out, const char* data, qint64 size) {
+    for (qint64 written = 0; written < size;) {
+        const qint64 part = qMin<qint64>(size - written, tvx::FileReceiveEngine::kWriteSliceBytes);
+        if (::write(out, data + written, size_t(part)) != part)
+            return false;
+        written += part;
+    }
+    return true;
+}
+
+// A connection from the sender's address to `where`; -1 when it cannot be made.
+int ConnectFromSender(const sockaddr_in& where) {
+    const int connection = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.2", &from.sin_addr);
+    if (::bind(connection, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0 ||
+        ::connect(connection, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
+        ::close(connection);
+        return -1;
+    }
+    return connection;
+}
+
 // With a `scramblingKey` both sides scramble what they read, as the engines do. Several files
 // go one after another over the one connection, each written to its own target.
 PlainCopy PlainCopyRun(const QStringList& sources, const QStringList& targets, qint64 bufferBytes,
@@ -302,13 +327,7 @@ PlainCopy PlainCopyRun(const QStringList& sources, const QStringList& targets, q
                                0)) > 0) {
                 if (scramblingKey != 0)
                     tvx::ScrambleBytes(buffer.data(), n, scramblingKey);
-                // Written in the pieces the receiving engine writes in.
-                for (ssize_t written = 0; ok && written < n;) {
-                    const ssize_t part =
-                        qMin<ssize_t>(n - written, tvx::FileReceiveEngine::kWriteSliceBytes);
-                    ok = ::write(out, buffer.data() + written, part) == part;
-                    written += part;
-                }
+                ok = WriteInSlices(out, buffer.data(), n);
                 left -= n;
             }
             ok = ok && (last ? n == 0 : left == 0);
@@ -323,12 +342,8 @@ PlainCopy PlainCopyRun(const QStringList& sources, const QStringList& targets, q
     QElapsedTimer clock;
     clock.start();
     const double cpuAtStart = ThreadCpuSeconds();
-    const int connection = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    inet_pton(AF_INET, "127.0.0.2", &from.sin_addr);
-    bool ok = ::bind(connection, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
-              ::connect(connection, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0;
+    const int connection = ConnectFromSender(where);
+    bool ok = connection >= 0;
     tvx::PageBuffer buffer{size_t(bufferBytes)};
     for (const QString& source : sources) {
         const int in = ::open(source.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
@@ -1396,12 +1411,7 @@ PlainCopy OwnTlsCopyRun(const QString& source, const QString& target) {
                 }
                 filled += n;
             }
-            for (size_t written = 0; ok && written < filled;) {
-                const size_t part = qMin<size_t>(filled - written,
-                                                 size_t(tvx::FileReceiveEngine::kWriteSliceBytes));
-                ok = ::write(out, buffer.data() + written, part) == ssize_t(part);
-                written += part;
-            }
+            ok = ok && WriteInSlices(out, buffer.data(), qint64(filled));
         }
         if (out >= 0)
             ::close(out);
@@ -1413,14 +1423,9 @@ PlainCopy OwnTlsCopyRun(const QString& source, const QString& target) {
     });
 
     const double cpuAtStart = ThreadCpuSeconds();
-    const int connection = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    inet_pton(AF_INET, "127.0.0.2", &from.sin_addr);
+    const int connection = ConnectFromSender(where);
     SSL* tls = SSL_new(clientIdentity->context());
-    bool ok = tls && ::bind(connection, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
-              ::connect(connection, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 &&
-              SSL_set_fd(tls, connection) == 1 && SSL_connect(tls) == 1;
+    bool ok = tls && connection >= 0 && SSL_set_fd(tls, connection) == 1 && SSL_connect(tls) == 1;
     const int in = ::open(source.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
     ok = ok && in >= 0;
     tvx::PageBuffer buffer{524288};
@@ -1931,12 +1936,7 @@ private:
             while (ok && left > 0 &&
                    (n = ::recv(connection, buffer.data(), size_t(qMin<qint64>(left, buffer.size())),
                                0)) > 0) {
-                for (ssize_t written = 0; ok && written < n;) {
-                    const ssize_t part =
-                        qMin<ssize_t>(n - written, tvx::FileReceiveEngine::kWriteSliceBytes);
-                    ok = ::write(out, buffer.data() + written, size_t(part)) == part;
-                    written += part;
-                }
+                ok = WriteInSlices(out, buffer.data(), n);
                 left -= n;
             }
             if (out >= 0)

@@ -374,6 +374,18 @@ TEST_F(WebServerTest, UploadsKeepToTheFolderAndLeaveNothingWhenCut) {
         Upload("127.0.0.11", login, "--XyZ\r\nX: " + QByteArray(5000, 'h') + "\r\n\r\n").status,
         400);
     EXPECT_TRUE(Served("127.0.0.12"));
+
+    // With "ExistFile" on, a name that stands there is replaced, not numbered.
+    session.settings.existFile = true;
+    Start();
+    EXPECT_EQ(
+        Upload("127.0.0.12", LogIn("127.0.0.12"), FilePart("XyZ", "a_b.txt", "new") + "--XyZ--\r\n")
+            .status,
+        200);
+    EXPECT_EQ(FolderEntries(), expected);
+    QFile replaced(folder.path() + QStringLiteral("/a_b.txt"));
+    ASSERT_TRUE(replaced.open(QIODevice::ReadOnly));
+    EXPECT_EQ(replaced.readAll(), "new");
 }
 
 TEST_F(WebServerTest, OversizedAndSlowClientsDoNotShutOthersOut) {

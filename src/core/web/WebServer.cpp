@@ -24,7 +24,6 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -79,10 +78,6 @@ int SubnetPrefixOf(const QHostAddress& local) {
         }
     }
     return local.isLoopback() ? 8 : 32;
-}
-
-QString SystemErrorText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 // Content-Disposition for a download: an ASCII name for old clients and the UTF-8 name
@@ -543,13 +538,13 @@ MHD_Result WebServerCore::Handle(MHD_Connection* connection, const QByteArray& u
             return MHD_YES;
         }
         WebUpload& upload = *request.upload;
-        if (upload.errorNumber != 0) {
+        if (!upload.error.isEmpty()) {
             WebEvent event;
             event.kind = WebEvent::Kind::UploadFailed;
             event.name = upload.name;
             event.path = Folder();
             event.address = request.address;
-            event.systemError = SystemErrorText(upload.errorNumber);
+            event.systemError = upload.error;
             m_report(event);
             upload.Abort();
             return AnswerJson(connection, MHD_HTTP_INTERNAL_SERVER_ERROR,

@@ -1,14 +1,11 @@
 #include "web/WebUpload.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "common/Paths.h"
 #include "platform/FileSystem.h"
@@ -23,25 +20,6 @@ QByteArray RandomHex(int bytes) {
     return raw.toHex();
 }
 
-namespace {
-
-// rename() that never replaces: EEXIST when something stands at `to`.
-bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the flag: check, then rename (a race here only loses a name).
-    struct stat info {};
-    if (::lstat(to.constData(), &info) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::rename(from.constData(), to.constData()) == 0;
-}
-
-}  // namespace
-
 bool WebUpload::PartBegins(const MultipartReader::Part& part) {
     if (!part.isFile)
         return true;
@@ -49,65 +27,62 @@ bool WebUpload::PartBegins(const MultipartReader::Part& part) {
     if (name.isEmpty())
         name = QStringLiteral("file");
     written = 0;
-    // A fresh name of our own, made with the usual permissions (mkstemp would make it 0600).
+    // A fresh name of our own (NewOnly), written straight through (Unbuffered).
     for (int attempt = 0; attempt < 16; ++attempt) {
-        m_tempPath = QFile::encodeName(WithTrailingSlash(m_folder) + QLatin1String(kWebTempPrefix) +
-                                       QString::fromLatin1(RandomHex(6)));
-        m_fd = ::open(m_tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (m_fd >= 0)
+        m_file.setFileName(WithTrailingSlash(m_folder) + QLatin1String(kWebTempPrefix) +
+                           QString::fromLatin1(RandomHex(6)));
+        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
             return true;
-        if (errno != EEXIST)
+        if (!m_file.exists())
             break;
     }
-    errorNumber = errno;
+    error = m_file.errorString();
     return false;
 }
 
 bool WebUpload::PartData(const char* data, std::size_t size) {
-    if (m_fd < 0)
+    if (!m_file.isOpen())
         return true;  // a form field: dropped
-    while (size > 0) {
-        const ssize_t done = ::write(m_fd, data, size);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0) {
-            errorNumber = done < 0 ? errno : ENOSPC;
-            return false;
-        }
-        data += done;
-        size -= std::size_t(done);
-        written += done;
+    if (m_file.write(data, qint64(size)) != qint64(size)) {
+        error = m_file.errorString();
+        return false;
     }
+    written += qint64(size);
     return true;
 }
 
 bool WebUpload::PartEnds() {
-    if (m_fd < 0)
+    if (!m_file.isOpen())
         return true;
-    const int closed = ::close(m_fd);
-    m_fd = -1;
-    if (closed != 0) {
-        errorNumber = errno;
-        ::unlink(m_tempPath.constData());
+    m_file.close();
+    if (m_file.error() != QFileDevice::NoError) {
+        error = m_file.errorString();
+        m_file.remove();
         return false;
     }
-    const QString folder = WithTrailingSlash(m_folder);
-    QString target = folder + FitFileName(name, FileNameLimit(m_folder));
+    QString target = WithTrailingSlash(m_folder) + FitFileName(name, FileNameLimit(m_folder));
     bool renamed = false;
+    QString reason;
     if (m_replace) {
-        renamed = ::rename(m_tempPath.constData(), QFile::encodeName(target).constData()) == 0;
+        // One rename replaces the existing file, which stays whole until the new one is.
+        renamed = std::rename(QFile::encodeName(m_file.fileName()).constData(),
+                              QFile::encodeName(target).constData()) == 0;
+        if (!renamed)
+            reason = QString::fromLocal8Bit(std::strerror(errno));
     } else {
-        // Another upload or a receiver may take the same name meanwhile: try the next number.
+        // QFile never renames onto an existing name: when another upload or a receiver took
+        // this one meanwhile, the next number is tried.
         for (int attempt = 0; attempt < 100 && !renamed; ++attempt) {
             target = NumberedTargetPath(target);
-            renamed = RenameNoReplace(m_tempPath, QFile::encodeName(target));
-            if (!renamed && errno != EEXIST)
+            renamed = m_file.rename(target);
+            if (!renamed && !QFileInfo::exists(target))
                 break;
         }
+        reason = m_file.errorString();
     }
     if (!renamed) {
-        errorNumber = errno;
-        ::unlink(m_tempPath.constData());
+        error = reason;
+        m_file.remove();
         return false;
     }
     const QString savedName = FileNameOf(target);
@@ -125,11 +100,10 @@ bool WebUpload::PartEnds() {
 }
 
 bool WebUpload::Abort() {
-    if (m_fd < 0)
+    if (!m_file.isOpen())
         return false;
-    ::close(m_fd);
-    m_fd = -1;
-    ::unlink(m_tempPath.constData());
+    m_file.close();
+    m_file.remove();
     return true;
 }
 

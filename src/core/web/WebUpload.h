@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QJsonArray>
 #include <QString>
 #include <functional>
@@ -33,8 +34,8 @@ public:
     bool Abort();
 
     QJsonArray saved;
-    int errorNumber = 0;
-    QString name;  // of the part being written
+    QString error;  // the system's reason when a file could not be written; empty when none
+    QString name;   // of the part being written
     qint64 written = 0;
 
 private:
@@ -42,8 +43,7 @@ private:
     QString m_folder;
     bool m_replace;
     QString m_address;
-    int m_fd = -1;
-    QByteArray m_tempPath;
+    QFile m_file;  // the temporary file being written
 };
 
 // Random bytes as lower-case hex, from the system's generator.
