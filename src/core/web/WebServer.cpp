@@ -359,8 +359,11 @@ WebServer::StartFailure WebServerCore::Start(const QString& address, quint16 por
     sigemptyset(&pipe);
     sigaddset(&pipe, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe, &previous);
+    // poll, not epoll: the library's edge-triggered reading can miss a client's end that
+    // arrives together with its last bytes, and a cut upload would then wait for the idle
+    // timeout before its temporary file goes.
     m_daemon = MHD_start_daemon(
-        MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_TURBO, 0, nullptr, nullptr, &OnRequest, this,
+        MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_TURBO, 0, nullptr, nullptr, &OnRequest, this,
         MHD_OPTION_LISTEN_SOCKET, listener, MHD_OPTION_THREAD_POOL_SIZE, unsigned(kThreads),
         MHD_OPTION_CONNECTION_LIMIT, unsigned(WebServer::kMaxConnections),
         MHD_OPTION_PER_IP_CONNECTION_LIMIT, unsigned(WebServer::kMaxConnectionsPerAddress),
