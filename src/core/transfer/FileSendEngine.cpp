@@ -693,17 +693,21 @@ void FileSendEngine::OnDataEnded(SocketError error) {
     m_lostWhileStreaming = wasSending;
     m_phase = Phase::DataLost;
     m_dataEndError = error;
-    After(m_closeGraceMs, [this, wasSending] {
-        if (m_phase != Phase::DataLost)
-            return;
-        if (m_dataEndError != SocketError::None) {
-            HandleConnectionError(m_dataEndError);
-        } else if (wasSending && !m_cancelledBySender) {
-            PeerCancelled(QString());
-        } else {
-            End(SilentEnd());
-        }
-    });
+    // A receiver that has everything closes the data connection before its completion comes:
+    // only the control connection's close or a long silence makes that a cancel.
+    const bool complete = wasSending && error == SocketError::None && AllBytesSent();
+    After(complete ? std::max(m_closeGraceMs, kCompletionWaitMs) : m_closeGraceMs,
+          [this, wasSending] {
+              if (m_phase != Phase::DataLost)
+                  return;
+              if (m_dataEndError != SocketError::None) {
+                  HandleConnectionError(m_dataEndError);
+              } else if (wasSending && !m_cancelledBySender) {
+                  PeerCancelled(QString());
+              } else {
+                  End(SilentEnd());
+              }
+          });
 }
 
 // ---- Sending ----
@@ -1036,6 +1040,10 @@ void FileSendEngine::End(SendOutcome outcome) {
 
 SendOutcome::Kind FileSendEngine::SilentEnd() const {
     return m_cancelledBySender ? SendOutcome::Kind::Cancelled : SendOutcome::Kind::Dropped;
+}
+
+bool FileSendEngine::AllBytesSent() const {
+    return m_position >= (batch() ? m_request.batch->totalBytes() : m_fileSize);
 }
 
 bool FileSendEngine::Streaming() const {

@@ -68,6 +68,9 @@ public:
 
     static constexpr int kProgressPauseMs = 500;
     static constexpr int kCloseGraceMs = 1000;
+    // After every byte went out, the receiver writes, checks and then reports completion on
+    // the control connection: a busy receiver may take longer than the grace above.
+    static constexpr int kCompletionWaitMs = 10000;
     static constexpr int kProgressRefreshMs = 100;
 
     explicit FileSendEngine(Session& session, QObject* parent = nullptr);
@@ -166,6 +169,7 @@ private:
     // The receiver accepted and the file was going out (also while the data connection's end
     // waits for the control connection to explain it).
     bool Streaming() const;
+    bool AllBytesSent() const;
     void SetSending(bool sending);
 
     void OnLinkReset();
