@@ -138,9 +138,8 @@ protected:
     SendOutcome Send(FileSendEngine::Request request) {
         QFile::remove(receiver.Saved(QStringLiteral("报告.bin")));
         // The receiver takes one caller at a time: it may still be closing the last one.
-        EXPECT_TRUE(WaitUntil([&] {
-            return receiver.engine->ControlLink().state() == PeerLink::State::Listening;
-        }));
+        EXPECT_TRUE(WaitUntil(
+            [&] { return receiver.engine->ControlLink().state() == PeerLink::State::Listening; }));
         const int before = int(ends.size());
         engine.Start(request);
         if (!WaitUntil([&] { return ends.size() > before; }, 30000))
