@@ -445,7 +445,8 @@ bool PrepareSession(Session& session, const CommandRequest& request, TerminalOut
 
 }  // namespace
 
-int RunCommand(const CommandRequest& request, int argc, char** argv) {
+int RunCommand(const CommandRequest& request, int argc, char** argv,
+               const ServiceDiscoveryFactory& discovery) {
     Q_UNUSED(argc);
     if (request.kind == Kind::Help) {
         std::fputs(HelpText().toLocal8Bit().constData(), stdout);
@@ -460,8 +461,8 @@ int RunCommand(const CommandRequest& request, int argc, char** argv) {
     QCoreApplication app(qtArgc, argv);
     UseChineseLanguage(app);
     TerminalOutput output;
-    auto platform =
-        CreateHeadlessPlatform([&output](const QString& text) { output.Message(text); });
+    auto platform = CreateHeadlessPlatform(
+        [&output](const QString& text) { output.Message(text); }, discovery);
     Session session(*platform);
     int status = StatusDone;
     if (!PrepareSession(session, request, output, status))

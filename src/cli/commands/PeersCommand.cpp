@@ -28,6 +28,8 @@ int RunPeersCommand(CommandContext& context, const CommandRequest& request) {
         self.discoverable = false;
         return self;
     });
+    // Copies found through the desktop's service discovery are listed too.
+    presence.UseServiceDiscovery(session.platform.discovery.get());
     if (!presence.Start()) {
         context.output.Message(QStringLiteral("错误:Tolvex无法初始化网络。"));
         return StatusNetwork;

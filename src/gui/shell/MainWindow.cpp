@@ -201,6 +201,7 @@ void MainWindow::StartPresence() {
         },
         this);
     m_session.presence = m_presence;
+    m_presence->UseServiceDiscovery(m_session.platform.discovery.get());
     // Without its port the program still sends and receives; it is only not found.
     m_presence->Start();
 }
