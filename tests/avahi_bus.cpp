@@ -68,9 +68,9 @@ QString EnterNamespaces() {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     ifreq request{};
     std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    const bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0 &&
-                    (request.ifr_flags |= IFF_UP | IFF_MULTICAST,
-                     ioctl(fd, SIOCSIFFLAGS, &request) == 0);
+    const bool up =
+        fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0 &&
+        (request.ifr_flags |= IFF_UP | IFF_MULTICAST, ioctl(fd, SIOCSIFFLAGS, &request) == 0);
     if (fd >= 0)
         close(fd);
     return up ? QString() : QStringLiteral("cannot bring the loopback interface up");
@@ -102,8 +102,9 @@ private:
         const QString avahiDaemon = QStandardPaths::findExecutable(
             QStringLiteral("avahi-daemon"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
         if (dbusDaemon.isEmpty() || avahiDaemon.isEmpty())
-            return QStringLiteral("dbus-daemon or avahi-daemon is not installed "
-                                  "(scripts/setup.sh installs them)");
+            return QStringLiteral(
+                "dbus-daemon or avahi-daemon is not installed "
+                "(scripts/setup.sh installs them)");
         if (!m_dir.isValid())
             return QStringLiteral("no temporary folder");
         const QString socket = m_dir.filePath(QStringLiteral("system_bus_socket"));
@@ -135,9 +136,9 @@ private:
 
         m_avahi = std::make_unique<QProcess>();
         m_avahi->setProcessChannelMode(QProcess::MergedChannels);
-        m_avahi->start(avahiDaemon, {QStringLiteral("--no-drop-root"),
-                                     QStringLiteral("--no-chroot"), QStringLiteral("--no-rlimits"),
-                                     QStringLiteral("-f"), avahiConfig});
+        m_avahi->start(avahiDaemon,
+                       {QStringLiteral("--no-drop-root"), QStringLiteral("--no-chroot"),
+                        QStringLiteral("--no-rlimits"), QStringLiteral("-f"), avahiConfig});
         if (!m_avahi->waitForStarted(5000))
             return QStringLiteral("avahi-daemon did not start");
         // Running: it has joined the group on lo and registered its host name.
@@ -148,7 +149,8 @@ private:
                 QDBusMessage ask = QDBusMessage::createMethodCall(
                     QStringLiteral("org.freedesktop.Avahi"), QStringLiteral("/"),
                     QStringLiteral("org.freedesktop.Avahi.Server"), QStringLiteral("GetState"));
-                const QDBusMessage reply = QDBusConnection::systemBus().call(ask, QDBus::Block, 500);
+                const QDBusMessage reply =
+                    QDBusConnection::systemBus().call(ask, QDBus::Block, 500);
                 return reply.type() == QDBusMessage::ReplyMessage &&
                        reply.arguments().value(0).toInt() == 2;
             },
@@ -171,7 +173,10 @@ public:
         published = self;
         ++publishes;
     }
-    void Withdraw() override { published.reset(); ++withdrawals; }
+    void Withdraw() override {
+        published.reset();
+        ++withdrawals;
+    }
     void Browse() override { browsing = true; }
     void StopBrowsing() override { browsing = false; }
     void Find(const QString& ipv4, const QString& nickName) {
@@ -193,21 +198,22 @@ QList<QByteArray> Txt(std::initializer_list<const char*> strings) {
 
 TEST(DnsSdRecords, BuildParseAndHostileStrings) {
     // What a copy publishes reads back as itself, the nickname cut at a whole character.
-    const DnsSdRecord self{QStringLiteral("NVSSWFDSEN"), QStringLiteral("小李"), {8510, 8511, 9170}};
+    const DnsSdRecord self{
+        QStringLiteral("NVSSWFDSEN"), QStringLiteral("小李"), {8510, 8511, 9170}};
     const QList<QByteArray> built = BuildDnsSdTxt(self);
     EXPECT_EQ(built, Txt({"txtvers=1", "tvx=NVSSWFDSEN", "nick=\xE5\xB0\x8F\xE6\x9D\x8E",
                           "ports=8510,8511,9170"}));
     EXPECT_EQ(ParseDnsSdTxt(built), self);
     const DnsSdRecord longName{self.addressCode, QString(60, QChar(0x674E)) + QChar(0x1b),
-                                self.ports};
+                               self.ports};
     const std::optional<DnsSdRecord> cut = ParseDnsSdTxt(BuildDnsSdTxt(longName));
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->nickName, QString(50, QChar(0x674E)));
 
     // Keys in any case, the first of a repeated key, unknown keys, flags and odd keys ignored.
-    const std::optional<DnsSdRecord> loose = ParseDnsSdTxt(
-        Txt({"flag", "=x", "\xE9\x94\xAE=1", "other=1", "TVX=NVSSWFDSEN", "tvx=EEEEEEEEEE",
-             "Ports=0,0,9170", "ports=1,2,3"}));
+    const std::optional<DnsSdRecord> loose =
+        ParseDnsSdTxt(Txt({"flag", "=x", "\xE9\x94\xAE=1", "other=1", "TVX=NVSSWFDSEN",
+                           "tvx=EEEEEEEEEE", "Ports=0,0,9170", "ports=1,2,3"}));
     ASSERT_TRUE(loose);
     EXPECT_EQ(loose->addressCode, QStringLiteral("NVSSWFDSEN"));
     EXPECT_EQ(loose->nickName, QString());
@@ -259,8 +265,8 @@ TEST(PresenceMerge, HeardAndFoundAreOnePeer) {
     config.localAddress = self;
     config.port = 29171;
     config.answerDelayMaxMs = 0;
-    PresenceIdentity identity{EncodeAddressCode(self), QStringLiteral("本机"), true,
-                              {8510, 8511, 9170}};
+    PresenceIdentity identity{
+        EncodeAddressCode(self), QStringLiteral("本机"), true, {8510, 8511, 9170}};
     PresenceService presence(config, [&identity] { return identity; });
     ScriptedDiscovery discovery;
     presence.UseServiceDiscovery(&discovery);
@@ -276,7 +282,8 @@ TEST(PresenceMerge, HeardAndFoundAreOnePeer) {
     // Found only: listed once. Ourselves and a record whose TVX address is not its own: never.
     discovery.Find(other, QStringLiteral("甲"));
     discovery.Find(self, QStringLiteral("我"));
-    emit discovery.PeerFound({QStringLiteral("127.0.0.4"), {EncodeAddressCode(other), QStringLiteral("乙"), {}}});
+    emit discovery.PeerFound(
+        {QStringLiteral("127.0.0.4"), {EncodeAddressCode(other), QStringLiteral("乙"), {}}});
     ASSERT_EQ(added.size(), 1);
     EXPECT_EQ(presence.PeerCount(), 1);
     EXPECT_EQ(presence.Peers().value(0).nickName, QStringLiteral("甲"));
@@ -284,9 +291,9 @@ TEST(PresenceMerge, HeardAndFoundAreOnePeer) {
     // Then heard: the datagram's record wins, as one update.
     QUdpSocket sender;
     ASSERT_TRUE(sender.bind(QHostAddress(other), 0));
-    sender.writeDatagram(BuildPresenceAnnounce(EncodeAddressCode(other), QStringLiteral("乙"),
-                                               {8510, 8511, 9170}),
-                         QHostAddress(self), config.port);
+    sender.writeDatagram(
+        BuildPresenceAnnounce(EncodeAddressCode(other), QStringLiteral("乙"), {8510, 8511, 9170}),
+        QHostAddress(self), config.port);
     ASSERT_TRUE(WaitUntil([&] { return updated.size() == 1; }));
     EXPECT_EQ(updated.at(0).at(0).value<PresencePeer>().nickName, QStringLiteral("乙"));
     EXPECT_EQ(presence.PeerCount(), 1);

@@ -461,8 +461,8 @@ int RunCommand(const CommandRequest& request, int argc, char** argv,
     QCoreApplication app(qtArgc, argv);
     UseChineseLanguage(app);
     TerminalOutput output;
-    auto platform = CreateHeadlessPlatform(
-        [&output](const QString& text) { output.Message(text); }, discovery);
+    auto platform =
+        CreateHeadlessPlatform([&output](const QString& text) { output.Message(text); }, discovery);
     Session session(*platform);
     int status = StatusDone;
     if (!PrepareSession(session, request, output, status))

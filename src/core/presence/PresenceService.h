@@ -153,9 +153,9 @@ private:
     QTimer m_expiryTimer;
     QElapsedTimer m_clock;
     bool m_running = false;
-    bool m_announced = false;  // the others may list us: a goodbye is owed
-    std::map<quint32, Entry> m_peers;          // heard by datagrams
-    std::map<quint32, PresencePeer> m_found;   // found through service discovery
+    bool m_announced = false;                 // the others may list us: a goodbye is owed
+    std::map<quint32, Entry> m_peers;         // heard by datagrams
+    std::map<quint32, PresencePeer> m_found;  // found through service discovery
     ServiceDiscovery* m_discovery = nullptr;
     bool m_published = false;
     std::map<quint32, qint64> m_answered;  // source to the time of its last answer

@@ -14,9 +14,9 @@ namespace tvx {
 // records are described byte by byte in docs/protocol.md.
 inline constexpr char kDnsSdServiceType[] = "_tolvex._tcp";
 constexpr int kDnsSdTxtVersion = 1;
-constexpr int kMaxDnsSdTxtRecords = 16;          // a service with more records is not taken
-constexpr int kMaxDnsSdTxtRecordBytes = 255;     // a DNS character-string's limit
-constexpr int kMaxDnsSdInstanceNameBytes = 63;   // a DNS label's limit
+constexpr int kMaxDnsSdTxtRecords = 16;         // a service with more records is not taken
+constexpr int kMaxDnsSdTxtRecordBytes = 255;    // a DNS character-string's limit
+constexpr int kMaxDnsSdInstanceNameBytes = 63;  // a DNS label's limit
 
 // What the TXT records of a copy say.
 struct DnsSdRecord {

@@ -112,8 +112,8 @@ void AvahiServiceDiscovery::Watch() {
     QDBusConnection bus = Bus();
     if (!bus.isConnected())
         return;  // no system bus: nothing to find this way
-    m_watcher = new QDBusServiceWatcher(kService, bus, QDBusServiceWatcher::WatchForOwnerChange,
-                                        this);
+    m_watcher =
+        new QDBusServiceWatcher(kService, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& newOwner) {
                 DaemonGone();
@@ -211,10 +211,10 @@ void AvahiServiceDiscovery::Register() {
     const quint64 serial = ++m_groupSerial;
     OnReply(Bus().asyncCall(Call(kServerPath, kServer, QStringLiteral("EntryGroupNew"))),
             [this, serial](const QDBusMessage& reply) {
-                const QString path = reply.arguments().size() == 1
-                                         ? reply.arguments().constFirst()
-                                               .value<QDBusObjectPath>().path()
-                                         : QString();
+                const QString path =
+                    reply.arguments().size() == 1
+                        ? reply.arguments().constFirst().value<QDBusObjectPath>().path()
+                        : QString();
                 if (serial != m_groupSerial) {
                     if (!path.isEmpty())
                         Bus().send(Call(path, kEntryGroup, QStringLiteral("Free")));
@@ -411,7 +411,8 @@ void AvahiServiceDiscovery::Resolve(const QString& key) {
             [this, key, serial](const QDBusMessage& reply) { Resolved(key, serial, reply); });
 }
 
-void AvahiServiceDiscovery::Resolved(const QString& key, quint64 serial, const QDBusMessage& reply) {
+void AvahiServiceDiscovery::Resolved(const QString& key, quint64 serial,
+                                     const QDBusMessage& reply) {
     const auto found = m_items.find(key);
     if (found == m_items.end() || found->serial != serial)
         return;

@@ -21,8 +21,8 @@ class AvahiServiceDiscovery : public ServiceDiscovery {
     Q_OBJECT
 
 public:
-    static constexpr int kMaxItems = 256;       // services the browser follows at once
-    static constexpr int kMaxRenames = 12;      // alternative names tried after collisions
+    static constexpr int kMaxItems = 256;   // services the browser follows at once
+    static constexpr int kMaxRenames = 12;  // alternative names tried after collisions
     static constexpr int kResolveTimeoutMs = 10000;
 
     explicit AvahiServiceDiscovery(QObject* parent = nullptr);
