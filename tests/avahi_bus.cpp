@@ -36,6 +36,8 @@ using tvx::test::WaitUntil;
 
 // Why the daemons cannot run here; empty when they can.
 QString g_noDaemon;
+class Daemons;
+Daemons* g_daemons = nullptr;
 
 bool WriteFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
@@ -133,7 +135,23 @@ private:
         if (!m_bus->waitForStarted(5000) ||
             !WaitUntil([&] { return QFile::exists(socket); }, 10000))
             return QStringLiteral("the private dbus-daemon did not start");
+        m_avahiDaemon = avahiDaemon;
+        m_avahiConfig = avahiConfig;
+        return StartAvahi();
+    }
 
+public:
+    // Ends avahi-daemon as a stop of its service would.
+    void StopAvahi() {
+        m_avahi->terminate();
+        if (!m_avahi->waitForFinished(5000))
+            m_avahi->kill();
+        m_avahi->waitForFinished(5000);
+    }
+    // Starts it and waits until it runs; why not, when it does not.
+    QString StartAvahi() {
+        const QString avahiDaemon = m_avahiDaemon;
+        const QString avahiConfig = m_avahiConfig;
         m_avahi = std::make_unique<QProcess>();
         m_avahi->setProcessChannelMode(QProcess::MergedChannels);
         m_avahi->start(avahiDaemon,
@@ -162,6 +180,8 @@ private:
     }
 
     QTemporaryDir m_dir;
+    QString m_avahiDaemon;
+    QString m_avahiConfig;
     std::unique_ptr<QProcess> m_bus;
     std::unique_ptr<QProcess> m_avahi;
 };
@@ -387,6 +407,47 @@ TEST(AvahiBus, PublishBrowseAndWithdraw) {
     presenceA.Stop();
 }
 
+// Two copies asking for one name: the second takes the daemon's alternative. The daemon
+// leaving takes the found copies with it; when it comes back, both are published and found
+// again without being asked.
+TEST(AvahiBus, NameTakenAndDaemonRestarting) {
+    if (!g_noDaemon.isEmpty())
+        GTEST_SKIP() << "SKIPPED: " << g_noDaemon.toStdString();
+
+    const DnsSdRecord first{
+        EncodeAddressCode(QStringLiteral("127.0.0.1")), QStringLiteral("同名"), {8520, 8521, 9180}};
+    const DnsSdRecord second{
+        EncodeAddressCode(QStringLiteral("127.0.0.1")), QStringLiteral("同名"), {8530, 8531, 9190}};
+    AvahiServiceDiscovery one;
+    AvahiServiceDiscovery two;
+    AvahiServiceDiscovery browser;
+    QList<DnsSdRecord> found;
+    int lost = 0;
+    QObject::connect(&browser, &ServiceDiscovery::PeerFound,
+                     [&found](const DiscoveredPeer& peer) { found << peer.record; });
+    QObject::connect(&browser, &ServiceDiscovery::PeerLost, [&lost] { ++lost; });
+    one.Publish(first);
+    ASSERT_TRUE(WaitUntil([&] { return !one.EstablishedName().isEmpty(); }, 15000));
+    two.Publish(second);
+    ASSERT_TRUE(WaitUntil([&] { return !two.EstablishedName().isEmpty(); }, 15000));
+    EXPECT_EQ(one.EstablishedName(), QStringLiteral("同名"));
+    EXPECT_EQ(two.EstablishedName(), QStringLiteral("同名 #2"));
+    browser.Browse();
+    ASSERT_TRUE(WaitUntil([&] { return found.size() == 2; }, 15000));
+    EXPECT_TRUE(found.contains(first) && found.contains(second));
+
+    g_daemons->StopAvahi();
+    ASSERT_TRUE(WaitUntil([&] { return lost == 1; }, 15000));
+    EXPECT_TRUE(one.EstablishedName().isEmpty());
+    found.clear();
+    const QString again = g_daemons->StartAvahi();
+    ASSERT_TRUE(again.isEmpty()) << again.toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return found.size() >= 2; }, 20000));
+    EXPECT_TRUE(found.contains(first) && found.contains(second));
+    EXPECT_FALSE(one.EstablishedName().isEmpty());
+    EXPECT_FALSE(two.EstablishedName().isEmpty());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -394,6 +455,7 @@ int main(int argc, char** argv) {
     g_noDaemon = EnterNamespaces();
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new Daemons);
+    g_daemons = new Daemons;
+    ::testing::AddGlobalTestEnvironment(g_daemons);
     return RUN_ALL_TESTS();
 }
