@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "commands/CommandLine.h"
+#include "platform/AvahiDiscovery.h"
 #include "platform/DesktopEntry.h"
 #include "platform/DesktopPlatform.h"
 #include "platform/Headless.h"
@@ -24,8 +25,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tolvex: %s\n", qPrintable(error));
         return 2;
     }
+    // The command line cannot name the desktop's service discovery; it is handed in here.
     if (command.kind != tvx::CommandRequest::Kind::Desktop)
-        return tvx::RunCommand(command, argc, argv);
+        return tvx::RunCommand(command, argc, argv, [] {
+            return std::unique_ptr<tvx::ServiceDiscovery>(
+                std::make_unique<tvx::AvahiServiceDiscovery>());
+        });
 
     const tvx::StartupOptions& options = command.startup;
 

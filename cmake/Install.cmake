@@ -70,8 +70,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's platform plugins are loaded at run time, so shlibdeps cannot see them.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-# Chinese texts of Qt's own dialogs, Chinese names of file types, fonts for the texts.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, shared-mime-info, fonts-noto-cjk")
+# Chinese texts of Qt's own dialogs, Chinese names of file types, fonts for the texts, and the
+# service discovery daemon through which copies also find each other.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "qt6-translations-l10n, shared-mime-info, fonts-noto-cjk, avahi-daemon")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "ufw")
 file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles "/etc/ufw/applications.d/tolvex\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/conffiles)

@@ -13,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "protocol/BatchMessages.h"
 #include "protocol/Codes.h"
+#include "protocol/DnsSdRecords.h"
 #include "protocol/HandshakeSteps.h"
 #include "protocol/PeerMessages.h"
 #include "protocol/PresenceMessages.h"
@@ -255,6 +256,25 @@ const Parser kParsers[] = {
         char again[kRecordHeaderBytes];
         WriteRecordHeader(again, *header);
         Check(memcmp(again, in.bytes.constData(), kRecordHeaderBytes) == 0);
+    },
+    [](const Input& in) {
+        // A service's TXT strings, as DNS carries them (a length byte, then the bytes): what
+        // is taken is a record whose own strings read back the same.
+        QList<QByteArray> strings;
+        for (qsizetype at = 0; at < in.bytes.size();) {
+            const int length = quint8(in.bytes[at]);
+            strings << in.bytes.mid(at + 1, length);
+            at += 1 + length;
+        }
+        const std::optional<DnsSdRecord> record = ParseDnsSdTxt(strings);
+        if (!record)
+            return;
+        Check(strings.size() <= kMaxDnsSdTxtRecords);
+        Check(record->addressCode.size() == kAddressCodeLength);
+        Check(record->nickName.toUtf8().size() <= kMaxPresenceNickNameBytes);
+        Check(ParseDnsSdTxt(BuildDnsSdTxt(*record)) == record);
+        Check(DnsSdInstanceName(record->nickName, record->addressCode).toUtf8().size() <=
+              kMaxDnsSdInstanceNameBytes);
     },
 };
 

@@ -445,7 +445,8 @@ bool PrepareSession(Session& session, const CommandRequest& request, TerminalOut
 
 }  // namespace
 
-int RunCommand(const CommandRequest& request, int argc, char** argv) {
+int RunCommand(const CommandRequest& request, int argc, char** argv,
+               const ServiceDiscoveryFactory& discovery) {
     Q_UNUSED(argc);
     if (request.kind == Kind::Help) {
         std::fputs(HelpText().toLocal8Bit().constData(), stdout);
@@ -461,7 +462,7 @@ int RunCommand(const CommandRequest& request, int argc, char** argv) {
     UseChineseLanguage(app);
     TerminalOutput output;
     auto platform =
-        CreateHeadlessPlatform([&output](const QString& text) { output.Message(text); });
+        CreateHeadlessPlatform([&output](const QString& text) { output.Message(text); }, discovery);
     Session session(*platform);
     int status = StatusDone;
     if (!PrepareSession(session, request, output, status))

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/ServiceDiscovery.h"
 #include "startup/Options.h"
 
 namespace tvx {
@@ -48,6 +49,7 @@ QString VersionText();
 
 // Runs a command under a QCoreApplication (made here; no display is needed) and returns the
 // exit status. argc and argv are the process's own.
-int RunCommand(const CommandRequest& request, int argc, char** argv);
+int RunCommand(const CommandRequest& request, int argc, char** argv,
+               const ServiceDiscoveryFactory& discovery = {});
 
 }  // namespace tvx

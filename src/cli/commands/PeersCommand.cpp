@@ -28,6 +28,10 @@ int RunPeersCommand(CommandContext& context, const CommandRequest& request) {
         self.discoverable = false;
         return self;
     });
+    // Copies found through the desktop's service discovery are listed too, except on a
+    // loopback address, whose copies are on this machine only.
+    if (!IsLoopbackAddress(session.localAddress))
+        presence.UseServiceDiscovery(session.platform.discovery.get());
     if (!presence.Start()) {
         context.output.Message(QStringLiteral("错误:Tolvex无法初始化网络。"));
         return StatusNetwork;

@@ -48,12 +48,17 @@ public:
 
 }  // namespace
 
-std::unique_ptr<Platform> CreateHeadlessPlatform(MessageSink sink) {
+std::unique_ptr<Platform> CreateHeadlessPlatform(MessageSink sink,
+                                                 const ServiceDiscoveryFactory& discovery) {
     auto platform = std::make_unique<Platform>();
     platform->messageBox = std::make_unique<TerminalMessageBox>(std::move(sink));
     platform->shell = std::make_unique<HeadlessShellService>();
     platform->settings = std::make_unique<IniSettingsStore>();
     platform->system = std::make_unique<HostSystemInfo>();
+    if (discovery)
+        platform->discovery = discovery();
+    if (!platform->discovery)
+        platform->discovery = std::make_unique<NullServiceDiscovery>();
     return platform;
 }
 

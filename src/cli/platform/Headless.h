@@ -11,9 +11,11 @@ namespace tvx {
 // The services of a copy that runs without a display, as the command line does: messages go
 // to a text sink instead of a box, the shell only names types, and the window-only services
 // (dialogs, tray, screen, notifications, start-up list) are absent. Settings and the machine's
-// own facts are the desktop program's.
+// own facts are the desktop program's. Service discovery is the one the factory makes (the
+// program hands in the desktop's), none without a factory.
 using MessageSink = std::function<void(const QString& text)>;
-std::unique_ptr<Platform> CreateHeadlessPlatform(MessageSink sink);
+std::unique_ptr<Platform> CreateHeadlessPlatform(MessageSink sink,
+                                                 const ServiceDiscoveryFactory& discovery = {});
 
 // Turns SIGINT and SIGTERM into a Qt signal, so that a long-running command ends through its
 // event loop. Construct it before any thread starts: the two signals are blocked in this

@@ -7,6 +7,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Notifications.h"
 #include "platform/Screen.h"
+#include "platform/ServiceDiscovery.h"
 #include "platform/SettingsStore.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
@@ -27,6 +28,8 @@ struct Platform {
     std::unique_ptr<ScreenService> screen;
     std::unique_ptr<TrayIcon> tray;
     std::unique_ptr<NotificationService> notifications;
+    // Null where there is none (the tests' platforms): presence runs on datagrams alone.
+    std::unique_ptr<ServiceDiscovery> discovery;
 };
 
 }  // namespace tvx

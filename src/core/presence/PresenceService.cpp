@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "address/AddressCode.h"
+#include "platform/ServiceDiscovery.h"
 
 namespace tvx {
 
@@ -120,6 +121,11 @@ bool PresenceService::Start() {
     m_running = true;
     m_announceTimer.start();
     m_expiryTimer.start();
+    if (m_discovery) {
+        connect(m_discovery, &ServiceDiscovery::PeerFound, this, &PresenceService::Discovered);
+        connect(m_discovery, &ServiceDiscovery::PeerLost, this, &PresenceService::Undiscovered);
+        m_discovery->Browse();
+    }
     SendAnnouncement();
     Query();
     return true;
@@ -144,6 +150,14 @@ void PresenceService::Stop() {
     m_socket = nullptr;
     m_broadcastSocket = nullptr;
     m_answered.clear();
+    if (m_discovery) {
+        disconnect(m_discovery, nullptr, this, nullptr);
+        m_discovery->StopBrowsing();
+        m_discovery->Withdraw();
+        m_published = false;
+    }
+    while (!m_found.empty())
+        Undiscovered(DottedOf(m_found.begin()->first));
     while (!m_peers.empty())
         RemovePeer(m_peers.begin()->first);
 }
@@ -160,10 +174,26 @@ void PresenceService::AnnounceNow() {
 
 QList<PresencePeer> PresenceService::Peers() const {
     QList<PresencePeer> peers;
-    peers.reserve(qsizetype(m_peers.size()));
-    for (const auto& [source, entry] : m_peers)
-        peers << entry.peer;
+    peers.reserve(qsizetype(m_peers.size() + m_found.size()));
+    auto heard = m_peers.begin();
+    auto found = m_found.begin();
+    while (heard != m_peers.end() || found != m_found.end()) {
+        if (found == m_found.end() || (heard != m_peers.end() && heard->first <= found->first)) {
+            if (found != m_found.end() && found->first == heard->first)
+                ++found;
+            peers << (heard++)->second.peer;
+        } else {
+            peers << (found++)->second;
+        }
+    }
     return peers;
+}
+
+int PresenceService::PeerCount() const {
+    int count = int(m_peers.size());
+    for (const auto& [source, peer] : m_found)
+        count += m_peers.count(source) ? 0 : 1;
+    return count;
 }
 
 void PresenceService::ReadPending(QUdpSocket* socket) {
@@ -226,8 +256,9 @@ void PresenceService::HeardAnnouncement(const PresenceMessage& message, quint32 
             if (int(m_peers.size()) >= kMaxPeers)
                 return;  // full: the peers already listed keep their places
         }
+        const std::optional<PresencePeer> before = Listed(source);
         m_peers.emplace(source, Entry{peer, Now()});
-        emit PeerAdded(peer);
+        ReportChange(source, before);
         return;
     }
     found->second.lastHeardMs = Now();
@@ -269,6 +300,7 @@ void PresenceService::ScheduleAnswer(quint32 source, quint16 port) {
 }
 
 void PresenceService::SendAnnouncement() {
+    UpdatePublication();
     const PresenceIdentity self = m_identity();
     if (!self.discoverable || !IsAddressCode(self.addressCode)) {
         if (m_announced)
@@ -301,9 +333,9 @@ void PresenceService::RemovePeer(quint32 source) {
     const auto found = m_peers.find(source);
     if (found == m_peers.end())
         return;
-    const PresencePeer peer = found->second.peer;
+    const std::optional<PresencePeer> before = found->second.peer;
     m_peers.erase(found);
-    emit PeerRemoved(peer);
+    ReportChange(source, before);
 }
 
 void PresenceService::ExpirePeers() {
@@ -321,6 +353,68 @@ void PresenceService::ExpirePeers() {
             at = m_answered.erase(at);
         else
             ++at;
+    }
+}
+
+void PresenceService::UpdatePublication() {
+    if (!m_discovery || !m_running)
+        return;
+    const PresenceIdentity self = m_identity();
+    if (self.discoverable && IsAddressCode(self.addressCode) && self.ports.fileControl != 0) {
+        m_discovery->Publish({self.addressCode.toUpper(), self.nickName, self.ports});
+        m_published = true;
+    } else if (m_published) {
+        m_discovery->Withdraw();
+        m_published = false;
+    }
+}
+
+void PresenceService::Discovered(const DiscoveredPeer& found) {
+    const quint32 source = Ipv4Of(found.ipv4);
+    // As with datagrams: never ourselves, and only a copy whose TVX address is its own.
+    if (!m_running || source == 0 || source == m_localIpv4 ||
+        Ipv4Of(DecodeAddressCode(found.record.addressCode)) != source)
+        return;
+    const PresencePeer peer{DottedOf(source), found.record.addressCode, found.record.nickName,
+                            found.record.ports};
+    const auto known = m_found.find(source);
+    if (known == m_found.end() && int(m_found.size()) >= kMaxPeers)
+        return;  // full: the peers already listed keep their places
+    const std::optional<PresencePeer> before = Listed(source);
+    m_found[source] = peer;
+    ReportChange(source, before);
+}
+
+void PresenceService::Undiscovered(const QString& ipv4) {
+    const quint32 source = Ipv4Of(ipv4);
+    const auto known = m_found.find(source);
+    if (known == m_found.end())
+        return;
+    const std::optional<PresencePeer> before = Listed(source);
+    m_found.erase(known);
+    ReportChange(source, before);
+}
+
+std::optional<PresencePeer> PresenceService::Listed(quint32 source) const {
+    const auto heard = m_peers.find(source);
+    if (heard != m_peers.end())
+        return heard->second.peer;
+    const auto found = m_found.find(source);
+    if (found != m_found.end())
+        return found->second;
+    return std::nullopt;
+}
+
+void PresenceService::ReportChange(quint32 source, const std::optional<PresencePeer>& before) {
+    const std::optional<PresencePeer> after = Listed(source);
+    if (!before && after) {
+        emit PeerAdded(*after);
+    } else if (before && !after) {
+        emit PeerRemoved(*before);
+    } else if (before && after &&
+               (before->addressCode != after->addressCode || before->nickName != after->nickName ||
+                !(before->ports == after->ports))) {
+        emit PeerUpdated(*after);
     }
 }
 

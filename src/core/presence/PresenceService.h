@@ -8,12 +8,16 @@
 #include <QTimer>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "protocol/PresenceMessages.h"
 
 class QUdpSocket;
 
 namespace tvx {
+
+class ServiceDiscovery;
+struct DiscoveredPeer;
 
 // A running copy heard on the network.
 struct PresencePeer {
@@ -68,6 +72,9 @@ QStringList PresenceDestinations(const QString& localAddress);
 // sends one query at start, answers queries after a short random delay, says goodbye when
 // stopped, and keeps the list of the other copies it hears, which a view watches through the
 // signals. Every datagram is a stranger's: one that is wrong in any way changes nothing.
+// With a service discovery it also publishes itself there and lists the copies found that way:
+// one list by address, where a copy heard both ways is listed as its datagrams say and goes
+// only when both ways have lost it.
 class PresenceService : public QObject {
     Q_OBJECT
 
@@ -82,6 +89,10 @@ public:
     // Ends without a goodbye, as a killed copy would; call Stop() for a proper end.
     ~PresenceService() override;
 
+    // Publishes and browses through it too, from Start() to Stop(); set before Start(). Not
+    // owned; null for none.
+    void UseServiceDiscovery(ServiceDiscovery* discovery) { m_discovery = discovery; }
+
     // Binds port 9171, announces (when discoverable) and sends one query. False when the port
     // could not be taken; the program runs on without presence.
     bool Start();
@@ -95,9 +106,9 @@ public:
     // last one; for the options and personal-info windows after they change something.
     void AnnounceNow();
 
-    // The peers heard, in address order.
+    // The peers heard or found, in address order.
     QList<PresencePeer> Peers() const;
-    int PeerCount() const { return int(m_peers.size()); }
+    int PeerCount() const;
     int AnswerTableSize() const { return int(m_answered.size()); }
     const PresenceConfig& config() const { return m_config; }
 
@@ -122,6 +133,14 @@ private:
     void SendToDestinations(const QByteArray& datagram);
     void RemovePeer(quint32 source);
     void ExpirePeers();
+    void UpdatePublication();
+    void Discovered(const DiscoveredPeer& found);
+    void Undiscovered(const QString& ipv4);
+    // The listed form of the peer at the address: its datagrams' when heard, else what
+    // discovery found; nothing when neither.
+    std::optional<PresencePeer> Listed(quint32 source) const;
+    // Tells the views how the peer at the address changed since it was listed as `before`.
+    void ReportChange(quint32 source, const std::optional<PresencePeer>& before);
     qint64 Now() const { return m_clock.elapsed(); }
 
     PresenceConfig m_config;
@@ -134,8 +153,11 @@ private:
     QTimer m_expiryTimer;
     QElapsedTimer m_clock;
     bool m_running = false;
-    bool m_announced = false;  // the others may list us: a goodbye is owed
-    std::map<quint32, Entry> m_peers;
+    bool m_announced = false;                 // the others may list us: a goodbye is owed
+    std::map<quint32, Entry> m_peers;         // heard by datagrams
+    std::map<quint32, PresencePeer> m_found;  // found through service discovery
+    ServiceDiscovery* m_discovery = nullptr;
+    bool m_published = false;
     std::map<quint32, qint64> m_answered;  // source to the time of its last answer
 };
 

@@ -1,5 +1,6 @@
 #include "platform/DesktopPlatform.h"
 
+#include "platform/AvahiDiscovery.h"
 #include "platform/DBusNotifications.h"
 #include "platform/Tray.h"
 
@@ -16,6 +17,7 @@ std::unique_ptr<Platform> CreateDesktopPlatform() {
     platform->screen = std::make_unique<QtScreenService>();
     platform->tray = std::make_unique<DesktopTrayIcon>();
     platform->notifications = std::make_unique<DBusNotificationService>();
+    platform->discovery = std::make_unique<AvahiServiceDiscovery>();
     return platform;
 }
 

@@ -13,7 +13,8 @@
 namespace tvx {
 
 // The platform services of the desktop program: Qt's boxes, dialogs and screen, the desktop's
-// shell, the tray (platform/Tray.h) and notifications (platform/DBusNotifications.h).
+// shell, the tray (platform/Tray.h), notifications (platform/DBusNotifications.h) and service
+// discovery (platform/AvahiDiscovery.h).
 std::unique_ptr<Platform> CreateDesktopPlatform();
 
 class QtMessageBoxService : public MessageBoxService {

@@ -201,6 +201,10 @@ void MainWindow::StartPresence() {
         },
         this);
     m_session.presence = m_presence;
+    // Not on a loopback address: the daemon would show such a copy (a test's, a benchmark's)
+    // on the machine's networks, under an address it does not serve.
+    if (!IsLoopbackAddress(m_session.localAddress))
+        m_presence->UseServiceDiscovery(m_session.platform.discovery.get());
     // Without its port the program still sends and receives; it is only not found.
     m_presence->Start();
 }
