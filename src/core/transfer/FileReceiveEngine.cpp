@@ -1039,7 +1039,9 @@ void FileReceiveEngine::OnWriterReport() {
         m_batchProgress.currentSize = m_batchJob->entries[report.current].size;
     }
     const std::shared_ptr<const BatchJob> job = m_batchJob;
-    for (const qint64 index : m_doneFiles.Advance(job->entries, job->start, report.filesDone)) {
+    // The writer counts whole files; the files the sender could not read end in turn too.
+    for (const qint64 index :
+         m_doneFiles.Advance(job->entries, job->start, report.filesDone + report.skipped.size())) {
         if (report.skipped.contains(index))
             continue;
         const BatchEntry& entry = job->entries[index];

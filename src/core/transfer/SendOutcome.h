@@ -83,7 +83,8 @@ struct BatchProgress {
 class BatchDoneFiles {
 public:
     void Reset() { m_next = m_counted = 0; }
-    // The entries finished since the last call, `count` in this run in all.
+    // The entries finished since the last call, `count` in this run in all (those that could
+    // not be read included: they end in turn too).
     QList<qint64> Advance(const QList<BatchEntry>& entries, const QList<qint64>& start,
                           qint64 count) {
         QList<qint64> done;
