@@ -200,10 +200,10 @@ signals:
     void SpeedMeasured(const TransferProgress& progress);
     // A batch offer now waits for the user (batchSummary()); the count-down runs as for a file.
     void BatchOfferWaiting(const tvx::BatchSummary& summary);
-    // A batch is complete in `folder`: `targets` are its top items as named there, `files`
-    // the files it holds. After the short pause for one the user accepted.
     // A file of the batch is complete: its path in the batch, its size, where it is saved.
     void BatchFileDone(const QString& path, qint64 size, const QString& savedPath);
+    // A batch is complete in `folder`: `targets` are its top items as named there, `files`
+    // the files it holds. After the short pause for one the user accepted.
     void BatchReceived(const QString& folder, const QStringList& targets, qint64 files,
                        qint64 elapsedSeconds, bool automatic);
     // A file the user accepted is complete, after the short pause.
