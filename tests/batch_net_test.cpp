@@ -40,6 +40,13 @@ struct Receiver {
                              targets = names;
                              received += files;
                          });
+        QObject::connect(engine.get(), &FileReceiveEngine::BatchFileDone, engine.get(),
+                         [this](const QString& path, qint64 size, const QString& saved) {
+                             filesDone << path;
+                             EXPECT_EQ(QFileInfo(saved).size(), size) << qPrintable(saved);
+                             EXPECT_TRUE(saved.endsWith(path.section(QLatin1Char('/'), 1)))
+                                 << qPrintable(saved);
+                         });
     }
     void Automatically(bool replace = false) {
         peer.session.settings.autoRecvFile = true;
@@ -57,6 +64,7 @@ struct Receiver {
     int fileQuestions = 0;
     QStringList targets;
     qint64 received = 0;
+    QStringList filesDone;  // each file complete, by its path in the batch
 };
 
 class BatchNet : public ::testing::Test {
@@ -69,6 +77,8 @@ protected:
                          [this](const SendOutcome& outcome) { ends.append(outcome); });
         QObject::connect(&engine, &FileSendEngine::OneByOne, &engine,
                          [this](qint64) { ++oneByOneTold; });
+        QObject::connect(&engine, &FileSendEngine::FileDone, &engine,
+                         [this](const QString& path, qint64) { filesSent << path; });
         ASSERT_TRUE(receiver.engine->StartFileListener());
     }
 
@@ -101,7 +111,13 @@ protected:
     Receiver receiver;
     QList<SendOutcome> ends;
     int oneByOneTold = 0;
+    QStringList filesSent;  // each file that went whole, by its path in the batch
 };
+
+QStringList Sorted(QStringList list) {
+    list.sort();
+    return list;
+}
 
 TEST_F(BatchNet, ATreeArrivesWholeAfterOneQuestionAndASecondCopyTakesANumberedName) {
     Make(QStringLiteral("相册/2024/一月/海边.jpg"), RandomBytes(300 * 1024));
@@ -148,7 +164,16 @@ TEST_F(BatchNet, ATreeArrivesWholeAfterOneQuestionAndASecondCopyTakesANumberedNa
     ASSERT_TRUE(WaitUntil(
         [&] { return receiver.engine->ControlLink().state() == PeerLink::State::Listening; }));
     const QString gone = Root(QStringLiteral("相册/2024/说明 (1).txt"));
+    filesSent.clear();
+    receiver.filesDone.clear();
     ASSERT_TRUE(Send(chosen, [&] { QFile::remove(gone); }));
+    // Each file that went is named once, on both sides; the one that could not be read is not.
+    const QStringList whole{"单独.txt", "相册/2024/一月/海边.jpg", "相册/大/big.bin",
+                            "相册/空文件"};
+    EXPECT_EQ(Sorted(filesSent), whole);
+    EXPECT_EQ(Sorted(receiver.filesDone),
+              Sorted(QStringList{"单独(1).txt", "相册(1)/2024/一月/海边.jpg", "相册(1)/大/big.bin",
+                                 "相册(1)/空文件"}));
     EXPECT_EQ(ends.last().kind, Kind::Completed);
     EXPECT_EQ(ends.last().filesThere, 0);
     EXPECT_EQ(ends.last().filesDone, 4);
@@ -174,6 +199,7 @@ TEST_F(BatchNet, APeerThatDoesNotAnnounceBatchesGetsOnePlainOfferPerFileWithItsB
     EXPECT_TRUE(outcome.oneByOne);
     EXPECT_EQ(outcome.filesDone, 2);
     EXPECT_EQ(outcome.skipped, QStringList{Root(QStringLiteral("a/b/empty"))});
+    EXPECT_EQ(Sorted(filesSent), (QStringList{"a/b/two.txt", "a/one.txt"}));
     EXPECT_EQ(oneByOneTold, 1);
     EXPECT_TRUE(receiver.questions.isEmpty());
     EXPECT_EQ(QDir(receiver.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
@@ -261,10 +287,14 @@ TEST_F(BatchNet, ACutBatchContinuesWithTheFilesBeforeTheCutSkippedAndThePartialF
     ASSERT_TRUE(WaitUntil(
         [&] { return receiver.engine->ControlLink().state() == PeerLink::State::Listening; }));
 
+    receiver.filesDone.clear();
     ASSERT_TRUE(Send({Root(QStringLiteral("d"))}));
     const SendOutcome& outcome = ends.last();
     EXPECT_EQ(outcome.kind, Kind::Completed);
     EXPECT_EQ(outcome.filesThere, 2);
+    // Only the files that came in this send are named.
+    EXPECT_EQ(filesSent, (QStringList{"d/3.bin", "d/4.bin"}));
+    EXPECT_EQ(receiver.filesDone, (QStringList{"d/3.bin", "d/4.bin"}));
     EXPECT_EQ(receiver.targets, QStringList{"d"});  // not "d(1)": the same batch goes on
     EXPECT_EQ(TreeListing(receiver.Folder()), TreeListing(Root()));
     EXPECT_FALSE(QFileInfo::exists(receiver.Folder() + QStringLiteral("/d/3.bin.tvx")));

@@ -10,12 +10,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkDatagram>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
@@ -85,6 +90,7 @@ public:
         return WaitUntil([&] { return Err().contains(text); }, milliseconds);
     }
     QString Err() const { return QString::fromUtf8(m_err); }
+    QByteArray OutBytes() const { return m_out; }
     QString Out() const { return QString::fromUtf8(m_out); }
     QProcess& process() { return m_process; }
 
@@ -93,6 +99,152 @@ private:
     QByteArray m_err;
     QByteArray m_out;
 };
+
+// The fields each --json event always carries, with their JSON types: the one list that the
+// events of the runs below and the manual page are held to.
+struct JsonEventFields {
+    QString command;
+    QString event;
+    QList<QPair<QString, QJsonValue::Type>> fields;
+};
+
+const QList<JsonEventFields>& JsonEventTable() {
+    constexpr auto S = QJsonValue::String;
+    constexpr auto D = QJsonValue::Double;
+    constexpr auto B = QJsonValue::Bool;
+    constexpr auto A = QJsonValue::Array;
+    constexpr auto O = QJsonValue::Object;
+    static const QList<JsonEventFields> table = {
+        {"send", "started", {{"peer", S}, {"files", A}, {"count", D}, {"bytes", D}}},
+        {"send", "progress", {{"bytes", D}, {"total", D}, {"speed", D}}},
+        {"send", "file-done", {{"name", S}, {"size", D}}},
+        {"send", "end", {{"outcome", S}, {"status", D}, {"sent", D}, {"size", D}}},
+        {"receive", "listening", {{"address", S}, {"tvx", S}, {"folder", S}}},
+        {"receive",
+         "offer",
+         {{"peer", S},
+          {"tvx", S},
+          {"nick", S},
+          {"batch", B},
+          {"names", A},
+          {"folders", D},
+          {"count", D},
+          {"bytes", D},
+          {"note", S}}},
+        {"receive",
+         "started",
+         {{"peer", S},
+          {"tvx", S},
+          {"nick", S},
+          {"files", A},
+          {"count", D},
+          {"bytes", D},
+          {"position", D}}},
+        {"receive", "progress", {{"bytes", D}, {"total", D}, {"speed", D}}},
+        {"receive", "file-done", {{"name", S}, {"size", D}, {"path", S}}},
+        {"receive", "transfer-end", {{"outcome", S}, {"peer", S}, {"tvx", S}, {"nick", S}}},
+        {"receive", "warning", {{"outcome", S}}},
+        {"receive", "rejected", {{"peer", S}, {"refusal", S}}},
+        {"receive", "end", {{"outcome", S}, {"status", D}}},
+        {"chat", "connected", {{"peer", S}, {"nick", S}, {"automatic", B}}},
+        {"chat", "line", {{"from", S}, {"nick", S}, {"text", S}}},
+        {"chat", "end", {{"outcome", S}, {"status", D}}},
+        {"peers", "peer", {{"address", S}, {"tvx", S}, {"nick", S}, {"ports", O}}},
+        {"peers", "end", {{"outcome", S}, {"status", D}, {"count", D}}},
+        {"web", "serving", {{"url", S}, {"code", S}, {"folder", S}, {"shares", A}}},
+        {"web", "arrived", {{"name", S}, {"size", D}, {"path", S}, {"address", S}}},
+        {"web", "fetched", {{"name", S}, {"size", D}, {"address", S}}},
+        {"web", "upload-cut", {{"name", S}, {"size", D}, {"address", S}}},
+        {"web",
+         "upload-failed",
+         {{"name", S}, {"size", D}, {"path", S}, {"systemError", S}, {"address", S}}},
+        {"web", "address-locked-out", {{"address", S}}},
+        {"web", "end", {{"outcome", S}, {"status", D}}},
+    };
+    return table;
+}
+
+// A command's standard output under --json: every line one object of a known event with its
+// fields, and not one byte that a terminal would act on (no control or C1 character, valid
+// UTF-8).
+QList<QJsonObject> JsonEvents(const QString& command, const QByteArray& out) {
+    QList<QJsonObject> events;
+    EXPECT_TRUE(out.isEmpty() || out.endsWith('\n'));
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8(out);
+    EXPECT_FALSE(utf8.hasError());
+    for (const QChar ch : text) {
+        EXPECT_TRUE(ch == QLatin1Char('\n') ||
+                    (ch.category() != QChar::Other_Control && ch.category() != QChar::Other_Format))
+            << ch.unicode();
+    }
+    const QRegularExpression time(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$)"));
+    for (const QByteArray& line : out.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+        EXPECT_TRUE(error.error == QJsonParseError::NoError && document.isObject())
+            << line.constData();
+        const QJsonObject event = document.object();
+        EXPECT_TRUE(time.match(event.value("time").toString()).hasMatch()) << line.constData();
+        const auto known = std::find_if(
+            JsonEventTable().begin(), JsonEventTable().end(), [&](const JsonEventFields& entry) {
+                return entry.command == command && entry.event == event.value("event").toString();
+            });
+        EXPECT_NE(known, JsonEventTable().end()) << line.constData();
+        if (known != JsonEventTable().end()) {
+            for (const auto& [name, type] : known->fields)
+                EXPECT_EQ(event.value(name).type(), type) << qPrintable(name) << line.constData();
+        }
+        events << event;
+    }
+    return events;
+}
+
+// The events named `name`, in order.
+QList<QJsonObject> Named(const QList<QJsonObject>& events, const QString& name) {
+    QList<QJsonObject> found;
+    for (const QJsonObject& event : events) {
+        if (event.value("event").toString() == name)
+            found << event;
+    }
+    return found;
+}
+
+QStringList EventNames(const QList<QJsonObject>& events) {
+    QStringList names;
+    for (const QJsonObject& event : events) {
+        const QString name = event.value("event").toString();
+        if (name != QLatin1String("progress") && (names.isEmpty() || names.last() != name))
+            names << name;
+    }
+    return names;
+}
+
+TEST(JsonOutputManual, NamesEveryEventAndField) {
+    QFile page(QStringLiteral(TOLVEX_SOURCE_DIR "/data/tolvex.1"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(page.readAll());
+    const qsizetype begin = text.indexOf(QStringLiteral("\n.SH JSON OUTPUT\n"));
+    ASSERT_GE(begin, 0);
+    const QString section =
+        text.mid(begin, text.indexOf(QStringLiteral("\n.SH "), begin + 1) - begin);
+    const auto roff = [](QString word) {
+        return QRegularExpression::escape(word.replace(QLatin1Char('-'), QStringLiteral("\\-")));
+    };
+    for (const JsonEventFields& entry : JsonEventTable()) {
+        const QRegularExpression named(QStringLiteral(R"((^\.BR? |\\fB|" ))") + roff(entry.event) +
+                                           QStringLiteral(R"((\\fR|$| ))"),
+                                       QRegularExpression::MultilineOption);
+        EXPECT_TRUE(named.match(section).hasMatch()) << qPrintable(entry.event);
+        for (const auto& field : entry.fields) {
+            EXPECT_TRUE(
+                section.contains(QStringLiteral("\\fB") + field.first + QStringLiteral("\\fR")))
+                << qPrintable(entry.event + QLatin1Char(' ') + field.first);
+        }
+    }
+}
 
 class CommandLine : public ::testing::Test {
 protected:
@@ -237,6 +389,138 @@ TEST_F(CommandLine, BadUsageBadAddressMissingFileAndNobodyListening) {
     Cli version(home.path(), {QStringLiteral("--version")});
     EXPECT_EQ(version.Finish(), 0);
     EXPECT_TRUE(version.Out().startsWith(QStringLiteral("tolvex ")));
+}
+
+// --json between two command-line copies (a file with a hostile name, then a folder), a refusal
+// by the desktop copy, and a send where nobody listens.
+TEST_F(CommandLine, JsonEventsOfSendsTheirReceiverARefusalAndNobodyListening) {
+    const QStringList json{QStringLiteral("--json")};
+    auto receive =
+        Run(kAnswererAddress,
+            QStringList{QStringLiteral("receive"), QStringLiteral("--to"), received.path()} + json);
+    ASSERT_TRUE(WaitUntil([&] { return receive->Out().contains("\"listening\""); }, 15000))
+        << qPrintable(receive->Err());
+
+    const QString hostile = QStringLiteral("名\"字\x01\x1b[31m\x7f") + QChar(0x85) + QChar(0x9b) +
+                            QChar(0x202e) + QStringLiteral("gpj.bin");
+    const QByteArray content = Pattern(3 * 1024 * 1024 + 5, 2);
+    const QString path = MakeFile(hostile, content);
+    {
+        auto send =
+            Run(kCallerAddress, QStringList{QStringLiteral("send"), kAnswererAddress, path} + json);
+        ASSERT_EQ(send->Finish(), 0) << qPrintable(send->Err());
+        // The messages stay, on standard error.
+        EXPECT_TRUE(send->Err().contains(QStringLiteral("文件已成功发送到 127.0.0.3 。")));
+        const QList<QJsonObject> events = JsonEvents("send", send->OutBytes());
+        EXPECT_EQ(EventNames(events), (QStringList{"started", "file-done", "end"}))
+            << send->OutBytes().constData();
+        ASSERT_EQ(Named(events, "started").size(), 1);
+        const QJsonObject started = Named(events, "started")[0];
+        EXPECT_EQ(started.value("peer").toString(), kAnswererAddress);
+        EXPECT_EQ(started.value("files").toArray(),
+                  (QJsonArray{QJsonObject{{"name", hostile}, {"size", content.size()}}}));
+        EXPECT_EQ(started.value("bytes").toInteger(), content.size());
+        const QList<QJsonObject> progress = Named(events, "progress");
+        ASSERT_FALSE(progress.isEmpty());
+        EXPECT_EQ(progress.last().value("bytes").toInteger(), content.size());
+        EXPECT_EQ(progress.last().value("total").toInteger(), content.size());
+        EXPECT_EQ(Named(events, "file-done")[0].value("name").toString(), hostile);
+        const QJsonObject end = events.last();
+        EXPECT_EQ(end.value("outcome").toString(), QStringLiteral("done"));
+        EXPECT_EQ(end.value("status").toInt(), 0);
+        EXPECT_EQ(end.value("sent").toInteger(), content.size());
+    }
+    ASSERT_TRUE(WaitUntil([&] { return receive->Out().contains("\"transfer-end\""); }))
+        << qPrintable(receive->Err());
+    {
+        const QList<QJsonObject> events = JsonEvents("receive", receive->OutBytes());
+        EXPECT_EQ(EventNames(events),
+                  (QStringList{"listening", "offer", "started", "file-done", "transfer-end"}));
+        const QJsonObject offer = Named(events, "offer").value(0);
+        EXPECT_EQ(offer.value("peer").toString(), kCallerAddress);
+        EXPECT_EQ(offer.value("nick").toString(), QStringLiteral("小刚"));
+        EXPECT_EQ(offer.value("names").toArray(), QJsonArray{hostile});
+        EXPECT_FALSE(offer.value("batch").toBool());
+        const QJsonObject done = Named(events, "file-done").value(0);
+        EXPECT_EQ(done.value("name").toString(), hostile);
+        EXPECT_EQ(ReadAll(done.value("path").toString()), content);
+        EXPECT_EQ(Named(events, "transfer-end")[0].value("outcome").toString(),
+                  QStringLiteral("done"));
+    }
+
+    // A folder: each file is named as it is done, on both sides.
+    const QString folder = files.path() + QStringLiteral("/夹");
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/下")));
+    ASSERT_TRUE(WriteFile(folder + QStringLiteral("/a.txt"), Pattern(70000, 1)));
+    ASSERT_TRUE(WriteFile(folder + QStringLiteral("/下/b.txt"), Pattern(900, 3)));
+    const qsizetype receivedBefore = receive->OutBytes().size();
+    {
+        auto send = Run(kCallerAddress,
+                        QStringList{QStringLiteral("send"), kAnswererAddress, folder} + json);
+        ASSERT_EQ(send->Finish(), 0) << qPrintable(send->Err());
+        const QList<QJsonObject> events = JsonEvents("send", send->OutBytes());
+        QStringList done;
+        for (const QJsonObject& event : Named(events, "file-done"))
+            done << event.value("name").toString();
+        done.sort();
+        EXPECT_EQ(done, (QStringList{"夹/a.txt", "夹/下/b.txt"})) << send->OutBytes().constData();
+        EXPECT_EQ(Named(events, "started")[0].value("count").toInt(), 2);
+        EXPECT_EQ(Named(events, "progress").last().value("filesDone").toInt(), 2);
+        EXPECT_EQ(events.last().value("files").toInt(), 2);
+    }
+    ASSERT_TRUE(WaitUntil([&] {
+        return receive->OutBytes().mid(receivedBefore).contains("\"transfer-end\"");
+    })) << qPrintable(receive->Err());
+    {
+        const QList<QJsonObject> events =
+            JsonEvents("receive", receive->OutBytes().mid(receivedBefore));
+        const QList<QJsonObject> done = Named(events, "file-done");
+        ASSERT_EQ(done.size(), 2) << receive->OutBytes().mid(receivedBefore).constData();
+        for (const QJsonObject& file : done) {
+            EXPECT_EQ(QFileInfo(file.value("path").toString()).size(),
+                      file.value("size").toInteger());
+            EXPECT_TRUE(file.value("path").toString().endsWith(file.value("name").toString()));
+        }
+        EXPECT_TRUE(Named(events, "offer").value(0).value("batch").toBool());
+    }
+    receive->process().terminate();
+    EXPECT_EQ(receive->Finish(), 0);
+    const QList<QJsonObject> last = JsonEvents("receive", receive->OutBytes());
+    EXPECT_EQ(last.last().value("event").toString(), QStringLiteral("end"));
+    EXPECT_EQ(last.last().value("outcome").toString(), QStringLiteral("stopped"));
+
+    {
+        // Refused by the desktop's user with a note (a copy without encryption on the address
+        // met encrypted above).
+        TestPeer desktop{kAnswererAddress, QStringLiteral("小红")};
+        ASSERT_TRUE(desktop.Start());
+        auto send = Run(kCallerAddress, QStringList{QStringLiteral("send"), kAnswererAddress, path,
+                                                    QStringLiteral("--allow-plain")} +
+                                            json);
+        ASSERT_TRUE(WaitUntil([&] { return desktop.session.activity.offerWaiting(); }, 15000))
+            << qPrintable(send->Err());
+        desktop.receiver()
+            .findChild<QPlainTextEdit*>(QStringLiteral("txtRefuseNote"))
+            ->setPlainText(QStringLiteral("不需要"));
+        desktop.receiver().findChild<QPushButton*>(QStringLiteral("cmdRefuse"))->click();
+        ASSERT_EQ(send->Finish(), 1) << qPrintable(send->Err());
+        const QList<QJsonObject> events = JsonEvents("send", send->OutBytes());
+        EXPECT_EQ(EventNames(events), QStringList{"end"});
+        EXPECT_EQ(events.last().value("outcome").toString(), QStringLiteral("refused"));
+        EXPECT_EQ(events.last().value("note").toString(), QStringLiteral("不需要"));
+        EXPECT_EQ(events.last().value("status").toInt(), 1);
+    }
+
+    // Nobody listens any more.
+    auto nobody =
+        Run(kCallerAddress, QStringList{QStringLiteral("send"), kAnswererAddress, path} + json);
+    ASSERT_EQ(nobody->Finish(), 3) << qPrintable(nobody->Err());
+    const QList<QJsonObject> events = JsonEvents("send", nobody->OutBytes());
+    ASSERT_EQ(events.size(), 1) << nobody->OutBytes().constData();
+    EXPECT_EQ(events[0].value("outcome").toString(), QStringLiteral("network-error"));
+    EXPECT_EQ(events[0].value("error").toString(), QStringLiteral("connection-refused"));
+    EXPECT_EQ(events[0].value("status").toInt(), 3);
+    EXPECT_FALSE(nobody->Err().isEmpty());
 }
 
 TEST_F(CommandLine, ReceiverResumesAfterTheSenderWasKilledAndNumbersRepeatedNames) {
@@ -520,6 +804,59 @@ TEST_F(CommandLine, ChatPrintsWhatArrivedBeforeItsInputEndedAndAWrongCodeIsARefu
     }
 }
 
+// A peer's chat text with quotes, backslashes, control and format characters and half a
+// surrogate pair stays one line of JSON text; this side's lines are events too.
+TEST_F(CommandLine, JsonChatKeepsThePeersTextAsTextOnOneLine) {
+    LoopbackPeer answerer{kAnswererAddress, QStringLiteral("小红")};
+    answerer.session.appFolder = files.path() + QLatin1Char('/');
+    PeerLink link(PeerRole::ChatResponder, answerer.session.linkContext);
+    const QString style = QStringLiteral("000000000") + QStringLiteral("9 ");
+    const QChar lone(0xd800);
+    const QString hostile = QStringLiteral("\"引号\" \\反斜杠\\ \x01\x1b[2J\x7f") + QChar(0x85) +
+                            QChar(0x9b) + QChar(0x202e) + QStringLiteral("txt.exe") +
+                            QChar(0x2028) + QStringLiteral("下一行") + lone;
+    int key = 0;
+    QObject::connect(
+        &link, &PeerLink::MessageReceived, &link, [&](char16_t code, const QString& payload) {
+            if (code == ProtocolCodes::ChatInvitation) {
+                key = ParseInvitation(payload).value_or(ChatInvitation{}).key;
+                link.socket().Send(FrameControlMessage(BuildInvitationAccepted()) +
+                                   FrameControlMessage(BuildChatText(ProtocolCodes::ResponderText,
+                                                                     {style, hostile}, key)));
+            } else if (code == ProtocolCodes::InitiatorLeaves) {
+                link.Reset();
+            }
+        });
+    ASSERT_EQ(link.Listen(), SocketError::None);
+
+    auto chat =
+        Run(kCallerAddress, {QStringLiteral("chat"), kAnswererAddress, QStringLiteral("--json")});
+    ASSERT_TRUE(WaitUntil([&] { return chat->Out().contains("\"peer\",\"nick\""); }))
+        << qPrintable(chat->Err());
+    chat->process().write(QStringLiteral("你好\n").toUtf8());
+    chat->process().closeWriteChannel();
+    ASSERT_EQ(chat->Finish(), 0) << qPrintable(chat->Err());
+    const QList<QJsonObject> events = JsonEvents("chat", chat->OutBytes());
+    EXPECT_EQ(EventNames(events), (QStringList{"connected", "line", "end"}))
+        << chat->OutBytes().constData();
+    EXPECT_EQ(chat->OutBytes().count('\n'), events.size());
+    EXPECT_EQ(Named(events, "connected").value(0).value("nick").toString(), QStringLiteral("小红"));
+    const QList<QJsonObject> lines = Named(events, "line");
+    ASSERT_EQ(lines.size(), 2) << chat->OutBytes().constData();
+    EXPECT_EQ(lines[0].value("from").toString(), QStringLiteral("peer"));
+    EXPECT_EQ(lines[0].value("nick").toString(), QStringLiteral("小红"));
+    QString shown = hostile;
+    shown.back() = QChar::ReplacementCharacter;
+    EXPECT_EQ(lines[0].value("text").toString(), shown);
+    EXPECT_EQ(lines[1].value("from").toString(), QStringLiteral("me"));
+    EXPECT_EQ(lines[1].value("nick").toString(), QStringLiteral("小刚"));
+    EXPECT_EQ(lines[1].value("text").toString(), QStringLiteral("你好"));
+    EXPECT_EQ(events.last().value("outcome").toString(), QStringLiteral("left"));
+    EXPECT_EQ(events.last().value("status").toInt(), 0);
+    // The human lines are on standard error, the peer's text there made harmless.
+    EXPECT_TRUE(chat->Err().contains(QStringLiteral("小红 进入聊天室...[")));
+}
+
 TEST_F(CommandLine, PeersListsTheOtherCopiesBesideADesktopCopyOnItsOwnAddress) {
     TestPeer same{kCallerAddress, QStringLiteral("同址")};
     TestPeer second{kAnswererAddress, QStringLiteral("小红")};
@@ -552,6 +889,28 @@ TEST_F(CommandLine, PeersListsTheOtherCopiesBesideADesktopCopyOnItsOwnAddress) {
             QDir(fresh.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
             QStringList());
     }
+}
+
+TEST_F(CommandLine, PeersJsonGivesOneObjectPerPeerAndTheCount) {
+    TestPeer second{kAnswererAddress, QStringLiteral("小红")};
+    TestPeer third{QStringLiteral("127.0.0.4"), QStringLiteral("小兰")};
+    for (TestPeer* copy : {&second, &third}) {
+        copy->session.presenceDestinations = PresenceDestinations(copy->session.localAddress);
+        ASSERT_TRUE(copy->Start());
+    }
+    auto json = Run(kCallerAddress, {QStringLiteral("peers"), QStringLiteral("--wait"),
+                                     QStringLiteral("1.5"), QStringLiteral("--json")});
+    ASSERT_EQ(json->Finish(), 0) << qPrintable(json->Err());
+    const QList<QJsonObject> events = JsonEvents("peers", json->OutBytes());
+    ASSERT_EQ(events.size(), 3) << json->OutBytes().constData();
+    EXPECT_EQ(events[0].value("nick").toString(), QStringLiteral("小红"));
+    EXPECT_EQ(events[0].value("address").toString(), QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(DecodeAddressCode(events[0].value("tvx").toString()), QStringLiteral("127.0.0.3"));
+    for (const char* port : {"fileControl", "fileData", "chat"})
+        EXPECT_TRUE(events[0].value("ports").toObject().value(port).isDouble()) << port;
+    EXPECT_EQ(events[1].value("address").toString(), QStringLiteral("127.0.0.4"));
+    EXPECT_EQ(events[2].value("event").toString(), QStringLiteral("end"));
+    EXPECT_EQ(events[2].value("count").toInt(), 2);
 }
 
 // The desktop program (no command word) ends on SIGTERM as "退出" does: status 0, its goodbye on

@@ -1,7 +1,11 @@
 // Parsing of the command words and their options, and the progress line's text.
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QStringDecoder>
+
 #include "commands/CommandLine.h"
+#include "commands/JsonOutput.h"
 #include "commands/TerminalOutput.h"
 
 namespace tvx {
@@ -82,6 +86,19 @@ TEST(CommandLineParsing, CommandsTakeTheirOptionsAnywhereAndTheDesktopKeepsItsOw
     ASSERT_TRUE(ParseCommandLine({"send", "127.0.0.3", "f", "--note", "--help"}, request, error));
     EXPECT_EQ(request.kind, Kind::Help);
 
+    // --json for the five commands that report, nothing else.
+    for (const QStringList& arguments :
+         {QStringList{"send", "127.0.0.3", "f", "--json"}, QStringList{"--json", "receive"},
+          QStringList{"chat", "127.0.0.3", "--json"}, QStringList{"peers", "--json"},
+          QStringList{"web", "--json"}}) {
+        ASSERT_TRUE(ParseCommandLine(arguments, request, error)) << qPrintable(error);
+        EXPECT_TRUE(request.json) << qPrintable(arguments.join(' '));
+    }
+    ASSERT_TRUE(ParseCommandLine({"peers"}, request, error));
+    EXPECT_FALSE(request.json);
+    EXPECT_FALSE(ParseCommandLine({"--json"}, request, error));
+    EXPECT_FALSE(ParseCommandLine({"peers", "--json=1"}, request, error));
+
     const QList<QStringList> wrong = {
         {"send", "127.0.0.3"},
         {"send", "127.0.0.3", "f", "--retry", "-1"},
@@ -145,6 +162,43 @@ TEST(CommandLineParsing, NamesEachMistakeExactly) {
             << qPrintable(arguments.join(' '));
         EXPECT_EQ(error, expected) << qPrintable(arguments.join(' '));
     }
+}
+
+// A peer's text in a JSON line: one line of valid UTF-8 that parses back to the text, with no
+// byte a terminal would act on, whatever the text holds.
+TEST(JsonLine, KeepsAPeersTextOneLineOfPlainTextThatParsesBack) {
+    const QString text = QStringLiteral("\"q\" \\ \x01\x1b[31m\t\r\n\x7f") + QChar(0x85) +
+                         QChar(0x9b) + QChar(0x202e) + QStringLiteral("evil") + QChar(0x2028) +
+                         QChar(0x2029) + QChar(0x200b) + QChar(0xfeff) +
+                         QString::fromUcs4(U"\U000E0041\U0001F600") + QStringLiteral("中文");
+    const QChar lone[] = {QChar(0xd800), QLatin1Char('x'), QChar(0xdc00)};
+    const QByteArray line =
+        JsonLine(QJsonObject{{"text", text}, {"lone", QString(lone, 3)}, {"n", 1}});
+
+    ASSERT_TRUE(line.endsWith('\n'));
+    const QByteArray body = line.chopped(1);
+    EXPECT_FALSE(body.contains('\n'));
+    for (const char byte : body)
+        EXPECT_TRUE(uchar(byte) >= 0x20 && uchar(byte) != 0x7f) << int(uchar(byte));
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString decoded = utf8(body);
+    EXPECT_FALSE(utf8.hasError());
+    for (const char32_t code : decoded.toUcs4()) {
+        EXPECT_NE(QChar::category(code), QChar::Other_Control) << int(code);
+        EXPECT_NE(QChar::category(code), QChar::Other_Format) << int(code);
+        EXPECT_TRUE(code != 0x2028 && code != 0x2029);
+    }
+    // Astral characters stay whole, the ordinary ones unescaped.
+    EXPECT_TRUE(body.contains("\\udb40\\udc41")) << body.constData();
+    EXPECT_TRUE(decoded.contains(QString::fromUcs4(U"\U0001F600") + QStringLiteral("中文")));
+
+    QJsonParseError parse;
+    const QJsonObject back = QJsonDocument::fromJson(body, &parse).object();
+    ASSERT_EQ(parse.error, QJsonParseError::NoError) << body.constData();
+    EXPECT_EQ(back.value("text").toString(), text);
+    EXPECT_EQ(back.value("lone").toString(),
+              QString(QChar(0xfffd)) + QLatin1Char('x') + QChar(0xfffd));
+    EXPECT_EQ(back.value("n").toInt(), 1);
 }
 
 TEST(TerminalProgressLine, ShowsPercentBytesOfTheTotalSpeedAndTimeLeftButNoneWhenStalled) {

@@ -7,6 +7,8 @@
 
 #include "chat/ChatInviter.h"
 #include "commands/Commands.h"
+#include "commands/EventNames.h"
+#include "commands/JsonOutput.h"
 #include "commands/TerminalOutput.h"
 #include "common/FontStyle.h"
 #include "common/Format.h"
@@ -101,9 +103,14 @@ QStringList ChatPieces(const QString& line) {
 int RunChatCommand(CommandContext& context, const CommandRequest& request) {
     TerminalOutput& output = context.output;
     Session& session = context.session;
+    const JsonEvents& json = context.json;
     const QString peer = CheckCommandAddress(context, request.peerAddress);
-    if (peer.isEmpty())
+    if (peer.isEmpty()) {
+        json.Emit(QStringLiteral("end"),
+                  QJsonObject{{QStringLiteral("outcome"), QStringLiteral("bad-address")},
+                              {QStringLiteral("status"), StatusUsage}});
         return StatusUsage;
+    }
 
     ChatInviter inviter(session);
     inviter.SetPauseMs(0);  // the pauses pace the chat window's steps; a terminal keeps lines
@@ -112,30 +119,49 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
     CommandLoop loop(StatusNetwork);
     bool failed = false;
     const QString plainStyle = FontStyleCode(0, false, false, false, 9);
+    // The command's end, told once.
+    const auto end = [&](const QString& outcome, int status, QJsonObject fields = {}) {
+        if (loop.finished())
+            return;
+        fields.insert(QStringLiteral("outcome"), outcome);
+        fields.insert(QStringLiteral("status"), status);
+        json.Emit(QStringLiteral("end"), fields);
+        loop.Finish(status);
+    };
+    const auto line = [&](bool mine, const QString& text) {
+        json.Emit(QStringLiteral("line"),
+                  QJsonObject{{QStringLiteral("from"),
+                               mine ? QStringLiteral("me") : QStringLiteral("peer")},
+                              {QStringLiteral("nick"),
+                               mine ? session.personalInfo.nickName : inviter.peerNickName()},
+                              {QStringLiteral("text"), text}});
+    };
 
     bool leaving = false;
     auto leave = [&] {
         leaving = true;
         inviter.Leave();
         // The peer closes on the leave; a peer that does not is not waited for long.
-        QTimer::singleShot(kLeaveGraceMs, &loop, [&] { loop.Finish(StatusDone); });
+        QTimer::singleShot(kLeaveGraceMs, &loop,
+                           [&] { end(OutcomeName(ChatEnding::Left), StatusDone); });
     };
     LineReader reader(
-        [&](const QString& line) {
-            if (TrimLines(line).isEmpty())
+        [&](const QString& text) {
+            if (TrimLines(text).isEmpty())
                 return;
             if (!inviter.chatting()) {
                 output.Message(PeerLeftCannotSendText());
                 return;
             }
-            for (const QString& piece : ChatPieces(line))
+            for (const QString& piece : ChatPieces(text))
                 inviter.SendChatText(plainStyle + piece);
+            line(true, text);
         },
         [&] {
             if (inviter.chatting())
                 leave();
             else
-                loop.Finish(StatusDone);
+                end(OutcomeName(ChatEnding::Left), StatusDone);
         });
 
     QObject::connect(&inviter, &ChatInviter::StepChanged, &loop, [&](int step) {
@@ -156,19 +182,30 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
                                     session.system().Now()));
             if (automatically)
                 output.Message(autoReplyText);
+            QJsonObject fields{{QStringLiteral("peer"), peer},
+                               {QStringLiteral("nick"), inviter.peerNickName()},
+                               {QStringLiteral("automatic"), automatically}};
+            if (automatically)
+                fields.insert(QStringLiteral("autoReply"), autoReplyText);
+            json.Emit(QStringLiteral("connected"), fields);
             reader.Start();
         });
     QObject::connect(&inviter, &ChatInviter::Refused, &loop, [&](const QString& note) {
         output.Message(InviteRefusedLine(inviter.shownAddress()));
         output.Message(QStringLiteral("附言:") + (note.isEmpty() ? EmptyNoteText() : note));
-        loop.Finish(StatusRefused);
+        end(OutcomeName(ChatEnding::Refused), StatusRefused, {{QStringLiteral("note"), note}});
     });
-    QObject::connect(&inviter, &ChatInviter::AutoRefused, &loop, [&] {
+    QObject::connect(&inviter, &ChatInviter::AutoRefused, &loop, [&](const QString& note) {
         output.Message(InviteAutoRefusedLine(inviter.shownAddress()));
         output.Message(InviteAutoRefusedNote());
-        loop.Finish(StatusRefused);
+        end(OutcomeName(ChatEnding::AutoRefused), StatusRefused, {{QStringLiteral("note"), note}});
     });
     QObject::connect(&inviter, &ChatInviter::TextReceived, &loop, [&](const QString& styled) {
+        // With --json the line event says it all.
+        if (json.on()) {
+            line(false, styled.mid(kStyleCodeLength));
+            return;
+        }
         output.Result(inviter.peerNickName() + QLatin1Char(' ') +
                       session.system().Now().time().toString(QStringLiteral("H:mm:ss")));
         output.Result(styled.mid(kStyleCodeLength));
@@ -176,7 +213,7 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
     QObject::connect(&inviter, &ChatInviter::PeerLeftChat, &loop, [&] {
         output.Message(RoomLine(inviter.peerNickName(), RoomEvent::Left, session.system().Now()));
         output.Message(QStringLiteral("对方用户离开聊天室。"));
-        loop.Finish(StatusDone);
+        end(OutcomeName(ChatEnding::PeerLeft), StatusDone);
     });
     QObject::connect(&inviter, &ChatInviter::ConnectionLost, &loop, [&] {
         output.Message(RoomLine(inviter.peerNickName(), RoomEvent::Lost, session.system().Now()));
@@ -185,14 +222,14 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
         // After the user's leave the peer's close ends the chat. Any other close has told why
         // by the time this runs, unless the link gave up without a word.
         if (leaving) {
-            loop.Finish(StatusDone);
+            end(OutcomeName(ChatEnding::Left), StatusDone);
             return;
         }
         QTimer::singleShot(0, &loop, [&] {
             if (loop.finished() || failed)
                 return;
             output.Message(ConnectionBrokenText());
-            loop.Finish(StatusNetwork);
+            end(OutcomeName(ChatEnding::Dropped), StatusNetwork);
         });
     });
     // The history log that cannot be written does not stop the invitation.
@@ -209,19 +246,29 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
         if (failure.kind == InviteFailure::Kind::LinkRefused &&
             !TrustFlagHint(failure.refusal).isEmpty())
             output.Message(TrustFlagHint(failure.refusal));
+        QJsonObject fields;
+        if (failure.kind == InviteFailure::Kind::LinkRefused) {
+            fields.insert(QStringLiteral("refusal"), RefusalName(failure.refusal));
+            fields.insert(QStringLiteral("note"), failure.note);
+        }
+        if (failure.error != SocketError::None)
+            fields.insert(QStringLiteral("error"), SocketErrorName(failure.error));
+        if (failure.attempts > 0)
+            fields.insert(QStringLiteral("attempts"), failure.attempts);
+        const QString name = badAddress ? QStringLiteral("bad-address") : OutcomeName(failure.kind);
         if (failure.kind == InviteFailure::Kind::LinkRefused)
-            loop.Finish(StatusRefused);
+            end(name, StatusRefused, fields);
         else if (badAddress)
-            loop.Finish(StatusUsage);
+            end(name, StatusUsage, fields);
         else
-            loop.Finish(StatusNetwork);
+            end(name, StatusNetwork, fields);
     });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
         if (inviter.chatting()) {
             leave();
         } else {
             inviter.Cancel();
-            loop.Finish(StatusRefused);
+            end(OutcomeName(ChatEnding::Cancelled), StatusRefused);
         }
     });
 

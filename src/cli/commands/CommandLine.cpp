@@ -11,6 +11,7 @@
 
 #include "address/AddressCode.h"
 #include "commands/Commands.h"
+#include "commands/JsonOutput.h"
 #include "commands/TerminalOutput.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
@@ -43,28 +44,32 @@ QList<QCommandLineOption> OptionsOf(Kind kind) {
         QCommandLineOption(QStringLiteral("require-encryption")),
         QCommandLineOption(QStringLiteral("accept-new-identity")),
         QCommandLineOption(QStringLiteral("allow-plain"))};
+    const QCommandLineOption json(QStringLiteral("json"));
     switch (kind) {
         case Kind::Send:
-            return QList<QCommandLineOption>{QCommandLineOption(QStringLiteral("note"), QString(),
-                                                                QStringLiteral("TEXT")),
-                                             code,
-                                             QCommandLineOption(QStringLiteral("retry"), QString(),
-                                                                QStringLiteral("N"))} +
+            return QList<QCommandLineOption>{
+                       QCommandLineOption(QStringLiteral("note"), QString(),
+                                          QStringLiteral("TEXT")),
+                       code,
+                       QCommandLineOption(QStringLiteral("retry"), QString(), QStringLiteral("N")),
+                       json} +
                    trust;
         case Kind::Receive:
             return QList<QCommandLineOption>{
                        QCommandLineOption(QStringLiteral("to"), QString(), QStringLiteral("DIR")),
-                       code, QCommandLineOption(QStringLiteral("overwrite"))} +
+                       code, QCommandLineOption(QStringLiteral("overwrite")), json} +
                    trust;
         case Kind::Chat:
-            return QList<QCommandLineOption>{code} + trust;
+            return QList<QCommandLineOption>{code, json} + trust;
         case Kind::Peers:
             return {
-                QCommandLineOption(QStringLiteral("wait"), QString(), QStringLiteral("SECONDS"))};
+                QCommandLineOption(QStringLiteral("wait"), QString(), QStringLiteral("SECONDS")),
+                json};
         case Kind::Web:
             return {QCommandLineOption(QStringLiteral("to"), QString(), QStringLiteral("DIR")),
                     QCommandLineOption(QStringLiteral("share"), QString(), QStringLiteral("FILE")),
-                    QCommandLineOption(QStringLiteral("port"), QString(), QStringLiteral("N"))};
+                    QCommandLineOption(QStringLiteral("port"), QString(), QStringLiteral("N")),
+                    json};
         default:
             return {};
     }
@@ -165,6 +170,8 @@ bool ReadCommandOptions(const ArgumentParser& parser, CommandRequest& request, Q
     request.requireEncryption = connects && parser.IsSet(QStringLiteral("require-encryption"));
     request.acceptNewIdentity = connects && parser.IsSet(QStringLiteral("accept-new-identity"));
     request.allowPlain = connects && parser.IsSet(QStringLiteral("allow-plain"));
+    const bool reports = connects || request.kind == Kind::Peers || request.kind == Kind::Web;
+    request.json = reports && parser.IsSet(QStringLiteral("json"));
     return true;
 }
 
@@ -318,22 +325,22 @@ QString HelpText() {
         "Without a command the desktop program starts.\n"
         "\n"
         "Commands (no display needed):\n"
-        "  send ADDRESS PATH... [--note TEXT] [--code CODE] [--retry N]\n"
+        "  send ADDRESS PATH... [--note TEXT] [--code CODE] [--retry N] [--json]\n"
         "      Send files and folders to the copy at ADDRESS (IPv4 or TVX address) in one\n"
         "      offer, resuming where an earlier send stopped. Folders keep their tree with\n"
         "      another Tolvex copy; other peers get the files one by one. Links, devices and\n"
         "      unreadable files are skipped (exit status 4 when any was). --retry N tries N\n"
         "      more times when no connection.\n"
-        "  receive [--to DIR] [--code CODE] [--overwrite]\n"
+        "  receive [--to DIR] [--code CODE] [--overwrite] [--json]\n"
         "      Receive files and folders on ports 8510/8511 into DIR (default: the current\n"
         "      folder) until interrupted; existing names get a number unless --overwrite.\n"
-        "  chat ADDRESS [--code CODE]\n"
+        "  chat ADDRESS [--code CODE] [--json]\n"
         "      Invite the copy at ADDRESS to a chat; each line of input is sent, the peer's\n"
         "      lines are printed with their time; end of input leaves the chat.\n"
-        "  peers [--wait SECONDS]\n"
+        "  peers [--wait SECONDS] [--json]\n"
         "      Ask the copies on the network and print nickname, TVX address and IPv4\n"
         "      address of each one that answers within SECONDS (default 2).\n"
-        "  web [--to DIR] [--share FILE...] [--port N]\n"
+        "  web [--to DIR] [--share FILE...] [--port N] [--json]\n"
         "      Serve a page on http://ADDRESS:8530/ (or port N) for browsers without Tolvex,\n"
         "      such as a phone's, until interrupted: it prints the address, its QR code and a\n"
         "      six-digit code to type there. Files sent from the page arrive in DIR (default:\n"
@@ -346,6 +353,11 @@ QString HelpText() {
         "  --require-encryption   refuse peers that cannot encrypt, both ways\n"
         "  --accept-new-identity  take a known peer's new certificate and pin it\n"
         "  --allow-plain          let a known peer that no longer encrypts go on unencrypted\n"
+        "\n"
+        "Scripts (send, receive, chat, peers, web):\n"
+        "  --json          standard output carries only JSON lines, one event per line with\n"
+        "                  \"event\", \"time\" and its fields (see JSON OUTPUT in tolvex(1));\n"
+        "                  messages and progress stay on standard error\n"
         "\n"
         "Options for every command:\n"
         "  --address A     the local IPv4 address to use\n"
@@ -461,6 +473,7 @@ int RunCommand(const CommandRequest& request, int argc, char** argv,
     QCoreApplication app(qtArgc, argv);
     UseChineseLanguage(app);
     TerminalOutput output;
+    output.SetJson(request.json);
     auto platform =
         CreateHeadlessPlatform([&output](const QString& text) { output.Message(text); }, discovery);
     Session session(*platform);
@@ -469,7 +482,8 @@ int RunCommand(const CommandRequest& request, int argc, char** argv,
         return status;
 
     StopSignals stop;
-    CommandContext context{session, output, stop};
+    const JsonEvents json(output, request.json, [&session] { return session.system().Now(); });
+    CommandContext context{session, output, stop, json};
     switch (request.kind) {
         case Kind::Send:
             return RunSendCommand(context, request);

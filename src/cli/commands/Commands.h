@@ -8,6 +8,7 @@
 
 namespace tvx {
 
+class JsonEvents;
 class StopSignals;
 class TerminalOutput;
 struct Session;
@@ -18,6 +19,7 @@ struct CommandContext {
     Session& session;
     TerminalOutput& output;
     StopSignals& stop;
+    const JsonEvents& json;  // --json events; off without the option
 };
 
 // The event loop a command waits in: the first Finish sets the exit status, runs the

@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "commands/Commands.h"
+#include "commands/JsonOutput.h"
 #include "commands/TerminalOutput.h"
 #include "platform/Headless.h"
 #include "presence/PresenceService.h"
@@ -34,6 +35,9 @@ int RunPeersCommand(CommandContext& context, const CommandRequest& request) {
         presence.UseServiceDiscovery(session.platform.discovery.get());
     if (!presence.Start()) {
         context.output.Message(QStringLiteral("错误:Tolvex无法初始化网络。"));
+        context.json.Emit(QStringLiteral("end"),
+                          QJsonObject{{QStringLiteral("outcome"), QStringLiteral("network-error")},
+                                      {QStringLiteral("status"), StatusNetwork}});
         return StatusNetwork;
     }
 
@@ -43,7 +47,21 @@ int RunPeersCommand(CommandContext& context, const CommandRequest& request) {
                      [&] { loop.exit(StatusDone); });
     loop.exec();
 
-    for (const PresencePeer& peer : presence.Peers()) {
+    const JsonEvents& json = context.json;
+    const QList<PresencePeer> peers = presence.Peers();
+    for (const PresencePeer& peer : peers) {
+        if (json.on()) {
+            json.Emit(
+                QStringLiteral("peer"),
+                QJsonObject{{QStringLiteral("address"), peer.ipv4},
+                            {QStringLiteral("tvx"), peer.addressCode},
+                            {QStringLiteral("nick"), peer.nickName},
+                            {QStringLiteral("ports"),
+                             QJsonObject{{QStringLiteral("fileControl"), peer.ports.fileControl},
+                                         {QStringLiteral("fileData"), peer.ports.fileData},
+                                         {QStringLiteral("chat"), peer.ports.chat}}}});
+            continue;
+        }
         QString nickName = peer.nickName;
         for (QChar& ch : nickName) {
             if (ch == QLatin1Char('\t') || ch == QLatin1Char('\n') || ch == QLatin1Char('\r'))
@@ -53,6 +71,10 @@ int RunPeersCommand(CommandContext& context, const CommandRequest& request) {
                               peer.ipv4);
     }
     presence.Stop();
+    json.Emit(QStringLiteral("end"),
+              QJsonObject{{QStringLiteral("outcome"), QStringLiteral("done")},
+                          {QStringLiteral("status"), StatusDone},
+                          {QStringLiteral("count"), peers.size()}});
     return StatusDone;
 }
 

@@ -6,6 +6,8 @@
 #include <utility>
 
 #include "commands/Commands.h"
+#include "commands/EventNames.h"
+#include "commands/JsonOutput.h"
 #include "commands/TerminalOutput.h"
 #include "common/Format.h"
 #include "common/Messages.h"
@@ -68,13 +70,54 @@ std::shared_ptr<const BatchSelection> ScanChosen(TerminalOutput& output, const Q
     return selection;
 }
 
+// The "end" event's fields: the outcome, its data and the exit status.
+QJsonObject EndFields(const SendOutcome& outcome, int status) {
+    using Kind = SendOutcome::Kind;
+    QJsonObject fields{{QStringLiteral("outcome"), OutcomeName(outcome.kind)},
+                       {QStringLiteral("status"), status},
+                       {QStringLiteral("sent"), outcome.sent},
+                       {QStringLiteral("size"), outcome.size}};
+    if (!outcome.fileName.isEmpty())
+        fields.insert(QStringLiteral("file"), outcome.fileName);
+    if (outcome.kind == Kind::Refused || outcome.kind == Kind::AutoRefused ||
+        outcome.kind == Kind::PeerCancelled || outcome.kind == Kind::LinkRefused)
+        fields.insert(QStringLiteral("note"), outcome.note);
+    if (outcome.kind == Kind::LinkRefused)
+        fields.insert(QStringLiteral("refusal"), RefusalName(outcome.refusal));
+    if (outcome.error != SocketError::None)
+        fields.insert(QStringLiteral("error"), SocketErrorName(outcome.error));
+    if (outcome.kind == Kind::FileProblem)
+        fields.insert(QStringLiteral("problem"), FileProblemName(outcome.fileProblem));
+    if (!outcome.systemError.isEmpty())
+        fields.insert(QStringLiteral("systemError"), outcome.systemError);
+    if (outcome.attempts > 0)
+        fields.insert(QStringLiteral("attempts"), outcome.attempts);
+    if (outcome.kind == Kind::BatchStopped)
+        fields.insert(QStringLiteral("stop"), BatchStopName(outcome.stop.reason));
+    if (outcome.batch) {
+        fields.insert(QStringLiteral("files"), outcome.files);
+        fields.insert(QStringLiteral("filesDone"), outcome.filesDone);
+        fields.insert(QStringLiteral("skipped"), QJsonArray::fromStringList(outcome.skipped));
+        fields.insert(QStringLiteral("refused"), QJsonArray::fromStringList(outcome.refused));
+    }
+    return fields;
+}
+
+// An end without an outcome of the engine: a bad address, a file that cannot go, Ctrl+C.
+int EmitEnd(const JsonEvents& json, const QString& outcome, int status) {
+    json.Emit(QStringLiteral("end"), QJsonObject{{QStringLiteral("outcome"), outcome},
+                                                 {QStringLiteral("status"), status}});
+    return status;
+}
+
 }  // namespace
 
 int RunSendCommand(CommandContext& context, const CommandRequest& request) {
     TerminalOutput& output = context.output;
+    const JsonEvents& json = context.json;
     const QString peer = CheckCommandAddress(context, request.peerAddress);
     if (peer.isEmpty())
-        return StatusUsage;
+        return EmitEnd(json, QStringLiteral("bad-address"), StatusUsage);
     // One plain file goes as it always has; anything else is walked first.
     std::shared_ptr<const BatchSelection> batch;
     const QString& firstPath = request.paths.constFirst();
@@ -82,12 +125,12 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
         const FileProblem problem = FileSendEngine::CheckFile(firstPath);
         if (problem != FileProblem::None) {
             output.Message(FileProblemMessage(problem, firstPath).text);
-            return StatusLocalFile;
+            return EmitEnd(json, OutcomeName(SendOutcome::Kind::FileProblem), StatusLocalFile);
         }
     } else {
         batch = ScanChosen(output, request.paths);
         if (!batch)
-            return StatusLocalFile;
+            return EmitEnd(json, OutcomeName(SendOutcome::Kind::FileProblem), StatusLocalFile);
     }
 
     FileSendEngine engine(context.session);
@@ -96,6 +139,8 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
     engine.SetPauseMs(0);
     engine.SetRetryPolicy(request.retries > 0, request.retries + 1);
     TerminalProgress progress(output);
+    JsonProgress jsonProgress(json);
+    bool started = false;
 
     CommandLoop loop(StatusNetwork, [&] { progress.End(); });
 
@@ -111,12 +156,28 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
     QObject::connect(&engine, &FileSendEngine::Retrying, &loop,
                      [&](int attempt) { output.Message(SendTriedLine(attempt)); });
     const auto update = [&] {
-        if (batch)
+        if (batch) {
             progress.Update(engine.progress(), engine.batchProgress());
-        else
+            jsonProgress.Update(engine.progress(), engine.batchProgress());
+        } else {
             progress.Update(engine.progress());
+            jsonProgress.Update(engine.progress());
+        }
     };
     QObject::connect(&engine, &FileSendEngine::SendingStarted, &loop, [&] {
+        // Once per send; a retry or the next file sent one by one goes on with it.
+        if (!std::exchange(started, true)) {
+            const QJsonArray files =
+                batch ? FileList(batch->entries())
+                      : QJsonArray{FileObject(engine.fileName(), engine.progress().Total())};
+            json.Emit(QStringLiteral("started"),
+                      QJsonObject{{QStringLiteral("peer"), peer},
+                                  {QStringLiteral("files"), files},
+                                  {QStringLiteral("count"), files.size()},
+                                  {QStringLiteral("bytes"),
+                                   batch ? batch->totalBytes() : engine.progress().Total()}});
+            jsonProgress.Begin(engine.progress().Position());
+        }
         if (batch)
             progress.BeginBatch(engine.batchProgress());
         else
@@ -125,6 +186,10 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
     });
     QObject::connect(&engine, &FileSendEngine::ProgressChanged, &loop, update);
     QObject::connect(&engine, &FileSendEngine::SpeedTicked, &loop, update);
+    QObject::connect(&engine, &FileSendEngine::FileDone, &loop,
+                     [&](const QString& path, qint64 size) {
+                         json.Emit(QStringLiteral("file-done"), FileObject(path, size));
+                     });
     bool oneByOneTold = false;
     QObject::connect(&engine, &FileSendEngine::OneByOne, &loop, [&](qint64 files) {
         if (!std::exchange(oneByOneTold, true))
@@ -160,6 +225,9 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
             if (status == StatusDone)
                 status = StatusLocalFile;
         }
+        if (outcome.kind == SendOutcome::Kind::Completed && !batch)
+            json.Emit(QStringLiteral("file-done"), FileObject(outcome.fileName, outcome.size));
+        json.Emit(QStringLiteral("end"), EndFields(outcome, status));
         loop.Finish(status);
     });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
@@ -177,6 +245,7 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
         if (wasSending)
             line += QStringLiteral(",目前已发送 ") + done + QStringLiteral(" ");
         output.Message(line + QStringLiteral("。"));
+        EmitEnd(json, OutcomeName(SendOutcome::Kind::Cancelled), StatusRefused);
         loop.Finish(StatusRefused);
     });
 

@@ -70,6 +70,10 @@ void TerminalOutput::Message(const QString& text) {
 }
 
 void TerminalOutput::Result(const QString& text) {
+    if (m_json) {
+        Message(text);
+        return;
+    }
     const QByteArray bytes = LocalLines(text) + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout);
@@ -77,7 +81,17 @@ void TerminalOutput::Result(const QString& text) {
 
 void TerminalOutput::Picture(const QString& text) {
     const QByteArray bytes = text.toUtf8();
+    if (m_json) {
+        EndProgressLine();
+        WriteError(bytes);
+        return;
+    }
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+void TerminalOutput::Json(const QByteArray& line) {
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fflush(stdout);
 }
 

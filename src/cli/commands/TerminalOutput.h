@@ -26,6 +26,12 @@ public:
     // sequences: never text from a peer.
     void Picture(const QString& text);
 
+    // --json: standard output carries only JSON lines (Json); results and pictures go to
+    // standard error.
+    void SetJson(bool on) { m_json = on; }
+    // A JSON line, as JsonLine made it.
+    void Json(const QByteArray& line);
+
     // Redraws the progress line in place (terminal only).
     void DrawProgressLine(const QString& text);
     // Ends an open progress line.
@@ -36,6 +42,7 @@ private:
 
     bool m_errorIsTerminal = false;
     bool m_progressLineOpen = false;
+    bool m_json = false;
 };
 
 // One file's or one batch's progress on standard error. On a terminal a one-line bar

@@ -660,6 +660,7 @@ void FileReceiveEngine::OnDataArrival() {
             QByteArray taken;
             DescriptorLease lease = m_data.LendForReading(&taken);
             if (lease) {
+                m_doneFiles.Reset();
                 m_writer = std::make_unique<BatchWriter>(m_batchJob, std::move(lease), taken,
                                                          m_batchList->header().key,
                                                          [this] { m_writerNotice.Post(); });
@@ -1037,6 +1038,17 @@ void FileReceiveEngine::OnWriterReport() {
         m_batchProgress.currentPath = m_batchJob->entries[report.current].path;
         m_batchProgress.currentSize = m_batchJob->entries[report.current].size;
     }
+    const std::shared_ptr<const BatchJob> job = m_batchJob;
+    // The writer counts whole files; the files the sender could not read end in turn too.
+    for (const qint64 index :
+         m_doneFiles.Advance(job->entries, job->start, report.filesDone + report.skipped.size())) {
+        if (report.skipped.contains(index))
+            continue;
+        const BatchEntry& entry = job->entries[index];
+        emit BatchFileDone(entry.path, entry.size, job->folder + entry.path);
+        if (!m_writer)
+            return;
+    }
     if (!m_automatic)
         emit ProgressChanged(m_progress);
     if (report.writeFailed) {
@@ -1088,6 +1100,10 @@ bool FileReceiveEngine::BatchOffered() const {
 
 const BatchSummary& FileReceiveEngine::batchSummary() const {
     return m_batchSummary;
+}
+
+QList<BatchEntry> FileReceiveEngine::batchEntries() const {
+    return m_batchJob ? m_batchJob->entries : QList<BatchEntry>();
 }
 
 BatchProgress FileReceiveEngine::batchProgress() const {

@@ -181,6 +181,8 @@ public:
     bool BatchOffered() const;
     const BatchSummary& batchSummary() const;
     BatchProgress batchProgress() const;
+    // The batch taken: its entries as named in the folder (empty before it is taken).
+    QList<BatchEntry> batchEntries() const;
 
 signals:
     // A caller was turned away for its encryption: a plain one where encryption is required or
@@ -198,6 +200,8 @@ signals:
     void SpeedMeasured(const TransferProgress& progress);
     // A batch offer now waits for the user (batchSummary()); the count-down runs as for a file.
     void BatchOfferWaiting(const tvx::BatchSummary& summary);
+    // A file of the batch is complete: its path in the batch, its size, where it is saved.
+    void BatchFileDone(const QString& path, qint64 size, const QString& savedPath);
     // A batch is complete in `folder`: `targets` are its top items as named there, `files`
     // the files it holds. After the short pause for one the user accepted.
     void BatchReceived(const QString& folder, const QStringList& targets, qint64 files,
@@ -322,6 +326,7 @@ private:
     qint64 m_batchSkipped = 0;
     PostedNotice m_writerNotice{this, [this] { OnWriterReport(); }};
     std::unique_ptr<BatchWriter> m_writer;
+    BatchDoneFiles m_doneFiles;
 
     // What the reset is to report once it has run (SenderCancelled: the sender-cancelled page).
     std::optional<ReceiveOutcome> m_pending;

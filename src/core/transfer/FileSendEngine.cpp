@@ -871,6 +871,7 @@ void FileSendEngine::OnBatchAccepted() {
         return;
     }
     m_unreadable.clear();
+    m_doneFiles.Reset();
     m_streamer = std::make_unique<BatchStreamer>(m_request.batch, m_batchStart, std::move(lease),
                                                  m_dataKey, [this] { m_streamerNotice.Post(); });
 }
@@ -894,6 +895,15 @@ void FileSendEngine::OnStreamerReport() {
         const BatchEntry& entry = m_request.batch->entries()[report.current];
         m_batchProgress.currentPath = entry.path;
         m_batchProgress.currentSize = entry.size;
+    }
+    for (const qint64 index :
+         m_doneFiles.Advance(m_request.batch->entries(), m_batchStart, report.filesDone)) {
+        if (m_unreadable.contains(index))
+            continue;
+        const BatchEntry& entry = m_request.batch->entries()[index];
+        emit FileDone(entry.path, entry.size);
+        if (generation != m_generation || !m_streamer)
+            return;
     }
     if (report.done || !m_progressShown.isValid() ||
         m_progressShown.elapsed() >= kProgressRefreshMs) {
@@ -931,8 +941,14 @@ qint64 FileSendEngine::NextSingleFile(qint64 after) {
 }
 
 void FileSendEngine::SingleFileDone(bool received) {
-    if (received)
+    if (received) {
         ++m_filesDone;
+        const quint64 generation = m_generation;
+        const BatchEntry& entry = m_request.batch->entries()[m_fileIndex];
+        emit FileDone(entry.path, entry.size);
+        if (generation != m_generation)
+            return;
+    }
     m_progressBase += m_request.batch->entries()[m_fileIndex].size;
     m_batchProgress.filesDone = m_filesDone;
     if (NextSingleFile(m_fileIndex) < 0) {

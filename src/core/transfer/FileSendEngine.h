@@ -150,6 +150,8 @@ signals:
     // A batch: the peer takes one file per offer, so the files go one after another, each
     // with its bare name (told once per send).
     void OneByOne(qint64 files);
+    // A file of a batch went out whole (one by one: the peer holds it); its path in the batch.
+    void FileDone(const QString& path, qint64 size);
     // The send is over and the engine idle again (Completed comes after the 500 ms pause).
     void Ended(const tvx::SendOutcome& outcome);
     // The history log could not take the offer; the transfer goes on. The warning to show.
@@ -246,6 +248,7 @@ private:
     QStringList m_skipped;
     QStringList m_refused;
     QList<qint64> m_unreadable;  // entries the stream could not read
+    BatchDoneFiles m_doneFiles;
     bool m_batchLogged = false;
     BatchStop m_stop;
     BatchProgress m_batchProgress;

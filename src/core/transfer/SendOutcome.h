@@ -78,4 +78,29 @@ struct BatchProgress {
     qint64 currentSize = 0;
 };
 
+// Names the files of a batch as a count of finished ones grows. The files that come (no
+// folders, and none whose start is -1) finish in list order, so the count says which.
+class BatchDoneFiles {
+public:
+    void Reset() { m_next = m_counted = 0; }
+    // The entries finished since the last call, `count` in this run in all (those that could
+    // not be read included: they end in turn too).
+    QList<qint64> Advance(const QList<BatchEntry>& entries, const QList<qint64>& start,
+                          qint64 count) {
+        QList<qint64> done;
+        while (m_counted < count && m_next < entries.size() && m_next < start.size()) {
+            const qint64 i = m_next++;
+            if (entries[i].folder || start[i] < 0)
+                continue;
+            ++m_counted;
+            done << i;
+        }
+        return done;
+    }
+
+private:
+    qint64 m_next = 0;
+    qint64 m_counted = 0;
+};
+
 }  // namespace tvx
