@@ -257,6 +257,7 @@ void Doctor::StartFirewallTools() {
         {QStringLiteral("iptables"), QStringLiteral("-S")},
         {QStringLiteral("ufw"), QStringLiteral("status"), QStringLiteral("verbose")},
     };
+    m_firewallPending = true;
     for (const QStringList& command : commands) {
         QString program = QStandardPaths::findExecutable(command.first());
         if (program.isEmpty())
@@ -352,7 +353,7 @@ void Doctor::ToolDone(Tool& tool, bool timedOut) {
 }
 
 void Doctor::ReportFirewall() {
-    if (m_phase != Phase::Running)
+    if (m_phase != Phase::Running || !m_firewallPending)
         return;
     for (const auto& tool : m_tools) {
         if (!tool->done)
@@ -363,6 +364,7 @@ void Doctor::ReportFirewall() {
     for (const Finding& finding : m_firewallFindings)
         Report(finding);
     m_firewallFindings.clear();
+    m_firewallPending = false;
     if (!anyBlock && (m_tools.empty() || !m_toolsRead.isEmpty())) {
         Finding clear;
         clear.kind = Kind::FirewallClear;
@@ -582,7 +584,8 @@ void Doctor::EndPeerStep() {
 }
 
 void Doctor::Settle() {
-    if (m_phase != Phase::Running || m_starting || m_presencePending || m_peerPending || !m_tools.empty())
+    if (m_phase != Phase::Running || m_starting || m_presencePending || m_peerPending ||
+        m_firewallPending)
         return;
     FinishRun();
 }

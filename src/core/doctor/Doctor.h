@@ -105,6 +105,7 @@ private:
     std::vector<std::unique_ptr<Tool>> m_tools;
     QList<Finding> m_firewallFindings;
     QStringList m_toolsRead;
+    bool m_firewallPending = false;
 
     std::unique_ptr<PresenceService> m_presence;
     QTimer m_presenceTimer;
