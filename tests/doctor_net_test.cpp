@@ -11,6 +11,9 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -20,12 +23,17 @@
 #include <string>
 
 #include "doctor/Doctor.h"
+#include "doctor/DoctorWindow.h"
 #include "presence/PresenceService.h"
 #include "protocol/Codes.h"
 #include "startup/Language.h"
+#include "support/Clicks.h"
+#include "support/Files.h"
 #include "support/Loopback.h"
+#include "support/Render.h"
 #include "support/TestPeer.h"
 #include "texts/DoctorTexts.h"
+#include "transfer/SendWindow.h"
 
 namespace tvx::test {
 namespace {
@@ -35,8 +43,8 @@ std::string g_sharedNetworkReason;
 
 bool WriteProcFile(const char* path, const std::string& text) {
     QFile file(QString::fromLatin1(path));
-    return file.open(QIODevice::WriteOnly) && file.write(text.data(), qint64(text.size())) ==
-                                                  qint64(text.size());
+    return file.open(QIODevice::WriteOnly) &&
+           file.write(text.data(), qint64(text.size())) == qint64(text.size());
 }
 
 // A private network namespace with its loopback up: as root directly, otherwise inside a
@@ -46,8 +54,8 @@ void EnterPrivateNetwork() {
         const uid_t uid = ::geteuid();
         const gid_t gid = ::getegid();
         if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-            g_sharedNetworkReason = std::string("no private network namespace (unshare: ") +
-                                    std::strerror(errno) + ")";
+            g_sharedNetworkReason =
+                std::string("no private network namespace (unshare: ") + std::strerror(errno) + ")";
             return;
         }
         WriteProcFile("/proc/self/setgroups", "deny");
@@ -121,8 +129,8 @@ QString Lines(const QList<Finding>& findings) {
 bool RunTool(const QString& program, const QStringList& arguments, QString* said = nullptr) {
     QProcess process;
     process.start(program, arguments);
-    const bool ran = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
-                     process.exitCode() == 0;
+    const bool ran = process.waitForFinished(10000) &&
+                     process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     if (said)
         *said = QString::fromUtf8(process.readAllStandardError()).trimmed();
     return ran;
@@ -213,20 +221,27 @@ TEST(Doctor, NamesAFirewallRuleThatDropsTheDataPort) {
     QString said;
     bool ruled = false;
     if (!nft.isEmpty()) {
-        ruled = RunTool(nft, {QStringLiteral("add"), QStringLiteral("table"), QStringLiteral("inet"),
-                              QStringLiteral("doctortest")}, &said) &&
-                RunTool(nft, {QStringLiteral("add"), QStringLiteral("chain"), QStringLiteral("inet"),
-                              QStringLiteral("doctortest"), QStringLiteral("input"),
-                              QStringLiteral("{ type filter hook input priority 0 ; }")}, &said) &&
-                RunTool(nft, {QStringLiteral("add"), QStringLiteral("rule"), QStringLiteral("inet"),
-                              QStringLiteral("doctortest"), QStringLiteral("input"),
-                              QStringLiteral("tcp"), QStringLiteral("dport"),
-                              QStringLiteral("8511"), QStringLiteral("drop")}, &said);
+        ruled =
+            RunTool(nft,
+                    {QStringLiteral("add"), QStringLiteral("table"), QStringLiteral("inet"),
+                     QStringLiteral("doctortest")},
+                    &said) &&
+            RunTool(nft,
+                    {QStringLiteral("add"), QStringLiteral("chain"), QStringLiteral("inet"),
+                     QStringLiteral("doctortest"), QStringLiteral("input"),
+                     QStringLiteral("{ type filter hook input priority 0 ; }")},
+                    &said) &&
+            RunTool(nft,
+                    {QStringLiteral("add"), QStringLiteral("rule"), QStringLiteral("inet"),
+                     QStringLiteral("doctortest"), QStringLiteral("input"), QStringLiteral("tcp"),
+                     QStringLiteral("dport"), QStringLiteral("8511"), QStringLiteral("drop")},
+                    &said);
     } else if (!iptables.isEmpty()) {
-        ruled = RunTool(iptables, {QStringLiteral("-A"), QStringLiteral("INPUT"),
-                                   QStringLiteral("-p"), QStringLiteral("tcp"),
-                                   QStringLiteral("--dport"), QStringLiteral("8511"),
-                                   QStringLiteral("-j"), QStringLiteral("DROP")}, &said);
+        ruled = RunTool(iptables,
+                        {QStringLiteral("-A"), QStringLiteral("INPUT"), QStringLiteral("-p"),
+                         QStringLiteral("tcp"), QStringLiteral("--dport"), QStringLiteral("8511"),
+                         QStringLiteral("-j"), QStringLiteral("DROP")},
+                        &said);
     } else {
         GTEST_SKIP() << "SKIPPED: neither nft nor iptables is installed (scripts/setup.sh "
                         "installs them)";
@@ -257,9 +272,50 @@ TEST(Doctor, NamesAFirewallRuleThatDropsTheDataPort) {
                       QStringLiteral("doctortest")});
     } else {
         RunTool(iptables, {QStringLiteral("-D"), QStringLiteral("INPUT"), QStringLiteral("-p"),
-                           QStringLiteral("tcp"), QStringLiteral("--dport"),
-                           QStringLiteral("8511"), QStringLiteral("-j"), QStringLiteral("DROP")});
+                           QStringLiteral("tcp"), QStringLiteral("--dport"), QStringLiteral("8511"),
+                           QStringLiteral("-j"), QStringLiteral("DROP")});
     }
+}
+
+// A send that cannot reach its peer offers the doctor; the window runs it on that peer and
+// lists each finding with its verdict.
+TEST(DoctorWindow, OpensFromTheSendFailureAndListsTheFindings) {
+    LoopbackPeer sender(kCallerAddress, QStringLiteral("小明"));
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    sender.session.appFolder = folder.path() + QLatin1Char('/');
+    sender.session.localAddressList = {kCallerAddress};
+    sender.session.presencePort = PresencePort();
+    sender.session.presenceDestinations = PresenceDestinations(kCallerAddress);
+    const QString path = folder.path() + QStringLiteral("/a.bin");
+    ASSERT_TRUE(WriteFile(path, QByteArray("doctor")));
+
+    SendWindow window(sender.session);
+    window.ShowSendWindow();
+    Find<QLineEdit>(&window, "txtFSInfo1")->setText(QStringLiteral("127.0.0.4"));
+    Find<QLineEdit>(&window, "txtFSInfo2")->setText(path);
+    sender.fake.messageBox->answers.enqueue(MessageAnswer::Action);
+    window.SendClicked();
+    ASSERT_TRUE(WaitUntil([&] { return !sender.fake.messageBox->shown.isEmpty(); }));
+    EXPECT_EQ(sender.fake.messageBox->shown.front().style.actionButton, QStringLiteral("诊断..."));
+
+    auto* doctor = window.findChild<DoctorWindow*>();
+    ASSERT_NE(doctor, nullptr);
+    EXPECT_TRUE(doctor->isVisible());
+    EXPECT_EQ(doctor->windowTitle(), QStringLiteral("诊断"));
+    EXPECT_EQ(doctor->peer(), QStringLiteral("127.0.0.4"));
+    ASSERT_TRUE(WaitUntil([&] { return doctor->doctor().phase() == Doctor::Phase::Done; }, 15000));
+    const auto* list = Find<QListWidget>(doctor, "lstFindings");
+    ASSERT_EQ(list->count(), doctor->doctor().findings().size());
+    QStringList items;
+    for (int row = 0; row < list->count(); ++row)
+        items << list->item(row)->text();
+    EXPECT_TRUE(
+        items.contains(DoctorFindingLine(PeerPort(doctor->doctor().findings(), kFileControlPort))))
+        << qPrintable(items.join(QLatin1Char('\n')));
+    EXPECT_TRUE(items.filter(QStringLiteral("[错误] ")).size() >= 2);
+    EXPECT_TRUE(Find<QLabel>(doctor, "lblDoctorState")->text().contains(QStringLiteral("错误")));
+    EXPECT_TRUE(RenderToPng(*doctor, QStringLiteral("doctor_window")));
 }
 
 // The command's exit status: 0 when all is well, 1 when the peer cannot be reached, 3 when a
@@ -277,9 +333,8 @@ TEST(DoctorCommand, ExitsByWhereTheProblemIs) {
         environment.remove(QStringLiteral("DISPLAY"));
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
         process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(TOLVEX_BINARY),
-                      {QStringLiteral("doctor"), peer, QStringLiteral("--address"),
-                       kCallerAddress});
+        process.start(QStringLiteral(TOLVEX_BINARY), {QStringLiteral("doctor"), peer,
+                                                      QStringLiteral("--address"), kCallerAddress});
         // The program runs its own event loop; this one only waits on it.
         if (!WaitUntil([&] { return process.state() == QProcess::NotRunning; }, 30000))
             return -1;

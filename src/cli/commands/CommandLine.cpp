@@ -265,7 +265,7 @@ bool ParseCommand(const QStringList& arguments, const Word& word, CommandRequest
     const auto [fewest, most] = PositionalCounts(kind);
     if (positional.size() < fewest || positional.size() > most) {
         error = word.text +
-                (kind == Kind::Send   ? QStringLiteral(" needs ADDRESS PATH...")
+                (kind == Kind::Send     ? QStringLiteral(" needs ADDRESS PATH...")
                  : kind == Kind::Chat   ? QStringLiteral(" needs ADDRESS")
                  : kind == Kind::Doctor ? QStringLiteral(" takes at most ADDRESS")
                                         : QStringLiteral(" takes no arguments")) +
@@ -451,8 +451,7 @@ bool PrepareSession(Session& session, const CommandRequest& request, TerminalOut
     session.executablePath = QCoreApplication::applicationFilePath();
     session.blockList = ReadBlockListFile(session.appFolder + kBlockListFileName).entries;
     QString securityError;
-    if (!looksOnly && request.kind != Kind::Web &&
-        !LoadSecurity(session, &securityError)) {
+    if (!looksOnly && request.kind != Kind::Web && !LoadSecurity(session, &securityError)) {
         std::fprintf(stderr, "tolvex: no key pair, connections stay unencrypted: %s\n",
                      qPrintable(securityError));
     }

@@ -22,8 +22,9 @@ int RunDoctorCommand(CommandContext& context, const CommandRequest& request) {
 
     Doctor doctor;
     QEventLoop loop;
-    QObject::connect(&doctor, &Doctor::FindingReady, &loop,
-                     [&](const Finding& finding) { context.output.Result(DoctorFindingLine(finding)); });
+    QObject::connect(&doctor, &Doctor::FindingReady, &loop, [&](const Finding& finding) {
+        context.output.Result(DoctorFindingLine(finding));
+    });
     QObject::connect(&doctor, &Doctor::Finished, &loop, [&] { loop.exit(0); });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &doctor, &Doctor::Stop);
     doctor.Start(config);

@@ -2,12 +2,11 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QStandardPaths>
+#include <algorithm>
 
 #include "doctor/FirewallRules.h"
 #include "doctor/PortHolders.h"
@@ -203,8 +202,8 @@ void Doctor::CheckLocalAddress() {
                                              : local.isInSubnet(entry.ip(), entry.prefixLength());
                 if (!holds)
                     continue;
-                finding.verdict = (card.flags() & QNetworkInterface::IsUp) ? Verdict::Ok
-                                                                            : Verdict::Error;
+                finding.verdict =
+                    (card.flags() & QNetworkInterface::IsUp) ? Verdict::Ok : Verdict::Error;
                 finding.interfaceName = card.humanReadableName();
                 finding.netmask = entry.netmask().toString();
                 finding.broadcast = entry.broadcast().toString();
@@ -220,8 +219,8 @@ void Doctor::CheckLocalAddress() {
 
 void Doctor::CheckPorts() {
     for (const WatchedPort& watched : WatchedPorts(m_config.presencePort)) {
-        const PortHolder holder = FindPortHolder(m_config.localAddress, watched.port, watched.udp,
-                                                 m_config.ownProgram);
+        const PortHolder holder =
+            FindPortHolder(m_config.localAddress, watched.port, watched.udp, m_config.ownProgram);
         Finding finding;
         finding.kind = Kind::PortUse;
         finding.address = m_config.localAddress;
@@ -279,8 +278,8 @@ void Doctor::StartFirewallTools() {
         });
         connect(&started.process, &QProcess::readyReadStandardError, this, [&started] {
             const QByteArray more = started.process.readAllStandardError();
-            started.errors += more.left(qMax<qsizetype>(0, kMaxToolMessage * 4 -
-                                                               started.errors.size()));
+            started.errors +=
+                more.left(qMax<qsizetype>(0, kMaxToolMessage * 4 - started.errors.size()));
         });
         connect(&started.process, &QProcess::finished, this,
                 [this, &started] { ToolDone(started, false); });
@@ -288,7 +287,8 @@ void Doctor::StartFirewallTools() {
             if (error == QProcess::FailedToStart)
                 ToolDone(started, false);
         });
-        connect(&started.timer, &QTimer::timeout, this, [this, &started] { ToolDone(started, true); });
+        connect(&started.timer, &QTimer::timeout, this,
+                [this, &started] { ToolDone(started, true); });
         started.timer.start(m_config.toolTimeoutMs);
         started.process.start(program, command.mid(1), QIODevice::ReadOnly);
     }
@@ -309,7 +309,8 @@ void Doctor::ToolDone(Tool& tool, bool timedOut) {
     const QList<WatchedPort> ports = WatchedPorts(m_config.presencePort);
     FirewallReading reading;
     const bool ran = !timedOut && tool.process.exitStatus() == QProcess::NormalExit &&
-                     tool.process.exitCode() == 0 && tool.process.error() != QProcess::FailedToStart;
+                     tool.process.exitCode() == 0 &&
+                     tool.process.error() != QProcess::FailedToStart;
     if (ran) {
         if (tool.name == QLatin1String("nft"))
             reading = ReadNftRuleset(tool.output, ports);
@@ -323,11 +324,11 @@ void Doctor::ToolDone(Tool& tool, bool timedOut) {
         unreadable.kind = Kind::FirewallUnreadable;
         unreadable.verdict = Verdict::Warning;
         unreadable.tool = tool.name;
-        const QByteArray said = tool.errors.isEmpty() ? tool.output.left(kMaxToolMessage * 4)
-                                                      : tool.errors;
+        const QByteArray said =
+            tool.errors.isEmpty() ? tool.output.left(kMaxToolMessage * 4) : tool.errors;
         unreadable.needsRoot = ::geteuid() != 0 && (IsPermissionMessage(said) || !ran);
-        unreadable.rule = QString::fromUtf8(said).section(QLatin1Char('\n'), 0, 0).left(
-            kMaxToolMessage);
+        unreadable.rule =
+            QString::fromUtf8(said).section(QLatin1Char('\n'), 0, 0).left(kMaxToolMessage);
         for (QChar& ch : unreadable.rule) {
             if (!ch.isPrint())
                 ch = QLatin1Char(' ');
@@ -359,8 +360,9 @@ void Doctor::ReportFirewall() {
         if (!tool->done)
             return;
     }
-    const bool anyBlock = std::any_of(m_firewallFindings.begin(), m_firewallFindings.end(),
-                                      [](const Finding& f) { return f.kind == Kind::FirewallDrops; });
+    const bool anyBlock =
+        std::any_of(m_firewallFindings.begin(), m_firewallFindings.end(),
+                    [](const Finding& f) { return f.kind == Kind::FirewallDrops; });
     for (const Finding& finding : m_firewallFindings)
         Report(finding);
     m_firewallFindings.clear();

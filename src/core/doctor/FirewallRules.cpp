@@ -116,7 +116,10 @@ QString JsonText(const QJsonValue& value, int depth = 0) {
                payload.value(QLatin1String("field")).toString();
     }
     if (object.contains(QLatin1String("meta")))
-        return object.value(QLatin1String("meta")).toObject().value(QLatin1String("key")).toString();
+        return object.value(QLatin1String("meta"))
+            .toObject()
+            .value(QLatin1String("key"))
+            .toString();
     if (!object.isEmpty())
         return object.begin().key();
     return QStringLiteral("...");
@@ -140,8 +143,7 @@ QString NftRuleText(const QJsonObject& rule) {
                 parts << op;
             parts << JsonText(match.value(QLatin1String("right")));
         } else if (key == QLatin1String("jump") || key == QLatin1String("goto")) {
-            parts << key
-                  << expr.value(key).toObject().value(QLatin1String("target")).toString();
+            parts << key << expr.value(key).toObject().value(QLatin1String("target")).toString();
         } else {
             parts << key;
         }
@@ -167,8 +169,10 @@ PortMatch NftRuleMatch(const QJsonObject& rule, const WatchedPort& port,
     const QString family = rule.value(QLatin1String("family")).toString();
     for (const QJsonValue& value : rule.value(QLatin1String("expr")).toArray()) {
         const QJsonObject match = value.toObject().value(QLatin1String("match")).toObject();
-        const QJsonObject payload =
-            match.value(QLatin1String("left")).toObject().value(QLatin1String("payload")).toObject();
+        const QJsonObject payload = match.value(QLatin1String("left"))
+                                        .toObject()
+                                        .value(QLatin1String("payload"))
+                                        .toObject();
         if (payload.value(QLatin1String("field")).toString() != QLatin1String("dport"))
             continue;
         const QString protocol = payload.value(QLatin1String("protocol")).toString();
@@ -325,7 +329,7 @@ FirewallReading ReadNftRuleset(const QByteArray& json, const QList<WatchedPort>&
             bool dropped = false;
             QSet<QString> seen;
             const std::function<void(const QString&, int)> walk = [&](const QString& chain,
-                                                                       int depth) {
+                                                                      int depth) {
                 if (depth > kMaxChainDepth || seen.contains(chain) || accepted || dropped)
                     return;
                 seen.insert(chain);
@@ -372,7 +376,8 @@ FirewallReading ReadIptablesRules(const QByteArray& text, const QList<WatchedPor
             words[1] == QLatin1String("INPUT")) {
             inputPolicy = words[2];
             reading.read = true;
-        } else if (words.size() >= 2 && words[0] == QLatin1String("-A") && ++ruleCount <= kMaxRules) {
+        } else if (words.size() >= 2 && words[0] == QLatin1String("-A") &&
+                   ++ruleCount <= kMaxRules) {
             chains[words[1]].append({words[1], line, words});
             reading.read = true;
         }
@@ -430,8 +435,8 @@ FirewallReading ReadUfwStatus(const QByteArray& text, const QList<WatchedPort>& 
         const QString line = raw.trimmed();
         if (line.startsWith(QLatin1String("Status:"))) {
             reading.read = true;
-            active = line.contains(QLatin1String("active")) &&
-                     !line.contains(QLatin1String("inactive"));
+            active =
+                line.contains(QLatin1String("active")) && !line.contains(QLatin1String("inactive"));
             continue;
         }
         if (line.startsWith(QLatin1String("Default:"))) {

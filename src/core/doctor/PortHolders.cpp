@@ -107,7 +107,8 @@ PortHolder FindPortHolder(const QString& localAddress, quint16 port, bool udp,
         if (++processesSeen > kMaxProcesses)
             break;
         const QString fdFolder = QStringLiteral("/proc/") + name + QStringLiteral("/fd");
-        const QStringList descriptors = QDir(fdFolder).entryList(QDir::System | QDir::NoDotAndDotDot);
+        const QStringList descriptors =
+            QDir(fdFolder).entryList(QDir::System | QDir::NoDotAndDotDot);
         for (const QString& descriptor : descriptors) {
             if (++descriptorsSeen > kMaxDescriptorsInAll)
                 return holder;

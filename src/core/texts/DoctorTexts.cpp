@@ -89,8 +89,9 @@ QString PeerPortText(const Finding& finding) {
                        "防火墙是否允许端口 %2,以及无线网络是否隔离了各台电脑。")
                 .arg(finding.peer, port);
         default:
-            return QStringLiteral("连接对方 %1 的端口 %2 失败:网络不通。请检查网线或无线网络,"
-                                  "以及两台电脑之间的路由。")
+            return QStringLiteral(
+                       "连接对方 %1 的端口 %2 失败:网络不通。请检查网线或无线网络,"
+                       "以及两台电脑之间的路由。")
                 .arg(finding.peer, port);
     }
 }
@@ -107,8 +108,7 @@ QString HandshakeText(const Finding& finding) {
                        "Tolvex。")
                 .arg(finding.peer, finding.version, finding.ownVersion);
         case HandshakeResult::TimedOut:
-            return QStringLiteral(
-                       "与对方 %1 的握手超时:对方正忙,或数据在途中被丢弃。请稍后再试。")
+            return QStringLiteral("与对方 %1 的握手超时:对方正忙,或数据在途中被丢弃。请稍后再试。")
                 .arg(finding.peer);
         default:
             return QStringLiteral(
@@ -165,8 +165,8 @@ QString DoctorFindingText(const Finding& finding) {
                     .arg(finding.tool);
             }
             return QStringLiteral("读不到 %1 的防火墙规则(%2)。请检查这个工具是否正常。")
-                .arg(finding.tool, finding.rule.isEmpty() ? QStringLiteral("没有输出")
-                                                          : finding.rule);
+                .arg(finding.tool,
+                     finding.rule.isEmpty() ? QStringLiteral("没有输出") : finding.rule);
         case Kind::FirewallClear:
             if (finding.tools.isEmpty()) {
                 return QStringLiteral(
