@@ -23,7 +23,7 @@ struct MessageStyle {
     bool systemModal = false;
     // A further button beside the others with this text (none when empty), which opens
     // something more rather than answering the box.
-    QString actionButton;
+    QString actionButton{};
 
     friend bool operator==(const MessageStyle& a, const MessageStyle& b) {
         return a.buttons == b.buttons && a.icon == b.icon && a.systemModal == b.systemModal &&
