@@ -452,7 +452,13 @@ FirewallReading ReadUfwStatus(const QByteArray& text, const QList<WatchedPort>& 
             continue;
         if (line.contains(QLatin1String(" OUT")))
             continue;
-        const QString action = words[1];
+        // The action follows the port and what names it: an application's profile "(Tolvex)"
+        // or "(v6)".
+        QString action;
+        for (qsizetype i = 1; i < words.size() && action.isEmpty(); ++i) {
+            if (!words[i].startsWith(QLatin1Char('(')))
+                action = words[i];
+        }
         if (action != QLatin1String("DENY") && action != QLatin1String("REJECT") &&
             action != QLatin1String("ALLOW") && action != QLatin1String("LIMIT"))
             continue;
