@@ -11,11 +11,13 @@ cd "$(dirname "$0")/.."
 # its address as a QR code; chromium is the real browser the web page's test drives headless,
 # and curl sends the benchmark's uploads and downloads to the page as a browser would.
 # avahi-daemon and avahi-utils: the service discovery test publishes and browses through a
-# private daemon and lists with avahi-browse.
+# private daemon and lists with avahi-browse. nftables and iptables are the firewalls whose
+# rules tolvex doctor reads; its test adds a rule with them in a network namespace of its own.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgtest-dev libgmock-dev
           fonts-noto-cjk xvfb xauth qt6-translations-l10n shared-mime-info desktop-file-utils
           appstream man-db dpkg-dev file dbus tar socat tcpdump
-          libssl-dev libmicrohttpd-dev libqrencode-dev chromium curl avahi-daemon avahi-utils)
+          libssl-dev libmicrohttpd-dev libqrencode-dev chromium curl avahi-daemon avahi-utils
+          nftables iptables)
 # Node and npm run the browser test. Debian's come only where no npm is installed: a machine
 # with another distribution of Node (which brings its own npm) keeps it, as Debian's npm
 # package cannot be installed beside it.

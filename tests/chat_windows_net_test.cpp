@@ -413,6 +413,7 @@ TEST_F(ChatWindows, RefusalCancelAndThePickedAddress) {
     ASSERT_TRUE(WaitUntil([&] { return !from.fake.messageBox->shown.isEmpty(); }));
     EXPECT_EQ(from.fake.messageBox->shown.front().text,
               QStringLiteral("无法连接 127.0.0.4 ,原因可能是:\r\n\r\n-对方没有运行Tolvex"));
+    EXPECT_EQ(from.fake.messageBox->shown.front().style.actionButton, QStringLiteral("诊断..."));
     EXPECT_EQ(from.fake.messageBox->shown.front().owner, invite);
     EXPECT_EQ(invite->CurrentPage(), ChatInviteWindow::PageInput);
     from.fake.messageBox->shown.clear();

@@ -48,6 +48,15 @@ TEST(CommandLineParsing, CommandsTakeTheirOptionsAnywhereAndTheDesktopKeepsItsOw
     ASSERT_TRUE(ParseCommandLine({"peers", "--wait", "0.5"}, request, error));
     EXPECT_EQ(request.waitMs, 500);
 
+    // doctor: this computer alone, or with one peer.
+    ASSERT_TRUE(ParseCommandLine({"doctor"}, request, error));
+    EXPECT_EQ(request.kind, CommandRequest::Kind::Doctor);
+    EXPECT_TRUE(request.peerAddress.isEmpty());
+    ASSERT_TRUE(
+        ParseCommandLine({"doctor", "--address", "127.0.0.2", "127.0.0.3"}, request, error));
+    EXPECT_EQ(request.peerAddress, QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(request.startup.address, QStringLiteral("127.0.0.2"));
+
     // web: the files after --share and further words are all offered.
     ASSERT_TRUE(ParseCommandLine(
         {"web", "--share", "a", "b", "--port=9000", "--share=c", "--to", "in"}, request, error));
@@ -138,6 +147,8 @@ TEST(CommandLineParsing, NamesEachMistakeExactly) {
         {{"send", "127.0.0.3"}, "send needs ADDRESS PATH... (see tolvex --help)"},
         {{"chat"}, "chat needs ADDRESS (see tolvex --help)"},
         {{"peers", "x"}, "peers takes no arguments (see tolvex --help)"},
+        {{"doctor", "a", "b"}, "doctor takes at most ADDRESS (see tolvex --help)"},
+        {{"doctor", "--code", "1"}, "unknown option for doctor: --code"},
         {{"web", "--port", "0"}, "--port needs a port number from 1 to 65535"},
         {{"web", "--code", "1"}, "unknown option for web: --code"},
         // Of several mistakes the first is named, the command's own options before the start-up

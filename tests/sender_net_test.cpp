@@ -36,6 +36,12 @@ using C = ProtocolCodes;
 
 constexpr qint64 kChunk = 64 * 1024;
 
+// A failure to reach the peer offers the doctor beside the box's own buttons.
+MessageStyle WithDoctor(MessageStyle style) {
+    style.actionButton = QStringLiteral("诊断...");
+    return style;
+}
+
 class SenderNet : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -456,7 +462,7 @@ TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     EXPECT_EQ(Boxes().front().text,
               QStringLiteral("无法连接 127.0.0.3 ,原因可能是:\r\n\r\n-对方没有运行Tolvex"));
-    EXPECT_EQ(Boxes().front().style, MessageStyleOf(MessageKind::Error, true));
+    EXPECT_EQ(Boxes().front().style, WithDoctor(MessageStyleOf(MessageKind::Error, true)));
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
     Boxes().clear();
 
@@ -470,7 +476,7 @@ TEST_F(SenderNet, RefusedConnectionsAreRetriedUpToTheCount) {
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     ASSERT_EQ(Boxes().size(), 1);
     EXPECT_EQ(Boxes().front().text, QStringLiteral("Tolvex已尝试连接对方指定次数,但并未成功。"));
-    EXPECT_EQ(Boxes().front().style, MessageStyleOf(MessageKind::Error));
+    EXPECT_EQ(Boxes().front().style, WithDoctor(MessageStyleOf(MessageKind::Error)));
     EXPECT_EQ(counterLines, (QStringList{QString(), QStringLiteral("(已尝试连接 1 次)")}));
     EXPECT_EQ(window->RetryCount(), 2);
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
@@ -486,7 +492,7 @@ TEST_F(SenderNet, SilentListenerTimesOutTheVerification) {
     window->SendClicked();
     ASSERT_TRUE(WaitUntil([&] { return !Boxes().isEmpty(); }));
     EXPECT_EQ(Boxes().front().text, QStringLiteral("连接超时,请尝试重新连接。"));
-    EXPECT_EQ(Boxes().front().style, MessageStyleOf(MessageKind::Warning, true));
+    EXPECT_EQ(Boxes().front().style, WithDoctor(MessageStyleOf(MessageKind::Warning, true)));
     EXPECT_EQ(window->CurrentPage(), SendWindow::PageInput);
 }
 

@@ -109,11 +109,14 @@ void PrintTo(const MessageStyle& style, std::ostream* out) {
     const char* buttons[] = {"Ok", "YesNo", "YesNoCancel"};
     const char* icons[] = {"None", "Error", "Question", "Warning", "Information"};
     *out << "{" << buttons[int(style.buttons)] << ", " << icons[int(style.icon)]
-         << (style.systemModal ? ", system-modal}" : "}");
+         << (style.systemModal ? ", system-modal" : "");
+    if (!style.actionButton.isEmpty())
+        *out << ", button " << style.actionButton.toStdString();
+    *out << "}";
 }
 
 void PrintTo(MessageAnswer answer, std::ostream* out) {
-    const char* names[] = {"Ok", "Cancel", "Yes", "No"};
+    const char* names[] = {"Ok", "Cancel", "Yes", "No", "Action"};
     *out << names[int(answer)];
 }
 

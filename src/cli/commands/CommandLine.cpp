@@ -86,6 +86,8 @@ Kind KindOf(const QString& word) {
         return Kind::Peers;
     if (word == QLatin1String("web"))
         return Kind::Web;
+    if (word == QLatin1String("doctor"))
+        return Kind::Doctor;
     return Kind::Desktop;
 }
 
@@ -98,6 +100,8 @@ std::pair<int, int> PositionalCounts(Kind kind) {
             return {0, std::numeric_limits<int>::max()};
         case Kind::Chat:
             return {1, 1};
+        case Kind::Doctor:
+            return {0, 1};
         default:
             return {0, 0};
     }
@@ -268,16 +272,17 @@ bool ParseCommand(const QStringList& arguments, const Word& word, CommandRequest
     const auto [fewest, most] = PositionalCounts(kind);
     if (positional.size() < fewest || positional.size() > most) {
         error = word.text +
-                (kind == Kind::Send   ? QStringLiteral(" needs ADDRESS PATH...")
-                 : kind == Kind::Chat ? QStringLiteral(" needs ADDRESS")
-                                      : QStringLiteral(" takes no arguments")) +
+                (kind == Kind::Send     ? QStringLiteral(" needs ADDRESS PATH...")
+                 : kind == Kind::Chat   ? QStringLiteral(" needs ADDRESS")
+                 : kind == Kind::Doctor ? QStringLiteral(" takes at most ADDRESS")
+                                        : QStringLiteral(" takes no arguments")) +
                 QStringLiteral(" (see tolvex --help)");
         return false;
     }
     if (kind == Kind::Send) {
         request.peerAddress = positional[0];
         request.paths = positional.mid(1);
-    } else if (kind == Kind::Chat) {
+    } else if (kind == Kind::Chat || (kind == Kind::Doctor && !positional.isEmpty())) {
         request.peerAddress = positional[0];
     } else if (kind == Kind::Web) {
         request.shares += positional;
@@ -347,6 +352,14 @@ QString HelpText() {
         "      the automatic-receiving folder, else the current folder); the shared files can\n"
         "      be downloaded. Only computers of the local subnet are served. The page is plain\n"
         "      HTTP: others on the network can read what is sent; use it on a trusted one.\n"
+        "  doctor [ADDRESS]\n"
+        "      Look at why peers are not found or reached: the local address, whether ports\n"
+        "      8510, 8511, 9170 and the presence port are free, the firewall's rules, a\n"
+        "      presence query; with ADDRESS also the peer's answer, ports, handshake and\n"
+        "      version, round-trip time and subnet. One line per finding on standard output:\n"
+        "      [正常], [警告] or [错误] and what to do. Exit status 0 when nothing is wrong\n"
+        "      (warnings allowed), 1 when the peer cannot be reached, 3 on a problem on this\n"
+        "      computer (also when the peer cannot be reached either).\n"
         "\n"
         "Encryption (send, receive, chat): two Tolvex copies talk over TLS 1.3; the first\n"
         "contact pins the peer's certificate, whose fingerprint code is printed.\n"
@@ -418,7 +431,8 @@ bool PrepareSession(Session& session, const CommandRequest& request, TerminalOut
         status = StatusNetwork;
         return false;
     }
-    if (session.localAddressList.size() > 1) {
+    // The doctor takes the first address and says which one it took and how to choose.
+    if (session.localAddressList.size() > 1 && request.kind != Kind::Doctor) {
         output.Message(QStringLiteral("tolvex: several local addresses (") +
                        session.localAddressList.join(QStringLiteral(", ")) +
                        QStringLiteral("); choose one with --address"));
@@ -440,15 +454,16 @@ bool PrepareSession(Session& session, const CommandRequest& request, TerminalOut
     const QString folder = options.dataDir.isEmpty()
                                ? session.system().DataFolder()
                                : QFileInfo(options.dataDir).absoluteFilePath();
-    // The history log goes there; peers only asks and prints, and leaves the disk alone.
-    if (request.kind != Kind::Peers)
+    // The history log goes there; peers and doctor only ask and print, and leave the disk
+    // alone.
+    const bool looksOnly = request.kind == Kind::Peers || request.kind == Kind::Doctor;
+    if (!looksOnly)
         QDir().mkpath(folder);
     session.appFolder = WithTrailingSlash(folder);
     session.executablePath = QCoreApplication::applicationFilePath();
     session.blockList = ReadBlockListFile(session.appFolder + kBlockListFileName).entries;
     QString securityError;
-    if (request.kind != Kind::Peers && request.kind != Kind::Web &&
-        !LoadSecurity(session, &securityError)) {
+    if (!looksOnly && request.kind != Kind::Web && !LoadSecurity(session, &securityError)) {
         std::fprintf(stderr, "tolvex: no key pair, connections stay unencrypted: %s\n",
                      qPrintable(securityError));
     }
@@ -495,6 +510,8 @@ int RunCommand(const CommandRequest& request, int argc, char** argv,
             return RunPeersCommand(context, request);
         case Kind::Web:
             return RunWebCommand(context, request);
+        case Kind::Doctor:
+            return RunDoctorCommand(context, request);
         default:
             return StatusUsage;
     }

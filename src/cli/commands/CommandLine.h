@@ -19,11 +19,11 @@ enum CommandStatus {
 
 // The command line as parsed: no command runs the desktop program with its own options.
 struct CommandRequest {
-    enum class Kind { Desktop, Help, Version, Send, Receive, Chat, Peers, Web };
+    enum class Kind { Desktop, Help, Version, Send, Receive, Chat, Peers, Web, Doctor };
     Kind kind = Kind::Desktop;
     StartupOptions startup;  // --address and --data-dir, for every command
 
-    QString peerAddress;  // send, chat: as typed
+    QString peerAddress;  // send, chat, doctor: as typed
     QStringList paths;    // send: the files and folders, as typed
     QString note;         // send --note
     QString code;         // send, receive, chat --code

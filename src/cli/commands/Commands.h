@@ -57,6 +57,7 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request);
 int RunChatCommand(CommandContext& context, const CommandRequest& request);
 int RunPeersCommand(CommandContext& context, const CommandRequest& request);
 int RunWebCommand(CommandContext& context, const CommandRequest& request);
+int RunDoctorCommand(CommandContext& context, const CommandRequest& request);
 
 // The peer's dotted address for a typed IPv4 or TVX address, or empty after the message that
 // the address box would have shown, with the address as typed in place of "请重新输入".

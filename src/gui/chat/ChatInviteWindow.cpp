@@ -25,6 +25,7 @@
 #include "common/Text.h"
 #include "common/TrustQuestion.h"
 #include "common/Windows.h"
+#include "doctor/DoctorWindow.h"
 #include "records/AddressFiles.h"
 #include "records/AddressLists.h"
 #include "records/PeerInfoWindow.h"
@@ -438,7 +439,10 @@ void ChatInviteWindow::OnPeerLeftChat() {
 
 void ChatInviteWindow::OnFailure(const InviteFailure& failure) {
     const UserMessage message = InviteFailureMessage(failure);
-    ShowMessage(m_session.messageBox(), this, message.text, message.kind, message.systemModal);
+    if (OffersDoctor(failure))
+        ShowReachFailure(m_session, this, message, m_inviter->request().peerAddress);
+    else
+        ShowMessage(m_session.messageBox(), this, message.text, message.kind, message.systemModal);
     if (failure.kind == InviteFailure::Kind::LinkRefused)
         AskToTrust(failure.refusal);
 }

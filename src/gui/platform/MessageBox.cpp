@@ -48,6 +48,9 @@ MessageAnswer QtMessageBoxService::Show(QWidget* owner, const QString& text, con
             break;
     }
     box.setEscapeButton(escape);
+    QPushButton* action = nullptr;
+    if (!style.actionButton.isEmpty())
+        action = box.addButton(style.actionButton, QMessageBox::ActionRole);
     if (QAbstractButton* yes = box.button(QMessageBox::Yes))
         yes->setText(QStringLiteral("是(&Y)"));
     if (QAbstractButton* no = box.button(QMessageBox::No))
@@ -63,7 +66,10 @@ MessageAnswer QtMessageBoxService::Show(QWidget* owner, const QString& text, con
         box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     }
 
-    switch (box.exec()) {
+    const int pressed = box.exec();
+    if (action && box.clickedButton() == action)
+        return MessageAnswer::Action;
+    switch (pressed) {
         case QMessageBox::Yes:
             return MessageAnswer::Yes;
         case QMessageBox::No:

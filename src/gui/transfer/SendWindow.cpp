@@ -31,6 +31,7 @@
 #include "common/Text.h"
 #include "common/TrustQuestion.h"
 #include "common/Windows.h"
+#include "doctor/DoctorWindow.h"
 #include "protocol/PeerMessages.h"
 #include "records/AddressFiles.h"
 #include "records/AddressLists.h"
@@ -791,7 +792,9 @@ void SendWindow::ShowEnd(const SendOutcome& outcome) {
     }
     ShowPage(PageInput);
     const UserMessage message = SendFailureMessage(outcome);
-    if (!message.isEmpty())
+    if (!message.isEmpty() && OffersDoctor(outcome))
+        ShowReachFailure(m_session, this, message, m_engine.request().peerAddress);
+    else if (!message.isEmpty())
         ShowMessage(m_session.messageBox(), this, message.text, message.kind, message.systemModal);
     if (outcome.kind == Kind::LinkRefused)
         AskToTrust(outcome);
