@@ -171,6 +171,15 @@ TEST(Doctor, FindsAllWellWithACopyOnLoopbackAndNamesItsVersion) {
     // The copy only saw a caller go away: it still takes the next one.
     EXPECT_EQ(PeerPort(RunDoctor(ConfigFor(kAnswererAddress)), kFileControlPort).portState,
               PortState::Accepted);
+
+    // A peer that does not say it is a copy of this program may take any connection to its
+    // data port for a transfer under way: that port is left alone.
+    peer.receiver().ControlLink().SetAnnouncedFeatures(QString());
+    const QList<Finding> plain = RunDoctor(ConfigFor(kAnswererAddress));
+    ASSERT_EQ(Of(plain, Kind::Handshake).size(), 1);
+    EXPECT_EQ(Of(plain, Kind::Handshake).first().handshake, Finding::HandshakeResult::Completed);
+    EXPECT_EQ(PeerPort(plain, kFileDataPort).portState, PortState::NotTried);
+    EXPECT_EQ(PeerPort(plain, kFileDataPort).verdict, Verdict::Ok);
 }
 
 TEST(Doctor, FindsThePeerUnreachableWhereNothingListens) {

@@ -11,6 +11,7 @@
 #include "doctor/FirewallRules.h"
 #include "doctor/PortHolders.h"
 #include "presence/PresenceService.h"
+#include "protocol/BatchMessages.h"
 #include "protocol/Codes.h"
 #include "protocol/HandshakeSteps.h"
 #include "protocol/Wire.h"
@@ -124,6 +125,7 @@ void Doctor::Start(const DoctorConfig& config) {
     m_toolsRead.clear();
     m_netmask.clear();
     m_fastestConnectMs = -1;
+    m_peerIsTolvex = false;
     m_runTimer.start(m_config.wholeRunMs);
     m_starting = true;
 
@@ -452,6 +454,14 @@ void Doctor::NextPeerStep() {
     }
     m_stepPort = m_peerSteps.takeFirst();
     m_inHandshake = false;
+    if (m_stepPort == kFileDataPort && !m_peerIsTolvex) {
+        Finding port = PeerFinding(Kind::PeerPort);
+        port.port = m_stepPort;
+        port.portState = PortState::NotTried;
+        Report(port);
+        EndPeerStep();
+        return;
+    }
     m_socket.Close();
     m_stepClock.start();
     m_stepTimer.start(m_config.connectTimeoutMs);
@@ -517,6 +527,7 @@ void Doctor::OnHandshakeData() {
             case HandshakeStep::Kind::Verified: {
                 // As the file sender reads it: the version is the reply's first field.
                 const QString version = SplitFields(step.text).value(0);
+                m_peerIsTolvex = AnnouncesBatches(step.text);
                 EndHandshake(version == QString(QChar(ProtocolCodes::Version))
                                  ? Finding::HandshakeResult::Completed
                                  : Finding::HandshakeResult::VersionDiffers,

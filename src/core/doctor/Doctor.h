@@ -116,6 +116,7 @@ private:
     bool m_peerPending = false;
     quint16 m_stepPort = 0;
     bool m_inHandshake = false;
+    bool m_peerIsTolvex = false;  // its verified reply announced this program's features
     Socket m_socket;
     QTimer m_stepTimer;
     QElapsedTimer m_stepClock;

@@ -37,6 +37,9 @@ struct Finding {
         Refused,
         TimedOut,
         Failed,  // error
+        // Not tried: the data port of a peer that did not say it is a copy of this program.
+        // Such a peer may take any connection there for the data of a transfer under way.
+        NotTried,
     };
     enum class HandshakeResult {
         Completed,       // version: the peer's, the same as ownVersion

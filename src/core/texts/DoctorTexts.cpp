@@ -83,6 +83,11 @@ QString PeerPortText(const Finding& finding) {
                        "对方 %1 的端口 %2 拒绝连接:那里没有程序在等待连接。请让对方启动 "
                        "Tolvex;对方已在运行时,可能是另一个程序占用了它的端口。")
                 .arg(finding.peer, port);
+        case PortState::NotTried:
+            return QStringLiteral(
+                       "对方 %1 的端口 %2 没有检查:没能确认对方是 Tolvex,检查可能打断它正在接收的"
+                       "文件。这个端口只在传送文件时接受连接。")
+                .arg(finding.peer, port);
         case PortState::TimedOut:
             return QStringLiteral(
                        "连接对方 %1 的端口 %2 超时:有防火墙或路由器丢弃了数据包。请检查双方的"
