@@ -264,6 +264,8 @@ int RunChatCommand(CommandContext& context, const CommandRequest& request) {
             end(name, StatusNetwork, fields);
     });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
+        if (loop.finished())
+            return;
         if (inviter.chatting()) {
             leave();
         } else {

@@ -265,6 +265,8 @@ int RunReceiveCommand(CommandContext& context, const CommandRequest& request) {
             output.Message(QStringLiteral("取消附言:") + NoteOrNone(note));
         });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
+        if (loop.finished())
+            return;
         // The temporary file of a transfer under way stays for a later resume, and the user
         // is told where it is.
         const bool wasReceiving = progress.Active();

@@ -231,6 +231,9 @@ int RunSendCommand(CommandContext& context, const CommandRequest& request) {
         loop.Finish(status);
     });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
+        // A second signal (timeout(1) signals the child and then its group) changes nothing.
+        if (loop.finished())
+            return;
         // Said after the bar, with how far the bytes had come.
         const bool wasSending = engine.sending();
         const QString done = engine.progress().PercentText();

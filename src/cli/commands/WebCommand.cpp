@@ -63,6 +63,8 @@ int RunWebCommand(CommandContext& context, const CommandRequest& request) {
         json.Emit(EventName(event.kind), fields);
     });
     QObject::connect(&context.stop, &StopSignals::StopRequested, &loop, [&] {
+        if (loop.finished())
+            return;
         server.Stop();
         endEvent(QStringLiteral("stopped"), StatusDone);
         loop.Finish(StatusDone);
