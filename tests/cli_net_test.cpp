@@ -101,7 +101,8 @@ private:
 };
 
 // The fields each --json event always carries, with their JSON types: the one list that the
-// events of the runs below and the manual page are held to.
+// events of the runs below and the manual page are held to (doctor's runs are in
+// doctor_net_test, which checks the same fields).
 struct JsonEventFields {
     QString command;
     QString event;
@@ -160,6 +161,8 @@ const QList<JsonEventFields>& JsonEventTable() {
          {{"name", S}, {"size", D}, {"path", S}, {"systemError", S}, {"address", S}}},
         {"web", "address-locked-out", {{"address", S}}},
         {"web", "end", {{"outcome", S}, {"status", D}}},
+        {"doctor", "finding", {{"kind", S}, {"verdict", S}, {"side", S}, {"text", S}}},
+        {"doctor", "end", {{"outcome", S}, {"status", D}}},
     };
     return table;
 }

@@ -95,11 +95,11 @@ TEST(CommandLineParsing, CommandsTakeTheirOptionsAnywhereAndTheDesktopKeepsItsOw
     ASSERT_TRUE(ParseCommandLine({"send", "127.0.0.3", "f", "--note", "--help"}, request, error));
     EXPECT_EQ(request.kind, Kind::Help);
 
-    // --json for the five commands that report, nothing else.
+    // --json for the six commands that report, nothing else.
     for (const QStringList& arguments :
          {QStringList{"send", "127.0.0.3", "f", "--json"}, QStringList{"--json", "receive"},
           QStringList{"chat", "127.0.0.3", "--json"}, QStringList{"peers", "--json"},
-          QStringList{"web", "--json"}}) {
+          QStringList{"web", "--json"}, QStringList{"doctor", "127.0.0.3", "--json"}}) {
         ASSERT_TRUE(ParseCommandLine(arguments, request, error)) << qPrintable(error);
         EXPECT_TRUE(request.json) << qPrintable(arguments.join(' '));
     }

@@ -11,6 +11,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -19,6 +21,7 @@
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -332,7 +335,8 @@ TEST(DoctorWindow, OpensFromTheSendFailureAndListsTheFindings) {
 TEST(DoctorCommand, ExitsByWhereTheProblemIs) {
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
-    const auto run = [&](const QString& peer, QString* out = nullptr) {
+    const auto run = [&](const QString& peer, QString* out = nullptr, const QStringList& more = {},
+                         QString* err = nullptr) {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), home.path());
@@ -342,13 +346,17 @@ TEST(DoctorCommand, ExitsByWhereTheProblemIs) {
         environment.remove(QStringLiteral("DISPLAY"));
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
         process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(TOLVEX_BINARY), {QStringLiteral("doctor"), peer,
-                                                      QStringLiteral("--address"), kCallerAddress});
+        process.start(QStringLiteral(TOLVEX_BINARY),
+                      QStringList{QStringLiteral("doctor"), peer, QStringLiteral("--address"),
+                                  kCallerAddress} +
+                          more);
         // The program runs its own event loop; this one only waits on it.
         if (!WaitUntil([&] { return process.state() == QProcess::NotRunning; }, 30000))
             return -1;
         if (out)
             *out = QString::fromUtf8(process.readAllStandardOutput());
+        if (err)
+            *err = QString::fromUtf8(process.readAllStandardError());
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     };
 
@@ -362,10 +370,77 @@ TEST(DoctorCommand, ExitsByWhereTheProblemIs) {
     EXPECT_EQ(run(QStringLiteral("127.0.0.4"), &out), 1) << qPrintable(out);
     EXPECT_TRUE(out.contains(QStringLiteral("[错误] "))) << qPrintable(out);
 
+    // --json: standard output only JSON lines, a finding event per finding with the sentence
+    // and the data of its kind, then the end; the human lines go to standard error.
+    QString err;
+    EXPECT_EQ(run(QStringLiteral("127.0.0.4"), &out, {QStringLiteral("--json")}, &err), 1)
+        << qPrintable(err);
+    EXPECT_TRUE(err.contains(QStringLiteral("[错误] "))) << qPrintable(err);
+    const auto parse = [](const QString& lines) {
+        QList<QJsonObject> objects;
+        for (const QString& text : lines.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            QJsonParseError error;
+            const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+            EXPECT_TRUE(document.isObject()) << qPrintable(error.errorString() + text);
+            objects << document.object();
+        }
+        return objects;
+    };
+    QList<QJsonObject> events = parse(out);
+    ASSERT_GE(events.size(), 2) << qPrintable(out);
+    const QStringList kinds = {"local-address",    "several-addresses",   "port-use",
+                               "firewall-drops",   "firewall-unreadable", "firewall-clear",
+                               "presence-answers", "peer-presence",       "peer-port",
+                               "handshake",        "round-trip",          "subnet"};
+    const auto line = [](const QJsonObject& event) {
+        return QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact));
+    };
+    int refusedPorts = 0;
+    for (qsizetype i = 0; i + 1 < events.size(); ++i) {
+        const QJsonObject& event = events[i];
+        EXPECT_EQ(event.value("event").toString(), QStringLiteral("finding"));
+        EXPECT_TRUE(kinds.contains(event.value("kind").toString())) << qPrintable(line(event));
+        EXPECT_TRUE(
+            QStringList({"ok", "warning", "error"}).contains(event.value("verdict").toString()))
+            << qPrintable(line(event));
+        EXPECT_FALSE(event.value("text").toString().isEmpty()) << qPrintable(line(event));
+        const bool peerSide = event.value("side").toString() == QLatin1String("peer");
+        EXPECT_TRUE(peerSide || event.value("side").toString() == QLatin1String("local"));
+        EXPECT_EQ(event.contains("peer"), peerSide) << qPrintable(line(event));
+        if (event.value("kind").toString() == QLatin1String("peer-port")) {
+            EXPECT_EQ(event.value("peer").toString(), QStringLiteral("127.0.0.4"));
+            EXPECT_EQ(event.value("protocol").toString(), QStringLiteral("tcp"));
+            EXPECT_GT(event.value("port").toInt(), 0);
+            EXPECT_FALSE(event.contains("rttMs")) << qPrintable(line(event));
+            if (event.value("portState").toString() == QLatin1String("refused")) {
+                EXPECT_EQ(event.value("error").toString(), QStringLiteral("connection-refused"));
+                ++refusedPorts;
+            }
+        }
+    }
+    EXPECT_GE(refusedPorts, 1) << qPrintable(out);
+    EXPECT_EQ(events.last().value("event").toString(), QStringLiteral("end"));
+    EXPECT_EQ(events.last().value("outcome").toString(), QStringLiteral("peer-unreachable"));
+    EXPECT_EQ(events.last().value("status").toInt(-1), 1);
+
     QTcpServer holder;
     ASSERT_TRUE(holder.listen(QHostAddress(kCallerAddress), kChatPort));
-    EXPECT_EQ(run(kAnswererAddress, &out), 3) << qPrintable(out);
-    EXPECT_TRUE(out.contains(QStringLiteral("doctor_net_test"))) << qPrintable(out);
+    EXPECT_EQ(run(kAnswererAddress, &out, {QStringLiteral("--json")}, &err), 3) << qPrintable(err);
+    EXPECT_TRUE(err.contains(QStringLiteral("doctor_net_test"))) << qPrintable(err);
+    events = parse(out);
+    ASSERT_FALSE(events.isEmpty()) << qPrintable(out);
+    const auto held = std::find_if(events.begin(), events.end(), [](const QJsonObject& event) {
+        return event.value("kind").toString() == QLatin1String("port-use") &&
+               event.value("port").toInt() == kChatPort;
+    });
+    ASSERT_NE(held, events.end()) << qPrintable(out);
+    EXPECT_EQ(held->value("verdict").toString(), QStringLiteral("error"));
+    EXPECT_EQ(held->value("side").toString(), QStringLiteral("local"));
+    EXPECT_EQ(held->value("portState").toString(), QStringLiteral("held-by-other"));
+    EXPECT_EQ(held->value("program").toString(), QStringLiteral("doctor_net_test"));
+    EXPECT_EQ(held->value("pid").toInteger(), QCoreApplication::applicationPid());
+    EXPECT_EQ(events.last().value("outcome").toString(), QStringLiteral("local-problem"));
+    EXPECT_EQ(events.last().value("status").toInt(-1), 3);
 }
 
 }  // namespace

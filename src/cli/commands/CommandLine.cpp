@@ -70,6 +70,8 @@ QList<QCommandLineOption> OptionsOf(Kind kind) {
                     QCommandLineOption(QStringLiteral("share"), QString(), QStringLiteral("FILE")),
                     QCommandLineOption(QStringLiteral("port"), QString(), QStringLiteral("N")),
                     json};
+        case Kind::Doctor:
+            return {json};
         default:
             return {};
     }
@@ -174,7 +176,8 @@ bool ReadCommandOptions(const ArgumentParser& parser, CommandRequest& request, Q
     request.requireEncryption = connects && parser.IsSet(QStringLiteral("require-encryption"));
     request.acceptNewIdentity = connects && parser.IsSet(QStringLiteral("accept-new-identity"));
     request.allowPlain = connects && parser.IsSet(QStringLiteral("allow-plain"));
-    const bool reports = connects || request.kind == Kind::Peers || request.kind == Kind::Web;
+    const bool reports = connects || request.kind == Kind::Peers || request.kind == Kind::Web ||
+                         request.kind == Kind::Doctor;
     request.json = reports && parser.IsSet(QStringLiteral("json"));
     return true;
 }
@@ -352,7 +355,7 @@ QString HelpText() {
         "      the automatic-receiving folder, else the current folder); the shared files can\n"
         "      be downloaded. Only computers of the local subnet are served. The page is plain\n"
         "      HTTP: others on the network can read what is sent; use it on a trusted one.\n"
-        "  doctor [ADDRESS]\n"
+        "  doctor [ADDRESS] [--json]\n"
         "      Look at why peers are not found or reached: the local address, whether ports\n"
         "      8510, 8511, 9170 and the presence port are free, the firewall's rules, a\n"
         "      presence query; with ADDRESS also the peer's answer, ports, handshake and\n"
@@ -367,7 +370,7 @@ QString HelpText() {
         "  --accept-new-identity  take a known peer's new certificate and pin it\n"
         "  --allow-plain          let a known peer that no longer encrypts go on unencrypted\n"
         "\n"
-        "Scripts (send, receive, chat, peers, web):\n"
+        "Scripts (send, receive, chat, peers, web, doctor):\n"
         "  --json          standard output carries only JSON lines, one event per line with\n"
         "                  \"event\", \"time\" and its fields (see JSON OUTPUT in tolvex(1));\n"
         "                  messages and progress stay on standard error\n"

@@ -38,7 +38,7 @@ struct CommandRequest {
     bool requireEncryption = false;
     bool acceptNewIdentity = false;
     bool allowPlain = false;
-    bool json = false;  // send, receive, chat, peers, web --json: events as JSON lines
+    bool json = false;  // send, receive, chat, peers, web, doctor --json: events as JSON lines
 };
 
 // Parses the arguments after the program name, the desktop program's too (Kind::Desktop with

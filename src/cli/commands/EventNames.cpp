@@ -232,4 +232,84 @@ QString BatchStopName(BatchStopReason reason) {
     return QString();
 }
 
+QString FindingKindName(Finding::Kind kind) {
+    switch (kind) {
+        case Finding::Kind::LocalAddress:
+            return QStringLiteral("local-address");
+        case Finding::Kind::SeveralAddresses:
+            return QStringLiteral("several-addresses");
+        case Finding::Kind::PortUse:
+            return QStringLiteral("port-use");
+        case Finding::Kind::FirewallDrops:
+            return QStringLiteral("firewall-drops");
+        case Finding::Kind::FirewallUnreadable:
+            return QStringLiteral("firewall-unreadable");
+        case Finding::Kind::FirewallClear:
+            return QStringLiteral("firewall-clear");
+        case Finding::Kind::PresenceAnswers:
+            return QStringLiteral("presence-answers");
+        case Finding::Kind::PeerPresence:
+            return QStringLiteral("peer-presence");
+        case Finding::Kind::PeerPort:
+            return QStringLiteral("peer-port");
+        case Finding::Kind::Handshake:
+            return QStringLiteral("handshake");
+        case Finding::Kind::RoundTrip:
+            return QStringLiteral("round-trip");
+        case Finding::Kind::Subnet:
+            return QStringLiteral("subnet");
+    }
+    return QString();
+}
+
+QString VerdictName(Finding::Verdict verdict) {
+    switch (verdict) {
+        case Finding::Verdict::Ok:
+            return QStringLiteral("ok");
+        case Finding::Verdict::Warning:
+            return QStringLiteral("warning");
+        case Finding::Verdict::Error:
+            return QStringLiteral("error");
+    }
+    return QString();
+}
+
+QString PortStateName(Finding::PortState state) {
+    switch (state) {
+        case Finding::PortState::Free:
+            return QStringLiteral("free");
+        case Finding::PortState::HeldByTolvex:
+            return QStringLiteral("held-by-tolvex");
+        case Finding::PortState::HeldByOther:
+            return QStringLiteral("held-by-other");
+        case Finding::PortState::HeldUnseen:
+            return QStringLiteral("held-unseen");
+        case Finding::PortState::Accepted:
+            return QStringLiteral("accepted");
+        case Finding::PortState::Refused:
+            return QStringLiteral("refused");
+        case Finding::PortState::TimedOut:
+            return QStringLiteral("timed-out");
+        case Finding::PortState::Failed:
+            return QStringLiteral("failed");
+    }
+    return QString();
+}
+
+QString HandshakeName(Finding::HandshakeResult result) {
+    switch (result) {
+        case Finding::HandshakeResult::Completed:
+            return QStringLiteral("completed");
+        case Finding::HandshakeResult::VersionDiffers:
+            return QStringLiteral("version-differs");
+        case Finding::HandshakeResult::Failed:
+            return QStringLiteral("failed");
+        case Finding::HandshakeResult::TimedOut:
+            return QStringLiteral("timed-out");
+        case Finding::HandshakeResult::NoConnection:
+            return QStringLiteral("no-connection");
+    }
+    return QString();
+}
+
 }  // namespace tvx

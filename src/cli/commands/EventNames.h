@@ -3,6 +3,7 @@
 #include <QString>
 
 #include "chat/InviteFailure.h"
+#include "doctor/Finding.h"
 #include "protocol/BatchMessages.h"
 #include "protocol/PeerLink.h"
 #include "transfer/FileReceiveEngine.h"
@@ -33,5 +34,9 @@ QString RefusalName(LinkRefusal refusal);
 QString SocketErrorName(SocketError error);
 QString FileProblemName(FileProblem problem);
 QString BatchStopName(BatchStopReason reason);
+QString FindingKindName(Finding::Kind kind);
+QString VerdictName(Finding::Verdict verdict);
+QString PortStateName(Finding::PortState state);
+QString HandshakeName(Finding::HandshakeResult result);
 
 }  // namespace tvx
