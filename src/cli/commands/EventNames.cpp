@@ -292,6 +292,8 @@ QString PortStateName(Finding::PortState state) {
             return QStringLiteral("timed-out");
         case Finding::PortState::Failed:
             return QStringLiteral("failed");
+        case Finding::PortState::NotTried:
+            return QStringLiteral("not-tried");
     }
     return QString();
 }
