@@ -3,13 +3,13 @@
 #include <unistd.h>
 
 #include <QHostAddress>
-#include <QNetworkInterface>
 #include <QProcess>
 #include <QStandardPaths>
 #include <algorithm>
 
 #include "doctor/FirewallRules.h"
 #include "doctor/PortHolders.h"
+#include "platform/NetworkCards.h"
 #include "presence/PresenceService.h"
 #include "protocol/BatchMessages.h"
 #include "protocol/Codes.h"
@@ -189,32 +189,12 @@ void Doctor::CheckLocalAddress() {
     finding.kind = Kind::LocalAddress;
     finding.address = m_config.localAddress;
     finding.verdict = Verdict::Error;
-    const QHostAddress local(m_config.localAddress);
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    // The card that holds the address; an address of 127.0.0.0/8 belongs to the loopback
-    // card, which lists only its first one.
-    for (int pass = 0; pass < 2 && finding.verdict == Verdict::Error; ++pass) {
-        for (const QNetworkInterface& card : interfaces) {
-            if (pass == 1 && !(card.flags() & QNetworkInterface::IsLoopBack))
-                continue;
-            for (const QNetworkAddressEntry& entry : card.addressEntries()) {
-                if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol)
-                    continue;
-                const bool holds = pass == 0 ? entry.ip() == local
-                                             : local.isInSubnet(entry.ip(), entry.prefixLength());
-                if (!holds)
-                    continue;
-                finding.verdict =
-                    (card.flags() & QNetworkInterface::IsUp) ? Verdict::Ok : Verdict::Error;
-                finding.interfaceName = card.humanReadableName();
-                finding.netmask = entry.netmask().toString();
-                finding.broadcast = entry.broadcast().toString();
-                m_netmask = finding.netmask;
-                break;
-            }
-            if (finding.verdict == Verdict::Ok)
-                break;
-        }
+    if (const std::optional<NetworkCard> card = CardHolding(QHostAddress(m_config.localAddress))) {
+        finding.verdict = card->up ? Verdict::Ok : Verdict::Error;
+        finding.interfaceName = card->name;
+        finding.netmask = card->netmask.toString();
+        finding.broadcast = card->broadcast.toString();
+        m_netmask = finding.netmask;
     }
     Report(finding);
 }

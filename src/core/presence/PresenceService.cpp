@@ -2,12 +2,12 @@
 
 #include <QHostAddress>
 #include <QNetworkDatagram>
-#include <QNetworkInterface>
 #include <QRandomGenerator>
 #include <QUdpSocket>
 #include <algorithm>
 
 #include "address/AddressCode.h"
+#include "platform/NetworkCards.h"
 #include "platform/ServiceDiscovery.h"
 
 namespace tvx {
@@ -26,17 +26,10 @@ QString DottedOf(quint32 ipv4) {
     return QHostAddress(ipv4).toString();
 }
 
-// The netmask of the interface that holds the address; 0 when no interface does.
+// The netmask of the card that holds the address; 0 when no card does.
 quint32 NetmaskOf(quint32 ipv4) {
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface& interface : interfaces) {
-        for (const QNetworkAddressEntry& entry : interface.addressEntries()) {
-            bool ok = false;
-            if (entry.ip().toIPv4Address(&ok) == ipv4 && ok)
-                return entry.netmask().toIPv4Address();
-        }
-    }
-    return 0;
+    const std::optional<NetworkCard> card = CardHolding(QHostAddress(ipv4));
+    return card ? card->netmask.toIPv4Address() : 0;
 }
 
 }  // namespace

@@ -17,7 +17,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageAuthenticationCode>
-#include <QNetworkInterface>
 #include <QRandomGenerator>
 #include <QUrlQuery>
 #include <algorithm>
@@ -31,6 +30,7 @@
 
 #include "common/Paths.h"
 #include "platform/FileSystem.h"
+#include "platform/NetworkCards.h"
 #include "protocol/WrongCodeLimit.h"
 #include "session/Session.h"
 #include "transfer/ReceiveRules.h"
@@ -67,17 +67,11 @@ bool SameSecret(const QByteArray& a, const QByteArray& b) {
     return difference == 0;
 }
 
-// The prefix length of the local address's subnet: the netmask of the interface that holds the
-// address (or whose subnet holds it), 8 for loopback, else the address alone.
+// The prefix length of the local address's subnet: the netmask of the card that holds it
+// (8 on loopback), else the address alone.
 int SubnetPrefixOf(const QHostAddress& local) {
-    for (const QNetworkInterface& face : QNetworkInterface::allInterfaces()) {
-        for (const QNetworkAddressEntry& entry : face.addressEntries()) {
-            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol &&
-                entry.prefixLength() >= 0 && local.isInSubnet(entry.ip(), entry.prefixLength()))
-                return entry.prefixLength();
-        }
-    }
-    return local.isLoopback() ? 8 : 32;
+    const std::optional<NetworkCard> card = CardHolding(local);
+    return card && card->prefixLength >= 0 ? card->prefixLength : 32;
 }
 
 // Content-Disposition for a download: an ASCII name for old clients and the UTF-8 name
