@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <algorithm>
 
@@ -345,8 +346,23 @@ void Doctor::ReportFirewall() {
     const bool anyBlock =
         std::any_of(m_firewallFindings.begin(), m_firewallFindings.end(),
                     [](const Finding& f) { return f.kind == Kind::FirewallDrops; });
-    for (const Finding& finding : m_firewallFindings)
+    // ufw writes its rules through iptables, and iptables on nftables shows up in nft's
+    // listing: one port dropped is told once, by the tool the user most likely set it with.
+    const auto rank = [](const QString& tool) {
+        return tool == QLatin1String("ufw") ? 0 : tool == QLatin1String("iptables") ? 1 : 2;
+    };
+    std::stable_sort(
+        m_firewallFindings.begin(), m_firewallFindings.end(),
+        [&](const Finding& a, const Finding& b) { return rank(a.tool) < rank(b.tool); });
+    QSet<QPair<quint16, bool>> told;
+    for (const Finding& finding : m_firewallFindings) {
+        if (finding.kind == Kind::FirewallDrops) {
+            if (told.contains({finding.port, finding.udp}))
+                continue;
+            told.insert({finding.port, finding.udp});
+        }
         Report(finding);
+    }
     m_firewallFindings.clear();
     m_firewallPending = false;
     if (!anyBlock && (m_tools.empty() || !m_toolsRead.isEmpty())) {
